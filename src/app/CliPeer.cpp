@@ -1,0 +1,219 @@
+#include "app/CliPeer.h"
+
+#include "app/Startup.h"
+#include "session/Session.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QStringList kValueOptions = {"--home", "--listen", "--connect", "--password", "--require-password", "--name"};
+
+bool portText(const QString& text)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    return ok && !text.isEmpty() && text.size() <= 5 &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= '0' && c <= '9'; }) && v >= 1 &&
+           v <= 65533;
+}
+
+void writeLine(FILE* f, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, bytes.size(), f);
+    std::fflush(f);
+}
+
+} // namespace
+
+QString CliArguments::usage()
+{
+    return QStringLiteral(
+        "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT)\n"
+        "                   [--password PW] [--require-password PW] [--name NAME] [--auto-reconnect]\n"
+        "Standard input: chat lines; /ping, /disconnect, /quit.");
+}
+
+QString CliArguments::parse(const QStringList& arguments)
+{
+    debug = Startup::debugSwitch(arguments, kValueOptions);
+    const QStringList a = Startup::withoutDebugSwitch(arguments, kValueOptions);
+    for (qsizetype i = 1; i < a.size(); ++i) {
+        QString opt = a[i];
+        QString value;
+        bool inlineValue = false;
+        if (const qsizetype eq = opt.indexOf('='); opt.startsWith(QLatin1String("--")) && eq > 0) {
+            value = opt.mid(eq + 1);
+            opt = opt.left(eq);
+            inlineValue = true;
+        }
+        if (kValueOptions.contains(opt)) {
+            if (!inlineValue) {
+                if (i + 1 >= a.size())
+                    return QStringLiteral("option %1 needs a value").arg(opt);
+                value = a[++i];
+            }
+        } else if (inlineValue) {
+            return QStringLiteral("option %1 takes no value").arg(opt);
+        }
+
+        if (opt == QLatin1String("--home")) {
+            home = value;
+        } else if (opt == QLatin1String("--listen")) {
+            if (!mode.isEmpty())
+                return QStringLiteral("give either --listen or --connect, once");
+            if (!portText(value))
+                return QStringLiteral("--listen needs a port from 1 to 65533, not \"%1\"").arg(value);
+            mode = QStringLiteral("Server");
+            port = value;
+        } else if (opt == QLatin1String("--connect")) {
+            if (!mode.isEmpty())
+                return QStringLiteral("give either --listen or --connect, once");
+            const qsizetype colon = value.lastIndexOf(':');
+            if (colon <= 0 || !portText(value.mid(colon + 1)))
+                return QStringLiteral("--connect needs HOST:PORT with a port from 1 to 65533, not \"%1\"").arg(value);
+            mode = QStringLiteral("Client");
+            host = value.left(colon);
+            if (host.startsWith('[') && host.endsWith(']'))
+                host = host.mid(1, host.size() - 2); // [::1]:2000
+            port = value.mid(colon + 1);
+        } else if (opt == QLatin1String("--password")) {
+            hasPassword = true;
+            password = value;
+        } else if (opt == QLatin1String("--require-password")) {
+            hasRequirePassword = true;
+            requirePassword = value;
+        } else if (opt == QLatin1String("--name")) {
+            hasName = true;
+            name = value;
+        } else if (opt == QLatin1String("--auto-reconnect")) {
+            autoReconnect = true;
+        } else {
+            return QStringLiteral("unknown argument \"%1\"").arg(a[i]);
+        }
+    }
+    if (mode.isEmpty())
+        return QStringLiteral("give --listen PORT or --connect HOST:PORT");
+    return {};
+}
+
+CliPeer::CliPeer(const CliArguments& a, QObject* parent)
+    : QObject(parent), args(a), ctx(std::make_unique<Context>(Startup::programFolder(a.home)))
+{
+    connect(ctx.get(), &Context::lineAdded, this, [](const QString& text, int) { writeLine(stdout, text); });
+}
+
+CliPeer::~CliPeer() = default;
+
+void CliPeer::start()
+{
+    Startup::makeFolders(ctx->programFolder);
+    const QString problem = ctx->loadConfig();
+    if (!problem.isEmpty())
+        writeLine(stderr, problem);
+    fileOptions = ctx->options;
+
+    Options& o = ctx->options;
+    if (args.hasRequirePassword) {
+        o.RequirePassword = true;
+        o.ServerPassword = args.requirePassword;
+    }
+    if (args.hasName)
+        o.MyName = args.name;
+    if (args.autoReconnect)
+        o.AutoReconnect = true;
+    ctx->DebugMode = args.debug;
+    ctx->ConnMode = args.mode;
+    ctx->ConnHost = args.host;
+    ctx->ConnPort = args.port;
+    ctx->ConnPassword = args.hasPassword ? args.password
+                                         : (args.mode == QLatin1String("Client") ? o.ClientPassword : QString());
+    if (ctx->DebugMode)
+        ctx->AddText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
+    ctx->session().ConnectIt();
+}
+
+void CliPeer::handleInput(const QString& rawLine)
+{
+    if (quitting)
+        return;
+    QString line = rawLine;
+    if (line.endsWith('\r'))
+        line.chop(1);
+    if (line.isEmpty())
+        return;
+    Session& s = ctx->session();
+    const QString lower = line.toLower();
+    if (lower == QLatin1String("/quit")) {
+        quit(0);
+    } else if (lower == QLatin1String("/ping")) {
+        s.Ping();
+    } else if (lower == QLatin1String("/disconnect")) {
+        s.Disconnect();
+    } else if (lower == QLatin1String("/debug")) {
+        ctx->AddText(ctx->DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
+                     MessageLine);
+        ctx->DebugMode = !ctx->DebugMode;
+    } else if (!s.isConnected()) {
+        ctx->AddText(QStringLiteral("*** Not Connected"), StatusLine);
+    } else {
+        ctx->AddText(QStringLiteral("<") + ctx->options.MyName + QStringLiteral("> ") + line, MessageLine);
+        s.SendCtlMsg(QStringLiteral("msg:") + line);
+    }
+}
+
+void CliPeer::quit(int exitCode)
+{
+    if (quitting)
+        return;
+    quitting = true;
+    if (stdinNotifier)
+        stdinNotifier->setEnabled(false);
+    Session& s = ctx->session();
+    s.DisconnectClicked = true; // nothing reconnects while we leave
+    if (s.isConnected())
+        s.SendCtlMsg(QStringLiteral("bye"));
+    const QString problem = ConfigFile::SaveConfig(ctx->configPath(), fileOptions);
+    if (!problem.isEmpty())
+        writeLine(stderr, problem);
+    // Leave once the "bye" is on its way (bounded, should the peer stop reading).
+    auto done = [this, exitCode] { Q_EMIT finished(exitCode); };
+    if (s.Sock.bytesToWrite() == 0) {
+        QTimer::singleShot(0, this, done);
+        return;
+    }
+    connect(&s.Sock, &EventSocket::sendComplete, this, done, Qt::SingleShotConnection);
+    QTimer::singleShot(2000, this, done);
+}
+
+void CliPeer::readStandardInput()
+{
+    stdinNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(stdinNotifier, &QSocketNotifier::activated, this, &CliPeer::onStdinReady);
+}
+
+void CliPeer::onStdinReady()
+{
+    char buf[4096];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0) {
+        stdinNotifier->setEnabled(false);
+        if (!stdinBuffer.isEmpty())
+            handleInput(QString::fromUtf8(std::exchange(stdinBuffer, {})));
+        quit(0);
+        return;
+    }
+    stdinBuffer.append(buf, n);
+    qsizetype nl;
+    while ((nl = stdinBuffer.indexOf('\n')) >= 0) {
+        const QByteArray line = stdinBuffer.left(nl);
+        stdinBuffer.remove(0, nl + 1);
+        handleInput(QString::fromUtf8(line));
+    }
+}

@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+class Context;
+
+// What both programs do before anything else: pick the program folder, read the debug
+// switch, prepare the folders.
+namespace Startup {
+
+// The program folder: the --home value when given, else $ZANTIRO_HOME, else the
+// executable's folder when it is writable, else the per-user data folder.
+QString programFolder(const QString& homeArgument);
+
+// True when an argument that is not the value of an option holds "/debug" (any case,
+// also glued inside a longer word) or is "--debug". optionsWithValue names the options
+// whose next argument is a value ("--home", ...); "--home=/x/debug" counts as a value too.
+bool debugSwitch(const QStringList& arguments, const QStringList& optionsWithValue);
+
+// The arguments with every debug switch argument removed, for a strict option parser.
+QStringList withoutDebugSwitch(const QStringList& arguments, const QStringList& optionsWithValue);
+
+// Creates "log" and "download" under the program folder when missing. Returns the folders
+// that could not be created (the program goes on without them).
+QStringList makeFolders(const QString& programFolder);
+
+} // namespace Startup

@@ -1,0 +1,212 @@
+#include "config/Options.h"
+
+#include "config/Scramble.h"
+#include "platform/Ansi.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <array>
+
+namespace {
+
+struct Flag {
+    int bit;
+    bool Options::*member;
+};
+
+constexpr std::array<Flag, 14> kFlags = {{
+    {1, &Options::ShowChatBar},       {2, &Options::MinToTray},
+    {4, &Options::TimeStamp},         {8, &Options::AutoAccept},
+    {16, &Options::AutoReconnect},    {64, &Options::AutoResend},
+    {128, &Options::SendFileChosen},  {256, &Options::CatcherOnTop},
+    {512, &Options::CatcherSmall},    {1024, &Options::ConnectBlink},
+    {2048, &Options::ErrorBlink},     {4096, &Options::MessageBlink},
+    {8192, &Options::StatusBlink},    {16384, &Options::RequirePassword},
+}};
+
+// Lines 1..30 in file order; the two whole numbers are marked by an int member.
+struct Line {
+    QString Options::*text = nullptr;
+    int Options::*number = nullptr;
+    const char* name;
+};
+
+const std::array<Line, 30>& lines()
+{
+    static const std::array<Line, 30> table = {{
+        {&Options::LogDir, nullptr, "LogDir"},
+        {nullptr, &Options::LogMode, "LogMode"},
+        {&Options::BoxLayout, nullptr, "BoxLayout"},
+        {&Options::ConnectColor, nullptr, "ConnectColor"},
+        {&Options::ErrorColor, nullptr, "ErrorColor"},
+        {&Options::MessageColor, nullptr, "MessageColor"},
+        {&Options::StatusColor, nullptr, "StatusColor"},
+        {&Options::MainHeight, nullptr, "MainHeight"},
+        {&Options::MainWidth, nullptr, "MainWidth"},
+        {&Options::QueueHeight, nullptr, "QueueHeight"},
+        {&Options::QueueWidth, nullptr, "QueueWidth"},
+        {&Options::SitesHeight, nullptr, "SitesHeight"},
+        {&Options::SitesWidth, nullptr, "SitesWidth"},
+        {&Options::WindowPos, nullptr, "WindowPos"},
+        {&Options::DownloadDir, nullptr, "DownloadDir"},
+        {&Options::LastSendDir, nullptr, "LastSendDir"},
+        {nullptr, &Options::ExistsAlways, "ExistsAlways"},
+        {&Options::ConnType, nullptr, "ConnType"},
+        {&Options::ServerFilePort, nullptr, "ServerFilePort"},
+        {&Options::ServerPort, nullptr, "ServerPort"},
+        {&Options::ServerPassword, nullptr, "ServerPassword"},
+        {&Options::MyAge, nullptr, "MyAge"},
+        {&Options::MyEmail, nullptr, "MyEmail"},
+        {&Options::MyHomePage, nullptr, "MyHomePage"},
+        {&Options::MyName, nullptr, "MyName"},
+        {&Options::ClientIp, nullptr, "ClientIp"},
+        {&Options::ClientFilePort, nullptr, "ClientFilePort"},
+        {&Options::ClientPort, nullptr, "ClientPort"},
+        {&Options::ClientPassword, nullptr, "ClientPassword"},
+        {&Options::ReservedText, nullptr, "ReservedText"},
+    }};
+    return table;
+}
+
+QString valueText(const Options& o, const Line& l)
+{
+    return l.text ? o.*(l.text) : QString::number(o.*(l.number));
+}
+
+// Whole numbers of the file: optional sign and digits, as a 32-bit value.
+bool parseWhole(const QString& s, int& out)
+{
+    bool ok = false;
+    const int v = s.trimmed().toInt(&ok);
+    if (ok)
+        out = v;
+    return ok;
+}
+
+// Splits the file into lines the way a text reader does: a line ends at a carriage
+// return, which may be followed by a line feed; a lone line feed is part of the line.
+QList<QByteArray> splitLines(const QByteArray& data)
+{
+    QList<QByteArray> out;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (data[i] != '\r')
+            continue;
+        out.append(data.mid(start, i - start));
+        if (i + 1 < data.size() && data[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < data.size())
+        out.append(data.mid(start)); // last line without its end
+    return out;
+}
+
+QString openError(int number, const QString& description)
+{
+    return QStringLiteral("Open Config Error : %1 - %2").arg(number).arg(description);
+}
+
+} // namespace
+
+void Options::SetDefaults(const QString& programFolder)
+{
+    *this = Options();
+    const QString folder = QDir::cleanPath(programFolder);
+    LogDir = QDir(folder).filePath("log") + '/';
+    DownloadDir = QDir(folder).filePath("download");
+    LastSendDir = QDir::toNativeSeparators(folder);
+}
+
+int Options::configFlags() const
+{
+    int flags = 0;
+    for (const Flag& f : kFlags)
+        if (this->*(f.member))
+            flags += f.bit;
+    return flags;
+}
+
+void Options::setConfigFlags(int flags)
+{
+    for (const Flag& f : kFlags)
+        this->*(f.member) = (flags & f.bit) != 0;
+}
+
+namespace ConfigFile {
+
+bool storable(const QString& value)
+{
+    return !EncryptText(Ansi::encode(value)).contains('\r');
+}
+
+QString LoadConfig(const QString& path, const QString& programFolder, Options& opts)
+{
+    opts.SetDefaults(programFolder);
+    if (!QFileInfo::exists(path))
+        return {};
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return openError(75, QStringLiteral("Path/File access error (%1)").arg(file.errorString()));
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return openError(57, QStringLiteral("Device I/O error (%1)").arg(file.errorString()));
+
+    const QList<QByteArray> raw = splitLines(data);
+    if (raw.size() < LineCount)
+        return openError(62, QStringLiteral("Input past end of file"));
+
+    Options read;
+    read.SetDefaults(programFolder);
+    for (int i = 0; i < 30; ++i) {
+        const Line& l = lines()[i];
+        const QString value = Ansi::decode(DecryptText(raw[i]));
+        if (l.text) {
+            read.*(l.text) = value;
+        } else if (!parseWhole(value, read.*(l.number))) {
+            return openError(13, QStringLiteral("Type mismatch (line %1, %2)").arg(i + 1).arg(l.name));
+        }
+    }
+    const QString flagsText = Ansi::decode(DecryptText(raw[30])).trimmed();
+    bool ok = false;
+    const int flags = flagsText.toInt(&ok);
+    if (!ok || flags < 0 || flagsText.size() > 5)
+        return openError(13, QStringLiteral("Type mismatch (line 31, ConfigFlags)"));
+    read.setConfigFlags(flags);
+    opts = read;
+    return {};
+}
+
+QString SaveConfig(const QString& path, const Options& opts)
+{
+    Options defaults;
+    defaults.SetDefaults(QFileInfo(path).absolutePath());
+    QStringList refused;
+
+    QByteArray out;
+    for (const Line& l : lines()) {
+        QString value = valueText(opts, l);
+        if (!storable(value)) {
+            refused << QString::fromLatin1(l.name);
+            value = valueText(defaults, l);
+        }
+        out += EncryptText(Ansi::encode(value));
+        out += "\r\n";
+    }
+    out += EncryptText(QByteArray::number(opts.configFlags()));
+    out += "\r\n";
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
+        return QStringLiteral("Close Config Error : 75 - Path/File access error (%1)").arg(file.errorString());
+    if (!refused.isEmpty())
+        return QStringLiteral("Close Config Error : 0 - The character \"[\" cannot be stored in the option "
+                              "file; saved with their default values instead: %1")
+            .arg(refused.join(", "));
+    return {};
+}
+
+} // namespace ConfigFile

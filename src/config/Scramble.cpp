@@ -1,0 +1,71 @@
+#include "config/Scramble.h"
+
+namespace {
+
+struct KeySums {
+    int a = 0; // all key codes, the second one counted twice
+    int b = 0; // all but the last two codes, less the second one
+};
+
+KeySums keySums(const QByteArray& key)
+{
+    KeySums s;
+    const int n = key.size();
+    auto code = [&](int i) { return static_cast<unsigned char>(key[i]); };
+    for (int i = 0; i < n; ++i)
+        s.a += code(i);
+    if (n >= 2) {
+        s.a += code(1);
+        s.b -= code(1);
+    }
+    for (int i = 0; i < n - 2; ++i)
+        s.b += code(i);
+    return s;
+}
+
+// Shift every byte by `by` modulo 255, always landing in 0..254.
+QByteArray shifted(const QByteArray& in, int by)
+{
+    QByteArray out(in.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        const int c = static_cast<unsigned char>(in[i]);
+        out[i] = static_cast<char>((((c + by) % 255) + 255) % 255);
+    }
+    return out;
+}
+
+} // namespace
+
+QByteArray EncryptText(const QByteArray& plain, const QByteArray& key)
+{
+    if (plain.isEmpty())
+        return {};
+    const KeySums k = keySums(key);
+    const QByteArray t1 = shifted(plain, k.a);
+    // Even positions (1-based) in reverse order, then odd positions in order.
+    const qsizetype n = t1.size();
+    QByteArray t2;
+    t2.reserve(n);
+    for (qsizetype i = (n % 2 == 0 ? n - 1 : n - 2); i >= 1; i -= 2)
+        t2.append(t1[i]);
+    for (qsizetype i = 0; i < n; i += 2)
+        t2.append(t1[i]);
+    return shifted(t2, k.b);
+}
+
+QByteArray DecryptText(const QByteArray& scrambled, const QByteArray& key)
+{
+    if (scrambled.isEmpty())
+        return {};
+    const KeySums k = keySums(key);
+    const QByteArray u = shifted(scrambled, -k.b);
+    const qsizetype n = u.size();
+    const qsizetype evens = n / 2;
+    // u holds the even positions reversed, then the odd positions in order.
+    QByteArray r(n, Qt::Uninitialized);
+    for (qsizetype j = 0; j < evens; ++j)
+        r[2 * (evens - 1 - j) + 1] = u[j];
+    for (qsizetype j = evens; j < n; ++j)
+        r[2 * (j - evens)] = u[j];
+    return shifted(r, -k.a);
+}

@@ -1,0 +1,252 @@
+#include "platform/EventSocket.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+EventSocket::EventSocket(QObject* parent) : QObject(parent) {}
+
+EventSocket::~EventSocket()
+{
+    close();
+}
+
+int EventSocket::state() const
+{
+    if (inError)
+        return Error;
+    if (server && server->isListening())
+        return Listening;
+    if (!stream)
+        return Closed;
+    if (peerClosed)
+        return PeerClosing;
+    switch (stream->state()) {
+    case QAbstractSocket::HostLookupState:
+        return ResolvingHost;
+    case QAbstractSocket::ConnectingState:
+        return Connecting;
+    case QAbstractSocket::ConnectedState:
+        return Connected;
+    case QAbstractSocket::ClosingState:
+        return PeerClosing;
+    case QAbstractSocket::BoundState:
+        return Open;
+    default:
+        return Closed;
+    }
+}
+
+quint16 EventSocket::remotePort() const
+{
+    return stream && stream->state() == QAbstractSocket::ConnectedState ? stream->peerPort() : remotePortNumber;
+}
+
+quint16 EventSocket::localPort() const
+{
+    if (server && server->isListening())
+        return server->serverPort();
+    if (stream && stream->state() == QAbstractSocket::ConnectedState)
+        return stream->localPort();
+    return localPortNumber;
+}
+
+QString EventSocket::remoteHostIP() const
+{
+    if (!stream)
+        return {};
+    QHostAddress a = stream->peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = a.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : a.toString();
+}
+
+void EventSocket::connectToPeer()
+{
+    close();
+    auto* s = new QTcpSocket(this);
+    adopt(s);
+    s->connectToHost(remoteHostName, remotePortNumber);
+}
+
+bool EventSocket::listen()
+{
+    close();
+    server = new QTcpServer(this);
+    connect(server, &QTcpServer::newConnection, this, &EventSocket::onNewConnection);
+    if (server->listen(listenAddress, localPortNumber))
+        return true;
+    const int number = errorNumberFor(server->serverError());
+    const QString text = server->errorString();
+    delete server;
+    server = nullptr;
+    setError(number, text);
+    inError = false; // a listen that fails at once leaves the socket closed
+    return false;
+}
+
+void EventSocket::onNewConnection()
+{
+    while (server && server->hasPendingConnections()) {
+        QTcpSocket* s = server->nextPendingConnection();
+        s->setParent(this);
+        const int id = ++nextRequestId;
+        pending.insert(id, s);
+        Q_EMIT connectionRequest(id);
+        // Whatever the handler did not take is refused.
+        if (QPointer<QTcpSocket> left = pending.take(id)) {
+            left->abort();
+            left->deleteLater();
+        }
+    }
+}
+
+void EventSocket::accept(int requestId)
+{
+    QPointer<QTcpSocket> s = pending.take(requestId);
+    if (!s)
+        return;
+    dropStream();
+    inError = false;
+    adopt(s);
+}
+
+void EventSocket::adopt(QTcpSocket* s)
+{
+    stream = s;
+    peerClosed = false;
+    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(s, &QTcpSocket::connected, this, [this, s] {
+        if (s == stream)
+            Q_EMIT connected();
+    });
+    connect(s, &QTcpSocket::readyRead, this, [this, s] {
+        if (s == stream)
+            Q_EMIT dataArrived(s->bytesAvailable());
+    });
+    connect(s, &QTcpSocket::bytesWritten, this, [this, s] {
+        if (s == stream && s->bytesToWrite() == 0)
+            Q_EMIT sendComplete();
+    });
+    connect(s, &QTcpSocket::disconnected, this, [this, s] {
+        if (s != stream || inError)
+            return;
+        peerClosed = true;
+        Q_EMIT closed();
+    });
+    connect(s, &QTcpSocket::errorOccurred, this, [this, s](QAbstractSocket::SocketError e) {
+        if (s == stream)
+            onSocketError(e);
+    });
+}
+
+void EventSocket::onSocketError(QAbstractSocket::SocketError e)
+{
+    // An orderly close or a reset by the peer arrives as disconnected(); a reset also
+    // surfaces here when it interrupts a read, and is reported with its own number.
+    if (e == QAbstractSocket::RemoteHostClosedError) {
+        if (stream && stream->state() != QAbstractSocket::UnconnectedState)
+            return; // disconnected() follows and reports the close
+        if (!peerClosed) {
+            peerClosed = true;
+            Q_EMIT closed();
+        }
+        return;
+    }
+    const QString text = stream ? stream->errorString() : QString();
+    setError(errorNumberFor(e), text);
+    Q_EMIT error(errorNumber, errorText);
+}
+
+void EventSocket::setError(int number, const QString& text)
+{
+    inError = true;
+    errorNumber = number;
+    errorText = text;
+}
+
+bool EventSocket::send(const QByteArray& bytes)
+{
+    if (!stream || stream->state() != QAbstractSocket::ConnectedState)
+        return false;
+    return stream->write(bytes) == bytes.size();
+}
+
+qint64 EventSocket::bytesToWrite() const
+{
+    return stream ? stream->bytesToWrite() : 0;
+}
+
+qint64 EventSocket::bytesAvailable() const
+{
+    return stream ? stream->bytesAvailable() : 0;
+}
+
+QByteArray EventSocket::peek() const
+{
+    return stream ? stream->peek(stream->bytesAvailable()) : QByteArray();
+}
+
+QByteArray EventSocket::take(qint64 maxBytes)
+{
+    return stream ? stream->read(maxBytes) : QByteArray();
+}
+
+QByteArray EventSocket::takeAll()
+{
+    return stream ? stream->readAll() : QByteArray();
+}
+
+void EventSocket::dropStream()
+{
+    if (!stream)
+        return;
+    QTcpSocket* s = stream;
+    stream = nullptr;
+    s->disconnect(this);
+    if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() > 0) {
+        // Let queued bytes (a last "bye") reach the peer before the socket goes; a peer
+        // that stops reading cannot keep it alive for long.
+        connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
+        QTimer::singleShot(lingerMs, s, [s] {
+            s->abort();
+            s->deleteLater();
+        });
+        s->disconnectFromHost();
+        return;
+    }
+    s->abort();
+    s->deleteLater();
+}
+
+void EventSocket::close()
+{
+    inError = false;
+    peerClosed = false;
+    if (server) {
+        server->close();
+        server->deleteLater();
+        server = nullptr;
+    }
+    dropStream();
+}
+
+int EventSocket::errorNumberFor(QAbstractSocket::SocketError e)
+{
+    switch (e) {
+    case QAbstractSocket::ConnectionRefusedError: return 10061;
+    case QAbstractSocket::RemoteHostClosedError: return 10054;
+    case QAbstractSocket::HostNotFoundError: return 11001;
+    case QAbstractSocket::SocketAccessError: return 10013;
+    case QAbstractSocket::SocketResourceError: return 10055;
+    case QAbstractSocket::SocketTimeoutError: return 10060;
+    case QAbstractSocket::DatagramTooLargeError: return 10040;
+    case QAbstractSocket::NetworkError: return 10050;
+    case QAbstractSocket::AddressInUseError: return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
+    case QAbstractSocket::OperationError: return 10022;
+    case QAbstractSocket::TemporaryError: return 10035;
+    default: return 10004;
+    }
+}

@@ -1,0 +1,112 @@
+#pragma once
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QHostAddress>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+// One TCP endpoint driven by events, as the session and transfer logic expect it: either a
+// listener that announces connection requests, or one connected stream. States are the
+// numbers 0..9 below; errors carry Windows Sockets numbers (10061 refused, 11001 host not
+// found, ...) so every report reads the same whatever the system.
+class EventSocket : public QObject {
+    Q_OBJECT
+public:
+    enum State {
+        Closed = 0,
+        Open = 1,
+        Listening = 2,
+        ConnectionPending = 3,
+        ResolvingHost = 4,
+        HostResolved = 5,
+        Connecting = 6,
+        Connected = 7,
+        PeerClosing = 8,
+        Error = 9,
+    };
+
+    explicit EventSocket(QObject* parent = nullptr);
+    ~EventSocket() override;
+
+    int state() const;
+
+    void setRemoteHost(const QString& host) { remoteHostName = host; }
+    QString remoteHost() const { return remoteHostName; }
+    void setRemotePort(quint16 port) { remotePortNumber = port; }
+    quint16 remotePort() const;
+    // The port to listen on; while listening or connected, the port actually bound.
+    void setLocalPort(quint16 port) { localPortNumber = port; }
+    quint16 localPort() const;
+    // The peer's address as text ("127.0.0.1"), empty when not connected.
+    QString remoteHostIP() const;
+    // The address listen() binds; by default every interface.
+    void setListenAddress(const QHostAddress& address) { listenAddress = address; }
+
+    // Starts connecting to remoteHost():remotePort(); the outcome arrives as connected()
+    // or error().
+    void connectToPeer();
+    // Listens on localPort(). False when that fails at once; lastErrorNumber() and
+    // lastErrorText() then say why.
+    bool listen();
+    // Takes the pending request announced by connectionRequest(requestId). Requests not
+    // accepted while that signal is handled are refused.
+    void accept(int requestId);
+
+    // Queues bytes for sending; false when not connected.
+    bool send(const QByteArray& bytes);
+    qint64 bytesToWrite() const;
+
+    qint64 bytesAvailable() const;
+    QByteArray peek() const;
+    QByteArray take(qint64 maxBytes);
+    QByteArray takeAll();
+
+    // Closes the stream or the listener; no closed() signal follows.
+    void close();
+
+    int lastErrorNumber() const { return errorNumber; }
+    QString lastErrorText() const { return errorText; }
+
+    // How long a closed connection may still flush queued bytes.
+    int lingerMs = 10000;
+
+    // Windows Sockets number for a socket error.
+    static int errorNumberFor(QAbstractSocket::SocketError error);
+
+Q_SIGNALS:
+    void connected();
+    void connectionRequest(int requestId);
+    void dataArrived(qint64 bytesAvailable);
+    // The peer closed the connection.
+    void closed();
+    // Everything queued by send() has been handed to the system.
+    void sendComplete();
+    void error(int number, const QString& description);
+
+private:
+    void adopt(QTcpSocket* socket);
+    void dropStream();
+    void onNewConnection();
+    void onSocketError(QAbstractSocket::SocketError error);
+    void setError(int number, const QString& text);
+
+    QString remoteHostName;
+    quint16 remotePortNumber = 0;
+    quint16 localPortNumber = 0;
+    QHostAddress listenAddress = QHostAddress::Any;
+
+    QTcpServer* server = nullptr;
+    QTcpSocket* stream = nullptr;
+    QMap<int, QPointer<QTcpSocket>> pending;
+    int nextRequestId = 0;
+
+    bool inError = false;
+    bool peerClosed = false;
+    int errorNumber = 0;
+    QString errorText;
+};

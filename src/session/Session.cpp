@@ -1,0 +1,357 @@
+#include "session/Session.h"
+
+#include "app/Context.h"
+#include "config/Scramble.h"
+#include "platform/Ansi.h"
+#include "session/StatUpdate.h"
+
+#include <QTime>
+
+#include <cmath>
+
+const QByteArray Session::Terminator = QByteArrayLiteral("{\xBF}");
+
+namespace {
+
+float secondsSinceMidnight()
+{
+    return static_cast<float>(QTime::currentTime().msecsSinceStartOfDay()) / 1000.0f;
+}
+
+// 0.05, 0.5, 1: two decimals at most, no trailing zeros.
+QString shortNumber(float value)
+{
+    QString s = QString::number(std::round(static_cast<double>(value) * 100.0) / 100.0, 'f', 2);
+    while (s.endsWith('0'))
+        s.chop(1);
+    if (s.endsWith('.'))
+        s.chop(1);
+    return s == QLatin1String("-0") ? QStringLiteral("0") : s;
+}
+
+// A control port must leave room for the two transfer ports above it.
+bool validControlPort(const QString& text, quint16& port)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (QChar c : text)
+        if (!c.isDigit() || c.unicode() > '9')
+            return false;
+    const int value = text.toInt();
+    if (value < 1 || value > 65533)
+        return false;
+    port = static_cast<quint16>(value);
+    return true;
+}
+
+} // namespace
+
+Session::Session(Context& context) : ctx(context)
+{
+    loginTimer.setSingleShot(true);
+    reconnectTimer.setSingleShot(true);
+    pauseTimer.setSingleShot(true);
+    connect(&loginTimer, &QTimer::timeout, this, &Session::finishLogin);
+    connect(&reconnectTimer, &QTimer::timeout, this, &Session::onReconnectTick);
+    connect(&pauseTimer, &QTimer::timeout, this, &Session::onPauseOver);
+
+    connect(&Sock, &EventSocket::connected, this, &Session::onConnected);
+    connect(&Sock, &EventSocket::connectionRequest, this, &Session::onConnectionRequest);
+    connect(&Sock, &EventSocket::dataArrived, this, &Session::onDataArrived);
+    connect(&Sock, &EventSocket::closed, this, &Session::onClosed);
+    connect(&Sock, &EventSocket::error, this, &Session::onSocketError);
+}
+
+Session::~Session() = default;
+
+bool Session::peerAuthorised() const
+{
+    return !servingPeer || clientAuthorised || !ctx.options.RequirePassword;
+}
+
+QByteArray Session::frame(const QString& text)
+{
+    return EncryptText(Ansi::encode(text)) + Terminator;
+}
+
+void Session::closeSock()
+{
+    Sock.close();
+    loginTimer.stop();
+    inbox.clear();
+    scanFrom = 0;
+    clientAuthorised = false;
+    servingPeer = false;
+    ++generation;
+}
+
+void Session::ConnectIt()
+{
+    quint16 port = 0;
+    if (!validControlPort(ctx.ConnPort, port)) {
+        ctx.AddText(QStringLiteral("*** Error : Invalid Port \"%1\" - the port must be a number from 1 to 65533 "
+                                   "(the two ports above it carry file transfers)")
+                        .arg(ctx.ConnPort),
+                    ErrorLine);
+        return;
+    }
+    const bool client = ctx.ConnMode == QLatin1String("Client");
+    if (!client && ctx.ConnMode != QLatin1String("Server")) {
+        ctx.AddText(QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server")
+                        .arg(ctx.ConnMode),
+                    ErrorLine);
+        return;
+    }
+    reconnectTimer.stop();
+    pauseTimer.stop();
+    if (Sock.state() != EventSocket::Closed)
+        closeSock();
+
+    if (client) {
+        Sock.setRemoteHost(ctx.ConnHost);
+        Sock.setRemotePort(port);
+        ctx.AddText(QStringLiteral("*** Connecting on Port : ") + ctx.ConnPort, ConnectLine);
+        Sock.connectToPeer();
+    } else {
+        Sock.setListenAddress(ctx.listenAddress);
+        Sock.setLocalPort(port);
+        ctx.AddText(QStringLiteral("*** Waiting on Port : ") + ctx.ConnPort, ConnectLine);
+        if (!Sock.listen()) {
+            ReportSockError(ctx, Sock.lastErrorNumber(), Sock.lastErrorText(), {}, {},
+                            QStringLiteral("FN: base.connectit()"));
+            closeSock();
+            return;
+        }
+    }
+    DisconnectClicked = false;
+}
+
+void Session::onConnectionRequest(int requestId)
+{
+    closeSock(); // stops listening: the server serves exactly one peer
+    Sock.accept(requestId);
+    servingPeer = true;
+    if (Sock.state() == EventSocket::Connected) {
+        ctx.AddText(QStringLiteral("*** User Connected."), ConnectLine);
+        Q_EMIT SwitchConnectButtons();
+    }
+}
+
+void Session::onConnected()
+{
+    Q_EMIT SwitchConnectButtons();
+    ctx.AddText(QStringLiteral("*** Connected"), ConnectLine);
+    Authenticate();
+}
+
+void Session::Authenticate()
+{
+    ctx.AuthReply = 0;
+    SendCtlMsg(QStringLiteral("PAuth:") + ctx.ConnPassword);
+    loginTimer.start(loginTimeoutMs);
+}
+
+void Session::finishLogin()
+{
+    loginTimer.stop();
+    switch (ctx.AuthReply) {
+    case 1:
+        ctx.AddText(QStringLiteral("*** Login Authenticated"), ConnectLine);
+        SendUserInfo();
+        Q_EMIT loggedIn();
+        return;
+    case 2:
+        ctx.AddText(QStringLiteral("*** Login Failed (Bad Password)"), ConnectLine);
+        break;
+    default:
+        ctx.AddText(QStringLiteral("*** Login Failed (Timed Out)"), ConnectLine);
+        break;
+    }
+    SendCtlMsg(QStringLiteral("bye"));
+}
+
+void Session::onDataArrived()
+{
+    inbox += Sock.takeAll();
+    const quint64 gen = generation;
+    while (!inbox.isEmpty()) {
+        const qsizetype p = inbox.indexOf(Terminator, scanFrom);
+        if (p < 0) {
+            if (inbox.size() > maxMessageBytes) {
+                ctx.AddText(QStringLiteral("*** Error : The other side sent more than %1 bytes without ending "
+                                           "its message - connection closed")
+                                .arg(maxMessageBytes),
+                            ErrorLine);
+                closeSock();
+                Q_EMIT showIdleCommands();
+                armReconnect();
+                return;
+            }
+            // A terminator may straddle this read and the next one.
+            scanFrom = std::max<qsizetype>(0, inbox.size() - (Terminator.size() - 1));
+            return;
+        }
+        const QByteArray scrambled = inbox.left(p);
+        inbox.remove(0, p + Terminator.size());
+        scanFrom = 0;
+        HandleCtlMsg(Ansi::decode(DecryptText(scrambled)));
+        if (gen != generation)
+            return; // the message closed the connection; what is left belongs to it
+    }
+}
+
+void Session::SendCtlMsg(const QString& text)
+{
+    if (!isConnected())
+        return;
+    Sock.send(frame(text));
+}
+
+void Session::SendUserInfo()
+{
+    const Options& o = ctx.options;
+    SendCtlMsg(QStringLiteral("uinfo:") + o.MyName + ';' + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage);
+}
+
+void Session::HandleCtlMsg(const QString& text)
+{
+    // Until a server that requires a password has accepted the client's, it answers only
+    // the login, a ping and a goodbye.
+    if (!peerAuthorised() && !text.startsWith(QLatin1String("PAuth:")) && !text.startsWith(QLatin1String("bye")) &&
+        !text.startsWith(QLatin1String("ping")))
+        return;
+
+    if (text == QLatin1String("FTIMEOUT")) {
+        ctx.setTransferEndCode(6);
+    } else if (text == QLatin1String("PSOK") || text == QLatin1String("PSBAD")) {
+        ctx.AuthReply = text == QLatin1String("PSOK") ? 1 : 2;
+        if (loginTimer.isActive())
+            finishLogin();
+    } else if (text.startsWith(QLatin1String("PAuth:"))) {
+        handlePAuth(text.mid(6));
+    } else if (text.startsWith(QLatin1String("msg:"))) {
+        ctx.AddText(QStringLiteral("<") + ctx.RemoteName + QStringLiteral("> ") + text.mid(4), MessageLine);
+    } else if (text.startsWith(QLatin1String("ping"))) {
+        ctx.AddText(QStringLiteral("*** Received Ping"), ConnectLine);
+        SendCtlMsg(QStringLiteral("gotping"));
+    } else if (text.startsWith(QLatin1String("gotping"))) {
+        float elapsed = secondsSinceMidnight() - PingTimer;
+        if (elapsed < 0)
+            elapsed += 86400.0f; // the reply came after midnight
+        PingTimer = elapsed / 2.0f;
+        ctx.AddText(QStringLiteral("*** Ping Reply  : ") + shortNumber(PingTimer) + QStringLiteral(" Sec"),
+                    ConnectLine);
+    } else if (text.startsWith(QLatin1String("stat:"))) {
+        ctx.AddText(text.mid(5), StatusLine);
+    } else if (text.startsWith(QLatin1String("uinfo:"))) {
+        const QStringList f = text.mid(6).split(';');
+        if (f.size() < 4)
+            return; // not a well-formed record
+        ctx.RemoteName = f[0];
+        ctx.RemoteEmail = f[1];
+        ctx.RemoteAge = f[2];
+        ctx.RemoteHomepage = f.mid(3).join(';');
+        ctx.AddText(QStringLiteral("*** Remote User Info Change (") + ctx.RemoteName + ')', ConnectLine);
+    } else if (text.startsWith(QLatin1String("bye"))) {
+        ctx.AddText(QStringLiteral("*** User Disconnected"), ConnectLine);
+        closeSock();
+        armReconnect();
+    } else if (text.startsWith(QLatin1String("file:"))) {
+        const QString body = text.mid(5);
+        const qsizetype a = body.indexOf('|');
+        const qsizetype b = a < 0 ? -1 : body.indexOf('|', a + 1);
+        const qsizetype c = b < 0 ? -1 : body.indexOf('|', b + 1);
+        if (c < 0)
+            return; // not a well-formed offer
+        Q_EMIT fileOffered(body.mid(a + 1, b - a - 1), body.mid(c + 1), body.mid(b + 1, c - b - 1),
+                           Sock.remoteHostIP(), body.left(a));
+    } else if (text == QLatin1String("CANC_TRAN")) {
+        ctx.setTransferEndCode(2);
+    } else if (text == QLatin1String("HaveFile")) {
+        ctx.setTransferEndCode(7);
+    }
+}
+
+void Session::handlePAuth(const QString& password)
+{
+    const Options& o = ctx.options;
+    if (o.RequirePassword && password != o.ServerPassword) {
+        SendCtlMsg(QStringLiteral("PSBAD"));
+        ctx.AddText(QStringLiteral("*** User Submitted Bad Password (") + password + ')', ConnectLine);
+        return;
+    }
+    clientAuthorised = true;
+    SendCtlMsg(QStringLiteral("PSOK"));
+    ctx.AddText(QStringLiteral("*** User Authenticated"), ConnectLine);
+    SendUserInfo();
+    Q_EMIT loggedIn();
+}
+
+void Session::onClosed()
+{
+    Q_EMIT SwitchConnectButtons();
+    ctx.AddText(QStringLiteral("*** Disconnected"), ConnectLine);
+    closeSock();
+    armReconnect();
+}
+
+void Session::onSocketError(int number, const QString& description)
+{
+    closeSock();
+    Q_EMIT showIdleCommands();
+    ReportSockError(ctx, number, description, {}, {}, QStringLiteral("FN: base.Sock_Error"));
+    armReconnect();
+}
+
+void Session::armReconnect()
+{
+    if (ctx.options.AutoReconnect && !DisconnectClicked)
+        reconnectTimer.start(reconnectDelayMs);
+}
+
+void Session::onReconnectTick()
+{
+    if (Sock.state() != EventSocket::Closed || DisconnectClicked || !ctx.options.AutoReconnect)
+        return;
+    ctx.AddText(QStringLiteral("*** Attempting To Reconnect In 5 Seconds."), ConnectLine);
+    pauseTimer.start(reconnectPauseMs);
+}
+
+void Session::onPauseOver()
+{
+    // A Disconnect or a new connection made during the pause wins over the reconnection.
+    if (Sock.state() == EventSocket::Closed && !DisconnectClicked)
+        ConnectIt();
+}
+
+void Session::Disconnect()
+{
+    ctx.setTransferEndCode(4);
+    reconnectTimer.stop();
+    pauseTimer.stop();
+    if (isConnected()) {
+        SendCtlMsg(QStringLiteral("bye"));
+    } else {
+        closeSock();
+        Q_EMIT showIdleCommands();
+    }
+    DisconnectClicked = true;
+}
+
+void Session::DropForConnect()
+{
+    reconnectTimer.stop();
+    pauseTimer.stop();
+    closeSock();
+}
+
+void Session::Ping()
+{
+    if (!isConnected()) {
+        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+        return;
+    }
+    PingTimer = secondsSinceMidnight();
+    ctx.AddText(QStringLiteral("*** Pinging Other User"), ConnectLine);
+    SendCtlMsg(QStringLiteral("ping"));
+}

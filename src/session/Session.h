@@ -1,0 +1,97 @@
+#pragma once
+#include "platform/EventSocket.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class Context;
+
+// The control connection to the one peer: opening it as server or client, the login,
+// framing and dispatch of control messages, reconnection after a loss and the Connect,
+// Disconnect and Ping commands. Waits are states with single-shot timers.
+class Session : public QObject {
+    Q_OBJECT
+public:
+    explicit Session(Context& ctx);
+    ~Session() override;
+
+    EventSocket Sock;
+
+    // Set when the user chose Disconnect; while set nothing reconnects on its own.
+    bool DisconnectClicked = false;
+    // Seconds since midnight when a ping left; the shown reply time once it came back.
+    float PingTimer = 0;
+
+    // Bounds of the waits, shortened by tests.
+    int loginTimeoutMs = 61000;
+    int reconnectDelayMs = 500;
+    int reconnectPauseMs = 5000;
+    // A peer that sends more than this without a message end is cut off.
+    qsizetype maxMessageBytes = 1 << 20;
+
+    // The terminator that ends every control message on the wire.
+    static const QByteArray Terminator;
+
+    bool isConnected() const { return Sock.state() == EventSocket::Connected; }
+    // The client has sent its password and waits for the answer.
+    bool loginPending() const { return loginTimer.isActive(); }
+    // Server side: the connected client's password was accepted (always true when the
+    // server requires none).
+    bool peerAuthorised() const;
+
+    // Opens the connection the context's ConnMode, ConnHost and ConnPort describe.
+    void ConnectIt();
+    // The user's Disconnect: says "bye" when connected, else closes at once.
+    void Disconnect();
+    // The user's Connect command: drops any connection without "bye" (the dialog that
+    // follows belongs to the window).
+    void DropForConnect();
+    void Ping();
+
+    // Scrambles, frames and sends one message; dropped silently when not connected.
+    void SendCtlMsg(const QString& text);
+    void SendUserInfo();
+    // Acts on one unscrambled message.
+    void HandleCtlMsg(const QString& text);
+
+    // Wire form of one message: scrambled text and terminator.
+    static QByteArray frame(const QString& text);
+
+Q_SIGNALS:
+    // The toolbar's Connect and Disconnect buttons swap.
+    void SwitchConnectButtons();
+    // The commands fall back to the idle look (Connect shown, Disconnect hidden).
+    void showIdleCommands();
+    // A login succeeded on this side (client: accepted; server: a client logged in).
+    void loggedIn();
+    // A "file:" offer arrived: fields as sent, and the peer's address.
+    void fileOffered(const QString& fileName, const QString& fileLength, const QString& blockSize,
+                     const QString& peerAddress, const QString& port);
+
+private:
+    void onConnected();
+    void onConnectionRequest(int requestId);
+    void onDataArrived();
+    void onClosed();
+    void onSocketError(int number, const QString& description);
+    void onReconnectTick();
+    void onPauseOver();
+    void Authenticate();
+    void finishLogin();
+    void handlePAuth(const QString& password);
+    void armReconnect();
+    // Closes Sock and forgets everything tied to the connection that was.
+    void closeSock();
+
+    Context& ctx;
+    QTimer loginTimer;
+    QTimer reconnectTimer;
+    QTimer pauseTimer;
+    QByteArray inbox;       // received bytes not yet framed
+    qsizetype scanFrom = 0; // where the next terminator search starts
+    quint64 generation = 0; // bumped whenever the connection is closed
+    bool servingPeer = false;      // this side accepted the connection as server
+    bool clientAuthorised = false; // ... and the client's password was accepted
+};

@@ -1,0 +1,58 @@
+#include "config/Scramble.h"
+
+#include <QTest>
+
+class TestScramble : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fixedVectors_data()
+    {
+        QTest::addColumn<QByteArray>("plain");
+        QTest::addColumn<QByteArray>("scrambled");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("one char") << QByteArray("a") << QByteArray("\x13");
+        QTest::newRow("abc") << QByteArray("abc") << QByteArray("\x14\x13\x15");
+        // x1..x5 -> x4 x2 x1 x3 x5, each shifted by 177 modulo 255
+        QTest::newRow("five") << QByteArray("12345") << QByteArray("\xE5\xE3\xE2\xE4\xE6");
+        QTest::newRow("to line feed") << QByteArray("X") << QByteArray("\n");
+        QTest::newRow("to carriage return") << QByteArray("[") << QByteArray("\r");
+    }
+    void fixedVectors()
+    {
+        QFETCH(QByteArray, plain);
+        QFETCH(QByteArray, scrambled);
+        QCOMPARE(EncryptText(plain), scrambled);
+        QCOMPARE(DecryptText(scrambled), plain);
+    }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("plain");
+        QByteArray all;
+        for (int c = 0; c < 255; ++c)
+            all.append(static_cast<char>(c));
+        QTest::newRow("every byte 0..254") << all;
+        QTest::newRow("every byte, even length") << all.left(254);
+        QByteArray reversed = all;
+        std::reverse(reversed.begin(), reversed.end());
+        QTest::newRow("reversed") << reversed;
+        QTest::newRow("two") << QByteArray("ab");
+        QTest::newRow("terminator bytes") << QByteArray("{\xBF}");
+    }
+    void roundTrip()
+    {
+        QFETCH(QByteArray, plain);
+        const QByteArray s = EncryptText(plain);
+        QCOMPARE(s.size(), plain.size());
+        QCOMPARE(DecryptText(s), plain);
+    }
+
+    void code255ComesBackAsZero()
+    {
+        QCOMPARE(DecryptText(EncryptText(QByteArray("\xFF"))), QByteArray(1, '\0'));
+        QCOMPARE(DecryptText(EncryptText(QByteArray("a\xFF" "b"))), QByteArray("a\0b", 3));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestScramble)
+#include "tst_scramble.moc"

@@ -1,0 +1,63 @@
+#include "support/Harness.h"
+
+#include "session/Session.h"
+
+#include <QRandomGenerator>
+#include <QTcpServer>
+
+quint16 freePortTriple()
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto base = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(40000));
+        QTcpServer a, b, c;
+        if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1) &&
+            c.listen(QHostAddress::LocalHost, base + 2))
+            return base;
+    }
+    return 0;
+}
+
+LineRecorder::LineRecorder(Context& ctx)
+{
+    ctx.options.TimeStamp = false;
+    connect(&ctx, &Context::lineAdded, this, [this](const QString& text, int kind) {
+        lines.append(text);
+        kinds.append(kind);
+    });
+}
+
+int LineRecorder::indexStarting(const QString& prefix) const
+{
+    for (int i = 0; i < lines.size(); ++i)
+        if (lines[i].startsWith(prefix))
+            return i;
+    return -1;
+}
+
+TestPeer::TestPeer(const QString& name)
+{
+    ctx = std::make_unique<Context>(home.path());
+    ctx->listenAddress = QHostAddress::LocalHost;
+    ctx->options.MyName = name;
+    rec = std::make_unique<LineRecorder>(*ctx);
+    Session& s = ctx->session();
+    s.loginTimeoutMs = 3000;
+    s.reconnectDelayMs = 50;
+    s.reconnectPauseMs = 100;
+}
+
+void TestPeer::listen(quint16 port)
+{
+    ctx->ConnMode = QStringLiteral("Server");
+    ctx->ConnPort = QString::number(port);
+    ctx->session().ConnectIt();
+}
+
+void TestPeer::connectTo(quint16 port, const QString& password)
+{
+    ctx->ConnMode = QStringLiteral("Client");
+    ctx->ConnHost = QStringLiteral("127.0.0.1");
+    ctx->ConnPort = QString::number(port);
+    ctx->ConnPassword = password;
+    ctx->session().ConnectIt();
+}

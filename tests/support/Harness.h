@@ -1,0 +1,36 @@
+#pragma once
+#include "app/Context.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Finds a control port C on 127.0.0.1 such that C, C+1 and C+2 are all free.
+quint16 freePortTriple();
+
+// Records every line a context shows, without time stamps.
+class LineRecorder : public QObject {
+    Q_OBJECT
+public:
+    explicit LineRecorder(Context& ctx);
+    QStringList lines;
+    QList<int> kinds;
+    bool contains(const QString& line) const { return lines.contains(line); }
+    int count(const QString& line) const { return static_cast<int>(lines.count(line)); }
+    // Index of the first line starting with prefix, -1 when none.
+    int indexStarting(const QString& prefix) const;
+};
+
+// One complete peer in the test process: its own program folder, context and recorder.
+// Servers listen on loopback only; the waits are shortened.
+struct TestPeer {
+    explicit TestPeer(const QString& name = QStringLiteral("peer"));
+    QTemporaryDir home;
+    std::unique_ptr<Context> ctx;
+    std::unique_ptr<LineRecorder> rec;
+
+    void listen(quint16 port);
+    void connectTo(quint16 port, const QString& password = QString());
+};
