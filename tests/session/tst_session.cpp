@@ -1,0 +1,402 @@
+#include "config/Scramble.h"
+#include "platform/Ansi.h"
+#include "session/Session.h"
+#include "session/StatUpdate.h"
+#include "support/Harness.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+constexpr int kWait = 5000;
+
+// Two peers logged in to each other.
+struct Pair {
+    TestPeer server{"Ann"};
+    TestPeer client{"Bob"};
+    quint16 port = freePortTriple();
+
+    bool connect(const QString& password = {})
+    {
+        server.listen(port);
+        client.connectTo(port, password);
+        return QTest::qWaitFor([&] { return client.rec->contains("*** Remote User Info Change (Ann)") &&
+                                            server.rec->contains("*** Remote User Info Change (Bob)"); },
+                               kWait);
+    }
+};
+
+// A raw socket playing the client against a server peer.
+struct RawClient {
+    QTcpSocket sock;
+    bool open(quint16 port)
+    {
+        sock.connectToHost(QHostAddress::LocalHost, port);
+        return sock.waitForConnected(kWait);
+    }
+    void sendRaw(const QByteArray& bytes)
+    {
+        sock.write(bytes);
+        sock.flush();
+    }
+    void send(const QString& text) { sendRaw(Session::frame(text)); }
+    // Unscrambled messages received so far.
+    QStringList received()
+    {
+        while (sock.bytesAvailable() || sock.waitForReadyRead(50))
+            buffer += sock.readAll();
+        QStringList out;
+        for (const QByteArray& part : buffer.split('}')) {
+            if (part.endsWith("{\xBF"))
+                out << Ansi::decode(DecryptText(part.chopped(2)));
+        }
+        return out;
+    }
+    QByteArray buffer;
+};
+
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void login_data()
+    {
+        QTest::addColumn<bool>("require");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("clientLine");
+        QTest::addColumn<QString>("serverLine");
+        QTest::newRow("no password required, empty") << false << "" << "*** Login Authenticated"
+                                                     << "*** User Authenticated";
+        QTest::newRow("right password") << true << "s3cret" << "*** Login Authenticated" << "*** User Authenticated";
+        QTest::newRow("wrong password") << true << "guess" << "*** Login Failed (Bad Password)"
+                                        << "*** User Submitted Bad Password (guess)";
+        QTest::newRow("case differs") << true << "S3CRET" << "*** Login Failed (Bad Password)"
+                                      << "*** User Submitted Bad Password (S3CRET)";
+    }
+    void login()
+    {
+        QFETCH(bool, require);
+        QFETCH(QString, given);
+        QFETCH(QString, clientLine);
+        QFETCH(QString, serverLine);
+        Pair p;
+        p.server.ctx->options.RequirePassword = require;
+        p.server.ctx->options.ServerPassword = "s3cret";
+        p.server.listen(p.port);
+        p.client.connectTo(p.port, given);
+        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains(clientLine), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains(serverLine), kWait);
+        if (clientLine.contains("Failed")) {
+            // The refused client says "bye"; the server closes and the client sees it.
+            QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("*** User Disconnected"), kWait);
+            QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
+            QCOMPARE(p.client.ctx->AuthReply, 2);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Remote User Info Change (Ann)"), kWait);
+            QCOMPARE(p.client.ctx->AuthReply, 1);
+        }
+    }
+
+    void loginTimesOut()
+    {
+        // A server that accepts but never answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        TestPeer client;
+        client.ctx->session().loginTimeoutMs = 300;
+        client.connectTo(silent.serverPort(), "pw");
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Login Failed (Timed Out)"), kWait);
+        QVERIFY(silent.hasPendingConnections() || silent.waitForNewConnection(kWait));
+        QTcpSocket* s = silent.nextPendingConnection();
+        QTRY_VERIFY_WITH_TIMEOUT((s->readAll(), true) && s->bytesAvailable() == 0, kWait);
+        // A late "PSOK" changes nothing for that login.
+        const int before = client.rec->count("*** Login Authenticated");
+        s->write(Session::frame("PSOK"));
+        s->flush();
+        QTest::qWait(100);
+        QCOMPARE(client.rec->count("*** Login Authenticated"), before);
+        QCOMPARE(before, 0);
+    }
+
+    void chatBothWays()
+    {
+        Pair p;
+        QVERIFY(p.connect());
+        QSignalSpy serverLines(p.server.ctx.get(), &Context::lineAdded);
+        p.client.ctx->session().SendCtlMsg(QString::fromUtf8("msg:caf\u00e9 costs 5 \u20ac"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains(QString::fromUtf8("<Bob> caf\u00e9 costs 5 \u20ac")), kWait);
+        p.server.ctx->session().SendCtlMsg("msg:back at you");
+        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("<Ann> back at you"), kWait);
+        QCOMPARE(p.server.rec->kinds.at(p.server.rec->lines.indexOf(QString::fromUtf8("<Bob> caf\u00e9 costs 5 \u20ac"))),
+                 int(MessageLine));
+    }
+
+    void ping()
+    {
+        Pair p;
+        QVERIFY(p.connect());
+        p.client.ctx->session().Ping();
+        QVERIFY(p.client.rec->contains("*** Pinging Other User"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("*** Received Ping"), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->indexStarting("*** Ping Reply  : ") >= 0, kWait);
+        const QString line = p.client.rec->lines.at(p.client.rec->indexStarting("*** Ping Reply  : "));
+        QVERIFY2(QRegularExpression(R"(^\*\*\* Ping Reply  : \d+(\.\d{1,2})? Sec$)").match(line).hasMatch(),
+                 qPrintable(line));
+        // Not connected: a status line and nothing sent.
+        TestPeer idle;
+        idle.ctx->session().Ping();
+        QCOMPARE(idle.rec->lines, QStringList{"*** Not Connected"});
+    }
+
+    void byeAndReconnect_data()
+    {
+        QTest::addColumn<bool>("clientSaysBye");
+        QTest::newRow("client leaves, server listens again") << true;
+        QTest::newRow("server leaves, client connects again") << false;
+    }
+    void byeAndReconnect()
+    {
+        QFETCH(bool, clientSaysBye);
+        Pair p;
+        p.server.ctx->options.AutoReconnect = true;
+        p.client.ctx->options.AutoReconnect = true;
+        QVERIFY(p.connect());
+        TestPeer& leaver = clientSaysBye ? p.client : p.server;
+        TestPeer& stayer = clientSaysBye ? p.server : p.client;
+        leaver.ctx->session().SendCtlMsg("bye");
+        QTRY_VERIFY_WITH_TIMEOUT(stayer.rec->contains("*** User Disconnected"), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(stayer.rec->contains("*** Attempting To Reconnect In 5 Seconds."), kWait);
+        // The leaver saw a close and reconnects too; both meet again and log in.
+        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->count("*** Login Authenticated") == 2, 3 * kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(p.server.ctx->session().isConnected(), kWait);
+    }
+
+    void disconnectCommand()
+    {
+        // While connected: "bye" goes out, the close comes back, nothing reconnects.
+        Pair p;
+        p.client.ctx->options.AutoReconnect = true;
+        QVERIFY(p.connect());
+        QSignalSpy idle(&p.client.ctx->session(), &Session::showIdleCommands);
+        p.client.ctx->session().Disconnect();
+        QCOMPARE(p.client.ctx->TransferEndCode(), 4);
+        QVERIFY(!p.client.rec->contains("*** Disconnected"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
+        QTest::qWait(300);
+        QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
+        QCOMPARE(idle.count(), 0);
+
+        // While listening: the listener closes at once and a client is refused.
+        TestPeer server;
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        QCOMPARE(server.ctx->session().Sock.state(), int(EventSocket::Listening));
+        QSignalSpy idle2(&server.ctx->session(), &Session::showIdleCommands);
+        server.ctx->session().Disconnect();
+        QCOMPARE(server.ctx->session().Sock.state(), int(EventSocket::Closed));
+        QCOMPARE(idle2.count(), 1);
+        TestPeer late;
+        late.connectTo(port);
+        QTRY_VERIFY_WITH_TIMEOUT(late.rec->contains(
+                                     "*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)"),
+                                 kWait);
+    }
+
+    void secondClientRefused()
+    {
+        Pair p;
+        QVERIFY(p.connect());
+        TestPeer third;
+        third.connectTo(p.port);
+        QTRY_VERIFY_WITH_TIMEOUT(third.rec->contains(
+                                     "*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)"),
+                                 kWait);
+        QVERIFY(p.server.ctx->session().isConnected());
+    }
+
+    void connectItErrors_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("letters") << "Client" << "abc" << "*** Error : Invalid Port \"abc\"";
+        QTest::newRow("zero") << "Server" << "0" << "*** Error : Invalid Port \"0\"";
+        QTest::newRow("no room for file ports") << "Server" << "65534" << "*** Error : Invalid Port \"65534\"";
+        QTest::newRow("empty") << "Client" << "" << "*** Error : Invalid Port \"\"";
+        QTest::newRow("sign") << "Client" << "+80" << "*** Error : Invalid Port \"+80\"";
+        QTest::newRow("bad mode") << "Peer" << "2000" << "*** Error : Unknown Connection Type \"Peer\"";
+    }
+    void connectItErrors()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, port);
+        QFETCH(QString, expected);
+        TestPeer peer;
+        const quint16 listenPort = freePortTriple();
+        peer.listen(listenPort);
+        peer.ctx->ConnMode = mode;
+        peer.ctx->ConnPort = port;
+        peer.ctx->session().ConnectIt();
+        QCOMPARE(peer.rec->lines.size(), 2);
+        QVERIFY2(peer.rec->lines.last().startsWith(expected), qPrintable(peer.rec->lines.last()));
+        QCOMPARE(peer.rec->kinds.last(), int(ErrorLine));
+        // The socket was not touched: still listening.
+        QCOMPARE(peer.ctx->session().Sock.state(), int(EventSocket::Listening));
+    }
+
+    void listenFailsAtOnce()
+    {
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        TestPeer peer;
+        peer.ctx->DebugMode = true;
+        peer.listen(taken.serverPort());
+        QCOMPARE(peer.rec->lines.size(), 3);
+        QVERIFY2(peer.rec->lines[1].startsWith("*** Error : 10048 - "), qPrintable(peer.rec->lines[1]));
+        QCOMPARE(peer.rec->lines[2], QString("*QVDEBUG* : FN: base.connectit()"));
+        QCOMPARE(peer.ctx->session().Sock.state(), int(EventSocket::Closed));
+    }
+
+    void reportSockError_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<bool>("debug");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("reset is silent") << 10054 << "" << true << QStringList{};
+        QTest::newRow("refused") << 10061 << "" << false
+                                 << QStringList{"*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)"};
+        QTest::newRow("host not found, debug")
+            << 11001 << "" << true << QStringList{"*** Error : 11001 - Host Not Found", "*QVDEBUG* : FN: x"};
+        QTest::newRow("tagged") << 10060 << " (CMD)" << false
+                                << QStringList{"*** Error : 10060 (CMD) - gone : file.bin"};
+    }
+    void reportSockError()
+    {
+        QFETCH(int, number);
+        QFETCH(QString, tag);
+        QFETCH(bool, debug);
+        QFETCH(QStringList, expected);
+        TestPeer peer;
+        peer.ctx->DebugMode = debug;
+        ReportSockError(*peer.ctx, number, "gone", tag, "file.bin", "FN: x");
+        QCOMPARE(peer.rec->lines, expected);
+    }
+
+    void hostNotFound()
+    {
+        TestPeer peer;
+        peer.ctx->ConnMode = "Client";
+        peer.ctx->ConnHost = "no-such-host.invalid";
+        peer.ctx->ConnPort = "2000";
+        peer.ctx->session().ConnectIt();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.rec->contains("*** Error : 11001 - Host Not Found"), 15000);
+    }
+
+    // A raw socket plays the client, byte by byte.
+    void framing()
+    {
+        TestPeer server;
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        RawClient raw;
+        QVERIFY(raw.open(port));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Connected."), kWait);
+
+        // One message split over many segments, terminator split too.
+        const QByteArray one = Session::frame("msg:split message");
+        for (char c : one) {
+            raw.sendRaw(QByteArray(1, c));
+            QTest::qWait(1);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<<No Name Specified>> split message"), kWait);
+
+        // Several in one segment, with an empty message, an unknown one and malformed ones.
+        raw.sendRaw(Session::frame("msg:first") + Session::Terminator + Session::frame("hello there") +
+                    Session::frame("uinfo:only;two") + Session::frame("file:2001|name.txt|8192") +
+                    Session::frame("uinfo:Zed;z@x;33;http://a;b") + Session::frame("msg:second"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<Zed> second"), kWait);
+        const int first = server.rec->lines.indexOf("<<No Name Specified>> first");
+        QVERIFY(first > 0);
+        QCOMPARE(server.rec->lines.mid(first),
+                 (QStringList{"<<No Name Specified>> first", "*** Remote User Info Change (Zed)", "<Zed> second"}));
+        QCOMPARE(server.ctx->RemoteHomepage, QString("http://a;b"));
+        QCOMPARE(server.ctx->RemoteAge, QString("33"));
+
+        // A well-formed offer reaches the transfer side with its fields.
+        QSignalSpy offers(&server.ctx->session(), &Session::fileOffered);
+        raw.send("file:2001|dir\\name.txt|8192|12345");
+        QVERIFY(offers.wait(kWait));
+        QCOMPARE(offers[0][0].toString(), QString("dir\\name.txt"));
+        QCOMPARE(offers[0][1].toString(), QString("12345"));
+        QCOMPARE(offers[0][2].toString(), QString("8192"));
+        QCOMPARE(offers[0][3].toString(), QString("127.0.0.1"));
+        QCOMPARE(offers[0][4].toString(), QString("2001"));
+
+        // Transfer signals set the end code.
+        raw.send("HaveFile");
+        QTRY_COMPARE_WITH_TIMEOUT(server.ctx->TransferEndCode(), 7, kWait);
+
+        // A partial message shows nothing until its end arrives.
+        const QByteArray late = Session::frame("msg:late");
+        raw.sendRaw(late.left(late.size() - 1));
+        QTest::qWait(100);
+        QVERIFY(!server.rec->contains("<Zed> late"));
+        raw.sendRaw(late.right(1));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<Zed> late"), kWait);
+
+        // "ping" is answered with "gotping" on the wire.
+        raw.send("ping");
+        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("gotping"), kWait);
+    }
+
+    void oversizedInputIsCutOff()
+    {
+        TestPeer server;
+        server.ctx->session().maxMessageBytes = 64 * 1024;
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        RawClient raw;
+        QVERIFY(raw.open(port));
+        raw.sendRaw(QByteArray(100 * 1024, 'a'));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0,
+                                 kWait);
+        QCOMPARE(server.ctx->session().Sock.state(), int(EventSocket::Closed));
+        QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState, kWait);
+    }
+
+    void passwordRequiredBeforeAnythingElse()
+    {
+        TestPeer server;
+        server.ctx->options.RequirePassword = true;
+        server.ctx->options.ServerPassword = "pw";
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        RawClient raw;
+        QVERIFY(raw.open(port));
+        QSignalSpy offers(&server.ctx->session(), &Session::fileOffered);
+        raw.sendRaw(Session::frame("msg:sneaky") + Session::frame("uinfo:Eve;e;1;h") +
+                    Session::frame("file:2001|x.txt|1|1") + Session::frame("HaveFile") + Session::frame("ping"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** Received Ping"), kWait);
+        QVERIFY(!server.rec->contains("<<No Name Specified>> sneaky"));
+        QCOMPARE(server.ctx->RemoteName, QString("<No Name Specified>"));
+        QCOMPARE(offers.count(), 0);
+        QCOMPARE(server.ctx->TransferEndCode(), 0);
+
+        raw.send("PAuth:nope");
+        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSBAD"), kWait);
+        raw.send("msg:still not");
+        raw.send("PAuth:pw");
+        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSOK"), kWait);
+        raw.send("msg:now allowed");
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<<No Name Specified>> now allowed"), kWait);
+        QVERIFY(!server.rec->contains("<<No Name Specified>> still not"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
