@@ -1,0 +1,201 @@
+#include "config/Options.h"
+#include "config/Scramble.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QList<QByteArray> plainLines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray data = f.readAll();
+    QList<QByteArray> out;
+    qsizetype start = 0, end;
+    while ((end = data.indexOf("\r\n", start)) >= 0) {
+        out << DecryptText(data.mid(start, end - start));
+        start = end + 2;
+    }
+    return out;
+}
+
+void writeLines(const QString& path, const QList<QByteArray>& plain)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    for (const QByteArray& l : plain)
+        f.write(EncryptText(l) + "\r\n");
+}
+
+} // namespace
+
+class TestOptions : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void defaultsWhenMissing()
+    {
+        QTemporaryDir dir;
+        Options o;
+        o.MyName = "changed";
+        QCOMPARE(ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), o), QString());
+        QCOMPARE(o.MyName, QString("<No Name>"));
+        QCOMPARE(o.LogDir, dir.filePath("log") + "/");
+        QCOMPARE(o.DownloadDir, dir.filePath("download"));
+        QCOMPARE(o.configFlags(), 4485);
+
+        // The first save writes 31 lines whose last one reads 4485.
+        QCOMPARE(ConfigFile::SaveConfig(dir.filePath("qvcfg.cfg"), o), QString());
+        const QList<QByteArray> lines = plainLines(dir.filePath("qvcfg.cfg"));
+        QCOMPARE(lines.size(), 31);
+        QCOMPARE(lines[30], QByteArray("4485"));
+        QCOMPARE(lines[1], QByteArray("3"));
+        QCOMPARE(lines[24], QByteArray("<No Name>"));
+        QVERIFY(!QFile::exists(dir.filePath("qvcfg.cfg.tmp")));
+    }
+
+    void roundTripEveryOption()
+    {
+        QTemporaryDir dir;
+        Options o;
+        o.SetDefaults(dir.path());
+        o.LogDir = "/var/log/z/";
+        o.LogMode = 4;
+        o.BoxLayout = "1";
+        o.ConnectColor = "1";
+        o.ErrorColor = "2";
+        o.MessageColor = "3";
+        o.StatusColor = "16777215";
+        o.MainHeight = "6000";
+        o.MainWidth = "7000";
+        o.QueueHeight = "100";
+        o.QueueWidth = "200";
+        o.SitesHeight = "300";
+        o.SitesWidth = "400";
+        o.WindowPos = "1";
+        o.DownloadDir = "/home/x/Downloads";
+        o.LastSendDir = "/home/x";
+        o.ExistsAlways = 3;
+        o.ConnType = "Server";
+        o.ServerFilePort = "3001";
+        o.ServerPort = "3000";
+        o.ServerPassword = QString::fromUtf8("p\u00e4ss \u20ac;|X");
+        o.MyAge = "42";
+        o.MyEmail = "ann@example.org";
+        o.MyHomePage = "http://example.org/~ann";
+        o.MyName = "Xavier";
+        o.ClientIp = "10.0.0.7";
+        o.ClientFilePort = "4001";
+        o.ClientPort = "4000";
+        o.ClientPassword = "";
+        o.ReservedText = "keep me";
+        o.setConfigFlags(32735);
+        QCOMPARE(ConfigFile::SaveConfig(dir.filePath("qvcfg.cfg"), o), QString());
+        Options back;
+        QCOMPARE(ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), back), QString());
+        QVERIFY(back == o);
+        QCOMPARE(back.configFlags(), 32735);
+
+        o.setConfigFlags(0);
+        QCOMPARE(ConfigFile::SaveConfig(dir.filePath("qvcfg.cfg"), o), QString());
+        QCOMPARE(ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), back), QString());
+        QVERIFY(!back.ShowChatBar && !back.TimeStamp && !back.MessageBlink && !back.CatcherOnTop);
+    }
+
+    void badFiles_data()
+    {
+        QTest::addColumn<int>("lineCount");
+        QTest::addColumn<int>("badLine"); // 0 = none
+        QTest::addColumn<QByteArray>("badValue");
+        QTest::addColumn<QString>("messageStart");
+        QTest::newRow("30 lines") << 30 << 0 << QByteArray() << "Open Config Error : 62 - ";
+        QTest::newRow("empty file") << 0 << 0 << QByteArray() << "Open Config Error : 62 - ";
+        QTest::newRow("LogMode not a number") << 31 << 2 << QByteArray("three") << "Open Config Error : 13 - ";
+        QTest::newRow("flags not a number") << 31 << 31 << QByteArray("x1") << "Open Config Error : 13 - ";
+        QTest::newRow("31 lines, fine") << 31 << 0 << QByteArray() << "";
+    }
+    void badFiles()
+    {
+        QFETCH(int, lineCount);
+        QFETCH(int, badLine);
+        QFETCH(QByteArray, badValue);
+        QFETCH(QString, messageStart);
+        QTemporaryDir dir;
+        QList<QByteArray> lines;
+        for (int i = 1; i <= lineCount; ++i)
+            lines << (i == 2 || i == 17 ? QByteArray("1") : i == 31 ? QByteArray("0") : QByteArray("v"));
+        if (badLine)
+            lines[badLine - 1] = badValue;
+        writeLines(dir.filePath("qvcfg.cfg"), lines);
+        Options o;
+        const QString msg = ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), o);
+        if (messageStart.isEmpty())
+            QVERIFY2(msg.isEmpty(), qPrintable(msg));
+        else
+            QVERIFY2(msg.startsWith(messageStart), qPrintable(msg));
+        Options defaults;
+        defaults.SetDefaults(dir.path());
+        if (!messageStart.isEmpty()) {
+            QVERIFY(o == defaults); // also the options already read
+        } else {
+            QCOMPARE(o.MyName, QString("v"));
+            QCOMPARE(o.LogMode, 1);
+            QCOMPARE(o.configFlags(), 0);
+        }
+    }
+
+    void lineBreakGuard()
+    {
+        // "X" scrambles to a line feed, which a reader keeps inside its line; "[" scrambles
+        // to a carriage return, which would split it.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("qvcfg.cfg");
+        Options o;
+        o.SetDefaults(dir.path());
+        o.MyName = "Xena [admin]";
+        o.ServerPassword = "XX";
+        o.MyAge = "7";
+        const QString msg = ConfigFile::SaveConfig(path, o);
+        QVERIFY2(msg.startsWith("Close Config Error : ") && msg.contains("MyName"), qPrintable(msg));
+        QVERIFY(!ConfigFile::storable("a[b"));
+        QVERIFY(ConfigFile::storable("aXb"));
+        Options back;
+        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
+        QCOMPARE(back.MyName, QString("<No Name>"));
+        QCOMPARE(back.ServerPassword, QString("XX"));
+        QCOMPARE(back.MyAge, QString("7"));
+
+        // A file written without the guard still reads by the line rule: the split line
+        // shifts the rest, the file ends early, defaults follow.
+        QList<QByteArray> lines;
+        for (int i = 1; i <= 31; ++i)
+            lines << (i == 2 || i == 17 ? QByteArray("1") : i == 31 ? QByteArray("4485") : QByteArray("v"));
+        lines[24] = "a[b";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        for (const QByteArray& l : lines)
+            f.write(EncryptText(l) + "\r\n");
+        f.close();
+        // Line 31 now holds what line 30 had ("v"), which is not a number.
+        const QString error = ConfigFile::LoadConfig(path, dir.path(), back);
+        QVERIFY2(error.startsWith("Open Config Error : 13 - "), qPrintable(error));
+        Options defaults;
+        defaults.SetDefaults(dir.path());
+        QVERIFY(back == defaults);
+    }
+
+    void saveFailureKeepsOldFile()
+    {
+        QTemporaryDir dir;
+        Options o;
+        o.SetDefaults(dir.path());
+        const QString path = dir.filePath("missing-folder/qvcfg.cfg");
+        QVERIFY(ConfigFile::SaveConfig(path, o).startsWith("Close Config Error : "));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestOptions)
+#include "tst_options.moc"
