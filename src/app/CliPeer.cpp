@@ -16,11 +16,8 @@ const QStringList kValueOptions = {"--home", "--listen", "--connect", "--passwor
 
 bool portText(const QString& text)
 {
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    return ok && !text.isEmpty() && text.size() <= 5 &&
-           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= '0' && c <= '9'; }) && v >= 1 &&
-           v <= 65533;
+    quint16 port = 0;
+    return Session::parseControlPort(text, port);
 }
 
 void writeLine(FILE* f, const QString& text)

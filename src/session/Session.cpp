@@ -29,13 +29,14 @@ QString shortNumber(float value)
     return s == QLatin1String("-0") ? QStringLiteral("0") : s;
 }
 
-// A control port must leave room for the two transfer ports above it.
-bool validControlPort(const QString& text, quint16& port)
+} // namespace
+
+bool Session::parseControlPort(const QString& text, quint16& port)
 {
     if (text.isEmpty() || text.size() > 5)
         return false;
     for (QChar c : text)
-        if (!c.isDigit() || c.unicode() > '9')
+        if (c < '0' || c > '9')
             return false;
     const int value = text.toInt();
     if (value < 1 || value > 65533)
@@ -43,8 +44,6 @@ bool validControlPort(const QString& text, quint16& port)
     port = static_cast<quint16>(value);
     return true;
 }
-
-} // namespace
 
 Session::Session(Context& context) : ctx(context)
 {
@@ -88,7 +87,7 @@ void Session::closeSock()
 void Session::ConnectIt()
 {
     quint16 port = 0;
-    if (!validControlPort(ctx.ConnPort, port)) {
+    if (!parseControlPort(ctx.ConnPort, port)) {
         ctx.AddText(QStringLiteral("*** Error : Invalid Port \"%1\" - the port must be a number from 1 to 65533 "
                                    "(the two ports above it carry file transfers)")
                         .arg(ctx.ConnPort),

@@ -56,6 +56,9 @@ public:
     // Acts on one unscrambled message.
     void HandleCtlMsg(const QString& text);
 
+    // A control port: decimal digits, 1 to 65533, so that the two transfer ports above it fit.
+    static bool parseControlPort(const QString& text, quint16& port);
+
     // Wire form of one message: scrambled text and terminator.
     static QByteArray frame(const QString& text);
 

@@ -287,16 +287,6 @@ private Q_SLOTS:
         QCOMPARE(peer.rec->lines, expected);
     }
 
-    void hostNotFound()
-    {
-        TestPeer peer;
-        peer.ctx->ConnMode = "Client";
-        peer.ctx->ConnHost = "no-such-host.invalid";
-        peer.ctx->ConnPort = "2000";
-        peer.ctx->session().ConnectIt();
-        QTRY_VERIFY_WITH_TIMEOUT(peer.rec->contains("*** Error : 11001 - Host Not Found"), 15000);
-    }
-
     // A raw socket plays the client, byte by byte.
     void framing()
     {
