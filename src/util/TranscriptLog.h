@@ -1,0 +1,32 @@
+#pragma once
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+class Context;
+
+// Collects every shown line and appends it to the log file in batches: when more than
+// batchLimit lines wait, and on flush() (at exit). LogMode and LogDir of the context's
+// option set decide whether and where; the name comes from the date of the flush.
+class TranscriptLog {
+public:
+    explicit TranscriptLog(Context& ctx);
+
+    int batchLimit = 300;
+
+    void AddLogLine(const QString& line);
+    // Writes or discards the buffered lines. Returns an empty text, or why the lines could
+    // not be written (they stay buffered for the next try).
+    QString FlushLog(const QDate& today = QDate::currentDate());
+
+    qsizetype pending() const { return LogList.size(); }
+    // The last write problem, empty when the last flush went well.
+    QString lastProblem() const { return problem; }
+
+    static QString fileName(int logMode, const QDate& date);
+
+private:
+    Context& ctx;
+    QStringList LogList;
+    QString problem;
+};

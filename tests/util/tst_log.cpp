@@ -1,0 +1,105 @@
+#include "app/Context.h"
+#include "util/TranscriptLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class TestLog : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fileNames_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("day") << 0 << "03052001.log";
+        QTest::newRow("year") << 1 << "2001.log";
+        QTest::newRow("month") << 2 << "032001.log";
+        QTest::newRow("single") << 3 << "QvLogs.log";
+        QTest::newRow("other value names by year") << 9 << "2001.log";
+    }
+    void fileNames()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, name);
+        QCOMPARE(TranscriptLog::fileName(mode, QDate(2001, 3, 5)), name);
+    }
+
+    void batchesOf301()
+    {
+        QTemporaryDir dir;
+        Context ctx(dir.path());
+        ctx.options.LogDir = dir.filePath("logs"); // no trailing separator, not yet there
+        TranscriptLog log(ctx);
+        const QString path = dir.filePath("logs/QvLogs.log");
+        for (int i = 0; i < 300; ++i)
+            log.AddLogLine(i == 5 ? QString() : QString::fromUtf8("line %1 \u20ac").arg(i));
+        QVERIFY(!QFile::exists(path));
+        log.AddLogLine("line 300");
+        const QByteArray data = readFile(path);
+        QCOMPARE(data.count("\r\n"), 301);
+        QVERIFY(data.startsWith("line 0 \x80\r\nline 1 \x80\r\n"));
+        QVERIFY(data.contains("\r\n\r\nline 6"));
+        QVERIFY(data.endsWith("line 300\r\n"));
+        QCOMPARE(log.pending(), 0);
+        // A second batch appends.
+        log.AddLogLine("again");
+        QCOMPARE(log.FlushLog(), QString());
+        QVERIFY(readFile(path).endsWith("line 300\r\nagain\r\n"));
+        // Nothing buffered: no file is touched.
+        QFile::remove(path);
+        QCOMPARE(log.FlushLog(), QString());
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void loggingOff()
+    {
+        QTemporaryDir dir;
+        Context ctx(dir.path());
+        ctx.options.LogMode = 4;
+        TranscriptLog log(ctx);
+        log.AddLogLine("secret");
+        QCOMPARE(log.FlushLog(), QString());
+        QCOMPARE(log.pending(), 0);
+        QVERIFY(QDir(ctx.options.LogDir).entryList(QDir::Files).isEmpty());
+    }
+
+    void unusableFolders()
+    {
+        QTemporaryDir dir;
+        Context ctx(dir.path());
+        // A log folder that cannot be created falls back to the program's log folder.
+        QFile blocker(dir.filePath("file"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ctx.options.LogDir = dir.filePath("file/sub/");
+        TranscriptLog log(ctx);
+        log.AddLogLine("kept");
+        QCOMPARE(log.FlushLog(QDate(2001, 3, 5)), QString());
+        QCOMPARE(ctx.options.LogDir, dir.filePath("log") + "/");
+        QCOMPARE(readFile(dir.filePath("log/QvLogs.log")), QByteArray("kept\r\n"));
+
+        // A file that cannot be written (a full disk) keeps the lines and says why.
+        if (QFile::exists("/dev/full")) {
+            ctx.options.LogDir = dir.filePath("ro/");
+            QVERIFY(QDir().mkpath(ctx.options.LogDir));
+            QVERIFY(QFile::link("/dev/full", ctx.options.LogDir + "QvLogs.log"));
+            log.AddLogLine("not lost");
+            QVERIFY(!log.FlushLog().isEmpty());
+            QCOMPARE(log.pending(), 1);
+            QVERIFY(!log.lastProblem().isEmpty());
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestLog)
+#include "tst_log.moc"
