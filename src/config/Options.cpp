@@ -159,24 +159,25 @@ QString LoadConfig(const QString& path, const QString& programFolder, Options& o
     if (raw.size() < LineCount)
         return openError(62, QStringLiteral("Input past end of file"));
 
-    Options read;
-    read.SetDefaults(programFolder);
+    // Any fault leaves the whole set at its defaults, also the options already read.
+    auto fail = [&](const QString& message) {
+        opts.SetDefaults(programFolder);
+        return message;
+    };
     for (int i = 0; i < 30; ++i) {
         const Line& l = lines()[i];
         const QString value = Ansi::decode(DecryptText(raw[i]));
-        if (l.text) {
-            read.*(l.text) = value;
-        } else if (!parseWhole(value, read.*(l.number))) {
-            return openError(13, QStringLiteral("Type mismatch (line %1, %2)").arg(i + 1).arg(l.name));
-        }
+        if (l.text)
+            opts.*(l.text) = value;
+        else if (!parseWhole(value, opts.*(l.number)))
+            return fail(openError(13, QStringLiteral("Type mismatch (line %1, %2)").arg(i + 1).arg(l.name)));
     }
     const QString flagsText = Ansi::decode(DecryptText(raw[30])).trimmed();
     bool ok = false;
     const int flags = flagsText.toInt(&ok);
     if (!ok || flags < 0 || flagsText.size() > 5)
-        return openError(13, QStringLiteral("Type mismatch (line 31, ConfigFlags)"));
-    read.setConfigFlags(flags);
-    opts = read;
+        return fail(openError(13, QStringLiteral("Type mismatch (line 31, ConfigFlags)")));
+    opts.setConfigFlags(flags);
     return {};
 }
 

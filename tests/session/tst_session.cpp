@@ -112,14 +112,16 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Login Failed (Timed Out)"), kWait);
         QVERIFY(silent.hasPendingConnections() || silent.waitForNewConnection(kWait));
         QTcpSocket* s = silent.nextPendingConnection();
-        QTRY_VERIFY_WITH_TIMEOUT((s->readAll(), true) && s->bytesAvailable() == 0, kWait);
-        // A late "PSOK" changes nothing for that login.
-        const int before = client.rec->count("*** Login Authenticated");
-        s->write(Session::frame("PSOK"));
+        // On the wire: the password, then "bye" once the wait is over.
+        QByteArray wire;
+        QTRY_VERIFY_WITH_TIMEOUT((wire += s->readAll()).endsWith(Session::frame("bye")), kWait);
+        QCOMPARE(wire, Session::frame("PAuth:pw") + Session::frame("bye"));
+        // A late "PSOK" changes nothing for that login; the chat line behind it shows that
+        // the client has read it.
+        s->write(Session::frame("PSOK") + Session::frame("msg:after"));
         s->flush();
-        QTest::qWait(100);
-        QCOMPARE(client.rec->count("*** Login Authenticated"), before);
-        QCOMPARE(before, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("<<No Name Specified>> after"), kWait);
+        QVERIFY(!client.rec->contains("*** Login Authenticated"));
     }
 
     void chatBothWays()
@@ -186,7 +188,8 @@ private Q_SLOTS:
         QCOMPARE(p.client.ctx->TransferEndCode(), 4);
         QVERIFY(!p.client.rec->contains("*** Disconnected"));
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
-        QTest::qWait(300);
+        QSignalSpy later(p.client.ctx.get(), &Context::lineAdded);
+        QVERIFY(!later.wait(300)); // well past the shortened reconnection delay
         QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
         QCOMPARE(idle.count(), 0);
 
@@ -297,11 +300,13 @@ private Q_SLOTS:
         QVERIFY(raw.open(port));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Connected."), kWait);
 
-        // One message split over many segments, terminator split too.
+        // One message split over many reads, terminator split too: each byte is read on
+        // its own before the next one leaves.
+        QSignalSpy arrived(&server.ctx->session().Sock, &EventSocket::dataArrived);
         const QByteArray one = Session::frame("msg:split message");
         for (char c : one) {
             raw.sendRaw(QByteArray(1, c));
-            QTest::qWait(1);
+            QVERIFY(arrived.wait(kWait));
         }
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<<No Name Specified>> split message"), kWait);
 
@@ -334,7 +339,7 @@ private Q_SLOTS:
         // A partial message shows nothing until its end arrives.
         const QByteArray late = Session::frame("msg:late");
         raw.sendRaw(late.left(late.size() - 1));
-        QTest::qWait(100);
+        QVERIFY(arrived.wait(kWait));
         QVERIFY(!server.rec->contains("<Zed> late"));
         raw.sendRaw(late.right(1));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<Zed> late"), kWait);
