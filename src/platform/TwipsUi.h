@@ -1,0 +1,14 @@
+#pragma once
+
+// Window geometry in the option set is kept in twips (1/1440 inch) so the option file stays
+// the same whatever the screen. These convert with the screen's logical DPI; without a
+// screen (headless use) 96 DPI is assumed, which gives 15 twips per pixel.
+int twipsPerPixelX();
+int twipsPerPixelY();
+int twipsToPixelsX(int twips);
+int twipsToPixelsY(int twips);
+int pixelsToTwipsX(int pixels);
+int pixelsToTwipsY(int pixels);
+// The same with an explicit DPI, for tests and for windows on a given screen.
+int twipsToPixels(int twips, double dpi);
+int pixelsToTwips(int pixels, double dpi);
