@@ -1,6 +1,9 @@
 #include "app/Context.h"
 
 #include "session/Session.h"
+#include "util/TranscriptLog.h"
+#include "transfer/PolicyPrompts.h"
+#include "transfer/Transfers.h"
 
 #include <QDir>
 
@@ -9,9 +12,47 @@ Context::Context(const QString& folder, QObject* parent)
 {
     options.SetDefaults(programFolder);
     sessionPtr = std::make_unique<Session>(*this);
+    promptsPtr = std::make_unique<PolicyPrompts>(*this);
+    transfersPtr = std::make_unique<Transfers>(*this);
+    logPtr = std::make_unique<TranscriptLog>(*this);
 }
 
-Context::~Context() = default;
+Context::~Context()
+{
+    transfersPtr.reset(); // a running transfer may still withdraw its questions
+    // Lines still buffered reach the file; a failure here has nobody left to tell.
+    if (!logOff)
+        logPtr->FlushLog();
+}
+
+void Context::logLine(const QString& text)
+{
+    if (logOff)
+        return;
+    logPtr->AddLogLine(text);
+    if (!logPtr->lastProblem().isEmpty())
+        turnLogOff();
+}
+
+void Context::FlushLog()
+{
+    if (!logOff && !logPtr->FlushLog().isEmpty())
+        turnLogOff();
+}
+
+void Context::turnLogOff()
+{
+    // Off before telling, so the status line itself is not logged again.
+    logOff = true;
+    logPtr->clear();
+    AddText(QStringLiteral("*** Logging Off : ") + logPtr->lastProblem(), StatusLine);
+}
+
+void Context::setPrompts(std::unique_ptr<Prompts> prompts)
+{
+    if (prompts)
+        promptsPtr = std::move(prompts);
+}
 
 void Context::setTransferEndCode(int code)
 {
@@ -24,6 +65,7 @@ void Context::AddText(QString& text, int kind)
     if (options.TimeStamp)
         text = GetTimeStamp(true, false) + ' ' + text;
     Q_EMIT lineAdded(text, kind);
+    logLine(text);
 }
 
 QString Context::GetTimeStamp(bool brackets, bool parentheses) const

@@ -9,6 +9,9 @@
 #include <memory>
 
 class Session;
+class TranscriptLog;
+class Prompts;
+class Transfers;
 
 // Line kinds of AddText.
 enum LineKind { MessageLine = 1, StatusLine = 2, ErrorLine = 3, ConnectLine = 4 };
@@ -54,6 +57,21 @@ public:
     // The control session (the connection to the one peer).
     Session& session() { return *sessionPtr; }
 
+    // Every shown line goes to the transcript log. When the log cannot be written, one status
+    // line says why and logging stays off for the rest of the run; the panes keep every line.
+    TranscriptLog& transcriptLog() { return *logPtr; }
+    bool loggingOff() const { return logOff; }
+    // Writes out the buffered log lines (at exit; the destructor does it too).
+    void FlushLog();
+
+    // The file-transfer side: offers, the running transfer, transferStarted() for windows.
+    Transfers& transfers() { return *transfersPtr; }
+
+    // The questions of the transfer side (accept, existing file, cancel). A headless policy
+    // by default; the windows install their dialogs, tests scripted answers.
+    Prompts& prompts() { return *promptsPtr; }
+    void setPrompts(std::unique_ptr<Prompts> prompts);
+
     // The only way text reaches the user: stamps the line when time stamps are on (the
     // caller's text changes with it) and hands it to every view and to the log.
     void AddText(QString& text, int kind);
@@ -79,4 +97,10 @@ Q_SIGNALS:
 private:
     int transferEndCode = 0;
     std::unique_ptr<Session> sessionPtr;
+    std::unique_ptr<Prompts> promptsPtr;
+    std::unique_ptr<Transfers> transfersPtr;
+    std::unique_ptr<TranscriptLog> logPtr;
+    bool logOff = false;
+    void logLine(const QString& text);
+    void turnLogOff();
 };

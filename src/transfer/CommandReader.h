@@ -1,0 +1,48 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+
+#include <vector>
+
+// Cuts the transfer commands out of the byte stream of the command connection. The commands
+// are fixed texts sent bare, so segments may carry several of them or part of one:
+// - at the front of the buffer a known command is taken as soon as it is complete;
+// - a buffer that is the beginning of a command waits for more bytes;
+// - "RESUME_TR" takes the decimal digits that follow it; they end at the first non-digit, or
+//   when no further byte arrives for `quietMs` (the offset is the last thing a receiver sends
+//   before the data, so a short quiet period is a safe end); at most 19 digits are taken;
+// - bytes that start no known command are skipped up to the next place where one could start.
+class CommandReader : public QObject {
+    Q_OBJECT
+public:
+    enum Kind { AcceptTransfer, Resume, GotAll, EndTransfer, Cancel, CancelOkay };
+    struct Command {
+        Kind kind;
+        QByteArray argument; // "RESUME_TR": its digits
+    };
+
+    explicit CommandReader(QObject* parent = nullptr);
+
+    int quietMs = 50;
+
+    // Adds received bytes; complete commands come out of ready().
+    void feed(const QByteArray& bytes);
+    // The commands complete so far, taken out.
+    std::vector<Command> take();
+    // Bytes skipped as garbage so far.
+    qint64 skipped() const { return skippedBytes; }
+
+    static QByteArray text(Kind kind);
+
+Q_SIGNALS:
+    // New commands can be taken.
+    void ready();
+
+private:
+    void scan(bool quietOver);
+    QByteArray pending;
+    std::vector<Command> out;
+    QTimer quiet;
+    qint64 skippedBytes = 0;
+};

@@ -1,0 +1,188 @@
+#pragma once
+#include "platform/EventSocket.h"
+#include "transfer/CommandReader.h"
+#include "transfer/Prompts.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class Context;
+
+// The bounds of a transfer's waits, shortened by tests.
+struct TransferTimeouts {
+    int acceptMs = 60000;    // from start until the receiver answers (sender) / answers (receiver)
+    int blockMs = 60000;     // one block leaving the data socket
+    int gotAllMs = 60000;    // "Got All" after the last block
+    int cancelAckMs = 60000; // "CANC_OKAY" after our "CANC_TRAN"
+    int closeMs = 60000;     // the peer closing the command connection after "END_TRANS"
+    int kpsMs = 1000;        // rate, elapsed and time-left refresh
+    int viewMs = 100;        // at most one viewChanged() per this many ms
+    int quietMs = 50;        // a "RESUME_TR" offset ends after this long without more digits
+};
+
+// What a transfer window shows, built on demand from the transfer's state.
+struct TransferView {
+    QString title; // "Sending", "Receiving" or "Resume Receiving"
+    QString userlabel;
+    QString FnameLabel;
+    QString SizeLabel;
+    QString TotalLabel;
+    QString status;
+    QString pctlabel;
+    QString KPSlabel;
+    QString Elapsed;
+    QString TimeLeft;
+    int progressMaximum = 0; // scaled so that sizes past 2 GiB fit an int
+    int progressValue = 0;
+    bool progressVisible = false;
+    bool visible = false; // the sender's window stays hidden until the receiver answers
+    bool running = true;  // false once finished (the close box may close the view then)
+};
+
+// One file moving to or from the peer: the command connection (sckSystem), the data connection
+// (sckSend or sckReceive), the open file, the block loop and the outcome line. Created and
+// started by Transfers (startsend / receivefile); it ends on its own and emits finished()
+// once, after which Transfers deletes it on the next event-loop turn. A view (FileBase) shows
+// view() whenever viewChanged() fires and calls requestCancel() for its Cancel button.
+class FileTransfer : public QObject {
+    Q_OBJECT
+public:
+    enum Type { Sending, Receiving };
+
+    // The fields a starter fills before go().
+    struct Setup {
+        Type type = Sending;
+        QString name;     // NameOfFile: the offered name (sender: wire form) / the local file name
+        QString path;     // PathToFile: the file to read (sender) / the target folder (receiver)
+        QString hostIP;   // the peer's address as the control connection sees it
+        quint16 port = 0; // P: command port; data on P + 1
+        QString userName; // RemoteName
+        qint64 size = 0;  // receiver: the offered size
+        qint64 block = 512; // receiver: the offered block size (resume offsets)
+        int existsChoice = 0; // receiver: 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
+        QString newName;      // receiver: the typed name for choice 4
+        QString queuedName;   // sender: the name as queued (local form), for putting it back
+    };
+
+    FileTransfer(Context& ctx, const Setup& setup, const TransferTimeouts& timeouts, QObject* parent = nullptr);
+    ~FileTransfer() override;
+
+    // Starts the transfer as the setup says.
+    void go();
+
+    Type type() const { return setup.type; }
+    // The current texts and progress for a view.
+    TransferView view() const;
+
+    // The Cancel button: asks "Cancel Send?" through the context's prompts and cancels on Yes.
+    void requestCancel();
+    // Cancels at once (the user already said Yes).
+    void cancelConfirmed();
+
+    bool isFinished() const { return finishedFlag; }
+    // After finished(): whether every byte moved and the peer confirmed it.
+    bool complete() const { return completeFlag; }
+    // The end code the transfer ended with.
+    int endCode() const { return finalEndCode; }
+    // The outcome line written (empty when none was written).
+    QString outcomeLine() const { return outcome; }
+    // After finished(): the sender's file should be offered again (put back at the front).
+    bool putBack() const { return putBackFlag; }
+    // After finished(): the queue should stop (cancel by either user).
+    bool stopQueue() const { return stopQueueFlag; }
+
+    QString nameOfFile() const { return NameOfFile; }
+    QString pathToFile() const { return PathToFile; }
+    QString queuedName() const { return setup.queuedName; }
+    qint64 sizeOfFile() const { return size; }
+    qint64 sizeOfFileSent() const { return done; }
+    qint64 blocksSent() const { return blockCount; } // sender: blocks handed to the data socket
+    qint64 resumeSize() const { return resumeAt; }
+
+Q_SIGNALS:
+    // The texts or progress changed; fired at most every TransferTimeouts::viewMs.
+    void viewChanged();
+    // The transfer ended; the outcome line has been written.
+    void finished();
+
+private:
+    // Sender
+    void startSending();
+    void onSystemRequest(int requestId);
+    void onSendConnected();
+    void sendNextBlock();
+    void onBlockWritten();
+    void lastBlockSent();
+    void sendEnd();
+    // Receiver
+    void startReceiving();
+    void onSystemConnected();
+    void onReceiveRequest(int requestId);
+    void answerSender();
+    void onDataArrived();
+    bool openTarget(QString& problem);
+    // Both
+    void onCommandData();
+    void handleCommand(const CommandReader::Command& command);
+    void onSystemClosed();
+    void onSocketError(const char* tag, const char* where, int number, const QString& description);
+    void onTimeOut();
+    void onEndCodeChanged(int code);
+    void onKpsTick();
+    void fileError(const QString& problem);
+    void end(int code);
+    void finish();
+    void touch();
+    void emitView();
+    void sendCommand(const QByteArray& command);
+
+    Context& ctx;
+    Setup setup;
+    TransferTimeouts timeouts;
+
+    EventSocket sckSystem;
+    EventSocket sckData; // sckSend on the sender, sckReceive on the receiver
+    CommandReader reader;
+    QFile file;
+    QByteArray buffer;
+
+    QString NameOfFile;
+    QString PathToFile; // sender: file path; receiver: target folder with "/"
+    QString title;
+    QString status;
+    QString sizeLabel;
+    qint64 size = 0;      // sizeOfFile
+    qint64 done = 0;      // sizeOfFileSent
+    qint64 totalsent = 0; // bytes moved in this run
+    qint64 resumeAt = 0;
+    qint64 blockSizeUsed = 0;
+    qint64 blockCount = 0;
+    qint64 secondsElapsed = 0;
+    bool started = false; // data has started (labels show counts)
+    bool visibleFlag = false;
+    bool dataConnected = false;
+    bool blockInFlight = false;
+    bool gotAll = false;
+    bool endSent = false;
+    bool closing = false;
+    bool cancelAcked = false;
+    bool cancelling = false;
+    bool finishedFlag = false;
+    bool completeFlag = false;
+    bool putBackFlag = false;
+    bool stopQueueFlag = false;
+    bool noRetry = false; // a fault that offering again cannot mend
+    int finalEndCode = 0;
+    QString outcome;
+    double kbps = 0.1;
+    Prompts::Id cancelQuestion = 0;
+
+    QTimer timeOutTimer; // TimeOutTimer
+    QTimer waitTimer;    // block, "Got All", "CANC_OKAY" and close waits
+    QTimer kpsTimer;     // kpstimer
+    QTimer viewTimer;    // throttles viewChanged()
+    bool viewDirty = false;
+};

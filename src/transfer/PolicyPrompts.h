@@ -1,0 +1,28 @@
+#pragma once
+#include "transfer/Prompts.h"
+
+class Context;
+
+// Prompts with fixed answers, for the headless peer: an offer that reaches the accept question
+// is declined, an existing file of another size is refused, Yes/No answers Yes. Each refusal
+// writes a status line that tells the user how to change the answer (the hint texts).
+class PolicyPrompts : public Prompts {
+public:
+    explicit PolicyPrompts(Context& ctx);
+
+    // Status lines for the two refusals; "%1" is replaced by the file name.
+    QString declineHint = QStringLiteral("*** Declined : %1 - turn AutoAccept on to accept offered files");
+    QString existsHint = QStringLiteral("*** File Already Exists : %1 - set ExistsAlways to decide "
+                                        "(1 overwrite, 2 resume, 3 rename)");
+    // The answer to the existing-file question (5 refuses).
+    int existsChoice = 5;
+
+    Id askAccept(const AcceptRequest& request, AcceptAnswer answer) override;
+    Id askExisting(const ExistsRequest& request, ExistsAnswer answer) override;
+    Id askYesNo(const YesNoRequest& request, YesNoAnswer answer) override;
+    void withdraw(Id id) override;
+
+private:
+    Context& ctx;
+    Id nextId = 1;
+};

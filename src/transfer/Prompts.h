@@ -1,0 +1,61 @@
+#pragma once
+#include <QString>
+
+#include <functional>
+
+// Questions the transfer side puts to the user. Every question answers later, by callback;
+// nothing here waits. The windows implement this with modeless dialogs, the tests with
+// scripted answers (ScriptedPrompts) and the headless peer with fixed answers (PolicyPrompts).
+//
+// Rules for implementations:
+// - Each ask returns an id (never 0). The answer callback is called at most once.
+// - withdraw(id) closes the question without an answer: the callback is then never called.
+//   The engine withdraws a question as soon as the transfer it belongs to ends.
+// - Closing a dialog by its close box is the negative answer (declined, choice 5, No).
+// - An implementation may answer from inside the ask call itself; the engine copes with that.
+class Prompts {
+public:
+    using Id = quint64;
+
+    // "Accept File?": shown for an offer unless AutoAccept is on.
+    struct AcceptRequest {
+        QString fileName; // the offered name's last part (after the last "\")
+        QString sizeText; // the offered size as text
+        QString from;     // RemoteName
+        QString folder;   // the target folder to start with (DownloadDir)
+        bool autoAccept = false; // the current AutoAccept, for the check box
+    };
+    struct AcceptReply {
+        bool accepted = false; // "Accept It!" (false: "Decline!" or closed)
+        QString folder;        // the target folder shown when the dialog was left; becomes DownloadDir
+        bool autoAccept = false; // "Auto Accept Files From Now On" was checked
+    };
+
+    // "File Already Exists": the target exists with another size.
+    struct ExistsRequest {
+        QString fileName; // the name shown in the text box (ExistsNewName)
+    };
+    struct ExistsReply {
+        int choice = 5;      // 1 overwrite, 2 resume, 3 numbered name, 4 typed name, 5 canceled
+        bool always = false; // "Always ... From Now On" was checked (only with choices 1 to 3)
+        QString newName;     // the typed name, for choice 4
+    };
+
+    // A Yes/No question such as "Cancel Send?" / "Are you sure you want to end the file transfer?".
+    struct YesNoRequest {
+        QString title;
+        QString text;
+    };
+
+    using AcceptAnswer = std::function<void(const AcceptReply&)>;
+    using ExistsAnswer = std::function<void(const ExistsReply&)>;
+    using YesNoAnswer = std::function<void(bool yes)>;
+
+    virtual ~Prompts() = default;
+
+    virtual Id askAccept(const AcceptRequest& request, AcceptAnswer answer) = 0;
+    virtual Id askExisting(const ExistsRequest& request, ExistsAnswer answer) = 0;
+    virtual Id askYesNo(const YesNoRequest& request, YesNoAnswer answer) = 0;
+    // Closes the question without answering; unknown or answered ids are ignored.
+    virtual void withdraw(Id id) = 0;
+};

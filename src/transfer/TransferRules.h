@@ -1,0 +1,72 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The pure rules of a transfer: block sizes, resume offsets, the offer, names and the texts
+// of rate, elapsed time and time left. Sizes are 64-bit throughout.
+namespace TransferRules {
+
+// The block size the sender uses for a file of `length` bytes starting from `initial`
+// (8192): 512 for files up to `initial`, half the length (ties to even) for files up to 512
+// bytes, and never less than 1 so that 0- and 1-byte files end.
+qint64 blockSize(qint64 length, qint64 initial = 8192);
+
+// Where a resume starts for a partial file of `localLength` bytes, given the offer's block
+// size and size: 0 when fewer than three whole blocks are there, else one block before the
+// last whole block. A local file longer than the offered size restarts at 0.
+qint64 resumeOffset(qint64 localLength, qint64 block, qint64 offeredSize);
+
+// The block field of an offer: "32768" for files of 32768 bytes and more, else "512".
+QString offerBlockField(qint64 size);
+
+// The four fields of "file:" + port + "|" + name + "|" + block + "|" + size.
+struct Offer {
+    QString port;
+    QString name;
+    QString block;
+    QString size;
+    // The message text (with the "file:" prefix).
+    QString message() const;
+    // Splits the text after "file:" at the first three "|"; false when there are fewer.
+    static bool parse(const QString& body, Offer& offer);
+};
+
+// The offer for a file: name is the local form (components separated by "/"), turned into the
+// wire form by wireName.
+Offer makeOffer(quint16 port, const QString& name, qint64 size);
+
+// The wire form of a queued name: components (separated by "/") joined by "\"; inside a
+// component "\", "|", control characters and characters Windows-1252 cannot hold become "_".
+QString wireName(const QString& localName);
+
+// An offered name checked and split into its components ("\" separates sub-folders). Empty
+// with `problem` set when the name could write outside the download folder or is not a file
+// name: empty, absolute, a drive letter, "..", ".", an empty component, "/" inside a
+// component, control characters.
+QStringList offeredComponents(const QString& wireName, QString* problem = nullptr);
+
+// A single typed file name (no folders) checked the same way; empty problem when usable.
+QString checkPlainName(const QString& name);
+
+// A decimal size or offset of 0 to 2^63-1 (digits only); false otherwise.
+bool parseSize(const QString& text, qint64& value);
+
+// The next free numbered name for `name` in `folder`: base + counter + extension, counter
+// 1..1000, then with an "a" prefix before the counter for each further thousand. Anything
+// existing (file, folder, link) is taken. Empty when no free name is found.
+QString MakeUniqueName(const QString& name, const QString& folder);
+
+// Kilobytes (1000 bytes) per second rounded to two places, 0.1 when nothing has moved.
+double rate(qint64 bytes, qint64 seconds);
+// The rate as shown: plain decimal followed by " KB/SEC".
+QString rateText(double kbPerSecond);
+// m:ss up to 3600 s, h:mm:ss beyond.
+QString elapsedText(qint64 seconds);
+// The time left for `remaining` bytes at `kbPerSecond`: m:ss up to 60 minutes, else h:mm:ss.
+QString timeLeftText(qint64 remaining, double kbPerSecond);
+
+// Text shortened from its end: beyond `limit` characters the first (limit - 3) + "...".
+QString cutEnd(const QString& text, int limit);
+
+} // namespace TransferRules

@@ -1,0 +1,83 @@
+#pragma once
+#include "transfer/FileTransfer.h"
+#include "transfer/Prompts.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class Context;
+
+// How one offer or transfer ended, for the queue and the headless peer.
+struct TransferOutcome {
+    bool sending = false;
+    bool complete = false; // "*** File Transfer Complete" was written
+    int endCode = 0;
+    QString name;       // the name as offered (sender) or as saved (receiver)
+    QString path;       // sender: the local file
+    QString queuedName; // sender: the name as queued
+    bool putBack = false;   // sender: offer it again, at the front
+    bool stopQueue = false; // sender: the queue stops
+};
+
+// The file-transfer side of a program: starts the one transfer at a time (startsend for
+// sending, receivefile for each offer), asks the questions of an offer through the context's
+// prompts, and tells the windows and the queue what happens. Owned by the Context.
+class Transfers : public QObject {
+    Q_OBJECT
+public:
+    explicit Transfers(Context& ctx);
+    ~Transfers() override;
+
+    TransferTimeouts timeouts;
+    // How long an offer waits for a busy transfer to end before it is refused.
+    int busyWaitMs = 60000;
+
+    // The transfer now running, or nullptr.
+    FileTransfer* current() const { return active.get(); }
+
+    // Sends one file: starts the sending side and sends the offer on the control connection.
+    // `name` is the name as queued, components separated by "/". False (with an error line
+    // when the file cannot be read) when nothing was offered: not connected, a transfer is
+    // busy, or the file cannot be opened.
+    bool offerFile(const QString& path, const QString& name);
+
+    // Starts the sending side for `name` (wire form) read from `path`, listening on `port`.
+    // Returns the transfer, or nullptr (error line written) when the file cannot be opened.
+    FileTransfer* startsend(const QString& name, const QString& path, const QString& hostIP,
+                            const QString& port, const QString& userName, const QString& queuedName = {});
+
+    // Handles one offer as the control connection received it.
+    void receivefile(const QString& name, const QString& size, const QString& block, const QString& host,
+                     const QString& port);
+
+    // An offer is being decided (a question is open or it waits for a busy transfer).
+    bool offerPending() const { return pendingOffer != nullptr; }
+
+Q_SIGNALS:
+    // A transfer was created and started; a window may show it until its finished().
+    void transferStarted(FileTransfer* transfer);
+    // An offer or transfer ended (also an offer refused before any transfer started).
+    void transferEnded(const TransferOutcome& outcome);
+    // The sender's file should be offered again, at the front of the queue.
+    void putBack(const QString& path, const QString& queuedName);
+    // The queue should stop, as by its "Stop" button.
+    void stopQueue();
+
+private:
+    struct PendingOffer;
+    void decide();
+    void onEndCodeChanged(int code);
+    void askExisting();
+    void startReceiving();
+    void refuse(const QString& reason, const QString& errorLine = {});
+    void dropOffer();
+    void onTransferFinished();
+
+    Context& ctx;
+    std::unique_ptr<FileTransfer> active;
+    std::unique_ptr<PendingOffer> pendingOffer;
+    QTimer busyTimer;
+};
