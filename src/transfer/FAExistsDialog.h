@@ -1,0 +1,54 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// "File Already Exists": what to do with an incoming file whose name is taken in the
+// target folder. Modeless; closing it by its close box (or Esc) cancels.
+class FAExistsDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Decisions, as the transfer side numbers them.
+    enum Choice { Overwrite = 1, Resume = 2, NumberedName = 3, TypedName = 4, Canceled = 5 };
+
+    explicit FAExistsDialog(const QString& fileName, QWidget* owner = nullptr);
+
+    // Closes the dialog without answering (the offer went away).
+    void withdraw();
+    // The option button with index 0 to 3 (all four are named "Option1").
+    QRadioButton* option(int index) const;
+
+    // The characters a typed file name may not hold.
+    static const QString forbiddenCharacters;
+
+Q_SIGNALS:
+    // The one answer. always: the choice (1 to 3) is to stand for every later file.
+    // newName is the typed name for TypedName, else empty.
+    void answered(int choice, bool always, const QString& newName);
+
+public Q_SLOTS:
+    void reject() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void optionSelected(int index);
+    void ok();
+    void finish(int choice, bool always, const QString& newName);
+    void updateOk();
+
+    const QString ExistsNewName;
+    bool done = false;
+    QButtonGroup* group;
+    QCheckBox* AlwaysCheck;
+    QLineEdit* FileNameText;
+    QPushButton* OkButton;
+    QPushButton* CancelButton;
+    QPushButton* HelpButton;
+};
