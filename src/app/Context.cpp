@@ -27,7 +27,7 @@ Context::~Context()
 
 void Context::logLine(const QString& text)
 {
-    if (logOff)
+    if (logOff || !logPtr)
         return;
     logPtr->AddLogLine(text);
     if (!logPtr->lastProblem().isEmpty())

@@ -20,6 +20,8 @@ public:
     QString FlushLog(const QDate& today = QDate::currentDate());
 
     qsizetype pending() const { return LogList.size(); }
+    // Drops the buffered lines unwritten.
+    void clear() { LogList.clear(); }
     // The last write problem, empty when the last flush went well.
     QString lastProblem() const { return problem; }
 
