@@ -1,15 +1,644 @@
 #include "transfer/FileTransfer.h"
 
 #include "app/Context.h"
+#include "session/Session.h"
+#include "session/StatUpdate.h"
+#include "transfer/TransferRules.h"
 
-FileTransfer::FileTransfer(Context& c, const Setup& s, const TransferTimeouts& t, QObject* parent)
-    : QObject(parent), ctx(c), setup(s), timeouts(t)
+#include <QFileInfo>
+#include <QPointer>
+
+#include <climits>
+
+namespace {
+
+QString reasonFor(int code)
 {
+    switch (code) {
+    case 1: return QStringLiteral("Canceled By Sender");
+    case 2: return QStringLiteral("Canceled By Receiver");
+    case 3: return QStringLiteral("Stopped By Error");
+    case 4: return QStringLiteral("Disconnected");
+    case 5: return QStringLiteral("Canceled");
+    case 6: return QStringLiteral("Timed Out");
+    case 7: return QStringLiteral("Canceled (Receiver Has Complete File)");
+    default: return QStringLiteral("Incomplete");
+    }
 }
 
-FileTransfer::~FileTransfer() = default;
+} // namespace
 
-void FileTransfer::go() {}
-TransferView FileTransfer::view() const { return {}; }
-void FileTransfer::requestCancel() {}
-void FileTransfer::cancelConfirmed() {}
+FileTransfer::FileTransfer(Context& c, const Setup& s, const TransferTimeouts& t, QObject* parent)
+    : QObject(parent), ctx(c), setup(s), timeouts(t), NameOfFile(s.name), PathToFile(s.path), size(s.size)
+{
+    reader.quietMs = timeouts.quietMs;
+    timeOutTimer.setSingleShot(true);
+    waitTimer.setSingleShot(true);
+    viewTimer.setSingleShot(true);
+    kpsTimer.setInterval(timeouts.kpsMs);
+    connect(&timeOutTimer, &QTimer::timeout, this, &FileTransfer::onTimeOut);
+    connect(&waitTimer, &QTimer::timeout, this, &FileTransfer::onWaitOver);
+    connect(&kpsTimer, &QTimer::timeout, this, &FileTransfer::onKpsTick);
+    connect(&viewTimer, &QTimer::timeout, this, [this] {
+        if (viewDirty)
+            emitView();
+    });
+    connect(&reader, &CommandReader::ready, this, &FileTransfer::onCommands);
+    connect(&ctx, &Context::transferEndCodeChanged, this, &FileTransfer::onEndCodeChanged);
+
+    connect(&sckSystem, &EventSocket::dataArrived, this, [this] { reader.feed(sckSystem.takeAll()); });
+    connect(&sckSystem, &EventSocket::closed, this, &FileTransfer::onSystemClosed);
+    connect(&sckSystem, &EventSocket::error, this, [this](int number, const QString& text) {
+        onSocketError(QStringLiteral("Sys"), QStringLiteral("FN: Filebase.sckSystem_error"), number, text);
+    });
+    if (setup.type == Sending) {
+        connect(&sckSystem, &EventSocket::connectionRequest, this, &FileTransfer::onSystemRequest);
+        connect(&sckData, &EventSocket::connected, this, &FileTransfer::onSendConnected);
+        connect(&sckData, &EventSocket::sendComplete, this, &FileTransfer::onBlockWritten);
+        connect(&sckData, &EventSocket::error, this, [this](int number, const QString& text) {
+            onSocketError(QStringLiteral("S"), QStringLiteral("FN: Filebase.SckSend_Error"), number, text);
+        });
+    } else {
+        connect(&sckSystem, &EventSocket::connected, this, &FileTransfer::onSystemConnected);
+        connect(&sckData, &EventSocket::connectionRequest, this, &FileTransfer::onReceiveRequest);
+        connect(&sckData, &EventSocket::dataArrived, this, &FileTransfer::onDataArrived);
+        connect(&sckData, &EventSocket::error, this, [this](int number, const QString& text) {
+            onSocketError(QStringLiteral("R"), QStringLiteral("FN: Filebase.sckReceive_error"), number, text);
+        });
+    }
+}
+
+FileTransfer::~FileTransfer()
+{
+    if (cancelQuestion)
+        ctx.prompts().withdraw(cancelQuestion);
+}
+
+void FileTransfer::go()
+{
+    timeOutTimer.start(timeouts.acceptMs);
+    if (setup.type == Sending)
+        startSending();
+    else
+        startReceiving();
+}
+
+// ---- the view ----
+
+TransferView FileTransfer::view() const
+{
+    using namespace TransferRules;
+    TransferView v;
+    const bool sending = setup.type == Sending;
+    v.title = title;
+    v.userlabel = cutEnd((sending ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
+    v.FnameLabel = cutEnd(QStringLiteral("File : ") + NameOfFile, 37);
+    v.SizeLabel = QStringLiteral("File Size : ") + (sending && !started ? QString() : QString::number(size));
+    v.TotalLabel = (sending ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : ")) +
+                   (started ? QString::number(done) : QString());
+    v.status = status;
+    v.pctlabel = started && size > 0 ? QString::number(static_cast<qint64>(static_cast<double>(done) / size * 100.0)) +
+                                           QStringLiteral("%")
+                                     : QStringLiteral("100%");
+    v.KPSlabel = secondsElapsed > 0 ? rateText(kbps) : QStringLiteral("0.00 KB/SEC");
+    v.Elapsed = elapsedText(secondsElapsed);
+    v.TimeLeft = secondsElapsed > 0 ? timeLeftText(size - done, kbps) : QStringLiteral("0:00");
+    int shift = 0;
+    while ((size >> shift) > INT_MAX)
+        ++shift;
+    v.progressMaximum = static_cast<int>(size >> shift);
+    v.progressValue = static_cast<int>(std::min(done, size) >> shift);
+    v.progressVisible = true;
+    v.visible = visibleFlag;
+    v.running = !finishedFlag;
+    return v;
+}
+
+void FileTransfer::touch()
+{
+    viewDirty = true;
+    if (!viewTimer.isActive())
+        emitView();
+}
+
+void FileTransfer::emitView()
+{
+    viewDirty = false;
+    viewTimer.start(timeouts.viewMs);
+    Q_EMIT viewChanged();
+}
+
+// ---- sending ----
+
+void FileTransfer::startSending()
+{
+    file.setFileName(PathToFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + file.errorString(),
+                    ErrorLine);
+        noRetry = true;
+        end(3);
+        return;
+    }
+    size = file.size();
+    blockSizeUsed = TransferRules::blockSize(size);
+    ctx.AddText(QStringLiteral("*** Sending File : ") + NameOfFile + QStringLiteral(" (") + QString::number(size) +
+                    QStringLiteral(" bytes)"),
+                StatusLine);
+    title = QStringLiteral("Sending");
+    status = QStringLiteral("Waiting For Connection...");
+    sckSystem.close();
+    sckSystem.setListenAddress(ctx.listenAddress);
+    sckSystem.setLocalPort(setup.port);
+    if (!sckSystem.listen()) {
+        ReportSockError(ctx, sckSystem.lastErrorNumber(), sckSystem.lastErrorText(), QStringLiteral("Sys"),
+                        NameOfFile, QStringLiteral("FN: Filebase.sckSystem_error"));
+        end(3);
+        return;
+    }
+    sckData.setRemoteHost(setup.hostIP);
+    sckData.setRemotePort(static_cast<quint16>(setup.port + 1));
+    touch();
+}
+
+void FileTransfer::onSystemRequest(int requestId)
+{
+    sckSystem.close(); // one peer: stop listening
+    sckSystem.accept(requestId);
+    if (sckSystem.state() == EventSocket::Connected) {
+        status = QStringLiteral("Waiting On Receiver...");
+        touch();
+    }
+}
+
+void FileTransfer::onAnswer(bool resume, const QByteArray& offset)
+{
+    if (answered || closing)
+        return;
+    answered = true;
+    timeOutTimer.stop();
+    status = QStringLiteral("Sending File...");
+    if (resume) {
+        qint64 at = 0;
+        if (!offset.isEmpty() && !TransferRules::parseSize(QString::fromLatin1(offset), at))
+            at = -1;
+        if (at < 0 || at > size) {
+            ctx.AddText(QStringLiteral("*** Error : The receiver asked to resume %1 at byte %2, beyond its %3 bytes")
+                            .arg(NameOfFile, QString::fromLatin1(offset), QString::number(size)),
+                        ErrorLine);
+            noRetry = true;
+            end(3);
+            return;
+        }
+        done = at;
+        resumeAt = at;
+    }
+    sckData.connectToPeer();
+    touch();
+}
+
+void FileTransfer::onSendConnected()
+{
+    if (closing)
+        return;
+    dataConnected = true;
+    visibleFlag = true;
+    if (!file.seek(done)) {
+        fileError(QStringLiteral("Cannot read ") + PathToFile + QStringLiteral(" - ") + file.errorString());
+        return;
+    }
+    started = true;
+    secondsElapsed = 0;
+    kpsTimer.start();
+    touch();
+    sendNextBlock();
+}
+
+void FileTransfer::sendNextBlock()
+{
+    if (closing)
+        return;
+    const qint64 remaining = size - done;
+    if (remaining <= 0) {
+        lastBlockSent();
+        return;
+    }
+    const qint64 n = std::min(blockSizeUsed, remaining);
+    const QByteArray block = file.read(n);
+    if (block.size() != n) {
+        fileError(QStringLiteral("Cannot read ") + PathToFile + QStringLiteral(" - ") +
+                  (block.size() < 0 || file.error() != QFileDevice::NoError ? file.errorString()
+                                                                             : QStringLiteral("the file became shorter")));
+        return;
+    }
+    blockInFlight = true;
+    startWait(Wait::Block, timeouts.blockMs);
+    done += n;
+    totalsent += n;
+    ++blockCount;
+    sckData.send(block);
+    touch();
+}
+
+void FileTransfer::onBlockWritten()
+{
+    if (!blockInFlight)
+        return;
+    blockInFlight = false;
+    if (closing)
+        return;
+    if (done >= size)
+        lastBlockSent();
+    else
+        sendNextBlock();
+}
+
+void FileTransfer::lastBlockSent()
+{
+    kpsTimer.stop();
+    if (gotAll)
+        sendEnd();
+    else
+        startWait(Wait::GotAll, timeouts.gotAllMs);
+}
+
+void FileTransfer::sendEnd()
+{
+    file.close();
+    kpsTimer.stop();
+    if (sckSystem.state() == EventSocket::Connected)
+        sendCommand(CommandReader::text(CommandReader::EndTransfer));
+    startWait(Wait::Close, timeouts.closeMs);
+}
+
+// ---- receiving ----
+
+void FileTransfer::startReceiving()
+{
+    const int choice = setup.existsChoice;
+    const QString verb = choice == 1   ? QStringLiteral("Overwriting")
+                         : choice == 2 ? QStringLiteral("Resuming")
+                                       : QStringLiteral("Receiving");
+    ctx.AddText(QStringLiteral("*** ") + verb + QStringLiteral(" File : ") + NameOfFile + QStringLiteral(" (") +
+                    QString::number(size) + QStringLiteral(" bytes)"),
+                StatusLine);
+    title = QStringLiteral("Receiving");
+    status = QStringLiteral("Connecting To Sender...");
+    visibleFlag = true;
+    sckSystem.close();
+    sckSystem.setRemoteHost(setup.hostIP);
+    sckSystem.setRemotePort(setup.port);
+    sckSystem.connectToPeer();
+    touch();
+}
+
+void FileTransfer::onSystemConnected()
+{
+    if (closing)
+        return;
+    sckData.close();
+    sckData.setListenAddress(ctx.listenAddress);
+    sckData.setLocalPort(static_cast<quint16>(setup.port + 1));
+    if (!sckData.listen()) {
+        ReportSockError(ctx, sckData.lastErrorNumber(), sckData.lastErrorText(), QStringLiteral("R"), NameOfFile,
+                        QStringLiteral("FN: Filebase.sckReceive_error"));
+        end(3);
+        return;
+    }
+    answerSender();
+}
+
+bool FileTransfer::openTarget(QString& problem)
+{
+    const QString folder = PathToFile;
+    const int choice = setup.existsChoice;
+    if (choice == 3) {
+        const QString unique = TransferRules::MakeUniqueName(NameOfFile, folder);
+        if (unique.isEmpty()) {
+            problem = QStringLiteral("No free name for ") + NameOfFile + QStringLiteral(" in ") + folder;
+            return false;
+        }
+        NameOfFile = unique;
+    } else if (choice == 4) {
+        NameOfFile = setup.newName;
+    }
+    const QString target = folder + NameOfFile;
+    if (!TransferRules::staysInside(folder, target)) {
+        problem = QStringLiteral("Refused to write ") + target + QStringLiteral(" - a link leads out of the folder");
+        return false;
+    }
+    if (QFileInfo(target).isDir()) {
+        problem = QStringLiteral("Cannot write ") + target + QStringLiteral(" - it is a folder");
+        return false;
+    }
+    file.setFileName(target);
+    bool fresh = true;
+    if (choice == 2) {
+        title = QStringLiteral("Resume Receiving");
+        const qint64 have = QFileInfo(target).size();
+        // A local file longer than the offer cannot be a part of it: start again from nothing.
+        if (have <= size) {
+            resumeAt = TransferRules::resumeOffset(have, setup.block, size);
+            fresh = false;
+        }
+    }
+    // Every other target is written from an empty file, so no old bytes survive past the end.
+    const QIODevice::OpenMode mode = fresh ? QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered
+                                           : QIODevice::ReadWrite | QIODevice::Unbuffered;
+    if (!file.open(mode) || (!fresh && (!file.resize(resumeAt) || !file.seek(resumeAt)))) {
+        problem = QStringLiteral("Cannot write ") + target + QStringLiteral(" - ") + file.errorString();
+        file.close();
+        return false;
+    }
+    done = resumeAt;
+    return true;
+}
+
+void FileTransfer::answerSender()
+{
+    QString problem;
+    if (!openTarget(problem)) {
+        fileError(problem);
+        return;
+    }
+    touch();
+    timeOutTimer.stop();
+    started = true;
+    secondsElapsed = 0;
+    kpsTimer.start();
+    status = QStringLiteral("Receiving File...");
+    if (setup.existsChoice == 2)
+        sendCommand(CommandReader::text(CommandReader::Resume) + QByteArray::number(resumeAt));
+    else
+        sendCommand(CommandReader::text(CommandReader::AcceptTransfer));
+    if (done >= size) {
+        gotAllSent = true; // an empty file is complete at once
+        sendCommand(CommandReader::text(CommandReader::GotAll));
+    }
+}
+
+void FileTransfer::onReceiveRequest(int requestId)
+{
+    sckData.close();
+    sckData.accept(requestId);
+    dataConnected = sckData.state() == EventSocket::Connected;
+}
+
+void FileTransfer::onDataArrived()
+{
+    const QByteArray chunk = sckData.takeAll();
+    if (closing || !file.isOpen())
+        return;
+    totalsent += chunk.size();
+    // Never past the offered size: the rest of a chunk that straddles the end is dropped.
+    const qint64 n = std::min<qint64>(chunk.size(), size - done);
+    if (n > 0) {
+        const qint64 written = file.write(chunk.constData(), n);
+        if (written != n) {
+            fileError(QStringLiteral("Cannot write ") + file.fileName() + QStringLiteral(" - ") + file.errorString());
+            return;
+        }
+        done += n;
+    }
+    if (!gotAllSent && done == size) {
+        gotAllSent = true;
+        sendCommand(CommandReader::text(CommandReader::GotAll));
+    }
+    touch();
+}
+
+// ---- both sides ----
+
+void FileTransfer::sendCommand(const QByteArray& command)
+{
+    sckSystem.send(command);
+}
+
+void FileTransfer::onCommands()
+{
+    for (const CommandReader::Command& c : reader.take()) {
+        if (finishedFlag)
+            return;
+        switch (c.kind) {
+        case CommandReader::AcceptTransfer:
+        case CommandReader::Resume:
+            if (setup.type == Sending)
+                onAnswer(c.kind == CommandReader::Resume, c.argument);
+            break;
+        case CommandReader::GotAll:
+            if (setup.type == Sending) {
+                gotAll = true;
+                if (waiting == Wait::GotAll)
+                    sendEnd();
+            }
+            break;
+        case CommandReader::EndTransfer:
+            if (setup.type == Receiving && !closing) {
+                file.close();
+                kpsTimer.stop();
+                status = QStringLiteral("Transfer Complete.");
+                finish();
+            }
+            break;
+        case CommandReader::Cancel:
+            if (cancelling)
+                break; // both asked at once; our own cancel decides
+            status = QStringLiteral("Transfer Canceled.");
+            closing = true;
+            sendCommand(CommandReader::text(CommandReader::CancelOkay));
+            ctx.setTransferEndCode(setup.type == Receiving ? 1 : 2);
+            break;
+        case CommandReader::CancelOkay:
+            if (cancelling && waiting == Wait::CancelAck)
+                completeCancel();
+            break;
+        }
+    }
+}
+
+void FileTransfer::onSystemClosed()
+{
+    if (cancelling) {
+        completeCancel();
+        return;
+    }
+    finish();
+}
+
+void FileTransfer::onSocketError(const QString& tag, const QString& where, int number, const QString& description)
+{
+    if (finishedFlag)
+        return;
+    if (cancelling) {
+        completeCancel();
+        return;
+    }
+    ReportSockError(ctx, number, description, tag, NameOfFile, where);
+    end(3);
+}
+
+void FileTransfer::onTimeOut()
+{
+    if (sckData.state() == EventSocket::Connected)
+        return;
+    end(6);
+}
+
+void FileTransfer::startWait(Wait what, int ms)
+{
+    waiting = what;
+    waitTimer.start(ms);
+}
+
+void FileTransfer::onWaitOver()
+{
+    const Wait what = std::exchange(waiting, Wait::None);
+    switch (what) {
+    case Wait::Block:
+        if (!blockInFlight)
+            return;
+        status = QStringLiteral("File Send Timed Out.");
+        blockInFlight = false;
+        closing = true;
+        sendEnd();
+        break;
+    case Wait::GotAll:
+        sendEnd();
+        break;
+    case Wait::CancelAck:
+        completeCancel();
+        break;
+    case Wait::Close:
+        finish();
+        break;
+    case Wait::None:
+        break;
+    }
+}
+
+void FileTransfer::onEndCodeChanged(int code)
+{
+    if (code == 0 || finishedFlag)
+        return;
+    closing = true;
+    // Set by the control connection or a question; end on the next turn, outside its handler.
+    QTimer::singleShot(0, this, &FileTransfer::finish);
+}
+
+void FileTransfer::onKpsTick()
+{
+    ++secondsElapsed;
+    kbps = TransferRules::rate(totalsent, secondsElapsed);
+    touch();
+}
+
+void FileTransfer::requestCancel()
+{
+    if (finishedFlag || cancelling || cancelQuestion || askingCancel)
+        return;
+    askingCancel = true;
+    QPointer<FileTransfer> self(this);
+    const Prompts::Id id = ctx.prompts().askYesNo(
+        {QStringLiteral("Cancel Send?"), QStringLiteral("Are you sure you want to end the file transfer?")},
+        [self](bool yes) {
+            if (!self)
+                return;
+            self->askingCancel = false;
+            self->cancelQuestion = 0;
+            if (yes)
+                self->cancelConfirmed();
+        });
+    if (askingCancel)
+        cancelQuestion = id;
+    askingCancel = false;
+}
+
+void FileTransfer::cancelConfirmed()
+{
+    startCancel(5);
+}
+
+void FileTransfer::fileError(const QString& problem)
+{
+    ctx.AddText(QStringLiteral("*** Error : ") + problem, ErrorLine);
+    noRetry = true;
+    file.close();
+    startCancel(3);
+}
+
+void FileTransfer::startCancel(int code)
+{
+    if (finishedFlag || cancelling)
+        return;
+    closing = true;
+    cancelling = true;
+    cancelCode = code;
+    kpsTimer.stop();
+    if (sckSystem.state() == EventSocket::Connected) {
+        sendCommand(CommandReader::text(CommandReader::Cancel));
+        startWait(Wait::CancelAck, timeouts.cancelAckMs);
+    } else {
+        completeCancel();
+    }
+}
+
+void FileTransfer::completeCancel()
+{
+    waitTimer.stop();
+    waiting = Wait::None;
+    end(cancelCode);
+}
+
+void FileTransfer::end(int code)
+{
+    if (finishedFlag)
+        return;
+    closing = true;
+    if (ctx.TransferEndCode() == 0 || code == 5)
+        ctx.setTransferEndCode(code);
+    finish();
+}
+
+void FileTransfer::finish()
+{
+    if (finishedFlag)
+        return;
+    finishedFlag = true;
+    closing = true;
+    timeOutTimer.stop();
+    waitTimer.stop();
+    kpsTimer.stop();
+    if (cancelQuestion)
+        ctx.prompts().withdraw(std::exchange(cancelQuestion, 0));
+
+    const int code = ctx.TransferEndCode();
+    finalEndCode = code;
+    const bool sending = setup.type == Sending;
+    // The sender counts as done only once the receiver confirmed every byte.
+    completeFlag = done == size && (sending ? gotAll : !noRetry);
+    if (!sending && code == 7) {
+        completeFlag = false; // the peer says we already have it: nothing to report
+    } else if (completeFlag) {
+        outcome = QStringLiteral("*** File Transfer Complete : ") + NameOfFile + QStringLiteral(" (") +
+                  QString::number(size) + QStringLiteral(" bytes)");
+    } else {
+        if (sending && code != 1 && code != 2 && code != 7 && !noRetry)
+            putBackFlag = true;
+        if (sending && code == 6)
+            ctx.session().SendCtlMsg(QStringLiteral("FTIMEOUT"));
+        if (code == 2 || code == 5)
+            stopQueueFlag = true;
+        outcome = QStringLiteral("*** File Transfer ") + reasonFor(code) + QStringLiteral(" : ") + NameOfFile;
+    }
+    if (!outcome.isEmpty())
+        ctx.AddText(outcome, StatusLine);
+
+    sckData.close();
+    sckSystem.close();
+    file.close();
+    ctx.TransferBusy = false;
+    viewTimer.stop();
+    viewDirty = false;
+    Q_EMIT viewChanged();
+    Q_EMIT finished();
+}

@@ -109,9 +109,13 @@ Q_SIGNALS:
     void finished();
 
 private:
+    // What waitTimer is bounding.
+    enum class Wait { None, Block, GotAll, CancelAck, Close };
+
     // Sender
     void startSending();
     void onSystemRequest(int requestId);
+    void onAnswer(bool resume, const QByteArray& offset);
     void onSendConnected();
     void sendNextBlock();
     void onBlockWritten();
@@ -125,19 +129,23 @@ private:
     void onDataArrived();
     bool openTarget(QString& problem);
     // Both
-    void onCommandData();
-    void handleCommand(const CommandReader::Command& command);
+    void onCommands();
     void onSystemClosed();
-    void onSocketError(const char* tag, const char* where, int number, const QString& description);
+    void onSocketError(const QString& tag, const QString& where, int number, const QString& description);
     void onTimeOut();
+    void onWaitOver();
     void onEndCodeChanged(int code);
     void onKpsTick();
+    // A local file fault: error line, then the peer is told to stop (it is not retried).
     void fileError(const QString& problem);
+    void startCancel(int code);
+    void completeCancel();
     void end(int code);
     void finish();
     void touch();
     void emitView();
     void sendCommand(const QByteArray& command);
+    void startWait(Wait what, int ms);
 
     Context& ctx;
     Setup setup;
@@ -147,29 +155,28 @@ private:
     EventSocket sckData; // sckSend on the sender, sckReceive on the receiver
     CommandReader reader;
     QFile file;
-    QByteArray buffer;
 
     QString NameOfFile;
-    QString PathToFile; // sender: file path; receiver: target folder with "/"
+    QString PathToFile; // sender: file path; receiver: target folder ending in "/"
     QString title;
     QString status;
-    QString sizeLabel;
     qint64 size = 0;      // sizeOfFile
     qint64 done = 0;      // sizeOfFileSent
     qint64 totalsent = 0; // bytes moved in this run
     qint64 resumeAt = 0;
-    qint64 blockSizeUsed = 0;
+    qint64 blockSizeUsed = 1;
     qint64 blockCount = 0;
     qint64 secondsElapsed = 0;
-    bool started = false; // data has started (labels show counts)
+    bool started = false; // the data phase began (labels show counts)
+    bool answered = false; // sender: the receiver's answer arrived
     bool visibleFlag = false;
     bool dataConnected = false;
     bool blockInFlight = false;
     bool gotAll = false;
-    bool endSent = false;
+    bool gotAllSent = false;
     bool closing = false;
-    bool cancelAcked = false;
     bool cancelling = false;
+    int cancelCode = 5;
     bool finishedFlag = false;
     bool completeFlag = false;
     bool putBackFlag = false;
@@ -179,9 +186,11 @@ private:
     QString outcome;
     double kbps = 0.1;
     Prompts::Id cancelQuestion = 0;
+    bool askingCancel = false;
 
     QTimer timeOutTimer; // TimeOutTimer
     QTimer waitTimer;    // block, "Got All", "CANC_OKAY" and close waits
+    Wait waiting = Wait::None;
     QTimer kpsTimer;     // kpstimer
     QTimer viewTimer;    // throttles viewChanged()
     bool viewDirty = false;

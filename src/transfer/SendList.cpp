@@ -1,7 +1,80 @@
 #include "transfer/SendList.h"
 
 #include "app/Context.h"
+#include "transfer/Transfers.h"
 
-SendList::SendList(Context& c, QObject* parent) : QObject(parent), ctx(c) {}
-void SendList::add(const QString&) {}
-void SendList::setReady(bool r) { ready = r; }
+#include <QFileInfo>
+#include <QTimer>
+
+SendList::SendList(Context& c, QObject* parent) : QObject(parent), ctx(c)
+{
+    Transfers& t = ctx.transfers();
+    connect(&t, &Transfers::putBack, this, &SendList::onPutBack);
+    connect(&t, &Transfers::stopQueue, this, [this] { stoppedFlag = true; });
+    connect(&t, &Transfers::transferEnded, this, &SendList::onEnded);
+}
+
+void SendList::add(const QString& path)
+{
+    Entry e;
+    e.path = path;
+    e.name = QFileInfo(path).fileName();
+    entries.append(e);
+    stoppedFlag = false; // a new file is a new start, as "Go" would be
+    QTimer::singleShot(0, this, &SendList::next);
+}
+
+void SendList::setReady(bool r)
+{
+    ready = r;
+    if (ready)
+        QTimer::singleShot(0, this, &SendList::next);
+}
+
+void SendList::next()
+{
+    if (!ready || inFlight || ctx.transfers().current() || ctx.transfers().offerPending())
+        return;
+    if (entries.isEmpty() || stoppedFlag) {
+        Q_EMIT idle();
+        return;
+    }
+    current = entries.takeFirst();
+    ++current.attempts;
+    inFlight = true;
+    putBackSeen = false;
+    if (!ctx.transfers().offerFile(current.path, current.name)) {
+        // Not offered. A file that cannot be read has ended (transferEnded said so); anything
+        // else (no connection, a transfer of the peer's running) waits for the next chance.
+        if (inFlight) {
+            inFlight = false;
+            --current.attempts;
+            entries.prepend(current);
+        }
+    }
+}
+
+void SendList::onPutBack(const QString& path, const QString&)
+{
+    if (inFlight && path == current.path)
+        putBackSeen = true;
+}
+
+void SendList::onEnded(const TransferOutcome& outcome)
+{
+    if (!outcome.sending) {
+        QTimer::singleShot(0, this, &SendList::next); // a received file freed the one transfer slot
+        return;
+    }
+    if (!inFlight || outcome.path != current.path)
+        return;
+    inFlight = false;
+    if (putBackSeen && current.attempts < maxAttempts) {
+        entries.prepend(current);
+    } else {
+        ++endedCount;
+        if (outcome.complete)
+            ++completedCount;
+    }
+    QTimer::singleShot(0, this, &SendList::next);
+}

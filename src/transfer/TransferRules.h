@@ -49,6 +49,13 @@ QStringList offeredComponents(const QString& wireName, QString* problem = nullpt
 // A single typed file name (no folders) checked the same way; empty problem when usable.
 QString checkPlainName(const QString& name);
 
+// True when `path` (existing or not) lies inside `root` once every existing symbolic link on
+// its way is resolved; a dangling link on the way counts as outside.
+bool staysInside(const QString& root, const QString& path);
+
+// A transfer port: decimal, 1 to 65534 (the data port P + 1 must fit too).
+bool parsePort(const QString& text, quint16& port);
+
 // A decimal size or offset of 0 to 2^63-1 (digits only); false otherwise.
 bool parseSize(const QString& text, qint64& value);
 

@@ -1,16 +1,399 @@
 #include "transfer/Transfers.h"
 
 #include "app/Context.h"
+#include "app/Lib.h"
+#include "session/Session.h"
+#include "session/StatUpdate.h"
+#include "transfer/TransferRules.h"
 
-struct Transfers::PendingOffer {};
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
 
-Transfers::Transfers(Context& c) : ctx(c) {}
-Transfers::~Transfers() = default;
+// One offer while it is being decided.
+struct Transfers::PendingOffer {
+    enum Phase { WaitingBusy, AskingAccept, AskingExists, Done };
+    QString wire;       // the name as offered
+    QStringList parts;  // its components
+    QString sizeText;
+    qint64 size = 0;
+    qint64 block = 512;
+    QString host;
+    quint16 port = 0;
+    QString root;   // the download folder the name is placed below
+    QString folder; // the target folder, ending in "/"
+    int existsChoice = 0;
+    QString newName;
+    Phase phase = WaitingBusy;
+    Prompts::Id question = 0;
+    quint64 serial = 0;
+};
 
-bool Transfers::offerFile(const QString&, const QString&) { return false; }
-FileTransfer* Transfers::startsend(const QString&, const QString&, const QString&, const QString&, const QString&,
-                                   const QString&)
+Transfers::Transfers(Context& c) : QObject(&c), ctx(c)
 {
-    return nullptr;
+    busyTimer.setSingleShot(true);
+    connect(&busyTimer, &QTimer::timeout, this, [this] {
+        if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
+            const QString name = pendingOffer->wire;
+            pendingOffer.reset();
+            // The running transfer is not ours to disturb: only this offer is refused.
+            ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
+            ctx.AddText(QStringLiteral("*** File Transfer Timed Out : ") + name, StatusLine);
+            TransferOutcome o;
+            o.name = name;
+            Q_EMIT transferEnded(o);
+        }
+    });
+    connect(&ctx, &Context::transferEndCodeChanged, this, &Transfers::onEndCodeChanged);
+    connect(&ctx.session(), &Session::fileOffered, this, &Transfers::receivefile);
 }
-void Transfers::receivefile(const QString&, const QString&, const QString&, const QString&, const QString&) {}
+
+Transfers::~Transfers()
+{
+    if (pendingOffer && pendingOffer->question)
+        ctx.prompts().withdraw(pendingOffer->question);
+    if (active)
+        active->disconnect(this);
+}
+
+// ---- sending ----
+
+bool Transfers::offerFile(const QString& path, const QString& name)
+{
+    Session& s = ctx.session();
+    quint16 control = 0;
+    if (!s.isConnected() || active || !Session::parseControlPort(ctx.ConnPort, control))
+        return false;
+    const quint16 port = static_cast<quint16>(control + 1);
+    const TransferRules::Offer probe = TransferRules::makeOffer(port, name, 0);
+    FileTransfer* t = startsend(probe.name, path, s.Sock.remoteHostIP(), probe.port, ctx.RemoteName, name);
+    if (!t || t->isFinished())
+        return false;
+    // Sent after the sending side listens, so the receiver always finds it.
+    s.SendCtlMsg(TransferRules::makeOffer(port, name, t->sizeOfFile()).message());
+    return true;
+}
+
+FileTransfer* Transfers::startsend(const QString& name, const QString& path, const QString& hostIP,
+                                   const QString& port, const QString& userName, const QString& queuedName)
+{
+    if (active)
+        return nullptr;
+    quint16 p = 0;
+    if (!TransferRules::parsePort(port, p))
+        return nullptr;
+    {
+        QFile probe(path);
+        if (QFileInfo(path).isDir() || !probe.open(QIODevice::ReadOnly)) {
+            // Offering it again would fail the same way: tell the queue it is done with.
+            ctx.AddText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") +
+                            (QFileInfo(path).isDir() ? QStringLiteral("it is a folder") : probe.errorString()),
+                        ErrorLine);
+            TransferOutcome o;
+            o.sending = true;
+            o.name = name;
+            o.path = path;
+            o.queuedName = queuedName;
+            o.endCode = 3;
+            Q_EMIT transferEnded(o);
+            return nullptr;
+        }
+    }
+    FileTransfer::Setup setup;
+    setup.type = FileTransfer::Sending;
+    setup.name = name;
+    setup.path = path;
+    setup.hostIP = hostIP;
+    setup.port = p;
+    setup.userName = userName;
+    setup.queuedName = queuedName.isEmpty() ? name : queuedName;
+    ctx.setTransferEndCode(0);
+    ctx.TransferBusy = true;
+    active = std::make_unique<FileTransfer>(ctx, setup, timeouts);
+    FileTransfer* t = active.get();
+    connect(t, &FileTransfer::finished, this, &Transfers::onTransferFinished);
+    Q_EMIT transferStarted(t);
+    t->go();
+    return t;
+}
+
+void Transfers::onTransferFinished()
+{
+    auto* t = qobject_cast<FileTransfer*>(sender());
+    if (!t || t != active.get())
+        return;
+    TransferOutcome o;
+    o.sending = t->type() == FileTransfer::Sending;
+    o.complete = t->complete();
+    o.endCode = t->endCode();
+    o.name = t->nameOfFile();
+    o.path = t->type() == FileTransfer::Sending ? t->pathToFile() : t->pathToFile() + t->nameOfFile();
+    o.queuedName = t->queuedName();
+    o.putBack = t->putBack();
+    o.stopQueue = t->stopQueue();
+    active.release()->deleteLater();
+    ctx.TransferBusy = false;
+    if (o.putBack)
+        Q_EMIT putBack(o.path, o.queuedName);
+    if (o.stopQueue)
+        Q_EMIT stopQueue();
+    Q_EMIT transferEnded(o);
+    if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
+        busyTimer.stop();
+        QTimer::singleShot(0, this, [this] {
+            if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy && !active)
+                decide();
+        });
+    }
+}
+
+// ---- receiving ----
+
+void Transfers::receivefile(const QString& name, const QString& sizeText, const QString& blockText,
+                            const QString& host, const QString& portText)
+{
+    auto bad = [&](const QString& why) {
+        ctx.AddText(QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why), ErrorLine);
+        ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
+        TransferOutcome o;
+        o.name = name;
+        Q_EMIT transferEnded(o);
+    };
+    auto offer = std::make_unique<PendingOffer>();
+    QString problem;
+    offer->parts = TransferRules::offeredComponents(name, &problem);
+    if (!problem.isEmpty())
+        return bad(QStringLiteral("unsafe name (") + problem + ')');
+    if (!TransferRules::parseSize(sizeText, offer->size))
+        return bad(QStringLiteral("the size \"") + sizeText + QStringLiteral("\" is not a number of bytes"));
+    if (!TransferRules::parseSize(blockText, offer->block) || offer->block <= 0)
+        return bad(QStringLiteral("the block size \"") + blockText + QStringLiteral("\" is not a positive number"));
+    if (!TransferRules::parsePort(portText, offer->port))
+        return bad(QStringLiteral("the port \"") + portText + QStringLiteral("\" is not usable"));
+    if (pendingOffer)
+        return bad(QStringLiteral("another offer is still being decided"));
+    offer->wire = name;
+    offer->sizeText = sizeText;
+    offer->host = host;
+    offer->serial = ++nextSerial;
+    pendingOffer = std::move(offer);
+    if (active) {
+        // One transfer at a time: this offer waits for the running one, within a bound.
+        busyTimer.start(busyWaitMs);
+        return;
+    }
+    decide();
+}
+
+void Transfers::decide()
+{
+    PendingOffer& o = *pendingOffer;
+    o.phase = PendingOffer::Done;
+    ctx.setTransferEndCode(0);
+    ctx.TransferBusy = true;
+
+    const QString root = Lib::AddSlash(ctx.options.DownloadDir);
+    const QFileInfo quick(root + o.parts.join('/'));
+    if (quick.isFile() && quick.size() == o.size && TransferRules::staysInside(root, quick.filePath())) {
+        haveFile();
+        return;
+    }
+    if (ctx.options.AutoAccept) {
+        afterAccept();
+        return;
+    }
+    Prompts::AcceptRequest req;
+    req.fileName = o.parts.last();
+    req.sizeText = o.sizeText;
+    req.from = ctx.RemoteName;
+    req.folder = ctx.options.DownloadDir;
+    req.autoAccept = ctx.options.AutoAccept;
+    o.phase = PendingOffer::AskingAccept;
+    const quint64 serial = o.serial;
+    QPointer<Transfers> self(this);
+    const Prompts::Id id = ctx.prompts().askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
+        if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
+            self->pendingOffer->phase != PendingOffer::AskingAccept)
+            return;
+        Transfers& t = *self;
+        t.pendingOffer->phase = PendingOffer::Done;
+        t.pendingOffer->question = 0;
+        if (!r.folder.isEmpty())
+            t.ctx.options.DownloadDir = r.folder;
+        if (r.autoAccept)
+            t.ctx.options.AutoAccept = true;
+        if (!r.accepted || t.ctx.TransferEndCode() != 0) {
+            t.refuse(r.accepted ? QString() : QStringLiteral("Canceled"));
+            return;
+        }
+        t.afterAccept();
+    });
+    if (pendingOffer && pendingOffer->serial == serial && pendingOffer->phase == PendingOffer::AskingAccept)
+        pendingOffer->question = id;
+}
+
+void Transfers::haveFile()
+{
+    ctx.session().SendCtlMsg(QStringLiteral("HaveFile"));
+    const QString name = pendingOffer->wire;
+    pendingOffer.reset();
+    ctx.setTransferEndCode(7);
+    ctx.TransferBusy = false;
+    TransferOutcome out;
+    out.name = name;
+    out.endCode = 7;
+    Q_EMIT transferEnded(out);
+}
+
+void Transfers::afterAccept()
+{
+    PendingOffer& o = *pendingOffer;
+    QString dir = ctx.options.DownloadDir;
+    if (!Lib::DirExists(dir) && !Lib::MakePath(dir)) {
+        dir = QDir(ctx.programFolder).filePath(QStringLiteral("download"));
+        ctx.options.DownloadDir = dir;
+        Lib::MakePath(dir);
+    }
+    o.root = Lib::AddSlash(dir);
+    QString folder = o.root;
+    for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
+        folder += o.parts[i] + '/';
+        if (!TransferRules::staysInside(o.root, folder))
+            return refuse(QStringLiteral("Canceled"),
+                          QStringLiteral("*** Error : Refused File \"%1\" - the folder %2 leads out of %3")
+                              .arg(o.wire, folder, o.root));
+        const QFileInfo info(folder);
+        if (info.exists() && !info.isDir())
+            return refuse(QStringLiteral("Canceled"),
+                          QStringLiteral("*** Error : Refused File \"%1\" - %2 is not a folder").arg(o.wire, folder));
+        if (!info.exists() && !QDir().mkdir(folder))
+            return refuse(QStringLiteral("Canceled"),
+                          QStringLiteral("*** Error : Refused File \"%1\" - cannot create the folder %2")
+                              .arg(o.wire, folder));
+    }
+    o.folder = folder;
+    const QString target = folder + o.parts.last();
+    const QFileInfo info(target);
+    if (info.exists() || info.isSymLink()) {
+        if (!TransferRules::staysInside(o.root, target))
+            return refuse(QStringLiteral("Canceled"),
+                          QStringLiteral("*** Error : Refused File \"%1\" - %2 is a link that leads out of %3")
+                              .arg(o.wire, target, o.root));
+        if (info.isDir())
+            return refuse(QStringLiteral("Canceled"),
+                          QStringLiteral("*** Error : Refused File \"%1\" - %2 is a folder").arg(o.wire, target));
+        if (info.size() == o.size) {
+            haveFile();
+            return;
+        }
+        const int always = ctx.options.ExistsAlways;
+        if (always >= 1 && always <= 3) {
+            o.existsChoice = always;
+            startReceiving();
+            return;
+        }
+        askExisting();
+        return;
+    }
+    startReceiving();
+}
+
+void Transfers::askExisting()
+{
+    PendingOffer& o = *pendingOffer;
+    o.phase = PendingOffer::AskingExists;
+    const quint64 serial = o.serial;
+    QPointer<Transfers> self(this);
+    Prompts::ExistsRequest req;
+    req.fileName = o.parts.last();
+    const Prompts::Id id = ctx.prompts().askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
+        if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
+            self->pendingOffer->phase != PendingOffer::AskingExists)
+            return;
+        Transfers& t = *self;
+        PendingOffer& p = *t.pendingOffer;
+        p.phase = PendingOffer::Done;
+        p.question = 0;
+        int choice = t.ctx.TransferEndCode() != 0 ? 5 : r.choice;
+        if (choice < 1 || choice > 5)
+            choice = 5;
+        if (r.always && choice >= 1 && choice <= 3)
+            t.ctx.options.ExistsAlways = choice;
+        if (choice == 5)
+            return t.refuse(t.ctx.TransferEndCode() == 0 || t.ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
+                                                                                         : QString());
+        if (choice == 4) {
+            const QString problem = TransferRules::checkPlainName(r.newName);
+            if (!problem.isEmpty())
+                return t.refuse(QStringLiteral("Canceled"),
+                                QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
+                                    .arg(p.wire, r.newName, problem));
+            p.newName = r.newName;
+        }
+        p.existsChoice = choice;
+        t.startReceiving();
+    });
+    if (pendingOffer && pendingOffer->serial == serial && pendingOffer->phase == PendingOffer::AskingExists)
+        pendingOffer->question = id;
+}
+
+void Transfers::startReceiving()
+{
+    PendingOffer& o = *pendingOffer;
+    FileTransfer::Setup setup;
+    setup.type = FileTransfer::Receiving;
+    setup.name = o.parts.last();
+    setup.path = o.folder;
+    setup.hostIP = o.host;
+    setup.port = o.port;
+    setup.userName = ctx.RemoteName;
+    setup.size = o.size;
+    setup.block = o.block;
+    setup.existsChoice = o.existsChoice;
+    setup.newName = o.newName;
+    setup.queuedName = o.wire;
+    pendingOffer.reset();
+    active = std::make_unique<FileTransfer>(ctx, setup, timeouts);
+    FileTransfer* t = active.get();
+    connect(t, &FileTransfer::finished, this, &Transfers::onTransferFinished);
+    Q_EMIT transferStarted(t);
+    t->go();
+}
+
+void Transfers::refuse(const QString& givenReason, const QString& errorLine)
+{
+    if (!pendingOffer)
+        return;
+    PendingOffer& o = *pendingOffer;
+    o.phase = PendingOffer::Done;
+    if (o.question)
+        ctx.prompts().withdraw(std::exchange(o.question, 0));
+    const QString name = o.wire;
+    pendingOffer.reset();
+    if (!errorLine.isEmpty())
+        ctx.AddText(errorLine, ErrorLine);
+    if (ctx.TransferEndCode() == 0)
+        ctx.setTransferEndCode(5);
+    const QString reason = !givenReason.isEmpty() ? givenReason
+                           : ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
+                                                        : QStringLiteral("Timed Out");
+    ctx.TransferBusy = false;
+    ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
+    ctx.AddText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
+    TransferOutcome out;
+    out.name = name;
+    out.endCode = ctx.TransferEndCode();
+    Q_EMIT transferEnded(out);
+}
+
+void Transfers::onEndCodeChanged(int code)
+{
+    // A question still open when the offer ends elsewhere (the sender gave up, the user
+    // disconnected) is withdrawn and the offer refused.
+    if (code == 0 || !pendingOffer)
+        return;
+    const auto phase = pendingOffer->phase;
+    if (phase != PendingOffer::AskingAccept && phase != PendingOffer::AskingExists)
+        return;
+    refuse({});
+}

@@ -69,15 +69,19 @@ Q_SIGNALS:
 private:
     struct PendingOffer;
     void decide();
+    void afterAccept();
+    void haveFile();
     void onEndCodeChanged(int code);
     void askExisting();
     void startReceiving();
+    // Ends the pending offer with "CANC_TRAN" and its status line (reason empty: from the
+    // end code, "Canceled" for 5, else "Timed Out").
     void refuse(const QString& reason, const QString& errorLine = {});
-    void dropOffer();
     void onTransferFinished();
 
     Context& ctx;
     std::unique_ptr<FileTransfer> active;
     std::unique_ptr<PendingOffer> pendingOffer;
     QTimer busyTimer;
+    quint64 nextSerial = 0;
 };
