@@ -70,6 +70,19 @@ QStringList withoutDebugSwitch(const QStringList& arguments, const QStringList& 
     return out;
 }
 
+QString optionValue(const QStringList& arguments, const QString& name)
+{
+    QString value;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == name && i + 1 < arguments.size())
+            value = arguments[++i];
+        else if (a.startsWith(name + '='))
+            value = a.mid(name.size() + 1);
+    }
+    return value;
+}
+
 QStringList makeFolders(const QString& folder)
 {
     QStringList failed;

@@ -20,6 +20,9 @@ bool debugSwitch(const QStringList& arguments, const QStringList& optionsWithVal
 // The arguments with every debug switch argument removed, for a strict option parser.
 QStringList withoutDebugSwitch(const QStringList& arguments, const QStringList& optionsWithValue);
 
+// The value of option `name` ("--home DIR" or "--home=DIR"), empty when not given.
+QString optionValue(const QStringList& arguments, const QString& name);
+
 // Creates "log" and "download" under the program folder when missing. Returns the folders
 // that could not be created (the program goes on without them).
 QStringList makeFolders(const QString& programFolder);
