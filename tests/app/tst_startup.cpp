@@ -1,0 +1,60 @@
+#include "app/Startup.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void debugSwitch_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("debug");
+        QTest::newRow("none") << QStringList{"zantiro"} << false;
+        QTest::newRow("plain") << QStringList{"zantiro", "/debug"} << true;
+        QTest::newRow("capitals") << QStringList{"zantiro", "/DEBUG"} << true;
+        QTest::newRow("glued") << QStringList{"zantiro", "x/DeBugger"} << true;
+        QTest::newRow("long form") << QStringList{"zantiro", "--Debug"} << true;
+        QTest::newRow("home value") << QStringList{"zantiro", "--home", "/tmp/debug"} << false;
+        QTest::newRow("home glued value") << QStringList{"zantiro", "--home=/tmp/debug"} << false;
+        QTest::newRow("after a home value") << QStringList{"zantiro", "--home", "/tmp/debug", "/debug"} << true;
+        QTest::newRow("program path") << QStringList{"/opt/debug/zantiro"} << false;
+    }
+    void debugSwitch()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, debug);
+        QCOMPARE(Startup::debugSwitch(args, {"--home"}), debug);
+    }
+
+    void homeValue()
+    {
+        QCOMPARE(Startup::optionValue({"z", "--home", "/a/debug", "x"}, "--home"), QString("/a/debug"));
+        QCOMPARE(Startup::optionValue({"z", "--home=/b"}, "--home"), QString("/b"));
+        QCOMPARE(Startup::optionValue({"z", "--home"}, "--home"), QString());
+        QCOMPARE(Startup::programFolder("/tmp/zh"), QString("/tmp/zh"));
+    }
+
+    void foldersCreatedOnce()
+    {
+        QTemporaryDir dir;
+        QVERIFY(Startup::makeFolders(dir.path()).isEmpty());
+        QVERIFY(QFileInfo(dir.filePath("log")).isDir());
+        QVERIFY(QFileInfo(dir.filePath("download")).isDir());
+        QFile marker(dir.filePath("log/keep.log"));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        QVERIFY(Startup::makeFolders(dir.path()).isEmpty());
+        QVERIFY(QFile::exists(marker.fileName()));
+        // A folder that cannot be made is named, and start-up goes on.
+        QFile blocker(dir.filePath("ro"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QCOMPARE(Startup::makeFolders(dir.filePath("ro")).size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"
