@@ -1,0 +1,207 @@
+#include "transfer/CommandReader.h"
+#include "transfer/TransferRules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TransferRules;
+
+class TestRules : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void blockSizes_data()
+    {
+        QTest::addColumn<qint64>("length");
+        QTest::addColumn<qint64>("block");
+        const qint64 rows[][2] = {{0, 1},     {1, 1},      {2, 1},       {3, 2},       {300, 150},
+                                  {301, 150}, {302, 151},  {512, 256},   {513, 512},   {8192, 512},
+                                  {8193, 8192}, {32768, 8192}, {qint64(5) << 32, 8192}};
+        for (const auto& r : rows)
+            QTest::newRow(qPrintable(QString::number(r[0]))) << r[0] << r[1];
+    }
+    void blockSizes()
+    {
+        QFETCH(qint64, length);
+        QFETCH(qint64, block);
+        QCOMPARE(blockSize(length), block);
+    }
+
+    void resumeOffsets_data()
+    {
+        QTest::addColumn<qint64>("local");
+        QTest::addColumn<qint64>("block");
+        QTest::addColumn<qint64>("offered");
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("empty") << qint64(0) << qint64(512) << qint64(9000) << qint64(0);
+        QTest::newRow("under three blocks") << qint64(98303) << qint64(32768) << qint64(200000) << qint64(0);
+        QTest::newRow("100000 of 32768") << qint64(100000) << qint64(32768) << qint64(200000) << qint64(65536);
+        QTest::newRow("exactly three") << qint64(1536) << qint64(512) << qint64(2000) << qint64(1024);
+        QTest::newRow("longer than offer") << qint64(300000) << qint64(32768) << qint64(200000) << qint64(0);
+        QTest::newRow("past 4 GiB") << (qint64(5) << 32) << qint64(32768) << (qint64(6) << 32)
+                                    << (qint64(5) << 32) - 32768;
+        QTest::newRow("block 0") << qint64(5000) << qint64(0) << qint64(9000) << qint64(0);
+    }
+    void resumeOffsets()
+    {
+        QFETCH(qint64, local);
+        QFETCH(qint64, block);
+        QFETCH(qint64, offered);
+        QFETCH(qint64, offset);
+        QCOMPARE(resumeOffset(local, block, offered), offset);
+    }
+
+    void texts()
+    {
+        QCOMPARE(elapsedText(0), QStringLiteral("0:00"));
+        QCOMPARE(elapsedText(59), QStringLiteral("0:59"));
+        QCOMPARE(elapsedText(3600), QStringLiteral("60:00"));
+        QCOMPARE(elapsedText(3601), QStringLiteral("1:00:01"));
+        QCOMPARE(elapsedText(36000 + 125), QStringLiteral("10:02:05"));
+        QCOMPARE(rate(0, 5), 0.1);
+        QCOMPARE(rate(1234, 1), 1.23);
+        QCOMPARE(rate(qint64(6) << 32, 10), 2576980.38);
+        QCOMPARE(rateText(0.1), QStringLiteral("0.1 KB/SEC"));
+        QCOMPARE(rateText(12.5), QStringLiteral("12.5 KB/SEC"));
+        QCOMPARE(rateText(3), QStringLiteral("3 KB/SEC"));
+        QCOMPARE(timeLeftText(0, 0.1), QStringLiteral("0:00"));
+        QCOMPARE(timeLeftText(150, 0.1), QStringLiteral("0:01"));
+        QCOMPARE(timeLeftText(360000, 0.1), QStringLiteral("60:00"));
+        QCOMPARE(timeLeftText(361000, 0.1), QStringLiteral("60:10"));
+        QCOMPARE(timeLeftText(366000, 0.1), QStringLiteral("1:01:00"));
+        QCOMPARE(offerBlockField(32767), QStringLiteral("512"));
+        QCOMPARE(offerBlockField(32768), QStringLiteral("32768"));
+        QCOMPARE(cutEnd(QStringLiteral("File : ") + QString(31, 'x'), 37), QStringLiteral("File : ") + QString(27, 'x') + "...");
+        QCOMPARE(makeOffer(2001, QStringLiteral("Music/Live/song.mp3"), qint64(5) << 32).message(),
+                 QStringLiteral("file:2001|Music\\Live\\song.mp3|32768|21474836480"));
+    }
+
+    void uniqueNames_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("third") << QStringList{"report1.txt", "report2.txt"} << "report.txt" << "report3.txt";
+        QTest::newRow("last dot") << QStringList{} << "archive.tar.gz" << "archive.tar1.gz";
+        QTest::newRow("no dot") << QStringList{} << "README" << "README1";
+        QTest::newRow("folder counts") << QStringList{"x1/"} << "x" << "x2";
+        QStringList thousand;
+        for (int i = 1; i <= 1000; ++i)
+            thousand << QStringLiteral("report%1.txt").arg(i);
+        QTest::newRow("second thousand") << thousand << "report.txt" << "reporta1.txt";
+    }
+    void uniqueNames()
+    {
+        QFETCH(QStringList, present);
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        for (const QString& p : present) {
+            if (p.endsWith('/'))
+                QVERIFY(QDir(dir.path()).mkdir(p.chopped(1)));
+            else
+                QVERIFY(QFile(dir.filePath(p)).open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(MakeUniqueName(name, dir.path() + '/'), expected);
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QString>("wire");
+        QTest::addColumn<int>("parts"); // 0: refused
+        QTest::newRow("plain") << "a.txt" << 1;
+        QTest::newRow("sub-folders") << "Music\\Live\\song.mp3" << 3;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("absolute") << "\\etc\\passwd" << 0;
+        QTest::newRow("absolute slash") << "/etc/passwd" << 0;
+        QTest::newRow("drive") << "C:\\x.txt" << 0;
+        QTest::newRow("drive relative") << "c:x.txt" << 0;
+        QTest::newRow("parent") << "..\\x" << 0;
+        QTest::newRow("parent inside") << "a\\..\\..\\x" << 0;
+        QTest::newRow("dot") << "a\\.\\x" << 0;
+        QTest::newRow("empty component") << "a\\\\x" << 0;
+        QTest::newRow("trailing") << "a\\" << 0;
+        QTest::newRow("slash inside") << "a/../x" << 0;
+        QTest::newRow("control") << QString("a\x01" "b") << 0;
+        QTest::newRow("C1 control") << QString(QChar(0x85)) + "b" << 0;
+    }
+    void names()
+    {
+        QFETCH(QString, wire);
+        QFETCH(int, parts);
+        QString problem;
+        QCOMPARE(offeredComponents(wire, &problem).size(), parts);
+        QCOMPARE(problem.isEmpty(), parts > 0);
+    }
+
+    void wireNames_data()
+    {
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("wire");
+        QTest::newRow("folders") << "Music/Live/song.mp3" << "Music\\Live\\song.mp3";
+        QTest::newRow("bar") << "a|b.txt" << "a_b.txt";
+        QTest::newRow("backslash in name") << "a\\b.txt" << "a_b.txt";
+        QTest::newRow("euro kept") << QString::fromUtf8("\u20acuro.txt") << QString::fromUtf8("\u20acuro.txt");
+        QTest::newRow("not 1252") << QString::fromUtf8("\u65e5\u672c.txt") << "__.txt";
+        QTest::newRow("outside BMP") << QString::fromUtf8("\U0001F600__.txt") << "___.txt";
+        QTest::newRow("control") << "a\tb" << "a_b";
+    }
+    void wireNames()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, wire);
+        QCOMPARE(wireName(local), wire);
+        QVERIFY(!offeredComponents(wire).isEmpty()); // the receiver parses it back
+    }
+
+    void numbers()
+    {
+        qint64 v = 0;
+        quint16 port = 0;
+        QVERIFY(parseSize("9223372036854775807", v) && v == std::numeric_limits<qint64>::max());
+        for (const char* bad : {"", "-1", "12a", " 1", "9223372036854775808", "99999999999999999999"})
+            QVERIFY2(!parseSize(bad, v), bad);
+        QVERIFY(parsePort("65534", port) && port == 65534);
+        for (const char* bad : {"0", "65535", "x", "-2", "123456"})
+            QVERIFY2(!parsePort(bad, port), bad);
+        Offer o;
+        QVERIFY(Offer::parse("2001|a b.txt|512|10|x", o));
+        QCOMPARE(QStringList({o.port, o.name, o.block, o.size}), QStringList({"2001", "a b.txt", "512", "10|x"}));
+        QVERIFY(!Offer::parse("2001|a|512", o));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("segments");
+        QTest::addColumn<QStringList>("commands");
+        using L = QList<QByteArray>;
+        QTest::newRow("coalesced") << L{"Got AllCANC_TRAN"} << QStringList{"Got All", "CANC_TRAN"};
+        QTest::newRow("split name") << L{"Go", "t A", "ll"} << QStringList{"Got All"};
+        QTest::newRow("resume split before digits") << L{"RESUME_TR", "65536"} << QStringList{"RESUME_TR65536"};
+        QTest::newRow("resume split in digits") << L{"RESUME_TR655", "36Got All"}
+                                                << QStringList{"RESUME_TR65536", "Got All"};
+        QTest::newRow("resume alone") << L{"RESUME_TR"} << QStringList{"RESUME_TR"};
+        QTest::newRow("garbage around") << L{"zz\x01", "ACCE_TRANqq", "END_TRANS"} << QStringList{"ACCE_TRAN", "END_TRANS"};
+        QTest::newRow("all") << L{"ACCE_TRANRESUME_TR1Got AllEND_TRANSCANC_TRANCANC_OKAY"}
+                             << QStringList{"ACCE_TRAN", "RESUME_TR1", "Got All", "END_TRANS", "CANC_TRAN", "CANC_OKAY"};
+    }
+    void commands()
+    {
+        QFETCH(QList<QByteArray>, segments);
+        QFETCH(QStringList, commands);
+        CommandReader r;
+        r.quietMs = 20;
+        QStringList got;
+        connect(&r, &CommandReader::ready, this, [&] {
+            for (const CommandReader::Command& c : r.take())
+                got << QString::fromLatin1(CommandReader::text(c.kind) + c.argument);
+        });
+        for (const QByteArray& s : segments)
+            r.feed(s);
+        QTRY_COMPARE_WITH_TIMEOUT(got, commands, 2000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRules)
+#include "tst_rules.moc"
