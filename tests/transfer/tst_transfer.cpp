@@ -48,6 +48,9 @@ struct Pair {
     ScriptedPrompts* askA = nullptr;
     ScriptedPrompts* askB = nullptr;
     QList<TransferOutcome> endedA, endedB;
+    qint64 blocksA = -1, resumeB = -1;
+    int viewsA = 0;
+    TransferView lastViewA;
     QString src;  // a folder of files to send
     QString down; // b's download folder
 
@@ -63,6 +66,13 @@ struct Pair {
                          [this](const TransferOutcome& o) { endedA << o; });
         QObject::connect(&b.ctx->transfers(), &Transfers::transferEnded,
                          [this](const TransferOutcome& o) { endedB << o; });
+        QObject::connect(&a.ctx->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
+            QObject::connect(t, &FileTransfer::viewChanged, [this, t] { ++viewsA; lastViewA = t->view(); });
+            QObject::connect(t, &FileTransfer::finished, [this, t] { blocksA = t->blocksSent(); });
+        });
+        QObject::connect(&b.ctx->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
+            QObject::connect(t, &FileTransfer::finished, [this, t] { resumeB = t->resumeSize(); });
+        });
         src = a.home.filePath("src");
         QDir().mkpath(src);
         down = b.ctx->options.DownloadDir;
@@ -84,7 +94,19 @@ struct Pair {
         const int na = endedA.size(), nb = endedB.size();
         if (!a.ctx->transfers().offerFile(QDir(src).filePath(name), name))
             return false;
-        return QTest::qWaitFor([&] { return endedA.size() > na && endedB.size() > nb; }, timeoutMs);
+        return waitEnded(na, nb, timeoutMs);
+    }
+    // Runs the event loop until both sides have more outcomes than na and nb.
+    bool waitEnded(int na, int nb, int timeoutMs = 10000)
+    {
+        QSignalSpy spyA(&a.ctx->transfers(), &Transfers::transferEnded);
+        QSignalSpy spyB(&b.ctx->transfers(), &Transfers::transferEnded);
+        QDeadlineTimer deadline(timeoutMs);
+        while (endedA.size() <= na && !deadline.hasExpired())
+            spyA.wait(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        while (endedB.size() <= nb && !deadline.hasExpired())
+            spyB.wait(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        return endedA.size() > na && endedB.size() > nb;
     }
     QString srcPath(const QString& name) const { return QDir(src).filePath(name); }
     QString downPath(const QString& name) const { return QDir(down).filePath(name); }
@@ -120,8 +142,83 @@ private Q_SLOTS:
         QCOMPARE(p.b.rec->count(done), 1);
         QVERIFY(p.endedA.first().complete && p.endedB.first().complete);
         QVERIFY(!p.a.ctx->TransferBusy && !p.b.ctx->TransferBusy);
-        Q_UNUSED(blocks);
+        if (blocks >= 0)
+            QCOMPARE(p.blocksA, blocks);
+        // The view is refreshed a bounded number of times, never once a block.
+        QVERIFY2(p.viewsA < 30, qPrintable(QString::number(p.viewsA)));
+        QCOMPARE(p.lastViewA.TotalLabel, QStringLiteral("Total Sent : %1").arg(size));
+        QCOMPARE(p.lastViewA.pctlabel, QStringLiteral("100%"));
+        QCOMPARE(p.lastViewA.title, QStringLiteral("Sending"));
+        QVERIFY(p.lastViewA.visible && !p.lastViewA.running);
     }
+
+    void existing_data()
+    {
+        QTest::addColumn<QByteArray>("local");  // f.bin already in the download folder
+        QTest::addColumn<QByteArray>("other");  // g.bin already there
+        QTest::addColumn<int>("always");        // ExistsAlways
+        QTest::addColumn<int>("choice");        // the answer to the question (0: none asked)
+        QTest::addColumn<QString>("savedAs");
+        QTest::addColumn<qint64>("resume");     // the receiver's resume offset
+        QTest::addColumn<QString>("senderLine");
+        QTest::addColumn<QString>("receiverLine");
+        const QByteArray data = randomBytes(200000, 7);
+        const QByteArray longer = randomBytes(300000, 8);
+        const QString done = "*** File Transfer Complete : %1 (200000 bytes)";
+        QTest::newRow("resume partial") << data.left(100000) << QByteArray() << 0 << 2 << "f.bin" << qint64(65536)
+                                        << done.arg("f.bin") << "*** Resuming File : f.bin (200000 bytes)";
+        QTest::newRow("resume short") << data.left(90000) << QByteArray() << 2 << 0 << "f.bin" << qint64(0)
+                                      << done.arg("f.bin") << done.arg("f.bin");
+        QTest::newRow("resume longer") << longer << QByteArray() << 0 << 2 << "f.bin" << qint64(0)
+                                       << done.arg("f.bin") << done.arg("f.bin");
+        QTest::newRow("overwrite") << longer << QByteArray() << 1 << 0 << "f.bin" << qint64(0)
+                                   << done.arg("f.bin") << "*** Overwriting File : f.bin (200000 bytes)";
+        QTest::newRow("rename") << longer << QByteArray() << 0 << 3 << "f1.bin" << qint64(0)
+                                << done.arg("f.bin") << done.arg("f1.bin");
+        QTest::newRow("typed over longer") << longer << longer << 0 << 4 << "g.bin" << qint64(0)
+                                           << done.arg("f.bin") << done.arg("g.bin");
+        QTest::newRow("have file") << data << QByteArray() << 0 << 0 << "f.bin" << qint64(-1)
+                                   << "*** File Transfer Canceled (Receiver Has Complete File) : f.bin" << "";
+        QTest::newRow("canceled") << longer << QByteArray() << 0 << 5 << "" << qint64(-1)
+                                  << "*** File Transfer Canceled By Receiver : f.bin"
+                                  << "*** File Transfer Canceled : f.bin";
+    }
+    void existing()
+    {
+        QFETCH(QByteArray, local);
+        QFETCH(QByteArray, other);
+        QFETCH(int, always);
+        QFETCH(int, choice);
+        QFETCH(QString, savedAs);
+        QFETCH(qint64, resume);
+        QFETCH(QString, senderLine);
+        QFETCH(QString, receiverLine);
+        Pair p;
+        const QByteArray data = randomBytes(200000, 7);
+        writeFile(p.srcPath("f.bin"), data);
+        writeFile(p.downPath("f.bin"), local);
+        if (!other.isEmpty())
+            writeFile(p.downPath("g.bin"), other);
+        p.b.ctx->options.ExistsAlways = always;
+        if (choice)
+            p.askB->existsReplies.push_back({choice, false, QStringLiteral("g.bin")});
+        QVERIFY(p.connect());
+        QVERIFY(p.send("f.bin"));
+        QVERIFY2(p.a.rec->contains(senderLine), qPrintable(p.a.rec->lines.join('\n')));
+        if (!receiverLine.isEmpty())
+            QVERIFY2(p.b.rec->contains(receiverLine), qPrintable(p.b.rec->lines.join('\n')));
+        else
+            QCOMPARE(p.b.rec->indexStarting("*** File Transfer"), -1);
+        QCOMPARE(p.askB->questions.size(), choice ? 1 : 0);
+        if (!savedAs.isEmpty())
+            QCOMPARE(readFile(p.downPath(savedAs)), data);
+        if (savedAs != "f.bin")
+            QCOMPARE(readFile(p.downPath("f.bin")), local); // left alone
+        QCOMPARE(p.resumeB, resume);
+        if (resume > 0)
+            QCOMPARE(p.blocksA, (data.size() - resume + 8191) / 8192); // only the rest moved
+    }
+
 };
 
 QTEST_GUILESS_MAIN(TestTransfer)
