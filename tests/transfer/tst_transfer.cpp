@@ -9,6 +9,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray randomBytes(qint64 n, quint32 seed)
@@ -150,6 +154,100 @@ private Q_SLOTS:
         QCOMPARE(p.lastViewA.pctlabel, QStringLiteral("100%"));
         QCOMPARE(p.lastViewA.title, QStringLiteral("Sending"));
         QVERIFY(p.lastViewA.visible && !p.lastViewA.running);
+    }
+
+    void endings_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("senderLine");
+        QTest::addColumn<QString>("receiverLine");
+        QTest::addColumn<bool>("putBack");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("decline") << "decline" << "*** File Transfer Canceled By Receiver : f.bin"
+                                 << "*** File Transfer Canceled : f.bin" << false << true;
+        QTest::newRow("sender times out") << "timeout" << "*** File Transfer Timed Out : f.bin"
+                                          << "*** File Transfer Timed Out : f.bin" << true << false;
+        QTest::newRow("sender cancels") << "sender" << "*** File Transfer Canceled : f.bin"
+                                        << "*** File Transfer Canceled By Sender : f.bin" << true << true;
+        QTest::newRow("receiver cancels") << "receiver" << "*** File Transfer Canceled By Receiver : f.bin"
+                                          << "*** File Transfer Canceled : f.bin" << false << true;
+        QTest::newRow("receiver disk full") << "full" << "*** File Transfer Canceled By Receiver : f.bin"
+                                            << "*** File Transfer Stopped By Error : f.bin" << false << true;
+        QTest::newRow("receiver folder read-only") << "readonly" << "*** File Transfer Canceled By Receiver : f.bin"
+                                                   << "*** File Transfer Stopped By Error : f.bin" << false << true;
+        QTest::newRow("receiver killed") << "kill" << "" << "" << true << false;
+        QTest::newRow("disconnect") << "disconnect" << "*** File Transfer Disconnected : f.bin" << "" << true << false;
+    }
+    void endings()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, senderLine);
+        QFETCH(QString, receiverLine);
+        QFETCH(bool, putBack);
+        QFETCH(bool, stopped);
+        if (how == "readonly" && ::geteuid() == 0)
+            QSKIP("permissions do not stop root from writing");
+        Pair p;
+        const QByteArray data(how == "full" || how == "readonly" ? 3 << 20 : 48 << 20, 'z');
+        writeFile(p.srcPath("f.bin"), data);
+        QSignalSpy backs(&p.a.ctx->transfers(), &Transfers::putBack);
+        QSignalSpy stops(&p.a.ctx->transfers(), &Transfers::stopQueue);
+        p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout";
+        if (how == "decline")
+            p.askB->acceptReplies.push_back({false, p.down, false});
+        if (how == "timeout")
+            p.a.ctx->transfers().timeouts.acceptMs = 300;
+        if (how == "readonly")
+            QVERIFY(QFile::setPermissions(p.down, QFile::ReadOwner | QFile::ExeOwner));
+        rlimit old{};
+        if (how == "full") {
+            std::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            rlimit small = old;
+            small.rlim_cur = 1 << 20; // writes past 1 MiB fail, as on a full disk
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        }
+        // Act once the data flows (the sender's first block is on its way).
+        QObject::connect(&p.a.ctx->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+            QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
+                if (!t->view().visible || t->blocksSent() == 0)
+                    return;
+                if (how == "sender")
+                    t->cancelConfirmed();
+                else if (how == "receiver" && p.b.ctx->transfers().current())
+                    p.b.ctx->transfers().current()->requestCancel();
+                else if (how == "kill" && p.b.ctx)
+                    QTimer::singleShot(0, [&] { p.b.rec.reset(); p.b.ctx.reset(); });
+                else if (how == "disconnect")
+                    p.a.ctx->session().Disconnect();
+            });
+        });
+        p.askB->yesNoReplies.push_back(true);
+        QVERIFY(p.connect());
+        const int nb = p.endedB.size();
+        QVERIFY(p.a.ctx->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
+        if (how == "kill") {
+            QVERIFY(QTest::qWaitFor([&] { return !p.endedA.isEmpty(); }, 10000));
+        } else {
+            QVERIFY(p.waitEnded(0, nb));
+        }
+        if (how == "full")
+            ::setrlimit(RLIMIT_FSIZE, &old);
+        QFile::setPermissions(p.down, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QStringList& la = p.a.rec->lines;
+        QVERIFY2(senderLine.isEmpty() ? la.indexOf(QRegularExpression(R"(^\*\*\* File Transfer (Incomplete|Stopped By Error) : f\.bin$)")) >= 0
+                                      : la.contains(senderLine),
+                 qPrintable(la.join('\n')));
+        if (p.b.ctx && !receiverLine.isEmpty())
+            QVERIFY2(p.b.rec->contains(receiverLine), qPrintable(p.b.rec->lines.join('\n')));
+        if (how == "full" || how == "readonly")
+            QVERIFY2(p.b.rec->indexStarting("*** Error : Cannot write ") >= 0, qPrintable(p.b.rec->lines.join('\n')));
+        QCOMPARE(la.filter("Complete").size(), 0);
+        QCOMPARE(!backs.isEmpty(), putBack);
+        QCOMPARE(!stops.isEmpty(), stopped);
+        QVERIFY(!p.a.ctx->TransferBusy && !p.a.ctx->transfers().current());
+        if (how == "timeout")
+            QCOMPARE(p.askB->withdrawnCount(), 1); // the open question went away with the offer
     }
 
     void existing_data()
