@@ -7,6 +7,8 @@
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -114,6 +116,27 @@ struct Pair {
     }
     QString srcPath(const QString& name) const { return QDir(src).filePath(name); }
     QString downPath(const QString& name) const { return QDir(down).filePath(name); }
+};
+
+// A raw control-connection server that logs the connecting peer in and records its bytes.
+struct RawServer {
+    QTcpServer server;
+    QTcpSocket* sock = nullptr;
+    QByteArray got;
+    quint16 port = 0;
+    bool start()
+    {
+        port = freePortTriple();
+        if (!server.listen(QHostAddress::LocalHost, port))
+            return false;
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            sock = server.nextPendingConnection();
+            QObject::connect(sock, &QTcpSocket::readyRead, [this] { got += sock->readAll(); });
+            sock->write(Session::frame(QStringLiteral("PSOK")));
+        });
+        return true;
+    }
+    void say(const QString& text) { sock->write(Session::frame(text)); }
 };
 
 } // namespace
@@ -248,6 +271,118 @@ private Q_SLOTS:
         QVERIFY(!p.a.ctx->TransferBusy && !p.a.ctx->transfers().current());
         if (how == "timeout")
             QCOMPARE(p.askB->withdrawnCount(), 1); // the open question went away with the offer
+    }
+
+    void hostileOffers_data()
+    {
+        QTest::addColumn<QString>("offer");
+        QTest::addColumn<QString>("escape"); // a path outside that must stay untouched
+        QTest::newRow("parent") << "file:%1|..\\evil.txt|512|10" << "../evil.txt";
+        QTest::newRow("deep parent") << "file:%1|a\\..\\..\\evil.txt|512|10" << "../evil.txt";
+        QTest::newRow("absolute") << "file:%1|/tmp/evil.txt|512|10" << "";
+        QTest::newRow("drive") << "file:%1|C:\\evil.txt|512|10" << "";
+        QTest::newRow("slash") << "file:%1|a/../../evil.txt|512|10" << "../evil.txt";
+        QTest::newRow("empty name") << "file:%1||512|10" << "";
+        QTest::newRow("control") << "file:%1|ev\x07il.txt|512|10" << "";
+        QTest::newRow("negative size") << "file:%1|ok.txt|512|-5" << "";
+        QTest::newRow("size not a number") << "file:%1|ok.txt|512|12abc" << "";
+        QTest::newRow("huge size") << "file:%1|ok.txt|512|99999999999999999999" << "";
+        QTest::newRow("block zero") << "file:%1|ok.txt|0|10" << "";
+        QTest::newRow("port") << "file:7%1|ok.txt|512|10" << "";
+        QTest::newRow("link to folder") << "file:%1|out\\evil.txt|512|10" << "../outside/evil.txt";
+        QTest::newRow("link to file") << "file:%1|l.txt|512|10" << "../outside/target.txt";
+    }
+    void hostileOffers()
+    {
+        QFETCH(QString, offer);
+        QFETCH(QString, escape);
+        TestPeer b(QStringLiteral("Bob"));
+        b.ctx->options.AutoAccept = true;
+        b.ctx->options.ExistsAlways = 1;
+        const QString down = b.ctx->options.DownloadDir;
+        QDir().mkpath(down);
+        const QString outside = QDir(down).filePath("../outside");
+        QDir().mkpath(outside);
+        writeFile(outside + "/target.txt", "old");
+        QVERIFY(QFile::link(outside, down + "/out"));
+        QVERIFY(QFile::link(outside + "/target.txt", down + "/l.txt"));
+        RawServer raw;
+        QVERIFY(raw.start());
+        b.connectTo(raw.port);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
+        raw.say(offer.arg(raw.port + 1));
+        QTRY_VERIFY_WITH_TIMEOUT(raw.got.contains(Session::frame("CANC_TRAN")), 5000);
+        QVERIFY2(b.rec->indexStarting("*** Error : Refused File") >= 0, qPrintable(b.rec->lines.join('\n')));
+        QVERIFY(!b.ctx->TransferBusy && !b.ctx->transfers().current());
+        if (!escape.isEmpty())
+            QCOMPARE(readFile(QDir(down).filePath(escape)), escape.endsWith("target.txt") ? "old" : "<missing>");
+    }
+
+    void hostileSender()
+    {
+        TestPeer b(QStringLiteral("Bob"));
+        b.ctx->options.AutoAccept = true;
+        QDir().mkpath(b.ctx->options.DownloadDir);
+        RawServer raw;
+        QVERIFY(raw.start());
+        QTcpServer cmdServer;
+        QVERIFY(cmdServer.listen(QHostAddress::LocalHost, raw.port + 1));
+        b.connectTo(raw.port);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
+        raw.say(QStringLiteral("file:%1|f.bin|512|10").arg(raw.port + 1));
+        QTRY_VERIFY_WITH_TIMEOUT(cmdServer.hasPendingConnections(), 5000);
+        QTcpSocket* cmd = cmdServer.nextPendingConnection();
+        QByteArray cmds;
+        QObject::connect(cmd, &QTcpSocket::readyRead, [&] { cmds += cmd->readAll(); });
+        cmds += cmd->readAll();
+        cmd->write("\x01garbage!");
+        QTRY_COMPARE_WITH_TIMEOUT(cmds, QByteArray("ACCE_TRAN"), 5000);
+        QTcpSocket data;
+        data.connectToHost(QHostAddress::LocalHost, raw.port + 2);
+        QTRY_VERIFY_WITH_TIMEOUT(data.state() == QAbstractSocket::ConnectedState, 5000);
+        data.write("0123456789ABCDEFGHIJKLMNO"); // 25 bytes for a 10-byte offer
+        QTRY_COMPARE_WITH_TIMEOUT(cmds, QByteArray("ACCE_TRANGot All"), 5000);
+        cmd->write("END_TRANS");
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Complete : f.bin (10 bytes)"), 5000);
+        QCOMPARE(readFile(b.ctx->options.DownloadDir + "/f.bin"), QByteArray("0123456789"));
+    }
+
+    void hostileReceiver_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("resume beyond the file") << QByteArray("RESUME_TR999999") << "*** File Transfer Stopped By Error : f.bin";
+        QTest::newRow("no answer, peer leaves") << QByteArray() << "*** File Transfer Incomplete : f.bin";
+    }
+    void hostileReceiver()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, line);
+        TestPeer a(QStringLiteral("Ann"));
+        const QString path = a.home.filePath("f.bin");
+        writeFile(path, randomBytes(5000, 3));
+        const quint16 port = freePortTriple();
+        a.listen(port);
+        QTcpSocket ctl;
+        QByteArray got;
+        QObject::connect(&ctl, &QTcpSocket::readyRead, [&] { got += ctl.readAll(); });
+        ctl.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QAbstractSocket::ConnectedState, 5000);
+        ctl.write(Session::frame("PAuth:"));
+        QTRY_VERIFY_WITH_TIMEOUT(a.rec->contains("*** User Authenticated"), 5000);
+        QSignalSpy backs(&a.ctx->transfers(), &Transfers::putBack);
+        QVERIFY(a.ctx->transfers().offerFile(path, "f.bin"));
+        QTRY_VERIFY_WITH_TIMEOUT(got.contains(Session::frame(QStringLiteral("file:%1|f.bin|512|5000").arg(port + 1))), 5000);
+        QTcpSocket cmd;
+        cmd.connectToHost(QHostAddress::LocalHost, port + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(cmd.state() == QAbstractSocket::ConnectedState, 5000);
+        if (answer.isEmpty())
+            cmd.abort();
+        else
+            cmd.write(answer);
+        QTRY_VERIFY_WITH_TIMEOUT(a.rec->contains(line), 5000);
+        QCOMPARE(backs.isEmpty(), !answer.isEmpty()); // an impossible resume is not offered again
+        QVERIFY(!a.ctx->TransferBusy);
     }
 
     void existing_data()
