@@ -439,6 +439,11 @@ void MainWindow::ApplyWindowPlacement()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    // The minimum is an outer size; the frame is known only once the window is shown.
+    const QSize frame = frameGeometry().size() - size();
+    const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
+    if (minimumSize() != minimum)
+        setMinimumSize(minimum);
     if (!isMinimized())
         layoutControls();
 }
@@ -482,7 +487,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::askExit()
 {
-    if (exitBox) {
+    if (exitBox && exitBox->isVisible()) {
         exitBox->raise();
         return;
     }

@@ -1,0 +1,323 @@
+#include "app/MainWindow.h"
+#include "app/TranscriptPane.h"
+#include "config/dlgConnectDialog.h"
+#include "platform/TwipsUi.h"
+#include "session/Session.h"
+#include "support/Harness.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+
+namespace {
+
+TranscriptPane* pane(MainWindow& w, const char* name)
+{
+    return w.findChild<TranscriptPane*>(QLatin1String(name));
+}
+
+QStringList lines(TranscriptPane* p)
+{
+    QStringList l = p->toPlainText().split('\n');
+    l.removeLast(); // every line ends with a line end
+    return l;
+}
+
+QColor lastColour(TranscriptPane* p)
+{
+    return p->document()->lastBlock().previous().begin().fragment().charFormat().foreground().color();
+}
+
+QString caption(MainWindow& w)
+{
+    return w.findChild<QLabel*>("SockState")->text();
+}
+
+// Connect commands shown and disconnect commands hidden, in the menu, popup and toolbar.
+bool idleLook(MainWindow& w)
+{
+    bool idle = true;
+    for (const char* c : {"mnu_Connect", "pop_conn", "Connect"})
+        idle = idle && w.findChild<QAction*>(c)->isVisible();
+    for (const char* d : {"mnu_dc", "pop_dc", "Disconnect"})
+        idle = idle && !w.findChild<QAction*>(d)->isVisible();
+    return idle;
+}
+
+bool busyLook(MainWindow& w)
+{
+    bool busy = true;
+    for (const char* c : {"mnu_Connect", "pop_conn", "Connect"})
+        busy = busy && !w.findChild<QAction*>(c)->isVisible();
+    for (const char* d : {"mnu_dc", "pop_dc", "Disconnect"})
+        busy = busy && w.findChild<QAction*>(d)->isVisible();
+    return busy;
+}
+
+// Fills the quick-connect dialog of a window and confirms it.
+void quickConnect(MainWindow& w, bool server, quint16 port)
+{
+    w.findChild<QAction*>("mnu_Connect")->trigger();
+    auto* dlg = w.findChild<dlgConnectDialog*>("dlgConnect");
+    QVERIFY(dlg && dlg->isVisible());
+    (server ? dlg->Option1_1 : dlg->Option1_2)->setChecked(true);
+    (server ? dlg->ServerPortText : dlg->ClientPortText)->setText(QString::number(port));
+    dlg->ClientIpText->setText("127.0.0.1");
+    dlg->OkButton->click();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void lineKinds_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("second");
+        for (const char* layout : {"0", "1"}) {
+            QTest::addRow("message %s", layout) << 1 << layout << "MsgText";
+            QTest::addRow("status %s", layout) << 2 << layout << "StatusText";
+            QTest::addRow("error %s", layout) << 3 << layout << "StatusText";
+            QTest::addRow("connect %s", layout) << 4 << layout << "StatusText";
+        }
+    }
+    void lineKinds()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, layout);
+        QFETCH(QString, second);
+        TestPeer p;
+        Options& o = p.ctx->options;
+        o.MessageColor = "255";       // red
+        o.StatusColor = "65280";      // green
+        o.ErrorColor = "16711680";    // blue
+        o.ConnectColor = "8388736";   // purple
+        o.BoxLayout = layout;
+        o.TimeStamp = true;
+        MainWindow w(*p.ctx);
+        w.ApplyLayout();
+        p.ctx->AddText(QStringLiteral("line"), kind);
+        const QColor expected[] = {{}, Qt::red, QColor(0, 255, 0), Qt::blue, QColor(128, 0, 128)};
+        const QString other = second == "MsgText" ? "StatusText" : "MsgText";
+        QVERIFY(lines(pane(w, "BothText")).constLast().contains(QRegularExpression(R"(^\[\d{1,2}:\d\d\] line$)")));
+        QCOMPARE(lines(pane(w, qPrintable(second))), lines(pane(w, "BothText")));
+        QVERIFY(lines(pane(w, qPrintable(other))).isEmpty());
+        QCOMPARE(lastColour(pane(w, "BothText")), expected[kind]);
+        QCOMPARE(lastColour(pane(w, qPrintable(second))), expected[kind]);
+        QCOMPARE(pane(w, "BothText")->isHidden(), layout == "1");
+        QCOMPARE(pane(w, "MsgText")->isHidden(), layout == "0");
+        w.findChild<QAction*>("Clean")->trigger();
+        for (const char* n : {"BothText", "StatusText", "MsgText"})
+            QVERIFY(lines(pane(w, n)).isEmpty());
+    }
+
+    void timeStamps_data()
+    {
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QString>("stamp");
+        QTest::newRow("five past nine") << QTime(9, 5) << "[9:05]";
+        QTest::newRow("after midnight") << QTime(0, 7) << "[0:07]";
+        QTest::newRow("afternoon") << QTime(14, 0) << "[14:00]";
+        QTest::newRow("last minute") << QTime(23, 59, 59) << "[23:59]";
+    }
+    void timeStamps()
+    {
+        QFETCH(QTime, time);
+        QFETCH(QString, stamp);
+        QCOMPARE(Context::formatTimeStamp(time, true, false), stamp);
+        QCOMPARE(Context::formatTimeStamp(time, true, true), '(' + stamp + ')');
+    }
+
+    void chatBar_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<bool>("debug");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("empty") << "" << QStringList{} << false << "";
+        QTest::newRow("debug on") << "/debug" << QStringList{"QVDEBUG ACTIVATED"} << true << "";
+        QTest::newRow("mixed case") << "/DeBuG" << QStringList{"QVDEBUG ACTIVATED"} << true << "";
+        QTest::newRow("debug with blank") << "/debug " << QStringList{"*** Not Connected"} << false << "/debug ";
+        QTest::newRow("not connected") << "hello" << QStringList{"*** Not Connected"} << false << "hello";
+    }
+    void chatBar()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, shown);
+        QFETCH(bool, debug);
+        QFETCH(QString, left);
+        TestPeer p;
+        MainWindow w(*p.ctx);
+        auto* bar = w.findChild<QLineEdit*>("ChatBar");
+        QTest::keyClicks(bar, typed);
+        QTest::keyClick(bar, Qt::Key_Return);
+        QCOMPARE(p.rec->lines, shown);
+        QCOMPARE(p.ctx->DebugMode, debug);
+        QCOMPARE(bar->text(), left);
+        if (debug) { // the second toggle turns it off again
+            QTest::keyClicks(bar, typed);
+            QTest::keyClick(bar, Qt::Key_Enter);
+            QCOMPARE(p.rec->lines.constLast(), QString("QVDEBUG DEACTIVATED"));
+            QVERIFY(!p.ctx->DebugMode);
+        }
+    }
+
+    void debugNoticeOnce()
+    {
+        TestPeer p;
+        p.ctx->DebugMode = true;
+        MainWindow w(*p.ctx);
+        QCOMPARE(lines(pane(w, "BothText")), QStringList{"QVDEBUG ACTIVATED"});
+        QCOMPARE(lines(pane(w, "MsgText")), QStringList{"QVDEBUG ACTIVATED"});
+    }
+
+    void geometry_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("chatBar");
+        QTest::addColumn<int>("W");
+        QTest::addColumn<int>("H");
+        QTest::newRow("design") << 4740 << 5115 << true << 4740 << 5115;
+        QTest::newRow("large") << 9000 << 7500 << true << 9000 << 7500;
+        QTest::newRow("no chat bar") << 6000 << 6000 << false << 6000 << 6000;
+        QTest::newRow("too small snaps") << 3000 << 2000 << true << 4400 << 3990;
+    }
+    void geometry()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(bool, chatBar);
+        QFETCH(int, W);
+        QFETCH(int, H);
+        TestPeer p;
+        p.ctx->options.ShowChatBar = chatBar;
+        MainWindow w(*p.ctx);
+        w.show();
+        const QSize frame = w.frameGeometry().size() - w.size();
+        w.resize(QSize(twipsToPixelsX(width), twipsToPixelsY(height)) - frame);
+        w.ApplyLayout();
+        QCOMPARE(w.frameGeometry().size(), QSize(twipsToPixelsX(W), twipsToPixelsY(H)));
+        auto rect = [](int l, int t, int wd, int ht) {
+            return QRect(twipsToPixelsX(l), twipsToPixelsY(t), twipsToPixelsX(wd), twipsToPixelsY(ht));
+        };
+        const int R = chatBar ? H - 975 - 350 : H - 975;
+        QCOMPARE(w.findChild<QLabel*>("SockState")->geometry(), rect(53, H - 975, W - 240, 210));
+        QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->geometry(), rect(53, H - 1325, W - 240, 315));
+        QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->isHidden(), !chatBar);
+        QCOMPARE(pane(w, "BothText")->geometry(), rect(53, 585, W - 240, R - 600));
+        QCOMPARE(pane(w, "StatusText")->geometry(), rect(53, 585, W - 240, 1050));
+        QCOMPARE(pane(w, "MsgText")->geometry(), rect(53, 1735, W - 240, R - 25 - 1735));
+    }
+
+    void appendStaysCheap()
+    {
+        TestPeer p;
+        MainWindow w(*p.ctx);
+        TranscriptPane* both = pane(w, "BothText");
+        for (int i = 0; i < TranscriptPane::maxLines + 10; ++i)
+            both->addLine(QStringLiteral("[9:05] <Ann> line %1").arg(i), Qt::black);
+        QCOMPARE(both->blockCount(), TranscriptPane::maxLines);
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < 1000; ++i)
+            both->addLine(QStringLiteral("one more"), Qt::black);
+        const double perLineMs = double(t.nsecsElapsed()) / 1e6 / 1000;
+        qInfo("append to a full pane: %.3f ms a line", perLineMs);
+        QVERIFY(perLineMs < 1.0);
+    }
+
+    void sockStateFollowsConnection()
+    {
+        TestPeer a("Ann"), b("Bob");
+        MainWindow wa(*a.ctx), wb(*b.ctx);
+        QVERIFY(idleLook(wa));
+        QCOMPARE(caption(wa), QString("Disconnected."));
+        const quint16 port = freePortTriple();
+        a.listen(port);
+        wa.refreshState();
+        QCOMPARE(caption(wa), QString("Waiting For Connect Attempt."));
+        QVERIFY(busyLook(wa));
+        b.connectTo(port);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(wa), QString("Connected."), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(wb), QString("Connected."), 2000);
+        QVERIFY(busyLook(wa) && busyLook(wb));
+        // Disconnect while connected: "bye", and both sides fall back once the server closes.
+        wb.findChild<QAction*>("Disconnect")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(caption(wa), QString("Disconnected."), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(wb), QString("Disconnected."), 2000);
+        QVERIFY(idleLook(wa) && idleLook(wb));
+        // Disconnect while listening: closed at once.
+        a.listen(port);
+        wa.refreshState();
+        wa.findChild<QAction*>("mnu_dc")->trigger();
+        QCOMPARE(caption(wa), QString("Disconnected."));
+        QVERIFY(idleLook(wa));
+        QCOMPARE(a.ctx->session().Sock.state(), 0);
+    }
+
+    void twoWindowsChat()
+    {
+        TestPeer a("Ann"), b("Bob");
+        MainWindow wa(*a.ctx), wb(*b.ctx);
+        wa.show();
+        wb.show();
+        const quint16 port = freePortTriple();
+        quickConnect(wa, true, port);
+        QCOMPARE(a.ctx->options.ServerPort, QString::number(port));
+        QCOMPARE(a.ctx->ConnMode, QString("Server"));
+        quickConnect(wb, false, port);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.rec->contains("*** Remote User Info Change (Bob)"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Remote User Info Change (Ann)"), 5000);
+        wb.findChild<QLineEdit*>("ChatBar")->setText(QString::fromUtf8("hello \u00e9"));
+        QTest::keyClick(wb.findChild<QLineEdit*>("ChatBar"), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(lines(pane(wa, "MsgText")).contains("<Bob> hello \u00e9"), 3000);
+        QVERIFY(lines(pane(wb, "MsgText")).contains("<Bob> hello \u00e9"));
+        QTest::keyClicks(wa.findChild<QLineEdit*>("ChatBar"), "hi");
+        QTest::keyClick(wa.findChild<QLineEdit*>("ChatBar"), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(lines(pane(wb, "BothText")).contains("<Ann> hi"), 3000);
+        QVERIFY(wa.findChild<QLineEdit*>("ChatBar")->text().isEmpty());
+        wb.findChild<QAction*>("mnu_dc")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(lines(pane(wb, "StatusText")).contains("*** Disconnected"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(wa), QString("Disconnected."), 2000);
+    }
+
+    void exitQuestion()
+    {
+        TestPeer p;
+        MainWindow w(*p.ctx);
+        QSignalSpy done(&w, &MainWindow::exitConfirmed);
+        w.show();
+        p.ctx->AddText(QStringLiteral("kept in the log"), StatusLine);
+        for (bool yes : {false, true}) {
+            w.findChild<QAction*>("mnu_exit")->trigger();
+            QMessageBox* box = w.findChildren<QMessageBox*>("exitQuestion").constLast();
+            QVERIFY(box && box->isVisible());
+            QCOMPARE(box->windowTitle(), QString("Exit?"));
+            QCOMPARE(box->text(), QString("Are you sure you want to exit Zantiro?"));
+            box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            QTRY_COMPARE_WITH_TIMEOUT(done.count(), yes ? 1 : 0, 1000);
+            QCOMPARE(w.isVisible(), !yes);
+        }
+        QFile log(p.ctx->options.LogDir + "QvLogs.log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("kept in the log\r\n"));
+        Options saved;
+        QCOMPARE(ConfigFile::LoadConfig(p.ctx->configPath(), p.ctx->programFolder, saved), QString());
+        QCOMPARE(saved.MainWidth, QString::number(pixelsToTwipsX(w.frameGeometry().width())));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
