@@ -1,7 +1,6 @@
 #include "transfer/FileBase.h"
 
 #include "transfer/FileTransfer.h"
-#include "transfer/TransferRules.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -75,7 +74,7 @@ FileBase::FileBase(FileTransfer& transfer, QWidget* main)
     buttons->addStretch();
     layout->addLayout(buttons);
     // Wide enough for the longest label texts, so the window does not jump while it runs.
-    setMinimumWidth(fontMetrics().horizontalAdvance(QString(fileLabelLimit + 4, QLatin1Char('W'))) * 2 / 3);
+    setMinimumWidth(fontMetrics().horizontalAdvance(QString(40, QLatin1Char('W'))) * 2 / 3);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(cancel, &QPushButton::clicked, this, [this] {
@@ -96,8 +95,9 @@ void FileBase::refresh()
         return;
     const TransferView v = xfer->view();
     setWindowTitle(v.title);
-    userlabel->setText(TransferRules::cutEnd(v.userlabel, userLabelLimit));
-    FnameLabel->setText(TransferRules::cutEnd(v.FnameLabel, fileLabelLimit));
+    // The transfer already cuts the name and peer texts to the window's width.
+    userlabel->setText(v.userlabel);
+    FnameLabel->setText(v.FnameLabel);
     SizeLabel->setText(v.SizeLabel);
     TotalLabel->setText(v.TotalLabel);
     status->setText(v.status);

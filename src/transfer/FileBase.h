@@ -25,10 +25,6 @@ public:
     // right of it when it fits, else left of it; same top edge.
     static QPoint placement(const QRect& main, const QSize& own, const QRect& screen);
 
-    // Labels beyond 37 (file) and 34 (user) characters are cut with "...".
-    static constexpr int fileLabelLimit = 37;
-    static constexpr int userLabelLimit = 34;
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
