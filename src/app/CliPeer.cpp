@@ -2,8 +2,12 @@
 
 #include "app/Startup.h"
 #include "session/Session.h"
+#include "transfer/PolicyPrompts.h"
+#include "transfer/SendList.h"
+#include "transfer/Transfers.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -12,7 +16,8 @@
 
 namespace {
 
-const QStringList kValueOptions = {"--home", "--listen", "--connect", "--password", "--require-password", "--name"};
+const QStringList kValueOptions = {"--home",  "--listen",   "--connect", "--password", "--require-password",
+                                   "--name",  "--send",     "--download", "--exists",  "--exit-after"};
 
 bool portText(const QString& text)
 {
@@ -34,7 +39,9 @@ QString CliArguments::usage()
     return QStringLiteral(
         "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT)\n"
         "                   [--password PW] [--require-password PW] [--name NAME] [--auto-reconnect]\n"
-        "Standard input: chat lines; /ping, /disconnect, /quit.");
+        "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
+        "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
+        "Standard input: chat lines; /send PATH, /ping, /disconnect, /quit.");
 }
 
 QString CliArguments::parse(const QStringList& arguments)
@@ -91,6 +98,28 @@ QString CliArguments::parse(const QStringList& arguments)
             name = value;
         } else if (opt == QLatin1String("--auto-reconnect")) {
             autoReconnect = true;
+        } else if (opt == QLatin1String("--send")) {
+            if (value.isEmpty())
+                return QStringLiteral("--send needs a path");
+            sends << value;
+        } else if (opt == QLatin1String("--auto-accept")) {
+            autoAccept = true;
+        } else if (opt == QLatin1String("--download")) {
+            if (value.isEmpty())
+                return QStringLiteral("--download needs a folder");
+            download = value;
+        } else if (opt == QLatin1String("--exists")) {
+            const QStringList choices = {"cancel", "overwrite", "resume", "rename"};
+            exists = static_cast<int>(choices.indexOf(value));
+            if (exists < 0)
+                return QStringLiteral("--exists takes overwrite, resume, rename or cancel, not \"%1\"").arg(value);
+        } else if (opt == QLatin1String("--exit-when-done")) {
+            exitWhenDone = true;
+        } else if (opt == QLatin1String("--exit-after")) {
+            bool ok = false;
+            exitAfter = value.toInt(&ok);
+            if (!ok || exitAfter < 1)
+                return QStringLiteral("--exit-after needs a count of 1 or more, not \"%1\"").arg(value);
         } else {
             return QStringLiteral("unknown argument \"%1\"").arg(a[i]);
         }
@@ -104,6 +133,10 @@ CliPeer::CliPeer(const CliArguments& a, QObject* parent)
     : QObject(parent), args(a), ctx(std::make_unique<Context>(Startup::programFolder(a.home)))
 {
     connect(ctx.get(), &Context::lineAdded, this, [](const QString& text, int) { writeLine(stdout, text); });
+    sendList = new SendList(*ctx, this);
+    connect(sendList, &SendList::idle, this, &CliPeer::onSendsIdle);
+    connect(&ctx->session(), &Session::loggedIn, sendList, [this] { sendList->setReady(true); });
+    connect(&ctx->transfers(), &Transfers::transferEnded, this, &CliPeer::onTransferEnded);
 }
 
 CliPeer::~CliPeer() = default;
@@ -125,6 +158,24 @@ void CliPeer::start()
         o.MyName = args.name;
     if (args.autoReconnect)
         o.AutoReconnect = true;
+    if (args.autoAccept)
+        o.AutoAccept = true;
+    if (!args.download.isEmpty())
+        o.DownloadDir = QFileInfo(args.download).absoluteFilePath();
+    auto prompts = std::make_unique<PolicyPrompts>(*ctx);
+    prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
+    if (args.exists >= 1) {
+        o.ExistsAlways = args.exists;
+    } else if (args.exists == 0) {
+        o.ExistsAlways = 0;
+        prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused (--exists cancel)");
+    } else if (o.ExistsAlways == 0) {
+        prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused; --exists overwrite, resume "
+                                             "or rename decides what to do with an existing file");
+    }
+    ctx->setPrompts(std::move(prompts));
+    for (const QString& path : args.sends)
+        sendList->add(QFileInfo(path).absoluteFilePath());
     ctx->DebugMode = args.debug;
     ctx->ConnMode = args.mode;
     ctx->ConnHost = args.host;
@@ -153,6 +204,12 @@ void CliPeer::handleInput(const QString& rawLine)
         s.Ping();
     } else if (lower == QLatin1String("/disconnect")) {
         s.Disconnect();
+    } else if (lower.startsWith(QLatin1String("/send "))) {
+        const QString path = line.mid(6).trimmed();
+        if (!QFileInfo::exists(path))
+            ctx->AddText(QStringLiteral("*** No Such File : ") + path, StatusLine);
+        else
+            sendList->add(QFileInfo(path).absoluteFilePath());
     } else if (lower == QLatin1String("/debug")) {
         ctx->AddText(ctx->DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
                      MessageLine);
@@ -189,6 +246,25 @@ void CliPeer::quit(int exitCode)
     QTimer::singleShot(2000, this, done);
 }
 
+void CliPeer::onSendsIdle()
+{
+    if (!args.exitWhenDone || (sendList->remaining() > 0 && !sendList->stopped()))
+        return;
+    const bool allDone = sendList->remaining() == 0 && sendList->completed() == sendList->ended();
+    quit(allDone ? 0 : 1);
+}
+
+void CliPeer::onTransferEnded(const TransferOutcome& outcome)
+{
+    if (outcome.sending || args.exitAfter < 1)
+        return;
+    ++incomingEnded;
+    if (!outcome.complete)
+        incomingFailed = true;
+    if (incomingEnded >= args.exitAfter)
+        quit(incomingFailed ? 1 : 0);
+}
+
 void CliPeer::readStandardInput()
 {
     stdinNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
@@ -203,7 +279,9 @@ void CliPeer::onStdinReady()
         stdinNotifier->setEnabled(false);
         if (!stdinBuffer.isEmpty())
             handleInput(QString::fromUtf8(std::exchange(stdinBuffer, {})));
-        quit(0);
+        // With an exit condition the peer leaves when that is met, not at the end of input.
+        if (!args.exitWhenDone && args.exitAfter < 1)
+            quit(0);
         return;
     }
     stdinBuffer.append(buf, n);

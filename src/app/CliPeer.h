@@ -9,6 +9,8 @@
 #include <memory>
 
 class QSocketNotifier;
+class SendList;
+struct TransferOutcome;
 
 // The headless peer: one session driven by standard input, every pane line written to
 // standard output.
@@ -25,6 +27,12 @@ struct CliArguments {
     bool hasName = false;
     QString name;
     bool autoReconnect = false;
+    QStringList sends;       // --send PATH, in order
+    bool autoAccept = false; // --auto-accept
+    QString download;        // --download DIR (empty: the stored DownloadDir)
+    int exists = -1;         // --exists: 1 overwrite, 2 resume, 3 rename, 0 cancel; -1 not given
+    bool exitWhenDone = false;
+    int exitAfter = -1;      // --exit-after N incoming transfers
 
     // Parses the command line (arguments[0] is the program). Returns an empty text on
     // success, else what is wrong with it.
@@ -54,6 +62,8 @@ Q_SIGNALS:
 private:
     void quit(int exitCode);
     void onStdinReady();
+    void onSendsIdle();
+    void onTransferEnded(const TransferOutcome& outcome);
 
     CliArguments args;
     std::unique_ptr<Context> ctx;
@@ -61,4 +71,7 @@ private:
     QSocketNotifier* stdinNotifier = nullptr;
     QByteArray stdinBuffer;
     bool quitting = false;
+    SendList* sendList = nullptr; // the files of --send and /send, one after the other
+    int incomingEnded = 0;
+    bool incomingFailed = false;
 };

@@ -3,6 +3,8 @@
 #include "app/Context.h"
 #include "transfer/Transfers.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -16,10 +18,20 @@ SendList::SendList(Context& c, QObject* parent) : QObject(parent), ctx(c)
 
 void SendList::add(const QString& path)
 {
-    Entry e;
-    e.path = path;
-    e.name = QFileInfo(path).fileName();
-    entries.append(e);
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        // A folder goes as its files, offered under the folder's name and their sub-folders.
+        const QDir base = info.dir();
+        QStringList files;
+        QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        for (const QString& f : files)
+            entries.append({f, base.relativeFilePath(f), 0});
+    } else {
+        entries.append({path, info.fileName(), 0});
+    }
     stoppedFlag = false; // a new file is a new start, as "Go" would be
     QTimer::singleShot(0, this, &SendList::next);
 }

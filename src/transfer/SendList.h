@@ -17,7 +17,8 @@ public:
 
     int maxAttempts = 3;
 
-    // Adds a file (its own name is what is offered).
+    // Adds a file (offered under its own name) or a folder's files (offered under the
+    // folder's name followed by their path below it).
     void add(const QString& path);
     // Lets the list offer (once logged in); until then entries wait.
     void setReady(bool ready);
