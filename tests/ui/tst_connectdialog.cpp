@@ -1,0 +1,119 @@
+#include "config/dlgConnectDialog.h"
+#include "support/Harness.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+class TestConnectDialog : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void portBoxes_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("filePorts");
+        QTest::newRow("digits") << "2100" << "2100" << "2101 & 2102";
+        QTest::newRow("letters dropped") << "2a1b0-0 " << "2100" << "2101 & 2102";
+        QTest::newRow("backspace works") << "20009\b" << "2000" << "2001 & 2002";
+        QTest::newRow("emptied") << "7\b" << "" << "";
+        QTest::newRow("five digits at most") << "6553377" << "65533" << "65534 & 65535";
+    }
+    void portBoxes()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, port);
+        QFETCH(QString, filePorts);
+        TestPeer p;
+        dlgConnectDialog d(*p.ctx);
+        d.load();
+        for (QLineEdit* box : {d.ClientPortText, d.ServerPortText}) {
+            box->selectAll();
+            QTest::keyClick(box, Qt::Key_Delete);
+            QTest::keyClicks(box, typed);
+            QCOMPARE(box->text(), port);
+        }
+        QCOMPARE(d.ClientFilePortText->text(), filePorts);
+        QCOMPARE(d.ServerFilePortText->text(), filePorts);
+    }
+
+    void opensFromOptions()
+    {
+        TestPeer p;
+        p.ctx->options.ConnType = "Server";
+        p.ctx->options.RequirePassword = false;
+        p.ctx->options.ServerPort = "3000";
+        dlgConnectDialog d(*p.ctx);
+        d.load();
+        QVERIFY(d.Option1_1->isChecked());
+        QVERIFY(!d.ServerFrame->isHidden() && d.ClientFrame->isHidden());
+        QVERIFY(!d.ServerPasswordText->isEnabled());
+        QCOMPARE(d.ServerFilePortText->text(), QString("3001 & 3002"));
+        d.ReqPassCheck->click();
+        QVERIFY(d.ServerPasswordText->isEnabled());
+        d.Option1_2->click();
+        QVERIFY(d.ServerFrame->isHidden() && !d.ClientFrame->isHidden());
+        QVERIFY(!d.ServerListButton->isEnabled()); // no site list to go to
+    }
+
+    void okAndCancel_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<QString>("serverPort");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("ok server") << "ok" << true << "2500" << true;
+        QTest::newRow("ok client") << "ok" << false << "2500" << true;
+        QTest::newRow("ok empty port refused") << "ok" << true << "" << false;
+        QTest::newRow("cancel") << "cancel" << true << "2500" << false;
+    }
+    void okAndCancel()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, server);
+        QFETCH(QString, serverPort);
+        QFETCH(bool, stored);
+        TestPeer p;
+        const Options before = p.ctx->options;
+        dlgConnectDialog d(*p.ctx);
+        int connects = 0;
+        d.ConnectIt = [&] { ++connects; };
+        d.load();
+        d.show();
+        (server ? d.Option1_1 : d.Option1_2)->click();
+        d.ClientPortText->setText("4100");
+        d.ClientIpText->setText("127.0.0.1");
+        d.ClientPasswordText->setText("pw");
+        d.ServerPortText->setText(serverPort);
+        d.ReqPassCheck->setChecked(true);
+        (button == "ok" ? d.OkButton : d.CancelButton)->click();
+        const Options& o = p.ctx->options;
+        QCOMPARE(connects, stored ? 1 : 0);
+        QCOMPARE(d.isVisible(), !stored && button == "ok");
+        QCOMPARE(d.findChild<QMessageBox*>("emptyPortMessage") != nullptr, serverPort.isEmpty());
+        if (!stored) {
+            QVERIFY(o == before);
+            return;
+        }
+        // Both modes' fields are stored, whichever mode was chosen.
+        QCOMPARE(o.ClientPort, QString("4100"));
+        QCOMPARE(o.ClientFilePort, QString("4101"));
+        QCOMPARE(o.ClientIp, QString("127.0.0.1"));
+        QCOMPARE(o.ClientPassword, QString("pw"));
+        QCOMPARE(o.ServerPort, QString("2500"));
+        QCOMPARE(o.ServerFilePort, QString("2501"));
+        QVERIFY(o.RequirePassword);
+        QCOMPARE(o.ConnType, server ? QString("Server") : QString("Client"));
+        QCOMPARE(p.ctx->ConnMode, o.ConnType);
+        QCOMPARE(p.ctx->ConnPort, server ? QString("2500") : QString("4100"));
+        if (!server)
+            QCOMPARE(p.ctx->ConnHost, QString("127.0.0.1"));
+    }
+};
+
+QTEST_MAIN(TestConnectDialog)
+#include "tst_connectdialog.moc"
