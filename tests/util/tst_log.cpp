@@ -1,4 +1,5 @@
 #include "app/Context.h"
+#include "support/Harness.h"
 #include "util/TranscriptLog.h"
 
 #include <QDir>
@@ -98,6 +99,38 @@ private Q_SLOTS:
             QCOMPARE(log.pending(), 1);
             QVERIFY(!log.lastProblem().isEmpty());
         }
+    }
+
+    void wiredToContext()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log/QvLogs.log");
+        {
+            Context ctx(dir.path());
+            LineRecorder rec(ctx);
+            ctx.transcriptLog().batchLimit = 2;
+            for (const char* l : {"one", "two", "three", "four"})
+                ctx.AddText(QString::fromLatin1(l), StatusLine);
+            QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\n"));
+        } // the context flushes what is left when it goes
+        QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\nfour\r\n"));
+
+        if (!QFile::exists("/dev/full"))
+            QSKIP("needs /dev/full");
+        Context ctx(dir.path());
+        LineRecorder rec(ctx);
+        ctx.transcriptLog().batchLimit = 1;
+        ctx.options.LogDir = dir.filePath("full/");
+        QVERIFY(QDir().mkpath(ctx.options.LogDir));
+        QVERIFY(QFile::link("/dev/full", ctx.options.LogDir + "QvLogs.log"));
+        for (int i = 0; i < 5; ++i)
+            ctx.AddText(QStringLiteral("shown %1").arg(i), MessageLine);
+        ctx.FlushLog();
+        // Said once, every line still shown, nothing held back in memory.
+        QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 1);
+        QCOMPARE(rec.lines.filter("shown ").size(), 5);
+        QVERIFY(ctx.loggingOff());
+        QCOMPARE(ctx.transcriptLog().pending(), 0);
     }
 };
 
