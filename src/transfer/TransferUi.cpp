@@ -18,18 +18,26 @@ TransferUi::TransferUi(Context& c, QWidget* main)
     : QObject(main), ctx(c), mainWindow(main), sendList(new SendList(c, this))
 {
     connect(&ctx.transfers(), &Transfers::transferStarted, this, &TransferUi::onTransferStarted);
+    // Files are offered only to a logged-in peer; chosen files wait until then.
     Session& session = ctx.session();
-    connect(&session, &Session::loggedIn, this, &TransferUi::updateReady);
-    connect(&session.Sock, &EventSocket::closed, this, &TransferUi::updateReady);
-    connect(&session.Sock, &EventSocket::connected, this, &TransferUi::updateReady);
-    updateReady();
+    connect(&session, &Session::loggedIn, this, [this] {
+        loggedIn = true;
+        updateReady();
+    });
+    auto lost = [this] {
+        if (!ctx.session().isConnected())
+            loggedIn = false;
+        updateReady();
+    };
+    connect(&session.Sock, &EventSocket::closed, this, lost);
+    connect(&session.Sock, &EventSocket::error, this, lost);
 }
 
 TransferUi::~TransferUi() = default;
 
 void TransferUi::updateReady()
 {
-    sendList->setReady(ctx.session().isConnected());
+    sendList->setReady(loggedIn && ctx.session().isConnected());
 }
 
 void TransferUi::onTransferStarted(FileTransfer* transfer)
@@ -81,7 +89,6 @@ void TransferUi::sendFiles(const QStringList& paths)
 {
     for (const QString& path : paths)
         sendList->add(QFileInfo(path).absoluteFilePath());
-    updateReady();
 }
 
 TransferUi* InstallTransferUi(Context& ctx, QWidget* mainWindow)

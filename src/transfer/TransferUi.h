@@ -36,6 +36,7 @@ private:
     QPointer<QWidget> mainWindow;
     QPointer<QFileDialog> fileDialog;
     SendList* sendList;
+    bool loggedIn = false;
 };
 
 // Installs the transfer windows into a program whose main window is `mainWindow`: the

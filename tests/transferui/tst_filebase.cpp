@@ -5,7 +5,9 @@
 #include "transfer/TransferUi.h"
 #include "transfer/Transfers.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -20,6 +22,7 @@ private Q_SLOTS:
     void labelsFollowTransfer();
     void runningWindow_data();
     void runningWindow();
+    void sendCommandOffersChosenFiles();
     void placement_data();
     void placement();
 };
@@ -37,6 +40,11 @@ struct UiPeer {
     explicit UiPeer(const QString& name) : peer(name)
     {
         main.setGeometry(40, 30, 200, 150);
+        for (const char* n : {"mnu_sndfile", "pop_file", "Send"})
+            new QAction(QLatin1String(n), &main); // found by name: set the object name
+        const auto actions = main.findChildren<QAction*>();
+        for (QAction* act : actions)
+            act->setObjectName(act->text());
         InstallTransferUi(*peer.ctx, &main);
         TransferTimeouts& t = peer.ctx->transfers().timeouts;
         t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
@@ -201,6 +209,46 @@ void TestFileBase::runningWindow()
     QVERIFY(mine.has("*** File Transfer Canceled : big.bin"));
     QVERIFY(other.has(senderCancels ? "*** File Transfer Canceled By Sender : big.bin"
                                     : "*** File Transfer Canceled By Receiver : big.bin"));
+}
+
+void TestFileBase::sendCommandOffersChosenFiles()
+{
+    UiPair p;
+    QVERIFY(p.connect());
+    const QString folder = p.a.peer.home.filePath("pick");
+    QVERIFY(QDir().mkpath(folder));
+    const QStringList names = {"one.txt", "two.mp3"};
+    for (const QString& n : names) {
+        QFile f(QDir(folder).filePath(n));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(n.toLatin1().repeated(1000));
+    }
+    p.a.ctx().options.LastSendDir = QStringLiteral("/no/such/folder");
+    for (const char* action : {"pop_file", "Send", "mnu_sndfile"}) {
+        p.a.main.findChild<QAction*>(QLatin1String(action))->trigger();
+        auto* chooser = p.a.main.findChild<QFileDialog*>();
+        QVERIFY(chooser);
+        QCOMPARE(chooser->windowTitle(), QStringLiteral("Select File(s) To Send"));
+        QCOMPARE(chooser->fileMode(), QFileDialog::ExistingFiles);
+        QCOMPARE(chooser->directory().absolutePath(), p.a.ctx().programFolder);
+        QCOMPARE(chooser->nameFilters().size(), 3);
+        QVERIFY(chooser->selectedNameFilter().startsWith("All Files (*.*)"));
+        if (qstrcmp(action, "mnu_sndfile") != 0) {
+            chooser->reject();
+            QTRY_VERIFY_WITH_TIMEOUT(!p.a.main.findChild<QFileDialog*>(), 2000);
+            continue;
+        }
+        chooser->setDirectory(folder);
+        chooser->selectFile(QStringLiteral("\"one.txt\" \"two.mp3\""));
+        static_cast<QDialog*>(chooser)->accept(); // the "Open" button
+    }
+    for (const QString& n : names)
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(QDir(p.b.ctx().options.DownloadDir).filePath(n)),
+                                  n.toLatin1().repeated(1000), 10000);
+    QCOMPARE(p.a.peer.rec->indexStarting("*** File Transfer Complete : one.txt") <
+                 p.a.peer.rec->indexStarting("*** File Transfer Complete : two.mp3"),
+             true);
+    QCOMPARE(p.a.ctx().options.LastSendDir, QDir::toNativeSeparators(folder + '/'));
 }
 
 void TestFileBase::placement_data()
