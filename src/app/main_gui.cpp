@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/SplashWindow.h"
 #include "app/Startup.h"
+#include "transfer/TransferUi.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -28,6 +29,7 @@ int main(int argc, char** argv)
     const QString configProblem = ctx.loadConfig();
 
     MainWindow window(ctx);
+    InstallTransferUi(ctx, &window);
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, &QApplication::quit);
     QObject::connect(splash, &SplashWindow::finished, &window, [&window] {
         window.ApplyWindowPlacement();
