@@ -76,11 +76,20 @@ MainWindow::MainWindow(Context& context, QWidget* parent) : QMainWindow(parent),
         connect(pane, &TranscriptPane::filesDropped, this, &MainWindow::filesDropped);
     }
     connect(ChatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
+    ChatBar->installEventFilter(this);
     connect(&ctx, &Context::lineAdded, this, &MainWindow::showLine);
 
     Session& s = ctx.session();
-    connect(&s, &Session::SwitchConnectButtons, this, &MainWindow::SwitchConnectButtons);
-    connect(&s, &Session::showIdleCommands, this, &MainWindow::showIdleCommands);
+    // The session announces a change of the connection in the middle of handling it; the
+    // label and commands follow the socket's state once that handler is done, instead of
+    // swapping blindly and waiting for the next StatusTimer tick to put them right.
+    auto refreshSoon = [this] { QTimer::singleShot(0, this, &MainWindow::refreshState); };
+    connect(&s, &Session::SwitchConnectButtons, this, refreshSoon);
+    connect(&s, &Session::sockClosed, this, refreshSoon);
+    connect(&s, &Session::showIdleCommands, this, [this, refreshSoon] {
+        showIdleCommands();
+        refreshSoon();
+    });
 
     StatusTimer.setInterval(500);
     CheckActiveTimer.setInterval(500);
@@ -468,6 +477,23 @@ void MainWindow::dropEvent(QDropEvent* event)
         return;
     event->acceptProposedAction();
     Q_EMIT filesDropped(paths);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Files dropped on the chat bar are queued like files dropped on a pane; text drops
+    // stay the line edit's own.
+    if (watched == ChatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QStringList paths = droppedPaths(drop->mimeData());
+        if (!paths.isEmpty()) {
+            drop->acceptProposedAction();
+            if (event->type() == QEvent::Drop)
+                Q_EMIT filesDropped(paths);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeme()

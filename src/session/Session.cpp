@@ -82,6 +82,7 @@ void Session::closeSock()
     clientAuthorised = false;
     servingPeer = false;
     ++generation;
+    Q_EMIT sockClosed();
 }
 
 void Session::ConnectIt()

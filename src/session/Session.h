@@ -67,6 +67,8 @@ Q_SIGNALS:
     void SwitchConnectButtons();
     // The commands fall back to the idle look (Connect shown, Disconnect hidden).
     void showIdleCommands();
+    // Sock was closed (by either side, an error or a command); views refresh their state.
+    void sockClosed();
     // A login succeeded on this side (client: accepted; server: a client logged in).
     void loggedIn();
     // A "file:" offer arrived: fields as sent, and the peer's address.

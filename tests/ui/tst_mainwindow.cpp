@@ -240,6 +240,9 @@ private Q_SLOTS:
     {
         TestPeer a("Ann"), b("Bob");
         MainWindow wa(*a.ctx), wb(*b.ctx);
+        // The label follows the connection's events without waiting for a tick.
+        wa.StatusTimer.stop();
+        wb.StatusTimer.stop();
         QVERIFY(idleLook(wa));
         QCOMPARE(caption(wa), QString("Disconnected."));
         const quint16 port = freePortTriple();
