@@ -237,12 +237,25 @@ void CliPeer::quit(int exitCode)
     if (!problem.isEmpty())
         writeLine(stderr, problem);
     // Leave once the "bye" is on its way (bounded, should the peer stop reading).
-    auto done = [this, exitCode] { Q_EMIT finished(exitCode); };
+    auto done = [this, exitCode] {
+        if (!exitEmitted) {
+            exitEmitted = true;
+            Q_EMIT finished(exitCode);
+        }
+    };
     if (s.Sock.bytesToWrite() == 0) {
         QTimer::singleShot(0, this, done);
         return;
     }
     connect(&s.Sock, &EventSocket::sendComplete, this, done, Qt::SingleShotConnection);
+    // The connection may also go away under the "bye" (the peer's own "bye" closes it
+    // without a signal): look every few milliseconds, within a bound.
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this, done] {
+        if (!ctx->session().isConnected() || ctx->session().Sock.bytesToWrite() == 0)
+            done();
+    });
+    watch->start(20);
     QTimer::singleShot(2000, this, done);
 }
 

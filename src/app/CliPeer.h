@@ -71,6 +71,7 @@ private:
     QSocketNotifier* stdinNotifier = nullptr;
     QByteArray stdinBuffer;
     bool quitting = false;
+    bool exitEmitted = false;
     SendList* sendList = nullptr; // the files of --send and /send, one after the other
     int incomingEnded = 0;
     bool incomingFailed = false;

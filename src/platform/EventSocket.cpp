@@ -125,7 +125,7 @@ void EventSocket::adopt(QTcpSocket* s)
             Q_EMIT dataArrived(s->bytesAvailable());
     });
     connect(s, &QTcpSocket::bytesWritten, this, [this, s] {
-        if (s == stream && s->bytesToWrite() == 0)
+        if (s == stream && !flushing && s->bytesToWrite() == 0)
             Q_EMIT sendComplete();
     });
     connect(s, &QTcpSocket::disconnected, this, [this, s] {
@@ -170,6 +170,16 @@ bool EventSocket::send(const QByteArray& bytes)
     if (!stream || stream->state() != QAbstractSocket::ConnectedState)
         return false;
     return stream->write(bytes) == bytes.size();
+}
+
+bool EventSocket::flush()
+{
+    if (!stream || stream->state() != QAbstractSocket::ConnectedState)
+        return false;
+    flushing = true;
+    stream->flush();
+    flushing = false;
+    return true;
 }
 
 qint64 EventSocket::bytesToWrite() const

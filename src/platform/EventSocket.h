@@ -60,6 +60,10 @@ public:
     // Queues bytes for sending; false when not connected.
     bool send(const QByteArray& bytes);
     qint64 bytesToWrite() const;
+    // Hands queued bytes to the system now, as far as it takes them, instead of on the next
+    // turn of the event loop. No sendComplete() is emitted from inside this call; check
+    // bytesToWrite() afterwards. False when not connected.
+    bool flush();
 
     qint64 bytesAvailable() const;
     QByteArray peek() const;
@@ -107,6 +111,7 @@ private:
 
     bool inError = false;
     bool peerClosed = false;
+    bool flushing = false; // inside flush(): its writes announce nothing
     int errorNumber = 0;
     QString errorText;
 };

@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int kBurstBlocks = 64; // blocks written at most in one turn of the event loop
+
 QString reasonFor(int code)
 {
     switch (code) {
@@ -35,6 +37,8 @@ FileTransfer::FileTransfer(Context& c, const Setup& s, const TransferTimeouts& t
     timeOutTimer.setSingleShot(true);
     waitTimer.setSingleShot(true);
     viewTimer.setSingleShot(true);
+    burstTimer.setSingleShot(true);
+    connect(&burstTimer, &QTimer::timeout, this, &FileTransfer::sendNextBlock);
     kpsTimer.setInterval(timeouts.kpsMs);
     connect(&timeOutTimer, &QTimer::timeout, this, &FileTransfer::onTimeOut);
     connect(&waitTimer, &QTimer::timeout, this, &FileTransfer::onWaitOver);
@@ -114,10 +118,10 @@ TransferView FileTransfer::view() const
     return v;
 }
 
-void FileTransfer::touch()
+void FileTransfer::touch(bool urgent)
 {
     viewDirty = true;
-    if (!viewTimer.isActive())
+    if (urgent || !viewTimer.isActive())
         emitView();
 }
 
@@ -158,7 +162,7 @@ void FileTransfer::startSending()
     }
     sckData.setRemoteHost(setup.hostIP);
     sckData.setRemotePort(static_cast<quint16>(setup.port + 1));
-    touch();
+    touch(true);
 }
 
 void FileTransfer::onSystemRequest(int requestId)
@@ -167,7 +171,7 @@ void FileTransfer::onSystemRequest(int requestId)
     sckSystem.accept(requestId);
     if (sckSystem.state() == EventSocket::Connected) {
         status = QStringLiteral("Waiting On Receiver...");
-        touch();
+        touch(true);
     }
 }
 
@@ -194,7 +198,7 @@ void FileTransfer::onAnswer(bool resume, const QByteArray& offset)
         resumeAt = at;
     }
     sckData.connectToPeer();
-    touch();
+    touch(true);
 }
 
 void FileTransfer::onSendConnected()
@@ -210,34 +214,47 @@ void FileTransfer::onSendConnected()
     started = true;
     secondsElapsed = 0;
     kpsTimer.start();
-    touch();
+    touch(true);
     sendNextBlock();
 }
 
 void FileTransfer::sendNextBlock()
 {
-    if (closing)
-        return;
-    const qint64 remaining = size - done;
-    if (remaining <= 0) {
-        lastBlockSent();
-        return;
+    // One block in flight: a block is read only once the previous one has been handed to
+    // the system. While the system takes each block at once, several follow in one turn of
+    // the event loop (a bounded burst), so that a fast connection is not held back by a
+    // round trip through the loop per block.
+    for (int i = 0; i < kBurstBlocks; ++i) {
+        if (closing)
+            return;
+        const qint64 remaining = size - done;
+        if (remaining <= 0) {
+            lastBlockSent();
+            return;
+        }
+        const qint64 n = std::min(blockSizeUsed, remaining);
+        buffer.resize(n);
+        const qint64 got = file.read(buffer.data(), n);
+        if (got != n) {
+            fileError(QStringLiteral("Cannot read ") + PathToFile + QStringLiteral(" - ") +
+                      (got < 0 || file.error() != QFileDevice::NoError ? file.errorString()
+                                                                       : QStringLiteral("the file became shorter")));
+            return;
+        }
+        done += n;
+        totalsent += n;
+        ++blockCount;
+        sckData.send(buffer);
+        sckData.flush();
+        if (sckData.bytesToWrite() > 0) {
+            blockInFlight = true; // sendComplete() brings the next block
+            startWait(Wait::Block, timeouts.blockMs);
+            touch();
+            return;
+        }
     }
-    const qint64 n = std::min(blockSizeUsed, remaining);
-    const QByteArray block = file.read(n);
-    if (block.size() != n) {
-        fileError(QStringLiteral("Cannot read ") + PathToFile + QStringLiteral(" - ") +
-                  (block.size() < 0 || file.error() != QFileDevice::NoError ? file.errorString()
-                                                                             : QStringLiteral("the file became shorter")));
-        return;
-    }
-    blockInFlight = true;
-    startWait(Wait::Block, timeouts.blockMs);
-    done += n;
-    totalsent += n;
-    ++blockCount;
-    sckData.send(block);
     touch();
+    burstTimer.start(0); // let other events have their turn, then go on
 }
 
 void FileTransfer::onBlockWritten()
@@ -289,7 +306,7 @@ void FileTransfer::startReceiving()
     sckSystem.setRemoteHost(setup.hostIP);
     sckSystem.setRemotePort(setup.port);
     sckSystem.connectToPeer();
-    touch();
+    touch(true);
 }
 
 void FileTransfer::onSystemConnected()
@@ -361,7 +378,6 @@ void FileTransfer::answerSender()
         fileError(problem);
         return;
     }
-    touch();
     timeOutTimer.stop();
     started = true;
     secondsElapsed = 0;
@@ -375,6 +391,7 @@ void FileTransfer::answerSender()
         gotAllSent = true; // an empty file is complete at once
         sendCommand(CommandReader::text(CommandReader::GotAll));
     }
+    touch(true);
 }
 
 void FileTransfer::onReceiveRequest(int requestId)
@@ -608,6 +625,7 @@ void FileTransfer::finish()
     timeOutTimer.stop();
     waitTimer.stop();
     kpsTimer.stop();
+    burstTimer.stop();
     if (cancelQuestion)
         ctx.prompts().withdraw(std::exchange(cancelQuestion, 0));
 

@@ -142,7 +142,9 @@ private:
     void completeCancel();
     void end(int code);
     void finish();
-    void touch();
+    // Marks the view changed; progress is announced at most every viewMs, state changes
+    // (urgent) at once.
+    void touch(bool urgent = false);
     void emitView();
     void sendCommand(const QByteArray& command);
     void startWait(Wait what, int ms);
@@ -193,5 +195,7 @@ private:
     Wait waiting = Wait::None;
     QTimer kpsTimer;     // kpstimer
     QTimer viewTimer;    // throttles viewChanged()
+    QTimer burstTimer;   // continues the block loop on the next turn
+    QByteArray buffer;   // the block being sent, reused
     bool viewDirty = false;
 };

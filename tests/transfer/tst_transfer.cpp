@@ -230,19 +230,24 @@ private Q_SLOTS:
             small.rlim_cur = 1 << 20; // writes past 1 MiB fail, as on a full disk
             ::setrlimit(RLIMIT_FSIZE, &small);
         }
-        // Act once the data flows (the sender's first block is on its way).
+        // Act once the data connection is up (the sender's window shows).
         QObject::connect(&p.a.ctx->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
-                if (!t->view().visible || t->blocksSent() == 0)
+                if (!t->view().visible)
                     return;
                 if (how == "sender")
                     t->cancelConfirmed();
-                else if (how == "receiver" && p.b.ctx->transfers().current())
-                    p.b.ctx->transfers().current()->requestCancel();
                 else if (how == "kill" && p.b.ctx)
                     QTimer::singleShot(0, [&] { p.b.rec.reset(); p.b.ctx.reset(); });
                 else if (how == "disconnect")
                     p.a.ctx->session().Disconnect();
+            });
+        });
+        // The receiver cancels once it has answered.
+        QObject::connect(&p.b.ctx->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+            QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
+                if (how == "receiver" && t->view().status == "Receiving File...")
+                    t->requestCancel();
             });
         });
         p.askB->yesNoReplies.push_back(true);
