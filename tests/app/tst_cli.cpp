@@ -1,5 +1,6 @@
 #include "support/Harness.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,6 +26,40 @@ QStringList lines(QProcess& p, QByteArray& seen)
     return out;
 }
 
+QByteArray sha(const QString& path)
+{
+    QFile f(path);
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    return f.open(QIODevice::ReadOnly) && h.addData(&f) ? h.result().toHex() : QByteArray("missing");
+}
+
+void fill(const QString& path, qint64 size, char seed)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray b(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        b[i] = static_cast<char>((i * 131 + seed) ^ (i >> 9));
+    QCOMPARE(f.write(b), size);
+}
+
+// Runs a sending server and a receiving client to their own end; returns their exit codes.
+struct Run {
+    QProcess server, client;
+    QByteArray sOut, cOut;
+    bool go(const QStringList& serverArgs, const QStringList& clientArgs)
+    {
+        const QString port = QString::number(freePortTriple());
+        server.start(cli(), QStringList{"--listen", port} + serverArgs);
+        if (!server.waitForStarted() ||
+            !QTest::qWaitFor([&] { return lines(server, sOut).contains("*** Waiting on Port : " + port); }, 10000))
+            return false;
+        client.start(cli(), QStringList{"--connect", "127.0.0.1:" + port} + clientArgs);
+        return client.waitForStarted() && server.waitForFinished(20000) && client.waitForFinished(20000);
+    }
+};
+
 } // namespace
 
 class TestCli : public QObject {
@@ -40,6 +75,9 @@ private Q_SLOTS:
         QTest::newRow("port too high") << QStringList{"--listen", "65534"};
         QTest::newRow("unknown flag") << QStringList{"--listen", "2000", "--frobnicate"};
         QTest::newRow("value missing") << QStringList{"--listen", "2000", "--name"};
+        QTest::newRow("bad exists") << QStringList{"--listen", "2000", "--exists", "maybe"};
+        QTest::newRow("exit after zero") << QStringList{"--listen", "2000", "--exit-after", "0"};
+        QTest::newRow("send without path") << QStringList{"--listen", "2000", "--send"};
     }
     void usageErrors()
     {
@@ -92,6 +130,63 @@ private Q_SLOTS:
         // The option file was written, without this run's overrides.
         QVERIFY(QFile::exists(home1.filePath("debug/qvcfg.cfg")));
         QVERIFY(QDir(home2.path()).exists("download") && QDir(home2.path()).exists("log"));
+    }
+
+    void sendFolder()
+    {
+        QTemporaryDir tmp;
+        const QString folder = tmp.filePath("out/Music");
+        fill(folder + "/a.bin", 70000, 1);
+        fill(folder + "/Live/b.bin", 1, 2);
+        fill(folder + "/Live/deep/c.bin", 0, 3);
+        fill(tmp.filePath("out/single.bin"), 40000, 4);
+        Run r;
+        QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", folder, "--send", tmp.filePath("out/single.bin"),
+                      "--exit-when-done"},
+                     {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
+        QCOMPARE(r.server.exitCode(), 0);
+        QCOMPARE(r.client.exitCode(), 0);
+        for (const char* f : {"Music/a.bin", "Music/Live/b.bin", "Music/Live/deep/c.bin", "single.bin"})
+            QCOMPARE(sha(tmp.filePath(QString("in/") + f)), sha(tmp.filePath(QString("out/") + f)));
+        QCOMPARE(lines(r.server, r.sOut).filter("*** File Transfer Complete : ").size(), 4);
+        QVERIFY(lines(r.server, r.sOut).contains("*** File Transfer Complete : Music\\Live\\b.bin (1 bytes)"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("clientFlags");
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<QString>("clientLine");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("not accepted") << QStringList{} << false
+                                      << "*** Declined : f.bin - start zantiro-cli with --auto-accept to accept files" << 1;
+        QTest::newRow("exists, no decision") << QStringList{"--auto-accept"} << true
+                                             << "*** File Already Exists : f.bin - refused; --exists overwrite, resume or "
+                                                "rename decides what to do with an existing file" << 1;
+        QTest::newRow("exists, cancel") << QStringList{"--auto-accept", "--exists", "cancel"} << true
+                                        << "*** File Already Exists : f.bin - refused (--exists cancel)" << 1;
+        QTest::newRow("exists, rename") << QStringList{"--auto-accept", "--exists", "rename"} << true
+                                        << "*** File Transfer Complete : f1.bin (5000 bytes)" << 0;
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, clientFlags);
+        QFETCH(bool, existing);
+        QFETCH(QString, clientLine);
+        QFETCH(int, exitCode);
+        QTemporaryDir tmp;
+        fill(tmp.filePath("f.bin"), 5000, 5);
+        if (existing)
+            fill(tmp.filePath("in/f.bin"), 100, 6);
+        Run r;
+        QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", tmp.filePath("f.bin"), "--exit-when-done"},
+                     QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"} +
+                         clientFlags));
+        QVERIFY2(lines(r.client, r.cOut).contains(clientLine), r.cOut.constData());
+        QCOMPARE(r.server.exitCode(), exitCode);
+        QCOMPARE(r.client.exitCode(), exitCode);
+        if (existing)
+            QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
     }
 
     void badPasswordAndDebug()
