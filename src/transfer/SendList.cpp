@@ -1,6 +1,7 @@
 #include "transfer/SendList.h"
 
 #include "app/Context.h"
+#include "session/Session.h"
 #include "transfer/Transfers.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@ SendList::SendList(Context& c, QObject* parent) : QObject(parent), ctx(c)
     connect(&t, &Transfers::putBack, this, &SendList::onPutBack);
     connect(&t, &Transfers::stopQueue, this, [this] { stoppedFlag = true; });
     connect(&t, &Transfers::transferEnded, this, &SendList::onEnded);
+    connect(&ctx.session(), &Session::sockClosed, this, [this] { ready = false; }); // until the next login
 }
 
 void SendList::add(const QString& path)

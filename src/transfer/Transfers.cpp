@@ -46,6 +46,23 @@ Transfers::Transfers(Context& c) : QObject(&c), ctx(c)
     });
     connect(&ctx, &Context::transferEndCodeChanged, this, &Transfers::onEndCodeChanged);
     connect(&ctx.session(), &Session::fileOffered, this, &Transfers::receivefile);
+    // Without the control connection no "FTIMEOUT" can end an open question: end it here.
+    connect(&ctx.session(), &Session::sockClosed, this, [this] {
+        if (!pendingOffer)
+            return;
+        if (pendingOffer->phase == PendingOffer::WaitingBusy) {
+            busyTimer.stop();
+            const QString name = pendingOffer->wire;
+            pendingOffer.reset();
+            ctx.AddText(QStringLiteral("*** File Transfer Disconnected : ") + name, StatusLine);
+            TransferOutcome o;
+            o.name = name;
+            o.endCode = 4;
+            Q_EMIT transferEnded(o);
+        } else if (pendingOffer->phase != PendingOffer::Done) {
+            refuse(QStringLiteral("Disconnected"));
+        }
+    });
 }
 
 Transfers::~Transfers()

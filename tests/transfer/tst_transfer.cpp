@@ -200,6 +200,8 @@ private Q_SLOTS:
                                                    << "*** File Transfer Stopped By Error : f.bin" << false << true;
         QTest::newRow("receiver killed") << "kill" << "" << "" << true << false;
         QTest::newRow("disconnect") << "disconnect" << "*** File Transfer Disconnected : f.bin" << "" << true << false;
+        QTest::newRow("control lost while asking") << "lost" << "*** File Transfer Timed Out : f.bin"
+                                                   << "*** File Transfer Disconnected : f.bin" << true << false;
     }
     void endings()
     {
@@ -215,7 +217,11 @@ private Q_SLOTS:
         writeFile(p.srcPath("f.bin"), data);
         QSignalSpy backs(&p.a.ctx->transfers(), &Transfers::putBack);
         QSignalSpy stops(&p.a.ctx->transfers(), &Transfers::stopQueue);
-        p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout";
+        p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout" && how != "lost";
+        if (how == "lost") {
+            p.a.ctx->transfers().timeouts.acceptMs = 300;
+            QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.ctx->session().DropForConnect(); });
+        }
         if (how == "decline")
             p.askB->acceptReplies.push_back({false, p.down, false});
         if (how == "timeout")
@@ -274,7 +280,7 @@ private Q_SLOTS:
         QCOMPARE(!backs.isEmpty(), putBack);
         QCOMPARE(!stops.isEmpty(), stopped);
         QVERIFY(!p.a.ctx->TransferBusy && !p.a.ctx->transfers().current());
-        if (how == "timeout")
+        if (how == "timeout" || how == "lost")
             QCOMPARE(p.askB->withdrawnCount(), 1); // the open question went away with the offer
     }
 
@@ -350,6 +356,64 @@ private Q_SLOTS:
         cmd->write("END_TRANS");
         QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Complete : f.bin (10 bytes)"), 5000);
         QCOMPARE(readFile(b.ctx->options.DownloadDir + "/f.bin"), QByteArray("0123456789"));
+    }
+
+    void offerWhileBusy()
+    {
+        TestPeer b(QStringLiteral("Bob"));
+        b.ctx->options.AutoAccept = true;
+        b.ctx->transfers().busyWaitMs = 200;
+        QDir().mkpath(b.ctx->options.DownloadDir);
+        RawServer raw;
+        QVERIFY(raw.start());
+        QTcpServer cmdServer; // takes the first transfer's connection and never answers
+        QVERIFY(cmdServer.listen(QHostAddress::LocalHost, raw.port + 1));
+        b.connectTo(raw.port);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
+        raw.say(QStringLiteral("file:%1|f.bin|512|10").arg(raw.port + 1));
+        raw.say(QStringLiteral("file:%1|g.bin|512|10").arg(raw.port + 1));
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Timed Out : g.bin"), 5000);
+        QVERIFY(raw.got.contains(Session::frame("CANC_TRAN")));
+        // The running transfer is left alone.
+        QVERIFY(b.ctx->transfers().current() && b.ctx->TransferBusy);
+        QCOMPARE(b.ctx->transfers().current()->nameOfFile(), QStringLiteral("f.bin"));
+        QCOMPARE(b.ctx->TransferEndCode(), 0);
+    }
+
+    void unreadable_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("folder") << "folder";
+    }
+    void unreadable()
+    {
+        QFETCH(QString, what);
+        Pair p;
+        QVERIFY(p.connect());
+        if (what == "folder")
+            QDir().mkpath(p.srcPath("f.bin"));
+        QSignalSpy backs(&p.a.ctx->transfers(), &Transfers::putBack);
+        QVERIFY(!p.a.ctx->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
+        QCOMPARE(p.endedA.size(), 1);
+        QVERIFY(!p.endedA.first().complete && !p.endedA.first().putBack && backs.isEmpty());
+        QVERIFY(p.a.rec->indexStarting("*** Error : Cannot read ") >= 0);
+        QVERIFY(!p.a.ctx->TransferBusy);
+    }
+
+    void progressPast4GiB()
+    {
+        TestPeer b;
+        FileTransfer::Setup s;
+        s.type = FileTransfer::Receiving;
+        s.name = QStringLiteral("big.iso");
+        s.size = (qint64(5) << 32) + 3;
+        FileTransfer t(*b.ctx, s, {});
+        const TransferView v = t.view();
+        QVERIFY(v.progressMaximum > (1 << 30) && v.progressValue == 0);
+        QCOMPARE(v.SizeLabel, QStringLiteral("File Size : 21474836483"));
+        QCOMPARE(v.pctlabel, QStringLiteral("100%"));
+        QCOMPARE(v.KPSlabel, QStringLiteral("0.00 KB/SEC"));
     }
 
     void hostileReceiver_data()
