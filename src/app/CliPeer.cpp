@@ -137,6 +137,7 @@ CliPeer::CliPeer(const CliArguments& a, QObject* parent)
     connect(sendList, &SendList::idle, this, &CliPeer::onSendsIdle);
     connect(&ctx->session(), &Session::loggedIn, sendList, [this] { sendList->setReady(true); });
     connect(&ctx->transfers(), &Transfers::transferEnded, this, &CliPeer::onTransferEnded);
+    connect(&ctx->session(), &Session::sockClosed, this, [this] { QTimer::singleShot(0, this, &CliPeer::checkExit); });
 }
 
 CliPeer::~CliPeer() = default;
@@ -261,21 +262,37 @@ void CliPeer::quit(int exitCode)
 
 void CliPeer::onSendsIdle()
 {
-    if (!args.exitWhenDone || (sendList->remaining() > 0 && !sendList->stopped()))
-        return;
-    const bool allDone = sendList->remaining() == 0 && sendList->completed() == sendList->ended();
-    quit(allDone ? 0 : 1);
+    checkExit();
 }
 
 void CliPeer::onTransferEnded(const TransferOutcome& outcome)
 {
-    if (outcome.sending || args.exitAfter < 1)
+    if (!outcome.sending) {
+        ++incomingEnded;
+        if (!outcome.complete)
+            incomingFailed = true;
+    }
+    // Decide once the ended transfer has fully gone.
+    QTimer::singleShot(0, this, &CliPeer::checkExit);
+}
+
+void CliPeer::checkExit()
+{
+    if (quitting || (!args.exitWhenDone && args.exitAfter < 1))
         return;
-    ++incomingEnded;
-    if (!outcome.complete)
-        incomingFailed = true;
-    if (incomingEnded >= args.exitAfter)
+    Transfers& t = ctx->transfers();
+    if (t.current() || t.offerPending())
+        return;
+    if (args.exitWhenDone && (sendList->remaining() == 0 || sendList->stopped())) {
+        const bool allDone = sendList->remaining() == 0 && sendList->completed() == sendList->ended();
+        quit(allDone ? 0 : 1);
+    } else if (args.exitAfter >= 1 && incomingEnded >= args.exitAfter) {
         quit(incomingFailed ? 1 : 0);
+    } else if (ctx->session().Sock.state() == EventSocket::Closed && !ctx->options.AutoReconnect) {
+        // The peer has gone and nothing brings it back: what is left cannot end well.
+        ctx->AddText(QStringLiteral("*** Connection closed before everything was transferred"), StatusLine);
+        quit(1);
+    }
 }
 
 void CliPeer::readStandardInput()

@@ -64,6 +64,8 @@ private:
     void onStdinReady();
     void onSendsIdle();
     void onTransferEnded(const TransferOutcome& outcome);
+    // Leaves when --exit-when-done or --exit-after is met, or when the peer has gone for good.
+    void checkExit();
 
     CliArguments args;
     std::unique_ptr<Context> ctx;

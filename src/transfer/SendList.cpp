@@ -47,12 +47,14 @@ void SendList::setReady(bool r)
 
 void SendList::next()
 {
-    if (!ready || inFlight || ctx.transfers().current() || ctx.transfers().offerPending())
+    if (inFlight || ctx.transfers().current() || ctx.transfers().offerPending())
         return;
     if (entries.isEmpty() || stoppedFlag) {
         Q_EMIT idle();
         return;
     }
+    if (!ready)
+        return;
     current = entries.takeFirst();
     ++current.attempts;
     inFlight = true;

@@ -158,15 +158,18 @@ private Q_SLOTS:
         QTest::addColumn<bool>("existing");
         QTest::addColumn<QString>("clientLine");
         QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("clientExit");
         QTest::newRow("not accepted") << QStringList{} << false
-                                      << "*** Declined : f.bin - start zantiro-cli with --auto-accept to accept files" << 1;
+                                      << "*** Declined : f.bin - start zantiro-cli with --auto-accept to accept files" << 1 << 1;
         QTest::newRow("exists, no decision") << QStringList{"--auto-accept"} << true
                                              << "*** File Already Exists : f.bin - refused; --exists overwrite, resume or "
-                                                "rename decides what to do with an existing file" << 1;
+                                                "rename decides what to do with an existing file" << 1 << 1;
         QTest::newRow("exists, cancel") << QStringList{"--auto-accept", "--exists", "cancel"} << true
-                                        << "*** File Already Exists : f.bin - refused (--exists cancel)" << 1;
+                                        << "*** File Already Exists : f.bin - refused (--exists cancel)" << 1 << 1;
         QTest::newRow("exists, rename") << QStringList{"--auto-accept", "--exists", "rename"} << true
-                                        << "*** File Transfer Complete : f1.bin (5000 bytes)" << 0;
+                                        << "*** File Transfer Complete : f1.bin (5000 bytes)" << 0 << 0;
+        QTest::newRow("peer leaves early") << QStringList{"--auto-accept", "--exit-after", "2"} << false
+                                           << "*** Connection closed before everything was transferred" << 0 << 1;
     }
     void refusals()
     {
@@ -174,6 +177,7 @@ private Q_SLOTS:
         QFETCH(bool, existing);
         QFETCH(QString, clientLine);
         QFETCH(int, exitCode);
+        QFETCH(int, clientExit);
         QTemporaryDir tmp;
         fill(tmp.filePath("f.bin"), 5000, 5);
         if (existing)
@@ -184,7 +188,7 @@ private Q_SLOTS:
                          clientFlags));
         QVERIFY2(lines(r.client, r.cOut).contains(clientLine), r.cOut.constData());
         QCOMPARE(r.server.exitCode(), exitCode);
-        QCOMPARE(r.client.exitCode(), exitCode);
+        QCOMPARE(r.client.exitCode(), clientExit);
         if (existing)
             QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
     }
