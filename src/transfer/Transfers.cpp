@@ -79,7 +79,7 @@ bool Transfers::offerFile(const QString& path, const QString& name)
 {
     Session& s = ctx.session();
     quint16 control = 0;
-    if (!s.isConnected() || active || !Session::parseControlPort(ctx.ConnPort, control))
+    if (!s.isConnected() || active || pendingOffer || !Session::parseControlPort(ctx.ConnPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const TransferRules::Offer probe = TransferRules::makeOffer(port, name, 0);
@@ -94,8 +94,8 @@ bool Transfers::offerFile(const QString& path, const QString& name)
 FileTransfer* Transfers::startsend(const QString& name, const QString& path, const QString& hostIP,
                                    const QString& port, const QString& userName, const QString& queuedName)
 {
-    if (active)
-        return nullptr;
+    if (active || pendingOffer)
+        return nullptr; // one transfer at a time, and an offer being decided takes the slot too
     quint16 p = 0;
     if (!TransferRules::parsePort(port, p))
         return nullptr;
@@ -148,6 +148,7 @@ void Transfers::onTransferFinished()
     o.queuedName = t->queuedName();
     o.putBack = t->putBack();
     o.stopQueue = t->stopQueue();
+    t->setParent(this); // goes with us should we go first
     active.release()->deleteLater();
     ctx.TransferBusy = false;
     if (o.putBack)

@@ -45,7 +45,8 @@ public:
     bool offerFile(const QString& path, const QString& name);
 
     // Starts the sending side for `name` (wire form) read from `path`, listening on `port`.
-    // Returns the transfer, or nullptr (error line written) when the file cannot be opened.
+    // Returns the transfer, or nullptr when a transfer runs or an offer is being decided, or
+    // (error line written) when the file cannot be opened.
     FileTransfer* startsend(const QString& name, const QString& path, const QString& hostIP,
                             const QString& port, const QString& userName, const QString& queuedName = {});
 

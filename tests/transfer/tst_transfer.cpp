@@ -224,8 +224,12 @@ private Q_SLOTS:
         }
         if (how == "decline")
             p.askB->acceptReplies.push_back({false, p.down, false});
-        if (how == "timeout")
+        bool sentWhileAsked = false; // an offer being decided holds the one transfer slot
+        if (how == "timeout") {
             p.a.ctx->transfers().timeouts.acceptMs = 300;
+            QObject::connect(p.askB, &ScriptedPrompts::asked,
+                             [&] { sentWhileAsked = p.b.ctx->transfers().offerFile(p.srcPath("f.bin"), "x"); });
+        }
         if (how == "readonly")
             QVERIFY(QFile::setPermissions(p.down, QFile::ReadOwner | QFile::ExeOwner));
         rlimit old{};
@@ -282,6 +286,7 @@ private Q_SLOTS:
         QVERIFY(!p.a.ctx->TransferBusy && !p.a.ctx->transfers().current());
         if (how == "timeout" || how == "lost")
             QCOMPARE(p.askB->withdrawnCount(), 1); // the open question went away with the offer
+        QVERIFY(!sentWhileAsked);
     }
 
     void hostileOffers_data()
