@@ -31,7 +31,8 @@ int main(int argc, char** argv)
     MainWindow window(ctx);
     InstallTransferUi(ctx, &window);
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, &QApplication::quit);
-    QObject::connect(splash, &SplashWindow::finished, &window, [&window] {
+    QObject::connect(splash, &SplashWindow::finished, &window, [&window, splash] {
+        splash->deleteLater();
         window.ApplyWindowPlacement();
         window.show();
     });

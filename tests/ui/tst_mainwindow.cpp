@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/SplashWindow.h"
 #include "app/TranscriptPane.h"
 #include "config/dlgConnectDialog.h"
 #include "platform/TwipsUi.h"
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -217,6 +219,47 @@ private Q_SLOTS:
         QCOMPARE(pane(w, "BothText")->geometry(), rect(53, 585, W - 240, R - 600));
         QCOMPARE(pane(w, "StatusText")->geometry(), rect(53, 585, W - 240, 1050));
         QCOMPARE(pane(w, "MsgText")->geometry(), rect(53, 1735, W - 240, R - 25 - 1735));
+    }
+
+    void splashEnds()
+    {
+        SplashWindow clicked("2.0"), timed("2.0");
+        QSignalSpy byClick(&clicked, &SplashWindow::finished), byTimer(&timed, &SplashWindow::finished);
+        clicked.start();
+        QTest::mouseClick(&clicked, Qt::LeftButton);
+        QTest::mouseClick(&clicked, Qt::LeftButton);
+        QCOMPARE(byClick.count(), 1);
+        timed.closeAfterMs = 20;
+        timed.start();
+        QVERIFY(byTimer.wait(2000));
+        QCOMPARE(byClick.count() + byTimer.count(), 2);
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<QString>("pos");
+        QTest::newRow("top right") << "0";
+        QTest::newRow("centred") << "1";
+        QTest::newRow("left alone") << "2";
+    }
+    void placement()
+    {
+        QFETCH(QString, pos);
+        TestPeer p;
+        p.ctx->options.WindowPos = pos;
+        p.ctx->options.MainWidth = "6000";
+        p.ctx->options.MainHeight = "5400";
+        MainWindow w(*p.ctx);
+        w.move(10, 20);
+        w.show();
+        w.ApplyWindowPlacement();
+        const QRect f = w.frameGeometry(), screen = w.screen()->geometry();
+        QCOMPARE(f.size(), QSize(twipsToPixelsX(6000), twipsToPixelsY(5400)));
+        const QPoint expected = pos == "0"   ? QPoint(screen.right() + 1 - f.width(), 0)
+                                : pos == "1" ? screen.topLeft() + QPoint((screen.width() - f.width()) / 2,
+                                                                         (screen.height() - f.height()) / 2)
+                                             : QPoint(10, 20);
+        QCOMPARE(f.topLeft(), expected);
     }
 
     void appendStaysCheap()
