@@ -169,6 +169,8 @@ void FileTransfer::onSystemRequest(int requestId)
 {
     sckSystem.close(); // one peer: stop listening
     sckSystem.accept(requestId);
+    if (!fromPeer(sckSystem))
+        return;
     if (sckSystem.state() == EventSocket::Connected) {
         status = QStringLiteral("Waiting On Receiver...");
         touch(true);
@@ -398,6 +400,8 @@ void FileTransfer::onReceiveRequest(int requestId)
 {
     sckData.close();
     sckData.accept(requestId);
+    if (!fromPeer(sckData))
+        return;
     dataConnected = sckData.state() == EventSocket::Connected;
 }
 
@@ -425,6 +429,24 @@ void FileTransfer::onDataArrived()
 }
 
 // ---- both sides ----
+
+bool FileTransfer::fromPeer(EventSocket& socket)
+{
+    // Only the peer of the control connection may take part: anyone else who reaches the
+    // port first is turned away and the port listens again.
+    if (socket.state() == EventSocket::Connected && socket.remoteHostIP() == setup.hostIP)
+        return true;
+    const quint16 port = &socket == &sckSystem ? setup.port : static_cast<quint16>(setup.port + 1);
+    socket.close();
+    socket.setListenAddress(ctx.listenAddress);
+    socket.setLocalPort(port);
+    if (!socket.listen()) {
+        ReportSockError(ctx, socket.lastErrorNumber(), socket.lastErrorText(), &socket == &sckSystem ? "Sys" : "R",
+                        NameOfFile, QString());
+        end(3);
+    }
+    return false;
+}
 
 void FileTransfer::sendCommand(const QByteArray& command)
 {

@@ -129,6 +129,9 @@ private:
     void onDataArrived();
     bool openTarget(QString& problem);
     // Both
+    // True when the connection just accepted comes from the peer's address; otherwise drops
+    // it and listens again.
+    bool fromPeer(EventSocket& socket);
     void onCommands();
     void onSystemClosed();
     void onSocketError(const QString& tag, const QString& where, int number, const QString& description);

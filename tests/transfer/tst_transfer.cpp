@@ -412,6 +412,11 @@ private Q_SLOTS:
         QSignalSpy backs(&a.ctx->transfers(), &Transfers::putBack);
         QVERIFY(a.ctx->transfers().offerFile(path, "f.bin"));
         QTRY_VERIFY_WITH_TIMEOUT(got.contains(Session::frame(QStringLiteral("file:%1|f.bin|512|5000").arg(port + 1))), 5000);
+        // Someone else on the machine, from another address, is turned away.
+        QTcpSocket intruder;
+        QVERIFY(intruder.bind(QHostAddress("127.0.0.2")));
+        intruder.connectToHost(QHostAddress::LocalHost, port + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(intruder.state() == QAbstractSocket::UnconnectedState, 5000);
         QTcpSocket cmd;
         cmd.connectToHost(QHostAddress::LocalHost, port + 1);
         QTRY_VERIFY_WITH_TIMEOUT(cmd.state() == QAbstractSocket::ConnectedState, 5000);
