@@ -396,7 +396,10 @@ void Transfers::refuse(const QString& givenReason, const QString& errorLine)
                            : ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
                                                         : QStringLiteral("Timed Out");
     ctx.TransferBusy = false;
-    ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
+    // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end the
+    // next file it offers instead.
+    if (ctx.TransferEndCode() != 6)
+        ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
     ctx.AddText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
     TransferOutcome out;
     out.name = name;

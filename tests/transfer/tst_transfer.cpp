@@ -2,6 +2,7 @@
 
 #include "session/Session.h"
 #include "transfer/ScriptedPrompts.h"
+#include "transfer/SendList.h"
 #include "transfer/Transfers.h"
 
 #include <QRandomGenerator>
@@ -369,6 +370,27 @@ private Q_SLOTS:
         QVERIFY(!p.endedA[0].putBack && !p.endedA[1].putBack && backs.isEmpty());
         QCOMPARE(p.a.rec->lines.filter("*** Error : Cannot read ").size(), 2);
         QVERIFY(!p.a.ctx->TransferBusy);
+    }
+
+    void sendListRetries()
+    {
+        Pair p;
+        p.b.ctx->options.AutoAccept = false; // nobody answers: each offer times out
+        p.a.ctx->transfers().timeouts.acceptMs = 150;
+        writeFile(p.srcPath("f.bin"), "abc");
+        writeFile(p.srcPath("g.bin"), "defg");
+        SendList list(*p.a.ctx);
+        QSignalSpy idle(&list, &SendList::idle);
+        list.add(p.srcPath("f.bin"));
+        list.add(p.srcPath("g.bin"));
+        QVERIFY(p.connect());
+        list.setReady(true);
+        QTRY_VERIFY2_WITH_TIMEOUT(list.remaining() == 0 && !idle.isEmpty(), qPrintable(p.a.rec->lines.join('\n')), 10000);
+        QCOMPARE(p.a.rec->count("*** File Transfer Timed Out : f.bin"), list.maxAttempts); // then given up
+        QCOMPARE(p.a.rec->count("*** File Transfer Timed Out : g.bin"), list.maxAttempts);
+        QCOMPARE(p.a.rec->indexStarting("*** Sending File : g.bin") > p.a.rec->lines.lastIndexOf("*** File Transfer Timed Out : f.bin"), true);
+        QCOMPARE(list.ended(), 2);
+        QCOMPARE(list.completed(), 0);
     }
 
     void progressPast4GiB()
