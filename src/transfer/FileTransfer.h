@@ -103,7 +103,8 @@ public:
     qint64 resumeSize() const { return resumeAt; }
 
 Q_SIGNALS:
-    // The texts or progress changed; fired at most every TransferTimeouts::viewMs.
+    // The texts or progress changed. Progress is announced at most every
+    // TransferTimeouts::viewMs; a change of state (status, title, visibility) at once.
     void viewChanged();
     // The transfer ended; the outcome line has been written.
     void finished();
