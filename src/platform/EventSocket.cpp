@@ -116,6 +116,7 @@ void EventSocket::adopt(QTcpSocket* s)
     stream = s;
     peerClosed = false;
     s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    s->setReadBufferSize(readBufferSize);
     connect(s, &QTcpSocket::connected, this, [this, s] {
         if (s == stream)
             Q_EMIT connected();
@@ -200,6 +201,11 @@ QByteArray EventSocket::peek() const
 QByteArray EventSocket::take(qint64 maxBytes)
 {
     return stream ? stream->read(maxBytes) : QByteArray();
+}
+
+qint64 EventSocket::take(char* data, qint64 maxBytes)
+{
+    return stream ? std::max<qint64>(0, stream->read(data, maxBytes)) : 0;
 }
 
 QByteArray EventSocket::takeAll()

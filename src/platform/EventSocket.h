@@ -68,6 +68,8 @@ public:
     qint64 bytesAvailable() const;
     QByteArray peek() const;
     QByteArray take(qint64 maxBytes);
+    // Reads up to maxBytes into data; the number read (0 when nothing is there).
+    qint64 take(char* data, qint64 maxBytes);
     QByteArray takeAll();
 
     // Closes the stream or the listener; no closed() signal follows.
@@ -78,6 +80,9 @@ public:
 
     // How long a closed connection may still flush queued bytes.
     int lingerMs = 10000;
+    // At most this many received bytes are held (0: no bound); the rest waits in the system,
+    // which slows the sender down. Applies to streams connected or accepted afterwards.
+    qint64 readBufferSize = 0;
 
     // Windows Sockets number for a socket error.
     static int errorNumberFor(QAbstractSocket::SocketError error);

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int kBurstBlocks = 64; // blocks written at most in one turn of the event loop
+constexpr qint64 kReceiveChunk = 256 * 1024; // received bytes held at most
 
 QString reasonFor(int code)
 {
@@ -63,6 +64,8 @@ FileTransfer::FileTransfer(Context& c, const Setup& s, const TransferTimeouts& t
             onSocketError(QStringLiteral("S"), QStringLiteral("FN: Filebase.SckSend_Error"), number, text);
         });
     } else {
+        buffer.resize(kReceiveChunk);
+        sckData.readBufferSize = kReceiveChunk;
         connect(&sckSystem, &EventSocket::connected, this, &FileTransfer::onSystemConnected);
         connect(&sckData, &EventSocket::connectionRequest, this, &FileTransfer::onReceiveRequest);
         connect(&sckData, &EventSocket::dataArrived, this, &FileTransfer::onDataArrived);
@@ -407,23 +410,28 @@ void FileTransfer::onReceiveRequest(int requestId)
 
 void FileTransfer::onDataArrived()
 {
-    const QByteArray chunk = sckData.takeAll();
-    if (closing || !file.isOpen())
-        return;
-    totalsent += chunk.size();
-    // Never past the offered size: the rest of a chunk that straddles the end is dropped.
-    const qint64 n = std::min<qint64>(chunk.size(), size - done);
-    if (n > 0) {
-        const qint64 written = file.write(chunk.constData(), n);
-        if (written != n) {
-            fileError(QStringLiteral("Cannot write ") + file.fileName() + QStringLiteral(" - ") + file.errorString());
-            return;
+    // Read in pieces into one reused buffer: memory stays bounded whatever the size.
+    for (;;) {
+        const qint64 k = sckData.take(buffer.data(), buffer.size());
+        if (k <= 0)
+            break;
+        if (closing || !file.isOpen())
+            continue; // not ours to keep
+        totalsent += k;
+        // Never past the offered size: the rest of a chunk that straddles the end is dropped.
+        const qint64 n = std::min<qint64>(k, size - done);
+        if (n > 0) {
+            if (file.write(buffer.constData(), n) != n) {
+                fileError(QStringLiteral("Cannot write ") + file.fileName() + QStringLiteral(" - ") +
+                          file.errorString());
+                return;
+            }
+            done += n;
         }
-        done += n;
-    }
-    if (!gotAllSent && done == size) {
-        gotAllSent = true;
-        sendCommand(CommandReader::text(CommandReader::GotAll));
+        if (!gotAllSent && done == size) {
+            gotAllSent = true;
+            sendCommand(CommandReader::text(CommandReader::GotAll));
+        }
     }
     touch();
 }
