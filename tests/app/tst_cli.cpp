@@ -48,10 +48,12 @@ void fill(const QString& path, qint64 size, char seed)
 struct Run {
     QProcess server, client;
     QByteArray sOut, cOut;
+    QByteArray serverInput;
     bool go(const QStringList& serverArgs, const QStringList& clientArgs)
     {
         const QString port = QString::number(freePortTriple());
         server.start(cli(), QStringList{"--listen", port} + serverArgs);
+        server.write(serverInput); // read before any client logs in
         if (!server.waitForStarted() ||
             !QTest::qWaitFor([&] { return lines(server, sOut).contains("*** Waiting on Port : " + port); }, 10000))
             return false;
@@ -141,8 +143,8 @@ private Q_SLOTS:
         fill(folder + "/Live/deep/c.bin", 0, 3);
         fill(tmp.filePath("out/single.bin"), 40000, 4);
         Run r;
-        QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", folder, "--send", tmp.filePath("out/single.bin"),
-                      "--exit-when-done"},
+        r.serverInput = "/send " + tmp.filePath("out/single.bin").toUtf8() + "\n";
+        QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
                      {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
         QCOMPARE(r.server.exitCode(), 0);
         QCOMPARE(r.client.exitCode(), 0);
