@@ -188,6 +188,8 @@ private Q_SLOTS:
                                             << "*** File Transfer Stopped By Error : f.bin" << false << true;
         QTest::newRow("receiver folder read-only") << "readonly" << "*** File Transfer Canceled By Receiver : f.bin"
                                                    << "*** File Transfer Stopped By Error : f.bin" << false << true;
+        QTest::newRow("source shrinks") << "shrink" << "*** File Transfer Stopped By Error : f.bin"
+                                        << "*** File Transfer Canceled By Sender : f.bin" << false << false;
         QTest::newRow("receiver killed") << "kill" << "" << "" << true << false;
         QTest::newRow("disconnect") << "disconnect" << "*** File Transfer Disconnected : f.bin" << "" << true << false;
         QTest::newRow("control lost while asking") << "lost" << "*** File Transfer Timed Out : f.bin"
@@ -237,6 +239,8 @@ private Q_SLOTS:
                     return;
                 if (how == "sender")
                     t->cancelConfirmed();
+                else if (how == "shrink")
+                    QFile::resize(p.srcPath("f.bin"), 1 << 20);
                 else if (how == "kill" && p.b.ctx)
                     QTimer::singleShot(0, [&] { p.b.rec.reset(); p.b.ctx.reset(); });
                 else if (how == "disconnect")
@@ -270,6 +274,8 @@ private Q_SLOTS:
             QVERIFY2(p.b.rec->contains(receiverLine), qPrintable(p.b.rec->lines.join('\n')));
         if (how == "full" || how == "readonly")
             QVERIFY2(p.b.rec->indexStarting("*** Error : Cannot write ") >= 0, qPrintable(p.b.rec->lines.join('\n')));
+        if (how == "shrink")
+            QVERIFY(la.contains("*** Error : Cannot read " + p.srcPath("f.bin") + " - the file became shorter"));
         QCOMPARE(la.filter("Complete").size(), 0);
         QCOMPARE(!backs.isEmpty(), putBack);
         QCOMPARE(!stops.isEmpty(), stopped);
