@@ -54,6 +54,7 @@ MainWindow::MainWindow(Context& context, QWidget* parent) : QMainWindow(parent),
 {
     setObjectName(QStringLiteral("Base"));
     setWindowTitle(QStringLiteral("Zantiro"));
+    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
     setAcceptDrops(true);
 
     central = new QWidget(this);
