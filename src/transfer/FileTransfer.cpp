@@ -396,6 +396,7 @@ void FileTransfer::answerSender()
         gotAllSent = true; // an empty file is complete at once
         sendCommand(CommandReader::text(CommandReader::GotAll));
     }
+    startWait(Wait::Idle, timeouts.idleMs);
     touch(true);
 }
 
@@ -433,6 +434,8 @@ void FileTransfer::onDataArrived()
             sendCommand(CommandReader::text(CommandReader::GotAll));
         }
     }
+    if (waiting == Wait::Idle)
+        waitTimer.start(timeouts.idleMs);
     touch();
 }
 
@@ -557,6 +560,15 @@ void FileTransfer::onWaitOver()
         break;
     case Wait::Close:
         finish();
+        break;
+    case Wait::Idle:
+        // A sender silent this long has stopped; with every byte here the file is done anyway.
+        if (done == size) {
+            finish();
+        } else {
+            status = QStringLiteral("Transfer Timed Out.");
+            startCancel(6);
+        }
         break;
     case Wait::None:
         break;

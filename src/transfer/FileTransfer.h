@@ -18,6 +18,7 @@ struct TransferTimeouts {
     int gotAllMs = 60000;    // "Got All" after the last block
     int cancelAckMs = 60000; // "CANC_OKAY" after our "CANC_TRAN"
     int closeMs = 60000;     // the peer closing the command connection after "END_TRANS"
+    int idleMs = 60000;      // receiver: the sender going quiet before the end of the file
     int kpsMs = 1000;        // rate, elapsed and time-left refresh
     int viewMs = 100;        // at most one viewChanged() per this many ms
     int quietMs = 50;        // a "RESUME_TR" offset ends after this long without more digits
@@ -111,7 +112,7 @@ Q_SIGNALS:
 
 private:
     // What waitTimer is bounding.
-    enum class Wait { None, Block, GotAll, CancelAck, Close };
+    enum class Wait { None, Block, GotAll, CancelAck, Close, Idle };
 
     // Sender
     void startSending();

@@ -362,6 +362,17 @@ private Q_SLOTS:
         cmd->write("END_TRANS");
         QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Complete : f.bin (10 bytes)"), 5000);
         QCOMPARE(readFile(b.ctx->options.DownloadDir + "/f.bin"), QByteArray("0123456789"));
+
+        // A sender that goes quiet before the end does not hold the receiver for ever.
+        b.ctx->transfers().timeouts.idleMs = 200;
+        raw.say(QStringLiteral("file:%1|h.bin|512|10").arg(raw.port + 1));
+        QTRY_VERIFY_WITH_TIMEOUT(cmdServer.hasPendingConnections(), 5000);
+        QTcpSocket* quiet = cmdServer.nextPendingConnection();
+        QByteArray heard;
+        QTRY_COMPARE_WITH_TIMEOUT(heard += quiet->readAll(), QByteArray("ACCE_TRANCANC_TRAN"), 5000);
+        quiet->write("CANC_OKAY");
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Timed Out : h.bin"), 5000);
+        QVERIFY(!b.ctx->TransferBusy);
     }
 
     void unreadable()
