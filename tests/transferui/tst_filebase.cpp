@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
 // The transfer window over real transfers between two peers on loopback.
@@ -53,7 +54,7 @@ struct UiPeer {
             window = main.findChild<FileBase*>();
             // Runs after the window's own refresh: a snapshot of what it shows.
             QObject::connect(x, &FileTransfer::viewChanged, &main, [this, x] {
-                if (!window)
+                if (!window || x->isFinished())
                     return;
                 seen << label(window, "status") << label(window, "TotalLabel");
                 for (const char* n : {"userlabel", "FnameLabel", "SizeLabel", "pctlabel"})
@@ -123,21 +124,19 @@ void TestFileBase::labelsFollowTransfer()
     QPointer<FileBase> sendWin = p.a.window, recvWin = p.b.window;
     QVERIFY(sendWin);
     QVERIFY(sendWin->testAttribute(Qt::WA_ShowWithoutActivating));
-    QTRY_VERIFY_WITH_TIMEOUT(p.b.seen.contains("Total Received : 300000"), 10000);
-    // The window shows the name and the peer cut to its width, the size and the totals.
+    QTRY_VERIFY_WITH_TIMEOUT(sendWin.isNull() && recvWin.isNull(), 10000);
+    // What the windows showed while the file moved: the name and the peer cut to the
+    // window's width, the size, and a progress bar in step with the bytes.
     const auto& shown = p.b.last;
     QCOMPARE(shown["title"], QStringLiteral("Receiving"));
     QCOMPARE(shown["FnameLabel"], (QStringLiteral("File : ") + name).left(34) + "...");
     QCOMPARE(shown["userlabel"], (QStringLiteral("From : ") + p.a.ctx().options.MyName).left(31) + "...");
     QCOMPARE(shown["SizeLabel"], QStringLiteral("File Size : 300000"));
-    QCOMPARE(shown["pctlabel"], QStringLiteral("100%"));
     QCOMPARE(p.a.last["title"], QStringLiteral("Sending"));
     QCOMPARE(p.a.last["userlabel"], QStringLiteral("To : Bob"));
-    QVERIFY(p.b.seen.contains("Transfer Complete."));
-    QVERIFY(p.a.seen.contains("Total Sent : 300000"));
     QVERIFY(p.a.wasVisible);
     QCOMPARE(p.a.worstRatio, 0.0);
-    QTRY_VERIFY_WITH_TIMEOUT(sendWin.isNull() && recvWin.isNull(), 5000);
+    QCOMPARE(p.b.worstRatio, 0.0);
     const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
     QVERIFY(p.a.has(done));
     QVERIFY(p.b.has(done));
@@ -165,7 +164,7 @@ void TestFileBase::runningWindow()
     }
     QVERIFY(p.a.ctx().transfers().offerFile(p.source("big.bin"), "big.bin"));
     QTRY_VERIFY_WITH_TIMEOUT(p.a.window && p.a.window->isVisible() && p.b.window, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(p.b.window->transfer()->sizeOfFileSent() > (1 << 20), 5000);
+    QVERIFY(QTest::qWaitFor([&] { return p.b.window && p.b.window->transfer()->sizeOfFileSent() > (1 << 20); }, 5000));
     QPointer<FileBase> sendWin = p.a.window, recvWin = p.b.window;
     for (FileBase* w : {sendWin.data(), recvWin.data()}) {
         auto* bar = w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
@@ -182,6 +181,8 @@ void TestFileBase::runningWindow()
     QCOMPARE(label(sendWin, "status"), QStringLiteral("Sending File..."));
     QCOMPARE(label(recvWin, "status"), QStringLiteral("Receiving File..."));
     QCOMPARE(label(recvWin, "SizeLabel"), QStringLiteral("File Size : %1").arg(size));
+    QVERIFY(QRegularExpression("^Total Received : [1-9][0-9]+$").match(label(recvWin, "TotalLabel")).hasMatch());
+    QVERIFY(QRegularExpression("^[0-9]+(\\.[0-9]+)? KB/SEC$").match(label(recvWin, "KPSlabel")).hasMatch());
 
     UiPeer& mine = senderCancels ? p.a : p.b;
     UiPeer& other = senderCancels ? p.b : p.a;
