@@ -53,6 +53,7 @@ AcceptItDialog::AcceptItDialog(const QString& name, const QString& sizeText, con
     DeclineButton = namedButton("DeclineButton", QStringLiteral("Decline!"), this);
     HelpButton = namedButton("HelpButton", QStringLiteral("Help"), this);
     AcceptButton->setDefault(true);
+    FolderBrowsButton->setFixedWidth(FolderBrowsButton->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
 
     FileNameLabel->setText(shortenFront(name, 24));
     SizeLabel->setText(shortenFront(sizeText, 24));

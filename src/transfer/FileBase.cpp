@@ -73,8 +73,9 @@ FileBase::FileBase(FileTransfer& transfer, QWidget* main)
     buttons->addWidget(cancel);
     buttons->addStretch();
     layout->addLayout(buttons);
-    // Wide enough for the longest label texts, so the window does not jump while it runs.
-    setMinimumWidth(fontMetrics().horizontalAdvance(QString(40, QLatin1Char('W'))) * 2 / 3);
+    // Wide enough for the longest label text (the file label holds up to 37 characters), so
+    // the window does not grow while it runs.
+    FnameLabel->setMinimumWidth(FnameLabel->fontMetrics().averageCharWidth() * 40);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(cancel, &QPushButton::clicked, this, [this] {
