@@ -5,7 +5,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFocusEvent>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,8 +16,6 @@
 #include <QRegularExpressionValidator>
 #include <QTimer>
 #include <QVBoxLayout>
-
-const QString FAExistsDialog::forbiddenCharacters = QStringLiteral("\\/:*?\"<>|");
 
 namespace {
 

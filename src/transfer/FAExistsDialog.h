@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 #include <QString>
+#include <QStringView>
 
 class QButtonGroup;
 class QCheckBox;
@@ -24,7 +25,7 @@ public:
     QRadioButton* option(int index) const;
 
     // The characters a typed file name may not hold.
-    static const QString forbiddenCharacters;
+    static constexpr QStringView forbiddenCharacters = u"\\/:*?\"<>|";
 
 Q_SIGNALS:
     // The one answer. always: the choice (1 to 3) is to stand for every later file.
