@@ -7,6 +7,11 @@
 
 #include <memory>
 
+// Whole-file helpers: readFile gives "<missing>" for a file that cannot be read;
+// writeFile creates the folders on the way and reports whether every byte was written.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes = {});
+
 // Finds a control port C on 127.0.0.1 such that C, C+1 and C+2 are all free.
 quint16 freePortTriple();
 
