@@ -1,5 +1,6 @@
 #include "config/Options.h"
 #include "config/Scramble.h"
+#include "support/Harness.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,25 +11,28 @@ namespace {
 
 QList<QByteArray> plainLines(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray data = f.readAll();
+    const QByteArray data = readFile(path);
     QList<QByteArray> out;
-    qsizetype start = 0, end;
-    while ((end = data.indexOf("\r\n", start)) >= 0) {
+    for (qsizetype start = 0, end; (end = data.indexOf("\r\n", start)) >= 0; start = end + 2)
         out << DecryptText(data.mid(start, end - start));
-        start = end + 2;
-    }
     return out;
 }
 
-void writeLines(const QString& path, const QList<QByteArray>& plain)
+bool writeLines(const QString& path, const QList<QByteArray>& plain)
 {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray bytes;
     for (const QByteArray& l : plain)
-        f.write(EncryptText(l) + "\r\n");
+        bytes += EncryptText(l) + "\r\n";
+    return writeFile(path, bytes);
+}
+
+// lineCount plain lines that read as a valid file: numbers where numbers belong, "v" elsewhere.
+QList<QByteArray> validLines(int lineCount, const QByteArray& flags = "0")
+{
+    QList<QByteArray> lines;
+    for (int i = 1; i <= lineCount; ++i)
+        lines << (i == 2 || i == 17 ? QByteArray("1") : i == 31 ? flags : QByteArray("v"));
+    return lines;
 }
 
 } // namespace
@@ -55,6 +59,8 @@ private Q_SLOTS:
         QCOMPARE(lines[1], QByteArray("3"));
         QCOMPARE(lines[24], QByteArray("<No Name>"));
         QVERIFY(!QFile::exists(dir.filePath("qvcfg.cfg.tmp")));
+        // A file that cannot be written says so.
+        QVERIFY(ConfigFile::SaveConfig(dir.filePath("missing-folder/qvcfg.cfg"), o).startsWith("Close Config Error : "));
     }
 
     void roundTripEveryOption()
@@ -62,36 +68,14 @@ private Q_SLOTS:
         QTemporaryDir dir;
         Options o;
         o.SetDefaults(dir.path());
-        o.LogDir = "/var/log/z/";
-        o.LogMode = 4;
-        o.BoxLayout = "1";
-        o.ConnectColor = "1";
-        o.ErrorColor = "2";
-        o.MessageColor = "3";
-        o.StatusColor = "16777215";
-        o.MainHeight = "6000";
-        o.MainWidth = "7000";
-        o.QueueHeight = "100";
-        o.QueueWidth = "200";
-        o.SitesHeight = "300";
-        o.SitesWidth = "400";
-        o.WindowPos = "1";
-        o.DownloadDir = "/home/x/Downloads";
-        o.LastSendDir = "/home/x";
-        o.ExistsAlways = 3;
-        o.ConnType = "Server";
-        o.ServerFilePort = "3001";
-        o.ServerPort = "3000";
-        o.ServerPassword = QString::fromUtf8("p\u00e4ss \u20ac;|X");
-        o.MyAge = "42";
-        o.MyEmail = "ann@example.org";
-        o.MyHomePage = "http://example.org/~ann";
-        o.MyName = "Xavier";
-        o.ClientIp = "10.0.0.7";
-        o.ClientFilePort = "4001";
-        o.ClientPort = "4000";
-        o.ClientPassword = "";
-        o.ReservedText = "keep me";
+        o.LogDir = "/var/log/z/", o.LogMode = 4, o.BoxLayout = "1", o.WindowPos = "1";
+        o.ConnectColor = "1", o.ErrorColor = "2", o.MessageColor = "3", o.StatusColor = "16777215";
+        o.MainHeight = "6000", o.MainWidth = "7000", o.QueueHeight = "100", o.QueueWidth = "200";
+        o.SitesHeight = "300", o.SitesWidth = "400", o.ExistsAlways = 3, o.ConnType = "Server";
+        o.DownloadDir = "/home/x/Downloads", o.LastSendDir = "/home/x", o.ReservedText = "keep me";
+        o.ServerFilePort = "3001", o.ServerPort = "3000", o.ServerPassword = QString::fromUtf8("p\u00e4ss \u20ac;|X");
+        o.MyAge = "42", o.MyEmail = "ann@example.org", o.MyHomePage = "http://example.org/~ann", o.MyName = "Xavier";
+        o.ClientIp = "10.0.0.7", o.ClientFilePort = "4001", o.ClientPort = "4000", o.ClientPassword = "";
         o.setConfigFlags(32735);
         QCOMPARE(ConfigFile::SaveConfig(dir.filePath("qvcfg.cfg"), o), QString());
         Options back;
@@ -124,12 +108,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, badValue);
         QFETCH(QString, messageStart);
         QTemporaryDir dir;
-        QList<QByteArray> lines;
-        for (int i = 1; i <= lineCount; ++i)
-            lines << (i == 2 || i == 17 ? QByteArray("1") : i == 31 ? QByteArray("0") : QByteArray("v"));
+        QList<QByteArray> lines = validLines(lineCount);
         if (badLine)
             lines[badLine - 1] = badValue;
-        writeLines(dir.filePath("qvcfg.cfg"), lines);
+        QVERIFY(writeLines(dir.filePath("qvcfg.cfg"), lines));
         Options o;
         const QString msg = ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), o);
         if (messageStart.isEmpty())
@@ -170,30 +152,15 @@ private Q_SLOTS:
 
         // A file written without the guard still reads by the line rule: the split line
         // shifts the rest, the file ends early, defaults follow.
-        QList<QByteArray> lines;
-        for (int i = 1; i <= 31; ++i)
-            lines << (i == 2 || i == 17 ? QByteArray("1") : i == 31 ? QByteArray("4485") : QByteArray("v"));
+        QList<QByteArray> lines = validLines(31, "4485");
         lines[24] = "a[b";
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        for (const QByteArray& l : lines)
-            f.write(EncryptText(l) + "\r\n");
-        f.close();
+        QVERIFY(writeLines(path, lines));
         // Line 31 now holds what line 30 had ("v"), which is not a number.
         const QString error = ConfigFile::LoadConfig(path, dir.path(), back);
         QVERIFY2(error.startsWith("Open Config Error : 13 - "), qPrintable(error));
         Options defaults;
         defaults.SetDefaults(dir.path());
         QVERIFY(back == defaults);
-    }
-
-    void saveFailureKeepsOldFile()
-    {
-        QTemporaryDir dir;
-        Options o;
-        o.SetDefaults(dir.path());
-        const QString path = dir.filePath("missing-folder/qvcfg.cfg");
-        QVERIFY(ConfigFile::SaveConfig(path, o).startsWith("Close Config Error : "));
     }
 };
 
