@@ -35,31 +35,35 @@ QByteArray sha(const QString& path)
 
 void fill(const QString& path, qint64 size, char seed)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
     QByteArray b(size, Qt::Uninitialized);
     for (qint64 i = 0; i < size; ++i)
         b[i] = static_cast<char>((i * 131 + seed) ^ (i >> 9));
-    QCOMPARE(f.write(b), size);
+    QVERIFY(writeFile(path, b));
 }
 
-// Runs a sending server and a receiving client to their own end; returns their exit codes.
+// A listening peer and a peer connecting to it, each a process of its own.
 struct Run {
     QProcess server, client;
     QByteArray sOut, cOut;
-    QByteArray serverInput;
-    bool go(const QStringList& serverArgs, const QStringList& clientArgs)
+    QByteArray serverInput; // read before any client logs in
+    bool start(const QStringList& serverArgs, const QStringList& clientArgs)
     {
         const QString port = QString::number(freePortTriple());
         server.start(cli(), QStringList{"--listen", port} + serverArgs);
-        server.write(serverInput); // read before any client logs in
+        server.write(serverInput);
         if (!server.waitForStarted() ||
             !QTest::qWaitFor([&] { return lines(server, sOut).contains("*** Waiting on Port : " + port); }, 10000))
             return false;
         client.start(cli(), QStringList{"--connect", "127.0.0.1:" + port} + clientArgs);
-        return client.waitForStarted() && server.waitForFinished(20000) && client.waitForFinished(20000);
+        return client.waitForStarted();
     }
+    // Runs both to their own end.
+    bool go(const QStringList& serverArgs, const QStringList& clientArgs)
+    {
+        return start(serverArgs, clientArgs) && server.waitForFinished(20000) && client.waitForFinished(20000);
+    }
+    QStringList serverLines() { return lines(server, sOut); }
+    QStringList clientLines() { return lines(client, cOut); }
 };
 
 } // namespace
@@ -95,40 +99,32 @@ private Q_SLOTS:
     void twoPeersChatAndQuit()
     {
         QTemporaryDir home1, home2;
-        const quint16 port = freePortTriple();
-        QProcess server, client;
-        QByteArray sOut, cOut;
+        Run r;
         // A home path holding "/debug" does not switch debug mode on.
         QVERIFY(QDir(home1.path()).mkpath("debug"));
-        server.start(cli(), {"--home", home1.filePath("debug"), "--listen", QString::number(port),
-                             "--require-password", "Secret", "--name", "Ann"});
-        QVERIFY(server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(lines(server, sOut).contains("*** Waiting on Port : " + QString::number(port)),
-                                 10000);
-        client.start(cli(), {"--home", home2.path(), "--connect", "127.0.0.1:" + QString::number(port),
-                             "--password", "Secret", "--name", "Bob"});
-        QVERIFY(client.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(lines(client, cOut).contains("*** Remote User Info Change (Ann)"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(lines(server, sOut).contains("*** Remote User Info Change (Bob)"), 10000);
+        QVERIFY(r.start({"--home", home1.filePath("debug"), "--require-password", "Secret", "--name", "Ann"},
+                        {"--home", home2.path(), "--password", "Secret", "--name", "Bob"}));
+        QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("*** Remote User Info Change (Ann)"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** Remote User Info Change (Bob)"), 10000);
 
-        client.write(QString::fromUtf8("h\u00e9llo \u20ac\n").toUtf8());
-        QTRY_VERIFY_WITH_TIMEOUT(lines(server, sOut).contains(QString::fromUtf8("<Bob> h\u00e9llo \u20ac")), 10000);
-        QVERIFY(lines(client, cOut).contains(QString::fromUtf8("<Bob> h\u00e9llo \u20ac")));
-        server.write("hi Bob\n/ping\n");
-        QTRY_VERIFY_WITH_TIMEOUT(lines(client, cOut).contains("<Ann> hi Bob"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(lines(server, sOut).filter(QRegularExpression(R"(^\*\*\* Ping Reply  : [\d.]+ Sec$)"))
-                                         .size() == 1,
-                                 10000);
+        const QString accented = QString::fromUtf8("h\u00e9llo \u20ac");
+        r.client.write((accented + '\n').toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("<Bob> " + accented), 10000);
+        QVERIFY(r.clientLines().contains("<Bob> " + accented));
+        r.server.write("hi Bob\n/ping\n");
+        QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("<Ann> hi Bob"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression(R"(^\*\*\* Ping Reply  : [\d.]+ Sec$)")).size(),
+                                  1, 10000);
 
-        client.write("/quit\n");
-        QVERIFY(client.waitForFinished(10000));
-        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(client.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(lines(server, sOut).contains("*** User Disconnected"), 10000);
-        server.closeWriteChannel(); // end of input acts as /quit
-        QVERIFY(server.waitForFinished(10000));
-        QCOMPARE(server.exitCode(), 0);
-        QVERIFY(!lines(server, sOut).contains("QVDEBUG ACTIVATED"));
+        r.client.write("/quit\n");
+        QVERIFY(r.client.waitForFinished(10000));
+        QCOMPARE(r.client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(r.client.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** User Disconnected"), 10000);
+        r.server.closeWriteChannel(); // end of input acts as /quit
+        QVERIFY(r.server.waitForFinished(10000));
+        QCOMPARE(r.server.exitCode(), 0);
+        QVERIFY(!r.serverLines().contains("QVDEBUG ACTIVATED"));
         // The option file was written, without this run's overrides.
         QVERIFY(QFile::exists(home1.filePath("debug/qvcfg.cfg")));
         QVERIFY(QDir(home2.path()).exists("download") && QDir(home2.path()).exists("log"));
@@ -150,8 +146,8 @@ private Q_SLOTS:
         QCOMPARE(r.client.exitCode(), 0);
         for (const char* f : {"Music/a.bin", "Music/Live/b.bin", "Music/Live/deep/c.bin", "single.bin"})
             QCOMPARE(sha(tmp.filePath(QString("in/") + f)), sha(tmp.filePath(QString("out/") + f)));
-        QCOMPARE(lines(r.server, r.sOut).filter("*** File Transfer Complete : ").size(), 4);
-        QVERIFY(lines(r.server, r.sOut).contains("*** File Transfer Complete : Music\\Live\\b.bin (1 bytes)"));
+        QCOMPARE(r.serverLines().filter("*** File Transfer Complete : ").size(), 4);
+        QVERIFY(r.serverLines().contains("*** File Transfer Complete : Music\\Live\\b.bin (1 bytes)"));
     }
 
     void refusals_data()
@@ -188,7 +184,7 @@ private Q_SLOTS:
         QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", tmp.filePath("f.bin"), "--exit-when-done"},
                      QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"} +
                          clientFlags));
-        QVERIFY2(lines(r.client, r.cOut).contains(clientLine), r.cOut.constData());
+        QVERIFY2(r.clientLines().contains(clientLine), r.cOut.constData());
         QCOMPARE(r.server.exitCode(), exitCode);
         QCOMPARE(r.client.exitCode(), clientExit);
         if (existing)
@@ -198,23 +194,17 @@ private Q_SLOTS:
     void badPasswordAndDebug()
     {
         QTemporaryDir home1, home2;
-        const quint16 port = freePortTriple();
-        QProcess server, client;
-        QByteArray sOut, cOut;
-        server.start(cli(), {"--home", home1.path(), "--listen", QString::number(port), "--require-password", "a"});
-        QVERIFY(server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!lines(server, sOut).isEmpty(), 10000);
-        client.start(cli(), {"--home", home2.path(), "/DEBUG", "--connect", "127.0.0.1:" + QString::number(port),
-                             "--password", "A"});
-        QVERIFY(client.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(lines(client, cOut).contains("*** Login Failed (Bad Password)"), 10000);
-        QVERIFY(lines(client, cOut).first() == "QVDEBUG ACTIVATED");
-        QTRY_VERIFY_WITH_TIMEOUT(lines(server, sOut).contains("*** User Submitted Bad Password (A)"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(lines(client, cOut).contains("*** Disconnected"), 10000);
-        client.closeWriteChannel();
-        server.closeWriteChannel();
-        QVERIFY(client.waitForFinished(10000) && server.waitForFinished(10000));
-        QCOMPARE(client.exitCode(), 0);
+        Run r;
+        QVERIFY(r.start({"--home", home1.path(), "--require-password", "a"},
+                        {"--home", home2.path(), "/DEBUG", "--password", "A"}));
+        QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("*** Login Failed (Bad Password)"), 10000);
+        QCOMPARE(r.clientLines().first(), QString("QVDEBUG ACTIVATED"));
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** User Submitted Bad Password (A)"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("*** Disconnected"), 10000);
+        r.client.closeWriteChannel();
+        r.server.closeWriteChannel();
+        QVERIFY(r.client.waitForFinished(10000) && r.server.waitForFinished(10000));
+        QCOMPARE(r.client.exitCode(), 0);
     }
 };
 
