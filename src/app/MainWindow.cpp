@@ -165,7 +165,7 @@ void MainWindow::buildMenus()
     addEntry(view, "mnu_remui", QStringLiteral("&Show Remote User Info"));
     addEntry(view, "mnu_Opt", QStringLiteral("&Options"));
     QMenu* help = menu("mnu_help", QStringLiteral("&Help"));
-    addEntry(help, "mnu_Help2", QStringLiteral("He&lp"));
+    addEntry(help, "mnu_Help2", QStringLiteral("He&lp"))->setShortcut(QKeySequence::HelpContents);
     addEntry(help, "mnu_about", QStringLiteral("&About"));
 
     mnu_Pop = new QMenu(QStringLiteral("PopUp"), this);

@@ -79,6 +79,8 @@ dlgConnectDialog::dlgConnectDialog(Context& context, QWidget* parent) : QDialog(
     ClientPortText = portEdit("ClientPortText", ClientFrame);
     ClientFilePortText = displayEdit("ClientFilePortText", ClientFrame);
     ClientPasswordText = edit("ClientPasswordText", ClientFrame);
+    // Passwords show only while they are being typed, not to someone looking over a shoulder.
+    ClientPasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
     auto* clientForm = new QFormLayout(ClientFrame);
     clientForm->addRow(QStringLiteral("I.P."), ClientIpText);
     clientForm->addRow(QStringLiteral("Port : "), ClientPortText);
@@ -92,6 +94,7 @@ dlgConnectDialog::dlgConnectDialog(Context& context, QWidget* parent) : QDialog(
     ReqPassCheck = new QCheckBox(QStringLiteral("Require Server Password To Log On"), ServerFrame);
     ReqPassCheck->setObjectName(QStringLiteral("ReqPassCheck"));
     ServerPasswordText = edit("ServerPasswordText", ServerFrame);
+    ServerPasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
     auto* serverForm = new QFormLayout(ServerFrame);
     serverForm->addRow(QStringLiteral("Port :"), ServerPortText);
     serverForm->addRow(QStringLiteral("File Ports :"), ServerFilePortText);
