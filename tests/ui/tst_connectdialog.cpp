@@ -100,16 +100,11 @@ private Q_SLOTS:
             return;
         }
         // Both modes' fields are stored, whichever mode was chosen.
-        QCOMPARE(o.ClientPort, QString("4100"));
-        QCOMPARE(o.ClientFilePort, QString("4101"));
-        QCOMPARE(o.ClientIp, QString("127.0.0.1"));
-        QCOMPARE(o.ClientPassword, QString("pw"));
-        QCOMPARE(o.ServerPort, QString("2500"));
-        QCOMPARE(o.ServerFilePort, QString("2501"));
+        QCOMPARE((QStringList{o.ClientPort, o.ClientFilePort, o.ClientIp, o.ClientPassword, o.ServerPort,
+                              o.ServerFilePort, o.ConnType, p.ctx->ConnMode, p.ctx->ConnPort}),
+                 (QStringList{"4100", "4101", "127.0.0.1", "pw", "2500", "2501", server ? "Server" : "Client",
+                              server ? "Server" : "Client", server ? "2500" : "4100"}));
         QVERIFY(o.RequirePassword);
-        QCOMPARE(o.ConnType, server ? QString("Server") : QString("Client"));
-        QCOMPARE(p.ctx->ConnMode, o.ConnType);
-        QCOMPARE(p.ctx->ConnPort, server ? QString("2500") : QString("4100"));
         if (!server)
             QCOMPARE(p.ctx->ConnHost, QString("127.0.0.1"));
     }
