@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "support/Harness.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,17 +42,12 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         QVERIFY(Startup::makeFolders(dir.path()).isEmpty());
-        QVERIFY(QFileInfo(dir.filePath("log")).isDir());
-        QVERIFY(QFileInfo(dir.filePath("download")).isDir());
-        QFile marker(dir.filePath("log/keep.log"));
-        QVERIFY(marker.open(QIODevice::WriteOnly));
-        marker.close();
+        QVERIFY(QFileInfo(dir.filePath("log")).isDir() && QFileInfo(dir.filePath("download")).isDir());
+        QVERIFY(writeFile(dir.filePath("log/keep.log"), "kept"));
         QVERIFY(Startup::makeFolders(dir.path()).isEmpty());
-        QVERIFY(QFile::exists(marker.fileName()));
+        QCOMPARE(readFile(dir.filePath("log/keep.log")), QByteArray("kept"));
         // A folder that cannot be made is named, and start-up goes on.
-        QFile blocker(dir.filePath("ro"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeFile(dir.filePath("ro")));
         QCOMPARE(Startup::makeFolders(dir.filePath("ro")).size(), 2);
     }
 };
