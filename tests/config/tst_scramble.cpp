@@ -28,30 +28,25 @@ private Q_SLOTS:
     void roundTrip_data()
     {
         QTest::addColumn<QByteArray>("plain");
+        QTest::addColumn<QByteArray>("back"); // empty: the plain text itself
+        QTest::newRow("code 255 comes back as 0") << QByteArray("a\xFF" "b") << QByteArray("a\0b", 3);
         QByteArray all;
         for (int c = 0; c < 255; ++c)
             all.append(static_cast<char>(c));
-        QTest::newRow("every byte 0..254") << all;
-        QTest::newRow("every byte, even length") << all.left(254);
-        QByteArray reversed = all;
-        std::reverse(reversed.begin(), reversed.end());
-        QTest::newRow("reversed") << reversed;
-        QTest::newRow("two") << QByteArray("ab");
-        QTest::newRow("terminator bytes") << QByteArray("{\xBF}");
+        QTest::newRow("every byte 0..254") << all << QByteArray();
+        QTest::newRow("every byte, even length") << all.left(254) << QByteArray();
+        QTest::newRow("two") << QByteArray("ab") << QByteArray();
+        QTest::newRow("terminator bytes") << QByteArray("{\xBF}") << QByteArray();
     }
     void roundTrip()
     {
         QFETCH(QByteArray, plain);
+        QFETCH(QByteArray, back);
         const QByteArray s = EncryptText(plain);
         QCOMPARE(s.size(), plain.size());
-        QCOMPARE(DecryptText(s), plain);
+        QCOMPARE(DecryptText(s), back.isEmpty() ? plain : back);
     }
 
-    void code255ComesBackAsZero()
-    {
-        QCOMPARE(DecryptText(EncryptText(QByteArray("\xFF"))), QByteArray(1, '\0'));
-        QCOMPARE(DecryptText(EncryptText(QByteArray("a\xFF" "b"))), QByteArray("a\0b", 3));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestScramble)
