@@ -35,9 +35,8 @@ private Q_SLOTS:
         QFETCH(int, backToTwips);
         QCOMPARE(twipsToPixels(twips, dpi), pixels);
         QCOMPARE(pixelsToTwips(pixels, dpi), backToTwips);
-        // The screen-based forms agree with the explicit one at the screen's DPI.
-        const double screenDpi = QGuiApplication::primaryScreen()->logicalDotsPerInchX();
-        QCOMPARE(twipsToPixelsX(twips), twipsToPixels(twips, screenDpi));
+        // The screen-based form agrees with the explicit one at the screen's DPI.
+        QCOMPARE(twipsToPixelsX(twips), twipsToPixels(twips, QGuiApplication::primaryScreen()->logicalDotsPerInchX()));
     }
 
     void helpPages_data()
