@@ -74,18 +74,12 @@ struct UiPair {
     }
     QString write(const QString& name, const QByteArray& bytes, qint64 size = -1)
     {
-        QFile f(a.peer.home.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-        if (size >= 0)
-            f.resize(size); // sparse
-        return f.fileName();
+        const QString path = a.peer.home.filePath(name);
+        if (!writeFile(path, bytes) || (size >= 0 && !QFile::resize(path, size))) // sparse
+            return QString();
+        return path;
     }
-    QByteArray received(const QString& name)
-    {
-        QFile f(QDir(b.ctx().options.DownloadDir).filePath(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray received(const QString& name) { return readFile(QDir(b.ctx().options.DownloadDir).filePath(name)); }
 };
 
 } // namespace
