@@ -100,9 +100,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("expected");
-        for (QChar c : QStringLiteral("\\/:*?\"<>|"))
-            QTest::newRow(qPrintable(QStringLiteral("discards %1").arg(c))) << QString(c) << QString();
-        QTest::newRow("others pass") << QStringLiteral("a\\b/c:d*e?f\"g<h>i|j k.v2") << QStringLiteral("abcdefghij k.v2");
+        QTest::newRow("refused characters dropped, others pass") << QStringLiteral("a\\b/c:d*e?f\"g<h>i|j k.v2") << QStringLiteral("abcdefghij k.v2");
     }
 
     void fileNameFilter()
