@@ -19,14 +19,7 @@ struct Pair {
     TestPeer client{"Bob"};
     quint16 port = freePortTriple();
 
-    bool connect(const QString& password = {})
-    {
-        server.listen(port);
-        client.connectTo(port, password);
-        return QTest::qWaitFor([&] { return client.rec->contains("*** Remote User Info Change (Ann)") &&
-                                            server.rec->contains("*** Remote User Info Change (Bob)"); },
-                               kWait);
-    }
+    bool connect() { return connectPeers(server, client, port); }
 };
 
 // A raw socket playing the client against a server peer.

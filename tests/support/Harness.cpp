@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTcpServer>
+#include <QTest>
 
 QByteArray readFile(const QString& path)
 {
@@ -76,4 +77,13 @@ void TestPeer::connectTo(quint16 port, const QString& password)
     ctx->ConnPort = QString::number(port);
     ctx->ConnPassword = password;
     ctx->session().ConnectIt();
+}
+
+bool connectPeers(TestPeer& server, TestPeer& client, quint16 port, const QString& password)
+{
+    server.listen(port);
+    client.connectTo(port, password);
+    const QString change = QStringLiteral("*** Remote User Info Change (");
+    return QTest::qWaitFor([&] { return server.rec->indexStarting(change) >= 0 && client.rec->indexStarting(change) >= 0; },
+                           5000);
 }

@@ -39,3 +39,6 @@ struct TestPeer {
     void listen(quint16 port);
     void connectTo(quint16 port, const QString& password = QString());
 };
+
+// Lets server listen on port and client connect to it; true once both saw the other log in.
+bool connectPeers(TestPeer& server, TestPeer& client, quint16 port, const QString& password = {});

@@ -61,15 +61,7 @@ struct Pair {
         QDir().mkpath(src), QDir().mkpath(down);
         b.ctx->options.AutoAccept = true;
     }
-    bool connect()
-    {
-        const quint16 port = freePortTriple();
-        a.listen(port);
-        b.connectTo(port);
-        return QTest::qWaitFor([this] { return a.rec->contains("*** Remote User Info Change (Bob)") &&
-                                               b.rec->contains("*** Remote User Info Change (Ann)"); },
-                               5000);
-    }
+    bool connect() { return connectPeers(a, b, freePortTriple()); }
     // Offers a file of a's source folder and waits until both sides ended.
     bool send(const QString& name, int timeoutMs = 10000)
     {

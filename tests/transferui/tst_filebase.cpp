@@ -65,12 +65,7 @@ struct UiPair {
     {
         b.ctx().options.AutoAccept = true;
         QDir().mkpath(b.ctx().options.DownloadDir);
-        const quint16 port = freePortTriple();
-        a.peer.listen(port);
-        b.peer.connectTo(port);
-        return QTest::qWaitFor([this] { return a.has("*** Remote User Info Change (Bob)") &&
-                                               b.peer.rec->indexStarting("*** Remote User Info Change (Ann") >= 0; },
-                               5000);
+        return connectPeers(a.peer, b.peer, freePortTriple());
     }
     QString write(const QString& name, const QByteArray& bytes, qint64 size = -1)
     {
