@@ -33,14 +33,6 @@ QByteArray sha(const QString& path)
     return f.open(QIODevice::ReadOnly) && h.addData(&f) ? h.result().toHex() : QByteArray("missing");
 }
 
-void fill(const QString& path, qint64 size, char seed)
-{
-    QByteArray b(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        b[i] = static_cast<char>((i * 131 + seed) ^ (i >> 9));
-    QVERIFY(writeFile(path, b));
-}
-
 // A listening peer and a peer connecting to it, each a process of its own.
 struct Run {
     QProcess server, client;
@@ -134,10 +126,10 @@ private Q_SLOTS:
     {
         QTemporaryDir tmp;
         const QString folder = tmp.filePath("out/Music");
-        fill(folder + "/a.bin", 70000, 1);
-        fill(folder + "/Live/b.bin", 1, 2);
-        fill(folder + "/Live/deep/c.bin", 0, 3);
-        fill(tmp.filePath("out/single.bin"), 40000, 4);
+        QVERIFY(writeFile(folder + "/a.bin", randomBytes(70000, 1)));
+        QVERIFY(writeFile(folder + "/Live/b.bin", randomBytes(1, 2)));
+        QVERIFY(writeFile(folder + "/Live/deep/c.bin", randomBytes(0, 3)));
+        QVERIFY(writeFile(tmp.filePath("out/single.bin"), randomBytes(40000, 4)));
         Run r;
         r.serverInput = "/send " + tmp.filePath("out/single.bin").toUtf8() + "\n";
         QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
@@ -177,9 +169,9 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(int, clientExit);
         QTemporaryDir tmp;
-        fill(tmp.filePath("f.bin"), 5000, 5);
+        QVERIFY(writeFile(tmp.filePath("f.bin"), randomBytes(5000, 5)));
         if (existing)
-            fill(tmp.filePath("in/f.bin"), 100, 6);
+            QVERIFY(writeFile(tmp.filePath("in/f.bin"), randomBytes(100, 6)));
         Run r;
         QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", tmp.filePath("f.bin"), "--exit-when-done"},
                      QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"} +

@@ -22,6 +22,15 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+QByteArray randomBytes(qint64 n, quint32 seed)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    QRandomGenerator g(seed);
+    for (qint64 i = 0; i < n; ++i)
+        b[i] = static_cast<char>(g.generate() & 0xFF);
+    return b;
+}
+
 quint16 freePortTriple()
 {
     for (int attempt = 0; attempt < 200; ++attempt) {

@@ -11,6 +11,8 @@
 // writeFile creates the folders on the way and reports whether every byte was written.
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes = {});
+// n bytes that differ for every seed.
+QByteArray randomBytes(qint64 n, quint32 seed);
 
 // Finds a control port C on 127.0.0.1 such that C, C+1 and C+2 are all free.
 quint16 freePortTriple();

@@ -5,7 +5,6 @@
 #include "transfer/SendList.h"
 #include "transfer/Transfers.h"
 
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -16,15 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray randomBytes(qint64 n, quint32 seed)
-{
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator g(seed);
-    for (qint64 i = 0; i < n; ++i)
-        b[i] = static_cast<char>(g.generate() & 0xFF);
-    return b;
-}
 
 // Two logged-in peers: a sends, b receives with scripted questions.
 struct Pair {
