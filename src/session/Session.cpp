@@ -1,9 +1,10 @@
 #include "session/Session.h"
 
-#include "app/Context.h"
 #include "config/Scramble.h"
+#include "core/Context.h"
+#include "core/StatUpdate.h"
 #include "platform/Ansi.h"
-#include "session/StatUpdate.h"
+#include "session/Offer.h"
 
 #include <QTime>
 
@@ -257,14 +258,10 @@ void Session::HandleCtlMsg(const QString& text)
         closeSock();
         armReconnect();
     } else if (text.startsWith(QLatin1String("file:"))) {
-        const QString body = text.mid(5);
-        const qsizetype a = body.indexOf('|');
-        const qsizetype b = a < 0 ? -1 : body.indexOf('|', a + 1);
-        const qsizetype c = b < 0 ? -1 : body.indexOf('|', b + 1);
-        if (c < 0)
+        Offer offer;
+        if (!Offer::parse(text.mid(5), offer))
             return; // not a well-formed offer
-        Q_EMIT fileOffered(body.mid(a + 1, b - a - 1), body.mid(c + 1), body.mid(b + 1, c - b - 1),
-                           Sock.remoteHostIP(), body.left(a));
+        Q_EMIT fileOffered(offer.name, offer.size, offer.block, Sock.remoteHostIP(), offer.port);
     } else if (text == QLatin1String("CANC_TRAN")) {
         ctx.setTransferEndCode(2);
     } else if (text == QLatin1String("HaveFile")) {

@@ -1,8 +1,8 @@
 #include "transfer/FileTransfer.h"
 
-#include "app/Context.h"
+#include "core/Context.h"
+#include "core/StatUpdate.h"
 #include "session/Session.h"
-#include "session/StatUpdate.h"
 #include "transfer/TransferRules.h"
 
 #include <QFileInfo>
@@ -31,8 +31,10 @@ QString reasonFor(int code)
 
 } // namespace
 
-FileTransfer::FileTransfer(Context& c, const Setup& s, const TransferTimeouts& t, QObject* parent)
-    : QObject(parent), ctx(c), setup(s), timeouts(t), NameOfFile(s.name), PathToFile(s.path), size(s.size)
+FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s, const TransferTimeouts& t,
+                           QObject* parent)
+    : QObject(parent), ctx(c), session(sess), prompts(p), setup(s), timeouts(t), NameOfFile(s.name),
+      PathToFile(s.path), size(s.size)
 {
     reader.quietMs = timeouts.quietMs;
     timeOutTimer.setSingleShot(true);
@@ -78,7 +80,7 @@ FileTransfer::FileTransfer(Context& c, const Setup& s, const TransferTimeouts& t
 FileTransfer::~FileTransfer()
 {
     if (cancelQuestion)
-        ctx.prompts().withdraw(cancelQuestion);
+        prompts.withdraw(cancelQuestion);
 }
 
 void FileTransfer::go()
@@ -597,7 +599,7 @@ void FileTransfer::requestCancel()
         return;
     askingCancel = true;
     QPointer<FileTransfer> self(this);
-    const Prompts::Id id = ctx.prompts().askYesNo(
+    const Prompts::Id id = prompts.askYesNo(
         {QStringLiteral("Cancel Send?"), QStringLiteral("Are you sure you want to end the file transfer?")},
         [self](bool yes) {
             if (!self)
@@ -669,7 +671,7 @@ void FileTransfer::finish()
     kpsTimer.stop();
     burstTimer.stop();
     if (cancelQuestion)
-        ctx.prompts().withdraw(std::exchange(cancelQuestion, 0));
+        prompts.withdraw(std::exchange(cancelQuestion, 0));
 
     const int code = ctx.TransferEndCode();
     finalEndCode = code;
@@ -685,7 +687,7 @@ void FileTransfer::finish()
         if (sending && code != 1 && code != 2 && code != 7 && !noRetry)
             putBackFlag = true;
         if (sending && code == 6)
-            ctx.session().SendCtlMsg(QStringLiteral("FTIMEOUT"));
+            session.SendCtlMsg(QStringLiteral("FTIMEOUT"));
         if (code == 2 || code == 5)
             stopQueueFlag = true;
         outcome = QStringLiteral("*** File Transfer ") + reasonFor(code) + QStringLiteral(" : ") + NameOfFile;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 class Context;
+class Session;
 
 // The bounds of a transfer's waits, shortened by tests.
 struct TransferTimeouts {
@@ -68,7 +69,9 @@ public:
         QString queuedName;   // sender: the name as queued (local form), for putting it back
     };
 
-    FileTransfer(Context& ctx, const Setup& setup, const TransferTimeouts& timeouts, QObject* parent = nullptr);
+    // The session carries "FTIMEOUT" when the sender gives up; prompts ask "Cancel Send?".
+    FileTransfer(Context& ctx, Session& session, Prompts& prompts, const Setup& setup,
+                 const TransferTimeouts& timeouts, QObject* parent = nullptr);
     ~FileTransfer() override;
 
     // Starts the transfer as the setup says.
@@ -78,7 +81,7 @@ public:
     // The current texts and progress for a view.
     TransferView view() const;
 
-    // The Cancel button: asks "Cancel Send?" through the context's prompts and cancels on Yes.
+    // The Cancel button: asks "Cancel Send?" through the prompts and cancels on Yes.
     void requestCancel();
     // Cancels at once (the user already said Yes).
     void cancelConfirmed();
@@ -155,6 +158,8 @@ private:
     void startWait(Wait what, int ms);
 
     Context& ctx;
+    Session& session;
+    Prompts& prompts;
     Setup setup;
     TransferTimeouts timeouts;
 

@@ -1,6 +1,6 @@
 #include "transfer/PolicyPrompts.h"
 
-#include "app/Context.h"
+#include "core/Context.h"
 
 PolicyPrompts::PolicyPrompts(Context& c) : ctx(c) {}
 

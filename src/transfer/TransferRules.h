@@ -1,4 +1,6 @@
 #pragma once
+#include "session/Offer.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -19,18 +21,6 @@ qint64 resumeOffset(qint64 localLength, qint64 block, qint64 offeredSize);
 
 // The block field of an offer: "32768" for files of 32768 bytes and more, else "512".
 QString offerBlockField(qint64 size);
-
-// The four fields of "file:" + port + "|" + name + "|" + block + "|" + size.
-struct Offer {
-    QString port;
-    QString name;
-    QString block;
-    QString size;
-    // The message text (with the "file:" prefix).
-    QString message() const;
-    // Splits the text after "file:" at the first three "|"; false when there are fewer.
-    static bool parse(const QString& body, Offer& offer);
-};
 
 // The offer for a file: name is the local form (components separated by "/"), turned into the
 // wire form by wireName.

@@ -1,10 +1,10 @@
 #include "transfer/Transfers.h"
 
-#include "app/Context.h"
-#include "app/Lib.h"
+#include "core/Context.h"
 #include "session/Session.h"
-#include "session/StatUpdate.h"
+#include "transfer/PolicyPrompts.h"
 #include "transfer/TransferRules.h"
+#include "util/Lib.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -29,36 +29,27 @@ struct Transfers::PendingOffer {
     quint64 serial = 0;
 };
 
-Transfers::Transfers(Context& c) : QObject(&c), ctx(c)
+Transfers::Transfers(Context& c, Session& s)
+    : ctx(c), session(s), promptsPtr(std::make_unique<PolicyPrompts>(c))
 {
     busyTimer.setSingleShot(true);
     connect(&busyTimer, &QTimer::timeout, this, [this] {
         if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
-            const QString name = pendingOffer->wire;
-            pendingOffer.reset();
             // The running transfer is not ours to disturb: only this offer is refused.
-            ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
-            ctx.AddText(QStringLiteral("*** File Transfer Timed Out : ") + name, StatusLine);
-            TransferOutcome o;
-            o.name = name;
-            Q_EMIT transferEnded(o);
+            const QString name = std::exchange(pendingOffer, nullptr)->wire;
+            endOffer(name, QStringLiteral("Timed Out"), {}, 0);
         }
     });
     connect(&ctx, &Context::transferEndCodeChanged, this, &Transfers::onEndCodeChanged);
-    connect(&ctx.session(), &Session::fileOffered, this, &Transfers::receivefile);
+    connect(&session, &Session::fileOffered, this, &Transfers::receivefile);
     // Without the control connection no "FTIMEOUT" can end an open question: end it here.
-    connect(&ctx.session(), &Session::sockClosed, this, [this] {
+    connect(&session, &Session::sockClosed, this, [this] {
         if (!pendingOffer)
             return;
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
             busyTimer.stop();
-            const QString name = pendingOffer->wire;
-            pendingOffer.reset();
-            ctx.AddText(QStringLiteral("*** File Transfer Disconnected : ") + name, StatusLine);
-            TransferOutcome o;
-            o.name = name;
-            o.endCode = 4;
-            Q_EMIT transferEnded(o);
+            const QString name = std::exchange(pendingOffer, nullptr)->wire;
+            endOffer(name, QStringLiteral("Disconnected"), {}, 4);
         } else if (pendingOffer->phase != PendingOffer::Done) {
             refuse(QStringLiteral("Disconnected"));
         }
@@ -68,21 +59,28 @@ Transfers::Transfers(Context& c) : QObject(&c), ctx(c)
 Transfers::~Transfers()
 {
     if (pendingOffer && pendingOffer->question)
-        ctx.prompts().withdraw(pendingOffer->question);
+        promptsPtr->withdraw(pendingOffer->question);
     if (active)
         active->disconnect(this);
+    active.reset(); // before the prompts it may still withdraw a question from
+}
+
+void Transfers::setPrompts(std::unique_ptr<Prompts> prompts)
+{
+    if (prompts)
+        promptsPtr = std::move(prompts);
 }
 
 // ---- sending ----
 
 bool Transfers::offerFile(const QString& path, const QString& name)
 {
-    Session& s = ctx.session();
+    Session& s = session;
     quint16 control = 0;
     if (!s.isConnected() || active || pendingOffer || !Session::parseControlPort(ctx.ConnPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
-    const TransferRules::Offer probe = TransferRules::makeOffer(port, name, 0);
+    const Offer probe = TransferRules::makeOffer(port, name, 0);
     FileTransfer* t = startsend(probe.name, path, s.Sock.remoteHostIP(), probe.port, ctx.RemoteName, name);
     if (!t || t->isFinished())
         return false;
@@ -126,7 +124,7 @@ FileTransfer* Transfers::startsend(const QString& name, const QString& path, con
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
     ctx.setTransferEndCode(0);
     ctx.TransferBusy = true;
-    active = std::make_unique<FileTransfer>(ctx, setup, timeouts);
+    active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();
     connect(t, &FileTransfer::finished, this, &Transfers::onTransferFinished);
     Q_EMIT transferStarted(t);
@@ -171,11 +169,7 @@ void Transfers::receivefile(const QString& name, const QString& sizeText, const 
                             const QString& host, const QString& portText)
 {
     auto bad = [&](const QString& why) {
-        ctx.AddText(QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why), ErrorLine);
-        ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
-        TransferOutcome o;
-        o.name = name;
-        Q_EMIT transferEnded(o);
+        endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why), 0);
     };
     auto offer = std::make_unique<PendingOffer>();
     QString problem;
@@ -229,7 +223,7 @@ void Transfers::decide()
     o.phase = PendingOffer::AskingAccept;
     const quint64 serial = o.serial;
     QPointer<Transfers> self(this);
-    const Prompts::Id id = ctx.prompts().askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
+    const Prompts::Id id = promptsPtr->askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
             self->pendingOffer->phase != PendingOffer::AskingAccept)
             return;
@@ -252,7 +246,7 @@ void Transfers::decide()
 
 void Transfers::haveFile()
 {
-    ctx.session().SendCtlMsg(QStringLiteral("HaveFile"));
+    session.SendCtlMsg(QStringLiteral("HaveFile"));
     const QString name = pendingOffer->wire;
     pendingOffer.reset();
     ctx.setTransferEndCode(7);
@@ -324,7 +318,7 @@ void Transfers::askExisting()
     QPointer<Transfers> self(this);
     Prompts::ExistsRequest req;
     req.fileName = o.parts.last();
-    const Prompts::Id id = ctx.prompts().askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
+    const Prompts::Id id = promptsPtr->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
             self->pendingOffer->phase != PendingOffer::AskingExists)
             return;
@@ -371,7 +365,7 @@ void Transfers::startReceiving()
     setup.newName = o.newName;
     setup.queuedName = o.wire;
     pendingOffer.reset();
-    active = std::make_unique<FileTransfer>(ctx, setup, timeouts);
+    active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();
     connect(t, &FileTransfer::finished, this, &Transfers::onTransferFinished);
     Q_EMIT transferStarted(t);
@@ -385,7 +379,7 @@ void Transfers::refuse(const QString& givenReason, const QString& errorLine)
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
     if (o.question)
-        ctx.prompts().withdraw(std::exchange(o.question, 0));
+        promptsPtr->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
     pendingOffer.reset();
     if (!errorLine.isEmpty())
@@ -396,14 +390,22 @@ void Transfers::refuse(const QString& givenReason, const QString& errorLine)
                            : ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
                                                         : QStringLiteral("Timed Out");
     ctx.TransferBusy = false;
+    endOffer(name, reason, {}, ctx.TransferEndCode());
+}
+
+void Transfers::endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode)
+{
+    if (!errorLine.isEmpty())
+        ctx.AddText(errorLine, ErrorLine);
     // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end the
-    // next file it offers instead.
-    if (ctx.TransferEndCode() != 6)
-        ctx.session().SendCtlMsg(QStringLiteral("CANC_TRAN"));
-    ctx.AddText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
+    // next file it offers instead. Without a connection nothing is sent.
+    if (endCode != 6)
+        session.SendCtlMsg(QStringLiteral("CANC_TRAN"));
+    if (!reason.isEmpty())
+        ctx.AddText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
     TransferOutcome out;
     out.name = name;
-    out.endCode = ctx.TransferEndCode();
+    out.endCode = endCode;
     Q_EMIT transferEnded(out);
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 class Context;
+class Session;
 
 // How one offer or transfer ended, for the queue and the headless peer.
 struct TransferOutcome {
@@ -22,14 +23,20 @@ struct TransferOutcome {
     bool stopQueue = false; // sender: the queue stops
 };
 
-// The file-transfer side of a program: starts the one transfer at a time (startsend for
-// sending, receivefile for each offer), asks the questions of an offer through the context's
-// prompts, and tells the windows and the queue what happens. Owned by the Context.
+// The file-transfer side of a peer: starts the one transfer at a time (startsend for
+// sending, receivefile for each offer the session hands over), asks the questions of an
+// offer through its prompts, and tells the windows and the queue what happens.
 class Transfers : public QObject {
     Q_OBJECT
 public:
-    explicit Transfers(Context& ctx);
+    Transfers(Context& ctx, Session& session);
     ~Transfers() override;
+
+    // The questions of the transfer side (accept, existing file, cancel). A headless policy
+    // by default; the windows install their dialogs, tests scripted answers. Install them
+    // before the first offer: a running transfer keeps the prompts it started with.
+    Prompts& prompts() { return *promptsPtr; }
+    void setPrompts(std::unique_ptr<Prompts> prompts);
 
     TransferTimeouts timeouts;
     // How long an offer waits for a busy transfer to end before it is refused.
@@ -75,12 +82,18 @@ private:
     void onEndCodeChanged(int code);
     void askExisting();
     void startReceiving();
-    // Ends the pending offer with "CANC_TRAN" and its status line (reason empty: from the
-    // end code, "Canceled" for 5, else "Timed Out").
+    // Ends the pending offer, which holds the transfer slot, through endOffer (reason empty:
+    // from the end code, "Canceled" for 5, else "Timed Out").
     void refuse(const QString& reason, const QString& errorLine = {});
+    // The one way an offer ends without a transfer: the error line when given, "CANC_TRAN"
+    // to the sender unless it gave the offer up (end code 6), the status line
+    // "*** File Transfer <reason> : <name>" when a reason is given, and transferEnded.
+    void endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode);
     void onTransferFinished();
 
     Context& ctx;
+    Session& session;
+    std::unique_ptr<Prompts> promptsPtr;
     std::unique_ptr<FileTransfer> active;
     std::unique_ptr<PendingOffer> pendingOffer;
     QTimer busyTimer;

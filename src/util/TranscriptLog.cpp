@@ -1,13 +1,13 @@
 #include "util/TranscriptLog.h"
 
-#include "app/Context.h"
-#include "app/Lib.h"
+#include "config/Options.h"
 #include "platform/Ansi.h"
+#include "util/Lib.h"
 
 #include <QDir>
 #include <QFile>
 
-TranscriptLog::TranscriptLog(Context& context) : ctx(context) {}
+TranscriptLog::TranscriptLog(Options& o, const QString& folder) : options(o), programFolder(folder) {}
 
 void TranscriptLog::AddLogLine(const QString& line)
 {
@@ -30,14 +30,14 @@ QString TranscriptLog::FlushLog(const QDate& today)
 {
     if (LogList.isEmpty())
         return {};
-    Options& o = ctx.options;
+    Options& o = options;
     if (o.LogMode == 4) {
         LogList.clear();
         return {};
     }
     QString folder = Lib::AddSlash(o.LogDir);
     if (!Lib::DirExists(folder) && !Lib::MakePath(folder)) {
-        folder = QDir(ctx.programFolder).filePath(QStringLiteral("log")) + '/';
+        folder = QDir(programFolder).filePath(QStringLiteral("log")) + '/';
         o.LogDir = folder;
         Lib::MakePath(folder);
     }

@@ -3,14 +3,15 @@
 #include <QString>
 #include <QStringList>
 
-class Context;
+struct Options;
 
 // Collects every shown line and appends it to the log file in batches: when more than
-// batchLimit lines wait, and on flush() (at exit). LogMode and LogDir of the context's
-// option set decide whether and where; the name comes from the date of the flush.
+// batchLimit lines wait, and on FlushLog() (at exit). LogMode and LogDir of the option set
+// decide whether and where; the name comes from the date of the flush. A LogDir that cannot
+// be made falls back to "log" in the program folder.
 class TranscriptLog {
 public:
-    explicit TranscriptLog(Context& ctx);
+    TranscriptLog(Options& options, const QString& programFolder);
 
     int batchLimit = 300;
 
@@ -28,7 +29,8 @@ public:
     static QString fileName(int logMode, const QDate& date);
 
 private:
-    Context& ctx;
+    Options& options;
+    const QString programFolder;
     QStringList LogList;
     QString problem;
 };

@@ -1,7 +1,7 @@
 #include "config/Scramble.h"
 #include "platform/Ansi.h"
 #include "session/Session.h"
-#include "session/StatUpdate.h"
+#include "core/StatUpdate.h"
 #include "support/Harness.h"
 
 #include <QSignalSpy>
@@ -107,7 +107,7 @@ private Q_SLOTS:
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         TestPeer client;
-        client.ctx->session().loginTimeoutMs = 300;
+        client.peer->session().loginTimeoutMs = 300;
         client.connectTo(silent.serverPort(), "pw");
         QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Login Failed (Timed Out)"), kWait);
         QVERIFY(silent.hasPendingConnections() || silent.waitForNewConnection(kWait));
@@ -130,13 +130,13 @@ private Q_SLOTS:
         Pair p;
         QVERIFY(p.connect());
         const QString accented = QString::fromUtf8("caf\u00e9 costs 5 \u20ac");
-        p.client.ctx->session().SendCtlMsg("msg:" + accented);
+        p.client.peer->session().SendCtlMsg("msg:" + accented);
         QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("<Bob> " + accented), kWait);
         QCOMPARE(p.server.rec->kinds.at(p.server.rec->lines.indexOf("<Bob> " + accented)), int(MessageLine));
-        p.server.ctx->session().SendCtlMsg("msg:back at you");
+        p.server.peer->session().SendCtlMsg("msg:back at you");
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("<Ann> back at you"), kWait);
 
-        p.client.ctx->session().Ping();
+        p.client.peer->session().Ping();
         QVERIFY(p.client.rec->contains("*** Pinging Other User"));
         QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("*** Received Ping"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->indexStarting("*** Ping Reply  : ") >= 0, kWait);
@@ -149,10 +149,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(third.rec->contains(
                                      "*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)"),
                                  kWait);
-        QVERIFY(p.server.ctx->session().isConnected());
+        QVERIFY(p.server.peer->session().isConnected());
         // Not connected: a ping is a status line and nothing sent.
         third.rec->lines.clear();
-        third.ctx->session().Ping();
+        third.peer->session().Ping();
         QCOMPARE(third.rec->lines, QStringList{"*** Not Connected"});
     }
 
@@ -171,12 +171,12 @@ private Q_SLOTS:
         QVERIFY(p.connect());
         TestPeer& leaver = clientSaysBye ? p.client : p.server;
         TestPeer& stayer = clientSaysBye ? p.server : p.client;
-        leaver.ctx->session().SendCtlMsg("bye");
+        leaver.peer->session().SendCtlMsg("bye");
         QTRY_VERIFY_WITH_TIMEOUT(stayer.rec->contains("*** User Disconnected"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(stayer.rec->contains("*** Attempting To Reconnect In 5 Seconds."), kWait);
         // The leaver saw a close and reconnects too; both meet again and log in.
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->count("*** Login Authenticated") == 2, 3 * kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(p.server.ctx->session().isConnected(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(p.server.peer->session().isConnected(), kWait);
     }
 
     void disconnectCommand()
@@ -185,12 +185,12 @@ private Q_SLOTS:
         Pair p;
         p.client.ctx->options.AutoReconnect = true;
         QVERIFY(p.connect());
-        QSignalSpy idle(&p.client.ctx->session(), &Session::showIdleCommands);
-        p.client.ctx->session().Disconnect();
+        QSignalSpy idle(&p.client.peer->session(), &Session::showIdleCommands);
+        p.client.peer->session().Disconnect();
         QCOMPARE(p.client.ctx->TransferEndCode(), 4);
         QVERIFY(!p.client.rec->contains("*** Disconnected"));
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
-        QSignalSpy later(p.client.ctx.get(), &Context::lineAdded);
+        QSignalSpy later(p.client.ctx, &Context::lineAdded);
         QVERIFY(!later.wait(300)); // well past the shortened reconnection delay
         QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
         QCOMPARE(idle.count(), 0);
@@ -199,10 +199,10 @@ private Q_SLOTS:
         TestPeer server;
         const quint16 port = freePortTriple();
         server.listen(port);
-        QCOMPARE(server.ctx->session().Sock.state(), int(EventSocket::Listening));
-        QSignalSpy idle2(&server.ctx->session(), &Session::showIdleCommands);
-        server.ctx->session().Disconnect();
-        QCOMPARE(server.ctx->session().Sock.state(), int(EventSocket::Closed));
+        QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Listening));
+        QSignalSpy idle2(&server.peer->session(), &Session::showIdleCommands);
+        server.peer->session().Disconnect();
+        QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Closed));
         QCOMPARE(idle2.count(), 1);
         TestPeer late;
         late.connectTo(port);
@@ -233,12 +233,12 @@ private Q_SLOTS:
         peer.listen(listenPort);
         peer.ctx->ConnMode = mode;
         peer.ctx->ConnPort = port;
-        peer.ctx->session().ConnectIt();
+        peer.peer->session().ConnectIt();
         QCOMPARE(peer.rec->lines.size(), 2);
         QVERIFY2(peer.rec->lines.last().startsWith(expected), qPrintable(peer.rec->lines.last()));
         QCOMPARE(peer.rec->kinds.last(), int(ErrorLine));
         // The socket was not touched: still listening.
-        QCOMPARE(peer.ctx->session().Sock.state(), int(EventSocket::Listening));
+        QCOMPARE(peer.peer->session().Sock.state(), int(EventSocket::Listening));
     }
 
     void listenFailsAtOnce()
@@ -251,7 +251,7 @@ private Q_SLOTS:
         QCOMPARE(peer.rec->lines.size(), 3);
         QVERIFY2(peer.rec->lines[1].startsWith("*** Error : 10048 - "), qPrintable(peer.rec->lines[1]));
         QCOMPARE(peer.rec->lines[2], QString("*QVDEBUG* : FN: base.connectit()"));
-        QCOMPARE(peer.ctx->session().Sock.state(), int(EventSocket::Closed));
+        QCOMPARE(peer.peer->session().Sock.state(), int(EventSocket::Closed));
     }
 
     void reportSockError_data()
@@ -290,7 +290,7 @@ private Q_SLOTS:
 
         // One message split over many reads, terminator split too: each byte is read on
         // its own before the next one leaves.
-        QSignalSpy arrived(&server.ctx->session().Sock, &EventSocket::dataArrived);
+        QSignalSpy arrived(&server.peer->session().Sock, &EventSocket::dataArrived);
         const QByteArray one = Session::frame("msg:split message");
         for (char c : one) {
             raw.sendRaw(QByteArray(1, c));
@@ -311,7 +311,7 @@ private Q_SLOTS:
         QCOMPARE(server.ctx->RemoteAge, QString("33"));
 
         // A well-formed offer reaches the transfer side with its fields.
-        QSignalSpy offers(&server.ctx->session(), &Session::fileOffered);
+        QSignalSpy offers(&server.peer->session(), &Session::fileOffered);
         raw.send("file:2001|dir\\name.txt|8192|12345");
         QVERIFY(offers.wait(kWait));
         QStringList fields;
@@ -339,13 +339,13 @@ private Q_SLOTS:
     void oversizedInputIsCutOff()
     {
         TestPeer server;
-        server.ctx->session().maxMessageBytes = 64 * 1024;
+        server.peer->session().maxMessageBytes = 64 * 1024;
         RawClient raw;
         QVERIFY(raw.open(server));
         raw.sendRaw(QByteArray(100 * 1024, 'a'));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0,
                                  kWait);
-        QCOMPARE(server.ctx->session().Sock.state(), int(EventSocket::Closed));
+        QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Closed));
         QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState, kWait);
     }
 
@@ -356,7 +356,7 @@ private Q_SLOTS:
         server.ctx->options.ServerPassword = "pw";
         RawClient raw;
         QVERIFY(raw.open(server));
-        QSignalSpy offers(&server.ctx->session(), &Session::fileOffered);
+        QSignalSpy offers(&server.peer->session(), &Session::fileOffered);
         raw.sendRaw(Session::frame("msg:sneaky") + Session::frame("uinfo:Eve;e;1;h") +
                     Session::frame("file:2001|x.txt|1|1") + Session::frame("HaveFile") + Session::frame("ping"));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** Received Ping"), kWait);

@@ -22,6 +22,11 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+bool fullLogFile(const QString& folder)
+{
+    return QFile::exists("/dev/full") && QDir().mkpath(folder) && QFile::link("/dev/full", folder + "QvLogs.log");
+}
+
 QByteArray randomBytes(qint64 n, quint32 seed)
 {
     QByteArray b(n, Qt::Uninitialized);
@@ -62,11 +67,12 @@ int LineRecorder::indexStarting(const QString& prefix) const
 
 TestPeer::TestPeer(const QString& name)
 {
-    ctx = std::make_unique<Context>(home.path());
+    peer = std::make_unique<Peer>(home.path());
+    ctx = &peer->state();
     ctx->listenAddress = QHostAddress::LocalHost;
     ctx->options.MyName = name;
     rec = std::make_unique<LineRecorder>(*ctx);
-    Session& s = ctx->session();
+    Session& s = peer->session();
     s.loginTimeoutMs = 3000;
     s.reconnectDelayMs = 50;
     s.reconnectPauseMs = 100;
@@ -76,7 +82,7 @@ void TestPeer::listen(quint16 port)
 {
     ctx->ConnMode = QStringLiteral("Server");
     ctx->ConnPort = QString::number(port);
-    ctx->session().ConnectIt();
+    peer->session().ConnectIt();
 }
 
 void TestPeer::connectTo(quint16 port, const QString& password)
@@ -85,7 +91,7 @@ void TestPeer::connectTo(quint16 port, const QString& password)
     ctx->ConnHost = QStringLiteral("127.0.0.1");
     ctx->ConnPort = QString::number(port);
     ctx->ConnPassword = password;
-    ctx->session().ConnectIt();
+    peer->session().ConnectIt();
 }
 
 bool connectPeers(TestPeer& server, TestPeer& client, quint16 port, const QString& password)

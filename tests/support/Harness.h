@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Context.h"
+#include "peer/Peer.h"
 
 #include <QObject>
 #include <QStringList>
@@ -11,6 +11,9 @@
 // writeFile creates the folders on the way and reports whether every byte was written.
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes = {});
+// Points folder's single log file "QvLogs.log" at /dev/full, where every write fails as on a
+// full disk; false where there is no /dev/full.
+bool fullLogFile(const QString& folder);
 // n bytes that differ for every seed.
 QByteArray randomBytes(qint64 n, quint32 seed);
 
@@ -30,12 +33,14 @@ public:
     int indexStarting(const QString& prefix) const;
 };
 
-// One complete peer in the test process: its own program folder, context and recorder.
-// Servers listen on loopback only; the waits are shortened.
+// One complete peer in the test process, built as the programs build theirs: its own
+// program folder, the peer, its state (ctx) and a recorder. Servers listen on loopback only;
+// the waits are shortened.
 struct TestPeer {
     explicit TestPeer(const QString& name = QStringLiteral("peer"));
     QTemporaryDir home;
-    std::unique_ptr<Context> ctx;
+    std::unique_ptr<Peer> peer;
+    Context* ctx = nullptr; // the peer's state
     std::unique_ptr<LineRecorder> rec;
 
     void listen(quint16 port);

@@ -1,8 +1,8 @@
 #include "support/Harness.h"
 
 #include "session/Session.h"
-#include "transfer/ScriptedPrompts.h"
-#include "transfer/SendList.h"
+#include "support/ScriptedPrompts.h"
+#include "queue/SendList.h"
 #include "transfer/Transfers.h"
 
 #include <QSignalSpy>
@@ -30,20 +30,20 @@ struct Pair {
 
     Pair()
     {
-        b.ctx->setPrompts(std::unique_ptr<Prompts>(askB));
+        b.peer->transfers().setPrompts(std::unique_ptr<Prompts>(askB));
         for (TestPeer* p : {&a, &b}) { // short bounds, so that every wait of a test ends quickly
-            TransferTimeouts& t = p->ctx->transfers().timeouts;
-            t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = p->ctx->transfers().busyWaitMs = 3000;
+            TransferTimeouts& t = p->peer->transfers().timeouts;
+            t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = p->peer->transfers().busyWaitMs = 3000;
         }
-        QObject::connect(&a.ctx->transfers(), &Transfers::transferEnded,
+        QObject::connect(&a.peer->transfers(), &Transfers::transferEnded,
                          [this](const TransferOutcome& o) { endedA << o; });
-        QObject::connect(&b.ctx->transfers(), &Transfers::transferEnded,
+        QObject::connect(&b.peer->transfers(), &Transfers::transferEnded,
                          [this](const TransferOutcome& o) { endedB << o; });
-        QObject::connect(&a.ctx->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
+        QObject::connect(&a.peer->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, [this, t] { ++viewsA; lastViewA = t->view(); });
             QObject::connect(t, &FileTransfer::finished, [this, t] { blocksA = t->blocksSent(); });
         });
-        QObject::connect(&b.ctx->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
+        QObject::connect(&b.peer->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::finished, [this, t] { resumeB = t->resumeSize(); });
         });
         src = a.home.filePath("src");
@@ -56,7 +56,7 @@ struct Pair {
     bool send(const QString& name, int timeoutMs = 10000)
     {
         const int na = endedA.size(), nb = endedB.size();
-        if (!a.ctx->transfers().offerFile(QDir(src).filePath(name), name))
+        if (!a.peer->transfers().offerFile(QDir(src).filePath(name), name))
             return false;
         return waitEnded(na, nb, timeoutMs);
     }
@@ -112,7 +112,7 @@ private Q_SLOTS:
         QVERIFY(p.connect());
         const QByteArray data = randomBytes(size, static_cast<quint32>(size + 1));
         QVERIFY(writeFile(p.srcPath("f.bin"), data));
-        QSignalSpy started(&p.a.ctx->transfers(), &Transfers::transferStarted);
+        QSignalSpy started(&p.a.peer->transfers(), &Transfers::transferStarted);
         QVERIFY(p.send("f.bin"));
         QCOMPARE(started.size(), 1);
         QCOMPARE(readFile(p.downPath("f.bin")), data);
@@ -169,20 +169,20 @@ private Q_SLOTS:
         Pair p;
         const QByteArray data(how == "full" || how == "readonly" ? 3 << 20 : 48 << 20, 'z');
         QVERIFY(writeFile(p.srcPath("f.bin"), data));
-        QSignalSpy backs(&p.a.ctx->transfers(), &Transfers::putBack);
-        QSignalSpy stops(&p.a.ctx->transfers(), &Transfers::stopQueue);
+        QSignalSpy backs(&p.a.peer->transfers(), &Transfers::putBack);
+        QSignalSpy stops(&p.a.peer->transfers(), &Transfers::stopQueue);
         p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout" && how != "lost";
         if (how == "lost") {
-            p.a.ctx->transfers().timeouts.acceptMs = 300;
-            QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.ctx->session().DropForConnect(); });
+            p.a.peer->transfers().timeouts.acceptMs = 300;
+            QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.peer->session().DropForConnect(); });
         }
         if (how == "decline")
             p.askB->acceptReplies.push_back({false, p.down, false});
         bool sentWhileAsked = false; // an offer being decided holds the one transfer slot
         if (how == "timeout") {
-            p.a.ctx->transfers().timeouts.acceptMs = 300;
+            p.a.peer->transfers().timeouts.acceptMs = 300;
             QObject::connect(p.askB, &ScriptedPrompts::asked,
-                             [&] { sentWhileAsked = p.b.ctx->transfers().offerFile(p.srcPath("f.bin"), "x"); });
+                             [&] { sentWhileAsked = p.b.peer->transfers().offerFile(p.srcPath("f.bin"), "x"); });
         }
         if (how == "readonly")
             QVERIFY(QFile::setPermissions(p.down, QFile::ReadOwner | QFile::ExeOwner));
@@ -195,7 +195,7 @@ private Q_SLOTS:
             ::setrlimit(RLIMIT_FSIZE, &small);
         }
         // Act once the data connection is up (the sender's window shows).
-        QObject::connect(&p.a.ctx->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+        QObject::connect(&p.a.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (!t->view().visible)
                     return;
@@ -203,14 +203,14 @@ private Q_SLOTS:
                     t->cancelConfirmed();
                 else if (how == "shrink")
                     QFile::resize(p.srcPath("f.bin"), 1 << 20);
-                else if (how == "kill" && p.b.ctx)
-                    QTimer::singleShot(0, [&] { p.b.rec.reset(); p.b.ctx.reset(); });
+                else if (how == "kill" && p.b.peer)
+                    QTimer::singleShot(0, [&] { p.b.rec.reset(); p.b.ctx = nullptr; p.b.peer.reset(); });
                 else if (how == "disconnect")
-                    p.a.ctx->session().Disconnect();
+                    p.a.peer->session().Disconnect();
             });
         });
         // The receiver cancels once it has answered.
-        QObject::connect(&p.b.ctx->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+        QObject::connect(&p.b.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (how == "receiver" && t->view().status == "Receiving File...")
                     t->requestCancel();
@@ -219,7 +219,7 @@ private Q_SLOTS:
         p.askB->yesNoReplies.push_back(true);
         QVERIFY(p.connect());
         const int nb = p.endedB.size();
-        QVERIFY(p.a.ctx->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
+        QVERIFY(p.a.peer->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
         if (how == "kill") {
             QVERIFY(QTest::qWaitFor([&] { return !p.endedA.isEmpty(); }, 10000));
         } else {
@@ -241,7 +241,7 @@ private Q_SLOTS:
         QCOMPARE(la.filter("Complete").size(), 0);
         QCOMPARE(!backs.isEmpty(), putBack);
         QCOMPARE(!stops.isEmpty(), stopped);
-        QVERIFY(!p.a.ctx->TransferBusy && !p.a.ctx->transfers().current());
+        QVERIFY(!p.a.ctx->TransferBusy && !p.a.peer->transfers().current());
         if (how == "timeout" || how == "lost")
             QCOMPARE(p.askB->withdrawnCount(), 1); // the open question went away with the offer
         QVERIFY(!sentWhileAsked);
@@ -282,7 +282,7 @@ private Q_SLOTS:
         raw.say(offer.arg(raw.port + 1));
         QTRY_VERIFY_WITH_TIMEOUT(raw.got.contains(Session::frame("CANC_TRAN")), 5000);
         QVERIFY2(b.rec->indexStarting("*** Error : Refused File") >= 0, qPrintable(b.rec->lines.join('\n')));
-        QVERIFY(!b.ctx->TransferBusy && !b.ctx->transfers().current());
+        QVERIFY(!b.ctx->TransferBusy && !b.peer->transfers().current());
         if (!escape.isEmpty())
             QCOMPARE(readFile(QDir(down).filePath(escape)), escape.endsWith("target.txt") ? "old" : "<missing>");
     }
@@ -291,7 +291,7 @@ private Q_SLOTS:
     {
         TestPeer b(QStringLiteral("Bob"));
         b.ctx->options.AutoAccept = true;
-        b.ctx->transfers().busyWaitMs = 200;
+        b.peer->transfers().busyWaitMs = 200;
         QDir().mkpath(b.ctx->options.DownloadDir);
         RawServer raw;
         QVERIFY(raw.start());
@@ -321,7 +321,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(b.ctx->options.DownloadDir + "/f.bin"), QByteArray("0123456789"));
 
         // A sender that goes quiet before the end does not hold the receiver for ever.
-        b.ctx->transfers().timeouts.idleMs = 200;
+        b.peer->transfers().timeouts.idleMs = 200;
         raw.say(QStringLiteral("file:%1|h.bin|512|10").arg(raw.port + 1));
         QTRY_VERIFY_WITH_TIMEOUT(cmdServer.hasPendingConnections(), 5000);
         QTcpSocket* quiet = cmdServer.nextPendingConnection();
@@ -337,9 +337,9 @@ private Q_SLOTS:
         Pair p;
         QVERIFY(p.connect());
         QDir().mkpath(p.srcPath("folder"));
-        QSignalSpy backs(&p.a.ctx->transfers(), &Transfers::putBack);
+        QSignalSpy backs(&p.a.peer->transfers(), &Transfers::putBack);
         for (const char* name : {"missing", "folder"})
-            QVERIFY(!p.a.ctx->transfers().offerFile(p.srcPath(name), name));
+            QVERIFY(!p.a.peer->transfers().offerFile(p.srcPath(name), name));
         QCOMPARE(p.endedA.size(), 2); // each ended once, for good
         QVERIFY(!p.endedA[0].putBack && !p.endedA[1].putBack && backs.isEmpty());
         QCOMPARE(p.a.rec->lines.filter("*** Error : Cannot read ").size(), 2);
@@ -350,10 +350,10 @@ private Q_SLOTS:
     {
         Pair p;
         p.b.ctx->options.AutoAccept = false; // nobody answers: each offer times out
-        p.a.ctx->transfers().timeouts.acceptMs = 150;
+        p.a.peer->transfers().timeouts.acceptMs = 150;
         QVERIFY(writeFile(p.srcPath("f.bin"), "abc"));
         QVERIFY(writeFile(p.srcPath("g.bin"), "defg"));
-        SendList list(*p.a.ctx);
+        SendList& list = p.a.peer->sendList();
         QSignalSpy idle(&list, &SendList::idle);
         list.add(p.srcPath("f.bin"));
         list.add(p.srcPath("g.bin"));
@@ -374,7 +374,7 @@ private Q_SLOTS:
         s.type = FileTransfer::Receiving;
         s.name = QStringLiteral("big.iso");
         s.size = (qint64(5) << 32) + 3;
-        FileTransfer t(*b.ctx, s, {});
+        FileTransfer t(*b.ctx, b.peer->session(), b.peer->transfers().prompts(), s, {});
         const TransferView v = t.view();
         QVERIFY(v.progressMaximum > (1 << 30) && v.progressValue == 0);
         QCOMPARE((QStringList{v.SizeLabel, v.pctlabel, v.KPSlabel}),
@@ -404,8 +404,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QAbstractSocket::ConnectedState, 5000);
         ctl.write(Session::frame("PAuth:"));
         QTRY_VERIFY_WITH_TIMEOUT(a.rec->contains("*** User Authenticated"), 5000);
-        QSignalSpy backs(&a.ctx->transfers(), &Transfers::putBack);
-        QVERIFY(a.ctx->transfers().offerFile(path, "f.bin"));
+        QSignalSpy backs(&a.peer->transfers(), &Transfers::putBack);
+        QVERIFY(a.peer->transfers().offerFile(path, "f.bin"));
         QTRY_VERIFY_WITH_TIMEOUT(got.contains(Session::frame(QStringLiteral("file:%1|f.bin|512|5000").arg(port + 1))), 5000);
         // Someone else on the machine, from another address, is turned away.
         QTcpSocket intruder;

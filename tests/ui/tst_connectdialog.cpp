@@ -1,4 +1,4 @@
-#include "config/dlgConnectDialog.h"
+#include "ui/dlgConnectDialog.h"
 #include "support/Harness.h"
 
 #include <QCheckBox>
@@ -29,7 +29,7 @@ private Q_SLOTS:
         QFETCH(QString, port);
         QFETCH(QString, filePorts);
         TestPeer p;
-        dlgConnectDialog d(*p.ctx);
+        dlgConnectDialog d(*p.peer);
         d.load();
         for (QLineEdit* box : {d.ClientPortText, d.ServerPortText}) {
             box->selectAll();
@@ -47,7 +47,7 @@ private Q_SLOTS:
         p.ctx->options.ConnType = "Server";
         p.ctx->options.RequirePassword = false;
         p.ctx->options.ServerPort = "3000";
-        dlgConnectDialog d(*p.ctx);
+        dlgConnectDialog d(*p.peer);
         d.load();
         QVERIFY(d.Option1_1->isChecked());
         QVERIFY(!d.ServerFrame->isHidden() && d.ClientFrame->isHidden());
@@ -79,7 +79,7 @@ private Q_SLOTS:
         QFETCH(bool, stored);
         TestPeer p;
         const Options before = p.ctx->options;
-        dlgConnectDialog d(*p.ctx);
+        dlgConnectDialog d(*p.peer);
         int connects = 0;
         d.ConnectIt = [&] { ++connects; };
         d.load();

@@ -1,8 +1,8 @@
-#include "app/MainWindow.h"
-#include "app/SplashWindow.h"
-#include "app/TranscriptPane.h"
-#include "config/dlgConnectDialog.h"
-#include "platform/TwipsUi.h"
+#include "ui/MainWindow.h"
+#include "ui/SplashWindow.h"
+#include "ui/TranscriptPane.h"
+#include "ui/dlgConnectDialog.h"
+#include "ui/TwipsUi.h"
 #include "session/Session.h"
 #include "support/Harness.h"
 
@@ -93,7 +93,7 @@ private Q_SLOTS:
         o.MessageColor = "255", o.StatusColor = "65280", o.ErrorColor = "16711680", o.ConnectColor = "8388736";
         o.BoxLayout = layout;
         o.TimeStamp = true;
-        MainWindow w(*p.ctx);
+        MainWindow w(*p.peer);
         w.ApplyLayout();
         p.ctx->AddText(QStringLiteral("line"), kind);
         const QColor expected[] = {{}, Qt::red, QColor(0, 255, 0), Qt::blue, QColor(128, 0, 128)};
@@ -129,7 +129,7 @@ private Q_SLOTS:
         QFETCH(bool, debug);
         QFETCH(QString, left);
         TestPeer p;
-        MainWindow w(*p.ctx);
+        MainWindow w(*p.peer);
         auto* bar = w.findChild<QLineEdit*>("ChatBar");
         QTest::keyClicks(bar, typed);
         QTest::keyClick(bar, Qt::Key_Return);
@@ -147,7 +147,7 @@ private Q_SLOTS:
     {
         TestPeer p;
         p.ctx->DebugMode = true;
-        MainWindow w(*p.ctx);
+        MainWindow w(*p.peer);
         QCOMPARE(lines(pane(w, "BothText")) + lines(pane(w, "MsgText")), QStringList({"QVDEBUG ACTIVATED", "QVDEBUG ACTIVATED"}));
         QCOMPARE(Context::formatTimeStamp(QTime(9, 5), true, false), QString("[9:05]"));
         QCOMPARE(Context::formatTimeStamp(QTime(0, 7), true, false), QString("[0:07]"));
@@ -175,7 +175,7 @@ private Q_SLOTS:
         QFETCH(int, H);
         TestPeer p;
         p.ctx->options.ShowChatBar = chatBar;
-        MainWindow w(*p.ctx);
+        MainWindow w(*p.peer);
         w.show();
         const QSize frame = w.frameGeometry().size() - w.size();
         w.resize(QSize(twipsToPixelsX(width), twipsToPixelsY(height)) - frame);
@@ -209,7 +209,7 @@ private Q_SLOTS:
     void appendStaysCheap()
     {
         TestPeer p;
-        MainWindow w(*p.ctx);
+        MainWindow w(*p.peer);
         TranscriptPane* both = pane(w, "BothText");
         for (int i = 0; i < TranscriptPane::maxLines + 10; ++i)
             both->addLine(QStringLiteral("[9:05] <Ann> line %1").arg(i), Qt::black);
@@ -228,7 +228,7 @@ private Q_SLOTS:
     void twoWindows()
     {
         TestPeer a("Ann"), b("Bob");
-        MainWindow wa(*a.ctx), wb(*b.ctx);
+        MainWindow wa(*a.peer), wb(*b.peer);
         wa.StatusTimer.stop();
         wb.StatusTimer.stop();
         QVERIFY(looks(wa, true));
@@ -265,7 +265,7 @@ private Q_SLOTS:
     void exitQuestion()
     {
         TestPeer p;
-        MainWindow w(*p.ctx);
+        MainWindow w(*p.peer);
         QSignalSpy done(&w, &MainWindow::exitConfirmed);
         w.show();
         p.ctx->AddText(QStringLiteral("kept in the log"), StatusLine);

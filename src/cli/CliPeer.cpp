@@ -1,0 +1,324 @@
+#include "cli/CliPeer.h"
+
+#include "core/Startup.h"
+#include "peer/Peer.h"
+#include "queue/SendList.h"
+#include "session/Session.h"
+#include "transfer/PolicyPrompts.h"
+#include "transfer/Transfers.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QStringList kValueOptions = {"--home",  "--listen",   "--connect", "--password", "--require-password",
+                                   "--name",  "--send",     "--download", "--exists",  "--exit-after"};
+
+bool portText(const QString& text)
+{
+    quint16 port = 0;
+    return Session::parseControlPort(text, port);
+}
+
+void writeLine(FILE* f, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, bytes.size(), f);
+    std::fflush(f);
+}
+
+} // namespace
+
+QString CliArguments::usage()
+{
+    return QStringLiteral(
+        "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT)\n"
+        "                   [--password PW] [--require-password PW] [--name NAME] [--auto-reconnect]\n"
+        "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
+        "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
+        "Standard input: chat lines; /send PATH, /ping, /disconnect, /quit.");
+}
+
+QString CliArguments::parse(const QStringList& arguments)
+{
+    debug = Startup::debugSwitch(arguments, kValueOptions);
+    const QStringList a = Startup::withoutDebugSwitch(arguments, kValueOptions);
+    for (qsizetype i = 1; i < a.size(); ++i) {
+        QString opt = a[i];
+        QString value;
+        bool inlineValue = false;
+        if (const qsizetype eq = opt.indexOf('='); opt.startsWith(QLatin1String("--")) && eq > 0) {
+            value = opt.mid(eq + 1);
+            opt = opt.left(eq);
+            inlineValue = true;
+        }
+        if (kValueOptions.contains(opt)) {
+            if (!inlineValue) {
+                if (i + 1 >= a.size())
+                    return QStringLiteral("option %1 needs a value").arg(opt);
+                value = a[++i];
+            }
+        } else if (inlineValue) {
+            return QStringLiteral("option %1 takes no value").arg(opt);
+        }
+
+        if (opt == QLatin1String("--home")) {
+            home = value;
+        } else if (opt == QLatin1String("--listen")) {
+            if (!mode.isEmpty())
+                return QStringLiteral("give either --listen or --connect, once");
+            if (!portText(value))
+                return QStringLiteral("--listen needs a port from 1 to 65533, not \"%1\"").arg(value);
+            mode = QStringLiteral("Server");
+            port = value;
+        } else if (opt == QLatin1String("--connect")) {
+            if (!mode.isEmpty())
+                return QStringLiteral("give either --listen or --connect, once");
+            const qsizetype colon = value.lastIndexOf(':');
+            if (colon <= 0 || !portText(value.mid(colon + 1)))
+                return QStringLiteral("--connect needs HOST:PORT with a port from 1 to 65533, not \"%1\"").arg(value);
+            mode = QStringLiteral("Client");
+            host = value.left(colon);
+            if (host.startsWith('[') && host.endsWith(']'))
+                host = host.mid(1, host.size() - 2); // [::1]:2000
+            port = value.mid(colon + 1);
+        } else if (opt == QLatin1String("--password")) {
+            hasPassword = true;
+            password = value;
+        } else if (opt == QLatin1String("--require-password")) {
+            hasRequirePassword = true;
+            requirePassword = value;
+        } else if (opt == QLatin1String("--name")) {
+            hasName = true;
+            name = value;
+        } else if (opt == QLatin1String("--auto-reconnect")) {
+            autoReconnect = true;
+        } else if (opt == QLatin1String("--send")) {
+            if (value.isEmpty())
+                return QStringLiteral("--send needs a path");
+            sends << value;
+        } else if (opt == QLatin1String("--auto-accept")) {
+            autoAccept = true;
+        } else if (opt == QLatin1String("--download")) {
+            if (value.isEmpty())
+                return QStringLiteral("--download needs a folder");
+            download = value;
+        } else if (opt == QLatin1String("--exists")) {
+            const QStringList choices = {"cancel", "overwrite", "resume", "rename"};
+            exists = static_cast<int>(choices.indexOf(value));
+            if (exists < 0)
+                return QStringLiteral("--exists takes overwrite, resume, rename or cancel, not \"%1\"").arg(value);
+        } else if (opt == QLatin1String("--exit-when-done")) {
+            exitWhenDone = true;
+        } else if (opt == QLatin1String("--exit-after")) {
+            bool ok = false;
+            exitAfter = value.toInt(&ok);
+            if (!ok || exitAfter < 1)
+                return QStringLiteral("--exit-after needs a count of 1 or more, not \"%1\"").arg(value);
+        } else {
+            return QStringLiteral("unknown argument \"%1\"").arg(a[i]);
+        }
+    }
+    if (mode.isEmpty())
+        return QStringLiteral("give --listen PORT or --connect HOST:PORT");
+    return {};
+}
+
+CliPeer::CliPeer(const CliArguments& a, QObject* parent)
+    : QObject(parent), args(a), peer(std::make_unique<Peer>(Startup::programFolder(a.home))), ctx(peer->state())
+{
+    connect(&ctx, &Context::lineAdded, this, [](const QString& text, int) { writeLine(stdout, text); });
+    connect(&peer->sendList(), &SendList::idle, this, &CliPeer::onSendsIdle);
+    connect(&peer->transfers(), &Transfers::transferEnded, this, &CliPeer::onTransferEnded);
+    connect(&peer->session(), &Session::sockClosed, this, [this] { QTimer::singleShot(0, this, &CliPeer::checkExit); });
+}
+
+CliPeer::~CliPeer() = default;
+
+void CliPeer::start()
+{
+    Startup::makeFolders(ctx.programFolder);
+    const QString problem = ctx.loadConfig();
+    if (!problem.isEmpty())
+        writeLine(stderr, problem);
+    fileOptions = ctx.options;
+
+    Options& o = ctx.options;
+    if (args.hasRequirePassword) {
+        o.RequirePassword = true;
+        o.ServerPassword = args.requirePassword;
+    }
+    if (args.hasName)
+        o.MyName = args.name;
+    if (args.autoReconnect)
+        o.AutoReconnect = true;
+    if (args.autoAccept)
+        o.AutoAccept = true;
+    if (!args.download.isEmpty())
+        o.DownloadDir = QFileInfo(args.download).absoluteFilePath();
+    auto prompts = std::make_unique<PolicyPrompts>(ctx);
+    prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
+    if (args.exists >= 1) {
+        o.ExistsAlways = args.exists;
+    } else if (args.exists == 0) {
+        o.ExistsAlways = 0;
+        prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused (--exists cancel)");
+    } else if (o.ExistsAlways == 0) {
+        prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused; --exists overwrite, resume "
+                                             "or rename decides what to do with an existing file");
+    }
+    peer->transfers().setPrompts(std::move(prompts));
+    for (const QString& path : args.sends)
+        peer->sendList().add(QFileInfo(path).absoluteFilePath());
+    ctx.DebugMode = args.debug;
+    ctx.ConnMode = args.mode;
+    ctx.ConnHost = args.host;
+    ctx.ConnPort = args.port;
+    ctx.ConnPassword = args.hasPassword ? args.password
+                                         : (args.mode == QLatin1String("Client") ? o.ClientPassword : QString());
+    if (ctx.DebugMode)
+        ctx.AddText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
+    peer->session().ConnectIt();
+}
+
+void CliPeer::handleInput(const QString& rawLine)
+{
+    if (quitting)
+        return;
+    QString line = rawLine;
+    if (line.endsWith('\r'))
+        line.chop(1);
+    if (line.isEmpty())
+        return;
+    Session& s = peer->session();
+    const QString lower = line.toLower();
+    if (lower == QLatin1String("/quit")) {
+        quit(0);
+    } else if (lower == QLatin1String("/ping")) {
+        s.Ping();
+    } else if (lower == QLatin1String("/disconnect")) {
+        s.Disconnect();
+    } else if (lower.startsWith(QLatin1String("/send "))) {
+        const QString path = line.mid(6).trimmed();
+        if (!QFileInfo::exists(path))
+            ctx.AddText(QStringLiteral("*** No Such File : ") + path, StatusLine);
+        else
+            peer->sendList().add(QFileInfo(path).absoluteFilePath());
+    } else if (lower == QLatin1String("/debug")) {
+        ctx.AddText(ctx.DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
+                     MessageLine);
+        ctx.DebugMode = !ctx.DebugMode;
+    } else if (!s.isConnected()) {
+        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+    } else {
+        ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + line, MessageLine);
+        s.SendCtlMsg(QStringLiteral("msg:") + line);
+    }
+}
+
+void CliPeer::quit(int exitCode)
+{
+    if (quitting)
+        return;
+    quitting = true;
+    if (stdinNotifier)
+        stdinNotifier->setEnabled(false);
+    Session& s = peer->session();
+    s.DisconnectClicked = true; // nothing reconnects while we leave
+    if (s.isConnected())
+        s.SendCtlMsg(QStringLiteral("bye"));
+    const QString problem = ConfigFile::SaveConfig(ctx.configPath(), fileOptions);
+    if (!problem.isEmpty())
+        writeLine(stderr, problem);
+    // Leave once the "bye" is on its way (bounded, should the peer stop reading).
+    auto done = [this, exitCode] {
+        if (!exitEmitted) {
+            exitEmitted = true;
+            Q_EMIT finished(exitCode);
+        }
+    };
+    if (s.Sock.bytesToWrite() == 0) {
+        QTimer::singleShot(0, this, done);
+        return;
+    }
+    connect(&s.Sock, &EventSocket::sendComplete, this, done, Qt::SingleShotConnection);
+    // The connection may also go away under the "bye" (the peer's own "bye" closes it
+    // without a signal): look every few milliseconds, within a bound.
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this, done] {
+        if (!peer->session().isConnected() || peer->session().Sock.bytesToWrite() == 0)
+            done();
+    });
+    watch->start(20);
+    QTimer::singleShot(2000, this, done);
+}
+
+void CliPeer::onSendsIdle()
+{
+    checkExit();
+}
+
+void CliPeer::onTransferEnded(const TransferOutcome& outcome)
+{
+    if (!outcome.sending) {
+        ++incomingEnded;
+        if (!outcome.complete)
+            incomingFailed = true;
+    }
+    // Decide once the ended transfer has fully gone.
+    QTimer::singleShot(0, this, &CliPeer::checkExit);
+}
+
+void CliPeer::checkExit()
+{
+    if (quitting || (!args.exitWhenDone && args.exitAfter < 1))
+        return;
+    Transfers& t = peer->transfers();
+    if (t.current() || t.offerPending())
+        return;
+    const SendList& sends = peer->sendList();
+    if (args.exitWhenDone && (sends.remaining() == 0 || sends.stopped())) {
+        const bool allDone = sends.remaining() == 0 && sends.completed() == sends.ended();
+        quit(allDone ? 0 : 1);
+    } else if (args.exitAfter >= 1 && incomingEnded >= args.exitAfter) {
+        quit(incomingFailed ? 1 : 0);
+    } else if (peer->session().Sock.state() == EventSocket::Closed && !ctx.options.AutoReconnect) {
+        // The peer has gone and nothing brings it back: what is left cannot end well.
+        ctx.AddText(QStringLiteral("*** Connection closed before everything was transferred"), StatusLine);
+        quit(1);
+    }
+}
+
+void CliPeer::readStandardInput()
+{
+    stdinNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(stdinNotifier, &QSocketNotifier::activated, this, &CliPeer::onStdinReady);
+}
+
+void CliPeer::onStdinReady()
+{
+    char buf[4096];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0) {
+        stdinNotifier->setEnabled(false);
+        if (!stdinBuffer.isEmpty())
+            handleInput(QString::fromUtf8(std::exchange(stdinBuffer, {})));
+        // With an exit condition the peer leaves when that is met, not at the end of input.
+        if (!args.exitWhenDone && args.exitAfter < 1)
+            quit(0);
+        return;
+    }
+    stdinBuffer.append(buf, n);
+    qsizetype nl;
+    while ((nl = stdinBuffer.indexOf('\n')) >= 0) {
+        const QByteArray line = stdinBuffer.left(nl);
+        stdinBuffer.remove(0, nl + 1);
+        handleInput(QString::fromUtf8(line));
+    }
+}

@@ -1,0 +1,23 @@
+#include "cli/CliPeer.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Zantiro"));
+
+    CliArguments args;
+    const QString problem = args.parse(QCoreApplication::arguments());
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "zantiro-cli: %s\n%s\n", qPrintable(problem), qPrintable(CliArguments::usage()));
+        return 2;
+    }
+    CliPeer peer(args);
+    QObject::connect(&peer, &CliPeer::finished, &app, &QCoreApplication::exit);
+    peer.start();
+    peer.readStandardInput();
+    return app.exec();
+}

@@ -1,0 +1,53 @@
+#include "core/Context.h"
+
+#include <QDir>
+
+Context::Context(const QString& folder, QObject* parent)
+    : QObject(parent), programFolder(QDir::cleanPath(QDir(folder).absolutePath()))
+{
+    options.SetDefaults(programFolder);
+}
+
+void Context::setTransferEndCode(int code)
+{
+    transferEndCode = code;
+    Q_EMIT transferEndCodeChanged(code);
+}
+
+void Context::AddText(QString& text, int kind)
+{
+    if (options.TimeStamp)
+        text = GetTimeStamp(true, false) + ' ' + text;
+    Q_EMIT lineAdded(text, kind);
+    Q_EMIT lineToLog(text);
+}
+
+QString Context::GetTimeStamp(bool brackets, bool parentheses) const
+{
+    return formatTimeStamp(QTime::currentTime(), brackets, parentheses);
+}
+
+QString Context::formatTimeStamp(const QTime& time, bool brackets, bool parentheses)
+{
+    QString s = QStringLiteral("%1:%2").arg(time.hour()).arg(time.minute(), 2, 10, QLatin1Char('0'));
+    if (brackets)
+        s = '[' + s + ']';
+    if (parentheses)
+        s = '(' + s + ')';
+    return s;
+}
+
+QString Context::configPath() const
+{
+    return QDir(programFolder).filePath(ConfigFile::FileName);
+}
+
+QString Context::loadConfig()
+{
+    return ConfigFile::LoadConfig(configPath(), programFolder, options);
+}
+
+QString Context::saveConfig()
+{
+    return ConfigFile::SaveConfig(configPath(), options);
+}

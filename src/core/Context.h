@@ -1,0 +1,77 @@
+#pragma once
+#include "config/Options.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+// Line kinds of AddText.
+enum LineKind { MessageLine = 1, StatusLine = 2, ErrorLine = 3, ConnectLine = 4 };
+
+// The state one running peer shares among its parts: the option set, the connection
+// settings, the remote user record and the transfer flags, and AddText, the one way a line
+// reaches the user. One instance per peer (two in a test that runs two peers); nothing of
+// this lives in globals. It knows none of the parts that use it.
+class Context : public QObject {
+    Q_OBJECT
+public:
+    // programFolder is where "qvcfg.cfg", "log" and "download" live.
+    explicit Context(const QString& programFolder, QObject* parent = nullptr);
+
+    const QString programFolder; // absolute, without a trailing separator
+    Options options;
+
+    bool DebugMode = false;
+    const QString version = QStringLiteral("2.0");
+
+    // What the next ConnectIt opens.
+    QString ConnMode; // "Client" or "Server"
+    QString ConnHost;
+    QString ConnPort;
+    QString ConnPassword;
+
+    // The peer's user information, replaced by each "uinfo:".
+    QString RemoteName = QStringLiteral("<No Name Specified>");
+    QString RemoteEmail = QStringLiteral("<No E-mail Specified>");
+    QString RemoteAge = QStringLiteral("##");
+    QString RemoteHomepage = QStringLiteral("<No Homepage Specified>");
+
+    int AuthReply = 0; // 0 none, 1 accepted, 2 refused
+    bool TransferBusy = false;
+
+    // Why the current transfer ends (0 = it does not). Setting it notifies the transfer side.
+    int TransferEndCode() const { return transferEndCode; }
+    void setTransferEndCode(int code);
+
+    // The address servers listen on; tests keep it on loopback.
+    QHostAddress listenAddress = QHostAddress::Any;
+
+    // The only way text reaches the user: stamps the line when time stamps are on (the
+    // caller's text changes with it) and hands it to every view (lineAdded), then to the
+    // transcript log (lineToLog).
+    void AddText(QString& text, int kind);
+    void AddText(const QString& text, int kind)
+    {
+        QString copy = text;
+        AddText(copy, kind);
+    }
+
+    // "9:05", "[9:05]", "([9:05])" for the current local time.
+    QString GetTimeStamp(bool brackets, bool parentheses) const;
+    static QString formatTimeStamp(const QTime& time, bool brackets, bool parentheses);
+
+    QString configPath() const;
+    // Load or save the option file; the result is the error message to show, or empty.
+    QString loadConfig();
+    QString saveConfig();
+
+Q_SIGNALS:
+    void lineAdded(const QString& text, int kind);
+    // The same line once every view has it, for the transcript log.
+    void lineToLog(const QString& text);
+    void transferEndCodeChanged(int code);
+
+private:
+    int transferEndCode = 0;
+};

@@ -1,0 +1,97 @@
+#include "core/Startup.h"
+
+#include "util/Lib.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+bool isDebugArgument(const QString& arg)
+{
+    const QString lower = arg.toLower();
+    return lower == QLatin1String("--debug") || lower.contains(QLatin1String("/debug"));
+}
+
+// Indexes of the arguments that are switches (not program name, not option values).
+template <typename F>
+void forEachSwitch(const QStringList& args, const QStringList& optionsWithValue, F f)
+{
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (optionsWithValue.contains(a)) {
+            ++i; // skip its value
+            continue;
+        }
+        const qsizetype eq = a.indexOf('=');
+        if (a.startsWith(QLatin1String("--")) && eq > 0 && optionsWithValue.contains(a.left(eq)))
+            continue;
+        f(i);
+    }
+}
+
+} // namespace
+
+namespace Startup {
+
+QString programFolder(const QString& homeArgument)
+{
+    if (!homeArgument.isEmpty())
+        return QDir(homeArgument).absolutePath();
+    const QString env = qEnvironmentVariable("ZANTIRO_HOME");
+    if (!env.isEmpty())
+        return QDir(env).absolutePath();
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    if (!exeDir.isEmpty() && QFileInfo(exeDir).isWritable())
+        return exeDir;
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+bool debugSwitch(const QStringList& arguments, const QStringList& optionsWithValue)
+{
+    bool found = false;
+    forEachSwitch(arguments, optionsWithValue, [&](qsizetype i) { found = found || isDebugArgument(arguments[i]); });
+    return found;
+}
+
+QStringList withoutDebugSwitch(const QStringList& arguments, const QStringList& optionsWithValue)
+{
+    QList<qsizetype> drop;
+    forEachSwitch(arguments, optionsWithValue, [&](qsizetype i) {
+        if (isDebugArgument(arguments[i]))
+            drop.append(i);
+    });
+    QStringList out;
+    for (qsizetype i = 0; i < arguments.size(); ++i)
+        if (!drop.contains(i))
+            out.append(arguments[i]);
+    return out;
+}
+
+QString optionValue(const QStringList& arguments, const QString& name)
+{
+    QString value;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == name && i + 1 < arguments.size())
+            value = arguments[++i];
+        else if (a.startsWith(name + '='))
+            value = a.mid(name.size() + 1);
+    }
+    return value;
+}
+
+QStringList makeFolders(const QString& folder)
+{
+    QStringList failed;
+    for (const char* sub : {"log", "download"}) {
+        const QString path = QDir(folder).filePath(QLatin1String(sub));
+        if (!Lib::DirExists(path) && !Lib::MakePath(path))
+            failed.append(path);
+    }
+    return failed;
+}
+
+} // namespace Startup

@@ -1,0 +1,26 @@
+#include "core/StatUpdate.h"
+
+#include "core/Context.h"
+
+void ReportSockError(Context& ctx, int number, QString description, const QString& tag,
+                     const QString& subject, const QString& debugText)
+{
+    if (number == 10054)
+        description.clear();
+    else if (number == 10061)
+        description = QStringLiteral("Cannot Connect To Server - (Has Server Started?)");
+    else if (number == 11001)
+        description = QStringLiteral("Host Not Found");
+    if (description.isEmpty())
+        return;
+
+    const QString num = QString::number(number);
+    if (tag.isEmpty())
+        ctx.AddText(QStringLiteral("*** Error : ") + num + QStringLiteral(" - ") + description, ErrorLine);
+    else
+        ctx.AddText(QStringLiteral("*** Error : ") + num + tag + QStringLiteral(" - ") + description +
+                        QStringLiteral(" : ") + subject,
+                    ErrorLine);
+    if (!debugText.isEmpty() && ctx.DebugMode)
+        ctx.AddText(QStringLiteral("*QVDEBUG* : ") + debugText, ErrorLine);
+}

@@ -1,0 +1,48 @@
+#include "peer/Peer.h"
+
+#include "queue/SendList.h"
+#include "session/Session.h"
+#include "transfer/Transfers.h"
+#include "util/TranscriptLog.h"
+
+Peer::Peer(const QString& programFolder, QObject* parent)
+    : QObject(parent), ctx(programFolder),
+      logPtr(std::make_unique<TranscriptLog>(ctx.options, ctx.programFolder)),
+      sessionPtr(std::make_unique<Session>(ctx)),
+      transfersPtr(std::make_unique<Transfers>(ctx, *sessionPtr)),
+      sendListPtr(std::make_unique<SendList>(*sessionPtr, *transfersPtr))
+{
+    connect(&ctx, &Context::lineToLog, this, &Peer::logLine);
+}
+
+Peer::~Peer()
+{
+    sendListPtr.reset();
+    transfersPtr.reset(); // a running transfer may still withdraw its questions
+    // Lines still buffered reach the file; a failure here has nobody left to tell.
+    if (!logOff)
+        logPtr->FlushLog();
+}
+
+void Peer::logLine(const QString& text)
+{
+    if (logOff)
+        return;
+    logPtr->AddLogLine(text);
+    if (!logPtr->lastProblem().isEmpty())
+        turnLogOff();
+}
+
+void Peer::FlushLog()
+{
+    if (!logOff && !logPtr->FlushLog().isEmpty())
+        turnLogOff();
+}
+
+void Peer::turnLogOff()
+{
+    // Off before telling, so the status line itself is not logged again.
+    logOff = true;
+    logPtr->clear();
+    ctx.AddText(QStringLiteral("*** Logging Off : ") + logPtr->lastProblem(), StatusLine);
+}

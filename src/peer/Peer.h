@@ -1,0 +1,47 @@
+#pragma once
+#include "core/Context.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class SendList;
+class Session;
+class TranscriptLog;
+class Transfers;
+
+// One running peer: its shared state, the control session, the transfer side, the list of
+// files to send and the transcript log, created in that order, each handed the parts below
+// it. The window and the headless peer are front ends over one Peer; a test runs two.
+class Peer : public QObject {
+    Q_OBJECT
+public:
+    // programFolder is where "qvcfg.cfg", "log" and "download" live.
+    explicit Peer(const QString& programFolder, QObject* parent = nullptr);
+    // Writes out the log lines still buffered.
+    ~Peer() override;
+
+    Context& state() { return ctx; }
+    Session& session() { return *sessionPtr; }
+    Transfers& transfers() { return *transfersPtr; }
+    SendList& sendList() { return *sendListPtr; }
+
+    // Every shown line goes to the transcript log. When the log cannot be written, one status
+    // line says why and logging stays off for the rest of the run; the panes keep every line.
+    TranscriptLog& transcriptLog() { return *logPtr; }
+    bool loggingOff() const { return logOff; }
+    // Writes out the buffered log lines (at exit; the destructor does it too).
+    void FlushLog();
+
+private:
+    void logLine(const QString& text);
+    void turnLogOff();
+
+    Context ctx;
+    std::unique_ptr<TranscriptLog> logPtr;
+    std::unique_ptr<Session> sessionPtr;
+    std::unique_ptr<Transfers> transfersPtr;
+    std::unique_ptr<SendList> sendListPtr;
+    bool logOff = false;
+};

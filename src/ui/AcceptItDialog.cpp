@@ -1,0 +1,144 @@
+#include "ui/AcceptItDialog.h"
+
+#include "ui/ShellUi.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* namedLabel(const char* name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QPushButton* namedButton(const char* name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+AcceptItDialog::AcceptItDialog(const QString& name, const QString& sizeText, const QString& from,
+                               const QString& startFolder, bool autoAccept, QWidget* owner)
+    : QDialog(owner)
+{
+    setObjectName(QStringLiteral("AcceptIt"));
+    setWindowTitle(QStringLiteral("Accept File?"));
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    FileNameLabel = namedLabel("FileNameLabel", this);
+    SizeLabel = namedLabel("SizeLabel", this);
+    FromLabel = namedLabel("FromLabel", this);
+    DirectoryLabel = namedLabel("DirectoryLabel", this);
+    FolderBrowsButton = namedButton("FolderBrowsButton", QStringLiteral("..."), this);
+    AutoAcceptCheck = new QCheckBox(QStringLiteral("Auto Accept Files From Now On"), this);
+    AutoAcceptCheck->setObjectName(QStringLiteral("AutoAcceptCheck"));
+    AutoAcceptCheck->setChecked(autoAccept);
+    AcceptButton = namedButton("AcceptButton", QStringLiteral("Accept It!"), this);
+    DeclineButton = namedButton("DeclineButton", QStringLiteral("Decline!"), this);
+    HelpButton = namedButton("HelpButton", QStringLiteral("Help"), this);
+    AcceptButton->setDefault(true);
+    FolderBrowsButton->setFixedWidth(FolderBrowsButton->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
+
+    FileNameLabel->setText(shortenFront(name, 24));
+    SizeLabel->setText(shortenFront(sizeText, 24));
+    FromLabel->setText(shortenFront(from, 20));
+    setFolder(startFolder);
+
+    auto* facts = new QGridLayout;
+    facts->addWidget(new QLabel(QStringLiteral("File Name :"), this), 0, 0);
+    facts->addWidget(FileNameLabel, 0, 1);
+    facts->addWidget(new QLabel(QStringLiteral("Size :"), this), 1, 0);
+    facts->addWidget(SizeLabel, 1, 1);
+    facts->addWidget(new QLabel(QStringLiteral("From :"), this), 2, 0);
+    facts->addWidget(FromLabel, 2, 1);
+    facts->setColumnStretch(1, 1);
+
+    auto* frame = new QGroupBox(QStringLiteral("Save Directory"), this);
+    auto* frameLayout = new QHBoxLayout(frame);
+    frameLayout->addWidget(DirectoryLabel, 1);
+    frameLayout->addWidget(FolderBrowsButton);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(AcceptButton);
+    buttons->addWidget(DeclineButton);
+    buttons->addWidget(HelpButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(facts);
+    layout->addWidget(frame);
+    layout->addWidget(AutoAcceptCheck);
+    layout->addLayout(buttons);
+
+    connect(AcceptButton, &QPushButton::clicked, this, [this] { finish(true); });
+    connect(DeclineButton, &QPushButton::clicked, this, [this] { finish(false); });
+    connect(FolderBrowsButton, &QPushButton::clicked, this, &AcceptItDialog::browse);
+    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(7, this); });
+}
+
+QString AcceptItDialog::shortenFront(const QString& text, int limit)
+{
+    if (text.size() <= limit)
+        return text;
+    return QStringLiteral("...") + text.right(limit - 3);
+}
+
+void AcceptItDialog::setFolder(const QString& f)
+{
+    folder = f;
+    DirectoryLabel->setText(shortenFront(QDir::toNativeSeparators(f), 20));
+    DirectoryLabel->setToolTip(QDir::toNativeSeparators(f));
+}
+
+void AcceptItDialog::browse()
+{
+    // The picker starts at the folder without its trailing separator; the answer arrives
+    // later, and never once this dialog is gone.
+    QString start = folder;
+    while (start.size() > 1 && (start.endsWith('/') || start.endsWith('\\')))
+        start.chop(1);
+    QPointer<AcceptItDialog> self(this);
+    BrowseForFolder(start, this, [self](const QString& chosen) {
+        if (self && !self->done && !chosen.isEmpty())
+            self->setFolder(chosen);
+    });
+}
+
+void AcceptItDialog::reject()
+{
+    // Esc and the close box: declining, unless an answer was already given.
+    finish(false);
+}
+
+void AcceptItDialog::finish(bool accepted)
+{
+    if (!done) {
+        done = true;
+        QPointer<AcceptItDialog> self(this);
+        Q_EMIT answered(accepted, folder, AutoAcceptCheck->isChecked());
+        if (!self)
+            return;
+    }
+    QDialog::done(accepted ? Accepted : Rejected);
+}
+
+void AcceptItDialog::withdraw()
+{
+    done = true;
+    QDialog::done(Rejected);
+}

@@ -1,0 +1,173 @@
+#include "ui/FAExistsDialog.h"
+
+#include "ui/ShellUi.h"
+#include "transfer/TransferRules.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QPushButton* namedButton(const char* name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+// A typed name that would leave the folder or name no file at all.
+bool unusableName(const QString& name)
+{
+    return !TransferRules::checkPlainName(name).isEmpty();
+}
+
+} // namespace
+
+FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
+    : QDialog(owner), ExistsNewName(fileName)
+{
+    setObjectName(QStringLiteral("FAExists"));
+    setWindowTitle(QStringLiteral("File Already Exists"));
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    group = new QButtonGroup(this);
+    const QStringList captions = {QStringLiteral("Overwrite"), QStringLiteral("Resume "),
+                                  QStringLiteral("QV Rename "), QStringLiteral("User Rename")};
+    auto* layout = new QVBoxLayout(this);
+    for (int i = 0; i < captions.size(); ++i) {
+        auto* button = new QRadioButton(captions[i], this);
+        button->setObjectName(QStringLiteral("Option1"));
+        button->setProperty("index", i);
+        group->addButton(button, i);
+        layout->addWidget(button);
+    }
+
+    FileNameText = new QLineEdit(fileName, this);
+    FileNameText->setObjectName(QStringLiteral("FileNameText"));
+    // Characters no file name may hold are refused as they are typed, and pasted text
+    // holding one is refused whole, so the name never leaves the target folder.
+    FileNameText->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[^") + QRegularExpression::escape(forbiddenCharacters) + ']' + '*'),
+        FileNameText));
+    FileNameText->installEventFilter(this);
+    layout->addWidget(FileNameText);
+
+    AlwaysCheck = new QCheckBox(QStringLiteral("Always Overwrite From Now On"), this);
+    AlwaysCheck->setObjectName(QStringLiteral("AlwaysCheck"));
+    layout->addWidget(AlwaysCheck);
+
+    OkButton = namedButton("OkButton", QStringLiteral("OK"), this);
+    CancelButton = namedButton("CancelButton", QStringLiteral("CANCEL"), this);
+    HelpButton = namedButton("HelpButton", QStringLiteral("Help"), this);
+    OkButton->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(OkButton);
+    buttons->addWidget(CancelButton);
+    buttons->addWidget(HelpButton);
+    layout->addLayout(buttons);
+
+    option(0)->setChecked(true);
+    FileNameText->setEnabled(false);
+
+    connect(group, &QButtonGroup::idClicked, this, &FAExistsDialog::optionSelected);
+    connect(FileNameText, &QLineEdit::textChanged, this, &FAExistsDialog::updateOk);
+    connect(OkButton, &QPushButton::clicked, this, &FAExistsDialog::ok);
+    connect(CancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
+    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(7, this); });
+}
+
+QRadioButton* FAExistsDialog::option(int index) const
+{
+    return qobject_cast<QRadioButton*>(group->button(index));
+}
+
+void FAExistsDialog::optionSelected(int index)
+{
+    AlwaysCheck->setEnabled(true);
+    switch (index) {
+    case 0:
+        AlwaysCheck->setText(QStringLiteral("Always Overwrite From Now On"));
+        FileNameText->setEnabled(false);
+        break;
+    case 1:
+        AlwaysCheck->setText(QStringLiteral("Always Resume From Now On"));
+        FileNameText->setEnabled(false);
+        break;
+    case 2:
+        AlwaysCheck->setText(QStringLiteral("Always Rename From Now On"));
+        FileNameText->setEnabled(false);
+        break;
+    default:
+        // A typed name can never become a standing decision.
+        AlwaysCheck->setChecked(false);
+        AlwaysCheck->setEnabled(false);
+        AlwaysCheck->setText(QString());
+        FileNameText->setText(ExistsNewName);
+        FileNameText->setEnabled(true);
+        FileNameText->setFocus();
+        break;
+    }
+    updateOk();
+}
+
+void FAExistsDialog::updateOk()
+{
+    OkButton->setEnabled(group->checkedId() != 3 || !unusableName(FileNameText->text()));
+}
+
+bool FAExistsDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == FileNameText && event->type() == QEvent::FocusIn && FileNameText->isEnabled()) {
+        // Select the whole name once the line edit has finished taking the focus.
+        QTimer::singleShot(0, FileNameText, &QLineEdit::selectAll);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void FAExistsDialog::ok()
+{
+    const int index = group->checkedId();
+    if (index == 3) {
+        if (unusableName(FileNameText->text()))
+            return;
+        finish(TypedName, false, FileNameText->text());
+        return;
+    }
+    finish(index + 1, AlwaysCheck->isEnabled() && AlwaysCheck->isChecked(), QString());
+}
+
+void FAExistsDialog::reject()
+{
+    finish(Canceled, false, QString());
+}
+
+void FAExistsDialog::finish(int choice, bool always, const QString& newName)
+{
+    if (!done) {
+        done = true;
+        QPointer<FAExistsDialog> self(this);
+        Q_EMIT answered(choice, always, newName);
+        if (!self)
+            return;
+    }
+    QDialog::done(choice == Canceled ? Rejected : Accepted);
+}
+
+void FAExistsDialog::withdraw()
+{
+    done = true;
+    QDialog::done(Rejected);
+}

@@ -1,0 +1,164 @@
+#include "ui/FileBase.h"
+
+#include "transfer/FileTransfer.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* namedLabel(const char* name, const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+} // namespace
+
+FileBase::FileBase(FileTransfer& transfer, QWidget* main)
+    : QWidget(main, Qt::Window), xfer(&transfer), mainWindow(main)
+{
+    setObjectName(QStringLiteral("FileBase"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The window appears while the user may be typing elsewhere: it must not take the focus.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+
+    // The texts a freshly loaded window shows until the transfer fills them in.
+    userlabel = namedLabel("userlabel", QString(), this);
+    FnameLabel = namedLabel("FnameLabel", QStringLiteral("File : "), this);
+    SizeLabel = namedLabel("SizeLabel", QStringLiteral("File Size : 0"), this);
+    TotalLabel = namedLabel("TotalLabel", QString(), this);
+    status = namedLabel("status", QString(), this);
+    pctlabel = namedLabel("pctlabel", QStringLiteral("100%"), this);
+    KPSlabel = namedLabel("KPSlabel", QStringLiteral("0.00 KB/SEC"), this);
+    Elapsed = namedLabel("Elapsed", QStringLiteral("0:00"), this);
+    TimeLeft = namedLabel("TimeLeft", QStringLiteral("0:00"), this);
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 0);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    cancel->setAutoDefault(false);
+    // Only a click cancels: keys typed while the button has the focus are dropped.
+    cancel->installEventFilter(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(userlabel);
+    layout->addWidget(FnameLabel);
+    layout->addWidget(SizeLabel);
+    layout->addWidget(TotalLabel);
+    layout->addWidget(status);
+    layout->addWidget(ProgressBar1);
+    auto* figures = new QGridLayout;
+    figures->addWidget(pctlabel, 0, 0);
+    figures->addWidget(KPSlabel, 0, 1, Qt::AlignRight);
+    figures->addWidget(namedLabel("ElapsedCaption", QStringLiteral("Elapsed :"), this), 1, 0);
+    figures->addWidget(Elapsed, 1, 1, Qt::AlignRight);
+    figures->addWidget(namedLabel("TimeLeftCaption", QStringLiteral("Left :"), this), 2, 0);
+    figures->addWidget(TimeLeft, 2, 1, Qt::AlignRight);
+    layout->addLayout(figures);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    // Wide enough for the longest label text (the file label holds up to 37 characters), so
+    // the window does not grow while it runs.
+    FnameLabel->setMinimumWidth(FnameLabel->fontMetrics().averageCharWidth() * 40);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(cancel, &QPushButton::clicked, this, [this] {
+        if (xfer && !xfer->isFinished())
+            xfer->requestCancel();
+    });
+    connect(xfer, &FileTransfer::viewChanged, this, &FileBase::refresh);
+    connect(xfer, &FileTransfer::finished, this, &FileBase::transferFinished);
+    connect(xfer, &QObject::destroyed, this, &FileBase::transferFinished);
+    refresh();
+}
+
+FileBase::~FileBase() = default;
+
+void FileBase::refresh()
+{
+    if (!xfer || ending)
+        return;
+    const TransferView v = xfer->view();
+    setWindowTitle(v.title);
+    // The transfer already cuts the name and peer texts to the window's width.
+    userlabel->setText(v.userlabel);
+    FnameLabel->setText(v.FnameLabel);
+    SizeLabel->setText(v.SizeLabel);
+    TotalLabel->setText(v.TotalLabel);
+    status->setText(v.status);
+    pctlabel->setText(v.pctlabel);
+    KPSlabel->setText(v.KPSlabel);
+    Elapsed->setText(v.Elapsed);
+    TimeLeft->setText(v.TimeLeft);
+    ProgressBar1->setRange(0, qMax(0, v.progressMaximum));
+    ProgressBar1->setValue(qBound(0, v.progressValue, ProgressBar1->maximum()));
+    ProgressBar1->setVisible(v.progressVisible);
+    if (v.visible && !isVisible()) {
+        placeBesideMain();
+        show();
+    }
+}
+
+QPoint FileBase::placement(const QRect& main, const QSize& own, const QRect& screen)
+{
+    const int left = main.left() - screen.left();
+    if (left + main.width() + own.width() < screen.width())
+        return {main.left() + main.width(), main.top()};
+    return {main.left() - own.width(), main.top()};
+}
+
+void FileBase::placeBesideMain()
+{
+    if (placed || !mainWindow)
+        return;
+    placed = true;
+    QScreen* screen = mainWindow->screen();
+    if (!screen)
+        return;
+    adjustSize();
+    move(placement(mainWindow->frameGeometry(), frameGeometry().size(), screen->geometry()));
+}
+
+void FileBase::transferFinished()
+{
+    if (ending)
+        return;
+    ending = true;
+    xfer = nullptr;
+    close();
+    deleteLater();
+}
+
+void FileBase::closeEvent(QCloseEvent* event)
+{
+    // While the transfer runs only Cancel or its end closes the window.
+    if (!ending && xfer && !xfer->isFinished()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+bool FileBase::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == cancel && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
+                              || event->type() == QEvent::ShortcutOverride))
+        return true;
+    return QWidget::eventFilter(watched, event);
+}

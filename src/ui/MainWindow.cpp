@@ -1,0 +1,575 @@
+#include "ui/MainWindow.h"
+
+#include "core/Context.h"
+#include "peer/Peer.h"
+#include "ui/TranscriptPane.h"
+#include "ui/dlgConnectDialog.h"
+#include "platform/EventSocket.h"
+#include "ui/ShellUi.h"
+#include "ui/TwipsUi.h"
+#include "session/Session.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QStyle>
+#include <QToolBar>
+
+namespace {
+
+// Places a control by its twips geometry.
+void place(QWidget* w, int left, int top, int width, int height)
+{
+    w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(std::max(0, width)),
+                   twipsToPixelsY(std::max(0, height)));
+}
+
+int twipsOption(const QString& text, int fallback)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    return ok && v > 0 ? v : fallback;
+}
+
+// Design geometry of the controls that keep part of it when the window is resized.
+constexpr int statusTextHeight = 1050;
+constexpr int chatBarHeight = 315;
+constexpr int sockStateHeight = 210;
+
+} // namespace
+
+QColor MainWindow::colourOf(const QString& optionText)
+{
+    const qint64 v = optionText.trimmed().toLongLong();
+    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
+}
+
+MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p), ctx(p.state())
+{
+    setObjectName(QStringLiteral("Base"));
+    setWindowTitle(QStringLiteral("Zantiro"));
+    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    setAcceptDrops(true);
+
+    central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    setCentralWidget(central);
+
+    BothText = new TranscriptPane(QStringLiteral("BothText"), central);
+    StatusText = new TranscriptPane(QStringLiteral("StatusText"), central);
+    MsgText = new TranscriptPane(QStringLiteral("MsgText"), central);
+    ChatBar = new QLineEdit(central);
+    ChatBar->setObjectName(QStringLiteral("ChatBar"));
+    SockState = new QLabel(QStringLiteral("Disconnected."), central);
+    SockState->setObjectName(QStringLiteral("SockState"));
+
+    buildMenus();
+    buildToolbar();
+
+    for (TranscriptPane* pane : {BothText, StatusText, MsgText}) {
+        connect(pane, &TranscriptPane::popupRequested, this, [this](const QPoint& at) { mnu_Pop->popup(at); });
+        connect(pane, &TranscriptPane::filesDropped, this, &MainWindow::filesDropped);
+    }
+    connect(ChatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
+    ChatBar->installEventFilter(this);
+    connect(&ctx, &Context::lineAdded, this, &MainWindow::showLine);
+
+    Session& s = peer.session();
+    // The session announces a change of the connection in the middle of handling it; the
+    // label and commands follow the socket's state once that handler is done, instead of
+    // swapping blindly and waiting for the next StatusTimer tick to put them right.
+    auto refreshSoon = [this] { QTimer::singleShot(0, this, &MainWindow::refreshState); };
+    connect(&s, &Session::SwitchConnectButtons, this, refreshSoon);
+    connect(&s, &Session::sockClosed, this, refreshSoon);
+    connect(&s, &Session::showIdleCommands, this, [this, refreshSoon] {
+        showIdleCommands();
+        refreshSoon();
+    });
+
+    StatusTimer.setInterval(500);
+    CheckActiveTimer.setInterval(500);
+    FlashTimer.setInterval(1000);
+    connect(&StatusTimer, &QTimer::timeout, this, &MainWindow::refreshState);
+    connect(&CheckActiveTimer, &QTimer::timeout, this, [this] { ActiveThread = QApplication::activeWindow() != nullptr; });
+    connect(&FlashTimer, &QTimer::timeout, this, [this] {
+        if (ActiveThread)
+            NewMessage = false;
+        else if (NewMessage)
+            QApplication::alert(this, 500);
+    });
+    StatusTimer.start();
+    CheckActiveTimer.start();
+    FlashTimer.start();
+
+    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
+    resize(twipsToPixelsX(twipsOption(ctx.options.MainWidth, 4740)),
+           twipsToPixelsY(twipsOption(ctx.options.MainHeight, 5115)));
+
+    // The load handler: empty panes, the debug notice, the idle look of the commands.
+    if (ctx.DebugMode)
+        ctx.AddText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
+    showIdleCommands();
+    ApplyLayout();
+}
+
+MainWindow::~MainWindow() = default;
+
+QAction* MainWindow::addEntry(QMenu* menu, const char* name, const QString& caption)
+{
+    auto* a = new QAction(caption, this);
+    a->setObjectName(QLatin1String(name));
+    menu->addAction(a);
+    return a;
+}
+
+QAction* MainWindow::action(const char* name) const
+{
+    return findChild<QAction*>(QLatin1String(name));
+}
+
+void MainWindow::route(const QStringList& names, void (MainWindow::*handler)())
+{
+    for (const QString& n : names)
+        if (QAction* a = findChild<QAction*>(n))
+            connect(a, &QAction::triggered, this, handler);
+}
+
+void MainWindow::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    auto menu = [&](const char* name, const QString& caption) {
+        QMenu* m = bar->addMenu(caption);
+        m->setObjectName(QLatin1String(name));
+        return m;
+    };
+    QMenu* file = menu("mnu_file", QStringLiteral("&Connect"));
+    addEntry(file, "mnu_svrlist", QStringLiteral("&Server Manager"));
+    addEntry(file, "mnu_Connect", QStringLiteral("Quick &Connect"));
+    addEntry(file, "mnu_dc", QStringLiteral("&Disconnect"));
+    addEntry(file, "mnu_exit", QStringLiteral("&Exit"));
+    QMenu* tools = menu("mnu_Tools", QStringLiteral("&Tools"));
+    addEntry(tools, "mnu_sndfile", QStringLiteral("&Send File(s) Or A Folder"));
+    addEntry(tools, "mnu_msg", QStringLiteral("Sen&d A Message"));
+    addEntry(tools, "mnu_getip", QStringLiteral("&Get Local I.P."));
+    addEntry(tools, "mnu_Ping", QStringLiteral("&Ping"));
+    addEntry(tools, "mnu_clear", QStringLiteral("&Clear Text"));
+    QMenu* view = menu("mnu_view", QStringLiteral("&View"));
+    addEntry(view, "mnu_catcher", QStringLiteral("S&how File Catcher"));
+    addEntry(view, "mnu_queue", QStringLiteral("Sho&w File Queue"));
+    addEntry(view, "mnu_remui", QStringLiteral("&Show Remote User Info"));
+    addEntry(view, "mnu_Opt", QStringLiteral("&Options"));
+    QMenu* help = menu("mnu_help", QStringLiteral("&Help"));
+    addEntry(help, "mnu_Help2", QStringLiteral("He&lp"))->setShortcut(QKeySequence::HelpContents);
+    addEntry(help, "mnu_about", QStringLiteral("&About"));
+
+    mnu_Pop = new QMenu(QStringLiteral("PopUp"), this);
+    mnu_Pop->setObjectName(QStringLiteral("mnu_Pop"));
+    addEntry(mnu_Pop, "pop_conn", QStringLiteral("Quick Connect"));
+    addEntry(mnu_Pop, "pop_dc", QStringLiteral("Disconnect"));
+    addEntry(mnu_Pop, "pop_svrlist", QStringLiteral("Server Manager"));
+    mnu_Pop->addSeparator();
+    addEntry(mnu_Pop, "pop_get", QStringLiteral("Get Local I.P."));
+    addEntry(mnu_Pop, "pop_ping", QStringLiteral("Ping"));
+    addEntry(mnu_Pop, "pop_clear", QStringLiteral("Clear Text"));
+    addEntry(mnu_Pop, "pop_remui", QStringLiteral("View Remote User Info"));
+    mnu_Pop->addSeparator();
+    addEntry(mnu_Pop, "pop_queue", QStringLiteral("Show File Queue"));
+    addEntry(mnu_Pop, "pop_catcher", QStringLiteral("Show File Catcher"));
+    addEntry(mnu_Pop, "pop_file", QStringLiteral("Send A File"));
+    addEntry(mnu_Pop, "pop_msg", QStringLiteral("Send A Message"));
+    mnu_Pop->addSeparator();
+    addEntry(mnu_Pop, "pop_opt", QStringLiteral("Options"));
+    addEntry(mnu_Pop, "pop_help", QStringLiteral("Help"));
+}
+
+void MainWindow::buildToolbar()
+{
+    Toolbar1 = new QToolBar(central);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    Toolbar1->setIconSize(QSize(24, 24));
+    const struct {
+        const char* key;
+        const char* tip;
+        QStyle::StandardPixmap icon;
+    } buttons[] = {
+        {"ServerList", "Server List", QStyle::SP_DirHomeIcon},
+        {"Connect", "Quick Connect", QStyle::SP_MediaPlay},
+        {"Disconnect", "Disconnect", QStyle::SP_MediaStop},
+        {"Options", "Options", QStyle::SP_FileDialogDetailedView},
+        {"Clean", "Clear Text", QStyle::SP_DialogResetButton},
+        {"GetIp", "Get I.P.", QStyle::SP_ComputerIcon},
+        {"Ping", "Ping", QStyle::SP_BrowserReload},
+        {"Msg", "Send A Message", QStyle::SP_MessageBoxInformation},
+        {"Send", "Send A File", QStyle::SP_ArrowUp},
+        {"Help", "Help", QStyle::SP_MessageBoxQuestion},
+    };
+    for (const auto& b : buttons) {
+        QAction* a = Toolbar1->addAction(style()->standardIcon(b.icon), QLatin1String(b.tip));
+        a->setObjectName(QLatin1String(b.key));
+        a->setToolTip(QLatin1String(b.tip));
+    }
+
+    route({"mnu_Connect", "pop_conn", "Connect"}, &MainWindow::onConnectCommand);
+    route({"mnu_dc", "pop_dc", "Disconnect"}, &MainWindow::onDisconnectCommand);
+    route({"mnu_Ping", "pop_ping", "Ping"}, &MainWindow::onPingCommand);
+    route({"mnu_clear", "pop_clear", "Clean"}, &MainWindow::onClearCommand);
+    route({"mnu_Help2", "pop_help", "Help"}, &MainWindow::onHelpCommand);
+    route({"mnu_svrlist", "pop_svrlist", "ServerList"}, &MainWindow::onSiteListCommand);
+    route({"mnu_exit"}, &MainWindow::closeme);
+
+    // Commands whose windows are not part of this program yet. The send-file entries stay
+    // enabled: the transfer side connects them.
+    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_msg", "pop_msg", "Msg", "mnu_getip",
+                             "pop_get", "GetIp", "mnu_catcher", "pop_catcher", "mnu_queue", "pop_queue", "mnu_remui",
+                             "pop_remui", "mnu_Opt", "pop_opt", "Options", "mnu_about"})
+        action(name)->setEnabled(false);
+}
+
+void MainWindow::setSiteListOpener(std::function<void()> opener)
+{
+    siteListOpener = std::move(opener);
+    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList"})
+        action(name)->setEnabled(bool(siteListOpener));
+}
+
+void MainWindow::onSiteListCommand()
+{
+    if (siteListOpener)
+        siteListOpener();
+}
+
+void MainWindow::switchConnType()
+{
+    if (connectDialog)
+        connectDialog->close();
+    onSiteListCommand();
+}
+
+void MainWindow::showLine(const QString& text, int kind)
+{
+    const Options& o = ctx.options;
+    QString colour;
+    bool blink = false;
+    TranscriptPane* second = StatusText;
+    switch (kind) {
+    case MessageLine:
+        colour = o.MessageColor, blink = o.MessageBlink, second = MsgText;
+        break;
+    case StatusLine: colour = o.StatusColor, blink = o.StatusBlink; break;
+    case ErrorLine: colour = o.ErrorColor, blink = o.ErrorBlink; break;
+    case ConnectLine: colour = o.ConnectColor, blink = o.ConnectBlink; break;
+    default: return; // only the four kinds exist
+    }
+    if (blink)
+        NewMessage = true;
+    const QColor c = colourOf(colour);
+    BothText->addLine(text, c);
+    second->addLine(text, c);
+}
+
+void MainWindow::onChatEnter()
+{
+    const QString line = ChatBar->text();
+    if (line.isEmpty())
+        return;
+    if (line.toLower() == QLatin1String("/debug")) {
+        ChatBar->clear();
+        ctx.AddText(ctx.DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
+                    MessageLine);
+        ctx.DebugMode = !ctx.DebugMode;
+        return;
+    }
+    Session& s = peer.session();
+    if (!s.isConnected()) {
+        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+        return;
+    }
+    ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + line, MessageLine);
+    s.SendCtlMsg(QStringLiteral("msg:") + line);
+    ChatBar->clear();
+}
+
+void MainWindow::ConnectIt()
+{
+    peer.session().ConnectIt();
+    refreshState();
+}
+
+void MainWindow::onConnectCommand()
+{
+    peer.session().DropForConnect();
+    refreshState();
+    if (!connectDialog) {
+        connectDialog = new dlgConnectDialog(peer, this);
+        connectDialog->setAttribute(Qt::WA_DeleteOnClose);
+        connectDialog->ConnectIt = [this] { ConnectIt(); };
+        if (siteListOpener)
+            connectDialog->openSiteList = [this] { onSiteListCommand(); };
+        connectDialog->load();
+    }
+    connectDialog->show();
+    connectDialog->raise();
+    connectDialog->activateWindow();
+}
+
+void MainWindow::onDisconnectCommand()
+{
+    Session& s = peer.session();
+    const bool wasConnected = s.isConnected();
+    s.Disconnect();
+    if (!wasConnected) {
+        showIdleCommands();
+        SockState->setText(QStringLiteral("Disconnected."));
+    }
+}
+
+void MainWindow::onPingCommand()
+{
+    peer.session().Ping();
+}
+
+void MainWindow::onClearCommand()
+{
+    for (TranscriptPane* pane : {BothText, StatusText, MsgText})
+        pane->clear();
+}
+
+void MainWindow::onHelpCommand()
+{
+    ShowHelpTopic(2, this);
+}
+
+void MainWindow::setConnectCommandsShown(bool shown)
+{
+    for (const char* name : {"mnu_Connect", "pop_conn", "Connect"})
+        action(name)->setVisible(shown);
+    for (const char* name : {"mnu_dc", "pop_dc", "Disconnect"})
+        action(name)->setVisible(!shown);
+}
+
+void MainWindow::showIdleCommands()
+{
+    setConnectCommandsShown(true);
+}
+
+void MainWindow::SwitchConnectButtons()
+{
+    QAction* c = action("Connect");
+    QAction* d = action("Disconnect");
+    const bool connectShown = c->isVisible();
+    c->setVisible(!connectShown);
+    d->setVisible(connectShown);
+}
+
+void MainWindow::refreshState()
+{
+    QString caption;
+    bool connectShown = false;
+    switch (peer.session().Sock.state()) {
+    case EventSocket::Closed: caption = QStringLiteral("Disconnected."), connectShown = true; break;
+    case EventSocket::Listening: caption = QStringLiteral("Waiting For Connect Attempt."); break;
+    case EventSocket::ResolvingHost: caption = QStringLiteral("Resolving Host."); break;
+    case EventSocket::HostResolved: caption = QStringLiteral("Host Resolved."); break;
+    case EventSocket::Connecting: caption = QStringLiteral("Connecting..."); break;
+    case EventSocket::Connected: caption = QStringLiteral("Connected."); break;
+    case EventSocket::Error: caption = QStringLiteral("Disconnected."), connectShown = true; break;
+    default: return; // open, pending, closing: left as they are
+    }
+    SockState->setText(caption);
+    setConnectCommandsShown(connectShown);
+}
+
+void MainWindow::layoutControls()
+{
+    const QSize outer = frameGeometry().size();
+    const int W = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
+    const int H = std::max(pixelsToTwipsY(outer.height()), minHeightTwips);
+
+    const int left = 53;
+    const int width = W - 240;
+    const int sockTop = H - 975;
+    const int chatTop = sockTop - 350;
+    const int statusTop = 585;
+    const int msgTop = statusTop + statusTextHeight + 100;
+    const int R = ctx.options.ShowChatBar ? chatTop : sockTop;
+
+    place(SockState, left, sockTop, width, sockStateHeight);
+    place(ChatBar, left, chatTop, width, chatBarHeight);
+    place(StatusText, left, statusTop, width, statusTextHeight);
+    place(MsgText, left, msgTop, width, R - 25 - msgTop);
+    place(BothText, left, 585, width, R - 600);
+
+    const QSize tb = Toolbar1->sizeHint();
+    const int tbWidth = pixelsToTwipsX(tb.width());
+    Toolbar1->setGeometry(twipsToPixelsX((W - tbWidth) / 2 + 15), 0, tb.width(), tb.height());
+}
+
+void MainWindow::ApplyLayout()
+{
+    const QString& layout = ctx.options.BoxLayout;
+    if (layout == QLatin1String("0")) {
+        BothText->show();
+        MsgText->hide();
+        StatusText->hide();
+    } else if (layout == QLatin1String("1")) {
+        BothText->hide();
+        MsgText->show();
+        StatusText->show();
+    }
+    layoutControls();
+    ChatBar->setVisible(ctx.options.ShowChatBar);
+}
+
+void MainWindow::ApplyWindowPlacement()
+{
+    const QSize frame = frameGeometry().size() - size();
+    const QSize outer(twipsToPixelsX(twipsOption(ctx.options.MainWidth, 4740)),
+                      twipsToPixelsY(twipsOption(ctx.options.MainHeight, 5115)));
+    resize(outer - frame);
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->geometry();
+        const QString& pos = ctx.options.WindowPos;
+        const QSize now = frameGeometry().size();
+        if (pos == QLatin1String("0"))
+            move(area.left() + area.width() - now.width(), area.top());
+        else if (pos == QLatin1String("1"))
+            move(area.left() + (area.width() - now.width()) / 2, area.top() + (area.height() - now.height()) / 2);
+    }
+    ApplyLayout();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // The minimum is an outer size; the frame is known only once the window is shown.
+    const QSize frame = frameGeometry().size() - size();
+    const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
+    if (minimumSize() != minimum)
+        setMinimumSize(minimum);
+    if (!isMinimized())
+        layoutControls();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        NewMessage = false; // minimizing ends a pending alert
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    Q_EMIT filesDropped(paths);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Files dropped on the chat bar are queued like files dropped on a pane; text drops
+    // stay the line edit's own.
+    if (watched == ChatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QStringList paths = droppedPaths(drop->mimeData());
+        if (!paths.isEmpty()) {
+            drop->acceptProposedAction();
+            if (event->type() == QEvent::Drop)
+                Q_EMIT filesDropped(paths);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::closeme()
+{
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (exiting) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    askExit();
+}
+
+void MainWindow::askExit()
+{
+    if (exitBox && exitBox->isVisible()) {
+        exitBox->raise();
+        return;
+    }
+    exitBox = new QMessageBox(QMessageBox::Question, QStringLiteral("Exit?"),
+                              QStringLiteral("Are you sure you want to exit Zantiro?"),
+                              QMessageBox::Yes | QMessageBox::No, this);
+    exitBox->setObjectName(QStringLiteral("exitQuestion"));
+    exitBox->setAttribute(Qt::WA_DeleteOnClose);
+    exitBox->setEscapeButton(QMessageBox::No);
+    connect(exitBox, &QMessageBox::buttonClicked, this, [this](QAbstractButton* b) {
+        if (exitBox && exitBox->standardButton(b) == QMessageBox::Yes)
+            QTimer::singleShot(0, this, &MainWindow::finishExit);
+    });
+    exitBox->open();
+}
+
+void MainWindow::finishExit()
+{
+    if (exiting)
+        return;
+    exiting = true;
+    Options& o = ctx.options;
+    const QSize outer = frameGeometry().size();
+    o.MainWidth = QString::number(pixelsToTwipsX(outer.width()));
+    o.MainHeight = QString::number(pixelsToTwipsY(outer.height()));
+    // The queue window keeps its size in the options whether it is shown or not.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("queue")) {
+            const QSize q = w->frameGeometry().size();
+            o.QueueWidth = QString::number(pixelsToTwipsX(q.width()));
+            o.QueueHeight = QString::number(pixelsToTwipsY(q.height()));
+        }
+    hide();
+    peer.FlushLog();
+    const QString problem = ctx.saveConfig();
+    // Other windows of this program close with it; another main window in the same process
+    // (two peers in one test) and what it owns are left alone.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == this || !w->isVisible())
+            continue;
+        QWidget* owner = w;
+        while (owner->parentWidget())
+            owner = owner->parentWidget()->window();
+        if (owner == this || !qobject_cast<MainWindow*>(owner))
+            w->close();
+    }
+    if (problem.isEmpty()) {
+        Q_EMIT exitConfirmed();
+        return;
+    }
+    // The options could not be saved: say so before the program ends.
+    auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Zantiro"), problem, QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("saveConfigError"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, &MainWindow::exitConfirmed);
+    box->open();
+}

@@ -1,0 +1,115 @@
+#pragma once
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+class Context;
+class Peer;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMessageBox;
+class QToolBar;
+class TranscriptPane;
+class dlgConnectDialog;
+
+// The main window "Base": the transcript panes, the chat bar, the connection state label,
+// the menus and the toolbar. Every pane line comes from Context::lineAdded; the window owns
+// no connection state of its own beyond what the commands show.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(Peer& peer, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    Context& context() { return ctx; }
+
+    // Opens the connection the context's connection settings describe.
+    void ConnectIt();
+    // Swaps the toolbar's Connect and Disconnect buttons.
+    void SwitchConnectButtons();
+    // Leaves the quick-connect dialog for the site list.
+    void switchConnType();
+    // Closes the window, which asks "Exit?" first.
+    void closeme();
+    // Applies the pane layout and the chat-bar option.
+    void ApplyLayout();
+    // Sizes and places the window from the option set, then lays it out.
+    void ApplyWindowPlacement();
+    // Mirrors the control socket's state in SockState and in the commands (StatusTimer).
+    void refreshState();
+    // Places every control for the current window size (the resize handler).
+    void layoutControls();
+
+    // Opens the site list; while unset, the site-list commands are disabled.
+    void setSiteListOpener(std::function<void()> opener);
+
+    // An alert is pending; the program is in front.
+    bool NewMessage = false;
+    bool ActiveThread = false;
+
+    QTimer StatusTimer;
+    QTimer CheckActiveTimer;
+    QTimer FlashTimer;
+
+    // The minimum outer size, in twips.
+    static constexpr int minWidthTwips = 4400;
+    static constexpr int minHeightTwips = 3990;
+
+    // Colour of an option's decimal text (red + 256 * green + 65536 * blue).
+    static QColor colourOf(const QString& optionText);
+
+Q_SIGNALS:
+    // The user answered Yes to "Exit?": the log is flushed, the options saved, the other
+    // windows closed; the program should end now.
+    void exitConfirmed();
+    // Local files or folders were dropped on the window, a pane or the state label.
+    void filesDropped(const QStringList& paths);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    QAction* addEntry(QMenu* menu, const char* name, const QString& caption);
+    QAction* action(const char* name) const;
+    void route(const QStringList& names, void (MainWindow::*handler)());
+    void setConnectCommandsShown(bool shown);
+    void showIdleCommands();
+    void showLine(const QString& text, int kind);
+    void onChatEnter();
+    void onConnectCommand();
+    void onDisconnectCommand();
+    void onPingCommand();
+    void onClearCommand();
+    void onHelpCommand();
+    void onSiteListCommand();
+    void askExit();
+    void finishExit();
+
+    Peer& peer;
+    Context& ctx; // the peer's state
+    TranscriptPane* BothText = nullptr;
+    TranscriptPane* StatusText = nullptr;
+    TranscriptPane* MsgText = nullptr;
+    QLineEdit* ChatBar = nullptr;
+    QLabel* SockState = nullptr;
+    QToolBar* Toolbar1 = nullptr;
+    QMenu* mnu_Pop = nullptr;
+    QWidget* central = nullptr;
+
+    QPointer<dlgConnectDialog> connectDialog;
+    QPointer<QMessageBox> exitBox;
+    std::function<void()> siteListOpener;
+    bool exiting = false;
+};

@@ -1,0 +1,85 @@
+#include "ui/TranscriptPane.h"
+
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QUrl>
+
+QStringList droppedPaths(const QMimeData* mime)
+{
+    QStringList paths;
+    if (!mime || !mime->hasUrls())
+        return paths;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    return paths;
+}
+
+TranscriptPane::TranscriptPane(const QString& name, QWidget* parent) : QPlainTextEdit(parent)
+{
+    setObjectName(name);
+    setReadOnly(true);
+    setUndoRedoEnabled(false);
+    setMaximumBlockCount(maxLines);
+    setAcceptDrops(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
+void TranscriptPane::addLine(const QString& text, const QColor& colour)
+{
+    QTextCharFormat format;
+    format.setForeground(colour);
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text + '\n', format);
+    setTextCursor(cursor);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TranscriptPane::contextMenuEvent(QContextMenuEvent* event)
+{
+    Q_EMIT popupRequested(event->globalPos());
+    event->accept();
+}
+
+void TranscriptPane::keyPressEvent(QKeyEvent* event)
+{
+    // Copying and moving through the text work; nothing can be typed in.
+    if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll) || event->text().isEmpty()) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void TranscriptPane::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TranscriptPane::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TranscriptPane::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    Q_EMIT filesDropped(paths);
+}

@@ -1,0 +1,87 @@
+#include "ui/TransferUi.h"
+
+#include "core/Context.h"
+#include "peer/Peer.h"
+#include "queue/SendList.h"
+#include "transfer/Transfers.h"
+#include "ui/FileBase.h"
+#include "ui/WindowPromptsUi.h"
+#include "util/Lib.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QWidget>
+
+TransferUi::TransferUi(Peer& p, QWidget* main) : QObject(main), peer(p), ctx(p.state()), mainWindow(main)
+{
+    connect(&peer.transfers(), &Transfers::transferStarted, this, &TransferUi::onTransferStarted);
+}
+
+TransferUi::~TransferUi() = default;
+
+void TransferUi::onTransferStarted(FileTransfer* transfer)
+{
+    if (transfer)
+        new FileBase(*transfer, mainWindow); // deletes itself when the transfer ends
+}
+
+QStringList TransferUi::nameFilters()
+{
+    // The captions are shown as they stand; the patterns in the last parentheses are what
+    // the chooser matches ("*" so that names without a dot are listed too).
+    return {QStringLiteral("All Files (*.*) (*)"),
+            QStringLiteral("Compressed Files (*.Rar,*.Zip,*.Ace,*.Tar) (*.rar *.zip *.ace *.tar)"),
+            QStringLiteral("Music Files (*.Mp3, *.Wav, *.Mid) (*.mp3 *.wav *.mid)")};
+}
+
+void TransferUi::chooseFiles()
+{
+    if (fileDialog) {
+        fileDialog->raise();
+        fileDialog->activateWindow();
+        return;
+    }
+    QString start = ctx.options.LastSendDir;
+    if (!Lib::DirExists(QDir::fromNativeSeparators(start)))
+        start = ctx.programFolder;
+    auto* dialog = new QFileDialog(mainWindow, QStringLiteral("Select File(s) To Send"),
+                                   QDir::fromNativeSeparators(start));
+    dialog->setObjectName(QStringLiteral("SendFileDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
+    dialog->setNameFilters(nameFilters());
+    dialog->selectNameFilter(nameFilters().first());
+    connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& files) {
+        if (files.isEmpty())
+            return;
+        const QString folder = QFileInfo(files.first()).absolutePath();
+        ctx.options.LastSendDir = QDir::toNativeSeparators(Lib::AddSlash(folder));
+        sendFiles(files);
+    });
+    fileDialog = dialog;
+    dialog->open();
+}
+
+void TransferUi::sendFiles(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        peer.sendList().add(QFileInfo(path).absoluteFilePath());
+}
+
+TransferUi* InstallTransferUi(Peer& peer, QWidget* mainWindow)
+{
+    peer.transfers().setPrompts(std::make_unique<WindowPrompts>(mainWindow));
+    auto* ui = new TransferUi(peer, mainWindow);
+    if (mainWindow) {
+        for (const char* name : {"mnu_sndfile", "pop_file", "Send"}) {
+            const auto actions = mainWindow->findChildren<QAction*>(QLatin1String(name));
+            for (QAction* action : actions)
+                QObject::connect(action, &QAction::triggered, ui, &TransferUi::chooseFiles);
+        }
+    }
+    return ui;
+}

@@ -1,0 +1,38 @@
+#include "ui/TwipsUi.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cmath>
+
+namespace {
+
+double logicalDpi(bool horizontal)
+{
+    const QScreen* screen = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+                                ? QGuiApplication::primaryScreen()
+                                : nullptr;
+    if (!screen)
+        return 96.0;
+    const double dpi = horizontal ? screen->logicalDotsPerInchX() : screen->logicalDotsPerInchY();
+    return dpi > 0 ? dpi : 96.0;
+}
+
+} // namespace
+
+int twipsToPixels(int twips, double dpi)
+{
+    return int(std::lround(double(twips) * dpi / 1440.0));
+}
+
+int pixelsToTwips(int pixels, double dpi)
+{
+    return int(std::lround(double(pixels) * 1440.0 / dpi));
+}
+
+int twipsPerPixelX() { return int(std::lround(1440.0 / logicalDpi(true))); }
+int twipsPerPixelY() { return int(std::lround(1440.0 / logicalDpi(false))); }
+int twipsToPixelsX(int twips) { return twipsToPixels(twips, logicalDpi(true)); }
+int twipsToPixelsY(int twips) { return twipsToPixels(twips, logicalDpi(false)); }
+int pixelsToTwipsX(int pixels) { return pixelsToTwips(pixels, logicalDpi(true)); }
+int pixelsToTwipsY(int pixels) { return pixelsToTwips(pixels, logicalDpi(false)); }

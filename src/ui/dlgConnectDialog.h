@@ -1,0 +1,60 @@
+#pragma once
+#include <QDialog>
+
+#include <functional>
+
+class Context;
+class Peer;
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// Quick connect: choose client or server mode, fill in the port and password, and start the
+// session. Every opening starts from the option set; OK stores what the user confirmed into
+// the option set and the connection settings, then calls ConnectIt.
+class dlgConnectDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit dlgConnectDialog(Peer& peer, QWidget* parent = nullptr);
+
+    // Opens the connection the context now describes (the main window's ConnectIt).
+    std::function<void()> ConnectIt;
+    // Opens the site list; while unset, the Server List button is disabled. Set it before load().
+    std::function<void()> openSiteList;
+
+    // Fills the controls from the option set (the form load).
+    void load();
+
+    // "2001 & 2002" for "2000"; empty for an empty port.
+    static QString filePortsFor(const QString& port);
+
+    QRadioButton* Option1_1 = nullptr; // server mode
+    QRadioButton* Option1_2 = nullptr; // client mode
+    QGroupBox* ClientFrame = nullptr;
+    QLineEdit* ClientIpText = nullptr;
+    QLineEdit* ClientPortText = nullptr;
+    QLineEdit* ClientFilePortText = nullptr;
+    QLineEdit* ClientPasswordText = nullptr;
+    QGroupBox* ServerFrame = nullptr;
+    QLineEdit* ServerPortText = nullptr;
+    QLineEdit* ServerFilePortText = nullptr;
+    QCheckBox* ReqPassCheck = nullptr;
+    QLineEdit* ServerPasswordText = nullptr;
+    QPushButton* OkButton = nullptr;
+    QPushButton* CancelButton = nullptr;
+    QPushButton* HelpButton = nullptr;
+    QPushButton* ServerListButton = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void onOk();
+    void onServerList();
+    void showMode();
+
+    Peer& peer;
+    Context& ctx; // the peer's state
+};

@@ -1,0 +1,212 @@
+#include "ui/AcceptItDialog.h"
+#include "ui/FAExistsDialog.h"
+#include "ui/WindowPromptsUi.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <optional>
+
+namespace {
+
+QString text(QWidget* w, const QString& name)
+{
+    if (auto* l = w->findChild<QLabel*>(name))
+        return l->text();
+    auto* b = w->findChild<QAbstractButton*>(name);
+    return b ? b->text() : QStringLiteral("<missing>");
+}
+
+void closeByCloseBox(QWidget* w)
+{
+    QCloseEvent ev; // what the window manager's close box delivers
+    QApplication::sendEvent(w, &ev);
+}
+
+// Clicks an option button on its round indicator (the middle of a wide one is no hit).
+void clickOption(QRadioButton* b)
+{
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+}
+
+void leave(QWidget* w, const QString& how)
+{
+    if (how == QLatin1String("close"))
+        closeByCloseBox(w);
+    else if (how == QLatin1String("escape"))
+        QTest::keyClick(w, Qt::Key_Escape);
+    else
+        QTest::mouseClick(w->findChild<QPushButton*>(how), Qt::LeftButton);
+}
+
+} // namespace
+
+// The transfer questions as windows: controls, the typed-name filter, and how each way of
+// leaving a dialog maps to the answer the transfer side gets.
+class TestDialogs : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void acceptIt_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("accept, auto from now on") << "AcceptButton" << true << true;
+        QTest::newRow("decline keeps the auto box") << "DeclineButton" << true << false;
+        QTest::newRow("close box declines") << "close" << false << false;
+        QTest::newRow("Esc declines") << "escape" << true << false;
+    }
+
+    void acceptIt()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, tick);
+        QFETCH(bool, accepted);
+        WindowPrompts prompts(nullptr);
+        const Prompts::AcceptRequest rq{"a-rather-long-file-name-here.zip", "1234", "Somebody With A Long Name",
+                                        "/home/someone/download/", false};
+        std::optional<Prompts::AcceptReply> got;
+        const Prompts::Id id = prompts.askAccept(rq, [&](const Prompts::AcceptReply& r) { got = r; });
+        QPointer<QWidget> w = prompts.window(id);
+        QVERIFY(w && !w->isModal());
+        QCOMPARE(w->objectName(), QStringLiteral("AcceptIt"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Accept File?"));
+        // Long texts are shortened from the front.
+        const QStringList expected = {
+            "FileNameLabel", "...ng-file-name-here.zip", "SizeLabel", "1234", "FromLabel", "... With A Long Name",
+            "DirectoryLabel", "...someone/download/", "FolderBrowsButton", "...", "AcceptButton", "Accept It!",
+            "DeclineButton", "Decline!", "HelpButton", "Help", "AutoAcceptCheck", "Auto Accept Files From Now On"};
+        for (int i = 0; i < expected.size(); i += 2)
+            QCOMPARE(text(w, expected[i]), expected[i + 1]);
+
+        w->findChild<QCheckBox*>(QStringLiteral("AutoAcceptCheck"))->setChecked(tick);
+        leave(w, how);
+        QVERIFY(got);
+        QCOMPARE(got->accepted, accepted);
+        QCOMPARE(got->autoAccept, tick);
+        QCOMPARE(got->folder, rq.folder);
+        QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 2000);
+    }
+
+    void fileNameFilter_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("refused characters dropped, others pass") << QStringLiteral("a\\b/c:d*e?f\"g<h>i|j k.v2") << QStringLiteral("abcdefghij k.v2");
+    }
+
+    void fileNameFilter()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        FAExistsDialog d(QStringLiteral("x.bin"));
+        d.show();
+        auto* edit = d.findChild<QLineEdit*>(QStringLiteral("FileNameText"));
+        QVERIFY(!edit->isEnabled());
+        clickOption(d.option(3));
+        QVERIFY(edit->isEnabled());
+        edit->clear();
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(edit->text(), expected);
+        // A pasted path is refused whole: the name cannot leave the target folder.
+        edit->clear();
+        QApplication::clipboard()->setText(QStringLiteral("../") + expected);
+        edit->paste();
+        QVERIFY(!edit->text().contains('/'));
+    }
+
+    void faExists_data()
+    {
+        QTest::addColumn<int>("option"); // -1 keeps the first
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("choice"); // 0: no answer yet
+        QTest::addColumn<QString>("alwaysText");
+        QTest::newRow("overwrite") << -1 << "" << "OkButton" << 1 << "Always Overwrite From Now On";
+        QTest::newRow("resume") << 1 << "" << "OkButton" << 2 << "Always Resume From Now On";
+        QTest::newRow("numbered") << 2 << "" << "OkButton" << 3 << "Always Rename From Now On";
+        QTest::newRow("typed, never always") << 3 << "new.bin" << "OkButton" << 4 << "";
+        QTest::newRow("typed then resume") << 3 << "new.bin" << "resume" << 2 << "Always Resume From Now On";
+        QTest::newRow("cancel") << 1 << "" << "CancelButton" << 5 << "Always Resume From Now On";
+        QTest::newRow("close box") << 0 << "" << "close" << 5 << "Always Overwrite From Now On";
+        QTest::newRow("empty typed name") << 3 << "" << "OkButton" << 0 << "";
+    }
+
+    void faExists()
+    {
+        QFETCH(int, option);
+        QFETCH(QString, typed);
+        QFETCH(QString, how);
+        QFETCH(int, choice);
+        QFETCH(QString, alwaysText);
+        WindowPrompts prompts(nullptr);
+        std::optional<Prompts::ExistsReply> got;
+        const Prompts::Id id = prompts.askExisting({"old.bin"}, [&](const Prompts::ExistsReply& r) { got = r; });
+        QPointer<QWidget> w = prompts.window(id);
+        QVERIFY(w);
+        QCOMPARE(w->objectName(), QStringLiteral("FAExists"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("File Already Exists"));
+        const auto options = w->findChildren<QRadioButton*>(QStringLiteral("Option1"));
+        QCOMPARE(options.size(), 4);
+        QCOMPARE(options[2]->text(), QStringLiteral("QV Rename "));
+        QVERIFY(options[0]->isChecked());
+        auto* check = w->findChild<QCheckBox*>(QStringLiteral("AlwaysCheck"));
+        auto* edit = w->findChild<QLineEdit*>(QStringLiteral("FileNameText"));
+        QCOMPARE(edit->text(), QStringLiteral("old.bin"));
+        if (option >= 0)
+            clickOption(options[option]);
+        if (option == 3)
+            edit->setText(typed);
+        check->setChecked(true); // has no effect where the box is disabled
+        if (how == QLatin1String("resume")) {
+            clickOption(options[1]);
+            QVERIFY(!edit->isEnabled());
+            how = QStringLiteral("OkButton");
+        }
+        QCOMPARE(check->text(), alwaysText);
+        leave(w, how);
+        if (!choice) {
+            QVERIFY(!got && w);
+            return;
+        }
+        QVERIFY(got);
+        QCOMPARE(got->choice, choice);
+        QCOMPARE(got->always, choice <= 3); // the box was ticked wherever it could be
+        QCOMPARE(got->newName, choice == 4 ? typed : QString());
+        QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 2000);
+    }
+
+    void withdrawnQuestionsCloseSilently()
+    {
+        QWidget owner;
+        WindowPrompts prompts(&owner);
+        int calls = 0;
+        const Prompts::Id a = prompts.askAccept({}, [&](const Prompts::AcceptReply&) { ++calls; });
+        const Prompts::Id e = prompts.askExisting({"n"}, [&](const Prompts::ExistsReply&) { ++calls; });
+        const Prompts::Id y = prompts.askYesNo({"Cancel Send?", "Sure?"}, [&](bool) { ++calls; });
+        auto* box = qobject_cast<QMessageBox*>(prompts.window(y));
+        QVERIFY(box && !box->isModal());
+        QCOMPARE(box->windowTitle(), QStringLiteral("Cancel Send?"));
+        const QList<QPointer<QWidget>> windows = {prompts.window(a), prompts.window(e), box};
+        for (Prompts::Id id : {a, e, y, a})
+            prompts.withdraw(id);
+        for (const auto& w : windows)
+            QTRY_VERIFY_WITH_TIMEOUT(w.isNull() || !w->isVisible(), 2000);
+        QCOMPARE(calls, 0);
+        // The Yes/No box's close box answers No.
+        std::optional<bool> yes;
+        closeByCloseBox(prompts.window(prompts.askYesNo({"t", "q"}, [&](bool v) { yes = v; })));
+        QCOMPARE(yes, std::optional<bool>(false));
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"

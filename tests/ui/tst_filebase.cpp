@@ -1,0 +1,207 @@
+#include "support/Harness.h"
+
+#include "ui/FileBase.h"
+#include "ui/TransferUi.h"
+#include "transfer/Transfers.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+QString label(QWidget* w, const char* name)
+{
+    auto* l = w ? w->findChild<QLabel*>(QLatin1String(name)) : nullptr;
+    return l ? l->text() : QStringLiteral("<missing>");
+}
+
+// One peer whose stand-in main window carries the send actions and the transfer windows.
+// Each refresh of its window is recorded right after the window took it.
+struct UiPeer {
+    explicit UiPeer(const QString& name) : peer(name)
+    {
+        for (const char* n : {"mnu_sndfile", "pop_file", "Send"})
+            (new QAction(&main))->setObjectName(QLatin1String(n));
+        InstallTransferUi(*peer.peer, &main);
+        TransferTimeouts& t = peer.peer->transfers().timeouts;
+        t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
+        t.viewMs = 10;
+        QObject::connect(&peer.peer->transfers(), &Transfers::transferStarted, &main, [this](FileTransfer* x) {
+            window = main.findChild<FileBase*>();
+            QObject::connect(x, &FileTransfer::viewChanged, &main, [this, x] {
+                if (!window || x->isFinished())
+                    return;
+                for (const char* n : {"userlabel", "FnameLabel", "SizeLabel"})
+                    last[QLatin1String(n)] = label(window, n);
+                last["title"] = window->windowTitle();
+                auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+                const double real = double(std::min(x->sizeOfFileSent(), x->sizeOfFile())) / x->sizeOfFile();
+                worstRatio = std::max(worstRatio, std::abs(double(bar->value()) / bar->maximum() - real));
+                wasVisible = wasVisible || window->isVisible();
+            });
+        });
+    }
+    TestPeer peer;
+    QWidget main;
+    QPointer<FileBase> window;
+    QHash<QString, QString> last;
+    double worstRatio = 0; // progress bar against the bytes moved
+    bool wasVisible = false;
+    Context& ctx() { return *peer.ctx; }
+    bool has(const QString& line) const { return peer.rec->contains(line); }
+};
+
+struct UiPair {
+    UiPeer a{QStringLiteral("Annabelle Of The Very Long Sender Name")};
+    UiPeer b{QStringLiteral("Bob")};
+    bool connect()
+    {
+        b.ctx().options.AutoAccept = true;
+        QDir().mkpath(b.ctx().options.DownloadDir);
+        return connectPeers(a.peer, b.peer, freePortTriple());
+    }
+    QString write(const QString& name, const QByteArray& bytes, qint64 size = -1)
+    {
+        const QString path = a.peer.home.filePath(name);
+        if (!writeFile(path, bytes) || (size >= 0 && !QFile::resize(path, size))) // sparse
+            return QString();
+        return path;
+    }
+    QByteArray received(const QString& name) { return readFile(QDir(b.ctx().options.DownloadDir).filePath(name)); }
+};
+
+} // namespace
+
+// The transfer window and the send command over real transfers between two loopback peers.
+class TestFileBase : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void labelsFollowTransfer()
+    {
+        UiPair p;
+        QVERIFY(p.connect());
+        const QString name = QStringLiteral("a-rather-long-file-name-for-the-window.bin");
+        const QByteArray data = QByteArray("0123456789abcdefghij").repeated(15000);
+        QVERIFY(p.a.peer.peer->transfers().offerFile(p.write(name, data), name));
+        QPointer<FileBase> sendWin = p.a.window;
+        QVERIFY(sendWin && sendWin->testAttribute(Qt::WA_ShowWithoutActivating));
+        QTRY_VERIFY_WITH_TIMEOUT(p.b.window, 5000);
+        QPointer<FileBase> recvWin = p.b.window;
+        QTRY_VERIFY_WITH_TIMEOUT(sendWin.isNull() && recvWin.isNull(), 10000);
+        // While the file moved: name and peer cut to the window's width, the size, and a
+        // progress bar in step with the bytes; the sender's window appeared once accepted.
+        QCOMPARE(p.b.last["title"], QStringLiteral("Receiving"));
+        QCOMPARE(p.b.last["FnameLabel"], (QStringLiteral("File : ") + name).left(34) + "...");
+        QCOMPARE(p.b.last["userlabel"], QStringLiteral("From : Annabelle Of The Very Lo..."));
+        QCOMPARE(p.b.last["SizeLabel"], QStringLiteral("File Size : 300000"));
+        QCOMPARE(p.a.last["title"], QStringLiteral("Sending"));
+        QCOMPARE(p.a.last["userlabel"], QStringLiteral("To : Bob"));
+        QVERIFY(p.a.wasVisible);
+        QCOMPARE(p.a.worstRatio + p.b.worstRatio, 0.0);
+        const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
+        QVERIFY(p.a.has(done) && p.b.has(done));
+        QCOMPARE(p.received(name), data);
+    }
+
+    void runningWindow_data()
+    {
+        QTest::addColumn<bool>("senderCancels");
+        QTest::newRow("sender cancels") << true;
+        QTest::newRow("receiver cancels") << false;
+    }
+
+    void runningWindow()
+    {
+        QFETCH(bool, senderCancels);
+        UiPair p;
+        QVERIFY(p.connect());
+        // Past 4 GiB: the size does not fit the progress bar's int.
+        const qint64 size = (qint64(5) << 30) + 12345;
+        QVERIFY(p.a.peer.peer->transfers().offerFile(p.write("big.bin", {}, size), "big.bin"));
+        QVERIFY(QTest::qWaitFor([&] { return p.a.window && p.a.window->isVisible() && p.b.window &&
+                                             p.b.window->transfer()->sizeOfFileSent() > (1 << 20); }, 5000));
+        QPointer<FileBase> sendWin = p.a.window, recvWin = p.b.window;
+        for (FileBase* w : {sendWin.data(), recvWin.data()}) {
+            QVERIFY(w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->maximum() > (1 << 29));
+            QCloseEvent ev; // the close box does nothing while the file moves
+            QApplication::sendEvent(w, &ev);
+            QVERIFY(!ev.isAccepted() && w->isVisible());
+        }
+        QVERIFY(p.a.worstRatio + p.b.worstRatio < 1e-6);
+        QCOMPARE(label(sendWin, "status"), QStringLiteral("Sending File..."));
+        QCOMPARE(label(recvWin, "status"), QStringLiteral("Receiving File..."));
+        QCOMPARE(label(recvWin, "SizeLabel"), QStringLiteral("File Size : %1").arg(size));
+        QVERIFY(QRegularExpression("^Total Received : [1-9][0-9]+$").match(label(recvWin, "TotalLabel")).hasMatch());
+
+        UiPeer& mine = senderCancels ? p.a : p.b;
+        auto* cancel = mine.window->findChild<QPushButton*>(QStringLiteral("cancel"));
+        auto question = [&] { return mine.main.findChild<QMessageBox*>(QStringLiteral("YesNo")); };
+        // Keys on the button are dropped; only a click asks.
+        cancel->setFocus();
+        QTest::keyClick(cancel, Qt::Key_Space);
+        QVERIFY(!question());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(question() && question()->isVisible(), 2000);
+        QCOMPARE(question()->windowTitle(), QStringLiteral("Cancel Send?"));
+        QCOMPARE(question()->text(), QStringLiteral("Are you sure you want to end the file transfer?"));
+        QTest::mouseClick(question()->button(QMessageBox::No), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!question(), 2000);
+        const qint64 before = mine.window->transfer()->sizeOfFileSent();
+        QTRY_VERIFY_WITH_TIMEOUT(mine.window && mine.window->transfer()->sizeOfFileSent() > before, 5000);
+
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(question() && question()->isVisible(), 2000);
+        QTest::mouseClick(question()->button(QMessageBox::Yes), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(sendWin.isNull() && recvWin.isNull(), 5000);
+        QVERIFY(mine.has("*** File Transfer Canceled : big.bin"));
+        QVERIFY((senderCancels ? p.b : p.a).has(senderCancels ? "*** File Transfer Canceled By Sender : big.bin"
+                                                              : "*** File Transfer Canceled By Receiver : big.bin"));
+    }
+
+    void sendCommandOffersChosenFiles()
+    {
+        UiPair p;
+        QVERIFY(p.connect());
+        p.write("one.txt", "1");
+        p.write("two.mp3", QByteArray(70000, '2'));
+        p.a.ctx().options.LastSendDir = QStringLiteral("/no/such/folder");
+        for (const char* action : {"pop_file", "Send", "mnu_sndfile"}) {
+            p.a.main.findChild<QAction*>(QLatin1String(action))->trigger();
+            QPointer<QFileDialog> chooser = p.a.main.findChild<QFileDialog*>();
+            QVERIFY(chooser);
+            QCOMPARE(chooser->windowTitle(), QStringLiteral("Select File(s) To Send"));
+            QCOMPARE(chooser->directory().absolutePath(), p.a.ctx().programFolder);
+            QCOMPARE(chooser->nameFilters().size(), 3);
+            QVERIFY(chooser->selectedNameFilter().startsWith("All Files (*.*)"));
+            if (qstrcmp(action, "mnu_sndfile") == 0) {
+                chooser->selectFile(QStringLiteral("\"two.mp3\" \"one.txt\""));
+                static_cast<QDialog*>(chooser.data())->accept(); // "Open"
+            } else {
+                chooser->reject();
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(chooser.isNull(), 2000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(p.received("one.txt"), QByteArray("1"), 10000);
+        QCOMPARE(p.received("two.mp3"), QByteArray(70000, '2'));
+        QVERIFY(p.a.peer.rec->indexStarting("*** File Transfer Complete : two.mp3") <
+                p.a.peer.rec->indexStarting("*** File Transfer Complete : one.txt"));
+        QCOMPARE(p.a.ctx().options.LastSendDir, QDir::toNativeSeparators(p.a.ctx().programFolder + '/'));
+    }
+
+    void placement()
+    {
+        const QRect screen(1024, 0, 1024, 768); // a second screen
+        QCOMPARE(FileBase::placement({1100, 10, 300, 300}, {300, 200}, screen), QPoint(1400, 10)); // right of it
+        QCOMPARE(FileBase::placement({1100, 10, 700, 300}, {300, 200}, screen), QPoint(800, 10));  // no room: left
+    }
+};
+
+QTEST_MAIN(TestFileBase)
+#include "tst_filebase.moc"

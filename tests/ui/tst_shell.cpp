@@ -1,0 +1,136 @@
+#include "ui/ShellUi.h"
+#include "ui/TwipsUi.h"
+#include "ui/HelpWindow.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+
+class TestShell : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void twips_data()
+    {
+        QTest::addColumn<int>("twips");
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<int>("backToTwips");
+        QTest::newRow("1 inch at 96") << 1440 << 96.0 << 96 << 1440;
+        QTest::newRow("main window minimum width") << 4400 << 96.0 << 293 << 4395;
+        QTest::newRow("main window minimum height") << 3990 << 96.0 << 266 << 3990;
+        QTest::newRow("one pixel rounds") << 15 << 96.0 << 1 << 15;
+        QTest::newRow("7 twips round down") << 7 << 96.0 << 0 << 0;
+        QTest::newRow("120 dpi") << 4800 << 120.0 << 400 << 4800;
+        QTest::newRow("zero") << 0 << 144.0 << 0 << 0;
+    }
+
+    void twips()
+    {
+        QFETCH(int, twips);
+        QFETCH(double, dpi);
+        QFETCH(int, pixels);
+        QFETCH(int, backToTwips);
+        QCOMPARE(twipsToPixels(twips, dpi), pixels);
+        QCOMPARE(pixelsToTwips(pixels, dpi), backToTwips);
+        // The screen-based form agrees with the explicit one at the screen's DPI.
+        QCOMPARE(twipsToPixelsX(twips), twipsToPixels(twips, QGuiApplication::primaryScreen()->logicalDotsPerInchX()));
+    }
+
+    void helpPages_data()
+    {
+        QTest::addColumn<int>("topic");
+        QTest::addColumn<bool>("ownPage");
+        // Every topic a window of the program opens has a page; others show the contents.
+        for (int topic : {2, 4, 5, 6, 7, 8, 9, 12, 13, 14, 15, 16, 17, 18})
+            QTest::addRow("topic %d", topic) << topic << true;
+        for (int topic : {0, 1, 3, 10, 19, -1})
+            QTest::addRow("no topic %d", topic) << topic << false;
+    }
+
+    void helpPages()
+    {
+        QFETCH(int, topic);
+        QFETCH(bool, ownPage);
+        HelpWindow help;
+        QCOMPARE(help.showTopic(topic), ownPage);
+        const QString expected = ownPage ? QStringLiteral("topic%1.html").arg(topic)
+                                         : QStringLiteral("index.html");
+        QVERIFY2(help.browser()->source().toString().endsWith(expected),
+                 qPrintable(help.browser()->source().toString()));
+        const QString title = help.browser()->documentTitle();
+        QVERIFY(!title.isEmpty()); // a real page: a heading and some text beyond it
+        QVERIFY2(help.browser()->toPlainText().size() > title.size() + 60, qPrintable(title));
+    }
+
+    void helpLinksResolve()
+    {
+        // Every link between help pages points at a page that exists.
+        HelpWindow help;
+        help.showTopic(0);
+        const QString index = help.browser()->toHtml();
+        const QRegularExpression href(QStringLiteral("href=\"([^\"]+)\""));
+        int links = 0;
+        for (auto it = href.globalMatch(index); it.hasNext(); ++links) {
+            const QString target = it.next().captured(1);
+            QVERIFY2(QFile::exists(QStringLiteral(":/help/") + target), qPrintable(target));
+        }
+        QVERIFY(links >= 14);
+    }
+
+    void helpWindowShared()
+    {
+        QWidget owner;
+        owner.show();
+        ShowHelpTopic(4, &owner);
+        ShowHelpTopic(7, &owner);
+        const auto windows = owner.findChildren<HelpWindow*>();
+        QCOMPARE(windows.size(), 1);
+        QVERIFY(windows[0]->isVisible());
+        QVERIFY(windows[0]->browser()->source().toString().endsWith(QLatin1String("topic7.html")));
+    }
+
+    void topMostKeepsGeometry()
+    {
+        QWidget window;
+        window.setGeometry(120, 140, 300, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize size = window.size();
+        for (bool top : {true, false}) {
+            top ? MakeTopMost(&window) : MakeNormal(&window);
+            QCOMPARE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint), top);
+            QVERIFY(window.isVisible());
+            QCOMPARE(window.size(), size);
+        }
+    }
+
+    void browseForFolderAnswers()
+    {
+        QTemporaryDir dir;
+        QWidget owner;
+        QStringList answers;
+        auto browse = [&]() -> QFileDialog* {
+            BrowseForFolder(dir.path(), &owner, [&](const QString& folder) { answers << folder; });
+            auto* dialog = owner.findChild<QFileDialog*>(QStringLiteral("BrowseFolder"));
+            if (dialog)
+                dialog->setObjectName(QString()); // the next call finds its own dialog
+            return dialog;
+        };
+        QFileDialog* dialog = browse();
+        QVERIFY(dialog && dialog->isVisible());
+        QMetaObject::invokeMethod(dialog, "reject");
+        QVERIFY(answers.isEmpty());
+        QVERIFY((dialog = browse()));
+        Q_EMIT dialog->fileSelected(dir.path());
+        QCOMPARE(answers, QStringList{dir.path()});
+        QVERIFY((dialog = browse())); // nothing answers once the dialog is gone
+        delete dialog;
+        QCOMPARE(answers.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"
