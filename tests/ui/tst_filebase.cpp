@@ -190,8 +190,14 @@ private Q_SLOTS:
         }
         QTRY_COMPARE_WITH_TIMEOUT(p.received("one.txt"), QByteArray("1"), 10000);
         QCOMPARE(p.received("two.mp3"), QByteArray(70000, '2'));
-        QVERIFY(p.a.peer.rec->indexStarting("*** File Transfer Complete : two.mp3") <
-                p.a.peer.rec->indexStarting("*** File Transfer Complete : one.txt"));
+        // One after the other: the second file starts only once the first is complete. (Which
+        // goes first is the dialog's order, which depends on how far it has read the folder.)
+        const QStringList& lines = p.a.peer.rec->lines;
+        const QStringList starts = lines.filter(QRegularExpression("^\\*\\*\\* Sending File : "));
+        QCOMPARE(starts.size(), 2);
+        const int secondStart = static_cast<int>(lines.indexOf(starts[1]));
+        const int firstDone = p.a.peer.rec->indexStarting("*** File Transfer Complete : ");
+        QVERIFY2(firstDone >= 0 && firstDone < secondStart, qPrintable(lines.join('\n')));
         QCOMPARE(p.a.ctx().options.LastSendDir, QDir::toNativeSeparators(p.a.ctx().programFolder + '/'));
     }
 
