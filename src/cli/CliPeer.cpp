@@ -12,7 +12,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +26,16 @@ bool portText(const QString& text)
 {
     quint16 port = 0;
     return Session::parseControlPort(text, port);
+}
+
+// Signals reach the event loop through this socket pair: the handler only writes the signal
+// number. Process-wide by nature, as signal dispositions are.
+int signalPair[2] = {-1, -1};
+
+void onSignal(int number)
+{
+    const char c = static_cast<char>(number);
+    [[maybe_unused]] const ssize_t n = ::write(signalPair[1], &c, 1);
 }
 
 void writeLine(FILE* f, const QString& text)
@@ -229,34 +241,11 @@ void CliPeer::quit(int exitCode)
     quitting = true;
     if (stdinNotifier)
         stdinNotifier->setEnabled(false);
-    Session& s = peer->session();
-    s.DisconnectClicked = true; // nothing reconnects while we leave
-    if (s.isConnected())
-        s.SendCtlMsg(QStringLiteral("bye"));
+    connect(peer.get(), &Peer::left, this, [this, exitCode] { Q_EMIT finished(exitCode); });
+    peer->leave();
     const QString problem = ConfigFile::SaveConfig(ctx.configPath(), fileOptions);
     if (!problem.isEmpty())
         writeLine(stderr, problem);
-    // Leave once the "bye" is on its way (bounded, should the peer stop reading).
-    auto done = [this, exitCode] {
-        if (!exitEmitted) {
-            exitEmitted = true;
-            Q_EMIT finished(exitCode);
-        }
-    };
-    if (s.Sock.bytesToWrite() == 0) {
-        QTimer::singleShot(0, this, done);
-        return;
-    }
-    connect(&s.Sock, &EventSocket::sendComplete, this, done, Qt::SingleShotConnection);
-    // The connection may also go away under the "bye" (the peer's own "bye" closes it
-    // without a signal): look every few milliseconds, within a bound.
-    auto* watch = new QTimer(this);
-    connect(watch, &QTimer::timeout, this, [this, done] {
-        if (!peer->session().isConnected() || peer->session().Sock.bytesToWrite() == 0)
-            done();
-    });
-    watch->start(20);
-    QTimer::singleShot(2000, this, done);
 }
 
 void CliPeer::onSendsIdle()
@@ -293,6 +282,28 @@ void CliPeer::checkExit()
         ctx.AddText(QStringLiteral("*** Connection closed before everything was transferred"), StatusLine);
         quit(1);
     }
+}
+
+void CliPeer::watchSignals()
+{
+    if (signalPair[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPair) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char number = 0;
+        if (::read(signalPair[0], &number, 1) != 1)
+            return;
+        if (quitting)
+            QCoreApplication::exit(128 + number); // asked twice: do not wait any longer
+        else
+            quit(128 + number);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 void CliPeer::readStandardInput()

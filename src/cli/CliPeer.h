@@ -55,6 +55,9 @@ public:
     void handleInput(const QString& line);
     // Starts reading standard input (end of input acts as "/quit").
     void readStandardInput();
+    // SIGINT and SIGTERM leave as "/quit" does, with the exit status 130 or 143; a second
+    // one ends the process at once.
+    void watchSignals();
 
 Q_SIGNALS:
     // The peer is done; the process exits with this status.
@@ -75,7 +78,6 @@ private:
     QSocketNotifier* stdinNotifier = nullptr;
     QByteArray stdinBuffer;
     bool quitting = false;
-    bool exitEmitted = false;
     int incomingEnded = 0;
     bool incomingFailed = false;
 };

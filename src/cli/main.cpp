@@ -19,5 +19,6 @@ int main(int argc, char** argv)
     QObject::connect(&peer, &CliPeer::finished, &app, &QCoreApplication::exit);
     peer.start();
     peer.readStandardInput();
+    peer.watchSignals();
     return app.exec();
 }

@@ -5,6 +5,8 @@
 #include "transfer/Transfers.h"
 #include "util/TranscriptLog.h"
 
+#include <QTimer>
+
 Peer::Peer(const QString& programFolder, QObject* parent)
     : QObject(parent), ctx(programFolder),
       logPtr(std::make_unique<TranscriptLog>(ctx.options, ctx.programFolder)),
@@ -22,6 +24,38 @@ Peer::~Peer()
     // Lines still buffered reach the file; a failure here has nobody left to tell.
     if (!logOff)
         logPtr->FlushLog();
+}
+
+void Peer::leave()
+{
+    if (leaving)
+        return;
+    leaving = true;
+    transfersPtr->cancelAll();
+    Session& s = *sessionPtr;
+    s.DisconnectClicked = true; // nothing reconnects while we leave
+    if (s.isConnected())
+        s.SendCtlMsg(QStringLiteral("bye"));
+    auto done = [this] {
+        if (!hasLeft) {
+            hasLeft = true;
+            Q_EMIT left();
+        }
+    };
+    if (s.Sock.bytesToWrite() == 0) {
+        QTimer::singleShot(0, this, done);
+        return;
+    }
+    connect(&s.Sock, &EventSocket::sendComplete, this, done, Qt::SingleShotConnection);
+    // The connection may also go away under the "bye" (the peer's own "bye" closes it
+    // without a signal): look every few milliseconds, within a bound.
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this, done] {
+        if (!sessionPtr->isConnected() || sessionPtr->Sock.bytesToWrite() == 0)
+            done();
+    });
+    watch->start(20);
+    QTimer::singleShot(leaveMs, this, done);
 }
 
 void Peer::logLine(const QString& text)

@@ -34,6 +34,15 @@ public:
     // Writes out the buffered log lines (at exit; the destructor does it too).
     void FlushLog();
 
+    // Leaves as a user who quits: a running transfer or an offer being decided is canceled
+    // (the peer is told), "bye" goes to a connected peer and nothing reconnects. left() fires
+    // once, when the last bytes are on their way or after leaveMs, whichever comes first.
+    void leave();
+    int leaveMs = 2000;
+
+Q_SIGNALS:
+    void left();
+
 private:
     void logLine(const QString& text);
     void turnLogOff();
@@ -44,4 +53,6 @@ private:
     std::unique_ptr<Transfers> transfersPtr;
     std::unique_ptr<SendList> sendListPtr;
     bool logOff = false;
+    bool leaving = false;
+    bool hasLeft = false;
 };

@@ -619,6 +619,17 @@ void FileTransfer::cancelConfirmed()
     startCancel(5);
 }
 
+void FileTransfer::abandon()
+{
+    if (finishedFlag)
+        return;
+    if (!cancelling && sckSystem.state() == EventSocket::Connected) {
+        sendCommand(CommandReader::text(CommandReader::Cancel));
+        sckSystem.flush(); // the socket lingers on close, but the program may end right after
+    }
+    end(5);
+}
+
 void FileTransfer::fileError(const QString& problem)
 {
     ctx.AddText(QStringLiteral("*** Error : ") + problem, ErrorLine);

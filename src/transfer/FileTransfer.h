@@ -85,6 +85,9 @@ public:
     void requestCancel();
     // Cancels at once (the user already said Yes).
     void cancelConfirmed();
+    // Ends now, as the program leaves: the peer is told "CANC_TRAN" as by Cancel, but no
+    // answer is awaited. The outcome is "Canceled".
+    void abandon();
 
     bool isFinished() const { return finishedFlag; }
     // After finished(): whether every byte moved and the peer confirmed it.

@@ -71,6 +71,21 @@ void Transfers::setPrompts(std::unique_ptr<Prompts> prompts)
         promptsPtr = std::move(prompts);
 }
 
+void Transfers::cancelAll()
+{
+    if (pendingOffer) {
+        busyTimer.stop();
+        if (pendingOffer->phase == PendingOffer::WaitingBusy) {
+            const QString name = std::exchange(pendingOffer, nullptr)->wire;
+            endOffer(name, QStringLiteral("Canceled"), {}, 5);
+        } else {
+            refuse(QStringLiteral("Canceled"));
+        }
+    }
+    if (active)
+        active->abandon();
+}
+
 // ---- sending ----
 
 bool Transfers::offerFile(const QString& path, const QString& name)

@@ -63,6 +63,11 @@ public:
 
     // An offer is being decided (a question is open or it waits for a busy transfer).
     bool offerPending() const { return pendingOffer != nullptr; }
+    // A transfer runs or an offer is being decided.
+    bool busy() const { return active || pendingOffer; }
+    // Ends the running transfer and refuses an offer being decided, telling the peer, without
+    // waiting for its answer (the program is leaving).
+    void cancelAll();
 
 Q_SIGNALS:
     // A transfer was created and started; a window may show it until its finished().

@@ -8,6 +8,7 @@
 #include "ui/ShellUi.h"
 #include "ui/TwipsUi.h"
 #include "session/Session.h"
+#include "transfer/Transfers.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStyle>
 #include <QToolBar>
 
@@ -431,10 +433,12 @@ void MainWindow::ApplyLayout()
 
 void MainWindow::ApplyWindowPlacement()
 {
-    const QSize frame = frameGeometry().size() - size();
+    // The stored size counts the frame; before the window is first shown the frame is not
+    // known yet (0), and the same frame is added back when the size is stored at exit.
+    placementFrame = frameGeometry().size() - size();
     const QSize outer(twipsToPixelsX(twipsOption(ctx.options.MainWidth, 4740)),
                       twipsToPixelsY(twipsOption(ctx.options.MainHeight, 5115)));
-    resize(outer - frame);
+    resize(outer - placementFrame);
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->geometry();
         const QString& pos = ctx.options.WindowPos;
@@ -445,6 +449,14 @@ void MainWindow::ApplyWindowPlacement()
             move(area.left() + (area.width() - now.width()) / 2, area.top() + (area.height() - now.height()) / 2);
     }
     ApplyLayout();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Typing goes to the chat bar from the start, not into a read-only pane.
+    if (!event->spontaneous() && ChatBar->isVisible())
+        ChatBar->setFocus();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -519,8 +531,10 @@ void MainWindow::askExit()
         exitBox->raise();
         return;
     }
+    // Leaving ends a running transfer: the question says so.
     exitBox = new QMessageBox(QMessageBox::Question, QStringLiteral("Exit?"),
-                              QStringLiteral("Are you sure you want to exit Zantiro?"),
+                              peer.transfers().busy() ? QStringLiteral("A file transfer is running. Exit anyway?")
+                                                      : QStringLiteral("Are you sure you want to exit Zantiro?"),
                               QMessageBox::Yes | QMessageBox::No, this);
     exitBox->setObjectName(QStringLiteral("exitQuestion"));
     exitBox->setAttribute(Qt::WA_DeleteOnClose);
@@ -538,7 +552,8 @@ void MainWindow::finishExit()
         return;
     exiting = true;
     Options& o = ctx.options;
-    const QSize outer = frameGeometry().size();
+    // The size as it was applied at start, so that it comes back exactly at the next start.
+    const QSize outer = size() + placementFrame;
     o.MainWidth = QString::number(pixelsToTwipsX(outer.width()));
     o.MainHeight = QString::number(pixelsToTwipsY(outer.height()));
     // The queue window keeps its size in the options whether it is shown or not.
@@ -549,6 +564,13 @@ void MainWindow::finishExit()
             o.QueueHeight = QString::number(pixelsToTwipsY(q.height()));
         }
     hide();
+    // A running transfer is canceled and the peer told "bye" before anything is torn down.
+    connect(&peer, &Peer::left, this, &MainWindow::closeDown, Qt::SingleShotConnection);
+    peer.leave();
+}
+
+void MainWindow::closeDown()
+{
     peer.FlushLog();
     const QString problem = ctx.saveConfig();
     // Other windows of this program close with it; another main window in the same process

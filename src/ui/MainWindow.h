@@ -73,6 +73,7 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -95,6 +96,8 @@ private:
     void onHelpCommand();
     void onSiteListCommand();
     void askExit();
+    // After the peer has left: log, options, the other windows, exitConfirmed().
+    void closeDown();
     void finishExit();
 
     Peer& peer;
@@ -112,4 +115,5 @@ private:
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
+    QSize placementFrame; // the frame ApplyWindowPlacement took off the stored size
 };

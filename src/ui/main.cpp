@@ -7,8 +7,22 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char** argv)
 {
+    // Answered before any window system is needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("usage: zantiro [--home DIR] [--debug]\n"
+                        "  --home DIR  the program folder (options \"qvcfg.cfg\", \"log\", \"download\");\n"
+                        "              without it $ZANTIRO_HOME, else the program's own folder when\n"
+                        "              writable, else the per-user data folder\n"
+                        "  --debug     (or /debug) shows diagnostic lines\n");
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantiro"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -31,7 +45,8 @@ int main(int argc, char** argv)
 
     MainWindow window(peer);
     InstallTransferUi(peer, &window);
-    QObject::connect(&window, &MainWindow::exitConfirmed, &app, &QApplication::quit);
+    // exit(), not quit(): quit() lets any window that refuses to close keep the process alive.
+    QObject::connect(&window, &MainWindow::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
     QObject::connect(splash, &SplashWindow::finished, &window, [&window, splash] {
         splash->deleteLater();
         window.ApplyWindowPlacement();

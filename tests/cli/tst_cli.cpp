@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 namespace {
 
 QString cli()
@@ -120,6 +122,33 @@ private Q_SLOTS:
         // The option file was written, without this run's overrides.
         QVERIFY(QFile::exists(home1.filePath("debug/qvcfg.cfg")));
         QVERIFY(QDir(home2.path()).exists("download") && QDir(home2.path()).exists("log"));
+    }
+
+    // SIGINT and SIGTERM leave as /quit does: "bye" to the peer, log written, options saved.
+    void signalsLeaveLikeQuit_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+    void signalsLeaveLikeQuit()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir home1, home2;
+        Run r;
+        QVERIFY(r.start({"--home", home1.path(), "--name", "Ann"}, {"--home", home2.path(), "--name", "Bob"}));
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** Remote User Info Change (Bob)"), 10000);
+        r.client.write("written before the signal\n");
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("<Bob> written before the signal"), 10000);
+        ::kill(static_cast<pid_t>(r.client.processId()), signal);
+        QVERIFY(r.client.waitForFinished(10000));
+        QCOMPARE(r.client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(r.client.exitCode(), 128 + signal);
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** User Disconnected"), 10000);
+        QVERIFY(readFile(home2.filePath("log/QvLogs.log")).contains("<Bob> written before the signal\r\n"));
+        QVERIFY(QFile::exists(home2.filePath("qvcfg.cfg")));
+        r.server.kill();
+        r.server.waitForFinished(5000);
     }
 
     void sendFolder()

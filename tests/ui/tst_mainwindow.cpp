@@ -4,6 +4,7 @@
 #include "ui/dlgConnectDialog.h"
 #include "ui/TwipsUi.h"
 #include "session/Session.h"
+#include "transfer/Transfers.h"
 #include "support/Harness.h"
 
 #include <QAction>
@@ -14,6 +15,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTextBlock>
 
@@ -265,9 +268,14 @@ private Q_SLOTS:
     void exitQuestion()
     {
         TestPeer p;
+        p.ctx->options.MainWidth = "6000";
+        p.ctx->options.MainHeight = "5505";
         MainWindow w(*p.peer);
         QSignalSpy done(&w, &MainWindow::exitConfirmed);
+        w.ApplyWindowPlacement();
         w.show();
+        // Typing goes to the chat bar from the start.
+        QCOMPARE(w.focusWidget(), w.findChild<QLineEdit*>("ChatBar"));
         p.ctx->AddText(QStringLiteral("kept in the log"), StatusLine);
         for (bool yes : {false, true}) {
             w.findChild<QAction*>("mnu_exit")->trigger();
@@ -284,7 +292,40 @@ private Q_SLOTS:
         QCOMPARE(log.readAll(), QByteArray("kept in the log\r\n"));
         Options saved;
         QCOMPARE(ConfigFile::LoadConfig(p.ctx->configPath(), p.ctx->programFolder, saved), QString());
-        QCOMPARE(saved.MainWidth, QString::number(pixelsToTwipsX(w.frameGeometry().width())));
+        // The size comes back exactly as it was applied.
+        QCOMPARE((QStringList{saved.MainWidth, saved.MainHeight}), (QStringList{"6000", "5505"}));
+    }
+
+    // Exit while a file arrives: the question says so; Yes tells the sender on the transfer
+    // command connection, says "bye", and writes the log and the options.
+    void exitDuringTransfer()
+    {
+        TestPeer a(QStringLiteral("Ann")), b(QStringLiteral("Bob"));
+        a.ctx->options.AutoAccept = true;
+        MainWindow w(*a.peer);
+        QSignalSpy done(&w, &MainWindow::exitConfirmed);
+        w.show();
+        QVERIFY(connectPeers(a, b, freePortTriple()));
+        // The test plays the sender's command connection; b's session carries the offer.
+        const quint16 port = freePortTriple();
+        QTcpServer sender;
+        QVERIFY(sender.listen(QHostAddress::LocalHost, port));
+        b.peer->session().SendCtlMsg(QStringLiteral("file:%1|big.bin|32768|1000000").arg(port));
+        QTRY_VERIFY_WITH_TIMEOUT(sender.hasPendingConnections(), 5000);
+        QTcpSocket* command = sender.nextPendingConnection();
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += command->readAll()).contains("ACCE_TRAN"), 5000);
+
+        w.findChild<QAction*>("mnu_exit")->trigger();
+        QMessageBox* box = w.findChild<QMessageBox*>("exitQuestion");
+        QCOMPARE(box->text(), QString("A file transfer is running. Exit anyway?"));
+        box->button(QMessageBox::Yes)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((got += command->readAll()).contains("CANC_TRAN"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** User Disconnected"), 5000);
+        QVERIFY(readFile(a.ctx->options.LogDir + "QvLogs.log").contains("*** File Transfer Canceled : big.bin\r\n"));
+        QVERIFY(QFile::exists(a.ctx->configPath()));
+        QVERIFY(!a.peer->transfers().busy());
     }
 };
 
