@@ -70,6 +70,13 @@ const std::array<Line, 30>& lines()
     return table;
 }
 
+// The three folder options. A folder line left empty reads as the folder that SetDefaults
+// derives from the program folder, which is also where an empty folder leads when used.
+bool isFolder(const Line& l)
+{
+    return l.text == &Options::LogDir || l.text == &Options::DownloadDir || l.text == &Options::LastSendDir;
+}
+
 QString valueText(const Options& o, const Line& l)
 {
     return l.text ? o.*(l.text) : QString::number(o.*(l.number));
@@ -139,7 +146,11 @@ namespace ConfigFile {
 
 bool storable(const QString& value)
 {
-    return !EncryptText(Ansi::encode(value)).contains('\r');
+    if (!Ansi::representable(value))
+        return false;
+    const QByteArray plain = Ansi::encode(value);
+    const QByteArray line = EncryptText(plain);
+    return !line.contains('\r') && DecryptText(line) == plain;
 }
 
 QString LoadConfig(const QString& path, const QString& programFolder, Options& opts)
@@ -167,9 +178,10 @@ QString LoadConfig(const QString& path, const QString& programFolder, Options& o
     for (int i = 0; i < 30; ++i) {
         const Line& l = lines()[i];
         const QString value = Ansi::decode(DecryptText(raw[i]));
-        if (l.text)
-            opts.*(l.text) = value;
-        else if (!parseWhole(value, opts.*(l.number)))
+        if (l.text) {
+            if (!value.isEmpty() || !isFolder(l))
+                opts.*(l.text) = value;
+        } else if (!parseWhole(value, opts.*(l.number)))
             return fail(openError(13, QStringLiteral("Type mismatch (line %1, %2)").arg(i + 1).arg(l.name)));
     }
     const QString flagsText = Ansi::decode(DecryptText(raw[30])).trimmed();
@@ -183,16 +195,30 @@ QString LoadConfig(const QString& path, const QString& programFolder, Options& o
 
 QString SaveConfig(const QString& path, const Options& opts)
 {
+    const QString programFolder = QFileInfo(path).absolutePath();
     Options defaults;
-    defaults.SetDefaults(QFileInfo(path).absolutePath());
-    QStringList refused;
+    defaults.SetDefaults(programFolder);
+    // What the file reads as now (the defaults when it is missing or unreadable): a text
+    // that cannot be stored keeps this value rather than becoming another one.
+    Options previous;
+    LoadConfig(path, programFolder, previous);
+    QStringList kept;
+    QStringList derived;
 
     QByteArray out;
     for (const Line& l : lines()) {
         QString value = valueText(opts, l);
         if (!storable(value)) {
-            refused << QString::fromLatin1(l.name);
-            value = valueText(defaults, l);
+            if (isFolder(l)) {
+                // An empty line reads back as the folder beside the program; no news when
+                // that is the folder in use (a program folder the file cannot hold).
+                if (value != valueText(defaults, l))
+                    derived << QString::fromLatin1(l.name);
+                value.clear();
+            } else {
+                kept << QString::fromLatin1(l.name);
+                value = valueText(previous, l);
+            }
         }
         out += EncryptText(Ansi::encode(value));
         out += "\r\n";
@@ -203,11 +229,16 @@ QString SaveConfig(const QString& path, const Options& opts)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
         return QStringLiteral("Close Config Error : 75 - Path/File access error (%1)").arg(file.errorString());
-    if (!refused.isEmpty())
-        return QStringLiteral("Close Config Error : 0 - The character \"[\" cannot be stored in the option "
-                              "file; saved with their default values instead: %1")
-            .arg(refused.join(", "));
-    return {};
+    if (kept.isEmpty() && derived.isEmpty())
+        return {};
+    QString message = QStringLiteral("Close Config Error : 0 - The option file cannot hold \"[\", \"%1\" or "
+                                     "characters outside Windows-1252.")
+                          .arg(QChar(0xFF));
+    if (!kept.isEmpty())
+        message += QStringLiteral(" Kept as stored before: %1.").arg(kept.join(", "));
+    if (!derived.isEmpty())
+        message += QStringLiteral(" Saved as the folders beside the program: %1.").arg(derived.join(", "));
+    return message;
 }
 
 } // namespace ConfigFile

@@ -68,20 +68,24 @@ inline constexpr int LineCount = 31;
 
 // Fills opts from the file at path. A missing file gives the defaults silently (empty
 // result). A short, malformed or unreadable file gives the defaults and returns the
-// message "Open Config Error : <number> - <description>".
+// message "Open Config Error : <number> - <description>". An empty folder line (LogDir,
+// DownloadDir, LastSendDir) gives that folder's default beside programFolder.
 QString LoadConfig(const QString& path, const QString& programFolder, Options& opts);
 
 // Writes opts to path through a temporary file renamed over the old one, so an
 // interrupted save never leaves a half-written file. Returns an empty text on success,
 // else "Close Config Error : <number> - <description>".
 //
-// A value holding "[" would scramble to a carriage return and split its line on reading,
-// shifting every later line. Such a value is not written: its line gets the option's
-// default and the result names the option, while every other option is stored.
+// A value that would not read back as itself (see storable) is not written. A folder gets
+// an empty line, which reads back as its default beside the program folder (the folder of
+// path); any other text keeps the value the file held before, or its default when there was
+// no readable file. The result names such options, unless the folder refused is the very
+// default it reads back as, while every other option is stored.
 QString SaveConfig(const QString& path, const Options& opts);
 
-// The byte that no stored value may produce once scrambled (a carriage return), and
-// whether a text is free of the character that scrambles to it.
+// Whether a text reads back from the file as itself: every character has a Windows-1252
+// code other than 255 (which scrambles like 0), and none is "[" (which scrambles to a
+// carriage return and would split its line).
 bool storable(const QString& value);
 
 } // namespace ConfigFile

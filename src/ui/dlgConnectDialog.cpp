@@ -1,5 +1,6 @@
 #include "ui/dlgConnectDialog.h"
 
+#include "config/Options.h"
 #include "core/Context.h"
 #include "peer/Peer.h"
 #include "ui/ShellUi.h"
@@ -185,6 +186,15 @@ bool dlgConnectDialog::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
+void dlgConnectDialog::refuse(const char* name, const QString& text, QLineEdit* box)
+{
+    auto* message = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    message->setObjectName(QLatin1String(name));
+    message->setAttribute(Qt::WA_DeleteOnClose);
+    message->open();
+    box->setFocus();
+}
+
 void dlgConnectDialog::onOk()
 {
     const bool client = Option1_2->isChecked();
@@ -192,13 +202,30 @@ void dlgConnectDialog::onOk()
     QLineEdit* port = client ? ClientPortText : server ? ServerPortText : nullptr;
     if (port && port->text().isEmpty()) {
         // Without a port there is nothing to connect to, nor file ports to derive.
-        auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
-                                    QStringLiteral("Please enter a port number."), QMessageBox::Ok, this);
-        box->setObjectName(QStringLiteral("emptyPortMessage"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-        port->setFocus();
+        refuse("emptyPortMessage", QStringLiteral("Please enter a port number."), port);
         return;
+    }
+    // Both modes' ports are stored; a session also uses the two ports above its own.
+    for (QLineEdit* box : {ClientPortText, ServerPortText}) {
+        const int number = box->text().toInt();
+        if (!box->text().isEmpty() && (number < 1 || number > 65533)) {
+            refuse("portRangeMessage",
+                   QStringLiteral("The %1 port %2 is not a port from 1 to 65533.")
+                       .arg(box == ClientPortText ? QStringLiteral("client") : QStringLiteral("server"), box->text()),
+                   box);
+            return;
+        }
+    }
+    // Both passwords are stored; one the option file cannot hold would not come back.
+    for (QLineEdit* box : {ClientPasswordText, ServerPasswordText}) {
+        if (!ConfigFile::storable(box->text())) {
+            refuse("passwordMessage",
+                   QStringLiteral("The %1 password cannot hold \"[\", \"%2\" or characters outside Windows-1252.")
+                       .arg(box == ClientPasswordText ? QStringLiteral("client") : QStringLiteral("server"),
+                            QChar(0xFF)),
+                   box);
+            return;
+        }
     }
 
     peer.session().DropForConnect();

@@ -52,6 +52,8 @@ protected:
 
 private:
     void onOk();
+    // Refuses OK with the message box named name and puts the focus on box; nothing is stored.
+    void refuse(const char* name, const QString& text, QLineEdit* box);
     void onServerList();
     void showMode();
 

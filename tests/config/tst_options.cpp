@@ -129,30 +129,97 @@ private Q_SLOTS:
         }
     }
 
-    void lineBreakGuard()
+    // The program folder may be any path: folder defaults that the file cannot hold are
+    // written so that they read back as the same folders beside the program.
+    void programFolderRoundTrip_data()
+    {
+        QTest::addColumn<QString>("folderName");
+        QTest::newRow("bracket") << "we[ird]";
+        QTest::newRow("outside Windows-1252") << QString::fromUtf8("\u0141\u00f3d\u017a");
+        QTest::newRow("blank") << "a b";
+    }
+    void programFolderRoundTrip()
+    {
+        QFETCH(QString, folderName);
+        QTemporaryDir base;
+        const QString folder = base.filePath(folderName);
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = QDir(folder).filePath("qvcfg.cfg");
+        Options o;
+        o.SetDefaults(folder);
+        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
+        QCOMPARE(readFile(path).count('\r'), 31);
+        QCOMPARE(plainLines(path).size(), 31);
+        Options back; // as at the next start
+        back.MyName = "stale";
+        QCOMPARE(ConfigFile::LoadConfig(path, folder, back), QString());
+        QCOMPARE(back.LogDir, o.LogDir);
+        QCOMPARE(back.DownloadDir, o.DownloadDir);
+        QCOMPARE(back.LastSendDir, o.LastSendDir);
+        QVERIFY(back == o);
+    }
+
+    void unstorableValues()
     {
         // "X" scrambles to a line feed, which a reader keeps inside its line; "[" scrambles
-        // to a carriage return, which would split it.
+        // to a carriage return, which would split it; code 255 comes back as code 0.
+        QVERIFY(!ConfigFile::storable("a[b"));
+        QVERIFY(!ConfigFile::storable(QString::fromUtf8("\u00ff")));
+        QVERIFY(!ConfigFile::storable(QString::fromUtf8("\u0141")));
+        QVERIFY(ConfigFile::storable(QString::fromUtf8("aXb \u20ac\u00fe")));
+
         QTemporaryDir dir;
         const QString path = dir.filePath("qvcfg.cfg");
         Options o;
         o.SetDefaults(dir.path());
-        o.MyName = "Xena [admin]";
-        o.ServerPassword = "XX";
+        o.ServerPassword = "old";
+        o.MyName = "Ann";
+        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
+
+        // A text the file cannot hold keeps what the file held; a folder reads back as the
+        // one beside the program; everything else is stored. Each refusal is reported.
+        o.ServerPassword = "new[1]";
+        o.ClientPassword = QString::fromUtf8("\u00ff");
+        o.MyName = QString::fromUtf8("\u0141ukasz");
         o.MyAge = "7";
+        o.DownloadDir = dir.filePath("[dl]");
+        o.LogDir = dir.filePath("logs") + "/";
         const QString msg = ConfigFile::SaveConfig(path, o);
-        QVERIFY2(msg.startsWith("Close Config Error : ") && msg.contains("MyName"), qPrintable(msg));
-        QVERIFY(!ConfigFile::storable("a[b"));
-        QVERIFY(ConfigFile::storable("aXb"));
+        QVERIFY2(msg.startsWith("Close Config Error : "), qPrintable(msg));
+        for (const char* name : {"ServerPassword", "ClientPassword", "MyName", "DownloadDir"})
+            QVERIFY2(msg.contains(QLatin1String(name)), qPrintable(msg));
+        QVERIFY2(!msg.contains("LogDir") && !msg.contains("MyAge"), qPrintable(msg));
+        QCOMPARE(plainLines(path).size(), 31);
         Options back;
         QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QCOMPARE(back.MyName, QString("<No Name>"));
-        QCOMPARE(back.ServerPassword, QString("XX"));
+        QCOMPARE(back.ServerPassword, QString("old"));
+        QCOMPARE(back.ClientPassword, QString("password"));
+        QCOMPARE(back.MyName, QString("Ann"));
         QCOMPARE(back.MyAge, QString("7"));
+        QCOMPARE(back.DownloadDir, dir.filePath("download"));
+        QCOMPARE(back.LogDir, dir.filePath("logs") + "/");
+
+        // With no file yet, the value kept is what a missing file reads as.
+        QVERIFY(QFile::remove(path));
+        QVERIFY(ConfigFile::SaveConfig(path, o).contains("ServerPassword"));
+        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
+        QCOMPARE(back.ServerPassword, QString("password"));
+    }
+
+    void oldFiles()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("qvcfg.cfg");
+        Options back;
+        // Line feeds in a scrambled line stay part of it.
+        QList<QByteArray> lines = validLines(31, "4485");
+        lines[24] = "XaX";
+        QVERIFY(writeLines(path, lines));
+        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
+        QCOMPARE(back.MyName, QString("XaX"));
 
         // A file written without the guard still reads by the line rule: the split line
         // shifts the rest, the file ends early, defaults follow.
-        QList<QByteArray> lines = validLines(31, "4485");
         lines[24] = "a[b";
         QVERIFY(writeLines(path, lines));
         // Line 31 now holds what line 30 had ("v"), which is not a number.

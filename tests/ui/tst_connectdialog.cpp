@@ -65,18 +65,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("server");
         QTest::addColumn<QString>("serverPort");
-        QTest::addColumn<bool>("stored");
-        QTest::newRow("ok server") << "ok" << true << "2500" << true;
-        QTest::newRow("ok client") << "ok" << false << "2500" << true;
-        QTest::newRow("ok empty port refused") << "ok" << true << "" << false;
-        QTest::newRow("cancel") << "cancel" << true << "2500" << false;
+        QTest::addColumn<QString>("password"); // typed into the chosen mode's password box
+        QTest::addColumn<QString>("refusal");  // the message box that refuses OK, if any
+        const QString pw = "pw";
+        QTest::newRow("ok server") << "ok" << true << "2500" << pw << "";
+        QTest::newRow("ok client") << "ok" << false << "2500" << pw << "";
+        QTest::newRow("ok highest port") << "ok" << true << "65533" << pw << "";
+        QTest::newRow("ok empty port refused") << "ok" << true << "" << pw << "emptyPortMessage";
+        QTest::newRow("ok port 0 refused") << "ok" << true << "0" << pw << "portRangeMessage";
+        QTest::newRow("ok port 65534 refused") << "ok" << true << "65534" << pw << "portRangeMessage";
+        QTest::newRow("ok port 99999 refused") << "ok" << true << "99999" << pw << "portRangeMessage";
+        QTest::newRow("ok other mode's port refused") << "ok" << false << "99999" << pw << "portRangeMessage";
+        QTest::newRow("ok client password with [ refused") << "ok" << false << "2500" << "a[b" << "passwordMessage";
+        QTest::newRow("ok server password outside Windows-1252 refused")
+            << "ok" << true << "2500" << QString::fromUtf8("\u0141\u00f3d\u017a") << "passwordMessage";
+        QTest::newRow("cancel") << "cancel" << true << "2500" << pw << "";
     }
     void okAndCancel()
     {
         QFETCH(QString, button);
         QFETCH(bool, server);
         QFETCH(QString, serverPort);
-        QFETCH(bool, stored);
+        QFETCH(QString, password);
+        QFETCH(QString, refusal);
+        const bool stored = button == "ok" && refusal.isEmpty();
         TestPeer p;
         const Options before = p.ctx->options;
         dlgConnectDialog d(*p.peer);
@@ -87,23 +99,26 @@ private Q_SLOTS:
         (server ? d.Option1_1 : d.Option1_2)->click();
         d.ClientPortText->setText("4100");
         d.ClientIpText->setText("127.0.0.1");
-        d.ClientPasswordText->setText("pw");
+        d.ClientPasswordText->setText(server ? "pw" : password);
         d.ServerPortText->setText(serverPort);
         d.ReqPassCheck->setChecked(true);
+        d.ServerPasswordText->setText(server ? password : "pw");
         (button == "ok" ? d.OkButton : d.CancelButton)->click();
         const Options& o = p.ctx->options;
         QCOMPARE(connects, stored ? 1 : 0);
         QCOMPARE(d.isVisible(), !stored && button == "ok");
-        QCOMPARE(d.findChild<QMessageBox*>("emptyPortMessage") != nullptr, serverPort.isEmpty());
+        for (const char* box : {"emptyPortMessage", "portRangeMessage", "passwordMessage"})
+            QCOMPARE(d.findChild<QMessageBox*>(box) != nullptr, refusal == QLatin1String(box));
         if (!stored) {
             QVERIFY(o == before);
+            QVERIFY(p.ctx->ConnMode.isEmpty() && p.ctx->ConnPort.isEmpty() && p.ctx->ConnPassword.isEmpty());
             return;
         }
         // Both modes' fields are stored, whichever mode was chosen.
         QCOMPARE((QStringList{o.ClientPort, o.ClientFilePort, o.ClientIp, o.ClientPassword, o.ServerPort,
                               o.ServerFilePort, o.ConnType, p.ctx->ConnMode, p.ctx->ConnPort}),
-                 (QStringList{"4100", "4101", "127.0.0.1", "pw", "2500", "2501", server ? "Server" : "Client",
-                              server ? "Server" : "Client", server ? "2500" : "4100"}));
+                 (QStringList{"4100", "4101", "127.0.0.1", "pw", serverPort, QString::number(serverPort.toInt() + 1),
+                              server ? "Server" : "Client", server ? "Server" : "Client", server ? serverPort : "4100"}));
         QVERIFY(o.RequirePassword);
         if (!server)
             QCOMPARE(p.ctx->ConnHost, QString("127.0.0.1"));
