@@ -4,6 +4,14 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 EventSocket::EventSocket(QObject* parent) : QObject(parent) {}
 
 EventSocket::~EventSocket()
@@ -115,11 +123,16 @@ void EventSocket::adopt(QTcpSocket* s)
 {
     stream = s;
     peerClosed = false;
+    peerReset = false;
     s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     s->setReadBufferSize(readBufferSize);
+    if (s->state() == QAbstractSocket::ConnectedState)
+        openResetProbe();
     connect(s, &QTcpSocket::connected, this, [this, s] {
-        if (s == stream)
-            Q_EMIT connected();
+        if (s != stream)
+            return;
+        openResetProbe();
+        Q_EMIT connected();
     });
     connect(s, &QTcpSocket::readyRead, this, [this, s] {
         if (s == stream)
@@ -132,6 +145,7 @@ void EventSocket::adopt(QTcpSocket* s)
     connect(s, &QTcpSocket::disconnected, this, [this, s] {
         if (s != stream || inError)
             return;
+        closeResetProbe(true);
         peerClosed = true;
         Q_EMIT closed();
     });
@@ -143,8 +157,9 @@ void EventSocket::adopt(QTcpSocket* s)
 
 void EventSocket::onSocketError(QAbstractSocket::SocketError e)
 {
-    // An orderly close or a reset by the peer arrives as disconnected(); a reset also
-    // surfaces here when it interrupts a read, and is reported with its own number.
+    // Qt reports an orderly close and a reset by the peer alike, here and as disconnected();
+    // both become closed(), and closedByReset() tells a reset apart.
+    closeResetProbe(e == QAbstractSocket::RemoteHostClosedError);
     if (e == QAbstractSocket::RemoteHostClosedError) {
         if (stream && stream->state() != QAbstractSocket::UnconnectedState)
             return; // disconnected() follows and reports the close
@@ -213,8 +228,36 @@ QByteArray EventSocket::takeAll()
     return stream ? stream->readAll() : QByteArray();
 }
 
+void EventSocket::openResetProbe()
+{
+#ifdef Q_OS_LINUX
+    closeResetProbe(false);
+    if (stream && stream->socketDescriptor() >= 0)
+        resetProbe = ::fcntl(static_cast<int>(stream->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+#endif
+}
+
+void EventSocket::closeResetProbe(bool check)
+{
+#ifdef Q_OS_LINUX
+    if (resetProbe < 0)
+        return;
+    // Qt has already let go of its descriptor here; this one still reaches the connection.
+    // A reset leaves it fully closed, an orderly close leaves it waiting for our side.
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (check && getsockopt(resetProbe, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state == TCP_CLOSE)
+        peerReset = true;
+    ::close(resetProbe); // the last reference: our side's close goes out now
+    resetProbe = -1;
+#else
+    Q_UNUSED(check);
+#endif
+}
+
 void EventSocket::dropStream()
 {
+    closeResetProbe(false);
     if (!stream)
         return;
     QTcpSocket* s = stream;
@@ -239,6 +282,7 @@ void EventSocket::close()
 {
     inError = false;
     peerClosed = false;
+    peerReset = false;
     if (server) {
         server->close();
         server->deleteLater();

@@ -75,6 +75,10 @@ public:
     // Closes the stream or the listener; no closed() signal follows.
     void close();
 
+    // After closed(): true when the peer reset the connection (Windows Sockets error 10054)
+    // rather than closing it in order. Only some systems tell the two apart; elsewhere false.
+    bool closedByReset() const { return peerReset; }
+
     int lastErrorNumber() const { return errorNumber; }
     QString lastErrorText() const { return errorText; }
 
@@ -103,6 +107,11 @@ private:
     void onNewConnection();
     void onSocketError(QAbstractSocket::SocketError error);
     void setError(int number, const QString& text);
+    // Qt reports a reset by the peer like an orderly close and lets go of the descriptor
+    // before it says so. A second descriptor of the connected socket lets the system be
+    // asked afterwards which of the two it was.
+    void openResetProbe();
+    void closeResetProbe(bool check);
 
     QString remoteHostName;
     quint16 remotePortNumber = 0;
@@ -116,6 +125,8 @@ private:
 
     bool inError = false;
     bool peerClosed = false;
+    bool peerReset = false;
+    int resetProbe = -1;
     bool flushing = false; // inside flush(): its writes announce nothing
     int errorNumber = 0;
     QString errorText;

@@ -9,6 +9,7 @@
 #include <QTime>
 
 #include <cmath>
+#include <utility>
 
 const QByteArray Session::Terminator = QByteArrayLiteral("{\xBF}");
 
@@ -51,9 +52,13 @@ Session::Session(Context& context) : ctx(context)
     loginTimer.setSingleShot(true);
     reconnectTimer.setSingleShot(true);
     pauseTimer.setSingleShot(true);
+    byeCloseTimer.setSingleShot(true);
+    admitTimer.setSingleShot(true);
     connect(&loginTimer, &QTimer::timeout, this, &Session::finishLogin);
     connect(&reconnectTimer, &QTimer::timeout, this, &Session::onReconnectTick);
     connect(&pauseTimer, &QTimer::timeout, this, &Session::onPauseOver);
+    connect(&byeCloseTimer, &QTimer::timeout, this, &Session::onByeCloseOver);
+    connect(&admitTimer, &QTimer::timeout, this, &Session::onAdmitTimeOut);
 
     connect(&Sock, &EventSocket::connected, this, &Session::onConnected);
     connect(&Sock, &EventSocket::connectionRequest, this, &Session::onConnectionRequest);
@@ -78,6 +83,9 @@ void Session::closeSock()
 {
     Sock.close();
     loginTimer.stop();
+    byeCloseTimer.stop();
+    admitTimer.stop();
+    dropHeldChat();
     inbox.clear();
     scanFrom = 0;
     clientAuthorised = false;
@@ -87,6 +95,11 @@ void Session::closeSock()
 }
 
 void Session::ConnectIt()
+{
+    open(false);
+}
+
+void Session::open(bool retrying)
 {
     quint16 port = 0;
     if (!parseControlPort(ctx.ConnPort, port)) {
@@ -118,11 +131,17 @@ void Session::ConnectIt()
         Sock.setLocalPort(port);
         ctx.AddText(QStringLiteral("*** Waiting on Port : ") + ctx.ConnPort, ConnectLine);
         if (!Sock.listen()) {
-            ReportSockError(ctx, Sock.lastErrorNumber(), Sock.lastErrorText(), {}, {},
-                            QStringLiteral("FN: base.connectit()"));
+            // Retries report a lasting failure (another program holds the port) once.
+            if (!retrying || !listenErrorShown)
+                ReportSockError(ctx, Sock.lastErrorNumber(), Sock.lastErrorText(), {}, {},
+                                QStringLiteral("FN: base.connectit()"));
+            listenErrorShown = true;
             closeSock();
+            if (retrying)
+                armReconnect();
             return;
         }
+        listenErrorShown = false;
     }
     DisconnectClicked = false;
 }
@@ -135,6 +154,9 @@ void Session::onConnectionRequest(int requestId)
     if (Sock.state() == EventSocket::Connected) {
         ctx.AddText(QStringLiteral("*** User Connected."), ConnectLine);
         Q_EMIT SwitchConnectButtons();
+        // A client that never logs in must not hold the only connection for good.
+        if (ctx.options.RequirePassword)
+            admitTimer.start(loginTimeoutMs);
     }
 }
 
@@ -159,6 +181,9 @@ void Session::finishLogin()
     case 1:
         ctx.AddText(QStringLiteral("*** Login Authenticated"), ConnectLine);
         SendUserInfo();
+        for (const QString& line : std::exchange(heldChat, {}))
+            SendCtlMsg(line);
+        heldChatBytes = 0;
         Q_EMIT loggedIn();
         return;
     case 2:
@@ -168,7 +193,52 @@ void Session::finishLogin()
         ctx.AddText(QStringLiteral("*** Login Failed (Timed Out)"), ConnectLine);
         break;
     }
+    dropHeldChat();
+    if (!isConnected())
+        return;
+    // The server closes on "bye"; one that does not is not waited for long, and nothing
+    // more goes out meanwhile.
     SendCtlMsg(QStringLiteral("bye"));
+    byeCloseTimer.start(byeCloseMs);
+}
+
+void Session::onByeCloseOver()
+{
+    ctx.AddText(QStringLiteral("*** Disconnected"), ConnectLine);
+    closeSock();
+    Q_EMIT showIdleCommands();
+    armReconnect();
+}
+
+void Session::holdChat(const QString& text)
+{
+    if (heldChat.size() >= maxHeldChatLines || heldChatBytes + text.size() > maxHeldChatBytes) {
+        ctx.AddText(QStringLiteral("*** Not Sent (Waiting For Login) : 1 chat line(s)"), StatusLine);
+        return;
+    }
+    heldChat.append(text);
+    heldChatBytes += text.size();
+}
+
+void Session::dropHeldChat()
+{
+    if (heldChat.isEmpty())
+        return;
+    const qsizetype n = heldChat.size();
+    heldChat.clear();
+    heldChatBytes = 0;
+    ctx.AddText(QStringLiteral("*** Not Sent (Login Failed) : %1 chat line(s)").arg(n), StatusLine);
+}
+
+void Session::onAdmitTimeOut()
+{
+    if (!visitorOnly() || peerAuthorised())
+        return;
+    ctx.AddText(QStringLiteral("*** User Did Not Log In (Timed Out)"), ConnectLine);
+    SendCtlMsg(QStringLiteral("bye"));
+    closeSock();
+    Q_EMIT showIdleCommands();
+    afterLoss(true);
 }
 
 void Session::onDataArrived()
@@ -183,9 +253,10 @@ void Session::onDataArrived()
                                            "its message - connection closed")
                                 .arg(maxMessageBytes),
                             ErrorLine);
+                const bool visitor = visitorOnly();
                 closeSock();
                 Q_EMIT showIdleCommands();
-                armReconnect();
+                afterLoss(visitor);
                 return;
             }
             // A terminator may straddle this read and the next one.
@@ -205,6 +276,10 @@ void Session::SendCtlMsg(const QString& text)
 {
     if (!isConnected())
         return;
+    if (loginPending() && text.startsWith(QLatin1String("msg:"))) {
+        holdChat(text);
+        return;
+    }
     Sock.send(frame(text));
 }
 
@@ -255,8 +330,9 @@ void Session::HandleCtlMsg(const QString& text)
         ctx.AddText(QStringLiteral("*** Remote User Info Change (") + ctx.RemoteName + ')', ConnectLine);
     } else if (text.startsWith(QLatin1String("bye"))) {
         ctx.AddText(QStringLiteral("*** User Disconnected"), ConnectLine);
+        const bool visitor = visitorOnly();
         closeSock();
-        armReconnect();
+        afterLoss(visitor);
     } else if (text.startsWith(QLatin1String("file:"))) {
         Offer offer;
         if (!Offer::parse(text.mid(5), offer))
@@ -272,12 +348,16 @@ void Session::HandleCtlMsg(const QString& text)
 void Session::handlePAuth(const QString& password)
 {
     const Options& o = ctx.options;
-    if (o.RequirePassword && password != o.ServerPassword) {
+    // The client's password came in Windows-1252, where characters it cannot hold became
+    // "?"; the stored one is compared in the same form.
+    if (o.RequirePassword && Ansi::encode(password) != Ansi::encode(o.ServerPassword)) {
         SendCtlMsg(QStringLiteral("PSBAD"));
-        ctx.AddText(QStringLiteral("*** User Submitted Bad Password (") + password + ')', ConnectLine);
+        const QString shown = password.size() > 64 ? password.left(64) + QChar(0x2026) : password;
+        ctx.AddText(QStringLiteral("*** User Submitted Bad Password (") + shown + ')', ConnectLine);
         return;
     }
     clientAuthorised = true;
+    admitTimer.stop();
     SendCtlMsg(QStringLiteral("PSOK"));
     ctx.AddText(QStringLiteral("*** User Authenticated"), ConnectLine);
     SendUserInfo();
@@ -286,18 +366,32 @@ void Session::handlePAuth(const QString& password)
 
 void Session::onClosed()
 {
+    if (Sock.closedByReset()) {
+        onSocketError(10054, QStringLiteral("Connection reset by peer"));
+        return;
+    }
     Q_EMIT SwitchConnectButtons();
     ctx.AddText(QStringLiteral("*** Disconnected"), ConnectLine);
+    const bool visitor = visitorOnly();
     closeSock();
-    armReconnect();
+    afterLoss(visitor);
 }
 
 void Session::onSocketError(int number, const QString& description)
 {
+    const bool visitor = visitorOnly();
     closeSock();
     Q_EMIT showIdleCommands();
     ReportSockError(ctx, number, description, {}, {}, QStringLiteral("FN: base.Sock_Error"));
-    armReconnect();
+    afterLoss(visitor);
+}
+
+void Session::afterLoss(bool visitor)
+{
+    if (visitor && !DisconnectClicked)
+        open(true); // no session took place: wait for the next client at once
+    else
+        armReconnect();
 }
 
 void Session::armReconnect()
@@ -318,7 +412,7 @@ void Session::onPauseOver()
 {
     // A Disconnect or a new connection made during the pause wins over the reconnection.
     if (Sock.state() == EventSocket::Closed && !DisconnectClicked)
-        ConnectIt();
+        open(true);
 }
 
 void Session::Disconnect()

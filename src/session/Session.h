@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 class Context;
@@ -28,13 +29,20 @@ public:
     int loginTimeoutMs = 61000;
     int reconnectDelayMs = 500;
     int reconnectPauseMs = 5000;
+    // After a failed login the client says "bye" and gives the server this long to close
+    // before it closes the connection itself.
+    int byeCloseMs = 2000;
+    // Chat lines sent while the login is pending wait for its answer, within these bounds.
+    int maxHeldChatLines = 100;
+    qsizetype maxHeldChatBytes = 1 << 20;
     // A peer that sends more than this without a message end is cut off.
     qsizetype maxMessageBytes = 1 << 20;
 
     // The terminator that ends every control message on the wire.
     static const QByteArray Terminator;
 
-    bool isConnected() const { return Sock.state() == EventSocket::Connected; }
+    // Connected, and not on the way out after a failed login.
+    bool isConnected() const { return Sock.state() == EventSocket::Connected && !byeCloseTimer.isActive(); }
     // The client has sent its password and waits for the answer.
     bool loginPending() const { return loginTimer.isActive(); }
     // Server side: the connected client's password was accepted (always true when the
@@ -50,7 +58,8 @@ public:
     void DropForConnect();
     void Ping();
 
-    // Scrambles, frames and sends one message; dropped silently when not connected.
+    // Scrambles, frames and sends one message; dropped silently when not connected. A chat
+    // line ("msg:") sent while the login is pending is held and goes out once it succeeds.
     void SendCtlMsg(const QString& text);
     void SendUserInfo();
     // Acts on one unscrambled message.
@@ -83,6 +92,18 @@ private:
     void onSocketError(int number, const QString& description);
     void onReconnectTick();
     void onPauseOver();
+    // ConnectIt; retrying when the program reconnects or listens again on its own.
+    void open(bool retrying);
+    void onByeCloseOver();
+    void onAdmitTimeOut();
+    void holdChat(const QString& text);
+    // Drops the held chat lines, saying how many were not sent.
+    void dropHeldChat();
+    // Server side: the connected client has not logged in (a visit, not a session).
+    bool visitorOnly() const { return servingPeer && !clientAuthorised; }
+    // What follows the loss of a connection: a server whose client never logged in listens
+    // again at once; otherwise the reconnection rule applies.
+    void afterLoss(bool visitor);
     void Authenticate();
     void finishLogin();
     void handlePAuth(const QString& password);
@@ -94,6 +115,11 @@ private:
     QTimer loginTimer;
     QTimer reconnectTimer;
     QTimer pauseTimer;
+    QTimer byeCloseTimer; // client: "bye" sent after a failed login
+    QTimer admitTimer;    // server: the client has this long to log in
+    QStringList heldChat; // chat lines waiting for the login's answer
+    qsizetype heldChatBytes = 0;
+    bool listenErrorShown = false; // a failed listen was reported; retries stay quiet
     QByteArray inbox;       // received bytes not yet framed
     qsizetype scanFrom = 0; // where the next terminator search starts
     quint64 generation = 0; // bumped whenever the connection is closed

@@ -9,6 +9,10 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <algorithm>
+
+#include <sys/socket.h>
+
 namespace {
 
 constexpr int kWait = 5000;
@@ -21,6 +25,23 @@ struct Pair {
 
     bool connect() { return connectPeers(server, client, port); }
 };
+
+// Unscrambled messages in bytes taken from the wire.
+QStringList messagesIn(const QByteArray& wire)
+{
+    QStringList out;
+    for (const QByteArray& part : wire.split('}')) {
+        if (part.endsWith("{\xBF"))
+            out << Ansi::decode(DecryptText(part.chopped(2)));
+    }
+    return out;
+}
+
+int countStarting(const LineRecorder& rec, const QString& prefix)
+{
+    return static_cast<int>(std::count_if(rec.lines.begin(), rec.lines.end(),
+                                          [&](const QString& line) { return line.startsWith(prefix); }));
+}
 
 // A raw socket playing the client against a server peer.
 struct RawClient {
@@ -43,17 +64,19 @@ struct RawClient {
         sock.flush();
     }
     void send(const QString& text) { sendRaw(Session::frame(text)); }
+    // Drops the connection with a reset instead of an orderly close.
+    void reset()
+    {
+        const linger hard{1, 0};
+        setsockopt(static_cast<int>(sock.socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        sock.abort();
+    }
     // Unscrambled messages received so far.
     QStringList received()
     {
         while (sock.bytesAvailable() || sock.waitForReadyRead(50))
             buffer += sock.readAll();
-        QStringList out;
-        for (const QByteArray& part : buffer.split('}')) {
-            if (part.endsWith("{\xBF"))
-                out << Ansi::decode(DecryptText(part.chopped(2)));
-        }
-        return out;
+        return messagesIn(buffer);
     }
     QByteArray buffer;
 };
@@ -66,26 +89,34 @@ private Q_SLOTS:
     void login_data()
     {
         QTest::addColumn<bool>("require");
+        QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("clientLine");
         QTest::addColumn<QString>("serverLine");
-        QTest::newRow("no password required, empty") << false << "" << "*** Login Authenticated"
-                                                     << "*** User Authenticated";
-        QTest::newRow("right password") << true << "s3cret" << "*** Login Authenticated" << "*** User Authenticated";
-        QTest::newRow("wrong password") << true << "guess" << "*** Login Failed (Bad Password)"
+        const QString ok = "*** Login Authenticated", bad = "*** Login Failed (Bad Password)";
+        QTest::newRow("no password required, empty") << false << "s3cret" << "" << ok << "*** User Authenticated";
+        QTest::newRow("right password") << true << "s3cret" << "s3cret" << ok << "*** User Authenticated";
+        QTest::newRow("wrong password") << true << "s3cret" << "guess" << bad
                                         << "*** User Submitted Bad Password (guess)";
-        QTest::newRow("case differs") << true << "S3CRET" << "*** Login Failed (Bad Password)"
+        QTest::newRow("case differs") << true << "s3cret" << "S3CRET" << bad
                                       << "*** User Submitted Bad Password (S3CRET)";
+        // Both sides hold the same text; the wire cannot carry every character of it.
+        const QString polish = QString::fromUtf8("zażółć");
+        QTest::newRow("outside Windows-1252") << true << polish << polish << ok << "*** User Authenticated";
+        QTest::newRow("long wrong password shown cut")
+            << true << "s3cret" << QString(100, 'x') << bad
+            << "*** User Submitted Bad Password (" + QString(64, 'x') + QChar(0x2026) + ")";
     }
     void login()
     {
         QFETCH(bool, require);
+        QFETCH(QString, stored);
         QFETCH(QString, given);
         QFETCH(QString, clientLine);
         QFETCH(QString, serverLine);
         Pair p;
         p.server.ctx->options.RequirePassword = require;
-        p.server.ctx->options.ServerPassword = "s3cret";
+        p.server.ctx->options.ServerPassword = stored;
         p.server.listen(p.port);
         p.client.connectTo(p.port, given);
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains(clientLine), kWait);
@@ -336,6 +367,183 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("gotping"), kWait);
     }
 
+
+    // After a refused or unanswered login the client says "bye" and closes by itself, even
+    // when the server does not; nothing else goes out, and reconnection works as after any loss.
+    void failedLoginClosesItself_data()
+    {
+        QTest::addColumn<bool>("refuse");
+        QTest::newRow("refused") << true;
+        QTest::newRow("timed out") << false;
+    }
+    void failedLoginClosesItself()
+    {
+        QFETCH(bool, refuse);
+        QTcpServer listener; // answers at most "PSBAD" and never closes
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        TestPeer client;
+        client.ctx->options.AutoReconnect = true;
+        Session& s = client.peer->session();
+        s.loginTimeoutMs = 300;
+        s.byeCloseMs = 200;
+        QSignalSpy idle(&s, &Session::showIdleCommands);
+        QSignalSpy closed(&s, &Session::sockClosed);
+        client.connectTo(listener.serverPort(), "pw");
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
+        QTcpSocket* conn = listener.nextPendingConnection();
+        QByteArray wire;
+        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll()) == Session::frame("PAuth:pw"), kWait);
+        if (refuse) {
+            conn->write(Session::frame("PSBAD"));
+            conn->flush();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains(refuse ? "*** Login Failed (Bad Password)"
+                                                             : "*** Login Failed (Timed Out)"),
+                                 kWait);
+        QVERIFY(!s.isConnected());
+        s.SendCtlMsg("msg:typed after the failure");
+        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll(), conn->state() == QAbstractSocket::UnconnectedState),
+                                 kWait);
+        wire += conn->readAll();
+        QCOMPARE(messagesIn(wire), (QStringList{"PAuth:pw", "bye"}));
+        QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
+        QVERIFY(idle.count() > 0);
+        QVERIFY(closed.count() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Attempting To Reconnect In 5 Seconds."), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
+    }
+
+    // Chat lines sent while the login is pending go out after "PSOK", in order and within the
+    // bound; after a refusal they are dropped with one line saying so.
+    void chatHeldUntilLogin_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("accepted") << true;
+        QTest::newRow("refused") << false;
+    }
+    void chatHeldUntilLogin()
+    {
+        QFETCH(bool, accept);
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        TestPeer client("Bob");
+        Session& s = client.peer->session();
+        s.maxHeldChatLines = 2;
+        client.connectTo(listener.serverPort(), "pw");
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
+        QTcpSocket* conn = listener.nextPendingConnection();
+        QByteArray wire;
+        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll()) == Session::frame("PAuth:pw"), kWait);
+        for (const char* line : {"one", "two", "three"})
+            s.SendCtlMsg(QString("msg:") + line);
+        QCOMPARE(client.rec->lines.last(), QString("*** Not Sent (Waiting For Login) : 1 chat line(s)"));
+        conn->write(Session::frame(accept ? "PSOK" : "PSBAD"));
+        conn->flush();
+        const Options& o = client.ctx->options;
+        const QStringList expected =
+            accept ? QStringList{"PAuth:pw", "uinfo:Bob;" + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage,
+                                 "msg:one", "msg:two"}
+                   : QStringList{"PAuth:pw", "bye"};
+        QTRY_COMPARE_WITH_TIMEOUT(messagesIn(wire += conn->readAll()), expected, kWait);
+        QCOMPARE(client.rec->contains("*** Not Sent (Login Failed) : 2 chat line(s)"), !accept);
+    }
+
+    // A server whose client never logged in waits for the next one on its own; after a real
+    // session it follows the reconnection rule (off here).
+    void serverListensAgainAfterVisitor_data()
+    {
+        QTest::addColumn<QString>("visit");
+        QTest::addColumn<bool>("listensAgain");
+        QTest::newRow("refused, then bye") << "refused" << true;
+        QTest::newRow("bye before login") << "bye" << true;
+        QTest::newRow("quits before login") << "quit" << true;
+        QTest::newRow("reset before login") << "reset" << true;
+        QTest::newRow("silent past the login bound") << "silent" << true;
+        QTest::newRow("logged in, then quits") << "session" << false;
+    }
+    void serverListensAgainAfterVisitor()
+    {
+        QFETCH(QString, visit);
+        QFETCH(bool, listensAgain);
+        TestPeer server;
+        server.ctx->options.RequirePassword = true;
+        server.ctx->options.ServerPassword = "pw";
+        Session& s = server.peer->session();
+        if (visit == "silent")
+            s.loginTimeoutMs = 300;
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        RawClient raw;
+        QVERIFY(raw.open(port));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Connected."), kWait);
+        QSignalSpy closed(&s, &Session::sockClosed);
+        if (visit == "refused" || visit == "session") {
+            raw.send(visit == "refused" ? "PAuth:nope" : "PAuth:pw");
+            QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains(visit == "refused" ? "PSBAD" : "PSOK"), kWait);
+        }
+        if (visit == "refused" || visit == "bye")
+            raw.send("bye");
+        else if (visit == "quit" || visit == "session")
+            raw.sock.disconnectFromHost();
+        else if (visit == "reset")
+            raw.reset();
+        else // the server says "bye" and closes
+            QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState &&
+                                         raw.received().contains("bye"),
+                                     kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(closed.count() > 0, kWait);
+        QCOMPARE(s.Sock.state(), int(listensAgain ? EventSocket::Listening : EventSocket::Closed));
+        if (listensAgain) {
+            RawClient next;
+            QVERIFY(next.open(port));
+            QTRY_COMPARE_WITH_TIMEOUT(server.rec->count("*** User Connected."), 2, kWait);
+        }
+    }
+
+    // Another program holds the port while the server reconnects: it keeps trying and
+    // reports the failure once per spell.
+    void serverKeepsTryingForItsPort()
+    {
+        Pair p;
+        p.server.ctx->options.AutoReconnect = true;
+        QVERIFY(p.connect());
+        const QString again = "*** Attempting To Reconnect In 5 Seconds.";
+        for (int spell = 1; spell <= 2; ++spell) {
+            QTcpServer blocker;
+            QVERIFY(blocker.listen(QHostAddress::LocalHost, p.port));
+            const int tries = p.server.rec->count(again);
+            p.client.peer->session().SendCtlMsg("bye");
+            QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->count(again) >= tries + 4, kWait);
+            QCOMPARE(countStarting(*p.server.rec, "*** Error : 10048 - "), spell);
+            blocker.close();
+            QTRY_COMPARE_WITH_TIMEOUT(p.server.peer->session().Sock.state(), int(EventSocket::Listening), kWait);
+            if (spell == 1) { // a new session, to lose again
+                p.client.connectTo(p.port);
+                QTRY_COMPARE_WITH_TIMEOUT(p.client.rec->count("*** Login Authenticated"), 2, kWait);
+            }
+        }
+    }
+
+    // A reset by the peer shows nothing, yet the state and commands follow it.
+    void resetShowsNothing()
+    {
+        TestPeer server;
+        server.ctx->DebugMode = true;
+        RawClient raw;
+        QVERIFY(raw.open(server));
+        raw.send("PAuth:");
+        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSOK"), kWait);
+        Session& s = server.peer->session();
+        QSignalSpy idle(&s, &Session::showIdleCommands);
+        QSignalSpy closed(&s, &Session::sockClosed);
+        const qsizetype before = server.rec->lines.size();
+        raw.reset();
+        QVERIFY(closed.wait(kWait));
+        QCOMPARE(idle.count(), 1);
+        QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
+        QCOMPARE(server.rec->lines.mid(before), QStringList{});
+    }
+
     void oversizedInputIsCutOff()
     {
         TestPeer server;
@@ -345,7 +553,8 @@ private Q_SLOTS:
         raw.sendRaw(QByteArray(100 * 1024, 'a'));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0,
                                  kWait);
-        QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Closed));
+        // The client never logged in, so the server waits for the next one.
+        QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Listening));
         QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState, kWait);
     }
 
