@@ -15,6 +15,8 @@ Peer::Peer(const QString& programFolder, QObject* parent)
       sendListPtr(std::make_unique<SendList>(*sessionPtr, *transfersPtr))
 {
     connect(&ctx, &Context::lineToLog, this, &Peer::logLine);
+    logIdleTimer.setSingleShot(true);
+    connect(&logIdleTimer, &QTimer::timeout, this, &Peer::FlushLog);
 }
 
 Peer::~Peer()
@@ -22,8 +24,7 @@ Peer::~Peer()
     sendListPtr.reset();
     transfersPtr.reset(); // a running transfer may still withdraw its questions
     // Lines still buffered reach the file; a failure here has nobody left to tell.
-    if (!logOff)
-        logPtr->FlushLog();
+    logPtr->FlushLog();
 }
 
 void Peer::leave()
@@ -60,23 +61,34 @@ void Peer::leave()
 
 void Peer::logLine(const QString& text)
 {
-    if (logOff)
-        return;
     logPtr->AddLogLine(text);
-    if (!logPtr->lastProblem().isEmpty())
-        turnLogOff();
+    noteLogState();
+    logIdleTimer.start(logIdleMs);
 }
 
 void Peer::FlushLog()
 {
-    if (!logOff && !logPtr->FlushLog().isEmpty())
-        turnLogOff();
+    logIdleTimer.stop();
+    logPtr->FlushLog();
+    noteLogState();
+    // Kept lines are tried again after a while even when no new line comes.
+    if (logPtr->pending() > 0)
+        logIdleTimer.start(logIdleMs);
 }
 
-void Peer::turnLogOff()
+void Peer::noteLogState()
 {
-    // Off before telling, so the status line itself is not logged again.
-    logOff = true;
-    logPtr->clear();
-    ctx.AddText(QStringLiteral("*** Logging Off : ") + logPtr->lastProblem(), StatusLine);
+    const QString problem = logPtr->lastProblem();
+    // The flag changes before the line is shown: that line reaches the log as well and
+    // must not tell the same thing again.
+    if (!logOff && !problem.isEmpty()) {
+        logOff = true;
+        ctx.AddText(QStringLiteral("*** Logging Off : ") + problem, StatusLine);
+    } else if (logOff && problem.isEmpty()) {
+        logOff = false;
+        const qint64 lost = logPtr->takeDropped();
+        ctx.AddText(lost ? QStringLiteral("*** Logging Resumed : %1 lines lost").arg(lost)
+                         : QStringLiteral("*** Logging Resumed"),
+                    StatusLine);
+    }
 }

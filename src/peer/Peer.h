@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -27,12 +28,16 @@ public:
     Transfers& transfers() { return *transfersPtr; }
     SendList& sendList() { return *sendListPtr; }
 
-    // Every shown line goes to the transcript log. When the log cannot be written, one status
-    // line says why and logging stays off for the rest of the run; the panes keep every line.
+    // Every shown line goes to the transcript log, which is written in batches and whenever
+    // no line has come for logIdleMs. When the log cannot be written, one status line
+    // "*** Logging Off : " says why; the lines stay buffered (up to the log's size limit), a
+    // write is tried again every logIdleMs, and the first that succeeds says
+    // "*** Logging Resumed". The panes keep every line.
     TranscriptLog& transcriptLog() { return *logPtr; }
     bool loggingOff() const { return logOff; }
     // Writes out the buffered log lines (at exit; the destructor does it too).
     void FlushLog();
+    int logIdleMs = 2000;
 
     // Leaves as a user who quits: a running transfer or an offer being decided is canceled
     // (the peer is told), "bye" goes to a connected peer and nothing reconnects. left() fires
@@ -45,13 +50,15 @@ Q_SIGNALS:
 
 private:
     void logLine(const QString& text);
-    void turnLogOff();
+    // Tells the start and the end of an outage, once each.
+    void noteLogState();
 
     Context ctx;
     std::unique_ptr<TranscriptLog> logPtr;
     std::unique_ptr<Session> sessionPtr;
     std::unique_ptr<Transfers> transfersPtr;
     std::unique_ptr<SendList> sendListPtr;
+    QTimer logIdleTimer;
     bool logOff = false;
     bool leaving = false;
     bool hasLeft = false;

@@ -9,11 +9,34 @@
 
 TranscriptLog::TranscriptLog(Options& o, const QString& folder) : options(o), programFolder(folder) {}
 
+namespace {
+
+// One byte a character in the file, and CR LF.
+qsizetype writtenSize(const QString& line)
+{
+    return line.size() + 2;
+}
+
+} // namespace
+
 void TranscriptLog::AddLogLine(const QString& line)
 {
     LogList.append(line);
-    if (LogList.size() > batchLimit)
+    heldBytes += writtenSize(line);
+    ++untried;
+    // While writes fail, size alone does not retry (that would be a try a line); the oldest
+    // lines make room instead.
+    if (untried > batchLimit || (heldBytes > sizeLimit && problem.isEmpty()))
         FlushLog();
+    dropOldest();
+}
+
+void TranscriptLog::dropOldest()
+{
+    while (heldBytes > sizeLimit && !LogList.isEmpty()) {
+        heldBytes -= writtenSize(LogList.takeFirst());
+        ++dropped;
+    }
 }
 
 QString TranscriptLog::fileName(int logMode, const QDate& d)
@@ -28,11 +51,14 @@ QString TranscriptLog::fileName(int logMode, const QDate& d)
 
 QString TranscriptLog::FlushLog(const QDate& today)
 {
+    untried = 0;
     if (LogList.isEmpty())
         return {};
     Options& o = options;
     if (o.LogMode == 4) {
         LogList.clear();
+        heldBytes = 0;
+        problem.clear();
         return {};
     }
     QString folder = Lib::AddSlash(o.LogDir);
@@ -47,9 +73,11 @@ QString TranscriptLog::FlushLog(const QDate& today)
         bytes += Ansi::encode(line) + "\r\n";
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() || !file.flush()) {
         problem = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
+        dropOldest();
         return problem;
     }
     LogList.clear();
+    heldBytes = 0;
     problem.clear();
     return {};
 }

@@ -3,17 +3,25 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 struct Options;
 
 // Collects every shown line and appends it to the log file in batches: when more than
-// batchLimit lines wait, and on FlushLog() (at exit). LogMode and LogDir of the option set
-// decide whether and where; the name comes from the date of the flush. A LogDir that cannot
-// be made falls back to "log" in the program folder.
+// batchLimit lines wait, when the waiting text exceeds sizeLimit bytes, and on FlushLog() (at
+// exit, and from the peer when the lines have stopped for a moment). LogMode and LogDir of the
+// option set decide whether and where; the name comes from the date of the flush. A LogDir
+// that cannot be made falls back to "log" in the program folder.
+//
+// A write that fails keeps the lines for the next try. While writes fail the buffer holds at
+// most sizeLimit bytes: the oldest lines are dropped (and counted) to make room, and a retry
+// comes with every further batchLimit lines rather than with every line.
 class TranscriptLog {
 public:
     TranscriptLog(Options& options, const QString& programFolder);
 
     int batchLimit = 300;
+    qsizetype sizeLimit = 1 << 20; // bytes as written, CR LF included
 
     void AddLogLine(const QString& line);
     // Writes or discards the buffered lines. Returns an empty text, or why the lines could
@@ -21,16 +29,22 @@ public:
     QString FlushLog(const QDate& today = QDate::currentDate());
 
     qsizetype pending() const { return LogList.size(); }
-    // Drops the buffered lines unwritten.
-    void clear() { LogList.clear(); }
+    qsizetype pendingBytes() const { return heldBytes; }
+    // How many lines were dropped unwritten since the last call.
+    qint64 takeDropped() { return std::exchange(dropped, 0); }
     // The last write problem, empty when the last flush went well.
     QString lastProblem() const { return problem; }
 
     static QString fileName(int logMode, const QDate& date);
 
 private:
+    void dropOldest();
+
     Options& options;
     const QString programFolder;
     QStringList LogList;
+    qsizetype heldBytes = 0;
+    int untried = 0; // lines added since the last flush attempt
+    qint64 dropped = 0;
     QString problem;
 };

@@ -1,13 +1,14 @@
 #include "support/Harness.h"
 #include "util/TranscriptLog.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 class TestPeerWiring : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Every shown line reaches the log; a log that cannot be written says so once and stops.
+    // Every shown line reaches the log, in batches and when the peer goes.
     void logWiredToPeer()
     {
         QTemporaryDir dir;
@@ -22,24 +23,51 @@ private Q_SLOTS:
             QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\n"));
         } // the peer flushes what is left when it goes
         QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\nfour\r\n"));
+    }
 
+    // A quiet moment writes the buffered lines. A log that cannot be written says so once
+    // per outage, keeps the lines and, once the folder takes them again, resumes by itself.
+    void idleFlushAndOutage()
+    {
+        QTemporaryDir dir;
         Peer peer(dir.path());
         Context& ctx = peer.state();
         LineRecorder rec(ctx);
+        peer.logIdleMs = 50;
+        ctx.AddText(QStringLiteral("quiet"), StatusLine);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("log/QvLogs.log")), QByteArray("quiet\r\n"), 5000);
+
         peer.transcriptLog().batchLimit = 1;
         ctx.options.LogDir = dir.filePath("full/");
         if (!fullLogFile(ctx.options.LogDir))
             QSKIP("needs /dev/full");
+        rec.lines.clear();
         for (int i = 0; i < 5; ++i)
             ctx.AddText(QStringLiteral("shown %1").arg(i), MessageLine);
         peer.FlushLog();
-        // Said once, right after the line whose write failed, every line still shown, nothing
-        // held back in memory.
+        // Said once, right after the line whose write failed; every line still shown and kept.
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 1);
         QCOMPARE(rec.indexStarting("*** Logging Off : "), 2);
         QCOMPARE(rec.lines.filter("shown ").size(), 5);
         QVERIFY(peer.loggingOff());
-        QCOMPARE(peer.transcriptLog().pending(), 0);
+        QCOMPARE(peer.transcriptLog().pending(), 6);
+
+        // The folder takes lines again: the next quiet moment writes everything shown, in order.
+        ctx.options.LogDir = dir.filePath("back/");
+        QTRY_VERIFY_WITH_TIMEOUT(rec.contains("*** Logging Resumed"), 5000);
+        QVERIFY(!peer.loggingOff());
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("back/QvLogs.log")), (rec.lines.join("\r\n") + "\r\n").toUtf8(),
+                                  5000);
+
+        // A second outage is told again; lines beyond the size limit are lost and counted.
+        ctx.options.LogDir = dir.filePath("full/");
+        peer.transcriptLog().sizeLimit = 20;
+        for (int i = 0; i < 3; ++i)
+            ctx.AddText(QStringLiteral("again %1").arg(i), MessageLine);
+        QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 2);
+        ctx.options.LogDir = dir.filePath("back/");
+        QTRY_COMPARE_WITH_TIMEOUT(rec.lines.filter(QRegularExpression(R"(^\*\*\* Logging Resumed : \d+ lines lost$)")).size(),
+                                  1, 5000);
     }
 };
 

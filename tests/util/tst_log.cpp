@@ -87,7 +87,50 @@ private Q_SLOTS:
             QVERIFY(!log.FlushLog().isEmpty());
             QCOMPARE(log.pending(), 1);
             QVERIFY(!log.lastProblem().isEmpty());
+            // The next flush tries again and the kept line arrives.
+            o.LogDir = dir.filePath("log/");
+            QCOMPARE(log.FlushLog(), QString());
+            QCOMPARE(readFile(dir.filePath("log/QvLogs.log")), QByteArray("kept\r\nnot lost\r\n"));
         }
+    }
+
+    // The buffer flushes by size too. While writes fail it holds at most that size: the
+    // newest lines stay, the oldest are dropped and counted.
+    void boundedBySize()
+    {
+        QTemporaryDir dir;
+        Options o;
+        o.SetDefaults(dir.path());
+        o.LogDir = dir.filePath("ok/");
+        TranscriptLog log(o, dir.path());
+        log.sizeLimit = 100; // bytes as written, CR LF included
+        auto line = [](int i) { return QStringLiteral("line %1").arg(i, 13, 10, QLatin1Char('0')); }; // 20 bytes
+        const QString path = dir.filePath("ok/QvLogs.log");
+        QByteArray expected;
+        for (int i = 0; i < 6; ++i) {
+            QVERIFY(!QFile::exists(path));
+            log.AddLogLine(line(i));
+            expected += line(i).toLatin1() + "\r\n";
+        }
+        QCOMPARE(readFile(path), expected);
+        QCOMPARE(log.pendingBytes(), 0);
+
+        o.LogDir = dir.filePath("full/");
+        if (!fullLogFile(o.LogDir))
+            QSKIP("needs /dev/full");
+        for (int i = 0; i < 12; ++i) {
+            log.AddLogLine(line(i));
+            QVERIFY(log.pendingBytes() <= 100);
+        }
+        QVERIFY(!log.lastProblem().isEmpty());
+        QCOMPARE(log.pending(), 5);
+        o.LogDir = dir.filePath("ok/");
+        QCOMPARE(log.FlushLog(), QString());
+        for (int i = 7; i < 12; ++i)
+            expected += line(i).toLatin1() + "\r\n";
+        QCOMPARE(readFile(path), expected);
+        QCOMPARE(log.takeDropped(), 7);
+        QCOMPARE(log.takeDropped(), 0);
     }
 };
 
