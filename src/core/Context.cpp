@@ -1,5 +1,7 @@
 #include "core/Context.h"
 
+#include "core/LineText.h"
+
 #include <QDir>
 
 Context::Context(const QString& folder, QObject* parent)
@@ -16,6 +18,9 @@ void Context::setTransferEndCode(int code)
 
 void Context::AddText(QString& text, int kind)
 {
+    // One call is one line everywhere: no control character gets through, whether it came
+    // from the peer (chat, names, passwords, file names) or from anywhere else.
+    text = LineText::visible(text);
     if (options.TimeStamp)
         text = GetTimeStamp(true, false) + ' ' + text;
     Q_EMIT lineAdded(text, kind);

@@ -47,8 +47,9 @@ public:
     // The address servers listen on; tests keep it on loopback.
     QHostAddress listenAddress = QHostAddress::Any;
 
-    // The only way text reaches the user: stamps the line when time stamps are on (the
-    // caller's text changes with it) and hands it to every view (lineAdded), then to the
+    // The only way text reaches the user: writes out control characters visibly (so the text
+    // stays one line, see LineText::visible), stamps the line when time stamps are on (the
+    // caller's text changes with both) and hands it to every view (lineAdded), then to the
     // transcript log (lineToLog).
     void AddText(QString& text, int kind);
     void AddText(const QString& text, int kind)

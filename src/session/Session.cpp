@@ -2,6 +2,7 @@
 
 #include "config/Scramble.h"
 #include "core/Context.h"
+#include "core/LineText.h"
 #include "core/StatUpdate.h"
 #include "platform/Ansi.h"
 #include "session/Offer.h"
@@ -318,7 +319,7 @@ void Session::HandleCtlMsg(const QString& text)
         ctx.AddText(QStringLiteral("*** Ping Reply  : ") + shortNumber(PingTimer) + QStringLiteral(" Sec"),
                     ConnectLine);
     } else if (text.startsWith(QLatin1String("stat:"))) {
-        ctx.AddText(text.mid(5), StatusLine);
+        ctx.AddText(LineText::peerStatus(text.mid(5)), StatusLine);
     } else if (text.startsWith(QLatin1String("uinfo:"))) {
         const QStringList f = text.mid(6).split(';');
         if (f.size() < 4)

@@ -1,7 +1,9 @@
+#include "session/Session.h"
 #include "support/Harness.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -210,6 +212,36 @@ private Q_SLOTS:
         QCOMPARE(r.client.exitCode(), clientExit);
         if (existing)
             QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
+    }
+
+    // A peer's text cannot forge a line of standard output or reach the terminal raw, not
+    // even before it has logged in.
+    void forgedLines()
+    {
+        QTemporaryDir home;
+        const QString port = QString::number(freePortTriple());
+        QProcess server;
+        QByteArray out;
+        server.start(cli(), {"--home", home.path(), "--listen", port, "--require-password", "pw"});
+        QTRY_VERIFY_WITH_TIMEOUT(lines(server, out).contains("*** Waiting on Port : " + port), 10000);
+        QTcpSocket raw;
+        raw.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        QVERIFY(raw.waitForConnected(10000));
+        const QString forged = "*** File Transfer Complete : x (5 bytes)";
+        raw.write(Session::frame("PAuth:x)\n" + forged) + Session::frame("PAuth:pw") +
+                  Session::frame(QString("msg:\x1b[2J") + QChar(0)) + Session::frame("stat:" + forged) +
+                  Session::frame(QString("msg:a\x1b]0;t\a\r") + forged) + Session::frame("bye"));
+        QTRY_VERIFY_WITH_TIMEOUT(lines(server, out).contains("*** User Disconnected"), 10000);
+        server.closeWriteChannel();
+        QVERIFY(server.waitForFinished(10000));
+        const QStringList shown = lines(server, out);
+        QVERIFY2(shown.contains("*** User Submitted Bad Password (x)\\n" + forged + ")"), out.constData());
+        QVERIFY(shown.contains("stat:" + forged));
+        QVERIFY(shown.contains("<<No Name Specified>> \\x1b[2J\\x00"));
+        QVERIFY(shown.contains("<<No Name Specified>> a\\x1b]0;t\\x07\\r" + forged));
+        QVERIFY(shown.filter(forged).size() == 3 && shown.filter(QRegularExpression("^\\*\\*\\* File Transfer")).isEmpty());
+        for (char c : out)
+            QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20, out.toHex().constData());
     }
 
     void badPasswordAndDebug()

@@ -367,7 +367,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("gotping"), kWait);
     }
 
-
     // After a refused or unanswered login the client says "bye" and closes by itself, even
     // when the server does not; nothing else goes out, and reconnection works as after any loss.
     void failedLoginClosesItself_data()
@@ -542,6 +541,47 @@ private Q_SLOTS:
         QCOMPARE(idle.count(), 1);
         QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
         QCOMPARE(server.rec->lines.mid(before), QStringList{});
+    }
+
+    // One message is one line: whatever the peer puts into a password, a chat line, a name, a
+    // status text or an offered file name, no shown line carries a control character and no
+    // line the peer wrote can pass for one of this program's "*** " lines.
+    void peerTextStaysOneLine_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        const QString forged = "*** File Transfer Complete : x (5 bytes)";
+        QTest::newRow("password, before login") << "PAuth:x)\r\n" + forged
+                                                << "*** User Submitted Bad Password (x)\\r\\n" + forged + ")";
+        QTest::newRow("chat") << "msg:hi\n" + forged << "<<No Name Specified>> hi\\n" + forged;
+        QTest::newRow("chat, terminal codes") << QString("msg:\x1b[2J") + QChar(0) + "\a" + QChar(0x9D) + "x"
+                                              << "<<No Name Specified>> \\x1b[2J\\x00\\x07\\x9dx";
+        QTest::newRow("name") << "uinfo:Eve\r" + forged + ";e;1;h"
+                              << "*** Remote User Info Change (Eve\\r" + forged + ")";
+        QTest::newRow("status like ours") << "stat:" + forged << "stat:" + forged;
+        QTest::newRow("status, stamped") << "stat:[9:05] " + forged << "stat:[9:05] " + forged;
+        QTest::newRow("status, second line") << "stat:away\n" + forged << "away\\n" + forged;
+        QTest::newRow("plain status") << "stat:away" << "away";
+        QTest::newRow("offered file name") << "file:2001|a\r\n" + forged + "|8192|5"
+                                           << "*** Error : Refused File \"a\\r\\n" + forged +
+                                                  "\" - unsafe name (control character)";
+    }
+    void peerTextStaysOneLine()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        TestPeer server;
+        server.ctx->options.RequirePassword = message.startsWith("PAuth:");
+        server.ctx->options.ServerPassword = "pw";
+        RawClient raw;
+        QVERIFY(raw.open(server));
+        raw.send(message);
+        QTRY_VERIFY2_WITH_TIMEOUT(server.rec->contains(shown), qPrintable(server.rec->lines.join('|')), kWait);
+        for (const QString& line : std::as_const(server.rec->lines)) {
+            QVERIFY2(!line.startsWith("*** File Transfer Complete"), qPrintable(line));
+            for (QChar c : line)
+                QVERIFY2(c >= ' ' && (c < QChar(0x7F) || c > QChar(0x9F)), qPrintable(line));
+        }
     }
 
     void oversizedInputIsCutOff()
