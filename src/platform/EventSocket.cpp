@@ -59,14 +59,27 @@ quint16 EventSocket::localPort() const
     return localPortNumber;
 }
 
-QString EventSocket::remoteHostIP() const
+namespace {
+
+// IPv4 addresses mapped into IPv6 are shown in their IPv4 form.
+QString addressText(const QHostAddress& a)
 {
-    if (!stream)
-        return {};
-    QHostAddress a = stream->peerAddress();
     bool isV4 = false;
     const quint32 v4 = a.toIPv4Address(&isV4);
     return isV4 ? QHostAddress(v4).toString() : a.toString();
+}
+
+} // namespace
+
+QString EventSocket::remoteHostIP() const
+{
+    return stream ? addressText(stream->peerAddress()) : QString();
+}
+
+QString EventSocket::localHostIP() const
+{
+    return stream && stream->state() == QAbstractSocket::ConnectedState ? addressText(stream->localAddress())
+                                                                       : QString();
 }
 
 void EventSocket::connectToPeer()
@@ -117,6 +130,58 @@ void EventSocket::accept(int requestId)
     dropStream();
     inError = false;
     adopt(s);
+}
+
+void EventSocket::handOver(int requestId, EventSocket& to)
+{
+    QPointer<QTcpSocket> s = pending.take(requestId);
+    if (!s)
+        return;
+    to.close();
+    to.inError = false;
+    s->setParent(&to);
+    to.adopt(s);
+}
+
+QString EventSocket::requestAddress(int requestId) const
+{
+    const QPointer<QTcpSocket> s = pending.value(requestId);
+    return s ? addressText(s->peerAddress()) : QString();
+}
+
+namespace {
+
+void abortWithReset(QTcpSocket* s)
+{
+#ifdef Q_OS_LINUX
+    if (s->socketDescriptor() >= 0) {
+        const linger hard{1, 0}; // closing now sends a reset
+        ::setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+#endif
+    s->abort();
+}
+
+} // namespace
+
+void EventSocket::refuse(int requestId)
+{
+    if (QPointer<QTcpSocket> s = pending.take(requestId)) {
+        abortWithReset(s);
+        s->deleteLater();
+    }
+}
+
+void EventSocket::reset()
+{
+    if (stream) {
+        closeResetProbe(false);
+        stream->disconnect(this);
+        abortWithReset(stream);
+        stream->deleteLater();
+        stream = nullptr;
+    }
+    close();
 }
 
 void EventSocket::adopt(QTcpSocket* s)

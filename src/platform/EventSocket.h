@@ -44,6 +44,8 @@ public:
     quint16 localPort() const;
     // The peer's address as text ("127.0.0.1"), empty when not connected.
     QString remoteHostIP() const;
+    // This end's address as text, empty when not connected.
+    QString localHostIP() const;
     // The address listen() binds; by default every interface.
     void setListenAddress(const QHostAddress& address) { listenAddress = address; }
 
@@ -56,6 +58,15 @@ public:
     // Takes the pending request announced by connectionRequest(requestId). Requests not
     // accepted while that signal is handled are refused.
     void accept(int requestId);
+    // Hands the pending request to `to`, which becomes that connected stream, while this
+    // socket goes on listening (so that a further request can still be seen).
+    void handOver(int requestId, EventSocket& to);
+    // The address a pending request comes from, as text; empty when there is no such request.
+    QString requestAddress(int requestId) const;
+    // Ends the connection, or refuses the pending request, with a reset rather than an
+    // orderly close, so that the peer sees an error and not a normal end.
+    void reset();
+    void refuse(int requestId);
 
     // Queues bytes for sending; false when not connected.
     bool send(const QByteArray& bytes);

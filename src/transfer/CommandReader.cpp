@@ -54,6 +54,7 @@ void CommandReader::scan(bool quietOver)
 {
     const std::size_t before = out.size();
     bool waitingDigits = false;
+    bool plausible = true;
     qsizetype pos = 0;
     const qsizetype n = pending.size();
     while (pos < n) {
@@ -73,6 +74,7 @@ void CommandReader::scan(bool quietOver)
                     if (!ended) {
                         waiting = true; // more digits may follow
                         waitingDigits = true;
+                        plausible = !offsetPlausible || offsetPlausible(pending.mid(end, j - end));
                         break;
                     }
                     out.push_back({k.kind, pending.mid(end, j - end)});
@@ -98,7 +100,7 @@ void CommandReader::scan(bool quietOver)
     }
     pending.remove(0, pos);
     if (waitingDigits && !quietOver)
-        quiet.start(quietMs);
+        quiet.start(plausible ? quietMs : longQuietMs);
     if (out.size() != before)
         Q_EMIT ready();
 }

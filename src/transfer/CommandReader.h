@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 // Cuts the transfer commands out of the byte stream of the command connection. The commands
@@ -11,7 +12,9 @@
 // - a buffer that is the beginning of a command waits for more bytes;
 // - "RESUME_TR" takes the decimal digits that follow it; they end at the first non-digit, or
 //   when no further byte arrives for `quietMs` (the offset is the last thing a receiver sends
-//   before the data, so a short quiet period is a safe end); at most 19 digits are taken;
+//   before the data, so a short quiet period is a safe end); digits that `offsetPlausible`
+//   rejects wait up to `longQuietMs` for more, since TCP may have cut the number; at most 19
+//   digits are taken;
 // - bytes that start no known command are skipped up to the next place where one could start.
 class CommandReader : public QObject {
     Q_OBJECT
@@ -25,6 +28,9 @@ public:
     explicit CommandReader(QObject* parent = nullptr);
 
     int quietMs = 50;
+    int longQuietMs = 5000;
+    // Whether the digits so far make an offset the peer could mean (empty: any).
+    std::function<bool(const QByteArray& digits)> offsetPlausible;
 
     // Adds received bytes; complete commands come out of ready().
     void feed(const QByteArray& bytes);

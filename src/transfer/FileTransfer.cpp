@@ -33,19 +33,20 @@ QString reasonFor(int code)
 
 FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s, const TransferTimeouts& t,
                            QObject* parent)
-    : QObject(parent), ctx(c), session(sess), prompts(p), setup(s), timeouts(t), NameOfFile(s.name),
-      PathToFile(s.path), size(s.size)
+    : QObject(parent), ctx(c), session(sess), prompts(p), setup(s), timeouts(t),
+      phase(s.type == Sending ? Phase::Listening : Phase::Connecting), NameOfFile(s.name), PathToFile(s.path),
+      size(s.size)
 {
     reader.quietMs = timeouts.quietMs;
-    timeOutTimer.setSingleShot(true);
-    waitTimer.setSingleShot(true);
-    viewTimer.setSingleShot(true);
-    burstTimer.setSingleShot(true);
+    reader.longQuietMs = timeouts.offsetWaitMs;
+    for (QTimer* timer : {&timeOutTimer, &waitTimer, &viewTimer, &burstTimer, &gapTimer})
+        timer->setSingleShot(true);
     connect(&burstTimer, &QTimer::timeout, this, &FileTransfer::sendNextBlock);
     kpsTimer.setInterval(timeouts.kpsMs);
     connect(&timeOutTimer, &QTimer::timeout, this, &FileTransfer::onTimeOut);
     connect(&waitTimer, &QTimer::timeout, this, &FileTransfer::onWaitOver);
     connect(&kpsTimer, &QTimer::timeout, this, &FileTransfer::onKpsTick);
+    connect(&gapTimer, &QTimer::timeout, this, &FileTransfer::onCommandGap);
     connect(&viewTimer, &QTimer::timeout, this, [this] {
         if (viewDirty)
             emitView();
@@ -53,13 +54,15 @@ FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s
     connect(&reader, &CommandReader::ready, this, &FileTransfer::onCommands);
     connect(&ctx, &Context::transferEndCodeChanged, this, &FileTransfer::onEndCodeChanged);
 
+    connect(&listener, &EventSocket::connectionRequest, this, &FileTransfer::onListenerRequest);
     connect(&sckSystem, &EventSocket::dataArrived, this, [this] { reader.feed(sckSystem.takeAll()); });
     connect(&sckSystem, &EventSocket::closed, this, &FileTransfer::onSystemClosed);
     connect(&sckSystem, &EventSocket::error, this, [this](int number, const QString& text) {
         onSocketError(QStringLiteral("Sys"), QStringLiteral("FN: Filebase.sckSystem_error"), number, text);
     });
+    connect(&sckData, &EventSocket::closed, this, &FileTransfer::onDataClosed);
     if (setup.type == Sending) {
-        connect(&sckSystem, &EventSocket::connectionRequest, this, &FileTransfer::onSystemRequest);
+        reader.offsetPlausible = [this](const QByteArray& digits) { return offsetPlausible(digits); };
         connect(&sckData, &EventSocket::connected, this, &FileTransfer::onSendConnected);
         connect(&sckData, &EventSocket::sendComplete, this, &FileTransfer::onBlockWritten);
         connect(&sckData, &EventSocket::error, this, [this](int number, const QString& text) {
@@ -69,7 +72,6 @@ FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s
         buffer.resize(kReceiveChunk);
         sckData.readBufferSize = kReceiveChunk;
         connect(&sckSystem, &EventSocket::connected, this, &FileTransfer::onSystemConnected);
-        connect(&sckData, &EventSocket::connectionRequest, this, &FileTransfer::onReceiveRequest);
         connect(&sckData, &EventSocket::dataArrived, this, &FileTransfer::onDataArrived);
         connect(&sckData, &EventSocket::error, this, [this](int number, const QString& text) {
             onSocketError(QStringLiteral("R"), QStringLiteral("FN: Filebase.sckReceive_error"), number, text);
@@ -102,11 +104,11 @@ TransferView FileTransfer::view() const
     v.title = title;
     v.userlabel = cutEnd((sending ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
     v.FnameLabel = cutEnd(QStringLiteral("File : ") + NameOfFile, 37);
-    v.SizeLabel = QStringLiteral("File Size : ") + (sending && !started ? QString() : QString::number(size));
+    v.SizeLabel = QStringLiteral("File Size : ") + (sending && !dataStarted ? QString() : QString::number(size));
     v.TotalLabel = (sending ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : ")) +
-                   (started ? QString::number(done) : QString());
+                   (dataStarted ? QString::number(done) : QString());
     v.status = status;
-    v.pctlabel = started && size > 0 ? QString::number(static_cast<qint64>(static_cast<double>(done) / size * 100.0)) +
+    v.pctlabel = dataStarted && size > 0 ? QString::number(static_cast<qint64>(static_cast<double>(done) / size * 100.0)) +
                                            QStringLiteral("%")
                                      : QStringLiteral("100%");
     v.KPSlabel = secondsElapsed > 0 ? rateText(kbps) : QStringLiteral("0.00 KB/SEC");
@@ -119,7 +121,7 @@ TransferView FileTransfer::view() const
     v.progressValue = static_cast<int>(std::min(done, size) >> shift);
     v.progressVisible = true;
     v.visible = visibleFlag;
-    v.running = !finishedFlag;
+    v.running = phase != Phase::Closed;
     return v;
 }
 
@@ -139,6 +141,18 @@ void FileTransfer::emitView()
 
 // ---- sending ----
 
+namespace {
+
+// The address the transfer listens on: the one the control connection runs over, so that
+// the transfer ports are not open on every interface.
+QHostAddress listenAddressFor(const Context& ctx, const Session& session)
+{
+    const QString local = session.Sock.localHostIP();
+    return local.isEmpty() ? ctx.listenAddress : QHostAddress(local);
+}
+
+} // namespace
+
 void FileTransfer::startSending()
 {
     file.setFileName(PathToFile);
@@ -151,17 +165,17 @@ void FileTransfer::startSending()
     }
     size = file.size();
     blockSizeUsed = TransferRules::blockSize(size);
+    offerBlock = TransferRules::offerBlockField(size).toLongLong();
     ctx.AddText(QStringLiteral("*** Sending File : ") + NameOfFile + QStringLiteral(" (") + QString::number(size) +
                     QStringLiteral(" bytes)"),
                 StatusLine);
     title = QStringLiteral("Sending");
     status = QStringLiteral("Waiting For Connection...");
-    sckSystem.close();
-    sckSystem.setListenAddress(ctx.listenAddress);
-    sckSystem.setLocalPort(setup.port);
-    if (!sckSystem.listen()) {
-        ReportSockError(ctx, sckSystem.lastErrorNumber(), sckSystem.lastErrorText(), QStringLiteral("Sys"),
-                        NameOfFile, QStringLiteral("FN: Filebase.sckSystem_error"));
+    listener.setListenAddress(listenAddressFor(ctx, session));
+    listener.setLocalPort(setup.port);
+    if (!listener.listen()) {
+        ReportSockError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("Sys"), NameOfFile,
+                        QStringLiteral("FN: Filebase.sckSystem_error"));
         end(3);
         return;
     }
@@ -170,23 +184,20 @@ void FileTransfer::startSending()
     touch(true);
 }
 
-void FileTransfer::onSystemRequest(int requestId)
+bool FileTransfer::offsetPlausible(const QByteArray& digits) const
 {
-    sckSystem.close(); // one peer: stop listening
-    sckSystem.accept(requestId);
-    if (!fromPeer(sckSystem))
-        return;
-    if (sckSystem.state() == EventSocket::Connected) {
-        status = QStringLiteral("Waiting On Receiver...");
-        touch(true);
-    }
+    // A receiver resumes at 0 or at a whole number of offered blocks, two at least, inside
+    // the file; digits that are not such a number may be the front of a longer one.
+    qint64 at = 0;
+    if (!TransferRules::parseSize(QString::fromLatin1(digits), at))
+        return false;
+    return at == 0 || (at % offerBlock == 0 && at >= 2 * offerBlock && at < size);
 }
 
 void FileTransfer::onAnswer(bool resume, const QByteArray& offset)
 {
-    if (answered || closing)
+    if (phase != Phase::Accepted)
         return;
-    answered = true;
     timeOutTimer.stop();
     status = QStringLiteral("Sending File...");
     if (resume) {
@@ -204,21 +215,21 @@ void FileTransfer::onAnswer(bool resume, const QByteArray& offset)
         done = at;
         resumeAt = at;
     }
+    phase = Phase::Sending;
     sckData.connectToPeer();
     touch(true);
 }
 
 void FileTransfer::onSendConnected()
 {
-    if (closing)
+    if (phase != Phase::Sending)
         return;
-    dataConnected = true;
     visibleFlag = true;
     if (!file.seek(done)) {
         fileError(QStringLiteral("Cannot read ") + PathToFile + QStringLiteral(" - ") + file.errorString());
         return;
     }
-    started = true;
+    dataStarted = true;
     secondsElapsed = 0;
     kpsTimer.start();
     touch(true);
@@ -232,7 +243,7 @@ void FileTransfer::sendNextBlock()
     // the event loop (a bounded burst), so that a fast connection is not held back by a
     // round trip through the loop per block.
     for (int i = 0; i < kBurstBlocks; ++i) {
-        if (closing)
+        if (phase != Phase::Sending)
             return;
         const qint64 remaining = size - done;
         if (remaining <= 0) {
@@ -255,7 +266,7 @@ void FileTransfer::sendNextBlock()
         sckData.flush();
         if (sckData.bytesToWrite() > 0) {
             blockInFlight = true; // sendComplete() brings the next block
-            startWait(Wait::Block, timeouts.blockMs);
+            startWait(timeouts.blockMs);
             touch();
             return;
         }
@@ -269,7 +280,7 @@ void FileTransfer::onBlockWritten()
     if (!blockInFlight)
         return;
     blockInFlight = false;
-    if (closing)
+    if (phase != Phase::Sending)
         return;
     if (done >= size)
         lastBlockSent();
@@ -280,19 +291,24 @@ void FileTransfer::onBlockWritten()
 void FileTransfer::lastBlockSent()
 {
     kpsTimer.stop();
-    if (gotAll)
+    // An empty file has no byte whose arrival a receiver could confirm: it is done as soon
+    // as the data connection stands.
+    if (gotAll || size == 0) {
         sendEnd();
-    else
-        startWait(Wait::GotAll, timeouts.gotAllMs);
+        return;
+    }
+    phase = Phase::AwaitingGotAll;
+    startWait(timeouts.gotAllMs);
 }
 
 void FileTransfer::sendEnd()
 {
+    phase = Phase::Finished;
     file.close();
     kpsTimer.stop();
     if (sckSystem.state() == EventSocket::Connected)
         sendCommand(CommandReader::text(CommandReader::EndTransfer));
-    startWait(Wait::Close, timeouts.closeMs);
+    startWait(timeouts.closeMs);
 }
 
 // ---- receiving ----
@@ -309,7 +325,6 @@ void FileTransfer::startReceiving()
     title = QStringLiteral("Receiving");
     status = QStringLiteral("Connecting To Sender...");
     visibleFlag = true;
-    sckSystem.close();
     sckSystem.setRemoteHost(setup.hostIP);
     sckSystem.setRemotePort(setup.port);
     sckSystem.connectToPeer();
@@ -318,13 +333,12 @@ void FileTransfer::startReceiving()
 
 void FileTransfer::onSystemConnected()
 {
-    if (closing)
+    if (phase != Phase::Connecting)
         return;
-    sckData.close();
-    sckData.setListenAddress(ctx.listenAddress);
-    sckData.setLocalPort(static_cast<quint16>(setup.port + 1));
-    if (!sckData.listen()) {
-        ReportSockError(ctx, sckData.lastErrorNumber(), sckData.lastErrorText(), QStringLiteral("R"), NameOfFile,
+    listener.setListenAddress(QHostAddress(sckSystem.localHostIP()));
+    listener.setLocalPort(static_cast<quint16>(setup.port + 1));
+    if (!listener.listen()) {
+        ReportSockError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("R"), NameOfFile,
                         QStringLiteral("FN: Filebase.sckReceive_error"));
         end(3);
         return;
@@ -386,7 +400,8 @@ void FileTransfer::answerSender()
         return;
     }
     timeOutTimer.stop();
-    started = true;
+    phase = Phase::Receiving;
+    dataStarted = true;
     secondsElapsed = 0;
     kpsTimer.start();
     status = QStringLiteral("Receiving File...");
@@ -394,21 +409,10 @@ void FileTransfer::answerSender()
         sendCommand(CommandReader::text(CommandReader::Resume) + QByteArray::number(resumeAt));
     else
         sendCommand(CommandReader::text(CommandReader::AcceptTransfer));
-    if (done >= size) {
-        gotAllSent = true; // an empty file is complete at once
-        sendCommand(CommandReader::text(CommandReader::GotAll));
-    }
-    startWait(Wait::Idle, timeouts.idleMs);
+    // "Got All" for an empty file waits for the sender's data connection, which comes only
+    // after the sender has taken our answer: sent now, it would reach it glued to the answer.
+    startWait(timeouts.idleMs);
     touch(true);
-}
-
-void FileTransfer::onReceiveRequest(int requestId)
-{
-    sckData.close();
-    sckData.accept(requestId);
-    if (!fromPeer(sckData))
-        return;
-    dataConnected = sckData.state() == EventSocket::Connected;
 }
 
 void FileTransfer::onDataArrived()
@@ -418,10 +422,10 @@ void FileTransfer::onDataArrived()
         const qint64 k = sckData.take(buffer.data(), buffer.size());
         if (k <= 0)
             break;
-        if (closing || !file.isOpen())
+        if (phase != Phase::Receiving || !file.isOpen())
             continue; // not ours to keep
         totalsent += k;
-        // Never past the offered size: the rest of a chunk that straddles the end is dropped.
+        // Never past the offered size.
         const qint64 n = std::min<qint64>(k, size - done);
         if (n > 0) {
             if (file.write(buffer.constData(), n) != n) {
@@ -435,41 +439,63 @@ void FileTransfer::onDataArrived()
             gotAllSent = true;
             sendCommand(CommandReader::text(CommandReader::GotAll));
         }
+        if (k > n) {
+            // A sender that goes on past the offered size would hold the one transfer slot
+            // for as long as it liked.
+            stopWithError(QStringLiteral("*** Error : The sender sent more than the offered %1 bytes : %2")
+                              .arg(QString::number(size), NameOfFile));
+            return;
+        }
     }
-    if (waiting == Wait::Idle)
+    if (phase == Phase::Receiving)
         waitTimer.start(timeouts.idleMs);
     touch();
 }
 
 // ---- both sides ----
 
-bool FileTransfer::fromPeer(EventSocket& socket)
+void FileTransfer::onListenerRequest(int requestId)
 {
-    // Only the peer of the control connection may take part: anyone else who reaches the
-    // port first is turned away and the port listens again.
-    if (socket.state() == EventSocket::Connected && socket.remoteHostIP() == setup.hostIP)
-        return true;
-    const quint16 port = &socket == &sckSystem ? setup.port : static_cast<quint16>(setup.port + 1);
-    socket.close();
-    socket.setListenAddress(ctx.listenAddress);
-    socket.setLocalPort(port);
-    if (!socket.listen()) {
-        ReportSockError(ctx, socket.lastErrorNumber(), socket.lastErrorText(), &socket == &sckSystem ? "Sys" : "R",
-                        NameOfFile, QString());
-        end(3);
+    if (phase == Phase::Closed)
+        return; // refused
+    const QString from = listener.requestAddress(requestId);
+    const quint16 port = listener.localPort();
+    if (streamTaken) {
+        // Only one connection belongs on this port. Whoever came second, the race is made
+        // visible instead of being won quietly by a stranger.
+        listener.refuse(requestId);
+        stopWithError(QStringLiteral("*** Error : A second connection came to transfer port %1 from %2 - the "
+                                     "transfer is stopped : %3")
+                          .arg(QString::number(port), from, NameOfFile));
+        return;
     }
-    return false;
-}
-
-void FileTransfer::sendCommand(const QByteArray& command)
-{
-    sckSystem.send(command);
+    if (from != setup.hostIP)
+        return; // not the peer of the control connection: turned away, the port listens on
+    streamTaken = true;
+    if (setup.type == Sending) {
+        listener.handOver(requestId, sckSystem);
+        phase = Phase::Accepted;
+        status = QStringLiteral("Waiting On Receiver...");
+        touch(true);
+        return;
+    }
+    listener.handOver(requestId, sckData);
+    if (phase == Phase::Receiving && done >= size && !gotAllSent) {
+        gotAllSent = true; // an empty file: nothing will arrive to confirm
+        sendCommand(CommandReader::text(CommandReader::GotAll));
+    }
 }
 
 void FileTransfer::onCommands()
 {
     for (const CommandReader::Command& c : reader.take()) {
-        if (finishedFlag)
+        if (phase == Phase::Cancelling) {
+            // Our own cancel decides, also when both asked at once.
+            if (c.kind == CommandReader::CancelOkay)
+                end(cancelCode);
+            continue;
+        }
+        if (phase == Phase::Closed)
             return;
         switch (c.kind) {
         case CommandReader::AcceptTransfer:
@@ -480,12 +506,12 @@ void FileTransfer::onCommands()
         case CommandReader::GotAll:
             if (setup.type == Sending) {
                 gotAll = true;
-                if (waiting == Wait::GotAll)
+                if (phase == Phase::AwaitingGotAll)
                     sendEnd();
             }
             break;
         case CommandReader::EndTransfer:
-            if (setup.type == Receiving && !closing) {
+            if (setup.type == Receiving) {
                 file.close();
                 kpsTimer.stop();
                 status = QStringLiteral("Transfer Complete.");
@@ -493,36 +519,67 @@ void FileTransfer::onCommands()
             }
             break;
         case CommandReader::Cancel:
-            if (cancelling)
-                break; // both asked at once; our own cancel decides
             status = QStringLiteral("Transfer Canceled.");
-            closing = true;
             sendCommand(CommandReader::text(CommandReader::CancelOkay));
-            ctx.setTransferEndCode(setup.type == Receiving ? 1 : 2);
+            end(setup.type == Receiving ? 1 : 2);
             break;
         case CommandReader::CancelOkay:
-            if (cancelling && waiting == Wait::CancelAck)
-                completeCancel();
-            break;
+            break; // nothing of ours to confirm
         }
     }
 }
 
 void FileTransfer::onSystemClosed()
 {
-    if (cancelling) {
-        completeCancel();
+    if (phase == Phase::Closed)
+        return;
+    if (phase == Phase::Cancelling) {
+        end(cancelCode);
+        return;
+    }
+    // A reset while the transfer still needed the connection is an error of the peer's side
+    // (it stopped the transfer, or a stranger raced it); an orderly close is the normal end,
+    // decided by the bytes that moved.
+    if (sckSystem.closedByReset() && phase != Phase::Finished && phase != Phase::Cancelling &&
+        !(setup.type == Receiving && done == size)) {
+        ctx.AddText(QStringLiteral("*** Error : The peer reset the transfer connection : ") + NameOfFile, ErrorLine);
+        end(3);
         return;
     }
     finish();
 }
 
+void FileTransfer::onDataClosed()
+{
+    const bool early = setup.type == Sending ? phase == Phase::Sending : phase == Phase::Receiving && done < size;
+    if (early)
+        dataLost(sckData.closedByReset());
+}
+
+void FileTransfer::dataLost(bool reset)
+{
+    const bool sending = setup.type == Sending;
+    ctx.AddText(QStringLiteral("*** Error : The %1 %2 the data connection after %3 of %4 bytes : %5")
+                    .arg(sending ? QStringLiteral("receiver") : QStringLiteral("sender"),
+                         reset ? QStringLiteral("reset") : QStringLiteral("closed"), QString::number(done),
+                         QString::number(size), NameOfFile),
+                ErrorLine);
+    sckSystem.close();
+    end(3);
+}
+
 void FileTransfer::onSocketError(const QString& tag, const QString& where, int number, const QString& description)
 {
-    if (finishedFlag)
+    if (phase == Phase::Closed)
         return;
-    if (cancelling) {
-        completeCancel();
+    if (phase == Phase::Cancelling) {
+        end(cancelCode);
+        return;
+    }
+    if (tag != QLatin1String("Sys") && (phase == Phase::AwaitingGotAll || phase == Phase::Finished))
+        return; // every byte has left; "Got All" or the close decides
+    if (number == 10054 && tag != QLatin1String("Sys")) {
+        dataLost(true);
         return;
     }
     ReportSockError(ctx, number, description, tag, NameOfFile, where);
@@ -536,52 +593,52 @@ void FileTransfer::onTimeOut()
     end(6);
 }
 
-void FileTransfer::startWait(Wait what, int ms)
+void FileTransfer::startWait(int ms)
 {
-    waiting = what;
     waitTimer.start(ms);
 }
 
 void FileTransfer::onWaitOver()
 {
-    const Wait what = std::exchange(waiting, Wait::None);
-    switch (what) {
-    case Wait::Block:
+    switch (phase) {
+    case Phase::Sending:
         if (!blockInFlight)
             return;
         status = QStringLiteral("File Send Timed Out.");
         blockInFlight = false;
-        closing = true;
         sendEnd();
         break;
-    case Wait::GotAll:
+    case Phase::AwaitingGotAll:
         sendEnd();
         break;
-    case Wait::CancelAck:
-        completeCancel();
+    case Phase::Cancelling:
+        end(cancelCode);
         break;
-    case Wait::Close:
+    case Phase::Finished:
         finish();
         break;
-    case Wait::Idle:
+    case Phase::Receiving:
         // A sender silent this long has stopped; with every byte here the file is done anyway.
         if (done == size) {
             finish();
-        } else {
-            status = QStringLiteral("Transfer Timed Out.");
-            startCancel(6);
+            return;
         }
+        // Closing the command connection lets the sender end "Incomplete" and offer the
+        // file again; a "CANC_TRAN" would read as the user's refusal and stop its queue.
+        status = QStringLiteral("Transfer Timed Out.");
+        sckSystem.close();
+        sckData.close();
+        end(6);
         break;
-    case Wait::None:
+    default:
         break;
     }
 }
 
 void FileTransfer::onEndCodeChanged(int code)
 {
-    if (code == 0 || finishedFlag)
+    if (code == 0 || phase == Phase::Closed)
         return;
-    closing = true;
     // Set by the control connection or a question; end on the next turn, outside its handler.
     QTimer::singleShot(0, this, &FileTransfer::finish);
 }
@@ -595,7 +652,7 @@ void FileTransfer::onKpsTick()
 
 void FileTransfer::requestCancel()
 {
-    if (finishedFlag || cancelling || cancelQuestion || askingCancel)
+    if (ending() || cancelQuestion || askingCancel)
         return;
     askingCancel = true;
     QPointer<FileTransfer> self(this);
@@ -621,10 +678,11 @@ void FileTransfer::cancelConfirmed()
 
 void FileTransfer::abandon()
 {
-    if (finishedFlag)
+    if (phase == Phase::Closed)
         return;
-    if (!cancelling && sckSystem.state() == EventSocket::Connected) {
-        sendCommand(CommandReader::text(CommandReader::Cancel));
+    if (phase != Phase::Cancelling && sckSystem.state() == EventSocket::Connected) {
+        // The program is leaving: this goes out now, whatever the spacing of commands.
+        sckSystem.send(CommandReader::text(CommandReader::Cancel));
         sckSystem.flush(); // the socket lingers on close, but the program may end right after
     }
     end(5);
@@ -632,40 +690,44 @@ void FileTransfer::abandon()
 
 void FileTransfer::fileError(const QString& problem)
 {
+    // The peer is told by "CANC_TRAN", which stops a sender's queue: offering the file again
+    // would meet the same full disk or unwritable folder.
     ctx.AddText(QStringLiteral("*** Error : ") + problem, ErrorLine);
     noRetry = true;
     file.close();
     startCancel(3);
 }
 
-void FileTransfer::startCancel(int code)
+void FileTransfer::stopWithError(const QString& line)
 {
-    if (finishedFlag || cancelling)
-        return;
-    closing = true;
-    cancelling = true;
-    cancelCode = code;
-    kpsTimer.stop();
-    if (sckSystem.state() == EventSocket::Connected) {
-        sendCommand(CommandReader::text(CommandReader::Cancel));
-        startWait(Wait::CancelAck, timeouts.cancelAckMs);
-    } else {
-        completeCancel();
-    }
+    ctx.AddText(line, ErrorLine);
+    spoiled = true;
+    sckData.reset();
+    sckSystem.reset();
+    end(3);
 }
 
-void FileTransfer::completeCancel()
+void FileTransfer::startCancel(int code)
 {
-    waitTimer.stop();
-    waiting = Wait::None;
-    end(cancelCode);
+    if (ending())
+        return;
+    cancelCode = code;
+    kpsTimer.stop();
+    burstTimer.stop();
+    blockInFlight = false;
+    if (sckSystem.state() == EventSocket::Connected) {
+        sendCommand(CommandReader::text(CommandReader::Cancel));
+        phase = Phase::Cancelling; // "CANC_OKAY", the peer's close or the bound ends it
+        startWait(timeouts.cancelAckMs);
+    } else {
+        end(code);
+    }
 }
 
 void FileTransfer::end(int code)
 {
-    if (finishedFlag)
+    if (phase == Phase::Closed)
         return;
-    closing = true;
     if (ctx.TransferEndCode() == 0 || code == 5)
         ctx.setTransferEndCode(code);
     finish();
@@ -673,22 +735,24 @@ void FileTransfer::end(int code)
 
 void FileTransfer::finish()
 {
-    if (finishedFlag)
+    if (phase == Phase::Closed)
         return;
-    finishedFlag = true;
-    closing = true;
-    timeOutTimer.stop();
-    waitTimer.stop();
-    kpsTimer.stop();
-    burstTimer.stop();
+    const Phase last = phase;
+    phase = Phase::Closed;
+    for (QTimer* timer : {&timeOutTimer, &waitTimer, &kpsTimer, &burstTimer, &gapTimer})
+        timer->stop();
+    outbox.clear(); // the close tells the peer the rest
     if (cancelQuestion)
         prompts.withdraw(std::exchange(cancelQuestion, 0));
 
     const int code = ctx.TransferEndCode();
     finalEndCode = code;
     const bool sending = setup.type == Sending;
-    // The sender counts as done only once the receiver confirmed every byte.
-    completeFlag = done == size && (sending ? gotAll : !noRetry);
+    // The sender counts as done only once the receiver confirmed every byte (an empty file
+    // once the data connection stood and "END_TRANS" went out).
+    completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished) : !noRetry);
+    if (spoiled)
+        completeFlag = false;
     if (!sending && code == 7) {
         completeFlag = false; // the peer says we already have it: nothing to report
     } else if (completeFlag) {
@@ -706,6 +770,7 @@ void FileTransfer::finish()
     if (!outcome.isEmpty())
         ctx.AddText(outcome, StatusLine);
 
+    listener.close();
     sckData.close();
     sckSystem.close();
     file.close();
@@ -714,4 +779,21 @@ void FileTransfer::finish()
     viewDirty = false;
     Q_EMIT viewChanged();
     Q_EMIT finished();
+}
+
+void FileTransfer::sendCommand(const QByteArray& command)
+{
+    if (gapTimer.isActive()) {
+        outbox.append(command);
+        return;
+    }
+    sckSystem.send(command);
+    sckSystem.flush();
+    gapTimer.start(timeouts.commandGapMs);
+}
+
+void FileTransfer::onCommandGap()
+{
+    if (!outbox.isEmpty())
+        sendCommand(outbox.takeFirst());
 }

@@ -22,7 +22,9 @@ struct TransferTimeouts {
     int idleMs = 60000;      // receiver: the sender going quiet before the end of the file
     int kpsMs = 1000;        // rate, elapsed and time-left refresh
     int viewMs = 100;        // at most one viewChanged() per this many ms
-    int quietMs = 50;        // a "RESUME_TR" offset ends after this long without more digits
+    int quietMs = 300;       // a "RESUME_TR" offset ends after this long without more digits...
+    int offsetWaitMs = 5000; // ...or this long while its digits cannot be a whole resume offset
+    int commandGapMs = 100;  // at least this long between two commands we send
 };
 
 // What a transfer window shows, built on demand from the transfer's state.
@@ -89,7 +91,9 @@ public:
     // answer is awaited. The outcome is "Canceled".
     void abandon();
 
-    bool isFinished() const { return finishedFlag; }
+    bool isFinished() const { return phase == Phase::Closed; }
+    // Sender: the offer is out and the receiver has not answered yet.
+    bool awaitingAnswer() const { return phase == Phase::Listening || phase == Phase::Accepted; }
     // After finished(): whether every byte moved and the peer confirmed it.
     bool complete() const { return completeFlag; }
     // The end code the transfer ended with.
@@ -117,13 +121,24 @@ Q_SIGNALS:
     void finished();
 
 private:
-    // What waitTimer is bounding.
-    enum class Wait { None, Block, GotAll, CancelAck, Close, Idle };
+    // Where the transfer stands. Sender: Listening, Accepted, Sending, AwaitingGotAll,
+    // Finished; receiver: Connecting, Receiving; either: Cancelling, then Closed.
+    enum class Phase {
+        Listening,      // command port open; "Waiting For Connection..."
+        Accepted,       // the receiver's command connection is in; "Waiting On Receiver..."
+        Sending,        // answered: the data connection and the blocks
+        AwaitingGotAll, // the last block has left
+        Finished,       // "END_TRANS" sent; the receiver closes
+        Connecting,     // receiver: reaching the sender's command port
+        Receiving,      // receiver: answered; the data arrives
+        Cancelling,     // our "CANC_TRAN" is out; "CANC_OKAY" or a close ends it
+        Closed,         // ended, the outcome written
+    };
 
     // Sender
     void startSending();
-    void onSystemRequest(int requestId);
     void onAnswer(bool resume, const QByteArray& offset);
+    bool offsetPlausible(const QByteArray& digits) const;
     void onSendConnected();
     void sendNextBlock();
     void onBlockWritten();
@@ -132,42 +147,53 @@ private:
     // Receiver
     void startReceiving();
     void onSystemConnected();
-    void onReceiveRequest(int requestId);
     void answerSender();
     void onDataArrived();
     bool openTarget(QString& problem);
     // Both
-    // True when the connection just accepted comes from the peer's address; otherwise drops
-    // it and listens again.
-    bool fromPeer(EventSocket& socket);
+    // A connection request on our listening port: the first from the peer's address becomes
+    // the stream; others from elsewhere are turned away; a second one stops the transfer.
+    void onListenerRequest(int requestId);
     void onCommands();
     void onSystemClosed();
+    void onDataClosed();
     void onSocketError(const QString& tag, const QString& where, int number, const QString& description);
+    // The data connection went away before its time.
+    void dataLost(bool reset);
     void onTimeOut();
     void onWaitOver();
     void onEndCodeChanged(int code);
     void onKpsTick();
     // A local file fault: error line, then the peer is told to stop (it is not retried).
     void fileError(const QString& problem);
+    // An error of the transfer itself: the line, then both connections end with a reset so
+    // that the peer stops too.
+    void stopWithError(const QString& line);
     void startCancel(int code);
-    void completeCancel();
     void end(int code);
     void finish();
     // Marks the view changed; progress is announced at most every viewMs, state changes
     // (urgent) at once.
     void touch(bool urgent = false);
     void emitView();
+    // Commands go out one per write and at least commandGapMs apart, so that a peer that
+    // takes each received chunk as one command never sees two glued together.
     void sendCommand(const QByteArray& command);
-    void startWait(Wait what, int ms);
+    void onCommandGap();
+    void startWait(int ms);
+    bool ending() const { return phase == Phase::Cancelling || phase == Phase::Closed; }
 
     Context& ctx;
     Session& session;
     Prompts& prompts;
     Setup setup;
     TransferTimeouts timeouts;
+    Phase phase;
 
+    EventSocket listener;  // sender: the command port P; receiver: the data port P + 1
     EventSocket sckSystem;
-    EventSocket sckData; // sckSend on the sender, sckReceive on the receiver
+    EventSocket sckData;   // sckSend on the sender, sckReceive on the receiver
+    bool streamTaken = false; // the listener has handed over its one connection
     CommandReader reader;
     QFile file;
 
@@ -180,23 +206,20 @@ private:
     qint64 totalsent = 0; // bytes moved in this run
     qint64 resumeAt = 0;
     qint64 blockSizeUsed = 1;
+    qint64 offerBlock = 512; // the block size named in our offer (resume offsets are its multiples)
     qint64 blockCount = 0;
     qint64 secondsElapsed = 0;
-    bool started = false; // the data phase began (labels show counts)
-    bool answered = false; // sender: the receiver's answer arrived
+    bool dataStarted = false; // the data phase began (labels show counts)
     bool visibleFlag = false;
-    bool dataConnected = false;
     bool blockInFlight = false;
-    bool gotAll = false;
-    bool gotAllSent = false;
-    bool closing = false;
-    bool cancelling = false;
+    bool gotAll = false;      // sender: "Got All" arrived
+    bool gotAllSent = false;  // receiver
     int cancelCode = 5;
-    bool finishedFlag = false;
     bool completeFlag = false;
     bool putBackFlag = false;
     bool stopQueueFlag = false;
     bool noRetry = false; // a fault that offering again cannot mend
+    bool spoiled = false; // stopped by a fault of the transfer itself: never complete
     int finalEndCode = 0;
     QString outcome;
     double kbps = 0.1;
@@ -204,11 +227,12 @@ private:
     bool askingCancel = false;
 
     QTimer timeOutTimer; // TimeOutTimer
-    QTimer waitTimer;    // block, "Got All", "CANC_OKAY" and close waits
-    Wait waiting = Wait::None;
+    QTimer waitTimer;    // the bound of the current phase (block, "Got All", "CANC_OKAY", close, idle)
     QTimer kpsTimer;     // kpstimer
     QTimer viewTimer;    // throttles viewChanged()
     QTimer burstTimer;   // continues the block loop on the next turn
+    QTimer gapTimer;     // spaces our commands
+    QList<QByteArray> outbox;
     QByteArray buffer;   // the block being sent, reused
     bool viewDirty = false;
 };
