@@ -4,7 +4,6 @@
 #include "queue/SendList.h"
 #include "session/Session.h"
 #include "support/ScriptedPrompts.h"
-#include "transfer/TargetFile.h"
 #include "transfer/Transfers.h"
 
 #include <QSignalSpy>
@@ -194,24 +193,23 @@ private Q_SLOTS:
         QCOMPARE(list.completed(), 2);
     }
 
-    // A write past the size limit fails with the system's reason and does not end the program.
+    // A write past the size limit ends the transfer with the system's reason, not the program.
     void writeFailureReason()
     {
         Startup::ignoreFileSizeSignal();
-        QTemporaryDir dir;
-        QFile f(dir.filePath("big.bin"));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        Pair p;
+        QVERIFY(writeFile(p.at(p.src, "f.bin"), QByteArray(3 << 20, 'z')));
+        QVERIFY(p.connect());
         rlimit old{};
         ::getrlimit(RLIMIT_FSIZE, &old);
         rlimit small = old;
-        small.rlim_cur = 64 * 1024;
+        small.rlim_cur = 1 << 20;
         ::setrlimit(RLIMIT_FSIZE, &small);
-        const QByteArray data(100 * 1024, 'x'); // part fits, the rest does not
-        QString why;
-        const bool ok = TargetFile::writeAll(f, data.constData(), data.size(), why);
+        const bool sent = p.send("f.bin");
         ::setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!ok);
-        QCOMPARE(why, qt_error_string(EFBIG));
+        QVERIFY(sent);
+        const QString line = "*** Error : Cannot write " + p.at(p.down, "f.bin") + " - " + qt_error_string(EFBIG);
+        QVERIFY2(p.b.rec->contains(line), qPrintable(p.b.rec->lines.join('\n')));
     }
 };
 
