@@ -76,6 +76,8 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
     Fd dir(::open(native(canonicalRoot).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return fail(reason(errno));
+    if (realPath(dir.get()) != canonicalRoot)
+        return fail(QStringLiteral("the download folder ") + root + QStringLiteral(" changed while it was opened"));
 
     // Each folder is made when missing, then opened and checked where it really is: what is
     // checked is what the file is created in.

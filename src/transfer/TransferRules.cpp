@@ -142,7 +142,7 @@ QString checkPlainName(const QString& name)
     const QStringList parts = offeredComponents(name, &problem);
     if (!problem.isEmpty())
         return problem;
-    if (parts.size() != 1)
+    if (parts.size() != 1 || name.contains('\\'))
         return QStringLiteral("\"\\\" inside a name");
     return {};
 }

@@ -145,6 +145,7 @@ private Q_SLOTS:
         const QStringList got = offeredComponents(wire, &problem);
         QCOMPARE(got.size(), parts);
         QVERIFY(!got.contains(QString())); // no empty component survives
+        QCOMPARE(checkPlainName(wire).isEmpty(), parts == 1 && !wire.contains('\\'));
         QCOMPARE(problem.isEmpty(), parts > 0);
     }
 
