@@ -1,4 +1,5 @@
 #include "cli/CliPeer.h"
+#include "core/Startup.h"
 
 #include <QCoreApplication>
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    Startup::ignoreFileSizeSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Zantiro"));
 

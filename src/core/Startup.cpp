@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <csignal>
+
 namespace {
 
 bool isDebugArgument(const QString& arg)
@@ -92,6 +94,11 @@ QStringList makeFolders(const QString& folder)
             failed.append(path);
     }
     return failed;
+}
+
+void ignoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace Startup

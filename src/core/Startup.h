@@ -27,4 +27,8 @@ QString optionValue(const QStringList& arguments, const QString& name);
 // that could not be created (the program goes on without them).
 QStringList makeFolders(const QString& programFolder);
 
+// A write past the file-size limit (ulimit -f) fails with an error instead of ending the
+// program with SIGXFSZ, so a transfer ends with an error line.
+void ignoreFileSizeSignal();
+
 } // namespace Startup

@@ -22,11 +22,17 @@ void SendList::add(const QString& path)
     const QFileInfo info(path);
     if (info.isDir()) {
         // A folder goes as its files, offered under the folder's name and their sub-folders.
+        // Linked folders are not entered (so no link loop is ever followed), and a linked
+        // file is sent only when it lies inside the folder itself.
         const QDir base = info.dir();
+        const QString inside = info.canonicalFilePath() + '/';
         QStringList files;
         QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << it.next();
+        while (it.hasNext()) {
+            const QFileInfo f(it.next());
+            if (!f.isSymLink() || f.canonicalFilePath().startsWith(inside))
+                files << f.filePath();
+        }
         files.sort();
         for (const QString& f : files)
             entries.append({f, base.relativeFilePath(f), 0});

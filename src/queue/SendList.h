@@ -19,7 +19,8 @@ public:
     int maxAttempts = 3;
 
     // Adds a file (offered under its own name) or a folder's files (offered under the
-    // folder's name followed by their path below it).
+    // folder's name followed by their path below it). Links to folders are not entered;
+    // links to files are taken only when the file lies inside the folder.
     void add(const QString& path);
     // Lets the list offer; a login makes it ready, a closed connection not. Until then
     // entries wait.

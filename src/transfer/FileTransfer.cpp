@@ -348,46 +348,21 @@ void FileTransfer::onSystemConnected()
 
 bool FileTransfer::openTarget(QString& problem)
 {
-    const QString folder = PathToFile;
-    const int choice = setup.existsChoice;
-    if (choice == 3) {
-        const QString unique = TransferRules::MakeUniqueName(NameOfFile, folder);
-        if (unique.isEmpty()) {
-            problem = QStringLiteral("No free name for ") + NameOfFile + QStringLiteral(" in ") + folder;
-            return false;
-        }
-        NameOfFile = unique;
-    } else if (choice == 4) {
-        NameOfFile = setup.newName;
-    }
-    const QString target = folder + NameOfFile;
-    if (!TransferRules::staysInside(folder, target)) {
-        problem = QStringLiteral("Refused to write ") + target + QStringLiteral(" - a link leads out of the folder");
-        return false;
-    }
-    if (QFileInfo(target).isDir()) {
-        problem = QStringLiteral("Cannot write ") + target + QStringLiteral(" - it is a folder");
-        return false;
-    }
-    file.setFileName(target);
-    bool fresh = true;
-    if (choice == 2) {
+    TargetFile::Request rq;
+    rq.root = setup.root;
+    rq.folder = PathToFile;
+    rq.name = NameOfFile;
+    rq.choice = setup.existsChoice;
+    rq.newName = setup.newName;
+    rq.size = size;
+    rq.block = setup.block;
+    if (rq.choice == 2)
         title = QStringLiteral("Resume Receiving");
-        const qint64 have = QFileInfo(target).size();
-        // A local file longer than the offer cannot be a part of it: start again from nothing.
-        if (have <= size) {
-            resumeAt = TransferRules::resumeOffset(have, setup.block, size);
-            fresh = false;
-        }
-    }
-    // Every other target is written from an empty file, so no old bytes survive past the end.
-    const QIODevice::OpenMode mode = fresh ? QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered
-                                           : QIODevice::ReadWrite | QIODevice::Unbuffered;
-    if (!file.open(mode) || (!fresh && (!file.resize(resumeAt) || !file.seek(resumeAt)))) {
-        problem = QStringLiteral("Cannot write ") + target + QStringLiteral(" - ") + file.errorString();
-        file.close();
+    const bool opened = target.open(file, rq, problem);
+    NameOfFile = target.name();
+    if (!opened)
         return false;
-    }
+    resumeAt = target.resumeAt();
     done = resumeAt;
     return true;
 }
@@ -428,9 +403,9 @@ void FileTransfer::onDataArrived()
         // Never past the offered size.
         const qint64 n = std::min<qint64>(k, size - done);
         if (n > 0) {
-            if (file.write(buffer.constData(), n) != n) {
-                fileError(QStringLiteral("Cannot write ") + file.fileName() + QStringLiteral(" - ") +
-                          file.errorString());
+            QString why;
+            if (!TargetFile::writeAll(file, buffer.constData(), n, why)) {
+                fileError(QStringLiteral("Cannot write ") + PathToFile + NameOfFile + QStringLiteral(" - ") + why);
                 return;
             }
             done += n;

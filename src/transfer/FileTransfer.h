@@ -2,6 +2,7 @@
 #include "platform/EventSocket.h"
 #include "transfer/CommandReader.h"
 #include "transfer/Prompts.h"
+#include "transfer/TargetFile.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -61,6 +62,7 @@ public:
         Type type = Sending;
         QString name;     // NameOfFile: the offered name (sender: wire form) / the local file name
         QString path;     // PathToFile: the file to read (sender) / the target folder (receiver)
+        QString root;     // receiver: the download folder the target folder lies in
         QString hostIP;   // the peer's address as the control connection sees it
         quint16 port = 0; // P: command port; data on P + 1
         QString userName; // RemoteName
@@ -112,6 +114,9 @@ public:
     qint64 sizeOfFileSent() const { return done; }
     qint64 blocksSent() const { return blockCount; } // sender: blocks handed to the data socket
     qint64 resumeSize() const { return resumeAt; }
+    // Receiver, after finished(): removes the file and folders this transfer created when it
+    // ended before any data.
+    void discardUnusedTarget() { target.discardUnused(); }
 
 Q_SIGNALS:
     // The texts or progress changed. Progress is announced at most every
@@ -196,6 +201,7 @@ private:
     bool streamTaken = false; // the listener has handed over its one connection
     CommandReader reader;
     QFile file;
+    TargetFile target; // receiver: how the file was opened, what was created for it
 
     QString NameOfFile;
     QString PathToFile; // sender: file path; receiver: target folder ending in "/"

@@ -67,8 +67,10 @@ Offer makeOffer(quint16 port, const QString& name, qint64 size)
     return Offer{QString::number(port), wireName(name), offerBlockField(size), QString::number(size)};
 }
 
-QString wireName(const QString& localName)
+QString wireName(const QString& localName, bool* replaced)
 {
+    if (replaced)
+        *replaced = false;
     QStringList parts = localName.split('/', Qt::SkipEmptyParts);
     for (QString& part : parts) {
         QString clean;
@@ -78,8 +80,12 @@ QString wireName(const QString& localName)
             if (c.isHighSurrogate() && i + 1 < part.size() && part[i + 1].isLowSurrogate()) {
                 clean += '_'; // one character outside Windows-1252, two UTF-16 units
                 ++i;
+                if (replaced)
+                    *replaced = true;
             } else if (c == '\\' || c == '|' || controlChar(c) || !Ansi::representable(QString(c))) {
                 clean += '_';
+                if (replaced)
+                    *replaced = true;
             } else {
                 clean += c;
             }
@@ -87,6 +93,14 @@ QString wireName(const QString& localName)
         part = clean;
     }
     return parts.join('\\');
+}
+
+QString numberedWireName(const QString& wire, int n)
+{
+    const qsizetype slash = wire.lastIndexOf('\\');
+    const qsizetype dot = wire.lastIndexOf('.');
+    const qsizetype at = dot > slash + 1 ? dot : wire.size();
+    return wire.left(at) + QStringLiteral(" (%1)").arg(n) + wire.mid(at);
 }
 
 QStringList offeredComponents(const QString& name, QString* problem)
@@ -98,14 +112,17 @@ QStringList offeredComponents(const QString& name, QString* problem)
     };
     if (name.isEmpty())
         return fail(QStringLiteral("empty name"));
-    if (name.startsWith('\\') || name.startsWith('/'))
+    if (name.startsWith('/') || name.startsWith(QLatin1String("\\\\")))
         return fail(QStringLiteral("absolute path"));
     if (name.size() >= 2 && name[1] == ':' && name[0].isLetter())
         return fail(QStringLiteral("drive letter"));
-    const QStringList parts = name.split('\\');
+    // A peer sending a folder from a drive root writes "\x" or "a\\b": the empty parts go.
+    const QStringList parts = name.split('\\', Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return fail(QStringLiteral("empty name"));
+    if (parts.first().size() >= 2 && parts.first()[1] == ':' && parts.first()[0].isLetter())
+        return fail(QStringLiteral("drive letter"));
     for (const QString& part : parts) {
-        if (part.isEmpty())
-            return fail(QStringLiteral("empty folder name"));
         if (part == QLatin1String(".") || part == QLatin1String(".."))
             return fail(QStringLiteral("\"%1\" in the path").arg(part));
         if (part.contains('/'))
@@ -125,7 +142,7 @@ QString checkPlainName(const QString& name)
     const QStringList parts = offeredComponents(name, &problem);
     if (!problem.isEmpty())
         return problem;
-    if (parts.size() != 1)
+    if (parts.size() != 1 || name.contains('\\'))
         return QStringLiteral("\"\\\" inside a name");
     return {};
 }
@@ -196,8 +213,16 @@ double rate(qint64 bytes, qint64 seconds)
 {
     if (seconds <= 0)
         return 0.1;
-    const double r = std::round(static_cast<double>(bytes) / static_cast<double>(seconds) / 1000.0 * 100.0) / 100.0;
-    return r == 0 ? 0.1 : r;
+    // Hundredths of a kilobyte per second, rounded half to even on the exact quotient:
+    // bytes / (seconds * 10).
+    const qint64 bytesClamped = std::max<qint64>(bytes, 0);
+    const qint64 div = seconds > std::numeric_limits<qint64>::max() / 10 ? std::numeric_limits<qint64>::max()
+                                                                          : seconds * 10;
+    qint64 hundredths = bytesClamped / div;
+    const qint64 rest = bytesClamped % div;
+    if (rest > div - rest || (rest == div - rest && hundredths % 2 == 1))
+        ++hundredths;
+    return hundredths == 0 ? 0.1 : static_cast<double>(hundredths) / 100.0;
 }
 
 QString rateText(double kbPerSecond)

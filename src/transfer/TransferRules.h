@@ -28,12 +28,18 @@ Offer makeOffer(quint16 port, const QString& name, qint64 size);
 
 // The wire form of a queued name: components (separated by "/") joined by "\"; inside a
 // component "\", "|", control characters and characters Windows-1252 cannot hold become "_".
-QString wireName(const QString& localName);
+// `replaced` tells whether any character was replaced.
+QString wireName(const QString& localName, bool* replaced = nullptr);
 
-// An offered name checked and split into its components ("\" separates sub-folders). Empty
-// with `problem` set when the name could write outside the download folder or is not a file
-// name: empty, absolute, a drive letter, "..", ".", an empty component, "/" inside a
-// component, control characters.
+// A wire name with " (n)" before the extension of its last component: "d\__.txt", 2 gives
+// "d\__ (2).txt".
+QString numberedWireName(const QString& wire, int n);
+
+// An offered name checked and split into its components ("\" separates sub-folders).
+// Leading "\" and empty components are dropped (a folder sent from a drive root gives
+// "\x" and "a\\b"). Empty with `problem` set when the name could write outside the download
+// folder or is not a file name: empty, starting with "/", a drive letter, "..", ".", "/"
+// inside a component, control characters.
 QStringList offeredComponents(const QString& wireName, QString* problem = nullptr);
 
 // A single typed file name (no folders) checked the same way; empty problem when usable.
@@ -54,7 +60,8 @@ bool parseSize(const QString& text, qint64& value);
 // existing (file, folder, link) is taken. Empty when no free name is found.
 QString MakeUniqueName(const QString& name, const QString& folder);
 
-// Kilobytes (1000 bytes) per second rounded to two places, 0.1 when nothing has moved.
+// Kilobytes (1000 bytes) per second rounded to two places, ties to even, 0.1 when the
+// rounded rate is 0.
 double rate(qint64 bytes, qint64 seconds);
 // The rate as shown: plain decimal followed by " KB/SEC".
 QString rateText(double kbPerSecond);

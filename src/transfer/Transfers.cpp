@@ -95,13 +95,42 @@ bool Transfers::offerFile(const QString& path, const QString& name)
     if (!s.isConnected() || active || pendingOffer || !Session::parseControlPort(ctx.ConnPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
-    const Offer probe = TransferRules::makeOffer(port, name, 0);
-    FileTransfer* t = startsend(probe.name, path, s.Sock.remoteHostIP(), probe.port, ctx.RemoteName, name);
+    const QString wire = offeredName(path, name);
+    FileTransfer* t = startsend(wire, path, s.Sock.remoteHostIP(), QString::number(port), ctx.RemoteName, name);
     if (!t || t->isFinished())
         return false;
     // Sent after the sending side listens, so the receiver always finds it.
-    s.SendCtlMsg(TransferRules::makeOffer(port, name, t->sizeOfFile()).message());
+    const qint64 size = t->sizeOfFile();
+    s.SendCtlMsg(Offer{QString::number(port), wire, TransferRules::offerBlockField(size), QString::number(size)}.message());
     return true;
+}
+
+QString Transfers::offeredName(const QString& path, const QString& name)
+{
+    if (const auto known = wireByPath.constFind(path); known != wireByPath.cend())
+        return *known; // offered again (put back, resumed): the same name
+    bool replaced = false;
+    const QString plain = TransferRules::wireName(name, &replaced);
+    QString wire = plain;
+    if (replaced) {
+        // Replacement characters can make two files one ("日本.txt" and "中国.txt" both give
+        // "__.txt"): such a name is numbered until no other file offered so far, and no file
+        // beside this one, has it.
+        const QFileInfo source(path);
+        auto taken = [&](const QString& candidate) {
+            const auto holder = pathByWire.constFind(candidate);
+            if (holder != pathByWire.cend() && *holder != path)
+                return true;
+            const QString last = candidate.mid(candidate.lastIndexOf('\\') + 1);
+            return last != source.fileName() && QFileInfo(source.dir(), last).exists();
+        };
+        for (int n = 2; taken(wire) && n < 100000; ++n)
+            wire = TransferRules::numberedWireName(plain, n);
+    }
+    wireByPath.insert(path, wire);
+    if (!pathByWire.contains(wire))
+        pathByWire.insert(wire, path);
+    return wire;
 }
 
 FileTransfer* Transfers::startsend(const QString& name, const QString& path, const QString& hostIP,
@@ -161,6 +190,8 @@ void Transfers::onTransferFinished()
     o.queuedName = t->queuedName();
     o.putBack = t->putBack();
     o.stopQueue = t->stopQueue();
+    if (!o.sending && !o.complete)
+        t->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
     t->setParent(this); // goes with us should we go first
     active.release()->deleteLater();
     ctx.TransferBusy = false;
@@ -198,7 +229,8 @@ void Transfers::receivefile(const QString& name, const QString& sizeText, const 
     if (!TransferRules::parsePort(portText, offer->port))
         return bad(QStringLiteral("the port \"") + portText + QStringLiteral("\" is not usable"));
     if (pendingOffer)
-        return bad(QStringLiteral("another offer is still being decided"));
+        return bad(active ? QStringLiteral("a transfer is running and another offer waits for it")
+                          : QStringLiteral("another offer is still being decided"));
     offer->wire = name;
     offer->sizeText = sizeText;
     offer->host = host;
@@ -289,14 +321,12 @@ void Transfers::afterAccept()
             return refuse(QStringLiteral("Canceled"),
                           QStringLiteral("*** Error : Refused File \"%1\" - the folder %2 leads out of %3")
                               .arg(o.wire, folder, o.root));
+        // Missing folders are made only once the transfer connection is up (TargetFile), so
+        // an offer that never gets that far leaves nothing behind.
         const QFileInfo info(folder);
         if (info.exists() && !info.isDir())
             return refuse(QStringLiteral("Canceled"),
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is not a folder").arg(o.wire, folder));
-        if (!info.exists() && !QDir().mkdir(folder))
-            return refuse(QStringLiteral("Canceled"),
-                          QStringLiteral("*** Error : Refused File \"%1\" - cannot create the folder %2")
-                              .arg(o.wire, folder));
     }
     o.folder = folder;
     const QString target = folder + o.parts.last();
@@ -355,6 +385,17 @@ void Transfers::askExisting()
                 return t.refuse(QStringLiteral("Canceled"),
                                 QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
                                     .arg(p.wire, r.newName, problem));
+            const QFileInfo typed(p.folder + r.newName);
+            if (typed.exists() || typed.isSymLink()) {
+                // Never written over unasked: a name other than the one asked about is asked
+                // about in turn; the same name again is refused.
+                if (r.newName == p.parts.last())
+                    return t.refuse(QStringLiteral("Canceled"),
+                                    QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
+                                        .arg(p.wire, r.newName));
+                p.parts.last() = r.newName;
+                return t.askExisting();
+            }
             p.newName = r.newName;
         }
         p.existsChoice = choice;
@@ -371,6 +412,7 @@ void Transfers::startReceiving()
     setup.type = FileTransfer::Receiving;
     setup.name = o.parts.last();
     setup.path = o.folder;
+    setup.root = o.root;
     setup.hostIP = o.host;
     setup.port = o.port;
     setup.userName = ctx.RemoteName;

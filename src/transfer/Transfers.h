@@ -2,6 +2,7 @@
 #include "transfer/FileTransfer.h"
 #include "transfer/Prompts.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -95,6 +96,10 @@ private:
     // "*** File Transfer <reason> : <name>" when a reason is given, and transferEnded.
     void endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode);
     void onTransferFinished();
+    // The wire name `path` is offered under: its queued `name` in wire form, numbered when
+    // replaced characters would make it the name of another file offered before; the same
+    // for the same path for as long as this object lives.
+    QString offeredName(const QString& path, const QString& name);
 
     Context& ctx;
     Session& session;
@@ -103,4 +108,6 @@ private:
     std::unique_ptr<PendingOffer> pendingOffer;
     QTimer busyTimer;
     quint64 nextSerial = 0;
+    QHash<QString, QString> wireByPath; // local path -> the wire name it was offered under
+    QHash<QString, QString> pathByWire; // wire name -> the first local path offered under it
 };

@@ -23,6 +23,7 @@ int main(int argc, char** argv)
             return 0;
         }
     }
+    Startup::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantiro"));
     QApplication::setQuitOnLastWindowClosed(false);

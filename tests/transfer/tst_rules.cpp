@@ -61,6 +61,10 @@ private Q_SLOTS:
         QCOMPARE(elapsedText(36000 + 125), QStringLiteral("10:02:05"));
         QCOMPARE(rate(0, 5), 0.1);
         QCOMPARE(rate(1234, 1), 1.23);
+        QCOMPARE(rate(25, 1), 0.02); // ties to even
+        QCOMPARE(rate(35, 1), 0.04);
+        QCOMPARE(rate(1225, 1), 1.22);
+        QCOMPARE(rate(5, 1), 0.1); // 0.005 rounds to 0
         QCOMPARE(rate(qint64(6) << 32, 10), 2576980.38);
         QCOMPARE(rateText(0.1), QStringLiteral("0.1 KB/SEC"));
         QCOMPARE(rateText(12.5), QStringLiteral("12.5 KB/SEC"));
@@ -73,6 +77,9 @@ private Q_SLOTS:
         QCOMPARE(offerBlockField(32767), QStringLiteral("512"));
         QCOMPARE(offerBlockField(32768), QStringLiteral("32768"));
         QCOMPARE(cutEnd(QStringLiteral("File : ") + QString(31, 'x'), 37), QStringLiteral("File : ") + QString(27, 'x') + "...");
+        QCOMPARE(numberedWireName("d\\__.txt", 2), QStringLiteral("d\\__ (2).txt"));
+        QCOMPARE(numberedWireName("d.x\\README", 3), QStringLiteral("d.x\\README (3)"));
+        QCOMPARE(numberedWireName(".profile", 2), QStringLiteral(".profile (2)"));
         QCOMPARE(makeOffer(2001, QStringLiteral("Music/Live/song.mp3"), qint64(5) << 32).message(),
                  QStringLiteral("file:2001|Music\\Live\\song.mp3|32768|21474836480"));
     }
@@ -113,15 +120,19 @@ private Q_SLOTS:
         QTest::newRow("plain") << "a.txt" << 1;
         QTest::newRow("sub-folders") << "Music\\Live\\song.mp3" << 3;
         QTest::newRow("empty") << "" << 0;
-        QTest::newRow("absolute") << "\\etc\\passwd" << 0;
+        QTest::newRow("drive root folder") << "\\x" << 1;
+        QTest::newRow("drive root sub-folder") << "\\etc\\passwd" << 2;
+        QTest::newRow("doubled separator") << "a\\\\b" << 2;
+        QTest::newRow("trailing") << "a\\" << 1;
+        QTest::newRow("only separators") << "\\\\" << 0;
+        QTest::newRow("network path") << "\\\\srv\\x" << 0;
         QTest::newRow("absolute slash") << "/etc/passwd" << 0;
+        QTest::newRow("drive after separator") << "\\C:\\x" << 0;
         QTest::newRow("drive") << "C:\\x.txt" << 0;
         QTest::newRow("drive relative") << "c:x.txt" << 0;
         QTest::newRow("parent") << "..\\x" << 0;
         QTest::newRow("parent inside") << "a\\..\\..\\x" << 0;
         QTest::newRow("dot") << "a\\.\\x" << 0;
-        QTest::newRow("empty component") << "a\\\\x" << 0;
-        QTest::newRow("trailing") << "a\\" << 0;
         QTest::newRow("slash inside") << "a/../x" << 0;
         QTest::newRow("control") << QString("a\x01" "b") << 0;
         QTest::newRow("C1 control") << QString(QChar(0x85)) + "b" << 0;
@@ -131,7 +142,10 @@ private Q_SLOTS:
         QFETCH(QString, wire);
         QFETCH(int, parts);
         QString problem;
-        QCOMPARE(offeredComponents(wire, &problem).size(), parts);
+        const QStringList got = offeredComponents(wire, &problem);
+        QCOMPARE(got.size(), parts);
+        QVERIFY(!got.contains(QString())); // no empty component survives
+        QCOMPARE(checkPlainName(wire).isEmpty(), parts == 1 && !wire.contains('\\'));
         QCOMPARE(problem.isEmpty(), parts > 0);
     }
 

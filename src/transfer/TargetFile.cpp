@@ -1,0 +1,207 @@
+#include "transfer/TargetFile.h"
+
+#include "transfer/TransferRules.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <utility>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// One open descriptor, closed when it goes out of scope unless released.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd; }
+    int release() { return std::exchange(fd, -1); }
+    void reset(int other = -1)
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = other;
+    }
+
+private:
+    int fd;
+};
+
+QByteArray native(const QString& name)
+{
+    return QFile::encodeName(name);
+}
+
+// Where an open folder really is, whatever links led to it.
+QString realPath(int dirFd)
+{
+    return QFileInfo(QStringLiteral("/proc/self/fd/") + QString::number(dirFd)).symLinkTarget();
+}
+
+bool inside(const QString& canonicalRoot, const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QString r = canonicalRoot.endsWith('/') ? canonicalRoot : canonicalRoot + '/';
+    return path == canonicalRoot || path.startsWith(r);
+}
+
+QString reason(int err)
+{
+    return qt_error_string(err);
+}
+
+} // namespace
+
+bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
+{
+    const QString root = rq.root.isEmpty() ? rq.folder : rq.root;
+    QString at = rq.folder.startsWith(root) ? root : rq.folder;
+    const QStringList folders = rq.folder.mid(at.size()).split('/', Qt::SkipEmptyParts);
+    finalName = rq.name;
+    auto fail = [&](const QString& why) {
+        problem = QStringLiteral("Cannot write ") + rq.folder + finalName + QStringLiteral(" - ") + why;
+        return false;
+    };
+
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    if (canonicalRoot.isEmpty())
+        return fail(QStringLiteral("the download folder ") + root + QStringLiteral(" is missing"));
+    Fd dir(::open(native(canonicalRoot).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return fail(reason(errno));
+    if (realPath(dir.get()) != canonicalRoot)
+        return fail(QStringLiteral("the download folder ") + root + QStringLiteral(" changed while it was opened"));
+
+    // Each folder is made when missing, then opened and checked where it really is: what is
+    // checked is what the file is created in.
+    for (const QString& part : folders) {
+        at += part + '/';
+        const QByteArray p = native(part);
+        if (::mkdirat(dir.get(), p.constData(), 0777) == 0)
+            createdFolders << at;
+        else if (errno != EEXIST)
+            return fail(QStringLiteral("cannot create the folder ") + at + QStringLiteral(": ") + reason(errno));
+        const int sub = ::openat(dir.get(), p.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (sub < 0)
+            return fail(errno == ENOTDIR ? at + QStringLiteral(" is not a folder") : reason(errno));
+        dir.reset(sub);
+        if (!inside(canonicalRoot, realPath(dir.get()))) {
+            problem = QStringLiteral("Refused to write ") + at + finalName + QStringLiteral(" - the folder ") + at +
+                      QStringLiteral(" leads out of ") + root;
+            return false;
+        }
+    }
+
+    if (rq.choice == 3) {
+        finalName = TransferRules::MakeUniqueName(rq.name, at);
+        if (finalName.isEmpty()) {
+            problem = QStringLiteral("No free name for ") + rq.name + QStringLiteral(" in ") + at;
+            return false;
+        }
+    } else if (rq.choice == 4) {
+        finalName = rq.newName;
+    }
+    const QByteArray name = native(finalName);
+    const QString target = at + finalName;
+    auto failAt = [&](const QString& why) {
+        problem = QStringLiteral("Cannot write ") + target + QStringLiteral(" - ") + why;
+        return false;
+    };
+    auto openError = [&](int err) {
+        if (err == ELOOP)
+            return failAt(QStringLiteral("it is a link"));
+        if (err == EEXIST)
+            return failAt(QStringLiteral("it already exists"));
+        if (err == EISDIR)
+            return failAt(QStringLiteral("it is a folder"));
+        return failAt(reason(err));
+    };
+
+    Fd fd;
+    bool replace = rq.choice == 1;
+    resumeOffset = 0;
+    if (rq.choice == 2) {
+        // The file's own entry is never followed: a link there is not resumed through.
+        fd.reset(::openat(dir.get(), name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.get() < 0 && errno != ENOENT)
+            return openError(errno);
+        if (fd.get() >= 0) {
+            struct stat st {};
+            if (::fstat(fd.get(), &st) != 0)
+                return failAt(reason(errno));
+            if (!S_ISREG(st.st_mode))
+                return failAt(QStringLiteral("it is not a plain file"));
+            if (st.st_size <= rq.size) {
+                resumeOffset = TransferRules::resumeOffset(st.st_size, rq.block, rq.size);
+                if (::ftruncate(fd.get(), resumeOffset) != 0 || ::lseek(fd.get(), resumeOffset, SEEK_SET) < 0)
+                    return failAt(reason(errno));
+            } else {
+                // Longer than the offer, so not a part of it: start again from nothing.
+                fd.reset();
+                replace = true;
+            }
+        }
+    }
+    if (fd.get() < 0) {
+        // Replacing removes the old entry first, so the new content never reaches the old
+        // file through another hard link or a link pointing at it.
+        if (replace && ::unlinkat(dir.get(), name.constData(), 0) != 0 && errno != ENOENT)
+            return openError(errno);
+        fd.reset(::openat(dir.get(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (fd.get() < 0)
+            return openError(errno);
+        createdFile = target;
+    }
+    const QIODevice::OpenMode mode = (rq.choice == 2 && createdFile.isEmpty() ? QIODevice::ReadWrite : QIODevice::WriteOnly) |
+                                     QIODevice::Unbuffered;
+    const int raw = fd.release();
+    if (!file.open(raw, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(raw);
+        return failAt(file.errorString());
+    }
+    if (!file.seek(resumeOffset)) {
+        file.close();
+        return failAt(file.errorString());
+    }
+    return true;
+}
+
+void TargetFile::discardUnused()
+{
+    if (!createdFile.isEmpty()) {
+        const QFileInfo info(createdFile);
+        if (info.isFile() && !info.isSymLink() && info.size() == 0)
+            QFile::remove(createdFile);
+    }
+    for (qsizetype i = createdFolders.size() - 1; i >= 0; --i)
+        QDir().rmdir(createdFolders[i]); // only while empty
+    createdFolders.clear();
+    createdFile.clear();
+}
+
+bool TargetFile::writeAll(QFile& file, const char* data, qint64 n, QString& why)
+{
+    while (n > 0) {
+        errno = 0;
+        const qint64 w = file.write(data, n);
+        const int err = errno;
+        if (w <= 0) {
+            // A write that stops part-way leaves no error in QFile; the system's errno of the
+            // failing call says why.
+            why = err != 0 ? reason(err)
+                  : file.error() != QFileDevice::NoError ? file.errorString()
+                                                         : QStringLiteral("nothing could be written");
+            return false;
+        }
+        data += w;
+        n -= w;
+    }
+    return true;
+}

@@ -1,0 +1,46 @@
+#pragma once
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+// The receiver's target: the sub-folders below the download folder, made only once the
+// transfer connection is up, and the file itself, opened so that nothing on its way leads
+// out of the download folder. Each folder is opened and checked as it is opened (a folder
+// swapped for a link after the offer was decided is caught), and the file's own entry is
+// never followed when it is a link. A file that is replaced (overwrite, or a resume of a
+// file longer than the offer) gets a new directory entry: other hard links and link targets
+// keep their old content.
+class TargetFile {
+public:
+    struct Request {
+        QString root;     // the download folder
+        QString folder;   // the target folder: root plus the offered sub-folders, ending in "/"
+        QString name;     // the file name in that folder
+        int choice = 0;   // 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
+        QString newName;  // the typed name for choice 4
+        qint64 size = 0;  // the offered size
+        qint64 block = 512; // the offered block size (resume offsets)
+    };
+
+    // Makes the missing sub-folders and opens the target for writing into `file`,
+    // positioned at resumeAt(). False with the text of the error line in `problem`.
+    bool open(QFile& file, const Request& request, QString& problem);
+
+    // The file name finally used (choice 3 and 4 change it) and where writing starts.
+    QString name() const { return finalName; }
+    qint64 resumeAt() const { return resumeOffset; }
+
+    // After a transfer that ended before any data: removes the file this target created
+    // while it is still empty, then the folders it created while they are empty.
+    void discardUnused();
+
+    // Writes all n bytes; false with the system's reason in `why` (for example "No space
+    // left on device" or "File too large") when they cannot all be written.
+    static bool writeAll(QFile& file, const char* data, qint64 n, QString& why);
+
+private:
+    QString finalName;
+    qint64 resumeOffset = 0;
+    QStringList createdFolders; // in the order they were made
+    QString createdFile;
+};

@@ -1,0 +1,217 @@
+#include "support/Harness.h"
+
+#include "core/Startup.h"
+#include "queue/SendList.h"
+#include "session/Session.h"
+#include "support/ScriptedPrompts.h"
+#include "transfer/Transfers.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <cerrno>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Two logged-in peers: a sends from src, b receives into down with scripted questions.
+struct Pair {
+    TestPeer a{QStringLiteral("Ann")};
+    TestPeer b{QStringLiteral("Bob")};
+    ScriptedPrompts* askB = new ScriptedPrompts;
+    int endedA = 0, endedB = 0;
+    QString src = a.home.filePath("src");
+    QString down = b.ctx->options.DownloadDir;
+
+    Pair()
+    {
+        b.peer->transfers().setPrompts(std::unique_ptr<Prompts>(askB));
+        for (TestPeer* p : {&a, &b}) {
+            TransferTimeouts& t = p->peer->transfers().timeouts;
+            t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
+        }
+        QObject::connect(&a.peer->transfers(), &Transfers::transferEnded, [this] { ++endedA; });
+        QObject::connect(&b.peer->transfers(), &Transfers::transferEnded, [this] { ++endedB; });
+        QDir().mkpath(src), QDir().mkpath(down);
+        b.ctx->options.AutoAccept = true;
+    }
+    bool connect() { return connectPeers(a, b, freePortTriple()); }
+    // Offers src/name under that name and waits until both sides ended.
+    bool send(const QString& name)
+    {
+        const int na = endedA, nb = endedB;
+        return a.peer->transfers().offerFile(QDir(src).filePath(name), name) &&
+               QTest::qWaitFor([&] { return endedA > na && endedB > nb; }, 10000);
+    }
+    QString at(const QString& folder, const QString& name) const { return QDir(folder).filePath(name); }
+};
+
+} // namespace
+
+class TestFiles : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Names that only differ in characters Windows-1252 cannot hold arrive as two files.
+    void distinctNames()
+    {
+        Pair p;
+        p.b.ctx->options.ExistsAlways = 1; // overwrite: a second "__.txt" would replace the first
+        const QString jp = QString::fromUtf8("d/\u65e5\u672c.txt"), cn = QString::fromUtf8("d/\u4e2d\u56fd.txt");
+        QVERIFY(writeFile(p.at(p.src, jp), "first file") && writeFile(p.at(p.src, cn), "second, longer file"));
+        QVERIFY(p.connect());
+        QVERIFY(p.send(jp) && p.send(cn) && p.send(jp));
+        QCOMPARE(readFile(p.at(p.down, "d/__.txt")), QByteArray("first file"));
+        QCOMPARE(readFile(p.at(p.down, "d/__ (2).txt")), QByteArray("second, longer file"));
+        QCOMPARE(p.a.rec->count("*** File Transfer Complete : d\\__ (2).txt (19 bytes)"), 1);
+        QCOMPARE(p.b.rec->count("*** File Transfer Complete : __.txt (10 bytes)"), 1); // the third: HaveFile
+    }
+
+    // A typed name that exists is never written over without a question.
+    void typedNameExists_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("another existing name is asked about") << "note.txt" << 2;
+        QTest::newRow("the same name is refused") << "f.bin" << 1;
+    }
+    void typedNameExists()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, questions);
+        Pair p;
+        QVERIFY(writeFile(p.at(p.src, "f.bin"), "new content"));
+        QVERIFY(writeFile(p.at(p.down, "f.bin"), "old"));
+        QVERIFY(writeFile(p.at(p.down, "note.txt"), "keep me"));
+        p.askB->existsReplies = {{4, false, typed}, {5, false, {}}};
+        QVERIFY(p.connect());
+        QVERIFY(p.send("f.bin"));
+        QCOMPARE(readFile(p.at(p.down, "note.txt")), QByteArray("keep me"));
+        QCOMPARE(readFile(p.at(p.down, "f.bin")), QByteArray("old"));
+        QCOMPARE(p.askB->questions.size(), questions);
+        QCOMPARE(p.askB->questions.last().existing.fileName, typed);
+        QVERIFY(p.a.rec->contains("*** File Transfer Canceled By Receiver : f.bin"));
+    }
+
+    // Overwriting replaces the directory entry: other links to the old file keep its content.
+    void overwriteKeepsLinks_data()
+    {
+        QTest::addColumn<bool>("hard");
+        QTest::newRow("hard link") << true;
+        QTest::newRow("symbolic link inside") << false;
+    }
+    void overwriteKeepsLinks()
+    {
+        QFETCH(bool, hard);
+        Pair p;
+        p.b.ctx->options.ExistsAlways = 1;
+        QVERIFY(writeFile(p.at(p.src, "f.bin"), "brand new content"));
+        const QString other = p.at(p.down, "other.bin");
+        QVERIFY(writeFile(other, "old"));
+        if (hard)
+            QVERIFY(::link(qPrintable(other), qPrintable(p.at(p.down, "f.bin"))) == 0);
+        else
+            QVERIFY(QFile::link(other, p.at(p.down, "f.bin")));
+        QVERIFY(p.connect());
+        QVERIFY(p.send("f.bin"));
+        QCOMPARE(readFile(p.at(p.down, "f.bin")), QByteArray("brand new content"));
+        QVERIFY(!QFileInfo(p.at(p.down, "f.bin")).isSymLink());
+        QCOMPARE(readFile(other), QByteArray("old"));
+    }
+
+    // A folder swapped for a link while the question is open is caught when the file opens.
+    void folderSwappedForLink()
+    {
+        Pair p;
+        const QString outside = p.b.home.filePath("outside");
+        QVERIFY(writeFile(p.at(p.src, "sub/f.bin"), "brand new content"));
+        QVERIFY(writeFile(p.at(p.down, "sub/f.bin"), "old"));
+        QVERIFY(writeFile(p.at(outside, "f.bin"), "old"));
+        QObject::connect(p.askB, &ScriptedPrompts::asked, [&] {
+            QDir().rename(p.at(p.down, "sub"), p.at(p.down, "sub.real"));
+            QFile::link(outside, p.at(p.down, "sub"));
+        });
+        p.askB->existsReplies = {{1, false, {}}};
+        QVERIFY(p.connect());
+        QVERIFY(p.send("sub/f.bin"));
+        QCOMPARE(readFile(p.at(outside, "f.bin")), QByteArray("old"));
+        QVERIFY2(p.b.rec->indexStarting("*** Error : Refused to write ") >= 0, qPrintable(p.b.rec->lines.join('\n')));
+    }
+
+    // Offers that end before any data leave no folders behind.
+    void noFoldersLeft_data()
+    {
+        QTest::addColumn<bool>("senderListens");
+        QTest::newRow("nobody listens") << false;
+        QTest::newRow("sender cancels before data") << true;
+    }
+    void noFoldersLeft()
+    {
+        QFETCH(bool, senderListens);
+        TestPeer b(QStringLiteral("Bob"));
+        b.ctx->options.AutoAccept = true;
+        const QString down = b.ctx->options.DownloadDir;
+        QVERIFY(QDir().mkpath(down));
+        QTcpServer control, cmd;
+        const quint16 port = freePortTriple();
+        QVERIFY(control.listen(QHostAddress::LocalHost, port));
+        if (senderListens)
+            QVERIFY(cmd.listen(QHostAddress::LocalHost, port + 1));
+        QObject::connect(&cmd, &QTcpServer::newConnection, [&] { cmd.nextPendingConnection()->write("CANC_TRAN"); });
+        b.connectTo(port);
+        QTRY_VERIFY_WITH_TIMEOUT(control.hasPendingConnections(), 5000);
+        QTcpSocket* ctl = control.nextPendingConnection();
+        ctl->write(Session::frame("PSOK"));
+        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
+        QSignalSpy ended(&b.peer->transfers(), &Transfers::transferEnded);
+        for (int i = 0; i < 3; ++i) {
+            ctl->write(Session::frame(QStringLiteral("file:%1|d\\e\\f%2.txt|512|10").arg(port + 1).arg(i)));
+            QTRY_COMPARE_WITH_TIMEOUT(ended.size(), i + 1, 10000);
+        }
+        QCOMPARE(QDir(down).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // A folder sent as a whole takes no link that leads out of it, and no link loop.
+    void sendFolderLinks()
+    {
+        Pair p;
+        QVERIFY(writeFile(p.at(p.src, "d/a.txt"), "inside"));
+        QVERIFY(writeFile(p.a.home.filePath("secret.txt"), "secret"));
+        QVERIFY(QFile::link(p.at(p.src, "d/a.txt"), p.at(p.src, "d/in.txt")));
+        QVERIFY(QFile::link(p.a.home.filePath("secret.txt"), p.at(p.src, "d/out.txt")));
+        QVERIFY(QFile::link(p.a.home.path(), p.at(p.src, "d/up")));
+        QVERIFY(QFile::link(p.at(p.src, "d"), p.at(p.src, "d/loop")));
+        SendList& list = p.a.peer->sendList();
+        QSignalSpy idle(&list, &SendList::idle);
+        list.add(p.at(p.src, "d"));
+        QVERIFY(p.connect());
+        list.setReady(true);
+        QTRY_VERIFY_WITH_TIMEOUT(list.remaining() == 0 && !idle.isEmpty(), 10000);
+        QCOMPARE(QDir(p.at(p.down, "d")).entryList(QDir::Files), (QStringList{"a.txt", "in.txt"}));
+        QCOMPARE(list.completed(), 2);
+    }
+
+    // A write past the size limit ends the transfer with the system's reason, not the program.
+    void writeFailureReason()
+    {
+        Startup::ignoreFileSizeSignal();
+        Pair p;
+        QVERIFY(writeFile(p.at(p.src, "f.bin"), QByteArray(3 << 20, 'z')));
+        QVERIFY(p.connect());
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 1 << 20;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const bool sent = p.send("f.bin");
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(sent);
+        const QString line = "*** Error : Cannot write " + p.at(p.down, "f.bin") + " - " + qt_error_string(EFBIG);
+        QVERIFY2(p.b.rec->contains(line), qPrintable(p.b.rec->lines.join('\n')));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFiles)
+#include "tst_files.moc"
