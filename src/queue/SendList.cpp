@@ -13,6 +13,7 @@ SendList::SendList(Session& s, Transfers& t, QObject* parent) : QObject(parent),
     connect(&transfers, &Transfers::putBack, this, &SendList::onPutBack);
     connect(&transfers, &Transfers::stopQueue, this, [this] { stoppedFlag = true; });
     connect(&transfers, &Transfers::transferEnded, this, &SendList::onEnded);
+    connect(&transfers, &Transfers::readyToOffer, this, &SendList::next);
     connect(&session, &Session::loggedIn, this, [this] { setReady(true); });
     connect(&session, &Session::sockClosed, this, [this] { ready = false; }); // until the next login
 }

@@ -298,8 +298,8 @@ void Session::HandleCtlMsg(const QString& text)
         !text.startsWith(QLatin1String("ping")))
         return;
 
-    if (text == QLatin1String("FTIMEOUT")) {
-        ctx.setTransferEndCode(6);
+    if (text == QLatin1String("FTIMEOUT") || text == QLatin1String("CANC_TRAN") || text == QLatin1String("HaveFile")) {
+        Q_EMIT transferMessage(text);
     } else if (text == QLatin1String("PSOK") || text == QLatin1String("PSBAD")) {
         ctx.AuthReply = text == QLatin1String("PSOK") ? 1 : 2;
         if (loginTimer.isActive())
@@ -339,10 +339,6 @@ void Session::HandleCtlMsg(const QString& text)
         if (!Offer::parse(text.mid(5), offer))
             return; // not a well-formed offer
         Q_EMIT fileOffered(offer.name, offer.size, offer.block, Sock.remoteHostIP(), offer.port);
-    } else if (text == QLatin1String("CANC_TRAN")) {
-        ctx.setTransferEndCode(2);
-    } else if (text == QLatin1String("HaveFile")) {
-        ctx.setTransferEndCode(7);
     }
 }
 

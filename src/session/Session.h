@@ -72,6 +72,9 @@ public:
     static QByteArray frame(const QString& text);
 
 Q_SIGNALS:
+    // "FTIMEOUT", "CANC_TRAN" or "HaveFile" arrived: which transfer or offer they end is
+    // for the transfer side to decide.
+    void transferMessage(const QString& text);
     // The toolbar's Connect and Disconnect buttons swap.
     void SwitchConnectButtons();
     // The commands fall back to the idle look (Connect shown, Disconnect hidden).

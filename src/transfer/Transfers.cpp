@@ -36,10 +36,15 @@ Transfers::Transfers(Context& c, Session& s)
     connect(&busyTimer, &QTimer::timeout, this, [this] {
         if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
             // The running transfer is not ours to disturb: only this offer is refused.
+            // The sender gives up at its own bound and offers again; a refusal from here
+            // could reach it after that and end the new offer instead.
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Timed Out"), {}, 0);
+            endOffer(name, QStringLiteral("Timed Out"), {}, 6);
         }
     });
+    graceTimer.setSingleShot(true);
+    connect(&graceTimer, &QTimer::timeout, this, &Transfers::readyToOffer);
+    connect(&session, &Session::transferMessage, this, &Transfers::onTransferMessage);
     connect(&ctx, &Context::transferEndCodeChanged, this, &Transfers::onEndCodeChanged);
     connect(&session, &Session::fileOffered, this, &Transfers::receivefile);
     // Without the control connection no "FTIMEOUT" can end an open question: end it here.
@@ -92,7 +97,7 @@ bool Transfers::offerFile(const QString& path, const QString& name)
 {
     Session& s = session;
     quint16 control = 0;
-    if (!s.isConnected() || active || pendingOffer || !Session::parseControlPort(ctx.ConnPort, control))
+    if (!s.isConnected() || active || pendingOffer || pausing() || !Session::parseControlPort(ctx.ConnPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
@@ -195,6 +200,8 @@ void Transfers::onTransferFinished()
     t->setParent(this); // goes with us should we go first
     active.release()->deleteLater();
     ctx.TransferBusy = false;
+    if (o.sending && o.endCode == 6)
+        graceTimer.start(staleGraceMs);
     if (o.putBack)
         Q_EMIT putBack(o.path, o.queuedName);
     if (o.stopQueue)
@@ -464,6 +471,26 @@ void Transfers::endOffer(const QString& name, const QString& reason, const QStri
     out.name = name;
     out.endCode = endCode;
     Q_EMIT transferEnded(out);
+}
+
+void Transfers::onTransferMessage(const QString& text)
+{
+    if (text == QLatin1String("FTIMEOUT")) {
+        // A sender gave up on its offer: that is the offer being decided here, or else the
+        // file being received. Never our own sending, whatever the peer says.
+        if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
+            busyTimer.stop();
+            const QString name = std::exchange(pendingOffer, nullptr)->wire;
+            endOffer(name, QStringLiteral("Timed Out"), {}, 6);
+        } else if (pendingOffer || (active && active->type() == FileTransfer::Receiving)) {
+            ctx.setTransferEndCode(6);
+        }
+        return;
+    }
+    // A refusal, or "the receiver has it", answers the offer our sending side has out. With
+    // none out it belongs to an offer already given up, and is dropped.
+    if (active && active->type() == FileTransfer::Sending && active->awaitingAnswer())
+        ctx.setTransferEndCode(text == QLatin1String("HaveFile") ? 7 : 2);
 }
 
 void Transfers::onEndCodeChanged(int code)

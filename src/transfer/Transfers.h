@@ -42,6 +42,9 @@ public:
     TransferTimeouts timeouts;
     // How long an offer waits for a busy transfer to end before it is refused.
     int busyWaitMs = 60000;
+    // After an offer of ours timed out, how long before the next one goes out: a refusal of
+    // the old offer still on its way must not end the new one.
+    int staleGraceMs = 2000;
 
     // The transfer now running, or nullptr.
     FileTransfer* current() const { return active.get(); }
@@ -64,6 +67,8 @@ public:
 
     // An offer is being decided (a question is open or it waits for a busy transfer).
     bool offerPending() const { return pendingOffer != nullptr; }
+    // Our last offer timed out a moment ago; the next waits (see staleGraceMs).
+    bool pausing() const { return graceTimer.isActive(); }
     // A transfer runs or an offer is being decided.
     bool busy() const { return active || pendingOffer; }
     // Ends the running transfer and refuses an offer being decided, telling the peer, without
@@ -79,6 +84,8 @@ Q_SIGNALS:
     void putBack(const QString& path, const QString& queuedName);
     // The queue should stop, as by its "Stop" button.
     void stopQueue();
+    // Offers can go out again after the pause that follows a timed-out offer.
+    void readyToOffer();
 
 private:
     struct PendingOffer;
@@ -106,7 +113,10 @@ private:
     std::unique_ptr<Prompts> promptsPtr;
     std::unique_ptr<FileTransfer> active;
     std::unique_ptr<PendingOffer> pendingOffer;
+    void onTransferMessage(const QString& text);
+
     QTimer busyTimer;
+    QTimer graceTimer;
     quint64 nextSerial = 0;
     QHash<QString, QString> wireByPath; // local path -> the wire name it was offered under
     QHash<QString, QString> pathByWire; // wire name -> the first local path offered under it
