@@ -1,7 +1,6 @@
 #include "core/Startup.h"
 #include "support/Harness.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
