@@ -123,7 +123,7 @@ private Q_SLOTS:
         }
     }
 
-    // Two logged-in peers chat both ways, ping, and turn away a third.
+    // Two logged-in peers chat both ways, ping, turn away a third, and part by the command.
     void connectedPair()
     {
         Pair p;
@@ -151,6 +151,18 @@ private Q_SLOTS:
         third.rec->lines.clear();
         third.peer->session().Ping();
         QCOMPARE(third.rec->lines, QStringList{"*** Not Connected"});
+
+        // Disconnect: "bye" goes out, the close comes back, nothing reconnects.
+        p.client.ctx->options.AutoReconnect = true;
+        QSignalSpy idle(&p.client.peer->session(), &Session::showIdleCommands);
+        p.client.peer->session().Disconnect();
+        QCOMPARE(p.client.ctx->TransferEndCode(), 4);
+        QVERIFY(!p.client.rec->contains("*** Disconnected"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
+        QSignalSpy later(p.client.ctx, &Context::lineAdded);
+        QVERIFY(!later.wait(300)); // well past the shortened reconnection delay
+        QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
+        QCOMPARE(idle.count(), 0);
     }
 
     void byeAndReconnect_data()
@@ -176,31 +188,17 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(p.server.peer->session().isConnected(), kWait);
     }
 
-    void disconnectCommand()
+    void disconnectWhileListening()
     {
-        // While connected: "bye" goes out, the close comes back, nothing reconnects.
-        Pair p;
-        p.client.ctx->options.AutoReconnect = true;
-        QVERIFY(p.connect());
-        QSignalSpy idle(&p.client.peer->session(), &Session::showIdleCommands);
-        p.client.peer->session().Disconnect();
-        QCOMPARE(p.client.ctx->TransferEndCode(), 4);
-        QVERIFY(!p.client.rec->contains("*** Disconnected"));
-        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
-        QSignalSpy later(p.client.ctx, &Context::lineAdded);
-        QVERIFY(!later.wait(300)); // well past the shortened reconnection delay
-        QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
-        QCOMPARE(idle.count(), 0);
-
-        // While listening: the listener closes at once and a client is refused.
+        // The listener closes at once and a client is refused.
         TestPeer server;
         const quint16 port = freePortTriple();
         server.listen(port);
         QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Listening));
-        QSignalSpy idle2(&server.peer->session(), &Session::showIdleCommands);
+        QSignalSpy idle(&server.peer->session(), &Session::showIdleCommands);
         server.peer->session().Disconnect();
         QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Closed));
-        QCOMPARE(idle2.count(), 1);
+        QCOMPARE(idle.count(), 1);
         TestPeer late;
         late.connectTo(port);
         QTRY_VERIFY_WITH_TIMEOUT(late.rec->contains(kRefused), kWait);
