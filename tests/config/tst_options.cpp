@@ -40,32 +40,14 @@ QList<QByteArray> validLines(int lineCount, const QByteArray& flags = "0")
 class TestOptions : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void defaultsWhenMissing()
+    // Every option survives a save and a load. A text the file cannot hold ("[" scrambles to a
+    // carriage return, which would split its line; code 255 comes back as 0; others have no
+    // Windows-1252 code) keeps what the file held, or with no file yet what a missing file
+    // reads as; a folder reads back as the one beside the program. Each refusal is reported.
+    void saveAndLoad()
     {
         QTemporaryDir dir;
-        Options o;
-        o.MyName = "changed";
-        QCOMPARE(ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), o), QString());
-        QCOMPARE(o.MyName, QString("<No Name>"));
-        QCOMPARE(o.LogDir, dir.filePath("log") + "/");
-        QCOMPARE(o.DownloadDir, dir.filePath("download"));
-        QCOMPARE(o.configFlags(), 4485);
-
-        // The first save writes 31 lines whose last one reads 4485.
-        QCOMPARE(ConfigFile::SaveConfig(dir.filePath("qvcfg.cfg"), o), QString());
-        const QList<QByteArray> lines = plainLines(dir.filePath("qvcfg.cfg"));
-        QCOMPARE(lines.size(), 31);
-        QCOMPARE(lines[30], QByteArray("4485"));
-        QCOMPARE(lines[1], QByteArray("3"));
-        QCOMPARE(lines[24], QByteArray("<No Name>"));
-        QVERIFY(!QFile::exists(dir.filePath("qvcfg.cfg.tmp")));
-        // A file that cannot be written says so.
-        QVERIFY(ConfigFile::SaveConfig(dir.filePath("missing-folder/qvcfg.cfg"), o).startsWith("Close Config Error : "));
-    }
-
-    void roundTripEveryOption()
-    {
-        QTemporaryDir dir;
+        const QString path = dir.filePath("qvcfg.cfg");
         Options o;
         o.SetDefaults(dir.path());
         o.LogDir = "/var/log/z/", o.LogMode = 4, o.BoxLayout = "1", o.WindowPos = "1";
@@ -77,16 +59,36 @@ private Q_SLOTS:
         o.MyAge = "42", o.MyEmail = "ann@example.org", o.MyHomePage = "http://example.org/~ann", o.MyName = "Xavier";
         o.ClientIp = "10.0.0.7", o.ClientFilePort = "4001", o.ClientPort = "4000", o.ClientPassword = "";
         o.setConfigFlags(32735);
-        QCOMPARE(ConfigFile::SaveConfig(dir.filePath("qvcfg.cfg"), o), QString());
+        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
         Options back;
-        QCOMPARE(ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), back), QString());
+        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
         QVERIFY(back == o);
         QCOMPARE(back.configFlags(), 32735);
-
         o.setConfigFlags(0);
-        QCOMPARE(ConfigFile::SaveConfig(dir.filePath("qvcfg.cfg"), o), QString());
-        QCOMPARE(ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), back), QString());
+        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
+        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
         QVERIFY(!back.ShowChatBar && !back.TimeStamp && !back.MessageBlink && !back.CatcherOnTop);
+
+        o.ServerPassword = "new[1]";
+        o.ClientPassword = QString::fromUtf8("\u00ff");
+        o.MyName = QString::fromUtf8("\u0141ukasz");
+        o.MyAge = "7";
+        o.DownloadDir = dir.filePath("[dl]");
+        o.LogDir = dir.filePath("logs") + "/";
+        const QString msg = ConfigFile::SaveConfig(path, o);
+        QVERIFY2(msg.startsWith("Close Config Error : "), qPrintable(msg));
+        for (const char* name : {"ServerPassword", "ClientPassword", "MyName", "DownloadDir"})
+            QVERIFY2(msg.contains(QLatin1String(name)), qPrintable(msg));
+        QVERIFY2(!msg.contains("LogDir") && !msg.contains("MyAge"), qPrintable(msg));
+        QCOMPARE(plainLines(path).size(), 31);
+        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
+        QCOMPARE((QStringList{back.ServerPassword, back.ClientPassword, back.MyName, back.MyAge, back.DownloadDir, back.LogDir}),
+                 (QStringList{QString::fromUtf8("p\u00e4ss \u20ac;|X"), "", "Xavier", "7", dir.filePath("download"),
+                              dir.filePath("logs") + "/"}));
+        QVERIFY(QFile::remove(path));
+        QVERIFY(ConfigFile::SaveConfig(path, o).contains("ServerPassword"));
+        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
+        QCOMPARE(back.ServerPassword, QString("password"));
     }
 
     void badFiles_data()
@@ -100,6 +102,11 @@ private Q_SLOTS:
         QTest::newRow("LogMode not a number") << 31 << 2 << QByteArray("three") << "Open Config Error : 13 - ";
         QTest::newRow("flags not a number") << 31 << 31 << QByteArray("x1") << "Open Config Error : 13 - ";
         QTest::newRow("31 lines, fine") << 31 << 0 << QByteArray() << "";
+        // A line feed in a scrambled line stays part of it ("X" scrambles to one).
+        QTest::newRow("line feed inside a line") << 31 << 25 << QByteArray("XaX") << "";
+        // A file written without the guard still reads by the line rule: "[" scrambles to a
+        // carriage return, the split line shifts the rest, and line 31 holds "v", no number.
+        QTest::newRow("carriage return splits a line") << 31 << 25 << QByteArray("a[b") << "Open Config Error : 13 - ";
     }
     void badFiles()
     {
@@ -123,22 +130,24 @@ private Q_SLOTS:
         if (!messageStart.isEmpty()) {
             QVERIFY(o == defaults); // also the options already read
         } else {
-            QCOMPARE(o.MyName, QString("v"));
+            QCOMPARE(o.MyName, QString::fromLatin1(lines[24]));
             QCOMPARE(o.LogMode, 1);
             QCOMPARE(o.configFlags(), 0);
         }
     }
 
-    // The program folder may be any path: folder defaults that the file cannot hold are
-    // written so that they read back as the same folders beside the program.
-    void programFolderRoundTrip_data()
+    // A missing file reads as the defaults, and the first save writes 31 lines. The program
+    // folder may be any path: folder defaults that the file cannot hold are written so that
+    // they read back as the same folders beside the program.
+    void defaultsRoundTrip_data()
     {
         QTest::addColumn<QString>("folderName");
+        QTest::newRow("plain") << "zantiro";
         QTest::newRow("bracket") << "we[ird]";
         QTest::newRow("outside Windows-1252") << QString::fromUtf8("\u0141\u00f3d\u017a");
         QTest::newRow("blank") << "a b";
     }
-    void programFolderRoundTrip()
+    void defaultsRoundTrip()
     {
         QFETCH(QString, folderName);
         QTemporaryDir base;
@@ -146,88 +155,23 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         const QString path = QDir(folder).filePath("qvcfg.cfg");
         Options o;
-        o.SetDefaults(folder);
+        o.MyName = "changed";
+        QCOMPARE(ConfigFile::LoadConfig(path, folder, o), QString());
+        QCOMPARE((QStringList{o.MyName, o.LogDir, o.DownloadDir}),
+                 (QStringList{"<No Name>", folder + "/log/", folder + "/download"}));
+        QCOMPARE(o.configFlags(), 4485);
         QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
+        QVERIFY(!QFile::exists(path + ".tmp"));
         QCOMPARE(readFile(path).count('\r'), 31);
-        QCOMPARE(plainLines(path).size(), 31);
+        const QList<QByteArray> lines = plainLines(path);
+        QCOMPARE(lines.size(), 31);
+        QCOMPARE((QList<QByteArray>{lines[1], lines[24], lines[30]}), (QList<QByteArray>{"3", "<No Name>", "4485"}));
         Options back; // as at the next start
         back.MyName = "stale";
         QCOMPARE(ConfigFile::LoadConfig(path, folder, back), QString());
-        QCOMPARE(back.LogDir, o.LogDir);
-        QCOMPARE(back.DownloadDir, o.DownloadDir);
-        QCOMPARE(back.LastSendDir, o.LastSendDir);
         QVERIFY(back == o);
-    }
-
-    void unstorableValues()
-    {
-        // "X" scrambles to a line feed, which a reader keeps inside its line; "[" scrambles
-        // to a carriage return, which would split it; code 255 comes back as code 0.
-        QVERIFY(!ConfigFile::storable("a[b"));
-        QVERIFY(!ConfigFile::storable(QString::fromUtf8("\u00ff")));
-        QVERIFY(!ConfigFile::storable(QString::fromUtf8("\u0141")));
-        QVERIFY(ConfigFile::storable(QString::fromUtf8("aXb \u20ac\u00fe")));
-
-        QTemporaryDir dir;
-        const QString path = dir.filePath("qvcfg.cfg");
-        Options o;
-        o.SetDefaults(dir.path());
-        o.ServerPassword = "old";
-        o.MyName = "Ann";
-        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
-
-        // A text the file cannot hold keeps what the file held; a folder reads back as the
-        // one beside the program; everything else is stored. Each refusal is reported.
-        o.ServerPassword = "new[1]";
-        o.ClientPassword = QString::fromUtf8("\u00ff");
-        o.MyName = QString::fromUtf8("\u0141ukasz");
-        o.MyAge = "7";
-        o.DownloadDir = dir.filePath("[dl]");
-        o.LogDir = dir.filePath("logs") + "/";
-        const QString msg = ConfigFile::SaveConfig(path, o);
-        QVERIFY2(msg.startsWith("Close Config Error : "), qPrintable(msg));
-        for (const char* name : {"ServerPassword", "ClientPassword", "MyName", "DownloadDir"})
-            QVERIFY2(msg.contains(QLatin1String(name)), qPrintable(msg));
-        QVERIFY2(!msg.contains("LogDir") && !msg.contains("MyAge"), qPrintable(msg));
-        QCOMPARE(plainLines(path).size(), 31);
-        Options back;
-        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QCOMPARE(back.ServerPassword, QString("old"));
-        QCOMPARE(back.ClientPassword, QString("password"));
-        QCOMPARE(back.MyName, QString("Ann"));
-        QCOMPARE(back.MyAge, QString("7"));
-        QCOMPARE(back.DownloadDir, dir.filePath("download"));
-        QCOMPARE(back.LogDir, dir.filePath("logs") + "/");
-
-        // With no file yet, the value kept is what a missing file reads as.
-        QVERIFY(QFile::remove(path));
-        QVERIFY(ConfigFile::SaveConfig(path, o).contains("ServerPassword"));
-        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QCOMPARE(back.ServerPassword, QString("password"));
-    }
-
-    void oldFiles()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("qvcfg.cfg");
-        Options back;
-        // Line feeds in a scrambled line stay part of it.
-        QList<QByteArray> lines = validLines(31, "4485");
-        lines[24] = "XaX";
-        QVERIFY(writeLines(path, lines));
-        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QCOMPARE(back.MyName, QString("XaX"));
-
-        // A file written without the guard still reads by the line rule: the split line
-        // shifts the rest, the file ends early, defaults follow.
-        lines[24] = "a[b";
-        QVERIFY(writeLines(path, lines));
-        // Line 31 now holds what line 30 had ("v"), which is not a number.
-        const QString error = ConfigFile::LoadConfig(path, dir.path(), back);
-        QVERIFY2(error.startsWith("Open Config Error : 13 - "), qPrintable(error));
-        Options defaults;
-        defaults.SetDefaults(dir.path());
-        QVERIFY(back == defaults);
+        // A file that cannot be written says so.
+        QVERIFY(ConfigFile::SaveConfig(folder + "/missing/qvcfg.cfg", o).startsWith("Close Config Error : "));
     }
 };
 

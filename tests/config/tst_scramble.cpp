@@ -5,10 +5,10 @@
 class TestScramble : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void fixedVectors_data()
+    void scramble_data()
     {
         QTest::addColumn<QByteArray>("plain");
-        QTest::addColumn<QByteArray>("scrambled");
+        QTest::addColumn<QByteArray>("scrambled"); // empty: only the round trip is checked
         QTest::newRow("empty") << QByteArray() << QByteArray();
         QTest::newRow("one char") << QByteArray("a") << QByteArray("\x13");
         QTest::newRow("abc") << QByteArray("abc") << QByteArray("\x14\x13\x15");
@@ -16,37 +16,24 @@ private Q_SLOTS:
         QTest::newRow("five") << QByteArray("12345") << QByteArray("\xE5\xE3\xE2\xE4\xE6");
         QTest::newRow("to line feed") << QByteArray("X") << QByteArray("\n");
         QTest::newRow("to carriage return") << QByteArray("[") << QByteArray("\r");
-    }
-    void fixedVectors()
-    {
-        QFETCH(QByteArray, plain);
-        QFETCH(QByteArray, scrambled);
-        QCOMPARE(EncryptText(plain), scrambled);
-        QCOMPARE(DecryptText(scrambled), plain);
-    }
-
-    void roundTrip_data()
-    {
-        QTest::addColumn<QByteArray>("plain");
-        QTest::addColumn<QByteArray>("back"); // empty: the plain text itself
-        QTest::newRow("code 255 comes back as 0") << QByteArray("a\xFF" "b") << QByteArray("a\0b", 3);
         QByteArray all;
-        for (int c = 0; c < 255; ++c)
+        for (int c = 0; c < 256; ++c)
             all.append(static_cast<char>(c));
-        QTest::newRow("every byte 0..254") << all << QByteArray();
-        QTest::newRow("every byte, even length") << all.left(254) << QByteArray();
+        QTest::newRow("every byte") << all << QByteArray();
+        QTest::newRow("every byte but 254 and 255, even length") << all.left(254) << QByteArray();
         QTest::newRow("two") << QByteArray("ab") << QByteArray();
         QTest::newRow("terminator bytes") << QByteArray("{\xBF}") << QByteArray();
     }
-    void roundTrip()
+    void scramble()
     {
         QFETCH(QByteArray, plain);
-        QFETCH(QByteArray, back);
+        QFETCH(QByteArray, scrambled);
         const QByteArray s = EncryptText(plain);
         QCOMPARE(s.size(), plain.size());
-        QCOMPARE(DecryptText(s), back.isEmpty() ? plain : back);
+        if (!scrambled.isEmpty())
+            QCOMPARE(s, scrambled);
+        QCOMPARE(DecryptText(s), QByteArray(plain).replace('\xFF', '\0')); // code 255 comes back as 0
     }
-
 };
 
 QTEST_APPLESS_MAIN(TestScramble)

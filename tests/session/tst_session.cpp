@@ -9,13 +9,12 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <algorithm>
-
 #include <sys/socket.h>
 
 namespace {
 
 constexpr int kWait = 5000;
+const char* const kRefused = "*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)";
 
 // Two peers logged in to each other.
 struct Pair {
@@ -24,6 +23,11 @@ struct Pair {
     quint16 port = freePortTriple();
 
     bool connect() { return connectPeers(server, client, port); }
+};
+
+struct Login {
+    bool require;
+    QString stored, given, clientLine, serverLine;
 };
 
 // Unscrambled messages in bytes taken from the wire.
@@ -35,12 +39,6 @@ QStringList messagesIn(const QByteArray& wire)
             out << Ansi::decode(DecryptText(part.chopped(2)));
     }
     return out;
-}
-
-int countStarting(const LineRecorder& rec, const QString& prefix)
-{
-    return static_cast<int>(std::count_if(rec.lines.begin(), rec.lines.end(),
-                                          [&](const QString& line) { return line.startsWith(prefix); }));
 }
 
 // A raw socket playing the client against a server peer.
@@ -83,37 +81,30 @@ struct RawClient {
 
 } // namespace
 
+Q_DECLARE_METATYPE(Login)
+
 class TestSession : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void login_data()
     {
-        QTest::addColumn<bool>("require");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<QString>("clientLine");
-        QTest::addColumn<QString>("serverLine");
+        QTest::addColumn<Login>("row");
         const QString ok = "*** Login Authenticated", bad = "*** Login Failed (Bad Password)";
-        QTest::newRow("no password required, empty") << false << "s3cret" << "" << ok << "*** User Authenticated";
-        QTest::newRow("right password") << true << "s3cret" << "s3cret" << ok << "*** User Authenticated";
-        QTest::newRow("wrong password") << true << "s3cret" << "guess" << bad
-                                        << "*** User Submitted Bad Password (guess)";
-        QTest::newRow("case differs") << true << "s3cret" << "S3CRET" << bad
-                                      << "*** User Submitted Bad Password (S3CRET)";
+        const QString in = "*** User Authenticated", badPw = "*** User Submitted Bad Password (";
+        QTest::newRow("no password required, empty") << Login{false, "s3cret", "", ok, in};
+        QTest::newRow("right password") << Login{true, "s3cret", "s3cret", ok, in};
+        QTest::newRow("wrong password") << Login{true, "s3cret", "guess", bad, badPw + "guess)"};
+        QTest::newRow("case differs") << Login{true, "s3cret", "S3CRET", bad, badPw + "S3CRET)"};
         // Both sides hold the same text; the wire cannot carry every character of it.
         const QString polish = QString::fromUtf8("zażółć");
-        QTest::newRow("outside Windows-1252") << true << polish << polish << ok << "*** User Authenticated";
+        QTest::newRow("outside Windows-1252") << Login{true, polish, polish, ok, in};
         QTest::newRow("long wrong password shown cut")
-            << true << "s3cret" << QString(100, 'x') << bad
-            << "*** User Submitted Bad Password (" + QString(64, 'x') + QChar(0x2026) + ")";
+            << Login{true, "s3cret", QString(100, 'x'), bad, badPw + QString(64, 'x') + QChar(0x2026) + ")"};
     }
     void login()
     {
-        QFETCH(bool, require);
-        QFETCH(QString, stored);
-        QFETCH(QString, given);
-        QFETCH(QString, clientLine);
-        QFETCH(QString, serverLine);
+        QFETCH(Login, row);
+        const auto& [require, stored, given, clientLine, serverLine] = row;
         Pair p;
         p.server.ctx->options.RequirePassword = require;
         p.server.ctx->options.ServerPassword = stored;
@@ -132,30 +123,7 @@ private Q_SLOTS:
         }
     }
 
-    void loginTimesOut()
-    {
-        // A server that accepts but never answers.
-        QTcpServer silent;
-        QVERIFY(silent.listen(QHostAddress::LocalHost));
-        TestPeer client;
-        client.peer->session().loginTimeoutMs = 300;
-        client.connectTo(silent.serverPort(), "pw");
-        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Login Failed (Timed Out)"), kWait);
-        QVERIFY(silent.hasPendingConnections() || silent.waitForNewConnection(kWait));
-        QTcpSocket* s = silent.nextPendingConnection();
-        // On the wire: the password, then "bye" once the wait is over.
-        QByteArray wire;
-        QTRY_VERIFY_WITH_TIMEOUT((wire += s->readAll()).endsWith(Session::frame("bye")), kWait);
-        QCOMPARE(wire, Session::frame("PAuth:pw") + Session::frame("bye"));
-        // A late "PSOK" changes nothing for that login; the chat line behind it shows that
-        // the client has read it.
-        s->write(Session::frame("PSOK") + Session::frame("msg:after"));
-        s->flush();
-        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("<<No Name Specified>> after"), kWait);
-        QVERIFY(!client.rec->contains("*** Login Authenticated"));
-    }
-
-    // Two logged-in peers chat both ways, ping, and turn away a third.
+    // Two logged-in peers chat both ways, ping, turn away a third, and part by the command.
     void connectedPair()
     {
         Pair p;
@@ -177,14 +145,24 @@ private Q_SLOTS:
 
         TestPeer third;
         third.connectTo(p.port);
-        QTRY_VERIFY_WITH_TIMEOUT(third.rec->contains(
-                                     "*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)"),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(third.rec->contains(kRefused), kWait);
         QVERIFY(p.server.peer->session().isConnected());
         // Not connected: a ping is a status line and nothing sent.
         third.rec->lines.clear();
         third.peer->session().Ping();
         QCOMPARE(third.rec->lines, QStringList{"*** Not Connected"});
+
+        // Disconnect: "bye" goes out, the close comes back, nothing reconnects.
+        p.client.ctx->options.AutoReconnect = true;
+        QSignalSpy idle(&p.client.peer->session(), &Session::showIdleCommands);
+        p.client.peer->session().Disconnect();
+        QCOMPARE(p.client.ctx->TransferEndCode(), 4);
+        QVERIFY(!p.client.rec->contains("*** Disconnected"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
+        QSignalSpy later(p.client.ctx, &Context::lineAdded);
+        QVERIFY(!later.wait(300)); // well past the shortened reconnection delay
+        QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
+        QCOMPARE(idle.count(), 0);
     }
 
     void byeAndReconnect_data()
@@ -210,36 +188,20 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(p.server.peer->session().isConnected(), kWait);
     }
 
-    void disconnectCommand()
+    void disconnectWhileListening()
     {
-        // While connected: "bye" goes out, the close comes back, nothing reconnects.
-        Pair p;
-        p.client.ctx->options.AutoReconnect = true;
-        QVERIFY(p.connect());
-        QSignalSpy idle(&p.client.peer->session(), &Session::showIdleCommands);
-        p.client.peer->session().Disconnect();
-        QCOMPARE(p.client.ctx->TransferEndCode(), 4);
-        QVERIFY(!p.client.rec->contains("*** Disconnected"));
-        QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
-        QSignalSpy later(p.client.ctx, &Context::lineAdded);
-        QVERIFY(!later.wait(300)); // well past the shortened reconnection delay
-        QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
-        QCOMPARE(idle.count(), 0);
-
-        // While listening: the listener closes at once and a client is refused.
+        // The listener closes at once and a client is refused.
         TestPeer server;
         const quint16 port = freePortTriple();
         server.listen(port);
         QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Listening));
-        QSignalSpy idle2(&server.peer->session(), &Session::showIdleCommands);
+        QSignalSpy idle(&server.peer->session(), &Session::showIdleCommands);
         server.peer->session().Disconnect();
         QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Closed));
-        QCOMPARE(idle2.count(), 1);
+        QCOMPARE(idle.count(), 1);
         TestPeer late;
         late.connectTo(port);
-        QTRY_VERIFY_WITH_TIMEOUT(late.rec->contains(
-                                     "*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)"),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(late.rec->contains(kRefused), kWait);
     }
 
     void connectItErrors_data()
@@ -292,8 +254,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("debug");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("reset is silent") << 10054 << "" << true << QStringList{};
-        QTest::newRow("refused") << 10061 << "" << false
-                                 << QStringList{"*** Error : 10061 - Cannot Connect To Server - (Has Server Started?)"};
         QTest::newRow("host not found, debug")
             << 11001 << "" << true << QStringList{"*** Error : 11001 - Host Not Found", "*QVDEBUG* : FN: x"};
         QTest::newRow("tagged") << 10060 << " (CMD)" << false
@@ -311,13 +271,29 @@ private Q_SLOTS:
         QCOMPARE(peer.rec->lines, expected);
     }
 
-    // A raw socket plays the client, byte by byte.
+    // A raw socket plays the client, byte by byte, against a server that wants a password.
     void framing()
     {
         TestPeer server;
+        server.ctx->options.RequirePassword = true;
+        server.ctx->options.ServerPassword = "pw";
         RawClient raw;
         QVERIFY(raw.open(server));
-        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Connected."), kWait);
+        QSignalSpy offers(&server.peer->session(), &Session::fileOffered);
+
+        // Before the password, only a ping is answered.
+        raw.sendRaw(Session::frame("msg:sneaky") + Session::frame("uinfo:Eve;e;1;h") +
+                    Session::frame("file:2001|x.txt|1|1") + Session::frame("HaveFile") + Session::frame("ping"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** Received Ping"), kWait);
+        QVERIFY(!server.rec->contains("<<No Name Specified>> sneaky"));
+        QCOMPARE(server.ctx->RemoteName, QString("<No Name Specified>"));
+        QCOMPARE(offers.count(), 0);
+        QCOMPARE(server.ctx->TransferEndCode(), 0);
+        raw.send("PAuth:nope");
+        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSBAD"), kWait);
+        raw.send("msg:still not");
+        raw.send("PAuth:pw");
+        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSOK"), kWait);
 
         // One message split over many reads, terminator split too: each byte is read on
         // its own before the next one leaves.
@@ -328,6 +304,7 @@ private Q_SLOTS:
             QVERIFY(arrived.wait(kWait));
         }
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<<No Name Specified>> split message"), kWait);
+        QVERIFY(!server.rec->contains("<<No Name Specified>> still not"));
 
         // Several in one segment, with an empty message, an unknown one and malformed ones.
         raw.sendRaw(Session::frame("msg:first") + Session::Terminator + Session::frame("hello there") +
@@ -342,7 +319,6 @@ private Q_SLOTS:
         QCOMPARE(server.ctx->RemoteAge, QString("33"));
 
         // A well-formed offer reaches the transfer side with its fields.
-        QSignalSpy offers(&server.peer->session(), &Session::fileOffered);
         raw.send("file:2001|dir\\name.txt|8192|12345");
         QVERIFY(offers.wait(kWait));
         QStringList fields;
@@ -364,70 +340,32 @@ private Q_SLOTS:
 
         // "ping" is answered with "gotping" on the wire.
         raw.send("ping");
-        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("gotping"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(raw.received().count("gotping"), 2, kWait); // the first one before the login
     }
 
-    // After a refused or unanswered login the client says "bye" and closes by itself, even
-    // when the server does not; nothing else goes out, and reconnection works as after any loss.
-    void failedLoginClosesItself_data()
+    // The client's login against a raw server that never closes by itself. Chat typed meanwhile
+    // is held (within the bound) and goes out after "PSOK". After a refusal or no answer it is
+    // dropped with one line, a late "PSOK" changes nothing, and the client says "bye" and
+    // closes by itself; nothing else goes out, and it reconnects as after any loss.
+    void loginAgainstRawServer_data()
     {
-        QTest::addColumn<bool>("refuse");
-        QTest::newRow("refused") << true;
-        QTest::newRow("timed out") << false;
+        QTest::addColumn<QByteArray>("answer"); // empty: none
+        QTest::newRow("accepted") << Session::frame("PSOK");
+        QTest::newRow("refused, late PSOK") << Session::frame("PSBAD") + Session::frame("PSOK") + Session::frame("msg:after");
+        QTest::newRow("timed out") << QByteArray();
     }
-    void failedLoginClosesItself()
+    void loginAgainstRawServer()
     {
-        QFETCH(bool, refuse);
-        QTcpServer listener; // answers at most "PSBAD" and never closes
-        QVERIFY(listener.listen(QHostAddress::LocalHost));
-        TestPeer client;
-        client.ctx->options.AutoReconnect = true;
-        Session& s = client.peer->session();
-        s.loginTimeoutMs = 300;
-        s.byeCloseMs = 200;
-        QSignalSpy idle(&s, &Session::showIdleCommands);
-        QSignalSpy closed(&s, &Session::sockClosed);
-        client.connectTo(listener.serverPort(), "pw");
-        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
-        QTcpSocket* conn = listener.nextPendingConnection();
-        QByteArray wire;
-        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll()) == Session::frame("PAuth:pw"), kWait);
-        if (refuse) {
-            conn->write(Session::frame("PSBAD"));
-            conn->flush();
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains(refuse ? "*** Login Failed (Bad Password)"
-                                                             : "*** Login Failed (Timed Out)"),
-                                 kWait);
-        QVERIFY(!s.isConnected());
-        s.SendCtlMsg("msg:typed after the failure");
-        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll(), conn->state() == QAbstractSocket::UnconnectedState),
-                                 kWait);
-        wire += conn->readAll();
-        QCOMPARE(messagesIn(wire), (QStringList{"PAuth:pw", "bye"}));
-        QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
-        QVERIFY(idle.count() > 0);
-        QVERIFY(closed.count() > 0);
-        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Attempting To Reconnect In 5 Seconds."), kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
-    }
-
-    // Chat lines sent while the login is pending go out after "PSOK", in order and within the
-    // bound; after a refusal they are dropped with one line saying so.
-    void chatHeldUntilLogin_data()
-    {
-        QTest::addColumn<bool>("accept");
-        QTest::newRow("accepted") << true;
-        QTest::newRow("refused") << false;
-    }
-    void chatHeldUntilLogin()
-    {
-        QFETCH(bool, accept);
+        QFETCH(QByteArray, answer);
         QTcpServer listener;
         QVERIFY(listener.listen(QHostAddress::LocalHost));
         TestPeer client("Bob");
+        client.ctx->options.AutoReconnect = true;
         Session& s = client.peer->session();
+        s.loginTimeoutMs = answer.isEmpty() ? 300 : kWait;
+        s.byeCloseMs = 1000;
         s.maxHeldChatLines = 2;
+        QSignalSpy idle(&s, &Session::showIdleCommands), closed(&s, &Session::sockClosed);
         client.connectTo(listener.serverPort(), "pw");
         QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
         QTcpSocket* conn = listener.nextPendingConnection();
@@ -436,19 +374,35 @@ private Q_SLOTS:
         for (const char* line : {"one", "two", "three"})
             s.SendCtlMsg(QString("msg:") + line);
         QCOMPARE(client.rec->lines.last(), QString("*** Not Sent (Waiting For Login) : 1 chat line(s)"));
-        conn->write(Session::frame(accept ? "PSOK" : "PSBAD"));
+        conn->write(answer);
         conn->flush();
-        const Options& o = client.ctx->options;
-        const QStringList expected =
-            accept ? QStringList{"PAuth:pw", "uinfo:Bob;" + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage,
-                                 "msg:one", "msg:two"}
-                   : QStringList{"PAuth:pw", "bye"};
-        QTRY_COMPARE_WITH_TIMEOUT(messagesIn(wire += conn->readAll()), expected, kWait);
-        QCOMPARE(client.rec->contains("*** Not Sent (Login Failed) : 2 chat line(s)"), !accept);
+        if (answer.startsWith(Session::frame("PSOK"))) {
+            const Options& o = client.ctx->options;
+            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(wire += conn->readAll()),
+                                      (QStringList{"PAuth:pw", "uinfo:Bob;" + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage,
+                                                   "msg:one", "msg:two"}),
+                                      kWait);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Not Sent (Login Failed) : 2 chat line(s)"), kWait);
+        QVERIFY(client.rec->contains(answer.isEmpty() ? "*** Login Failed (Timed Out)" : "*** Login Failed (Bad Password)"));
+        if (answer.isEmpty())
+            conn->write(Session::frame("PSOK") + Session::frame("msg:after"));
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("<<No Name Specified>> after"), kWait);
+        QVERIFY(!client.rec->contains("*** Login Authenticated") && !s.isConnected());
+        s.SendCtlMsg("msg:typed after the failure");
+        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll(), conn->state() == QAbstractSocket::UnconnectedState),
+                                 kWait);
+        QCOMPARE(wire + conn->readAll(), Session::frame("PAuth:pw") + Session::frame("bye"));
+        QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
+        QVERIFY(idle.count() > 0 && closed.count() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Attempting To Reconnect In 5 Seconds."), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
     }
 
     // A server whose client never logged in waits for the next one on its own; after a real
-    // session it follows the reconnection rule (off here).
+    // session it follows the reconnection rule (off here). A reset shows nothing, yet the state
+    // and commands follow it; input beyond the bound is cut off with one error line.
     void serverListensAgainAfterVisitor_data()
     {
         QTest::addColumn<QString>("visit");
@@ -458,7 +412,9 @@ private Q_SLOTS:
         QTest::newRow("quits before login") << "quit" << true;
         QTest::newRow("reset before login") << "reset" << true;
         QTest::newRow("silent past the login bound") << "silent" << true;
+        QTest::newRow("oversized before login") << "oversized" << true;
         QTest::newRow("logged in, then quits") << "session" << false;
+        QTest::newRow("logged in, then reset") << "session reset" << false;
     }
     void serverListensAgainAfterVisitor()
     {
@@ -467,31 +423,40 @@ private Q_SLOTS:
         TestPeer server;
         server.ctx->options.RequirePassword = true;
         server.ctx->options.ServerPassword = "pw";
+        server.ctx->DebugMode = visit == "session reset";
         Session& s = server.peer->session();
-        if (visit == "silent")
-            s.loginTimeoutMs = 300;
+        s.loginTimeoutMs = visit == "silent" ? 300 : kWait;
+        s.maxMessageBytes = 64 * 1024;
         const quint16 port = freePortTriple();
         server.listen(port);
         RawClient raw;
         QVERIFY(raw.open(port));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Connected."), kWait);
-        QSignalSpy closed(&s, &Session::sockClosed);
-        if (visit == "refused" || visit == "session") {
+        QSignalSpy closed(&s, &Session::sockClosed), idle(&s, &Session::showIdleCommands);
+        if (visit == "refused" || visit.startsWith("session")) {
             raw.send(visit == "refused" ? "PAuth:nope" : "PAuth:pw");
             QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains(visit == "refused" ? "PSBAD" : "PSOK"), kWait);
         }
+        const qsizetype before = server.rec->lines.size();
         if (visit == "refused" || visit == "bye")
             raw.send("bye");
         else if (visit == "quit" || visit == "session")
             raw.sock.disconnectFromHost();
-        else if (visit == "reset")
+        else if (visit.endsWith("reset"))
             raw.reset();
-        else // the server says "bye" and closes
+        else if (visit == "oversized")
+            raw.sendRaw(QByteArray(100 * 1024, 'a'));
+        if (visit == "silent" || visit == "oversized") // the server closes; "bye" first when silent
             QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState &&
-                                         raw.received().contains("bye"),
+                                         raw.received().contains("bye") == (visit == "silent"),
                                      kWait);
         QTRY_VERIFY_WITH_TIMEOUT(closed.count() > 0, kWait);
         QCOMPARE(s.Sock.state(), int(listensAgain ? EventSocket::Listening : EventSocket::Closed));
+        QCOMPARE(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0, visit == "oversized");
+        if (visit == "session reset") {
+            QCOMPARE(server.rec->lines.mid(before), QStringList{});
+            QCOMPARE(idle.count(), 1);
+        }
         if (listensAgain) {
             RawClient next;
             QVERIFY(next.open(port));
@@ -513,7 +478,7 @@ private Q_SLOTS:
             const int tries = p.server.rec->count(again);
             p.client.peer->session().SendCtlMsg("bye");
             QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->count(again) >= tries + 4, kWait);
-            QCOMPARE(countStarting(*p.server.rec, "*** Error : 10048 - "), spell);
+            QCOMPARE(p.server.rec->lines.filter(QRegularExpression(R"(^\*\*\* Error : 10048 - )")).size(), spell);
             blocker.close();
             QTRY_COMPARE_WITH_TIMEOUT(p.server.peer->session().Sock.state(), int(EventSocket::Listening), kWait);
             if (spell == 1) { // a new session, to lose again
@@ -521,26 +486,6 @@ private Q_SLOTS:
                 QTRY_COMPARE_WITH_TIMEOUT(p.client.rec->count("*** Login Authenticated"), 2, kWait);
             }
         }
-    }
-
-    // A reset by the peer shows nothing, yet the state and commands follow it.
-    void resetShowsNothing()
-    {
-        TestPeer server;
-        server.ctx->DebugMode = true;
-        RawClient raw;
-        QVERIFY(raw.open(server));
-        raw.send("PAuth:");
-        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSOK"), kWait);
-        Session& s = server.peer->session();
-        QSignalSpy idle(&s, &Session::showIdleCommands);
-        QSignalSpy closed(&s, &Session::sockClosed);
-        const qsizetype before = server.rec->lines.size();
-        raw.reset();
-        QVERIFY(closed.wait(kWait));
-        QCOMPARE(idle.count(), 1);
-        QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
-        QCOMPARE(server.rec->lines.mid(before), QStringList{});
     }
 
     // One message is one line: whatever the peer puts into a password, a chat line, a name, a
@@ -582,46 +527,6 @@ private Q_SLOTS:
             for (QChar c : line)
                 QVERIFY2(c >= ' ' && (c < QChar(0x7F) || c > QChar(0x9F)), qPrintable(line));
         }
-    }
-
-    void oversizedInputIsCutOff()
-    {
-        TestPeer server;
-        server.peer->session().maxMessageBytes = 64 * 1024;
-        RawClient raw;
-        QVERIFY(raw.open(server));
-        raw.sendRaw(QByteArray(100 * 1024, 'a'));
-        QTRY_VERIFY_WITH_TIMEOUT(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0,
-                                 kWait);
-        // The client never logged in, so the server waits for the next one.
-        QCOMPARE(server.peer->session().Sock.state(), int(EventSocket::Listening));
-        QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState, kWait);
-    }
-
-    void passwordRequiredBeforeAnythingElse()
-    {
-        TestPeer server;
-        server.ctx->options.RequirePassword = true;
-        server.ctx->options.ServerPassword = "pw";
-        RawClient raw;
-        QVERIFY(raw.open(server));
-        QSignalSpy offers(&server.peer->session(), &Session::fileOffered);
-        raw.sendRaw(Session::frame("msg:sneaky") + Session::frame("uinfo:Eve;e;1;h") +
-                    Session::frame("file:2001|x.txt|1|1") + Session::frame("HaveFile") + Session::frame("ping"));
-        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** Received Ping"), kWait);
-        QVERIFY(!server.rec->contains("<<No Name Specified>> sneaky"));
-        QCOMPARE(server.ctx->RemoteName, QString("<No Name Specified>"));
-        QCOMPARE(offers.count(), 0);
-        QCOMPARE(server.ctx->TransferEndCode(), 0);
-
-        raw.send("PAuth:nope");
-        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSBAD"), kWait);
-        raw.send("msg:still not");
-        raw.send("PAuth:pw");
-        QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSOK"), kWait);
-        raw.send("msg:now allowed");
-        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<<No Name Specified>> now allowed"), kWait);
-        QVERIFY(!server.rec->contains("<<No Name Specified>> still not"));
     }
 };
 

@@ -29,11 +29,9 @@ bool fullLogFile(const QString& folder)
 
 QByteArray randomBytes(qint64 n, quint32 seed)
 {
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator g(seed);
-    for (qint64 i = 0; i < n; ++i)
-        b[i] = static_cast<char>(g.generate() & 0xFF);
-    return b;
+    QList<quint32> words((n + 3) / 4);
+    QRandomGenerator(seed).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char*>(words.constData()), n);
 }
 
 quint16 freePortTriple()

@@ -3,61 +3,48 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
+#include <QTimer>
 
 #include <deque>
 
 // Prompts for tests: every question is recorded; a queued reply of the matching kind answers
-// it on the next event-loop turn (as a dialog would), otherwise it stays pending until the
-// test answers it or the engine withdraws it.
+// it on the next event-loop turn (as a dialog would), otherwise it stays open until the
+// engine withdraws it.
 class ScriptedPrompts : public QObject, public Prompts {
     Q_OBJECT
 public:
-    enum Kind { Accept, Existing, YesNo };
-
-    struct Question {
-        Id id = 0;
-        Kind kind = Accept;
-        AcceptRequest accept;
-        ExistsRequest existing;
-        YesNoRequest yesNo;
-        bool open = true;      // neither answered nor withdrawn
-        bool withdrawn = false;
-    };
-
     // Replies used in order for the next questions of each kind.
     std::deque<AcceptReply> acceptReplies;
     std::deque<ExistsReply> existsReplies;
     std::deque<bool> yesNoReplies;
+    QList<Id> questions; // every question asked, oldest first
+    QSet<Id> open;       // neither answered nor withdrawn
+    int withdrawnCount() const { return withdrawn; }
 
-    // Every question asked, oldest first.
-    QList<Question> questions;
-
-    Id askAccept(const AcceptRequest& request, AcceptAnswer answer) override;
-    Id askExisting(const ExistsRequest& request, ExistsAnswer answer) override;
-    Id askYesNo(const YesNoRequest& request, YesNoAnswer answer) override;
-    void withdraw(Id id) override;
-
-    // Answers the oldest open question of that kind; false when there is none.
-    bool answerAccept(const AcceptReply& reply);
-    bool answerExisting(const ExistsReply& reply);
-    bool answerYesNo(bool yes);
-
-    int openCount() const;
-    int withdrawnCount() const;
+    Id askAccept(const AcceptRequest&, AcceptAnswer answer) override { return ask(acceptReplies, std::move(answer)); }
+    Id askExisting(const ExistsRequest&, ExistsAnswer answer) override { return ask(existsReplies, std::move(answer)); }
+    Id askYesNo(const YesNoRequest&, YesNoAnswer answer) override { return ask(yesNoReplies, std::move(answer)); }
+    void withdraw(Id id) override { withdrawn += open.remove(id) ? 1 : 0; }
 
 Q_SIGNALS:
-    void asked(int kind);
+    void asked();
 
 private:
-    struct Pending {
-        Id id;
-        AcceptAnswer accept;
-        ExistsAnswer existing;
-        YesNoAnswer yesNo;
-    };
-    Question* find(Id id);
-    Id record(Question q);
-    void scheduleIfScripted(Kind kind);
-    std::deque<Pending> pending;
-    Id nextId = 1;
+    template <class Reply, class Answer> Id ask(std::deque<Reply>& replies, Answer answer)
+    {
+        const Id id = questions.size() + 1;
+        questions << id;
+        open.insert(id);
+        if (!replies.empty()) {
+            QTimer::singleShot(0, this, [this, id, reply = replies.front(), answer] {
+                if (open.remove(id))
+                    answer(reply);
+            });
+            replies.pop_front();
+        }
+        Q_EMIT asked();
+        return id;
+    }
+    int withdrawn = 0;
 };

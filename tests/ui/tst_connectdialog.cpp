@@ -23,26 +23,13 @@ private Q_SLOTS:
         QTest::newRow("emptied") << "7\b" << "" << "";
         QTest::newRow("five digits at most") << "6553377" << "65533" << "65534 & 65535";
     }
+    // The dialog opens as the options say; the port boxes take digits only, and the file
+    // ports follow them.
     void portBoxes()
     {
         QFETCH(QString, typed);
         QFETCH(QString, port);
         QFETCH(QString, filePorts);
-        TestPeer p;
-        dlgConnectDialog d(*p.peer);
-        d.load();
-        for (QLineEdit* box : {d.ClientPortText, d.ServerPortText}) {
-            box->selectAll();
-            QTest::keyClick(box, Qt::Key_Delete);
-            QTest::keyClicks(box, typed);
-            QCOMPARE(box->text(), port);
-        }
-        QCOMPARE(d.ClientFilePortText->text(), filePorts);
-        QCOMPARE(d.ServerFilePortText->text(), filePorts);
-    }
-
-    void opensFromOptions()
-    {
         TestPeer p;
         p.ctx->options.ConnType = "Server";
         p.ctx->options.RequirePassword = false;
@@ -58,37 +45,42 @@ private Q_SLOTS:
         d.Option1_2->click();
         QVERIFY(d.ServerFrame->isHidden() && !d.ClientFrame->isHidden());
         QVERIFY(!d.ServerListButton->isEnabled()); // no site list to go to
+        for (QLineEdit* box : {d.ClientPortText, d.ServerPortText}) {
+            box->selectAll();
+            QTest::keyClick(box, Qt::Key_Delete);
+            QTest::keyClicks(box, typed);
+            QCOMPARE(box->text(), port);
+        }
+        QCOMPARE(d.ClientFilePortText->text(), filePorts);
+        QCOMPARE(d.ServerFilePortText->text(), filePorts);
     }
 
     void okAndCancel_data()
     {
-        QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("server");
         QTest::addColumn<QString>("serverPort");
         QTest::addColumn<QString>("password"); // typed into the chosen mode's password box
-        QTest::addColumn<QString>("refusal");  // the message box that refuses OK, if any
+        QTest::addColumn<QString>("refusal");  // the message box that refuses OK; "cancel": Cancel is pressed
         const QString pw = "pw";
-        QTest::newRow("ok server") << "ok" << true << "2500" << pw << "";
-        QTest::newRow("ok client") << "ok" << false << "2500" << pw << "";
-        QTest::newRow("ok highest port") << "ok" << true << "65533" << pw << "";
-        QTest::newRow("ok empty port refused") << "ok" << true << "" << pw << "emptyPortMessage";
-        QTest::newRow("ok port 0 refused") << "ok" << true << "0" << pw << "portRangeMessage";
-        QTest::newRow("ok port 65534 refused") << "ok" << true << "65534" << pw << "portRangeMessage";
-        QTest::newRow("ok port 99999 refused") << "ok" << true << "99999" << pw << "portRangeMessage";
-        QTest::newRow("ok other mode's port refused") << "ok" << false << "99999" << pw << "portRangeMessage";
-        QTest::newRow("ok client password with [ refused") << "ok" << false << "2500" << "a[b" << "passwordMessage";
+        QTest::newRow("ok server") << true << "2500" << pw << "";
+        QTest::newRow("ok client") << false << "2500" << pw << "";
+        QTest::newRow("ok highest port") << true << "65533" << pw << "";
+        QTest::newRow("ok empty port refused") << true << "" << pw << "emptyPortMessage";
+        QTest::newRow("ok port 0 refused") << true << "0" << pw << "portRangeMessage";
+        QTest::newRow("ok port 65534 refused") << true << "65534" << pw << "portRangeMessage";
+        QTest::newRow("ok other mode's port refused") << false << "99999" << pw << "portRangeMessage";
+        QTest::newRow("ok client password with [ refused") << false << "2500" << "a[b" << "passwordMessage";
         QTest::newRow("ok server password outside Windows-1252 refused")
-            << "ok" << true << "2500" << QString::fromUtf8("\u0141\u00f3d\u017a") << "passwordMessage";
-        QTest::newRow("cancel") << "cancel" << true << "2500" << pw << "";
+            << true << "2500" << QString::fromUtf8("\u0141\u00f3d\u017a") << "passwordMessage";
+        QTest::newRow("cancel") << true << "2500" << pw << "cancel";
     }
     void okAndCancel()
     {
-        QFETCH(QString, button);
         QFETCH(bool, server);
         QFETCH(QString, serverPort);
         QFETCH(QString, password);
         QFETCH(QString, refusal);
-        const bool stored = button == "ok" && refusal.isEmpty();
+        const bool stored = refusal.isEmpty();
         TestPeer p;
         const Options before = p.ctx->options;
         dlgConnectDialog d(*p.peer);
@@ -103,10 +95,10 @@ private Q_SLOTS:
         d.ServerPortText->setText(serverPort);
         d.ReqPassCheck->setChecked(true);
         d.ServerPasswordText->setText(server ? password : "pw");
-        (button == "ok" ? d.OkButton : d.CancelButton)->click();
+        (refusal == "cancel" ? d.CancelButton : d.OkButton)->click();
         const Options& o = p.ctx->options;
         QCOMPARE(connects, stored ? 1 : 0);
-        QCOMPARE(d.isVisible(), !stored && button == "ok");
+        QCOMPARE(d.isVisible(), !stored && refusal != "cancel");
         for (const char* box : {"emptyPortMessage", "portRangeMessage", "passwordMessage"})
             QCOMPARE(d.findChild<QMessageBox*>(box) != nullptr, refusal == QLatin1String(box));
         if (!stored) {

@@ -47,7 +47,18 @@ void leave(QWidget* w, const QString& how)
         QTest::mouseClick(w->findChild<QPushButton*>(how), Qt::LeftButton);
 }
 
+// A row of faExists: the option clicked (-1 keeps the first), the name typed, how the dialog
+// is left, the choice answered (0: no answer yet) and the text of the "always" box.
+struct Exists {
+    int option;
+    QString typed, how;
+    int choice;
+    QString alwaysText;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Exists)
 
 // The transfer questions as windows: controls, the typed-name filter, and how each way of
 // leaving a dialog maps to the answer the transfer side gets.
@@ -96,57 +107,25 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 2000);
     }
 
-    void fileNameFilter_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("refused characters dropped, others pass") << QStringLiteral("a\\b/c:d*e?f\"g<h>i|j k.v2") << QStringLiteral("abcdefghij k.v2");
-    }
-
-    void fileNameFilter()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, expected);
-        FAExistsDialog d(QStringLiteral("x.bin"));
-        d.show();
-        auto* edit = d.findChild<QLineEdit*>(QStringLiteral("FileNameText"));
-        QVERIFY(!edit->isEnabled());
-        clickOption(d.option(3));
-        QVERIFY(edit->isEnabled());
-        edit->clear();
-        QTest::keyClicks(edit, typed);
-        QCOMPARE(edit->text(), expected);
-        // A pasted path is refused whole: the name cannot leave the target folder.
-        edit->clear();
-        QApplication::clipboard()->setText(QStringLiteral("../") + expected);
-        edit->paste();
-        QVERIFY(!edit->text().contains('/'));
-    }
-
     void faExists_data()
     {
-        QTest::addColumn<int>("option"); // -1 keeps the first
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("choice"); // 0: no answer yet
-        QTest::addColumn<QString>("alwaysText");
-        QTest::newRow("overwrite") << -1 << "" << "OkButton" << 1 << "Always Overwrite From Now On";
-        QTest::newRow("resume") << 1 << "" << "OkButton" << 2 << "Always Resume From Now On";
-        QTest::newRow("numbered") << 2 << "" << "OkButton" << 3 << "Always Rename From Now On";
-        QTest::newRow("typed, never always") << 3 << "new.bin" << "OkButton" << 4 << "";
-        QTest::newRow("typed then resume") << 3 << "new.bin" << "resume" << 2 << "Always Resume From Now On";
-        QTest::newRow("cancel") << 1 << "" << "CancelButton" << 5 << "Always Resume From Now On";
-        QTest::newRow("close box") << 0 << "" << "close" << 5 << "Always Overwrite From Now On";
-        QTest::newRow("empty typed name") << 3 << "" << "OkButton" << 0 << "";
+        QTest::addColumn<Exists>("row");
+        const QString over = "Always Overwrite From Now On", resume = "Always Resume From Now On";
+        QTest::newRow("overwrite") << Exists{-1, "", "OkButton", 1, over};
+        QTest::newRow("resume") << Exists{1, "", "OkButton", 2, resume};
+        QTest::newRow("numbered") << Exists{2, "", "OkButton", 3, "Always Rename From Now On"};
+        const QString typed = "a\\b/c:d*e?f\"g<h>i|j k.v2"; // reads "abcdefghij k.v2" in the box
+        QTest::newRow("typed, never always") << Exists{3, typed, "OkButton", 4, ""};
+        QTest::newRow("typed then resume") << Exists{3, typed, "resume", 2, resume};
+        QTest::newRow("cancel") << Exists{1, "", "CancelButton", 5, resume};
+        QTest::newRow("close box") << Exists{0, "", "close", 5, over};
+        QTest::newRow("empty typed name") << Exists{3, "", "OkButton", 0, ""};
     }
 
     void faExists()
     {
-        QFETCH(int, option);
-        QFETCH(QString, typed);
-        QFETCH(QString, how);
-        QFETCH(int, choice);
-        QFETCH(QString, alwaysText);
+        QFETCH(Exists, row);
+        auto [option, typed, how, choice, alwaysText] = row;
         WindowPrompts prompts(nullptr);
         std::optional<Prompts::ExistsReply> got;
         const Prompts::Id id = prompts.askExisting({"old.bin"}, [&](const Prompts::ExistsReply& r) { got = r; });
@@ -163,8 +142,16 @@ private Q_SLOTS:
         QCOMPARE(edit->text(), QStringLiteral("old.bin"));
         if (option >= 0)
             clickOption(options[option]);
-        if (option == 3)
-            edit->setText(typed);
+        QCOMPARE(edit->isEnabled(), option == 3);
+        if (option == 3) {
+            // A pasted path is refused whole: the name cannot leave the target folder.
+            edit->clear();
+            QApplication::clipboard()->setText(QStringLiteral("../x.bin"));
+            edit->paste();
+            QVERIFY(!edit->text().contains('/'));
+            edit->clear();
+            QTest::keyClicks(edit, typed); // refused characters are dropped as they are typed
+        }
         check->setChecked(true); // has no effect where the box is disabled
         if (how == QLatin1String("resume")) {
             clickOption(options[1]);
@@ -180,7 +167,7 @@ private Q_SLOTS:
         QVERIFY(got);
         QCOMPARE(got->choice, choice);
         QCOMPARE(got->always, choice <= 3); // the box was ticked wherever it could be
-        QCOMPARE(got->newName, choice == 4 ? typed : QString());
+        QCOMPARE(got->newName, choice == 4 ? QStringLiteral("abcdefghij k.v2") : QString());
         QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 2000);
     }
 

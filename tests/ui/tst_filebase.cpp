@@ -34,26 +34,28 @@ struct UiPeer {
         t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
         t.viewMs = 10;
         QObject::connect(&peer.peer->transfers(), &Transfers::transferStarted, &main, [this](FileTransfer* x) {
-            window = main.findChild<FileBase*>();
-            QObject::connect(x, &FileTransfer::viewChanged, &main, [this, x] {
-                if (!window || x->isFinished())
+            for (FileBase* f : main.findChildren<FileBase*>())
+                if (f->transfer() == x)
+                    window = f;
+            QObject::connect(x, &FileTransfer::viewChanged, &main, [this, x, w = window] {
+                if (!w || x->isFinished())
                     return;
                 for (const char* n : {"userlabel", "FnameLabel", "SizeLabel"})
-                    last[QLatin1String(n)] = label(window, n);
-                last["title"] = window->windowTitle();
-                auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+                    last[x->nameOfFile()][QLatin1String(n)] = label(w, n);
+                last[x->nameOfFile()]["title"] = w->windowTitle();
+                auto* bar = w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
                 const double real = double(std::min(x->sizeOfFileSent(), x->sizeOfFile())) / x->sizeOfFile();
                 worstRatio = std::max(worstRatio, std::abs(double(bar->value()) / bar->maximum() - real));
-                wasVisible = wasVisible || window->isVisible();
+                shownQuietly = shownQuietly || (w->isVisible() && w->testAttribute(Qt::WA_ShowWithoutActivating));
             });
         });
     }
     TestPeer peer;
     QWidget main;
     QPointer<FileBase> window;
-    QHash<QString, QString> last;
+    QHash<QString, QHash<QString, QString>> last; // by file name
     double worstRatio = 0; // progress bar against the bytes moved
-    bool wasVisible = false;
+    bool shownQuietly = false; // shown once accepted, without taking the focus
     Context& ctx() { return *peer.ctx; }
     bool has(const QString& line) const { return peer.rec->contains(line); }
 };
@@ -83,33 +85,6 @@ struct UiPair {
 class TestFileBase : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void labelsFollowTransfer()
-    {
-        UiPair p;
-        QVERIFY(p.connect());
-        const QString name = QStringLiteral("a-rather-long-file-name-for-the-window.bin");
-        const QByteArray data = QByteArray("0123456789abcdefghij").repeated(15000);
-        QVERIFY(p.a.peer.peer->transfers().offerFile(p.write(name, data), name));
-        QPointer<FileBase> sendWin = p.a.window;
-        QVERIFY(sendWin && sendWin->testAttribute(Qt::WA_ShowWithoutActivating));
-        QTRY_VERIFY_WITH_TIMEOUT(p.b.window, 5000);
-        QPointer<FileBase> recvWin = p.b.window;
-        QTRY_VERIFY_WITH_TIMEOUT(sendWin.isNull() && recvWin.isNull(), 10000);
-        // While the file moved: name and peer cut to the window's width, the size, and a
-        // progress bar in step with the bytes; the sender's window appeared once accepted.
-        QCOMPARE(p.b.last["title"], QStringLiteral("Receiving"));
-        QCOMPARE(p.b.last["FnameLabel"], (QStringLiteral("File : ") + name).left(34) + "...");
-        QCOMPARE(p.b.last["userlabel"], QStringLiteral("From : Annabelle Of The Very Lo..."));
-        QCOMPARE(p.b.last["SizeLabel"], QStringLiteral("File Size : 300000"));
-        QCOMPARE(p.a.last["title"], QStringLiteral("Sending"));
-        QCOMPARE(p.a.last["userlabel"], QStringLiteral("To : Bob"));
-        QVERIFY(p.a.wasVisible);
-        QCOMPARE(p.a.worstRatio + p.b.worstRatio, 0.0);
-        const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
-        QVERIFY(p.a.has(done) && p.b.has(done));
-        QCOMPARE(p.received(name), data);
-    }
-
     void runningWindow_data()
     {
         QTest::addColumn<bool>("senderCancels");
@@ -165,11 +140,15 @@ private Q_SLOTS:
                                                               : "*** File Transfer Canceled By Receiver : big.bin"));
     }
 
+    // The send command offers the chosen files, one after the other; each window shows the
+    // name and peer cut to its width, the size, and a progress bar in step with the bytes.
     void sendCommandOffersChosenFiles()
     {
         UiPair p;
         QVERIFY(p.connect());
-        p.write("one.txt", "1");
+        const QString name = QStringLiteral("a-rather-long-file-name-for-the-window.bin");
+        const QByteArray data = QByteArray("0123456789abcdefghij").repeated(15000);
+        p.write(name, data);
         p.write("two.mp3", QByteArray(70000, '2'));
         p.a.ctx().options.LastSendDir = QStringLiteral("/no/such/folder");
         for (const char* action : {"pop_file", "Send", "mnu_sndfile"}) {
@@ -181,17 +160,28 @@ private Q_SLOTS:
             QCOMPARE(chooser->nameFilters().size(), 3);
             QVERIFY(chooser->selectedNameFilter().startsWith("All Files (*.*)"));
             if (qstrcmp(action, "mnu_sndfile") == 0) {
-                chooser->selectFile(QStringLiteral("\"two.mp3\" \"one.txt\""));
+                chooser->selectFile("\"two.mp3\" \"" + name + "\"");
                 static_cast<QDialog*>(chooser.data())->accept(); // "Open"
             } else {
                 chooser->reject();
             }
             QTRY_VERIFY_WITH_TIMEOUT(chooser.isNull(), 2000);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(p.received("one.txt"), QByteArray("1"), 10000);
-        QCOMPARE(p.received("two.mp3"), QByteArray(70000, '2'));
-        // One after the other: the second file starts only once the first is complete. (Which
-        // goes first is the dialog's order, which depends on how far it has read the folder.)
+        QTRY_COMPARE_WITH_TIMEOUT(p.received(name), data, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.received("two.mp3"), QByteArray(70000, '2'), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.a.window && !p.b.window, 5000);
+        QCOMPARE(p.b.last[name]["title"], QStringLiteral("Receiving"));
+        QCOMPARE(p.b.last[name]["FnameLabel"], (QStringLiteral("File : ") + name).left(34) + "...");
+        QCOMPARE(p.b.last[name]["userlabel"], QStringLiteral("From : Annabelle Of The Very Lo..."));
+        QCOMPARE(p.b.last[name]["SizeLabel"], QStringLiteral("File Size : 300000"));
+        QCOMPARE(p.a.last["two.mp3"]["title"], QStringLiteral("Sending"));
+        QCOMPARE(p.a.last["two.mp3"]["userlabel"], QStringLiteral("To : Bob"));
+        QVERIFY(p.a.shownQuietly);
+        QCOMPARE(p.a.worstRatio + p.b.worstRatio, 0.0);
+        const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
+        QVERIFY(p.a.has(done) && p.b.has(done));
+        // The second file starts only once the first is complete. (Which goes first is the
+        // dialog's order, which depends on how far it has read the folder.)
         const QStringList& lines = p.a.peer.rec->lines;
         const QStringList starts = lines.filter(QRegularExpression("^\\*\\*\\* Sending File : "));
         QCOMPARE(starts.size(), 2);

