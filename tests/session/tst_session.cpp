@@ -280,6 +280,7 @@ private Q_SLOTS:
         RawClient raw;
         QVERIFY(raw.open(server));
         QSignalSpy offers(&server.peer->session(), &Session::fileOffered);
+        QSignalSpy transferMessages(&server.peer->session(), &Session::transferMessage);
 
         // Before the password, only a ping is answered.
         raw.sendRaw(Session::frame("msg:sneaky") + Session::frame("uinfo:Eve;e;1;h") +
@@ -288,7 +289,7 @@ private Q_SLOTS:
         QVERIFY(!server.rec->contains("<<No Name Specified>> sneaky"));
         QCOMPARE(server.ctx->RemoteName, QString("<No Name Specified>"));
         QCOMPARE(offers.count(), 0);
-        QCOMPARE(server.ctx->TransferEndCode(), 0);
+        QCOMPARE(transferMessages.count(), 0);
         raw.send("PAuth:nope");
         QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSBAD"), kWait);
         raw.send("msg:still not");
@@ -326,9 +327,10 @@ private Q_SLOTS:
             fields << v.toString();
         QCOMPARE(fields, (QStringList{"dir\\name.txt", "12345", "8192", "127.0.0.1", "2001"}));
 
-        // Transfer signals set the end code.
+        // The transfer messages go to the transfer side, which decides what they end.
         raw.send("HaveFile");
-        QTRY_COMPARE_WITH_TIMEOUT(server.ctx->TransferEndCode(), 7, kWait);
+        QVERIFY(transferMessages.wait(kWait));
+        QCOMPARE(transferMessages.last().first().toString(), QString("HaveFile"));
 
         // A partial message shows nothing until its end arrives.
         const QByteArray late = Session::frame("msg:late");

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QStringList>
 #include <QTimer>
 
 #include <deque>
@@ -20,10 +21,15 @@ public:
     std::deque<bool> yesNoReplies;
     QList<Id> questions; // every question asked, oldest first
     QSet<Id> open;       // neither answered nor withdrawn
+    QStringList existsNames; // the file name of each existing-file question
     int withdrawnCount() const { return withdrawn; }
 
     Id askAccept(const AcceptRequest&, AcceptAnswer answer) override { return ask(acceptReplies, std::move(answer)); }
-    Id askExisting(const ExistsRequest&, ExistsAnswer answer) override { return ask(existsReplies, std::move(answer)); }
+    Id askExisting(const ExistsRequest& request, ExistsAnswer answer) override
+    {
+        existsNames << request.fileName;
+        return ask(existsReplies, std::move(answer));
+    }
     Id askYesNo(const YesNoRequest&, YesNoAnswer answer) override { return ask(yesNoReplies, std::move(answer)); }
     void withdraw(Id id) override { withdrawn += open.remove(id) ? 1 : 0; }
 
