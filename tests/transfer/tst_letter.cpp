@@ -1,0 +1,286 @@
+// Transfers against a peer that does exactly what the protocol says and nothing more: it takes
+// each chunk it reads from a command connection as one command, never sends "Got All" for an
+// empty file, and may cut its own commands anywhere. Strangers race it for the ports.
+#include "support/Harness.h"
+
+#include "queue/SendList.h"
+#include "session/Session.h"
+#include "transfer/Transfers.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <sys/socket.h>
+
+namespace {
+
+const QByteArrayList kCommands{"ACCE_TRAN", "RESUME_TR", "Got All", "END_TRANS", "CANC_TRAN", "CANC_OKAY"};
+
+// One raw connection that records what arrives chunk by chunk, as such a peer reads it.
+struct Chunked {
+    QTcpSocket* s = nullptr;
+    QByteArrayList chunks;
+    QByteArray all;
+    void attach(QTcpSocket* socket)
+    {
+        s = socket;
+        auto read = [this] {
+            const QByteArray c = s->readAll();
+            if (!c.isEmpty())
+                chunks << c, all += c;
+        };
+        QObject::connect(s, &QTcpSocket::readyRead, read);
+        read(); // what came before
+    }
+    void connectTo(quint16 port)
+    {
+        attach(new QTcpSocket);
+        s->connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool up() const { return s && s->state() == QAbstractSocket::ConnectedState; }
+    bool down() const { return !s || s->state() == QAbstractSocket::UnconnectedState; }
+    // Every chunk held exactly one command.
+    bool oneCommandEach() const
+    {
+        for (const QByteArray& c : chunks)
+            if (!kCommands.contains(c.startsWith("RESUME_TR") ? QByteArray("RESUME_TR") : c))
+                return false;
+        return true;
+    }
+    void reset()
+    {
+        const linger hard{1, 0};
+        ::setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        s->abort();
+    }
+};
+
+// Our peer logged in to a raw control server; the raw side plays the other peer.
+struct Letter {
+    TestPeer me{QStringLiteral("Me")};
+    QTcpServer control;
+    QTcpSocket* ctl = nullptr;
+    QByteArray said; // every control byte our peer sent
+    quint16 port = 0; // the control port; offers use port + 1, data port + 2
+    QString down;
+
+    bool start()
+    {
+        me.ctx->options.AutoAccept = true;
+        me.peer->transfers().staleGraceMs = 300;
+        down = me.ctx->options.DownloadDir;
+        QDir().mkpath(down);
+        port = freePortTriple();
+        if (!control.listen(QHostAddress::LocalHost, port))
+            return false;
+        QObject::connect(&control, &QTcpServer::newConnection, [this] {
+            ctl = control.nextPendingConnection();
+            QObject::connect(ctl, &QTcpSocket::readyRead, [this] { said += ctl->readAll(); });
+            ctl->write(Session::frame(QStringLiteral("PSOK")));
+        });
+        me.connectTo(port);
+        return QTest::qWaitFor([this] { return me.rec->contains("*** Login Authenticated"); }, 5000);
+    }
+    void say(const QString& text) { ctl->write(Session::frame(text)); }
+    bool heard(const QString& text) const { return said.contains(Session::frame(text)); }
+    QString sendPath(const QString& name, const QByteArray& data)
+    {
+        const QString path = me.home.filePath(name);
+        return writeFile(path, data) ? path : QString();
+    }
+    QString log() const { return me.rec->lines.join('\n'); }
+};
+
+} // namespace
+
+class TestLetter : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // The raw side sends a file to our peer.
+    void receive_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("error");   // the error line expected (prefix), empty: none
+        QTest::addColumn<QString>("outcome"); // our peer's outcome line
+        QTest::newRow("empty file") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
+        QTest::newRow("glued end and cancel") << "glued" << qint64(10) << "" << "Complete : f.bin (10 bytes)";
+        QTest::newRow("data closed early") << "close" << qint64(5000)
+                                           << "The sender closed the data connection after 1000 of 5000 bytes"
+                                           << "Stopped By Error : f.bin";
+        QTest::newRow("data reset early") << "reset" << qint64(5000)
+                                          << "The sender reset the data connection after 1000 of 5000 bytes"
+                                          << "Stopped By Error : f.bin";
+        QTest::newRow("stranger before the sender") << "stranger first" << qint64(5000)
+                                                    << "A second connection came to transfer port"
+                                                    << "Stopped By Error : f.bin";
+        QTest::newRow("stranger during the transfer") << "stranger during" << qint64(5000)
+                                                      << "A second connection came to transfer port"
+                                                      << "Stopped By Error : f.bin";
+    }
+    void receive()
+    {
+        QFETCH(QString, how);
+        QFETCH(qint64, size);
+        QFETCH(QString, error);
+        QFETCH(QString, outcome);
+        Letter l;
+        QVERIFY(l.start());
+        QTcpServer commandPort;
+        QVERIFY(commandPort.listen(QHostAddress::LocalHost, l.port + 1));
+        l.say(QStringLiteral("file:%1|f.bin|512|%2").arg(l.port + 1).arg(size));
+        QTRY_VERIFY_WITH_TIMEOUT(commandPort.hasPendingConnections(), 5000);
+        Chunked cmd, data, stranger;
+        cmd.attach(commandPort.nextPendingConnection());
+        QTRY_COMPARE_WITH_TIMEOUT(cmd.all, QByteArray("ACCE_TRAN"), 5000);
+        const QByteArray bytes = randomBytes(size, 5);
+        if (how == "stranger first") {
+            stranger.connectTo(l.port + 2);
+            QTRY_VERIFY_WITH_TIMEOUT(stranger.up(), 5000);
+            stranger.s->write(QByteArray(200000, 'J'));
+        }
+        data.connectTo(l.port + 2);
+        QTRY_VERIFY_WITH_TIMEOUT(data.up() || data.down(), 5000);
+        if (how == "empty") {
+            // "Got All" comes only now that the data connection stands, on its own.
+            QTRY_COMPARE_WITH_TIMEOUT(cmd.chunks, (QByteArrayList{"ACCE_TRAN", "Got All"}), 5000);
+            cmd.s->write("END_TRANS");
+        } else if (how == "glued") {
+            data.s->write(bytes);
+            QTRY_COMPARE_WITH_TIMEOUT(cmd.all, QByteArray("ACCE_TRANGot All"), 5000);
+            cmd.s->write("END_TRANSCANC_TRAN");
+        } else if (how != "stranger first") {
+            data.s->write(bytes.left(1000));
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(l.down + "/f.bin").size() == 1000, 5000);
+            if (how == "close")
+                data.s->disconnectFromHost();
+            else if (how == "reset")
+                data.reset();
+            else
+                stranger.connectTo(l.port + 2);
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer " + outcome), qPrintable(l.log()), 5000);
+        if (!error.isEmpty())
+            QVERIFY2(l.me.rec->indexStarting("*** Error : " + error) >= 0, qPrintable(l.log()));
+        QCOMPARE(l.me.rec->lines.filter("*** File Transfer ").size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(cmd.down(), 5000); // nothing more comes: "CANC_TRAN" is not answered after the end
+        QVERIFY2(cmd.oneCommandEach(), cmd.chunks.join('|').constData());
+        if (how == "empty" || how == "glued")
+            QCOMPARE(readFile(l.down + "/f.bin"), bytes);
+        QVERIFY(!l.me.ctx->TransferBusy);
+    }
+
+    // Our peer sends a file to the raw side.
+    void send_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("empty file, no Got All") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
+        QTest::newRow("resume offset cut by TCP") << "resume" << qint64(200000) << ""
+                                                  << "Complete : f.bin (200000 bytes)";
+        QTest::newRow("data closed early") << "close" << qint64(48 << 20)
+                                           << "The receiver reset the data connection after"
+                                           << "Stopped By Error : f.bin";
+        QTest::newRow("stranger answers first") << "stranger" << qint64(5000)
+                                                << "A second connection came to transfer port"
+                                                << "Stopped By Error : f.bin";
+    }
+    void send()
+    {
+        QFETCH(QString, how);
+        QFETCH(qint64, size);
+        QFETCH(QString, error);
+        QFETCH(QString, outcome);
+        Letter l;
+        QVERIFY(l.start());
+        const QByteArray bytes = randomBytes(size, 9);
+        QTcpServer dataPort;
+        QVERIFY(dataPort.listen(QHostAddress::LocalHost, l.port + 2));
+        Chunked cmd, data, stranger;
+        QVERIFY(l.me.peer->transfers().offerFile(l.sendPath("f.bin", bytes), "f.bin"));
+        const char* block = size >= 32768 ? "32768" : "512";
+        QTRY_VERIFY_WITH_TIMEOUT(l.heard(QStringLiteral("file:%1|f.bin|%2|%3").arg(l.port + 1).arg(block).arg(size)), 5000);
+        if (how == "stranger") {
+            stranger.connectTo(l.port + 1);
+            QTRY_VERIFY_WITH_TIMEOUT(stranger.up(), 5000);
+            stranger.s->write("ACCE_TRAN");
+        }
+        cmd.connectTo(l.port + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(cmd.up() || how == "stranger", 5000);
+        if (how == "resume") {
+            cmd.s->write("RESUME_TR6");
+            QTimer::singleShot(200, cmd.s, [&] { cmd.s->write("5536"); });
+        } else if (how != "stranger") {
+            cmd.s->write("ACCE_TRAN");
+        }
+        if (how != "stranger") {
+            QTRY_VERIFY_WITH_TIMEOUT(dataPort.hasPendingConnections(), 5000);
+            data.attach(dataPort.nextPendingConnection());
+        }
+        if (how == "resume") {
+            QTRY_COMPARE_WITH_TIMEOUT(data.all.size(), size - 65536, 5000);
+            QCOMPARE(data.all, bytes.mid(65536)); // from the offset the receiver meant
+            cmd.s->write("Got All");
+        } else if (how == "close") {
+            QTRY_VERIFY_WITH_TIMEOUT(data.all.size() >= (1 << 20), 5000);
+            data.s->disconnectFromHost();
+        }
+        if (how == "empty" || how == "resume") {
+            QTRY_VERIFY_WITH_TIMEOUT(cmd.chunks.contains("END_TRANS"), 5000);
+            cmd.s->disconnectFromHost();
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer " + outcome), qPrintable(l.log()), 5000);
+        if (!error.isEmpty())
+            QVERIFY2(l.me.rec->indexStarting("*** Error : " + error) >= 0, qPrintable(l.log()));
+        QCOMPARE(l.me.rec->lines.filter("*** File Transfer ").size(), 1);
+        QVERIFY2(cmd.oneCommandEach(), cmd.chunks.join('|').constData());
+        if (how == "stranger") // the race is visible to both: the stranger's connection is cut
+            QTRY_VERIFY_WITH_TIMEOUT(stranger.down() && cmd.down(), 5000);
+    }
+
+    // Control messages about offers this side gave up on, or about the peer's own offers,
+    // end nothing of ours.
+    void staleMessages_data()
+    {
+        QTest::addColumn<bool>("crossing");
+        QTest::newRow("late refusal after FTIMEOUT") << false;
+        QTest::newRow("FTIMEOUT of the peer's own offer") << true;
+    }
+    void staleMessages()
+    {
+        QFETCH(bool, crossing);
+        Letter l;
+        QVERIFY(l.start());
+        Transfers& t = l.me.peer->transfers();
+        if (!crossing)
+            t.timeouts.acceptMs = 300;
+        SendList& list = l.me.peer->sendList();
+        list.add(l.sendPath("x.bin", "12345"));
+        const QString offer = QStringLiteral("file:%1|x.bin|512|5").arg(l.port + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(l.heard(offer), 5000);
+        if (crossing) {
+            // The peer offers y.bin while our x.bin waits for its answer, then gives it up.
+            l.say(QStringLiteral("file:%1|y.bin|512|3").arg(l.port + 7));
+            l.say(QStringLiteral("FTIMEOUT"));
+            QTRY_VERIFY2_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer Timed Out : y.bin"), qPrintable(l.log()), 5000);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(l.heard("FTIMEOUT"), 5000);
+            l.said.clear();
+            l.say(QStringLiteral("CANC_TRAN")); // the refusal of the offer that timed out
+            QTRY_VERIFY_WITH_TIMEOUT(l.heard(offer), 5000); // offered again after the pause
+        }
+        QVERIFY(t.current() && t.current()->awaitingAnswer());
+        QVERIFY2(l.me.rec->indexStarting("*** File Transfer Canceled") < 0, qPrintable(l.log()));
+        QVERIFY(!list.stopped());
+        QVERIFY(!l.heard("CANC_TRAN"));
+        if (crossing)
+            QVERIFY(!l.heard("FTIMEOUT") && !l.me.rec->contains("*** File Transfer Timed Out : x.bin"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLetter)
+#include "tst_letter.moc"
