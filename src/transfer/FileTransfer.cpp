@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kBurstBlocks = 64; // blocks written at most in one turn of the event loop
 constexpr qint64 kReceiveChunk = 256 * 1024; // received bytes held at most
+constexpr qint64 kCommandChunk = 4096;        // command bytes held at most
 
 QString reasonFor(int code)
 {
@@ -38,6 +39,7 @@ FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s
       size(s.size)
 {
     reader.quietMs = timeouts.quietMs;
+    sckSystem.readBufferSize = kCommandChunk; // commands are short: a flood waits in the system
     reader.longQuietMs = timeouts.offsetWaitMs;
     for (QTimer* timer : {&timeOutTimer, &waitTimer, &viewTimer, &burstTimer, &gapTimer})
         timer->setSingleShot(true);
