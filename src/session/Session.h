@@ -43,10 +43,10 @@ public:
     // window then slows the sender down. Applies to connections made afterwards.
     qint64 readChunk = 64 * 1024;
     qsizetype turnBytes = 256 * 1024;
-    // Answers to pings and logins, and the lines they and other notices of the peer show:
+    // Answers to pings and logins, ping replies, "stat:" and "uinfo:" lines and file offers:
     // at most answerRate a second, in bursts of up to answerBurst. What comes faster is left
-    // unanswered, as is everything while more than maxUnsentBytes wait to go out (a peer
-    // that does not read).
+    // out, as is all of it while more than maxUnsentBytes wait to go out (a peer that does
+    // not read). Chat lines are never left out.
     double answerRate = 200;
     double answerBurst = 200;
     qint64 maxUnsentBytes = 1 << 20;
