@@ -26,11 +26,14 @@ KeySums keySums(const QByteArray& key)
 // Shift every byte by `by` modulo 255, always landing in 0..254.
 QByteArray shifted(const QByteArray& in, int by)
 {
+    unsigned char table[256];
+    for (int c = 0; c < 256; ++c)
+        table[c] = static_cast<unsigned char>((((c + by) % 255) + 255) % 255);
     QByteArray out(in.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < in.size(); ++i) {
-        const int c = static_cast<unsigned char>(in[i]);
-        out[i] = static_cast<char>((((c + by) % 255) + 255) % 255);
-    }
+    const auto* src = reinterpret_cast<const unsigned char*>(in.constData());
+    char* dst = out.data();
+    for (qsizetype i = 0; i < in.size(); ++i)
+        dst[i] = static_cast<char>(table[src[i]]);
     return out;
 }
 
@@ -63,9 +66,11 @@ QByteArray DecryptText(const QByteArray& scrambled, const QByteArray& key)
     const qsizetype evens = n / 2;
     // u holds the even positions reversed, then the odd positions in order.
     QByteArray r(n, Qt::Uninitialized);
+    char* out = r.data();
+    const char* in = u.constData();
     for (qsizetype j = 0; j < evens; ++j)
-        r[2 * (evens - 1 - j) + 1] = u[j];
+        out[2 * (evens - 1 - j) + 1] = in[j];
     for (qsizetype j = evens; j < n; ++j)
-        r[2 * (j - evens)] = u[j];
+        out[2 * (j - evens)] = in[j];
     return shifted(r, -k.a);
 }

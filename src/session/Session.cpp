@@ -55,6 +55,11 @@ Session::Session(Context& context) : ctx(context)
     pauseTimer.setSingleShot(true);
     byeCloseTimer.setSingleShot(true);
     admitTimer.setSingleShot(true);
+    readTimer.setSingleShot(true);
+    readTimer.setInterval(0);
+    connect(&readTimer, &QTimer::timeout, this, [this] { readMessages(); });
+    answerClock.start();
+    answerTokens = answerBurst;
     connect(&loginTimer, &QTimer::timeout, this, &Session::finishLogin);
     connect(&reconnectTimer, &QTimer::timeout, this, &Session::onReconnectTick);
     connect(&pauseTimer, &QTimer::timeout, this, &Session::onPauseOver);
@@ -89,6 +94,9 @@ void Session::closeSock()
     dropHeldChat();
     inbox.clear();
     scanFrom = 0;
+    readTimer.stop();
+    answerTokens = answerBurst;
+    answersShortNoted = false;
     clientAuthorised = false;
     servingPeer = false;
     ++generation;
@@ -121,6 +129,7 @@ void Session::open(bool retrying)
     pauseTimer.stop();
     if (Sock.state() != EventSocket::Closed)
         closeSock();
+    Sock.readBufferSize = readChunk;
 
     if (client) {
         Sock.setRemoteHost(ctx.ConnHost);
@@ -150,6 +159,7 @@ void Session::open(bool retrying)
 void Session::onConnectionRequest(int requestId)
 {
     closeSock(); // stops listening: the server serves exactly one peer
+    Sock.readBufferSize = readChunk;
     Sock.accept(requestId);
     servingPeer = true;
     if (Sock.state() == EventSocket::Connected) {
@@ -244,33 +254,75 @@ void Session::onAdmitTimeOut()
 
 void Session::onDataArrived()
 {
-    inbox += Sock.takeAll();
+    if (!readTimer.isActive()) // else the work in progress gets to it
+        readMessages();
+}
+
+void Session::readMessages(bool unbounded)
+{
     const quint64 gen = generation;
-    while (!inbox.isEmpty()) {
+    qsizetype done = 0;
+    while (unbounded || done < turnBytes) {
         const qsizetype p = inbox.indexOf(Terminator, scanFrom);
         if (p < 0) {
-            if (inbox.size() > maxMessageBytes) {
-                ctx.AddText(QStringLiteral("*** Error : The other side sent more than %1 bytes without ending "
-                                           "its message - connection closed")
-                                .arg(maxMessageBytes),
-                            ErrorLine);
-                const bool visitor = visitorOnly();
-                closeSock();
-                Q_EMIT showIdleCommands();
-                afterLoss(visitor);
+            // A terminator may straddle what is here and what comes next.
+            scanFrom = std::max<qsizetype>(0, inbox.size() - (Terminator.size() - 1));
+            if (scanFrom > maxMessageBytes) {
+                cutOff();
                 return;
             }
-            // A terminator may straddle this read and the next one.
-            scanFrom = std::max<qsizetype>(0, inbox.size() - (Terminator.size() - 1));
+            const QByteArray more = Sock.take(readChunk);
+            if (more.isEmpty())
+                return; // the next dataArrived goes on
+            inbox += more;
+            done += more.size();
+            continue;
+        }
+        if (p > maxMessageBytes) {
+            cutOff();
             return;
         }
         const QByteArray scrambled = inbox.left(p);
         inbox.remove(0, p + Terminator.size());
         scanFrom = 0;
+        done += p + Terminator.size();
         HandleCtlMsg(Ansi::decode(DecryptText(scrambled)));
         if (gen != generation)
             return; // the message closed the connection; what is left belongs to it
     }
+    readTimer.start(); // the rest after whatever else waits
+}
+
+void Session::cutOff()
+{
+    ctx.AddText(QStringLiteral("*** Error : The other side sent more than %1 bytes without ending "
+                               "its message - connection closed")
+                    .arg(maxMessageBytes),
+                ErrorLine);
+    const bool visitor = visitorOnly();
+    closeSock();
+    Q_EMIT showIdleCommands();
+    afterLoss(visitor);
+}
+
+bool Session::admitAnswer()
+{
+    const qint64 now = answerClock.elapsed();
+    answerTokens = std::min(answerBurst, answerTokens + static_cast<double>(now - answerClockMs) * answerRate / 1000.0);
+    answerClockMs = now;
+    if (answerTokens >= answerBurst)
+        answersShortNoted = false; // the last burst is over
+    if (answerTokens >= 1 && Sock.bytesToWrite() <= maxUnsentBytes) {
+        answerTokens -= 1;
+        return true;
+    }
+    if (!answersShortNoted) {
+        answersShortNoted = true;
+        ctx.AddText(QStringLiteral("*** The other side sends faster than it is answered - pings, logins and "
+                                   "notices left out for now"),
+                    StatusLine);
+    }
+    return false;
 }
 
 void Session::SendCtlMsg(const QString& text)
@@ -305,13 +357,18 @@ void Session::HandleCtlMsg(const QString& text)
         if (loginTimer.isActive())
             finishLogin();
     } else if (text.startsWith(QLatin1String("PAuth:"))) {
-        handlePAuth(text.mid(6));
+        if (admitAnswer())
+            handlePAuth(text.mid(6));
     } else if (text.startsWith(QLatin1String("msg:"))) {
         ctx.AddText(QStringLiteral("<") + ctx.RemoteName + QStringLiteral("> ") + text.mid(4), MessageLine);
     } else if (text.startsWith(QLatin1String("ping"))) {
+        if (!admitAnswer())
+            return;
         ctx.AddText(QStringLiteral("*** Received Ping"), ConnectLine);
         SendCtlMsg(QStringLiteral("gotping"));
     } else if (text.startsWith(QLatin1String("gotping"))) {
+        if (!admitAnswer())
+            return;
         float elapsed = secondsSinceMidnight() - PingTimer;
         if (elapsed < 0)
             elapsed += 86400.0f; // the reply came after midnight
@@ -319,7 +376,8 @@ void Session::HandleCtlMsg(const QString& text)
         ctx.AddText(QStringLiteral("*** Ping Reply  : ") + shortNumber(PingTimer) + QStringLiteral(" Sec"),
                     ConnectLine);
     } else if (text.startsWith(QLatin1String("stat:"))) {
-        ctx.AddText(LineText::peerStatus(text.mid(5)), StatusLine);
+        if (admitAnswer())
+            ctx.AddText(LineText::peerStatus(text.mid(5)), StatusLine);
     } else if (text.startsWith(QLatin1String("uinfo:"))) {
         const QStringList f = text.mid(6).split(';');
         if (f.size() < 4)
@@ -328,13 +386,16 @@ void Session::HandleCtlMsg(const QString& text)
         ctx.RemoteEmail = f[1];
         ctx.RemoteAge = f[2];
         ctx.RemoteHomepage = f.mid(3).join(';');
-        ctx.AddText(QStringLiteral("*** Remote User Info Change (") + ctx.RemoteName + ')', ConnectLine);
+        if (admitAnswer())
+            ctx.AddText(QStringLiteral("*** Remote User Info Change (") + ctx.RemoteName + ')', ConnectLine);
     } else if (text.startsWith(QLatin1String("bye"))) {
         ctx.AddText(QStringLiteral("*** User Disconnected"), ConnectLine);
         const bool visitor = visitorOnly();
         closeSock();
         afterLoss(visitor);
     } else if (text.startsWith(QLatin1String("file:"))) {
+        if (!admitAnswer())
+            return; // no peer offers files that fast; each refusal would be a line
         Offer offer;
         if (!Offer::parse(text.mid(5), offer))
             return; // not a well-formed offer
@@ -347,7 +408,8 @@ void Session::handlePAuth(const QString& password)
     const Options& o = ctx.options;
     // The client's password came in Windows-1252, where characters it cannot hold became
     // "?"; the stored one is compared in the same form.
-    if (o.RequirePassword && Ansi::encode(password) != Ansi::encode(o.ServerPassword)) {
+    if (o.RequirePassword && (password.size() != o.ServerPassword.size() ||
+                              Ansi::encode(password) != Ansi::encode(o.ServerPassword))) {
         SendCtlMsg(QStringLiteral("PSBAD"));
         const QString shown = password.size() > 64 ? password.left(64) + QChar(0x2026) : password;
         ctx.AddText(QStringLiteral("*** User Submitted Bad Password (") + shown + ')', ConnectLine);
@@ -363,6 +425,12 @@ void Session::handlePAuth(const QString& password)
 
 void Session::onClosed()
 {
+    // What the peer sent before it closed comes first; the socket holds at most readChunk
+    // of it.
+    const quint64 gen = generation;
+    readMessages(true);
+    if (gen != generation)
+        return;
     if (Sock.closedByReset()) {
         onSocketError(10054, QStringLiteral("Connection reset by peer"));
         return;

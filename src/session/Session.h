@@ -2,6 +2,7 @@
 #include "platform/EventSocket.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,18 @@ public:
     qsizetype maxHeldChatBytes = 1 << 20;
     // A peer that sends more than this without a message end is cut off.
     qsizetype maxMessageBytes = 1 << 20;
+    // The control connection is read this much at a time, and at most about turnBytes are
+    // read and handled per turn of the event loop; the rest waits in the system, whose
+    // window then slows the sender down. Applies to connections made afterwards.
+    qint64 readChunk = 64 * 1024;
+    qsizetype turnBytes = 256 * 1024;
+    // Answers to pings and logins, ping replies, "stat:" and "uinfo:" lines and file offers:
+    // at most answerRate a second, in bursts of up to answerBurst. What comes faster is left
+    // out, as is all of it while more than maxUnsentBytes wait to go out (a peer that does
+    // not read). Chat lines are never left out.
+    double answerRate = 200;
+    double answerBurst = 200;
+    qint64 maxUnsentBytes = 1 << 20;
 
     // The terminator that ends every control message on the wire.
     static const QByteArray Terminator;
@@ -91,6 +104,13 @@ private:
     void onConnected();
     void onConnectionRequest(int requestId);
     void onDataArrived();
+    // Frames and handles what has arrived, within turnBytes unless unbounded; the rest goes
+    // on in a later turn.
+    void readMessages(bool unbounded = false);
+    // Cuts off a peer whose message does not end within maxMessageBytes.
+    void cutOff();
+    // Takes one answer from the rate bucket; false (saying so once per burst) when none is left.
+    bool admitAnswer();
     void onClosed();
     void onSocketError(int number, const QString& description);
     void onReconnectTick();
@@ -124,6 +144,11 @@ private:
     qsizetype heldChatBytes = 0;
     bool listenErrorShown = false; // a failed listen was reported; retries stay quiet
     QByteArray inbox;       // received bytes not yet framed
+    QTimer readTimer;       // goes on reading on the next turn
+    QElapsedTimer answerClock;
+    qint64 answerClockMs = 0;   // when the bucket was last filled up
+    double answerTokens = 0;
+    bool answersShortNoted = false; // the current burst has been reported
     qsizetype scanFrom = 0; // where the next terminator search starts
     quint64 generation = 0; // bumped whenever the connection is closed
     bool servingPeer = false;      // this side accepted the connection as server

@@ -2,6 +2,8 @@
 
 #include "ui/ShellUi.h"
 
+#include "core/LineText.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
@@ -55,9 +57,10 @@ AcceptItDialog::AcceptItDialog(const QString& name, const QString& sizeText, con
     AcceptButton->setDefault(true);
     FolderBrowsButton->setFixedWidth(FolderBrowsButton->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
 
-    FileNameLabel->setText(shortenFront(name, 24));
-    SizeLabel->setText(shortenFront(sizeText, 24));
-    FromLabel->setText(shortenFront(from, 20));
+    // The peer's texts, shown as one line each.
+    FileNameLabel->setText(shortenFront(LineText::visible(name), 24));
+    SizeLabel->setText(shortenFront(LineText::visible(sizeText), 24));
+    FromLabel->setText(shortenFront(LineText::visible(from), 20));
     setFolder(startFolder);
 
     auto* facts = new QGridLayout;

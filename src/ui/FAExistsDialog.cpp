@@ -1,6 +1,8 @@
 #include "ui/FAExistsDialog.h"
 
 #include "ui/ShellUi.h"
+
+#include "core/LineText.h"
 #include "transfer/TransferRules.h"
 
 #include <QButtonGroup>
@@ -36,7 +38,9 @@ bool unusableName(const QString& name)
 } // namespace
 
 FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
-    : QDialog(owner), ExistsNewName(fileName)
+    // The offered name came from the peer and is shown as one line. Escaped, it holds a
+    // backslash, so it cannot be taken as typed: the user has to give a usable name.
+    : QDialog(owner), ExistsNewName(LineText::visible(fileName))
 {
     setObjectName(QStringLiteral("FAExists"));
     setWindowTitle(QStringLiteral("File Already Exists"));
@@ -55,7 +59,7 @@ FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
         layout->addWidget(button);
     }
 
-    FileNameText = new QLineEdit(fileName, this);
+    FileNameText = new QLineEdit(ExistsNewName, this);
     FileNameText->setObjectName(QStringLiteral("FileNameText"));
     // Characters no file name may hold are refused as they are typed, and pasted text
     // holding one is refused whole, so the name never leaves the target folder.

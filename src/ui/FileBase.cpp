@@ -1,5 +1,6 @@
 #include "ui/FileBase.h"
 
+#include "core/LineText.h"
 #include "transfer/FileTransfer.h"
 
 #include <QCloseEvent>
@@ -97,9 +98,9 @@ void FileBase::refresh()
     const TransferView v = xfer->view();
     setWindowTitle(v.title);
     // The transfer already cuts the name and peer texts to the window's width.
-    userlabel->setText(v.userlabel);
-    FnameLabel->setText(v.FnameLabel);
-    SizeLabel->setText(v.SizeLabel);
+    userlabel->setText(LineText::visible(v.userlabel));
+    FnameLabel->setText(LineText::visible(v.FnameLabel));
+    SizeLabel->setText(LineText::visible(v.SizeLabel));
     TotalLabel->setText(v.TotalLabel);
     status->setText(v.status);
     pctlabel->setText(v.pctlabel);
