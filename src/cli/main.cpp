@@ -11,6 +11,11 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Zantiro"));
 
+    const QStringList given = QCoreApplication::arguments();
+    if (given.size() == 2 && (given[1] == QLatin1String("--help") || given[1] == QLatin1String("-h"))) {
+        std::printf("%s\n", qPrintable(CliArguments::usage()));
+        return 0;
+    }
     CliArguments args;
     const QString problem = args.parse(QCoreApplication::arguments());
     if (!problem.isEmpty()) {
