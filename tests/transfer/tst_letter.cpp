@@ -188,6 +188,9 @@ private Q_SLOTS:
         QTest::newRow("stranger answers first") << "stranger" << qint64(5000)
                                                 << "A second connection came to transfer port"
                                                 << "Stopped By Error : f.bin";
+        QTest::newRow("stranger during the transfer") << "stranger during" << qint64(48 << 20)
+                                                      << "A second connection came to transfer port"
+                                                      << "Stopped By Error : f.bin";
     }
     void send()
     {
@@ -225,9 +228,12 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(data.all.size(), size - 65536, 5000);
             QCOMPARE(data.all, bytes.mid(65536)); // from the offset the receiver meant
             cmd.s->write("Got All");
-        } else if (how == "close") {
+        } else if (how == "close" || how == "stranger during") {
             QTRY_VERIFY_WITH_TIMEOUT(data.all.size() >= (1 << 20), 5000);
-            data.s->disconnectFromHost();
+            if (how == "close")
+                data.s->disconnectFromHost();
+            else
+                stranger.connectTo(l.port + 1);
         }
         if (how == "empty" || how == "resume") {
             QTRY_VERIFY_WITH_TIMEOUT(cmd.chunks.contains("END_TRANS"), 5000);
