@@ -1,97 +1,25 @@
 // Transfers against a peer that does exactly what the protocol says and nothing more: it takes
 // each chunk it reads from a command connection as one command, never sends "Got All" for an
 // empty file, and may cut its own commands anywhere. Strangers race it for the ports.
-#include "support/Harness.h"
+#include "support/RawPeer.h"
 
 #include "queue/SendList.h"
-#include "session/Session.h"
 #include "transfer/Transfers.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
-#include <sys/socket.h>
 
 namespace {
 
-const QByteArrayList kCommands{"ACCE_TRAN", "RESUME_TR", "Got All", "END_TRANS", "CANC_TRAN", "CANC_OKAY"};
-
-// One raw connection that records what arrives chunk by chunk, as such a peer reads it.
-struct Chunked {
-    QTcpSocket* s = nullptr;
-    QByteArrayList chunks;
-    QByteArray all;
-    void attach(QTcpSocket* socket)
-    {
-        s = socket;
-        auto read = [this] {
-            const QByteArray c = s->readAll();
-            if (!c.isEmpty())
-                chunks << c, all += c;
-        };
-        QObject::connect(s, &QTcpSocket::readyRead, read);
-        read(); // what came before
-    }
-    void connectTo(quint16 port)
-    {
-        attach(new QTcpSocket);
-        s->connectToHost(QHostAddress::LocalHost, port);
-    }
-    bool up() const { return s && s->state() == QAbstractSocket::ConnectedState; }
-    bool down() const { return !s || s->state() == QAbstractSocket::UnconnectedState; }
-    // Every chunk held exactly one command.
-    bool oneCommandEach() const
-    {
-        for (const QByteArray& c : chunks)
-            if (!kCommands.contains(c.startsWith("RESUME_TR") ? QByteArray("RESUME_TR") : c))
-                return false;
-        return true;
-    }
-    void reset()
-    {
-        const linger hard{1, 0};
-        ::setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        s->abort();
-    }
-};
-
-// Our peer logged in to a raw control server; the raw side plays the other peer.
-struct Letter {
-    TestPeer me{QStringLiteral("Me")};
-    QTcpServer control;
-    QTcpSocket* ctl = nullptr;
-    QByteArray said; // every control byte our peer sent
-    quint16 port = 0; // the control port; offers use port + 1, data port + 2
-    QString down;
-
-    bool start()
-    {
-        me.ctx->options.AutoAccept = true;
-        me.peer->transfers().staleGraceMs = 300;
-        down = me.ctx->options.DownloadDir;
-        QDir().mkpath(down);
-        port = freePortTriple();
-        if (!control.listen(QHostAddress::LocalHost, port))
-            return false;
-        QObject::connect(&control, &QTcpServer::newConnection, [this] {
-            ctl = control.nextPendingConnection();
-            QObject::connect(ctl, &QTcpSocket::readyRead, [this] { said += ctl->readAll(); });
-            ctl->write(Session::frame(QStringLiteral("PSOK")));
-        });
-        me.connectTo(port);
-        return QTest::qWaitFor([this] { return me.rec->contains("*** Login Authenticated"); }, 5000);
-    }
-    void say(const QString& text) { ctl->write(Session::frame(text)); }
-    bool heard(const QString& text) const { return said.contains(Session::frame(text)); }
-    QString sendPath(const QString& name, const QByteArray& data)
-    {
-        const QString path = me.home.filePath(name);
-        return writeFile(path, data) ? path : QString();
-    }
-    QString log() const { return me.rec->lines.join('\n'); }
-};
+void columns()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("error");   // the error line expected (prefix), empty: none
+    QTest::addColumn<QString>("outcome"); // our peer's outcome line
+}
 
 } // namespace
 
@@ -101,10 +29,7 @@ private Q_SLOTS:
     // The raw side sends a file to our peer.
     void receive_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<QString>("error");   // the error line expected (prefix), empty: none
-        QTest::addColumn<QString>("outcome"); // our peer's outcome line
+        columns();
         QTest::newRow("empty file") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
         QTest::newRow("glued end and cancel") << "glued" << qint64(10) << "" << "Complete : f.bin (10 bytes)";
         QTest::newRow("data closed early") << "close" << qint64(5000)
@@ -175,10 +100,7 @@ private Q_SLOTS:
     // Our peer sends a file to the raw side.
     void send_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("outcome");
+        columns();
         QTest::newRow("empty file, no Got All") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
         QTest::newRow("resume offset cut by TCP") << "resume" << qint64(200000) << ""
                                                   << "Complete : f.bin (200000 bytes)";

@@ -1,4 +1,4 @@
-#include "support/Harness.h"
+#include "support/RawPeer.h"
 
 #include "session/Session.h"
 #include "support/ScriptedPrompts.h"
@@ -68,27 +68,6 @@ struct Pair {
     }
     QString srcPath(const QString& name) const { return QDir(src).filePath(name); }
     QString downPath(const QString& name) const { return QDir(down).filePath(name); }
-};
-
-// A raw control-connection server that logs the connecting peer in and records its bytes.
-struct RawServer {
-    QTcpServer server;
-    QTcpSocket* sock = nullptr;
-    QByteArray got;
-    quint16 port = 0;
-    bool start()
-    {
-        port = freePortTriple();
-        if (!server.listen(QHostAddress::LocalHost, port))
-            return false;
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            sock = server.nextPendingConnection();
-            QObject::connect(sock, &QTcpSocket::readyRead, [this] { got += sock->readAll(); });
-            sock->write(Session::frame(QStringLiteral("PSOK")));
-        });
-        return true;
-    }
-    void say(const QString& text) { sock->write(Session::frame(text)); }
 };
 
 } // namespace
@@ -267,21 +246,17 @@ private Q_SLOTS:
     {
         QFETCH(QString, offer);
         QFETCH(QString, escape);
-        TestPeer b(QStringLiteral("Bob"));
-        b.ctx->options.AutoAccept = true;
+        Letter raw;
+        TestPeer& b = raw.me;
         b.ctx->options.ExistsAlways = 1;
-        const QString down = b.ctx->options.DownloadDir;
-        QDir().mkpath(down);
+        const QString down = raw.down;
         const QString outside = QDir::cleanPath(down + "/../outside");
         QVERIFY(writeFile(outside + "/target.txt", "old"));
         QVERIFY(QFile::link(outside, down + "/out"));
         QVERIFY(QFile::link(outside + "/target.txt", down + "/l.txt"));
-        RawServer raw;
         QVERIFY(raw.start());
-        b.connectTo(raw.port);
-        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
         raw.say(offer.arg(raw.port + 1));
-        QTRY_VERIFY_WITH_TIMEOUT(raw.got.contains(Session::frame("CANC_TRAN")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(raw.heard("CANC_TRAN"), 5000);
         QVERIFY2(b.rec->indexStarting("*** Error : Refused File") >= 0, qPrintable(b.rec->lines.join('\n')));
         QVERIFY(!b.ctx->TransferBusy && !b.peer->transfers().current());
         if (!escape.isEmpty())
@@ -290,16 +265,12 @@ private Q_SLOTS:
 
     void hostileSender()
     {
-        TestPeer b(QStringLiteral("Bob"));
-        b.ctx->options.AutoAccept = true;
+        Letter raw;
+        TestPeer& b = raw.me;
         b.peer->transfers().busyWaitMs = 200;
-        QDir().mkpath(b.ctx->options.DownloadDir);
-        RawServer raw;
         QVERIFY(raw.start());
         QTcpServer cmdServer;
         QVERIFY(cmdServer.listen(QHostAddress::LocalHost, raw.port + 1));
-        b.connectTo(raw.port);
-        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
         raw.say(QStringLiteral("file:%1|f.bin|512|10").arg(raw.port + 1));
         QTRY_VERIFY_WITH_TIMEOUT(cmdServer.hasPendingConnections(), 5000);
         QTcpSocket* cmd = cmdServer.nextPendingConnection();
@@ -312,7 +283,7 @@ private Q_SLOTS:
         // could reach the sender after it gave up; the running one goes on.
         raw.say(QStringLiteral("file:%1|g.bin|512|10").arg(raw.port + 1));
         QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Timed Out : g.bin"), 5000);
-        QVERIFY(!raw.got.contains(Session::frame("CANC_TRAN")) && b.ctx->TransferEndCode() == 0);
+        QVERIFY(!raw.heard("CANC_TRAN") && b.ctx->TransferEndCode() == 0);
         QTcpSocket data;
         data.connectToHost(QHostAddress::LocalHost, raw.port + 2);
         QTRY_VERIFY_WITH_TIMEOUT(data.state() == QAbstractSocket::ConnectedState, 5000);

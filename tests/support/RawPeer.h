@@ -1,0 +1,98 @@
+#pragma once
+// A peer played by raw sockets, for tests that must control every byte: a control server that
+// logs our peer in, and connections that record what arrives chunk by chunk, as a peer that
+// takes each received chunk as one command reads it.
+#include "support/Harness.h"
+
+#include "session/Session.h"
+#include "transfer/Transfers.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <sys/socket.h>
+
+
+inline const QByteArrayList kCommands{"ACCE_TRAN", "RESUME_TR", "Got All", "END_TRANS", "CANC_TRAN", "CANC_OKAY"};
+
+// One raw connection that records what arrives chunk by chunk, as such a peer reads it.
+struct Chunked {
+    QTcpSocket* s = nullptr;
+    QByteArrayList chunks;
+    QByteArray all;
+    void attach(QTcpSocket* socket)
+    {
+        s = socket;
+        auto read = [this] {
+            const QByteArray c = s->readAll();
+            if (!c.isEmpty())
+                chunks << c, all += c;
+        };
+        QObject::connect(s, &QTcpSocket::readyRead, read);
+        read(); // what came before
+    }
+    void connectTo(quint16 port)
+    {
+        attach(new QTcpSocket);
+        s->connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool up() const { return s && s->state() == QAbstractSocket::ConnectedState; }
+    bool down() const { return !s || s->state() == QAbstractSocket::UnconnectedState; }
+    // Every chunk held exactly one command.
+    bool oneCommandEach() const
+    {
+        for (const QByteArray& c : chunks)
+            if (!kCommands.contains(c.startsWith("RESUME_TR") ? QByteArray("RESUME_TR") : c))
+                return false;
+        return true;
+    }
+    void reset()
+    {
+        const linger hard{1, 0};
+        ::setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        s->abort();
+    }
+};
+
+// Our peer (`me`, accepting files) logged in to a raw control server; the raw side plays the
+// other peer.
+struct Letter {
+    TestPeer me{QStringLiteral("Me")};
+    QTcpServer control;
+    QTcpSocket* ctl = nullptr;
+    QByteArray said; // every control byte our peer sent
+    quint16 port = 0; // the control port; offers use port + 1, data port + 2
+    QString down;
+
+    Letter()
+    {
+        me.ctx->options.AutoAccept = true;
+        me.peer->transfers().staleGraceMs = 300;
+        down = me.ctx->options.DownloadDir;
+        QDir().mkpath(down);
+    }
+    bool start()
+    {
+        port = freePortTriple();
+        if (!control.listen(QHostAddress::LocalHost, port))
+            return false;
+        QObject::connect(&control, &QTcpServer::newConnection, [this] {
+            ctl = control.nextPendingConnection();
+            QObject::connect(ctl, &QTcpSocket::readyRead, [this] { said += ctl->readAll(); });
+            ctl->write(Session::frame(QStringLiteral("PSOK")));
+        });
+        me.connectTo(port);
+        return QTest::qWaitFor([this] { return me.rec->contains("*** Login Authenticated"); }, 5000);
+    }
+    void say(const QString& text) { ctl->write(Session::frame(text)); }
+    bool heard(const QString& text) const { return said.contains(Session::frame(text)); }
+    QString sendPath(const QString& name, const QByteArray& data)
+    {
+        const QString path = me.home.filePath(name);
+        return writeFile(path, data) ? path : QString();
+    }
+    QString log() const { return me.rec->lines.join('\n'); }
+};
+
