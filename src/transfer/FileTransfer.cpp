@@ -528,19 +528,39 @@ void FileTransfer::onSystemClosed()
 
 void FileTransfer::onDataClosed()
 {
+    if (setup.type == Sending && phase == Phase::AwaitingGotAll) {
+        dataEndedBeforeGotAll(sckData.closedByReset());
+        return;
+    }
     const bool early = setup.type == Sending ? phase == Phase::Sending : phase == Phase::Receiving && done < size;
     if (early)
         dataLost(sckData.closedByReset());
 }
 
+void FileTransfer::dataEndedBeforeGotAll(bool reset)
+{
+    // Every byte was handed to the system, but that is not every byte received: without
+    // "Got All" soon, the rest was lost with the connection.
+    if (dataGone)
+        return;
+    dataGone = true;
+    dataGoneByReset = reset;
+    startWait(std::min(timeouts.dataGoneMs, timeouts.gotAllMs));
+}
+
 void FileTransfer::dataLost(bool reset)
 {
     const bool sending = setup.type == Sending;
-    ctx.AddText(QStringLiteral("*** Error : The %1 %2 the data connection after %3 of %4 bytes : %5")
-                    .arg(sending ? QStringLiteral("receiver") : QStringLiteral("sender"),
-                         reset ? QStringLiteral("reset") : QStringLiteral("closed"), QString::number(done),
-                         QString::number(size), NameOfFile),
-                ErrorLine);
+    const QString how = reset ? QStringLiteral("reset") : QStringLiteral("closed");
+    if (sending && done == size) // every byte handed over, but not confirmed
+        ctx.AddText(QStringLiteral("*** Error : The receiver %1 the data connection before confirming all %2 bytes : %3")
+                        .arg(how, QString::number(size), NameOfFile),
+                    ErrorLine);
+    else
+        ctx.AddText(QStringLiteral("*** Error : The %1 %2 the data connection after %3 of %4 bytes : %5")
+                        .arg(sending ? QStringLiteral("receiver") : QStringLiteral("sender"), how,
+                             QString::number(done), QString::number(size), NameOfFile),
+                    ErrorLine);
     sckSystem.close();
     end(3);
 }
@@ -553,8 +573,12 @@ void FileTransfer::onSocketError(const QString& tag, const QString& where, int n
         end(cancelCode);
         return;
     }
-    if (tag != QLatin1String("Sys") && (phase == Phase::AwaitingGotAll || phase == Phase::Finished))
-        return; // every byte has left; "Got All" or the close decides
+    if (tag != QLatin1String("Sys") && phase == Phase::AwaitingGotAll) {
+        dataEndedBeforeGotAll(number == 10054);
+        return;
+    }
+    if (tag != QLatin1String("Sys") && phase == Phase::Finished)
+        return; // "END_TRANS" is out; the close decides
     if (number == 10054 && tag != QLatin1String("Sys")) {
         dataLost(true);
         return;
@@ -586,7 +610,10 @@ void FileTransfer::onWaitOver()
         sendEnd();
         break;
     case Phase::AwaitingGotAll:
-        sendEnd();
+        if (dataGone)
+            dataLost(dataGoneByReset);
+        else
+            sendEnd();
         break;
     case Phase::Cancelling:
         end(cancelCode);

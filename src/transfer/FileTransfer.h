@@ -26,6 +26,7 @@ struct TransferTimeouts {
     int quietMs = 300;       // a "RESUME_TR" offset ends after this long without more digits...
     int offsetWaitMs = 5000; // ...or this long while its digits cannot be a whole resume offset
     int commandGapMs = 100;  // at least this long between two commands we send
+    int dataGoneMs = 2000;   // sender: "Got All" still awaited this long once the data connection went
 };
 
 // What a transfer window shows, built on demand from the transfer's state.
@@ -165,6 +166,7 @@ private:
     void onSocketError(const QString& tag, const QString& where, int number, const QString& description);
     // The data connection went away before its time.
     void dataLost(bool reset);
+    void dataEndedBeforeGotAll(bool reset);
     void onTimeOut();
     void onWaitOver();
     void onEndCodeChanged(int code);
@@ -219,6 +221,8 @@ private:
     bool visibleFlag = false;
     bool blockInFlight = false;
     bool gotAll = false;      // sender: "Got All" arrived
+    bool dataGone = false;    // sender: the data connection ended while "Got All" was awaited
+    bool dataGoneByReset = false;
     bool gotAllSent = false;  // receiver
     int cancelCode = 5;
     bool completeFlag = false;

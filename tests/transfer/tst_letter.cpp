@@ -107,6 +107,9 @@ private Q_SLOTS:
         QTest::newRow("data closed early") << "close" << qint64(48 << 20)
                                            << "The receiver reset the data connection after"
                                            << "Stopped By Error : f.bin";
+        QTest::newRow("data closed before Got All") << "gone" << qint64(100000)
+                                                    << "The receiver" // closed or reset, as the system has it
+                                                    << "Stopped By Error : f.bin";
         QTest::newRow("stranger answers first") << "stranger" << qint64(5000)
                                                 << "A second connection came to transfer port"
                                                 << "Stopped By Error : f.bin";
@@ -150,6 +153,9 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(data.all.size(), size - 65536, 5000);
             QCOMPARE(data.all, bytes.mid(65536)); // from the offset the receiver meant
             cmd.s->write("Got All");
+        } else if (how == "gone") {
+            QTRY_VERIFY_WITH_TIMEOUT(!data.all.isEmpty(), 5000);
+            data.s->disconnectFromHost();
         } else if (how == "close" || how == "stranger during") {
             QTRY_VERIFY_WITH_TIMEOUT(data.all.size() >= (1 << 20), 5000);
             if (how == "close")
