@@ -2,7 +2,7 @@
 
 #include "core/Context.h"
 #include "peer/Peer.h"
-#include "queue/SendList.h"
+#include "queue/FileQueue.h"
 #include "transfer/Transfers.h"
 #include "ui/FileBase.h"
 #include "ui/WindowPromptsUi.h"
@@ -69,7 +69,7 @@ void TransferUi::chooseFiles()
 void TransferUi::sendFiles(const QStringList& paths)
 {
     for (const QString& path : paths)
-        peer.sendList().add(QFileInfo(path).absoluteFilePath());
+        peer.queue().addPath(path);
 }
 
 TransferUi* InstallTransferUi(Peer& peer, QWidget* mainWindow)
