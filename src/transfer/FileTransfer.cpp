@@ -457,6 +457,9 @@ void FileTransfer::onListenerRequest(int requestId)
         return;
     }
     listener.handOver(requestId, sckData);
+    // The sender connects only after it took our answer: the next command may follow at once.
+    gapTimer.stop();
+    onCommandGap();
     if (phase == Phase::Receiving && done >= size && !gotAllSent) {
         gotAllSent = true; // an empty file: nothing will arrive to confirm
         sendCommand(CommandReader::text(CommandReader::GotAll));
