@@ -2,7 +2,7 @@
 
 #include "core/Startup.h"
 #include "peer/Peer.h"
-#include "queue/SendList.h"
+#include "queue/FileQueue.h"
 #include "session/Session.h"
 #include "transfer/PolicyPrompts.h"
 #include "transfer/Transfers.h"
@@ -54,7 +54,9 @@ QString CliArguments::usage()
         "                   [--password PW] [--require-password PW] [--name NAME] [--auto-reconnect]\n"
         "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
         "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
-        "Standard input: chat lines; /send PATH, /ping, /disconnect, /quit.");
+        "Standard input: chat lines; /send PATH, /ping, /disconnect, /quit.\n"
+        "File queue: /queue lists it (N, offered name, path, from the head); /stop, /go;\n"
+        "            /remove N, /top N act on entry N.");
 }
 
 QString CliArguments::parse(const QStringList& arguments)
@@ -146,8 +148,13 @@ CliPeer::CliPeer(const CliArguments& a, QObject* parent)
     : QObject(parent), args(a), peer(std::make_unique<Peer>(Startup::programFolder(a.home))), ctx(peer->state())
 {
     connect(&ctx, &Context::lineAdded, this, [](const QString& text, int) { writeLine(stdout, text); });
-    connect(&peer->sendList(), &SendList::idle, this, &CliPeer::onSendsIdle);
+    // A file that always ends unfinished is offered three times, then given up: nobody is
+    // there to remove it from the queue.
+    peer->queue().maxPutBacks = 2;
+    connect(&peer->queue(), &FileQueue::idle, this, &CliPeer::onSendsIdle);
     connect(&peer->transfers(), &Transfers::transferEnded, this, &CliPeer::onTransferEnded);
+    // A cancel stops the queue for good, as far as --exit-when-done is concerned; "/stop" only pauses.
+    connect(&peer->transfers(), &Transfers::stopQueue, this, [this] { stoppedByCancel = true; });
     connect(&peer->session(), &Session::sockClosed, this, [this] { QTimer::singleShot(0, this, &CliPeer::checkExit); });
 }
 
@@ -187,7 +194,7 @@ void CliPeer::start()
     }
     peer->transfers().setPrompts(std::move(prompts));
     for (const QString& path : args.sends)
-        peer->sendList().add(QFileInfo(path).absoluteFilePath());
+        peer->queue().addPath(path);
     ctx.DebugMode = args.debug;
     ctx.ConnMode = args.mode;
     ctx.ConnHost = args.host;
@@ -221,7 +228,27 @@ void CliPeer::handleInput(const QString& rawLine)
         if (!QFileInfo::exists(path))
             ctx.AddText(QStringLiteral("*** No Such File : ") + path, StatusLine);
         else
-            peer->sendList().add(QFileInfo(path).absoluteFilePath());
+            peer->queue().addPath(path);
+    } else if (lower == QLatin1String("/queue")) {
+        const FileQueue& q = peer->queue();
+        for (int i = 0; i < q.count(); ++i)
+            writeLine(stdout, QStringLiteral("%1\t%2\t%3").arg(i + 1).arg(q.offeredName(i), q.path(i)));
+    } else if (lower == QLatin1String("/stop")) {
+        peer->queue().Stop();
+    } else if (lower == QLatin1String("/go")) {
+        stoppedByCancel = false;
+        peer->queue().Go();
+    } else if (lower.startsWith(QLatin1String("/remove ")) || lower.startsWith(QLatin1String("/top "))) {
+        const qsizetype space = line.indexOf(' ');
+        bool ok = false;
+        const int n = line.mid(space + 1).trimmed().toInt(&ok);
+        FileQueue& q = peer->queue();
+        if (!ok || n < 1 || n > q.count())
+            ctx.AddText(QStringLiteral("*** No Such Queue Entry : ") + line.mid(space + 1).trimmed(), StatusLine);
+        else if (lower.startsWith(QLatin1String("/top ")))
+            q.moveToTop({n - 1});
+        else
+            q.remove({n - 1});
     } else if (lower == QLatin1String("/debug")) {
         ctx.AddText(ctx.DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
                      MessageLine);
@@ -271,8 +298,8 @@ void CliPeer::checkExit()
     Transfers& t = peer->transfers();
     if (t.current() || t.offerPending())
         return;
-    const SendList& sends = peer->sendList();
-    if (args.exitWhenDone && (sends.remaining() == 0 || sends.stopped())) {
+    const FileQueue& sends = peer->queue();
+    if (args.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.Stopped()))) {
         const bool allDone = sends.remaining() == 0 && sends.completed() == sends.ended();
         quit(allDone ? 0 : 1);
     } else if (args.exitAfter >= 1 && incomingEnded >= args.exitAfter) {

@@ -80,4 +80,5 @@ private:
     bool quitting = false;
     int incomingEnded = 0;
     bool incomingFailed = false;
+    bool stoppedByCancel = false;
 };

@@ -1,6 +1,6 @@
 #include "peer/Peer.h"
 
-#include "queue/SendList.h"
+#include "queue/FileQueue.h"
 #include "session/Session.h"
 #include "transfer/Transfers.h"
 #include "util/TranscriptLog.h"
@@ -12,7 +12,7 @@ Peer::Peer(const QString& programFolder, QObject* parent)
       logPtr(std::make_unique<TranscriptLog>(ctx.options, ctx.programFolder)),
       sessionPtr(std::make_unique<Session>(ctx)),
       transfersPtr(std::make_unique<Transfers>(ctx, *sessionPtr)),
-      sendListPtr(std::make_unique<SendList>(*sessionPtr, *transfersPtr))
+      queuePtr(std::make_unique<FileQueue>(ctx, *sessionPtr, *transfersPtr))
 {
     connect(&ctx, &Context::lineToLog, this, &Peer::logLine);
     logIdleTimer.setSingleShot(true);
@@ -21,7 +21,7 @@ Peer::Peer(const QString& programFolder, QObject* parent)
 
 Peer::~Peer()
 {
-    sendListPtr.reset();
+    queuePtr.reset();
     transfersPtr.reset(); // a running transfer may still withdraw its questions
     // Lines still buffered reach the file; a failure here has nobody left to tell.
     logPtr->FlushLog();

@@ -7,13 +7,13 @@
 
 #include <memory>
 
-class SendList;
+class FileQueue;
 class Session;
 class TranscriptLog;
 class Transfers;
 
-// One running peer: its shared state, the control session, the transfer side, the list of
-// files to send and the transcript log, created in that order, each handed the parts below
+// One running peer: its shared state, the control session, the transfer side, the file
+// queue and the transcript log, created in that order, each handed the parts below
 // it. The window and the headless peer are front ends over one Peer; a test runs two.
 class Peer : public QObject {
     Q_OBJECT
@@ -26,7 +26,7 @@ public:
     Context& state() { return ctx; }
     Session& session() { return *sessionPtr; }
     Transfers& transfers() { return *transfersPtr; }
-    SendList& sendList() { return *sendListPtr; }
+    FileQueue& queue() { return *queuePtr; }
 
     // Every shown line goes to the transcript log, which is written in batches and whenever
     // no line has come for logIdleMs. When the log cannot be written, one status line
@@ -57,7 +57,7 @@ private:
     std::unique_ptr<TranscriptLog> logPtr;
     std::unique_ptr<Session> sessionPtr;
     std::unique_ptr<Transfers> transfersPtr;
-    std::unique_ptr<SendList> sendListPtr;
+    std::unique_ptr<FileQueue> queuePtr;
     QTimer logIdleTimer;
     bool logOff = false;
     bool leaving = false;

@@ -1,7 +1,7 @@
 #include "support/Harness.h"
 
 #include "core/Startup.h"
-#include "queue/SendList.h"
+#include "queue/FileQueue.h"
 #include "session/Session.h"
 #include "support/ScriptedPrompts.h"
 #include "transfer/Transfers.h"
@@ -183,12 +183,10 @@ private Q_SLOTS:
         QVERIFY(QFile::link(p.a.home.filePath("secret.txt"), p.at(p.src, "d/out.txt")));
         QVERIFY(QFile::link(p.a.home.path(), p.at(p.src, "d/up")));
         QVERIFY(QFile::link(p.at(p.src, "d"), p.at(p.src, "d/loop")));
-        SendList& list = p.a.peer->sendList();
-        QSignalSpy idle(&list, &SendList::idle);
-        list.add(p.at(p.src, "d"));
+        FileQueue& list = p.a.peer->queue();
+        list.addPath(p.at(p.src, "d"));
         QVERIFY(p.connect());
-        list.setReady(true);
-        QTRY_VERIFY_WITH_TIMEOUT(list.remaining() == 0 && !idle.isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(list.remaining() == 0 && list.ended() == 2, 10000);
         QCOMPARE(QDir(p.at(p.down, "d")).entryList(QDir::Files), (QStringList{"a.txt", "in.txt"}));
         QCOMPARE(list.completed(), 2);
     }

@@ -3,7 +3,7 @@
 // empty file, and may cut its own commands anywhere. Strangers race it for the ports.
 #include "support/Harness.h"
 
-#include "queue/SendList.h"
+#include "queue/FileQueue.h"
 #include "session/Session.h"
 #include "transfer/Transfers.h"
 
@@ -264,8 +264,8 @@ private Q_SLOTS:
         Transfers& t = l.me.peer->transfers();
         if (!crossing)
             t.timeouts.acceptMs = 300;
-        SendList& list = l.me.peer->sendList();
-        list.add(l.sendPath("x.bin", "12345"));
+        FileQueue& queue = l.me.peer->queue();
+        queue.addPath(l.sendPath("x.bin", "12345"));
         const QString offer = QStringLiteral("file:%1|x.bin|512|5").arg(l.port + 1);
         QTRY_VERIFY_WITH_TIMEOUT(l.heard(offer), 5000);
         if (crossing) {
@@ -281,7 +281,7 @@ private Q_SLOTS:
         }
         QVERIFY(t.current() && t.current()->awaitingAnswer());
         QVERIFY2(l.me.rec->indexStarting("*** File Transfer Canceled") < 0, qPrintable(l.log()));
-        QVERIFY(!list.stopped());
+        QVERIFY(!queue.Stopped());
         QVERIFY(!l.heard("CANC_TRAN"));
         if (crossing)
             QVERIFY(!l.heard("FTIMEOUT") && !l.me.rec->contains("*** File Transfer Timed Out : x.bin"));

@@ -1,0 +1,516 @@
+#include "queue/FileQueue.h"
+
+#include "core/Context.h"
+#include "session/Session.h"
+#include "transfer/TransferRules.h"
+#include "transfer/Transfers.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+// One folder being expanded: the listing, the folder's path (ending in "/"), its name, and
+// the canonical path of the folder the user picked, which links must not lead out of.
+struct FileQueue::Expansion {
+    QDirIterator it;
+    QString folder;
+    QString name;
+    QString inside;
+    Expansion(const QString& dir)
+        : it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+    {
+    }
+};
+
+namespace {
+
+// The folder the user picked for a folder entry: its name has one component more than the
+// number of folders to go up ("a/b" for ".../a/b/").
+QString pickedFolder(const QString& folder, const QString& name)
+{
+    QString root = folder.endsWith('/') && folder.size() > 1 ? folder.chopped(1) : folder;
+    for (int up = static_cast<int>(name.count('/')); up > 0; --up) {
+        const qsizetype slash = root.lastIndexOf('/');
+        if (slash <= 0)
+            break;
+        root.truncate(slash);
+    }
+    return root;
+}
+
+} // namespace
+
+FileQueue::FileQueue(Context& c, Session& s, Transfers& t, QObject* parent)
+    : QAbstractListModel(parent), ctx(c), session(s), transfers(t)
+{
+    connect(&SendTimer, &QTimer::timeout, this, &FileQueue::tick);
+    connect(&transfers, &Transfers::putBack, this, &FileQueue::onPutBack);
+    connect(&transfers, &Transfers::stopQueue, this, &FileQueue::Stop);
+    connect(&transfers, &Transfers::transferEnded, this, &FileQueue::onEnded);
+    connect(&transfers, &Transfers::readyToOffer, this, &FileQueue::kick);
+    connect(&session, &Session::loggedIn, this, &FileQueue::onLoggedIn);
+    connect(&session, &Session::sockClosed, this, [this] { loggedIn = false; });
+}
+
+FileQueue::~FileQueue() = default;
+
+// ---- the model ----
+
+int FileQueue::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant FileQueue::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const Entry& e = entries[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return e.path;
+    case OfferedNameRole:
+        return TransferRules::wireName(e.name);
+    case NameRole:
+        return e.name;
+    case FolderRole:
+        return e.path.endsWith('/');
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> FileQueue::roleNames() const
+{
+    QHash<int, QByteArray> roles = QAbstractListModel::roleNames();
+    roles[OfferedNameRole] = "offeredName";
+    roles[NameRole] = "name";
+    roles[FolderRole] = "folder";
+    return roles;
+}
+
+QString FileQueue::path(int row) const
+{
+    return row >= 0 && row < count() ? entries[row].path : QString();
+}
+
+QString FileQueue::name(int row) const
+{
+    return row >= 0 && row < count() ? entries[row].name : QString();
+}
+
+QString FileQueue::offeredName(int row) const
+{
+    return row >= 0 && row < count() ? TransferRules::wireName(entries[row].name) : QString();
+}
+
+// ---- adding ----
+
+void FileQueue::AddToList(const QString& Pathto, const QString& FileName, bool AddtoTop)
+{
+    if (stoppedFlag) {
+        setLoop(false);
+        setButtons(false, true);
+    } else {
+        setLoop(true);
+        setButtons(true, false);
+    }
+    if (entries.isEmpty())
+        Q_EMIT showRequested();
+    if (paths.contains(Pathto))
+        return;
+    paths.insert(Pathto);
+    const int row = AddtoTop ? 0 : count();
+    beginInsertRows({}, row, row);
+    if (AddtoTop)
+        entries.prepend({Pathto, FileName});
+    else
+        entries.append({Pathto, FileName});
+    endInsertRows();
+}
+
+void FileQueue::addPath(const QString& localPath)
+{
+    const QFileInfo info(localPath);
+    QString path = QDir::cleanPath(info.absoluteFilePath());
+    if (info.isDir()) {
+        const QString own = QFileInfo(path).fileName();
+        AddToList(path.endsWith('/') ? path : path + '/', own, false);
+    } else {
+        AddToList(path, info.fileName(), false);
+    }
+}
+
+void FileQueue::addDropped(const QStringList& localPaths)
+{
+    for (const QString& p : localPaths)
+        addPath(p);
+}
+
+// ---- ordering ----
+
+namespace {
+
+QList<bool> selectionOf(const QList<int>& rows, int n)
+{
+    QList<bool> sel(n, false);
+    for (int r : rows)
+        if (r >= 0 && r < n)
+            sel[r] = true;
+    return sel;
+}
+
+QList<int> rowsOf(const QList<bool>& sel)
+{
+    QList<int> rows;
+    for (int i = 0; i < sel.size(); ++i)
+        if (sel[i])
+            rows << i;
+    return rows;
+}
+
+} // namespace
+
+QList<int> FileQueue::moveUp(const QList<int>& selected)
+{
+    QList<bool> sel = selectionOf(selected, count());
+    int first = -1, last = -1;
+    for (int i = 1; i < count(); ++i) {
+        if (!sel[i])
+            continue;
+        sel[i] = false;
+        entries.swapItemsAt(i, i - 1);
+        sel[i - 1] = true;
+        first = first < 0 ? i - 1 : first;
+        last = i;
+        ++i; // the next position is skipped
+    }
+    if (first >= 0)
+        Q_EMIT dataChanged(index(first), index(last));
+    return rowsOf(sel);
+}
+
+QList<int> FileQueue::moveDown(const QList<int>& selected)
+{
+    QList<bool> sel = selectionOf(selected, count());
+    int first = -1, last = -1;
+    for (int i = 0; i + 1 < count(); ++i) {
+        if (!sel[i])
+            continue;
+        sel[i] = false;
+        sel[i + 1] = true;
+        entries.swapItemsAt(i, i + 1);
+        first = first < 0 ? i : first;
+        last = i + 1;
+        ++i;
+    }
+    if (first >= 0)
+        Q_EMIT dataChanged(index(first), index(last));
+    return rowsOf(sel);
+}
+
+QList<int> FileQueue::moveToTop(const QList<int>& selected)
+{
+    // Taking each selected entry in turn to the front leaves them in reverse order.
+    const QList<bool> sel = selectionOf(selected, count());
+    QList<Entry> moved, rest;
+    for (int i = 0; i < count(); ++i)
+        (sel[i] ? moved : rest).append(entries[i]);
+    if (moved.isEmpty())
+        return {};
+    std::reverse(moved.begin(), moved.end());
+    entries = moved + rest;
+    Q_EMIT dataChanged(index(0), index(count() - 1));
+    return {};
+}
+
+QList<int> FileQueue::moveToBottom(const QList<int>& selected)
+{
+    const QList<bool> sel = selectionOf(selected, count());
+    QList<Entry> moved, rest;
+    for (int i = 0; i < count(); ++i)
+        (sel[i] ? moved : rest).append(entries[i]);
+    if (moved.isEmpty())
+        return {};
+    entries = rest + moved;
+    Q_EMIT dataChanged(index(0), index(count() - 1));
+    return {};
+}
+
+QList<int> FileQueue::remove(const QList<int>& selected)
+{
+    const QList<bool> sel = selectionOf(selected, count());
+    QList<Entry> kept;
+    kept.reserve(count());
+    for (int i = 0; i < count(); ++i) {
+        if (sel[i])
+            paths.remove(entries[i].path);
+        else
+            kept.append(entries[i]);
+    }
+    if (kept.size() != entries.size())
+        reset(std::move(kept));
+    return {};
+}
+
+void FileQueue::clear()
+{
+    paths.clear();
+    reset({});
+}
+
+void FileQueue::reset(QList<Entry> newEntries)
+{
+    beginResetModel();
+    entries = std::move(newEntries);
+    endResetModel();
+}
+
+// ---- the send loop ----
+
+void FileQueue::setLoop(bool on)
+{
+    if (on == SendTimer.isActive())
+        return;
+    if (on)
+        SendTimer.start(sendTickMs);
+    else
+        SendTimer.stop();
+    Q_EMIT stateChanged();
+}
+
+void FileQueue::setButtons(bool stop, bool go)
+{
+    if (stop == stopOn && go == goOn)
+        return;
+    stopOn = stop;
+    goOn = go;
+    Q_EMIT stateChanged();
+}
+
+void FileQueue::Stop()
+{
+    stoppedFlag = true;
+    setLoop(false);
+    setButtons(false, true);
+    Q_EMIT stateChanged();
+    if (!inFlight && !expansion)
+        Q_EMIT idle();
+}
+
+void FileQueue::Go()
+{
+    stoppedFlag = false;
+    setLoop(true);
+    setButtons(true, false);
+    Q_EMIT stateChanged();
+    kick();
+}
+
+void FileQueue::onLoggedIn()
+{
+    loggedIn = true;
+    if (ctx.options.AutoResend) {
+        // The peers came together: the queue goes on by itself, as "Go" would.
+        Go();
+    } else {
+        kick();
+    }
+}
+
+void FileQueue::kick()
+{
+    if (SendTimer.isActive())
+        QTimer::singleShot(0, this, [this] {
+            if (SendTimer.isActive())
+                tick();
+        });
+}
+
+void FileQueue::tick()
+{
+    // One step at a time: an expansion in progress or a file in flight is still a step.
+    if (stepping || expansion || inFlight)
+        return;
+    if (!loggedIn || !session.isConnected() || ctx.TransferBusy || transfers.busy() || transfers.pausing())
+        return;
+    if (entries.isEmpty() || stoppedFlag) {
+        stoppedFlag = true;
+        setLoop(false);
+        setButtons(false, true);
+        Q_EMIT stateChanged();
+        Q_EMIT idle();
+        return;
+    }
+    stepping = true;
+    setButtons(true, false);
+    beginRemoveRows({}, 0, 0);
+    const Entry head = entries.takeFirst();
+    paths.remove(head.path);
+    endRemoveRows();
+
+    if (head.path.endsWith('/')) {
+        FindFilesRec(head.path, head.name);
+    } else if (QFileInfo::exists(head.path)) {
+        current = head;
+        inFlight = true;
+        putBackSeen = false;
+        if (!transfers.offerFile(head.path, head.name) && inFlight) {
+            // Nothing went out and nothing ended: it waits at the front for the next tick.
+            inFlight = false;
+            AddToList(head.path, head.name, true);
+        }
+    } else {
+        ++endedCount; // gone: dropped without a message
+    }
+    stepping = false;
+    if (entries.isEmpty() && !expansion) {
+        setLoop(false);
+        setButtons(false, true);
+        if (!inFlight)
+            Q_EMIT idle();
+    }
+}
+
+void FileQueue::onPutBack(const QString& path, const QString& name)
+{
+    if (!inFlight || path != current.path)
+        return;
+    int& n = putBacks[path];
+    if (maxPutBacks >= 0 && n >= maxPutBacks)
+        return; // given up
+    ++n;
+    putBackSeen = true;
+    AddToList(path, name, true);
+}
+
+void FileQueue::onEnded(const TransferOutcome& outcome)
+{
+    if (outcome.sending && inFlight && outcome.path == current.path) {
+        inFlight = false;
+        if (!putBackSeen) {
+            ++endedCount;
+            if (outcome.complete)
+                ++completedCount;
+            putBacks.remove(outcome.path);
+        }
+        if (!SendTimer.isActive() && !expansion)
+            Q_EMIT idle();
+    }
+    kick(); // the transfer slot is free again
+}
+
+// ---- folder expansion ----
+
+QString FileQueue::shortenDirLabel(const QString& text)
+{
+    return text.size() > 16 ? QStringLiteral("...") + text.right(13) : text;
+}
+
+void FileQueue::cancelDir()
+{
+    CancelDir = true;
+}
+
+void FileQueue::FindFilesRec(const QString& Path, const QString& BaseDir)
+{
+    const QString folder = Path.endsWith('/') && Path.size() > 1 ? Path.chopped(1) : Path;
+    const QFileInfo info(folder);
+    const QString root = QFileInfo(pickedFolder(Path, BaseDir)).canonicalFilePath();
+    const QString canonical = info.canonicalFilePath();
+    // Gone, not a folder, or (a sub-folder) no longer inside the picked one: dropped.
+    if (!info.isDir() || canonical.isEmpty() || root.isEmpty() ||
+        (BaseDir.contains('/') && !(canonical + '/').startsWith(root + '/')))
+        return;
+    expansion = std::make_unique<Expansion>(folder);
+    expansion->folder = folder.endsWith('/') ? folder : folder + '/';
+    expansion->name = BaseDir;
+    expansion->inside = root == QLatin1String("/") ? root : root + '/';
+    CancelDir = false;
+    counter = 0;
+    dirLabel = shortenDirLabel(QDir::toNativeSeparators(folder));
+    Q_EMIT expansionShown(true);
+    Q_EMIT DirLabelChanged(dirLabel);
+    Q_EMIT filesAddedChanged(counter);
+    QTimer::singleShot(0, this, &FileQueue::expandBatch);
+}
+
+void FileQueue::expandBatch()
+{
+    if (!expansion)
+        return;
+    if (CancelDir) {
+        endExpansion();
+        return;
+    }
+    if (counter == 0)
+        counter = 2; // "." and ".." are read first
+    Expansion& x = *expansion;
+    QList<Entry> batch;
+    bool done = false;
+    for (int n = 0; n < dirBatch; ++n) {
+        if (!x.it.hasNext()) {
+            done = true;
+            break;
+        }
+        x.it.next();
+        ++counter;
+        const QFileInfo f = x.it.fileInfo();
+        const QString entryName = f.fileName();
+        if (f.isSymLink()) {
+            // A link is followed only to a file inside the picked folder: never out of it,
+            // and never to a folder, which could lead back into it.
+            const QString target = f.canonicalFilePath();
+            if (f.isDir() || target.isEmpty() || !target.startsWith(x.inside))
+                continue;
+        }
+        if (f.isDir())
+            batch.append({x.folder + entryName + '/', x.name + '/' + entryName});
+        else
+            batch.append({x.folder + entryName, x.name + '/' + entryName});
+    }
+    appendBatch(batch);
+    Q_EMIT filesAddedChanged(counter);
+    if (done || CancelDir)
+        endExpansion();
+    else
+        QTimer::singleShot(0, this, &FileQueue::expandBatch);
+}
+
+void FileQueue::appendBatch(QList<Entry>& batch)
+{
+    QList<Entry> fresh;
+    fresh.reserve(batch.size());
+    for (Entry& e : batch)
+        if (!paths.contains(e.path)) {
+            paths.insert(e.path);
+            fresh.append(std::move(e));
+        }
+    if (fresh.isEmpty())
+        return;
+    if (stoppedFlag) {
+        setLoop(false);
+        setButtons(false, true);
+    } else {
+        setLoop(true);
+        setButtons(true, false);
+    }
+    beginInsertRows({}, count(), count() + static_cast<int>(fresh.size()) - 1);
+    entries.append(fresh);
+    endInsertRows();
+}
+
+void FileQueue::endExpansion()
+{
+    CancelDir = true;
+    expansion.reset();
+    Q_EMIT expansionShown(false);
+    if (entries.isEmpty()) {
+        setLoop(false);
+        setButtons(false, true);
+        if (!inFlight)
+            Q_EMIT idle();
+    } else {
+        kick();
+    }
+}

@@ -1,0 +1,171 @@
+#pragma once
+#include <QAbstractListModel>
+#include <QDirIterator>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+class Context;
+class Session;
+class Transfers;
+struct TransferOutcome;
+
+// The file queue: every file this peer sends goes through it. Each entry is a local path and
+// the name the file is offered under. A path ending in "/" is a folder still to be expanded;
+// every other entry is a file. Row 0 is the head, the next entry the send loop takes.
+//
+// Names are kept in local form (components separated by "/": "a/b/y.txt"); the offered form,
+// components joined by "\" ("a\b\y.txt"), is what OfferedNameRole shows and what goes on the
+// wire. Paths are local ("/" separators) throughout.
+//
+// The send loop runs on SendTimer: each tick, when the peer is logged in and no transfer
+// runs or is being decided, it takes the head entry and either expands it (a folder) or
+// offers it through Transfers. A folder is expanded a batch of directory entries per turn of
+// the event loop, so the window stays responsive and cancelDir() is seen at once.
+//
+// A view shows the model as it is (a QListView copes with 100,000 rows); the ordering
+// operations take the selected rows and return the rows to select afterwards.
+class FileQueue : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        // Qt::DisplayRole: the path as the list shows it (a folder entry ends in "/").
+        OfferedNameRole = Qt::UserRole + 1, // "a\b\y.txt"
+        NameRole,                           // "a/b/y.txt"
+        FolderRole,                         // bool: a folder waiting for expansion
+    };
+
+    FileQueue(Context& ctx, Session& session, Transfers& transfers, QObject* parent = nullptr);
+    ~FileQueue() override;
+
+    // ---- the model ----
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    int count() const { return static_cast<int>(entries.size()); }
+    QString path(int row) const;
+    QString name(int row) const;        // local form
+    QString offeredName(int row) const; // wire form, "\"-joined
+    bool contains(const QString& path) const { return paths.contains(path); }
+
+    // ---- adding ----
+    // Adds one entry unless its path is already queued (exact, case-sensitive). AddtoTop
+    // puts it at the head. Starts the loop unless the queue is stopped.
+    void AddToList(const QString& Pathto, const QString& FileName, bool AddtoTop = false);
+    // What the send command and a drop add for one local path: a file with its path and file
+    // name; a folder with its path + "/" and the folder's own name.
+    void addPath(const QString& localPath);
+    // The drop rule: each item in order, as addPath.
+    void addDropped(const QStringList& localPaths);
+
+    // ---- ordering (rows of the selected entries, any order; returns the rows selected
+    // afterwards) ----
+    QList<int> moveUp(const QList<int>& selected);
+    QList<int> moveDown(const QList<int>& selected);
+    QList<int> moveToTop(const QList<int>& selected);    // returns nothing selected
+    QList<int> moveToBottom(const QList<int>& selected); // returns nothing selected
+    QList<int> remove(const QList<int>& selected);       // returns nothing selected
+    // Empties the queue (the confirmation is the window's).
+    void clear();
+
+    // ---- the send loop ----
+    // The "Stop" button: Stopped set, loop off.
+    void Stop();
+    // The "Go" button: Stopped cleared, loop on.
+    void Go();
+    bool Stopped() const { return stoppedFlag; }
+    // The loop's timer runs.
+    bool running() const { return SendTimer.isActive(); }
+    // What the toolbar shows: "Stop" and "Go" enabled.
+    bool stopEnabled() const { return stopOn; }
+    bool goEnabled() const { return goOn; }
+    // Interval of SendTimer, applied whenever it is switched on.
+    int sendTickMs = 200;
+
+    // ---- folder expansion ----
+    // Directory entries handled per turn of the event loop.
+    int dirBatch = 200;
+    bool expanding() const { return expansion != nullptr; }
+    // Asks a running expansion to end; the entries found so far stay queued.
+    void cancelDir();
+    // What the expansion panel shows: the folder (shortened) and the entries read so far,
+    // "." and ".." included.
+    QString DirLabel() const { return dirLabel; }
+    int filesAdded() const { return counter; }
+    // The panel's shortening: beyond 16 characters, "..." and the last 13.
+    static QString shortenDirLabel(const QString& text);
+
+    // ---- for a headless peer ----
+    // How often one entry may be put back by unfinished transfers before it is given up
+    // (counted as ended, not complete); negative: no limit, as in the window.
+    int maxPutBacks = -1;
+    // Files taken that have ended for good (complete, failed, given up or gone), and how many
+    // of them completed.
+    int ended() const { return endedCount; }
+    int completed() const { return completedCount; }
+    // Entries not yet ended: queued, being expanded or in flight.
+    int remaining() const { return count() + (inFlight ? 1 : 0) + (expansion ? 1 : 0); }
+
+Q_SIGNALS:
+    // The first entry went into an empty queue: the window shows itself.
+    void showRequested();
+    // Stopped, the timer or the toolbar state changed.
+    void stateChanged();
+    // The expansion panel: shown when an expansion starts, hidden when it ends.
+    void expansionShown(bool shown);
+    void DirLabelChanged(const QString& text);
+    void filesAddedChanged(int count);
+    // The loop switched itself off (emptied or stopped) with nothing in flight: a headless
+    // peer may look whether it is done.
+    void idle();
+
+private:
+    struct Entry {
+        QString path;
+        QString name;
+    };
+    struct Expansion;
+
+    void tick();
+    void kick(); // a tick soon, when the loop runs
+    void setLoop(bool on);
+    void setButtons(bool stop, bool go);
+    void FindFilesRec(const QString& Path, const QString& BaseDir);
+    void expandBatch();
+    void endExpansion();
+    void appendBatch(QList<Entry>& batch);
+    void onPutBack(const QString& path, const QString& name);
+    void onEnded(const TransferOutcome& outcome);
+    void onLoggedIn();
+    void reset(QList<Entry> newEntries);
+
+    Context& ctx;
+    Session& session;
+    Transfers& transfers;
+    QList<Entry> entries;
+    QSet<QString> paths;
+    QTimer SendTimer;
+    bool stoppedFlag = false;
+    bool stopOn = true;
+    bool goOn = false;
+    bool loggedIn = false;
+    bool stepping = false;
+    // The file offered and not yet ended.
+    bool inFlight = false;
+    Entry current;
+    bool putBackSeen = false;
+    QHash<QString, int> putBacks;
+    int endedCount = 0;
+    int completedCount = 0;
+    // Folder expansion.
+    std::unique_ptr<Expansion> expansion;
+    bool CancelDir = false;
+    QString dirLabel;
+    int counter = 0;
+};
