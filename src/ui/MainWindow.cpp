@@ -278,6 +278,11 @@ void MainWindow::onQueueCommand()
     }
 }
 
+Moniter* MainWindow::catcher() const
+{
+    return catcherWin;
+}
+
 void MainWindow::onCatcherCommand()
 {
     const QString shown = QStringLiteral("S&how File Catcher");

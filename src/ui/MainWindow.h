@@ -49,7 +49,7 @@ public:
 
     // The file queue's window (hidden until used) and the file catcher while it is loaded.
     QueueWindow* queueWindow() const { return queueWin; }
-    Moniter* catcher() const { return catcherWin; }
+    Moniter* catcher() const;
 
     // Opens the site list; while unset, the site-list commands are disabled.
     void setSiteListOpener(std::function<void()> opener);
