@@ -295,7 +295,10 @@ void MainWindow::onCatcherCommand()
     if (!catcherWin) {
         catcherWin = new Moniter(ctx, this);
         connect(catcherWin, &Moniter::filesDropped, &peer.queue(), &FileQueue::addDropped);
-        connect(catcherWin, &Moniter::closed, this, [this, shown] { setCaptions("mnu_catcher", "pop_catcher", shown); });
+        connect(catcherWin, &Moniter::closed, this, [this, shown] {
+            catcherWin = nullptr; // unloaded: the next command loads a new one
+            setCaptions("mnu_catcher", "pop_catcher", shown);
+        });
         catcherWin->load();
     }
     setCaptions("mnu_catcher", "pop_catcher", QStringLiteral("Hi&de File Catcher"));
