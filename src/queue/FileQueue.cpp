@@ -418,17 +418,26 @@ void FileQueue::FindFilesRec(const QString& Path, const QString& BaseDir)
     const QFileInfo info(folder);
     const QString root = QFileInfo(pickedFolder(Path, BaseDir)).canonicalFilePath();
     const QString canonical = info.canonicalFilePath();
+    const QString inside = root.endsWith('/') ? root : root + '/';
     // Gone, not a folder, or (a sub-folder) no longer inside the picked one: dropped.
     if (!info.isDir() || canonical.isEmpty() || root.isEmpty() ||
-        (BaseDir.contains('/') && !(canonical + '/').startsWith(root + '/')))
+        (BaseDir.contains('/') && !(canonical + '/').startsWith(inside))) {
+        ++endedCount;
         return;
+    }
+    if (!info.isReadable() || !info.isExecutable()) {
+        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + folder + QStringLiteral(" - permission denied"),
+                    ErrorLine);
+        ++endedCount;
+        return;
+    }
     expansion = std::make_unique<Expansion>(folder);
     expansion->folder = folder.endsWith('/') ? folder : folder + '/';
     expansion->name = BaseDir;
-    expansion->inside = root == QLatin1String("/") ? root : root + '/';
+    expansion->inside = inside;
     CancelDir = false;
     counter = 0;
-    dirLabel = shortenDirLabel(QDir::toNativeSeparators(folder));
+    dirLabel = shortenDirLabel(Path);
     Q_EMIT expansionShown(true);
     Q_EMIT DirLabelChanged(dirLabel);
     Q_EMIT filesAddedChanged(counter);

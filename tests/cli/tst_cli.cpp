@@ -167,6 +167,31 @@ private Q_SLOTS:
         QVERIFY(r.serverLines().contains("*** File Transfer Complete : Music\\Live\\b.bin (1 bytes)"));
     }
 
+    // The queue commands on standard input: reorder, remove, list, stop and go.
+    void queueCommands()
+    {
+        QTemporaryDir tmp;
+        for (const char* f : {"a.txt", "b.txt", "c.txt"})
+            QVERIFY(writeFile(tmp.filePath(f), f));
+        Run r;
+        r.serverInput = "/send " + tmp.filePath("c.txt").toUtf8() + "\n/top 3\n/remove 2\n/remove 9\n/stop\n/queue\n";
+        QVERIFY(r.start({"--home", tmp.filePath("s"), "--send", tmp.filePath("a.txt"), "--send", tmp.filePath("b.txt"),
+                         "--exit-when-done"},
+                        {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "2"}));
+        const QStringList listed = {"1\tc.txt\t" + tmp.filePath("c.txt"), "2\tb.txt\t" + tmp.filePath("b.txt")};
+        QTRY_VERIFY2_WITH_TIMEOUT(r.serverLines().filter("*** Remote User Info Change").size() == 1, r.sOut.constData(), 10000);
+        r.server.write("/queue\n");
+        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression("^\\d\t")), listed + listed, 10000); // stopped: nothing taken
+        QVERIFY(r.serverLines().contains("*** No Such Queue Entry : 9"));
+        r.server.write("/go\n");
+        QVERIFY(r.server.waitForFinished(20000) && r.client.waitForFinished(20000));
+        QCOMPARE(r.server.exitCode(), 0);
+        QCOMPARE(r.client.exitCode(), 0);
+        QCOMPARE(readFile(tmp.filePath("in/c.txt")), QByteArray("c.txt"));
+        QCOMPARE(readFile(tmp.filePath("in/b.txt")), QByteArray("b.txt"));
+        QVERIFY(!QFile::exists(tmp.filePath("in/a.txt")));
+    }
+
     void refusals_data()
     {
         QTest::addColumn<Refusal>("row");

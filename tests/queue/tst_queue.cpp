@@ -1,0 +1,317 @@
+#include "queue/FileQueue.h"
+#include "session/Session.h"
+#include "support/Harness.h"
+#include "transfer/Transfers.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// Ann sends through her queue; Bob accepts everything. Ann is the client, so she can
+// drop the connection and come back.
+struct Two {
+    TestPeer a{QStringLiteral("Ann")};
+    TestPeer b{QStringLiteral("Bob")};
+    quint16 port = freePortTriple();
+    FileQueue& q = a.peer->queue();
+    QStringList inserted; // "path|name" of every entry as it went in
+    Two()
+    {
+        for (TestPeer* p : {&a, &b}) {
+            TransferTimeouts& t = p->peer->transfers().timeouts;
+            t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
+            p->peer->transfers().staleGraceMs = 100;
+        }
+        b.ctx->options.AutoAccept = true;
+        QObject::connect(&q, &QAbstractItemModel::rowsInserted, [this](const QModelIndex&, int first, int last) {
+            for (int i = first; i <= last; ++i)
+                inserted << q.path(i) + '|' + q.name(i);
+        });
+    }
+    bool connect() { return connectPeers(b, a, port); }
+    // Ann leaves and comes back (Bob listens again).
+    bool reconnect()
+    {
+        const int logins = a.rec->count("*** Login Authenticated");
+        a.peer->session().Disconnect();
+        if (!QTest::qWaitFor([&] { return !a.peer->session().isConnected() && !b.peer->session().isConnected(); }, 5000))
+            return false;
+        if (b.peer->session().Sock.state() != EventSocket::Listening)
+            b.listen(port);
+        a.connectTo(port);
+        return QTest::qWaitFor([&] { return a.rec->count("*** Login Authenticated") > logins; }, 5000);
+    }
+    QString src(const QString& rel = {}) const { return a.home.filePath("src/" + rel); }
+    QString down(const QString& rel) const { return QDir(b.ctx->options.DownloadDir).filePath(rel); }
+    int complete() const { return static_cast<int>(a.rec->lines.filter("*** File Transfer Complete : ").size()); }
+};
+
+QStringList order(const FileQueue& q)
+{
+    QStringList out;
+    for (int i = 0; i < q.count(); ++i)
+        out << q.name(i);
+    return out;
+}
+
+// Every file below `root`, relative, sorted.
+QStringList tree(const QString& root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class TestQueue : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void ordering_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QList<int>>("selectedAfter");
+        QTest::newRow("up") << "up" << QList<int>{1, 3} << "BADCE" << QList<int>{0, 2};
+        QTest::newRow("up, neighbours: the second is skipped") << "up" << QList<int>{1, 2} << "BACDE" << QList<int>{0, 2};
+        QTest::newRow("up, head stays") << "up" << QList<int>{0, 4} << "ABCED" << QList<int>{0, 3};
+        QTest::newRow("down") << "down" << QList<int>{1, 3} << "ACBED" << QList<int>{2, 4};
+        QTest::newRow("down, last stays") << "down" << QList<int>{4} << "ABCDE" << QList<int>{4};
+        QTest::newRow("top: reverse order") << "top" << QList<int>{1, 3} << "DBACE" << QList<int>{};
+        QTest::newRow("bottom: in order") << "bottom" << QList<int>{1, 3} << "ACEBD" << QList<int>{};
+        QTest::newRow("remove") << "remove" << QList<int>{0, 1, 4} << "CD" << QList<int>{};
+        QTest::newRow("clear") << "clear" << QList<int>{} << "" << QList<int>{};
+    }
+    void ordering()
+    {
+        QFETCH(QString, op);
+        QFETCH(QList<int>, selected);
+        QFETCH(QString, after);
+        QFETCH(QList<int>, selectedAfter);
+        TestPeer p;
+        FileQueue& q = p.peer->queue();
+        for (QChar c : QStringLiteral("ABCDE"))
+            q.AddToList(QString("/x/") + c, QString(c), false);
+        QList<int> sel;
+        if (op == "up") sel = q.moveUp(selected);
+        if (op == "down") sel = q.moveDown(selected);
+        if (op == "top") sel = q.moveToTop(selected);
+        if (op == "bottom") sel = q.moveToBottom(selected);
+        if (op == "remove") sel = q.remove(selected);
+        if (op == "clear") q.clear();
+        QCOMPARE(order(q).join(""), after);
+        QCOMPARE(sel, selectedAfter);
+        for (int i = 0; i < q.count(); ++i) // paths went with their names; the duplicate set too
+            QCOMPARE(q.path(i), "/x/" + q.name(i));
+        q.AddToList("/x/A", "again", false);
+        QCOMPARE(q.count(), after.size() + (after.contains('A') ? 0 : 1));
+    }
+
+    // Duplicates are left out, the first entry asks for the window, a dropped folder becomes a
+    // folder entry; adding many stays linear.
+    void adding()
+    {
+        TestPeer p;
+        FileQueue& q = p.peer->queue();
+        QSignalSpy shown(&q, &FileQueue::showRequested);
+        QVERIFY(writeFile(p.home.filePath("d/Müsik/a.txt")));
+        q.addDropped({p.home.filePath("d/Müsik/a.txt"), p.home.filePath("d/Müsik/"), p.home.filePath("d/Müsik/a.txt")});
+        q.AddToList("/elsewhere/b", "b", true);
+        QCOMPARE(q.count(), 3);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(q.path(0), QString("/elsewhere/b"));
+        QCOMPARE(q.path(2), p.home.filePath("d/Müsik/"));
+        QCOMPARE(q.name(2), QString("Müsik"));
+        QCOMPARE(q.data(q.index(2), FileQueue::FolderRole).toBool(), true);
+        q.AddToList("/x/Müsik/b/y.txt", "Müsik/b/y.txt");
+        QCOMPARE(q.offeredName(3), QString("Müsik\\b\\y.txt"));
+        QVERIFY(q.running() && q.stopEnabled() && !q.goEnabled()); // not connected: it waits
+        QCOMPARE(FileQueue::shortenDirLabel("/sixteen/chars/x"), QString("/sixteen/chars/x"));
+        QCOMPARE(FileQueue::shortenDirLabel("/home/ann/music/albums/2024/x/"), QString("...lbums/2024/x/"));
+
+        for (int n : {10000, 100000}) {
+            q.clear();
+            QElapsedTimer t;
+            t.start();
+            for (int i = 0; i < n; ++i)
+                q.AddToList(QStringLiteral("/f/%1").arg(i), QString::number(i), i % 2);
+            q.AddToList(QStringLiteral("/f/7"), QString("7"), false);
+            const qint64 ms = t.elapsed();
+            qInfo("queued %d files in %lld ms", n, ms);
+            QCOMPARE(q.count(), n);
+            QVERIFY(ms < n / 5); // generous: about 1 us each here
+        }
+    }
+
+    // Stop, Go, waiting for the connection, sending at once when it comes, stopping when
+    // emptied, and AutoResend on the next login.
+    void sendLoop_data()
+    {
+        QTest::addColumn<bool>("autoResend");
+        QTest::newRow("AutoResend off") << false;
+        QTest::newRow("AutoResend on") << true;
+    }
+    void sendLoop()
+    {
+        QFETCH(bool, autoResend);
+        Two t;
+        t.a.ctx->options.AutoResend = autoResend;
+        for (const char* f : {"1.txt", "2.txt", "3.txt"})
+            QVERIFY(writeFile(t.src(f), f));
+        t.q.addPath(t.src("1.txt"));
+        QElapsedTimer since;
+        QObject::connect(&t.a.peer->session(), &Session::loggedIn, [&] { since.start(); });
+        qint64 delay = -1;
+        QObject::connect(&t.a.peer->transfers(), &Transfers::transferStarted, [&] {
+            if (delay < 0)
+                delay = since.elapsed();
+        });
+        QVERIFY(t.connect());
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 1, 10000);
+        qInfo("first offer %lld ms after the login", delay);
+        QVERIFY(delay >= 0 && delay < 1000); // within a tick, with room for a loaded machine
+        // Emptied by sending, the loop rests but is not stopped: a new entry goes at once.
+        QVERIFY(!t.q.Stopped() && !t.q.running());
+        t.q.addPath(t.src("2.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 2, 10000);
+        // Emptied by the user while it runs: the next tick stops it, and entries wait for Go.
+        t.q.sendTickMs = 20;
+        t.q.addPath(t.src("3.txt"));
+        t.q.remove({0});
+        QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 2000);
+        QVERIFY(!t.q.running() && t.q.goEnabled() && !t.q.stopEnabled());
+        t.q.addPath(t.src("3.txt"));
+        QTest::qWait(100);
+        QCOMPARE(t.q.count(), 1);
+        // A new login: AutoResend goes on by itself, else Go does.
+        QVERIFY(t.reconnect());
+        if (!autoResend) {
+            QTest::qWait(100);
+            QVERIFY(t.q.Stopped() && t.q.count() == 1);
+            t.q.Go();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 3, 10000);
+        for (const char* f : {"1.txt", "2.txt", "3.txt"})
+            QCOMPARE(readFile(t.down(f)), QByteArray(f));
+    }
+
+    // A tree with sub-folders and non-ASCII names arrives whole, expanded breadth first.
+    void folderTree()
+    {
+        Two t;
+        const QStringList files = {"Müsik/x.txt", "Müsik/b/y.txt", "Müsik/b/c/z.bin", "Müsik/b/c/café é.txt", "Müsik/e/.hidden"};
+        for (int i = 0; i < files.size(); ++i)
+            QVERIFY(writeFile(t.src(files[i]), randomBytes(i * 20000, i)));
+        QVERIFY(QDir().mkpath(t.src("Müsik/empty")));
+        QList<int> counts;
+        QStringList labels;
+        QObject::connect(&t.q, &FileQueue::expansionShown, [&](bool on) {
+            if (!on)
+                counts << t.q.filesAdded(), labels << t.q.DirLabel();
+        });
+        t.q.addPath(t.src("Müsik"));
+        QVERIFY(t.connect());
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), files.size(), 20000);
+        QStringList sent = files;
+        sent.sort();
+        QVERIFY2(tree(t.down("Müsik")) == QStringList(sent).replaceInStrings("Müsik/", ""), qPrintable(t.a.rec->lines.join("\n") + tree(t.down("Müsik")).join(",")));
+        for (const QString& f : files)
+            QCOMPARE(readFile(t.down(f)), readFile(t.src(f)));
+        // The folder first, then its entries (sub-folders as folder entries), and each
+        // sub-folder's entries only when it reached the head.
+        const QString m = t.src("Müsik/");
+        QCOMPARE(t.inserted.first(), m + "|Müsik");
+        QStringList level1 = t.inserted.mid(1, 4);
+        level1.sort();
+        QCOMPARE(level1, (QStringList{m + "b/|Müsik/b", m + "e/|Müsik/e", m + "empty/|Müsik/empty", m + "x.txt|Müsik/x.txt"}));
+        const auto at = [&](const QString& rel) { return t.inserted.indexOf(m + rel + "|Müsik/" + rel); };
+        QVERIFY(at("b/y.txt") > 4 && at("b/c") < 0 && at("b/c/") < 0);
+        QVERIFY(at("b/c/z.bin") > at("e/.hidden")); // c went behind e
+        QCOMPARE(counts.size(), 5); // Müsik, b, e, empty, c
+        QCOMPARE(counts.first(), 4 + 2); // "." and ".." count too
+        QVERIFY(counts.contains(2));   // the empty folder
+        QCOMPARE(labels.first(), "..." + m.right(13));
+        QVERIFY(t.q.count() == 0 && t.q.Stopped() == false);
+    }
+
+    // A big folder is queued in batches, quickly; a cancel keeps what was found so far.
+    void bigFolder_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("whole") << false;
+        QTest::newRow("canceled") << true;
+    }
+    void bigFolder()
+    {
+        QFETCH(bool, cancel);
+        Two t;
+        t.b.ctx->options.AutoAccept = false; // the first offer is declined: the queue stops
+        const QString dir = t.src("many");
+        QVERIFY(QDir().mkpath(dir));
+        for (int i = 0; i < 10000; ++i)
+            QVERIFY(writeFile(QStringLiteral("%1/f%2").arg(dir).arg(i), "x"));
+        t.q.dirBatch = cancel ? 50 : 200;
+        QElapsedTimer timer;
+        qint64 ms = -1;
+        int batches = 0;
+        QObject::connect(&t.q, &FileQueue::expansionShown, [&](bool on) { on ? timer.start() : void(ms = timer.elapsed()); });
+        QObject::connect(&t.q, &FileQueue::filesAddedChanged, [&](int n) {
+            if (n > 0 && ++batches == 2 && cancel)
+                t.q.cancelDir();
+        });
+        t.q.addPath(dir);
+        QVERIFY(t.connect());
+        QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 20000);
+        qInfo("expanded %d entries in %lld ms, %d batches", t.q.filesAdded() - 2, ms, batches);
+        if (cancel) {
+            QCOMPARE(t.q.count(), 100 - 1); // two batches, less the file offered
+        } else {
+            QVERIFY(ms < 5000);
+            QCOMPARE(t.q.count(), 10000 - 1);
+            QCOMPARE(t.q.filesAdded(), 10002);
+            QVERIFY(batches >= 10000 / 200);
+        }
+        QCOMPARE(t.a.rec->lines.filter("*** File Transfer Canceled By Receiver : many\\f").size(), 1);
+    }
+
+    // An interrupted file goes back to the front and completes on the next connection; a
+    // file that cannot be read is dropped with one line, and a gone one silently.
+    void interrupted()
+    {
+        Two t;
+        t.b.ctx->options.ExistsAlways = 2; // resume
+        const QByteArray big = randomBytes(40 << 20, 7);
+        QVERIFY(writeFile(t.src("big.bin"), big));
+        QVERIFY(writeFile(t.src("gone.txt"), "no"));
+        QVERIFY(QDir().mkpath(t.src("adir")));
+        t.q.addPath(t.src("gone.txt"));
+        t.q.AddToList(t.src("adir"), "adir"); // a file entry that cannot be read
+        t.q.addPath(t.src("big.bin"));
+        QVERIFY(QFile::remove(t.src("gone.txt")));
+        QObject::connect(&t.a.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* f) {
+            QObject::connect(f, &FileTransfer::viewChanged, f, [&, f] {
+                if (f->view().visible && t.a.rec->count("*** Login Authenticated") == 1)
+                    t.a.peer->session().Disconnect();
+            });
+        });
+        QSignalSpy back(&t.a.peer->transfers(), &Transfers::putBack);
+        QVERIFY(t.connect());
+        QVERIFY2(back.wait(10000), qPrintable(t.a.rec->lines.join("\n")));
+        QCOMPARE(t.q.path(0), t.src("big.bin"));
+        QVERIFY(t.reconnect());
+        QTRY_VERIFY2_WITH_TIMEOUT(t.complete() == 1, qPrintable(t.a.rec->lines.join("\n") + "\n--\n" + t.b.rec->lines.join("\n")), 20000);
+        QVERIFY(readFile(t.down("big.bin")) == big);
+        QCOMPARE(t.a.rec->lines.filter("*** Error : Cannot read " + t.src("adir")).size(), 1);
+        QCOMPARE(t.a.rec->lines.filter("gone.txt").size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQueue)
+#include "tst_queue.moc"
