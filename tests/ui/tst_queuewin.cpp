@@ -260,7 +260,7 @@ private Q_SLOTS:
         QVERIFY(panel->isHidden());
         q.addPath(dir);
         QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 5000);
-        QCOMPARE(w.queueWindow()->findChild<QLabel*>("DirLabel")->text(), "..." + dir.right(13));
+        QCOMPARE(w.queueWindow()->findChild<QLabel*>("DirLabel")->text(), "..." + (dir + "/").right(13));
         auto* counter = w.queueWindow()->findChild<QLabel*>("FileAddedLabel");
         QTRY_VERIFY_WITH_TIMEOUT(counter->text().toInt() > 100, 5000);
         act(w.queueWindow(), "Stop")->trigger();
