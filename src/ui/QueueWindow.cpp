@@ -43,7 +43,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     QAction* up = tool("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
     QAction* down = tool("Down", QStringLiteral("Move File(s) Down"), style()->standardIcon(QStyle::SP_ArrowDown));
     QAction* del = tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
-    QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_DialogHelpButton));
+    QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
 
     List1 = new QListView(this);
     List1->setObjectName(QStringLiteral("List1"));
@@ -76,6 +76,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     DirLabel->setObjectName(QStringLiteral("DirLabel"));
     FileAddedLabel = new QLabel(QStringLiteral("0"), ProcDirPic);
     FileAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
+    FileAddedLabel->setMinimumWidth(FileAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
     CancelDirProc = new QPushButton(QStringLiteral("Cancel"), ProcDirPic);
     CancelDirProc->setObjectName(QStringLiteral("CancelDirProc"));
     auto* grid = new QGridLayout(ProcDirPic);
@@ -115,13 +116,26 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     });
     connect(&queue, &FileQueue::expansionShown, this, [this](bool shown) {
         ProcDirPic->setVisible(shown);
-        if (shown)
+        if (shown) {
+            layoutControls();
             ProcDirPic->raise();
+        }
     });
     connect(&queue, &FileQueue::DirLabelChanged, this,
-            [this](const QString& text) { DirLabel->setText(FileQueue::shortenDirLabel(text)); });
+            [this](const QString& text) {
+                DirLabel->setText(FileQueue::shortenDirLabel(text));
+                layoutControls(); // the panel fits the folder's text
+            });
     connect(&queue, &FileQueue::filesAddedChanged, this,
-            [this](int n) { FileAddedLabel->setText(QString::number(n)); });
+            [this](int n) {
+                FileAddedLabel->setText(QString::number(n));
+                // The list postpones its layout while rows keep coming; lay it out now and
+                // then so the entries show during a long expansion.
+                if (!listLayoutClock.isValid() || listLayoutClock.elapsed() > 250) {
+                    List1->doItemsLayout();
+                    listLayoutClock.start();
+                }
+            });
 
     // The ordering commands apply to the selection; they are enabled only while there is one.
     connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -68,4 +69,5 @@ private:
     QPushButton* CancelDirProc = nullptr;
     QPointer<QMessageBox> clearBox;
     bool placed = false;
+    QElapsedTimer listLayoutClock;
 };

@@ -107,7 +107,9 @@ SendType::SendType(Context& c, QWidget* owner) : QDialog(owner), ctx(c)
     grid->addWidget(SendFoldButton, 0, 1);
     grid->addWidget(CancelButton, 1, 0);
     grid->addWidget(HelpButton, 1, 1);
-    setFixedSize(sizeHint());
+    // Wide enough for the whole title.
+    const int titleWidth = fontMetrics().horizontalAdvance(windowTitle()) + 120;
+    setFixedSize(sizeHint().expandedTo(QSize(titleWidth, 0)));
 
     connect(SendFileButton, &QPushButton::clicked, this, [this] { choose(true); });
     connect(SendFoldButton, &QPushButton::clicked, this, [this] { choose(false); });
