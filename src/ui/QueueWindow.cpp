@@ -26,6 +26,21 @@ int twipsOption(const QString& text, int fallback)
     return ok && v > 0 ? v : fallback;
 }
 
+// The list drops its layout with every insert and lays out again only when the event loop
+// gets round to it, which a folder expansion adding rows on every turn postpones: until
+// then it would draw nothing. This one lays out whatever is pending before it draws.
+class QueueList : public QListView {
+public:
+    using QListView::QListView;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        executeDelayedItemsLayout();
+        QListView::paintEvent(event);
+    }
+};
+
 } // namespace
 
 QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString& heightTwips, QWidget* owner)
@@ -45,7 +60,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     QAction* del = tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
     QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
 
-    List1 = new QListView(this);
+    List1 = new QueueList(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setModel(&queue);
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -127,15 +142,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
                 layoutControls(); // the panel fits the folder's text
             });
     connect(&queue, &FileQueue::filesAddedChanged, this,
-            [this](int n) {
-                FileAddedLabel->setText(QString::number(n));
-                // The list postpones its layout while rows keep coming; lay it out now and
-                // then so the entries show during a long expansion.
-                if (!listLayoutClock.isValid() || listLayoutClock.elapsed() > 250) {
-                    List1->doItemsLayout();
-                    listLayoutClock.start();
-                }
-            });
+            [this](int n) { FileAddedLabel->setText(QString::number(n)); });
 
     // The ordering commands apply to the selection; they are enabled only while there is one.
     connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -1,5 +1,4 @@
 #pragma once
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -69,5 +68,4 @@ private:
     QPushButton* CancelDirProc = nullptr;
     QPointer<QMessageBox> clearBox;
     bool placed = false;
-    QElapsedTimer listLayoutClock;
 };
