@@ -89,7 +89,8 @@ QPixmap Moniter::drawFrame(int index)
     return pm;
 }
 
-Moniter::Moniter(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c)
+Moniter::Moniter(Context& c, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), ctx(c)
 {
     setObjectName(QStringLiteral("Moniter"));
     setWindowTitle(QStringLiteral("QV Catcher"));
@@ -110,7 +111,11 @@ Moniter::Moniter(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     Label1 = new QLabel(QStringLiteral("Drag a file and drop it here to send it!"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setWordWrap(true);
-    Label1->setGeometry(twipsRect(840, 120, 1455, 495));
+    // The design height holds the text in the design's small font; with the desktop's font
+    // the label grows downwards as far as its text needs.
+    QRect label = twipsRect(840, 120, 1455, 495);
+    label.setHeight(std::max(label.height(), Label1->heightForWidth(label.width())));
+    Label1->setGeometry(label);
 
     mnu_poppy = new QMenu(QStringLiteral("PopUp"), this);
     mnu_poppy->setObjectName(QStringLiteral("mnu_poppy"));
@@ -186,6 +191,8 @@ void Moniter::applySize()
     QSize inner = QSize(twipsToPixelsX(small ? smallWidth : normalWidth),
                         twipsToPixelsY(small ? smallHeight : normalHeight)) - knownFrame;
     inner = inner.expandedTo(QSize(Picture1->geometry().right() + 1, Picture1->geometry().bottom() + 1));
+    if (!small)
+        inner = inner.expandedTo(QSize(0, Label1->geometry().bottom() + 1 + twipsToPixelsY(60)));
     setFixedSize(inner);
 }
 
