@@ -4,6 +4,9 @@
 #include "peer/Peer.h"
 #include "ui/TranscriptPane.h"
 #include "ui/dlgConnectDialog.h"
+#include "ui/Moniter.h"
+#include "ui/QueueWindow.h"
+#include "queue/FileQueue.h"
 #include "platform/EventSocket.h"
 #include "ui/ShellUi.h"
 #include "ui/TwipsUi.h"
@@ -73,12 +76,19 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     SockState->setObjectName(QStringLiteral("SockState"));
 
     buildMenus();
+    queueWin = new QueueWindow(peer.queue(), ctx.options.QueueWidth, ctx.options.QueueHeight, this);
     buildToolbar();
 
     for (TranscriptPane* pane : {BothText, StatusText, MsgText}) {
         connect(pane, &TranscriptPane::popupRequested, this, [this](const QPoint& at) { mnu_Pop->popup(at); });
         connect(pane, &TranscriptPane::filesDropped, this, &MainWindow::filesDropped);
     }
+    // Whatever is dropped on the program's windows goes into the file queue.
+    connect(this, &MainWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
+    connect(queueWin, &QueueWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
+    connect(queueWin, &QueueWindow::shownChanged, this, [this](bool shown) {
+        setCaptions("mnu_queue", "pop_queue", shown ? QStringLiteral("Hide File Queue") : QStringLiteral("Show File Queue"));
+    });
     connect(ChatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
     ChatBar->installEventFilter(this);
     connect(&ctx, &Context::lineAdded, this, &MainWindow::showLine);
@@ -227,12 +237,13 @@ void MainWindow::buildToolbar()
     route({"mnu_Help2", "pop_help", "Help"}, &MainWindow::onHelpCommand);
     route({"mnu_svrlist", "pop_svrlist", "ServerList"}, &MainWindow::onSiteListCommand);
     route({"mnu_exit"}, &MainWindow::closeme);
+    route({"mnu_queue", "pop_queue"}, &MainWindow::onQueueCommand);
+    route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
 
     // Commands whose windows are not part of this program yet. The send-file entries stay
     // enabled: the transfer side connects them.
     for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_msg", "pop_msg", "Msg", "mnu_getip",
-                             "pop_get", "GetIp", "mnu_catcher", "pop_catcher", "mnu_queue", "pop_queue", "mnu_remui",
-                             "pop_remui", "mnu_Opt", "pop_opt", "Options", "mnu_about"})
+                             "pop_get", "GetIp", "mnu_remui", "pop_remui", "mnu_Opt", "pop_opt", "Options", "mnu_about"})
         action(name)->setEnabled(false);
 }
 
@@ -247,6 +258,50 @@ void MainWindow::onSiteListCommand()
 {
     if (siteListOpener)
         siteListOpener();
+}
+
+void MainWindow::setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption)
+{
+    action(menuEntry)->setText(caption);
+    action(popupEntry)->setText(caption);
+}
+
+void MainWindow::onQueueCommand()
+{
+    if (!queueWin->isVisible()) {
+        queueWin->show();
+        queueWin->raise();
+        setCaptions("mnu_queue", "pop_queue", QStringLiteral("Hide File Queue"));
+    } else {
+        queueWin->hide();
+        setCaptions("mnu_queue", "pop_queue", QStringLiteral("Show File Queue"));
+    }
+}
+
+Moniter* MainWindow::catcher() const
+{
+    return catcherWin;
+}
+
+void MainWindow::onCatcherCommand()
+{
+    const QString shown = QStringLiteral("S&how File Catcher");
+    if (action("mnu_catcher")->text() != shown) {
+        if (catcherWin)
+            catcherWin->close(); // its closing resets the captions
+        setCaptions("mnu_catcher", "pop_catcher", shown);
+        return;
+    }
+    if (!catcherWin) {
+        catcherWin = new Moniter(ctx, this);
+        connect(catcherWin, &Moniter::filesDropped, &peer.queue(), &FileQueue::addDropped);
+        connect(catcherWin, &Moniter::closed, this, [this, shown] {
+            catcherWin = nullptr; // unloaded: the next command loads a new one
+            setCaptions("mnu_catcher", "pop_catcher", shown);
+        });
+        catcherWin->load();
+    }
+    setCaptions("mnu_catcher", "pop_catcher", QStringLiteral("Hi&de File Catcher"));
 }
 
 void MainWindow::switchConnType()
@@ -556,13 +611,10 @@ void MainWindow::finishExit()
     const QSize outer = size() + placementFrame;
     o.MainWidth = QString::number(pixelsToTwipsX(outer.width()));
     o.MainHeight = QString::number(pixelsToTwipsY(outer.height()));
-    // The queue window keeps its size in the options whether it is shown or not.
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("queue")) {
-            const QSize q = w->frameGeometry().size();
-            o.QueueWidth = QString::number(pixelsToTwipsX(q.width()));
-            o.QueueHeight = QString::number(pixelsToTwipsY(q.height()));
-        }
+    // The queue window keeps its size in the options whether it is shown or not; like the
+    // main window's, the size stored is the one applied at start.
+    o.QueueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
+    o.QueueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
     hide();
     // A running transfer is canceled and the peer told "bye" before anything is torn down.
     connect(&peer, &Peer::left, this, &MainWindow::closeDown, Qt::SingleShotConnection);

@@ -16,6 +16,8 @@ class QMessageBox;
 class QToolBar;
 class TranscriptPane;
 class dlgConnectDialog;
+class Moniter;
+class QueueWindow;
 
 // The main window "Base": the transcript panes, the chat bar, the connection state label,
 // the menus and the toolbar. Every pane line comes from Context::lineAdded; the window owns
@@ -44,6 +46,10 @@ public:
     void refreshState();
     // Places every control for the current window size (the resize handler).
     void layoutControls();
+
+    // The file queue's window (hidden until used) and the file catcher while it is loaded.
+    QueueWindow* queueWindow() const { return queueWin; }
+    Moniter* catcher() const;
 
     // Opens the site list; while unset, the site-list commands are disabled.
     void setSiteListOpener(std::function<void()> opener);
@@ -95,6 +101,9 @@ private:
     void onClearCommand();
     void onHelpCommand();
     void onSiteListCommand();
+    void onQueueCommand();
+    void onCatcherCommand();
+    void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
     void closeDown();
@@ -111,6 +120,8 @@ private:
     QMenu* mnu_Pop = nullptr;
     QWidget* central = nullptr;
 
+    QueueWindow* queueWin = nullptr;
+    QPointer<Moniter> catcherWin;
     QPointer<dlgConnectDialog> connectDialog;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;

@@ -5,6 +5,8 @@
 #include "queue/FileQueue.h"
 #include "transfer/Transfers.h"
 #include "ui/FileBase.h"
+#include "ui/SendType.h"
+#include "ui/ShellUi.h"
 #include "ui/WindowPromptsUi.h"
 #include "util/Lib.h"
 
@@ -38,16 +40,31 @@ QStringList TransferUi::nameFilters()
 
 void TransferUi::chooseFiles()
 {
-    if (fileDialog) {
-        fileDialog->raise();
-        fileDialog->activateWindow();
+    for (QWidget* open : {static_cast<QWidget*>(sendType), static_cast<QWidget*>(fileDialog)})
+        if (open) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+    if (!Lib::DirExists(QDir::fromNativeSeparators(ctx.options.LastSendDir)))
+        ctx.options.LastSendDir = ctx.programFolder;
+    sendType = new SendType(ctx, mainWindow);
+    connect(sendType, &SendType::chosen, this, [this](bool files) { files ? chooseFileList() : chooseFolder(); });
+    sendType->show();
+}
+
+void TransferUi::showQueue()
+{
+    if (!mainWindow)
         return;
-    }
-    QString start = ctx.options.LastSendDir;
-    if (!Lib::DirExists(QDir::fromNativeSeparators(start)))
-        start = ctx.programFolder;
+    if (QWidget* queue = mainWindow->findChild<QWidget*>(QStringLiteral("queue")); queue && !queue->isVisible())
+        queue->show();
+}
+
+void TransferUi::chooseFileList()
+{
     auto* dialog = new QFileDialog(mainWindow, QStringLiteral("Select File(s) To Send"),
-                                   QDir::fromNativeSeparators(start));
+                                   QDir::fromNativeSeparators(ctx.options.LastSendDir));
     dialog->setObjectName(QStringLiteral("SendFileDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
@@ -58,12 +75,29 @@ void TransferUi::chooseFiles()
     connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& files) {
         if (files.isEmpty())
             return;
-        const QString folder = QFileInfo(files.first()).absolutePath();
-        ctx.options.LastSendDir = QDir::toNativeSeparators(Lib::AddSlash(folder));
-        sendFiles(files);
+        const QString folder = Lib::AddSlash(QFileInfo(files.first()).absolutePath());
+        ctx.options.LastSendDir = QDir::toNativeSeparators(folder);
+        showQueue();
+        for (const QString& file : files) {
+            const QFileInfo info(file);
+            peer.queue().AddToList(info.absoluteFilePath(), info.fileName(), false);
+        }
     });
     fileDialog = dialog;
     dialog->open();
+}
+
+void TransferUi::chooseFolder()
+{
+    QString start = QDir::fromNativeSeparators(ctx.options.LastSendDir);
+    if (start.size() > 1 && start.endsWith('/'))
+        start.chop(1);
+    BrowseForFolder(start, mainWindow, [this](const QString& chosen) {
+        QString folder = QDir::cleanPath(QFileInfo(chosen).absoluteFilePath());
+        showQueue();
+        peer.queue().addPath(folder);
+        ctx.options.LastSendDir = QDir::toNativeSeparators(Lib::AddSlash(folder));
+    });
 }
 
 void TransferUi::sendFiles(const QStringList& paths)

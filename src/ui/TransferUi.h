@@ -4,10 +4,13 @@
 #include <QPointer>
 #include <QStringList>
 
+#include "ui/SendType.h"
+
 class Context;
 class Peer;
 class FileTransfer;
 class QWidget;
+
 
 // The transfer side's windows for one program: the dialogs behind the transfer questions,
 // one transfer window for each transfer that starts, and the send command's file chooser.
@@ -17,24 +20,31 @@ public:
     TransferUi(Peer& peer, QWidget* mainWindow);
     ~TransferUi() override;
 
-    // The send command: opens "Select File(s) To Send" (modeless); the chosen files go to the
-    // peer's send list, which offers them one after the other once logged in.
+    // The send command: asks files or a folder ("Select File Type to Send"), then opens
+    // "Select File(s) To Send" or the folder picker (all modeless); what is chosen goes into
+    // the file queue and its window is shown.
     void chooseFiles();
     // The chooser now open, or nullptr.
+    SendType* typeChooser() const { return sendType; }
+    // The chooser now open, or nullptr.
     QFileDialog* chooser() const { return fileDialog; }
-    // Offers these files, in order, after any still waiting.
+    // Queues these files or folders, in order, after any still waiting.
     void sendFiles(const QStringList& paths);
 
     // The chooser's filters, the first selected.
     static QStringList nameFilters();
 
 private:
+    void chooseFileList();
+    void chooseFolder();
+    void showQueue();
     void onTransferStarted(FileTransfer* transfer);
 
     Peer& peer;
     Context& ctx; // the peer's state
     QPointer<QWidget> mainWindow;
     QPointer<QFileDialog> fileDialog;
+    QPointer<SendType> sendType;
 };
 
 // Installs the transfer windows into a program whose main window is `mainWindow`: the

@@ -2,12 +2,14 @@
 
 #include "ui/FileBase.h"
 #include "ui/TransferUi.h"
+#include "ui/SendType.h"
 #include "transfer/Transfers.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -140,7 +142,7 @@ private Q_SLOTS:
                                                               : "*** File Transfer Canceled By Receiver : big.bin"));
     }
 
-    // The send command offers the chosen files, one after the other; each window shows the
+    // The send command (files chosen in the type chooser) offers the chosen files, one after the other; each window shows the
     // name and peer cut to its width, the size, and a progress bar in step with the bytes.
     void sendCommandOffersChosenFiles()
     {
@@ -153,6 +155,15 @@ private Q_SLOTS:
         p.a.ctx().options.LastSendDir = QStringLiteral("/no/such/folder");
         for (const char* action : {"pop_file", "Send", "mnu_sndfile"}) {
             p.a.main.findChild<QAction*>(QLatin1String(action))->trigger();
+            QPointer<SendType> type = p.a.main.findChild<SendType*>();
+            QVERIFY(type && type->isVisible());
+            const bool cancel = qstrcmp(action, "pop_file") == 0; // the chooser's Cancel ends it
+            (cancel ? type->CancelButton : type->SendFileButton)->click();
+            QTRY_VERIFY_WITH_TIMEOUT(type.isNull(), 2000);
+            if (cancel) {
+                QVERIFY(!p.a.main.findChild<QFileDialog*>());
+                continue;
+            }
             QPointer<QFileDialog> chooser = p.a.main.findChild<QFileDialog*>();
             QVERIFY(chooser);
             QCOMPARE(chooser->windowTitle(), QStringLiteral("Select File(s) To Send"));
@@ -160,7 +171,8 @@ private Q_SLOTS:
             QCOMPARE(chooser->nameFilters().size(), 3);
             QVERIFY(chooser->selectedNameFilter().startsWith("All Files (*.*)"));
             if (qstrcmp(action, "mnu_sndfile") == 0) {
-                chooser->selectFile("\"two.mp3\" \"" + name + "\"");
+                // Typed as the user would (selectFile leaves a focused name field alone).
+                chooser->findChild<QLineEdit*>("fileNameEdit")->setText("\"two.mp3\" \"" + name + "\"");
                 static_cast<QDialog*>(chooser.data())->accept(); // "Open"
             } else {
                 chooser->reject();

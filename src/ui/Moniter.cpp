@@ -1,0 +1,267 @@
+#include "ui/Moniter.h"
+
+#include "core/Context.h"
+#include "ui/ShellUi.h"
+#include "ui/TranscriptPane.h"
+#include "ui/TwipsUi.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return {twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width), twipsToPixelsY(height)};
+}
+
+} // namespace
+
+QPixmap Moniter::drawFrame(int index)
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    // A sheet of paper with a folded corner, its top left at (x, y).
+    auto sheet = [&p](qreal x, qreal y, qreal angle) {
+        p.save();
+        p.translate(x + 6, y + 7);
+        p.rotate(angle);
+        QPainterPath page;
+        page.moveTo(-6, -7);
+        page.lineTo(2, -7);
+        page.lineTo(6, -3);
+        page.lineTo(6, 7);
+        page.lineTo(-6, 7);
+        page.closeSubpath();
+        p.setPen(QPen(QColor(40, 60, 110), 1));
+        p.setBrush(Qt::white);
+        p.drawPath(page);
+        p.drawLine(QPointF(2, -7), QPointF(2, -3));
+        p.drawLine(QPointF(2, -3), QPointF(6, -3));
+        p.setPen(QPen(QColor(150, 165, 200), 1));
+        for (int l = 0; l < 3; ++l)
+            p.drawLine(QPointF(-4, -2 + 3 * l), QPointF(4, -2 + 3 * l));
+        p.restore();
+    };
+
+    // Where the sheet is in each frame: it falls from above, tumbling, into the tray.
+    static constexpr struct {
+        qreal x, y, angle;
+    } fall[8] = {{10, 13, 0}, {17, -6, -35}, {15, -2, -25}, {13, 2, -15}, {11, 6, -8}, {10, 10, -3}, {10, 13, 0}, {10, 14, 0}};
+    const auto& f = fall[std::clamp(index, 0, 7)];
+
+    // The back of the tray, then the sheet, then the tray's front lip over the sheet.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(30, 90, 170));
+    p.drawRoundedRect(QRectF(2, 20, 28, 10), 2, 2);
+    sheet(f.x, f.y, f.angle);
+    QLinearGradient front(0, 22, 0, 31);
+    front.setColorAt(0, QColor(80, 150, 230));
+    front.setColorAt(1, QColor(30, 90, 170));
+    p.setBrush(front);
+    p.setPen(QPen(QColor(20, 50, 110), 1));
+    QPainterPath lip;
+    lip.moveTo(1.5, 22.5);
+    lip.lineTo(30.5, 22.5);
+    lip.lineTo(28.5, 30.5);
+    lip.lineTo(3.5, 30.5);
+    lip.closeSubpath();
+    p.drawPath(lip);
+    // A downward arrow on the tray's front says "drop here".
+    p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawLine(QPointF(16, 23.5), QPointF(16, 28.5));
+    p.drawLine(QPointF(13.5, 26.5), QPointF(16, 28.5));
+    p.drawLine(QPointF(18.5, 26.5), QPointF(16, 28.5));
+    // The last frame flashes: the sheet has been caught.
+    if (index == 7) {
+        p.setPen(QPen(QColor(255, 190, 0), 1.6, Qt::SolidLine, Qt::RoundCap));
+        for (const auto& ray : {QLineF(4, 12, 7, 15), QLineF(28, 12, 25, 15), QLineF(3, 18, 6, 19), QLineF(29, 18, 26, 19)})
+            p.drawLine(ray);
+    }
+    return pm;
+}
+
+Moniter::Moniter(Context& c, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), ctx(c)
+{
+    setObjectName(QStringLiteral("Moniter"));
+    setWindowTitle(QStringLiteral("QV Catcher"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAcceptDrops(true);
+
+    for (int i = 0; i < 8; ++i)
+        Anim.append(drawFrame(i));
+
+    Picture1 = new QWidget(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(twipsRect(120, 120, 540, 540));
+    Image1 = new QLabel(Picture1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setAlignment(Qt::AlignCenter);
+    Image1->setGeometry(Picture1->rect());
+    Image1->setPixmap(Anim[0]);
+    Label1 = new QLabel(QStringLiteral("Drag a file and drop it here to send it!"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setWordWrap(true);
+    // The design height holds the text in the design's small font; with the desktop's font
+    // the label grows downwards as far as its text needs.
+    QRect label = twipsRect(840, 120, 1455, 495);
+    label.setHeight(std::max(label.height(), Label1->heightForWidth(label.width())));
+    Label1->setGeometry(label);
+
+    mnu_poppy = new QMenu(QStringLiteral("PopUp"), this);
+    mnu_poppy->setObjectName(QStringLiteral("mnu_poppy"));
+    mnu_smwin = entry("mnu_smwin", QStringLiteral("&Small Window"));
+    mnu_ontop = entry("mnu_ontop", QStringLiteral("&Always On Top"));
+    mnu_smwin->setCheckable(true);
+    mnu_ontop->setCheckable(true);
+    mnu_poppy->addSeparator()->setObjectName(QStringLiteral("mnu_space"));
+    QAction* help = entry("mnu_help", QStringLiteral("&Help"));
+    mnu_poppy->addSeparator()->setObjectName(QStringLiteral("mnu_spacer2"));
+    QAction* closeMe = entry("mnu_close", QStringLiteral("&Close Me"));
+    // The toggles decide by the check mark as it was before the click.
+    connect(mnu_smwin, &QAction::triggered, this, [this] {
+        mnu_smwin->setChecked(!mnu_smwin->isChecked());
+        toggleSize();
+    });
+    connect(mnu_ontop, &QAction::triggered, this, [this] {
+        mnu_ontop->setChecked(!mnu_ontop->isChecked());
+        toggleOnTop();
+    });
+    connect(help, &QAction::triggered, this, [this] { ShowHelpTopic(9, this); });
+    connect(closeMe, &QAction::triggered, this, &QWidget::close);
+
+    Timer1.setInterval(100);
+    connect(&Timer1, &QTimer::timeout, this, &Moniter::step);
+}
+
+QAction* Moniter::entry(const char* name, const QString& caption)
+{
+    QAction* a = mnu_poppy->addAction(caption);
+    a->setObjectName(QLatin1String(name));
+    return a;
+}
+
+void Moniter::load()
+{
+    hide();
+    mnu_smwin->setChecked(!ctx.options.CatcherSmall);
+    mnu_ontop->setChecked(!ctx.options.CatcherOnTop);
+    toggleSize();
+    toggleOnTop();
+    frame = 1;
+}
+
+void Moniter::toggleSize()
+{
+    const bool toNormal = mnu_smwin->isChecked();
+    hide();
+    if (toNormal) {
+        mnu_smwin->setChecked(false);
+        ctx.options.CatcherSmall = false;
+        setWindowTitle(QStringLiteral("QV Catcher"));
+        Picture1->move(twipsToPixelsX(120), twipsToPixelsY(120));
+    } else {
+        setWindowTitle(QString());
+        Picture1->move(0, 0);
+    }
+    applySize();
+    show();
+    if (!toNormal) {
+        ctx.options.CatcherSmall = true;
+        mnu_smwin->setChecked(true);
+    }
+}
+
+void Moniter::applySize()
+{
+    const bool small = windowTitle().isEmpty();
+    // The design sizes include the frame; the frame is known once the window has been
+    // shown. The picture always stays whole, even under a tall title bar.
+    if (isVisible())
+        knownFrame = frameGeometry().size() - size();
+    QSize inner = QSize(twipsToPixelsX(small ? smallWidth : normalWidth),
+                        twipsToPixelsY(small ? smallHeight : normalHeight)) - knownFrame;
+    inner = inner.expandedTo(QSize(Picture1->geometry().right() + 1, Picture1->geometry().bottom() + 1));
+    if (!small)
+        inner = inner.expandedTo(QSize(0, Label1->geometry().bottom() + 1 + twipsToPixelsY(60)));
+    setFixedSize(inner);
+}
+
+void Moniter::toggleOnTop()
+{
+    if (mnu_ontop->isChecked()) {
+        mnu_ontop->setChecked(false);
+        ctx.options.CatcherOnTop = false;
+        MakeNormal(this);
+    } else {
+        // Where the desktop ignores the request the catcher is an ordinary window.
+        MakeTopMost(this);
+        mnu_ontop->setChecked(true);
+        ctx.options.CatcherOnTop = true;
+    }
+}
+
+void Moniter::step()
+{
+    if (frame != 8) {
+        Image1->setPixmap(Anim[frame]);
+        ++frame;
+        return;
+    }
+    Timer1.stop();
+    Image1->setPixmap(Anim[0]);
+    frame = 1;
+}
+
+void Moniter::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Now the frame is known: fit the outer size to the design size.
+    QTimer::singleShot(0, this, &Moniter::applySize);
+}
+
+void Moniter::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton)
+        mnu_poppy->popup(event->globalPosition().toPoint());
+}
+
+void Moniter::dragEnterEvent(QDragEnterEvent* event)
+{
+    Timer1.start();
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Moniter::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!Timer1.isActive())
+        Timer1.start();
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Moniter::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    Q_EMIT filesDropped(paths);
+}
+
+void Moniter::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    Timer1.stop();
+    Q_EMIT closed();
+}

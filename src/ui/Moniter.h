@@ -1,0 +1,67 @@
+#pragma once
+#include <QList>
+#include <QPixmap>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+class Context;
+class QAction;
+class QLabel;
+class QMenu;
+
+// The file catcher "QV Catcher": a small window, normally above the others, that takes files
+// and folders dropped from the desktop and hands them to the file queue. It plays a short
+// animation while something is dragged over it and can shrink to the picture alone. Its size
+// and on-top state live in the options CatcherSmall and CatcherOnTop.
+class Moniter : public QWidget {
+    Q_OBJECT
+public:
+    Moniter(Context& ctx, QWidget* owner);
+
+    // Shows the window in the size and on-top state of the options.
+    void load();
+    // The two menu toggles ("&Small Window", "&Always On Top").
+    void toggleSize();
+    void toggleOnTop();
+
+    // Frame `index` of the catcher's picture, 32 by 32: 0 the still picture, 1 to 7 a file
+    // dropping into the tray.
+    static QPixmap drawFrame(int index);
+
+    QTimer Timer1;       // animation step, 100 ms
+    QList<QPixmap> Anim; // the eight frames
+    int frame = 1;       // the next animation frame to show
+
+    // Design sizes in twips: the window in its two sizes, the picture box and the label.
+    static constexpr int normalWidth = 2520, normalHeight = 1095;
+    static constexpr int smallWidth = 615, smallHeight = 855;
+
+Q_SIGNALS:
+    // Local files or folders were dropped, in the order the shell gave them.
+    void filesDropped(const QStringList& paths);
+    // The window is going away, whichever way it was closed.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void step();
+    void applySize();
+    QAction* entry(const char* name, const QString& caption);
+
+    Context& ctx;
+    QWidget* Picture1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QMenu* mnu_poppy = nullptr;
+    QAction* mnu_smwin = nullptr;
+    QAction* mnu_ontop = nullptr;
+    QSize knownFrame; // the window frame, once the window has been shown
+};

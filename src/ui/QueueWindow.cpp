@@ -1,0 +1,304 @@
+#include "ui/QueueWindow.h"
+
+#include "queue/FileQueue.h"
+#include "ui/ShellUi.h"
+#include "ui/TranscriptPane.h"
+#include "ui/TwipsUi.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolBar>
+
+namespace {
+
+int twipsOption(const QString& text, int fallback)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    return ok && v > 0 ? v : fallback;
+}
+
+// The list drops its layout with every insert and lays out again only when the event loop
+// gets round to it, which a folder expansion adding rows on every turn postpones: until
+// then it would draw nothing. This one lays out whatever is pending before it draws.
+class QueueList : public QListView {
+public:
+    using QListView::QListView;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        executeDelayedItemsLayout();
+        QListView::paintEvent(event);
+    }
+};
+
+} // namespace
+
+QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString& heightTwips, QWidget* owner)
+    : QWidget(owner, Qt::Tool), queue(q)
+{
+    setObjectName(QStringLiteral("queue"));
+    setWindowTitle(QStringLiteral("File Queue"));
+    setAcceptDrops(true);
+
+    Toolbar1 = new QToolBar(this);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setIconSize(QSize(20, 20));
+    QAction* stop = tool("Stop", QStringLiteral("Stop Transfer"), style()->standardIcon(QStyle::SP_MediaStop));
+    QAction* go = tool("Go", QStringLiteral("Start Transfer"), style()->standardIcon(QStyle::SP_MediaPlay));
+    QAction* up = tool("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
+    QAction* down = tool("Down", QStringLiteral("Move File(s) Down"), style()->standardIcon(QStyle::SP_ArrowDown));
+    QAction* del = tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
+    QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
+
+    List1 = new QueueList(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setModel(&queue);
+    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    List1->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
+    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List1->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    mnu_list = new QMenu(this);
+    mnu_list->setObjectName(QStringLiteral("mnu_list"));
+    QAction* mUp = entry("mnu_up", QStringLiteral("Move Up"));
+    QAction* mDown = entry("mnu_down", QStringLiteral("Move Down"));
+    mnu_list->addSeparator();
+    QAction* mTop = entry("mnu_top", QStringLiteral("Move To Top"));
+    QAction* mBott = entry("mnu_bott", QStringLiteral("Move To Bottom"));
+    mnu_list->addSeparator();
+    QAction* mDel = entry("mnu_del", QStringLiteral("Remove From Queue"));
+    QAction* mClear = entry("mnu_clear", QStringLiteral("Clear Queue"));
+    mnu_list->addSeparator();
+    QAction* mHelp = entry("mnu_help", QStringLiteral("Help"));
+
+    // The panel shown while a folder is being expanded.
+    auto* panel = new QFrame(this);
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setAutoFillBackground(true);
+    ProcDirPic = panel;
+    ProcDirPic->setObjectName(QStringLiteral("ProcDirPic"));
+    DirLabel = new QLabel(ProcDirPic);
+    DirLabel->setObjectName(QStringLiteral("DirLabel"));
+    FileAddedLabel = new QLabel(QStringLiteral("0"), ProcDirPic);
+    FileAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
+    FileAddedLabel->setMinimumWidth(FileAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+    CancelDirProc = new QPushButton(QStringLiteral("Cancel"), ProcDirPic);
+    CancelDirProc->setObjectName(QStringLiteral("CancelDirProc"));
+    auto* grid = new QGridLayout(ProcDirPic);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setVerticalSpacing(2);
+    auto* title = new QLabel(QStringLiteral("Processing Directory..."), ProcDirPic);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    grid->addWidget(title, 0, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Directory : "), ProcDirPic), 1, 0);
+    grid->addWidget(DirLabel, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Files Added To Queue"), ProcDirPic), 2, 0);
+    grid->addWidget(FileAddedLabel, 2, 1);
+    grid->addWidget(CancelDirProc, 3, 0, 1, 2, Qt::AlignHCenter);
+    ProcDirPic->hide();
+
+    connect(stop, &QAction::triggered, &queue, &FileQueue::Stop);
+    connect(go, &QAction::triggered, &queue, &FileQueue::Go);
+    for (QAction* a : {up, mUp})
+        connect(a, &QAction::triggered, this, &QueueWindow::moveUp);
+    for (QAction* a : {down, mDown})
+        connect(a, &QAction::triggered, this, &QueueWindow::moveDown);
+    for (QAction* a : {del, mDel})
+        connect(a, &QAction::triggered, this, &QueueWindow::removeSelected);
+    connect(mTop, &QAction::triggered, this, &QueueWindow::moveToTop);
+    connect(mBott, &QAction::triggered, this, &QueueWindow::moveToBottom);
+    connect(mClear, &QAction::triggered, this, &QueueWindow::askClear);
+    for (QAction* a : {help, mHelp})
+        connect(a, &QAction::triggered, this, [this] { ShowHelpTopic(8, this); });
+    connect(CancelDirProc, &QPushButton::clicked, &queue, &FileQueue::cancelDir);
+
+    connect(&queue, &FileQueue::stateChanged, this, &QueueWindow::refreshButtons);
+    connect(&queue, &FileQueue::showRequested, this, [this] {
+        if (!isVisible())
+            show();
+    });
+    connect(&queue, &FileQueue::expansionShown, this, [this](bool shown) {
+        ProcDirPic->setVisible(shown);
+        if (shown) {
+            layoutControls();
+            ProcDirPic->raise();
+        }
+    });
+    connect(&queue, &FileQueue::DirLabelChanged, this,
+            [this](const QString& text) {
+                DirLabel->setText(FileQueue::shortenDirLabel(text));
+                layoutControls(); // the panel fits the folder's text
+            });
+    connect(&queue, &FileQueue::filesAddedChanged, this,
+            [this](int n) { FileAddedLabel->setText(QString::number(n)); });
+
+    // The ordering commands apply to the selection; they are enabled only while there is one.
+    connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &QueueWindow::refreshSelectionCommands);
+    connect(&queue, &QAbstractItemModel::modelReset, this, &QueueWindow::refreshSelectionCommands);
+    connect(&queue, &QAbstractItemModel::rowsRemoved, this, &QueueWindow::refreshSelectionCommands);
+    connect(List1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        refreshSelectionCommands();
+        mnu_list->popup(List1->viewport()->mapToGlobal(at));
+    });
+
+    refreshButtons();
+    refreshSelectionCommands();
+    resize(twipsToPixelsX(twipsOption(widthTwips, 4800)), twipsToPixelsY(twipsOption(heightTwips, 3180)));
+}
+
+QAction* QueueWindow::tool(const char* key, const QString& tip, const QIcon& icon)
+{
+    QAction* a = Toolbar1->addAction(icon, tip);
+    a->setObjectName(QLatin1String(key));
+    a->setToolTip(tip);
+    return a;
+}
+
+QAction* QueueWindow::entry(const char* name, const QString& caption)
+{
+    QAction* a = mnu_list->addAction(caption);
+    a->setObjectName(QLatin1String(name));
+    return a;
+}
+
+void QueueWindow::refreshButtons()
+{
+    findChild<QAction*>(QStringLiteral("Stop"))->setEnabled(queue.stopEnabled());
+    findChild<QAction*>(QStringLiteral("Go"))->setEnabled(queue.goEnabled());
+}
+
+void QueueWindow::refreshSelectionCommands()
+{
+    const bool any = List1->selectionModel()->hasSelection();
+    for (const char* name : {"Up", "Down", "Del", "mnu_up", "mnu_down", "mnu_top", "mnu_bott", "mnu_del"})
+        findChild<QAction*>(QLatin1String(name))->setEnabled(any);
+}
+
+QList<int> QueueWindow::selectedRows() const
+{
+    QList<int> rows;
+    const QModelIndexList selected = List1->selectionModel()->selectedRows();
+    rows.reserve(selected.size());
+    for (const QModelIndex& i : selected)
+        rows.append(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void QueueWindow::select(const QList<int>& rows)
+{
+    QItemSelection selection;
+    for (int r : rows) {
+        const QModelIndex i = queue.index(r);
+        selection.select(i, i);
+    }
+    List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.isEmpty())
+        List1->scrollTo(queue.index(rows.first()));
+    refreshSelectionCommands();
+}
+
+void QueueWindow::moveUp() { select(queue.moveUp(selectedRows())); }
+void QueueWindow::moveDown() { select(queue.moveDown(selectedRows())); }
+void QueueWindow::moveToTop() { select(queue.moveToTop(selectedRows())); }
+void QueueWindow::moveToBottom() { select(queue.moveToBottom(selectedRows())); }
+void QueueWindow::removeSelected() { select(queue.remove(selectedRows())); }
+
+void QueueWindow::askClear()
+{
+    if (clearBox) {
+        clearBox->raise();
+        return;
+    }
+    clearBox = new QMessageBox(QMessageBox::Question, QStringLiteral("Clear?"),
+                               QStringLiteral("Are you sure you want to clear the File Queue?"),
+                               QMessageBox::Yes | QMessageBox::No, this);
+    clearBox->setObjectName(QStringLiteral("clearQuestion"));
+    clearBox->setAttribute(Qt::WA_DeleteOnClose);
+    clearBox->setEscapeButton(QMessageBox::No);
+    connect(clearBox, &QMessageBox::finished, this, [this](int answer) {
+        if (answer != QMessageBox::No)
+            queue.clear();
+    });
+    clearBox->open();
+}
+
+void QueueWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The first time, directly below the main window.
+    if (!placed && parentWidget()) {
+        placed = true;
+        const QRect main = parentWidget()->window()->frameGeometry();
+        move(main.left(), main.top() + main.height());
+    }
+    Q_EMIT shownChanged(true);
+}
+
+void QueueWindow::closeEvent(QCloseEvent* event)
+{
+    // The close box only hides: the entries and the send loop stay as they are.
+    event->ignore();
+    hide();
+    Q_EMIT shownChanged(false);
+}
+
+void QueueWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The minimum is an outer size; the frame is known once the window is shown.
+    const QSize frame = frameGeometry().size() - size();
+    const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
+    if (minimumSize() != minimum)
+        setMinimumSize(minimum);
+    if (!isMinimized())
+        layoutControls();
+}
+
+void QueueWindow::layoutControls()
+{
+    const int margin = twipsToPixelsX(15);
+    const QSize tb = Toolbar1->sizeHint();
+    const int tbLeft = std::max(0, (width() - tb.width()) / 2 + margin);
+    Toolbar1->setGeometry(tbLeft, 0, tb.width(), tb.height());
+    const int top = tb.height() + 2;
+    List1->setGeometry(margin, top, std::max(0, width() - 2 * margin), std::max(0, height() - top - margin));
+    const QSize panel = ProcDirPic->sizeHint();
+    const int panelWidth = std::min(std::max(panel.width(), tb.width()), width() - 2 * margin);
+    ProcDirPic->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8,
+                            panelWidth, panel.height());
+}
+
+void QueueWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void QueueWindow::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void QueueWindow::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    Q_EMIT filesDropped(paths);
+}

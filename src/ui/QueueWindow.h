@@ -1,0 +1,71 @@
+#pragma once
+#include <QPointer>
+#include <QWidget>
+
+class FileQueue;
+class QAction;
+class QLabel;
+class QListView;
+class QMenu;
+class QMessageBox;
+class QPushButton;
+class QToolBar;
+
+// The file queue's window "File Queue": the queued paths in a list with multiple selection,
+// the toolbar and popup menu that stop, resume, reorder and remove, and the panel shown while
+// a folder is being expanded. Closing it only hides it; the queue goes on sending either way.
+// Its outer size is kept in the options QueueWidth and QueueHeight (twips).
+class QueueWindow : public QWidget {
+    Q_OBJECT
+public:
+    QueueWindow(FileQueue& queue, const QString& widthTwips, const QString& heightTwips, QWidget* owner);
+
+    // Minimum outer size, in twips.
+    static constexpr int minWidthTwips = 2745;
+    static constexpr int minHeightTwips = 1560;
+
+    // The rows selected in List1, ascending.
+    QList<int> selectedRows() const;
+    // The ordering commands, as the toolbar and menu run them.
+    void moveUp();
+    void moveDown();
+    void moveToTop();
+    void moveToBottom();
+    void removeSelected();
+    // Asks "Clear?" (modeless); anything but No empties the queue.
+    void askClear();
+
+Q_SIGNALS:
+    // The window was shown (true) or closed by its close box (false), for the main window's
+    // "Show File Queue"/"Hide File Queue" captions.
+    void shownChanged(bool shown);
+    // Local files or folders were dropped on the window, its list or its toolbar.
+    void filesDropped(const QStringList& paths);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QAction* tool(const char* key, const QString& tip, const QIcon& icon);
+    QAction* entry(const char* name, const QString& caption);
+    void refreshButtons();
+    void refreshSelectionCommands();
+    void select(const QList<int>& rows);
+    void layoutControls();
+
+    FileQueue& queue;
+    QListView* List1 = nullptr;
+    QToolBar* Toolbar1 = nullptr;
+    QMenu* mnu_list = nullptr;
+    QWidget* ProcDirPic = nullptr;
+    QLabel* DirLabel = nullptr;
+    QLabel* FileAddedLabel = nullptr;
+    QPushButton* CancelDirProc = nullptr;
+    QPointer<QMessageBox> clearBox;
+    bool placed = false;
+};

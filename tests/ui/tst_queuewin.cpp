@@ -1,0 +1,324 @@
+#include "support/Harness.h"
+
+#include "queue/FileQueue.h"
+#include "ui/MainWindow.h"
+#include "ui/Moniter.h"
+#include "ui/QueueWindow.h"
+#include "ui/SendType.h"
+#include "ui/TransferUi.h"
+#include "ui/TwipsUi.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+QStringList entries(FileQueue& q)
+{
+    QStringList l;
+    for (int i = 0; i < q.count(); ++i)
+        l << q.path(i) + '|' + q.name(i);
+    return l;
+}
+
+QString caption(MainWindow& w, const char* name)
+{
+    return w.findChild<QAction*>(QLatin1String(name))->text();
+}
+
+// Sends a drag and then a drop of `mime` to `target`; true when the drop was taken.
+bool drop(QWidget* target, QMimeData* mime)
+{
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent dropped(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &dropped);
+    return dropped.isAccepted();
+}
+
+QAction* act(QWidget* w, const char* name) { return w->findChild<QAction*>(QLatin1String(name)); }
+
+} // namespace
+
+class TestQueueWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Files and folders dropped on any target of the program are queued in the order given:
+    // a folder as a folder entry; links to the web and text are not taken.
+    void drops_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("target");
+        for (const char* t : {"Base", "BothText", "MsgText", "ChatBar", "Toolbar1", "SockState"})
+            QTest::addRow("main %s", t) << "main" << t;
+        for (const char* t : {"queue", "List1", "Toolbar1"})
+            QTest::addRow("queue %s", t) << "queue" << t;
+        for (const char* t : {"Moniter", "Label1", "Image1"})
+            QTest::addRow("catcher %s", t) << "catcher" << t;
+    }
+    void drops()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, target);
+        TestPeer p;
+        p.ctx->options.BoxLayout = "1";
+        MainWindow w(*p.peer);
+        w.ApplyLayout();
+        QWidget* scope = &w;
+        if (window == "queue")
+            scope = w.queueWindow();
+        if (window == "catcher") {
+            act(&w, "mnu_catcher")->trigger();
+            scope = w.catcher();
+        }
+        QWidget* to = scope->objectName() == target ? scope : scope->findChild<QWidget*>(target);
+        QVERIFY(to);
+        const QString home = p.home.path();
+        QVERIFY(writeFile(home + "/f1.txt") && writeFile(home + "/dir/sub/x") && writeFile(home + "/f2"));
+
+        QMimeData text;
+        text.setText(home + "/f1.txt");
+        QVERIFY(target == "ChatBar" || !drop(to, &text)); // the chat bar takes text as typing
+        QMimeData web;
+        web.setUrls({QUrl("https://example.org/f.zip")});
+        QVERIFY(!drop(to, &web));
+        QCOMPARE(p.peer->queue().count(), 0);
+        QVERIFY(!w.queueWindow()->isVisible());
+
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(home + "/f1.txt"), QUrl::fromLocalFile(home + "/dir"),
+                       QUrl("https://example.org/f.zip"), QUrl::fromLocalFile(home + "/f2")});
+        QVERIFY(drop(to, &files));
+        QCOMPARE(entries(p.peer->queue()),
+                 QStringList({home + "/f1.txt|f1.txt", home + "/dir/|dir", home + "/f2|f2"}));
+        QVERIFY(w.queueWindow()->isVisible()); // the first entry shows the window
+        QCOMPARE(caption(w, "pop_queue"), "Hide File Queue");
+    }
+
+    // The catcher comes up as its two options say; the menu toggles flip them, the window's
+    // size and caption; closing it by its close box resets the main window's captions.
+    void catcher_data()
+    {
+        QTest::addColumn<bool>("small");
+        QTest::addColumn<bool>("onTop");
+        for (bool s : {false, true})
+            for (bool t : {false, true})
+                QTest::addRow("%s %s", s ? "small" : "normal", t ? "on top" : "plain") << s << t;
+    }
+    void catcher()
+    {
+        QFETCH(bool, small);
+        QFETCH(bool, onTop);
+        TestPeer p;
+        Options& o = p.ctx->options;
+        o.CatcherSmall = small, o.CatcherOnTop = onTop;
+        MainWindow w(*p.peer);
+        QCOMPARE(caption(w, "mnu_catcher"), "S&how File Catcher");
+        act(&w, "mnu_catcher")->trigger();
+        QPointer<Moniter> m = w.catcher();
+        QVERIFY(m && m->isVisible());
+        QCOMPARE(caption(w, "mnu_catcher"), "Hi&de File Catcher");
+        QCOMPARE(caption(w, "pop_catcher"), "Hi&de File Catcher");
+        auto check = [&](bool s, bool t) {
+            QCOMPARE(act(m, "mnu_smwin")->isChecked(), s);
+            QCOMPARE(act(m, "mnu_ontop")->isChecked(), t);
+            QCOMPARE(o.CatcherSmall, s);
+            QCOMPARE(o.CatcherOnTop, t);
+            QCOMPARE(m->windowFlags().testFlag(Qt::WindowStaysOnTopHint), t);
+            QCOMPARE(m->windowTitle(), s ? QString() : QStringLiteral("QV Catcher"));
+            QTRY_COMPARE_WITH_TIMEOUT(m->frameGeometry().size(),
+                                      s ? QSize(twipsToPixelsX(615), twipsToPixelsY(855))
+                                        : QSize(twipsToPixelsX(2520), twipsToPixelsY(1095)), 2000);
+            QCOMPARE(m->findChild<QWidget*>("Picture1")->pos(), s ? QPoint(0, 0) : QPoint(twipsToPixelsX(120), twipsToPixelsY(120)));
+            QVERIFY(m->isVisible());
+        };
+        check(small, onTop);
+        act(m, "mnu_smwin")->trigger();
+        check(!small, onTop);
+        act(m, "mnu_ontop")->trigger();
+        check(!small, !onTop);
+
+        // A drag over it plays frames 1 to 7 and comes back to the still picture.
+        QMimeData mime;
+        mime.setText("x");
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m->findChild<QWidget*>("Label1"), &enter);
+        QVERIFY(m->Timer1.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(m->frame > 3, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m->Timer1.isActive(), 2000);
+        QCOMPARE(m->frame, 1);
+        QCOMPARE(m->findChild<QLabel*>("Image1")->pixmap().toImage(), m->Anim[0].toImage());
+        for (int i = 1; i < 8; ++i)
+            QVERIFY(m->Anim[i].toImage() != m->Anim[i - 1].toImage());
+
+        m->close(); // the close box
+        QVERIFY(m.isNull() || !m->isVisible());
+        QCOMPARE(caption(w, "mnu_catcher"), "S&how File Catcher");
+        QCOMPARE(caption(w, "pop_catcher"), "S&how File Catcher");
+        act(&w, "pop_catcher")->trigger();
+        m = w.catcher();
+        check(!small, !onTop); // as it was left
+    }
+
+    // The window's list commands follow the selection and act on the queue, moving the
+    // selection with the entries; the close box only hides the window.
+    void queueWindow_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("order");
+        QTest::addColumn<QList<int>>("selectedAfter");
+        QTest::newRow("Up") << "Up" << "10324" << QList<int>{0, 2};
+        QTest::newRow("mnu_up") << "mnu_up" << "10324" << QList<int>{0, 2};
+        QTest::newRow("Down") << "Down" << "02143" << QList<int>{2, 4};
+        QTest::newRow("mnu_top") << "mnu_top" << "31024" << QList<int>{};
+        QTest::newRow("mnu_bott") << "mnu_bott" << "02413" << QList<int>{};
+        QTest::newRow("Del") << "Del" << "024" << QList<int>{};
+        QTest::newRow("mnu_del") << "mnu_del" << "024" << QList<int>{};
+    }
+    void queueWindow()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, order);
+        QFETCH(QList<int>, selectedAfter);
+        TestPeer p;
+        p.ctx->options.QueueWidth = "6000";
+        MainWindow w(*p.peer);
+        w.move(100, 50);
+        w.show();
+        FileQueue& q = p.peer->queue();
+        QueueWindow* qw = w.queueWindow();
+        for (int i = 0; i < 5; ++i)
+            q.AddToList(QString("/q/%1").arg(i), QString::number(i), false);
+        QVERIFY(qw->isVisible());
+        QCOMPARE(pixelsToTwipsX(qw->width()), 6000);
+        QCOMPARE(qw->frameGeometry().topLeft(), w.frameGeometry().bottomLeft() + QPoint(0, 1));
+        qw->resize(10, 10);
+        QVERIFY(pixelsToTwipsX(qw->frameGeometry().width()) >= 2745 && pixelsToTwipsY(qw->frameGeometry().height()) >= 1560);
+
+        QAction* a = act(qw, qPrintable(command));
+        QVERIFY(!a->isEnabled());
+        auto* list = qw->findChild<QListView*>("List1");
+        for (int r : {1, 3})
+            list->selectionModel()->select(q.index(r), QItemSelectionModel::Select);
+        QVERIFY(a->isEnabled());
+        a->trigger();
+        QString now;
+        for (int i = 0; i < q.count(); ++i)
+            now += q.name(i);
+        QCOMPARE(now, order);
+        QCOMPARE(qw->selectedRows(), selectedAfter);
+        QCOMPARE(act(qw, "Del")->isEnabled(), !selectedAfter.isEmpty());
+
+        act(qw, "Stop")->trigger();
+        QVERIFY(q.Stopped() && !act(qw, "Stop")->isEnabled() && act(qw, "Go")->isEnabled());
+        act(qw, "Go")->trigger();
+        QVERIFY(!q.Stopped() && act(qw, "Stop")->isEnabled() && !act(qw, "Go")->isEnabled());
+
+        for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+            act(qw, "mnu_clear")->trigger();
+            auto* box = qw->findChild<QMessageBox*>("clearQuestion");
+            QVERIFY(box && box->windowTitle() == "Clear?");
+            box->button(answer)->click();
+            QCOMPARE(q.count(), answer == QMessageBox::No ? int(order.size()) : 0);
+        }
+
+        qw->close();
+        QVERIFY(qw->isHidden());
+        QCOMPARE(caption(w, "mnu_queue"), "Show File Queue");
+        act(&w, "pop_queue")->trigger();
+        QVERIFY(qw->isVisible());
+        QCOMPARE(caption(w, "mnu_queue"), "Hide File Queue");
+        QCOMPARE(caption(w, "pop_queue"), "Hide File Queue");
+        act(&w, "mnu_queue")->trigger();
+        QVERIFY(!qw->isVisible());
+        QCOMPARE(caption(w, "pop_queue"), "Show File Queue");
+    }
+
+    // A large folder is expanded with the panel up, counting; Cancel keeps what was found.
+    void folderPanel()
+    {
+        TestPeer a("a"), b("b");
+        QVERIFY(connectPeers(a, b, freePortTriple()));
+        MainWindow w(*b.peer);
+        FileQueue& q = b.peer->queue();
+        q.dirBatch = 10;
+        const QString dir = b.home.path() + "/big";
+        for (int i = 0; i < 3000; ++i)
+            QVERIFY(writeFile(QString("%1/%2").arg(dir).arg(i)));
+        auto* panel = w.queueWindow()->findChild<QWidget*>("ProcDirPic");
+        QVERIFY(panel->isHidden());
+        q.addPath(dir);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 5000);
+        QCOMPARE(w.queueWindow()->findChild<QLabel*>("DirLabel")->text(), "..." + (dir + "/").right(13));
+        auto* counter = w.queueWindow()->findChild<QLabel*>("FileAddedLabel");
+        QTRY_VERIFY_WITH_TIMEOUT(counter->text().toInt() > 100, 5000);
+        act(w.queueWindow(), "Stop")->trigger();
+        w.queueWindow()->findChild<QPushButton*>("CancelDirProc")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isHidden(), 5000);
+        QVERIFY(q.count() > 90 && q.count() < 3000);
+    }
+
+    // The send command: the chooser's choice, the focus on the last one, and what the file
+    // dialog or the folder picker returns goes into the queue.
+    void sendCommand_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QStringList>("queued");
+        QTest::newRow("files") << "SendFileButton" << QStringList{"f1.txt", "f2"};
+        QTest::newRow("folder") << "SendFoldButton" << QStringList{"dir/"};
+        QTest::newRow("cancel") << "CancelButton" << QStringList{};
+    }
+    void sendCommand()
+    {
+        QFETCH(QString, button);
+        QFETCH(QStringList, queued);
+        TestPeer p;
+        Options& o = p.ctx->options;
+        MainWindow w(*p.peer);
+        InstallTransferUi(*p.peer, &w);
+        const QString home = p.home.path();
+        QVERIFY(writeFile(home + "/pick/f1.txt") && writeFile(home + "/pick/f2") && writeFile(home + "/pick/dir/x"));
+        o.LastSendDir = home + "/pick/";
+        for (bool last : {true, false}) { // the focus is on the button of the last choice
+            o.SendFileChosen = last;
+            act(&w, "Send")->trigger();
+            QPointer<SendType> type = w.findChild<SendType*>();
+            QVERIFY(type && type->isVisible() && type->windowTitle() == "Select File Type to Send");
+            QCOMPARE(type->focusWidget(), last ? type->SendFileButton : type->SendFoldButton);
+            type->CancelButton->click();
+            QTRY_VERIFY(type.isNull());
+        }
+        act(&w, "mnu_sndfile")->trigger();
+        w.findChild<SendType*>()->findChild<QPushButton*>(button)->click();
+        QPointer<QFileDialog> dialog = w.findChild<QFileDialog*>();
+        QCOMPARE(bool(dialog), button != "CancelButton");
+        if (dialog) {
+            QCOMPARE(dialog->directory().absolutePath(), home + "/pick");
+            QCOMPARE(o.SendFileChosen, button == "SendFileButton");
+            const bool files = dialog->fileMode() == QFileDialog::ExistingFiles;
+            QCOMPARE(files, button == "SendFileButton");
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(files ? "\"f1.txt\" \"f2\"" : home + "/pick/dir");
+            static_cast<QDialog*>(dialog.data())->accept();
+        }
+        QStringList want;
+        for (const QString& n : queued)
+            want << home + "/pick/" + n + '|' + n.chopped(n.endsWith('/') ? 1 : 0);
+        QTRY_COMPARE(entries(p.peer->queue()), want);
+        QCOMPARE(w.queueWindow()->isVisible(), !queued.isEmpty());
+        QCOMPARE(o.LastSendDir, home + (button == "SendFoldButton" ? "/pick/dir/" : "/pick/"));
+    }
+};
+
+QTEST_MAIN(TestQueueWindow)
+#include "tst_queuewin.moc"
