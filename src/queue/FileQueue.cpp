@@ -211,28 +211,27 @@ QList<int> FileQueue::moveDown(const QList<int>& selected)
 
 QList<int> FileQueue::moveToTop(const QList<int>& selected)
 {
-    // Taking each selected entry in turn to the front leaves them in reverse order.
-    const QList<bool> sel = selectionOf(selected, count());
-    QList<Entry> moved, rest;
-    for (int i = 0; i < count(); ++i)
-        (sel[i] ? moved : rest).append(entries[i]);
-    if (moved.isEmpty())
-        return {};
-    std::reverse(moved.begin(), moved.end());
-    entries = moved + rest;
-    Q_EMIT dataChanged(index(0), index(count() - 1));
-    return {};
+    return moveSelected(selected, true);
 }
 
 QList<int> FileQueue::moveToBottom(const QList<int>& selected)
 {
+    return moveSelected(selected, false);
+}
+
+QList<int> FileQueue::moveSelected(const QList<int>& selected, bool toTop)
+{
+    // Taking each selected entry in turn to the front leaves them in reverse order; to the
+    // end, in their order. Either way they end unselected.
     const QList<bool> sel = selectionOf(selected, count());
     QList<Entry> moved, rest;
     for (int i = 0; i < count(); ++i)
         (sel[i] ? moved : rest).append(entries[i]);
     if (moved.isEmpty())
         return {};
-    entries = rest + moved;
+    if (toTop)
+        std::reverse(moved.begin(), moved.end());
+    entries = toTop ? moved + rest : rest + moved;
     Q_EMIT dataChanged(index(0), index(count() - 1));
     return {};
 }

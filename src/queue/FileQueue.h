@@ -132,6 +132,7 @@ private:
     };
     struct Expansion;
 
+    QList<int> moveSelected(const QList<int>& selected, bool toTop);
     void tick();
     void kick(); // a tick soon, when the loop runs
     void setLoop(bool on);

@@ -535,17 +535,13 @@ void MainWindow::changeEvent(QEvent* event)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!droppedPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    acceptDroppedPaths(event);
 }
 
 void MainWindow::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty())
-        return;
-    event->acceptProposedAction();
-    Q_EMIT filesDropped(paths);
+    if (const QStringList paths = acceptDroppedPaths(event); !paths.isEmpty())
+        Q_EMIT filesDropped(paths);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

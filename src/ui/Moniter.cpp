@@ -238,25 +238,20 @@ void Moniter::mousePressEvent(QMouseEvent* event)
 void Moniter::dragEnterEvent(QDragEnterEvent* event)
 {
     Timer1.start();
-    if (!droppedPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    acceptDroppedPaths(event);
 }
 
 void Moniter::dragMoveEvent(QDragMoveEvent* event)
 {
     if (!Timer1.isActive())
         Timer1.start();
-    if (!droppedPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    acceptDroppedPaths(event);
 }
 
 void Moniter::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty())
-        return;
-    event->acceptProposedAction();
-    Q_EMIT filesDropped(paths);
+    if (const QStringList paths = acceptDroppedPaths(event); !paths.isEmpty())
+        Q_EMIT filesDropped(paths);
 }
 
 void Moniter::closeEvent(QCloseEvent* event)

@@ -284,21 +284,16 @@ void QueueWindow::layoutControls()
 
 void QueueWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!droppedPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    acceptDroppedPaths(event);
 }
 
 void QueueWindow::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!droppedPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    acceptDroppedPaths(event);
 }
 
 void QueueWindow::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty())
-        return;
-    event->acceptProposedAction();
-    Q_EMIT filesDropped(paths);
+    if (const QStringList paths = acceptDroppedPaths(event); !paths.isEmpty())
+        Q_EMIT filesDropped(paths);
 }

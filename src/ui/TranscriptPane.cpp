@@ -20,6 +20,16 @@ QStringList droppedPaths(const QMimeData* mime)
     return paths;
 }
 
+QStringList acceptDroppedPaths(QDropEvent* event)
+{
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+    return paths;
+}
+
 TranscriptPane::TranscriptPane(const QString& name, QWidget* parent) : QPlainTextEdit(parent)
 {
     setObjectName(name);
@@ -59,27 +69,16 @@ void TranscriptPane::keyPressEvent(QKeyEvent* event)
 
 void TranscriptPane::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!droppedPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptDroppedPaths(event);
 }
 
 void TranscriptPane::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!droppedPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptDroppedPaths(event);
 }
 
 void TranscriptPane::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = droppedPaths(event->mimeData());
-    if (paths.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    Q_EMIT filesDropped(paths);
+    if (const QStringList paths = acceptDroppedPaths(event); !paths.isEmpty())
+        Q_EMIT filesDropped(paths);
 }

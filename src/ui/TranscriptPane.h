@@ -32,3 +32,5 @@ protected:
 
 // The local paths of a drop, empty when it carries none.
 QStringList droppedPaths(const class QMimeData* mime);
+// Accepts a drag or drop that carries local paths and gives them; ignores any other.
+QStringList acceptDroppedPaths(class QDropEvent* event);
