@@ -181,7 +181,7 @@ void CliPeer::start()
         o.AutoAccept = true;
     if (!args.download.isEmpty())
         o.DownloadDir = QFileInfo(args.download).absoluteFilePath();
-    auto prompts = std::make_unique<PolicyPrompts>(ctx);
+    auto prompts = std::make_unique<PolicyPrompts>(ctx, peer->session());
     prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
     if (args.exists >= 1) {
         o.ExistsAlways = args.exists;

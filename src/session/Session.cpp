@@ -394,8 +394,6 @@ void Session::HandleCtlMsg(const QString& text)
         closeSock();
         afterLoss(visitor);
     } else if (text.startsWith(QLatin1String("file:"))) {
-        if (!admitAnswer())
-            return; // no peer offers files that fast; each refusal would be a line
         Offer offer;
         if (!Offer::parse(text.mid(5), offer))
             return; // not a well-formed offer

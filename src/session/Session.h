@@ -84,6 +84,11 @@ public:
     // Wire form of one message: scrambled text and terminator.
     static QByteArray frame(const QString& text);
 
+    // Takes one answer from the rate bucket of this connection; false (saying so once per
+    // burst) when none is left. A peer can ask for answers (pings, refusals) far faster than
+    // anyone needs them; beyond the rate they are left out.
+    bool admitAnswer();
+
 Q_SIGNALS:
     // "FTIMEOUT", "CANC_TRAN" or "HaveFile" arrived: which transfer or offer they end is
     // for the transfer side to decide.
@@ -109,8 +114,6 @@ private:
     void readMessages(bool unbounded = false);
     // Cuts off a peer whose message does not end within maxMessageBytes.
     void cutOff();
-    // Takes one answer from the rate bucket; false (saying so once per burst) when none is left.
-    bool admitAnswer();
     void onClosed();
     void onSocketError(int number, const QString& description);
     void onReconnectTick();

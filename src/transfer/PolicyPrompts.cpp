@@ -1,12 +1,19 @@
 #include "transfer/PolicyPrompts.h"
 
 #include "core/Context.h"
+#include "session/Session.h"
 
-PolicyPrompts::PolicyPrompts(Context& c) : ctx(c) {}
+PolicyPrompts::PolicyPrompts(Context& c, Session& s) : ctx(c), session(s) {}
+
+void PolicyPrompts::hint(const QString& text, const QString& name)
+{
+    if (session.admitAnswer())
+        ctx.AddText(text.arg(name), StatusLine);
+}
 
 Prompts::Id PolicyPrompts::askAccept(const AcceptRequest& request, AcceptAnswer answer)
 {
-    ctx.AddText(declineHint.arg(request.fileName), StatusLine);
+    hint(declineHint, request.fileName);
     AcceptReply reply;
     reply.accepted = false;
     reply.folder = request.folder;
@@ -21,7 +28,7 @@ Prompts::Id PolicyPrompts::askExisting(const ExistsRequest& request, ExistsAnswe
     reply.choice = existsChoice;
     reply.newName = request.fileName;
     if (existsChoice == 5)
-        ctx.AddText(existsHint.arg(request.fileName), StatusLine);
+        hint(existsHint, request.fileName);
     answer(reply);
     return nextId++;
 }

@@ -30,7 +30,7 @@ struct Transfers::PendingOffer {
 };
 
 Transfers::Transfers(Context& c, Session& s)
-    : ctx(c), session(s), promptsPtr(std::make_unique<PolicyPrompts>(c))
+    : ctx(c), session(s), promptsPtr(std::make_unique<PolicyPrompts>(c, s))
 {
     busyTimer.setSingleShot(true);
     connect(&busyTimer, &QTimer::timeout, this, [this] {
@@ -446,27 +446,29 @@ void Transfers::refuse(const QString& givenReason, const QString& errorLine)
         promptsPtr->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
     pendingOffer.reset();
-    if (!errorLine.isEmpty())
-        ctx.AddText(errorLine, ErrorLine);
     if (ctx.TransferEndCode() == 0)
         ctx.setTransferEndCode(5);
     const QString reason = !givenReason.isEmpty() ? givenReason
                            : ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
                                                         : QStringLiteral("Timed Out");
     ctx.TransferBusy = false;
-    endOffer(name, reason, {}, ctx.TransferEndCode());
+    endOffer(name, reason, errorLine, ctx.TransferEndCode());
 }
 
 void Transfers::endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode)
 {
-    if (!errorLine.isEmpty())
-        ctx.AddText(errorLine, ErrorLine);
-    // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end the
-    // next file it offers instead. Without a connection nothing is sent.
-    if (endCode != 6)
-        session.SendCtlMsg(QStringLiteral("CANC_TRAN"));
-    if (!reason.isEmpty())
-        ctx.AddText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
+    // No peer has offers refused hundreds of times a second: beyond the answers' rate a flood
+    // of them ends unanswered and without lines.
+    if (session.admitAnswer()) {
+        if (!errorLine.isEmpty())
+            ctx.AddText(errorLine, ErrorLine);
+        // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end
+        // the next file it offers instead. Without a connection nothing is sent.
+        if (endCode != 6)
+            session.SendCtlMsg(QStringLiteral("CANC_TRAN"));
+        if (!reason.isEmpty())
+            ctx.AddText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
+    }
     TransferOutcome out;
     out.name = name;
     out.endCode = endCode;

@@ -241,6 +241,19 @@ private Q_SLOTS:
         QVERIFY(t.q.count() == 0 && t.q.Stopped() == false);
     }
 
+    // Many small files go one after another as fast as they can: hundreds of offers a second
+    // are not mistaken for a flood.
+    void manySmallFiles()
+    {
+        Two t;
+        for (int i = 0; i < 600; ++i)
+            QVERIFY(writeFile(t.src(QStringLiteral("many/f%1").arg(i)), QByteArray::number(i)));
+        t.q.addPath(t.src("many"));
+        QVERIFY(t.connect());
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 600, 20000);
+        QCOMPARE(readFile(t.down("many/f599")), QByteArray("599"));
+    }
+
     // A big folder is queued in batches, quickly; a cancel keeps what was found so far.
     void bigFolder_data()
     {
