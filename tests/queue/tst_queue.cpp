@@ -252,6 +252,7 @@ private Q_SLOTS:
         QVERIFY(t.connect());
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 600, 20000);
         QCOMPARE(readFile(t.down("many/f599")), QByteArray("599"));
+        QVERIFY(t.a.rec->lines.filter("Timed Out").isEmpty()); // no offer went unanswered
     }
 
     // A big folder is queued in batches, quickly; a cancel keeps what was found so far.
