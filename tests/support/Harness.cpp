@@ -37,7 +37,9 @@ QByteArray randomBytes(qint64 n, quint32 seed)
 quint16 freePortTriple()
 {
     for (int attempt = 0; attempt < 200; ++attempt) {
-        const auto base = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(40000));
+        // Below the system's ephemeral range (32768 and up), where outgoing connections of
+        // other tests could take a port between this check and its use.
+        const auto base = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000));
         QTcpServer a, b, c;
         if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1) &&
             c.listen(QHostAddress::LocalHost, base + 2))
