@@ -1,4 +1,4 @@
-#include "support/Harness.h"
+#include "support/TransferPair.h"
 
 #include "core/Startup.h"
 #include "queue/FileQueue.h"
@@ -15,41 +15,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace {
-
-// Two logged-in peers: a sends from src, b receives into down with scripted questions.
-struct Pair {
-    TestPeer a{QStringLiteral("Ann")};
-    TestPeer b{QStringLiteral("Bob")};
-    ScriptedPrompts* askB = new ScriptedPrompts;
-    int endedA = 0, endedB = 0;
-    QString src = a.home.filePath("src");
-    QString down = b.ctx->options.DownloadDir;
-
-    Pair()
-    {
-        b.peer->transfers().setPrompts(std::unique_ptr<Prompts>(askB));
-        for (TestPeer* p : {&a, &b}) {
-            TransferTimeouts& t = p->peer->transfers().timeouts;
-            t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
-        }
-        QObject::connect(&a.peer->transfers(), &Transfers::transferEnded, [this] { ++endedA; });
-        QObject::connect(&b.peer->transfers(), &Transfers::transferEnded, [this] { ++endedB; });
-        QDir().mkpath(src), QDir().mkpath(down);
-        b.ctx->options.AutoAccept = true;
-    }
-    bool connect() { return connectPeers(a, b, freePortTriple()); }
-    // Offers src/name under that name and waits until both sides ended.
-    bool send(const QString& name)
-    {
-        const int na = endedA, nb = endedB;
-        return a.peer->transfers().offerFile(QDir(src).filePath(name), name) &&
-               QTest::qWaitFor([&] { return endedA > na && endedB > nb; }, 10000);
-    }
-    QString at(const QString& folder, const QString& name) const { return QDir(folder).filePath(name); }
-};
-
-} // namespace
+using Pair = TransferPair;
 
 class TestFiles : public QObject {
     Q_OBJECT

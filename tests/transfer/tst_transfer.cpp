@@ -1,4 +1,5 @@
 #include "support/RawPeer.h"
+#include "support/TransferPair.h"
 
 #include "session/Session.h"
 #include "support/ScriptedPrompts.h"
@@ -16,30 +17,14 @@
 
 namespace {
 
-// Two logged-in peers: a sends, b receives with scripted questions.
-struct Pair {
-    TestPeer a{QStringLiteral("Ann")};
-    TestPeer b{QStringLiteral("Bob")};
-    ScriptedPrompts* askB = new ScriptedPrompts;
-    QList<TransferOutcome> endedA, endedB;
+// Two logged-in peers (a sends, b receives) that also keep what the tests look at.
+struct Pair : TransferPair {
     qint64 blocksA = -1, resumeB = -1;
     int viewsA = 0;
     TransferView lastViewA;
-    QString src;  // a folder of files to send
-    QString down; // b's download folder
 
     Pair()
     {
-        b.peer->transfers().setPrompts(std::unique_ptr<Prompts>(askB));
-        for (TestPeer* p : {&a, &b}) { // short bounds, so that every wait of a test ends quickly
-            TransferTimeouts& t = p->peer->transfers().timeouts;
-            t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = p->peer->transfers().busyWaitMs = 3000;
-            p->peer->transfers().staleGraceMs = 100;
-        }
-        QObject::connect(&a.peer->transfers(), &Transfers::transferEnded,
-                         [this](const TransferOutcome& o) { endedA << o; });
-        QObject::connect(&b.peer->transfers(), &Transfers::transferEnded,
-                         [this](const TransferOutcome& o) { endedB << o; });
         QObject::connect(&a.peer->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, [this, t] { ++viewsA; lastViewA = t->view(); });
             QObject::connect(t, &FileTransfer::finished, [this, t] { blocksA = t->blocksSent(); });
@@ -47,27 +32,7 @@ struct Pair {
         QObject::connect(&b.peer->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::finished, [this, t] { resumeB = t->resumeSize(); });
         });
-        src = a.home.filePath("src");
-        down = b.ctx->options.DownloadDir;
-        QDir().mkpath(src), QDir().mkpath(down);
-        b.ctx->options.AutoAccept = true;
     }
-    bool connect() { return connectPeers(a, b, freePortTriple()); }
-    // Offers a file of a's source folder and waits until both sides ended.
-    bool send(const QString& name, int timeoutMs = 10000)
-    {
-        const int na = endedA.size(), nb = endedB.size();
-        if (!a.peer->transfers().offerFile(QDir(src).filePath(name), name))
-            return false;
-        return waitEnded(na, nb, timeoutMs);
-    }
-    // Runs the event loop until both sides have more outcomes than na and nb.
-    bool waitEnded(int na, int nb, int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor([&] { return endedA.size() > na && endedB.size() > nb; }, timeoutMs);
-    }
-    QString srcPath(const QString& name) const { return QDir(src).filePath(name); }
-    QString downPath(const QString& name) const { return QDir(down).filePath(name); }
 };
 
 } // namespace
