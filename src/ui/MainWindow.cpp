@@ -517,11 +517,7 @@ void MainWindow::showEvent(QShowEvent* event)
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    // The minimum is an outer size; the frame is known only once the window is shown.
-    const QSize frame = frameGeometry().size() - size();
-    const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
-    if (minimumSize() != minimum)
-        setMinimumSize(minimum);
+    keepMinimumOuterSize(*this, minWidthTwips, minHeightTwips);
     if (!isMinimized())
         layoutControls();
 }

@@ -259,11 +259,7 @@ void QueueWindow::closeEvent(QCloseEvent* event)
 void QueueWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    // The minimum is an outer size; the frame is known once the window is shown.
-    const QSize frame = frameGeometry().size() - size();
-    const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
-    if (minimumSize() != minimum)
-        setMinimumSize(minimum);
+    keepMinimumOuterSize(*this, minWidthTwips, minHeightTwips);
     if (!isMinimized())
         layoutControls();
 }

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
 
 #include <cmath>
 
@@ -36,3 +37,11 @@ int twipsToPixelsX(int twips) { return twipsToPixels(twips, logicalDpi(true)); }
 int twipsToPixelsY(int twips) { return twipsToPixels(twips, logicalDpi(false)); }
 int pixelsToTwipsX(int pixels) { return pixelsToTwips(pixels, logicalDpi(true)); }
 int pixelsToTwipsY(int pixels) { return pixelsToTwips(pixels, logicalDpi(false)); }
+
+void keepMinimumOuterSize(QWidget& window, int minWidthTwips, int minHeightTwips)
+{
+    const QSize frame = window.frameGeometry().size() - window.size();
+    const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
+    if (window.minimumSize() != minimum)
+        window.setMinimumSize(minimum);
+}

@@ -9,6 +9,8 @@ int twipsToPixelsX(int twips);
 int twipsToPixelsY(int twips);
 int pixelsToTwipsX(int pixels);
 int pixelsToTwipsY(int pixels);
+// Keeps a window's outer size at least the given twips; the frame is known once it is shown.
+void keepMinimumOuterSize(class QWidget& window, int minWidthTwips, int minHeightTwips);
 // The same with an explicit DPI, for tests and for windows on a given screen.
 int twipsToPixels(int twips, double dpi);
 int pixelsToTwips(int pixels, double dpi);
