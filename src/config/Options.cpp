@@ -227,7 +227,8 @@ QString SaveConfig(const QString& path, const Options& opts)
     out += "\r\n";
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
+    // Unbuffered, so that a write the disk cuts short is seen and the old file stays.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(out) != out.size() || !file.commit())
         return QStringLiteral("Close Config Error : 75 - Path/File access error (%1)").arg(file.errorString());
     if (kept.isEmpty() && derived.isEmpty())
         return {};

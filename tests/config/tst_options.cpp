@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 QList<QByteArray> plainLines(const QString& path)
@@ -170,8 +173,20 @@ private Q_SLOTS:
         back.MyName = "stale";
         QCOMPARE(ConfigFile::LoadConfig(path, folder, back), QString());
         QVERIFY(back == o);
-        // A file that cannot be written says so.
+        // A file that cannot be written says so; one the disk cuts short leaves the old one.
         QVERIFY(ConfigFile::SaveConfig(folder + "/missing/qvcfg.cfg", o).startsWith("Close Config Error : "));
+        const QByteArray before = readFile(path);
+        rlimit old = {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = 200; // as a full disk
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const QString cut = ConfigFile::SaveConfig(path, o);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+        QVERIFY2(cut.startsWith("Close Config Error : "), qPrintable(cut));
+        QCOMPARE(readFile(path), before);
     }
 };
 
