@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -87,7 +86,8 @@ inline constexpr char FileName[] = "qvsites.cfg";
 QStringList load(const QString& path, SiteTree& tree);
 // Writes tree to path through a temporary file renamed over the old one, mode 0600.
 // Returns an empty text on success, else "Save Sites Error : <number> - <description>".
-// A tree that would not read back as itself is not written.
+// A tree that would not read back as itself is not written. Whether to save at all is the
+// caller's: only after a change (SiteTree::changed) and not with the bare root.
 QString save(const QString& path, const SiteTree& tree);
 
 } // namespace SitesFile
