@@ -1,5 +1,7 @@
 #include "cli/CliPeer.h"
 
+#include "config/Sites.h"
+
 #include "core/Startup.h"
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
@@ -8,11 +10,13 @@
 #include "transfer/Transfers.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,7 +24,7 @@
 namespace {
 
 const QStringList kValueOptions = {"--home",  "--listen",   "--connect", "--password", "--require-password",
-                                   "--name",  "--send",     "--download", "--exists",  "--exit-after"};
+                                   "--name",  "--send",     "--download", "--exists",  "--exit-after", "--site"};
 
 bool portText(const QString& text)
 {
@@ -50,10 +54,13 @@ void writeLine(FILE* f, const QString& text)
 QString CliArguments::usage()
 {
     return QStringLiteral(
-        "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT)\n"
+        "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT | --site PATH)\n"
         "                   [--password PW] [--require-password PW] [--name NAME] [--auto-reconnect]\n"
         "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
         "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
+        "       zantiro-cli [--home DIR] --sites\n"
+        "--sites lists the saved sites; --site connects to one by its folders and name, e.g. Friends/Anna,\n"
+        "with its address, port and password (--password overrides the password).\n"
         "Standard input: chat lines; /send PATH, /ping, /disconnect, /quit.\n"
         "File queue: /queue lists it (N, offered name, path, from the head); /stop, /go;\n"
         "            /remove N, /top N act on entry N.");
@@ -102,6 +109,13 @@ QString CliArguments::parse(const QStringList& arguments)
             if (host.startsWith('[') && host.endsWith(']'))
                 host = host.mid(1, host.size() - 2); // [::1]:2000
             port = value.mid(colon + 1);
+        } else if (opt == QLatin1String("--site")) {
+            if (!mode.isEmpty())
+                return QStringLiteral("give either --listen, --connect or --site, once");
+            mode = QStringLiteral("Client");
+            site = value;
+        } else if (opt == QLatin1String("--sites")) {
+            listSites = true;
         } else if (opt == QLatin1String("--password")) {
             hasPassword = true;
             password = value;
@@ -139,9 +153,44 @@ QString CliArguments::parse(const QStringList& arguments)
             return QStringLiteral("unknown argument \"%1\"").arg(a[i]);
         }
     }
+    if (listSites)
+        return mode.isEmpty() ? QString() : QStringLiteral("--sites takes no --listen, --connect or --site");
     if (mode.isEmpty())
         return QStringLiteral("give --listen PORT or --connect HOST:PORT");
+    if (!site.isEmpty()) {
+        SiteTree tree;
+        SitesFile::load(QDir(Startup::programFolder(home)).filePath(SitesFile::FileName), tree);
+        const SiteNode* node = tree.findPath(site);
+        if (!node || node->folder)
+            return QStringLiteral("no saved site \"%1\" (--sites lists them)").arg(site);
+        if (!portText(node->port))
+            return QStringLiteral("the site \"%1\" has no usable port (\"%2\")").arg(site, node->port);
+        host = node->ip;
+        port = node->port;
+        if (!hasPassword) {
+            hasPassword = true;
+            password = node->password;
+        }
+    }
     return {};
+}
+
+QStringList CliArguments::siteLines() const
+{
+    SiteTree tree;
+    const QStringList problems =
+        SitesFile::load(QDir(Startup::programFolder(home)).filePath(SitesFile::FileName), tree);
+    for (const QString& p : problems)
+        writeLine(stderr, p);
+    QStringList out;
+    const std::function<void(const SiteNode*, int)> walk = [&](const SiteNode* n, int level) {
+        const QString indent(2 * level, ' ');
+        out << (n->folder ? indent + n->name : indent + n->name + '\t' + n->ip + ':' + n->port);
+        for (const auto& c : n->children)
+            walk(c.get(), level + 1);
+    };
+    walk(tree.root(), 0);
+    return out;
 }
 
 CliPeer::CliPeer(const CliArguments& a, QObject* parent)

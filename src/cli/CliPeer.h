@@ -34,6 +34,12 @@ struct CliArguments {
     int exists = -1;         // --exists: 1 overwrite, 2 resume, 3 rename, 0 cancel; -1 not given
     bool exitWhenDone = false;
     int exitAfter = -1;      // --exit-after N incoming transfers
+    bool listSites = false;  // --sites: print the saved sites and leave
+    QString site;            // --site PATH: the saved site connected to
+
+    // The program folder's site tree, one line a node: folders by name, sites as
+    // "name<TAB>address:port", each level indented two spaces more than its parent.
+    QStringList siteLines() const;
 
     // Parses the command line (arguments[0] is the program). Returns an empty text on
     // success, else what is wrong with it.

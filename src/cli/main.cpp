@@ -22,6 +22,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zantiro-cli: %s\n%s\n", qPrintable(problem), qPrintable(CliArguments::usage()));
         return 2;
     }
+    if (args.listSites) {
+        for (const QString& line : args.siteLines())
+            std::printf("%s\n", line.toUtf8().constData());
+        return 0;
+    }
     CliPeer peer(args);
     QObject::connect(&peer, &CliPeer::finished, &app, &QCoreApplication::exit);
     peer.start();
