@@ -1,7 +1,7 @@
 #include "cli/CliPeer.h"
 
 #include "config/Sites.h"
-
+#include "core/LineText.h"
 #include "core/Startup.h"
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
@@ -24,7 +24,8 @@
 namespace {
 
 const QStringList kValueOptions = {"--home",  "--listen",   "--connect", "--password", "--require-password",
-                                   "--name",  "--send",     "--download", "--exists",  "--exit-after", "--site"};
+                                   "--name",  "--email",    "--age",      "--homepage", "--send",
+                                   "--download", "--exists", "--exit-after", "--site"};
 
 bool portText(const QString& text)
 {
@@ -55,13 +56,14 @@ QString CliArguments::usage()
 {
     return QStringLiteral(
         "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT | --site PATH)\n"
-        "                   [--password PW] [--require-password PW] [--name NAME] [--auto-reconnect]\n"
+        "                   [--password PW] [--require-password PW] [--name NAME] [--email TEXT]\n"
+        "                   [--age TEXT] [--homepage URL] [--auto-reconnect]\n"
         "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
         "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
         "       zantiro-cli [--home DIR] --sites\n"
         "--sites lists the saved sites; --site connects to one by its folders and name, e.g. Friends/Anna,\n"
         "with its address, port and password (--password overrides the password).\n"
-        "Standard input: chat lines; /send PATH, /ping, /disconnect, /quit.\n"
+        "Standard input: chat lines; /send PATH, /ping, /info (the peer's record), /disconnect, /quit.\n"
         "File queue: /queue lists it (N, offered name, path, from the head); /stop, /go;\n"
         "            /remove N, /top N act on entry N.");
 }
@@ -125,6 +127,15 @@ QString CliArguments::parse(const QStringList& arguments)
         } else if (opt == QLatin1String("--name")) {
             hasName = true;
             name = value;
+        } else if (opt == QLatin1String("--email")) {
+            hasEmail = true;
+            email = value;
+        } else if (opt == QLatin1String("--age")) {
+            hasAge = true;
+            age = value;
+        } else if (opt == QLatin1String("--homepage")) {
+            hasHomepage = true;
+            homepage = value;
         } else if (opt == QLatin1String("--auto-reconnect")) {
             autoReconnect = true;
         } else if (opt == QLatin1String("--send")) {
@@ -224,6 +235,12 @@ void CliPeer::start()
     }
     if (args.hasName)
         o.MyName = args.name;
+    if (args.hasEmail)
+        o.MyEmail = args.email;
+    if (args.hasAge)
+        o.MyAge = args.age;
+    if (args.hasHomepage)
+        o.MyHomePage = args.homepage;
     if (args.autoReconnect)
         o.AutoReconnect = true;
     if (args.autoAccept)
@@ -270,6 +287,14 @@ void CliPeer::handleInput(const QString& rawLine)
         quit(0);
     } else if (lower == QLatin1String("/ping")) {
         s.Ping();
+    } else if (lower == QLatin1String("/info")) {
+        // The peer's record as it last arrived, one field a line.
+        const QString rows[][2] = {{QStringLiteral("Name : "), ctx.RemoteName},
+                                   {QStringLiteral("E-Mail : "), ctx.RemoteEmail},
+                                   {QStringLiteral("Homepage : "), ctx.RemoteHomepage},
+                                   {QStringLiteral("Age : "), ctx.RemoteAge}};
+        for (const auto& row : rows)
+            writeLine(stdout, row[0] + LineText::visible(row[1]));
     } else if (lower == QLatin1String("/disconnect")) {
         s.Disconnect();
     } else if (lower.startsWith(QLatin1String("/send "))) {

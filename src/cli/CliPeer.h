@@ -27,6 +27,12 @@ struct CliArguments {
     QString requirePassword;
     bool hasName = false;
     QString name;
+    bool hasEmail = false;
+    QString email;
+    bool hasAge = false;
+    QString age;
+    bool hasHomepage = false;
+    QString homepage;
     bool autoReconnect = false;
     QStringList sends;       // --send PATH, in order
     bool autoAccept = false; // --auto-accept

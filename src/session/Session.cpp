@@ -338,8 +338,12 @@ void Session::SendCtlMsg(const QString& text)
 
 void Session::SendUserInfo()
 {
+    // A ";" in the first three fields would shift the peer's reading of the rest; an older
+    // option file may still hold one. The home page takes everything after the third ";".
     const Options& o = ctx.options;
-    SendCtlMsg(QStringLiteral("uinfo:") + o.MyName + ';' + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage);
+    const auto field = [](QString text) { return text.replace(';', ','); };
+    SendCtlMsg(QStringLiteral("uinfo:") + field(o.MyName) + ';' + field(o.MyEmail) + ';' + field(o.MyAge) + ';' +
+               o.MyHomePage);
 }
 
 void Session::HandleCtlMsg(const QString& text)

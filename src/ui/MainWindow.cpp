@@ -4,6 +4,7 @@
 #include "peer/Peer.h"
 #include "ui/TranscriptPane.h"
 #include "ui/dlgConnectDialog.h"
+#include "ui/UserInfo.h"
 #include "ui/Moniter.h"
 #include "ui/QueueWindow.h"
 #include "queue/FileQueue.h"
@@ -239,11 +240,13 @@ void MainWindow::buildToolbar()
     route({"mnu_exit"}, &MainWindow::closeme);
     route({"mnu_queue", "pop_queue"}, &MainWindow::onQueueCommand);
     route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
+    route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
+    route({"mnu_msg", "pop_msg", "Msg"}, &MainWindow::onMessageCommand);
 
     // Commands whose windows are not part of this program yet. The send-file entries stay
     // enabled: the transfer side connects them.
-    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_msg", "pop_msg", "Msg", "mnu_getip",
-                             "pop_get", "GetIp", "mnu_remui", "pop_remui", "mnu_Opt", "pop_opt", "Options", "mnu_about"})
+    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_getip", "pop_get", "GetIp", "mnu_Opt",
+                             "pop_opt", "Options", "mnu_about"})
         action(name)->setEnabled(false);
 }
 
@@ -353,6 +356,37 @@ void MainWindow::onChatEnter()
     ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + line, MessageLine);
     s.SendCtlMsg(QStringLiteral("msg:") + line);
     ChatBar->clear();
+}
+
+void MainWindow::onRemoteInfoCommand()
+{
+    if (!peer.session().isConnected()) {
+        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+        return;
+    }
+    // An open window keeps the record it was loaded with.
+    if (!uinfoWin) {
+        uinfoWin = new Uinfo(ctx, this);
+        uinfoWin->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    uinfoWin->show();
+    uinfoWin->raise();
+    uinfoWin->activateWindow();
+}
+
+void MainWindow::onMessageCommand()
+{
+    if (!peer.session().isConnected()) {
+        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+        return;
+    }
+    if (!msgDialog) {
+        msgDialog = new dlgmsg(ctx, peer.session(), this);
+        msgDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    msgDialog->show();
+    msgDialog->raise();
+    msgDialog->activateWindow();
 }
 
 void MainWindow::ConnectIt()

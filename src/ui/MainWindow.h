@@ -7,6 +7,8 @@
 #include <functional>
 
 class Context;
+class Uinfo;
+class dlgmsg;
 class Peer;
 class QAction;
 class QLabel;
@@ -103,6 +105,8 @@ private:
     void onSiteListCommand();
     void onQueueCommand();
     void onCatcherCommand();
+    void onRemoteInfoCommand();
+    void onMessageCommand();
     void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
@@ -123,6 +127,8 @@ private:
     QueueWindow* queueWin = nullptr;
     QPointer<Moniter> catcherWin;
     QPointer<dlgConnectDialog> connectDialog;
+    QPointer<Uinfo> uinfoWin;
+    QPointer<dlgmsg> msgDialog;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;

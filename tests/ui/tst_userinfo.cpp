@@ -1,0 +1,106 @@
+#include "ui/MainWindow.h"
+#include "ui/UserInfo.h"
+#include "session/Session.h"
+#include "support/Harness.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+// The remote user's information window and the Send A Message dialog, between two real peers.
+class TestUserInfo : public QObject {
+    Q_OBJECT
+    void trigger(MainWindow& w, const char* name) { w.findChild<QAction*>(QLatin1String(name))->trigger(); }
+
+private Q_SLOTS:
+    void notConnected_data()
+    {
+        QTest::addColumn<QString>("command");
+        for (const char* c : {"mnu_remui", "pop_remui", "mnu_msg", "pop_msg", "Msg"})
+            QTest::newRow(c) << QString::fromLatin1(c);
+    }
+    void notConnected()
+    {
+        QFETCH(QString, command);
+        TestPeer p;
+        MainWindow w(*p.peer);
+        trigger(w, command.toLatin1().constData());
+        QCOMPARE(p.rec->lines, QStringList{"*** Not Connected"});
+        QVERIFY(!w.findChild<Uinfo*>() && !w.findChild<dlgmsg*>());
+    }
+
+    void remoteRecord()
+    {
+        TestPeer server(QStringLiteral("<b>Ann</b>")), client(QStringLiteral("Bob"));
+        server.ctx->options.MyEmail = QStringLiteral("ann@example.org");
+        server.ctx->options.MyAge = QStringLiteral("42");
+        server.ctx->options.MyHomePage = QStringLiteral("<a href=\"http://x\">x</a>");
+        QVERIFY(connectPeers(server, client, freePortTriple()));
+        QTRY_COMPARE_WITH_TIMEOUT(client.ctx->RemoteAge, QStringLiteral("42"), 5000);
+        MainWindow w(*client.peer);
+        trigger(w, "pop_remui");
+        Uinfo* u = w.findChild<Uinfo*>();
+        QVERIFY(u && u->isVisible());
+        const QStringList shown = {"<b>Ann</b>", "ann@example.org", "<a href=\"http://x\">x</a>", "42"};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(u->Label1[i]->text(), shown[i]);
+            QCOMPARE(u->Label1[i]->textFormat(), Qt::PlainText); // the markup shows as written
+        }
+        QVERIFY(!u->OpenLinkButton->isEnabled()); // not an http link
+        QClipboard* clip = QApplication::clipboard();
+        clip->setText(QStringLiteral("before"));
+        u->ClipboardButton->click(); // nothing selected: the clipboard is emptied
+        QCOMPARE(clip->text(), QString());
+        for (int i = 0; i < 4; ++i) {
+            u->Option1[i]->click();
+            u->ClipboardButton->click();
+            QCOMPARE(clip->text(), shown[i]);
+        }
+        // A window already open keeps what it showed.
+        client.ctx->RemoteName = QStringLiteral("Other");
+        trigger(w, "mnu_remui");
+        QCOMPARE(w.findChildren<Uinfo*>().size(), 1);
+        QCOMPARE(u->Label1[0]->text(), shown[0]);
+        u->CloseButton->click();
+        QTRY_VERIFY(!w.findChild<Uinfo*>());
+
+        // Send A Message: an empty text sends nothing, a text is echoed and reaches the peer.
+        for (const QString& text : {QString(), QStringLiteral("hello <there>")}) {
+            trigger(w, "Msg");
+            dlgmsg* d = w.findChild<dlgmsg*>();
+            QVERIFY(d && d->isVisible());
+            d->Text1->setText(text);
+            d->Command1->click();
+            QVERIFY(!d->isVisible());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(server.rec->lines.filter(QStringLiteral("> ")),
+                                  QStringList{"<Bob> hello <there>"}, 5000);
+        QCOMPARE(client.rec->lines.filter(QStringLiteral("> ")), QStringList{"<Bob> hello <there>"});
+    }
+
+    void homePageLink_data()
+    {
+        QTest::addColumn<QString>("homepage");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("http") << "http://example.org/a" << "http://example.org/a";
+        QTest::newRow("https") << " HTTPS://example.org " << "https://example.org";
+        QTest::newRow("file") << "file:///etc/passwd" << "";
+        QTest::newRow("javascript") << "javascript:alert(1)" << "";
+        QTest::newRow("no scheme") << "www.example.org" << "";
+        QTest::newRow("start value") << "<No Homepage Specified>" << "";
+    }
+    void homePageLink()
+    {
+        QFETCH(QString, homepage);
+        QFETCH(QString, link);
+        QCOMPARE(Uinfo::webLink(homepage), link);
+    }
+};
+
+QTEST_MAIN(TestUserInfo)
+#include "tst_userinfo.moc"
