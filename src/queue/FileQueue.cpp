@@ -108,13 +108,7 @@ QString FileQueue::offeredName(int row) const
 
 void FileQueue::AddToList(const QString& Pathto, const QString& FileName, bool AddtoTop)
 {
-    if (stoppedFlag) {
-        setLoop(false);
-        setButtons(false, true);
-    } else {
-        setLoop(true);
-        setButtons(true, false);
-    }
+    setRunning(!stoppedFlag);
     if (entries.isEmpty())
         Q_EMIT showRequested();
     if (paths.contains(Pathto))
@@ -278,6 +272,13 @@ void FileQueue::setLoop(bool on)
     Q_EMIT stateChanged();
 }
 
+void FileQueue::setRunning(bool on)
+{
+    // The loop's timer and the toolbar's Stop/Go always change together.
+    setLoop(on);
+    setButtons(on, !on);
+}
+
 void FileQueue::setButtons(bool stop, bool go)
 {
     if (stop == stopOn && go == goOn)
@@ -290,8 +291,7 @@ void FileQueue::setButtons(bool stop, bool go)
 void FileQueue::Stop()
 {
     stoppedFlag = true;
-    setLoop(false);
-    setButtons(false, true);
+    setRunning(false);
     Q_EMIT stateChanged();
     if (!inFlight && !expansion)
         Q_EMIT idle();
@@ -300,8 +300,7 @@ void FileQueue::Stop()
 void FileQueue::Go()
 {
     stoppedFlag = false;
-    setLoop(true);
-    setButtons(true, false);
+    setRunning(true);
     Q_EMIT stateChanged();
     kick();
 }
@@ -335,8 +334,7 @@ void FileQueue::tick()
         return;
     if (entries.isEmpty() || stoppedFlag) {
         stoppedFlag = true;
-        setLoop(false);
-        setButtons(false, true);
+        setRunning(false);
         Q_EMIT stateChanged();
         Q_EMIT idle();
         return;
@@ -364,8 +362,7 @@ void FileQueue::tick()
     }
     stepping = false;
     if (entries.isEmpty() && !expansion) {
-        setLoop(false);
-        setButtons(false, true);
+        setRunning(false);
         if (!inFlight)
             Q_EMIT idle();
     }
@@ -496,13 +493,7 @@ void FileQueue::appendBatch(QList<Entry>& batch)
         }
     if (fresh.isEmpty())
         return;
-    if (stoppedFlag) {
-        setLoop(false);
-        setButtons(false, true);
-    } else {
-        setLoop(true);
-        setButtons(true, false);
-    }
+    setRunning(!stoppedFlag);
     beginInsertRows({}, count(), count() + static_cast<int>(fresh.size()) - 1);
     entries.append(fresh);
     endInsertRows();
@@ -514,8 +505,7 @@ void FileQueue::endExpansion()
     expansion.reset();
     Q_EMIT expansionShown(false);
     if (entries.isEmpty()) {
-        setLoop(false);
-        setButtons(false, true);
+        setRunning(false);
         if (!inFlight)
             Q_EMIT idle();
     } else {

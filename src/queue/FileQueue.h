@@ -137,6 +137,7 @@ private:
     void kick(); // a tick soon, when the loop runs
     void setLoop(bool on);
     void setButtons(bool stop, bool go);
+    void setRunning(bool on);
     void FindFilesRec(const QString& Path, const QString& BaseDir);
     void expandBatch();
     void endExpansion();
