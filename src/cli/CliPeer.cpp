@@ -330,8 +330,7 @@ void CliPeer::handleInput(const QString& rawLine)
     } else if (!s.isConnected()) {
         ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
     } else {
-        ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + line, MessageLine);
-        s.SendCtlMsg(QStringLiteral("msg:") + line);
+        s.SendChat(line);
     }
 }
 

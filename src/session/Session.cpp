@@ -336,6 +336,12 @@ void Session::SendCtlMsg(const QString& text)
     Sock.send(frame(text));
 }
 
+void Session::SendChat(const QString& line)
+{
+    ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + line, MessageLine);
+    SendCtlMsg(QStringLiteral("msg:") + line);
+}
+
 void Session::SendUserInfo()
 {
     // A ";" in the first three fields would shift the peer's reading of the rest; an older

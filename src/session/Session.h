@@ -75,6 +75,8 @@ public:
     // line ("msg:") sent while the login is pending is held and goes out once it succeeds.
     void SendCtlMsg(const QString& text);
     void SendUserInfo();
+    // A chat line of ours: shown as "<own name> line" and sent as "msg:".
+    void SendChat(const QString& line);
     // Acts on one unscrambled message.
     void HandleCtlMsg(const QString& text);
 

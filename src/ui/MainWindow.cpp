@@ -348,45 +348,47 @@ void MainWindow::onChatEnter()
         ctx.DebugMode = !ctx.DebugMode;
         return;
     }
-    Session& s = peer.session();
-    if (!s.isConnected()) {
-        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+    if (!connectedOrSay())
         return;
-    }
-    ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + line, MessageLine);
-    s.SendCtlMsg(QStringLiteral("msg:") + line);
+    peer.session().SendChat(line);
     ChatBar->clear();
 }
 
+bool MainWindow::connectedOrSay()
+{
+    if (peer.session().isConnected())
+        return true;
+    ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+    return false;
+}
+
+namespace {
+
+// Brings a window that closes itself (deleted on close) to the front, creating it first.
+template <class Window, class Make> void bringUp(QPointer<Window>& window, Make make)
+{
+    if (!window) {
+        window = make();
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
 void MainWindow::onRemoteInfoCommand()
 {
-    if (!peer.session().isConnected()) {
-        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
-        return;
-    }
     // An open window keeps the record it was loaded with.
-    if (!uinfoWin) {
-        uinfoWin = new Uinfo(ctx, this);
-        uinfoWin->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    uinfoWin->show();
-    uinfoWin->raise();
-    uinfoWin->activateWindow();
+    if (connectedOrSay())
+        bringUp(uinfoWin, [this] { return new Uinfo(ctx, this); });
 }
 
 void MainWindow::onMessageCommand()
 {
-    if (!peer.session().isConnected()) {
-        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
-        return;
-    }
-    if (!msgDialog) {
-        msgDialog = new dlgmsg(ctx, peer.session(), this);
-        msgDialog->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    msgDialog->show();
-    msgDialog->raise();
-    msgDialog->activateWindow();
+    if (connectedOrSay())
+        bringUp(msgDialog, [this] { return new dlgmsg(peer.session(), this); });
 }
 
 void MainWindow::ConnectIt()

@@ -105,6 +105,8 @@ private:
     void onSiteListCommand();
     void onQueueCommand();
     void onCatcherCommand();
+    // True when connected; otherwise says "*** Not Connected".
+    bool connectedOrSay();
     void onRemoteInfoCommand();
     void onMessageCommand();
     void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);

@@ -15,7 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-dlgmsg::dlgmsg(Context& c, Session& s, QWidget* owner) : QDialog(owner), ctx(c), session(s)
+dlgmsg::dlgmsg(Session& s, QWidget* owner) : QDialog(owner), session(s)
 {
     setObjectName(QStringLiteral("dlgmsg"));
     setWindowTitle(QStringLiteral("Send A Message"));
@@ -42,8 +42,7 @@ void dlgmsg::send()
     const QString text = Text1->text();
     if (!text.isEmpty()) {
         // Shown here even when the connection has gone meanwhile; the session drops the send then.
-        ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + text, MessageLine);
-        session.SendCtlMsg(QStringLiteral("msg:") + text);
+        session.SendChat(text);
     }
     close();
 }

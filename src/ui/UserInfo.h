@@ -12,14 +12,13 @@ class QRadioButton;
 class dlgmsg : public QDialog {
     Q_OBJECT
 public:
-    dlgmsg(Context& ctx, Session& session, QWidget* owner);
+    dlgmsg(Session& session, QWidget* owner);
     QLineEdit* Text1 = nullptr;
     QPushButton* Command1 = nullptr; // "Send"
     QPushButton* Command2 = nullptr; // "Cancel"
 
 private:
     void send();
-    Context& ctx;
     Session& session;
 };
 
