@@ -396,6 +396,7 @@ void Session::HandleCtlMsg(const QString& text)
         ctx.RemoteEmail = f[1];
         ctx.RemoteAge = f[2];
         ctx.RemoteHomepage = f.mid(3).join(';');
+        Q_EMIT remoteInfoChanged();
         if (admitAnswer())
             ctx.AddText(QStringLiteral("*** Remote User Info Change (") + ctx.RemoteName + ')', ConnectLine);
     } else if (text.startsWith(QLatin1String("bye"))) {

@@ -103,6 +103,8 @@ Q_SIGNALS:
     void sockClosed();
     // A login succeeded on this side (client: accepted; server: a client logged in).
     void loggedIn();
+    // A "uinfo:" record replaced the remote user's information.
+    void remoteInfoChanged();
     // A "file:" offer arrived: fields as sent, and the peer's address.
     void fileOffered(const QString& fileName, const QString& fileLength, const QString& blockSize,
                      const QString& peerAddress, const QString& port);

@@ -1,4 +1,5 @@
 #pragma once
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <functional>
@@ -24,6 +25,7 @@ public:
         QString from;     // RemoteName
         QString folder;   // the target folder to start with (DownloadDir)
         bool autoAccept = false; // the current AutoAccept, for the check box
+        QDeadlineTimer answerBy{QDeadlineTimer::Forever}; // when the sender gives up waiting
     };
     struct AcceptReply {
         bool accepted = false; // "Accept It!" (false: "Decline!" or closed)
@@ -34,6 +36,7 @@ public:
     // "File Already Exists": the target exists with another size.
     struct ExistsRequest {
         QString fileName; // the name shown in the text box (ExistsNewName)
+        QDeadlineTimer answerBy{QDeadlineTimer::Forever}; // when the sender gives up waiting
     };
     struct ExistsReply {
         int choice = 5;      // 1 overwrite, 2 resume, 3 numbered name, 4 typed name, 5 canceled

@@ -27,6 +27,7 @@ struct Transfers::PendingOffer {
     Phase phase = WaitingBusy;
     Prompts::Id question = 0;
     quint64 serial = 0;
+    QDeadlineTimer answerBy; // the sender waits this long from its offer for our connection
 };
 
 Transfers::Transfers(Context& c, Session& s)
@@ -242,6 +243,7 @@ void Transfers::receivefile(const QString& name, const QString& sizeText, const 
     offer->sizeText = sizeText;
     offer->host = host;
     offer->serial = ++nextSerial;
+    offer->answerBy = QDeadlineTimer(timeouts.acceptMs);
     pendingOffer = std::move(offer);
     if (active) {
         // One transfer at a time: this offer waits for the running one, within a bound.
@@ -274,6 +276,7 @@ void Transfers::decide()
     req.from = ctx.RemoteName;
     req.folder = ctx.options.DownloadDir;
     req.autoAccept = ctx.options.AutoAccept;
+    req.answerBy = o.answerBy;
     o.phase = PendingOffer::AskingAccept;
     const quint64 serial = o.serial;
     QPointer<Transfers> self(this);
@@ -370,6 +373,7 @@ void Transfers::askExisting()
     QPointer<Transfers> self(this);
     Prompts::ExistsRequest req;
     req.fileName = o.parts.last();
+    req.answerBy = o.answerBy;
     const Prompts::Id id = promptsPtr->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
             self->pendingOffer->phase != PendingOffer::AskingExists)

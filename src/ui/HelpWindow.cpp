@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -73,4 +74,14 @@ bool HelpWindow::showTopic(int topic)
     const bool found = hasTopic(topic);
     view->setSource(found ? topicUrl(topic) : QUrl(QStringLiteral("qrc:/help/index.html")));
     return found;
+}
+
+void HelpWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes the help as it closes a dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

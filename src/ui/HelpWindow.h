@@ -19,6 +19,9 @@ public:
 
     QTextBrowser* browser() const { return view; }
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QTextBrowser* view;
 };

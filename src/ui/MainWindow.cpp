@@ -11,6 +11,8 @@
 #include "platform/EventSocket.h"
 #include "ui/ShellUi.h"
 #include "ui/TwipsUi.h"
+#include "ui/TrayIcon.h"
+#include "core/LineText.h"
 #include "session/Session.h"
 #include "transfer/Transfers.h"
 
@@ -27,6 +29,7 @@
 #include <QShowEvent>
 #include <QStyle>
 #include <QToolBar>
+#include <QGuiApplication>
 
 namespace {
 
@@ -61,7 +64,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 {
     setObjectName(QStringLiteral("Base"));
     setWindowTitle(QStringLiteral("Zantiro"));
-    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    setWindowIcon(TrayIcon::drawIcon(false));
     setAcceptDrops(true);
 
     central = new QWidget(this);
@@ -81,7 +84,10 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     buildToolbar();
 
     for (TranscriptPane* pane : {BothText, StatusText, MsgText}) {
-        connect(pane, &TranscriptPane::popupRequested, this, [this](const QPoint& at) { mnu_Pop->popup(at); });
+        connect(pane, &TranscriptPane::popupRequested, this, [this, pane](const QPoint& at) {
+            popupPane = pane;
+            mnu_Pop->popup(at);
+        });
         connect(pane, &TranscriptPane::filesDropped, this, &MainWindow::filesDropped);
     }
     // Whatever is dropped on the program's windows goes into the file queue.
@@ -105,18 +111,21 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         showIdleCommands();
         refreshSoon();
     });
+    connect(&s, &Session::loggedIn, this, &MainWindow::updateTitle);
+    connect(&s, &Session::remoteInfoChanged, this, &MainWindow::updateTitle);
+    connect(&s, &Session::sockClosed, this, &MainWindow::updateTitle);
 
     StatusTimer.setInterval(500);
     CheckActiveTimer.setInterval(500);
     FlashTimer.setInterval(1000);
     connect(&StatusTimer, &QTimer::timeout, this, &MainWindow::refreshState);
-    connect(&CheckActiveTimer, &QTimer::timeout, this, [this] { ActiveThread = QApplication::activeWindow() != nullptr; });
-    connect(&FlashTimer, &QTimer::timeout, this, [this] {
-        if (ActiveThread)
-            NewMessage = false;
-        else if (NewMessage)
-            QApplication::alert(this, 500);
-    });
+    // Any window of the program in front counts as the program being in front.
+    programActive = [] {
+        return QGuiApplication::applicationState() == Qt::ApplicationActive || QApplication::activeWindow();
+    };
+    connect(&CheckActiveTimer, &QTimer::timeout, this, [this] { ActiveThread = programActive(); });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { ActiveThread = programActive(); });
+    connect(&FlashTimer, &QTimer::timeout, this, &MainWindow::flashTick);
     StatusTimer.start();
     CheckActiveTimer.start();
     FlashTimer.start();
@@ -166,7 +175,7 @@ void MainWindow::buildMenus()
     addEntry(file, "mnu_svrlist", QStringLiteral("&Server Manager"));
     addEntry(file, "mnu_Connect", QStringLiteral("Quick &Connect"));
     addEntry(file, "mnu_dc", QStringLiteral("&Disconnect"));
-    addEntry(file, "mnu_exit", QStringLiteral("&Exit"));
+    addEntry(file, "mnu_exit", QStringLiteral("&Exit"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QMenu* tools = menu("mnu_Tools", QStringLiteral("&Tools"));
     addEntry(tools, "mnu_sndfile", QStringLiteral("&Send File(s) Or A Folder"));
     addEntry(tools, "mnu_msg", QStringLiteral("Sen&d A Message"));
@@ -200,6 +209,23 @@ void MainWindow::buildMenus()
     mnu_Pop->addSeparator();
     addEntry(mnu_Pop, "pop_opt", QStringLiteral("Options"));
     addEntry(mnu_Pop, "pop_help", QStringLiteral("Help"));
+    // What a text view is expected to offer, acting on the pane the menu was opened over.
+    mnu_Pop->addSeparator();
+    connect(addEntry(mnu_Pop, "pop_copy", QStringLiteral("Copy")), &QAction::triggered, this, [this] {
+        if (popupPane)
+            popupPane->copy();
+    });
+    connect(addEntry(mnu_Pop, "pop_selectall", QStringLiteral("Select All")), &QAction::triggered, this, [this] {
+        if (popupPane)
+            popupPane->selectAll();
+    });
+
+    mnu_tray = new QMenu(QStringLiteral("&Tray Icon"), this);
+    mnu_tray->setObjectName(QStringLiteral("mnu_tray"));
+    addEntry(mnu_tray, "mnu_restore", QStringLiteral("&Restore"));
+    addEntry(mnu_tray, "mnu_trayexit", QStringLiteral("&Exit Zantiro"));
+    Tray = new TrayIcon(mnu_tray, this);
+    connect(Tray, &TrayIcon::doubleClicked, this, &MainWindow::restoreWindow);
 }
 
 void MainWindow::buildToolbar()
@@ -209,24 +235,27 @@ void MainWindow::buildToolbar()
     Toolbar1->setMovable(false);
     Toolbar1->setFloatable(false);
     Toolbar1->setIconSize(QSize(24, 24));
+    // Pictures from the desktop's icon theme, with the style's own as the fallback on a bare system.
     const struct {
         const char* key;
         const char* tip;
+        const char* themed;
         QStyle::StandardPixmap icon;
     } buttons[] = {
-        {"ServerList", "Server List", QStyle::SP_DirHomeIcon},
-        {"Connect", "Quick Connect", QStyle::SP_MediaPlay},
-        {"Disconnect", "Disconnect", QStyle::SP_MediaStop},
-        {"Options", "Options", QStyle::SP_FileDialogDetailedView},
-        {"Clean", "Clear Text", QStyle::SP_DialogResetButton},
-        {"GetIp", "Get I.P.", QStyle::SP_ComputerIcon},
-        {"Ping", "Ping", QStyle::SP_BrowserReload},
-        {"Msg", "Send A Message", QStyle::SP_MessageBoxInformation},
-        {"Send", "Send A File", QStyle::SP_ArrowUp},
-        {"Help", "Help", QStyle::SP_MessageBoxQuestion},
+        {"ServerList", "Server List", "network-server", QStyle::SP_DirHomeIcon},
+        {"Connect", "Quick Connect", "network-connect", QStyle::SP_MediaPlay},
+        {"Disconnect", "Disconnect", "network-disconnect", QStyle::SP_MediaStop},
+        {"Options", "Options", "preferences-system", QStyle::SP_FileDialogDetailedView},
+        {"Clean", "Clear Text", "edit-clear", QStyle::SP_DialogResetButton},
+        {"GetIp", "Get I.P.", "network-wired", QStyle::SP_ComputerIcon},
+        {"Ping", "Ping", "view-refresh", QStyle::SP_BrowserReload},
+        {"Msg", "Send A Message", "mail-message-new", QStyle::SP_MessageBoxInformation},
+        {"Send", "Send A File", "document-send", QStyle::SP_ArrowUp},
+        {"Help", "Help", "help-contents", QStyle::SP_MessageBoxQuestion},
     };
     for (const auto& b : buttons) {
-        QAction* a = Toolbar1->addAction(style()->standardIcon(b.icon), QLatin1String(b.tip));
+        const QIcon icon = QIcon::fromTheme(QLatin1String(b.themed), style()->standardIcon(b.icon));
+        QAction* a = Toolbar1->addAction(icon, QLatin1String(b.tip));
         a->setObjectName(QLatin1String(b.key));
         a->setToolTip(QLatin1String(b.tip));
     }
@@ -237,7 +266,8 @@ void MainWindow::buildToolbar()
     route({"mnu_clear", "pop_clear", "Clean"}, &MainWindow::onClearCommand);
     route({"mnu_Help2", "pop_help", "Help"}, &MainWindow::onHelpCommand);
     route({"mnu_svrlist", "pop_svrlist", "ServerList"}, &MainWindow::onSiteListCommand);
-    route({"mnu_exit"}, &MainWindow::closeme);
+    route({"mnu_exit", "mnu_trayexit"}, &MainWindow::closeme);
+    route({"mnu_restore"}, &MainWindow::restoreWindow);
     route({"mnu_queue", "pop_queue"}, &MainWindow::onQueueCommand);
     route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
     route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
@@ -331,9 +361,48 @@ void MainWindow::showLine(const QString& text, int kind)
     }
     if (blink)
         NewMessage = true;
+    if (kind == MessageLine && Tray->inTray())
+        Tray->notify(QStringLiteral("Zantiro"), text);
     const QColor c = colourOf(colour);
     BothText->addLine(text, c);
     second->addLine(text, c);
+}
+
+void MainWindow::flashTick()
+{
+    if (ActiveThread) {
+        NewMessage = false;
+        Tray->setPicture(1);
+    } else if (NewMessage) {
+        if (Tray->inTray())
+            Tray->swapPicture();
+        else
+            QApplication::alert(this, 500); // once: the look alternates with each tick
+    }
+}
+
+void MainWindow::restoreWindow()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    Tray->setInTray(false);
+    Tray->setPicture(1);
+}
+
+void MainWindow::updateTitle()
+{
+    const Session& s = peer.session();
+    if (!s.isConnected() || s.loginPending()) {
+        setWindowTitle(QStringLiteral("Zantiro"));
+        return;
+    }
+    // The name is the peer's own text: one line, and not so long that the title loses the address.
+    QString name = LineText::visible(ctx.RemoteName);
+    if (name.size() > 48)
+        name = name.left(47) + QChar(0x2026);
+    setWindowTitle(QStringLiteral("Zantiro - ") + name + QStringLiteral(" (") + s.Sock.remoteHostIP() + ')');
 }
 
 void MainWindow::onChatEnter()
@@ -561,8 +630,30 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized())
-        NewMessage = false; // minimizing ends a pending alert
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    if (!isMinimized()) {
+        Tray->setInTray(false);
+        Tray->setPicture(1);
+        return;
+    }
+    NewMessage = false; // minimizing ends a pending alert
+    if (!ctx.options.MinToTray)
+        return;
+    if (!Tray->available) {
+        // Hiding the window with no tray to bring it back from would lose it.
+        if (!std::exchange(toldNoTray, true))
+            ctx.AddText(QStringLiteral("*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
+                        StatusLine);
+        return;
+    }
+    // Hidden once the minimizing is done: the window and its task-bar button go, the icon comes.
+    QTimer::singleShot(0, this, [this] {
+        if (!isMinimized())
+            return;
+        hide();
+        Tray->setInTray(true);
+    });
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)

@@ -17,6 +17,7 @@ class QMenu;
 class QMessageBox;
 class QToolBar;
 class TranscriptPane;
+class TrayIcon;
 class dlgConnectDialog;
 class Moniter;
 class QueueWindow;
@@ -59,6 +60,15 @@ public:
     // An alert is pending; the program is in front.
     bool NewMessage = false;
     bool ActiveThread = false;
+    // Whether any window of the program is in front (ActiveThread's source).
+    std::function<bool()> programActive;
+
+    // The notification-area icon (shown while the window is minimized into it).
+    TrayIcon* tray() const { return Tray; }
+    // Brings the window back from the tray or the task bar, in front.
+    void restoreWindow();
+    // "Zantiro", or "Zantiro - NAME (ADDRESS)" while logged in.
+    void updateTitle();
 
     QTimer StatusTimer;
     QTimer CheckActiveTimer;
@@ -96,6 +106,7 @@ private:
     void setConnectCommandsShown(bool shown);
     void showIdleCommands();
     void showLine(const QString& text, int kind);
+    void flashTick();
     void onChatEnter();
     void onConnectCommand();
     void onDisconnectCommand();
@@ -124,6 +135,10 @@ private:
     QLabel* SockState = nullptr;
     QToolBar* Toolbar1 = nullptr;
     QMenu* mnu_Pop = nullptr;
+    QMenu* mnu_tray = nullptr;
+    TrayIcon* Tray = nullptr;
+    QPointer<TranscriptPane> popupPane; // the pane the popup menu was opened over
+    bool toldNoTray = false;
     QWidget* central = nullptr;
 
     QueueWindow* queueWin = nullptr;

@@ -2,6 +2,7 @@
 
 #include "ui/AcceptItDialog.h"
 #include "ui/FAExistsDialog.h"
+#include "ui/AnswerClock.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -32,6 +33,7 @@ Prompts::Id WindowPrompts::askAccept(const AcceptRequest& request, AcceptAnswer 
 {
     auto* dialog =
         new AcceptItDialog(request.fileName, request.sizeText, request.from, request.folder, request.autoAccept, owner);
+    AnswerClock::attach(dialog, request.answerBy);
     const Id id = track(dialog);
     connect(dialog, &AcceptItDialog::answered, this,
             [this, id, answer = std::move(answer)](bool accepted, const QString& folder, bool autoAccept) {
@@ -49,6 +51,7 @@ Prompts::Id WindowPrompts::askAccept(const AcceptRequest& request, AcceptAnswer 
 Prompts::Id WindowPrompts::askExisting(const ExistsRequest& request, ExistsAnswer answer)
 {
     auto* dialog = new FAExistsDialog(request.fileName, owner);
+    AnswerClock::attach(dialog, request.answerBy);
     const Id id = track(dialog);
     connect(dialog, &FAExistsDialog::answered, this,
             [this, id, answer = std::move(answer)](int choice, bool always, const QString& newName) {

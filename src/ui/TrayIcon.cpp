@@ -1,0 +1,98 @@
+#include "ui/TrayIcon.h"
+
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSystemTrayIcon>
+
+TrayIcon::TrayIcon(QMenu* m, QObject* parent)
+    : QObject(parent), available(QSystemTrayIcon::isSystemTrayAvailable()), menu(m), Icon1(drawIcon(false)),
+      Icon2(drawIcon(true)), traytip(QStringLiteral("Zantiro"))
+{
+}
+
+TrayIcon::~TrayIcon()
+{
+    delete sys; // leaving the program takes the icon out of the tray
+}
+
+QIcon TrayIcon::drawIcon(bool alternate)
+{
+    // Two speech bubbles, one answering the other; the blink picture inverts their colours
+    // so that the alternation shows even at 16 pixels.
+    QIcon icon;
+    for (int size : {16, 22, 32, 48}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 32.0, size / 32.0);
+        const QColor blue(0x2a, 0x6f, 0xdb), orange(0xf5, 0x9e, 0x0b);
+        auto bubble = [&](QRectF r, QPointF tail, const QColor& fill) {
+            QPainterPath path;
+            path.addRoundedRect(r, 4, 4);
+            QPainterPath t;
+            t.moveTo(tail);
+            t.lineTo(tail.x() + 6, r.bottom() - 1);
+            t.lineTo(tail.x() + 1, r.bottom() - 1);
+            t.closeSubpath();
+            p.setPen(QPen(Qt::black, 1.2));
+            p.setBrush(fill);
+            p.drawPath(path.united(t));
+        };
+        bubble(QRectF(1.5, 2.5, 20, 14), QPointF(5, 21), alternate ? orange : blue);
+        bubble(QRectF(10.5, 13.5, 20, 14), QPointF(24, 31), alternate ? blue : orange);
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
+void TrayIcon::setInTray(bool on)
+{
+    intray = on && available;
+    sync();
+}
+
+void TrayIcon::setPicture(int which)
+{
+    shown = which == 2 ? 2 : 1;
+    sync();
+}
+
+void TrayIcon::swapPicture()
+{
+    setPicture(shown == 1 ? 2 : 1);
+}
+
+void TrayIcon::notify(const QString& title, const QString& text)
+{
+    if (!intray)
+        return;
+    ++notified;
+    if (sys && QSystemTrayIcon::supportsMessages())
+        sys->showMessage(title, text, shown == 1 ? Icon1 : Icon2, 8000);
+}
+
+void TrayIcon::sync()
+{
+    if (!intray) {
+        if (sys)
+            sys->hide();
+        return;
+    }
+    if (!sys && QSystemTrayIcon::isSystemTrayAvailable()) {
+        sys = new QSystemTrayIcon;
+        sys->setToolTip(traytip);
+        if (menu)
+            sys->setContextMenu(menu);
+        connect(sys, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+            if (why == QSystemTrayIcon::DoubleClick || why == QSystemTrayIcon::Trigger)
+                Q_EMIT doubleClicked();
+        });
+    }
+    if (sys) {
+        sys->setIcon(shown == 1 ? Icon1 : Icon2);
+        sys->show();
+    }
+}

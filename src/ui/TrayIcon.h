@@ -1,0 +1,49 @@
+#pragma once
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+
+class QMenu;
+class QSystemTrayIcon;
+
+// The program's icon in the desktop's notification area. It is shown only while the main
+// window is minimized into it (inTray), alternates between two pictures while blinking,
+// and reports a double-click. Where the desktop has no notification area, `available` is
+// false and nothing is ever put there; tests set `available` to stand in for one.
+class TrayIcon : public QObject {
+    Q_OBJECT
+public:
+    explicit TrayIcon(QMenu* menu, QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    bool available;
+
+    bool inTray() const { return intray; }
+    void setInTray(bool on);
+    // 1 shows Icon1 (the normal picture), 2 shows Icon2 (the blink picture).
+    int picture() const { return shown; }
+    void setPicture(int which);
+    // Shows picture 2 after picture 1 and picture 1 after picture 2.
+    void swapPicture();
+    QString toolTip() const { return traytip; }
+    // A desktop notification next to the icon while it is in the tray.
+    void notify(const QString& title, const QString& text);
+    int notifications() const { return notified; }
+
+    static QIcon drawIcon(bool alternate);
+
+Q_SIGNALS:
+    void doubleClicked();
+
+private:
+    void sync();
+
+    QPointer<QMenu> menu;
+    QSystemTrayIcon* sys = nullptr; // made only on a desktop that has a notification area
+    const QIcon Icon1;
+    const QIcon Icon2;
+    const QString traytip;
+    bool intray = false;
+    int shown = 1;
+    int notified = 0;
+};
