@@ -19,6 +19,7 @@ class QToolBar;
 class TranscriptPane;
 class dlgConnectDialog;
 class Moniter;
+class OptionsDialog;
 class QueueWindow;
 
 // The main window "Base": the transcript panes, the chat bar, the connection state label,
@@ -109,6 +110,7 @@ private:
     bool connectedOrSay();
     void onRemoteInfoCommand();
     void onMessageCommand();
+    void onOptionsCommand();
     void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
@@ -131,6 +133,7 @@ private:
     QPointer<dlgConnectDialog> connectDialog;
     QPointer<Uinfo> uinfoWin;
     QPointer<dlgmsg> msgDialog;
+    QPointer<OptionsDialog> optionsDialog;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
