@@ -22,7 +22,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
@@ -125,6 +124,7 @@ QLabel* pictureLabel(const char* name, QWidget* parent)
     l->setObjectName(QLatin1String(name));
     l->setFrameShape(QFrame::Panel);
     l->setFrameShadow(QFrame::Sunken);
+    l->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); // the frame hugs the picture
     return l;
 }
 
@@ -238,6 +238,7 @@ QRectF taskBar(QPainter& p, QRectF& bar)
     p.drawText(start, Qt::AlignCenter, QStringLiteral("Start"));
     const QRectF tray(kPicW - 46, bar.top() + 2, 44, 12);
     edge(p, tray, false);
+    p.setPen(Qt::black);
     p.setFont(tinyFont(7));
     p.drawText(tray.adjusted(0, 0, -2, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("9:05"));
     return tray;
@@ -434,6 +435,7 @@ void OptionsDialog::buildPages()
 {
     TabStrip1 = new QTabWidget(this);
     TabStrip1->setObjectName(QStringLiteral("TabStrip1"));
+    TabStrip1->setUsesScrollButtons(false); // every tab in sight: the dialog is as wide as they are
     QGroupBox* frames[7] = {};
     for (int i = 0; i < 7; ++i) {
         const Tab& t = kTabs[i];
@@ -497,6 +499,7 @@ void OptionsDialog::buildPages()
         auto* boxLayout = new QHBoxLayout(boxFrame);
         boxLayout->addLayout(choices);
         boxLayout->addWidget(BoxLayoutImg);
+        boxLayout->addStretch();
 
         auto* l = new QVBoxLayout(f);
         l->addLayout(colours);

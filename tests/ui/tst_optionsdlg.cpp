@@ -74,7 +74,7 @@ void set(Options& o, const QString& name, const QString& v)
 }
 
 // What a control shows: a box "1"/"0", a text, a colour as its decimal text, or for a row of
-// option buttons (Name_0, Name_1, ...) the index selected, "none" when none is.
+// option buttons (Name_0, Name_1, ...) the index selected.
 QString shown(OptionsDialog* d, const QString& control)
 {
     QWidget* c = d->findChild<QWidget*>(control);
@@ -86,38 +86,71 @@ QString shown(OptionsDialog* d, const QString& control)
         return k->currentText();
     if (auto* l = qobject_cast<QLabel*>(c))
         return control.endsWith("ColorLabel") ? OptionsDialog::colourText(d->labelColour(l)) : l->text();
-    for (int i = 0; auto* r = d->findChild<QRadioButton*>(control + '_' + QString::number(i)); ++i)
+    // A row of option buttons: the index selected, "none"; "-" when the row is disabled.
+    QString selected = "none", off;
+    for (int i = 0; auto* r = d->findChild<QRadioButton*>(control + '_' + QString::number(i)); ++i) {
         if (r->isChecked())
-            return QString::number(i);
-    return "none";
+            selected = QString::number(i);
+        off = r->isEnabled() ? "" : "-";
+    }
+    return selected + off;
 }
 
-// Changes a control as the user would: clicks, types over a box, picks from the list, or
-// picks a colour in the picker ("cancel" cancels it).
+// Changes a control as the user would: clicks, types over a box, picks from the list, picks
+// a colour or a folder in its picker ("cancel" cancels it).
 void change(OptionsDialog* d, const QString& control, const QString& value)
 {
     QWidget* c = d->findChild<QWidget*>(control);
+    auto* label = qobject_cast<QLabel*>(c);
     if (auto* b = qobject_cast<QCheckBox*>(c)) {
+        const QString selected = shown(d, "LogOption");
         if (b->isChecked() != (value == "1"))
             QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+        if (b == d->LoggingCheck)
+            QCOMPARE(shown(d, "LogOption"), value == "1" ? selected.chopped(selected.endsWith('-')) : "none-");
     } else if (auto* e = qobject_cast<QLineEdit*>(c)) {
         e->clear();
         QTest::keyClicks(e, value);
     } else if (auto* k = qobject_cast<QComboBox*>(c)) {
         k->setCurrentText(value);
-    } else if (auto* l = qobject_cast<QLabel*>(c)) {
-        const QColor before = d->labelColour(l);
-        QTest::mouseClick(l, Qt::LeftButton);
+    } else if (label && control.endsWith("ColorLabel")) {
+        const QColor before = d->labelColour(label);
+        QTest::mouseClick(label, Qt::LeftButton);
         auto* picker = d->findChild<QColorDialog*>("ColorPicker");
         QVERIFY(picker && picker->isVisible());
         QCOMPARE(picker->currentColor(), before);
         picker->setCurrentColor(MainWindow::colourOf(value));
         value == "cancel" ? picker->reject() : picker->accept();
         picker->setObjectName(QString()); // the next pick finds its own picker
+    } else if (label) {
+        const QString before = label->text();
+        (control == "LogDirLabel" ? d->LogBrowseButton : d->BrowseButton)->click();
+        auto* picker = d->findChild<QFileDialog*>("BrowseFolder");
+        QVERIFY(picker && picker->isVisible());
+        value == "cancel" ? picker->reject() : Q_EMIT picker->fileSelected(value);
+        const bool refused = value.contains('[');
+        QCOMPARE(bool(d->findChild<QMessageBox*>("folderMessage")), refused);
+        if (value == "cancel" || refused)
+            QCOMPARE(label->text(), before);
+        else
+            QVERIFY(label->toolTip() == value && label->text().endsWith(value.right(20)));
     } else {
         auto* r = d->findChild<QRadioButton*>(control + '_' + value);
         QVERIFY(r);
         QTest::mouseClick(r, Qt::LeftButton, {}, QPoint(6, r->height() / 2));
+    }
+}
+
+// Leaves the dialog without OK: Cancel, Esc or the close box.
+void leave(OptionsDialog* d, int how)
+{
+    if (how == 0)
+        d->Command3->click();
+    else if (how == 1)
+        QTest::keyClick(d, Qt::Key_Escape);
+    else {
+        QCloseEvent ev;
+        QApplication::sendEvent(d, &ev);
     }
 }
 
@@ -164,12 +197,17 @@ Options fileOptions(const Context& ctx)
 class TestOptionsDialog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Each control shows its option on opening and stores it on OK, and nothing else moves;
-    // the file on disk reads back as the option set.
+    // Each control shows its option on opening. Changed and left by Cancel, Esc or the close
+    // box, nothing changes and no file is written; changed again and confirmed by OK, the
+    // option is stored, nothing else moves and the file on disk reads back as the option set.
     void loadAndStore_data()
     {
         for (const char* c : {"page", "control", "option", "before", "shows", "set", "after"})
             QTest::addColumn<QString>(c);
+        QTest::addColumn<int>("leaving");
+        const QString d40 = "/home/ann/Downloads/from-peers/zantiro40", d35 = "/home/ann/Downloads/from-peers/ab35",
+                      d34 = "/home/ann/Downloads/from-peers/a34", l27 = "/home/ann/logs/zantiro/lo27",
+                      l26 = "/home/ann/logs/zantiro/l26";
         const QList<QStringList> rows = {
             {"Display 1", "TimeStampCheck", "TimeStamp", "0", "0", "1", "1"},
             {"Display 1", "ChatBarCheck", "ShowChatBar", "1", "1", "0", "0"},
@@ -189,6 +227,14 @@ private Q_SLOTS:
             {"Logging", "LogOption", "LogMode", "2", "1", "2", "1"},
             {"Logging", "LogOption", "LogMode", "1", "2", "3", "3"},
             {"Logging", "LogOption", "LogMode", "3", "3", "0", "0"},
+            {"Logging", "LogOption", "LogMode", "4", "3-", "", "4"},
+            // Unticked, the four buttons are cleared and disabled; ticked, enabled with none
+            // selected by that, so that OK keeps the mode.
+            {"Logging", "LoggingCheck", "LogMode", "2", "1", "0", "4"},
+            {"Logging", "LoggingCheck", "LogMode", "2", "1", "0|1", "2"},
+            {"Logging", "LoggingCheck", "LogMode", "4", "0", "1", "3"},
+            {"Logging", "LogDirLabel", "LogDir", l27, "...e/ann/logs/zantiro/lo27", l26, l26},
+            {"Logging", "LogDirLabel", "LogDir", l26, l26, l27, l27},
             {"My Information", "NameText", "MyName", "Ann", "Ann", "Bea Kay", "Bea Kay"},
             {"My Information", "EmailText", "MyEmail", "a@b.c", "a@b.c", "bea@x.org", "bea@x.org"},
             {"My Information", "AgeCombo", "MyAge", "42", "42", "43", "43"},
@@ -196,6 +242,9 @@ private Q_SLOTS:
             {"My Information", "AgeCombo", "MyAge", "150", "17", "", "17"},
             {"My Information", "HomePageText", "MyHomePage", "x", "x", "http://x.org/a;b", "http://x.org/a;b"},
             {"File Options", "AutoAcceptCheck", "AutoAccept", "0", "0", "1", "1"},
+            {"File Options", "GetDirLabel", "DownloadDir", d40, "...Downloads/from-peers/zantiro40", d34, d34},
+            {"File Options", "GetDirLabel", "DownloadDir", d35, ".../ann/Downloads/from-peers/ab35", "cancel", d35},
+            {"File Options", "GetDirLabel", "DownloadDir", d34, d34, "/home/[x]", d34},
             {"File Options", "AutoOption", "ExistsAlways", "1", "0", "3", "0"},
             {"File Options", "AutoOption", "ExistsAlways", "2", "1", "0", "1"},
             {"File Options", "AutoOption", "ExistsAlways", "3", "2", "1", "2"},
@@ -206,9 +255,11 @@ private Q_SLOTS:
             {"File Catcher", "FCOTCheck", "CatcherOnTop", "1", "1", "0", "0"},
             {"File Catcher", "FCSWCheck", "CatcherSmall", "0", "0", "1", "1"},
         };
-        for (const QStringList& r : rows)
-            QTest::addRow("%s %s->%s", qPrintable(r[1]), qPrintable(r[3]), qPrintable(r[5]))
-                << r[0] << r[1] << r[2] << r[3] << r[4] << r[5] << r[6];
+        for (int i = 0; i < rows.size(); ++i) {
+            const QStringList& r = rows[i];
+            QTest::addRow("%s %s->%s", qPrintable(r[1]), qPrintable(r[3].right(5)), qPrintable(r[5].right(5)))
+                << r[0] << r[1] << r[2] << r[3] << r[4] << r[5] << r[6] << i % 3;
+        }
     }
     void loadAndStore()
     {
@@ -219,61 +270,29 @@ private Q_SLOTS:
         QFETCH(QString, shows);
         QFETCH(QString, set);
         QFETCH(QString, after);
+        QFETCH(int, leaving);
         TestPeer p;
         p.ctx->options.MyAge = "30"; // a stored age, so that only the row's option changes
         ::set(p.ctx->options, option, before);
-        Options expected = p.ctx->options;
+        const Options unchanged = p.ctx->options;
+        Options expected = unchanged;
         ::set(expected, option, after);
         MainWindow w(*p.peer);
-        OptionsDialog* d = openOptions(w);
-        QVERIFY(d && d->isVisible());
-        QCOMPARE(pageOf(d, control), page);
-        QCOMPARE(shown(d, control), shows);
-        if (!set.isEmpty())
-            change(d, control, set);
-        d->Command2->click();
-        QTRY_VERIFY(!w.findChild<OptionsDialog*>());
+        for (bool ok : {false, true}) {
+            OptionsDialog* d = openOptions(w);
+            QVERIFY(d && d->isVisible());
+            QCOMPARE(pageOf(d, control), page);
+            QCOMPARE(shown(d, control), shows);
+            for (const QString& step : set.split('|', Qt::SkipEmptyParts))
+                change(d, control, step);
+            ok ? d->Command2->click() : leave(d, leaving);
+            QTRY_VERIFY(!w.findChild<OptionsDialog*>());
+            if (!ok)
+                QVERIFY(p.ctx->options == unchanged && !QFile::exists(p.ctx->configPath()));
+        }
         QCOMPARE(get(p.ctx->options, option), after);
         QVERIFY(p.ctx->options == expected);
         QVERIFY(fileOptions(*p.ctx) == expected);
-    }
-
-    // Cancel, Esc and the close box keep the option set and write no file, after every
-    // control was changed; the next opening starts from the option set again.
-    void leavingChangesNothing_data()
-    {
-        QTest::addColumn<QString>("how");
-        for (const char* h : {"Command3", "escape", "close box"})
-            QTest::newRow(h) << h;
-    }
-    void leavingChangesNothing()
-    {
-        QFETCH(QString, how);
-        TestPeer p;
-        const Options before = p.ctx->options;
-        MainWindow w(*p.peer);
-        OptionsDialog* d = openOptions(w);
-        QVERIFY(d);
-        const QStringList changes = {"TimeStampCheck",  "0",  "ConnectColorLabel", "255", "BoxLayoutOption", "1",
-                                     "LoggingCheck",    "0",  "NameText",          "Zed", "AgeCombo",        "50",
-                                     "AutoOption",      "1",  "FCSWCheck",         "1",   "MsgColorLabel",   "65280"};
-        for (int i = 0; i < changes.size(); i += 2)
-            change(d, changes[i], changes[i + 1]);
-        QCOMPARE(shown(d, "NameText"), "Zed");
-        if (how == "Command3")
-            d->Command3->click();
-        else if (how == "escape")
-            QTest::keyClick(d, Qt::Key_Escape);
-        else {
-            QCloseEvent ev;
-            QApplication::sendEvent(d, &ev);
-        }
-        QTRY_VERIFY(!w.findChild<OptionsDialog*>());
-        QVERIFY(p.ctx->options == before);
-        QVERIFY(!QFile::exists(p.ctx->configPath()));
-        d = openOptions(w);
-        QCOMPARE((QStringList{shown(d, "NameText"), shown(d, "ConnectColorLabel"), shown(d, "TimeStampCheck")}),
-                 (QStringList{before.MyName, before.ConnectColor, before.TimeStamp ? "1" : "0"}));
     }
 
     // Only the characters of each box's set get in, typed or pasted; what a box held already
@@ -387,94 +406,6 @@ private Q_SLOTS:
         QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(Qt::black));
         QCOMPARE(first.next().text(), "later");
         QCOMPARE(first.next().begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
-    }
-
-    // "Enable Logging": unticking clears and disables the four naming buttons, ticking enables
-    // them with none selected, and OK then keeps the mode; off is stored as 4 and reopens so.
-    void logging_data()
-    {
-        QTest::addColumn<int>("before");
-        QTest::addColumn<QString>("clicks");
-        QTest::addColumn<int>("after");
-        QTest::newRow("untick") << 2 << "off" << 4;
-        QTest::newRow("untick, tick") << 2 << "off on" << 2;
-        QTest::newRow("off, tick, by day") << 4 << "on 0" << 0;
-        QTest::newRow("off, tick") << 4 << "on" << 3; // "one file" stayed selected while off
-    }
-    void logging()
-    {
-        QFETCH(int, before);
-        QFETCH(QString, clicks);
-        QFETCH(int, after);
-        TestPeer p;
-        p.ctx->options.LogMode = before;
-        MainWindow w(*p.peer);
-        OptionsDialog* d = openOptions(w);
-        for (const QString& c : clicks.split(' ')) {
-            if (c == "0") {
-                change(d, "LogOption", c);
-                continue;
-            }
-            const QString selected = shown(d, "LogOption");
-            change(d, "LoggingCheck", c == "on" ? "1" : "0");
-            QCOMPARE(shown(d, "LogOption"), c == "on" ? selected : "none");
-            for (QRadioButton* b : d->LogOption)
-                QCOMPARE(b->isEnabled(), c == "on");
-        }
-        d->Command2->click();
-        QCOMPARE(p.ctx->options.LogMode, after);
-        QCOMPARE(fileOptions(*p.ctx).LogMode, after);
-        QTRY_VERIFY(!w.findChild<OptionsDialog*>());
-        d = openOptions(w);
-        QCOMPARE(shown(d, "LoggingCheck"), after == 4 ? "0" : "1");
-        QCOMPARE(shown(d, "LogOption"), QString::number(after == 4 ? 3 : QList{0, 2, 1, 3}.indexOf(after)));
-        for (QRadioButton* b : d->LogOption)
-            QCOMPARE(b->isEnabled(), after != 4);
-    }
-
-    // The folder pickers: the label shows a long folder by its end, OK stores it in full; a
-    // cancelled picker or a folder the option file cannot hold changes nothing.
-    void folders_data()
-    {
-        QTest::addColumn<bool>("log");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<QString>("answer"); // "pick", "cancel" or "refuse"
-        QTest::addColumn<bool>("shortened");
-        QTest::newRow("download 40") << false << 40 << "pick" << true;
-        QTest::newRow("download 35") << false << 35 << "pick" << true;
-        QTest::newRow("download 34") << false << 34 << "pick" << false;
-        QTest::newRow("log 27") << true << 27 << "pick" << true;
-        QTest::newRow("log 26") << true << 26 << "pick" << false;
-        QTest::newRow("download cancel") << false << 40 << "cancel" << true;
-        QTest::newRow("log [") << true << 30 << "refuse" << true;
-    }
-    void folders()
-    {
-        QFETCH(bool, log);
-        QFETCH(int, length);
-        QFETCH(QString, answer);
-        QFETCH(bool, shortened);
-        TestPeer p;
-        const QString option = log ? "LogDir" : "DownloadDir";
-        const QString start = p.home.filePath("start");
-        QVERIFY(QDir().mkpath(start));
-        set(p.ctx->options, option, start + '/');
-        const QString head = answer == "refuse" ? "/[" : "/";
-        const QString folder = head + QString(length - head.size() - 5, 'f') + "/0040";
-        QCOMPARE(folder.size(), length);
-        MainWindow w(*p.peer);
-        OptionsDialog* d = openOptions(w);
-        const QString labelName = log ? "LogDirLabel" : "GetDirLabel", before = shown(d, labelName);
-        (log ? d->LogBrowseButton : d->BrowseButton)->click();
-        auto* picker = d->findChild<QFileDialog*>("BrowseFolder");
-        QVERIFY(picker && picker->isVisible());
-        QCOMPARE(picker->directory().absolutePath(), start);
-        answer == "cancel" ? picker->reject() : Q_EMIT picker->fileSelected(folder);
-        QCOMPARE(bool(d->findChild<QMessageBox*>("folderMessage")), answer == "refuse");
-        const bool taken = answer == "pick";
-        QCOMPARE(shown(d, labelName), !taken ? before : shortened ? "..." + folder.right(log ? 23 : 30) : folder);
-        d->Command2->click();
-        QCOMPARE(get(p.ctx->options, option), taken ? folder : start + '/');
     }
 
     // The three commands open one dialog; the tabs, their pages and help topics; the
