@@ -6,6 +6,7 @@
 #include "ui/dlgConnectDialog.h"
 #include "ui/UserInfo.h"
 #include "ui/Moniter.h"
+#include "ui/OptionsDialog.h"
 #include "ui/QueueWindow.h"
 #include "queue/FileQueue.h"
 #include "platform/EventSocket.h"
@@ -272,11 +273,11 @@ void MainWindow::buildToolbar()
     route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
     route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
     route({"mnu_msg", "pop_msg", "Msg"}, &MainWindow::onMessageCommand);
+    route({"mnu_Opt", "pop_opt", "Options"}, &MainWindow::onOptionsCommand);
 
     // Commands whose windows are not part of this program yet. The send-file entries stay
     // enabled: the transfer side connects them.
-    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_getip", "pop_get", "GetIp", "mnu_Opt",
-                             "pop_opt", "Options", "mnu_about"})
+    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_getip", "pop_get", "GetIp", "mnu_about"})
         action(name)->setEnabled(false);
 }
 
@@ -458,6 +459,12 @@ void MainWindow::onMessageCommand()
 {
     if (connectedOrSay())
         bringUp(msgDialog, [this] { return new dlgmsg(peer.session(), this); });
+}
+
+void MainWindow::onOptionsCommand()
+{
+    // One dialog; the command brings an open one to the front as it is.
+    bringUp(optionsDialog, [this] { return new OptionsDialog(peer, *this); });
 }
 
 void MainWindow::ConnectIt()

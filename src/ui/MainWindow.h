@@ -20,6 +20,7 @@ class TranscriptPane;
 class TrayIcon;
 class dlgConnectDialog;
 class Moniter;
+class OptionsDialog;
 class QueueWindow;
 
 // The main window "Base": the transcript panes, the chat bar, the connection state label,
@@ -120,6 +121,7 @@ private:
     bool connectedOrSay();
     void onRemoteInfoCommand();
     void onMessageCommand();
+    void onOptionsCommand();
     void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
@@ -146,6 +148,7 @@ private:
     QPointer<dlgConnectDialog> connectDialog;
     QPointer<Uinfo> uinfoWin;
     QPointer<dlgmsg> msgDialog;
+    QPointer<OptionsDialog> optionsDialog;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
