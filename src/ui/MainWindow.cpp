@@ -5,6 +5,8 @@
 #include "ui/TranscriptPane.h"
 #include "ui/dlgConnectDialog.h"
 #include "ui/UserInfo.h"
+#include "ui/LocIP.h"
+#include "ui/AboutWindow.h"
 #include "ui/Moniter.h"
 #include "ui/QueueWindow.h"
 #include "queue/FileQueue.h"
@@ -61,7 +63,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 {
     setObjectName(QStringLiteral("Base"));
     setWindowTitle(QStringLiteral("Zantiro"));
-    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    setWindowIcon(AboutWindow::programIcon());
     setAcceptDrops(true);
 
     central = new QWidget(this);
@@ -242,11 +244,12 @@ void MainWindow::buildToolbar()
     route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
     route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
     route({"mnu_msg", "pop_msg", "Msg"}, &MainWindow::onMessageCommand);
+    route({"mnu_getip", "pop_get", "GetIp"}, &MainWindow::onLocalAddressCommand);
+    route({"mnu_about"}, &MainWindow::onAboutCommand);
 
     // Commands whose windows are not part of this program yet. The send-file entries stay
     // enabled: the transfer side connects them.
-    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_getip", "pop_get", "GetIp", "mnu_Opt",
-                             "pop_opt", "Options", "mnu_about"})
+    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_Opt", "pop_opt", "Options"})
         action(name)->setEnabled(false);
 }
 
@@ -389,6 +392,16 @@ void MainWindow::onMessageCommand()
 {
     if (connectedOrSay())
         bringUp(msgDialog, [this] { return new dlgmsg(peer.session(), this); });
+}
+
+void MainWindow::onLocalAddressCommand()
+{
+    bringUp(locIpWin, [this] { return new LocIP(this); });
+}
+
+void MainWindow::onAboutCommand()
+{
+    bringUp(aboutWin, [this] { return new AboutWindow(this); });
 }
 
 void MainWindow::ConnectIt()

@@ -8,6 +8,8 @@
 
 class Context;
 class Uinfo;
+class LocIP;
+class AboutWindow;
 class dlgmsg;
 class Peer;
 class QAction;
@@ -109,6 +111,8 @@ private:
     bool connectedOrSay();
     void onRemoteInfoCommand();
     void onMessageCommand();
+    void onLocalAddressCommand();
+    void onAboutCommand();
     void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
@@ -131,6 +135,8 @@ private:
     QPointer<dlgConnectDialog> connectDialog;
     QPointer<Uinfo> uinfoWin;
     QPointer<dlgmsg> msgDialog;
+    QPointer<LocIP> locIpWin;
+    QPointer<AboutWindow> aboutWin;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
