@@ -7,7 +7,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 // The resources live in a static library: registered on first use, since nothing else
 // pulls their object file in. Outside any namespace, as the registration needs.
@@ -75,6 +79,12 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     Licence->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Licence->setLineWrapMode(QPlainTextEdit::NoWrap);
     Licence->setMinimumHeight(140);
+    // Wide enough for the licence's longest line, so it reads without scrolling sideways.
+    int widest = 0;
+    for (const QString& line : Licence->toPlainText().split(u'\n'))
+        widest = std::max(widest, Licence->fontMetrics().horizontalAdvance(line));
+    Licence->setMinimumWidth(widest + 2 * Licence->frameWidth() + int(Licence->document()->documentMargin() * 2) +
+                             style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
 
     CloseButton = new QPushButton(QStringLiteral("Close"), this);
     CloseButton->setObjectName(QStringLiteral("CloseButton"));
@@ -91,6 +101,6 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     layout->addWidget(licenceCaption);
     layout->addWidget(Licence, 1);
     layout->addLayout(buttons);
-    resize(560, 460);
+    resize(sizeHint().width(), 480);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
 }
