@@ -23,7 +23,7 @@ public:
     Options options;
 
     bool DebugMode = false;
-    const QString version = QStringLiteral("2.0");
+    const QString version = QStringLiteral(ZANTIRO_VERSION);
 
     // What the next ConnectIt opens.
     QString ConnMode; // "Client" or "Server"

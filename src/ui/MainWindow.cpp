@@ -5,6 +5,8 @@
 #include "ui/TranscriptPane.h"
 #include "ui/dlgConnectDialog.h"
 #include "ui/UserInfo.h"
+#include "ui/LocIP.h"
+#include "ui/AboutWindow.h"
 #include "ui/Moniter.h"
 #include "ui/OptionsDialog.h"
 #include "ui/QueueWindow.h"
@@ -65,7 +67,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 {
     setObjectName(QStringLiteral("Base"));
     setWindowTitle(QStringLiteral("Zantiro"));
-    setWindowIcon(TrayIcon::drawIcon(false));
+    setWindowIcon(AboutWindow::programIcon());
     setAcceptDrops(true);
 
     central = new QWidget(this);
@@ -274,10 +276,12 @@ void MainWindow::buildToolbar()
     route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
     route({"mnu_msg", "pop_msg", "Msg"}, &MainWindow::onMessageCommand);
     route({"mnu_Opt", "pop_opt", "Options"}, &MainWindow::onOptionsCommand);
+    route({"mnu_getip", "pop_get", "GetIp"}, &MainWindow::onLocalAddressCommand);
+    route({"mnu_about"}, &MainWindow::onAboutCommand);
 
-    // Commands whose windows are not part of this program yet. The send-file entries stay
-    // enabled: the transfer side connects them.
-    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList", "mnu_getip", "pop_get", "GetIp", "mnu_about"})
+    // The site list is opened through its own installer (setSiteListOpener); until then
+    // its commands stay disabled.
+    for (const char* name : {"mnu_svrlist", "pop_svrlist", "ServerList"})
         action(name)->setEnabled(false);
 }
 
@@ -465,6 +469,16 @@ void MainWindow::onOptionsCommand()
 {
     // One dialog; the command brings an open one to the front as it is.
     bringUp(optionsDialog, [this] { return new OptionsDialog(peer, *this); });
+}
+
+void MainWindow::onLocalAddressCommand()
+{
+    bringUp(locIpWin, [this] { return new LocIP(this); });
+}
+
+void MainWindow::onAboutCommand()
+{
+    bringUp(aboutWin, [this] { return new AboutWindow(this); });
 }
 
 void MainWindow::ConnectIt()

@@ -8,6 +8,8 @@
 
 class Context;
 class Uinfo;
+class LocIP;
+class AboutWindow;
 class dlgmsg;
 class Peer;
 class QAction;
@@ -122,6 +124,8 @@ private:
     void onRemoteInfoCommand();
     void onMessageCommand();
     void onOptionsCommand();
+    void onLocalAddressCommand();
+    void onAboutCommand();
     void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
@@ -149,6 +153,8 @@ private:
     QPointer<Uinfo> uinfoWin;
     QPointer<dlgmsg> msgDialog;
     QPointer<OptionsDialog> optionsDialog;
+    QPointer<LocIP> locIpWin;
+    QPointer<AboutWindow> aboutWin;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;

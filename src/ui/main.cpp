@@ -1,5 +1,6 @@
 #include "core/Startup.h"
 #include "peer/Peer.h"
+#include "ui/AboutWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui/TransferUi.h"
@@ -26,6 +27,8 @@ int main(int argc, char** argv)
     Startup::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantiro"));
+    QApplication::setWindowIcon(AboutWindow::programIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("zantiro"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QStringList args = QApplication::arguments();

@@ -1,0 +1,26 @@
+#pragma once
+#include <QDialog>
+
+class QIcon;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+// "About Zantiro": the version, what the program is, how to start the headless peer, and
+// the licence.
+class AboutWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit AboutWindow(QWidget* owner = nullptr);
+
+    // The program's icon, from the program's resources.
+    static QIcon programIcon();
+    // The licence text the program is distributed under.
+    static QString licenceText();
+
+    QLabel* VersionLabel = nullptr;
+    QLabel* Summary = nullptr;
+    QLabel* Commands = nullptr; // the two ways to start the headless peer
+    QPlainTextEdit* Licence = nullptr;
+    QPushButton* CloseButton = nullptr;
+};
