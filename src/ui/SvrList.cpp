@@ -167,6 +167,13 @@ public:
     std::function<void(QTreeWidgetItem* dragged, QTreeWidgetItem* target)> dropped;
     std::function<QCursor(QTreeWidgetItem*)> cursorFor;
 
+    // Ends any drag before the items are built again.
+    void forget()
+    {
+        endDrag();
+        dragItem = nullptr;
+    }
+
 protected:
     void mousePressEvent(QMouseEvent* e) override
     {
@@ -431,6 +438,7 @@ void SvrList::rebuild(const SiteNode* current)
 {
     const QSignalBlocker quiet(Tree);
     const int scrolled = Tree->verticalScrollBar()->value();
+    static_cast<SiteTreeView*>(Tree)->forget();
     Tree->clear();
     std::function<void(SiteNode*, QTreeWidgetItem*)> add = [&](SiteNode* node, QTreeWidgetItem* parent) {
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(Tree);
