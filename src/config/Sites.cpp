@@ -1,5 +1,7 @@
 #include "config/Sites.h"
 
+#include "platform/Ansi.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -21,8 +23,8 @@ QString fieldProblem(const QString& what, const QString& text)
     for (const QString& m : kMarkers)
         if (text.contains(m))
             return QStringLiteral("%1 may not hold \"%2\"").arg(what, m);
-    if (QString::fromLatin1(text.toLatin1()) != text)
-        return QStringLiteral("%1 may hold Latin-1 characters only").arg(what);
+    if (!Ansi::representable(text))
+        return QStringLiteral("%1 may hold Windows-1252 characters only").arg(what);
     return {};
 }
 
@@ -252,9 +254,9 @@ QByteArray SiteTree::toBytes() const
     });
     QByteArray out;
     for (const QString& f : folders)
-        out += f.mid(1).toLatin1() + "\r\n";
+        out += Ansi::encode(f.mid(1)) + "\r\n";
     for (const QString& s : sites)
-        out += s.toLatin1() + "\r\n";
+        out += Ansi::encode(s) + "\r\n";
     return out;
 }
 
@@ -265,7 +267,7 @@ QStringList SiteTree::read(const QByteArray& bytes)
     QStringList problems;
     const QList<QByteArray> lines = bytes.split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        QString line = QString::fromLatin1(lines[i]);
+        QString line = Ansi::decode(lines[i]);
         if (line.endsWith('\r'))
             line.chop(1);
         if (line.trimmed().isEmpty())
@@ -328,6 +330,11 @@ QStringList SiteTree::describe() const
 }
 
 namespace SitesFile {
+
+bool storable(const QString& text)
+{
+    return fieldProblem(QString(), text).isEmpty();
+}
 
 QStringList load(const QString& path, SiteTree& tree)
 {

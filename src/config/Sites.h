@@ -75,11 +75,15 @@ private:
     bool dirty = false;
 };
 
-// The sites file "qvsites.cfg" in the program folder: plain Latin-1 text, passwords in the
+// The sites file "qvsites.cfg" in the program folder: plain Windows-1252 text, passwords in the
 // clear, so it is kept readable by its owner only.
 namespace SitesFile {
 
 inline constexpr char FileName[] = "qvsites.cfg";
+
+// Whether text can stand in a name or field of the file and read back as itself: no ";",
+// no line break, none of the markers a reader looks for ("IP=", ...), Windows-1252 only.
+bool storable(const QString& text);
 
 // Reads path into tree. A missing file gives the bare root silently; the result lists the
 // lines that were skipped, or why the file could not be read.

@@ -3,6 +3,7 @@
 #include "ui/AboutWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
+#include "ui/SvrList.h"
 #include "ui/TransferUi.h"
 
 #include <QApplication>
@@ -49,6 +50,7 @@ int main(int argc, char** argv)
 
     MainWindow window(peer);
     InstallTransferUi(peer, &window);
+    InstallSiteList(window);
     // exit(), not quit(): quit() lets any window that refuses to close keep the process alive.
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
     QObject::connect(splash, &SplashWindow::finished, &window, [&window, splash] {

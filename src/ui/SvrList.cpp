@@ -1,0 +1,718 @@
+#include "ui/SvrList.h"
+
+#include "core/Context.h"
+#include "ui/MainWindow.h"
+#include "ui/ShellUi.h"
+#include "ui/TwipsUi.h"
+#include "ui/dlgConnectDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QVBoxLayout>
+
+namespace {
+
+int twipsOption(const QString& text, int fallback)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    return ok && v > 0 ? v : fallback;
+}
+
+// ---- The node pictures, drawn at 32 pixels and shown at 16.
+
+QPixmap canvas()
+{
+    QPixmap p(32, 32);
+    p.fill(Qt::transparent);
+    return p;
+}
+
+QPixmap folderPicture(bool open)
+{
+    QPixmap p = canvas();
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    const QColor edge(0x8a, 0x62, 0x0c);
+    g.setPen(QPen(edge, 1.5));
+    g.setBrush(QColor(0xd9, 0xa5, 0x20));
+    g.drawRoundedRect(QRectF(3, 6, 11, 6), 1.5, 1.5); // the tab
+    QLinearGradient body(0, 9, 0, 29);
+    body.setColorAt(0, QColor(0xf7, 0xd3, 0x62));
+    body.setColorAt(1, QColor(0xe0, 0xa8, 0x2e));
+    if (!open) {
+        g.setBrush(body);
+        g.drawRoundedRect(QRectF(2, 9.5, 28, 19), 2, 2);
+        return p;
+    }
+    g.setBrush(QColor(0xc9, 0x92, 0x18));
+    g.drawRoundedRect(QRectF(2, 9.5, 26, 19), 2, 2); // the back, seen inside
+    g.setBrush(QColor(0xff, 0xff, 0xff));
+    g.drawRect(QRectF(6, 7.5, 18, 8)); // a sheet in the folder
+    QLinearGradient front(0, 15, 0, 29);
+    front.setColorAt(0, QColor(0xfb, 0xe3, 0x8c));
+    front.setColorAt(1, QColor(0xe8, 0xb4, 0x3c));
+    g.setBrush(front);
+    QPainterPath flap;
+    flap.moveTo(7, 15);
+    flap.lineTo(31, 15);
+    flap.lineTo(26, 28.5);
+    flap.lineTo(2, 28.5);
+    flap.closeSubpath();
+    g.drawPath(flap);
+    return p;
+}
+
+QPixmap sitePicture(bool shown)
+{
+    QPixmap p = canvas();
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    if (shown) { // a soft glow behind the shown site
+        QRadialGradient glow(16, 14, 16);
+        glow.setColorAt(0, QColor(0xff, 0xe0, 0x40, 200));
+        glow.setColorAt(1, QColor(0xff, 0xe0, 0x40, 0));
+        g.setPen(Qt::NoPen);
+        g.setBrush(glow);
+        g.drawEllipse(QRectF(0, -2, 32, 32));
+    }
+    const QColor edge(0x26, 0x2c, 0x34);
+    g.setPen(QPen(edge, 1.5));
+    g.setBrush(QColor(0x5a, 0x64, 0x70));
+    g.drawRoundedRect(QRectF(3, 4, 26, 18), 2, 2); // the monitor
+    QLinearGradient screen(0, 7, 0, 19);
+    screen.setColorAt(0, shown ? QColor(0x9c, 0xf0, 0x8c) : QColor(0x8c, 0xc4, 0xf4));
+    screen.setColorAt(1, shown ? QColor(0x2c, 0xa8, 0x3c) : QColor(0x2a, 0x6c, 0xc4));
+    g.setPen(Qt::NoPen);
+    g.setBrush(screen);
+    g.drawRect(QRectF(6, 7, 20, 12));
+    g.setPen(QPen(edge, 1.5));
+    g.setBrush(QColor(0x7a, 0x84, 0x90));
+    g.drawRect(QRectF(13, 22, 6, 3)); // the stand
+    g.drawRoundedRect(QRectF(8, 25, 16, 3.5), 1, 1);
+    return p;
+}
+
+// The drag cursor: an arrow with the dragged node's picture beside it.
+QCursor dragCursor(const QIcon& node)
+{
+    QPixmap p = canvas();
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.drawPixmap(12, 12, node.pixmap(18, 18));
+    QPainterPath arrow;
+    arrow.moveTo(1, 1);
+    arrow.lineTo(1, 15);
+    arrow.lineTo(4.5, 11.5);
+    arrow.lineTo(7, 17);
+    arrow.lineTo(9, 16);
+    arrow.lineTo(6.5, 10.5);
+    arrow.lineTo(11, 10.5);
+    arrow.closeSubpath();
+    g.setPen(QPen(Qt::black, 1));
+    g.setBrush(Qt::white);
+    g.drawPath(arrow);
+    g.end();
+    return QCursor(p, 1, 1);
+}
+
+// ---- Text the sites file can hold.
+
+// Boxes whose text goes into the sites file: a typed ";" is dropped (it ends a field), and
+// a change that leaves text the file cannot hold (a character outside Windows-1252, a line
+// break, a field marker such as "IP=") is refused.
+class SitesTextValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override
+    {
+        pos -= int(input.left(pos).count(QLatin1Char(';')));
+        input.remove(QLatin1Char(';'));
+        return SitesFile::storable(input) ? Acceptable : Invalid;
+    }
+};
+
+// ---- The tree control.
+
+constexpr int NodeRole = Qt::UserRole;     // the item's node in the site tree
+constexpr int SiteRole = Qt::UserRole + 1; // true for a site
+
+// The tree with its own drag of nodes between folders: pressing a node and moving with the
+// left button held drags it (never the root); while dragging, the folder under the mouse, or
+// the folder of the site under it, is highlighted; releasing over it reports the move.
+// Done with the mouse events alone, so no drag loop runs inside a handler.
+class SiteTreeView : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+    std::function<void(QTreeWidgetItem* dragged, QTreeWidgetItem* target)> dropped;
+    std::function<QCursor(QTreeWidgetItem*)> cursorFor;
+
+    // Ends any drag before the items are built again.
+    void forget()
+    {
+        endDrag();
+        dragItem = nullptr;
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        QTreeWidget::mousePressEvent(e);
+        endDrag();
+        QTreeWidgetItem* at = itemAt(e->position().toPoint());
+        dragItem = at && at != topLevelItem(0) ? at : nullptr;
+        pressPos = e->position().toPoint();
+    }
+    void mouseMoveEvent(QMouseEvent* e) override
+    {
+        const QPoint pos = e->position().toPoint();
+        if (!dragging && dragItem && (e->buttons() & Qt::LeftButton) &&
+            (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+            dragging = true;
+            setCurrentItem(dragItem);
+            if (cursorFor)
+                viewport()->setCursor(cursorFor(dragItem));
+        }
+        if (!dragging) {
+            QTreeWidget::mouseMoveEvent(e);
+            return;
+        }
+        QTreeWidgetItem* target = itemAt(pos);
+        if (target && target->data(0, SiteRole).toBool())
+            target = target->parent(); // a site: its folder
+        highlight(target);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        if (dragging) {
+            QTreeWidgetItem* dragged = dragItem;
+            QTreeWidgetItem* target = dropTarget;
+            endDrag();
+            if (target && dropped)
+                dropped(dragged, target);
+        }
+        dragItem = nullptr;
+        QTreeWidget::mouseReleaseEvent(e);
+    }
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if (dragging && e->key() == Qt::Key_Escape) {
+            endDrag();
+            dragItem = nullptr;
+            return;
+        }
+        QTreeWidget::keyPressEvent(e);
+    }
+    void focusOutEvent(QFocusEvent* e) override
+    {
+        endDrag();
+        QTreeWidget::focusOutEvent(e);
+    }
+
+private:
+    void highlight(QTreeWidgetItem* target)
+    {
+        if (target == dropTarget)
+            return;
+        if (dropTarget)
+            dropTarget->setBackground(0, QBrush());
+        dropTarget = target;
+        if (dropTarget) {
+            QColor c = palette().color(QPalette::Highlight);
+            c.setAlpha(90);
+            dropTarget->setBackground(0, c);
+        }
+    }
+    void endDrag()
+    {
+        highlight(nullptr);
+        if (dragging)
+            viewport()->unsetCursor();
+        dragging = false;
+    }
+
+    QTreeWidgetItem* dragItem = nullptr;
+    QTreeWidgetItem* dropTarget = nullptr;
+    QPoint pressPos;
+    bool dragging = false;
+};
+
+} // namespace
+
+SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c)
+{
+    setObjectName(QStringLiteral("SvrList"));
+    setWindowTitle(QStringLiteral("Server List"));
+    path = QDir(ctx.programFolder).filePath(QString::fromLatin1(SitesFile::FileName));
+    pictures[ClosedFolder] = QIcon(folderPicture(false));
+    pictures[OpenFolder] = QIcon(folderPicture(true));
+    pictures[Site] = QIcon(sitePicture(false));
+    pictures[ShownSite] = QIcon(sitePicture(true));
+    setWindowIcon(pictures[ShownSite]);
+
+    auto* view = new SiteTreeView(this);
+    Tree = view;
+    Tree->setObjectName(QStringLiteral("SiteTree"));
+    Tree->setHeaderHidden(true);
+    Tree->setColumnCount(1);
+    Tree->setRootIsDecorated(false); // "Sites" stays open: no button to close it
+    Tree->setIconSize(QSize(16, 16));
+    Tree->setExpandsOnDoubleClick(true);
+    Tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->cursorFor = [this](QTreeWidgetItem* item) { return dragCursor(item->icon(0)); };
+    view->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
+
+    auto edit = [this](const char* name) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QLatin1String(name));
+        return e;
+    };
+    NameText = edit("NameText");
+    NameText->setReadOnly(true);
+    IpText = edit("IpText");
+    IpText->setValidator(new SitesTextValidator(IpText));
+    PortTExt = edit("PortTExt");
+    PortTExt->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), PortTExt));
+    PortTExt->setMaxLength(5);
+    PasswordText = edit("PasswordText");
+    PasswordText->setValidator(new SitesTextValidator(PasswordText));
+    // Shown only while being typed, not to someone looking over a shoulder.
+    PasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    FilePortText = edit("FilePortText");
+    FilePortText->setReadOnly(true);
+    FilePortText->setFocusPolicy(Qt::NoFocus);
+    FilePortText->setText(QStringLiteral("####"));
+
+    auto button = [this](const char* name, const QString& caption) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    ConnectButton = button("ConnectButton", QStringLiteral("Connect"));
+    NewSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
+    CloseButton = button("CloseButton", QStringLiteral("Close"));
+    HelpButton = button("HelpButton", QStringLiteral("Help"));
+
+    // The details keep a fixed width at the right edge; the tree takes the rest.
+    auto* details = new QWidget(this);
+    details->setFixedWidth(twipsToPixelsX(2850));
+    auto* form = new QGridLayout(details);
+    form->setContentsMargins(0, 0, 0, 0);
+    const struct {
+        const char* label;
+        QLineEdit* box;
+    } rows[] = {{"Name", NameText}, {"IP Address", IpText}, {"Port", PortTExt},
+                {"Password", PasswordText}, {"File Ports", FilePortText}};
+    int row = 0;
+    for (const auto& r : rows) {
+        auto* label = new QLabel(QLatin1String(r.label), details);
+        label->setBuddy(r.box);
+        r.box->setParent(details);
+        form->addWidget(label, row, 0);
+        form->addWidget(r.box, row, 1);
+        ++row;
+    }
+    auto* buttons = new QGridLayout;
+    for (QPushButton* b : {ConnectButton, NewSiteButton, CloseButton, HelpButton})
+        b->setParent(details);
+    buttons->addWidget(ConnectButton, 0, 0);
+    buttons->addWidget(NewSiteButton, 0, 1);
+    buttons->addWidget(CloseButton, 1, 0);
+    buttons->addWidget(HelpButton, 1, 1);
+    form->setRowStretch(row++, 1);
+    form->addLayout(buttons, row, 0, 1, 2);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(Tree, 1);
+    layout->addWidget(details);
+
+    mnu_tree = new QMenu(QStringLiteral("Tree_Menu"), this);
+    mnu_tree->setObjectName(QStringLiteral("mnu_tree"));
+    auto entry = [this](const char* name, const QString& caption) {
+        QAction* a = mnu_tree->addAction(caption);
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    QAction* newFolder = entry("mnu_NewFolder", QStringLiteral("New Folder"));
+    QAction* newSite = entry("mnu_NewSite", QStringLiteral("New Site"));
+    mnu_tree->addSeparator();
+    QAction* del = entry("mnu_delnode", QStringLiteral("Delete"));
+    QAction* rename = entry("mnu_renametree", QStringLiteral("Rename"));
+
+    connect(newFolder, &QAction::triggered, this, [this] { askNew(true); });
+    connect(newSite, &QAction::triggered, this, [this] { askNew(false); });
+    connect(NewSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
+    connect(del, &QAction::triggered, this, &SvrList::askDelete);
+    connect(rename, &QAction::triggered, this, &SvrList::askRename);
+    connect(Tree, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { mnu_tree->popup(Tree->viewport()->mapToGlobal(at)); });
+    connect(Tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
+    connect(Tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        // A double-click on a site connects to it; on a folder it opens or closes it.
+        const SiteNode* n = nodeOf(item);
+        if (n && !n->folder && n == shown)
+            onConnect();
+    });
+    auto expandedChanged = [this](QTreeWidgetItem* item, bool expanded) {
+        SiteNode* n = nodeOf(item);
+        if (!n)
+            return;
+        if (n == model.root()) {
+            if (!expanded) // the root is always open
+                QTimer::singleShot(0, Tree, [this] { Tree->topLevelItem(0)->setExpanded(true); });
+            return;
+        }
+        model.setExpanded(n, expanded);
+        setPicture(item);
+    };
+    connect(Tree, &QTreeWidget::itemExpanded, this, [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, true); });
+    connect(Tree, &QTreeWidget::itemCollapsed, this,
+            [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, false); });
+    connect(PortTExt, &QLineEdit::textChanged, this, [this](const QString& t) {
+        if (!t.isEmpty() && t != QLatin1String("####"))
+            FilePortText->setText(dlgConnectDialog::filePortsFor(t));
+    });
+    connect(ConnectButton, &QPushButton::clicked, this, &SvrList::onConnect);
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(5, this); });
+    for (QLineEdit* e : {IpText, PortTExt, PasswordText})
+        e->installEventFilter(this);
+
+    clearDetails();
+    rebuild(model.root());
+    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
+    resize(twipsToPixelsX(twipsOption(ctx.options.SitesWidth, 6150)),
+           twipsToPixelsY(twipsOption(ctx.options.SitesHeight, 4095)));
+}
+
+SiteNode* SvrList::nodeOf(const QTreeWidgetItem* item) const
+{
+    return item ? static_cast<SiteNode*>(item->data(0, NodeRole).value<void*>()) : nullptr;
+}
+
+QTreeWidgetItem* SvrList::itemOf(const SiteNode* node) const
+{
+    for (QTreeWidgetItemIterator it(Tree); *it; ++it)
+        if (nodeOf(*it) == node)
+            return *it;
+    return nullptr;
+}
+
+SiteNode* SvrList::selectedNode() const
+{
+    return nodeOf(Tree->currentItem());
+}
+
+void SvrList::setPicture(QTreeWidgetItem* item)
+{
+    const SiteNode* n = nodeOf(item);
+    if (!n)
+        return;
+    Picture p = n->folder ? (item->isExpanded() || n == model.root() ? OpenFolder : ClosedFolder)
+                          : (n == shown ? ShownSite : Site);
+    item->setIcon(0, pictures[p]);
+}
+
+void SvrList::rebuild(const SiteNode* current)
+{
+    const QSignalBlocker quiet(Tree);
+    const int scrolled = Tree->verticalScrollBar()->value();
+    static_cast<SiteTreeView*>(Tree)->forget();
+    Tree->clear();
+    std::function<void(SiteNode*, QTreeWidgetItem*)> add = [&](SiteNode* node, QTreeWidgetItem* parent) {
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(Tree);
+        item->setText(0, node->name);
+        item->setData(0, NodeRole, QVariant::fromValue(static_cast<void*>(node)));
+        item->setData(0, SiteRole, !node->folder);
+        item->setChildIndicatorPolicy(node->folder ? QTreeWidgetItem::DontShowIndicatorWhenChildless
+                                                   : QTreeWidgetItem::DontShowIndicator);
+        for (const auto& child : node->children)
+            add(child.get(), item);
+    };
+    add(model.root(), nullptr);
+    for (QTreeWidgetItemIterator it(Tree); *it; ++it) {
+        const SiteNode* n = nodeOf(*it);
+        (*it)->setExpanded(n->folder && n->expanded);
+        setPicture(*it);
+    }
+    if (QTreeWidgetItem* item = itemOf(current))
+        Tree->setCurrentItem(item);
+    Tree->verticalScrollBar()->setValue(scrolled);
+}
+
+void SvrList::LoadSites()
+{
+    clearDetails();
+    const QStringList problems = SitesFile::load(path, model);
+    // A file that exists but cannot be read is never replaced by what this window holds.
+    unreadable = problems.size() == 1 && problems.front().startsWith(QLatin1String("Open Sites Error"));
+    for (const QString& p : problems)
+        ctx.AddText(p, unreadable ? ErrorLine : StatusLine);
+    rebuild(model.root());
+}
+
+void SvrList::SaveSites()
+{
+    QString problem = unreadable ? QStringLiteral("Save Sites Error : 0 - %1 could not be read, so it was not replaced")
+                                       .arg(QDir::toNativeSeparators(path))
+                                 : SitesFile::save(path, model);
+    if (problem.isEmpty())
+        model.setChanged(false);
+    else
+        tell("saveSitesError", problem);
+}
+
+void SvrList::onCurrentChanged(QTreeWidgetItem* item)
+{
+    SiteNode* n = nodeOf(item);
+    if (n && !n->folder) // a folder or the root changes nothing
+        showSite(n);
+}
+
+void SvrList::showSite(SiteNode* site)
+{
+    if (site == shown)
+        return;
+    storeShown();
+    SiteNode* before = shown;
+    shown = site;
+    if (QTreeWidgetItem* old = itemOf(before))
+        setPicture(old);
+    setPicture(itemOf(shown));
+    NameText->setText(site->name);
+    IpText->setText(site->ip);
+    PortTExt->setText(site->port);
+    PasswordText->setText(site->password);
+    for (QWidget* w : std::initializer_list<QWidget*>{IpText, PortTExt, PasswordText, ConnectButton})
+        w->setEnabled(true);
+}
+
+void SvrList::clearDetails()
+{
+    shown = nullptr;
+    for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
+        e->clear();
+    FilePortText->setText(QStringLiteral("####"));
+    for (QWidget* w : std::initializer_list<QWidget*>{IpText, PortTExt, PasswordText, ConnectButton})
+        w->setEnabled(false);
+}
+
+void SvrList::storeShown()
+{
+    if (!shown)
+        return;
+    const QString problem = model.setSite(shown, IpText->text(), PortTExt->text(), PasswordText->text());
+    if (!problem.isEmpty())
+        tell("refusedMessage", QStringLiteral("%1: %2 was not stored.").arg(problem, shown->name));
+}
+
+void SvrList::inputBox(const QString& prompt, const QString& title, const QString& text,
+                       std::function<void(const QString&)> done)
+{
+    auto* box = new QInputDialog(this);
+    box->setObjectName(QStringLiteral("InputBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setInputMode(QInputDialog::TextInput);
+    box->setWindowTitle(title);
+    box->setLabelText(prompt);
+    box->setTextValue(text);
+    // A name is typed without ";" and only with what the sites file can hold.
+    if (auto* line = box->findChild<QLineEdit*>())
+        line->setValidator(new SitesTextValidator(line));
+    box->move(frameGeometry().topLeft() + QPoint(twipsToPixelsX(300), twipsToPixelsY(300)));
+    connect(box, &QInputDialog::textValueSelected, this, std::move(done));
+    box->open();
+}
+
+void SvrList::tell(const char* name, const QString& text)
+{
+    QWidget* owner = open ? this : parentWidget();
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Zantiro"), text, QMessageBox::Ok, owner);
+    box->setObjectName(QLatin1String(name));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void SvrList::askNew(bool folder)
+{
+    if (!selectedNode())
+        Tree->setCurrentItem(Tree->topLevelItem(0));
+    const QString at = selectedNode()->name;
+    inputBox(folder ? QStringLiteral("New Folder") : QStringLiteral("New Site"),
+             folder ? QStringLiteral("Folder Name") : QStringLiteral("Site Name"), QString(),
+             [this, folder, at](QString name) {
+                 name.remove(QLatin1Char(';'));
+                 if (name.isEmpty())
+                     return;
+                 SiteNode* parent = model.find(at);
+                 if (!parent)
+                     parent = model.root();
+                 SiteNode* made = nullptr;
+                 const QString problem =
+                     folder ? model.addFolder(parent, name, &made) : model.addSite(parent, name, &made);
+                 if (!problem.isEmpty()) {
+                     tell("refusedMessage", problem);
+                     return;
+                 }
+                 model.setExpanded(made->parent, true);
+                 rebuild(made);
+                 if (!folder)
+                     showSite(made);
+             });
+}
+
+void SvrList::askDelete()
+{
+    SiteNode* n = selectedNode();
+    if (!n)
+        return;
+    if (n == model.root()) {
+        tell("refusedMessage", model.remove(n)); // refused: the root stays
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Delete?"),
+                                QStringLiteral("Delete ") + (n->folder ? QStringLiteral("Folder ") : QStringLiteral("Site ")) +
+                                    n->name + QLatin1Char('?'),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("deleteQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setEscapeButton(QMessageBox::No);
+    connect(box, &QMessageBox::finished, this, [this, box, name = n->name] {
+        SiteNode* node = model.find(name);
+        if (!node || box->clickedButton() != box->button(QMessageBox::Yes))
+            return;
+        for (const SiteNode* s = shown; s; s = s->parent)
+            if (s == node) { // the shown site goes with it
+                clearDetails();
+                break;
+            }
+        SiteNode* parent = node->parent;
+        model.remove(node);
+        rebuild(parent);
+    });
+    box->open();
+}
+
+void SvrList::askRename()
+{
+    SiteNode* n = selectedNode();
+    if (!n)
+        return;
+    if (n == model.root()) {
+        tell("refusedMessage", model.rename(n, n->name)); // refused: the root keeps its name
+        return;
+    }
+    inputBox(QStringLiteral("New Name"), QStringLiteral("Rename"), n->name, [this, old = n->name](const QString& name) {
+        SiteNode* node = model.find(old);
+        if (!node || QString(name).remove(QLatin1Char(';')).isEmpty())
+            return;
+        if (const QString problem = model.rename(node, name); !problem.isEmpty()) {
+            tell("refusedMessage", problem);
+            return;
+        }
+        if (node == shown)
+            NameText->setText(node->name);
+        rebuild(node);
+    });
+}
+
+void SvrList::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target)
+{
+    SiteNode* node = nodeOf(dragged);
+    SiteNode* into = nodeOf(target);
+    if (!node || !into)
+        return;
+    if (!into->folder)
+        into = into->parent;
+    for (const SiteNode* p = into; p; p = p->parent)
+        if (p == node) // into itself or below itself: nothing to do
+            return;
+    if (into == node->parent)
+        return;
+    if (const QString problem = model.move(node, into); !problem.isEmpty()) {
+        tell("refusedMessage", problem);
+        return;
+    }
+    model.setExpanded(into, true);
+    rebuild(node);
+}
+
+void SvrList::onConnect()
+{
+    ctx.ConnMode = QStringLiteral("Client");
+    ctx.ConnHost = IpText->text();
+    ctx.ConnPort = PortTExt->text();
+    ctx.ConnPassword = PasswordText->text();
+    if (ConnectIt)
+        ConnectIt();
+    close();
+}
+
+bool SvrList::eventFilter(QObject* watched, QEvent* event)
+{
+    // A box that receives the focus has its whole text selected, after the click that gave
+    // the focus has placed the caret.
+    if (event->type() == QEvent::FocusIn)
+        if (auto* e = qobject_cast<QLineEdit*>(watched))
+            QTimer::singleShot(0, e, &QLineEdit::selectAll);
+    return QWidget::eventFilter(watched, event);
+}
+
+void SvrList::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    keepMinimumOuterSize(*this, minWidthTwips, minHeightTwips);
+}
+
+void SvrList::closeEvent(QCloseEvent* event)
+{
+    if (!open) {
+        event->accept();
+        return;
+    }
+    open = false;
+    Options& o = ctx.options;
+    o.SitesWidth = QString::number(pixelsToTwipsX(width()));
+    o.SitesHeight = QString::number(pixelsToTwipsY(height()));
+    storeShown();
+    // Merely opening and closing never rewrites the file; nor does a tree left with the root only.
+    if (model.changed() && model.nodes().size() >= 2)
+        SaveSites();
+    event->accept();
+}
+
+void InstallSiteList(MainWindow& window)
+{
+    window.setSiteListOpener([w = &window, list = QPointer<SvrList>()]() mutable {
+        if (!list || !list->isOpen()) {
+            list = new SvrList(w->context(), w);
+            list->setAttribute(Qt::WA_DeleteOnClose);
+            list->ConnectIt = [w] { w->ConnectIt(); };
+            list->LoadSites();
+        }
+        list->show();
+        list->raise();
+        list->activateWindow();
+    });
+}

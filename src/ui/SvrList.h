@@ -1,0 +1,104 @@
+#pragma once
+#include "config/Sites.h"
+
+#include <QIcon>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class Context;
+class MainWindow;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// "Server List": the saved sites in folders, read from "qvsites.cfg" when the window opens
+// and written back when it closes, if anything changed. The tree widget only mirrors the
+// site tree: every command changes the model first and the widget is rebuilt from it.
+// A site's address, port and password are edited in the boxes beside the tree and reach
+// the model when another site is shown or the window closes. Connect starts a client
+// session to the shown site and closes the window.
+class SvrList : public QWidget {
+    Q_OBJECT
+public:
+    SvrList(Context& ctx, QWidget* owner);
+
+    // Minimum outer size, in twips.
+    static constexpr int minWidthTwips = 5265;
+    static constexpr int minHeightTwips = 4065;
+
+    // Opens the connection the context now describes (the main window's ConnectIt).
+    std::function<void()> ConnectIt;
+
+    // Reads the sites file into the tree; each line it skips becomes a status line.
+    void LoadSites();
+    // Writes the tree to the sites file; a failure is shown as "Save Sites Error : ...".
+    void SaveSites();
+
+    // The site tree as the window holds it.
+    const ::SiteTree& sites() const { return model; }
+    // The site whose details are shown, or nullptr.
+    const SiteNode* shownSite() const { return shown; }
+    // False once the window has begun to close (it is deleted then).
+    bool isOpen() const { return open; }
+
+    QTreeWidget* Tree = nullptr; // the control "SiteTree"
+    QLineEdit* NameText = nullptr;
+    QLineEdit* IpText = nullptr;
+    QLineEdit* PortTExt = nullptr;
+    QLineEdit* PasswordText = nullptr;
+    QLineEdit* FilePortText = nullptr;
+    QPushButton* ConnectButton = nullptr;
+    QPushButton* NewSiteButton = nullptr;
+    QPushButton* CloseButton = nullptr;
+    QPushButton* HelpButton = nullptr;
+    QMenu* mnu_tree = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum Picture { ClosedFolder, OpenFolder, Site, ShownSite, PictureCount };
+
+    SiteNode* nodeOf(const QTreeWidgetItem* item) const;
+    QTreeWidgetItem* itemOf(const SiteNode* node) const;
+    SiteNode* selectedNode() const;
+    // Builds the widget's items again from the model and makes current's item the current one.
+    void rebuild(const SiteNode* current);
+    void setPicture(QTreeWidgetItem* item);
+
+    void onCurrentChanged(QTreeWidgetItem* item);
+    void showSite(SiteNode* site);
+    void clearDetails();
+    // Puts the boxes' address, port and password into the shown site.
+    void storeShown();
+
+    void askNew(bool folder);
+    void askDelete();
+    void askRename();
+    void onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target);
+    void onConnect();
+
+    // A modeless input box; done runs with the text when the user confirms it.
+    void inputBox(const QString& prompt, const QString& title, const QString& text,
+                  std::function<void(const QString&)> done);
+    // A message box with OK, on this window or, once it is closing, on its owner.
+    void tell(const char* name, const QString& text);
+
+    Context& ctx;
+    ::SiteTree model;
+    QString path;
+    bool unreadable = false; // the file exists but could not be read: it is not replaced
+    bool open = true;
+    SiteNode* shown = nullptr; // the site in the detail boxes
+    QIcon pictures[PictureCount];
+};
+
+// Lets the main window's site-list commands and the quick-connect dialog's "Server List"
+// button open the site list: one window, owned by the main window, raised when open.
+void InstallSiteList(MainWindow& window);
