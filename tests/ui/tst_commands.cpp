@@ -1,4 +1,5 @@
 #include "ui/MainWindow.h"
+#include "ui/SvrList.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TransferUi.h"
 #include "ui/TrayIcon.h"
@@ -53,6 +54,10 @@ private Q_SLOTS:
         QTest::newRow("queue") << QStringList{"mnu_queue", "pop_queue"} << "queue" << none;
         QTest::newRow("catcher") << QStringList{"mnu_catcher", "pop_catcher"} << "Moniter" << none;
         QTest::newRow("exit") << QStringList{"mnu_exit", "mnu_trayexit"} << "exitQuestion" << none;
+        QTest::newRow("site list") << QStringList{"mnu_svrlist", "pop_svrlist", "ServerList"} << "SvrList" << none;
+        QTest::newRow("options") << QStringList{"mnu_Opt", "pop_opt", "Options"} << "Options" << none;
+        QTest::newRow("local address") << QStringList{"mnu_getip", "pop_get", "GetIp"} << "LocIP" << none;
+        QTest::newRow("about") << QStringList{"mnu_about"} << "AboutWindow" << none;
         QTest::newRow("clear") << QStringList{"mnu_clear", "pop_clear", "Clean"} << none << none;
     }
     void entries()
@@ -64,6 +69,7 @@ private Q_SLOTS:
             TestPeer p;
             MainWindow w(*p.peer);
             InstallTransferUi(*p.peer, &w);
+            InstallSiteList(w);
             w.show();
             p.ctx->AddText("before", StatusLine);
             QAction* a = act(w, name);
