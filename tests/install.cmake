@@ -46,4 +46,15 @@ execute_process(COMMAND "${PREFIX}/bin/zantiro-cli" RESULT_VARIABLE rc ERROR_VAR
 if(NOT rc EQUAL 2 OR NOT err MATCHES "usage: zantiro-cli")
   message(FATAL_ERROR "installed zantiro-cli: ${rc} ${err}")
 endif()
+
+# The installed peer keeps its files in the user's data folder, never beside itself in bin.
+set(ENV{HOME} "${PREFIX}/home")
+set(ENV{XDG_DATA_HOME} "${PREFIX}/home/data")
+execute_process(COMMAND "${PREFIX}/bin/zantiro-cli" --connect 127.0.0.1:1 INPUT_FILE "${CMAKE_CURRENT_LIST_DIR}/install-quit.txt"
+                RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET TIMEOUT 20)
+file(GLOB bin RELATIVE "${PREFIX}/bin" "${PREFIX}/bin/*")
+list(SORT bin)
+if(NOT rc EQUAL 0 OR NOT bin STREQUAL "zantiro;zantiro-cli" OR NOT EXISTS "${PREFIX}/home/data/Zantiro/qvcfg.cfg")
+  message(FATAL_ERROR "installed zantiro-cli: ${rc}, bin holds ${bin}, no options in the user's data folder")
+endif()
 file(REMOVE_RECURSE "${PREFIX}")

@@ -45,8 +45,12 @@ QString programFolder(const QString& homeArgument)
     const QString env = qEnvironmentVariable("ZANTIRO_HOME");
     if (!env.isEmpty())
         return QDir(env).absolutePath();
+    // A program run from where it was built or unpacked keeps its files beside it. An
+    // installed one (its menu entry lies beside its bin folder) never writes into bin, even
+    // where bin is writable (a prefix in the home folder, or root): each user gets a folder.
     const QString exeDir = QCoreApplication::applicationDirPath();
-    if (!exeDir.isEmpty() && QFileInfo(exeDir).isWritable())
+    const bool installed = QFileInfo::exists(exeDir + QStringLiteral("/../share/applications/zantiro.desktop"));
+    if (!exeDir.isEmpty() && !installed && QFileInfo(exeDir).isWritable())
         return exeDir;
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
