@@ -654,8 +654,12 @@ void MainWindow::changeEvent(QEvent* event)
     if (event->type() != QEvent::WindowStateChange)
         return;
     if (!isMinimized()) {
-        Tray->setInTray(false);
-        Tray->setPicture(1);
+        // The window system may report a hidden window as no longer minimized; the icon
+        // stays until the window is really back.
+        if (isVisible()) {
+            Tray->setInTray(false);
+            Tray->setPicture(1);
+        }
         return;
     }
     NewMessage = false; // minimizing ends a pending alert
