@@ -768,8 +768,8 @@ void MainWindow::finishExit()
 void MainWindow::closeDown()
 {
     peer.FlushLog();
-    const QString problem = ctx.saveConfig();
-    // Other windows of this program close with it; another main window in the same process
+    // Other windows of this program close with it, first, so that what they keep in the
+    // options (the site list's size) is saved too; another main window in the same process
     // (two peers in one test) and what it owns are left alone.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w == this || !w->isVisible())
@@ -780,6 +780,7 @@ void MainWindow::closeDown()
         if (owner == this || !qobject_cast<MainWindow*>(owner))
             w->close();
     }
+    const QString problem = ctx.saveConfig();
     if (problem.isEmpty()) {
         Q_EMIT exitConfirmed();
         return;

@@ -5,6 +5,10 @@
 #include "ui/TrayIcon.h"
 #include "ui/WindowPromptsUi.h"
 #include "session/Session.h"
+#include "config/Options.h"
+#include "ui/TwipsUi.h"
+#include <QMessageBox>
+#include <QPushButton>
 #include "support/Harness.h"
 
 #include <QAction>
@@ -230,6 +234,29 @@ private Q_SLOTS:
 
         client.peer->session().Disconnect();
         QTRY_COMPARE(w.windowTitle(), "Zantiro");
+    }
+
+    // Leaving with the site list open keeps its new size: the windows close before the
+    // options are saved.
+    void exitKeepsSiteListSize()
+    {
+        TestPeer p;
+        MainWindow w(*p.peer);
+        InstallSiteList(w);
+        QSignalSpy done(&w, &MainWindow::exitConfirmed);
+        w.show();
+        act(w, "mnu_svrlist")->trigger();
+        QWidget* sites = shown("SvrList");
+        QVERIFY(sites);
+        sites->resize(sites->width() + 120, sites->height() + 60);
+        const QString width = QString::number(pixelsToTwipsX(sites->width()));
+        act(w, "mnu_exit")->trigger();
+        auto* box = w.findChild<QMessageBox*>("exitQuestion");
+        box->button(QMessageBox::Yes)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
+        Options saved;
+        QCOMPARE(ConfigFile::LoadConfig(p.ctx->configPath(), p.ctx->programFolder, saved), QString());
+        QCOMPARE(saved.SitesWidth, width);
     }
 
     // The accept and existing-file questions count down to the sender's deadline.
