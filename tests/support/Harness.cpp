@@ -27,6 +27,20 @@ bool fullLogFile(const QString& folder)
     return QFile::exists("/dev/full") && QDir().mkpath(folder) && QFile::link("/dev/full", folder + "QvLogs.log");
 }
 
+FileSizeLimit::FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+}
+
 QByteArray randomBytes(qint64 n, quint32 seed)
 {
     QList<quint32> words((n + 3) / 4);

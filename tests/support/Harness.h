@@ -5,7 +5,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 // Whole-file helpers: readFile gives "<missing>" for a file that cannot be read;
 // writeFile creates the folders on the way and reports whether every byte was written.
@@ -14,6 +16,19 @@ bool writeFile(const QString& path, const QByteArray& bytes = {});
 // Points folder's single log file "QvLogs.log" at /dev/full, where every write fails as on a
 // full disk; false where there is no /dev/full.
 bool fullLogFile(const QString& folder);
+// While it lives, writes past `bytes` in any file fail as on a full disk (the size limit, with
+// its signal ignored); both come back when it goes, also when a check fails on the way.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old{};
+    void (*handler)(int) = nullptr;
+};
 // n bytes that differ for every seed.
 QByteArray randomBytes(qint64 n, quint32 seed);
 

@@ -43,6 +43,13 @@ private Q_SLOTS:
         QTest::newRow("stranger during the transfer") << "stranger during" << qint64(5000)
                                                       << "A second connection came to transfer port"
                                                       << "Stopped By Error : f.bin";
+        // A second offer meanwhile ends here without a refusal that could reach the sender
+        // after it gave up; the running one goes on, and stops at the first byte too many.
+        QTest::newRow("second offer, then too much") << "too much" << qint64(10)
+                                                     << "The sender sent more than the offered 10 bytes : f.bin"
+                                                     << "Stopped By Error : f.bin";
+        // A sender gone quiet is left by closing the connection, not refused as by the user.
+        QTest::newRow("sender goes quiet") << "quiet" << qint64(10) << "" << "Timed Out : f.bin";
     }
     void receive()
     {
@@ -51,6 +58,8 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QFETCH(QString, outcome);
         Letter l;
+        l.me.peer->transfers().busyWaitMs = 200;
+        l.me.peer->transfers().timeouts.idleMs = how == "quiet" ? 200 : 60000;
         QVERIFY(l.start());
         QTcpServer commandPort;
         QVERIFY(commandPort.listen(QHostAddress::LocalHost, l.port + 1));
@@ -58,8 +67,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(commandPort.hasPendingConnections(), 5000);
         Chunked cmd, data, stranger;
         cmd.attach(commandPort.nextPendingConnection());
+        cmd.s->write("\x01garbage!");
         QTRY_COMPARE_WITH_TIMEOUT(cmd.all, QByteArray("ACCE_TRAN"), 5000);
-        const QByteArray bytes = randomBytes(size, 5);
+        const QByteArray bytes = randomBytes(how == "too much" ? 25 : size, 5);
+        if (how == "too much") {
+            l.say(QStringLiteral("file:%1|g.bin|512|10").arg(l.port + 1));
+            QTRY_VERIFY_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer Timed Out : g.bin"), 5000);
+            QVERIFY(!l.heard("CANC_TRAN") && l.me.ctx->TransferEndCode() == 0);
+        }
         if (how == "stranger first") {
             stranger.connectTo(l.port + 2);
             QTRY_VERIFY_WITH_TIMEOUT(stranger.up(), 5000);
@@ -71,11 +86,12 @@ private Q_SLOTS:
             // "Got All" comes only now that the data connection stands, on its own.
             QTRY_COMPARE_WITH_TIMEOUT(cmd.chunks, (QByteArrayList{"ACCE_TRAN", "Got All"}), 5000);
             cmd.s->write("END_TRANS");
-        } else if (how == "glued") {
+        } else if (how == "glued" || how == "too much") {
             data.s->write(bytes);
             QTRY_COMPARE_WITH_TIMEOUT(cmd.all, QByteArray("ACCE_TRANGot All"), 5000);
-            cmd.s->write("END_TRANSCANC_TRAN");
-        } else if (how != "stranger first") {
+            if (how == "glued")
+                cmd.s->write("END_TRANSCANC_TRAN");
+        } else if (how != "stranger first" && how != "quiet") {
             data.s->write(bytes.left(1000));
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(l.down + "/f.bin").size() == 1000, 5000);
             if (how == "close")
@@ -88,11 +104,13 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer " + outcome), qPrintable(l.log()), 5000);
         if (!error.isEmpty())
             QVERIFY2(l.me.rec->indexStarting("*** Error : " + error) >= 0, qPrintable(l.log()));
-        QCOMPARE(l.me.rec->lines.filter("*** File Transfer ").size(), 1);
+        QCOMPARE(l.me.rec->lines.filter("*** File Transfer ").filter(": f.bin").size(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(cmd.down(), 5000); // nothing more comes: "CANC_TRAN" is not answered after the end
         QVERIFY2(cmd.oneCommandEach(), cmd.chunks.join('|').constData());
-        if (how == "empty" || how == "glued")
-            QCOMPARE(readFile(l.down + "/f.bin"), bytes);
+        if (how == "empty" || how == "glued" || how == "too much")
+            QCOMPARE(readFile(l.down + "/f.bin"), bytes.left(size));
+        if (how == "quiet" || how == "too much")
+            QCOMPARE(cmd.all, QByteArray(how == "quiet" ? "ACCE_TRAN" : "ACCE_TRANGot All"));
         QVERIFY(!l.me.ctx->TransferBusy);
     }
 
@@ -115,6 +133,9 @@ private Q_SLOTS:
         QTest::newRow("stranger during the transfer") << "stranger during" << qint64(48 << 20)
                                                       << "A second connection came to transfer port"
                                                       << "Stopped By Error : f.bin";
+        // An impossible resume is not offered again; a receiver that leaves without an answer is.
+        QTest::newRow("resume beyond the file") << "beyond" << qint64(5000) << "" << "Stopped By Error : f.bin";
+        QTest::newRow("no answer, receiver leaves") << "leaves" << qint64(5000) << "" << "Incomplete : f.bin";
     }
     void send()
     {
@@ -123,7 +144,9 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QFETCH(QString, outcome);
         Letter l;
+        l.me.peer->transfers().timeouts.offsetWaitMs = 300;
         QVERIFY(l.start());
+        QSignalSpy backs(&l.me.peer->transfers(), &Transfers::putBack);
         const QByteArray bytes = randomBytes(size, 9);
         QTcpServer dataPort;
         QVERIFY(dataPort.listen(QHostAddress::LocalHost, l.port + 2));
@@ -136,15 +159,25 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(stranger.up(), 5000);
             stranger.s->write("ACCE_TRAN");
         }
+        // Someone on the machine with another address is turned away.
+        QTcpSocket intruder;
+        QVERIFY(intruder.bind(QHostAddress("127.0.0.2")));
+        intruder.connectToHost(QHostAddress::LocalHost, l.port + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(intruder.state() == QAbstractSocket::UnconnectedState, 5000);
         cmd.connectTo(l.port + 1);
         QTRY_VERIFY_WITH_TIMEOUT(cmd.up() || how == "stranger", 5000);
+        const bool noData = how == "stranger" || how == "beyond" || how == "leaves";
         if (how == "resume") {
             cmd.s->write("RESUME_TR6");
             QTimer::singleShot(200, cmd.s, [&] { cmd.s->write("5536"); });
+        } else if (how == "beyond") {
+            cmd.s->write("RESUME_TR999999");
+        } else if (how == "leaves") {
+            cmd.s->abort();
         } else if (how != "stranger") {
             cmd.s->write("ACCE_TRAN");
         }
-        if (how != "stranger") {
+        if (!noData) {
             QTRY_VERIFY_WITH_TIMEOUT(dataPort.hasPendingConnections(), 5000);
             data.attach(dataPort.nextPendingConnection());
         }
@@ -173,6 +206,9 @@ private Q_SLOTS:
         QVERIFY2(cmd.oneCommandEach(), cmd.chunks.join('|').constData());
         if (how == "stranger") // the race is visible to both: the stranger's connection is cut
             QTRY_VERIFY_WITH_TIMEOUT(stranger.down() && cmd.down(), 5000);
+        if (how == "beyond" || how == "leaves")
+            QCOMPARE(backs.isEmpty(), how == "beyond");
+        QVERIFY(!l.me.ctx->TransferBusy);
     }
 
     // Control messages about offers this side gave up on, or about the peer's own offers,
