@@ -97,8 +97,9 @@ private Q_SLOTS:
         QVERIFY((help ? p.readAllStandardError() : p.readAllStandardOutput()).isEmpty());
     }
 
-    // Two peers chat, ping and leave: the client by /quit, SIGINT or SIGTERM alike ("bye" to
-    // the peer, log written, options saved), the server at the end of its input.
+    // Two peers chat, ping, show each other's record and leave: the client by /quit, SIGINT or
+    // SIGTERM alike ("bye" to the peer, log written, options saved), the server at the end of
+    // its input.
     void twoPeersChatAndQuit_data()
     {
         QTest::addColumn<int>("signal");
@@ -113,7 +114,10 @@ private Q_SLOTS:
         Run r;
         // A home path holding "/debug" does not switch debug mode on; "/DEBUG" on its own does.
         QVERIFY(QDir(home1.path()).mkpath("debug"));
-        QVERIFY(r.start({"--home", home1.filePath("debug"), "--require-password", "Secret", "--name", "Ann"},
+        // A ";" in a record field would shift the others: it goes as ","; the home page keeps
+        // its own. Control characters are shown written out.
+        QVERIFY(r.start({"--home", home1.filePath("debug"), "--require-password", "Secret", "--name", "Ann", "--email",
+                         "a;n@x", "--age", "3;4", "--homepage", "http://h/a;b\x1b"},
                         {"--home", home2.path(), "/DEBUG", "--password", "Secret", "--name", "Bob"}));
         QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("*** Remote User Info Change (Ann)"), 10000);
         QCOMPARE(r.clientLines().first(), QString("QVDEBUG ACTIVATED"));
@@ -127,6 +131,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("<Ann> hi Bob"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression(R"(^\*\*\* Ping Reply  : [\d.]+ Sec$)")).size(),
                                   1, 10000);
+        r.server.write("/info\n");
+        r.client.write("/info\n");
+        const QStringList ann = {"Name : Ann", "E-Mail : a,n@x", "Homepage : http://h/a;b\\x1b", "Age : 3,4"};
+        const QStringList bob = {"Name : Bob", "E-Mail : <No E-mail Specified>", "Homepage : <No Homepage Specified>", "Age : ##"};
+        QTRY_COMPARE_WITH_TIMEOUT(r.clientLines().mid(r.clientLines().indexOf(ann[0]), 4), ann, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().mid(r.serverLines().indexOf(bob[0]), 4), bob, 10000);
 
         if (signal)
             ::kill(static_cast<pid_t>(r.client.processId()), signal);
