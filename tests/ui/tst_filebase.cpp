@@ -166,10 +166,7 @@ private Q_SLOTS:
             }
             QPointer<QFileDialog> chooser = p.a.main.findChild<QFileDialog*>();
             QVERIFY(chooser);
-            QCOMPARE(chooser->windowTitle(), QStringLiteral("Select File(s) To Send"));
-            QCOMPARE(chooser->directory().absolutePath(), p.a.ctx().programFolder);
-            QCOMPARE(chooser->nameFilters().size(), 3);
-            QVERIFY(chooser->selectedNameFilter().startsWith("All Files (*.*)"));
+            QCOMPARE(chooser->directory().absolutePath(), p.a.ctx().programFolder); // the last folder is gone
             if (qstrcmp(action, "mnu_sndfile") == 0) {
                 // Typed as the user would (selectFile leaves a focused name field alone).
                 chooser->findChild<QLineEdit*>("fileNameEdit")->setText("\"two.mp3\" \"" + name + "\"");
