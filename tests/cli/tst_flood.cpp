@@ -1,7 +1,6 @@
 #include "session/Session.h"
 #include "support/Harness.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>

@@ -2,7 +2,6 @@
 #include "support/Harness.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 

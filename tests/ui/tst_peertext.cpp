@@ -1,7 +1,6 @@
 #include "ui/AcceptItDialog.h"
 #include "ui/FAExistsDialog.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>

@@ -2,7 +2,6 @@
 #include "ui/TwipsUi.h"
 #include "ui/HelpWindow.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QRegularExpression>
 #include <QTemporaryDir>
