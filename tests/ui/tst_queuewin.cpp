@@ -266,13 +266,15 @@ private Q_SLOTS:
     }
 
     // The send command: the chooser's choice, the focus on the last one, and what the file
-    // dialog or the folder picker returns goes into the queue.
+    // dialog or the folder picker returns goes into the queue. A last folder that is gone
+    // gives way to the program's folder.
     void sendCommand_data()
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QStringList>("queued");
         QTest::newRow("files") << "SendFileButton" << QStringList{"f1.txt", "f2"};
-        QTest::newRow("folder") << "SendFoldButton" << QStringList{"dir/"};
+        QTest::newRow("files, dialog closed") << "SendFileButton" << QStringList{};
+        QTest::newRow("folder, last folder gone") << "SendFoldButton" << QStringList{"dir/"};
         QTest::newRow("cancel") << "CancelButton" << QStringList{};
     }
     void sendCommand()
@@ -285,13 +287,13 @@ private Q_SLOTS:
         InstallTransferUi(*p.peer, &w);
         const QString home = p.home.path();
         QVERIFY(writeFile(home + "/pick/f1.txt") && writeFile(home + "/pick/f2") && writeFile(home + "/pick/dir/x"));
-        o.LastSendDir = home + "/pick/";
-        for (bool last : {true, false}) { // the focus is on the button of the last choice
-            o.SendFileChosen = last;
-            act(&w, "Send")->trigger();
+        o.LastSendDir = button == "SendFoldButton" ? "/no/such/folder/" : home + "/pick/";
+        for (const char* action : {"Send", "pop_file"}) { // the focus is on the button of the last choice
+            o.SendFileChosen = qstrcmp(action, "Send") == 0;
+            act(&w, action)->trigger();
             QPointer<SendType> type = w.findChild<SendType*>();
             QVERIFY(type && type->isVisible() && type->windowTitle() == "Select File Type to Send");
-            QCOMPARE(type->focusWidget(), last ? type->SendFileButton : type->SendFoldButton);
+            QCOMPARE(type->focusWidget(), o.SendFileChosen ? type->SendFileButton : type->SendFoldButton);
             type->CancelButton->click();
             QTRY_VERIFY(type.isNull());
         }
@@ -300,19 +302,22 @@ private Q_SLOTS:
         QPointer<QFileDialog> dialog = w.findChild<QFileDialog*>();
         QCOMPARE(bool(dialog), button != "CancelButton");
         if (dialog) {
-            QCOMPARE(dialog->directory().absolutePath(), home + "/pick");
+            QCOMPARE(dialog->directory().absolutePath(), button == "SendFoldButton" ? p.ctx->programFolder : home + "/pick");
             QCOMPARE(o.SendFileChosen, button == "SendFileButton");
             const bool files = dialog->fileMode() == QFileDialog::ExistingFiles;
             QCOMPARE(files, button == "SendFileButton");
             dialog->findChild<QLineEdit*>("fileNameEdit")->setText(files ? "\"f1.txt\" \"f2\"" : home + "/pick/dir");
-            static_cast<QDialog*>(dialog.data())->accept();
+            if (queued.isEmpty())
+                dialog->reject();
+            else
+                static_cast<QDialog*>(dialog.data())->accept();
         }
         QStringList want;
         for (const QString& n : queued)
             want << home + "/pick/" + n + '|' + n.chopped(n.endsWith('/') ? 1 : 0);
         QTRY_COMPARE(entries(p.peer->queue()), want);
         QCOMPARE(w.queueWindow()->isVisible(), !queued.isEmpty());
-        QCOMPARE(o.LastSendDir, home + (button == "SendFoldButton" ? "/pick/dir/" : "/pick/"));
+        QCOMPARE(o.LastSendDir, button == "SendFoldButton" ? home + "/pick/dir/" : home + "/pick/");
     }
 };
 
