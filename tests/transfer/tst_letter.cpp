@@ -12,15 +12,18 @@
 
 namespace {
 
-void columns()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<QString>("error");   // the error line expected (prefix), empty: none
-    QTest::addColumn<QString>("outcome"); // our peer's outcome line
-}
+// One case: how the raw side behaves, the file's size, the start of the error line expected
+// (empty: none) and our peer's outcome line.
+struct Case {
+    QString how;
+    qint64 size;
+    QString error, outcome;
+};
+const QString kStopped = "Stopped By Error : f.bin", kSecond = "A second connection came to transfer port";
 
 } // namespace
+
+Q_DECLARE_METATYPE(Case)
 
 class TestLetter : public QObject {
     Q_OBJECT
@@ -28,35 +31,23 @@ private Q_SLOTS:
     // The raw side sends a file to our peer.
     void receive_data()
     {
-        columns();
-        QTest::newRow("empty file") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
-        QTest::newRow("glued end and cancel") << "glued" << qint64(10) << "" << "Complete : f.bin (10 bytes)";
-        QTest::newRow("data closed early") << "close" << qint64(5000)
-                                           << "The sender closed the data connection after 1000 of 5000 bytes"
-                                           << "Stopped By Error : f.bin";
-        QTest::newRow("data reset early") << "reset" << qint64(5000)
-                                          << "The sender reset the data connection after 1000 of 5000 bytes"
-                                          << "Stopped By Error : f.bin";
-        QTest::newRow("stranger before the sender") << "stranger first" << qint64(5000)
-                                                    << "A second connection came to transfer port"
-                                                    << "Stopped By Error : f.bin";
-        QTest::newRow("stranger during the transfer") << "stranger during" << qint64(5000)
-                                                      << "A second connection came to transfer port"
-                                                      << "Stopped By Error : f.bin";
+        QTest::addColumn<Case>("row");
+        QTest::newRow("empty file") << Case{"empty", 0, "", "Complete : f.bin (0 bytes)"};
+        QTest::newRow("glued end and cancel") << Case{"glued", 10, "", "Complete : f.bin (10 bytes)"};
+        QTest::newRow("data closed early") << Case{"close", 5000, "The sender closed the data connection after 1000 of 5000 bytes", kStopped};
+        QTest::newRow("data reset early") << Case{"reset", 5000, "The sender reset the data connection after 1000 of 5000 bytes", kStopped};
+        QTest::newRow("stranger before the sender") << Case{"stranger first", 5000, kSecond, kStopped};
+        QTest::newRow("stranger during the transfer") << Case{"stranger during", 5000, kSecond, kStopped};
         // A second offer meanwhile ends here without a refusal that could reach the sender
         // after it gave up; the running one goes on, and stops at the first byte too many.
-        QTest::newRow("second offer, then too much") << "too much" << qint64(10)
-                                                     << "The sender sent more than the offered 10 bytes : f.bin"
-                                                     << "Stopped By Error : f.bin";
+        QTest::newRow("second offer, then too much") << Case{"too much", 10, "The sender sent more than the offered 10 bytes : f.bin", kStopped};
         // A sender gone quiet is left by closing the connection, not refused as by the user.
-        QTest::newRow("sender goes quiet") << "quiet" << qint64(10) << "" << "Timed Out : f.bin";
+        QTest::newRow("sender goes quiet") << Case{"quiet", 10, "", "Timed Out : f.bin"};
     }
     void receive()
     {
-        QFETCH(QString, how);
-        QFETCH(qint64, size);
-        QFETCH(QString, error);
-        QFETCH(QString, outcome);
+        QFETCH(Case, row);
+        const auto& [how, size, error, outcome] = row;
         Letter l;
         l.me.peer->transfers().busyWaitMs = 200;
         l.me.peer->transfers().timeouts.idleMs = how == "quiet" ? 200 : 60000;
@@ -117,32 +108,22 @@ private Q_SLOTS:
     // Our peer sends a file to the raw side.
     void send_data()
     {
-        columns();
-        QTest::newRow("empty file, no Got All") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
-        QTest::newRow("resume offset cut by TCP") << "resume" << qint64(200000) << ""
-                                                  << "Complete : f.bin (200000 bytes)";
-        QTest::newRow("data closed early") << "close" << qint64(48 << 20)
-                                           << "The receiver reset the data connection after"
-                                           << "Stopped By Error : f.bin";
-        QTest::newRow("data closed before Got All") << "gone" << qint64(100000)
-                                                    << "The receiver" // closed or reset, as the system has it
-                                                    << "Stopped By Error : f.bin";
-        QTest::newRow("stranger answers first") << "stranger" << qint64(5000)
-                                                << "A second connection came to transfer port"
-                                                << "Stopped By Error : f.bin";
-        QTest::newRow("stranger during the transfer") << "stranger during" << qint64(48 << 20)
-                                                      << "A second connection came to transfer port"
-                                                      << "Stopped By Error : f.bin";
+        QTest::addColumn<Case>("row");
+        QTest::newRow("empty file, no Got All") << Case{"empty", 0, "", "Complete : f.bin (0 bytes)"};
+        QTest::newRow("resume offset cut by TCP") << Case{"resume", 200000, "", "Complete : f.bin (200000 bytes)"};
+        QTest::newRow("data closed early") << Case{"close", 48 << 20, "The receiver reset the data connection after", kStopped};
+        // Closed or reset, as the system has it.
+        QTest::newRow("data closed before Got All") << Case{"gone", 100000, "The receiver", kStopped};
+        QTest::newRow("stranger answers first") << Case{"stranger", 5000, kSecond, kStopped};
+        QTest::newRow("stranger during the transfer") << Case{"stranger during", 48 << 20, kSecond, kStopped};
         // An impossible resume is not offered again; a receiver that leaves without an answer is.
-        QTest::newRow("resume beyond the file") << "beyond" << qint64(5000) << "" << "Stopped By Error : f.bin";
-        QTest::newRow("no answer, receiver leaves") << "leaves" << qint64(5000) << "" << "Incomplete : f.bin";
+        QTest::newRow("resume beyond the file") << Case{"beyond", 5000, "", kStopped};
+        QTest::newRow("no answer, receiver leaves") << Case{"leaves", 5000, "", "Incomplete : f.bin"};
     }
     void send()
     {
-        QFETCH(QString, how);
-        QFETCH(qint64, size);
-        QFETCH(QString, error);
-        QFETCH(QString, outcome);
+        QFETCH(Case, row);
+        const auto& [how, size, error, outcome] = row;
         Letter l;
         l.me.peer->transfers().timeouts.offsetWaitMs = 300;
         QVERIFY(l.start());
