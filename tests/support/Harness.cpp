@@ -9,6 +9,9 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 QByteArray readFile(const QString& path)
 {
     QFile f(path);
@@ -27,16 +30,18 @@ bool fullLogFile(const QString& folder)
     return QFile::exists("/dev/full") && QDir().mkpath(folder) && QFile::link("/dev/full", folder + "QvLogs.log");
 }
 
-FileSizeLimit::FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))
+FileSizeLimit::FileSizeLimit(qint64 bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))
 {
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &small);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    oldCurrent = limit.rlim_cur, oldMaximum = limit.rlim_max;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 FileSizeLimit::~FileSizeLimit()
 {
+    const rlimit old{static_cast<rlim_t>(oldCurrent), static_cast<rlim_t>(oldMaximum)};
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, handler);
 }

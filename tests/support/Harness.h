@@ -5,9 +5,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 
 // Whole-file helpers: readFile gives "<missing>" for a file that cannot be read;
 // writeFile creates the folders on the way and reports whether every byte was written.
@@ -20,13 +18,13 @@ bool fullLogFile(const QString& folder);
 // its signal ignored); both come back when it goes, also when a check fails on the way.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes);
+    explicit FileSizeLimit(qint64 bytes);
     ~FileSizeLimit();
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
-    rlimit old{};
+    quint64 oldCurrent = 0, oldMaximum = 0;
     void (*handler)(int) = nullptr;
 };
 // n bytes that differ for every seed.
