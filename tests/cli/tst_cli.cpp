@@ -34,15 +34,16 @@ struct Run {
     QProcess server, client;
     QByteArray sOut, cOut;
     QByteArray serverInput; // read before any client logs in
+    const QString port = QString::number(freePortTriple());
     bool start(const QStringList& serverArgs, const QStringList& clientArgs)
     {
-        const QString port = QString::number(freePortTriple());
         server.start(cli(), QStringList{"--listen", port} + serverArgs);
         server.write(serverInput);
         if (!server.waitForStarted() ||
             !QTest::qWaitFor([&] { return lines(server, sOut).contains("*** Waiting on Port : " + port); }, 10000))
             return false;
-        client.start(cli(), QStringList{"--connect", "127.0.0.1:" + port} + clientArgs);
+        const QStringList to = clientArgs.contains("--site") ? QStringList{} : QStringList{"--connect", "127.0.0.1:" + port};
+        client.start(cli(), to + clientArgs);
         return client.waitForStarted();
     }
     // Runs both to their own end.
@@ -70,35 +71,52 @@ Q_DECLARE_METATYPE(Refusal)
 class TestCli : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void usageErrors_data()
+    // Runs that end at once: usage errors (on standard error, status 2), and what is asked for
+    // (on standard output, status 0). The site rows read the saved sites below.
+    void oneShot_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("nothing") << QStringList{};
-        QTest::newRow("both modes") << QStringList{"--listen", "2000", "--connect", "h:1"};
-        QTest::newRow("port not a number") << QStringList{"--listen", "abc"};
-        QTest::newRow("no port") << QStringList{"--connect", "localhost"};
-        QTest::newRow("port too high") << QStringList{"--listen", "65534"};
-        QTest::newRow("unknown flag") << QStringList{"--listen", "2000", "--frobnicate"};
-        QTest::newRow("value missing") << QStringList{"--listen", "2000", "--name"};
-        QTest::newRow("bad exists") << QStringList{"--listen", "2000", "--exists", "maybe"};
-        QTest::newRow("exit after zero") << QStringList{"--listen", "2000", "--exit-after", "0"};
-        QTest::newRow("send without path") << QStringList{"--listen", "2000", "--send"};
-        QTest::newRow("help") << QStringList{"--help"}; // asked for: on standard output, status 0
+        QTest::addColumn<QString>("out"); // what the output holds
+        const QString usage = "usage: zantiro-cli";
+        QTest::newRow("nothing") << QStringList{} << usage;
+        QTest::newRow("both modes") << QStringList{"--listen", "2000", "--connect", "h:1"} << usage;
+        QTest::newRow("port not a number") << QStringList{"--listen", "abc"} << usage;
+        QTest::newRow("no port") << QStringList{"--connect", "localhost"} << usage;
+        QTest::newRow("port too high") << QStringList{"--listen", "65534"} << usage;
+        QTest::newRow("unknown flag") << QStringList{"--listen", "2000", "--frobnicate"} << usage;
+        QTest::newRow("value missing") << QStringList{"--listen", "2000", "--name"} << usage;
+        QTest::newRow("bad exists") << QStringList{"--listen", "2000", "--exists", "maybe"} << usage;
+        QTest::newRow("exit after zero") << QStringList{"--listen", "2000", "--exit-after", "0"} << usage;
+        QTest::newRow("send without path") << QStringList{"--listen", "2000", "--send"} << usage;
+        QTest::newRow("unknown site") << QStringList{"--site", "Work/Anna"} << "no saved site \"Work/Anna\"";
+        QTest::newRow("site is a folder") << QStringList{"--site", "Friends"} << "no saved site \"Friends\"";
+        QTest::newRow("site without a port") << QStringList{"--site", "Friends/Inner/Bo"} << "has no usable port";
+        QTest::newRow("help") << QStringList{"--help"} << usage;
+        QTest::newRow("list sites") << QStringList{"--sites"}
+                                    << "Sites\n  Friends\n    Inner\n      Bo\th:0\n    Anna\t10.0.0.5:2100\n  Work\n  Top\t1.2.3.4:2000\n";
     }
-    void usageErrors()
+    void oneShot()
     {
         QFETCH(QStringList, args);
+        QFETCH(QString, out);
+        QTemporaryDir home;
+        QVERIFY(writeFile(home.filePath("qvsites.cfg"),
+                          "Folder=Friends;Expanded;Parent=Sites;\r\nFolder=Work;Parent=Sites;\r\nFolder=Inner;Parent=Friends;\r\n"
+                          "Site=Anna;IP=10.0.0.5;Port=2100;Password=;Parent=Friends;\r\nSite=Top;IP=1.2.3.4;Port=2000;"
+                          "Password=;Parent=Sites;\r\nSite=Bo;IP=h;Port=0;Password=;Parent=Inner;\r\n"));
         QProcess p;
-        p.start(cli(), args);
+        p.start(cli(), (args.value(0).startsWith("--site") ? QStringList{"--home", home.path()} : QStringList{}) + args);
         QVERIFY(p.waitForFinished(10000));
-        const bool help = args == QStringList{"--help"};
-        QCOMPARE(p.exitCode(), help ? 0 : 2);
-        QVERIFY((help ? p.readAllStandardOutput() : p.readAllStandardError()).contains("usage: zantiro-cli"));
-        QVERIFY((help ? p.readAllStandardError() : p.readAllStandardOutput()).isEmpty());
+        const bool asked = args == QStringList{"--help"} || args == QStringList{"--sites"};
+        QCOMPARE(p.exitCode(), asked ? 0 : 2);
+        const QString shown = QString::fromUtf8(asked ? p.readAllStandardOutput() : p.readAllStandardError());
+        QVERIFY2(args == QStringList{"--sites"} ? shown == out : shown.contains(out), qPrintable(shown));
+        QVERIFY((asked ? p.readAllStandardError() : p.readAllStandardOutput()).isEmpty());
     }
 
-    // Two peers chat, ping and leave: the client by /quit, SIGINT or SIGTERM alike ("bye" to
-    // the peer, log written, options saved), the server at the end of its input.
+    // Two peers chat, ping, show each other's record and leave: the client by /quit, SIGINT or
+    // SIGTERM alike ("bye" to the peer, log written, options saved), the server at the end of
+    // its input. The SIGTERM client comes through a saved site, with the site's password.
     void twoPeersChatAndQuit_data()
     {
         QTest::addColumn<int>("signal");
@@ -113,8 +131,14 @@ private Q_SLOTS:
         Run r;
         // A home path holding "/debug" does not switch debug mode on; "/DEBUG" on its own does.
         QVERIFY(QDir(home1.path()).mkpath("debug"));
-        QVERIFY(r.start({"--home", home1.filePath("debug"), "--require-password", "Secret", "--name", "Ann"},
-                        {"--home", home2.path(), "/DEBUG", "--password", "Secret", "--name", "Bob"}));
+        // A ";" in a record field would shift the others: it goes as ","; the home page keeps
+        // its own. Control characters are shown written out.
+        QVERIFY(writeFile(home2.filePath("qvsites.cfg"), "Folder=F;Parent=Sites;\r\nSite=Ann;IP=127.0.0.1;Port=" +
+                                                              r.port.toLatin1() + ";Password=Se cret;Parent=F;\r\n"));
+        const QStringList to = signal == SIGTERM ? QStringList{"--site", "F/Ann"} : QStringList{"--password", "Se cret"};
+        QVERIFY(r.start({"--home", home1.filePath("debug"), "--require-password", "Se cret", "--name", "Ann", "--email",
+                         "a;n@x", "--age", "3;4", "--homepage", "http://h/a;b\x1b"},
+                        QStringList{"--home", home2.path(), "/DEBUG", "--name", "Bob"} + to));
         QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("*** Remote User Info Change (Ann)"), 10000);
         QCOMPARE(r.clientLines().first(), QString("QVDEBUG ACTIVATED"));
         QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** Remote User Info Change (Bob)"), 10000);
@@ -127,6 +151,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("<Ann> hi Bob"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression(R"(^\*\*\* Ping Reply  : [\d.]+ Sec$)")).size(),
                                   1, 10000);
+        r.server.write("/info\n");
+        r.client.write("/info\n");
+        const QStringList ann = {"Name : Ann", "E-Mail : a,n@x", "Homepage : http://h/a;b\\x1b", "Age : 3,4"};
+        const QStringList bob = {"Name : Bob", "E-Mail : <No E-mail Specified>", "Homepage : <No Homepage Specified>", "Age : ##"};
+        QTRY_COMPARE_WITH_TIMEOUT(r.clientLines().mid(r.clientLines().indexOf(ann[0]), 4), ann, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().mid(r.serverLines().indexOf(bob[0]), 4), bob, 10000);
 
         if (signal)
             ::kill(static_cast<pid_t>(r.client.processId()), signal);

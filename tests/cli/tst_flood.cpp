@@ -1,7 +1,6 @@
 #include "session/Session.h"
 #include "support/Harness.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -34,7 +33,20 @@ QByteArray mebiMessage(const QString& prefix)
     return Session::frame(prefix + QString(MiB - prefix.size(), QLatin1Char('x')));
 }
 
+// `chunk` is sent `chunks` times, then "bye"; `shown` is a line the flood shows.
+struct Flood {
+    bool login;
+    QByteArray chunk;
+    int chunks;
+    QString shown;
+    int minShown, maxShown;
+    qint64 maxLog; // bytes; -1: no bound
+    bool throttled; // answers must have been left out
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Flood)
 
 // A peer that floods the headless peer's control connection, before and after logging in:
 // the headless peer keeps working in bounded memory and its log stays small.
@@ -43,38 +55,20 @@ class TestFlood : public QObject {
 private Q_SLOTS:
     void floodStaysBounded_data()
     {
-        QTest::addColumn<bool>("login");
-        QTest::addColumn<QByteArray>("chunk"); // sent `chunks` times, then "bye"
-        QTest::addColumn<int>("chunks");
-        QTest::addColumn<QString>("shown"); // a line the flood shows
-        QTest::addColumn<int>("minShown");
-        QTest::addColumn<int>("maxShown");
-        QTest::addColumn<qint64>("maxLog"); // bytes; -1: no bound
-        QTest::addColumn<bool>("throttled"); // answers must have been left out
+        QTest::addColumn<Flood>("row");
         // 100 are enough to pass the bound many times over without a bounded reader, and few
         // enough to end well within the login bound even in a sanitizer build.
-        QTest::newRow("wrong passwords") << false << mebiMessage("PAuth:") << 100
-                                         << "*** User Submitted Bad Password (xxxx" << 1 << 100 << MiB << false;
-        QTest::newRow("chat lines") << true << mebiMessage("msg:") << 40 << "<<No Name Specified>> xxxx" << 40 << 40
-                                    << qint64(-1) << false;
-        QTest::newRow("pings") << false << repeated(Session::frame("ping"), MiB) << 13 << "*** Received Ping" << 1
-                               << 20000 << MiB << true;
+        QTest::newRow("wrong passwords") << Flood{false, mebiMessage("PAuth:"), 100, "*** User Submitted Bad Password (xxxx", 1, 100, MiB, false};
+        QTest::newRow("chat lines") << Flood{true, mebiMessage("msg:"), 40, "<<No Name Specified>> xxxx", 40, 40, -1, false};
+        QTest::newRow("pings") << Flood{false, repeated(Session::frame("ping"), MiB), 13, "*** Received Ping", 1, 20000, MiB, true};
         const QByteArray notices = Session::frame("stat:a flood") + Session::frame("gotping") +
                                    Session::frame("uinfo:Eve;e;1;h") + Session::frame("file:2001|f.bin|1|1");
-        QTest::newRow("notices and offers") << true << repeated(notices, MiB) << 4 << "a flood" << 1 << 20000 << MiB
-                                            << true;
+        QTest::newRow("notices and offers") << Flood{true, repeated(notices, MiB), 4, "a flood", 1, 20000, MiB, true};
     }
     void floodStaysBounded()
     {
-        QFETCH(bool, login);
-        QFETCH(QByteArray, chunk);
-        QFETCH(int, chunks);
-        QFETCH(QString, shown);
-        QFETCH(int, minShown);
-        QFETCH(int, maxShown);
-        QFETCH(qint64, maxLog);
-        QFETCH(bool, throttled);
-
+        QFETCH(Flood, row);
+        const auto& [login, chunk, chunks, shown, minShown, maxShown, maxLog, throttled] = row;
         QTemporaryDir home;
         const QString out = home.filePath("stdout.txt");
         const QString port = QString::number(freePortTriple());

@@ -7,8 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -43,6 +41,36 @@ QList<QByteArray> validLines(int lineCount, const QByteArray& flags = "0")
 class TestOptions : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void scramble_data()
+    {
+        QTest::addColumn<QByteArray>("plain");
+        QTest::addColumn<QByteArray>("scrambled"); // empty: only the round trip is checked
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("one char") << QByteArray("a") << QByteArray("\x13");
+        QTest::newRow("abc") << QByteArray("abc") << QByteArray("\x14\x13\x15");
+        // x1..x5 -> x4 x2 x1 x3 x5, each shifted by 177 modulo 255
+        QTest::newRow("five") << QByteArray("12345") << QByteArray("\xE5\xE3\xE2\xE4\xE6");
+        QTest::newRow("to line feed") << QByteArray("X") << QByteArray("\n");
+        QTest::newRow("to carriage return") << QByteArray("[") << QByteArray("\r");
+        QByteArray all;
+        for (int c = 0; c < 256; ++c)
+            all.append(static_cast<char>(c));
+        QTest::newRow("every byte") << all << QByteArray();
+        QTest::newRow("every byte but 254 and 255, even length") << all.left(254) << QByteArray();
+        QTest::newRow("two") << QByteArray("ab") << QByteArray();
+        QTest::newRow("terminator bytes") << QByteArray("{\xBF}") << QByteArray();
+    }
+    void scramble()
+    {
+        QFETCH(QByteArray, plain);
+        QFETCH(QByteArray, scrambled);
+        const QByteArray s = EncryptText(plain);
+        QCOMPARE(s.size(), plain.size());
+        if (!scrambled.isEmpty())
+            QCOMPARE(s, scrambled);
+        QCOMPARE(DecryptText(s), QByteArray(plain).replace('\xFF', '\0')); // code 255 comes back as 0
+    }
+
     // Every option survives a save and a load. A text the file cannot hold ("[" scrambles to a
     // carriage return, which would split its line; code 255 comes back as 0; others have no
     // Windows-1252 code) keeps what the file held, or with no file yet what a missing file
@@ -176,15 +204,10 @@ private Q_SLOTS:
         // A file that cannot be written says so; one the disk cuts short leaves the old one.
         QVERIFY(ConfigFile::SaveConfig(folder + "/missing/qvcfg.cfg", o).startsWith("Close Config Error : "));
         const QByteArray before = readFile(path);
-        rlimit old = {};
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = old;
-        small.rlim_cur = 200; // as a full disk
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        const QString cut = ConfigFile::SaveConfig(path, o);
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, handler);
+        const QString cut = [&] {
+            FileSizeLimit full(200);
+            return ConfigFile::SaveConfig(path, o);
+        }();
         QVERIFY2(cut.startsWith("Close Config Error : "), qPrintable(cut));
         QCOMPARE(readFile(path), before);
     }

@@ -2,12 +2,9 @@
 #include "support/Harness.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -183,15 +180,10 @@ private Q_SLOTS:
         const QByteArray before = readFile(path);
 
         QCOMPARE(t.addSite(t.root(), "more"), QString());
-        rlimit old = {};
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        const auto prevHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = old;
-        small.rlim_cur = 512;
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        const QString failed = SitesFile::save(path, t);
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, prevHandler);
+        const QString failed = [&] {
+            FileSizeLimit full(512);
+            return SitesFile::save(path, t);
+        }();
         QVERIFY2(failed.startsWith("Save Sites Error : "), qPrintable(failed));
         QCOMPARE(readFile(path), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList(SitesFile::FileName));

@@ -9,6 +9,9 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 QByteArray readFile(const QString& path)
 {
     QFile f(path);
@@ -25,6 +28,22 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 bool fullLogFile(const QString& folder)
 {
     return QFile::exists("/dev/full") && QDir().mkpath(folder) && QFile::link("/dev/full", folder + "QvLogs.log");
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    oldCurrent = limit.rlim_cur, oldMaximum = limit.rlim_max;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    const rlimit old{static_cast<rlim_t>(oldCurrent), static_cast<rlim_t>(oldMaximum)};
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
 }
 
 QByteArray randomBytes(qint64 n, quint32 seed)

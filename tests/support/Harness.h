@@ -14,6 +14,19 @@ bool writeFile(const QString& path, const QByteArray& bytes = {});
 // Points folder's single log file "QvLogs.log" at /dev/full, where every write fails as on a
 // full disk; false where there is no /dev/full.
 bool fullLogFile(const QString& folder);
+// While it lives, writes past `bytes` in any file fail as on a full disk (the size limit, with
+// its signal ignored); both come back when it goes, also when a check fails on the way.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    quint64 oldCurrent = 0, oldMaximum = 0;
+    void (*handler)(int) = nullptr;
+};
 // n bytes that differ for every seed.
 QByteArray randomBytes(qint64 n, quint32 seed);
 

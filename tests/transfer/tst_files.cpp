@@ -1,18 +1,10 @@
+#include "support/RawPeer.h"
 #include "support/TransferPair.h"
 
-#include "core/Startup.h"
 #include "queue/FileQueue.h"
-#include "session/Session.h"
-#include "support/ScriptedPrompts.h"
-#include "transfer/Transfers.h"
 
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
 
-#include <cerrno>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using Pair = TransferPair;
@@ -33,32 +25,6 @@ private Q_SLOTS:
         QCOMPARE(readFile(p.at(p.down, "d/__ (2).txt")), QByteArray("second, longer file"));
         QCOMPARE(p.a.rec->count("*** File Transfer Complete : d\\__ (2).txt (19 bytes)"), 1);
         QCOMPARE(p.b.rec->count("*** File Transfer Complete : __.txt (10 bytes)"), 1); // the third: HaveFile
-    }
-
-    // A typed name that exists is never written over without a question.
-    void typedNameExists_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<int>("questions");
-        QTest::newRow("another existing name is asked about") << "note.txt" << 2;
-        QTest::newRow("the same name is refused") << "f.bin" << 1;
-    }
-    void typedNameExists()
-    {
-        QFETCH(QString, typed);
-        QFETCH(int, questions);
-        Pair p;
-        QVERIFY(writeFile(p.at(p.src, "f.bin"), "new content"));
-        QVERIFY(writeFile(p.at(p.down, "f.bin"), "old"));
-        QVERIFY(writeFile(p.at(p.down, "note.txt"), "keep me"));
-        p.askB->existsReplies = {{4, false, typed}, {5, false, {}}};
-        QVERIFY(p.connect());
-        QVERIFY(p.send("f.bin"));
-        QCOMPARE(readFile(p.at(p.down, "note.txt")), QByteArray("keep me"));
-        QCOMPARE(readFile(p.at(p.down, "f.bin")), QByteArray("old"));
-        QCOMPARE(p.askB->questions.size(), questions);
-        QCOMPARE(p.askB->existsNames.last(), typed);
-        QVERIFY(p.a.rec->contains("*** File Transfer Canceled By Receiver : f.bin"));
     }
 
     // Overwriting replaces the directory entry: other links to the old file keep its content.
@@ -116,27 +82,18 @@ private Q_SLOTS:
     void noFoldersLeft()
     {
         QFETCH(bool, senderListens);
-        TestPeer b(QStringLiteral("Bob"));
-        b.ctx->options.AutoAccept = true;
-        const QString down = b.ctx->options.DownloadDir;
-        QVERIFY(QDir().mkpath(down));
-        QTcpServer control, cmd;
-        const quint16 port = freePortTriple();
-        QVERIFY(control.listen(QHostAddress::LocalHost, port));
+        Letter l;
+        QVERIFY(l.start());
+        QTcpServer cmd;
         if (senderListens)
-            QVERIFY(cmd.listen(QHostAddress::LocalHost, port + 1));
+            QVERIFY(cmd.listen(QHostAddress::LocalHost, l.port + 1));
         QObject::connect(&cmd, &QTcpServer::newConnection, [&] { cmd.nextPendingConnection()->write("CANC_TRAN"); });
-        b.connectTo(port);
-        QTRY_VERIFY_WITH_TIMEOUT(control.hasPendingConnections(), 5000);
-        QTcpSocket* ctl = control.nextPendingConnection();
-        ctl->write(Session::frame("PSOK"));
-        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** Login Authenticated"), 5000);
-        QSignalSpy ended(&b.peer->transfers(), &Transfers::transferEnded);
+        QSignalSpy ended(&l.me.peer->transfers(), &Transfers::transferEnded);
         for (int i = 0; i < 3; ++i) {
-            ctl->write(Session::frame(QStringLiteral("file:%1|d\\e\\f%2.txt|512|10").arg(port + 1).arg(i)));
+            l.say(QStringLiteral("file:%1|d\\e\\f%2.txt|512|10").arg(l.port + 1).arg(i));
             QTRY_COMPARE_WITH_TIMEOUT(ended.size(), i + 1, 10000);
         }
-        QCOMPARE(QDir(down).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(QDir(l.down).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     }
 
     // A folder sent as a whole takes no link that leads out of it, and no link loop.
@@ -160,24 +117,6 @@ private Q_SLOTS:
         QCOMPARE(list.completed(), 3);
     }
 
-    // A write past the size limit ends the transfer with the system's reason, not the program.
-    void writeFailureReason()
-    {
-        Startup::ignoreFileSizeSignal();
-        Pair p;
-        QVERIFY(writeFile(p.at(p.src, "f.bin"), QByteArray(3 << 20, 'z')));
-        QVERIFY(p.connect());
-        rlimit old{};
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 1 << 20;
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        const bool sent = p.send("f.bin");
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(sent);
-        const QString line = "*** Error : Cannot write " + p.at(p.down, "f.bin") + " - " + qt_error_string(EFBIG);
-        QVERIFY2(p.b.rec->contains(line), qPrintable(p.b.rec->lines.join('\n')));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestFiles)

@@ -12,15 +12,18 @@
 
 namespace {
 
-void columns()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<QString>("error");   // the error line expected (prefix), empty: none
-    QTest::addColumn<QString>("outcome"); // our peer's outcome line
-}
+// One case: how the raw side behaves, the file's size, the start of the error line expected
+// (empty: none) and our peer's outcome line.
+struct Case {
+    QString how;
+    qint64 size;
+    QString error, outcome;
+};
+const QString kStopped = "Stopped By Error : f.bin", kSecond = "A second connection came to transfer port";
 
 } // namespace
+
+Q_DECLARE_METATYPE(Case)
 
 class TestLetter : public QObject {
     Q_OBJECT
@@ -28,29 +31,26 @@ private Q_SLOTS:
     // The raw side sends a file to our peer.
     void receive_data()
     {
-        columns();
-        QTest::newRow("empty file") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
-        QTest::newRow("glued end and cancel") << "glued" << qint64(10) << "" << "Complete : f.bin (10 bytes)";
-        QTest::newRow("data closed early") << "close" << qint64(5000)
-                                           << "The sender closed the data connection after 1000 of 5000 bytes"
-                                           << "Stopped By Error : f.bin";
-        QTest::newRow("data reset early") << "reset" << qint64(5000)
-                                          << "The sender reset the data connection after 1000 of 5000 bytes"
-                                          << "Stopped By Error : f.bin";
-        QTest::newRow("stranger before the sender") << "stranger first" << qint64(5000)
-                                                    << "A second connection came to transfer port"
-                                                    << "Stopped By Error : f.bin";
-        QTest::newRow("stranger during the transfer") << "stranger during" << qint64(5000)
-                                                      << "A second connection came to transfer port"
-                                                      << "Stopped By Error : f.bin";
+        QTest::addColumn<Case>("row");
+        QTest::newRow("empty file") << Case{"empty", 0, "", "Complete : f.bin (0 bytes)"};
+        QTest::newRow("glued end and cancel") << Case{"glued", 10, "", "Complete : f.bin (10 bytes)"};
+        QTest::newRow("data closed early") << Case{"close", 5000, "The sender closed the data connection after 1000 of 5000 bytes", kStopped};
+        QTest::newRow("data reset early") << Case{"reset", 5000, "The sender reset the data connection after 1000 of 5000 bytes", kStopped};
+        QTest::newRow("stranger before the sender") << Case{"stranger first", 5000, kSecond, kStopped};
+        QTest::newRow("stranger during the transfer") << Case{"stranger during", 5000, kSecond, kStopped};
+        // A second offer meanwhile ends here without a refusal that could reach the sender
+        // after it gave up; the running one goes on, and stops at the first byte too many.
+        QTest::newRow("second offer, then too much") << Case{"too much", 10, "The sender sent more than the offered 10 bytes : f.bin", kStopped};
+        // A sender gone quiet is left by closing the connection, not refused as by the user.
+        QTest::newRow("sender goes quiet") << Case{"quiet", 10, "", "Timed Out : f.bin"};
     }
     void receive()
     {
-        QFETCH(QString, how);
-        QFETCH(qint64, size);
-        QFETCH(QString, error);
-        QFETCH(QString, outcome);
+        QFETCH(Case, row);
+        const auto& [how, size, error, outcome] = row;
         Letter l;
+        l.me.peer->transfers().busyWaitMs = 200;
+        l.me.peer->transfers().timeouts.idleMs = how == "quiet" ? 200 : 60000;
         QVERIFY(l.start());
         QTcpServer commandPort;
         QVERIFY(commandPort.listen(QHostAddress::LocalHost, l.port + 1));
@@ -58,8 +58,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(commandPort.hasPendingConnections(), 5000);
         Chunked cmd, data, stranger;
         cmd.attach(commandPort.nextPendingConnection());
+        cmd.s->write("\x01garbage!");
         QTRY_COMPARE_WITH_TIMEOUT(cmd.all, QByteArray("ACCE_TRAN"), 5000);
-        const QByteArray bytes = randomBytes(size, 5);
+        const QByteArray bytes = randomBytes(how == "too much" ? 25 : size, 5);
+        if (how == "too much") {
+            l.say(QStringLiteral("file:%1|g.bin|512|10").arg(l.port + 1));
+            QTRY_VERIFY_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer Timed Out : g.bin"), 5000);
+            QVERIFY(!l.heard("CANC_TRAN") && l.me.ctx->TransferEndCode() == 0);
+        }
         if (how == "stranger first") {
             stranger.connectTo(l.port + 2);
             QTRY_VERIFY_WITH_TIMEOUT(stranger.up(), 5000);
@@ -71,11 +77,12 @@ private Q_SLOTS:
             // "Got All" comes only now that the data connection stands, on its own.
             QTRY_COMPARE_WITH_TIMEOUT(cmd.chunks, (QByteArrayList{"ACCE_TRAN", "Got All"}), 5000);
             cmd.s->write("END_TRANS");
-        } else if (how == "glued") {
+        } else if (how == "glued" || how == "too much") {
             data.s->write(bytes);
             QTRY_COMPARE_WITH_TIMEOUT(cmd.all, QByteArray("ACCE_TRANGot All"), 5000);
-            cmd.s->write("END_TRANSCANC_TRAN");
-        } else if (how != "stranger first") {
+            if (how == "glued")
+                cmd.s->write("END_TRANSCANC_TRAN");
+        } else if (how != "stranger first" && how != "quiet") {
             data.s->write(bytes.left(1000));
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(l.down + "/f.bin").size() == 1000, 5000);
             if (how == "close")
@@ -88,42 +95,39 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer " + outcome), qPrintable(l.log()), 5000);
         if (!error.isEmpty())
             QVERIFY2(l.me.rec->indexStarting("*** Error : " + error) >= 0, qPrintable(l.log()));
-        QCOMPARE(l.me.rec->lines.filter("*** File Transfer ").size(), 1);
+        QCOMPARE(l.me.rec->lines.filter("*** File Transfer ").filter(": f.bin").size(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(cmd.down(), 5000); // nothing more comes: "CANC_TRAN" is not answered after the end
         QVERIFY2(cmd.oneCommandEach(), cmd.chunks.join('|').constData());
-        if (how == "empty" || how == "glued")
-            QCOMPARE(readFile(l.down + "/f.bin"), bytes);
+        if (how == "empty" || how == "glued" || how == "too much")
+            QCOMPARE(readFile(l.down + "/f.bin"), bytes.left(size));
+        if (how == "quiet" || how == "too much")
+            QCOMPARE(cmd.all, QByteArray(how == "quiet" ? "ACCE_TRAN" : "ACCE_TRANGot All"));
         QVERIFY(!l.me.ctx->TransferBusy);
     }
 
     // Our peer sends a file to the raw side.
     void send_data()
     {
-        columns();
-        QTest::newRow("empty file, no Got All") << "empty" << qint64(0) << "" << "Complete : f.bin (0 bytes)";
-        QTest::newRow("resume offset cut by TCP") << "resume" << qint64(200000) << ""
-                                                  << "Complete : f.bin (200000 bytes)";
-        QTest::newRow("data closed early") << "close" << qint64(48 << 20)
-                                           << "The receiver reset the data connection after"
-                                           << "Stopped By Error : f.bin";
-        QTest::newRow("data closed before Got All") << "gone" << qint64(100000)
-                                                    << "The receiver" // closed or reset, as the system has it
-                                                    << "Stopped By Error : f.bin";
-        QTest::newRow("stranger answers first") << "stranger" << qint64(5000)
-                                                << "A second connection came to transfer port"
-                                                << "Stopped By Error : f.bin";
-        QTest::newRow("stranger during the transfer") << "stranger during" << qint64(48 << 20)
-                                                      << "A second connection came to transfer port"
-                                                      << "Stopped By Error : f.bin";
+        QTest::addColumn<Case>("row");
+        QTest::newRow("empty file, no Got All") << Case{"empty", 0, "", "Complete : f.bin (0 bytes)"};
+        QTest::newRow("resume offset cut by TCP") << Case{"resume", 200000, "", "Complete : f.bin (200000 bytes)"};
+        QTest::newRow("data closed early") << Case{"close", 48 << 20, "The receiver reset the data connection after", kStopped};
+        // Closed or reset, as the system has it.
+        QTest::newRow("data closed before Got All") << Case{"gone", 100000, "The receiver", kStopped};
+        QTest::newRow("stranger answers first") << Case{"stranger", 5000, kSecond, kStopped};
+        QTest::newRow("stranger during the transfer") << Case{"stranger during", 48 << 20, kSecond, kStopped};
+        // An impossible resume is not offered again; a receiver that leaves without an answer is.
+        QTest::newRow("resume beyond the file") << Case{"beyond", 5000, "", kStopped};
+        QTest::newRow("no answer, receiver leaves") << Case{"leaves", 5000, "", "Incomplete : f.bin"};
     }
     void send()
     {
-        QFETCH(QString, how);
-        QFETCH(qint64, size);
-        QFETCH(QString, error);
-        QFETCH(QString, outcome);
+        QFETCH(Case, row);
+        const auto& [how, size, error, outcome] = row;
         Letter l;
+        l.me.peer->transfers().timeouts.offsetWaitMs = 300;
         QVERIFY(l.start());
+        QSignalSpy backs(&l.me.peer->transfers(), &Transfers::putBack);
         const QByteArray bytes = randomBytes(size, 9);
         QTcpServer dataPort;
         QVERIFY(dataPort.listen(QHostAddress::LocalHost, l.port + 2));
@@ -136,15 +140,25 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(stranger.up(), 5000);
             stranger.s->write("ACCE_TRAN");
         }
+        // Someone on the machine with another address is turned away.
+        QTcpSocket intruder;
+        QVERIFY(intruder.bind(QHostAddress("127.0.0.2")));
+        intruder.connectToHost(QHostAddress::LocalHost, l.port + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(intruder.state() == QAbstractSocket::UnconnectedState, 5000);
         cmd.connectTo(l.port + 1);
         QTRY_VERIFY_WITH_TIMEOUT(cmd.up() || how == "stranger", 5000);
+        const bool noData = how == "stranger" || how == "beyond" || how == "leaves";
         if (how == "resume") {
             cmd.s->write("RESUME_TR6");
             QTimer::singleShot(200, cmd.s, [&] { cmd.s->write("5536"); });
+        } else if (how == "beyond") {
+            cmd.s->write("RESUME_TR999999");
+        } else if (how == "leaves") {
+            cmd.s->abort();
         } else if (how != "stranger") {
             cmd.s->write("ACCE_TRAN");
         }
-        if (how != "stranger") {
+        if (!noData) {
             QTRY_VERIFY_WITH_TIMEOUT(dataPort.hasPendingConnections(), 5000);
             data.attach(dataPort.nextPendingConnection());
         }
@@ -173,6 +187,9 @@ private Q_SLOTS:
         QVERIFY2(cmd.oneCommandEach(), cmd.chunks.join('|').constData());
         if (how == "stranger") // the race is visible to both: the stranger's connection is cut
             QTRY_VERIFY_WITH_TIMEOUT(stranger.down() && cmd.down(), 5000);
+        if (how == "beyond" || how == "leaves")
+            QCOMPARE(backs.isEmpty(), how == "beyond");
+        QVERIFY(!l.me.ctx->TransferBusy);
     }
 
     // Control messages about offers this side gave up on, or about the peer's own offers,

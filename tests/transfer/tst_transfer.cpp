@@ -1,18 +1,12 @@
 #include "support/RawPeer.h"
 #include "support/TransferPair.h"
 
-#include "session/Session.h"
-#include "support/ScriptedPrompts.h"
 #include "queue/FileQueue.h"
-#include "transfer/Transfers.h"
 
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <cerrno>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -35,7 +29,24 @@ struct Pair : TransferPair {
     }
 };
 
+struct Ending {
+    QString how, senderLine, receiverLine;
+    bool putBack, stopped;
+};
+
+struct Existing {
+    QByteArray local, other;
+    int always;
+    QList<int> choices; // the answers to the questions, in order
+    QString typed, savedAs;
+    qint64 resume; // the receiver's resume offset
+    QString senderLine, receiverLine;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Ending)
+Q_DECLARE_METATYPE(Existing)
 
 class TestTransfer : public QObject {
     Q_OBJECT
@@ -78,37 +89,25 @@ private Q_SLOTS:
 
     void endings_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("senderLine");
-        QTest::addColumn<QString>("receiverLine");
-        QTest::addColumn<bool>("putBack");
-        QTest::addColumn<bool>("stopped");
-        QTest::newRow("decline") << "decline" << "*** File Transfer Canceled By Receiver : f.bin"
-                                 << "*** File Transfer Canceled : f.bin" << false << true;
-        QTest::newRow("sender times out") << "timeout" << "*** File Transfer Timed Out : f.bin"
-                                          << "*** File Transfer Timed Out : f.bin" << true << false;
-        QTest::newRow("sender cancels") << "sender" << "*** File Transfer Canceled : f.bin"
-                                        << "*** File Transfer Canceled By Sender : f.bin" << true << true;
-        QTest::newRow("receiver cancels") << "receiver" << "*** File Transfer Canceled By Receiver : f.bin"
-                                          << "*** File Transfer Canceled : f.bin" << false << true;
-        QTest::newRow("receiver disk full") << "full" << "*** File Transfer Canceled By Receiver : f.bin"
-                                            << "*** File Transfer Stopped By Error : f.bin" << false << true;
-        QTest::newRow("receiver folder read-only") << "readonly" << "*** File Transfer Canceled By Receiver : f.bin"
-                                                   << "*** File Transfer Stopped By Error : f.bin" << false << true;
-        QTest::newRow("source shrinks") << "shrink" << "*** File Transfer Stopped By Error : f.bin"
-                                        << "*** File Transfer Canceled By Sender : f.bin" << false << false;
-        QTest::newRow("receiver killed") << "kill" << "" << "" << true << false;
-        QTest::newRow("disconnect") << "disconnect" << "*** File Transfer Disconnected : f.bin" << "" << true << false;
-        QTest::newRow("control lost while asking") << "lost" << "*** File Transfer Timed Out : f.bin"
-                                                   << "*** File Transfer Disconnected : f.bin" << true << false;
+        QTest::addColumn<Ending>("row");
+        const QString byReceiver = "*** File Transfer Canceled By Receiver : f.bin", canceled = "*** File Transfer Canceled : f.bin";
+        const QString error = "*** File Transfer Stopped By Error : f.bin", timedOut = "*** File Transfer Timed Out : f.bin";
+        QTest::newRow("decline") << Ending{"decline", byReceiver, canceled, false, true};
+        QTest::newRow("sender times out") << Ending{"timeout", timedOut, timedOut, true, false};
+        QTest::newRow("sender cancels") << Ending{"sender", canceled, "*** File Transfer Canceled By Sender : f.bin", true, true};
+        QTest::newRow("receiver cancels") << Ending{"receiver", byReceiver, canceled, false, true};
+        QTest::newRow("receiver disk full") << Ending{"full", byReceiver, error, false, true};
+        QTest::newRow("receiver folder read-only") << Ending{"readonly", byReceiver, error, false, true};
+        QTest::newRow("source shrinks") << Ending{"shrink", error, "*** File Transfer Canceled By Sender : f.bin", false, false};
+        QTest::newRow("receiver killed") << Ending{"kill", "", "", true, false};
+        QTest::newRow("disconnect") << Ending{"disconnect", "*** File Transfer Disconnected : f.bin", "", true, false};
+        QTest::newRow("control lost while asking")
+            << Ending{"lost", timedOut, "*** File Transfer Disconnected : f.bin", true, false};
     }
     void endings()
     {
-        QFETCH(QString, how);
-        QFETCH(QString, senderLine);
-        QFETCH(QString, receiverLine);
-        QFETCH(bool, putBack);
-        QFETCH(bool, stopped);
+        QFETCH(Ending, row);
+        const auto& [how, senderLine, receiverLine, putBack, stopped] = row;
         if (how == "readonly" && ::geteuid() == 0)
             QSKIP("permissions do not stop root from writing");
         Pair p;
@@ -131,14 +130,9 @@ private Q_SLOTS:
         }
         if (how == "readonly")
             QVERIFY(QFile::setPermissions(p.down, QFile::ReadOwner | QFile::ExeOwner));
-        rlimit old{};
-        if (how == "full") {
-            std::signal(SIGXFSZ, SIG_IGN);
-            ::getrlimit(RLIMIT_FSIZE, &old);
-            rlimit small = old;
-            small.rlim_cur = 1 << 20; // writes past 1 MiB fail, as on a full disk
-            ::setrlimit(RLIMIT_FSIZE, &small);
-        }
+        std::optional<FileSizeLimit> full;
+        if (how == "full")
+            full.emplace(1 << 20);
         // Act once the data connection is up (the sender's window shows).
         QObject::connect(&p.a.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
@@ -170,8 +164,7 @@ private Q_SLOTS:
         } else {
             QVERIFY(p.waitEnded(0, nb));
         }
-        if (how == "full")
-            ::setrlimit(RLIMIT_FSIZE, &old);
+        full.reset();
         QFile::setPermissions(p.down, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QStringList& la = p.a.rec->lines;
         QVERIFY2(senderLine.isEmpty() ? la.indexOf(QRegularExpression(R"(^\*\*\* File Transfer (Incomplete|Stopped By Error) : f\.bin$)")) >= 0
@@ -179,8 +172,9 @@ private Q_SLOTS:
                  qPrintable(la.join('\n')));
         if (p.b.ctx && !receiverLine.isEmpty())
             QVERIFY2(p.b.rec->contains(receiverLine), qPrintable(p.b.rec->lines.join('\n')));
-        if (how == "full" || how == "readonly")
-            QVERIFY2(p.b.rec->indexStarting("*** Error : Cannot write ") >= 0, qPrintable(p.b.rec->lines.join('\n')));
+        if (how == "full" || how == "readonly") // a full disk with the system's reason
+            QVERIFY2(p.b.rec->indexStarting("*** Error : Cannot write " + (how == "full" ? p.downPath("f.bin") + " - " + qt_error_string(EFBIG) : "")) >= 0,
+                     qPrintable(p.b.rec->lines.join('\n')));
         if (how == "shrink")
             QVERIFY(la.contains("*** Error : Cannot read " + p.srcPath("f.bin") + " - the file became shorter"));
         QCOMPARE(la.filter("Complete").size(), 0);
@@ -197,11 +191,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("offer");
         QTest::addColumn<QString>("escape"); // a path outside that must stay untouched
         QTest::newRow("parent") << "file:%1|..\\evil.txt|512|10" << "../evil.txt";
-        QTest::newRow("absolute") << "file:%1|/tmp/evil.txt|512|10" << "";
-        QTest::newRow("slash") << "file:%1|a/../../evil.txt|512|10" << "../evil.txt";
         QTest::newRow("negative size") << "file:%1|ok.txt|512|-5" << "";
-        QTest::newRow("size not a number") << "file:%1|ok.txt|512|12abc" << "";
-        QTest::newRow("huge size") << "file:%1|ok.txt|512|99999999999999999999" << "";
         QTest::newRow("block zero") << "file:%1|ok.txt|0|10" << "";
         QTest::newRow("port") << "file:7%1|ok.txt|512|10" << "";
         QTest::newRow("link to folder") << "file:%1|out\\evil.txt|512|10" << "../outside/evil.txt";
@@ -226,49 +216,6 @@ private Q_SLOTS:
         QVERIFY(!b.ctx->TransferBusy && !b.peer->transfers().current());
         if (!escape.isEmpty())
             QCOMPARE(readFile(QDir(down).filePath(escape)), escape.endsWith("target.txt") ? "old" : "<missing>");
-    }
-
-    void hostileSender()
-    {
-        Letter raw;
-        TestPeer& b = raw.me;
-        b.peer->transfers().busyWaitMs = 200;
-        QVERIFY(raw.start());
-        QTcpServer cmdServer;
-        QVERIFY(cmdServer.listen(QHostAddress::LocalHost, raw.port + 1));
-        raw.say(QStringLiteral("file:%1|f.bin|512|10").arg(raw.port + 1));
-        QTRY_VERIFY_WITH_TIMEOUT(cmdServer.hasPendingConnections(), 5000);
-        QTcpSocket* cmd = cmdServer.nextPendingConnection();
-        QByteArray cmds;
-        QObject::connect(cmd, &QTcpSocket::readyRead, [&] { cmds += cmd->readAll(); });
-        cmds += cmd->readAll();
-        cmd->write("\x01garbage!");
-        QTRY_COMPARE_WITH_TIMEOUT(cmds, QByteArray("ACCE_TRAN"), 5000);
-        // A second offer while this one runs waits, then ends here without a refusal that
-        // could reach the sender after it gave up; the running one goes on.
-        raw.say(QStringLiteral("file:%1|g.bin|512|10").arg(raw.port + 1));
-        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Timed Out : g.bin"), 5000);
-        QVERIFY(!raw.heard("CANC_TRAN") && b.ctx->TransferEndCode() == 0);
-        QTcpSocket data;
-        data.connectToHost(QHostAddress::LocalHost, raw.port + 2);
-        QTRY_VERIFY_WITH_TIMEOUT(data.state() == QAbstractSocket::ConnectedState, 5000);
-        data.write("0123456789ABCDEFGHIJKLMNO"); // 25 bytes for a 10-byte offer
-        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Stopped By Error : f.bin"), 5000);
-        QCOMPARE(cmds, QByteArray("ACCE_TRANGot All"));
-        QVERIFY(b.rec->contains("*** Error : The sender sent more than the offered 10 bytes : f.bin"));
-        QCOMPARE(readFile(b.ctx->options.DownloadDir + "/f.bin"), QByteArray("0123456789"));
-
-        // A sender that goes quiet before the end does not hold the receiver for ever; it is
-        // left by closing the connection, not refused as by the user.
-        b.peer->transfers().timeouts.idleMs = 200;
-        raw.say(QStringLiteral("file:%1|h.bin|512|10").arg(raw.port + 1));
-        QTRY_VERIFY_WITH_TIMEOUT(cmdServer.hasPendingConnections(), 5000);
-        QTcpSocket* quiet = cmdServer.nextPendingConnection();
-        QByteArray heard;
-        QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** File Transfer Timed Out : h.bin"), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(quiet->state(), QAbstractSocket::UnconnectedState, 5000);
-        QCOMPARE(heard += quiet->readAll(), QByteArray("ACCE_TRAN"));
-        QVERIFY(!b.ctx->TransferBusy);
     }
 
     void unreadable()
@@ -306,105 +253,29 @@ private Q_SLOTS:
         QCOMPARE(list.completed(), 0);
     }
 
-    void progressPast4GiB()
-    {
-        TestPeer b;
-        FileTransfer::Setup s;
-        s.type = FileTransfer::Receiving;
-        s.name = QStringLiteral("big.iso");
-        s.size = (qint64(5) << 32) + 3;
-        FileTransfer t(*b.ctx, b.peer->session(), b.peer->transfers().prompts(), s, {});
-        const TransferView v = t.view();
-        QVERIFY(v.progressMaximum > (1 << 30) && v.progressValue == 0);
-        QCOMPARE((QStringList{v.SizeLabel, v.pctlabel, v.KPSlabel}),
-                 (QStringList{"File Size : 21474836483", "100%", "0.00 KB/SEC"}));
-    }
-
-    void hostileReceiver_data()
-    {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("resume beyond the file") << QByteArray("RESUME_TR999999") << "*** File Transfer Stopped By Error : f.bin";
-        QTest::newRow("no answer, peer leaves") << QByteArray() << "*** File Transfer Incomplete : f.bin";
-    }
-    void hostileReceiver()
-    {
-        QFETCH(QByteArray, answer);
-        QFETCH(QString, line);
-        TestPeer a(QStringLiteral("Ann"));
-        a.peer->transfers().timeouts.offsetWaitMs = 300;
-        const QString path = a.home.filePath("f.bin");
-        QVERIFY(writeFile(path, randomBytes(5000, 3)));
-        const quint16 port = freePortTriple();
-        a.listen(port);
-        QTcpSocket ctl;
-        QByteArray got;
-        QObject::connect(&ctl, &QTcpSocket::readyRead, [&] { got += ctl.readAll(); });
-        ctl.connectToHost(QHostAddress::LocalHost, port);
-        QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QAbstractSocket::ConnectedState, 5000);
-        ctl.write(Session::frame("PAuth:"));
-        QTRY_VERIFY_WITH_TIMEOUT(a.rec->contains("*** User Authenticated"), 5000);
-        QSignalSpy backs(&a.peer->transfers(), &Transfers::putBack);
-        QVERIFY(a.peer->transfers().offerFile(path, "f.bin"));
-        QTRY_VERIFY_WITH_TIMEOUT(got.contains(Session::frame(QStringLiteral("file:%1|f.bin|512|5000").arg(port + 1))), 5000);
-        // Someone else on the machine, from another address, is turned away.
-        QTcpSocket intruder;
-        QVERIFY(intruder.bind(QHostAddress("127.0.0.2")));
-        intruder.connectToHost(QHostAddress::LocalHost, port + 1);
-        QTRY_VERIFY_WITH_TIMEOUT(intruder.state() == QAbstractSocket::UnconnectedState, 5000);
-        QTcpSocket cmd;
-        cmd.connectToHost(QHostAddress::LocalHost, port + 1);
-        QTRY_VERIFY_WITH_TIMEOUT(cmd.state() == QAbstractSocket::ConnectedState, 5000);
-        if (answer.isEmpty())
-            cmd.abort();
-        else
-            cmd.write(answer);
-        QTRY_VERIFY_WITH_TIMEOUT(a.rec->contains(line), 5000);
-        QCOMPARE(backs.isEmpty(), !answer.isEmpty()); // an impossible resume is not offered again
-        QVERIFY(!a.ctx->TransferBusy);
-    }
-
+    // f.bin arrives where a file of that name (local) and maybe g.bin (other) already are.
     void existing_data()
     {
-        QTest::addColumn<QByteArray>("local");  // f.bin already in the download folder
-        QTest::addColumn<QByteArray>("other");  // g.bin already there
-        QTest::addColumn<int>("always");        // ExistsAlways
-        QTest::addColumn<int>("choice");        // the answer to the question (0: none asked)
-        QTest::addColumn<QString>("savedAs");
-        QTest::addColumn<qint64>("resume");     // the receiver's resume offset
-        QTest::addColumn<QString>("senderLine");
-        QTest::addColumn<QString>("receiverLine");
-        const QByteArray data = randomBytes(200000, 7);
-        const QByteArray longer = randomBytes(300000, 8);
-        const QString done = "*** File Transfer Complete : %1 (200000 bytes)";
-        QTest::newRow("resume partial") << data.left(100000) << QByteArray() << 0 << 2 << "f.bin" << qint64(65536)
-                                        << done.arg("f.bin") << "*** Resuming File : f.bin (200000 bytes)";
-        QTest::newRow("resume short") << data.left(90000) << QByteArray() << 2 << 0 << "f.bin" << qint64(0)
-                                      << done.arg("f.bin") << done.arg("f.bin");
-        QTest::newRow("resume longer") << longer << QByteArray() << 0 << 2 << "f.bin" << qint64(0)
-                                       << done.arg("f.bin") << done.arg("f.bin");
-        QTest::newRow("overwrite") << longer << QByteArray() << 1 << 0 << "f.bin" << qint64(0)
-                                   << done.arg("f.bin") << "*** Overwriting File : f.bin (200000 bytes)";
-        QTest::newRow("rename") << longer << QByteArray() << 0 << 3 << "f1.bin" << qint64(0)
-                                << done.arg("f.bin") << done.arg("f1.bin");
-        QTest::newRow("typed over longer") << longer << longer << 0 << 4 << "g.bin" << qint64(0)
-                                           << done.arg("f.bin") << done.arg("g.bin");
-        QTest::newRow("have file") << data << QByteArray() << 0 << 0 << "f.bin" << qint64(-1)
-                                   << "*** File Transfer Canceled (Receiver Has Complete File) : f.bin" << "";
-        QTest::newRow("canceled") << longer << QByteArray() << 0 << 5 << "" << qint64(-1)
-                                  << "*** File Transfer Canceled By Receiver : f.bin"
-                                  << "*** File Transfer Canceled : f.bin";
+        QTest::addColumn<Existing>("row");
+        const QByteArray data = randomBytes(200000, 7), longer = randomBytes(300000, 8);
+        const QString done = "*** File Transfer Complete : %1 (200000 bytes)", f = done.arg("f.bin");
+        const QString byReceiver = "*** File Transfer Canceled By Receiver : f.bin", canceled = "*** File Transfer Canceled : f.bin";
+        QTest::newRow("resume partial") << Existing{data.left(100000), {}, 0, {2}, {}, "f.bin", 65536, f, "*** Resuming File : f.bin (200000 bytes)"};
+        QTest::newRow("resume short") << Existing{data.left(90000), {}, 2, {}, {}, "f.bin", 0, f, f};
+        QTest::newRow("resume longer") << Existing{longer, {}, 0, {2}, {}, "f.bin", 0, f, f};
+        QTest::newRow("overwrite") << Existing{longer, {}, 1, {}, {}, "f.bin", 0, f, "*** Overwriting File : f.bin (200000 bytes)"};
+        QTest::newRow("rename") << Existing{longer, {}, 0, {3}, {}, "f1.bin", 0, f, done.arg("f1.bin")};
+        // A typed name that exists is never written over unasked; the same name is refused.
+        QTest::newRow("typed, exists, overwrite") << Existing{longer, longer, 0, {4, 1}, "g.bin", "g.bin", 0, f, done.arg("g.bin")};
+        QTest::newRow("typed, exists, cancel") << Existing{longer, longer, 0, {4, 5}, "g.bin", "", -1, byReceiver, canceled};
+        QTest::newRow("typed, the same name") << Existing{longer, {}, 0, {4}, "f.bin", "", -1, byReceiver, canceled};
+        QTest::newRow("have file") << Existing{data, {}, 0, {}, {}, "f.bin", -1, "*** File Transfer Canceled (Receiver Has Complete File) : f.bin", ""};
+        QTest::newRow("canceled") << Existing{longer, {}, 0, {5}, {}, "", -1, byReceiver, canceled};
     }
     void existing()
     {
-        QFETCH(QByteArray, local);
-        QFETCH(QByteArray, other);
-        QFETCH(int, always);
-        QFETCH(int, choice);
-        QFETCH(QString, savedAs);
-        QFETCH(qint64, resume);
-        QFETCH(QString, senderLine);
-        QFETCH(QString, receiverLine);
+        QFETCH(Existing, row);
+        const auto& [local, other, always, choices, typed, savedAs, resume, senderLine, receiverLine] = row;
         Pair p;
         const QByteArray data = randomBytes(200000, 7);
         QVERIFY(writeFile(p.srcPath("f.bin"), data));
@@ -412,10 +283,8 @@ private Q_SLOTS:
         if (!other.isEmpty())
             QVERIFY(writeFile(p.downPath("g.bin"), other));
         p.b.ctx->options.ExistsAlways = always;
-        if (choice)
-            p.askB->existsReplies.push_back({choice, false, QStringLiteral("g.bin")});
-        if (choice == 4) // the typed name exists too: asked about in turn, and overwritten
-            p.askB->existsReplies.push_back({1, false, {}});
+        for (int choice : choices)
+            p.askB->existsReplies.push_back({choice, false, typed});
         QVERIFY(p.connect());
         QVERIFY(p.send("f.bin"));
         QVERIFY2(p.a.rec->contains(senderLine), qPrintable(p.a.rec->lines.join('\n')));
@@ -423,16 +292,19 @@ private Q_SLOTS:
             QVERIFY2(p.b.rec->contains(receiverLine), qPrintable(p.b.rec->lines.join('\n')));
         else
             QCOMPARE(p.b.rec->indexStarting("*** File Transfer"), -1);
-        QCOMPARE(p.askB->questions.size(), choice == 4 ? 2 : choice ? 1 : 0);
+        QCOMPARE(p.askB->questions.size(), choices.size());
+        if (choices.size() > 1)
+            QCOMPARE(p.askB->existsNames.last(), typed);
         if (!savedAs.isEmpty())
             QCOMPARE(readFile(p.downPath(savedAs)), data);
         if (savedAs != "f.bin")
             QCOMPARE(readFile(p.downPath("f.bin")), local); // left alone
+        if (savedAs != "g.bin" && !other.isEmpty())
+            QCOMPARE(readFile(p.downPath("g.bin")), other);
         QCOMPARE(p.resumeB, resume);
         if (resume > 0)
             QCOMPARE(p.blocksA, (data.size() - resume + 8191) / 8192); // only the rest moved
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestTransfer)

@@ -2,14 +2,12 @@
 
 #include "ui/FileBase.h"
 #include "ui/TransferUi.h"
-#include "ui/SendType.h"
+#include "queue/FileQueue.h"
 #include "transfer/Transfers.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -142,43 +140,17 @@ private Q_SLOTS:
                                                               : "*** File Transfer Canceled By Receiver : big.bin"));
     }
 
-    // The send command (files chosen in the type chooser) offers the chosen files, one after the other; each window shows the
-    // name and peer cut to its width, the size, and a progress bar in step with the bytes.
-    void sendCommandOffersChosenFiles()
+    // Two queued files arrive; each window shows the name and peer cut to its
+    // width, the size, and a progress bar in step with the bytes. (The send command that
+    // queues them: the queue window's test.)
+    void windowsOfQueuedFiles()
     {
         UiPair p;
         QVERIFY(p.connect());
         const QString name = QStringLiteral("a-rather-long-file-name-for-the-window.bin");
         const QByteArray data = QByteArray("0123456789abcdefghij").repeated(15000);
-        p.write(name, data);
-        p.write("two.mp3", QByteArray(70000, '2'));
-        p.a.ctx().options.LastSendDir = QStringLiteral("/no/such/folder");
-        for (const char* action : {"pop_file", "Send", "mnu_sndfile"}) {
-            p.a.main.findChild<QAction*>(QLatin1String(action))->trigger();
-            QPointer<SendType> type = p.a.main.findChild<SendType*>();
-            QVERIFY(type && type->isVisible());
-            const bool cancel = qstrcmp(action, "pop_file") == 0; // the chooser's Cancel ends it
-            (cancel ? type->CancelButton : type->SendFileButton)->click();
-            QTRY_VERIFY_WITH_TIMEOUT(type.isNull(), 2000);
-            if (cancel) {
-                QVERIFY(!p.a.main.findChild<QFileDialog*>());
-                continue;
-            }
-            QPointer<QFileDialog> chooser = p.a.main.findChild<QFileDialog*>();
-            QVERIFY(chooser);
-            QCOMPARE(chooser->windowTitle(), QStringLiteral("Select File(s) To Send"));
-            QCOMPARE(chooser->directory().absolutePath(), p.a.ctx().programFolder);
-            QCOMPARE(chooser->nameFilters().size(), 3);
-            QVERIFY(chooser->selectedNameFilter().startsWith("All Files (*.*)"));
-            if (qstrcmp(action, "mnu_sndfile") == 0) {
-                // Typed as the user would (selectFile leaves a focused name field alone).
-                chooser->findChild<QLineEdit*>("fileNameEdit")->setText("\"two.mp3\" \"" + name + "\"");
-                static_cast<QDialog*>(chooser.data())->accept(); // "Open"
-            } else {
-                chooser->reject();
-            }
-            QTRY_VERIFY_WITH_TIMEOUT(chooser.isNull(), 2000);
-        }
+        p.a.peer.peer->queue().addPath(p.write(name, data));
+        p.a.peer.peer->queue().addPath(p.write("two.mp3", QByteArray(70000, '2')));
         QTRY_COMPARE_WITH_TIMEOUT(p.received(name), data, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(p.received("two.mp3"), QByteArray(70000, '2'), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!p.a.window && !p.b.window, 5000);
@@ -192,15 +164,6 @@ private Q_SLOTS:
         QCOMPARE(p.a.worstRatio + p.b.worstRatio, 0.0);
         const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
         QVERIFY(p.a.has(done) && p.b.has(done));
-        // The second file starts only once the first is complete. (Which goes first is the
-        // dialog's order, which depends on how far it has read the folder.)
-        const QStringList& lines = p.a.peer.rec->lines;
-        const QStringList starts = lines.filter(QRegularExpression("^\\*\\*\\* Sending File : "));
-        QCOMPARE(starts.size(), 2);
-        const int secondStart = static_cast<int>(lines.indexOf(starts[1]));
-        const int firstDone = p.a.peer.rec->indexStarting("*** File Transfer Complete : ");
-        QVERIFY2(firstDone >= 0 && firstDone < secondStart, qPrintable(lines.join('\n')));
-        QCOMPARE(p.a.ctx().options.LastSendDir, QDir::toNativeSeparators(p.a.ctx().programFolder + '/'));
     }
 
     void placement()

@@ -187,7 +187,6 @@ private Q_SLOTS:
         QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->geometry(), rect(53, H - 1325, W - 240, 315));
         QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->isHidden(), !chatBar);
         QCOMPARE(pane(w, "BothText")->geometry(), rect(53, 585, W - 240, R - 600));
-        QCOMPARE(pane(w, "StatusText")->geometry(), rect(53, 585, W - 240, 1050));
         QCOMPARE(pane(w, "MsgText")->geometry(), rect(53, 1735, W - 240, R - 25 - 1735));
     }
 

@@ -2,7 +2,6 @@
 #include "ui/TwipsUi.h"
 #include "ui/HelpWindow.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -79,21 +78,6 @@ private Q_SLOTS:
         QCOMPARE(windows.size(), 1);
         QVERIFY(windows[0]->isVisible());
         QVERIFY(windows[0]->browser()->source().toString().endsWith(QLatin1String("topic7.html")));
-    }
-
-    void topMostKeepsGeometry()
-    {
-        QWidget window;
-        window.setGeometry(120, 140, 300, 200);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const QSize size = window.size();
-        for (bool top : {true, false}) {
-            top ? MakeTopMost(&window) : MakeNormal(&window);
-            QCOMPARE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint), top);
-            QVERIFY(window.isVisible());
-            QCOMPARE(window.size(), size);
-        }
     }
 
     void browseForFolderAnswers()
