@@ -72,10 +72,8 @@ private Q_SLOTS:
             if (!toggle)
                 a->trigger();
             auto open = [&] {
-                QList<QWidget*> found;
-                for (QWidget* c : w.findChildren<QWidget*>(window))
-                    if (c->isVisible())
-                        found << c;
+                QWidgetList found = w.findChildren<QWidget*>(window);
+                found.removeIf([](QWidget* c) { return !c->isVisible(); });
                 return found;
             };
             if (!window.isEmpty()) {
@@ -89,15 +87,8 @@ private Q_SLOTS:
             }
             if (!line.isEmpty())
                 QVERIFY2(p.rec->contains(line), qPrintable(name));
-            QCOMPARE(w.findChild<TranscriptPane*>("BothText")->toPlainText().contains("before") ||
-                         w.findChild<TranscriptPane*>("StatusText")->toPlainText().contains("before"),
+            QCOMPARE(w.findChild<TranscriptPane*>("StatusText")->toPlainText().contains("before"),
                      QTest::currentDataTag() != QByteArray("clear"));
-            // The toggles name what the next choice does, in the menu and the popup alike.
-            if (toggle) {
-                const QString hide = window == "queue" ? "Hide File Queue" : "Hi&de File Catcher";
-                QCOMPARE(act(w, names[0])->text(), hide);
-                QCOMPARE(act(w, names[1])->text(), hide);
-            }
         }
     }
 
