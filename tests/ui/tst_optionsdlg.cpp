@@ -115,6 +115,65 @@ QStringList messagesIn(const QByteArray& wire)
     return out;
 }
 
+// One row of the load-and-store table: the option shown by control, as stored before, as
+// shown on opening, the changes made ("|" between steps) and as stored after OK.
+struct Row {
+    const char* control;
+    Member option;
+    QString before, shows, set, after;
+};
+QList<Row> rows()
+{
+    const QString d40 = "/home/ann/Downloads/from-peers/zantiro40", d35 = "/home/ann/Downloads/from-peers/ab35",
+                  d34 = "/home/ann/Downloads/from-peers/a34", l27 = "/home/ann/logs/zantiro/lo27",
+                  l26 = "/home/ann/logs/zantiro/l26";
+    return {
+        {"TimeStampCheck", &Options::TimeStamp, "0", "0", "1", "1"},
+        {"ChatBarCheck", &Options::ShowChatBar, "1", "1", "0", "0"},
+        {"MinToTrayCheck", &Options::MinToTray, "0", "0", "1", "1"},
+        {"ConnectColorLabel", &Options::ConnectColor, "32768", "32768", "255", "255"},
+        {"ErrorColorLabel", &Options::ErrorColor, "128", "128", "16711680", "16711680"},
+        {"StatusColorLabel", &Options::StatusColor, "8421504", "8421504", "cancel", "8421504"},
+        {"MsgColorLabel", &Options::MessageColor, "0", "0", "12345678", "12345678"},
+        {"BoxLayoutOption", &Options::BoxLayout, "1", "1", "0", "0"},
+        {"BoxLayoutOption", &Options::BoxLayout, "0", "0", "1", "1"},
+        {"BoxLayoutOption", &Options::BoxLayout, "7", "1", "", "1"},
+        {"MessageBlinkCheck", &Options::MessageBlink, "1", "1", "0", "0"},
+        {"ErrorBlinkCheck", &Options::ErrorBlink, "0", "0", "1", "1"},
+        {"StatusBlinkCheck", &Options::StatusBlink, "0", "0", "1", "1"},
+        {"ConnectBlinkCheck", &Options::ConnectBlink, "1", "1", "0", "0"},
+        {"LogOption", &Options::LogMode, "0", "0", "1", "2"},
+        {"LogOption", &Options::LogMode, "2", "1", "2", "1"},
+        {"LogOption", &Options::LogMode, "1", "2", "3", "3"},
+        {"LogOption", &Options::LogMode, "3", "3", "0", "0"},
+        {"LogOption", &Options::LogMode, "4", "3-", "", "4"},
+        {"LoggingCheck", &Options::LogMode, "2", "1", "0", "4"},
+        {"LoggingCheck", &Options::LogMode, "2", "1", "0|1", "2"},
+        {"LoggingCheck", &Options::LogMode, "4", "0", "1", "3"},
+        {"LogDirLabel", &Options::LogDir, l27, "...e/ann/logs/zantiro/lo27", l26, l26},
+        {"LogDirLabel", &Options::LogDir, l26, l26, l27, l27},
+        {"NameText", &Options::MyName, "Ann", "Ann", "Bea Kay", "Bea Kay"},
+        {"EmailText", &Options::MyEmail, "a@b.c", "a@b.c", "bea@x.org", "bea@x.org"},
+        {"AgeCombo", &Options::MyAge, "42", "42", "43", "43"},
+        {"AgeCombo", &Options::MyAge, "##", "17", "", "17"},
+        {"AgeCombo", &Options::MyAge, "150", "17", "", "17"},
+        {"HomePageText", &Options::MyHomePage, "x", "x", "http://x.org/a;b", "http://x.org/a;b"},
+        {"AutoAcceptCheck", &Options::AutoAccept, "0", "0", "1", "1"},
+        {"GetDirLabel", &Options::DownloadDir, d40, "...Downloads/from-peers/zantiro40", d34, d34},
+        {"GetDirLabel", &Options::DownloadDir, d35, ".../ann/Downloads/from-peers/ab35", "cancel", d35},
+        {"GetDirLabel", &Options::DownloadDir, d34, d34, "/home/[x]", d34},
+        {"AutoOption", &Options::ExistsAlways, "1", "0", "3", "0"},
+        {"AutoOption", &Options::ExistsAlways, "2", "1", "0", "1"},
+        {"AutoOption", &Options::ExistsAlways, "3", "2", "1", "2"},
+        {"AutoOption", &Options::ExistsAlways, "0", "3", "2", "3"},
+        {"AutoOption", &Options::ExistsAlways, "9", "none", "", "0"},
+        {"AutoResendCheck", &Options::AutoResend, "0", "0", "1", "1"},
+        {"AutoReconnectCheck", &Options::AutoReconnect, "1", "1", "0", "0"},
+        {"FCOTCheck", &Options::CatcherOnTop, "1", "1", "0", "0"},
+        {"FCSWCheck", &Options::CatcherSmall, "0", "0", "1", "1"},
+    };
+}
+
 } // namespace
 
 class TestOptionsDialog : public QObject {
@@ -125,94 +184,31 @@ private Q_SLOTS:
     // option is stored, nothing else moves and the file on disk reads back as the option set.
     void loadAndStore_data()
     {
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<Member>("option");
-        for (const char* c : {"before", "shows", "set", "after"})
-            QTest::addColumn<QString>(c);
-        QTest::addColumn<int>("leaving");
-        const QString d40 = "/home/ann/Downloads/from-peers/zantiro40", d35 = "/home/ann/Downloads/from-peers/ab35",
-                      d34 = "/home/ann/Downloads/from-peers/a34", l27 = "/home/ann/logs/zantiro/lo27",
-                      l26 = "/home/ann/logs/zantiro/l26";
-        const struct {
-            const char* control;
-            Member option;
-            QString before, shows, set, after;
-        } rows[] = {
-            {"TimeStampCheck", &Options::TimeStamp, "0", "0", "1", "1"},
-            {"ChatBarCheck", &Options::ShowChatBar, "1", "1", "0", "0"},
-            {"MinToTrayCheck", &Options::MinToTray, "0", "0", "1", "1"},
-            {"ConnectColorLabel", &Options::ConnectColor, "32768", "32768", "255", "255"},
-            {"ErrorColorLabel", &Options::ErrorColor, "128", "128", "16711680", "16711680"},
-            {"StatusColorLabel", &Options::StatusColor, "8421504", "8421504", "cancel", "8421504"},
-            {"MsgColorLabel", &Options::MessageColor, "0", "0", "12345678", "12345678"},
-            {"BoxLayoutOption", &Options::BoxLayout, "1", "1", "0", "0"},
-            {"BoxLayoutOption", &Options::BoxLayout, "0", "0", "1", "1"},
-            {"BoxLayoutOption", &Options::BoxLayout, "7", "1", "", "1"},
-            {"MessageBlinkCheck", &Options::MessageBlink, "1", "1", "0", "0"},
-            {"ErrorBlinkCheck", &Options::ErrorBlink, "0", "0", "1", "1"},
-            {"StatusBlinkCheck", &Options::StatusBlink, "0", "0", "1", "1"},
-            {"ConnectBlinkCheck", &Options::ConnectBlink, "1", "1", "0", "0"},
-            {"LogOption", &Options::LogMode, "0", "0", "1", "2"},
-            {"LogOption", &Options::LogMode, "2", "1", "2", "1"},
-            {"LogOption", &Options::LogMode, "1", "2", "3", "3"},
-            {"LogOption", &Options::LogMode, "3", "3", "0", "0"},
-            {"LogOption", &Options::LogMode, "4", "3-", "", "4"},
-            {"LoggingCheck", &Options::LogMode, "2", "1", "0", "4"},
-            {"LoggingCheck", &Options::LogMode, "2", "1", "0|1", "2"},
-            {"LoggingCheck", &Options::LogMode, "4", "0", "1", "3"},
-            {"LogDirLabel", &Options::LogDir, l27, "...e/ann/logs/zantiro/lo27", l26, l26},
-            {"LogDirLabel", &Options::LogDir, l26, l26, l27, l27},
-            {"NameText", &Options::MyName, "Ann", "Ann", "Bea Kay", "Bea Kay"},
-            {"EmailText", &Options::MyEmail, "a@b.c", "a@b.c", "bea@x.org", "bea@x.org"},
-            {"AgeCombo", &Options::MyAge, "42", "42", "43", "43"},
-            {"AgeCombo", &Options::MyAge, "##", "17", "", "17"},
-            {"AgeCombo", &Options::MyAge, "150", "17", "", "17"},
-            {"HomePageText", &Options::MyHomePage, "x", "x", "http://x.org/a;b", "http://x.org/a;b"},
-            {"AutoAcceptCheck", &Options::AutoAccept, "0", "0", "1", "1"},
-            {"GetDirLabel", &Options::DownloadDir, d40, "...Downloads/from-peers/zantiro40", d34, d34},
-            {"GetDirLabel", &Options::DownloadDir, d35, ".../ann/Downloads/from-peers/ab35", "cancel", d35},
-            {"GetDirLabel", &Options::DownloadDir, d34, d34, "/home/[x]", d34},
-            {"AutoOption", &Options::ExistsAlways, "1", "0", "3", "0"},
-            {"AutoOption", &Options::ExistsAlways, "2", "1", "0", "1"},
-            {"AutoOption", &Options::ExistsAlways, "3", "2", "1", "2"},
-            {"AutoOption", &Options::ExistsAlways, "0", "3", "2", "3"},
-            {"AutoOption", &Options::ExistsAlways, "9", "none", "", "0"},
-            {"AutoResendCheck", &Options::AutoResend, "0", "0", "1", "1"},
-            {"AutoReconnectCheck", &Options::AutoReconnect, "1", "1", "0", "0"},
-            {"FCOTCheck", &Options::CatcherOnTop, "1", "1", "0", "0"},
-            {"FCSWCheck", &Options::CatcherSmall, "0", "0", "1", "1"},
-        };
-        int i = 0;
-        for (const auto& r : rows)
-            QTest::addRow("%s %s->%s", r.control, qPrintable(r.before.right(5)), qPrintable(r.set.right(5)))
-                << QString(r.control) << r.option << r.before << r.shows << r.set << r.after << i++ % 3;
+        QTest::addColumn<int>("row");
+        for (int i = 0; const Row& r : rows())
+            QTest::addRow("%s %s->%s", r.control, qPrintable(r.before.right(5)), qPrintable(r.set.right(5))) << i++;
     }
     void loadAndStore()
     {
-        QFETCH(QString, control);
-        QFETCH(Member, option);
-        QFETCH(QString, before);
-        QFETCH(QString, shows);
-        QFETCH(QString, set);
-        QFETCH(QString, after);
-        QFETCH(int, leaving);
+        QFETCH(int, row);
+        const Row r = rows().at(row);
         TestPeer p;
         p.ctx->options.MyAge = "30"; // a stored age, so that only the row's option changes
-        ::set(p.ctx->options, option, before);
+        set(p.ctx->options, r.option, r.before);
         const Options unchanged = p.ctx->options;
         Options expected = unchanged;
-        ::set(expected, option, after);
+        set(expected, r.option, r.after);
         MainWindow w(*p.peer);
         for (bool ok : {false, true}) {
             OptionsDialog* d = openOptions(w);
             QVERIFY(d && d->isVisible());
-            QCOMPARE(shown(d, control), shows);
-            for (const QString& step : set.split('|', Qt::SkipEmptyParts))
-                change(d, control, step);
-            if (ok || leaving == 0)
+            QCOMPARE(shown(d, r.control), r.shows);
+            for (const QString& step : r.set.split('|', Qt::SkipEmptyParts))
+                change(d, r.control, step);
+            if (ok || row % 3 == 0)
                 (ok ? d->Command2 : d->Command3)->click();
-            else
-                leaving == 1 ? QTest::keyClick(d, Qt::Key_Escape) : void(d->close()); // Esc or the close box
+            else // Esc or the close box
+                row % 3 == 1 ? QTest::keyClick(d, Qt::Key_Escape) : void(d->close());
             QTRY_VERIFY(!w.findChild<OptionsDialog*>());
             if (!ok)
                 QVERIFY(p.ctx->options == unchanged && !QFile::exists(p.ctx->configPath()));
@@ -263,23 +259,22 @@ private Q_SLOTS:
     // OK sends the user's record exactly when a field of it changed, as the peer reads it.
     void okSendsUserInfo_data()
     {
-        for (const char* c : {"name", "age", "typedName", "typedHome", "sent"})
+        for (const char* c : {"name", "age", "typed", "sent"}) // typed: "control=text"
             QTest::addColumn<QString>(c);
-        const QString tail = ";<No E-mail Specified>;";
-        QTest::newRow("nothing changed") << "Me" << "30" << "" << "" << "";
-        QTest::newRow("## shown as 17") << "Me" << "##" << "" << "" << "uinfo:Me" + tail + "17;<No Homepage Specified>";
-        QTest::newRow("home page only") << "Me" << "30" << "" << "http://a.b/c;d" << "uinfo:Me" + tail + "30;http://a.b/c;d";
-        QTest::newRow("name typed") << "Me" << "30" << "Ann" << "" << "uinfo:Ann" + tail + "30;<No Homepage Specified>";
-        QTest::newRow("name typed back") << "Me" << "30" << "Me" << "" << "";
-        QTest::newRow("; of an older file")
-            << "A;B" << "##" << "" << "" << "uinfo:A,B" + tail + "17;<No Homepage Specified>";
+        const QString tail = ";<No E-mail Specified>;", noHome = ";<No Homepage Specified>";
+        QTest::newRow("nothing changed") << "Me" << "30" << "" << "";
+        QTest::newRow("## shown as 17") << "Me" << "##" << "" << "uinfo:Me" + tail + "17" + noHome;
+        QTest::newRow("home page only")
+            << "Me" << "30" << "HomePageText=http://a.b/c;d" << "uinfo:Me" + tail + "30;http://a.b/c;d";
+        QTest::newRow("name typed") << "Me" << "30" << "NameText=Ann" << "uinfo:Ann" + tail + "30" + noHome;
+        QTest::newRow("name typed back") << "Me" << "30" << "NameText=Me" << "";
+        QTest::newRow("; of an older file") << "A;B" << "##" << "" << "uinfo:A,B" + tail + "17" + noHome;
     }
     void okSendsUserInfo()
     {
         QFETCH(QString, name);
         QFETCH(QString, age);
-        QFETCH(QString, typedName);
-        QFETCH(QString, typedHome);
+        QFETCH(QString, typed);
         QFETCH(QString, sent);
         Letter peer; // our peer logged in to a raw one that records every byte
         QVERIFY(peer.start());
@@ -292,10 +287,8 @@ private Q_SLOTS:
         const qsizetype from = peer.said.size();
         MainWindow w(*peer.me.peer);
         OptionsDialog* d = openOptions(w);
-        if (!typedName.isEmpty())
-            change(d, "NameText", typedName);
-        if (!typedHome.isEmpty())
-            change(d, "HomePageText", typedHome);
+        if (!typed.isEmpty())
+            change(d, typed.section('=', 0, 0), typed.section('=', 1));
         d->Command2->click();
         s.SendCtlMsg("msg:after");
         QTRY_VERIFY_WITH_TIMEOUT(peer.heard("msg:after"), 5000);
@@ -355,9 +348,11 @@ private Q_SLOTS:
                  QStringList({"MinTaskImg", "OneBoxImg", "FCFCIMG"}));
         change(d, "MinToTrayCheck", "1");
         change(d, "BoxLayoutOption", "1");
-        QCOMPARE(QStringList({shows(d->MinToTrayImg), shows(d->BoxLayoutImg)}), QStringList({"MinTrayImg", "TwoBoxImg"}));
-        for (const auto& [box, value, picture] : {std::tuple{"FCSWCheck", "1", "FCSWIMG"}, {"FCOTCheck", "1", "FCSWOTIMG"},
-                                                  {"FCSWCheck", "0", "FCOTIMG"}, {"FCOTCheck", "0", "FCFCIMG"}}) {
+        QCOMPARE(QStringList({shows(d->MinToTrayImg), shows(d->BoxLayoutImg)}),
+                 QStringList({"MinTrayImg", "TwoBoxImg"}));
+        for (const auto& [box, value, picture] :
+             {std::tuple{"FCSWCheck", "1", "FCSWIMG"}, {"FCOTCheck", "1", "FCSWOTIMG"}, {"FCSWCheck", "0", "FCOTIMG"},
+              {"FCOTCheck", "0", "FCFCIMG"}}) {
             change(d, box, value);
             QCOMPARE(shows(d->FCIMG), picture);
         }
