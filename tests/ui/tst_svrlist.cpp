@@ -129,7 +129,8 @@ private Q_SLOTS:
         row("drag into itself, drag the root", kFile + "Folder=C;Parent=A;\r\n", {"drag:A>C", "drag:Sites>B"}, same);
         // The model's own refusals (names taken, nesting) reach the user as a message.
         row("names taken", kFile, {"folder:Sites", "site:S", "select:S", "folder:A", "select:A", "rename:B"}, same,
-            {"Entry Sites Already Exists!", "Entry S Already Exists!", "Entry A Already Exists!", "Entry B Already Exists!"});
+            {"Entry Sites Already Exists!", "Entry S Already Exists!", "Entry A Already Exists!",
+             "Entry B Already Exists!"});
         row("the root stays", kFile, {"select:Sites", "delete:yes", "rename:X"}, same,
             {"The root cannot be deleted", "The root cannot be renamed"});
         QByteArray chain = "Folder=X;Expanded;Parent=Sites;\r\nFolder=Y;Parent=X;\r\n";
@@ -190,7 +191,8 @@ private Q_SLOTS:
         if (same)
             QVERIFY(file == "<none>" || QFileInfo(path).lastModified() == kOld);
         else if (written != "<missing>") // passwords inside: for the owner's eyes only
-            QVERIFY(!(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)));
+            QVERIFY(!(QFileInfo(path).permissions() &
+                      (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)));
     }
 
     // The quick-connect dialog's "Server List" opens the site list, sized from the options.
