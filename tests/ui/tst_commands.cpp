@@ -194,7 +194,8 @@ private Q_SLOTS:
         act(w, "pop_selectall")->trigger();
         QVERIFY(both->textCursor().hasSelection());
         act(w, "pop_copy")->trigger();
-        QCOMPARE(QApplication::clipboard()->text(), both->textCursor().selectedText().replace(QChar::ParagraphSeparator, '\n'));
+        QCOMPARE(QApplication::clipboard()->text(),
+                 both->textCursor().selectedText().replace(QChar::ParagraphSeparator, '\n'));
         QApplication::clipboard()->clear();
         QTest::keyClick(both, Qt::Key_C, Qt::ControlModifier);
         QVERIFY(QApplication::clipboard()->text().contains("*** User Authenticated"));
