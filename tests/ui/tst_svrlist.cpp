@@ -41,51 +41,38 @@ void typeInto(QLineEdit* box, const QString& text)
                            : QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-// Answers the open input box, if one opened, by typing text into it.
-void answer(SvrList* l, const QString& text)
-{
-    QInputDialog* box = nullptr; // answered ones linger until deleted
-    for (QInputDialog* b : l->findChildren<QInputDialog*>("InputBox"))
-        box = b->isVisible() ? b : box;
-    if (box)
-        typeInto(box->findChild<QLineEdit*>(), text), box->accept();
-}
-
-void drag(SvrList* l, const QString& from, const QString& to)
-{
-    QWidget* port = l->Tree->viewport();
-    const QPoint a = l->Tree->visualItemRect(item(l, from)).center();
-    const QPoint b = l->Tree->visualItemRect(item(l, to)).center();
-    QTest::mousePress(port, Qt::LeftButton, {}, a);
-    QTest::mouseMove(port, b);
-    QTest::mouseRelease(port, Qt::LeftButton, {}, b);
-}
-
-// Runs one step "verb:argument" on the window and collects the texts of refusals.
+// Runs one step "verb:argument" on the window and collects the texts of questions and refusals.
 void step(SvrList* l, const QString& op, QStringList& told)
 {
     const QString verb = op.section(':', 0, 0), arg = op.section(':', 1);
     auto trigger = [l](const char* name) { l->findChild<QAction*>(QLatin1String(name))->trigger(); };
-    if (verb == "select")
+    if (verb == "select") {
         l->Tree->setCurrentItem(item(l, arg));
-    else if (verb == "folder")
-        trigger("mnu_NewFolder"), answer(l, arg);
-    else if (verb == "site")
-        l->NewSiteButton->click(), answer(l, arg);
-    else if (verb == "rename")
-        trigger("mnu_renametree"), answer(l, arg);
-    else if (verb == "delete") {
+    } else if (verb == "folder" || verb == "site" || verb == "rename") { // answered in the input box
+        verb == "site" ? l->NewSiteButton->click() : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
+        QInputDialog* box = nullptr; // answered ones linger until deleted
+        for (QInputDialog* b : l->findChildren<QInputDialog*>("InputBox"))
+            box = b->isVisible() ? b : box;
+        if (box)
+            typeInto(box->findChild<QLineEdit*>(), arg), box->accept();
+    } else if (verb == "delete") {
         trigger("mnu_delnode");
         if (auto* q = l->findChild<QMessageBox*>("deleteQuestion")) {
             told << q->text();
             q->button(arg == "yes" ? QMessageBox::Yes : QMessageBox::No)->click();
         }
-    } else if (verb == "drag")
-        drag(l, arg.section('>', 0, 0), arg.section('>', 1));
-    else if (verb == "collapse")
+    } else if (verb == "drag") {
+        QWidget* port = l->Tree->viewport();
+        const QPoint from = l->Tree->visualItemRect(item(l, arg.section('>', 0, 0))).center();
+        const QPoint to = l->Tree->visualItemRect(item(l, arg.section('>', 1))).center();
+        QTest::mousePress(port, Qt::LeftButton, {}, from);
+        QTest::mouseMove(port, to);
+        QTest::mouseRelease(port, Qt::LeftButton, {}, to);
+    } else if (verb == "collapse") {
         item(l, arg)->setExpanded(false);
-    else if (verb == "ip" || verb == "port" || verb == "pw")
+    } else {
         typeInto(verb == "ip" ? l->IpText : verb == "port" ? l->PortTExt : l->PasswordText, arg);
+    }
     for (QMessageBox* m : l->findChildren<QMessageBox*>("refusedMessage")) {
         told << m->text();
         delete m;
