@@ -218,7 +218,7 @@ private Q_SLOTS:
         QSignalSpy done(&w, &MainWindow::exitConfirmed);
         w.show();
         act(w, "mnu_svrlist")->trigger();
-        QWidget* sites = shown("SvrList");
+        QWidget* sites = w.findChild<QWidget*>("SvrList");
         QVERIFY(sites);
         sites->resize(sites->width() + 120, sites->height() + 60);
         const QString width = QString::number(pixelsToTwipsX(sites->width()));
