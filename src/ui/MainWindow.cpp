@@ -115,8 +115,15 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         refreshSoon();
     });
     connect(&s, &Session::loggedIn, this, &MainWindow::updateTitle);
-    connect(&s, &Session::remoteInfoChanged, this, &MainWindow::updateTitle);
-    connect(&s, &Session::sockClosed, this, &MainWindow::updateTitle);
+    // The name in the title is this peer's own record, not one left from an earlier peer.
+    connect(&s, &Session::remoteInfoChanged, this, [this] {
+        peerNamed = true;
+        updateTitle();
+    });
+    connect(&s, &Session::sockClosed, this, [this] {
+        peerNamed = false;
+        updateTitle();
+    });
 
     StatusTimer.setInterval(500);
     CheckActiveTimer.setInterval(500);
@@ -404,10 +411,10 @@ void MainWindow::updateTitle()
         return;
     }
     // The name is the peer's own text: one line, and not so long that the title loses the address.
-    QString name = LineText::visible(ctx.RemoteName);
+    QString name = peerNamed ? LineText::visible(ctx.RemoteName) : QString();
     if (name.size() > 48)
         name = name.left(47) + QChar(0x2026);
-    setWindowTitle(QStringLiteral("Zantiro - ") + name + QStringLiteral(" (") + s.Sock.remoteHostIP() + ')');
+    setWindowTitle(QStringLiteral("Zantiro - ") + name + (name.isEmpty() ? "(" : " (") + s.Sock.remoteHostIP() + ')');
 }
 
 void MainWindow::onChatEnter()
@@ -665,7 +672,7 @@ void MainWindow::changeEvent(QEvent* event)
     NewMessage = false; // minimizing ends a pending alert
     if (!ctx.options.MinToTray)
         return;
-    if (!Tray->available) {
+    if (!Tray->available()) {
         // Hiding the window with no tray to bring it back from would lose it.
         if (!std::exchange(toldNoTray, true))
             ctx.AddText(QStringLiteral("*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
@@ -676,8 +683,9 @@ void MainWindow::changeEvent(QEvent* event)
     QTimer::singleShot(0, this, [this] {
         if (!isMinimized())
             return;
-        hide();
-        Tray->setInTray(true);
+        // Hidden only when the icon is there to bring the window back from.
+        if (Tray->setInTray(true))
+            hide();
     });
 }
 
@@ -760,6 +768,7 @@ void MainWindow::finishExit()
     o.QueueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
     o.QueueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
     hide();
+    Tray->setInTray(false); // leaving takes the icon away at once
     // A running transfer is canceled and the peer told "bye" before anything is torn down.
     connect(&peer, &Peer::left, this, &MainWindow::closeDown, Qt::SingleShotConnection);
     peer.leave();
@@ -781,14 +790,25 @@ void MainWindow::closeDown()
             w->close();
     }
     const QString problem = ctx.saveConfig();
-    if (problem.isEmpty()) {
-        Q_EMIT exitConfirmed();
-        return;
-    }
-    // The options could not be saved: say so before the program ends.
-    auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Zantiro"), problem, QMessageBox::Ok);
-    box->setObjectName(QStringLiteral("saveConfigError"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, &MainWindow::exitConfirmed);
-    box->open();
+    auto end = [this, problem] {
+        if (problem.isEmpty()) {
+            Q_EMIT exitConfirmed();
+            return;
+        }
+        // The options could not be saved: say so before the program ends.
+        auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Zantiro"), problem, QMessageBox::Ok);
+        box->setObjectName(QStringLiteral("saveConfigError"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, this, &MainWindow::exitConfirmed);
+        box->open();
+    };
+    // A window that could not save what it closed with (the site list) has said so; the
+    // program ends once the user has read it.
+    const auto told = findChildren<QMessageBox*>(QStringLiteral("saveSitesError"), Qt::FindDirectChildrenOnly);
+    for (QMessageBox* box : told)
+        if (box->isVisible()) {
+            connect(box, &QMessageBox::finished, this, end);
+            return;
+        }
+    end();
 }

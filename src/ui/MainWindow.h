@@ -145,6 +145,7 @@ private:
     TrayIcon* Tray = nullptr;
     QPointer<TranscriptPane> popupPane; // the pane the popup menu was opened over
     bool toldNoTray = false;
+    bool peerNamed = false; // a "uinfo:" came on this connection
     QWidget* central = nullptr;
 
     QueueWindow* queueWin = nullptr;

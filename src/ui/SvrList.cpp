@@ -292,8 +292,8 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     IpText = edit("IpText");
     IpText->setValidator(new SitesTextValidator(IpText));
     PortTExt = edit("PortTExt");
-    PortTExt->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), PortTExt));
-    PortTExt->setMaxLength(5);
+    // Typing is limited to five digits; a stored port is shown and kept as it is.
+    PortTExt->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")), PortTExt));
     PasswordText = edit("PasswordText");
     PasswordText->setValidator(new SitesTextValidator(PasswordText));
     // Shown only while being typed, not to someone looking over a shoulder.
@@ -395,7 +395,7 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     });
     connect(ConnectButton, &QPushButton::clicked, this, &SvrList::onConnect);
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(5, this); });
+    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(5, parentWidget()); });
     for (QLineEdit* e : {IpText, PortTExt, PasswordText})
         e->installEventFilter(this);
 
@@ -550,6 +550,7 @@ void SvrList::tell(const char* name, const QString& text)
     QWidget* owner = open ? this : parentWidget();
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Zantiro"), text, QMessageBox::Ok, owner);
     box->setObjectName(QLatin1String(name));
+    box->setTextFormat(Qt::PlainText); // names and paths are shown as typed
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

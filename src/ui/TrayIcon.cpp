@@ -6,7 +6,7 @@
 #include <QSystemTrayIcon>
 
 TrayIcon::TrayIcon(QMenu* m, QObject* parent)
-    : QObject(parent), available(QSystemTrayIcon::isSystemTrayAvailable()), menu(m), Icon1(drawIcon(false)),
+    : QObject(parent), menu(m), Icon1(drawIcon(false)),
       Icon2(drawIcon(true)), traytip(QStringLiteral("Zantiro"))
 {
 }
@@ -48,15 +48,24 @@ QIcon TrayIcon::drawIcon(bool alternate)
     return icon;
 }
 
-void TrayIcon::setInTray(bool on)
+bool TrayIcon::available() const
 {
-    intray = on && available;
+    return standIn || QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool TrayIcon::setInTray(bool on)
+{
+    intray = on && available();
     sync();
+    return intray;
 }
 
 void TrayIcon::setPicture(int which)
 {
-    shown = which == 2 ? 2 : 1;
+    const int picture = which == 2 ? 2 : 1;
+    if (picture == shown)
+        return;
+    shown = picture;
     sync();
 }
 
@@ -67,21 +76,28 @@ void TrayIcon::swapPicture()
 
 void TrayIcon::notify(const QString& title, const QString& text)
 {
-    if (!intray)
+    // One notification per spell in the tray: a chatty peer must not bury the desktop.
+    if (!intray || notifiedThisSpell)
         return;
-    ++notified;
+    notifiedThisSpell = true;
+    // Notification services read tags in the text; the peer's "<Name>" must show as typed.
+    QString plain = text;
+    plain.replace('&', QChar(0xFF06)).replace('<', QChar(0x2039)).replace('>', QChar(0x203A));
+    notified.append(plain);
     if (sys && QSystemTrayIcon::supportsMessages())
-        sys->showMessage(title, text, shown == 1 ? Icon1 : Icon2, 8000);
+        sys->showMessage(title, plain, shown == 1 ? Icon1 : Icon2, 8000);
 }
 
 void TrayIcon::sync()
 {
     if (!intray) {
+        notifiedThisSpell = false;
         if (sys)
             sys->hide();
         return;
     }
     if (!sys && QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Created when first needed: a desktop whose tray started late still gets the icon.
         sys = new QSystemTrayIcon;
         sys->setToolTip(traytip);
         if (menu)

@@ -2,24 +2,28 @@
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 
 class QMenu;
 class QSystemTrayIcon;
 
 // The program's icon in the desktop's notification area. It is shown only while the main
 // window is minimized into it (inTray), alternates between two pictures while blinking,
-// and reports a double-click. Where the desktop has no notification area, `available` is
-// false and nothing is ever put there; tests set `available` to stand in for one.
+// and reports a double-click. Where the desktop has no notification area (now: a panel
+// may go away while the program runs), available() is false and nothing is put there;
+// tests set `standIn` to pretend there is one.
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
     explicit TrayIcon(QMenu* menu, QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    bool available;
+    bool available() const;
+    bool standIn = false;
 
     bool inTray() const { return intray; }
-    void setInTray(bool on);
+    // Returns whether the icon is now in the tray.
+    bool setInTray(bool on);
     // 1 shows Icon1 (the normal picture), 2 shows Icon2 (the blink picture).
     int picture() const { return shown; }
     void setPicture(int which);
@@ -28,7 +32,8 @@ public:
     QString toolTip() const { return traytip; }
     // A desktop notification next to the icon while it is in the tray.
     void notify(const QString& title, const QString& text);
-    int notifications() const { return notified; }
+    // The texts notified so far, as they went to the desktop.
+    const QStringList& notices() const { return notified; }
 
     static QIcon drawIcon(bool alternate);
 
@@ -45,5 +50,6 @@ private:
     const QString traytip;
     bool intray = false;
     int shown = 1;
-    int notified = 0;
+    QStringList notified;
+    bool notifiedThisSpell = false;
 };

@@ -125,7 +125,7 @@ private Q_SLOTS:
         p.ctx->options.StatusBlink = false;
         MainWindow w(*p.peer);
         TrayIcon& tray = *w.tray();
-        tray.available = area; // stands in for a desktop with or without a notification area
+        tray.standIn = area; // stands in for a desktop with a notification area
         bool front = false;
         w.programActive = [&front] { return front; };
         w.FlashTimer.setInterval(20);
@@ -153,8 +153,10 @@ private Q_SLOTS:
 
         front = active;
         QTRY_COMPARE(w.ActiveThread, active);
-        p.ctx->AddText("a line", kind);
-        QCOMPARE(tray.notifications(), kind == MessageLine ? 1 : 0);
+        // One notification per spell in the tray, its tags shown as text.
+        p.ctx->AddText("<Bob> a & b", kind);
+        p.ctx->AddText("<Bob> more", kind);
+        QCOMPARE(tray.notices(), kind == MessageLine ? QStringList{"\u2039Bob\u203A a \uFF06 b"} : QStringList());
         QSignalSpy ticks(&w.FlashTimer, &QTimer::timeout);
         if (kind == MessageLine && !active) {
             QTRY_COMPARE(tray.picture(), 2);
