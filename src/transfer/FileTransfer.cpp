@@ -324,8 +324,10 @@ void FileTransfer::sendEnd()
             return;
         }
         sumSent = true;
-        if (!ownSum.isEmpty())
+        if (!ownSum.isEmpty()) {
+            peerSum = ownSum; // what the receiver is to match
             sendCommand(CommandReader::text(CommandReader::Checksum) + ownSum.toLatin1());
+        }
     }
     phase = Phase::Finished;
     file.close();
@@ -548,7 +550,7 @@ void FileTransfer::onCommands()
             }
             break;
         case CommandReader::EndTransfer:
-            if (setup.type == Receiving && verifying() && phase == Phase::Receiving && done == size) {
+            if (setup.type == Receiving && checked() && phase == Phase::Receiving && done == size) {
                 // Complete only once our checksum of what is on disk matches the sender's.
                 phase = Phase::Verifying;
                 kpsTimer.stop();
@@ -579,7 +581,7 @@ void FileTransfer::onCommands()
             break;
         case CommandReader::SumMatch:
         case CommandReader::SumDiffers:
-            if (setup.type == Sending && verifying() && sumSent && !verified) {
+            if (setup.type == Sending && checked() && !verified) {
                 if (c.kind == CommandReader::SumMatch) {
                     verified = true;
                 } else {
@@ -853,7 +855,7 @@ void FileTransfer::finish()
     // The sender counts as done only once the receiver confirmed every byte (an empty file
     // once the data connection stood and "END_TRANS" went out).
     completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished) : !noRetry);
-    if (spoiled || (verifying() && !verified))
+    if (spoiled || (checked() && !verified))
         completeFlag = false;
     if (!sending && code == 7) {
         completeFlag = false; // the peer says we already have it: nothing to report
@@ -887,13 +889,17 @@ void FileTransfer::finish()
 
 void FileTransfer::sendCommand(const QByteArray& command)
 {
-    if (gapTimer.isActive()) {
+    // A peer of this program reads commands from the stream however TCP cuts it: they need
+    // a write each, but no pause between them.
+    const bool spaced = setup.token.isEmpty() && !setup.verify;
+    if (spaced && gapTimer.isActive()) {
         outbox.append(command);
         return;
     }
     sckSystem.send(command);
     sckSystem.flush();
-    gapTimer.start(timeouts.commandGapMs);
+    if (spaced)
+        gapTimer.start(timeouts.commandGapMs);
 }
 
 void FileTransfer::onCommandGap()
@@ -943,11 +949,9 @@ void FileTransfer::verdict(bool same, const QString& problem)
     if (info.isFile() && !info.isSymLink())
         QFile::remove(target);
     ctx.AddText(!problem.isEmpty() ? QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem)
-                : peerSum.isEmpty()
-                    ? QStringLiteral("*** Error : The sender gave no checksum for %1 - the file is not kept").arg(NameOfFile)
-                    : QStringLiteral("*** Error : The received content of %1 differed from the sender's file - the file "
-                                     "is not kept")
-                          .arg(NameOfFile),
+                                   : QStringLiteral("*** Error : The received content of %1 differed from the sender's "
+                                                    "file - the file is not kept")
+                                         .arg(NameOfFile),
                 ErrorLine);
     spoiled = true;
     end(3);

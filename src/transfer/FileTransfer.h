@@ -168,6 +168,9 @@ private:
     bool openTarget(QString& problem);
     // Checksums (both sides share "verify", the file is not empty)
     bool verifying() const { return setup.verify && size > 0; }
+    // A checksum passed for this file ("CHECK_SUM" sent or received): only then the verdict
+    // decides. A sender that offered before it knew the receiver's "caps:" sends none.
+    bool checked() const { return verifying() && !peerSum.isEmpty(); }
     void onChecksum(const QString& checksum, const QString& problem);
     void verdict(bool same, const QString& problem = {});
     // The connection that proved the token (or the first from the peer's address) is ours.
@@ -267,7 +270,7 @@ private:
     QString ownSum;          // sender: our checksum, once done
     bool ownSumDone = false;
     QString sumProblem;      // receiver: why our checksum could not be computed
-    QString peerSum;         // receiver: the sender's "CHECK_SUM"
+    QString peerSum;         // the checksum in "CHECK_SUM" (received, or sent by us)
     bool sumSent = false;    // sender: "CHECK_SUM" is out (or could not be)
     bool endAwaitsSum = false; // sender: "END_TRANS" waits for our checksum
     bool verified = false;   // the receiver found the same checksum

@@ -41,25 +41,6 @@ bool plainOnly(const QStringList& said)
     return caps == 1;
 }
 
-// A raw connection that keeps trying until it is connected (the port may not listen yet).
-struct Stranger {
-    std::unique_ptr<QTcpSocket> s;
-    bool reach(quint16 port)
-    {
-        return QTest::qWaitFor(
-            [&] {
-                if (s && s->state() == QAbstractSocket::ConnectedState)
-                    return true;
-                if (!s || s->state() == QAbstractSocket::UnconnectedState) {
-                    s = std::make_unique<QTcpSocket>();
-                    s->connectToHost(QHostAddress::LocalHost, port);
-                }
-                return false;
-            },
-            5000);
-    }
-};
-
 } // namespace
 
 class TestExtensions : public QObject {
@@ -166,20 +147,31 @@ private Q_SLOTS:
     {
         QFETCH(int, port);
         Pair p;
-        p.b.peer->transfers().timeouts.commandGapMs = 500; // time for the stranger at the data port
         const QByteArray bytes = randomBytes(100000, 7);
         QVERIFY(writeFile(p.srcPath("f.bin"), bytes));
         const quint16 control = freePortTriple();
         QVERIFY(connectPeers(p.a, p.b, control));
         QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->session().shares("token"), 5000);
-        Stranger s;
+        QTcpSocket s;
+        auto strike = [&] {
+            s.connectToHost(QHostAddress::LocalHost, control + port);
+            s.write(port == 1 ? QByteArray("ACCE_TRAN") : QByteArray(200000, 'J'));
+        };
+        // The data port listens once the receiver answers; the stranger's connection leaves
+        // before the sender has even read that answer.
+        QObject::connect(&p.b.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+            QObject::connect(t, &FileTransfer::viewChanged, [&, t] {
+                if (port == 2 && s.state() == QAbstractSocket::UnconnectedState && t->view().status == "Receiving File...")
+                    strike();
+            });
+        });
         QVERIFY(p.a.peer->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
-        QVERIFY(s.reach(control + port));
-        s.s->write(port == 1 ? QByteArray("ACCE_TRAN") : QByteArray(200000, 'J'));
+        if (port == 1)
+            strike();
         QVERIFY(p.waitEnded(0, 0));
         QCOMPARE(readFile(p.downPath("f.bin")), bytes);
         QVERIFY(p.a.rec->contains("*** File Transfer Complete : f.bin (100000 bytes)"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.s->state(), QAbstractSocket::UnconnectedState, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
         QCOMPARE(p.a.rec->indexStarting("*** Error") + p.b.rec->indexStarting("*** Error"), -2);
     }
 
