@@ -190,9 +190,6 @@ void FileTransfer::startSending()
         gate->waitMs = timeouts.tokenMs;
         connect(gate.get(), &TokenGate::proven, this, &FileTransfer::streamIn);
     }
-    // The whole file's checksum, read on the worker while the blocks go out.
-    if (verifying())
-        hasher.start(PathToFile, size);
     touch(true);
 }
 
@@ -247,6 +244,12 @@ void FileTransfer::onSendConnected()
     touch(true);
     if (!setup.token.isEmpty())
         sckData.send(setup.token); // the receiver checks and strips it before the file's bytes
+    // The whole file's checksum: from the blocks as they go out, or, when they start past
+    // the beginning, read on the worker meanwhile.
+    if (verifying() && done == 0)
+        streamSum = std::make_unique<StreamChecksum>();
+    else if (verifying())
+        hasher.start(PathToFile, size);
     sendNextBlock();
 }
 
@@ -276,6 +279,8 @@ void FileTransfer::sendNextBlock()
         done += n;
         totalsent += n;
         ++blockCount;
+        if (streamSum)
+            streamSum->add(buffer.constData(), n);
         sckData.send(buffer);
         sckData.flush();
         if (sckData.bytesToWrite() > 0) {
@@ -305,6 +310,10 @@ void FileTransfer::onBlockWritten()
 void FileTransfer::lastBlockSent()
 {
     kpsTimer.stop();
+    if (streamSum && !ownSumDone) {
+        ownSumDone = true;
+        ownSum = streamSum->result();
+    }
     // An empty file has no byte whose arrival a receiver could confirm: it is done as soon
     // as the data connection stands.
     if (gotAll || size == 0) {

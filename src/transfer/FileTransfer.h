@@ -265,7 +265,8 @@ private:
     QByteArray buffer;   // the block being sent, reused
     bool viewDirty = false;
 
-    FileHasher hasher;       // the checksum of our side's file
+    FileHasher hasher;       // the checksum of our side's file, read on a worker
+    std::unique_ptr<StreamChecksum> streamSum; // sender from byte 0: the checksum of the blocks sent
     std::unique_ptr<TokenGate> gate; // with a token: where connections to our port wait
     QString ownSum;          // sender: our checksum, once done
     bool ownSumDone = false;

@@ -6,6 +6,37 @@
 
 #include <xxhash.h>
 
+namespace {
+
+QString hexOf(XXH128_hash_t hash)
+{
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, hash);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest).toHex());
+}
+
+} // namespace
+
+StreamChecksum::StreamChecksum() : state(XXH3_createState())
+{
+    XXH3_128bits_reset(static_cast<XXH3_state_t*>(state));
+}
+
+StreamChecksum::~StreamChecksum()
+{
+    XXH3_freeState(static_cast<XXH3_state_t*>(state));
+}
+
+void StreamChecksum::add(const char* data, qint64 n)
+{
+    XXH3_128bits_update(static_cast<XXH3_state_t*>(state), data, static_cast<size_t>(n));
+}
+
+QString StreamChecksum::result() const
+{
+    return hexOf(XXH3_128bits_digest(static_cast<const XXH3_state_t*>(state)));
+}
+
 // What the owner and the worker share about one file.
 struct FileHasher::Job {
     QString path;
@@ -61,12 +92,9 @@ public:
                 continue;
             }
             if (length >= 0 && j.position >= length) {
-                XXH128_canonical_t canonical;
-                XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(j.state));
                 j.over = true;
                 j.file.close();
-                const QByteArray digest(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest);
-                finished(j.serial, QString::fromLatin1(digest.toHex()), QString());
+                finished(j.serial, hexOf(XXH3_128bits_digest(j.state)), QString());
             }
             return; // until the limit moves on
         }
@@ -152,7 +180,5 @@ void FileHasher::onWorkerDone(quint64 finished, const QString& checksum, const Q
 
 QString FileHasher::checksumOf(const QByteArray& bytes)
 {
-    XXH128_canonical_t canonical;
-    XXH128_canonicalFromHash(&canonical, XXH3_128bits(bytes.constData(), static_cast<size_t>(bytes.size())));
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest).toHex());
+    return hexOf(XXH3_128bits(bytes.constData(), static_cast<size_t>(bytes.size())));
 }

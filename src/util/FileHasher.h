@@ -5,6 +5,22 @@
 
 #include <memory>
 
+// The checksum of bytes handed over in order, in the same form as FileHasher's: for a file
+// that is read anyway, no second read is needed.
+class StreamChecksum {
+public:
+    StreamChecksum();
+    ~StreamChecksum();
+    StreamChecksum(const StreamChecksum&) = delete;
+    StreamChecksum& operator=(const StreamChecksum&) = delete;
+    void add(const char* data, qint64 n);
+    // 32 lowercase hexadecimal digits of everything added so far.
+    QString result() const;
+
+private:
+    void* state; // XXH3_state_t
+};
+
 // The 128-bit checksum (XXH3-128) of the first bytes of a file, computed on a worker thread so
 // that the event loop and a transfer never wait for a whole-file read. The file may still be
 // growing: the worker hashes up to the limit it is given and goes on as the limit moves, and
