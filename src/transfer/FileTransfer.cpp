@@ -418,8 +418,11 @@ void FileTransfer::answerSender()
     }
     timeOutTimer.stop();
     phase = Phase::Receiving;
-    if (verifying()) {
-        // Reads what is on disk, through a descriptor of its own, trailing the writes.
+    if (verifying() && done == 0) {
+        streamSum = std::make_unique<StreamChecksum>(); // the bytes as they are written
+    } else if (verifying()) {
+        // A resumed file: what is on disk, read through a descriptor of its own on the worker,
+        // trailing the writes.
         hasher.start(QStringLiteral("/proc/self/fd/%1").arg(file.handle()));
         hasher.extend(done);
     }
@@ -458,7 +461,9 @@ void FileTransfer::onDataArrived()
                 return;
             }
             done += n;
-            if (verifying())
+            if (streamSum)
+                streamSum->add(buffer.constData(), n);
+            else if (verifying())
                 hasher.extend(done);
         }
         if (!gotAllSent && done == size) {
@@ -566,7 +571,9 @@ void FileTransfer::onCommands()
                 waitTimer.stop();
                 status = QStringLiteral("Checking The File...");
                 touch(true);
-                if (ownSumDone) // reading it back failed already
+                if (streamSum)
+                    verdict(streamSum->result() == peerSum);
+                else if (ownSumDone) // reading it back failed already
                     verdict(false, sumProblem);
                 else
                     hasher.finish(size);

@@ -266,7 +266,8 @@ private:
     bool viewDirty = false;
 
     FileHasher hasher;       // the checksum of our side's file, read on a worker
-    std::unique_ptr<StreamChecksum> streamSum; // sender from byte 0: the checksum of the blocks sent
+    // From byte 0: the checksum of the blocks as they are sent (sender) or written (receiver).
+    std::unique_ptr<StreamChecksum> streamSum;
     std::unique_ptr<TokenGate> gate; // with a token: where connections to our port wait
     QString ownSum;          // sender: our checksum, once done
     bool ownSumDone = false;
