@@ -98,6 +98,11 @@ public:
     bool shares(const QString& word) const;
     // This side sends its control messages in UTF-8 ("enc:utf8" is out).
     bool sendsUtf8() const { return utf8Out; }
+    // After the login the peer's "caps:" is awaited this long before offers go out without
+    // knowing it (a plain peer sends none).
+    int capsWaitMs = 1000;
+    // Offers may go out: the peer's "caps:" came, or will not come in time.
+    bool extensionsSettled() const { return !extensionsOn || peerAnnounced || !capsTimer.isActive(); }
     // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
     QByteArray offerToken() const { return lastOfferToken; }
 
@@ -121,7 +126,8 @@ Q_SIGNALS:
     // A "file:" offer arrived: fields as sent, and the peer's address.
     void fileOffered(const QString& fileName, const QString& fileLength, const QString& blockSize,
                      const QString& peerAddress, const QString& port);
-    // The peer's "caps:" arrived; sharedExtensions() tells what both sides use now.
+    // The peer's "caps:" arrived (sharedExtensions() tells what both sides use now), or the
+    // wait for it ended.
     void extensionsChanged();
     // "hashq:": the peer asks for the checksum of the first `length` bytes of the file it
     // was offered as `name`.
@@ -190,6 +196,7 @@ private:
     quint64 generation = 0; // bumped whenever the connection is closed
     bool servingPeer = false;      // this side accepted the connection as server
     bool clientAuthorised = false; // ... and the client's password was accepted
+    QTimer capsTimer;           // the wait for the peer's "caps:" after the login
     QStringList peerExtensions; // the words of the peer's "caps:"
     bool peerAnnounced = false; // its "caps:" came (the first one counts)
     bool utf8Out = false;       // our messages go in UTF-8

@@ -50,13 +50,20 @@ bool Session::shares(const QString& word) const
 
 void Session::announceExtensions()
 {
-    if (extensionsOn)
-        SendCtlMsg(QStringLiteral("caps:") + ownExtensions().join(','));
+    if (!extensionsOn)
+        return;
+    SendCtlMsg(QStringLiteral("caps:") + ownExtensions().join(','));
+    if (!peerAnnounced) {
+        capsTimer.setSingleShot(true);
+        connect(&capsTimer, &QTimer::timeout, this, &Session::extensionsChanged, Qt::UniqueConnection);
+        capsTimer.start(capsWaitMs);
+    }
 }
 
 void Session::forgetExtensions()
 {
     const bool had = peerAnnounced;
+    capsTimer.stop();
     peerExtensions.clear();
     peerAnnounced = false;
     utf8Out = utf8In = false;
@@ -97,6 +104,7 @@ bool Session::handleExtension(const QString& text)
         if (peerAnnounced)
             return true; // the first announcement of a connection counts
         peerAnnounced = true;
+        capsTimer.stop();
         for (const QString& word : text.mid(5).split(','))
             if (!word.isEmpty() && peerExtensions.size() < 64)
                 peerExtensions << word.left(32);

@@ -63,6 +63,10 @@ Transfers::Transfers(Context& c, Session& s)
     connect(&localHasher, &FileHasher::done, this, &Transfers::onLocalChecksum);
     connect(&session, &Session::checksumAnswered, this, &Transfers::onChecksumAnswered);
     connect(&session, &Session::checksumAsked, this, &Transfers::onChecksumAsked);
+    connect(&session, &Session::extensionsChanged, this, [this] {
+        if (!pausing() && !awaitingPeerCaps())
+            Q_EMIT readyToOffer();
+    });
     connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
         session.SendCtlMsg(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|' + checksum);
     });
@@ -114,6 +118,11 @@ void Transfers::cancelAll()
 }
 
 // ---- sending ----
+
+bool Transfers::awaitingPeerCaps() const
+{
+    return !session.extensionsSettled();
+}
 
 bool Transfers::offerFile(const QString& path, const QString& name)
 {

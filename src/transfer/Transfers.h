@@ -79,6 +79,9 @@ public:
     bool offerPending() const { return pendingOffer != nullptr; }
     // Our last offer timed out a moment ago; the next waits (see staleGraceMs).
     bool pausing() const { return graceTimer.isActive(); }
+    // Right after the login the peer's extensions are not known yet: the queue's next offer
+    // waits for its "caps:" (readyToOffer follows), within Session::capsWaitMs.
+    bool awaitingPeerCaps() const;
     // A transfer runs or an offer is being decided.
     bool busy() const { return active || pendingOffer; }
     // Ends the running transfer and refuses an offer being decided, telling the peer, without
