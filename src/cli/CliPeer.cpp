@@ -60,9 +60,12 @@ QString CliArguments::usage()
         "                   [--age TEXT] [--homepage URL] [--auto-reconnect]\n"
         "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
         "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
+        "                   [--no-extensions]\n"
         "       zantiro-cli [--home DIR] --sites\n"
         "--sites lists the saved sites; --site connects to one by its folders and name, e.g. Friends/Anna,\n"
         "with its address, port and password (--password overrides the password).\n"
+        "--no-extensions speaks only the plain protocol: no UTF-8 text, checksums or transfer tokens\n"
+        "with another peer of this program.\n"
         "Standard input: chat lines; /send PATH, /ping, /info (the peer's record), /disconnect, /quit.\n"
         "File queue: /queue lists it (N, offered name, path, from the head); /stop, /go;\n"
         "            /remove N, /top N act on entry N.");
@@ -136,6 +139,8 @@ QString CliArguments::parse(const QStringList& arguments)
         } else if (opt == QLatin1String("--homepage")) {
             hasHomepage = true;
             homepage = value;
+        } else if (opt == QLatin1String("--no-extensions")) {
+            noExtensions = true;
         } else if (opt == QLatin1String("--auto-reconnect")) {
             autoReconnect = true;
         } else if (opt == QLatin1String("--send")) {
@@ -262,6 +267,7 @@ void CliPeer::start()
     for (const QString& path : args.sends)
         peer->queue().addPath(path);
     ctx.DebugMode = args.debug;
+    peer->session().extensionsOn = !args.noExtensions;
     ctx.ConnMode = args.mode;
     ctx.ConnHost = args.host;
     ctx.ConnPort = args.port;
@@ -295,6 +301,9 @@ void CliPeer::handleInput(const QString& rawLine)
                                    {QStringLiteral("Age : "), ctx.RemoteAge}};
         for (const auto& row : rows)
             writeLine(stdout, row[0] + LineText::visible(row[1]));
+        const QStringList shared = s.sharedExtensions();
+        writeLine(stdout, QStringLiteral("Extensions : ") +
+                              (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
     } else if (lower == QLatin1String("/disconnect")) {
         s.Disconnect();
     } else if (lower.startsWith(QLatin1String("/send "))) {

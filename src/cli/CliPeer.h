@@ -42,6 +42,7 @@ struct CliArguments {
     int exitAfter = -1;      // --exit-after N incoming transfers
     bool listSites = false;  // --sites: print the saved sites and leave
     QString site;            // --site PATH: the saved site connected to
+    bool noExtensions = false; // --no-extensions: speak only the plain protocol
 
     // The program folder's site tree, one line a node: folders by name, sites as
     // "name<TAB>address:port", each level indented two spaces more than its parent.

@@ -1,5 +1,7 @@
 #include "platform/EventSocket.h"
 
+#include <utility>
+
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -137,6 +139,19 @@ void EventSocket::handOver(int requestId, EventSocket& to)
     QPointer<QTcpSocket> s = pending.take(requestId);
     if (!s)
         return;
+    to.close();
+    to.inError = false;
+    s->setParent(&to);
+    to.adopt(s);
+}
+
+void EventSocket::moveTo(EventSocket& to)
+{
+    if (!stream || &to == this)
+        return;
+    closeResetProbe(false);
+    QTcpSocket* s = std::exchange(stream, nullptr);
+    s->disconnect(this);
     to.close();
     to.inError = false;
     s->setParent(&to);

@@ -61,6 +61,9 @@ public:
     // Hands the pending request to `to`, which becomes that connected stream, while this
     // socket goes on listening (so that a further request can still be seen).
     void handOver(int requestId, EventSocket& to);
+    // Moves this connected stream, with the bytes it has received and not yet taken, into
+    // `to`; this socket is closed afterwards.
+    void moveTo(EventSocket& to);
     // The address a pending request comes from, as text; empty when there is no such request.
     QString requestAddress(int requestId) const;
     // Ends the connection, or refuses the pending request, with a reset rather than an

@@ -330,7 +330,8 @@ void FileQueue::tick()
     // One step at a time: an expansion in progress or a file in flight is still a step.
     if (stepping || expansion || inFlight)
         return;
-    if (!loggedIn || !session.isConnected() || ctx.TransferBusy || transfers.busy() || transfers.pausing())
+    if (!loggedIn || !session.isConnected() || ctx.TransferBusy || transfers.busy() || transfers.pausing() ||
+        transfers.awaitingPeerCaps())
         return;
     if (entries.isEmpty() || stoppedFlag) {
         stoppedFlag = true;

@@ -80,9 +80,9 @@ bool Session::peerAuthorised() const
     return !servingPeer || clientAuthorised || !ctx.options.RequirePassword;
 }
 
-QByteArray Session::frame(const QString& text)
+QByteArray Session::frame(const QString& text, bool utf8)
 {
-    return EncryptText(Ansi::encode(text)) + Terminator;
+    return EncryptText(utf8 ? text.toUtf8() : Ansi::encode(text)) + Terminator;
 }
 
 void Session::closeSock()
@@ -99,6 +99,7 @@ void Session::closeSock()
     answersShortNoted = false;
     clientAuthorised = false;
     servingPeer = false;
+    forgetExtensions();
     ++generation;
     Q_EMIT sockClosed();
 }
@@ -192,6 +193,7 @@ void Session::finishLogin()
     case 1:
         ctx.AddText(QStringLiteral("*** Login Authenticated"), ConnectLine);
         SendUserInfo();
+        announceExtensions();
         for (const QString& line : std::exchange(heldChat, {}))
             SendCtlMsg(line);
         heldChatBytes = 0;
@@ -286,7 +288,7 @@ void Session::readMessages(bool unbounded)
         inbox.remove(0, p + Terminator.size());
         scanFrom = 0;
         done += p + Terminator.size();
-        HandleCtlMsg(Ansi::decode(DecryptText(scrambled)));
+        HandleCtlMsg(decodeMessage(DecryptText(scrambled)));
         if (gen != generation)
             return; // the message closed the connection; what is left belongs to it
     }
@@ -333,7 +335,9 @@ void Session::SendCtlMsg(const QString& text)
         holdChat(text);
         return;
     }
-    Sock.send(frame(text));
+    if (!utf8Out && text.startsWith(QLatin1String("msg:")))
+        noteUnsendable(text);
+    Sock.send(frame(text, utf8Out));
 }
 
 void Session::SendChat(const QString& line)
@@ -399,6 +403,8 @@ void Session::HandleCtlMsg(const QString& text)
         Q_EMIT remoteInfoChanged();
         if (admitAnswer())
             ctx.AddText(QStringLiteral("*** Remote User Info Change (") + ctx.RemoteName + ')', ConnectLine);
+    } else if (handleExtension(text)) {
+        // done
     } else if (text.startsWith(QLatin1String("bye"))) {
         ctx.AddText(QStringLiteral("*** User Disconnected"), ConnectLine);
         const bool visitor = visitorOnly();
@@ -406,6 +412,7 @@ void Session::HandleCtlMsg(const QString& text)
         afterLoss(visitor);
     } else if (text.startsWith(QLatin1String("file:"))) {
         Offer offer;
+        lastOfferToken = std::exchange(pendingToken, {});
         if (!Offer::parse(text.mid(5), offer))
             return; // not a well-formed offer
         Q_EMIT fileOffered(offer.name, offer.size, offer.block, Sock.remoteHostIP(), offer.port);
@@ -429,6 +436,7 @@ void Session::handlePAuth(const QString& password)
     SendCtlMsg(QStringLiteral("PSOK"));
     ctx.AddText(QStringLiteral("*** User Authenticated"), ConnectLine);
     SendUserInfo();
+    announceExtensions();
     Q_EMIT loggedIn();
 }
 

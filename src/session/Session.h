@@ -83,8 +83,28 @@ public:
     // A control port: decimal digits, 1 to 65533, so that the two transfer ports above it fit.
     static bool parseControlPort(const QString& text, quint16& port);
 
-    // Wire form of one message: scrambled text and terminator.
-    static QByteArray frame(const QString& text);
+    // Wire form of one message: scrambled text and terminator; the text in Windows-1252, or
+    // in UTF-8 once this side has switched its direction with "enc:utf8".
+    static QByteArray frame(const QString& text, bool utf8 = false);
+
+    // ---- the extensions between two peers of this program (docs/protocol.md) ----
+    // Off: this side announces nothing and acts on no extension message, like a peer that
+    // knows only the plain protocol.
+    bool extensionsOn = true;
+    // The words this side announces in "caps:".
+    static QStringList ownExtensions();
+    // The words both sides announced on this connection, in the order of ownExtensions().
+    QStringList sharedExtensions() const;
+    bool shares(const QString& word) const;
+    // This side sends its control messages in UTF-8 ("enc:utf8" is out).
+    bool sendsUtf8() const { return utf8Out; }
+    // After the login the peer's "caps:" is awaited this long before offers go out without
+    // knowing it (a plain peer sends none).
+    int capsWaitMs = 1000;
+    // Offers may go out: the peer's "caps:" came, or will not come in time.
+    bool extensionsSettled() const { return !extensionsOn || peerAnnounced || !capsTimer.isActive(); }
+    // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
+    QByteArray offerToken() const { return lastOfferToken; }
 
     // Takes one answer from the rate bucket of this connection; false (saying so once per
     // burst) when none is left. A peer can ask for answers (pings, refusals) far faster than
@@ -108,6 +128,14 @@ Q_SIGNALS:
     // A "file:" offer arrived: fields as sent, and the peer's address.
     void fileOffered(const QString& fileName, const QString& fileLength, const QString& blockSize,
                      const QString& peerAddress, const QString& port);
+    // The peer's "caps:" arrived (sharedExtensions() tells what both sides use now), or the
+    // wait for it ended.
+    void extensionsChanged();
+    // "hashq:": the peer asks for the checksum of the first `length` bytes of the file it
+    // was offered as `name`.
+    void checksumAsked(const QString& name, qint64 length);
+    // "hasha:": the answer; `checksum` is empty when the peer could not compute it.
+    void checksumAnswered(const QString& name, qint64 length, const QString& checksum);
 
 private:
     void onConnected();
@@ -140,6 +168,16 @@ private:
     void armReconnect();
     // Closes Sock and forgets everything tied to the connection that was.
     void closeSock();
+    // Extensions: "caps:" after our own "uinfo:" at login, the extension messages, and
+    // what is forgotten when the connection ends.
+    void announceExtensions();
+    // Acts on an extension message; false when the text is none.
+    bool handleExtension(const QString& text);
+    void forgetExtensions();
+    // The decoding of the peer's next message.
+    QString decodeMessage(const QByteArray& plain) const;
+    // For a chat line going out in Windows-1252: a status line naming what it cannot carry.
+    void noteUnsendable(const QString& text);
 
     Context& ctx;
     QTimer loginTimer;
@@ -160,4 +198,11 @@ private:
     quint64 generation = 0; // bumped whenever the connection is closed
     bool servingPeer = false;      // this side accepted the connection as server
     bool clientAuthorised = false; // ... and the client's password was accepted
+    QTimer capsTimer;           // the wait for the peer's "caps:" after the login
+    QStringList peerExtensions; // the words of the peer's "caps:"
+    bool peerAnnounced = false; // its "caps:" came (the first one counts)
+    bool utf8Out = false;       // our messages go in UTF-8
+    bool utf8In = false;        // the peer's messages come in UTF-8
+    QByteArray pendingToken;    // "ftoken:" for the next "file:"
+    QByteArray lastOfferToken;  // the token of the last "file:"
 };

@@ -11,7 +11,11 @@ constexpr Known kCommands[] = {
     {CommandReader::AcceptTransfer, "ACCE_TRAN"}, {CommandReader::Resume, "RESUME_TR"},
     {CommandReader::GotAll, "Got All"},           {CommandReader::EndTransfer, "END_TRANS"},
     {CommandReader::Cancel, "CANC_TRAN"},         {CommandReader::CancelOkay, "CANC_OKAY"},
+    {CommandReader::Checksum, "CHECK_SUM"},       {CommandReader::SumMatch, "SUM_MATCH"},
+    {CommandReader::SumDiffers, "SUM_DIFFS"},
 };
+
+constexpr qsizetype kChecksumDigits = 32;
 
 constexpr qsizetype kMaxDigits = 19; // the most a 64-bit offset needs
 
@@ -79,6 +83,13 @@ void CommandReader::scan(bool quietOver)
                     }
                     out.push_back({k.kind, pending.mid(end, j - end)});
                     end = j;
+                } else if (k.kind == Checksum) {
+                    if (n - end < kChecksumDigits) {
+                        waiting = true; // the digits are still to come
+                        break;
+                    }
+                    out.push_back({k.kind, pending.mid(end, kChecksumDigits)});
+                    end += kChecksumDigits;
                 } else {
                     out.push_back({k.kind, {}});
                 }

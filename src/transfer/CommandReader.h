@@ -19,10 +19,13 @@
 class CommandReader : public QObject {
     Q_OBJECT
 public:
-    enum Kind { AcceptTransfer, Resume, GotAll, EndTransfer, Cancel, CancelOkay };
+    // The last three pass only between two peers of this program that share "verify":
+    // "CHECK_SUM" + 32 hexadecimal digits (the sender's checksum of the whole file), and the
+    // receiver's verdict "SUM_MATCH" or "SUM_DIFFS".
+    enum Kind { AcceptTransfer, Resume, GotAll, EndTransfer, Cancel, CancelOkay, Checksum, SumMatch, SumDiffers };
     struct Command {
         Kind kind;
-        QByteArray argument; // "RESUME_TR": its digits
+        QByteArray argument; // "RESUME_TR": its digits; "CHECK_SUM": the checksum
     };
 
     explicit CommandReader(QObject* parent = nullptr);

@@ -3,6 +3,7 @@
 #include "core/Context.h"
 #include "core/StatUpdate.h"
 #include "session/Session.h"
+#include "transfer/TokenGate.h"
 #include "transfer/TransferRules.h"
 
 #include <QFileInfo>
@@ -55,6 +56,7 @@ FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s
     });
     connect(&reader, &CommandReader::ready, this, &FileTransfer::onCommands);
     connect(&ctx, &Context::transferEndCodeChanged, this, &FileTransfer::onEndCodeChanged);
+    connect(&hasher, &FileHasher::done, this, &FileTransfer::onChecksum);
 
     connect(&listener, &EventSocket::connectionRequest, this, &FileTransfer::onListenerRequest);
     connect(&sckSystem, &EventSocket::dataArrived, this, [this] { reader.feed(sckSystem.takeAll()); });
@@ -183,6 +185,11 @@ void FileTransfer::startSending()
     }
     sckData.setRemoteHost(setup.hostIP);
     sckData.setRemotePort(static_cast<quint16>(setup.port + 1));
+    if (!setup.token.isEmpty()) {
+        gate = std::make_unique<TokenGate>(sckSystem, QByteArrayLiteral("TOKEN_ID_") + setup.token);
+        gate->waitMs = timeouts.tokenMs;
+        connect(gate.get(), &TokenGate::proven, this, &FileTransfer::streamIn);
+    }
     touch(true);
 }
 
@@ -235,6 +242,14 @@ void FileTransfer::onSendConnected()
     secondsElapsed = 0;
     kpsTimer.start();
     touch(true);
+    if (!setup.token.isEmpty())
+        sckData.send(setup.token); // the receiver checks and strips it before the file's bytes
+    // The whole file's checksum: from the blocks as they go out, or, when they start past
+    // the beginning, read on the worker meanwhile.
+    if (verifying() && done == 0)
+        streamSum = std::make_unique<StreamChecksum>();
+    else if (verifying())
+        hasher.start(PathToFile, size);
     sendNextBlock();
 }
 
@@ -264,6 +279,8 @@ void FileTransfer::sendNextBlock()
         done += n;
         totalsent += n;
         ++blockCount;
+        if (streamSum)
+            streamSum->add(buffer.constData(), n);
         sckData.send(buffer);
         sckData.flush();
         if (sckData.bytesToWrite() > 0) {
@@ -293,6 +310,10 @@ void FileTransfer::onBlockWritten()
 void FileTransfer::lastBlockSent()
 {
     kpsTimer.stop();
+    if (streamSum && !ownSumDone) {
+        ownSumDone = true;
+        ownSum = streamSum->result();
+    }
     // An empty file has no byte whose arrival a receiver could confirm: it is done as soon
     // as the data connection stands.
     if (gotAll || size == 0) {
@@ -305,6 +326,18 @@ void FileTransfer::lastBlockSent()
 
 void FileTransfer::sendEnd()
 {
+    if (verifying() && gotAll && !sumSent) {
+        if (!ownSumDone) {
+            endAwaitsSum = true; // our checksum is still being read; it brings the end
+            phase = Phase::AwaitingGotAll;
+            return;
+        }
+        sumSent = true;
+        if (!ownSum.isEmpty()) {
+            peerSum = ownSum; // what the receiver is to match
+            sendCommand(CommandReader::text(CommandReader::Checksum) + ownSum.toLatin1());
+        }
+    }
     phase = Phase::Finished;
     file.close();
     kpsTimer.stop();
@@ -339,6 +372,13 @@ void FileTransfer::onSystemConnected()
         return;
     listener.setListenAddress(QHostAddress(sckSystem.localHostIP()));
     listener.setLocalPort(static_cast<quint16>(setup.port + 1));
+    if (!setup.token.isEmpty()) {
+        gate = std::make_unique<TokenGate>(sckData, setup.token);
+        gate->waitMs = timeouts.tokenMs;
+        connect(gate.get(), &TokenGate::proven, this, &FileTransfer::streamIn);
+        // Our first bytes on the command connection prove that we are the one offered to.
+        sendCommand(QByteArrayLiteral("TOKEN_ID_") + setup.token);
+    }
     if (!listener.listen()) {
         ReportSockError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("R"), NameOfFile,
                         QStringLiteral("FN: Filebase.sckReceive_error"));
@@ -378,6 +418,14 @@ void FileTransfer::answerSender()
     }
     timeOutTimer.stop();
     phase = Phase::Receiving;
+    if (verifying() && done == 0) {
+        streamSum = std::make_unique<StreamChecksum>(); // the bytes as they are written
+    } else if (verifying()) {
+        // A resumed file: what is on disk, read through a descriptor of its own on the worker,
+        // trailing the writes.
+        hasher.start(QStringLiteral("/proc/self/fd/%1").arg(file.handle()));
+        hasher.extend(done);
+    }
     dataStarted = true;
     secondsElapsed = 0;
     kpsTimer.start();
@@ -405,12 +453,18 @@ void FileTransfer::onDataArrived()
         // Never past the offered size.
         const qint64 n = std::min<qint64>(k, size - done);
         if (n > 0) {
+            if (setup.flipByteAt >= done && setup.flipByteAt < done + n)
+                buffer[setup.flipByteAt - done] = static_cast<char>(~buffer[setup.flipByteAt - done]);
             QString why;
             if (!TargetFile::writeAll(file, buffer.constData(), n, why)) {
                 fileError(QStringLiteral("Cannot write ") + PathToFile + NameOfFile + QStringLiteral(" - ") + why);
                 return;
             }
             done += n;
+            if (streamSum)
+                streamSum->add(buffer.constData(), n);
+            else if (verifying())
+                hasher.extend(done);
         }
         if (!gotAllSent && done == size) {
             gotAllSent = true;
@@ -437,6 +491,15 @@ void FileTransfer::onListenerRequest(int requestId)
         return; // refused
     const QString from = listener.requestAddress(requestId);
     const quint16 port = listener.localPort();
+    if (gate) {
+        // Only a connection that proves the token counts; any other is closed unheard, and
+        // the transfer goes on.
+        if (from != setup.hostIP || gate->passed())
+            listener.refuse(requestId);
+        else
+            gate->admit(listener, requestId);
+        return;
+    }
     if (streamTaken) {
         // Only one connection belongs on this port. Whoever came second, the race is made
         // visible instead of being won quietly by a stranger.
@@ -448,15 +511,23 @@ void FileTransfer::onListenerRequest(int requestId)
     }
     if (from != setup.hostIP)
         return; // not the peer of the control connection: turned away, the port listens on
+    listener.handOver(requestId, setup.type == Sending ? sckSystem : sckData);
+    streamIn();
+}
+
+void FileTransfer::streamIn()
+{
+    if (phase == Phase::Closed)
+        return;
     streamTaken = true;
     if (setup.type == Sending) {
-        listener.handOver(requestId, sckSystem);
         phase = Phase::Accepted;
         status = QStringLiteral("Waiting On Receiver...");
         touch(true);
+        if (sckSystem.bytesAvailable() > 0)
+            reader.feed(sckSystem.takeAll()); // the answer may have come with the proof
         return;
     }
-    listener.handOver(requestId, sckData);
     // The sender connects only after it took our answer: the next command may follow at once.
     gapTimer.stop();
     onCommandGap();
@@ -464,6 +535,8 @@ void FileTransfer::onListenerRequest(int requestId)
         gotAllSent = true; // an empty file: nothing will arrive to confirm
         sendCommand(CommandReader::text(CommandReader::GotAll));
     }
+    if (sckData.bytesAvailable() > 0)
+        onDataArrived(); // the file's first bytes may have come with the proof
 }
 
 void FileTransfer::onCommands()
@@ -491,7 +564,20 @@ void FileTransfer::onCommands()
             }
             break;
         case CommandReader::EndTransfer:
-            if (setup.type == Receiving) {
+            if (setup.type == Receiving && checked() && phase == Phase::Receiving && done == size) {
+                // Complete only once our checksum of what is on disk matches the sender's.
+                phase = Phase::Verifying;
+                kpsTimer.stop();
+                waitTimer.stop();
+                status = QStringLiteral("Checking The File...");
+                touch(true);
+                if (streamSum)
+                    verdict(streamSum->result() == peerSum);
+                else if (ownSumDone) // reading it back failed already
+                    verdict(false, sumProblem);
+                else
+                    hasher.finish(size);
+            } else if (setup.type == Receiving) {
                 file.close();
                 kpsTimer.stop();
                 status = QStringLiteral("Transfer Complete.");
@@ -505,6 +591,26 @@ void FileTransfer::onCommands()
             break;
         case CommandReader::CancelOkay:
             break; // nothing of ours to confirm
+        case CommandReader::Checksum:
+            if (setup.type == Receiving && verifying())
+                peerSum = QString::fromLatin1(c.argument).toLower();
+            break;
+        case CommandReader::SumMatch:
+        case CommandReader::SumDiffers:
+            if (setup.type == Sending && checked() && !verified) {
+                if (c.kind == CommandReader::SumMatch) {
+                    verified = true;
+                } else {
+                    ctx.AddText(QStringLiteral("*** Error : The receiver's copy of %1 differed from the file sent - "
+                                               "it is offered again")
+                                    .arg(NameOfFile),
+                                ErrorLine);
+                    spoiled = true;
+                    end(3);
+                    return;
+                }
+            }
+            break;
         }
     }
 }
@@ -513,6 +619,13 @@ void FileTransfer::onSystemClosed()
 {
     if (phase == Phase::Closed)
         return;
+    if (setup.verify && sckSystem.bytesAvailable() > 0) {
+        reader.feed(sckSystem.takeAll()); // a verdict that came with the close
+        if (phase == Phase::Closed)
+            return;
+    }
+    if (phase == Phase::Verifying)
+        return; // the checksum decides; the sender has nothing more to say
     if (phase == Phase::Cancelling) {
         end(cancelCode);
         return;
@@ -758,7 +871,7 @@ void FileTransfer::finish()
     // The sender counts as done only once the receiver confirmed every byte (an empty file
     // once the data connection stood and "END_TRANS" went out).
     completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished) : !noRetry);
-    if (spoiled)
+    if (spoiled || (checked() && !verified))
         completeFlag = false;
     if (!sending && code == 7) {
         completeFlag = false; // the peer says we already have it: nothing to report
@@ -781,6 +894,8 @@ void FileTransfer::finish()
     sckData.close();
     sckSystem.close();
     file.close();
+    hasher.stop();
+    gate.reset();
     ctx.TransferBusy = false;
     viewTimer.stop();
     viewDirty = false;
@@ -790,17 +905,70 @@ void FileTransfer::finish()
 
 void FileTransfer::sendCommand(const QByteArray& command)
 {
-    if (gapTimer.isActive()) {
+    // A peer of this program reads commands from the stream however TCP cuts it: they need
+    // a write each, but no pause between them.
+    const bool spaced = setup.token.isEmpty() && !setup.verify;
+    if (spaced && gapTimer.isActive()) {
         outbox.append(command);
         return;
     }
     sckSystem.send(command);
     sckSystem.flush();
-    gapTimer.start(timeouts.commandGapMs);
+    if (spaced)
+        gapTimer.start(timeouts.commandGapMs);
 }
 
 void FileTransfer::onCommandGap()
 {
     if (!outbox.isEmpty())
         sendCommand(outbox.takeFirst());
+}
+
+// ---- checksums ----
+
+void FileTransfer::onChecksum(const QString& checksum, const QString& problem)
+{
+    if (phase == Phase::Closed)
+        return;
+    if (setup.type == Sending) {
+        ownSumDone = true;
+        ownSum = checksum;
+        if (checksum.isEmpty())
+            ctx.AddText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem), ErrorLine);
+        if (std::exchange(endAwaitsSum, false))
+            sendEnd();
+        return;
+    }
+    if (phase == Phase::Verifying) {
+        verdict(!checksum.isEmpty() && checksum == peerSum, problem);
+    } else {
+        ownSumDone = true; // a failure before the end; the end decides
+        sumProblem = problem;
+    }
+}
+
+void FileTransfer::verdict(bool same, const QString& problem)
+{
+    // The last word on the command connection: sent now, whatever the spacing of commands.
+    sckSystem.send(CommandReader::text(same ? CommandReader::SumMatch : CommandReader::SumDiffers));
+    sckSystem.flush();
+    file.close();
+    if (same) {
+        verified = true;
+        status = QStringLiteral("Transfer Complete.");
+        finish();
+        return;
+    }
+    // Not kept: a later offer of the file starts from its first byte, not from this content.
+    const QString target = PathToFile + NameOfFile;
+    const QFileInfo info(target);
+    if (info.isFile() && !info.isSymLink())
+        QFile::remove(target);
+    ctx.AddText(!problem.isEmpty() ? QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem)
+                                   : QStringLiteral("*** Error : The received content of %1 differed from the sender's "
+                                                    "file - the file is not kept")
+                                         .arg(NameOfFile),
+                ErrorLine);
+    spoiled = true;
+    end(3);
 }

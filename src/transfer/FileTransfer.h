@@ -3,6 +3,7 @@
 #include "transfer/CommandReader.h"
 #include "transfer/Prompts.h"
 #include "transfer/TargetFile.h"
+#include "util/FileHasher.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,7 +11,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 class Context;
+class TokenGate;
 class Session;
 
 // The bounds of a transfer's waits, shortened by tests.
@@ -27,6 +31,7 @@ struct TransferTimeouts {
     int offsetWaitMs = 5000; // ...or this long while its digits cannot be a whole resume offset
     int commandGapMs = 100;  // at least this long between two commands we send
     int dataGoneMs = 2000;   // sender: "Got All" still awaited this long once the data connection went
+    int tokenMs = 10000;     // a connection to a transfer port has this long to prove the token
 };
 
 // What a transfer window shows, built on demand from the transfer's state.
@@ -72,6 +77,10 @@ public:
         int existsChoice = 0; // receiver: 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
         QString newName;      // receiver: the typed name for choice 4
         QString queuedName;   // sender: the name as queued (local form), for putting it back
+        // Between two peers of this program (docs/protocol.md):
+        bool verify = false; // the whole file's checksums are compared before "Complete"
+        QByteArray token;    // 32 hexadecimal digits both transfer connections prove; empty: none
+        qint64 flipByteAt = -1; // receiver, tests only: this byte is written inverted
     };
 
     // The session carries "FTIMEOUT" when the sender gives up; prompts ask "Cancel Send?".
@@ -137,6 +146,7 @@ private:
         Finished,       // "END_TRANS" sent; the receiver closes
         Connecting,     // receiver: reaching the sender's command port
         Receiving,      // receiver: answered; the data arrives
+        Verifying,      // receiver: "END_TRANS" came; the file's checksum is being finished
         Cancelling,     // our "CANC_TRAN" is out; "CANC_OKAY" or a close ends it
         Closed,         // ended, the outcome written
     };
@@ -156,6 +166,15 @@ private:
     void answerSender();
     void onDataArrived();
     bool openTarget(QString& problem);
+    // Checksums (both sides share "verify", the file is not empty)
+    bool verifying() const { return setup.verify && size > 0; }
+    // A checksum passed for this file ("CHECK_SUM" sent or received): only then the verdict
+    // decides. A sender that offered before it knew the receiver's "caps:" sends none.
+    bool checked() const { return verifying() && !peerSum.isEmpty(); }
+    void onChecksum(const QString& checksum, const QString& problem);
+    void verdict(bool same, const QString& problem = {});
+    // The connection that proved the token (or the first from the peer's address) is ours.
+    void streamIn();
     // Both
     // A connection request on our listening port: the first from the peer's address becomes
     // the stream; others from elsewhere are turned away; a second one stops the transfer.
@@ -245,4 +264,16 @@ private:
     QList<QByteArray> outbox;
     QByteArray buffer;   // the block being sent, reused
     bool viewDirty = false;
+
+    FileHasher hasher;       // the checksum of our side's file, read on a worker
+    // From byte 0: the checksum of the blocks as they are sent (sender) or written (receiver).
+    std::unique_ptr<StreamChecksum> streamSum;
+    std::unique_ptr<TokenGate> gate; // with a token: where connections to our port wait
+    QString ownSum;          // sender: our checksum, once done
+    bool ownSumDone = false;
+    QString sumProblem;      // receiver: why our checksum could not be computed
+    QString peerSum;         // the checksum in "CHECK_SUM" (received, or sent by us)
+    bool sumSent = false;    // sender: "CHECK_SUM" is out (or could not be)
+    bool endAwaitsSum = false; // sender: "END_TRANS" waits for our checksum
+    bool verified = false;   // the receiver found the same checksum
 };

@@ -67,7 +67,7 @@ Offer makeOffer(quint16 port, const QString& name, qint64 size)
     return Offer{QString::number(port), wireName(name), offerBlockField(size), QString::number(size)};
 }
 
-QString wireName(const QString& localName, bool* replaced)
+QString wireName(const QString& localName, bool* replaced, bool utf8)
 {
     if (replaced)
         *replaced = false;
@@ -77,7 +77,9 @@ QString wireName(const QString& localName, bool* replaced)
         clean.reserve(part.size());
         for (qsizetype i = 0; i < part.size(); ++i) {
             const QChar c = part[i];
-            if (c.isHighSurrogate() && i + 1 < part.size() && part[i + 1].isLowSurrogate()) {
+            if (utf8 && c != '\\' && c != '|' && !controlChar(c)) {
+                clean += c;
+            } else if (c.isHighSurrogate() && i + 1 < part.size() && part[i + 1].isLowSurrogate()) {
                 clean += '_'; // one character outside Windows-1252, two UTF-16 units
                 ++i;
                 if (replaced)

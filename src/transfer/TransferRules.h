@@ -28,8 +28,9 @@ Offer makeOffer(quint16 port, const QString& name, qint64 size);
 
 // The wire form of a queued name: components (separated by "/") joined by "\"; inside a
 // component "\", "|", control characters and characters Windows-1252 cannot hold become "_".
-// `replaced` tells whether any character was replaced.
-QString wireName(const QString& localName, bool* replaced = nullptr);
+// `replaced` tells whether any character was replaced. With `utf8` (a peer that reads UTF-8)
+// every other character stays.
+QString wireName(const QString& localName, bool* replaced = nullptr, bool utf8 = false);
 
 // A wire name with " (n)" before the extension of its last component: "d\__.txt", 2 gives
 // "d\__ (2).txt".

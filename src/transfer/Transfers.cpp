@@ -9,10 +9,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QRandomGenerator>
 
 // One offer while it is being decided.
 struct Transfers::PendingOffer {
-    enum Phase { WaitingBusy, AskingAccept, AskingExists, Done };
+    enum Phase { WaitingBusy, AskingAccept, AskingExists, Checking, Done };
     QString wire;       // the name as offered
     QStringList parts;  // its components
     QString sizeText;
@@ -28,7 +29,20 @@ struct Transfers::PendingOffer {
     Prompts::Id question = 0;
     quint64 serial = 0;
     QDeadlineTimer answerBy; // the sender waits this long from its offer for our connection
+    QByteArray token; // announced with "ftoken:" before the offer
+    bool differs = false; // a file of the offered size is here, with other content
+    // compareWithSender
+    qint64 checkLength = 0;
+    QString localSum, remoteSum;
+    bool localDone = false, remoteDone = false;
+    std::function<void(bool)> afterCheck;
 };
+
+namespace {
+
+const QString kVerify = QStringLiteral("verify");
+
+} // namespace
 
 Transfers::Transfers(Context& c, Session& s)
     : ctx(c), session(s), promptsPtr(std::make_unique<PolicyPrompts>(c, s))
@@ -45,6 +59,18 @@ Transfers::Transfers(Context& c, Session& s)
     });
     graceTimer.setSingleShot(true);
     connect(&graceTimer, &QTimer::timeout, this, &Transfers::readyToOffer);
+    checkTimer.setSingleShot(true);
+    connect(&checkTimer, &QTimer::timeout, this, [this] { finishCompare(true); });
+    connect(&localHasher, &FileHasher::done, this, &Transfers::onLocalChecksum);
+    connect(&session, &Session::checksumAnswered, this, &Transfers::onChecksumAnswered);
+    connect(&session, &Session::checksumAsked, this, &Transfers::onChecksumAsked);
+    connect(&session, &Session::extensionsChanged, this, [this] {
+        if (!pausing() && !awaitingPeerCaps())
+            Q_EMIT readyToOffer();
+    });
+    connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
+        session.SendCtlMsg(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|' + checksum);
+    });
     connect(&session, &Session::transferMessage, this, &Transfers::onTransferMessage);
     connect(&ctx, &Context::transferEndCodeChanged, this, &Transfers::onEndCodeChanged);
     connect(&session, &Session::fileOffered, this, &Transfers::receivefile);
@@ -94,6 +120,11 @@ void Transfers::cancelAll()
 
 // ---- sending ----
 
+bool Transfers::awaitingPeerCaps() const
+{
+    return !session.extensionsSettled();
+}
+
 bool Transfers::offerFile(const QString& path, const QString& name)
 {
     Session& s = session;
@@ -102,21 +133,34 @@ bool Transfers::offerFile(const QString& path, const QString& name)
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
-    FileTransfer* t = startsend(wire, path, s.Sock.remoteHostIP(), QString::number(port), ctx.RemoteName, name);
+    QByteArray token;
+    if (s.shares(QStringLiteral("token"))) {
+        quint32 words[4];
+        QRandomGenerator::system()->fillRange(words);
+        token = QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
+    }
+    FileTransfer* t = startsend(wire, path, s.Sock.remoteHostIP(), QString::number(port), ctx.RemoteName, name, token);
     if (!t || t->isFinished())
         return false;
-    // Sent after the sending side listens, so the receiver always finds it.
+    // Sent after the sending side listens, so the receiver always finds it; the token right
+    // before it.
     const qint64 size = t->sizeOfFile();
+    if (!token.isEmpty())
+        s.SendCtlMsg(QStringLiteral("ftoken:") + QString::fromLatin1(token));
     s.SendCtlMsg(Offer{QString::number(port), wire, TransferRules::offerBlockField(size), QString::number(size)}.message());
     return true;
 }
 
 QString Transfers::offeredName(const QString& path, const QString& name)
 {
-    if (const auto known = wireByPath.constFind(path); known != wireByPath.cend())
+    // A peer that reads UTF-8 gets the real name; the names given to each kind of peer are
+    // remembered apart.
+    const bool utf8 = session.sendsUtf8();
+    const QString key = (utf8 ? QStringLiteral("u:") : QStringLiteral("a:")) + path;
+    if (const auto known = wireByPath.constFind(key); known != wireByPath.cend())
         return *known; // offered again (put back, resumed): the same name
     bool replaced = false;
-    const QString plain = TransferRules::wireName(name, &replaced);
+    const QString plain = TransferRules::wireName(name, &replaced, utf8);
     QString wire = plain;
     if (replaced) {
         // Replacement characters can make two files one ("日本.txt" and "中国.txt" both give
@@ -125,7 +169,7 @@ QString Transfers::offeredName(const QString& path, const QString& name)
         const QFileInfo source(path);
         auto taken = [&](const QString& candidate) {
             const auto holder = pathByWire.constFind(candidate);
-            if (holder != pathByWire.cend() && *holder != path)
+            if (holder != pathByWire.cend() && *holder != key)
                 return true;
             const QString last = candidate.mid(candidate.lastIndexOf('\\') + 1);
             return last != source.fileName() && QFileInfo(source.dir(), last).exists();
@@ -133,14 +177,15 @@ QString Transfers::offeredName(const QString& path, const QString& name)
         for (int n = 2; taken(wire) && n < 100000; ++n)
             wire = TransferRules::numberedWireName(plain, n);
     }
-    wireByPath.insert(path, wire);
+    wireByPath.insert(key, wire);
     if (!pathByWire.contains(wire))
-        pathByWire.insert(wire, path);
+        pathByWire.insert(wire, key);
     return wire;
 }
 
 FileTransfer* Transfers::startsend(const QString& name, const QString& path, const QString& hostIP,
-                                   const QString& port, const QString& userName, const QString& queuedName)
+                                   const QString& port, const QString& userName, const QString& queuedName,
+                                   const QByteArray& token)
 {
     if (active || pendingOffer)
         return nullptr; // one transfer at a time, and an offer being decided takes the slot too
@@ -172,6 +217,8 @@ FileTransfer* Transfers::startsend(const QString& name, const QString& path, con
     setup.port = p;
     setup.userName = userName;
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
+    setup.verify = session.shares(kVerify);
+    setup.token = token;
     ctx.setTransferEndCode(0);
     ctx.TransferBusy = true;
     active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
@@ -242,6 +289,8 @@ void Transfers::receivefile(const QString& name, const QString& sizeText, const 
     offer->wire = name;
     offer->sizeText = sizeText;
     offer->host = host;
+    if (session.shares(QStringLiteral("token")))
+        offer->token = session.offerToken();
     offer->serial = ++nextSerial;
     offer->answerBy = QDeadlineTimer(timeouts.acceptMs);
     pendingOffer = std::move(offer);
@@ -263,9 +312,25 @@ void Transfers::decide()
     const QString root = Lib::AddSlash(ctx.options.DownloadDir);
     const QFileInfo quick(root + o.parts.join('/'));
     if (quick.isFile() && quick.size() == o.size && TransferRules::staysInside(root, quick.filePath())) {
-        haveFile();
+        if (!session.shares(kVerify)) {
+            haveFile();
+            return;
+        }
+        // The same size is not yet the same file: the checksums decide.
+        compareWithSender(quick.filePath(), o.size, [this](bool same) {
+            if (same)
+                return haveFile();
+            pendingOffer->differs = true;
+            askAccept();
+        });
         return;
     }
+    askAccept();
+}
+
+void Transfers::askAccept()
+{
+    PendingOffer& o = *pendingOffer;
     if (ctx.options.AutoAccept) {
         afterAccept();
         return;
@@ -349,20 +414,112 @@ void Transfers::afterAccept()
         if (info.isDir())
             return refuse(QStringLiteral("Canceled"),
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is a folder").arg(o.wire, target));
-        if (info.size() == o.size) {
-            haveFile();
-            return;
+        if (info.size() == o.size && !o.differs) {
+            if (!session.shares(kVerify))
+                return haveFile();
+            return compareWithSender(target, o.size, [this](bool same) {
+                if (same)
+                    return haveFile();
+                pendingOffer->differs = true;
+                existing();
+            });
         }
-        const int always = ctx.options.ExistsAlways;
-        if (always >= 1 && always <= 3) {
-            o.existsChoice = always;
-            startReceiving();
-            return;
-        }
-        askExisting();
+        existing();
         return;
     }
     startReceiving();
+}
+
+void Transfers::existing()
+{
+    const int always = ctx.options.ExistsAlways;
+    if (always >= 1 && always <= 3)
+        startWith(always);
+    else
+        askExisting();
+}
+
+void Transfers::startWith(int choice)
+{
+    PendingOffer& o = *pendingOffer;
+    o.existsChoice = choice;
+    const QString target = o.folder + o.parts.last();
+    const qint64 at = TransferRules::resumeOffset(QFileInfo(target).size(), o.block, o.size);
+    if (choice != 2 || at == 0 || !session.shares(kVerify))
+        return startReceiving();
+    // Resumed only onto a part that is the sender's own beginning; anything else is received
+    // from the start instead of being mixed with it.
+    compareWithSender(target, at, [this](bool same) {
+        if (!same) {
+            pendingOffer->existsChoice = 1;
+            ctx.AddText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
+                                       "start : ") +
+                            pendingOffer->wire,
+                        StatusLine);
+        }
+        startReceiving();
+    });
+}
+
+void Transfers::compareWithSender(const QString& path, qint64 length, std::function<void(bool)> then)
+{
+    PendingOffer& o = *pendingOffer;
+    o.phase = PendingOffer::Checking;
+    o.checkLength = length;
+    o.localSum.clear();
+    o.remoteSum.clear();
+    o.localDone = o.remoteDone = false;
+    o.afterCheck = std::move(then);
+    session.SendCtlMsg(QStringLiteral("hashq:") + o.wire + '|' + QString::number(length));
+    localHasher.start(path, length);
+    checkTimer.start(checkWaitMs);
+}
+
+void Transfers::onLocalChecksum(const QString& checksum)
+{
+    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
+        return;
+    pendingOffer->localSum = checksum;
+    pendingOffer->localDone = true;
+    finishCompare(false);
+}
+
+void Transfers::onChecksumAnswered(const QString& name, qint64 length, const QString& checksum)
+{
+    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking || pendingOffer->wire != name ||
+        pendingOffer->checkLength != length || pendingOffer->remoteDone)
+        return; // not the question open here
+    pendingOffer->remoteSum = checksum;
+    pendingOffer->remoteDone = true;
+    finishCompare(false);
+}
+
+void Transfers::finishCompare(bool timedOut)
+{
+    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
+        return;
+    PendingOffer& o = *pendingOffer;
+    if (!timedOut && !(o.localDone && o.remoteDone))
+        return;
+    checkTimer.stop();
+    localHasher.stop();
+    o.phase = PendingOffer::Done;
+    const bool same = !timedOut && !o.localSum.isEmpty() && o.localSum == o.remoteSum;
+    std::exchange(o.afterCheck, nullptr)(same);
+}
+
+void Transfers::onChecksumAsked(const QString& name, qint64 length)
+{
+    const FileTransfer* t = active.get();
+    if (!t || t->type() != FileTransfer::Sending || !t->awaitingAnswer() || t->nameOfFile() != name ||
+        length > t->sizeOfFile()) {
+        // Not the file on offer: no checksum, so the asker takes its file for another.
+        session.SendCtlMsg(QStringLiteral("hasha:") + name + '|' + QString::number(length) + '|');
+        return;
+    }
+    answerName = name;
+    answerLength = length;
+    answerHasher.start(t->pathToFile(), length);
 }
 
 void Transfers::askExisting()
@@ -409,8 +566,7 @@ void Transfers::askExisting()
             }
             p.newName = r.newName;
         }
-        p.existsChoice = choice;
-        t.startReceiving();
+        t.startWith(choice);
     });
     if (pendingOffer && pendingOffer->serial == serial && pendingOffer->phase == PendingOffer::AskingExists)
         pendingOffer->question = id;
@@ -432,6 +588,9 @@ void Transfers::startReceiving()
     setup.existsChoice = o.existsChoice;
     setup.newName = o.newName;
     setup.queuedName = o.wire;
+    setup.verify = session.shares(kVerify);
+    setup.token = o.token;
+    setup.flipByteAt = std::exchange(flipReceivedByte, -1);
     pendingOffer.reset();
     active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();
@@ -446,6 +605,8 @@ void Transfers::refuse(const QString& givenReason, const QString& errorLine)
         return;
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
+    checkTimer.stop();
+    localHasher.stop();
     if (o.question)
         promptsPtr->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
@@ -506,7 +667,7 @@ void Transfers::onEndCodeChanged(int code)
     if (code == 0 || !pendingOffer)
         return;
     const auto phase = pendingOffer->phase;
-    if (phase != PendingOffer::AskingAccept && phase != PendingOffer::AskingExists)
+    if (phase != PendingOffer::AskingAccept && phase != PendingOffer::AskingExists && phase != PendingOffer::Checking)
         return;
     refuse({});
 }

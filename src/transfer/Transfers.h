@@ -1,12 +1,14 @@
 #pragma once
 #include "transfer/FileTransfer.h"
 #include "transfer/Prompts.h"
+#include "util/FileHasher.h"
 
 #include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class Context;
@@ -45,6 +47,12 @@ public:
     // After an offer of ours timed out, how long before the next one goes out: a refusal of
     // the old offer still on its way must not end the new one.
     int staleGraceMs = 2000;
+    // Between peers that share "verify": how long the sender's checksum is awaited before
+    // the files count as different.
+    int checkWaitMs = 60000;
+    // Test hook: the next file received gets this byte written inverted, as a disk or a
+    // connection might spoil it (-1: none).
+    qint64 flipReceivedByte = -1;
 
     // The transfer now running, or nullptr.
     FileTransfer* current() const { return active.get(); }
@@ -58,8 +66,10 @@ public:
     // Starts the sending side for `name` (wire form) read from `path`, listening on `port`.
     // Returns the transfer, or nullptr when a transfer runs or an offer is being decided, or
     // (error line written) when the file cannot be opened.
+    // With a token (between peers that share "token") both transfer connections must prove it.
     FileTransfer* startsend(const QString& name, const QString& path, const QString& hostIP,
-                            const QString& port, const QString& userName, const QString& queuedName = {});
+                            const QString& port, const QString& userName, const QString& queuedName = {},
+                            const QByteArray& token = {});
 
     // Handles one offer as the control connection received it.
     void receivefile(const QString& name, const QString& size, const QString& block, const QString& host,
@@ -69,6 +79,9 @@ public:
     bool offerPending() const { return pendingOffer != nullptr; }
     // Our last offer timed out a moment ago; the next waits (see staleGraceMs).
     bool pausing() const { return graceTimer.isActive(); }
+    // Right after the login the peer's extensions are not known yet: the queue's next offer
+    // waits for its "caps:" (readyToOffer follows), within Session::capsWaitMs.
+    bool awaitingPeerCaps() const;
     // A transfer runs or an offer is being decided.
     bool busy() const { return active || pendingOffer; }
     // Ends the running transfer and refuses an offer being decided, telling the peer, without
@@ -94,7 +107,23 @@ private:
     void haveFile();
     void onEndCodeChanged(int code);
     void askExisting();
+    // The rest of decide(): the accept question, or acceptance without one.
+    void askAccept();
+    // The target exists with another content: the standing decision or the question.
+    void existing();
+    // Receives with the existing-file decision `choice`; a resume between peers that share
+    // "verify" first checks that the part here is the sender's.
+    void startWith(int choice);
     void startReceiving();
+    // Between peers that share "verify": compares the first `length` bytes of the local file
+    // `path` with the offered file ("hashq:" to the sender, ours read meanwhile); `then`
+    // runs with the answer once both checksums are known or checkWaitMs passed.
+    void compareWithSender(const QString& path, qint64 length, std::function<void(bool same)> then);
+    void onLocalChecksum(const QString& checksum);
+    void onChecksumAnswered(const QString& name, qint64 length, const QString& checksum);
+    void finishCompare(bool timedOut);
+    // The sender side of "hashq:": the checksum of the file on offer, as far as asked.
+    void onChecksumAsked(const QString& name, qint64 length);
     // Ends the pending offer, which holds the transfer slot, through endOffer (reason empty:
     // from the end code, "Canceled" for 5, else "Timed Out").
     void refuse(const QString& reason, const QString& errorLine = {});
@@ -117,6 +146,11 @@ private:
 
     QTimer busyTimer;
     QTimer graceTimer;
+    QTimer checkTimer;        // bounds compareWithSender
+    FileHasher localHasher;   // our side of compareWithSender
+    FileHasher answerHasher;  // the checksum a "hashq:" asked for
+    QString answerName;
+    qint64 answerLength = 0;
     quint64 nextSerial = 0;
     QHash<QString, QString> wireByPath; // local path -> the wire name it was offered under
     QHash<QString, QString> pathByWire; // wire name -> the first local path offered under it

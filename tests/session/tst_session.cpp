@@ -354,7 +354,7 @@ private Q_SLOTS:
             const Options& o = client.ctx->options;
             QTRY_COMPARE_WITH_TIMEOUT(messagesIn(wire += conn->readAll()),
                                       (QStringList{"PAuth:pw", "uinfo:Bob;" + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage,
-                                                   "msg:one", "msg:two"}),
+                                                   "caps:utf8,verify,token", "msg:one", "msg:two"}),
                                       kWait);
             return;
         }

@@ -1,0 +1,147 @@
+// The extensions two peers of this program agree on after the login (docs/protocol.md):
+// "caps:" announces the words, "enc:utf8" switches one direction to UTF-8, "ftoken:" ties the
+// next offer's transfer connections to it, "hashq:" and "hasha:" carry file checksums. A peer
+// that knows only the plain protocol ignores "caps:" and is never sent anything else.
+#include "session/Session.h"
+
+#include "core/Context.h"
+#include "platform/Ansi.h"
+
+#include <QSet>
+
+#include <utility>
+
+namespace {
+
+const QString kUtf8 = QStringLiteral("utf8");
+
+bool hexDigits(const QString& text, qsizetype count)
+{
+    if (text.size() != count)
+        return false;
+    for (QChar c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+} // namespace
+
+QStringList Session::ownExtensions()
+{
+    return {kUtf8, QStringLiteral("verify"), QStringLiteral("token")};
+}
+
+QStringList Session::sharedExtensions() const
+{
+    QStringList out;
+    if (!extensionsOn || !peerAnnounced)
+        return out;
+    for (const QString& word : ownExtensions())
+        if (peerExtensions.contains(word))
+            out << word;
+    return out;
+}
+
+bool Session::shares(const QString& word) const
+{
+    return extensionsOn && peerAnnounced && peerExtensions.contains(word) && ownExtensions().contains(word);
+}
+
+void Session::announceExtensions()
+{
+    if (!extensionsOn)
+        return;
+    SendCtlMsg(QStringLiteral("caps:") + ownExtensions().join(','));
+    if (!peerAnnounced) {
+        capsTimer.setSingleShot(true);
+        connect(&capsTimer, &QTimer::timeout, this, &Session::extensionsChanged, Qt::UniqueConnection);
+        capsTimer.start(capsWaitMs);
+    }
+}
+
+void Session::forgetExtensions()
+{
+    const bool had = peerAnnounced;
+    capsTimer.stop();
+    peerExtensions.clear();
+    peerAnnounced = false;
+    utf8Out = utf8In = false;
+    pendingToken.clear();
+    lastOfferToken.clear();
+    if (had)
+        Q_EMIT extensionsChanged();
+}
+
+QString Session::decodeMessage(const QByteArray& plain) const
+{
+    return utf8In ? QString::fromUtf8(plain) : Ansi::decode(plain);
+}
+
+void Session::noteUnsendable(const QString& text)
+{
+    QStringList missing;
+    QSet<uint> seen;
+    for (const uint code : text.toUcs4()) {
+        const char32_t c = code;
+        const QString one = QString::fromUcs4(&c, 1);
+        if (!Ansi::representable(one) && !seen.contains(code)) {
+            seen.insert(code);
+            missing << one;
+        }
+    }
+    if (!missing.isEmpty())
+        ctx.AddText(QStringLiteral("*** The other side cannot receive these characters, they arrive as \"?\" : ") +
+                        missing.join(' '),
+                    StatusLine);
+}
+
+bool Session::handleExtension(const QString& text)
+{
+    if (!extensionsOn)
+        return false;
+    if (text.startsWith(QLatin1String("caps:"))) {
+        if (peerAnnounced)
+            return true; // the first announcement of a connection counts
+        peerAnnounced = true;
+        capsTimer.stop();
+        for (const QString& word : text.mid(5).split(','))
+            if (!word.isEmpty() && peerExtensions.size() < 64)
+                peerExtensions << word.left(32);
+        if (shares(kUtf8) && !utf8Out) {
+            SendCtlMsg(QStringLiteral("enc:utf8"));
+            utf8Out = true;
+            // Our record went out before the switch; one Windows-1252 could not hold goes again.
+            const Options& o = ctx.options;
+            if (!Ansi::representable(o.MyName + o.MyEmail + o.MyAge + o.MyHomePage))
+                SendUserInfo();
+        }
+        Q_EMIT extensionsChanged();
+    } else if (text == QLatin1String("enc:utf8")) {
+        utf8In = true; // the peer's next message is UTF-8
+    } else if (text.startsWith(QLatin1String("ftoken:"))) {
+        const QString token = text.mid(7);
+        pendingToken = hexDigits(token, 32) ? token.toLatin1() : QByteArray();
+    } else if (text.startsWith(QLatin1String("hashq:"))) {
+        // "hashq:" + name + "|" + length
+        const QString body = text.mid(6);
+        const qsizetype bar = body.lastIndexOf('|');
+        bool ok = false;
+        const qint64 length = bar < 0 ? -1 : body.mid(bar + 1).toLongLong(&ok);
+        if (ok && length >= 0 && shares(QStringLiteral("verify")) && admitAnswer())
+            Q_EMIT checksumAsked(body.left(bar), length);
+    } else if (text.startsWith(QLatin1String("hasha:"))) {
+        // "hasha:" + name + "|" + length + "|" + checksum (empty when there is none)
+        const QString body = text.mid(6);
+        const qsizetype last = body.lastIndexOf('|');
+        const qsizetype mid = last <= 0 ? -1 : body.lastIndexOf('|', last - 1);
+        bool ok = false;
+        const qint64 length = mid < 0 ? -1 : body.mid(mid + 1, last - mid - 1).toLongLong(&ok);
+        const QString sum = body.mid(last + 1);
+        if (ok && length >= 0 && (sum.isEmpty() || hexDigits(sum, 32)) && shares(QStringLiteral("verify")))
+            Q_EMIT checksumAnswered(body.left(mid), length, sum);
+    } else {
+        return false;
+    }
+    return true;
+}

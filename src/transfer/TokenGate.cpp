@@ -1,0 +1,62 @@
+#include "transfer/TokenGate.h"
+
+#include <QTimer>
+
+#include <utility>
+
+TokenGate::TokenGate(EventSocket& t, const QByteArray& p, QObject* parent) : QObject(parent), target(t), proof(p) {}
+
+void TokenGate::admit(EventSocket& listener, int requestId)
+{
+    if (done || waiting.size() >= maxWaiting) {
+        listener.refuse(requestId);
+        ++rejected;
+        return;
+    }
+    auto* candidate = new EventSocket(this);
+    candidate->readBufferSize = 64 * 1024; // the proof is short; a flood waits in the system
+    listener.handOver(requestId, *candidate);
+    auto* timer = new QTimer(candidate);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, candidate] { drop(candidate); });
+    connect(candidate, &EventSocket::dataArrived, this, [this, candidate] { check(candidate); });
+    connect(candidate, &EventSocket::closed, this, [this, candidate] { drop(candidate); });
+    connect(candidate, &EventSocket::error, this, [this, candidate] { drop(candidate); });
+    waiting.append(candidate);
+    timer->start(waitMs);
+    check(candidate); // what came with the connection
+}
+
+void TokenGate::check(EventSocket* candidate)
+{
+    if (!waiting.contains(candidate))
+        return;
+    const QByteArray got = candidate->peek();
+    const qsizetype n = std::min(got.size(), proof.size());
+    if (QByteArrayView(got).first(n) != QByteArrayView(proof).first(n)) {
+        drop(candidate);
+        return;
+    }
+    if (n < proof.size())
+        return; // the rest of the proof is still to come
+    candidate->take(proof.size());
+    waiting.removeOne(candidate);
+    done = true;
+    candidate->moveTo(target);
+    candidate->deleteLater();
+    for (EventSocket* other : std::exchange(waiting, {})) {
+        other->reset();
+        other->deleteLater();
+        ++rejected;
+    }
+    Q_EMIT proven();
+}
+
+void TokenGate::drop(EventSocket* candidate)
+{
+    if (!waiting.removeOne(candidate))
+        return;
+    candidate->reset();
+    candidate->deleteLater();
+    ++rejected;
+}

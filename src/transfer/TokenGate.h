@@ -1,0 +1,41 @@
+#pragma once
+#include "platform/EventSocket.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+// Connections to a transfer port that count only once their first bytes are the offer's
+// proof (the token the sender announced). Until then each waits apart from the transfer; one
+// that sends anything else, closes, or stays silent for waitMs is closed, and the transfer
+// never hears of it. The first to prove it is moved into the target socket, with whatever
+// followed the proof; the others are closed.
+class TokenGate : public QObject {
+    Q_OBJECT
+public:
+    TokenGate(EventSocket& target, const QByteArray& proof, QObject* parent = nullptr);
+
+    int waitMs = 10000;
+    int maxWaiting = 8; // connections waiting at once; more are refused
+
+    // Takes the pending request `requestId` of `listener` as a candidate.
+    void admit(EventSocket& listener, int requestId);
+    // A connection has proved the token.
+    bool passed() const { return done; }
+    // Connections closed or refused for not proving it.
+    int turnedAway() const { return rejected; }
+
+Q_SIGNALS:
+    // The target now holds the proven connection; bytes after the proof may wait in it.
+    void proven();
+
+private:
+    void check(EventSocket* candidate);
+    void drop(EventSocket* candidate);
+
+    EventSocket& target;
+    QByteArray proof;
+    QList<EventSocket*> waiting;
+    bool done = false;
+    int rejected = 0;
+};

@@ -1,0 +1,66 @@
+#include "support/Harness.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Two zantiro-cli: "/info" names the extensions both share, and --no-extensions makes one
+// speak the plain protocol (chat in Windows-1252, with a line saying what could not go). A file
+// the server sends as soon as the client logs in goes only once the client's "caps:" is known.
+class TestExtCli : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void extensions_data()
+    {
+        QTest::addColumn<QStringList>("clientArgs");
+        QTest::addColumn<QString>("shared");
+        QTest::addColumn<QString>("arrives");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("both with extensions") << QStringList{} << "utf8, verify, token"
+                                              << QString::fromUtf8("日本語 😀 é €") << QString::fromUtf8("日本.txt");
+        QTest::newRow("client --no-extensions") << QStringList{"--no-extensions"} << "none"
+                                                << QString::fromUtf8("??? ?? é €") << "__.txt";
+    }
+    void extensions()
+    {
+        QFETCH(QStringList, clientArgs);
+        QFETCH(QString, shared);
+        QFETCH(QString, arrives);
+        QFETCH(QString, saved);
+        QTemporaryDir sHome, cHome;
+        const QString file = sHome.filePath(QString::fromUtf8("日本.txt"));
+        QVERIFY(writeFile(file, "text"));
+        const QString port = QString::number(freePortTriple());
+        const QString cli = qEnvironmentVariable("ZANTIRO_CLI");
+        QProcess server, client;
+        QByteArray sOut, cOut;
+        server.start(cli, {"--home", sHome.path(), "--listen", port, "--name", "S", "--send", file});
+        QVERIFY(server.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("*** Waiting on Port"), 10000);
+        client.start(cli, QStringList{"--home", cHome.path(), "--connect", "127.0.0.1:" + port, "--name", "C",
+                                      "--auto-accept", "--download", cHome.filePath("in")} +
+                              clientArgs);
+        QVERIFY(client.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("*** Remote User Info Change (C)"),
+                                 10000);
+        // The client's "caps:" follows its record; a ping's answer comes after both.
+        server.write("/ping\n");
+        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("*** Ping Reply"), 10000);
+        client.write(QString::fromUtf8("日本語 😀 é €\n/info\n").toUtf8());
+        server.write("/info\n");
+        QTRY_VERIFY_WITH_TIMEOUT((cOut += client.readAllStandardOutput()).contains("Extensions : "), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("Extensions : "), 10000);
+        const QString s = QString::fromUtf8(sOut), c = QString::fromUtf8(cOut);
+        QVERIFY2(s.contains("Extensions : " + shared + "\n") && c.contains("Extensions : " + shared + "\n"),
+                 qPrintable(s + c));
+        QVERIFY2(s.contains("<C> " + arrives + "\n"), qPrintable(s));
+        QCOMPARE(c.contains(QString::fromUtf8("they arrive as \"?\" : 日 本 語 😀")), shared == "none");
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(cHome.filePath("in/" + saved)), QByteArray("text"), 10000);
+        client.closeWriteChannel();
+        server.closeWriteChannel();
+        QVERIFY(client.waitForFinished(10000) && server.waitForFinished(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExtCli)
+#include "tst_ext_cli.moc"

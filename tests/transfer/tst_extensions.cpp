@@ -1,0 +1,227 @@
+// The extensions between two peers of this program (UTF-8 text, checksums, transfer tokens),
+// and that a peer which knows only the plain protocol sees nothing of them but "caps:".
+#include "support/RawPeer.h"
+#include "support/TransferPair.h"
+
+#include "config/Scramble.h"
+#include "platform/Ansi.h"
+#include "queue/FileQueue.h"
+
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+const QString kText = QString::fromUtf8("日本語 😀 é €");
+
+using Pair = TransferPair;
+
+// The messages in a stream of Windows-1252 frames, as a plain peer reads them.
+QStringList messages(const QByteArray& wire)
+{
+    QStringList out;
+    for (qsizetype at = 0, end; (end = wire.indexOf(Session::Terminator, at)) >= 0; at = end + 3)
+        out << Ansi::decode(DecryptText(wire.mid(at, end - at)));
+    return out;
+}
+
+// Only plain messages, and "caps:" once.
+bool plainOnly(const QStringList& said)
+{
+    const QStringList plain{"PAuth:", "uinfo:", "msg:", "file:", "HaveFile", "CANC_TRAN", "bye", "ping", "gotping",
+                            "FTIMEOUT", "PSOK", "PSBAD"};
+    int caps = 0;
+    for (const QString& m : said) {
+        caps += m == QLatin1String("caps:utf8,verify,token");
+        if (m.startsWith(QLatin1String("caps:")))
+            continue;
+        if (std::none_of(plain.begin(), plain.end(), [&](const QString& p) { return m.startsWith(p); }))
+            return false;
+    }
+    return caps == 1;
+}
+
+} // namespace
+
+class TestExtensions : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Chat and file names in any language, between two peers of this program; with one of
+    // them speaking only the plain protocol, Windows-1252 and a line saying what was lost.
+    void text_data()
+    {
+        QTest::addColumn<bool>("aOn");
+        QTest::addColumn<bool>("bOn");
+        QTest::newRow("both with extensions") << true << true;
+        QTest::newRow("sender without") << false << true;
+        QTest::newRow("receiver without") << true << false;
+    }
+    void text()
+    {
+        QFETCH(bool, aOn);
+        QFETCH(bool, bOn);
+        Pair p;
+        p.a.peer->session().extensionsOn = aOn;
+        p.b.peer->session().extensionsOn = bOn;
+        const QString jp = QString::fromUtf8("d/日本.txt"), cn = QString::fromUtf8("d/中国.txt");
+        QVERIFY(writeFile(p.at(p.src, jp), "first") && writeFile(p.at(p.src, cn), "second"));
+        QVERIFY(p.connect());
+        const bool on = aOn && bOn;
+        QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->session().sendsUtf8() == on && p.b.peer->session().sendsUtf8() == on, 5000);
+        QCOMPARE(p.a.peer->session().sharedExtensions(), on ? Session::ownExtensions() : QStringList());
+        p.a.peer->session().SendChat(kText);
+        p.b.peer->session().SendChat(kText);
+        const QString got = on ? kText : QString::fromUtf8("??? ?? é €");
+        QTRY_VERIFY_WITH_TIMEOUT(p.b.rec->contains("<Ann> " + got) && p.a.rec->contains("<Bob> " + got), 5000);
+        const QString note = QString::fromUtf8("*** The other side cannot receive these characters, they arrive as "
+                                               "\"?\" : 日 本 語 😀");
+        QCOMPARE(p.a.rec->count(note), on ? 0 : 1);
+        QCOMPARE(p.b.rec->count(note), on ? 0 : 1);
+        p.a.peer->queue().addPath(p.at(p.src, "d"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->queue().completed() == 2, 10000);
+        QStringList names = on ? QStringList{QString::fromUtf8("中国.txt"), QString::fromUtf8("日本.txt")}
+                               : QStringList{"__ (2).txt", "__.txt"};
+        QStringList files = QDir(p.at(p.down, "d")).entryList(QDir::Files);
+        files.sort(), names.sort();
+        QCOMPARE(files, names);
+    }
+
+    // Between two peers that share "verify", "Complete" and "HaveFile" mean the same content.
+    void verify_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("questions");  // existing-file questions at the receiver
+        QTest::addColumn<QString>("outcome"); // the sender's first outcome
+        QTest::newRow("same size, other content") << "other" << true << 1 << "Complete : f.bin (300000 bytes)";
+        QTest::newRow("same size, other content, plain")
+            << "other" << false << 0 << "Canceled (Receiver Has Complete File) : f.bin";
+        QTest::newRow("same file") << "same" << true << 0 << "Canceled (Receiver Has Complete File) : f.bin";
+        QTest::newRow("resume onto a foreign prefix") << "foreign" << true << 0 << "Complete : f.bin (300000 bytes)";
+        QTest::newRow("resume onto its own prefix") << "own" << true << 0 << "Complete : f.bin (300000 bytes)";
+        QTest::newRow("a byte spoiled on the way") << "flip" << true << 0 << "Stopped By Error : f.bin";
+    }
+    void verify()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, on);
+        QFETCH(int, questions);
+        QFETCH(QString, outcome);
+        Pair p;
+        p.b.peer->session().extensionsOn = on;
+        const QByteArray bytes = randomBytes(300000, 3);
+        QVERIFY(writeFile(p.srcPath("f.bin"), bytes));
+        QByteArray there = randomBytes(300000, 4); // "other"
+        if (how == "same")
+            there = bytes;
+        else if (how == "foreign" || how == "own")
+            there = (how == "own" ? bytes : there).left(200000);
+        if (how != "flip")
+            QVERIFY(writeFile(p.downPath("f.bin"), there));
+        p.b.ctx->options.ExistsAlways = how == "other" ? 0 : 2;
+        p.askB->existsReplies = {{1, false, {}}};
+        p.b.peer->transfers().flipReceivedByte = how == "flip" ? 1000 : -1;
+        QVERIFY(p.connect());
+        p.a.peer->queue().addPath(p.srcPath("f.bin"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->queue().ended() == 1, 10000);
+        const QString log = p.a.rec->lines.join('\n') + "\n--\n" + p.b.rec->lines.join('\n');
+        QVERIFY2(p.a.rec->lines.filter("*** File Transfer ").value(0) == "*** File Transfer " + outcome, qPrintable(log));
+        QCOMPARE(p.askB->existsNames.size(), questions);
+        QCOMPARE(readFile(p.downPath("f.bin")), on || how != "other" ? bytes : there);
+        QCOMPARE(p.b.rec->indexStarting("*** The partial file differs") >= 0, how == "foreign");
+        if (how == "flip") { // refused, not kept, offered again and received whole
+            QVERIFY2(p.b.rec->indexStarting("*** Error : The received content of f.bin differed") >= 0, qPrintable(log));
+            QCOMPARE(p.a.rec->count("*** File Transfer Complete : f.bin (300000 bytes)"), 1);
+        }
+    }
+
+    // A stranger that reaches a transfer port first is closed; the offer's own connections,
+    // which prove the token, carry the file.
+    void token_data()
+    {
+        QTest::addColumn<int>("port"); // above the control port
+        QTest::newRow("command port") << 1;
+        QTest::newRow("data port") << 2;
+    }
+    void token()
+    {
+        QFETCH(int, port);
+        Pair p;
+        const QByteArray bytes = randomBytes(100000, 7);
+        QVERIFY(writeFile(p.srcPath("f.bin"), bytes));
+        const quint16 control = freePortTriple();
+        QVERIFY(connectPeers(p.a, p.b, control));
+        QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->session().shares("token"), 5000);
+        QTcpSocket s;
+        auto strike = [&] {
+            s.connectToHost(QHostAddress::LocalHost, control + port);
+            s.write(port == 1 ? QByteArray("ACCE_TRAN") : QByteArray(200000, 'J'));
+        };
+        // The data port listens once the receiver answers; the stranger's connection leaves
+        // before the sender has even read that answer.
+        QObject::connect(&p.b.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+            QObject::connect(t, &FileTransfer::viewChanged, [&, t] {
+                if (port == 2 && s.state() == QAbstractSocket::UnconnectedState && t->view().status == "Receiving File...")
+                    strike();
+            });
+        });
+        QVERIFY(p.a.peer->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
+        if (port == 1)
+            strike();
+        QVERIFY(p.waitEnded(0, 0));
+        QCOMPARE(readFile(p.downPath("f.bin")), bytes);
+        QVERIFY(p.a.rec->contains("*** File Transfer Complete : f.bin (100000 bytes)"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
+        QCOMPARE(p.a.rec->indexStarting("*** Error") + p.b.rec->indexStarting("*** Error"), -2);
+    }
+
+    // A raw peer written to the plain protocol, as server and as client: it logs in, chats,
+    // offers and is offered, and hears nothing of the extensions but "caps:".
+    void plainPeer_data()
+    {
+        QTest::addColumn<bool>("rawServes");
+        QTest::newRow("raw server") << true;
+        QTest::newRow("raw client") << false;
+    }
+    void plainPeer()
+    {
+        QFETCH(bool, rawServes);
+        Letter l; // our peer as the raw server's client
+        TestPeer server(QStringLiteral("Me"));
+        QTcpSocket client;
+        TestPeer& me = rawServes ? l.me : server;
+        QByteArray said;
+        auto say = [&](const QString& text) { (rawServes ? l.ctl : &client)->write(Session::frame(text)); };
+        if (rawServes) {
+            QVERIFY(l.start());
+        } else {
+            server.ctx->options.AutoAccept = true;
+            QDir().mkpath(server.ctx->options.DownloadDir);
+            l.port = freePortTriple();
+            server.listen(l.port);
+            QObject::connect(&client, &QTcpSocket::readyRead, [&] { said += client.readAll(); });
+            client.connectToHost(QHostAddress::LocalHost, l.port);
+            QVERIFY(client.waitForConnected(5000));
+            say("PAuth:");
+            QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Authenticated"), 5000);
+        }
+        const QByteArray& wire = rawServes ? l.said : said;
+        say("uinfo:Raw;r@x;9;h");
+        QTRY_VERIFY_WITH_TIMEOUT(messages(wire).filter("caps:").size() == 1, 5000);
+        QVERIFY(writeFile(me.ctx->options.DownloadDir + "/have.bin", "12345"));
+        say(QStringLiteral("file:%1|have.bin|512|5").arg(l.port + 1));
+        me.peer->session().SendChat(kText);
+        QVERIFY(writeFile(me.home.filePath("out.bin"), "abc"));
+        QVERIFY(me.peer->transfers().offerFile(me.home.filePath("out.bin"), "out.bin"));
+        QTRY_VERIFY_WITH_TIMEOUT(messages(wire).filter("file:").size() == 1, 5000);
+        say("CANC_TRAN");
+        QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains("*** File Transfer Canceled By Receiver : out.bin"), 5000);
+        const QStringList got = messages(wire);
+        QVERIFY2(plainOnly(got), qPrintable(got.join('\n')));
+        QVERIFY(got.contains("HaveFile") && got.contains("msg:??? ?? é €"));
+        QVERIFY(me.peer->session().sharedExtensions().isEmpty() && !me.peer->session().sendsUtf8());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExtensions)
+#include "tst_extensions.moc"
