@@ -50,6 +50,8 @@ private Q_SLOTS:
         server.write("/info\n");
         QTRY_VERIFY_WITH_TIMEOUT((cOut += client.readAllStandardOutput()).contains("Extensions : "), 10000);
         QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("Extensions : "), 10000);
+        // The chat line may reach the server after its own /info answer.
+        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("<C> "), 10000);
         const QString s = QString::fromUtf8(sOut), c = QString::fromUtf8(cOut);
         QVERIFY2(s.contains("Extensions : " + shared + "\n") && c.contains("Extensions : " + shared + "\n"),
                  qPrintable(s + c));
