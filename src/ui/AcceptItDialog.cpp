@@ -1,4 +1,5 @@
 #include "ui/AcceptItDialog.h"
+#include "ui/TwipsUi.h"
 
 #include "ui/ShellUi.h"
 
@@ -24,13 +25,6 @@ QLabel* namedLabel(const char* name, QWidget* parent)
     return label;
 }
 
-QPushButton* namedButton(const char* name, const QString& caption, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
-}
 
 } // namespace
 

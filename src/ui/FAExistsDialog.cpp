@@ -1,4 +1,5 @@
 #include "ui/FAExistsDialog.h"
+#include "ui/TwipsUi.h"
 
 #include "ui/ShellUi.h"
 
@@ -21,13 +22,6 @@
 
 namespace {
 
-QPushButton* namedButton(const char* name, const QString& caption, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
-}
 
 // A typed name that would leave the folder or name no file at all.
 bool unusableName(const QString& name)

@@ -1,4 +1,5 @@
 #include "ui/LocIP.h"
+#include "ui/TwipsUi.h"
 
 #include "util/LocIpM.h"
 
@@ -26,13 +27,6 @@ QLineEdit* valueField(const char* name, QWidget* parent)
     return field;
 }
 
-QPushButton* button(const QString& caption, const char* name, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    return b;
-}
 
 } // namespace
 
@@ -64,9 +58,9 @@ LocIP::LocIP(QWidget* owner) : QDialog(owner)
     grid->addWidget(IpsText, 1, 1);
     grid->setColumnStretch(1, 1);
 
-    Command1 = button(QStringLiteral("Copy I.P."), "Command1", this);
-    Command2 = button(QStringLiteral("Copy Host Name"), "Command2", this);
-    Command3 = button(QStringLiteral("Close"), "Command3", this);
+    Command1 = namedButton("Command1", QStringLiteral("Copy I.P."), this);
+    Command2 = namedButton("Command2", QStringLiteral("Copy Host Name"), this);
+    Command3 = namedButton("Command3", QStringLiteral("Close"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Command1);
     buttons->addWidget(Command2);

@@ -1,4 +1,5 @@
 #include "ui/OptionsDialog.h"
+#include "ui/TwipsUi.h"
 
 #include "config/Options.h"
 #include "core/Context.h"
@@ -392,12 +393,7 @@ OptionsDialog::OptionsDialog(Peer& p, MainWindow& owner)
     setWindowTitle(QStringLiteral("Options"));
     buildPages();
 
-    auto button = [this](const char* name, const QString& caption) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        return b;
-    };
+    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
     Command2 = button("Command2", QStringLiteral("OK"));
     Command2->setDefault(true);
     Command3 = button("Command3", QStringLiteral("Cancel"));

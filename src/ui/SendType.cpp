@@ -1,4 +1,5 @@
 #include "ui/SendType.h"
+#include "ui/TwipsUi.h"
 
 #include "core/Context.h"
 #include "ui/ShellUi.h"
@@ -83,12 +84,7 @@ SendType::SendType(Context& c, QWidget* owner) : QDialog(owner), ctx(c)
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
-    auto button = [this](const char* name, const QString& text) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        return b;
-    };
+    auto button = [this](const char* name, const QString& text) { return namedButton(name, text, this); };
     SendFileButton = button("SendFileButton", QStringLiteral("File(s)"));
     SendFoldButton = button("SendFoldButton", QStringLiteral("Folder"));
     for (QPushButton* b : {SendFileButton, SendFoldButton}) {

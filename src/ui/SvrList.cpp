@@ -303,12 +303,7 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     FilePortText->setFocusPolicy(Qt::NoFocus);
     FilePortText->setText(QStringLiteral("####"));
 
-    auto button = [this](const char* name, const QString& caption) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        return b;
-    };
+    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
     ConnectButton = button("ConnectButton", QStringLiteral("Connect"));
     NewSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
     CloseButton = button("CloseButton", QStringLiteral("Close"));

@@ -1,6 +1,7 @@
 #include "ui/TwipsUi.h"
 
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 
@@ -44,4 +45,12 @@ void keepMinimumOuterSize(QWidget& window, int minWidthTwips, int minHeightTwips
     const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
     if (window.minimumSize() != minimum)
         window.setMinimumSize(minimum);
+}
+
+QPushButton* namedButton(const char* name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
 }

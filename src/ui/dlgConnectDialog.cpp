@@ -1,4 +1,5 @@
 #include "ui/dlgConnectDialog.h"
+#include "ui/TwipsUi.h"
 
 #include "config/Options.h"
 #include "core/Context.h"
@@ -103,12 +104,7 @@ dlgConnectDialog::dlgConnectDialog(Peer& p, QWidget* parent) : QDialog(parent), 
     serverForm->addRow(ReqPassCheck);
     serverForm->addRow(QStringLiteral("Server Password : "), ServerPasswordText);
 
-    auto button = [this](const char* name, const QString& caption) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        return b;
-    };
+    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
     OkButton = button("OkButton", QStringLiteral("OK"));
     OkButton->setDefault(true);
     CancelButton = button("CancelButton", QStringLiteral("Cancel"));
