@@ -128,31 +128,31 @@ SiteNode* SiteTree::attach(SiteNode* parent, const QString& name, bool folder)
     return raw;
 }
 
-QString SiteTree::addFolder(SiteNode* parent, const QString& given, SiteNode** made)
+QString SiteTree::addFolder(SiteNode* parent, const QString& name, SiteNode** made)
 {
-    if (!parent->folder)
-        parent = parent->parent;
-    QString name = given;
-    if (QString p = checkName(name, nullptr); !p.isEmpty())
-        return p;
-    if (depth(parent) + 1 > MaxDepth)
-        return QStringLiteral("Folders nest at most %1 levels deep").arg(MaxDepth);
-    SiteNode* node = attach(parent, name, true);
-    if (made)
-        *made = node;
-    return {};
+    return add(parent, name, true, made);
 }
 
-QString SiteTree::addSite(SiteNode* parent, const QString& given, SiteNode** made)
+QString SiteTree::addSite(SiteNode* parent, const QString& name, SiteNode** made)
 {
+    return add(parent, name, false, made);
+}
+
+QString SiteTree::add(SiteNode* parent, const QString& given, bool folder, SiteNode** made)
+{
+    // A new node goes below the selected folder, or beside the selected site.
     if (!parent->folder)
         parent = parent->parent;
     QString name = given;
     if (QString p = checkName(name, nullptr); !p.isEmpty())
         return p;
-    SiteNode* node = attach(parent, name, false);
-    node->ip = QString::fromLatin1(NewIp);
-    node->port = QString::fromLatin1(NewPort);
+    if (folder && depth(parent) + 1 > MaxDepth)
+        return QStringLiteral("Folders nest at most %1 levels deep").arg(MaxDepth);
+    SiteNode* node = attach(parent, name, folder);
+    if (!folder) {
+        node->ip = QString::fromLatin1(NewIp);
+        node->port = QString::fromLatin1(NewPort);
+    }
     if (made)
         *made = node;
     return {};

@@ -66,6 +66,7 @@ public:
 
 private:
     QString checkName(QString& name, const SiteNode* self) const;
+    QString add(SiteNode* parent, const QString& given, bool folder, SiteNode** made);
     SiteNode* attach(SiteNode* parent, const QString& name, bool folder);
     static int height(const SiteNode* node); // folder levels below node, counting node if a folder
     QString lineOf(const SiteNode* node) const;
