@@ -313,13 +313,12 @@ void MainWindow::setCaptions(const char* menuEntry, const char* popupEntry, cons
 
 void MainWindow::onQueueCommand()
 {
+    // The captions follow the window's shownChanged.
     if (!queueWin->isVisible()) {
         queueWin->show();
         queueWin->raise();
-        setCaptions("mnu_queue", "pop_queue", QStringLiteral("Hide File Queue"));
     } else {
         queueWin->hide();
-        setCaptions("mnu_queue", "pop_queue", QStringLiteral("Show File Queue"));
     }
 }
 

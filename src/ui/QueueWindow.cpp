@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QHideEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QListView>
@@ -253,7 +254,15 @@ void QueueWindow::closeEvent(QCloseEvent* event)
     // The close box only hides: the entries and the send loop stay as they are.
     event->ignore();
     hide();
-    Q_EMIT shownChanged(false);
+}
+
+void QueueWindow::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // Hidden by the close box or the main window's command alike; a minimized desktop
+    // hides it only for the while.
+    if (!event->spontaneous())
+        Q_EMIT shownChanged(false);
 }
 
 void QueueWindow::resizeEvent(QResizeEvent* event)
