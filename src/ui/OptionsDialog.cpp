@@ -516,7 +516,8 @@ void OptionsDialog::buildPages()
         auto box = [this, f](const char* name, bool (*allowed)(QChar), const QString& rule) {
             auto* e = new QLineEdit(f);
             e->setObjectName(QLatin1String(name));
-            e->setValidator(new TypedTextFilter(e, allowed, rule, [this](const QString& t) { InfoNotice->setText(t); }));
+            const auto notice = [this](const QString& t) { InfoNotice->setText(t); };
+            e->setValidator(new TypedTextFilter(e, allowed, rule, notice));
             return e;
         };
         NameText = box("NameText", &OptionsDialog::allowedInName, fields);

@@ -550,7 +550,8 @@ void SvrList::storeName()
         tell("refusedMessage", problem);
         return;
     }
-    TypedTextFilter::load(NameText, shown->name);
+    if (NameText->text() != shown->name) // the notice, if any, stays: it tells what the name lost
+        NameText->setText(shown->name);
     if (QTreeWidgetItem* item = itemOf(shown))
         item->setText(0, shown->name);
 }

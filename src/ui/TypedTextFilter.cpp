@@ -12,8 +12,10 @@ TypedTextFilter::TypedTextFilter(QLineEdit* box, CharTest t, QString r, Notice n
 void TypedTextFilter::load(QLineEdit* box, const QString& text)
 {
     auto* filter = const_cast<TypedTextFilter*>(dynamic_cast<const TypedTextFilter*>(box->validator()));
-    if (filter)
+    if (filter) {
         filter->baseline = text;
+        filter->refusedSoFar.clear();
+    }
     box->setText(text);
     if (filter && filter->notice)
         filter->notice({});
@@ -23,7 +25,8 @@ QString TypedTextFilter::refusal(const QString& refused, const QString& rule)
 {
     QStringList shown;
     for (const QChar c : refused) {
-        const QString one = c.isPrint() ? QStringLiteral("\"%1\"").arg(c) : QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+        const QString one = c.isPrint() ? QStringLiteral("\"%1\"").arg(c)
+                                        : QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
         if (!shown.contains(one))
             shown << one;
     }
@@ -56,7 +59,8 @@ QValidator::State TypedTextFilter::validate(QString& input, int& pos) const
         return Acceptable;
     input = result;
     pos = int(head + kept.size());
+    refusedSoFar += refused;
     if (notice)
-        notice(refusal(refused, rule));
+        notice(refusal(refusedSoFar, rule));
     return Acceptable;
 }

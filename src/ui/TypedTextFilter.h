@@ -7,10 +7,11 @@
 class QLineEdit;
 
 // The filter of a box whose text goes into a file: characters the box does not take are
-// left out of what was typed, pasted or dropped, and the box's notice names them and says
-// why, so nothing typed disappears unseen. A whole text the file could not hold (a marker of
-// its format) refuses the change, also with a notice. Text the program puts into the box
-// with load() is kept as it is, even when it holds characters that could not be typed.
+// left out of what was typed, pasted or dropped, and the box's notice names them (all those
+// refused since the box was loaded) and says why, so nothing typed disappears unseen. A
+// whole text the file could not hold (a marker of its format) refuses the change, also with
+// a notice. Text the program puts into the box with load() is kept as it is, even when it
+// holds characters that could not be typed.
 class TypedTextFilter : public QValidator {
 public:
     using CharTest = std::function<bool(QChar)>;
@@ -33,4 +34,5 @@ private:
     Notice notice;
     TextTest whole;
     QString baseline; // the box's text before the change being validated
+    mutable QString refusedSoFar; // since the box was last loaded, so a notice lists them all
 };

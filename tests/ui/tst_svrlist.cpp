@@ -119,16 +119,19 @@ private Q_SLOTS:
             {"folder:Work", "site:Off;ice", "ip:127.0.0.1", "port:2a1b0", "pw:p;w", "folder:a;b;c"},
             "Folder=Work;Expanded;Parent=Sites;\r\nFolder=abc;Parent=Work;\r\n"
             "Site=Office;IP=127.0.0.1;Port=210;Password=pw;Parent=Work;\r\n",
-            {"Not taken: \";\". The sites file", "Not taken: \"b\". A port", "Not taken: \";\"", "Not taken: \";\""});
+            {"Not taken: \";\". The sites file", "Not taken: \"a\" \"b\". A port", "Not taken: \";\"",
+             "Not taken: \";\""});
         row("Windows-1252 names", none, {QString::fromUtf8("site:\u20ac\u0141\u00f3d\u017a \u65e5\u672c")},
             "Site=\x80\xf3" "d ;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Sites;\r\n",
-            {QString::fromUtf8("Not taken: \"\u672c\". The sites file holds Windows-1252 text without \";\".")});
+            {QString::fromUtf8("Not taken: \"\u0141\" \"\u017a\" \"\u65e5\" \"\u672c\". The sites file holds "
+                              "Windows-1252 text without \";\".")});
         row("boxes keep out what the file cannot hold", kFile,
             {"select:S", QString::fromUtf8("ip:h\u20ac\u0141;Port=1"), "port:6553377", "pw:Parent=;x"},
             "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
             "Site=S;IP=h\x80Port1;Port=65533;Password=Parentx;Parent=A;\r\n",
             {"The address may not hold \"Port=\".", "A port has at most five digits.", "Not taken: \";\""});
-        row("names ending in Expanded", none, {"folder:My Expanded", "folder:Kid", "site:Expanded", "collapse:My Expanded"},
+        row("names ending in Expanded", none,
+            {"folder:My Expanded", "folder:Kid", "site:Expanded", "collapse:My Expanded"},
             "Folder=My Expanded;Parent=Sites;\r\nFolder=Kid;Expanded;Parent=My Expanded;\r\n"
             "Site=Expanded;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Kid;\r\n");
         row("name box renames", kFile + t, {"select:S", "name:Office", "select:T", "select:Office", "details"},
@@ -138,7 +141,8 @@ private Q_SLOTS:
         row("name box refuses a taken name", kFile + t, {"select:S", "name:T", "details"}, same,
             {"Entry T Already Exists!", "details:S|1.2.3.4"});
         row("escape closes and saves", kFile, {"select:S", "ip:9.9.9.9", "escape"},
-            "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\nSite=S;IP=9.9.9.9;Port=2000;Password=pw;Parent=A;\r\n",
+            "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
+            "Site=S;IP=9.9.9.9;Port=2000;Password=pw;Parent=A;\r\n",
             {"closed"});
         row("delete the shown site clears the details", kFile + t, {"select:S", "delete:yes", "details"},
             "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n" + t, {"Delete Site S?", "details:|"});
@@ -154,7 +158,8 @@ private Q_SLOTS:
         row("names taken", kFile, {"folder:Sites", "site:S", "select:S", "folder:A", "select:A", "rename:B"}, same,
             {"Entry Sites Already Exists!", "Entry S Already Exists!", "Entry A Already Exists!",
              "Entry B Already Exists!"});
-        row("the root stays", kFile, {"select:S", "select:Sites", "delete:yes", "rename:X"}, same, {"no Delete", "no Rename"});
+        row("the root stays", kFile, {"select:S", "select:Sites", "delete:yes", "rename:X"}, same,
+            {"no Delete", "no Rename"});
         QByteArray chain = "Folder=X;Expanded;Parent=Sites;\r\nFolder=Y;Parent=X;\r\n";
         for (int i = 1; i <= 9; ++i) // nine folders deep, all open
             chain += "Folder=L" + QByteArray::number(i) + ";Expanded;Parent=" +
