@@ -308,7 +308,9 @@ QStringList SiteTree::read(const QByteArray& bytes)
             skip(QStringLiteral("folders nest at most %1 levels deep").arg(MaxDepth));
         } else {
             SiteNode* n = attach(parent, name, folder);
-            n->expanded = folder && line.contains(QLatin1String("Expanded;"));
+            // The mark stands right after the name, so a name or parent ending in "Expanded"
+            // is not taken for it.
+            n->expanded = folder && QStringView(line).mid(semi + 1).startsWith(QLatin1String("Expanded;"));
             n->ip = ip;
             n->port = port;
             n->password = password;
@@ -334,6 +336,11 @@ namespace SitesFile {
 bool storable(const QString& text)
 {
     return fieldProblem(QString(), text).isEmpty();
+}
+
+QString problem(const QString& what, const QString& text)
+{
+    return fieldProblem(what, text);
 }
 
 QStringList load(const QString& path, SiteTree& tree)

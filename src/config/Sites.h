@@ -85,6 +85,8 @@ inline constexpr char FileName[] = "qvsites.cfg";
 // Whether text can stand in a name or field of the file and read back as itself: no ";",
 // no line break, none of the markers a reader looks for ("IP=", ...), Windows-1252 only.
 bool storable(const QString& text);
+// Why text cannot be stored, beginning with what (for example "The address"), or an empty text.
+QString problem(const QString& what, const QString& text);
 
 // Reads path into tree. A missing file gives the bare root silently; the result lists the
 // lines that were skipped, or why the file could not be read.

@@ -8,6 +8,7 @@
 #include "ui/MainWindow.h"
 #include "ui/Moniter.h"
 #include "ui/ShellUi.h"
+#include "ui/TypedTextFilter.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -28,7 +29,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QValidator>
 #include <QVBoxLayout>
 
 namespace {
@@ -57,53 +57,6 @@ constexpr Tab kTabs[] = {
 constexpr int kLogModes[4] = {0, 2, 1, 3};
 // ExistsAlways of each AutoOption button (overwrite, resume, rename, prompt).
 constexpr int kExists[4] = {1, 2, 3, 0};
-
-// Drops from what was typed, pasted or dropped into a box every character the box does not
-// take, keeping the text that was there already (a stored value may hold others). The
-// baseline is the box's text before the change.
-class KeyFilter : public QValidator {
-public:
-    KeyFilter(bool (*allowed)(QChar), QLineEdit* box) : QValidator(box), allowed(allowed)
-    {
-        connect(box, &QLineEdit::textChanged, this, [this](const QString& t) { baseline = t; });
-    }
-    // The text set by the program, not filtered.
-    static void load(QLineEdit* box, const QString& text)
-    {
-        if (auto* f = const_cast<KeyFilter*>(dynamic_cast<const KeyFilter*>(box->validator())))
-            f->baseline = text;
-        box->setText(text);
-    }
-    State validate(QString& input, int& pos) const override
-    {
-        qsizetype head = 0;
-        while (head < baseline.size() && head < input.size() && baseline[head] == input[head])
-            ++head;
-        qsizetype tail = 0;
-        while (tail < baseline.size() - head && tail < input.size() - head
-               && baseline[baseline.size() - 1 - tail] == input[input.size() - 1 - tail])
-            ++tail;
-        const QString added = input.mid(head, input.size() - head - tail);
-        QString kept;
-        for (const QChar c : added)
-            if (allowed(c) && ConfigFile::storable(QString(c)))
-                kept += c;
-        if (kept.size() != added.size()) {
-            input = input.left(head) + kept + input.right(tail);
-            pos = int(head + kept.size());
-        }
-        return Acceptable;
-    }
-
-private:
-    bool (*allowed)(QChar);
-    QString baseline;
-};
-
-bool asciiLetterOrDigit(QChar c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
 
 QCheckBox* check(const char* name, const QString& caption, QWidget* parent)
 {
@@ -363,17 +316,19 @@ QPixmap OptionsDialog::picture(const QString& name)
 
 bool OptionsDialog::allowedInName(QChar c)
 {
-    return asciiLetterOrDigit(c) || QStringLiteral(" !@#$%^&*-_").contains(c);
+    // ";" ends the name and the e-mail address in the record sent to the peer.
+    return c != ';' && allowedInHomePage(c);
 }
 
 bool OptionsDialog::allowedInEmail(QChar c)
 {
-    return allowedInName(c) || c == '.';
+    return allowedInName(c);
 }
 
 bool OptionsDialog::allowedInHomePage(QChar c)
 {
-    return asciiLetterOrDigit(c) || QStringLiteral(";:@//.?% !@#$%^&*-_").contains(c);
+    // The home page is the record's last field: a ";" in it reaches the peer as typed.
+    return c.isPrint() && ConfigFile::storable(QString(c));
 }
 
 QString OptionsDialog::colourText(const QColor& colour)
@@ -548,15 +503,26 @@ void OptionsDialog::buildPages()
     // My Information.
     {
         QGroupBox* f = frames[4];
-        auto box = [f](const char* name, bool (*allowed)(QChar)) {
+        // What a box does not take is named below the boxes, never dropped unseen.
+        InfoNotice = new QLabel(f);
+        InfoNotice->setObjectName(QStringLiteral("InfoNotice"));
+        InfoNotice->setTextFormat(Qt::PlainText);
+        InfoNotice->setWordWrap(true);
+        InfoNotice->setStyleSheet(QStringLiteral("color: #b00000"));
+        const QString fields = QStringLiteral("Your information is stored and sent as Windows-1252 text without "
+                                              "\";\", \"[\" or \"%1\".").arg(QChar(0xFF));
+        const QString page = QStringLiteral("The home page is stored and sent as Windows-1252 text without "
+                                            "\"[\" or \"%1\".").arg(QChar(0xFF));
+        auto box = [this, f](const char* name, bool (*allowed)(QChar), const QString& rule) {
             auto* e = new QLineEdit(f);
             e->setObjectName(QLatin1String(name));
-            e->setValidator(new KeyFilter(allowed, e));
+            const auto notice = [this](const QString& t) { InfoNotice->setText(t); };
+            e->setValidator(new TypedTextFilter(e, allowed, rule, notice));
             return e;
         };
-        NameText = box("NameText", &OptionsDialog::allowedInName);
-        EmailText = box("EmailText", &OptionsDialog::allowedInEmail);
-        HomePageText = box("HomePageText", &OptionsDialog::allowedInHomePage);
+        NameText = box("NameText", &OptionsDialog::allowedInName, fields);
+        EmailText = box("EmailText", &OptionsDialog::allowedInEmail, fields);
+        HomePageText = box("HomePageText", &OptionsDialog::allowedInHomePage, page);
         AgeCombo = new QComboBox(f);
         AgeCombo->setObjectName(QStringLiteral("AgeCombo"));
         for (int age = 1; age <= 99; ++age)
@@ -566,6 +532,7 @@ void OptionsDialog::buildPages()
         form->addRow(QStringLiteral("E-Mail Address :"), EmailText);
         form->addRow(QStringLiteral("Age : "), AgeCombo);
         form->addRow(QStringLiteral("Homepage :"), HomePageText);
+        form->addRow(InfoNotice);
     }
     // File Options.
     {
@@ -628,9 +595,9 @@ void OptionsDialog::load()
     FCSWCheck->setChecked(o.CatcherSmall);
     drawCatcherPicture();
 
-    KeyFilter::load(NameText, o.MyName);
-    KeyFilter::load(EmailText, o.MyEmail);
-    KeyFilter::load(HomePageText, o.MyHomePage);
+    TypedTextFilter::load(NameText, o.MyName);
+    TypedTextFilter::load(EmailText, o.MyEmail);
+    TypedTextFilter::load(HomePageText, o.MyHomePage);
 
     // "##" (never set) and anything that is not an age of the list show as 17.
     bool ok = false;

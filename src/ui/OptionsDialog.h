@@ -54,6 +54,7 @@ public:
     QLineEdit* EmailText = nullptr;
     QComboBox* AgeCombo = nullptr;
     QLineEdit* HomePageText = nullptr;
+    QLabel* InfoNotice = nullptr; // names what the three boxes above did not take
     // File Options
     QCheckBox* AutoAcceptCheck = nullptr;
     QLabel* GetDirLabel = nullptr;
@@ -84,7 +85,7 @@ public:
     // The pictures: "MinTrayImg", "MinTaskImg", "OneBoxImg", "TwoBoxImg", "FCSWOTIMG",
     // "FCSWIMG", "FCOTIMG", "FCFCIMG".
     static QPixmap picture(const QString& name);
-    // Characters a key may add to the name, e-mail and home page boxes.
+    // Characters the name, e-mail and home page boxes take: whatever the option file holds.
     static bool allowedInName(QChar c);
     static bool allowedInEmail(QChar c);
     static bool allowedInHomePage(QChar c);

@@ -4,6 +4,7 @@
 #include "ui/MainWindow.h"
 #include "ui/ShellUi.h"
 #include "ui/TwipsUi.h"
+#include "ui/TypedTextFilter.h"
 #include "ui/dlgConnectDialog.h"
 
 #include <QAction>
@@ -22,7 +23,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -137,19 +138,16 @@ QCursor dragCursor(const QIcon& node)
 
 // ---- Text the sites file can hold.
 
-// Boxes whose text goes into the sites file: a typed ";" is dropped (it ends a field), and
-// a change that leaves text the file cannot hold (a character outside Windows-1252, a line
-// break, a field marker such as "IP=") is refused.
-class SitesTextValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int& pos) const override
-    {
-        pos -= int(input.left(pos).count(QLatin1Char(';')));
-        input.remove(QLatin1Char(';'));
-        return SitesFile::storable(input) ? Acceptable : Invalid;
-    }
-};
+// Boxes whose text goes into the sites file: a character the file cannot hold (";", a line
+// break, one outside Windows-1252) is not taken, nor a change that would bring in a marker
+// such as "IP="; the notice says which and why.
+TypedTextFilter* sitesFilter(QLineEdit* box, const QString& what, TypedTextFilter::Notice notice)
+{
+    return new TypedTextFilter(
+        box, [](QChar c) { return SitesFile::storable(QString(c)); },
+        QStringLiteral("The sites file holds Windows-1252 text without \";\"."), std::move(notice),
+        [what](const QString& text) { return SitesFile::problem(what, text); });
+}
 
 // ---- The tree control.
 
@@ -287,15 +285,25 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
         e->setObjectName(QLatin1String(name));
         return e;
     };
+    NoticeLabel = new QLabel(this);
+    NoticeLabel->setObjectName(QStringLiteral("NoticeLabel"));
+    NoticeLabel->setTextFormat(Qt::PlainText);
+    NoticeLabel->setWordWrap(true);
+    NoticeLabel->setStyleSheet(QStringLiteral("color: #b00000"));
+    const auto notice = [this](const QString& t) { NoticeLabel->setText(t); };
+    // The name is edited here too; the change renames the site when the box is left.
     NameText = edit("NameText");
-    NameText->setReadOnly(true);
+    NameText->setValidator(sitesFilter(NameText, QStringLiteral("A name"), notice));
+    NameText->setToolTip(QStringLiteral("Renames the site when you leave the box (also F2 on the tree)"));
     IpText = edit("IpText");
-    IpText->setValidator(new SitesTextValidator(IpText));
+    IpText->setValidator(sitesFilter(IpText, QStringLiteral("The address"), notice));
     PortTExt = edit("PortTExt");
     // Typing is limited to five digits; a stored port is shown and kept as it is.
-    PortTExt->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")), PortTExt));
+    PortTExt->setValidator(new TypedTextFilter(
+        PortTExt, [](QChar c) { return c >= '0' && c <= '9'; }, QStringLiteral("A port is typed in digits."), notice,
+        [](const QString& t) { return t.size() > 5 ? QStringLiteral("A port has at most five digits") : QString(); }));
     PasswordText = edit("PasswordText");
-    PasswordText->setValidator(new SitesTextValidator(PasswordText));
+    PasswordText->setValidator(sitesFilter(PasswordText, QStringLiteral("The password"), notice));
     // Shown only while being typed, not to someone looking over a shoulder.
     PasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
     FilePortText = edit("FilePortText");
@@ -335,6 +343,8 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     buttons->addWidget(NewSiteButton, 0, 1);
     buttons->addWidget(CloseButton, 1, 0);
     buttons->addWidget(HelpButton, 1, 1);
+    NoticeLabel->setParent(details);
+    form->addWidget(NoticeLabel, row++, 0, 1, 2);
     form->setRowStretch(row++, 1);
     form->addLayout(buttons, row, 0, 1, 2);
 
@@ -354,6 +364,13 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     mnu_tree->addSeparator();
     QAction* del = entry("mnu_delnode", QStringLiteral("Delete"));
     QAction* rename = entry("mnu_renametree", QStringLiteral("Rename"));
+    // Also from the keyboard while the tree has the focus; neither is offered on the root.
+    del->setShortcut(QKeySequence::Delete);
+    rename->setShortcut(Qt::Key_F2);
+    for (QAction* a : {del, rename}) {
+        a->setShortcutContext(Qt::WidgetShortcut);
+        Tree->addAction(a);
+    }
 
     connect(newFolder, &QAction::triggered, this, [this] { askNew(true); });
     connect(newSite, &QAction::triggered, this, [this] { askNew(false); });
@@ -391,7 +408,8 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     connect(ConnectButton, &QPushButton::clicked, this, &SvrList::onConnect);
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
     connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(5, parentWidget()); });
-    for (QLineEdit* e : {IpText, PortTExt, PasswordText})
+    connect(NameText, &QLineEdit::editingFinished, this, &SvrList::storeName);
+    for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
         e->installEventFilter(this);
 
     clearDetails();
@@ -454,6 +472,7 @@ void SvrList::rebuild(const SiteNode* current)
     if (QTreeWidgetItem* item = itemOf(current))
         Tree->setCurrentItem(item);
     Tree->verticalScrollBar()->setValue(scrolled);
+    updateCommands();
 }
 
 void SvrList::LoadSites()
@@ -478,9 +497,17 @@ void SvrList::SaveSites()
         tell("saveSitesError", problem);
 }
 
+void SvrList::updateCommands()
+{
+    const SiteNode* n = selectedNode();
+    for (const char* name : {"mnu_delnode", "mnu_renametree"})
+        mnu_tree->findChild<QAction*>(QLatin1String(name))->setEnabled(n && n != model.root());
+}
+
 void SvrList::onCurrentChanged(QTreeWidgetItem* item)
 {
     SiteNode* n = nodeOf(item);
+    updateCommands();
     if (n && !n->folder) // a folder or the root changes nothing
         showSite(n);
 }
@@ -495,11 +522,11 @@ void SvrList::showSite(SiteNode* site)
     if (QTreeWidgetItem* old = itemOf(before))
         setPicture(old);
     setPicture(itemOf(shown));
-    NameText->setText(site->name);
-    IpText->setText(site->ip);
-    PortTExt->setText(site->port);
-    PasswordText->setText(site->password);
-    for (QWidget* w : std::initializer_list<QWidget*>{IpText, PortTExt, PasswordText, ConnectButton})
+    TypedTextFilter::load(NameText, site->name);
+    TypedTextFilter::load(IpText, site->ip);
+    TypedTextFilter::load(PortTExt, site->port);
+    TypedTextFilter::load(PasswordText, site->password);
+    for (QWidget* w : std::initializer_list<QWidget*>{NameText, IpText, PortTExt, PasswordText, ConnectButton})
         w->setEnabled(true);
 }
 
@@ -507,16 +534,33 @@ void SvrList::clearDetails()
 {
     shown = nullptr;
     for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
-        e->clear();
+        TypedTextFilter::load(e, {});
+    NoticeLabel->clear();
     FilePortText->setText(QStringLiteral("####"));
-    for (QWidget* w : std::initializer_list<QWidget*>{IpText, PortTExt, PasswordText, ConnectButton})
+    for (QWidget* w : std::initializer_list<QWidget*>{NameText, IpText, PortTExt, PasswordText, ConnectButton})
         w->setEnabled(false);
+}
+
+void SvrList::storeName()
+{
+    if (!shown || NameText->text() == shown->name)
+        return;
+    if (const QString problem = model.rename(shown, NameText->text()); !problem.isEmpty()) {
+        TypedTextFilter::load(NameText, shown->name);
+        tell("refusedMessage", problem);
+        return;
+    }
+    if (NameText->text() != shown->name) // the notice, if any, stays: it tells what the name lost
+        NameText->setText(shown->name);
+    if (QTreeWidgetItem* item = itemOf(shown))
+        item->setText(0, shown->name);
 }
 
 void SvrList::storeShown()
 {
     if (!shown)
         return;
+    storeName();
     const QString problem = model.setSite(shown, IpText->text(), PortTExt->text(), PasswordText->text());
     if (!problem.isEmpty())
         tell("refusedMessage", QStringLiteral("%1: %2 was not stored.").arg(problem, shown->name));
@@ -532,9 +576,11 @@ void SvrList::inputBox(const QString& prompt, const QString& title, const QStrin
     box->setWindowTitle(title);
     box->setLabelText(prompt);
     box->setTextValue(text);
-    // A name is typed without ";" and only with what the sites file can hold.
+    // A name is typed only with what the sites file can hold; the prompt says what was not taken.
     if (auto* line = box->findChild<QLineEdit*>())
-        line->setValidator(new SitesTextValidator(line));
+        line->setValidator(sitesFilter(line, QStringLiteral("A name"), [box, prompt](const QString& t) {
+            box->setLabelText(t.isEmpty() ? prompt : prompt + QStringLiteral("\n\n") + t);
+        }));
     box->move(frameGeometry().topLeft() + QPoint(twipsToPixelsX(300), twipsToPixelsY(300)));
     connect(box, &QInputDialog::textValueSelected, this, std::move(done));
     box->open();
@@ -681,6 +727,16 @@ void SvrList::resizeEvent(QResizeEvent* event)
     keepMinimumOuterSize(*this, minWidthTwips, minHeightTwips);
 }
 
+void SvrList::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes the window like its Close button (a drag in the tree ends first there).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void SvrList::closeEvent(QCloseEvent* event)
 {
     if (!open) {
@@ -692,8 +748,9 @@ void SvrList::closeEvent(QCloseEvent* event)
     o.SitesWidth = QString::number(pixelsToTwipsX(width()));
     o.SitesHeight = QString::number(pixelsToTwipsY(height()));
     storeShown();
-    // Merely opening and closing never rewrites the file; nor does a tree left with the root only.
-    if (model.changed() && model.nodes().size() >= 2)
+    // Merely opening and closing never rewrites the file. A tree left with the root only is
+    // written too (an empty file), so deleted sites and their passwords do not come back.
+    if (model.changed())
         SaveSites();
     event->accept();
 }

@@ -9,6 +9,7 @@
 
 class Context;
 class MainWindow;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -51,6 +52,7 @@ public:
     QLineEdit* PortTExt = nullptr;
     QLineEdit* PasswordText = nullptr;
     QLineEdit* FilePortText = nullptr;
+    QLabel* NoticeLabel = nullptr; // names what the boxes did not take
     QPushButton* ConnectButton = nullptr;
     QPushButton* NewSiteButton = nullptr;
     QPushButton* CloseButton = nullptr;
@@ -60,6 +62,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -73,10 +76,14 @@ private:
     void setPicture(QTreeWidgetItem* item);
 
     void onCurrentChanged(QTreeWidgetItem* item);
+    // Delete and Rename are offered for every node but the root.
+    void updateCommands();
     void showSite(SiteNode* site);
     void clearDetails();
-    // Puts the boxes' address, port and password into the shown site.
+    // Puts the boxes' name, address, port and password into the shown site.
     void storeShown();
+    // Renames the shown site to the name box's text, or puts its name back with a message.
+    void storeName();
 
     void askNew(bool folder);
     void askDelete();

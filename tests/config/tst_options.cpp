@@ -87,7 +87,8 @@ private Q_SLOTS:
         o.SitesHeight = "300", o.SitesWidth = "400", o.ExistsAlways = 3, o.ConnType = "Server";
         o.DownloadDir = "/home/x/Downloads", o.LastSendDir = "/home/x", o.ReservedText = "keep me";
         o.ServerFilePort = "3001", o.ServerPort = "3000", o.ServerPassword = QString::fromUtf8("p\u00e4ss \u20ac;|X");
-        o.MyAge = "42", o.MyEmail = "ann@example.org", o.MyHomePage = "http://example.org/~ann", o.MyName = "Xavier";
+        o.MyAge = "42", o.MyEmail = "ann@example.org", o.MyName = "Xavier";
+        o.MyHomePage = "http://example.org/~ann/a?b=1&c=%20#top;x";
         o.ClientIp = "10.0.0.7", o.ClientFilePort = "4001", o.ClientPort = "4000", o.ClientPassword = "";
         o.setConfigFlags(32735);
         QCOMPARE(ConfigFile::SaveConfig(path, o), QString());

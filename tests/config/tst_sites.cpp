@@ -47,6 +47,11 @@ private Q_SLOTS:
         QTest::newRow("sample") << kSample << 9;
         QTest::newRow("130 sites") << many << 132;
         QTest::newRow("empty") << QByteArray() << 1;
+        QTest::newRow("names ending in Expanded")
+            << QByteArray("Folder=My Expanded;Parent=Sites;\r\nFolder=Kid Expanded;Expanded;Parent=My Expanded;\r\n"
+                          "Folder=Child;Parent=Kid Expanded;\r\n"
+                          "Site=S Expanded;IP=h;Port=1;Password=Expanded;Parent=My Expanded;\r\n")
+            << 5;
     }
     void roundTrip()
     {

@@ -1,6 +1,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "ui/TypedTextFilter.h"
 #include "ui/TranscriptPane.h"
 #include "config/Scramble.h"
 #include "platform/Ansi.h"
@@ -219,24 +220,29 @@ private Q_SLOTS:
         QVERIFY(stored == expected);
     }
 
-    // Only the characters of each box's set get in, typed or pasted; what a box held already
-    // stays.
+    // Whatever the option file can hold gets in, typed or pasted; anything else is named in the
+    // notice below the boxes; what a box held already stays.
     void keyFilters_data()
     {
-        for (const char* c : {"box", "held", "input", "result"})
+        for (const char* c : {"box", "held", "input", "result", "refused"})
             QTest::addColumn<QString>(c);
         QTest::addColumn<bool>("paste");
         for (bool paste : {false, true}) {
             const char* how = paste ? "pasted" : "typed";
-            QTest::addRow("name %s", how) << "NameText" << "" << "Ann Lee;[.~_1!" << "Ann Lee_1!" << paste;
-            QTest::addRow("e-mail %s", how) << "EmailText" << "" << "a.b@c;d[,e" << "a.b@cde" << paste;
-            QTest::addRow("home page %s", how)
-                << "HomePageText" << "" << "http://x.org/~a?b=1;c[d" << "http://x.org/a?b1;cd" << paste;
-            QTest::addRow("stored text kept %s", how) << "NameText" << "<No Name>" << ";x" << "<No Name>x" << paste;
-            QTest::addRow("stored ; kept %s", how) << "EmailText" << "a;b" << "c;" << "a;bc" << paste;
+            QTest::addRow("name %s", how) << "NameText" << "" << "Ann Lee;[.~_1!" << "Ann Lee.~_1!" << ";[" << paste;
+            QTest::addRow("name beyond Windows-1252 %s", how)
+                << "NameText" << "" << QString::fromUtf8("Ann \u0141\u00f3d\u017a") << QString::fromUtf8("Ann \u00f3d")
+                << QString::fromUtf8("\u0141\u017a") << paste;
+            QTest::addRow("e-mail %s", how) << "EmailText" << "" << "a.b@c;d[,e" << "a.b@cd,e" << ";[" << paste;
+            QTest::addRow("home page %s", how) << "HomePageText" << "" << "http://x.org/~a?b=1&c;d[e#f%20"
+                                               << "http://x.org/~a?b=1&c;de#f%20" << "[" << paste;
+            QTest::addRow("stored text kept %s", how)
+                << "NameText" << "<No Name>" << ";x" << "<No Name>x" << ";" << paste;
+            QTest::addRow("stored ; kept %s", how) << "EmailText" << "a;b" << "c;" << "a;bc" << ";" << paste;
         }
         QTest::newRow("tab, euro, beyond Windows-1252 pasted")
-            << "HomePageText" << "" << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9\xC4\x9F\tb") << "ab" << true;
+            << "HomePageText" << "" << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9\xC4\x9F\tb")
+            << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9" "b") << QString::fromUtf8("\xC4\x9F\t") << true;
     }
     void keyFilters()
     {
@@ -244,16 +250,26 @@ private Q_SLOTS:
         QFETCH(QString, held);
         QFETCH(QString, input);
         QFETCH(QString, result);
+        QFETCH(QString, refused);
         QFETCH(bool, paste);
         TestPeer p;
         p.ctx->options.MyName = p.ctx->options.MyEmail = p.ctx->options.MyHomePage = held;
         MainWindow w(*p.peer);
-        auto* e = openOptions(w)->findChild<QLineEdit*>(box);
+        QDialog* d = openOptions(w);
+        auto* e = d->findChild<QLineEdit*>(box);
+        auto* notice = d->findChild<QLabel*>("InfoNotice");
         QCOMPARE(e->text(), held);
         e->end(false);
         QApplication::clipboard()->setText(input);
-        paste ? QTest::keySequence(e, QKeySequence::Paste) : QTest::keyClicks(e, input);
+        if (paste)
+            QTest::keySequence(e, QKeySequence::Paste);
+        else // key by key, also characters beyond ASCII, as a keyboard layout gives them
+            for (QChar c : input)
+                c.unicode() < 0x80 ? QTest::keyClick(e, char(c.unicode()))
+                                   : QTest::sendKeyEvent(QTest::Click, e, Qt::Key_unknown, QString(c), Qt::NoModifier);
         QCOMPARE(e->text(), result);
+        const QString named = TypedTextFilter::refusal(refused, {}).chopped(1); // without the rule
+        QVERIFY2(notice->text().startsWith(named), qPrintable(notice->text()));
     }
 
     // OK sends the user's record exactly when a field of it changed, as the peer reads it.

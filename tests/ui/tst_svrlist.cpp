@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QDir>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -48,13 +49,21 @@ void step(SvrList* l, const QString& op, QStringList& told)
     auto trigger = [l](const char* name) { l->findChild<QAction*>(QLatin1String(name))->trigger(); };
     if (verb == "select") {
         l->Tree->setCurrentItem(item(l, arg));
+    } else if (verb == "rename" && !l->findChild<QAction*>("mnu_renametree")->isEnabled()) {
+        told << "no Rename";
     } else if (verb == "folder" || verb == "site" || verb == "rename") { // answered in the input box
         verb == "site" ? l->NewSiteButton->click() : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
         QInputDialog* box = nullptr; // answered ones linger until deleted
         for (QInputDialog* b : l->findChildren<QInputDialog*>("InputBox"))
             box = b->isVisible() ? b : box;
-        if (box)
-            typeInto(box->findChild<QLineEdit*>(), arg), box->accept();
+        if (box) {
+            typeInto(box->findChild<QLineEdit*>(), arg);
+            if (box->labelText() != box->windowTitle() && box->labelText().contains('\n')) // what was not taken
+                told << box->labelText().section('\n', 2);
+            box->accept();
+        }
+    } else if (verb == "delete" && !l->findChild<QAction*>("mnu_delnode")->isEnabled()) {
+        told << "no Delete";
     } else if (verb == "delete") {
         trigger("mnu_delnode");
         if (auto* q = l->findChild<QMessageBox*>("deleteQuestion")) {
@@ -70,9 +79,19 @@ void step(SvrList* l, const QString& op, QStringList& told)
         QTest::mouseRelease(port, Qt::LeftButton, {}, to);
     } else if (verb == "collapse") {
         item(l, arg)->setExpanded(false);
+    } else if (verb == "escape") {
+        QTest::keyClick(l->Tree, Qt::Key_Escape);
+        told << (l->isOpen() ? "open" : "closed");
+    } else if (verb == "details") {
+        told << "details:" + l->NameText->text() + "|" + l->IpText->text();
+    } else if (verb == "name") { // renames when the box is left by Enter
+        typeInto(l->NameText, arg);
+        QTest::keyClick(l->NameText, Qt::Key_Return);
     } else {
         typeInto(verb == "ip" ? l->IpText : verb == "port" ? l->PortTExt : l->PasswordText, arg);
     }
+    if (!l->NoticeLabel->text().isEmpty())
+        told << l->NoticeLabel->text(), l->NoticeLabel->clear();
     for (QMessageBox* m : l->findChildren<QMessageBox*>("refusedMessage")) {
         told << m->text();
         delete m;
@@ -84,8 +103,8 @@ void step(SvrList* l, const QString& op, QStringList& told)
 class TestSvrList : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Commands change the tree; closing writes the file only when something changed and more
-    // than the root is left, and the bytes are those of the tree as built.
+    // Commands change the tree; closing (also by Escape) writes the file only when something
+    // changed, and the bytes are those of the tree as built. What a box did not take is named.
     void commands_data()
     {
         QTest::addColumn<QByteArray>("file"); // "<none>": no file; "<dir>": a folder in its place
@@ -99,13 +118,34 @@ private Q_SLOTS:
         row("build from nothing", none,
             {"folder:Work", "site:Off;ice", "ip:127.0.0.1", "port:2a1b0", "pw:p;w", "folder:a;b;c"},
             "Folder=Work;Expanded;Parent=Sites;\r\nFolder=abc;Parent=Work;\r\n"
-            "Site=Office;IP=127.0.0.1;Port=210;Password=pw;Parent=Work;\r\n");
-        row("Windows-1252 names", none, {QString::fromUtf8("site:\u20ac\u0141\u00f3d\u017a")},
-            "Site=\x80\xf3" "d;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Sites;\r\n");
+            "Site=Office;IP=127.0.0.1;Port=210;Password=pw;Parent=Work;\r\n",
+            {"Not taken: \";\". The sites file", "Not taken: \"a\" \"b\". A port", "Not taken: \";\"",
+             "Not taken: \";\""});
+        row("Windows-1252 names", none, {QString::fromUtf8("site:\u20ac\u0141\u00f3d\u017a \u65e5\u672c")},
+            "Site=\x80\xf3" "d ;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Sites;\r\n",
+            {QString::fromUtf8("Not taken: \"\u0141\" \"\u017a\" \"\u65e5\" \"\u672c\". The sites file holds "
+                              "Windows-1252 text without \";\".")});
         row("boxes keep out what the file cannot hold", kFile,
             {"select:S", QString::fromUtf8("ip:h\u20ac\u0141;Port=1"), "port:6553377", "pw:Parent=;x"},
             "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
-            "Site=S;IP=h\x80Port1;Port=65533;Password=Parentx;Parent=A;\r\n");
+            "Site=S;IP=h\x80Port1;Port=65533;Password=Parentx;Parent=A;\r\n",
+            {"The address may not hold \"Port=\".", "A port has at most five digits.", "Not taken: \";\""});
+        row("names ending in Expanded", none,
+            {"folder:My Expanded", "folder:Kid", "site:Expanded", "collapse:My Expanded"},
+            "Folder=My Expanded;Parent=Sites;\r\nFolder=Kid;Expanded;Parent=My Expanded;\r\n"
+            "Site=Expanded;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Kid;\r\n");
+        row("name box renames", kFile + t, {"select:S", "name:Office", "select:T", "select:Office", "details"},
+            "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
+            "Site=Office;IP=1.2.3.4;Port=2000;Password=pw;Parent=A;\r\n" + t,
+            {"details:Office|1.2.3.4"});
+        row("name box refuses a taken name", kFile + t, {"select:S", "name:T", "details"}, same,
+            {"Entry T Already Exists!", "details:S|1.2.3.4"});
+        row("escape closes and saves", kFile, {"select:S", "ip:9.9.9.9", "escape"},
+            "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
+            "Site=S;IP=9.9.9.9;Port=2000;Password=pw;Parent=A;\r\n",
+            {"closed"});
+        row("delete the shown site clears the details", kFile + t, {"select:S", "delete:yes", "details"},
+            "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n" + t, {"Delete Site S?", "details:|"});
         row("rename keeps references", kFile, {"select:A", "rename:Home", "select:S", "rename:T"},
             "Folder=B;Parent=Sites;\r\nFolder=Home;Expanded;Parent=Sites;\r\n"
             "Site=T;IP=1.2.3.4;Port=2000;Password=pw;Parent=Home;\r\n");
@@ -118,8 +158,8 @@ private Q_SLOTS:
         row("names taken", kFile, {"folder:Sites", "site:S", "select:S", "folder:A", "select:A", "rename:B"}, same,
             {"Entry Sites Already Exists!", "Entry S Already Exists!", "Entry A Already Exists!",
              "Entry B Already Exists!"});
-        row("the root stays", kFile, {"select:Sites", "delete:yes", "rename:X"}, same,
-            {"The root cannot be deleted", "The root cannot be renamed"});
+        row("the root stays", kFile, {"select:S", "select:Sites", "delete:yes", "rename:X"}, same,
+            {"no Delete", "no Rename"});
         QByteArray chain = "Folder=X;Expanded;Parent=Sites;\r\nFolder=Y;Parent=X;\r\n";
         for (int i = 1; i <= 9; ++i) // nine folders deep, all open
             chain += "Folder=L" + QByteArray::number(i) + ";Expanded;Parent=" +
@@ -128,8 +168,8 @@ private Q_SLOTS:
         row("delete a folder with its sites", kFile + t, {"select:A", "delete:yes"}, "Folder=B;Parent=Sites;\r\n" + t,
             {"Delete Folder A?"});
         row("delete answered No", kFile, {"select:S", "delete:no"}, same, {"Delete Site S?"});
-        row("delete the last entry: file kept", "Site=S;IP=h;Port=1;Password=;Parent=Sites;\r\n",
-            {"select:S", "delete:yes"}, same, {"Delete Site S?"});
+        row("delete the last entry: file emptied", "Site=S;IP=h;Port=1;Password=secret;Parent=Sites;\r\n",
+            {"select:S", "delete:yes"}, "", {"Delete Site S?"});
         row("malformed line kept",
             "Folder=A;Expanded;Parent=Sites;\r\nbroken\r\nSite=S;IP=h;Port=1;Password=;Parent=A;\r\n",
             {"collapse:Sites", "select:S"}, same, {"*** Sites File Line 2 Skipped : no \";\""});
@@ -162,10 +202,11 @@ private Q_SLOTS:
         l->show();
         QVERIFY(!l->ConnectButton->isEnabled() && !l->IpText->isEnabled()); // no site shown yet
         QStringList said;
+        QPointer<SvrList> gone = l;
         for (const QString& op : ops)
             op == "rmhome" ? void(QDir(p.ctx->programFolder).removeRecursively()) : step(l, op, said);
-        QPointer<SvrList> gone = l;
-        l->CloseButton->click();
+        if (gone)
+            l->CloseButton->click();
         QTRY_VERIFY(!gone);
         for (QMessageBox* m : owner.findChildren<QMessageBox*>("saveSitesError"))
             said << m->text();
