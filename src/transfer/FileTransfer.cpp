@@ -564,6 +564,7 @@ void FileTransfer::onCommands()
             }
             break;
         case CommandReader::EndTransfer:
+            endCame = endCame || phase == Phase::Receiving;
             if (setup.type == Receiving && checked() && phase == Phase::Receiving && done == size) {
                 // Complete only once our checksum of what is on disk matches the sender's.
                 phase = Phase::Verifying;
@@ -869,8 +870,11 @@ void FileTransfer::finish()
     finalEndCode = code;
     const bool sending = setup.type == Sending;
     // The sender counts as done only once the receiver confirmed every byte (an empty file
-    // once the data connection stood and "END_TRANS" went out).
-    completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished) : !noRetry);
+    // once the data connection stood and "END_TRANS" went out); the receiver once the
+    // sender took our answer: its data connection came in, which every byte needs, or, for
+    // an empty file, its "END_TRANS" came.
+    completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished)
+                                            : !noRetry && (streamTaken || endCame));
     if (spoiled || (checked() && !verified))
         completeFlag = false;
     if (!sending && code == 7) {

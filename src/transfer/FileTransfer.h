@@ -243,6 +243,7 @@ private:
     bool dataGone = false;    // sender: the data connection ended while "Got All" was awaited
     bool dataGoneByReset = false;
     bool gotAllSent = false;  // receiver
+    bool endCame = false;     // receiver: "END_TRANS" came while receiving
     int cancelCode = 5;
     bool completeFlag = false;
     bool putBackFlag = false;

@@ -2,6 +2,7 @@
 #include "support/Harness.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -255,6 +256,50 @@ private Q_SLOTS:
         QCOMPARE(r.client.exitCode(), clientExit);
         if (existing)
             QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
+    }
+
+    // An empty file is complete only when its transfer took place: not when the sender's
+    // command port cannot be reached, nor when the sender cancels on it.
+    void emptyFileNotSent_data()
+    {
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("port unreachable") << false << "*** File Transfer Stopped By Error : empty.txt";
+        QTest::newRow("sender answers CANC_TRAN") << true << "*** File Transfer Canceled By Sender : empty.txt";
+    }
+    void emptyFileNotSent()
+    {
+        QFETCH(bool, reachable);
+        QFETCH(QString, outcome);
+        QTemporaryDir home;
+        const QString port = QString::number(freePortTriple());
+        const quint16 offered = freePortTriple();
+        QTcpServer commandPort;
+        if (reachable) {
+            QVERIFY(commandPort.listen(QHostAddress::LocalHost, offered));
+            QObject::connect(&commandPort, &QTcpServer::newConnection, [&] {
+                QTcpSocket* c = commandPort.nextPendingConnection();
+                QObject::connect(c, &QTcpSocket::readyRead, c, [c] {
+                    if (c->readAll().contains("ACCE_TRAN"))
+                        c->write("CANC_TRAN");
+                });
+            });
+        }
+        QProcess receiver;
+        QByteArray out;
+        receiver.start(cli(), {"--home", home.path(), "--listen", port, "--auto-accept", "--download",
+                               home.filePath("in"), "--exit-after", "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(lines(receiver, out).contains("*** Waiting on Port : " + port), 10000);
+        QTcpSocket raw;
+        raw.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        QVERIFY(raw.waitForConnected(10000));
+        raw.write(Session::frame("PAuth:") + Session::frame(QStringLiteral("file:%1|empty.txt|512|0").arg(offered)));
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(receiver.exitCode(), 1);
+        const QStringList shown = lines(receiver, out);
+        QVERIFY2(shown.contains(outcome), out.constData());
+        QVERIFY(shown.filter("Complete").isEmpty());
+        QVERIFY(!QFile::exists(home.filePath("in/empty.txt")));
     }
 
     // A peer's text cannot forge a line of standard output or reach the terminal raw, not
