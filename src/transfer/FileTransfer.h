@@ -32,6 +32,7 @@ struct TransferTimeouts {
     int commandGapMs = 100;  // at least this long between two commands we send
     int dataGoneMs = 2000;   // sender: "Got All" still awaited this long once the data connection went
     int tokenMs = 10000;     // a connection to a transfer port has this long to prove the token
+    int byeMs = 1000;        // after the user's Disconnect, the peer closing the control connection
 };
 
 // What a transfer window shows, built on demand from the transfer's state.
@@ -189,6 +190,8 @@ private:
     void onTimeOut();
     void onWaitOver();
     void onEndCodeChanged(int code);
+    // The control connection closed: ends the wait after our "bye", or an offer still unanswered.
+    void onControlClosed();
     void onKpsTick();
     // A local file fault: error line, then the peer is told to stop (it is not retried).
     void fileError(const QString& problem);
@@ -262,6 +265,7 @@ private:
     QTimer viewTimer;    // throttles viewChanged()
     QTimer burstTimer;   // continues the block loop on the next turn
     QTimer gapTimer;     // spaces our commands
+    QTimer byeTimer;     // after the user's Disconnect: bounds the wait for the peer's close
     QList<QByteArray> outbox;
     QByteArray buffer;   // the block being sent, reused
     bool viewDirty = false;
