@@ -120,10 +120,8 @@ private Q_SLOTS:
         QSignalSpy backs(&p.a.peer->transfers(), &Transfers::putBack);
         QSignalSpy stops(&p.a.peer->transfers(), &Transfers::stopQueue);
         p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout" && how != "lost";
-        if (how == "lost") {
-            p.a.peer->transfers().timeouts.acceptMs = 60000;
+        if (how == "lost")
             QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.peer->session().DropForConnect(); });
-        }
         if (how == "decline")
             p.askB->acceptReplies.push_back({false, p.down, false});
         bool sentWhileAsked = false; // an offer being decided holds the one transfer slot
