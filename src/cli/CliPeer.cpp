@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -57,7 +58,7 @@ QString CliArguments::usage()
     return QStringLiteral(
         "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT | --site PATH)\n"
         "                   [--password PW] [--require-password PW] [--name NAME] [--email TEXT]\n"
-        "                   [--age TEXT] [--homepage URL] [--auto-reconnect]\n"
+        "                   [--age TEXT] [--homepage URL] [--auto-reconnect] [--auto-resend]\n"
         "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
         "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
         "                   [--no-extensions]\n"
@@ -143,6 +144,8 @@ QString CliArguments::parse(const QStringList& arguments)
             noExtensions = true;
         } else if (opt == QLatin1String("--auto-reconnect")) {
             autoReconnect = true;
+        } else if (opt == QLatin1String("--auto-resend")) {
+            autoResend = true;
         } else if (opt == QLatin1String("--send")) {
             if (value.isEmpty())
                 return QStringLiteral("--send needs a path");
@@ -221,6 +224,7 @@ CliPeer::CliPeer(const CliArguments& a, QObject* parent)
     // A cancel stops the queue for good, as far as --exit-when-done is concerned; "/stop" only pauses.
     connect(&peer->transfers(), &Transfers::stopQueue, this, [this] { stoppedByCancel = true; });
     connect(&peer->session(), &Session::sockClosed, this, [this] { QTimer::singleShot(0, this, &CliPeer::checkExit); });
+    connect(&peer->session(), &Session::loggedIn, this, &CliPeer::onLoggedIn);
 }
 
 CliPeer::~CliPeer() = default;
@@ -248,6 +252,8 @@ void CliPeer::start()
         o.MyHomePage = args.homepage;
     if (args.autoReconnect)
         o.AutoReconnect = true;
+    if (args.autoResend)
+        o.AutoResend = true;
     if (args.autoAccept)
         o.AutoAccept = true;
     if (!args.download.isEmpty())
@@ -355,6 +361,17 @@ void CliPeer::quit(int exitCode)
     const QString problem = ConfigFile::SaveConfig(ctx.configPath(), fileOptions);
     if (!problem.isEmpty())
         writeLine(stderr, problem);
+}
+
+void CliPeer::onLoggedIn()
+{
+    // Nobody may be there to type /go: files not all done go on after a reconnection, as
+    // AutoResend would have them.
+    FileQueue& q = peer->queue();
+    if (std::exchange(loggedInBefore, true) && q.Stopped() && q.remaining() > 0) {
+        stoppedByCancel = false;
+        q.Go();
+    }
 }
 
 void CliPeer::onSendsIdle()

@@ -34,6 +34,7 @@ struct CliArguments {
     bool hasHomepage = false;
     QString homepage;
     bool autoReconnect = false;
+    bool autoResend = false; // --auto-resend: the option AutoResend
     QStringList sends;       // --send PATH, in order
     bool autoAccept = false; // --auto-accept
     QString download;        // --download DIR (empty: the stored DownloadDir)
@@ -79,6 +80,7 @@ Q_SIGNALS:
 private:
     void quit(int exitCode);
     void onStdinReady();
+    void onLoggedIn();
     void onSendsIdle();
     void onTransferEnded(const TransferOutcome& outcome);
     // Leaves when --exit-when-done or --exit-after is met, or when the peer has gone for good.
@@ -94,4 +96,5 @@ private:
     int incomingEnded = 0;
     bool incomingFailed = false;
     bool stoppedByCancel = false;
+    bool loggedInBefore = false;
 };

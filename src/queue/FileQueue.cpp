@@ -334,9 +334,9 @@ void FileQueue::tick()
         transfers.awaitingPeerCaps())
         return;
     if (entries.isEmpty() || stoppedFlag) {
-        stoppedFlag = true;
+        // Run empty, the loop only rests: the next entry added starts it again. Only the
+        // user's Stop and a cancel set Stopped.
         setRunning(false);
-        Q_EMIT stateChanged();
         Q_EMIT idle();
         return;
     }

@@ -79,6 +79,7 @@ public:
     void Stop();
     // The "Go" button: Stopped cleared, loop on.
     void Go();
+    // Set only by Stop (the user's, or a cancel's); a loop that ran empty rests unstopped.
     bool Stopped() const { return stoppedFlag; }
     // The loop's timer runs.
     bool running() const { return SendTimer.isActive(); }

@@ -413,6 +413,8 @@ void Session::HandleCtlMsg(const QString& text)
     } else if (text.startsWith(QLatin1String("file:"))) {
         Offer offer;
         lastOfferToken = std::exchange(pendingToken, {});
+        if (DisconnectClicked)
+            return; // our "bye" is out: no transfer starts on a connection that is going away
         if (!Offer::parse(text.mid(5), offer))
             return; // not a well-formed offer
         Q_EMIT fileOffered(offer.name, offer.size, offer.block, Sock.remoteHostIP(), offer.port);

@@ -56,6 +56,9 @@ FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s
     });
     connect(&reader, &CommandReader::ready, this, &FileTransfer::onCommands);
     connect(&ctx, &Context::transferEndCodeChanged, this, &FileTransfer::onEndCodeChanged);
+    connect(&session, &Session::sockClosed, this, &FileTransfer::onControlClosed);
+    byeTimer.setSingleShot(true);
+    connect(&byeTimer, &QTimer::timeout, this, &FileTransfer::finish);
     connect(&hasher, &FileHasher::done, this, &FileTransfer::onChecksum);
 
     connect(&listener, &EventSocket::connectionRequest, this, &FileTransfer::onListenerRequest);
@@ -564,6 +567,7 @@ void FileTransfer::onCommands()
             }
             break;
         case CommandReader::EndTransfer:
+            endCame = endCame || phase == Phase::Receiving;
             if (setup.type == Receiving && checked() && phase == Phase::Receiving && done == size) {
                 // Complete only once our checksum of what is on disk matches the sender's.
                 phase = Phase::Verifying;
@@ -757,10 +761,34 @@ void FileTransfer::onWaitOver()
 
 void FileTransfer::onEndCodeChanged(int code)
 {
-    if (code == 0 || phase == Phase::Closed)
+    if (code == 0 || phase == Phase::Closed || byeTimer.isActive())
         return;
+    if (code == 4 && session.isConnected()) {
+        // The user's Disconnect: our "bye" is on its way. Ending now could reach the peer
+        // before it, and the peer would offer the file again on a connection that is going
+        // away; the transfer ends when the peer has closed, or after byeMs.
+        byeTimer.start(timeouts.byeMs);
+        return;
+    }
     // Set by the control connection or a question; end on the next turn, outside its handler.
     QTimer::singleShot(0, this, &FileTransfer::finish);
+}
+
+void FileTransfer::onControlClosed()
+{
+    if (phase == Phase::Closed)
+        return;
+    if (byeTimer.isActive()) {
+        byeTimer.start(0); // the peer has read our "bye": end on the next turn
+        return;
+    }
+    // An offer of ours that nobody can answer any more ends now, instead of timing out a
+    // minute later; the file goes back to the front for the next login.
+    if (setup.type == Sending && awaitingAnswer())
+        QTimer::singleShot(0, this, [this] {
+            if (phase != Phase::Closed && awaitingAnswer())
+                end(4);
+        });
 }
 
 void FileTransfer::onKpsTick()
@@ -859,7 +887,7 @@ void FileTransfer::finish()
         return;
     const Phase last = phase;
     phase = Phase::Closed;
-    for (QTimer* timer : {&timeOutTimer, &waitTimer, &kpsTimer, &burstTimer, &gapTimer})
+    for (QTimer* timer : {&timeOutTimer, &waitTimer, &kpsTimer, &burstTimer, &gapTimer, &byeTimer})
         timer->stop();
     outbox.clear(); // the close tells the peer the rest
     if (cancelQuestion)
@@ -869,8 +897,11 @@ void FileTransfer::finish()
     finalEndCode = code;
     const bool sending = setup.type == Sending;
     // The sender counts as done only once the receiver confirmed every byte (an empty file
-    // once the data connection stood and "END_TRANS" went out).
-    completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished) : !noRetry);
+    // once the data connection stood and "END_TRANS" went out); the receiver once the
+    // sender took our answer: its data connection came in, which every byte needs, or, for
+    // an empty file, its "END_TRANS" came.
+    completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished)
+                                            : !noRetry && (streamTaken || endCame));
     if (spoiled || (checked() && !verified))
         completeFlag = false;
     if (!sending && code == 7) {

@@ -32,6 +32,7 @@ struct TransferTimeouts {
     int commandGapMs = 100;  // at least this long between two commands we send
     int dataGoneMs = 2000;   // sender: "Got All" still awaited this long once the data connection went
     int tokenMs = 10000;     // a connection to a transfer port has this long to prove the token
+    int byeMs = 1000;        // after the user's Disconnect, the peer closing the control connection
 };
 
 // What a transfer window shows, built on demand from the transfer's state.
@@ -189,6 +190,8 @@ private:
     void onTimeOut();
     void onWaitOver();
     void onEndCodeChanged(int code);
+    // The control connection closed: ends the wait after our "bye", or an offer still unanswered.
+    void onControlClosed();
     void onKpsTick();
     // A local file fault: error line, then the peer is told to stop (it is not retried).
     void fileError(const QString& problem);
@@ -243,6 +246,7 @@ private:
     bool dataGone = false;    // sender: the data connection ended while "Got All" was awaited
     bool dataGoneByReset = false;
     bool gotAllSent = false;  // receiver
+    bool endCame = false;     // receiver: "END_TRANS" came while receiving
     int cancelCode = 5;
     bool completeFlag = false;
     bool putBackFlag = false;
@@ -261,6 +265,7 @@ private:
     QTimer viewTimer;    // throttles viewChanged()
     QTimer burstTimer;   // continues the block loop on the next turn
     QTimer gapTimer;     // spaces our commands
+    QTimer byeTimer;     // after the user's Disconnect: bounds the wait for the peer's close
     QList<QByteArray> outbox;
     QByteArray buffer;   // the block being sent, reused
     bool viewDirty = false;

@@ -129,7 +129,9 @@ bool Transfers::offerFile(const QString& path, const QString& name)
 {
     Session& s = session;
     quint16 control = 0;
-    if (!s.isConnected() || active || pendingOffer || pausing() || !Session::parseControlPort(ctx.ConnPort, control))
+    // After the user's Disconnect the connection is going away: the file waits for the next login.
+    if (!s.isConnected() || s.DisconnectClicked || active || pendingOffer || pausing() ||
+        !Session::parseControlPort(ctx.ConnPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);

@@ -1,12 +1,16 @@
+#include "config/Scramble.h"
 #include "session/Session.h"
 #include "support/Harness.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -42,7 +46,8 @@ struct Run {
         if (!server.waitForStarted() ||
             !QTest::qWaitFor([&] { return lines(server, sOut).contains("*** Waiting on Port : " + port); }, 10000))
             return false;
-        const QStringList to = clientArgs.contains("--site") ? QStringList{} : QStringList{"--connect", "127.0.0.1:" + port};
+        const bool own = clientArgs.contains("--site") || clientArgs.contains("--connect");
+        const QStringList to = own ? QStringList{} : QStringList{"--connect", "127.0.0.1:" + port};
         client.start(cli(), to + clientArgs);
         return client.waitForStarted();
     }
@@ -53,6 +58,57 @@ struct Run {
     }
     QStringList serverLines() { return lines(server, sOut); }
     QStringList clientLines() { return lines(client, cOut); }
+};
+
+// Relays each client connection to a server's control port. The first offer that passes is
+// lost with the connection, cut at both ends as by a failing network; a server not listening
+// again yet is tried until it does.
+struct Relay {
+    QTcpServer listener;
+    quint16 to = 0;
+    bool cut = false;
+    bool start(quint16 port, quint16 serverPort)
+    {
+        to = serverPort;
+        QObject::connect(&listener, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* in = listener.nextPendingConnection())
+                link(in);
+        });
+        return listener.listen(QHostAddress::LocalHost, port);
+    }
+    void link(QTcpSocket* in)
+    {
+        auto* out = new QTcpSocket(in);
+        auto up = std::make_shared<QByteArray>(), ready = std::make_shared<QByteArray>();
+        auto flush = [out, ready] {
+            if (out->state() == QAbstractSocket::ConnectedState)
+                out->write(std::exchange(*ready, {}));
+        };
+        QObject::connect(in, &QTcpSocket::readyRead, in, [=, this] {
+            *up += in->readAll();
+            for (qsizetype end; (end = up->indexOf(Session::Terminator)) >= 0;) {
+                if (!cut && DecryptText(up->left(end)).startsWith("file:")) {
+                    cut = true;
+                    out->abort();
+                    in->abort();
+                    return;
+                }
+                *ready += up->left(end + Session::Terminator.size());
+                up->remove(0, end + Session::Terminator.size());
+            }
+            flush();
+        });
+        QObject::connect(out, &QTcpSocket::connected, out, flush);
+        QObject::connect(out, &QTcpSocket::readyRead, out, [in, out] { in->write(out->readAll()); });
+        QObject::connect(out, &QAbstractSocket::errorOccurred, out, [=, this](QAbstractSocket::SocketError e) {
+            if (e == QAbstractSocket::ConnectionRefusedError && in->state() == QAbstractSocket::ConnectedState)
+                QTimer::singleShot(100, out, [=, this] { out->connectToHost(QHostAddress::LocalHost, to); });
+            else
+                in->disconnectFromHost();
+        });
+        QObject::connect(in, &QTcpSocket::disconnected, out, [out] { out->disconnectFromHost(); });
+        out->connectToHost(QHostAddress::LocalHost, to);
+    }
 };
 
 // A row of refusals: the receiving client's flags, whether its folder already holds the file,
@@ -197,6 +253,38 @@ private Q_SLOTS:
         QVERIFY(r.serverLines().contains("*** File Transfer Complete : Music\\Live\\b.bin (1 bytes)"));
     }
 
+    // The connection is cut while an offer is out: the sender reconnects, offers the file
+    // again at once, and leaves (--exit-when-done) as soon as it arrived whole.
+    void reconnectAndResend()
+    {
+        QTemporaryDir tmp;
+        const QByteArray data = randomBytes(300000, 8);
+        QVERIFY(writeFile(tmp.filePath("big.bin"), data));
+        Run r;
+        Relay relay;
+        quint16 front = 0; // the sender's control port: its transfers use the next two
+        while (front == 0 || std::abs(front - r.port.toInt()) < 3)
+            front = freePortTriple();
+        QVERIFY(relay.start(front, r.port.toUShort()));
+        QVERIFY(r.start({"--home", tmp.filePath("r"), "--auto-accept", "--download", tmp.filePath("in"), "--auto-reconnect",
+                         "--exit-after", "1"},
+                        {"--home", tmp.filePath("s"), "--connect", "127.0.0.1:" + QString::number(front), "--send",
+                         tmp.filePath("big.bin"), "--auto-reconnect", "--exit-when-done"}));
+        // The offer lost with the connection ends at once; a /stop meanwhile does not keep
+        // the files that are not done from going on after the reconnection.
+        QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("*** File Transfer Disconnected : big.bin"), 20000);
+        r.client.write("/stop\n");
+        const bool ended = QTest::qWaitFor([&] { // the relay lives in this event loop
+            return r.client.state() == QProcess::NotRunning && r.server.state() == QProcess::NotRunning;
+        }, 40000);
+        QVERIFY2(ended, qPrintable(r.clientLines().join('\n') + "\n--\n" + r.serverLines().join('\n')));
+        QVERIFY(relay.cut);
+        QCOMPARE(r.client.exitCode(), 0);
+        QCOMPARE(r.server.exitCode(), 0);
+        QCOMPARE(readFile(tmp.filePath("in/big.bin")), data);
+        QCOMPARE(r.clientLines().filter("*** Login Authenticated").size(), 2);
+    }
+
     // The queue commands on standard input: reorder, remove, list, stop and go.
     void queueCommands()
     {
@@ -255,6 +343,50 @@ private Q_SLOTS:
         QCOMPARE(r.client.exitCode(), clientExit);
         if (existing)
             QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
+    }
+
+    // An empty file is complete only when its transfer took place: not when the sender's
+    // command port cannot be reached, nor when the sender cancels on it.
+    void emptyFileNotSent_data()
+    {
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("port unreachable") << false << "*** File Transfer Stopped By Error : empty.txt";
+        QTest::newRow("sender answers CANC_TRAN") << true << "*** File Transfer Canceled By Sender : empty.txt";
+    }
+    void emptyFileNotSent()
+    {
+        QFETCH(bool, reachable);
+        QFETCH(QString, outcome);
+        QTemporaryDir home;
+        const QString port = QString::number(freePortTriple());
+        const quint16 offered = freePortTriple();
+        QTcpServer commandPort;
+        if (reachable) {
+            QVERIFY(commandPort.listen(QHostAddress::LocalHost, offered));
+            QObject::connect(&commandPort, &QTcpServer::newConnection, [&] {
+                QTcpSocket* c = commandPort.nextPendingConnection();
+                QObject::connect(c, &QTcpSocket::readyRead, c, [c] {
+                    if (c->readAll().contains("ACCE_TRAN"))
+                        c->write("CANC_TRAN");
+                });
+            });
+        }
+        QProcess receiver;
+        QByteArray out;
+        receiver.start(cli(), {"--home", home.path(), "--listen", port, "--auto-accept", "--download",
+                               home.filePath("in"), "--exit-after", "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(lines(receiver, out).contains("*** Waiting on Port : " + port), 10000);
+        QTcpSocket raw;
+        raw.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        QVERIFY(raw.waitForConnected(10000));
+        raw.write(Session::frame("PAuth:") + Session::frame(QStringLiteral("file:%1|empty.txt|512|0").arg(offered)));
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(receiver.exitCode(), 1);
+        const QStringList shown = lines(receiver, out);
+        QVERIFY2(shown.contains(outcome), out.constData());
+        QVERIFY(shown.filter("Complete").isEmpty());
+        QVERIFY(!QFile::exists(home.filePath("in/empty.txt")));
     }
 
     // A peer's text cannot forge a line of standard output or reach the terminal raw, not

@@ -139,8 +139,8 @@ private Q_SLOTS:
         }
     }
 
-    // Stop, Go, waiting for the connection, sending at once when it comes, stopping when
-    // emptied, and AutoResend on the next login.
+    // Stop, Go, waiting for the connection, sending at once when it comes, resting when
+    // emptied (not stopped), and AutoResend on the next login.
     void sendLoop_data()
     {
         QTest::addColumn<bool>("autoResend");
@@ -152,7 +152,7 @@ private Q_SLOTS:
         QFETCH(bool, autoResend);
         Two t;
         t.a.ctx->options.AutoResend = autoResend;
-        for (const char* f : {"1.txt", "2.txt", "3.txt"})
+        for (const char* f : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"})
             QVERIFY(writeFile(t.srcPath(f), f));
         t.q.addPath(t.srcPath("1.txt"));
         QElapsedTimer since;
@@ -170,24 +170,32 @@ private Q_SLOTS:
         QVERIFY(!t.q.Stopped() && !t.q.running());
         t.q.addPath(t.srcPath("2.txt"));
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 2, 10000);
-        // Emptied by the user while it runs: the next tick stops it, and entries wait for Go.
+        // Emptied by the user while it runs: the next tick rests it, unstopped, and the next
+        // entry goes at once.
         t.q.sendTickMs = 20;
         t.q.addPath(t.srcPath("3.txt"));
         t.q.remove({0});
-        QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 2000);
-        QVERIFY(!t.q.running() && t.q.goEnabled() && !t.q.stopEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!t.q.running(), 2000);
+        QVERIFY(!t.q.Stopped() && t.q.goEnabled() && !t.q.stopEnabled());
         t.q.addPath(t.srcPath("3.txt"));
-        QTest::qWait(100);
-        QCOMPARE(t.q.count(), 1);
-        // A new login: AutoResend goes on by itself, else Go does.
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 3, 10000);
+        // The user's Stop stays a stop: entries wait until a new login with AutoResend, or Go.
+        t.q.Stop();
+        t.q.addPath(t.srcPath("4.txt"));
+        QVERIFY(!t.q.running() && t.q.count() == 1);
         QVERIFY(t.reconnect());
         if (!autoResend) {
-            QTest::qWait(100);
-            QVERIFY(t.q.Stopped() && t.q.count() == 1);
+            QVERIFY(t.q.Stopped() && !t.q.running() && t.q.count() == 1);
             t.q.Go();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 3, 10000);
-        for (const char* f : {"1.txt", "2.txt", "3.txt"})
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 4, 10000);
+        // A login with nothing queued (AutoResend finds the queue empty) leaves it resting:
+        // a file added afterwards goes without Go.
+        QVERIFY(t.reconnect());
+        QTRY_VERIFY_WITH_TIMEOUT(!t.q.running(), 2000);
+        t.q.addPath(t.srcPath("5.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 5, 10000);
+        for (const char* f : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"})
             QCOMPARE(readFile(t.downPath(f)), QByteArray(f));
     }
 
@@ -264,6 +272,9 @@ private Q_SLOTS:
         t.q.addPath(dir);
         QVERIFY(t.connect());
         QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 20000);
+        t.q.AddToList(t.srcPath("late"), "late"); // the receiver's cancel stays a stop
+        QVERIFY(!t.q.running());
+        t.q.remove({t.q.count() - 1});
         qInfo("expanded %d entries in %lld ms, %d batches", t.q.filesAdded() - 2, ms, batches);
         QVERIFY(ms < 5000);
         QCOMPARE(t.q.count(), 10000 - 1); // less the file offered

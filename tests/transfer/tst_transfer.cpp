@@ -100,9 +100,13 @@ private Q_SLOTS:
         QTest::newRow("receiver folder read-only") << Ending{"readonly", byReceiver, error, false, true};
         QTest::newRow("source shrinks") << Ending{"shrink", error, "*** File Transfer Canceled By Sender : f.bin", false, false};
         QTest::newRow("receiver killed") << Ending{"kill", "", "", true, false};
+        // A Disconnect ends the transfer once the peer has read the "bye": one line, and the
+        // other side offers nothing again on the connection going away.
         QTest::newRow("disconnect") << Ending{"disconnect", "*** File Transfer Disconnected : f.bin", "", true, false};
+        QTest::newRow("receiver disconnects") << Ending{"b disconnect", "", "*** File Transfer Disconnected : f.bin", true, false};
+        // An offer nobody can answer any more ends at once, not a minute later.
         QTest::newRow("control lost while asking")
-            << Ending{"lost", timedOut, "*** File Transfer Disconnected : f.bin", true, false};
+            << Ending{"lost", "*** File Transfer Disconnected : f.bin", "*** File Transfer Disconnected : f.bin", true, false};
     }
     void endings()
     {
@@ -116,10 +120,8 @@ private Q_SLOTS:
         QSignalSpy backs(&p.a.peer->transfers(), &Transfers::putBack);
         QSignalSpy stops(&p.a.peer->transfers(), &Transfers::stopQueue);
         p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout" && how != "lost";
-        if (how == "lost") {
-            p.a.peer->transfers().timeouts.acceptMs = 300;
+        if (how == "lost")
             QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.peer->session().DropForConnect(); });
-        }
         if (how == "decline")
             p.askB->acceptReplies.push_back({false, p.down, false});
         bool sentWhileAsked = false; // an offer being decided holds the one transfer slot
@@ -153,12 +155,17 @@ private Q_SLOTS:
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (how == "receiver" && t->view().status == "Receiving File...")
                     t->requestCancel();
+                if (how == "b disconnect" && t->view().status == "Receiving File..." && p.b.peer->session().isConnected())
+                    p.b.peer->session().Disconnect();
             });
         });
         p.askB->yesNoReplies.push_back(true);
         QVERIFY(p.connect());
         const int nb = p.endedB.size();
-        QVERIFY(p.a.peer->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
+        if (how.endsWith("disconnect")) // through the queue, which offers a put-back file again
+            p.a.peer->queue().addPath(p.srcPath("f.bin"));
+        else
+            QVERIFY(p.a.peer->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
         if (how == "kill") {
             QVERIFY(QTest::qWaitFor([&] { return !p.endedA.isEmpty(); }, 10000));
         } else {
@@ -178,6 +185,12 @@ private Q_SLOTS:
         if (how == "shrink")
             QVERIFY(la.contains("*** Error : Cannot read " + p.srcPath("f.bin") + " - the file became shorter"));
         QCOMPARE(la.filter("Complete").size(), 0);
+        if (how.endsWith("disconnect")) {
+            QTRY_VERIFY_WITH_TIMEOUT(!p.a.peer->session().isConnected() && !p.b.peer->session().isConnected() &&
+                                         !p.a.peer->transfers().current() && !p.b.peer->transfers().current(), 5000);
+            QCOMPARE((how == "disconnect" ? la : p.b.rec->lines).filter("*** File Transfer Disconnected").size(), 1);
+            QCOMPARE(la.filter("*** Sending File : f.bin").size(), 1);
+        }
         QCOMPARE(!backs.isEmpty(), putBack);
         QCOMPARE(!stops.isEmpty(), stopped);
         QVERIFY(!p.a.ctx->TransferBusy && !p.a.peer->transfers().current());
