@@ -154,9 +154,10 @@ bool Transfers::offerFile(const QString& path, const QString& name)
 QString Transfers::offeredName(const QString& path, const QString& name)
 {
     // A peer that reads UTF-8 gets the real name; the names given to each kind of peer are
-    // remembered apart.
+    // remembered apart. One file queued under two names (alone, then within its folder) is
+    // two offers: each keeps the name its queue entry gives it.
     const bool utf8 = session.sendsUtf8();
-    const QString key = (utf8 ? QStringLiteral("u:") : QStringLiteral("a:")) + path;
+    const QString key = (utf8 ? QStringLiteral("u:") : QStringLiteral("a:")) + name + QChar(0) + path;
     if (const auto known = wireByPath.constFind(key); known != wireByPath.cend())
         return *known; // offered again (put back, resumed): the same name
     bool replaced = false;
