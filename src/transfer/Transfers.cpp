@@ -194,12 +194,12 @@ FileTransfer* Transfers::startsend(const QString& name, const QString& path, con
     if (!TransferRules::parsePort(port, p))
         return nullptr;
     {
-        QFile probe(path);
-        if (QFileInfo(path).isDir() || !probe.open(QIODevice::ReadOnly)) {
+        // Opened without waiting: a named pipe in the queue's place must not hold the program.
+        QFile probe;
+        QString problem;
+        if (!Lib::openRegularFile(probe, path, {}, problem)) {
             // Offering it again would fail the same way: tell the queue it is done with.
-            ctx.AddText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") +
-                            (QFileInfo(path).isDir() ? QStringLiteral("it is a folder") : probe.errorString()),
-                        ErrorLine);
+            ctx.AddText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem, ErrorLine);
             TransferOutcome o;
             o.sending = true;
             o.name = name;
