@@ -481,7 +481,7 @@ void FileQueue::expandBatch()
         }
         if (f.isDir())
             x.found.append({{x.folder + entryName + '/', x.name + '/' + entryName}, entryName, true});
-        else if (!skipSpecial(x.folder + entryName))
+        else if (f.isFile() || !skipSpecial(x.folder + entryName)) // a regular file needs no second look
             x.found.append({{x.folder + entryName, x.name + '/' + entryName}, entryName, false});
     }
     Q_EMIT filesAddedChanged(counter);

@@ -226,7 +226,8 @@ private Q_SLOTS:
         QCOMPARE(readFile(t.downPath("x.txt")), readFile(t.srcPath("Müsik/x.txt")));
         const QString m = t.srcPath("Müsik/");
         for (const QString& s : {m + "pipe - a named pipe", m + "b/sock - a socket"})
-            QVERIFY2(t.a.rec->contains("*** Skipped : " + s + ", not a regular file"), qPrintable(t.a.rec->lines.join("\n")));
+            QVERIFY2(t.a.rec->contains("*** Skipped : " + s + ", not a regular file"),
+                     qPrintable(t.a.rec->lines.join("\n")));
         // The folder first, then its entries: sub-folders (as folder entries), then files, by
         // name with numbers as numbers; each sub-folder's entries only when it reached the head.
         QCOMPARE(t.inserted.mid(1, 7), (QStringList{m + "|Müsik", m + "b/|Müsik/b", m + "e/|Müsik/e", m + "empty/|Müsik/empty",
