@@ -4,9 +4,14 @@
 #include "session/Session.h"
 #include "transfer/TransferRules.h"
 #include "transfer/Transfers.h"
+#include "util/Lib.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
+
+#include <numeric>
 
 // One folder being expanded: the listing, the folder's path (ending in "/"), its name, and
 // the canonical path of the folder the user picked, which links must not lead out of.
@@ -15,6 +20,7 @@ struct FileQueue::Expansion {
     QString folder;
     QString name;
     QString inside;
+    QList<Listed> found; // read so far; queued in listing order once all are read
     Expansion(const QString& dir)
         : it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
     {
@@ -127,6 +133,10 @@ void FileQueue::addPath(const QString& localPath)
 {
     const QFileInfo info(localPath);
     QString path = QDir::cleanPath(info.absoluteFilePath());
+    if (skipSpecial(path)) {
+        ++endedCount; // asked for and never sent
+        return;
+    }
     if (info.isDir()) {
         const QString own = QFileInfo(path).fileName();
         AddToList(path.endsWith('/') ? path : path + '/', own, false);
@@ -452,7 +462,6 @@ void FileQueue::expandBatch()
     if (counter == 0)
         counter = 2; // "." and ".." are read first
     Expansion& x = *expansion;
-    QList<Entry> batch;
     bool done = false;
     for (int n = 0; n < dirBatch; ++n) {
         if (!x.it.hasNext()) {
@@ -471,11 +480,10 @@ void FileQueue::expandBatch()
                 continue;
         }
         if (f.isDir())
-            batch.append({x.folder + entryName + '/', x.name + '/' + entryName});
-        else
-            batch.append({x.folder + entryName, x.name + '/' + entryName});
+            x.found.append({{x.folder + entryName + '/', x.name + '/' + entryName}, entryName, true});
+        else if (f.isFile() || !skipSpecial(x.folder + entryName)) // a regular file needs no second look
+            x.found.append({{x.folder + entryName, x.name + '/' + entryName}, entryName, false});
     }
-    appendBatch(batch);
     Q_EMIT filesAddedChanged(counter);
     if (done || CancelDir)
         endExpansion();
@@ -483,14 +491,58 @@ void FileQueue::expandBatch()
         QTimer::singleShot(0, this, &FileQueue::expandBatch);
 }
 
-void FileQueue::appendBatch(QList<Entry>& batch)
+// The order a file manager lists a folder in: sub-folders first, then files, each by name
+// in the user's language, digits compared as numbers ("track 2" before "track 10") and case
+// ignored; names equal that way by their characters, so the order is always the same.
+void FileQueue::sortForListing(QList<Listed>& found)
+{
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates); // the C locale collates by code only
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(static_cast<size_t>(found.size()));
+    for (const Listed& l : found)
+        keys.push_back(collator.sortKey(l.fileName));
+    std::vector<qsizetype> order(keys.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](qsizetype x, qsizetype y) {
+        const Listed& a = found[x];
+        const Listed& b = found[y];
+        if (a.folder != b.folder)
+            return a.folder;
+        const int c = keys[static_cast<size_t>(x)].compare(keys[static_cast<size_t>(y)]);
+        return c != 0 ? c < 0 : a.fileName < b.fileName;
+    });
+    QList<Listed> sorted;
+    sorted.reserve(found.size());
+    for (qsizetype i : order)
+        sorted.append(std::move(found[i]));
+    found = std::move(sorted);
+}
+
+bool FileQueue::skipSpecial(const QString& path)
+{
+    // Only regular files are sent: a named pipe would wait for a writer, a device never end.
+    const QString kind = Lib::specialKind(path);
+    if (kind.isEmpty())
+        return false;
+    ctx.AddText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + kind +
+                    QStringLiteral(", not a regular file"),
+                StatusLine);
+    return true;
+}
+
+void FileQueue::appendBatch(QList<Listed>& batch)
 {
     QList<Entry> fresh;
     fresh.reserve(batch.size());
-    for (Entry& e : batch)
-        if (!paths.contains(e.path)) {
-            paths.insert(e.path);
-            fresh.append(std::move(e));
+    for (Listed& l : batch)
+        if (!paths.contains(l.entry.path)) {
+            paths.insert(l.entry.path);
+            fresh.append(std::move(l.entry));
         }
     if (fresh.isEmpty())
         return;
@@ -502,6 +554,9 @@ void FileQueue::appendBatch(QList<Entry>& batch)
 
 void FileQueue::endExpansion()
 {
+    // What was read is queued, also when the expansion was cancelled midway.
+    sortForListing(expansion->found);
+    appendBatch(expansion->found);
     CancelDir = true;
     expansion.reset();
     Q_EMIT expansionShown(false);

@@ -25,8 +25,10 @@ struct TransferOutcome;
 //
 // The send loop runs on SendTimer: each tick, when the peer is logged in and no transfer
 // runs or is being decided, it takes the head entry and either expands it (a folder) or
-// offers it through Transfers. A folder is expanded a batch of directory entries per turn of
-// the event loop, so the window stays responsive and cancelDir() is seen at once.
+// offers it through Transfers. A folder is read a batch of directory entries per turn of
+// the event loop, so the window stays responsive and cancelDir() is seen at once; its entries
+// are queued once read, in the order a file manager lists them (sub-folders first, then
+// files, by name in natural order). Only regular files and folders are queued.
 //
 // A view shows the model as it is (a QListView copes with 100,000 rows); the ordering
 // operations take the selected rows and return the rows to select afterwards.
@@ -131,6 +133,12 @@ private:
         QString path;
         QString name;
     };
+    // One entry of a folder being expanded, as its listing is sorted.
+    struct Listed {
+        Entry entry;
+        QString fileName; // the entry's own name
+        bool folder = false;
+    };
     struct Expansion;
 
     QList<int> moveSelected(const QList<int>& selected, bool toTop);
@@ -142,7 +150,11 @@ private:
     void FindFilesRec(const QString& Path, const QString& BaseDir);
     void expandBatch();
     void endExpansion();
-    void appendBatch(QList<Entry>& batch);
+    void appendBatch(QList<Listed>& batch);
+    // A path that is neither a regular file nor a folder (named pipe, socket, device) is not
+    // queued: true, with a status line naming it.
+    bool skipSpecial(const QString& path);
+    static void sortForListing(QList<Listed>& found);
     void onPutBack(const QString& path, const QString& name);
     void onEnded(const TransferOutcome& outcome);
     void onLoggedIn();

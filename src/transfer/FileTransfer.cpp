@@ -5,6 +5,7 @@
 #include "session/Session.h"
 #include "transfer/TokenGate.h"
 #include "transfer/TransferRules.h"
+#include "util/Lib.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -162,10 +163,9 @@ QHostAddress listenAddressFor(const Context& ctx, const Session& session)
 
 void FileTransfer::startSending()
 {
-    file.setFileName(PathToFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + file.errorString(),
-                    ErrorLine);
+    QString problem;
+    if (!Lib::openRegularFile(file, PathToFile, {}, problem)) {
+        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem, ErrorLine);
         noRetry = true;
         end(3);
         return;

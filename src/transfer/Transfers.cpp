@@ -156,9 +156,10 @@ bool Transfers::offerFile(const QString& path, const QString& name)
 QString Transfers::offeredName(const QString& path, const QString& name)
 {
     // A peer that reads UTF-8 gets the real name; the names given to each kind of peer are
-    // remembered apart.
+    // remembered apart. One file queued under two names (alone, then within its folder) is
+    // two offers: each keeps the name its queue entry gives it.
     const bool utf8 = session.sendsUtf8();
-    const QString key = (utf8 ? QStringLiteral("u:") : QStringLiteral("a:")) + path;
+    const QString key = (utf8 ? QStringLiteral("u:") : QStringLiteral("a:")) + name + QChar(0) + path;
     if (const auto known = wireByPath.constFind(key); known != wireByPath.cend())
         return *known; // offered again (put back, resumed): the same name
     bool replaced = false;
@@ -195,12 +196,12 @@ FileTransfer* Transfers::startsend(const QString& name, const QString& path, con
     if (!TransferRules::parsePort(port, p))
         return nullptr;
     {
-        QFile probe(path);
-        if (QFileInfo(path).isDir() || !probe.open(QIODevice::ReadOnly)) {
+        // Opened without waiting: a named pipe in the queue's place must not hold the program.
+        QFile probe;
+        QString problem;
+        if (!Lib::openRegularFile(probe, path, {}, problem)) {
             // Offering it again would fail the same way: tell the queue it is done with.
-            ctx.AddText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") +
-                            (QFileInfo(path).isDir() ? QStringLiteral("it is a folder") : probe.errorString()),
-                        ErrorLine);
+            ctx.AddText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem, ErrorLine);
             TransferOutcome o;
             o.sending = true;
             o.name = name;

@@ -134,7 +134,7 @@ private:
     void onTransferFinished();
     // The wire name `path` is offered under: its queued `name` in wire form, numbered when
     // replaced characters would make it the name of another file offered before; the same
-    // for the same path for as long as this object lives.
+    // for the same path queued under the same name for as long as this object lives.
     QString offeredName(const QString& path, const QString& name);
 
     Context& ctx;
@@ -152,6 +152,6 @@ private:
     QString answerName;
     qint64 answerLength = 0;
     quint64 nextSerial = 0;
-    QHash<QString, QString> wireByPath; // local path -> the wire name it was offered under
-    QHash<QString, QString> pathByWire; // wire name -> the first local path offered under it
+    QHash<QString, QString> wireByPath; // queued name and local path -> the wire name offered
+    QHash<QString, QString> pathByWire; // wire name -> the first of those offered under it
 };

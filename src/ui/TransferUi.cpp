@@ -78,10 +78,8 @@ void TransferUi::chooseFileList()
         const QString folder = Lib::AddSlash(QFileInfo(files.first()).absolutePath());
         ctx.options.LastSendDir = QDir::toNativeSeparators(folder);
         showQueue();
-        for (const QString& file : files) {
-            const QFileInfo info(file);
-            peer.queue().AddToList(info.absoluteFilePath(), info.fileName(), false);
-        }
+        for (const QString& file : files)
+            peer.queue().addPath(file); // a named pipe or a device is refused with a line
     });
     fileDialog = dialog;
     dialog->open();

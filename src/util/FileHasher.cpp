@@ -1,5 +1,7 @@
 #include "util/FileHasher.h"
 
+#include "util/Lib.h"
+
 #include <QFile>
 
 #include <atomic>
@@ -70,10 +72,13 @@ public:
             return;
         if (!j.state) {
             j.state = XXH3_createState();
-            j.file.setFileName(j.path);
-            if (!j.state || XXH3_128bits_reset(j.state) != XXH_OK ||
-                !j.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-                return fail(job, QStringLiteral("cannot read ") + j.path + QStringLiteral(" - ") + j.file.errorString());
+            QString problem;
+            if (!j.state || XXH3_128bits_reset(j.state) != XXH_OK)
+                return fail(job, QStringLiteral("cannot read ") + j.path + QStringLiteral(" - out of memory"));
+            // Never waits on the open: a path swapped for a named pipe would hold this thread,
+            // and the owner waits for it when it goes.
+            if (!Lib::openRegularFile(j.file, j.path, QIODevice::Unbuffered, problem))
+                return fail(job, QStringLiteral("cannot read ") + j.path + QStringLiteral(" - ") + problem);
         }
         buffer.resize(1 << 20);
         for (;;) {

@@ -241,6 +241,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(folder + "/Live/b.bin", randomBytes(1, 2)));
         QVERIFY(writeFile(folder + "/Live/deep/c.bin", randomBytes(0, 3)));
         QVERIFY(writeFile(tmp.filePath("out/single.bin"), randomBytes(40000, 4)));
+        QVERIFY(makeSpecialFile(folder + "/Live/pipe")); // skipped, never waited on
         Run r;
         r.serverInput = "/send " + tmp.filePath("out/single.bin").toUtf8() + "\n";
         QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
@@ -251,6 +252,7 @@ private Q_SLOTS:
             QCOMPARE(readFile(tmp.filePath(QString("in/") + f)), readFile(tmp.filePath(QString("out/") + f)));
         QCOMPARE(r.serverLines().filter("*** File Transfer Complete : ").size(), 4);
         QVERIFY(r.serverLines().contains("*** File Transfer Complete : Music\\Live\\b.bin (1 bytes)"));
+        QVERIFY(r.serverLines().contains("*** Skipped : " + folder + "/Live/pipe - a named pipe, not a regular file"));
     }
 
     // The connection is cut while an offer is out: the sender reconnects, offers the file

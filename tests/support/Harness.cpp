@@ -10,7 +10,12 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 QByteArray readFile(const QString& path)
 {
@@ -28,6 +33,25 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 bool fullLogFile(const QString& folder)
 {
     return QFile::exists("/dev/full") && QDir().mkpath(folder) && QFile::link("/dev/full", folder + "QvLogs.log");
+}
+
+bool makeSpecialFile(const QString& path, bool socket)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    if (!socket)
+        return ::mkfifo(name.constData(), 0600) == 0;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= static_cast<qsizetype>(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound;
 }
 
 FileSizeLimit::FileSizeLimit(qint64 bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))

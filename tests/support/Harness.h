@@ -27,6 +27,8 @@ private:
     quint64 oldCurrent = 0, oldMaximum = 0;
     void (*handler)(int) = nullptr;
 };
+// Makes a named pipe at path (folders on the way too), or with `socket` a bound socket's file.
+bool makeSpecialFile(const QString& path, bool socket = false);
 // n bytes that differ for every seed.
 QByteArray randomBytes(qint64 n, quint32 seed);
 
