@@ -209,17 +209,18 @@ private Q_SLOTS:
     {
         QTemporaryDir tmp;
         const QString weird = QString::fromUtf8("d\n\x1b[31m\u65e5\u672c.txt");
-        for (const QString& f : {QString("a.txt"), QString("b.txt"), QString("c.txt"), weird})
+        for (const QString& f : {QString("a.txt"), QString("b.txt"), QString("c.txt"), QString("e.txt "), weird})
             QVERIFY(writeFile(tmp.filePath(f), f.toUtf8()));
         Run r;
-        // The trailing blank after c.txt is not part of its name.
-        r.serverInput = "/send " + tmp.filePath("c.txt").toUtf8() + " \n/top 4\n/remove 2\n/remove 9\n/stop\n/queue\n";
+        // The trailing blank after c.txt is not part of its name; the one after e.txt is.
+        r.serverInput = "/send " + tmp.filePath("c.txt").toUtf8() + " \n/send " + tmp.filePath("e.txt ").toUtf8() +
+                        "\n/top 4\n/remove 2\n/remove 9\n/stop\n/queue\n";
         QVERIFY(r.start({"--home", tmp.filePath("s"), "--send", tmp.filePath("a.txt"), "--send", tmp.filePath("b.txt"),
                          "--send", tmp.filePath(weird), "--exit-when-done"},
-                        {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "3"}));
+                        {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
         const QString shownPath = tmp.filePath(QString::fromUtf8("d\\n\\x1b[31m\u65e5\u672c.txt"));
         const QStringList before = {"1\tc.txt\t" + tmp.filePath("c.txt"), "2\tb.txt\t" + tmp.filePath("b.txt"),
-                                    "3\td__[31m__.txt\t" + shownPath};
+                                    "3\td__[31m__.txt\t" + shownPath, "4\te.txt \t" + tmp.filePath("e.txt ")};
         QStringList after = before;
         after[2] = QString::fromUtf8("3\td__[31m\u65e5\u672c.txt\t") + shownPath;
         QTRY_VERIFY2_WITH_TIMEOUT(r.serverLines().filter("*** Remote User Info Change").size() == 1, r.sOut.constData(), 10000);
@@ -237,6 +238,7 @@ private Q_SLOTS:
         QCOMPARE(r.client.exitCode(), 0);
         QCOMPARE(readFile(tmp.filePath("in/c.txt")), QByteArray("c.txt"));
         QCOMPARE(readFile(tmp.filePath("in/b.txt")), QByteArray("b.txt"));
+        QCOMPARE(readFile(tmp.filePath("in/e.txt ")), QByteArray("e.txt "));
         QCOMPARE(readFile(tmp.filePath(QString::fromUtf8("in/d__[31m\u65e5\u672c.txt"))), weird.toUtf8());
         QVERIFY(!QFile::exists(tmp.filePath("in/a.txt")));
         QVERIFY2(r.clientLines().filter(QRegularExpression("^<.*/")).isEmpty(), r.cOut.constData()); // no command as chat
