@@ -293,10 +293,9 @@ void CliPeer::handleInput(const QString& rawLine)
     const qsizetype space = line.indexOf(' ');
     const QString command = line.left(space).toLower();
     const QString argument = space < 0 ? QString() : line.mid(space + 1);
-    const bool bare = space < 0;
     auto usage = [this](const char* text) { ctx.AddText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine); };
     static const QStringList kBare = {"/quit", "/ping", "/info", "/disconnect", "/queue", "/stop", "/go", "/debug"};
-    if (kBare.contains(command) && !bare) {
+    if (kBare.contains(command) && !argument.trimmed().isEmpty()) {
         usage(qPrintable(command));
     } else if (command == QLatin1String("/quit")) {
         quit(0);
