@@ -294,12 +294,20 @@ void CliPeer::handleInput(const QString& rawLine)
     if (line.isEmpty())
         return;
     Session& s = peer->session();
-    const QString lower = line.toLower();
-    if (lower == QLatin1String("/quit")) {
+    // A line whose first word is a command is that command, whatever follows; one with a
+    // missing or unusable argument shows its usage and sends nothing.
+    const qsizetype space = line.indexOf(' ');
+    const QString command = line.left(space).toLower();
+    const QString argument = space < 0 ? QString() : line.mid(space + 1);
+    auto usage = [this](const char* text) { ctx.AddText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine); };
+    static const QStringList kBare = {"/quit", "/ping", "/info", "/disconnect", "/queue", "/stop", "/go", "/debug"};
+    if (kBare.contains(command) && !argument.trimmed().isEmpty()) {
+        usage(qPrintable(command));
+    } else if (command == QLatin1String("/quit")) {
         quit(0);
-    } else if (lower == QLatin1String("/ping")) {
+    } else if (command == QLatin1String("/ping")) {
         s.Ping();
-    } else if (lower == QLatin1String("/info")) {
+    } else if (command == QLatin1String("/info")) {
         // The peer's record as it last arrived, one field a line.
         const QString rows[][2] = {{QStringLiteral("Name : "), ctx.RemoteName},
                                    {QStringLiteral("E-Mail : "), ctx.RemoteEmail},
@@ -310,35 +318,41 @@ void CliPeer::handleInput(const QString& rawLine)
         const QStringList shared = s.sharedExtensions();
         writeLine(stdout, QStringLiteral("Extensions : ") +
                               (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
-    } else if (lower == QLatin1String("/disconnect")) {
+    } else if (command == QLatin1String("/disconnect")) {
         s.Disconnect();
-    } else if (lower.startsWith(QLatin1String("/send "))) {
-        const QString path = line.mid(6).trimmed();
-        if (!QFileInfo::exists(path))
-            ctx.AddText(QStringLiteral("*** No Such File : ") + path, StatusLine);
+    } else if (command == QLatin1String("/send")) {
+        // The path as typed; blanks around it are dropped only when it does not exist so.
+        const QString path = QFileInfo::exists(argument) ? argument : argument.trimmed();
+        if (path.isEmpty())
+            usage("/send PATH");
+        else if (!QFileInfo::exists(path))
+            ctx.AddText(QStringLiteral("*** No Such File : ") + argument, StatusLine);
         else
             peer->queue().addPath(path);
-    } else if (lower == QLatin1String("/queue")) {
+    } else if (command == QLatin1String("/queue")) {
         const FileQueue& q = peer->queue();
         for (int i = 0; i < q.count(); ++i)
-            writeLine(stdout, QStringLiteral("%1\t%2\t%3").arg(i + 1).arg(q.offeredName(i), q.path(i)));
-    } else if (lower == QLatin1String("/stop")) {
+            writeLine(stdout, QStringLiteral("%1\t%2\t%3")
+                                  .arg(i + 1)
+                                  .arg(LineText::visible(q.offeredName(i)), LineText::visible(q.path(i))));
+    } else if (command == QLatin1String("/stop")) {
         peer->queue().Stop();
-    } else if (lower == QLatin1String("/go")) {
+    } else if (command == QLatin1String("/go")) {
         stoppedByCancel = false;
         peer->queue().Go();
-    } else if (lower.startsWith(QLatin1String("/remove ")) || lower.startsWith(QLatin1String("/top "))) {
-        const qsizetype space = line.indexOf(' ');
+    } else if (command == QLatin1String("/remove") || command == QLatin1String("/top")) {
         bool ok = false;
-        const int n = line.mid(space + 1).trimmed().toInt(&ok);
+        const int n = argument.trimmed().toInt(&ok);
         FileQueue& q = peer->queue();
-        if (!ok || n < 1 || n > q.count())
-            ctx.AddText(QStringLiteral("*** No Such Queue Entry : ") + line.mid(space + 1).trimmed(), StatusLine);
-        else if (lower.startsWith(QLatin1String("/top ")))
+        if (!ok)
+            usage(command == QLatin1String("/top") ? "/top N" : "/remove N");
+        else if (n < 1 || n > q.count())
+            ctx.AddText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), StatusLine);
+        else if (command == QLatin1String("/top"))
             q.moveToTop({n - 1});
         else
             q.remove({n - 1});
-    } else if (lower == QLatin1String("/debug")) {
+    } else if (command == QLatin1String("/debug")) {
         ctx.AddText(ctx.DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
                      MessageLine);
         ctx.DebugMode = !ctx.DebugMode;

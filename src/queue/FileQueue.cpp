@@ -76,7 +76,7 @@ QVariant FileQueue::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
         return e.path;
     case OfferedNameRole:
-        return TransferRules::wireName(e.name);
+        return offeredName(index.row());
     case NameRole:
         return e.name;
     case FolderRole:
@@ -107,7 +107,9 @@ QString FileQueue::name(int row) const
 
 QString FileQueue::offeredName(int row) const
 {
-    return row >= 0 && row < count() ? TransferRules::wireName(entries[row].name) : QString();
+    // As the connected peer would be offered it: the real name once it reads UTF-8.
+    return row >= 0 && row < count() ? TransferRules::wireName(entries[row].name, nullptr, session.sendsUtf8())
+                                     : QString();
 }
 
 // ---- adding ----
@@ -474,10 +476,19 @@ void FileQueue::expandBatch()
         const QString entryName = f.fileName();
         if (f.isSymLink()) {
             // A link is followed only to a file inside the picked folder: never out of it,
-            // and never to a folder, which could lead back into it.
+            // and never to a folder, which could lead back into it. A link that leads nowhere
+            // (dangling, or a loop, whose canonical path can still come back non-empty) is
+            // not a file either. Each skipped link gets a line.
             const QString target = f.canonicalFilePath();
-            if (f.isDir() || target.isEmpty() || !target.startsWith(x.inside))
+            const char* why = !f.exists() || target.isEmpty() ? "it is a link that leads nowhere"
+                              : f.isDir()                      ? "it is a link to a folder"
+                              : !target.startsWith(x.inside)   ? "it is a link that leads out of the folder"
+                                                               : nullptr;
+            if (why) {
+                ctx.AddText(QStringLiteral("*** Skipped : ") + f.filePath() + QStringLiteral(" - ") + QLatin1String(why),
+                            StatusLine);
                 continue;
+            }
         }
         if (f.isDir())
             x.found.append({{x.folder + entryName + '/', x.name + '/' + entryName}, entryName, true});

@@ -53,7 +53,7 @@ public:
     int count() const { return static_cast<int>(entries.size()); }
     QString path(int row) const;
     QString name(int row) const;        // local form
-    QString offeredName(int row) const; // wire form, "\"-joined
+    QString offeredName(int row) const; // wire form, "\"-joined, for the connected peer
     bool contains(const QString& path) const { return paths.contains(path); }
 
     // ---- adding ----

@@ -1,6 +1,7 @@
 #include "ui/UserInfo.h"
 
 #include "core/Context.h"
+#include "core/LineText.h"
 #include "session/Session.h"
 #include "ui/ShellUi.h"
 
@@ -60,10 +61,11 @@ Uinfo::Uinfo(const Context& ctx, QWidget* owner) : QDialog(owner)
         Option1[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
         Label1[i] = new QLabel(this);
         Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
-        // The peer's text, never markup or a link that opens by itself.
+        // The peer's text as one line with its hidden characters shown, never markup or a link
+        // that opens by itself.
         Label1[i]->setTextFormat(Qt::PlainText);
         Label1[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        Label1[i]->setText(values[i]);
+        Label1[i]->setText(LineText::visible(values[i]));
         rows->addWidget(Option1[i], i, 0);
         rows->addWidget(Label1[i], i, 1);
     }

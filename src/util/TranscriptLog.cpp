@@ -6,15 +6,70 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
 
 TranscriptLog::TranscriptLog(Options& o, const QString& folder) : options(o), programFolder(folder) {}
 
 namespace {
 
-// One byte a character in the file, and CR LF.
+// The line's UTF-8 length, and CR LF.
 qsizetype writtenSize(const QString& line)
 {
-    return line.size() + 2;
+    qsizetype n = 2;
+    for (const QChar c : line)
+        n += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 || c.isSurrogate() ? 2 : 3;
+    return n;
+}
+
+// One line of an existing log as UTF-8: kept when it is UTF-8 already, otherwise read as
+// Windows-1252 (what earlier versions wrote).
+QByteArray asUtf8(const QByteArray& line, bool& changed)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    [[maybe_unused]] const QString text = utf8(line);
+    if (!utf8.hasError())
+        return line;
+    changed = true;
+    return Ansi::decode(line).toUtf8();
+}
+
+// Passes the file line by line through asUtf8, a block at a time; `out` null only checks.
+// Returns whether any line changed.
+bool passLines(QFile& in, QIODevice* out)
+{
+    bool changed = false;
+    QByteArray rest;
+    while (!in.atEnd() || !rest.isEmpty()) {
+        rest += in.read(1 << 20);
+        qsizetype end = rest.lastIndexOf('\n');
+        if (end < 0 && !in.atEnd())
+            continue; // a line longer than the block
+        end = end < 0 || in.atEnd() ? rest.size() : end + 1;
+        QByteArray converted;
+        for (const QByteArray& line : rest.left(end).split('\n'))
+            converted += asUtf8(line, changed) + '\n';
+        converted.chop(1);
+        if (!out && changed)
+            return true;
+        if (out && out->write(converted) != converted.size())
+            return false;
+        rest.remove(0, end);
+    }
+    return changed;
+}
+
+// Earlier versions wrote the log in Windows-1252. A file that still holds such lines is
+// rewritten in UTF-8 before anything is appended, so that the whole file reads in one
+// encoding. Lines that are UTF-8 already stay as they are.
+void convertOldLog(const QString& path)
+{
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly) || !passLines(in, nullptr) || !in.seek(0))
+        return;
+    QSaveFile out(path);
+    if (out.open(QIODevice::WriteOnly) && passLines(in, &out))
+        out.commit();
 }
 
 } // namespace
@@ -68,9 +123,13 @@ QString TranscriptLog::FlushLog(const QDate& today)
         Lib::MakePath(folder);
     }
     QFile file(folder + fileName(o.LogMode, today));
+    if (file.fileName() != checkedFile) {
+        convertOldLog(file.fileName());
+        checkedFile = file.fileName();
+    }
     QByteArray bytes;
     for (const QString& line : std::as_const(LogList))
-        bytes += Ansi::encode(line) + "\r\n";
+        bytes += line.toUtf8() + "\r\n";
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() || !file.flush()) {
         problem = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
         dropOldest();

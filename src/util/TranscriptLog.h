@@ -11,7 +11,8 @@ struct Options;
 // batchLimit lines wait, when the waiting text exceeds sizeLimit bytes, and on FlushLog() (at
 // exit, and from the peer when the lines have stopped for a moment). LogMode and LogDir of the
 // option set decide whether and where; the name comes from the date of the flush. A LogDir
-// that cannot be made falls back to "log" in the program folder.
+// that cannot be made falls back to "log" in the program folder. The file is UTF-8; one an
+// earlier version wrote in Windows-1252 is converted to UTF-8 before the first append to it.
 //
 // A write that fails keeps the lines for the next try. While writes fail the buffer holds at
 // most sizeLimit bytes: the oldest lines are dropped (and counted) to make room, and a retry
@@ -47,4 +48,5 @@ private:
     int untried = 0; // lines added since the last flush attempt
     qint64 dropped = 0;
     QString problem;
+    QString checkedFile; // the file last checked for lines in the old encoding
 };

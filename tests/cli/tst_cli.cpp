@@ -199,7 +199,7 @@ private Q_SLOTS:
         QCOMPARE(r.clientLines().first(), QString("QVDEBUG ACTIVATED"));
         QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** Remote User Info Change (Bob)"), 10000);
 
-        const QString accented = QString::fromUtf8("h\u00e9llo \u20ac");
+        const QString accented = QString::fromUtf8("h\u00e9llo \u20ac \u0141\u00f3d\u017a \u65e5\u672c");
         r.client.write((accented + '\n').toUtf8());
         QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("<Bob> " + accented), 10000);
         QVERIFY(r.clientLines().contains("<Bob> " + accented));
@@ -223,6 +223,7 @@ private Q_SLOTS:
         QCOMPARE(r.client.exitCode(), signal ? 128 + signal : 0);
         QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** User Disconnected"), 10000);
         QVERIFY(readFile(home2.filePath("log/QvLogs.log")).contains("<Ann> hi Bob\r\n"));
+        QVERIFY(readFile(home2.filePath("log/QvLogs.log")).contains(("<Bob> " + accented + "\r\n").toUtf8()));
         QVERIFY(QFile::exists(home2.filePath("qvcfg.cfg")));
         r.server.closeWriteChannel(); // end of input acts as /quit
         QVERIFY(r.server.waitForFinished(10000));
@@ -242,6 +243,8 @@ private Q_SLOTS:
         QVERIFY(writeFile(folder + "/Live/deep/c.bin", randomBytes(0, 3)));
         QVERIFY(writeFile(tmp.filePath("out/single.bin"), randomBytes(40000, 4)));
         QVERIFY(makeSpecialFile(folder + "/Live/pipe")); // skipped, never waited on
+        // Links that cannot be sent are skipped, each with a line; the rest arrives.
+        QVERIFY(QFile::link(folder, folder + "/self") && QFile::link("loop", folder + "/Live/loop"));
         Run r;
         r.serverInput = "/send " + tmp.filePath("out/single.bin").toUtf8() + "\n";
         QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
@@ -253,6 +256,8 @@ private Q_SLOTS:
         QCOMPARE(r.serverLines().filter("*** File Transfer Complete : ").size(), 4);
         QVERIFY(r.serverLines().contains("*** File Transfer Complete : Music\\Live\\b.bin (1 bytes)"));
         QVERIFY(r.serverLines().contains("*** Skipped : " + folder + "/Live/pipe - a named pipe, not a regular file"));
+        QVERIFY(r.serverLines().contains("*** Skipped : " + folder + "/self - it is a link to a folder"));
+        QVERIFY(r.serverLines().contains("*** Skipped : " + folder + "/Live/loop - it is a link that leads nowhere"));
     }
 
     // The connection is cut while an offer is out: the sender reconnects, offers the file
@@ -287,21 +292,35 @@ private Q_SLOTS:
         QCOMPARE(r.clientLines().filter("*** Login Authenticated").size(), 2);
     }
 
-    // The queue commands on standard input: reorder, remove, list, stop and go.
+    // The queue commands on standard input: reorder, remove, list, stop and go. The list shows
+    // each path as one escaped line and the name the peer is offered (the real one once the
+    // peer reads UTF-8); a known command with a missing or bad argument is not chat.
     void queueCommands()
     {
         QTemporaryDir tmp;
-        for (const char* f : {"a.txt", "b.txt", "c.txt"})
-            QVERIFY(writeFile(tmp.filePath(f), f));
+        const QString weird = QString::fromUtf8("d\n\x1b[31m\u65e5\u672c.txt");
+        for (const QString& f : {QString("a.txt"), QString("b.txt"), QString("c.txt"), QString("e.txt "), weird})
+            QVERIFY(writeFile(tmp.filePath(f), f.toUtf8()));
         Run r;
-        r.serverInput = "/send " + tmp.filePath("c.txt").toUtf8() + "\n/top 3\n/remove 2\n/remove 9\n/stop\n/queue\n";
+        // The trailing blank after c.txt is not part of its name; the one after e.txt is.
+        r.serverInput = "/send " + tmp.filePath("c.txt").toUtf8() + " \n/send " + tmp.filePath("e.txt ").toUtf8() +
+                        "\n/top 4\n/remove 2\n/remove 9\n/stop\n/queue\n";
         QVERIFY(r.start({"--home", tmp.filePath("s"), "--send", tmp.filePath("a.txt"), "--send", tmp.filePath("b.txt"),
-                         "--exit-when-done"},
-                        {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "2"}));
-        const QStringList listed = {"1\tc.txt\t" + tmp.filePath("c.txt"), "2\tb.txt\t" + tmp.filePath("b.txt")};
+                         "--send", tmp.filePath(weird), "--exit-when-done"},
+                        {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
+        const QString shownPath = tmp.filePath(QString::fromUtf8("d\\n\\x1b[31m\u65e5\u672c.txt"));
+        const QStringList before = {"1\tc.txt\t" + tmp.filePath("c.txt"), "2\tb.txt\t" + tmp.filePath("b.txt"),
+                                    "3\td__[31m__.txt\t" + shownPath, "4\te.txt \t" + tmp.filePath("e.txt ")};
+        QStringList after = before;
+        after[2] = QString::fromUtf8("3\td__[31m\u65e5\u672c.txt\t") + shownPath;
         QTRY_VERIFY2_WITH_TIMEOUT(r.serverLines().filter("*** Remote User Info Change").size() == 1, r.sOut.constData(), 10000);
-        r.server.write("/queue\n");
-        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression("^\\d\t")), listed + listed, 10000); // stopped: nothing taken
+        r.server.write("/ping\n"); // answered after the client's "caps:"
+        QTRY_VERIFY_WITH_TIMEOUT(!r.serverLines().filter("*** Ping Reply").isEmpty(), 10000);
+        r.server.write("/remove\n/TOP\n/remove x\n/send \n/ping now\n/queue \n");
+        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression("^\\d\t")), before + after, 10000); // stopped: nothing taken
+        const QStringList usages = {"*** Usage : /remove N", "*** Usage : /top N", "*** Usage : /remove N",
+                                    "*** Usage : /send PATH", "*** Usage : /ping"};
+        QCOMPARE(r.serverLines().filter("*** Usage : "), usages);
         QVERIFY(r.serverLines().contains("*** No Such Queue Entry : 9"));
         r.server.write("/go\n");
         QVERIFY(r.server.waitForFinished(20000) && r.client.waitForFinished(20000));
@@ -309,7 +328,11 @@ private Q_SLOTS:
         QCOMPARE(r.client.exitCode(), 0);
         QCOMPARE(readFile(tmp.filePath("in/c.txt")), QByteArray("c.txt"));
         QCOMPARE(readFile(tmp.filePath("in/b.txt")), QByteArray("b.txt"));
+        QCOMPARE(readFile(tmp.filePath("in/e.txt ")), QByteArray("e.txt "));
+        QCOMPARE(readFile(tmp.filePath(QString::fromUtf8("in/d__[31m\u65e5\u672c.txt"))), weird.toUtf8());
         QVERIFY(!QFile::exists(tmp.filePath("in/a.txt")));
+        QVERIFY2(r.clientLines().filter(QRegularExpression("^<.*/")).isEmpty(), r.cOut.constData()); // no command as chat
+        QVERIFY(!r.sOut.contains('\x1b'));
     }
 
     void refusals_data()

@@ -37,16 +37,16 @@ private Q_SLOTS:
     void remoteRecord()
     {
         TestPeer server(QStringLiteral("<b>Ann</b>")), client(QStringLiteral("Bob"));
-        server.ctx->options.MyEmail = QStringLiteral("ann@example.org");
+        server.ctx->options.MyEmail = QString::fromUtf8("ann@\u202eexample.org"); // shown with the control written out
         server.ctx->options.MyAge = QStringLiteral("42");
         server.ctx->options.MyHomePage = QStringLiteral("<a href=\"http://x\">x</a>");
         QVERIFY(connectPeers(server, client, freePortTriple()));
-        QTRY_COMPARE_WITH_TIMEOUT(client.ctx->RemoteAge, QStringLiteral("42"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(client.ctx->RemoteEmail, server.ctx->options.MyEmail, 5000);
         MainWindow w(*client.peer);
         trigger(w, "pop_remui");
         Uinfo* u = w.findChild<Uinfo*>();
         QVERIFY(u && u->isVisible());
-        const QStringList shown = {"<b>Ann</b>", "ann@example.org", "<a href=\"http://x\">x</a>", "42"};
+        const QStringList shown = {"<b>Ann</b>", "ann@\\u202eexample.org", "<a href=\"http://x\">x</a>", "42"};
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(u->Label1[i]->text(), shown[i]);
             QCOMPARE(u->Label1[i]->textFormat(), Qt::PlainText); // the markup shows as written

@@ -41,7 +41,7 @@ private Q_SLOTS:
         log.AddLogLine("line 300");
         QByteArray expected;
         for (int i = 0; i < 300; ++i)
-            expected += i == 5 ? QByteArray("\r\n") : QByteArray("line ") + QByteArray::number(i) + " \x80\r\n";
+            expected += i == 5 ? QByteArray("\r\n") : QByteArray("line ") + QByteArray::number(i) + " \xe2\x82\xac\r\n";
         QCOMPARE(readFile(path), expected + "line 300\r\n");
         QCOMPARE(log.pending(), 0);
         log.AddLogLine("again"); // a second batch appends
@@ -51,6 +51,41 @@ private Q_SLOTS:
         QFile::remove(path);
         QCOMPARE(log.FlushLog(), QString());
         QVERIFY(!QFile::exists(path));
+    }
+
+    // The log is UTF-8. A file an earlier version wrote in Windows-1252 is converted before the
+    // first line is appended to it; lines already UTF-8 stay as they are.
+    void utf8AndOldFiles_data()
+    {
+        QTest::addColumn<QByteArray>("old"); // null: no file yet
+        QTest::addColumn<QByteArray>("converted");
+        QTest::newRow("new file") << QByteArray() << QByteArray();
+        QTest::newRow("ASCII") << QByteArray("old\r\n") << QByteArray("old\r\n");
+        QTest::newRow("Windows-1252") << QByteArray("caf\xe9 \x80\r\nold\r\n") << QByteArray("caf\xc3\xa9 \xe2\x82\xac\r\nold\r\n");
+        QTest::newRow("mixed") << QByteArray("\xe9\r\n\xc5\x81\r\n") << QByteArray("\xc3\xa9\r\n\xc5\x81\r\n");
+        const QByteArray block(1 << 20, 'a'); // lines across the blocks the file is read in
+        QTest::newRow("long lines") << block + "\xe9\r\n" + block + "\xe9" + "\r\n"
+                                    << block + "\xc3\xa9\r\n" + block + "\xc3\xa9" + "\r\n";
+    }
+    void utf8AndOldFiles()
+    {
+        QFETCH(QByteArray, old);
+        QFETCH(QByteArray, converted);
+        QTemporaryDir dir;
+        Options o;
+        o.SetDefaults(dir.path());
+        o.LogDir = dir.filePath("log/");
+        const QString path = dir.filePath("log/QvLogs.log");
+        if (!old.isNull())
+            QVERIFY(writeFile(path, old));
+        TranscriptLog log(o, dir.path());
+        const QString chat = QString::fromUtf8("<Ann> \u0141\u00f3d\u017a \u65e5\u672c");
+        log.AddLogLine(chat);
+        QCOMPARE(log.pendingBytes(), chat.toUtf8().size() + 2);
+        QCOMPARE(log.FlushLog(), QString());
+        log.AddLogLine(QString(QChar(0xE9))); // Latin-1 letters too go as UTF-8
+        QCOMPARE(log.FlushLog(), QString());
+        QCOMPARE(readFile(path), converted + chat.toUtf8() + "\r\n\xc3\xa9\r\n");
     }
 
     void unusableFolderAndLoggingOff()
