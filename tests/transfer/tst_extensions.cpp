@@ -139,13 +139,16 @@ private Q_SLOTS:
     // which prove the token, carry the file.
     void token_data()
     {
-        QTest::addColumn<int>("port"); // above the control port
-        QTest::newRow("command port") << 1;
-        QTest::newRow("data port") << 2;
+        QTest::addColumn<int>("port");   // above the control port
+        QTest::addColumn<int>("silent"); // connections from the peer's address that never speak
+        QTest::newRow("command port") << 1 << 0;
+        QTest::newRow("data port") << 2 << 0;
+        QTest::newRow("nine silent ones first") << 1 << 9;
     }
     void token()
     {
         QFETCH(int, port);
+        QFETCH(int, silent);
         Pair p;
         const QByteArray bytes = randomBytes(100000, 7);
         QVERIFY(writeFile(p.srcPath("f.bin"), bytes));
@@ -166,12 +169,19 @@ private Q_SLOTS:
             });
         });
         QVERIFY(p.a.peer->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
-        if (port == 1)
+        std::vector<std::unique_ptr<QTcpSocket>> quiet;
+        for (int i = 0; i < silent; ++i) {
+            quiet.push_back(std::make_unique<QTcpSocket>());
+            quiet.back()->connectToHost(QHostAddress::LocalHost, control + port);
+            QVERIFY(quiet.back()->waitForConnected(5000));
+        }
+        if (port == 1 && silent == 0)
             strike();
         QVERIFY(p.waitEnded(0, 0));
         QCOMPARE(readFile(p.downPath("f.bin")), bytes);
         QVERIFY(p.a.rec->contains("*** File Transfer Complete : f.bin (100000 bytes)"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
+        if (silent == 0)
+            QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
         QCOMPARE(p.a.rec->indexStarting("*** Error") + p.b.rec->indexStarting("*** Error"), -2);
     }
 
