@@ -496,7 +496,7 @@ private Q_SLOTS:
             QVERIFY(answerMs("guess", "PSBAD") >= 0);
         QVERIFY(answerMs("guess", "PSBAD") >= 300);
         QVERIFY(answerMs("guess", "PSBAD") >= 600);
-        raw->send("PAuth:pw"); // waits 1200 ms; its connection goes first
+        raw->send("PAuth:guess"); // waits 1200 ms; its connection goes first, unanswered
         raw.reset();
         QTRY_COMPARE_WITH_TIMEOUT(server.peer->session().Sock.state(), int(EventSocket::Listening), kWait);
         raw = std::make_unique<RawClient>();
