@@ -1,5 +1,6 @@
 #include "cli/CliPeer.h"
 
+#include "config/Scramble.h"
 #include "config/Sites.h"
 #include "core/LineText.h"
 #include "core/Startup.h"
@@ -42,6 +43,24 @@ void onSignal(int number)
 {
     const char c = static_cast<char>(number);
     [[maybe_unused]] const ssize_t n = ::write(signalPair[1], &c, 1);
+}
+
+// A login carries Windows-1252 without "ÿ"; a password with other characters would arrive
+// changed and match passwords that differ from it there.
+QString passwordProblem(const QString& what, const QString& password)
+{
+    QStringList lost;
+    for (const uint code : password.toUcs4()) {
+        const char32_t c = code;
+        const QString one = QString::fromUcs4(&c, 1);
+        if (!Scramblable(one) && !lost.contains(one))
+            lost << one;
+    }
+    if (lost.isEmpty())
+        return {};
+    return QStringLiteral("%1 holds characters a login cannot carry exactly (%2) - use Windows-1252 characters "
+                          "other than \"%3\"")
+        .arg(what, LineText::visible(lost.join(' ')), QChar(0xFF));
 }
 
 void writeLine(FILE* f, const QString& text)
@@ -189,9 +208,15 @@ QString CliArguments::parse(const QStringList& arguments)
         if (!hasPassword) {
             hasPassword = true;
             password = node->password;
+            if (const QString problem = passwordProblem(QStringLiteral("the password of the site \"%1\"").arg(site),
+                                                        password);
+                !problem.isEmpty())
+                return problem;
         }
     }
-    return {};
+    if (const QString problem = passwordProblem(QStringLiteral("--password"), password); !problem.isEmpty())
+        return problem;
+    return passwordProblem(QStringLiteral("--require-password"), requirePassword);
 }
 
 QStringList CliArguments::siteLines() const

@@ -1,5 +1,7 @@
 #include "config/Scramble.h"
 
+#include "platform/Ansi.h"
+
 namespace {
 
 struct KeySums {
@@ -73,4 +75,16 @@ QByteArray DecryptText(const QByteArray& scrambled, const QByteArray& key)
     for (qsizetype j = evens; j < n; ++j)
         out[2 * (j - evens)] = in[j];
     return shifted(r, -k.a);
+}
+
+bool Scramblable(const QString& text)
+{
+    return !text.contains(QChar(0xFF)) && Ansi::representable(text);
+}
+
+QByteArray ScramblableBytes(const QString& text, char replacement)
+{
+    QByteArray out = Ansi::encode(text, replacement);
+    out.replace('\xFF', replacement);
+    return out;
 }

@@ -9,3 +9,10 @@ inline constexpr char ScrambleKey[] = "KX37";
 
 QByteArray EncryptText(const QByteArray& plain, const QByteArray& key = ScrambleKey);
 QByteArray DecryptText(const QByteArray& scrambled, const QByteArray& key = ScrambleKey);
+
+// Codes are shifted modulo 255, so byte 255 ("ÿ") cannot pass: it comes out as 0. Text that
+// is scrambled may hold Windows-1252 characters other than "ÿ".
+bool Scramblable(const QString& text);
+// The Windows-1252 bytes of text for scrambling: "ÿ" and characters outside Windows-1252
+// become `replacement`.
+QByteArray ScramblableBytes(const QString& text, char replacement = '?');

@@ -4,7 +4,6 @@
 #include "core/Context.h"
 #include "core/LineText.h"
 #include "core/StatUpdate.h"
-#include "platform/Ansi.h"
 #include "session/Offer.h"
 
 #include <QTime>
@@ -56,6 +55,14 @@ Session::Session(Context& context) : ctx(context)
     byeCloseTimer.setSingleShot(true);
     admitTimer.setSingleShot(true);
     readTimer.setSingleShot(true);
+    loginAnswerTimer.setSingleShot(true);
+    loginAnswerTimer.setTimerType(Qt::PreciseTimer); // never answers before its wait is over
+    connect(&loginAnswerTimer, &QTimer::timeout, this, [this] {
+        if (waitingLogins.isEmpty())
+            return;
+        answerLogin(waitingLogins.takeFirst());
+        answerWaitingLogins();
+    });
     readTimer.setInterval(0);
     connect(&readTimer, &QTimer::timeout, this, [this] { readMessages(); });
     answerClock.start();
@@ -82,7 +89,7 @@ bool Session::peerAuthorised() const
 
 QByteArray Session::frame(const QString& text, bool utf8)
 {
-    return EncryptText(utf8 ? text.toUtf8() : Ansi::encode(text)) + Terminator;
+    return EncryptText(utf8 ? text.toUtf8() : ScramblableBytes(text)) + Terminator;
 }
 
 void Session::closeSock()
@@ -99,6 +106,11 @@ void Session::closeSock()
     answersShortNoted = false;
     clientAuthorised = false;
     servingPeer = false;
+    // Answers still waiting belong to this connection; the failures stay with the address.
+    loginAnswerTimer.stop();
+    waitingLogins.clear();
+    wrongPasswords = 0;
+    waitingLoginsFullNoted = false;
     forgetExtensions();
     ++generation;
     Q_EMIT sockClosed();
@@ -423,16 +435,51 @@ void Session::HandleCtlMsg(const QString& text)
 
 void Session::handlePAuth(const QString& password)
 {
-    const Options& o = ctx.options;
-    // The client's password came in Windows-1252, where characters it cannot hold became
-    // "?"; the stored one is compared in the same form.
-    if (o.RequirePassword && (password.size() != o.ServerPassword.size() ||
-                              Ansi::encode(password) != Ansi::encode(o.ServerPassword))) {
-        SendCtlMsg(QStringLiteral("PSBAD"));
-        const QString shown = password.size() > 64 ? password.left(64) + QChar(0x2026) : password;
-        ctx.AddText(QStringLiteral("*** User Submitted Bad Password (") + shown + ')', ConnectLine);
+    if (waitingLogins.size() >= maxWaitingLogins) {
+        if (!std::exchange(waitingLoginsFullNoted, true))
+            ctx.AddText(QStringLiteral("*** The other side sends logins faster than they are answered - "
+                                       "left out for now"),
+                        StatusLine);
         return;
     }
+    const Options& o = ctx.options;
+    // The client's password came in Windows-1252, where characters the scrambling cannot
+    // carry became "?"; the stored one is compared in the same form.
+    const bool right = !o.RequirePassword || (password.size() == o.ServerPassword.size() &&
+                                              ScramblableBytes(password) == ScramblableBytes(o.ServerPassword));
+    waitingLogins.append({right, password.size()});
+    answerWaitingLogins();
+}
+
+void Session::answerWaitingLogins()
+{
+    const quint64 gen = generation;
+    while (!waitingLogins.isEmpty() && !loginAnswerTimer.isActive() && gen == generation) {
+        // The wait is the same for a right and a wrong password.
+        const int delay = ctx.options.RequirePassword
+                              ? passwordThrottle.delayMs(Sock.remoteHostIP(), wrongPasswords)
+                              : 0;
+        if (delay > 0)
+            loginAnswerTimer.start(delay);
+        else
+            answerLogin(waitingLogins.takeFirst());
+    }
+}
+
+void Session::answerLogin(LoginAttempt attempt)
+{
+    if (!attempt.right) {
+        ++wrongPasswords;
+        passwordThrottle.failed(Sock.remoteHostIP());
+        SendCtlMsg(QStringLiteral("PSBAD"));
+        // The password itself is not shown: it may be one its owner uses elsewhere.
+        ctx.AddText(QStringLiteral("*** User Submitted Bad Password (%1 character%2)")
+                        .arg(attempt.length)
+                        .arg(attempt.length == 1 ? QString() : QStringLiteral("s")),
+                    ConnectLine);
+        return;
+    }
+    passwordThrottle.succeeded(Sock.remoteHostIP());
     clientAuthorised = true;
     admitTimer.stop();
     SendCtlMsg(QStringLiteral("PSOK"));

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/EventSocket.h"
+#include "session/PasswordThrottle.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -50,6 +51,10 @@ public:
     double answerRate = 200;
     double answerBurst = 200;
     qint64 maxUnsentBytes = 1 << 20;
+    // Server: answers to logins wait longer and longer after wrong passwords (kept across
+    // connections); logins sent meanwhile are answered in turn, at most this many waiting.
+    PasswordThrottle passwordThrottle;
+    int maxWaitingLogins = 16;
 
     // The terminator that ends every control message on the wire.
     static const QByteArray Terminator;
@@ -101,6 +106,8 @@ public:
     // After the login the peer's "caps:" is awaited this long before offers go out without
     // knowing it (a plain peer sends none).
     int capsWaitMs = 1000;
+    // Of a "caps:" only the first this many characters are read for words.
+    qsizetype maxCapsChars = 16 * 1024;
     // Offers may go out: the peer's "caps:" came, or will not come in time.
     bool extensionsSettled() const { return !extensionsOn || peerAnnounced || !capsTimer.isActive(); }
     // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
@@ -164,7 +171,16 @@ private:
     void afterLoss(bool visitor);
     void Authenticate();
     void finishLogin();
+    // Server: takes a "PAuth:" in turn behind those whose answers wait.
     void handlePAuth(const QString& password);
+    // Answers the waiting logins in turn, each once its wait is over.
+    void answerWaitingLogins();
+    // A login checked on arrival; its answer may wait.
+    struct LoginAttempt {
+        bool right = false;
+        qsizetype length = 0; // of the password, for the refusal line
+    };
+    void answerLogin(LoginAttempt attempt);
     void armReconnect();
     // Closes Sock and forgets everything tied to the connection that was.
     void closeSock();
@@ -198,9 +214,14 @@ private:
     quint64 generation = 0; // bumped whenever the connection is closed
     bool servingPeer = false;      // this side accepted the connection as server
     bool clientAuthorised = false; // ... and the client's password was accepted
+    QList<LoginAttempt> waitingLogins; // logins whose answers wait their turn
+    QTimer loginAnswerTimer;       // the wait before the first of them is answered
+    int wrongPasswords = 0;        // on this connection
+    bool waitingLoginsFullNoted = false;
     QTimer capsTimer;           // the wait for the peer's "caps:" after the login
-    QStringList peerExtensions; // the words of the peer's "caps:"
+    QStringList peerExtensions; // the words of the peer's "caps:" that this side knows
     bool peerAnnounced = false; // its "caps:" came (the first one counts)
+    bool ownAnnounced = false;  // ours went out after the login; the peer's counts from now
     bool utf8Out = false;       // our messages go in UTF-8
     bool utf8In = false;        // the peer's messages come in UTF-8
     QByteArray pendingToken;    // "ftoken:" for the next "file:"

@@ -4,6 +4,7 @@
 // that knows only the plain protocol ignores "caps:" and is never sent anything else.
 #include "session/Session.h"
 
+#include "config/Scramble.h"
 #include "core/Context.h"
 #include "platform/Ansi.h"
 
@@ -53,6 +54,7 @@ void Session::announceExtensions()
     if (!extensionsOn)
         return;
     SendCtlMsg(QStringLiteral("caps:") + ownExtensions().join(','));
+    ownAnnounced = true;
     if (!peerAnnounced) {
         capsTimer.setSingleShot(true);
         connect(&capsTimer, &QTimer::timeout, this, &Session::extensionsChanged, Qt::UniqueConnection);
@@ -66,6 +68,7 @@ void Session::forgetExtensions()
     capsTimer.stop();
     peerExtensions.clear();
     peerAnnounced = false;
+    ownAnnounced = false;
     utf8Out = utf8In = false;
     pendingToken.clear();
     lastOfferToken.clear();
@@ -85,7 +88,7 @@ void Session::noteUnsendable(const QString& text)
     for (const uint code : text.toUcs4()) {
         const char32_t c = code;
         const QString one = QString::fromUcs4(&c, 1);
-        if (!Ansi::representable(one) && !seen.contains(code)) {
+        if (!Scramblable(one) && !seen.contains(code)) {
             seen.insert(code);
             missing << one;
         }
@@ -101,24 +104,28 @@ bool Session::handleExtension(const QString& text)
     if (!extensionsOn)
         return false;
     if (text.startsWith(QLatin1String("caps:"))) {
-        if (peerAnnounced)
-            return true; // the first announcement of a connection counts
+        // Only the exchange after the login counts, and there the first announcement.
+        if (peerAnnounced || !ownAnnounced)
+            return true;
         peerAnnounced = true;
         capsTimer.stop();
-        for (const QString& word : text.mid(5).split(','))
-            if (!word.isEmpty() && peerExtensions.size() < 64)
-                peerExtensions << word.left(32);
+        // Words this side does not know are skipped; they take no room from known ones.
+        const QStringList known = ownExtensions();
+        for (const QStringView word : QStringView(text).mid(5).left(maxCapsChars).tokenize(u','))
+            if (known.contains(word) && !peerExtensions.contains(word))
+                peerExtensions << word.toString();
         if (shares(kUtf8) && !utf8Out) {
             SendCtlMsg(QStringLiteral("enc:utf8"));
             utf8Out = true;
             // Our record went out before the switch; one Windows-1252 could not hold goes again.
             const Options& o = ctx.options;
-            if (!Ansi::representable(o.MyName + o.MyEmail + o.MyAge + o.MyHomePage))
+            if (!Scramblable(o.MyName + o.MyEmail + o.MyAge + o.MyHomePage))
                 SendUserInfo();
         }
         Q_EMIT extensionsChanged();
     } else if (text == QLatin1String("enc:utf8")) {
-        utf8In = true; // the peer's next message is UTF-8
+        if (ownAnnounced)
+            utf8In = true; // the peer's next message is UTF-8
     } else if (text.startsWith(QLatin1String("ftoken:"))) {
         const QString token = text.mid(7);
         pendingToken = hexDigits(token, 32) ? token.toLatin1() : QByteArray();

@@ -2,17 +2,22 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 TokenGate::TokenGate(EventSocket& t, const QByteArray& p, QObject* parent) : QObject(parent), target(t), proof(p) {}
 
 void TokenGate::admit(EventSocket& listener, int requestId)
 {
-    if (done || waiting.size() >= maxWaiting) {
+    if (done) {
         listener.refuse(requestId);
         ++rejected;
         return;
     }
+    // A full room makes way for the newcomer: connections that wait longest without proving
+    // the token go first, so silent ones cannot lock the peer out.
+    while (!waiting.isEmpty() && waiting.size() >= std::max(1, maxWaiting))
+        drop(waiting.first());
     auto* candidate = new EventSocket(this);
     candidate->readBufferSize = 64 * 1024; // the proof is short; a flood waits in the system
     listener.handOver(requestId, *candidate);

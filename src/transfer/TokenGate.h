@@ -9,14 +9,15 @@
 // proof (the token the sender announced). Until then each waits apart from the transfer; one
 // that sends anything else, closes, or stays silent for waitMs is closed, and the transfer
 // never hears of it. The first to prove it is moved into the target socket, with whatever
-// followed the proof; the others are closed.
+// followed the proof; the others are closed. When maxWaiting wait already, the one that has
+// waited longest is closed to make room for the new one.
 class TokenGate : public QObject {
     Q_OBJECT
 public:
     TokenGate(EventSocket& target, const QByteArray& proof, QObject* parent = nullptr);
 
     int waitMs = 10000;
-    int maxWaiting = 8; // connections waiting at once; more are refused
+    int maxWaiting = 8; // connections waiting at once
 
     // Takes the pending request `requestId` of `listener` as a candidate.
     void admit(EventSocket& listener, int requestId);

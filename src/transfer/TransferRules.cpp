@@ -1,6 +1,6 @@
 #include "transfer/TransferRules.h"
 
-#include "platform/Ansi.h"
+#include "config/Scramble.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -84,7 +84,7 @@ QString wireName(const QString& localName, bool* replaced, bool utf8)
                 ++i;
                 if (replaced)
                     *replaced = true;
-            } else if (c == '\\' || c == '|' || controlChar(c) || !Ansi::representable(QString(c))) {
+            } else if (c == '\\' || c == '|' || controlChar(c) || !Scramblable(QString(c))) {
                 clean += '_';
                 if (replaced)
                     *replaced = true;

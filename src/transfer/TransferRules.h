@@ -27,7 +27,8 @@ QString offerBlockField(qint64 size);
 Offer makeOffer(quint16 port, const QString& name, qint64 size);
 
 // The wire form of a queued name: components (separated by "/") joined by "\"; inside a
-// component "\", "|", control characters and characters Windows-1252 cannot hold become "_".
+// component "\", "|", control characters, characters Windows-1252 cannot hold and "ÿ" (which
+// the scrambling cannot carry) become "_".
 // `replaced` tells whether any character was replaced. With `utf8` (a peer that reads UTF-8)
 // every other character stays.
 QString wireName(const QString& localName, bool* replaced = nullptr, bool utf8 = false);

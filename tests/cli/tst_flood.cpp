@@ -58,7 +58,7 @@ private Q_SLOTS:
         QTest::addColumn<Flood>("row");
         // 100 are enough to pass the bound many times over without a bounded reader, and few
         // enough to end well within the login bound even in a sanitizer build.
-        QTest::newRow("wrong passwords") << Flood{false, mebiMessage("PAuth:"), 100, "*** User Submitted Bad Password (xxxx", 1, 100, MiB, false};
+        QTest::newRow("wrong passwords") << Flood{false, mebiMessage("PAuth:"), 100, "*** User Submitted Bad Password (1048570 characters)", 1, 100, MiB, false};
         QTest::newRow("chat lines") << Flood{true, mebiMessage("msg:"), 40, "<<No Name Specified>> xxxx", 40, 40, -1, false};
         QTest::newRow("pings") << Flood{false, repeated(Session::frame("ping"), MiB), 13, "*** Received Ping", 1, 20000, MiB, true};
         const QByteArray notices = Session::frame("stat:a flood") + Session::frame("gotping") +

@@ -3,6 +3,7 @@
 #include "platform/Ansi.h"
 #include "support/RawPeer.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 namespace {
@@ -74,13 +75,14 @@ private Q_SLOTS:
         const QString in = "*** User Authenticated", badPw = "*** User Submitted Bad Password (";
         QTest::newRow("no password required, empty") << Login{false, "s3cret", "", ok, in};
         QTest::newRow("right password") << Login{true, "s3cret", "s3cret", ok, in};
-        QTest::newRow("wrong password") << Login{true, "s3cret", "guess", bad, badPw + "guess)"};
-        QTest::newRow("case differs") << Login{true, "s3cret", "S3CRET", bad, badPw + "S3CRET)"};
+        // The refused password is shown by its length only.
+        QTest::newRow("wrong password") << Login{true, "s3cret", "guess", bad, badPw + "5 characters)"};
+        QTest::newRow("case differs") << Login{true, "s3cret", "S3CRET", bad, badPw + "6 characters)"};
+        QTest::newRow("one character") << Login{true, "s3cret", "s", bad, badPw + "1 character)"};
         // Both sides hold the same text; the wire cannot carry every character of it.
         const QString polish = QString::fromUtf8("zażółć");
         QTest::newRow("outside Windows-1252") << Login{true, polish, polish, ok, in};
-        QTest::newRow("long wrong password shown cut")
-            << Login{true, "s3cret", QString(100, 'x'), bad, badPw + QString(64, 'x') + QChar(0x2026) + ")"};
+        QTest::newRow("long wrong password") << Login{true, "s3cret", QString(100, 'x'), bad, badPw + "100 characters)"};
     }
     void login()
     {
@@ -93,6 +95,8 @@ private Q_SLOTS:
         p.client.connectTo(p.port, given);
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains(clientLine), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains(serverLine), kWait);
+        if (!given.isEmpty() && given != stored)
+            QVERIFY(!p.server.rec->lines.join('\n').contains("(" + given));
         if (clientLine.contains("Failed")) {
             // The refused client says "bye"; the server closes and the client sees it.
             QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("*** User Disconnected"), kWait);
@@ -462,6 +466,61 @@ private Q_SLOTS:
         }
     }
 
+    // Answers to wrong passwords wait longer and longer, on one connection and across
+    // connections from one address; the right password waits no longer than the current wait,
+    // and an answer still waiting when its connection closes goes nowhere.
+    void passwordGuessingSlowed()
+    {
+        TestPeer server;
+        server.ctx->options.RequirePassword = true;
+        server.ctx->options.ServerPassword = "pw";
+        PasswordThrottle& t = server.peer->session().passwordThrottle;
+        t.firstDelayMs = 300;
+        t.maxDelayMs = 4800;
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        auto raw = std::make_unique<RawClient>();
+        QVERIFY(raw->open(port));
+        // Sends a login and returns how long its answer took; the answer must be `expected`.
+        auto answerMs = [&](const QString& password, const QString& expected) {
+            const qsizetype before = raw->received().size();
+            QElapsedTimer clock;
+            clock.start();
+            raw->send("PAuth:" + password);
+            if (!QTest::qWaitFor([&] { return raw->received().size() > before; }, kWait))
+                return qint64(-1);
+            const qint64 took = clock.elapsed();
+            return raw->received().at(before) == expected ? took : qint64(-2);
+        };
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(answerMs("guess", "PSBAD") >= 0);
+        QVERIFY(answerMs("guess", "PSBAD") >= 300);
+        QVERIFY(answerMs("guess", "PSBAD") >= 600);
+        raw->send("PAuth:guess"); // waits 1200 ms; its connection goes first, unanswered
+        raw.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(server.peer->session().Sock.state(), int(EventSocket::Listening), kWait);
+        raw = std::make_unique<RawClient>();
+        QVERIFY(raw->open(port));
+        const qint64 right = answerMs("pw", "PSOK");
+        QVERIFY2(right >= 1200 && right < 2400, qPrintable(QString::number(right)));
+        QCOMPARE(raw->received().first(), QString("PSOK"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Authenticated"), kWait);
+        QCOMPARE(server.rec->count("*** User Submitted Bad Password (5 characters)"), 5);
+        QCOMPARE(t.delayMs("127.0.0.1", 0), 0); // logging in clears the address
+
+        // The memory of addresses is bounded and forgets.
+        PasswordThrottle small;
+        small.maxAddresses = 2;
+        for (const QString address : {"a", "b", "c"})
+            for (int i = 0; i < 4; ++i)
+                small.failed(address);
+        QCOMPARE(small.remembered(), 2);
+        QCOMPARE(small.delayMs("a", 0), 0);
+        QCOMPARE(small.delayMs("c", 2), 2000);
+        small.forgetMs = 0;
+        QCOMPARE(small.delayMs("c", 2), 0);
+    }
+
     // One message is one line: whatever the peer puts into a password, a chat line, a name, a
     // status text or an offered file name, no shown line carries a control character and no
     // line the peer wrote can pass for one of this program's "*** " lines.
@@ -470,8 +529,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
         const QString forged = "*** File Transfer Complete : x (5 bytes)";
-        QTest::newRow("password, before login") << "PAuth:x)\r\n" + forged
-                                                << "*** User Submitted Bad Password (x)\\r\\n" + forged + ")";
+        QTest::newRow("password, before login")
+            << "PAuth:x)\r\n" + forged
+            << QStringLiteral("*** User Submitted Bad Password (%1 characters)").arg(forged.size() + 4);
         QTest::newRow("chat") << "msg:hi\n" + forged << "<<No Name Specified>> hi\\n" + forged;
         QTest::newRow("chat, terminal codes") << QString("msg:\x1b[2J") + QChar(0) + "\a" + QChar(0x9D) + "x"
                                               << "<<No Name Specified>> \\x1b[2J\\x00\\x07\\x9dx";

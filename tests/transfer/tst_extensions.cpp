@@ -7,6 +7,7 @@
 #include "platform/Ansi.h"
 #include "queue/FileQueue.h"
 
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -65,9 +66,11 @@ private Q_SLOTS:
         p.b.peer->session().extensionsOn = bOn;
         const QString jp = QString::fromUtf8("d/日本.txt"), cn = QString::fromUtf8("d/中国.txt");
         QVERIFY(writeFile(p.at(p.src, jp), "first") && writeFile(p.at(p.src, cn), "second"));
+        p.a.ctx->options.MyEmail = QString::fromUtf8("ÿ@x"); // the scrambling cannot carry "ÿ"
         QVERIFY(p.connect());
         const bool on = aOn && bOn;
         QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->session().sendsUtf8() == on && p.b.peer->session().sendsUtf8() == on, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.b.ctx->RemoteEmail, on ? QString::fromUtf8("ÿ@x") : QString("?@x"), 5000);
         QCOMPARE(p.a.peer->session().sharedExtensions(), on ? Session::ownExtensions() : QStringList());
         p.a.peer->session().SendChat(kText);
         p.b.peer->session().SendChat(kText);
@@ -139,13 +142,16 @@ private Q_SLOTS:
     // which prove the token, carry the file.
     void token_data()
     {
-        QTest::addColumn<int>("port"); // above the control port
-        QTest::newRow("command port") << 1;
-        QTest::newRow("data port") << 2;
+        QTest::addColumn<int>("port");   // above the control port
+        QTest::addColumn<int>("silent"); // connections from the peer's address that never speak
+        QTest::newRow("command port") << 1 << 0;
+        QTest::newRow("data port") << 2 << 0;
+        QTest::newRow("nine silent ones first") << 1 << 9;
     }
     void token()
     {
         QFETCH(int, port);
+        QFETCH(int, silent);
         Pair p;
         const QByteArray bytes = randomBytes(100000, 7);
         QVERIFY(writeFile(p.srcPath("f.bin"), bytes));
@@ -166,13 +172,62 @@ private Q_SLOTS:
             });
         });
         QVERIFY(p.a.peer->transfers().offerFile(p.srcPath("f.bin"), "f.bin"));
-        if (port == 1)
+        std::vector<std::unique_ptr<QTcpSocket>> quiet;
+        for (int i = 0; i < silent; ++i) {
+            quiet.push_back(std::make_unique<QTcpSocket>());
+            quiet.back()->connectToHost(QHostAddress::LocalHost, control + port);
+            QVERIFY(quiet.back()->waitForConnected(5000));
+        }
+        if (port == 1 && silent == 0)
             strike();
         QVERIFY(p.waitEnded(0, 0));
         QCOMPARE(readFile(p.downPath("f.bin")), bytes);
         QVERIFY(p.a.rec->contains("*** File Transfer Complete : f.bin (100000 bytes)"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
+        if (silent == 0)
+            QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
         QCOMPARE(p.a.rec->indexStarting("*** Error") + p.b.rec->indexStarting("*** Error"), -2);
+    }
+
+    // "caps:" counts only after the login, and unknown words take no room from known ones.
+    void caps_data()
+    {
+        QTest::addColumn<QString>("before"); // sent before the login
+        QTest::addColumn<QString>("after");  // sent once the server's own "caps:" came
+        QTest::addColumn<QStringList>("shared");
+        QStringList future;
+        for (int i = 0; i < 100; ++i)
+            future << QStringLiteral("future%1").arg(i);
+        const QStringList all = Session::ownExtensions();
+        QTest::newRow("before the login only") << "caps:utf8,verify,token" << "" << QStringList{};
+        QTest::newRow("before and after") << "caps:utf8" << "caps:utf8,verify,token" << all;
+        QTest::newRow("100 unknown words first") << "" << "caps:" + future.join(',') + ",utf8,verify,token" << all;
+        QTest::newRow("unknown and repeated") << "" << "caps:x,verify,,verify," + QString(5000, 'u') << QStringList{"verify"};
+    }
+    void caps()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QStringList, shared);
+        TestPeer server;
+        QTcpSocket client;
+        QByteArray said;
+        QObject::connect(&client, &QTcpSocket::readyRead, [&] { said += client.readAll(); });
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(5000));
+        if (!before.isEmpty())
+            client.write(Session::frame(before));
+        client.write(Session::frame("PAuth:"));
+        QTRY_VERIFY_WITH_TIMEOUT(messages(said).contains("caps:utf8,verify,token"), 5000);
+        if (!after.isEmpty())
+            client.write(Session::frame(after));
+        QSignalSpy changed(&server.peer->session(), &Session::extensionsChanged);
+        QVERIFY(changed.wait(5000)); // the client's "caps:", or the end of the wait for it
+        QCOMPARE(server.peer->session().sharedExtensions(), shared);
+        // The server switches to UTF-8 only after its own announcement.
+        const qsizetype ours = messages(said).indexOf("caps:utf8,verify,token");
+        QTRY_COMPARE_WITH_TIMEOUT(messages(said).indexOf("enc:utf8"), shared.contains("utf8") ? ours + 1 : -1, 5000);
     }
 
     // A raw peer written to the plain protocol, as server and as client: it logs in, chats,
@@ -210,15 +265,21 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(messages(wire).filter("caps:").size() == 1, 5000);
         QVERIFY(writeFile(me.ctx->options.DownloadDir + "/have.bin", "12345"));
         say(QStringLiteral("file:%1|have.bin|512|5").arg(l.port + 1));
-        me.peer->session().SendChat(kText);
-        QVERIFY(writeFile(me.home.filePath("out.bin"), "abc"));
-        QVERIFY(me.peer->transfers().offerFile(me.home.filePath("out.bin"), "out.bin"));
+        // "ÿ" is in Windows-1252, but the scrambling cannot carry it.
+        const QString y = QString::fromUtf8("ÿ");
+        me.peer->session().SendChat(kText + y);
+        QVERIFY(me.rec->contains(QString::fromUtf8("*** The other side cannot receive these characters, they arrive "
+                                                   "as \"?\" : 日 本 語 😀 ÿ")));
+        QVERIFY(writeFile(me.home.filePath(y + "out.bin"), "abc"));
+        QVERIFY(me.peer->transfers().offerFile(me.home.filePath(y + "out.bin"), y + "out.bin"));
         QTRY_VERIFY_WITH_TIMEOUT(messages(wire).filter("file:").size() == 1, 5000);
+        QVERIFY(messages(wire).filter("file:").first().contains("|_out.bin|"));
         say("CANC_TRAN");
-        QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains("*** File Transfer Canceled By Receiver : out.bin"), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(me.rec->contains("*** File Transfer Canceled By Receiver : _out.bin"),
+                                  qPrintable(me.rec->lines.join('\n')), 5000);
         const QStringList got = messages(wire);
         QVERIFY2(plainOnly(got), qPrintable(got.join('\n')));
-        QVERIFY(got.contains("HaveFile") && got.contains("msg:??? ?? é €"));
+        QVERIFY(got.contains("HaveFile") && got.contains(QString::fromUtf8("msg:??? ?? é €?")));
         QVERIFY(me.peer->session().sharedExtensions().isEmpty() && !me.peer->session().sendsUtf8());
     }
 };
