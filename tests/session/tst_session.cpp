@@ -560,10 +560,15 @@ private Q_SLOTS:
         server.ctx->options.ServerPassword = "pw";
         RawClient raw;
         QVERIFY(raw.open(server));
-        // What Windows-1252 cannot carry goes after "enc:utf8", as an extension peer sends it.
+        // What Windows-1252 cannot carry goes after "enc:utf8", sent as an extension peer
+        // sends it: after the login, once the server announced its own extensions.
         const bool utf8 = !Ansi::representable(message);
-        if (utf8)
+        if (utf8) {
+            raw.send("PAuth:");
+            QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("caps:utf8,verify,token"), kWait);
+            raw.send("caps:utf8,verify,token");
             raw.send("enc:utf8");
+        }
         raw.sendRaw(Session::frame(message, utf8));
         QTRY_VERIFY2_WITH_TIMEOUT(server.rec->contains(shown), qPrintable(server.rec->lines.join('|')), kWait);
         for (const QString& line : std::as_const(server.rec->lines)) {
