@@ -28,6 +28,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
@@ -430,7 +431,11 @@ void MainWindow::onChatEnter()
     }
     if (!connectedOrSay())
         return;
-    peer.session().SendChat(line);
+    // Several pasted lines are several chat lines, each sent and shown on its own.
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|[\\n\\r\\x{2028}\\x{2029}]"));
+    const QStringList lines = line.split(lineBreak, Qt::SkipEmptyParts);
+    for (const QString& one : lines)
+        peer.session().SendChat(one);
     ChatBar->clear();
 }
 
@@ -636,6 +641,15 @@ void MainWindow::ApplyWindowPlacement()
             move(area.left() + (area.width() - now.width()) / 2, area.top() + (area.height() - now.height()) / 2);
     }
     ApplyLayout();
+}
+
+void MainWindow::sizeForNewInstallation()
+{
+    QSize size(640, 600);
+    if (const QScreen* screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    ctx.options.MainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), minWidthTwips));
+    ctx.options.MainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), minHeightTwips));
 }
 
 void MainWindow::showEvent(QShowEvent* event)

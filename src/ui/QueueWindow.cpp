@@ -229,6 +229,8 @@ void QueueWindow::askClear()
                                QMessageBox::Yes | QMessageBox::No, this);
     clearBox->setObjectName(QStringLiteral("clearQuestion"));
     clearBox->setAttribute(Qt::WA_DeleteOnClose);
+    // Emptying the queue cannot be undone: Enter alone must not do it.
+    clearBox->setDefaultButton(QMessageBox::No);
     clearBox->setEscapeButton(QMessageBox::No);
     connect(clearBox, &QMessageBox::finished, this, [this](int answer) {
         if (answer != QMessageBox::No)

@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QClipboard>
 #include <QTest>
 #include <QTextBlock>
 
@@ -245,6 +246,12 @@ private Q_SLOTS:
         chat(wa, "hi");
         QTRY_VERIFY_WITH_TIMEOUT(lines(pane(wb, "BothText")).contains("<Ann> hi"), 3000);
         QVERIFY(wa.findChild<QLineEdit*>("ChatBar")->text().isEmpty());
+        // Pasted lines go out one chat line each, blank ones left out.
+        QApplication::clipboard()->setText("one\r\n\ntwo\n");
+        wa.findChild<QLineEdit*>("ChatBar")->paste();
+        chat(wa, wa.findChild<QLineEdit*>("ChatBar")->text());
+        QTRY_VERIFY_WITH_TIMEOUT(lines(pane(wb, "MsgText")).contains("<Ann> two"), 3000);
+        QCOMPARE(lines(pane(wb, "MsgText")).filter("<Ann>"), QStringList({"<Ann> hi", "<Ann> one", "<Ann> two"}));
 
         wb.findChild<QAction*>("Disconnect")->trigger(); // "bye"; the server closes
         QTRY_COMPARE_WITH_TIMEOUT(caption(wa), QString("Disconnected."), 2000);
