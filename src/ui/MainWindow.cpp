@@ -55,6 +55,11 @@ int twipsOption(const QString& text, int fallback)
 constexpr int statusTextHeight = 1050;
 constexpr int chatBarHeight = 315;
 constexpr int sockStateHeight = 210;
+// The layout's bottom distances count from the outer edge of a window whose title bar, menu
+// bar and borders took this much height. Measured from the real client area instead, the
+// state label sits at the bottom whatever frame the window manager draws, and whether or
+// not that frame is known yet.
+constexpr int designFrameHeight = 690;
 
 } // namespace
 
@@ -74,6 +79,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     setCentralWidget(central);
+    central->installEventFilter(this); // its size is what the controls are laid out in
 
     BothText = new TranscriptPane(QStringLiteral("BothText"), central);
     StatusText = new TranscriptPane(QStringLiteral("StatusText"), central);
@@ -395,8 +401,17 @@ void MainWindow::flashTick()
 
 void MainWindow::restoreWindow()
 {
+    const bool fromTray = isHidden();
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
+    // A window brought back from the tray is mapped anew; it goes where it was, not where
+    // the window manager would put a new one.
+    if (fromTray && !positionBeforeTray.isNull())
+        move(positionBeforeTray);
+    // The program's other windows went down with it and come back with it.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->isMinimized() && w->parentWidget() && w->parentWidget()->window() == this)
+            w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
     Tray->setInTray(false);
@@ -586,7 +601,7 @@ void MainWindow::layoutControls()
 {
     const QSize outer = frameGeometry().size();
     const int W = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
-    const int H = std::max(pixelsToTwipsY(outer.height()), minHeightTwips);
+    const int H = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
 
     const int left = 53;
     const int width = W - 240;
@@ -663,7 +678,9 @@ void MainWindow::showEvent(QShowEvent* event)
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    keepMinimumOuterSize(*this, minWidthTwips, minHeightTwips);
+    // Never narrower than the toolbar with its margins, so that no button is cut off.
+    const int toolbarWidth = pixelsToTwipsX(Toolbar1->sizeHint().width()) + 240;
+    keepMinimumOuterSize(*this, std::max(minWidthTwips, toolbarWidth), minHeightTwips);
     if (!isMinimized())
         layoutControls();
 }
@@ -683,6 +700,7 @@ void MainWindow::changeEvent(QEvent* event)
         return;
     }
     NewMessage = false; // minimizing ends a pending alert
+    positionBeforeTray = pos();
     if (!ctx.options.MinToTray)
         return;
     if (!Tray->available()) {
@@ -715,6 +733,8 @@ void MainWindow::dropEvent(QDropEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == central && event->type() == QEvent::Resize && !isMinimized())
+        layoutControls();
     // Files dropped on the chat bar are queued like files dropped on a pane; text drops
     // stay the line edit's own.
     if (watched == ChatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {

@@ -162,5 +162,6 @@ private:
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
+    QPoint positionBeforeTray; // where the window was when it was last minimized
     QSize placementFrame; // the frame ApplyWindowPlacement took off the stored size
 };

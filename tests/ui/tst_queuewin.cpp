@@ -135,9 +135,12 @@ private Q_SLOTS:
             QCOMPARE(o.CatcherSmall, s);
             QCOMPARE(o.CatcherOnTop, t);
             QCOMPARE(m->windowFlags().testFlag(Qt::WindowStaysOnTopHint), t);
-            QTRY_COMPARE_WITH_TIMEOUT(m->frameGeometry().size(),
-                                      s ? QSize(twipsToPixelsX(615), twipsToPixelsY(855))
-                                        : QSize(twipsToPixelsX(2520), twipsToPixelsY(1095)), 2000);
+            // The design size; the normal window may be wider, for its whole title.
+            QTRY_COMPARE_WITH_TIMEOUT(m->frameGeometry().height(), twipsToPixelsY(s ? 855 : 1095), 2000);
+            if (s)
+                QCOMPARE(m->frameGeometry().width(), twipsToPixelsX(615));
+            else
+                QVERIFY(m->frameGeometry().width() >= twipsToPixelsX(2520));
             QVERIFY(m->isVisible());
         };
         check(small, onTop);
