@@ -82,8 +82,8 @@ private Q_SLOTS:
         QFETCH(bool, tick);
         QFETCH(bool, accepted);
         WindowPrompts prompts(nullptr);
-        // Texts from the peer show as one line, control characters escaped.
-        const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", "12\t4", "Somebody With A\nLong Name",
+        // Texts from the peer show as one line, control characters escaped; a byte count as a size.
+        const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", tick ? "3000000000" : "12\t4", "Somebody With A\nLong Name",
                                         "/home/someone/download/", false};
         std::optional<Prompts::AcceptReply> got;
         const Prompts::Id id = prompts.askAccept(rq, [&](const Prompts::AcceptReply& r) { got = r; });
@@ -91,7 +91,7 @@ private Q_SLOTS:
         QVERIFY(w && !w->isModal());
         // Long texts are shortened from the front.
         QCOMPARE((QStringList{text(w, "FileNameLabel"), text(w, "SizeLabel"), text(w, "FromLabel"), text(w, "DirectoryLabel")}),
-                 (QStringList{"...-file-name\\x1b[2J.zip", "12\\t4", "...With A\\nLong Name", "...someone/download/"}));
+                 (QStringList{"...-file-name\\x1b[2J.zip", tick ? "2.8 GiB" : "12\\t4", "...With A\\nLong Name", "...someone/download/"}));
 
         w->findChild<QCheckBox*>(QStringLiteral("AutoAcceptCheck"))->setChecked(tick);
         leave(w, how);
