@@ -33,6 +33,7 @@
 #include <QShowEvent>
 #include <QStyle>
 #include <QToolBar>
+#include <QWindow>
 #include <QGuiApplication>
 
 namespace {
@@ -406,8 +407,16 @@ void MainWindow::restoreWindow()
     show();
     // A window brought back from the tray is mapped anew; it goes where it was, not where
     // the window manager would put a new one.
-    if (fromTray && !positionBeforeTray.isNull())
+    if (fromTray && !positionBeforeTray.isNull()) {
         move(positionBeforeTray);
+        // Again once the window system has mapped it: some window managers place a window
+        // that comes back from being withdrawn as if it were new.
+        // Qt may still take the window to be where it was and skip a move() there.
+        QTimer::singleShot(0, this, [this, at = positionBeforeTray] {
+            if (QWindow* handle = windowHandle())
+                handle->setFramePosition(at);
+        });
+    }
     // The program's other windows went down with it and come back with it.
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w != this && w->isVisible() && w->isMinimized() && w->parentWidget() && w->parentWidget()->window() == this)
