@@ -37,6 +37,8 @@ public:
     struct ExistsRequest {
         QString fileName; // the name shown in the text box (ExistsNewName)
         QDeadlineTimer answerBy{QDeadlineTimer::Forever}; // when the sender gives up waiting
+        QString existingPath{};  // the file already there
+        qint64 offeredSize = -1; // the size the sender offers
     };
     struct ExistsReply {
         int choice = 5;      // 1 overwrite, 2 resume, 3 numbered name, 4 typed name, 5 canceled

@@ -533,6 +533,8 @@ void Transfers::askExisting()
     QPointer<Transfers> self(this);
     Prompts::ExistsRequest req;
     req.fileName = o.parts.last();
+    req.existingPath = o.folder + o.parts.last();
+    req.offeredSize = o.size;
     req.answerBy = o.answerBy;
     const Prompts::Id id = promptsPtr->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||

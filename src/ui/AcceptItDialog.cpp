@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -53,7 +54,13 @@ AcceptItDialog::AcceptItDialog(const QString& name, const QString& sizeText, con
 
     // The peer's texts, shown as one line each.
     FileNameLabel->setText(shortenFront(LineText::visible(name), 24));
-    SizeLabel->setText(shortenFront(LineText::visible(sizeText), 24));
+    // A byte count reads as a size ("2.8 GiB"); the exact count is in the tool tip.
+    bool isCount = false;
+    const qint64 bytes = sizeText.toLongLong(&isCount);
+    const bool plainCount = isCount && bytes >= 0 && !sizeText.isEmpty() && sizeText.front().isDigit();
+    SizeLabel->setText(plainCount ? QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat)
+                                  : shortenFront(LineText::visible(sizeText), 24));
+    SizeLabel->setToolTip(shortenFront(LineText::visible(sizeText), 40) + QStringLiteral(" bytes"));
     FromLabel->setText(shortenFront(LineText::visible(from), 20));
     setFolder(startFolder);
 

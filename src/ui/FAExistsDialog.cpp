@@ -9,6 +9,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QLocale>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,10 +44,23 @@ FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
 
+    // Which file is which, to decide between them.
+    auto* names = new QLabel(QStringLiteral("\"%1\" is already in the folder.").arg(ExistsNewName), this);
+    names->setTextFormat(Qt::PlainText);
+    ExistingLabel = new QLabel(this);
+    ExistingLabel->setObjectName(QStringLiteral("ExistingLabel"));
+    OfferedLabel = new QLabel(this);
+    OfferedLabel->setObjectName(QStringLiteral("OfferedLabel"));
+    auto* files = new QFormLayout;
+    files->addRow(names);
+    files->addRow(QStringLiteral("Here :"), ExistingLabel);
+    files->addRow(QStringLiteral("Offered :"), OfferedLabel);
+
     group = new QButtonGroup(this);
     const QStringList captions = {QStringLiteral("Overwrite"), QStringLiteral("Resume "),
                                   QStringLiteral("QV Rename "), QStringLiteral("User Rename")};
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(files);
     for (int i = 0; i < captions.size(); ++i) {
         auto* button = new QRadioButton(captions[i], this);
         button->setObjectName(QStringLiteral("Option1"));
@@ -85,6 +101,25 @@ FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
     connect(OkButton, &QPushButton::clicked, this, &FAExistsDialog::ok);
     connect(CancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
     connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(7, this); });
+}
+
+QString FAExistsDialog::describe(qint64 size, const QDateTime& modified)
+{
+    const QLocale locale;
+    QString text = locale.formattedDataSize(size, 1, QLocale::DataSizeIecFormat);
+    if (size >= 1024)
+        text += QStringLiteral(" (%1 bytes)").arg(locale.toString(size));
+    if (modified.isValid())
+        text += QStringLiteral(", ") + modified.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    return text;
+}
+
+void FAExistsDialog::showFiles(const QString& existingPath, qint64 offeredSize)
+{
+    const QFileInfo here(existingPath);
+    ExistingLabel->setText(here.exists() ? describe(here.size(), here.lastModified()) : QString());
+    // The offer carries no date.
+    OfferedLabel->setText(offeredSize >= 0 ? describe(offeredSize) : QString());
 }
 
 QRadioButton* FAExistsDialog::option(int index) const

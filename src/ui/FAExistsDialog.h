@@ -1,10 +1,12 @@
 #pragma once
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
 #include <QStringView>
 
 class QButtonGroup;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -18,6 +20,11 @@ public:
     enum Choice { Overwrite = 1, Resume = 2, NumberedName = 3, TypedName = 4, Canceled = 5 };
 
     explicit FAExistsDialog(const QString& fileName, QWidget* owner = nullptr);
+
+    // Shows the size and date of the file already at `existingPath` and the offered size.
+    void showFiles(const QString& existingPath, qint64 offeredSize);
+    // "123 KiB, 2026-12-07 16:05" for a file, the size alone without a date.
+    static QString describe(qint64 size, const QDateTime& modified = {});
 
     // Closes the dialog without answering (the offer went away).
     void withdraw();
@@ -47,6 +54,8 @@ private:
     const QString ExistsNewName;
     bool done = false;
     QButtonGroup* group;
+    QLabel* ExistingLabel;
+    QLabel* OfferedLabel;
     QCheckBox* AlwaysCheck;
     QLineEdit* FileNameText;
     QPushButton* OkButton;

@@ -8,7 +8,9 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -51,8 +53,10 @@ FileBase::FileBase(FileTransfer& transfer, QWidget* main)
     cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancel"));
     cancel->setAutoDefault(false);
-    // Only a click cancels: keys typed while the button has the focus are dropped.
+    // Keys typed into the button by someone typing elsewhere when the window came up are
+    // dropped; a click, or Escape in the window, cancels.
     cancel->installEventFilter(this);
+    cancel->setToolTip(QStringLiteral("End the transfer (Esc)"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(userlabel);
@@ -79,7 +83,8 @@ FileBase::FileBase(FileTransfer& transfer, QWidget* main)
     FnameLabel->setMinimumWidth(FnameLabel->fontMetrics().averageCharWidth() * 40);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(cancel, &QPushButton::clicked, this, [this] {
+    connect(cancel, &QPushButton::clicked, this, &FileBase::cancelRequested);
+    connect(this, &FileBase::cancelRequested, this, [this] {
         if (xfer && !xfer->isFinished())
             xfer->requestCancel();
     });
@@ -99,12 +104,14 @@ void FileBase::refresh()
     setWindowTitle(v.title);
     // The transfer already cuts the name and peer texts to the window's width.
     userlabel->setText(LineText::visible(v.userlabel));
-    FnameLabel->setText(LineText::visible(v.FnameLabel));
-    SizeLabel->setText(LineText::visible(v.SizeLabel));
-    TotalLabel->setText(v.TotalLabel);
+    FnameLabel->setText(LineText::visible(readable(v.FnameLabel)));
+    SizeLabel->setText(readable(v.SizeLabel));
+    SizeLabel->setToolTip(v.SizeLabel); // the exact byte count
+    TotalLabel->setText(readable(v.TotalLabel));
+    TotalLabel->setToolTip(v.TotalLabel);
     status->setText(v.status);
     pctlabel->setText(v.pctlabel);
-    KPSlabel->setText(v.KPSlabel);
+    KPSlabel->setText(readable(v.KPSlabel));
     Elapsed->setText(v.Elapsed);
     TimeLeft->setText(v.TimeLeft);
     ProgressBar1->setRange(0, qMax(0, v.progressMaximum));
@@ -114,6 +121,23 @@ void FileBase::refresh()
         placeBesideMain();
         show();
     }
+}
+
+QString FileBase::readable(const QString& label)
+{
+    static const QRegularExpression count(QStringLiteral("^(.* : )([0-9]+)$"));
+    static const QRegularExpression rate(QStringLiteral("^([0-9]+(?:\\.[0-9]*)?) KB/SEC$"));
+    const QLocale locale;
+    if (label.startsWith(QLatin1String("File : ")))
+        return QString(label).replace('\\', '/');
+    if (const auto m = count.match(label); m.hasMatch())
+        return m.captured(1) + locale.formattedDataSize(m.captured(2).toLongLong(), 1, QLocale::DataSizeIecFormat);
+    if (const auto m = rate.match(label); m.hasMatch()) {
+        const double kilobytes = m.captured(1).toDouble();
+        return kilobytes >= 1000 ? locale.toString(kilobytes / 1000, 'f', 1) + QStringLiteral(" MB/s")
+                                 : locale.toString(kilobytes, 'f', 1) + QStringLiteral(" kB/s");
+    }
+    return label;
 }
 
 QPoint FileBase::placement(const QRect& main, const QSize& own, const QRect& screen)
@@ -156,8 +180,22 @@ void FileBase::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
+void FileBase::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Cancel) && xfer && !xfer->isFinished()) {
+        Q_EMIT cancelRequested();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 bool FileBase::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == cancel && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+        keyPressEvent(static_cast<QKeyEvent*>(event));
+        return true;
+    }
     if (watched == cancel && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
                               || event->type() == QEvent::ShortcutOverride))
         return true;

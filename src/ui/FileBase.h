@@ -25,8 +25,18 @@ public:
     // right of it when it fits, else left of it; same top edge.
     static QPoint placement(const QRect& main, const QSize& own, const QRect& screen);
 
+    // A label of the transfer made for reading: a byte count after " : " becomes a size such
+    // as "6.0 GiB", a rate "N KB/SEC" (thousands of bytes a second) becomes "666.4 MB/s" or
+    // "12.5 kB/s", and a wire name's "\" separators become "/". Other texts stay as they are.
+    static QString readable(const QString& label);
+
+Q_SIGNALS:
+    // Escape or Cancel was pressed on a running transfer (the transfer then asks).
+    void cancelRequested();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

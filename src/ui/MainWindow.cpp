@@ -28,10 +28,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
 #include <QToolBar>
+#include <QWindow>
 #include <QGuiApplication>
 
 namespace {
@@ -54,6 +56,11 @@ int twipsOption(const QString& text, int fallback)
 constexpr int statusTextHeight = 1050;
 constexpr int chatBarHeight = 315;
 constexpr int sockStateHeight = 210;
+// The layout's bottom distances count from the outer edge of a window whose title bar, menu
+// bar and borders took this much height. Measured from the real client area instead, the
+// state label sits at the bottom whatever frame the window manager draws, and whether or
+// not that frame is known yet.
+constexpr int designFrameHeight = 690;
 
 } // namespace
 
@@ -73,6 +80,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     setCentralWidget(central);
+    central->installEventFilter(this); // its size is what the controls are laid out in
 
     BothText = new TranscriptPane(QStringLiteral("BothText"), central);
     StatusText = new TranscriptPane(QStringLiteral("StatusText"), central);
@@ -394,8 +402,25 @@ void MainWindow::flashTick()
 
 void MainWindow::restoreWindow()
 {
+    const bool fromTray = isHidden();
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
+    // A window brought back from the tray is mapped anew; it goes where it was, not where
+    // the window manager would put a new one.
+    if (fromTray && !positionBeforeTray.isNull()) {
+        move(positionBeforeTray);
+        // Again once the window system has mapped it: some window managers place a window
+        // that comes back from being withdrawn as if it were new.
+        // Qt may still take the window to be where it was and skip a move() there.
+        QTimer::singleShot(0, this, [this, at = positionBeforeTray] {
+            if (QWindow* handle = windowHandle())
+                handle->setFramePosition(at);
+        });
+    }
+    // The program's other windows went down with it and come back with it.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->isMinimized() && w->parentWidget() && w->parentWidget()->window() == this)
+            w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
     Tray->setInTray(false);
@@ -430,7 +455,11 @@ void MainWindow::onChatEnter()
     }
     if (!connectedOrSay())
         return;
-    peer.session().SendChat(line);
+    // Several pasted lines are several chat lines, each sent and shown on its own.
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|[\\n\\r\\x{2028}\\x{2029}]"));
+    const QStringList lines = line.split(lineBreak, Qt::SkipEmptyParts);
+    for (const QString& one : lines)
+        peer.session().SendChat(one);
     ChatBar->clear();
 }
 
@@ -581,7 +610,7 @@ void MainWindow::layoutControls()
 {
     const QSize outer = frameGeometry().size();
     const int W = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
-    const int H = std::max(pixelsToTwipsY(outer.height()), minHeightTwips);
+    const int H = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
 
     const int left = 53;
     const int width = W - 240;
@@ -638,6 +667,15 @@ void MainWindow::ApplyWindowPlacement()
     ApplyLayout();
 }
 
+void MainWindow::sizeForNewInstallation()
+{
+    QSize size(640, 600);
+    if (const QScreen* screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    ctx.options.MainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), minWidthTwips));
+    ctx.options.MainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), minHeightTwips));
+}
+
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
@@ -649,7 +687,9 @@ void MainWindow::showEvent(QShowEvent* event)
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    keepMinimumOuterSize(*this, minWidthTwips, minHeightTwips);
+    // Never narrower than the toolbar with its margins, so that no button is cut off.
+    const int toolbarWidth = pixelsToTwipsX(Toolbar1->sizeHint().width()) + 240;
+    keepMinimumOuterSize(*this, std::max(minWidthTwips, toolbarWidth), minHeightTwips);
     if (!isMinimized())
         layoutControls();
 }
@@ -669,6 +709,7 @@ void MainWindow::changeEvent(QEvent* event)
         return;
     }
     NewMessage = false; // minimizing ends a pending alert
+    positionBeforeTray = pos();
     if (!ctx.options.MinToTray)
         return;
     if (!Tray->available()) {
@@ -701,6 +742,8 @@ void MainWindow::dropEvent(QDropEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == central && event->type() == QEvent::Resize && !isMinimized())
+        layoutControls();
     // Files dropped on the chat bar are queued like files dropped on a pane; text drops
     // stay the line edit's own.
     if (watched == ChatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {

@@ -48,6 +48,9 @@ public:
     void ApplyLayout();
     // Sizes and places the window from the option set, then lays it out.
     void ApplyWindowPlacement();
+    // A first start (no option file yet): the stored size becomes one to work in on this
+    // screen instead of the small design size.
+    void sizeForNewInstallation();
     // Mirrors the control socket's state in SockState and in the commands (StatusTimer).
     void refreshState();
     // Places every control for the current window size (the resize handler).
@@ -159,5 +162,6 @@ private:
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
+    QPoint positionBeforeTray; // where the window was when it was last minimized
     QSize placementFrame; // the frame ApplyWindowPlacement took off the stored size
 };

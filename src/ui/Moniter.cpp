@@ -191,8 +191,11 @@ void Moniter::applySize()
     QSize inner = QSize(twipsToPixelsX(small ? smallWidth : normalWidth),
                         twipsToPixelsY(small ? smallHeight : normalHeight)) - knownFrame;
     inner = inner.expandedTo(QSize(Picture1->geometry().right() + 1, Picture1->geometry().bottom() + 1));
-    if (!small)
+    if (!small) {
         inner = inner.expandedTo(QSize(0, Label1->geometry().bottom() + 1 + twipsToPixelsY(60)));
+        // Wide enough that the window manager shows the whole title beside its icon and buttons.
+        inner = inner.expandedTo(QSize(fontMetrics().horizontalAdvance(windowTitle()) * 3 / 2 + 110, 0));
+    }
     setFixedSize(inner);
 }
 

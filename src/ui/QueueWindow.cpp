@@ -229,6 +229,8 @@ void QueueWindow::askClear()
                                QMessageBox::Yes | QMessageBox::No, this);
     clearBox->setObjectName(QStringLiteral("clearQuestion"));
     clearBox->setAttribute(Qt::WA_DeleteOnClose);
+    // Emptying the queue cannot be undone: Enter alone must not do it.
+    clearBox->setDefaultButton(QMessageBox::No);
     clearBox->setEscapeButton(QMessageBox::No);
     connect(clearBox, &QMessageBox::finished, this, [this](int answer) {
         if (answer != QMessageBox::No)
@@ -243,8 +245,15 @@ void QueueWindow::showEvent(QShowEvent* event)
     // The first time, directly below the main window.
     if (!placed && parentWidget()) {
         placed = true;
-        const QRect main = parentWidget()->window()->frameGeometry();
-        move(main.left(), main.top() + main.height());
+        const QWidget* mainWindow = parentWidget()->window();
+        const QRect main = mainWindow->frameGeometry();
+        // Until this window has been shown its frame is not known and a position names its
+        // client area: leave room for a title bar and border like the main window's, so that
+        // the frame starts below the main window instead of covering its state label.
+        QPoint room;
+        if (frameGeometry() == geometry())
+            room = mainWindow->geometry().topLeft() - main.topLeft();
+        move(QPoint(main.left(), main.top() + main.height()) + room);
     }
     Q_EMIT shownChanged(true);
 }

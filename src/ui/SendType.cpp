@@ -90,6 +90,8 @@ SendType::SendType(Context& c, QWidget* owner) : QDialog(owner), ctx(c)
     for (QPushButton* b : {SendFileButton, SendFoldButton}) {
         b->setIconSize(QSize(48, 48));
         b->setMinimumSize(110, 80);
+        // Enter takes the button that has the focus, as in any dialog of choices.
+        b->setAutoDefault(true);
     }
     SendFileButton->setIcon(fileIcon());
     SendFoldButton->setIcon(folderIcon());
@@ -123,5 +125,6 @@ void SendType::choose(bool files)
 void SendType::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    (ctx.options.SendFileChosen ? SendFileButton : SendFoldButton)->setFocus();
+    // Given as by the keyboard, so that the style draws the focus mark on the remembered choice.
+    (ctx.options.SendFileChosen ? SendFileButton : SendFoldButton)->setFocus(Qt::TabFocusReason);
 }

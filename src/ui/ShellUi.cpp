@@ -30,7 +30,7 @@ void ExecuteLink(const QString& link, QWidget* owner)
 {
     if (QDesktopServices::openUrl(QUrl::fromUserInput(link)))
         return;
-    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("ExecuteLink"),
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Open Link"),
                                 QStringLiteral("error Opening Link to ") + link
                                     + QStringLiteral("\r\n\r\nNo program is set to open it."),
                                 QMessageBox::Ok, owner);

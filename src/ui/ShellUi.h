@@ -11,7 +11,7 @@ class QWidget;
 // Opens help page number `topic` in the help window (one window, reused).
 void ShowHelpTopic(int topic, QWidget* owner = nullptr);
 // Opens a web address or "mailto:" link with the user's default handler; a failure is told
-// in a message box "ExecuteLink".
+// in a message box "Open Link".
 void ExecuteLink(const QString& link, QWidget* owner = nullptr);
 // The chosen folder, or empty text when the user cancels. This one blocks in a modal
 // dialog; windows that can be closed under it (by a transfer ending) use the form below.

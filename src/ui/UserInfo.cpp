@@ -34,6 +34,9 @@ dlgmsg::dlgmsg(Session& s, QWidget* owner) : QDialog(owner), session(s)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Text1);
     layout->addLayout(buttons);
+    // Room for a sentence and for the whole title beside the window manager's buttons.
+    Text1->setMinimumWidth(Text1->fontMetrics().averageCharWidth() * 50);
+    setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 160);
     connect(Command1, &QPushButton::clicked, this, &dlgmsg::send);
     connect(Command2, &QPushButton::clicked, this, &QDialog::close);
 }
@@ -94,7 +97,15 @@ Uinfo::Uinfo(const Context& ctx, QWidget* owner) : QDialog(owner)
 
 QString Uinfo::webLink(const QString& homepage)
 {
-    const QUrl url(homepage.trimmed(), QUrl::StrictMode);
+    // A home page is often written without its scheme ("www.example.com"): it is a web address.
+    // Anything else that names a scheme ("mailto:", "javascript:") stays refused.
+    QString text = homepage.trimmed();
+    const int colon = text.indexOf(':');
+    const bool schemeNamed = colon > 0 && !text.left(colon).contains('/')
+                             && !(colon + 1 < text.size() && text.at(colon + 1).isDigit());
+    if (!text.isEmpty() && !schemeNamed)
+        text.prepend(QLatin1String("http://"));
+    const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return {};

@@ -51,6 +51,7 @@ Prompts::Id WindowPrompts::askAccept(const AcceptRequest& request, AcceptAnswer 
 Prompts::Id WindowPrompts::askExisting(const ExistsRequest& request, ExistsAnswer answer)
 {
     auto* dialog = new FAExistsDialog(request.fileName, owner);
+    dialog->showFiles(request.existingPath, request.offeredSize);
     AnswerClock::attach(dialog, request.answerBy);
     const Id id = track(dialog);
     connect(dialog, &FAExistsDialog::answered, this,

@@ -7,6 +7,8 @@
 #include "ui/TransferUi.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -46,9 +48,12 @@ int main(int argc, char** argv)
     // The folders may be impossible to create (a read-only place); the log has its own
     // fallback and the receiving side checks the download folder.
     Startup::makeFolders(ctx.programFolder);
+    const bool firstStart = !QFileInfo::exists(QDir(ctx.programFolder).filePath(QStringLiteral("qvcfg.cfg")));
     const QString configProblem = ctx.loadConfig();
 
     MainWindow window(peer);
+    if (firstStart)
+        window.sizeForNewInstallation();
     InstallTransferUi(peer, &window);
     InstallSiteList(window);
     // exit(), not quit(): quit() lets any window that refuses to close keep the process alive.

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -80,8 +82,8 @@ private Q_SLOTS:
         QFETCH(bool, tick);
         QFETCH(bool, accepted);
         WindowPrompts prompts(nullptr);
-        // Texts from the peer show as one line, control characters escaped.
-        const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", "12\t4", "Somebody With A\nLong Name",
+        // Texts from the peer show as one line, control characters escaped; a byte count as a size.
+        const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", tick ? "3000000000" : "12\t4", "Somebody With A\nLong Name",
                                         "/home/someone/download/", false};
         std::optional<Prompts::AcceptReply> got;
         const Prompts::Id id = prompts.askAccept(rq, [&](const Prompts::AcceptReply& r) { got = r; });
@@ -89,7 +91,7 @@ private Q_SLOTS:
         QVERIFY(w && !w->isModal());
         // Long texts are shortened from the front.
         QCOMPARE((QStringList{text(w, "FileNameLabel"), text(w, "SizeLabel"), text(w, "FromLabel"), text(w, "DirectoryLabel")}),
-                 (QStringList{"...-file-name\\x1b[2J.zip", "12\\t4", "...With A\\nLong Name", "...someone/download/"}));
+                 (QStringList{"...-file-name\\x1b[2J.zip", tick ? "2.8 GiB" : "12\\t4", "...With A\\nLong Name", "...someone/download/"}));
 
         w->findChild<QCheckBox*>(QStringLiteral("AutoAcceptCheck"))->setChecked(tick);
         leave(w, how);
@@ -121,9 +123,20 @@ private Q_SLOTS:
         auto [option, typed, how, choice, alwaysText] = row;
         WindowPrompts prompts(nullptr);
         std::optional<Prompts::ExistsReply> got;
-        const Prompts::Id id = prompts.askExisting({"old\r.bin"}, [&](const Prompts::ExistsReply& r) { got = r; });
+        QTemporaryDir dir;
+        const QString here = dir.filePath("old.bin");
+        QFile file(here);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(2048, 'x')) == 2048 && file.flush());
+        QVERIFY(file.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7)), QFileDevice::FileModificationTime));
+        file.close();
+        const QLocale l;
+        const Prompts::Id id = prompts.askExisting({"old\r.bin", QDeadlineTimer::Forever, here, qint64(3) << 30},
+                                                   [&](const Prompts::ExistsReply& r) { got = r; });
         QPointer<QWidget> w = prompts.window(id);
         QVERIFY(w);
+        // Both files, to choose between them: size and date here, the offered size.
+        QCOMPARE(w->findChild<QLabel*>("ExistingLabel")->text(), "2.0 KiB (" + l.toString(2048) + " bytes), 2024-03-05 14:07");
+        QCOMPARE(w->findChild<QLabel*>("OfferedLabel")->text(), "3.0 GiB (" + l.toString(qint64(3) << 30) + " bytes)");
         const auto options = w->findChildren<QRadioButton*>(QStringLiteral("Option1"));
         QVERIFY(options.size() == 4 && options[0]->isChecked());
         auto* check = w->findChild<QCheckBox*>(QStringLiteral("AlwaysCheck"));

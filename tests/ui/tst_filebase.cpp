@@ -112,17 +112,18 @@ private Q_SLOTS:
         QVERIFY(p.a.worstRatio + p.b.worstRatio < 1e-6);
         QCOMPARE(label(sendWin, "status"), QStringLiteral("Sending File..."));
         QCOMPARE(label(recvWin, "status"), QStringLiteral("Receiving File..."));
-        QCOMPARE(label(recvWin, "SizeLabel"), QStringLiteral("File Size : %1").arg(size));
-        QVERIFY(QRegularExpression("^Total Received : [1-9][0-9]+$").match(label(recvWin, "TotalLabel")).hasMatch());
+        QCOMPARE(label(recvWin, "SizeLabel"), QStringLiteral("File Size : 5.0 GiB"));
+        QVERIFY(QRegularExpression("^Total Received : [1-9][0-9.]* [KMG]iB$").match(label(recvWin, "TotalLabel")).hasMatch());
+        QVERIFY(QRegularExpression("^[0-9]+\\.[0-9] [kM]B/s$").match(label(recvWin, "KPSlabel")).hasMatch());
 
         UiPeer& mine = senderCancels ? p.a : p.b;
         auto* cancel = mine.window->findChild<QPushButton*>(QStringLiteral("cancel"));
         auto question = [&] { return mine.main.findChild<QMessageBox*>(QStringLiteral("YesNo")); };
-        // Keys on the button are dropped; only a click asks.
+        // Keys typed into the button are dropped; Escape in the window asks, as a click does.
         cancel->setFocus();
         QTest::keyClick(cancel, Qt::Key_Space);
         QVERIFY(!question());
-        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTest::keyClick(cancel, Qt::Key_Escape);
         QTRY_VERIFY_WITH_TIMEOUT(question() && question()->isVisible(), 2000);
         QCOMPARE(question()->windowTitle(), QStringLiteral("Cancel Send?"));
         QCOMPARE(question()->text(), QStringLiteral("Are you sure you want to end the file transfer?"));
@@ -157,13 +158,31 @@ private Q_SLOTS:
         QCOMPARE(p.b.last[name]["title"], QStringLiteral("Receiving"));
         QCOMPARE(p.b.last[name]["FnameLabel"], (QStringLiteral("File : ") + name).left(34) + "...");
         QCOMPARE(p.b.last[name]["userlabel"], QStringLiteral("From : Annabelle Of The Very Lo..."));
-        QCOMPARE(p.b.last[name]["SizeLabel"], QStringLiteral("File Size : 300000"));
+        QCOMPARE(p.b.last[name]["SizeLabel"], QStringLiteral("File Size : 293.0 KiB"));
         QCOMPARE(p.a.last["two.mp3"]["title"], QStringLiteral("Sending"));
         QCOMPARE(p.a.last["two.mp3"]["userlabel"], QStringLiteral("To : Bob"));
         QVERIFY(p.a.shownQuietly);
         QCOMPARE(p.a.worstRatio + p.b.worstRatio, 0.0);
         const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
         QVERIFY(p.a.has(done) && p.b.has(done));
+    }
+
+    void readableLabels_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("6 GiB") << "File Size : 6442450944" << "File Size : 6.0 GiB";
+        QTest::newRow("bytes") << "Total Sent : 512" << "Total Sent : 512 bytes";
+        QTest::newRow("not yet") << "Total Sent : " << "Total Sent : ";
+        QTest::newRow("fast") << "682398.49 KB/SEC" << "682.4 MB/s";
+        QTest::newRow("slow") << "12.5 KB/SEC" << "12.5 kB/s";
+        QTest::newRow("wire name") << "File : Music\\Old\\a : 12" << "File : Music/Old/a : 12";
+    }
+    void readableLabels()
+    {
+        QFETCH(QString, engine);
+        QFETCH(QString, shown);
+        QCOMPARE(FileBase::readable(engine), shown);
     }
 
     void placement()

@@ -3,6 +3,7 @@
 #include "ui/TranscriptPane.h"
 #include "ui/dlgConnectDialog.h"
 #include "ui/TwipsUi.h"
+#include "ui/QueueWindow.h"
 #include "session/Session.h"
 #include "transfer/Transfers.h"
 #include "support/Harness.h"
@@ -17,7 +18,9 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QClipboard>
 #include <QTest>
+#include <QToolBar>
 #include <QTextBlock>
 
 namespace {
@@ -170,7 +173,7 @@ private Q_SLOTS:
         QFETCH(QSize, size);
         QFETCH(bool, chatBar);
         QFETCH(QSize, expected);
-        const int W = expected.width(), H = expected.height();
+        int W = expected.width(), H = expected.height();
         TestPeer p;
         p.ctx->options.ShowChatBar = chatBar;
         MainWindow w(*p.peer);
@@ -178,16 +181,38 @@ private Q_SLOTS:
         const QSize frame = w.frameGeometry().size() - w.size();
         w.resize(QSize(twipsToPixelsX(size.width()), twipsToPixelsY(size.height())) - frame);
         w.ApplyLayout();
+        // Never narrower than the whole toolbar.
+        W = std::max(W, pixelsToTwipsX(w.findChild<QToolBar*>("Toolbar1")->sizeHint().width()) + 240);
         QCOMPARE(w.frameGeometry().size(), QSize(twipsToPixelsX(W), twipsToPixelsY(H)));
         auto rect = [](int l, int t, int wd, int ht) {
             return QRect(twipsToPixelsX(l), twipsToPixelsY(t), twipsToPixelsX(wd), twipsToPixelsY(ht));
         };
+        // The state label sits at the bottom of the client area, the rest above it.
+        const QRect label = w.findChild<QLabel*>("SockState")->geometry();
+        QVERIFY2(w.centralWidget()->height() - label.bottom() < 8, qPrintable(QString::number(label.bottom())));
+        H = pixelsToTwipsY(w.centralWidget()->height()) + 690;
         const int R = chatBar ? H - 975 - 350 : H - 975;
-        QCOMPARE(w.findChild<QLabel*>("SockState")->geometry(), rect(53, H - 975, W - 240, 210));
+        QCOMPARE(label, rect(53, H - 975, W - 240, 210));
         QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->geometry(), rect(53, H - 1325, W - 240, 315));
         QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->isHidden(), !chatBar);
         QCOMPARE(pane(w, "BothText")->geometry(), rect(53, 585, W - 240, R - 600));
         QCOMPARE(pane(w, "MsgText")->geometry(), rect(53, 1735, W - 240, R - 25 - 1735));
+    }
+
+    // Restoring the window (the tray's Restore) brings back the queue window that went down with it.
+    void restoreBringsBackQueue()
+    {
+        TestPeer p;
+        MainWindow w(*p.peer);
+        w.show();
+        w.findChild<QAction*>("mnu_queue")->trigger();
+        QWidget* queue = w.queueWindow();
+        QVERIFY(queue->isVisible());
+        queue->setWindowState(Qt::WindowMinimized);
+        w.setWindowState(Qt::WindowMinimized);
+        w.findChild<QAction*>("mnu_restore")->trigger();
+        QVERIFY(!w.isMinimized() && !queue->isMinimized() && queue->isVisible());
+        QCOMPARE(w.findChild<QAction*>("mnu_queue")->text(), QString("Hide File Queue"));
     }
 
     void splashEnds()
@@ -245,6 +270,12 @@ private Q_SLOTS:
         chat(wa, "hi");
         QTRY_VERIFY_WITH_TIMEOUT(lines(pane(wb, "BothText")).contains("<Ann> hi"), 3000);
         QVERIFY(wa.findChild<QLineEdit*>("ChatBar")->text().isEmpty());
+        // Pasted lines go out one chat line each, blank ones left out.
+        QApplication::clipboard()->setText("one\r\n\ntwo\n");
+        wa.findChild<QLineEdit*>("ChatBar")->paste();
+        chat(wa, wa.findChild<QLineEdit*>("ChatBar")->text());
+        QTRY_VERIFY_WITH_TIMEOUT(lines(pane(wb, "MsgText")).contains("<Ann> two"), 3000);
+        QCOMPARE(lines(pane(wb, "MsgText")).filter("<Ann>"), QStringList({"<Ann> hi", "<Ann> one", "<Ann> two"}));
 
         wb.findChild<QAction*>("Disconnect")->trigger(); // "bye"; the server closes
         QTRY_COMPARE_WITH_TIMEOUT(caption(wa), QString("Disconnected."), 2000);

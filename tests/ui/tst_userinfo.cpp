@@ -91,7 +91,9 @@ private Q_SLOTS:
         QTest::newRow("https") << " HTTPS://example.org " << "https://example.org";
         QTest::newRow("file") << "file:///etc/passwd" << "";
         QTest::newRow("javascript") << "javascript:alert(1)" << "";
-        QTest::newRow("no scheme") << "www.example.org" << "";
+        QTest::newRow("no scheme") << "www.example.org/a?b=1" << "http://www.example.org/a?b=1";
+        QTest::newRow("no scheme, port") << "example.org:8080" << "http://example.org:8080";
+        QTest::newRow("mailto") << "mailto:ann@example.org" << "";
         QTest::newRow("start value") << "<No Homepage Specified>" << "";
     }
     void homePageLink()
