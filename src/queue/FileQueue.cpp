@@ -342,8 +342,10 @@ void FileQueue::tick()
     // One step at a time: an expansion in progress or a file in flight is still a step.
     if (stepping || expansion || inFlight)
         return;
-    if (!loggedIn || !session.isConnected() || ctx.TransferBusy || transfers.busy() || transfers.pausing() ||
-        transfers.awaitingPeerCaps())
+    // After the user's Disconnect nothing is offered (the connection is going away): the head
+    // entry stays where it is instead of being taken and put back on every tick.
+    if (!loggedIn || !session.isConnected() || session.DisconnectClicked || ctx.TransferBusy || transfers.busy() ||
+        transfers.pausing() || transfers.awaitingPeerCaps())
         return;
     if (entries.isEmpty() || stoppedFlag) {
         // Run empty, the loop only rests: the next entry added starts it again. Only the

@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 
 namespace {
@@ -201,6 +202,32 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 5, 10000);
         for (const char* f : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"})
             QCOMPARE(readFile(t.downPath(f)), QByteArray(f));
+    }
+
+    // After the user's Disconnect the queue waits, also while a peer leaves the connection
+    // open after our "bye": the head entry is not taken and put back on every tick.
+    void waitsAfterDisconnect()
+    {
+        TestPeer a("Ann");
+        a.peer->session().extensionsOn = false;
+        const quint16 port = freePortTriple();
+        a.listen(port);
+        QTcpSocket raw; // a peer that never closes
+        raw.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(raw.waitForConnected(10000));
+        QSignalSpy logins(&a.peer->session(), &Session::loggedIn);
+        raw.write(Session::frame("PAuth:"));
+        QVERIFY(logins.wait(10000));
+        FileQueue& q = a.peer->queue();
+        q.sendTickMs = 20;
+        q.Stop();
+        QVERIFY(writeFile(a.home.filePath("f.txt"), "f"));
+        q.addPath(a.home.filePath("f.txt"));
+        a.peer->session().Disconnect();
+        QSignalSpy taken(&q, &QAbstractItemModel::rowsRemoved);
+        q.Go();
+        QVERIFY(!taken.wait(500));
+        QVERIFY(a.peer->session().isConnected() && q.count() == 1);
     }
 
     // A tree with sub-folders and non-ASCII names arrives whole, expanded breadth first, each
