@@ -15,8 +15,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -239,6 +242,23 @@ void QueueWindow::askClear()
     clearBox->open();
 }
 
+// Where a window of frame size `frame` goes beside the main window's frame `main`: below it,
+// else to its right, its left or above it, whichever first fits on the screen; when none
+// does, below it as far as the screen allows, so that it never opens off the screen.
+QPoint QueueWindow::placeBeside(const QRect& main, const QSize& frame, const QRect& screen)
+{
+    const QPoint candidates[] = {{main.left(), main.bottom() + 1},
+                                 {main.right() + 1, main.top()},
+                                 {main.left() - frame.width(), main.top()},
+                                 {main.left(), main.top() - frame.height()}};
+    for (const QPoint& at : candidates)
+        if (screen.contains(QRect(at, frame)))
+            return at;
+    const int x = std::clamp(main.left(), screen.left(), std::max(screen.left(), screen.right() + 1 - frame.width()));
+    const int y = std::clamp(main.bottom() + 1, screen.top(), std::max(screen.top(), screen.bottom() + 1 - frame.height()));
+    return {x, y};
+}
+
 void QueueWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -251,9 +271,12 @@ void QueueWindow::showEvent(QShowEvent* event)
         // client area: leave room for a title bar and border like the main window's, so that
         // the frame starts below the main window instead of covering its state label.
         QPoint room;
-        if (frameGeometry() == geometry())
+        QSize frame = frameGeometry().size();
+        if (frameGeometry() == geometry()) {
             room = mainWindow->geometry().topLeft() - main.topLeft();
-        move(QPoint(main.left(), main.top() + main.height()) + room);
+            frame += main.size() - mainWindow->geometry().size();
+        }
+        move(placeBeside(main, frame, mainWindow->screen()->availableGeometry()) + room);
     }
     Q_EMIT shownChanged(true);
 }

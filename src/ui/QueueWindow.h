@@ -34,6 +34,9 @@ public:
     void removeSelected();
     // Asks "Clear?" (modeless); anything but No empties the queue.
     void askClear();
+    // Where a window with frame size `frame` opens beside the main window's frame `main`,
+    // inside `screen`: below, right, left or above, else below as far as the screen allows.
+    static QPoint placeBeside(const QRect& main, const QSize& frame, const QRect& screen);
 
 Q_SIGNALS:
     // The window was shown (true) or closed by its close box (false), for the main window's

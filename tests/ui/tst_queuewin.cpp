@@ -247,6 +247,23 @@ private Q_SLOTS:
         QCOMPARE(caption(w, "pop_queue"), "Show File Queue");
     }
 
+    // The queue window opens beside the main window and never off the screen.
+    void placement_data()
+    {
+        QTest::addColumn<QRect>("main");
+        QTest::addColumn<QPoint>("at");
+        QTest::newRow("room below") << QRect(100, 100, 640, 600) << QPoint(100, 700);
+        QTest::newRow("at the bottom: right") << QRect(0, 400, 640, 600) << QPoint(640, 400);
+        QTest::newRow("bottom right: left") << QRect(900, 400, 640, 600) << QPoint(500, 400);
+        QTest::newRow("nowhere free: kept on screen") << QRect(0, 0, 1600, 1000) << QPoint(0, 700);
+    }
+    void placement()
+    {
+        QFETCH(QRect, main);
+        QFETCH(QPoint, at);
+        QCOMPARE(QueueWindow::placeBeside(main, QSize(400, 300), QRect(0, 0, 1600, 1000)), at);
+    }
+
     // A large folder is expanded with the panel up, counting; Cancel keeps what was found.
     void folderPanel()
     {
