@@ -303,7 +303,11 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
         PortTExt, [](QChar c) { return c >= '0' && c <= '9'; }, QStringLiteral("A port is typed in digits."), notice,
         [](const QString& t) { return t.size() > 5 ? QStringLiteral("A port has at most five digits") : QString(); }));
     PasswordText = edit("PasswordText");
-    PasswordText->setValidator(sitesFilter(PasswordText, QStringLiteral("The password"), notice));
+    // A password also travels in a login, which cannot carry "ÿ" exactly.
+    PasswordText->setValidator(new TypedTextFilter(
+        PasswordText, [](QChar c) { return c != QChar(0xFF) && SitesFile::storable(QString(c)); },
+        QStringLiteral("A password holds Windows-1252 text without \";\" or \"%1\".").arg(QChar(0xFF)), notice,
+        [](const QString& text) { return SitesFile::problem(QStringLiteral("The password"), text); }));
     // Shown only while being typed, not to someone looking over a shoulder.
     PasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
     FilePortText = edit("FilePortText");

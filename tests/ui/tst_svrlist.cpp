@@ -126,10 +126,11 @@ private Q_SLOTS:
             {QString::fromUtf8("Not taken: \"\u0141\" \"\u017a\" \"\u65e5\" \"\u672c\". The sites file holds "
                               "Windows-1252 text without \";\".")});
         row("boxes keep out what the file cannot hold", kFile,
-            {"select:S", QString::fromUtf8("ip:h\u20ac\u0141;Port=1"), "port:6553377", "pw:Parent=;x"},
+            {"select:S", QString::fromUtf8("ip:h\u20ac\u0141;Port=1"), "port:6553377", QString::fromUtf8("pw:Parent=;x\u00ff")},
             "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
             "Site=S;IP=h\x80Port1;Port=65533;Password=Parentx;Parent=A;\r\n",
-            {"The address may not hold \"Port=\".", "A port has at most five digits.", "Not taken: \";\""});
+            {"The address may not hold \"Port=\".", "A port has at most five digits.",
+             QString::fromUtf8("Not taken: \";\" \"\u00ff\"")});
         row("names ending in Expanded", none,
             {"folder:My Expanded", "folder:Kid", "site:Expanded", "collapse:My Expanded"},
             "Folder=My Expanded;Parent=Sites;\r\nFolder=Kid;Expanded;Parent=My Expanded;\r\n"
