@@ -46,6 +46,32 @@ char32_t codeAt(const QString& text, qsizetype i, qsizetype& n)
     return c.unicode();
 }
 
+// The code point that ends right before i (a surrogate pair taken whole).
+char32_t codeBefore(const QString& text, qsizetype i)
+{
+    const QChar c = text[i - 1];
+    if (c.isLowSurrogate() && i >= 2 && text[i - 2].isHighSurrogate())
+        return QChar::surrogateToUcs4(text[i - 2], c);
+    return c.unicode();
+}
+
+// Whether the character at i (of length n) is written out. The zero-width joiner and
+// non-joiner are part of how some scripts are written (Persian, the Indic scripts) and of
+// emoji sequences: between two visible characters they stay; alone, at an end or beside a
+// blank they could only hide something, and show.
+bool escapedAt(const QString& text, qsizetype i, char32_t c, qsizetype n)
+{
+    if (!shownEscaped(c))
+        return false;
+    if ((c != 0x200C && c != 0x200D) || i == 0 || i + n >= text.size())
+        return true;
+    qsizetype m = 1;
+    for (const char32_t side : {codeBefore(text, i), codeAt(text, i + n, m)})
+        if (QChar::isSpace(side) || shownEscaped(side))
+            return true;
+    return false;
+}
+
 // What the eye passes over at the start of a line: blanks, the characters above, marks
 // with nothing to sit on, and the braille blank.
 bool blankLooking(char32_t c)
@@ -75,7 +101,7 @@ QString LineText::visible(const QString& text)
 {
     qsizetype i = 0;
     qsizetype n = 1;
-    while (i < text.size() && !shownEscaped(codeAt(text, i, n)))
+    while (i < text.size() && !escapedAt(text, i, codeAt(text, i, n), n))
         i += n;
     if (i == text.size())
         return text; // the common case: nothing to change, no copy
@@ -83,7 +109,7 @@ QString LineText::visible(const QString& text)
     static const char hex[] = "0123456789abcdef";
     for (; i < text.size(); i += n) {
         const char32_t c = codeAt(text, i, n);
-        if (!shownEscaped(c)) {
+        if (!escapedAt(text, i, c, n)) {
             out += QStringView(text).mid(i, n);
         } else if (c == '\r') {
             out += QLatin1String("\\r");

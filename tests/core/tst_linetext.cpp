@@ -25,6 +25,11 @@ private Q_SLOTS:
             << QString::fromUtf8("\u202a\u202d\u2066\u2069") << "\\u202a\\u202d\\u2066\\u2069";
         QTest::newRow("soft hyphen, zero width, BOM")
             << QString::fromUtf8("\u00adx\u200b\u200d\ufeff") << "\\xadx\\u200b\\u200d\\ufeff";
+        QTest::newRow("joiners inside a word or an emoji stay")
+            << QString::fromUtf8("\u0645\u06cc\u200c\u062e\u0648\u0627\u0645 \U0001f469\u200d\U0001f4bb")
+            << QString::fromUtf8("\u0645\u06cc\u200c\u062e\u0648\u0627\u0645 \U0001f469\u200d\U0001f4bb");
+        QTest::newRow("joiners alone, at an end or by a blank")
+            << QString::fromUtf8("\u200cx\u200d y\u200c \u200d") << "\\u200cx\\u200d y\\u200c \\u200d";
         QTest::newRow("line separators, filler") << QString::fromUtf8("\u2028\u2029\u3164") << "\\u2028\\u2029\\u3164";
         QTest::newRow("tag beyond the BMP") << QString::fromUtf8("\U000e0041!") << "\\U000e0041!";
         QTest::newRow("emoji and variation selector stay") << QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c")
