@@ -373,7 +373,8 @@ void FileQueue::tick()
             AddToList(head.path, head.name, true);
         }
     } else {
-        ++endedCount; // gone: dropped without a message
+        ++endedCount; // gone since it was queued: nothing to send, but the user is told
+        ctx.AddText(QStringLiteral("*** Skipped : ") + head.path + QStringLiteral(" - it no longer exists"), StatusLine);
     }
     stepping = false;
     if (entries.isEmpty() && !expansion) {
