@@ -394,6 +394,13 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
     ++n;
     putBackSeen = true;
     AddToList(path, name, true);
+    if (maxPutBacks < 0 && stopEveryPutBacks > 0 && n % stopEveryPutBacks == 0) {
+        Stop();
+        ctx.AddText(QStringLiteral("*** File Queue Stopped : %1 did not go through %2 times in a row - press Go to try again")
+                        .arg(name)
+                        .arg(n),
+                    StatusLine);
+    }
 }
 
 void FileQueue::onEnded(const TransferOutcome& outcome)

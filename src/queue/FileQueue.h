@@ -108,6 +108,10 @@ public:
     // How often one entry may be put back by unfinished transfers before it is given up
     // (counted as ended, not complete); negative: no limit, as in the window.
     int maxPutBacks = -1;
+    // Without that limit (the window), an entry that keeps failing would be offered again five
+    // times a second for ever: each time it has come back this many times the loop stops with
+    // a line saying so, and Go tries again.
+    int stopEveryPutBacks = 3;
     // Files taken that have ended for good (complete, failed, given up or gone), and how many
     // of them completed.
     int ended() const { return endedCount; }

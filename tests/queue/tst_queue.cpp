@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -321,6 +322,26 @@ private Q_SLOTS:
         QCOMPARE(t.q.filesAdded(), 10002);
         QVERIFY(batches >= 10000 / 200);
         QCOMPARE(t.a.rec->lines.filter("*** File Transfer Canceled By Receiver : many\\f").size(), 1);
+    }
+
+    // A file whose transfer cannot even start (its port taken by another program) is not
+    // offered again for ever: the queue stops after three tries, and Go tries again.
+    void stopsAfterRepeatedFailures()
+    {
+        Two t;
+        QTcpServer blocker;
+        QVERIFY(blocker.listen(QHostAddress::LocalHost, t.port + 1));
+        QVERIFY(writeFile(t.srcPath("x.bin"), "data"));
+        t.q.addPath(t.srcPath("x.bin"));
+        QVERIFY(t.connect());
+        QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 10000);
+        QCOMPARE(t.a.rec->lines.filter("*** Sending File : x.bin").size(), 3);
+        QVERIFY(t.a.rec->contains("*** File Queue Stopped : x.bin did not go through 3 times in a row - press Go to try again"));
+        QCOMPARE(order(t.q), QStringList{"x.bin"});
+        blocker.close();
+        t.q.Go();
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 1, 10000);
+        QCOMPARE(readFile(t.downPath("x.bin")), QByteArray("data"));
     }
 
     // An interrupted file goes back to the front and completes on the next connection; a
