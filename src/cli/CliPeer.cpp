@@ -16,6 +16,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <cstdio>
@@ -49,18 +50,17 @@ void onSignal(int number)
 // changed and match passwords that differ from it there.
 QString passwordProblem(const QString& what, const QString& password)
 {
-    QStringList lost;
+    // Counted, not named: the line must not give away part of the password.
+    int lost = 0;
     for (const uint code : password.toUcs4()) {
         const char32_t c = code;
-        const QString one = QString::fromUcs4(&c, 1);
-        if (!Scramblable(one) && !lost.contains(one))
-            lost << one;
+        lost += !Scramblable(QString::fromUcs4(&c, 1));
     }
-    if (lost.isEmpty())
+    if (lost == 0)
         return {};
-    return QStringLiteral("%1 holds characters a login cannot carry exactly (%2) - use Windows-1252 characters "
-                          "other than \"%3\"")
-        .arg(what, LineText::visible(lost.join(' ')), QChar(0xFF));
+    return QStringLiteral("%1 holds characters a login cannot carry exactly (%2 of them) - use Windows-1252 "
+                          "characters other than \"%3\"")
+        .arg(what, QString::number(lost), QChar(0xFF));
 }
 
 void writeLine(FILE* f, const QString& text)
@@ -321,7 +321,9 @@ void CliPeer::handleInput(const QString& rawLine)
     Session& s = peer->session();
     // A line whose first word is a command is that command, whatever follows; one with a
     // missing or unusable argument shows its usage and sends nothing.
-    const qsizetype space = line.indexOf(' ');
+    // The first word ends at any blank, a tab included.
+    const auto blank = std::find_if(line.cbegin(), line.cend(), [](QChar c) { return c.isSpace(); });
+    const qsizetype space = blank == line.cend() ? -1 : blank - line.cbegin();
     const QString command = line.left(space).toLower();
     const QString argument = space < 0 ? QString() : line.mid(space + 1);
     auto usage = [this](const char* text) { ctx.AddText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine); };

@@ -119,9 +119,10 @@ void FileQueue::AddToList(const QString& Pathto, const QString& FileName, bool A
     setRunning(!stoppedFlag);
     if (entries.isEmpty())
         Q_EMIT showRequested();
-    if (paths.contains(Pathto))
+    const QString key = entryKey(Pathto, FileName);
+    if (queuedKeys.contains(key))
         return;
-    paths.insert(Pathto);
+    queuedKeys.insert(key);
     const int row = AddtoTop ? 0 : count();
     beginInsertRows({}, row, row);
     if (AddtoTop)
@@ -249,7 +250,7 @@ QList<int> FileQueue::remove(const QList<int>& selected)
     kept.reserve(count());
     for (int i = 0; i < count(); ++i) {
         if (sel[i])
-            paths.remove(entries[i].path);
+            queuedKeys.remove(entryKey(entries[i].path, entries[i].name));
         else
             kept.append(entries[i]);
     }
@@ -260,7 +261,7 @@ QList<int> FileQueue::remove(const QList<int>& selected)
 
 void FileQueue::clear()
 {
-    paths.clear();
+    queuedKeys.clear();
     reset({});
 }
 
@@ -320,6 +321,9 @@ void FileQueue::Go()
 void FileQueue::onLoggedIn()
 {
     loggedIn = true;
+    // A new connection gives every entry its tries afresh: a transfer cut with the
+    // connection is not held against a file that goes on after a reconnection.
+    putBacks.clear();
     if (ctx.options.AutoResend) {
         // The peers came together: the queue goes on by itself, as "Go" would.
         Go();
@@ -358,7 +362,7 @@ void FileQueue::tick()
     setButtons(true, false);
     beginRemoveRows({}, 0, 0);
     const Entry head = entries.takeFirst();
-    paths.remove(head.path);
+    queuedKeys.remove(entryKey(head.path, head.name));
     endRemoveRows();
 
     if (head.path.endsWith('/')) {
@@ -389,8 +393,11 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
     if (!inFlight || path != current.path)
         return;
     int& n = putBacks[path];
-    if (maxPutBacks >= 0 && n >= maxPutBacks)
-        return; // given up
+    if (maxPutBacks >= 0 && n >= maxPutBacks) {
+        ctx.AddText(QStringLiteral("*** File Given Up : %1 did not go through %2 times in a row").arg(name).arg(n + 1),
+                    StatusLine);
+        return;
+    }
     ++n;
     putBackSeen = true;
     AddToList(path, name, true);
@@ -561,8 +568,8 @@ void FileQueue::appendBatch(QList<Listed>& batch)
     QList<Entry> fresh;
     fresh.reserve(batch.size());
     for (Listed& l : batch)
-        if (!paths.contains(l.entry.path)) {
-            paths.insert(l.entry.path);
+        if (const QString key = entryKey(l.entry.path, l.entry.name); !queuedKeys.contains(key)) {
+            queuedKeys.insert(key);
             fresh.append(std::move(l.entry));
         }
     if (fresh.isEmpty())

@@ -54,10 +54,10 @@ public:
     QString path(int row) const;
     QString name(int row) const;        // local form
     QString offeredName(int row) const; // wire form, "\"-joined, for the connected peer
-    bool contains(const QString& path) const { return paths.contains(path); }
 
     // ---- adding ----
-    // Adds one entry unless its path is already queued (exact, case-sensitive). AddtoTop
+    // Adds one entry unless the same path is already queued under the same name (exact,
+    // case-sensitive): one file queued alone and again inside its folder goes to both places. AddtoTop
     // puts it at the head. Starts the loop unless the queue is stopped.
     void AddToList(const QString& Pathto, const QString& FileName, bool AddtoTop = false);
     // What the send command and a drop add for one local path: a file with its path and file
@@ -168,7 +168,9 @@ private:
     Session& session;
     Transfers& transfers;
     QList<Entry> entries;
-    QSet<QString> paths;
+    // The entries queued, by path and name together, to leave out duplicates.
+    static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }
+    QSet<QString> queuedKeys;
     QTimer SendTimer;
     bool stoppedFlag = false;
     bool stopOn = true;

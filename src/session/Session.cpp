@@ -480,13 +480,16 @@ void Session::answerLogin(LoginAttempt attempt)
         return;
     }
     passwordThrottle.succeeded(Sock.remoteHostIP());
-    clientAuthorised = true;
+    // Every login is answered, but only the first of a connection brings the peers together:
+    // a peer that logs in again cannot restart a queue the user stopped.
+    const bool firstLogin = !std::exchange(clientAuthorised, true);
     admitTimer.stop();
     SendCtlMsg(QStringLiteral("PSOK"));
     ctx.AddText(QStringLiteral("*** User Authenticated"), ConnectLine);
     SendUserInfo();
     announceExtensions();
-    Q_EMIT loggedIn();
+    if (firstLogin)
+        Q_EMIT loggedIn();
 }
 
 void Session::onClosed()

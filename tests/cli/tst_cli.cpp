@@ -153,7 +153,7 @@ private Q_SLOTS:
             << QStringList{"--connect", "h:1", "--password", QString::fromUtf8("zażółć")} << "--password " + carry;
         QTest::newRow("required password outside Windows-1252")
             << QStringList{"--listen", "2000", "--require-password", QString::fromUtf8("zaźółć")}
-            << "--require-password " + carry + QString::fromUtf8(" (ź ł ć)");
+            << "--require-password " + carry + " (3 of them)";
         QTest::newRow("password with y diaeresis")
             << QStringList{"--connect", "h:1", "--password", QString::fromUtf8("ÿes")} << "--password " + carry;
         QTest::newRow("site password with y diaeresis")
@@ -328,7 +328,7 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(r.serverLines().filter("*** Remote User Info Change").size() == 1, r.sOut.constData(), 10000);
         r.server.write("/ping\n"); // answered after the client's "caps:"
         QTRY_VERIFY_WITH_TIMEOUT(!r.serverLines().filter("*** Ping Reply").isEmpty(), 10000);
-        r.server.write("/remove\n/TOP\n/remove x\n/send \n/ping now\n/queue \n");
+        r.server.write("/remove\n/TOP\n/remove x\n/send \n/ping\tnow\n/queue \n");
         QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression("^\\d\t")), before + after, 10000); // stopped: nothing taken
         const QStringList usages = {"*** Usage : /remove N", "*** Usage : /top N", "*** Usage : /remove N",
                                     "*** Usage : /send PATH", "*** Usage : /ping"};

@@ -101,11 +101,11 @@ private Q_SLOTS:
         QCOMPARE(sel, selectedAfter);
         for (int i = 0; i < q.count(); ++i) // paths went with their names; the duplicate set too
             QCOMPARE(q.path(i), "/x/" + q.name(i));
-        q.AddToList("/x/A", "again", false);
+        q.AddToList("/x/A", "A", false);
         QCOMPARE(q.count(), after.size() + (after.contains('A') ? 0 : 1));
     }
 
-    // Duplicates are left out, the first entry asks for the window, a dropped folder becomes a
+    // Duplicates (same path, same name) are left out, the first entry asks for the window, a dropped folder becomes a
     // folder entry; adding many stays linear.
     void adding()
     {
@@ -127,6 +127,8 @@ private Q_SLOTS:
         QCOMPARE(q.data(q.index(2), FileQueue::FolderRole).toBool(), true);
         q.AddToList("/x/Müsik/b/y.txt", "Müsik/b/y.txt");
         QCOMPARE(q.offeredName(3), QString("Müsik\\b\\y.txt"));
+        q.AddToList(p.home.filePath("d/Müsik/a.txt"), "Müsik/a.txt"); // queued alone and in its folder: both go
+        QCOMPARE(q.count(), 5);
         QVERIFY(q.running() && q.stopEnabled() && !q.goEnabled()); // not connected: it waits
         QCOMPARE(FileQueue::shortenDirLabel("/sixteen/chars/x"), QString("/sixteen/chars/x"));
         QCOMPARE(FileQueue::shortenDirLabel("/home/ann/music/albums/2024/x/"), QString("...lbums/2024/x/"));

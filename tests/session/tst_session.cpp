@@ -108,6 +108,19 @@ private Q_SLOTS:
         }
     }
 
+    // A login sent again on one connection is answered again but brings nobody together anew.
+    void secondLoginOnOneConnection()
+    {
+        TestPeer server;
+        RawClient raw;
+        QSignalSpy logins(&server.peer->session(), &Session::loggedIn);
+        QVERIFY(raw.open(server));
+        raw.send("PAuth:");
+        raw.send("PAuth:");
+        QTRY_COMPARE_WITH_TIMEOUT(raw.received().count("PSOK"), 2, kWait);
+        QCOMPARE(logins.count(), 1);
+    }
+
     // Two logged-in peers chat both ways, ping, turn away a third, and part by the command.
     void connectedPair()
     {

@@ -260,6 +260,7 @@ private Q_SLOTS:
         QVERIFY(p.connect());
         QTRY_VERIFY2_WITH_TIMEOUT(list.remaining() == 0 && list.ended() == 2, qPrintable(p.a.rec->lines.join('\n')), 15000);
         QCOMPARE(p.a.rec->count("*** File Transfer Timed Out : f.bin"), 3); // then given up
+        QCOMPARE(p.a.rec->count("*** File Given Up : f.bin did not go through 3 times in a row"), 1);
         QCOMPARE(p.a.rec->count("*** File Transfer Timed Out : g.bin"), 3);
         QCOMPARE(p.a.rec->indexStarting("*** Sending File : g.bin") > p.a.rec->lines.lastIndexOf("*** File Transfer Timed Out : f.bin"), true);
         QCOMPARE(list.ended(), 2);
