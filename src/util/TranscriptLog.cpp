@@ -35,13 +35,16 @@ QByteArray asUtf8(const QByteArray& line, bool& changed)
 }
 
 // Passes the file line by line through asUtf8, a block at a time; `out` null only checks.
-// Returns whether any line changed.
+// Returns whether any line changed; false after a read or write error.
 bool passLines(QFile& in, QIODevice* out)
 {
     bool changed = false;
     QByteArray rest;
     while (!in.atEnd() || !rest.isEmpty()) {
-        rest += in.read(1 << 20);
+        const QByteArray block = in.read(1 << 20);
+        if (block.isEmpty() && !in.atEnd())
+            return false; // a read error: the file is left as it is
+        rest += block;
         qsizetype end = rest.lastIndexOf('\n');
         if (end < 0 && !in.atEnd())
             continue; // a line longer than the block
