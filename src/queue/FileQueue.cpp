@@ -378,7 +378,7 @@ void FileQueue::tick()
         }
     } else {
         ++endedCount; // gone since it was queued: nothing to send, but the user is told
-        ctx.AddText(QStringLiteral("*** Skipped : ") + head.path + QStringLiteral(" - it no longer exists"), StatusLine);
+        noteSkipped(head.path, QStringLiteral("it no longer exists"));
     }
     stepping = false;
     if (entries.isEmpty() && !expansion) {
@@ -502,8 +502,7 @@ void FileQueue::expandBatch()
                               : !target.startsWith(x.inside)   ? "it is a link that leads out of the folder"
                                                                : nullptr;
             if (why) {
-                ctx.AddText(QStringLiteral("*** Skipped : ") + f.filePath() + QStringLiteral(" - ") + QLatin1String(why),
-                            StatusLine);
+                noteSkipped(f.filePath(), QLatin1String(why));
                 continue;
             }
         }
@@ -557,10 +556,13 @@ bool FileQueue::skipSpecial(const QString& path)
     const QString kind = Lib::specialKind(path);
     if (kind.isEmpty())
         return false;
-    ctx.AddText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + kind +
-                    QStringLiteral(", not a regular file"),
-                StatusLine);
+    noteSkipped(path, kind + QStringLiteral(", not a regular file"));
     return true;
+}
+
+void FileQueue::noteSkipped(const QString& path, const QString& why)
+{
+    ctx.AddText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + why, StatusLine);
 }
 
 void FileQueue::appendBatch(QList<Listed>& batch)

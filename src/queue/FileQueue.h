@@ -158,6 +158,8 @@ private:
     // A path that is neither a regular file nor a folder (named pipe, socket, device) is not
     // queued: true, with a status line naming it.
     bool skipSpecial(const QString& path);
+    // The status line for an entry that is not queued or not sent, and why.
+    void noteSkipped(const QString& path, const QString& why);
     static void sortForListing(QList<Listed>& found);
     void onPutBack(const QString& path, const QString& name);
     void onEnded(const TransferOutcome& outcome);

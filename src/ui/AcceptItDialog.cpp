@@ -11,7 +11,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -58,7 +57,7 @@ AcceptItDialog::AcceptItDialog(const QString& name, const QString& sizeText, con
     bool isCount = false;
     const qint64 bytes = sizeText.toLongLong(&isCount);
     const bool plainCount = isCount && bytes >= 0 && !sizeText.isEmpty() && sizeText.front().isDigit();
-    SizeLabel->setText(plainCount ? QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat)
+    SizeLabel->setText(plainCount ? readableSize(bytes)
                                   : shortenFront(LineText::visible(sizeText), 24));
     SizeLabel->setToolTip(shortenFront(LineText::visible(sizeText), 40) + QStringLiteral(" bytes"));
     FromLabel->setText(shortenFront(LineText::visible(from), 20));

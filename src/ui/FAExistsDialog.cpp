@@ -106,7 +106,7 @@ FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
 QString FAExistsDialog::describe(qint64 size, const QDateTime& modified)
 {
     const QLocale locale;
-    QString text = locale.formattedDataSize(size, 1, QLocale::DataSizeIecFormat);
+    QString text = readableSize(size);
     if (size >= 1024)
         text += QStringLiteral(" (%1 bytes)").arg(locale.toString(size));
     if (modified.isValid())

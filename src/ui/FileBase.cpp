@@ -2,6 +2,7 @@
 
 #include "core/LineText.h"
 #include "transfer/FileTransfer.h"
+#include "ui/TwipsUi.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -131,7 +132,7 @@ QString FileBase::readable(const QString& label)
     if (label.startsWith(QLatin1String("File : ")))
         return QString(label).replace('\\', '/');
     if (const auto m = count.match(label); m.hasMatch())
-        return m.captured(1) + locale.formattedDataSize(m.captured(2).toLongLong(), 1, QLocale::DataSizeIecFormat);
+        return m.captured(1) + readableSize(m.captured(2).toLongLong());
     if (const auto m = rate.match(label); m.hasMatch()) {
         const double kilobytes = m.captured(1).toDouble();
         return kilobytes >= 1000 ? locale.toString(kilobytes / 1000, 'f', 1) + QStringLiteral(" MB/s")

@@ -1,6 +1,7 @@
 #include "ui/TwipsUi.h"
 
 #include <QGuiApplication>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
@@ -53,4 +54,9 @@ QPushButton* namedButton(const char* name, const QString& caption, QWidget* pare
     button->setObjectName(QLatin1String(name));
     button->setAutoDefault(false);
     return button;
+}
+
+QString readableSize(qint64 bytes)
+{
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat);
 }

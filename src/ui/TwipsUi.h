@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 
 // Window geometry in the option set is kept in twips (1/1440 inch) so the option file stays
 // the same whatever the screen. These convert with the screen's logical DPI; without a
@@ -18,3 +19,6 @@ int pixelsToTwips(int pixels, double dpi);
 // A button named for tests and style sheets that does not take Enter from a text box (only
 // the dialog's default button does).
 class QPushButton* namedButton(const char* name, const class QString& caption, class QWidget* parent);
+
+// A byte count as a person reads it, in binary units with one decimal ("2.8 GiB").
+QString readableSize(qint64 bytes);
