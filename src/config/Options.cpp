@@ -1,7 +1,7 @@
 #include "config/Options.h"
 
 #include "config/Scramble.h"
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 
 #include <QDir>
 #include <QFile>
@@ -146,9 +146,9 @@ namespace ConfigFile {
 
 bool storable(const QString& value)
 {
-    if (!Ansi::representable(value))
+    if (!Windows1252::representable(value))
         return false;
-    const QByteArray plain = Ansi::encode(value);
+    const QByteArray plain = Windows1252::encode(value);
     const QByteArray line = EncryptText(plain);
     return !line.contains('\r') && DecryptText(line) == plain;
 }
@@ -177,14 +177,14 @@ QString LoadConfig(const QString& path, const QString& programFolder, Options& o
     };
     for (int i = 0; i < 30; ++i) {
         const Line& l = lines()[i];
-        const QString value = Ansi::decode(DecryptText(raw[i]));
+        const QString value = Windows1252::decode(DecryptText(raw[i]));
         if (l.text) {
             if (!value.isEmpty() || !isFolder(l))
                 opts.*(l.text) = value;
         } else if (!parseWhole(value, opts.*(l.number)))
             return fail(openError(13, QStringLiteral("Type mismatch (line %1, %2)").arg(i + 1).arg(l.name)));
     }
-    const QString flagsText = Ansi::decode(DecryptText(raw[30])).trimmed();
+    const QString flagsText = Windows1252::decode(DecryptText(raw[30])).trimmed();
     bool ok = false;
     const int flags = flagsText.toInt(&ok);
     if (!ok || flags < 0 || flagsText.size() > 5)
@@ -220,7 +220,7 @@ QString SaveConfig(const QString& path, const Options& opts)
                 value = valueText(previous, l);
             }
         }
-        out += EncryptText(Ansi::encode(value));
+        out += EncryptText(Windows1252::encode(value));
         out += "\r\n";
     }
     out += EncryptText(QByteArray::number(opts.configFlags()));

@@ -1,6 +1,6 @@
 #include "config/Scramble.h"
 
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 
 namespace {
 
@@ -79,12 +79,12 @@ QByteArray DecryptText(const QByteArray& scrambled, const QByteArray& key)
 
 bool Scramblable(const QString& text)
 {
-    return !text.contains(QChar(0xFF)) && Ansi::representable(text);
+    return !text.contains(QChar(0xFF)) && Windows1252::representable(text);
 }
 
 QByteArray ScramblableBytes(const QString& text, char replacement)
 {
-    QByteArray out = Ansi::encode(text, replacement);
+    QByteArray out = Windows1252::encode(text, replacement);
     out.replace('\xFF', replacement);
     return out;
 }

@@ -1,6 +1,6 @@
 #include "config/Sites.h"
 
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +23,7 @@ QString fieldProblem(const QString& what, const QString& text)
     for (const QString& m : kMarkers)
         if (text.contains(m))
             return QStringLiteral("%1 may not hold \"%2\"").arg(what, m);
-    if (!Ansi::representable(text))
+    if (!Windows1252::representable(text))
         return QStringLiteral("%1 may hold Windows-1252 characters only").arg(what);
     return {};
 }
@@ -254,9 +254,9 @@ QByteArray SiteTree::toBytes() const
     });
     QByteArray out;
     for (const QString& f : folders)
-        out += Ansi::encode(f.mid(1)) + "\r\n";
+        out += Windows1252::encode(f.mid(1)) + "\r\n";
     for (const QString& s : sites)
-        out += Ansi::encode(s) + "\r\n";
+        out += Windows1252::encode(s) + "\r\n";
     return out;
 }
 
@@ -267,7 +267,7 @@ QStringList SiteTree::read(const QByteArray& bytes)
     QStringList problems;
     const QList<QByteArray> lines = bytes.split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        QString line = Ansi::decode(lines[i]);
+        QString line = Windows1252::decode(lines[i]);
         if (line.endsWith('\r'))
             line.chop(1);
         if (line.trimmed().isEmpty())

@@ -1,6 +1,6 @@
 #include "core/Startup.h"
 
-#include "util/Lib.h"
+#include "util/FileSystem.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -94,7 +94,7 @@ QStringList makeFolders(const QString& folder)
     QStringList failed;
     for (const char* sub : {"log", "download"}) {
         const QString path = QDir(folder).filePath(QLatin1String(sub));
-        if (!Lib::DirExists(path) && !Lib::MakePath(path))
+        if (!FileSystem::DirExists(path) && !FileSystem::MakePath(path))
             failed.append(path);
     }
     return failed;

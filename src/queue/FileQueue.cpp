@@ -4,7 +4,7 @@
 #include "session/Session.h"
 #include "transfer/TransferRules.h"
 #include "transfer/Transfers.h"
-#include "util/Lib.h"
+#include "util/FileSystem.h"
 
 #include <QCollator>
 #include <QDir>
@@ -553,7 +553,7 @@ void FileQueue::sortForListing(QList<Listed>& found)
 bool FileQueue::skipSpecial(const QString& path)
 {
     // Only regular files are sent: a named pipe would wait for a writer, a device never end.
-    const QString kind = Lib::specialKind(path);
+    const QString kind = FileSystem::specialKind(path);
     if (kind.isEmpty())
         return false;
     noteSkipped(path, kind + QStringLiteral(", not a regular file"));

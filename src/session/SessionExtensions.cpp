@@ -6,7 +6,7 @@
 
 #include "config/Scramble.h"
 #include "core/Context.h"
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 
 #include <QSet>
 
@@ -78,7 +78,7 @@ void Session::forgetExtensions()
 
 QString Session::decodeMessage(const QByteArray& plain) const
 {
-    return utf8In ? QString::fromUtf8(plain) : Ansi::decode(plain);
+    return utf8In ? QString::fromUtf8(plain) : Windows1252::decode(plain);
 }
 
 void Session::noteUnsendable(const QString& text)

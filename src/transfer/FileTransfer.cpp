@@ -5,7 +5,7 @@
 #include "session/Session.h"
 #include "transfer/TokenGate.h"
 #include "transfer/TransferRules.h"
-#include "util/Lib.h"
+#include "util/FileSystem.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -164,7 +164,7 @@ QHostAddress listenAddressFor(const Context& ctx, const Session& session)
 void FileTransfer::startSending()
 {
     QString problem;
-    if (!Lib::openRegularFile(file, PathToFile, {}, problem)) {
+    if (!FileSystem::openRegularFile(file, PathToFile, {}, problem)) {
         ctx.AddText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem, ErrorLine);
         noRetry = true;
         end(3);

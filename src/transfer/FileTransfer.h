@@ -57,7 +57,7 @@ struct TransferView {
 // One file moving to or from the peer: the command connection (sckSystem), the data connection
 // (sckSend or sckReceive), the open file, the block loop and the outcome line. Created and
 // started by Transfers (startsend / receivefile); it ends on its own and emits finished()
-// once, after which Transfers deletes it on the next event-loop turn. A view (FileBase) shows
+// once, after which Transfers deletes it on the next event-loop turn. A view (TransferWindow) shows
 // view() whenever viewChanged() fires and calls requestCancel() for its Cancel button.
 class FileTransfer : public QObject {
     Q_OBJECT

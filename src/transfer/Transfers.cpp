@@ -4,7 +4,7 @@
 #include "session/Session.h"
 #include "transfer/PolicyPrompts.h"
 #include "transfer/TransferRules.h"
-#include "util/Lib.h"
+#include "util/FileSystem.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -199,7 +199,7 @@ FileTransfer* Transfers::startsend(const QString& name, const QString& path, con
         // Opened without waiting: a named pipe in the queue's place must not hold the program.
         QFile probe;
         QString problem;
-        if (!Lib::openRegularFile(probe, path, {}, problem)) {
+        if (!FileSystem::openRegularFile(probe, path, {}, problem)) {
             // Offering it again would fail the same way: tell the queue it is done with.
             ctx.AddText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem, ErrorLine);
             TransferOutcome o;
@@ -312,7 +312,7 @@ void Transfers::decide()
     ctx.setTransferEndCode(0);
     ctx.TransferBusy = true;
 
-    const QString root = Lib::AddSlash(ctx.options.DownloadDir);
+    const QString root = FileSystem::AddSlash(ctx.options.DownloadDir);
     const QFileInfo quick(root + o.parts.join('/'));
     if (quick.isFile() && quick.size() == o.size && TransferRules::staysInside(root, quick.filePath())) {
         if (!session.shares(kVerify)) {
@@ -386,12 +386,12 @@ void Transfers::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
     QString dir = ctx.options.DownloadDir;
-    if (!Lib::DirExists(dir) && !Lib::MakePath(dir)) {
+    if (!FileSystem::DirExists(dir) && !FileSystem::MakePath(dir)) {
         dir = QDir(ctx.programFolder).filePath(QStringLiteral("download"));
         ctx.options.DownloadDir = dir;
-        Lib::MakePath(dir);
+        FileSystem::MakePath(dir);
     }
-    o.root = Lib::AddSlash(dir);
+    o.root = FileSystem::AddSlash(dir);
     QString folder = o.root;
     for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
         folder += o.parts[i] + '/';

@@ -5,9 +5,9 @@
 #include "ui/TranscriptPane.h"
 #include "ui/dlgConnectDialog.h"
 #include "ui/UserInfo.h"
-#include "ui/LocIP.h"
+#include "ui/LocalAddressWindow.h"
 #include "ui/AboutWindow.h"
-#include "ui/Moniter.h"
+#include "ui/FileCatcherWindow.h"
 #include "ui/OptionsDialog.h"
 #include "ui/QueueWindow.h"
 #include "queue/FileQueue.h"
@@ -330,7 +330,7 @@ void MainWindow::onQueueCommand()
     }
 }
 
-Moniter* MainWindow::catcher() const
+FileCatcherWindow* MainWindow::catcher() const
 {
     return catcherWin;
 }
@@ -345,9 +345,9 @@ void MainWindow::onCatcherCommand()
         return;
     }
     if (!catcherWin) {
-        catcherWin = new Moniter(ctx, this);
-        connect(catcherWin, &Moniter::filesDropped, &peer.queue(), &FileQueue::addDropped);
-        connect(catcherWin, &Moniter::closed, this, [this, shown] {
+        catcherWin = new FileCatcherWindow(ctx, this);
+        connect(catcherWin, &FileCatcherWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
+        connect(catcherWin, &FileCatcherWindow::closed, this, [this, shown] {
             catcherWin = nullptr; // unloaded: the next command loads a new one
             setCaptions("mnu_catcher", "pop_catcher", shown);
         });
@@ -508,7 +508,7 @@ void MainWindow::onOptionsCommand()
 
 void MainWindow::onLocalAddressCommand()
 {
-    bringUp(locIpWin, [this] { return new LocIP(this); });
+    bringUp(locIpWin, [this] { return new LocalAddressWindow(this); });
 }
 
 void MainWindow::onAboutCommand()

@@ -8,7 +8,7 @@
 
 class Context;
 class Uinfo;
-class LocIP;
+class LocalAddressWindow;
 class AboutWindow;
 class dlgmsg;
 class Peer;
@@ -21,7 +21,7 @@ class QToolBar;
 class TranscriptPane;
 class TrayIcon;
 class dlgConnectDialog;
-class Moniter;
+class FileCatcherWindow;
 class OptionsDialog;
 class QueueWindow;
 
@@ -58,7 +58,7 @@ public:
 
     // The file queue's window (hidden until used) and the file catcher while it is loaded.
     QueueWindow* queueWindow() const { return queueWin; }
-    Moniter* catcher() const;
+    FileCatcherWindow* catcher() const;
 
     // Opens the site list; while unset, the site-list commands are disabled.
     void setSiteListOpener(std::function<void()> opener);
@@ -152,12 +152,12 @@ private:
     QWidget* central = nullptr;
 
     QueueWindow* queueWin = nullptr;
-    QPointer<Moniter> catcherWin;
+    QPointer<FileCatcherWindow> catcherWin;
     QPointer<dlgConnectDialog> connectDialog;
     QPointer<Uinfo> uinfoWin;
     QPointer<dlgmsg> msgDialog;
     QPointer<OptionsDialog> optionsDialog;
-    QPointer<LocIP> locIpWin;
+    QPointer<LocalAddressWindow> locIpWin;
     QPointer<AboutWindow> aboutWin;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;

@@ -6,7 +6,7 @@
 #include "peer/Peer.h"
 #include "session/Session.h"
 #include "ui/MainWindow.h"
-#include "ui/Moniter.h"
+#include "ui/FileCatcherWindow.h"
 #include "ui/ShellUi.h"
 #include "ui/TypedTextFilter.h"
 
@@ -277,7 +277,7 @@ QPixmap catcherPicture(bool small, bool onTop)
                        QStringLiteral("Drag a file and drop it here"));
         }
         const QRectF box(client.left() + 1, client.top() + 1, 24, 24);
-        p.drawPixmap(box.toRect(), Moniter::drawFrame(0));
+        p.drawPixmap(box.toRect(), FileCatcherWindow::drawFrame(0));
     };
     auto drawOther = [&](bool active) {
         const QRectF client = window(p, QRectF(34, 6, 118, 60), QStringLiteral("Another Program"), active);

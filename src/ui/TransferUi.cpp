@@ -4,11 +4,11 @@
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
 #include "transfer/Transfers.h"
-#include "ui/FileBase.h"
+#include "ui/TransferWindow.h"
 #include "ui/SendType.h"
 #include "ui/ShellUi.h"
 #include "ui/WindowPromptsUi.h"
-#include "util/Lib.h"
+#include "util/FileSystem.h"
 
 #include <QAction>
 #include <QDir>
@@ -26,7 +26,7 @@ TransferUi::~TransferUi() = default;
 void TransferUi::onTransferStarted(FileTransfer* transfer)
 {
     if (transfer)
-        new FileBase(*transfer, mainWindow); // deletes itself when the transfer ends
+        new TransferWindow(*transfer, mainWindow); // deletes itself when the transfer ends
 }
 
 QStringList TransferUi::nameFilters()
@@ -46,7 +46,7 @@ void TransferUi::chooseFiles()
             open->activateWindow();
             return;
         }
-    if (!Lib::DirExists(QDir::fromNativeSeparators(ctx.options.LastSendDir)))
+    if (!FileSystem::DirExists(QDir::fromNativeSeparators(ctx.options.LastSendDir)))
         ctx.options.LastSendDir = ctx.programFolder;
     sendType = new SendType(ctx, mainWindow);
     connect(sendType, &SendType::chosen, this, [this](bool files) { files ? chooseFileList() : chooseFolder(); });
@@ -75,7 +75,7 @@ void TransferUi::chooseFileList()
     connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& files) {
         if (files.isEmpty())
             return;
-        const QString folder = Lib::AddSlash(QFileInfo(files.first()).absolutePath());
+        const QString folder = FileSystem::AddSlash(QFileInfo(files.first()).absolutePath());
         ctx.options.LastSendDir = QDir::toNativeSeparators(folder);
         showQueue();
         for (const QString& file : files)
@@ -94,7 +94,7 @@ void TransferUi::chooseFolder()
         QString folder = QDir::cleanPath(QFileInfo(chosen).absoluteFilePath());
         showQueue();
         peer.queue().addPath(folder);
-        ctx.options.LastSendDir = QDir::toNativeSeparators(Lib::AddSlash(folder));
+        ctx.options.LastSendDir = QDir::toNativeSeparators(FileSystem::AddSlash(folder));
     });
 }
 

@@ -1,7 +1,7 @@
 #include "ui/WindowPromptsUi.h"
 
-#include "ui/AcceptItDialog.h"
-#include "ui/FAExistsDialog.h"
+#include "ui/AcceptOfferDialog.h"
+#include "ui/ExistingFileDialog.h"
 #include "ui/AnswerClock.h"
 
 #include <QMessageBox>
@@ -32,10 +32,10 @@ QWidget* WindowPrompts::window(Id id) const
 Prompts::Id WindowPrompts::askAccept(const AcceptRequest& request, AcceptAnswer answer)
 {
     auto* dialog =
-        new AcceptItDialog(request.fileName, request.sizeText, request.from, request.folder, request.autoAccept, owner);
+        new AcceptOfferDialog(request.fileName, request.sizeText, request.from, request.folder, request.autoAccept, owner);
     AnswerClock::attach(dialog, request.answerBy);
     const Id id = track(dialog);
-    connect(dialog, &AcceptItDialog::answered, this,
+    connect(dialog, &AcceptOfferDialog::answered, this,
             [this, id, answer = std::move(answer)](bool accepted, const QString& folder, bool autoAccept) {
                 open.remove(id);
                 AcceptReply reply;
@@ -50,11 +50,11 @@ Prompts::Id WindowPrompts::askAccept(const AcceptRequest& request, AcceptAnswer 
 
 Prompts::Id WindowPrompts::askExisting(const ExistsRequest& request, ExistsAnswer answer)
 {
-    auto* dialog = new FAExistsDialog(request.fileName, owner);
+    auto* dialog = new ExistingFileDialog(request.fileName, owner);
     dialog->showFiles(request.existingPath, request.offeredSize);
     AnswerClock::attach(dialog, request.answerBy);
     const Id id = track(dialog);
-    connect(dialog, &FAExistsDialog::answered, this,
+    connect(dialog, &ExistingFileDialog::answered, this,
             [this, id, answer = std::move(answer)](int choice, bool always, const QString& newName) {
                 open.remove(id);
                 ExistsReply reply;
@@ -92,9 +92,9 @@ void WindowPrompts::withdraw(Id id)
     const QPointer<QWidget> w = open.take(id);
     if (!w)
         return;
-    if (auto* accept = qobject_cast<AcceptItDialog*>(w.data()))
+    if (auto* accept = qobject_cast<AcceptOfferDialog*>(w.data()))
         accept->withdraw();
-    else if (auto* exists = qobject_cast<FAExistsDialog*>(w.data()))
+    else if (auto* exists = qobject_cast<ExistingFileDialog*>(w.data()))
         exists->withdraw();
     else
         w->close();

@@ -1,6 +1,6 @@
 #include "util/FileHasher.h"
 
-#include "util/Lib.h"
+#include "util/FileSystem.h"
 
 #include <QFile>
 
@@ -77,7 +77,7 @@ public:
                 return fail(job, QStringLiteral("cannot read ") + j.path + QStringLiteral(" - out of memory"));
             // Never waits on the open: a path swapped for a named pipe would hold this thread,
             // and the owner waits for it when it goes.
-            if (!Lib::openRegularFile(j.file, j.path, QIODevice::Unbuffered, problem))
+            if (!FileSystem::openRegularFile(j.file, j.path, QIODevice::Unbuffered, problem))
                 return fail(job, QStringLiteral("cannot read ") + j.path + QStringLiteral(" - ") + problem);
         }
         buffer.resize(1 << 20);

@@ -1,8 +1,8 @@
 #include "util/TranscriptLog.h"
 
 #include "config/Options.h"
-#include "platform/Ansi.h"
-#include "util/Lib.h"
+#include "platform/Windows1252.h"
+#include "util/FileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,7 +31,7 @@ QByteArray asUtf8(const QByteArray& line, bool& changed)
     if (!utf8.hasError())
         return line;
     changed = true;
-    return Ansi::decode(line).toUtf8();
+    return Windows1252::decode(line).toUtf8();
 }
 
 // Passes the file line by line through asUtf8, a block at a time; `out` null only checks.
@@ -119,11 +119,11 @@ QString TranscriptLog::FlushLog(const QDate& today)
         problem.clear();
         return {};
     }
-    QString folder = Lib::AddSlash(o.LogDir);
-    if (!Lib::DirExists(folder) && !Lib::MakePath(folder)) {
+    QString folder = FileSystem::AddSlash(o.LogDir);
+    if (!FileSystem::DirExists(folder) && !FileSystem::MakePath(folder)) {
         folder = QDir(programFolder).filePath(QStringLiteral("log")) + '/';
         o.LogDir = folder;
-        Lib::MakePath(folder);
+        FileSystem::MakePath(folder);
     }
     QFile file(folder + fileName(o.LogMode, today));
     if (file.fileName() != checkedFile) {

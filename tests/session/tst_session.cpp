@@ -1,6 +1,6 @@
 #include "config/Scramble.h"
 #include "core/StatUpdate.h"
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 #include "support/RawPeer.h"
 
 #include <QElapsedTimer>
@@ -31,7 +31,7 @@ QStringList messagesIn(const QByteArray& wire)
     QStringList out;
     for (const QByteArray& part : wire.split('}')) {
         if (part.endsWith("{\xBF"))
-            out << Ansi::decode(DecryptText(part.chopped(2)));
+            out << Windows1252::decode(DecryptText(part.chopped(2)));
     }
     return out;
 }
@@ -575,7 +575,7 @@ private Q_SLOTS:
         QVERIFY(raw.open(server));
         // What Windows-1252 cannot carry goes after "enc:utf8", sent as an extension peer
         // sends it: after the login, once the server announced its own extensions.
-        const bool utf8 = !Ansi::representable(message);
+        const bool utf8 = !Windows1252::representable(message);
         if (utf8) {
             raw.send("PAuth:");
             QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("caps:utf8,verify,token"), kWait);

@@ -4,7 +4,7 @@
 #include "support/TransferPair.h"
 
 #include "config/Scramble.h"
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 #include "queue/FileQueue.h"
 
 #include <QSignalSpy>
@@ -22,7 +22,7 @@ QStringList messages(const QByteArray& wire)
 {
     QStringList out;
     for (qsizetype at = 0, end; (end = wire.indexOf(Session::Terminator, at)) >= 0; at = end + 3)
-        out << Ansi::decode(DecryptText(wire.mid(at, end - at)));
+        out << Windows1252::decode(DecryptText(wire.mid(at, end - at)));
     return out;
 }
 

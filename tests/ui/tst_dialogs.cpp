@@ -1,5 +1,5 @@
-#include "ui/AcceptItDialog.h"
-#include "ui/FAExistsDialog.h"
+#include "ui/AcceptOfferDialog.h"
+#include "ui/ExistingFileDialog.h"
 #include "ui/WindowPromptsUi.h"
 
 #include <QApplication>

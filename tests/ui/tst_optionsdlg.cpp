@@ -4,7 +4,7 @@
 #include "ui/TypedTextFilter.h"
 #include "ui/TranscriptPane.h"
 #include "config/Scramble.h"
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 #include "support/RawPeer.h"
 
 #include <QAction>
@@ -112,7 +112,7 @@ QStringList messagesIn(const QByteArray& wire)
     QStringList out;
     for (const QByteArray& m : wire.split('}'))
         if (m.endsWith("{\xBF"))
-            out << Ansi::decode(DecryptText(m.chopped(2)));
+            out << Windows1252::decode(DecryptText(m.chopped(2)));
     return out;
 }
 

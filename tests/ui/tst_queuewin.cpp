@@ -2,7 +2,7 @@
 
 #include "queue/FileQueue.h"
 #include "ui/MainWindow.h"
-#include "ui/Moniter.h"
+#include "ui/FileCatcherWindow.h"
 #include "ui/QueueWindow.h"
 #include "ui/SendType.h"
 #include "ui/TransferUi.h"
@@ -125,7 +125,7 @@ private Q_SLOTS:
         MainWindow w(*p.peer);
         QCOMPARE(caption(w, "mnu_catcher"), "S&how File Catcher");
         act(&w, "mnu_catcher")->trigger();
-        QPointer<Moniter> m = w.catcher();
+        QPointer<FileCatcherWindow> m = w.catcher();
         QVERIFY(m && m->isVisible());
         QCOMPARE(caption(w, "mnu_catcher"), "Hi&de File Catcher");
         QCOMPARE(caption(w, "pop_catcher"), "Hi&de File Catcher");

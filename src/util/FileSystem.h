@@ -3,7 +3,7 @@
 #include <QString>
 
 // Small file-system helpers shared across the program.
-namespace Lib {
+namespace FileSystem {
 
 // The path with "/" appended when it does not already end in one; an empty path stays empty.
 QString AddSlash(const QString& path);
@@ -22,4 +22,4 @@ QString specialKind(const QString& path);
 // regular file. False with `problem` set otherwise ("not a regular file (a named pipe)").
 bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra, QString& problem);
 
-} // namespace Lib
+} // namespace FileSystem

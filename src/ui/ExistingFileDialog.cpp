@@ -1,4 +1,4 @@
-#include "ui/FAExistsDialog.h"
+#include "ui/ExistingFileDialog.h"
 #include "ui/TwipsUi.h"
 
 #include "ui/ShellUi.h"
@@ -34,7 +34,7 @@ bool unusableName(const QString& name)
 
 } // namespace
 
-FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
+ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
     // The offered name came from the peer and is shown as one line. Escaped, it holds a
     // backslash, so it cannot be taken as typed: the user has to give a usable name.
     : QDialog(owner), ExistsNewName(LineText::visible(fileName))
@@ -96,14 +96,14 @@ FAExistsDialog::FAExistsDialog(const QString& fileName, QWidget* owner)
     option(0)->setChecked(true);
     FileNameText->setEnabled(false);
 
-    connect(group, &QButtonGroup::idClicked, this, &FAExistsDialog::optionSelected);
-    connect(FileNameText, &QLineEdit::textChanged, this, &FAExistsDialog::updateOk);
-    connect(OkButton, &QPushButton::clicked, this, &FAExistsDialog::ok);
+    connect(group, &QButtonGroup::idClicked, this, &ExistingFileDialog::optionSelected);
+    connect(FileNameText, &QLineEdit::textChanged, this, &ExistingFileDialog::updateOk);
+    connect(OkButton, &QPushButton::clicked, this, &ExistingFileDialog::ok);
     connect(CancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
     connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(7, this); });
 }
 
-QString FAExistsDialog::describe(qint64 size, const QDateTime& modified)
+QString ExistingFileDialog::describe(qint64 size, const QDateTime& modified)
 {
     const QLocale locale;
     QString text = readableSize(size);
@@ -114,7 +114,7 @@ QString FAExistsDialog::describe(qint64 size, const QDateTime& modified)
     return text;
 }
 
-void FAExistsDialog::showFiles(const QString& existingPath, qint64 offeredSize)
+void ExistingFileDialog::showFiles(const QString& existingPath, qint64 offeredSize)
 {
     const QFileInfo here(existingPath);
     ExistingLabel->setText(here.exists() ? describe(here.size(), here.lastModified()) : QString());
@@ -122,12 +122,12 @@ void FAExistsDialog::showFiles(const QString& existingPath, qint64 offeredSize)
     OfferedLabel->setText(offeredSize >= 0 ? describe(offeredSize) : QString());
 }
 
-QRadioButton* FAExistsDialog::option(int index) const
+QRadioButton* ExistingFileDialog::option(int index) const
 {
     return qobject_cast<QRadioButton*>(group->button(index));
 }
 
-void FAExistsDialog::optionSelected(int index)
+void ExistingFileDialog::optionSelected(int index)
 {
     AlwaysCheck->setEnabled(true);
     switch (index) {
@@ -156,12 +156,12 @@ void FAExistsDialog::optionSelected(int index)
     updateOk();
 }
 
-void FAExistsDialog::updateOk()
+void ExistingFileDialog::updateOk()
 {
     OkButton->setEnabled(group->checkedId() != 3 || !unusableName(FileNameText->text()));
 }
 
-bool FAExistsDialog::eventFilter(QObject* watched, QEvent* event)
+bool ExistingFileDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == FileNameText && event->type() == QEvent::FocusIn && FileNameText->isEnabled()) {
         // Select the whole name once the line edit has finished taking the focus.
@@ -170,7 +170,7 @@ bool FAExistsDialog::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void FAExistsDialog::ok()
+void ExistingFileDialog::ok()
 {
     const int index = group->checkedId();
     if (index == 3) {
@@ -182,16 +182,16 @@ void FAExistsDialog::ok()
     finish(index + 1, AlwaysCheck->isEnabled() && AlwaysCheck->isChecked(), QString());
 }
 
-void FAExistsDialog::reject()
+void ExistingFileDialog::reject()
 {
     finish(Canceled, false, QString());
 }
 
-void FAExistsDialog::finish(int choice, bool always, const QString& newName)
+void ExistingFileDialog::finish(int choice, bool always, const QString& newName)
 {
     if (!done) {
         done = true;
-        QPointer<FAExistsDialog> self(this);
+        QPointer<ExistingFileDialog> self(this);
         Q_EMIT answered(choice, always, newName);
         if (!self)
             return;
@@ -199,7 +199,7 @@ void FAExistsDialog::finish(int choice, bool always, const QString& newName)
     QDialog::done(choice == Canceled ? Rejected : Accepted);
 }
 
-void FAExistsDialog::withdraw()
+void ExistingFileDialog::withdraw()
 {
     done = true;
     QDialog::done(Rejected);

@@ -1,4 +1,4 @@
-#include "util/LocIpM.h"
+#include "util/AddressLookup.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <tuple>
 
-namespace LocIpM {
+namespace AddressLookup {
 
 namespace {
 
@@ -57,4 +57,4 @@ LocalAddresses GetLocalAddresses()
     return result;
 }
 
-} // namespace LocIpM
+} // namespace AddressLookup

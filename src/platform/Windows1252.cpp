@@ -1,4 +1,4 @@
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 
 #include <array>
 
@@ -23,7 +23,7 @@ int codeOf(char16_t u)
 
 } // namespace
 
-namespace Ansi {
+namespace Windows1252 {
 
 QString decode(const QByteArray& bytes)
 {
@@ -55,4 +55,4 @@ bool representable(const QString& text)
     return true;
 }
 
-} // namespace Ansi
+} // namespace Windows1252

@@ -10,10 +10,10 @@ class QPushButton;
 
 // "Local Ip": the machine's host name and, per adapter, its address, each ready to copy for
 // the other side. Read afresh each time the window is created.
-class LocIP : public QDialog {
+class LocalAddressWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit LocIP(QWidget* owner = nullptr);
+    explicit LocalAddressWindow(QWidget* owner = nullptr);
 
     // Reads the host name and the adapters and fills the window; no adapter is selected.
     void GetLocalAddresses();

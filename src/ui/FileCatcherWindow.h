@@ -14,10 +14,10 @@ class QMenu;
 // and folders dropped from the desktop and hands them to the file queue. It plays a short
 // animation while something is dragged over it and can shrink to the picture alone. Its size
 // and on-top state live in the options CatcherSmall and CatcherOnTop.
-class Moniter : public QWidget {
+class FileCatcherWindow : public QWidget {
     Q_OBJECT
 public:
-    Moniter(Context& ctx, QWidget* owner);
+    FileCatcherWindow(Context& ctx, QWidget* owner);
 
     // Shows the window in the size and on-top state of the options.
     void load();

@@ -1,4 +1,4 @@
-#include "util/Lib.h"
+#include "util/FileSystem.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Lib {
+namespace FileSystem {
 
 QString AddSlash(const QString& path)
 {
@@ -83,4 +83,4 @@ bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra
     return true;
 }
 
-} // namespace Lib
+} // namespace FileSystem

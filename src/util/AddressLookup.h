@@ -4,7 +4,7 @@
 
 // The machine's host name and, per network adapter, its name and one address: what a user
 // tells the other side to connect to. Read from the system's interface list each time.
-namespace LocIpM {
+namespace AddressLookup {
 
 struct Adapter {
     QString description; // the adapter's human-readable name
@@ -25,4 +25,4 @@ void orderAdapters(QList<Adapter>& adapters);
 // The host name and every adapter that has an address, ordered.
 LocalAddresses GetLocalAddresses();
 
-} // namespace LocIpM
+} // namespace AddressLookup

@@ -1,7 +1,7 @@
-#include "ui/LocIP.h"
+#include "ui/LocalAddressWindow.h"
 #include "ui/TwipsUi.h"
 
-#include "util/LocIpM.h"
+#include "util/AddressLookup.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -30,7 +30,7 @@ QLineEdit* valueField(const char* name, QWidget* parent)
 
 } // namespace
 
-LocIP::LocIP(QWidget* owner) : QDialog(owner)
+LocalAddressWindow::LocalAddressWindow(QWidget* owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("LocIP"));
     setWindowTitle(QStringLiteral("Local Ip"));
@@ -76,7 +76,7 @@ LocIP::LocIP(QWidget* owner) : QDialog(owner)
     // The value fields can be selected from but hand the focus on to the adapter list.
     HstNme->installEventFilter(this);
     IpsText->installEventFilter(this);
-    connect(AdapterType, &QComboBox::currentIndexChanged, this, &LocIP::adapterChosen);
+    connect(AdapterType, &QComboBox::currentIndexChanged, this, &LocalAddressWindow::adapterChosen);
     connect(Command1, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(IpsText->text()); });
     connect(Command2, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(HstNme->text()); });
     connect(Command3, &QPushButton::clicked, this, &QDialog::close);
@@ -84,15 +84,15 @@ LocIP::LocIP(QWidget* owner) : QDialog(owner)
     GetLocalAddresses();
 }
 
-void LocIP::GetLocalAddresses()
+void LocalAddressWindow::GetLocalAddresses()
 {
     HstNme->clear();
     IpsText->clear();
     AdapterType->clear();
     AdapterAddresses.clear();
-    const LocIpM::LocalAddresses found = LocIpM::GetLocalAddresses();
+    const AddressLookup::LocalAddresses found = AddressLookup::GetLocalAddresses();
     HstNme->setText(found.hostName);
-    for (const LocIpM::Adapter& a : found.adapters) {
+    for (const AddressLookup::Adapter& a : found.adapters) {
         AdapterType->addItem(a.description);
         AdapterAddresses.append(a.address);
     }
@@ -100,12 +100,12 @@ void LocIP::GetLocalAddresses()
     AdapterType->setFocus();
 }
 
-void LocIP::adapterChosen(int index)
+void LocalAddressWindow::adapterChosen(int index)
 {
     IpsText->setText(index >= 0 && index < AdapterAddresses.size() ? AdapterAddresses.at(index) : QString());
 }
 
-bool LocIP::eventFilter(QObject* watched, QEvent* event)
+bool LocalAddressWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::FocusIn && (watched == HstNme || watched == IpsText))
         AdapterType->setFocus();

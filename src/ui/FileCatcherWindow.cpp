@@ -1,4 +1,4 @@
-#include "ui/Moniter.h"
+#include "ui/FileCatcherWindow.h"
 
 #include "core/Context.h"
 #include "ui/ShellUi.h"
@@ -22,7 +22,7 @@ QRect twipsRect(int left, int top, int width, int height)
 
 } // namespace
 
-QPixmap Moniter::drawFrame(int index)
+QPixmap FileCatcherWindow::drawFrame(int index)
 {
     QPixmap pm(32, 32);
     pm.fill(Qt::transparent);
@@ -89,7 +89,7 @@ QPixmap Moniter::drawFrame(int index)
     return pm;
 }
 
-Moniter::Moniter(Context& c, QWidget* owner)
+FileCatcherWindow::FileCatcherWindow(Context& c, QWidget* owner)
     : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), ctx(c)
 {
     setObjectName(QStringLiteral("Moniter"));
@@ -140,17 +140,17 @@ Moniter::Moniter(Context& c, QWidget* owner)
     connect(closeMe, &QAction::triggered, this, &QWidget::close);
 
     Timer1.setInterval(100);
-    connect(&Timer1, &QTimer::timeout, this, &Moniter::step);
+    connect(&Timer1, &QTimer::timeout, this, &FileCatcherWindow::step);
 }
 
-QAction* Moniter::entry(const char* name, const QString& caption)
+QAction* FileCatcherWindow::entry(const char* name, const QString& caption)
 {
     QAction* a = mnu_poppy->addAction(caption);
     a->setObjectName(QLatin1String(name));
     return a;
 }
 
-void Moniter::load()
+void FileCatcherWindow::load()
 {
     hide();
     mnu_smwin->setChecked(!ctx.options.CatcherSmall);
@@ -160,7 +160,7 @@ void Moniter::load()
     frame = 1;
 }
 
-void Moniter::toggleSize()
+void FileCatcherWindow::toggleSize()
 {
     const bool toNormal = mnu_smwin->isChecked();
     hide();
@@ -181,7 +181,7 @@ void Moniter::toggleSize()
     }
 }
 
-void Moniter::applySize()
+void FileCatcherWindow::applySize()
 {
     const bool small = windowTitle().isEmpty();
     // The design sizes include the frame; the frame is known once the window has been
@@ -199,7 +199,7 @@ void Moniter::applySize()
     setFixedSize(inner);
 }
 
-void Moniter::toggleOnTop()
+void FileCatcherWindow::toggleOnTop()
 {
     if (mnu_ontop->isChecked()) {
         mnu_ontop->setChecked(false);
@@ -213,7 +213,7 @@ void Moniter::toggleOnTop()
     }
 }
 
-void Moniter::step()
+void FileCatcherWindow::step()
 {
     if (frame != 8) {
         Image1->setPixmap(Anim[frame]);
@@ -225,39 +225,39 @@ void Moniter::step()
     frame = 1;
 }
 
-void Moniter::showEvent(QShowEvent* event)
+void FileCatcherWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     // Now the frame is known: fit the outer size to the design size.
-    QTimer::singleShot(0, this, &Moniter::applySize);
+    QTimer::singleShot(0, this, &FileCatcherWindow::applySize);
 }
 
-void Moniter::mousePressEvent(QMouseEvent* event)
+void FileCatcherWindow::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton)
         mnu_poppy->popup(event->globalPosition().toPoint());
 }
 
-void Moniter::dragEnterEvent(QDragEnterEvent* event)
+void FileCatcherWindow::dragEnterEvent(QDragEnterEvent* event)
 {
     Timer1.start();
     acceptDroppedPaths(event);
 }
 
-void Moniter::dragMoveEvent(QDragMoveEvent* event)
+void FileCatcherWindow::dragMoveEvent(QDragMoveEvent* event)
 {
     if (!Timer1.isActive())
         Timer1.start();
     acceptDroppedPaths(event);
 }
 
-void Moniter::dropEvent(QDropEvent* event)
+void FileCatcherWindow::dropEvent(QDropEvent* event)
 {
     if (const QStringList paths = acceptDroppedPaths(event); !paths.isEmpty())
         Q_EMIT filesDropped(paths);
 }
 
-void Moniter::closeEvent(QCloseEvent* event)
+void FileCatcherWindow::closeEvent(QCloseEvent* event)
 {
     QWidget::closeEvent(event);
     Timer1.stop();

@@ -13,13 +13,13 @@ class QRadioButton;
 
 // "File Already Exists": what to do with an incoming file whose name is taken in the
 // target folder. Modeless; closing it by its close box (or Esc) cancels.
-class FAExistsDialog : public QDialog {
+class ExistingFileDialog : public QDialog {
     Q_OBJECT
 public:
     // Decisions, as the transfer side numbers them.
     enum Choice { Overwrite = 1, Resume = 2, NumberedName = 3, TypedName = 4, Canceled = 5 };
 
-    explicit FAExistsDialog(const QString& fileName, QWidget* owner = nullptr);
+    explicit ExistingFileDialog(const QString& fileName, QWidget* owner = nullptr);
 
     // Shows the size and date of the file already at `existingPath` and the offered size.
     void showFiles(const QString& existingPath, qint64 offeredSize);

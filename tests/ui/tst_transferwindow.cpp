@@ -1,6 +1,6 @@
 #include "support/Harness.h"
 
-#include "ui/FileBase.h"
+#include "ui/TransferWindow.h"
 #include "ui/TransferUi.h"
 #include "queue/FileQueue.h"
 #include "transfer/Transfers.h"
@@ -34,7 +34,7 @@ struct UiPeer {
         t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
         t.viewMs = 10;
         QObject::connect(&peer.peer->transfers(), &Transfers::transferStarted, &main, [this](FileTransfer* x) {
-            for (FileBase* f : main.findChildren<FileBase*>())
+            for (TransferWindow* f : main.findChildren<TransferWindow*>())
                 if (f->transfer() == x)
                     window = f;
             QObject::connect(x, &FileTransfer::viewChanged, &main, [this, x, w = window] {
@@ -52,7 +52,7 @@ struct UiPeer {
     }
     TestPeer peer;
     QWidget main;
-    QPointer<FileBase> window;
+    QPointer<TransferWindow> window;
     QHash<QString, QHash<QString, QString>> last; // by file name
     double worstRatio = 0; // progress bar against the bytes moved
     bool shownQuietly = false; // shown once accepted, without taking the focus
@@ -82,7 +82,7 @@ struct UiPair {
 } // namespace
 
 // The transfer window and the send command over real transfers between two loopback peers.
-class TestFileBase : public QObject {
+class TestTransferWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void runningWindow_data()
@@ -102,8 +102,8 @@ private Q_SLOTS:
         QVERIFY(p.a.peer.peer->transfers().offerFile(p.write("big.bin", {}, size), "big.bin"));
         QVERIFY(QTest::qWaitFor([&] { return p.a.window && p.a.window->isVisible() && p.b.window &&
                                              p.b.window->transfer()->sizeOfFileSent() > (1 << 20); }, 5000));
-        QPointer<FileBase> sendWin = p.a.window, recvWin = p.b.window;
-        for (FileBase* w : {sendWin.data(), recvWin.data()}) {
+        QPointer<TransferWindow> sendWin = p.a.window, recvWin = p.b.window;
+        for (TransferWindow* w : {sendWin.data(), recvWin.data()}) {
             QVERIFY(w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->maximum() > (1 << 29));
             QCloseEvent ev; // the close box does nothing while the file moves
             QApplication::sendEvent(w, &ev);
@@ -182,16 +182,16 @@ private Q_SLOTS:
     {
         QFETCH(QString, engine);
         QFETCH(QString, shown);
-        QCOMPARE(FileBase::readable(engine), shown);
+        QCOMPARE(TransferWindow::readable(engine), shown);
     }
 
     void placement()
     {
         const QRect screen(1024, 0, 1024, 768); // a second screen
-        QCOMPARE(FileBase::placement({1100, 10, 300, 300}, {300, 200}, screen), QPoint(1400, 10)); // right of it
-        QCOMPARE(FileBase::placement({1100, 10, 700, 300}, {300, 200}, screen), QPoint(800, 10));  // no room: left
+        QCOMPARE(TransferWindow::placement({1100, 10, 300, 300}, {300, 200}, screen), QPoint(1400, 10)); // right of it
+        QCOMPARE(TransferWindow::placement({1100, 10, 700, 300}, {300, 200}, screen), QPoint(800, 10));  // no room: left
     }
 };
 
-QTEST_MAIN(TestFileBase)
-#include "tst_filebase.moc"
+QTEST_MAIN(TestTransferWindow)
+#include "tst_transferwindow.moc"

@@ -1,4 +1,4 @@
-#include "ui/FileBase.h"
+#include "ui/TransferWindow.h"
 
 #include "core/LineText.h"
 #include "transfer/FileTransfer.h"
@@ -28,7 +28,7 @@ QLabel* namedLabel(const char* name, const QString& text, QWidget* parent)
 
 } // namespace
 
-FileBase::FileBase(FileTransfer& transfer, QWidget* main)
+TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
     : QWidget(main, Qt::Window), xfer(&transfer), mainWindow(main)
 {
     setObjectName(QStringLiteral("FileBase"));
@@ -84,20 +84,20 @@ FileBase::FileBase(FileTransfer& transfer, QWidget* main)
     FnameLabel->setMinimumWidth(FnameLabel->fontMetrics().averageCharWidth() * 40);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(cancel, &QPushButton::clicked, this, &FileBase::cancelRequested);
-    connect(this, &FileBase::cancelRequested, this, [this] {
+    connect(cancel, &QPushButton::clicked, this, &TransferWindow::cancelRequested);
+    connect(this, &TransferWindow::cancelRequested, this, [this] {
         if (xfer && !xfer->isFinished())
             xfer->requestCancel();
     });
-    connect(xfer, &FileTransfer::viewChanged, this, &FileBase::refresh);
-    connect(xfer, &FileTransfer::finished, this, &FileBase::transferFinished);
-    connect(xfer, &QObject::destroyed, this, &FileBase::transferFinished);
+    connect(xfer, &FileTransfer::viewChanged, this, &TransferWindow::refresh);
+    connect(xfer, &FileTransfer::finished, this, &TransferWindow::transferFinished);
+    connect(xfer, &QObject::destroyed, this, &TransferWindow::transferFinished);
     refresh();
 }
 
-FileBase::~FileBase() = default;
+TransferWindow::~TransferWindow() = default;
 
-void FileBase::refresh()
+void TransferWindow::refresh()
 {
     if (!xfer || ending)
         return;
@@ -124,7 +124,7 @@ void FileBase::refresh()
     }
 }
 
-QString FileBase::readable(const QString& label)
+QString TransferWindow::readable(const QString& label)
 {
     static const QRegularExpression count(QStringLiteral("^(.* : )([0-9]+)$"));
     static const QRegularExpression rate(QStringLiteral("^([0-9]+(?:\\.[0-9]*)?) KB/SEC$"));
@@ -141,7 +141,7 @@ QString FileBase::readable(const QString& label)
     return label;
 }
 
-QPoint FileBase::placement(const QRect& main, const QSize& own, const QRect& screen)
+QPoint TransferWindow::placement(const QRect& main, const QSize& own, const QRect& screen)
 {
     const int left = main.left() - screen.left();
     if (left + main.width() + own.width() < screen.width())
@@ -149,7 +149,7 @@ QPoint FileBase::placement(const QRect& main, const QSize& own, const QRect& scr
     return {main.left() - own.width(), main.top()};
 }
 
-void FileBase::placeBesideMain()
+void TransferWindow::placeBesideMain()
 {
     if (placed || !mainWindow)
         return;
@@ -161,7 +161,7 @@ void FileBase::placeBesideMain()
     move(placement(mainWindow->frameGeometry(), frameGeometry().size(), screen->geometry()));
 }
 
-void FileBase::transferFinished()
+void TransferWindow::transferFinished()
 {
     if (ending)
         return;
@@ -171,7 +171,7 @@ void FileBase::transferFinished()
     deleteLater();
 }
 
-void FileBase::closeEvent(QCloseEvent* event)
+void TransferWindow::closeEvent(QCloseEvent* event)
 {
     // While the transfer runs only Cancel or its end closes the window.
     if (!ending && xfer && !xfer->isFinished()) {
@@ -181,7 +181,7 @@ void FileBase::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
-void FileBase::keyPressEvent(QKeyEvent* event)
+void TransferWindow::keyPressEvent(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Cancel) && xfer && !xfer->isFinished()) {
         Q_EMIT cancelRequested();
@@ -190,7 +190,7 @@ void FileBase::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-bool FileBase::eventFilter(QObject* watched, QEvent* event)
+bool TransferWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == cancel && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {

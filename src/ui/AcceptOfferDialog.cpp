@@ -1,4 +1,4 @@
-#include "ui/AcceptItDialog.h"
+#include "ui/AcceptOfferDialog.h"
 #include "ui/TwipsUi.h"
 
 #include "ui/ShellUi.h"
@@ -28,7 +28,7 @@ QLabel* namedLabel(const char* name, QWidget* parent)
 
 } // namespace
 
-AcceptItDialog::AcceptItDialog(const QString& name, const QString& sizeText, const QString& from,
+AcceptOfferDialog::AcceptOfferDialog(const QString& name, const QString& sizeText, const QString& from,
                                const QString& startFolder, bool autoAccept, QWidget* owner)
     : QDialog(owner)
 {
@@ -90,49 +90,49 @@ AcceptItDialog::AcceptItDialog(const QString& name, const QString& sizeText, con
 
     connect(AcceptButton, &QPushButton::clicked, this, [this] { finish(true); });
     connect(DeclineButton, &QPushButton::clicked, this, [this] { finish(false); });
-    connect(FolderBrowsButton, &QPushButton::clicked, this, &AcceptItDialog::browse);
+    connect(FolderBrowsButton, &QPushButton::clicked, this, &AcceptOfferDialog::browse);
     connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(7, this); });
 }
 
-QString AcceptItDialog::shortenFront(const QString& text, int limit)
+QString AcceptOfferDialog::shortenFront(const QString& text, int limit)
 {
     if (text.size() <= limit)
         return text;
     return QStringLiteral("...") + text.right(limit - 3);
 }
 
-void AcceptItDialog::setFolder(const QString& f)
+void AcceptOfferDialog::setFolder(const QString& f)
 {
     folder = f;
     DirectoryLabel->setText(shortenFront(QDir::toNativeSeparators(f), 20));
     DirectoryLabel->setToolTip(QDir::toNativeSeparators(f));
 }
 
-void AcceptItDialog::browse()
+void AcceptOfferDialog::browse()
 {
     // The picker starts at the folder without its trailing separator; the answer arrives
     // later, and never once this dialog is gone.
     QString start = folder;
     while (start.size() > 1 && (start.endsWith('/') || start.endsWith('\\')))
         start.chop(1);
-    QPointer<AcceptItDialog> self(this);
+    QPointer<AcceptOfferDialog> self(this);
     BrowseForFolder(start, this, [self](const QString& chosen) {
         if (self && !self->done && !chosen.isEmpty())
             self->setFolder(chosen);
     });
 }
 
-void AcceptItDialog::reject()
+void AcceptOfferDialog::reject()
 {
     // Esc and the close box: declining, unless an answer was already given.
     finish(false);
 }
 
-void AcceptItDialog::finish(bool accepted)
+void AcceptOfferDialog::finish(bool accepted)
 {
     if (!done) {
         done = true;
-        QPointer<AcceptItDialog> self(this);
+        QPointer<AcceptOfferDialog> self(this);
         Q_EMIT answered(accepted, folder, AutoAcceptCheck->isChecked());
         if (!self)
             return;
@@ -140,7 +140,7 @@ void AcceptItDialog::finish(bool accepted)
     QDialog::done(accepted ? Accepted : Rejected);
 }
 
-void AcceptItDialog::withdraw()
+void AcceptOfferDialog::withdraw()
 {
     done = true;
     QDialog::done(Rejected);

@@ -12,12 +12,12 @@ class QPushButton;
 // rate, elapsed time and time left) and offers its Cancel button. It is a view only: the
 // texts come from the transfer, refreshed when the transfer says they changed, and the window
 // deletes itself when the transfer finishes. Its close box is refused while the transfer runs.
-class FileBase : public QWidget {
+class TransferWindow : public QWidget {
     Q_OBJECT
 public:
     // mainWindow owns the window and is what it is placed beside (may be null).
-    FileBase(FileTransfer& transfer, QWidget* mainWindow);
-    ~FileBase() override;
+    TransferWindow(FileTransfer& transfer, QWidget* mainWindow);
+    ~TransferWindow() override;
 
     FileTransfer* transfer() const { return xfer; }
 

@@ -9,12 +9,12 @@ class QPushButton;
 // The question "Accept File?" for one incoming file: shows its name, size and sender, lets
 // the user pick the folder it goes to and turn on automatic acceptance, and answers once.
 // Modeless; closing it by its close box (or Esc) declines.
-class AcceptItDialog : public QDialog {
+class AcceptOfferDialog : public QDialog {
     Q_OBJECT
 public:
     // name is the file's own name (no sub-folders), sizeText its size as offered, from the
     // sender's name, folder the target folder to start with and autoAccept the box's state.
-    AcceptItDialog(const QString& name, const QString& sizeText, const QString& from, const QString& folder,
+    AcceptOfferDialog(const QString& name, const QString& sizeText, const QString& from, const QString& folder,
                    bool autoAccept, QWidget* owner = nullptr);
 
     QString targetFolder() const { return folder; }

@@ -1,6 +1,6 @@
 #include "ui/AboutWindow.h"
-#include "ui/LocIP.h"
-#include "util/LocIpM.h"
+#include "ui/LocalAddressWindow.h"
+#include "util/AddressLookup.h"
 #include "core/Context.h"
 #include "support/Harness.h"
 
@@ -18,21 +18,21 @@
 
 // The local address window and the about window; the commands that open them are tested
 // with every other command.
-class TestLocIP : public QObject {
+class TestLocalAddressWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Up before down, IPv4 before IPv6, loopback last; otherwise the system's order.
     void order()
     {
-        QList<LocIpM::Adapter> list;
+        QList<AddressLookup::Adapter> list;
         // Each adapter as "name:flags", flags u (up), l (loopback), 4 (IPv4 address).
         for (const QString a : {"down6:", "lo:ul4", "eth0:4", "wlan0:u", "eth1:u4", "lo6:ul", "tun0:u4"}) {
             const QString f = a.section(':', 1);
             list.append({a.section(':', 0, 0), {}, f.contains('u'), f.contains('l'), f.contains('4')});
         }
-        LocIpM::orderAdapters(list);
+        AddressLookup::orderAdapters(list);
         QStringList names;
-        for (const LocIpM::Adapter& x : list)
+        for (const AddressLookup::Adapter& x : list)
             names.append(x.description);
         QCOMPARE(names, QStringList({"eth1", "tun0", "wlan0", "eth0", "down6", "lo", "lo6"}));
     }
@@ -42,7 +42,7 @@ private Q_SLOTS:
     // the adapter list.
     void window()
     {
-        LocIP w;
+        LocalAddressWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(w.HstNme->text(), QHostInfo::localHostName());
@@ -86,5 +86,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestLocIP)
-#include "tst_locip.moc"
+QTEST_MAIN(TestLocalAddressWindow)
+#include "tst_localaddresswindow.moc"
