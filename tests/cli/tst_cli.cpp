@@ -1,8 +1,7 @@
 #include "config/Scramble.h"
 #include "session/Session.h"
-#include "support/Harness.h"
+#include "support/CliRun.h"
 
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -13,52 +12,6 @@
 #include <memory>
 
 namespace {
-
-QString cli()
-{
-    return qEnvironmentVariable("ZANTIRO_CLI");
-}
-
-// Output lines without their "[h:mm] " stamps.
-QStringList lines(QProcess& p, QByteArray& seen)
-{
-    seen += p.readAllStandardOutput();
-    QStringList out;
-    for (const QByteArray& l : seen.split('\n')) {
-        QString s = QString::fromUtf8(l);
-        s.remove(QRegularExpression(R"(^\[\d{1,2}:\d\d\] )"));
-        if (!s.isEmpty())
-            out << s;
-    }
-    return out;
-}
-
-// A listening peer and a peer connecting to it, each a process of its own.
-struct Run {
-    QProcess server, client;
-    QByteArray sOut, cOut;
-    QByteArray serverInput; // read before any client logs in
-    const QString port = QString::number(freePortTriple());
-    bool start(const QStringList& serverArgs, const QStringList& clientArgs)
-    {
-        server.start(cli(), QStringList{"--listen", port} + serverArgs);
-        server.write(serverInput);
-        if (!server.waitForStarted() ||
-            !QTest::qWaitFor([&] { return lines(server, sOut).contains("*** Waiting on Port : " + port); }, 10000))
-            return false;
-        const bool own = clientArgs.contains("--site") || clientArgs.contains("--connect");
-        const QStringList to = own ? QStringList{} : QStringList{"--connect", "127.0.0.1:" + port};
-        client.start(cli(), to + clientArgs);
-        return client.waitForStarted();
-    }
-    // Runs both to their own end.
-    bool go(const QStringList& serverArgs, const QStringList& clientArgs)
-    {
-        return start(serverArgs, clientArgs) && server.waitForFinished(20000) && client.waitForFinished(20000);
-    }
-    QStringList serverLines() { return lines(server, sOut); }
-    QStringList clientLines() { return lines(client, cOut); }
-};
 
 // Relays each client connection to a server's control port. The first offer that passes is
 // lost with the connection, cut at both ends as by a failing network; a server not listening
@@ -411,9 +364,8 @@ private Q_SLOTS:
         }
         QProcess receiver;
         QByteArray out;
-        receiver.start(cli(), {"--home", home.path(), "--listen", port, "--auto-accept", "--download",
-                               home.filePath("in"), "--exit-after", "1"});
-        QTRY_VERIFY_WITH_TIMEOUT(lines(receiver, out).contains("*** Waiting on Port : " + port), 10000);
+        QVERIFY(listening(receiver, out, port,
+                          {"--home", home.path(), "--auto-accept", "--download", home.filePath("in"), "--exit-after", "1"}));
         QTcpSocket raw;
         raw.connectToHost(QHostAddress::LocalHost, port.toUShort());
         QVERIFY(raw.waitForConnected(10000));
@@ -434,8 +386,7 @@ private Q_SLOTS:
         const QString port = QString::number(freePortTriple());
         QProcess server;
         QByteArray out;
-        server.start(cli(), {"--home", home.path(), "--listen", port, "--require-password", "pw"});
-        QTRY_VERIFY_WITH_TIMEOUT(lines(server, out).contains("*** Waiting on Port : " + port), 10000);
+        QVERIFY(listening(server, out, port, {"--home", home.path(), "--require-password", "pw"}));
         QTcpSocket raw;
         raw.connectToHost(QHostAddress::LocalHost, port.toUShort());
         QVERIFY(raw.waitForConnected(10000));

@@ -1,6 +1,5 @@
-#include "support/Harness.h"
+#include "support/CliRun.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,37 +29,30 @@ private Q_SLOTS:
         QTemporaryDir sHome, cHome;
         const QString file = sHome.filePath(QString::fromUtf8("日本.txt"));
         QVERIFY(writeFile(file, "text"));
-        const QString port = QString::number(freePortTriple());
-        const QString cli = qEnvironmentVariable("ZANTIRO_CLI");
-        QProcess server, client;
-        QByteArray sOut, cOut;
-        server.start(cli, {"--home", sHome.path(), "--listen", port, "--name", "S", "--send", file});
-        QVERIFY(server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("*** Waiting on Port"), 10000);
-        client.start(cli, QStringList{"--home", cHome.path(), "--connect", "127.0.0.1:" + port, "--name", "C",
-                                      "--auto-accept", "--download", cHome.filePath("in")} +
-                              clientArgs);
-        QVERIFY(client.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("*** Remote User Info Change (C)"),
-                                 10000);
+        Run r;
+        QVERIFY(r.start({"--home", sHome.path(), "--name", "S", "--send", file},
+                        QStringList{"--home", cHome.path(), "--name", "C", "--auto-accept", "--download",
+                                    cHome.filePath("in")} + clientArgs));
+        QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** Remote User Info Change (C)"), 10000);
         // The client's "caps:" follows its record; a ping's answer comes after both.
-        server.write("/ping\n");
-        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("*** Ping Reply"), 10000);
-        client.write(QString::fromUtf8("日本語 😀 é €\n/info\n").toUtf8());
-        server.write("/info\n");
-        QTRY_VERIFY_WITH_TIMEOUT((cOut += client.readAllStandardOutput()).contains("Extensions : "), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("Extensions : "), 10000);
+        r.server.write("/ping\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!r.serverLines().filter("*** Ping Reply").isEmpty(), 10000);
+        r.client.write(QString::fromUtf8("日本語 😀 é €\n/info\n").toUtf8());
+        r.server.write("/info\n");
         // The chat line may reach the server after its own /info answer.
-        QTRY_VERIFY_WITH_TIMEOUT((sOut += server.readAllStandardOutput()).contains("<C> "), 10000);
-        const QString s = QString::fromUtf8(sOut), c = QString::fromUtf8(cOut);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.clientLines().filter("Extensions : ").isEmpty() &&
+                                     !r.serverLines().filter("Extensions : ").isEmpty() &&
+                                     !r.serverLines().filter("<C> ").isEmpty(),
+                                 10000);
+        const QString s = QString::fromUtf8(r.sOut), c = QString::fromUtf8(r.cOut);
         QVERIFY2(s.contains("Extensions : " + shared + "\n") && c.contains("Extensions : " + shared + "\n"),
                  qPrintable(s + c));
         QVERIFY2(s.contains("<C> " + arrives + "\n"), qPrintable(s));
         QCOMPARE(c.contains(QString::fromUtf8("they arrive as \"?\" : 日 本 語 😀")), shared == "none");
         QTRY_COMPARE_WITH_TIMEOUT(readFile(cHome.filePath("in/" + saved)), QByteArray("text"), 10000);
-        client.closeWriteChannel();
-        server.closeWriteChannel();
-        QVERIFY(client.waitForFinished(10000) && server.waitForFinished(10000));
+        r.client.closeWriteChannel();
+        r.server.closeWriteChannel();
+        QVERIFY(r.client.waitForFinished(10000) && r.server.waitForFinished(10000));
     }
 };
 

@@ -1,4 +1,3 @@
-#include "config/Scramble.h"
 #include "core/StatUpdate.h"
 #include "platform/Windows1252.h"
 #include "support/RawPeer.h"
@@ -24,17 +23,6 @@ struct Login {
     bool require;
     QString stored, given, clientLine, serverLine;
 };
-
-// Unscrambled messages in bytes taken from the wire.
-QStringList messagesIn(const QByteArray& wire)
-{
-    QStringList out;
-    for (const QByteArray& part : wire.split('}')) {
-        if (part.endsWith("{\xBF"))
-            out << Windows1252::decode(DecryptText(part.chopped(2)));
-    }
-    return out;
-}
 
 // A raw socket playing the client against a server peer; it keeps what arrives.
 struct RawClient : Chunked {

@@ -4,6 +4,8 @@
 // takes each received chunk as one command reads it.
 #include "support/Harness.h"
 
+#include "config/Scramble.h"
+#include "platform/Ansi.h"
 #include "session/Session.h"
 #include "transfer/Transfers.h"
 
@@ -14,6 +16,15 @@
 
 #include <sys/socket.h>
 
+
+// The unscrambled messages in a stream of frames, as a plain peer reads them.
+inline QStringList messagesIn(const QByteArray& wire)
+{
+    QStringList out;
+    for (qsizetype at = 0, end; (end = wire.indexOf(Session::Terminator, at)) >= 0; at = end + 3)
+        out << Ansi::decode(DecryptText(wire.mid(at, end - at)));
+    return out;
+}
 
 inline const QByteArrayList kCommands{"ACCE_TRAN", "RESUME_TR", "Got All", "END_TRANS", "CANC_TRAN", "CANC_OKAY"};
 

@@ -3,8 +3,6 @@
 #include "support/RawPeer.h"
 #include "support/TransferPair.h"
 
-#include "config/Scramble.h"
-#include "platform/Windows1252.h"
 #include "queue/FileQueue.h"
 
 #include <QSignalSpy>
@@ -16,15 +14,6 @@ namespace {
 const QString kText = QString::fromUtf8("日本語 😀 é €");
 
 using Pair = TransferPair;
-
-// The messages in a stream of Windows-1252 frames, as a plain peer reads them.
-QStringList messages(const QByteArray& wire)
-{
-    QStringList out;
-    for (qsizetype at = 0, end; (end = wire.indexOf(Session::Terminator, at)) >= 0; at = end + 3)
-        out << Windows1252::decode(DecryptText(wire.mid(at, end - at)));
-    return out;
-}
 
 // Only plain messages, and "caps:" once.
 bool plainOnly(const QStringList& said)
@@ -219,15 +208,15 @@ private Q_SLOTS:
         if (!before.isEmpty())
             client.write(Session::frame(before));
         client.write(Session::frame("PAuth:"));
-        QTRY_VERIFY_WITH_TIMEOUT(messages(said).contains("caps:utf8,verify,token"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(said).contains("caps:utf8,verify,token"), 5000);
         if (!after.isEmpty())
             client.write(Session::frame(after));
         QSignalSpy changed(&server.peer->session(), &Session::extensionsChanged);
         QVERIFY(changed.wait(5000)); // the client's "caps:", or the end of the wait for it
         QCOMPARE(server.peer->session().sharedExtensions(), shared);
         // The server switches to UTF-8 only after its own announcement.
-        const qsizetype ours = messages(said).indexOf("caps:utf8,verify,token");
-        QTRY_COMPARE_WITH_TIMEOUT(messages(said).indexOf("enc:utf8"), shared.contains("utf8") ? ours + 1 : -1, 5000);
+        const qsizetype ours = messagesIn(said).indexOf("caps:utf8,verify,token");
+        QTRY_COMPARE_WITH_TIMEOUT(messagesIn(said).indexOf("enc:utf8"), shared.contains("utf8") ? ours + 1 : -1, 5000);
     }
 
     // A raw peer written to the plain protocol, as server and as client: it logs in, chats,
@@ -262,7 +251,7 @@ private Q_SLOTS:
         }
         const QByteArray& wire = rawServes ? l.said : said;
         say("uinfo:Raw;r@x;9;h");
-        QTRY_VERIFY_WITH_TIMEOUT(messages(wire).filter("caps:").size() == 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(wire).filter("caps:").size() == 1, 5000);
         QVERIFY(writeFile(me.ctx->options.DownloadDir + "/have.bin", "12345"));
         say(QStringLiteral("file:%1|have.bin|512|5").arg(l.port + 1));
         // "ÿ" is in Windows-1252, but the scrambling cannot carry it.
@@ -272,16 +261,16 @@ private Q_SLOTS:
                                                    "as \"?\" : 日 本 語 😀 ÿ")));
         QVERIFY(writeFile(me.home.filePath(y + "out.bin"), "abc"));
         QVERIFY(me.peer->transfers().offerFile(me.home.filePath(y + "out.bin"), y + "out.bin"));
-        QTRY_VERIFY_WITH_TIMEOUT(messages(wire).filter("file:").size() == 1, 5000);
-        QVERIFY(messages(wire).filter("file:").first().contains("|_out.bin|"));
+        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(wire).filter("file:").size() == 1, 5000);
+        QVERIFY(messagesIn(wire).filter("file:").first().contains("|_out.bin|"));
         say("CANC_TRAN");
         QTRY_VERIFY2_WITH_TIMEOUT(me.rec->contains("*** File Transfer Canceled By Receiver : _out.bin"),
                                   qPrintable(me.rec->lines.join('\n')), 5000);
         // The answers may still be on their way to the raw side.
-        QTRY_VERIFY2_WITH_TIMEOUT(messages(wire).contains("HaveFile") &&
-                                      messages(wire).contains(QString::fromUtf8("msg:??? ?? é €?")),
-                                  qPrintable(messages(wire).join('\n')), 5000);
-        const QStringList got = messages(wire);
+        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(wire).contains("HaveFile") &&
+                                      messagesIn(wire).contains(QString::fromUtf8("msg:??? ?? é €?")),
+                                  qPrintable(messagesIn(wire).join('\n')), 5000);
+        const QStringList got = messagesIn(wire);
         QVERIFY2(plainOnly(got), qPrintable(got.join('\n')));
         QVERIFY(me.peer->session().sharedExtensions().isEmpty() && !me.peer->session().sendsUtf8());
     }

@@ -3,8 +3,6 @@
 #include "ui/OptionsDialog.h"
 #include "ui/TypedTextFilter.h"
 #include "ui/TranscriptPane.h"
-#include "config/Scramble.h"
-#include "platform/Windows1252.h"
 #include "support/RawPeer.h"
 
 #include <QAction>
@@ -104,16 +102,6 @@ OptionsDialog* openOptions(MainWindow& w)
 {
     w.findChild<QAction*>("mnu_Opt")->trigger();
     return w.findChild<OptionsDialog*>();
-}
-
-// The control messages in what a peer received, unscrambled.
-QStringList messagesIn(const QByteArray& wire)
-{
-    QStringList out;
-    for (const QByteArray& m : wire.split('}'))
-        if (m.endsWith("{\xBF"))
-            out << Windows1252::decode(DecryptText(m.chopped(2)));
-    return out;
 }
 
 // One row of the load-and-store table: the option shown by control, as stored before, as
