@@ -5,7 +5,7 @@
 #include "support/Harness.h"
 
 #include "config/Scramble.h"
-#include "platform/Ansi.h"
+#include "platform/Windows1252.h"
 #include "session/Session.h"
 #include "transfer/Transfers.h"
 
@@ -22,7 +22,7 @@ inline QStringList messagesIn(const QByteArray& wire)
 {
     QStringList out;
     for (qsizetype at = 0, end; (end = wire.indexOf(Session::Terminator, at)) >= 0; at = end + 3)
-        out << Ansi::decode(DecryptText(wire.mid(at, end - at)));
+        out << Windows1252::decode(DecryptText(wire.mid(at, end - at)));
     return out;
 }
 
