@@ -7,8 +7,8 @@
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
 #include "session/Session.h"
-#include "transfer/PolicyPrompts.h"
-#include "transfer/Transfers.h"
+#include "transfer/HeadlessPrompts.h"
+#include "transfer/TransferManager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -240,14 +240,14 @@ QStringList CliArguments::siteLines() const
 CliPeer::CliPeer(const CliArguments& a, QObject* parent)
     : QObject(parent), args(a), peer(std::make_unique<Peer>(Startup::programFolder(a.home))), ctx(peer->state())
 {
-    connect(&ctx, &Context::lineAdded, this, [](const QString& text, int) { writeLine(stdout, text); });
+    connect(&ctx, &PeerState::lineAdded, this, [](const QString& text, int) { writeLine(stdout, text); });
     // A file that always ends unfinished is offered three times, then given up: nobody is
     // there to remove it from the queue.
     peer->queue().maxPutBacks = 2;
     connect(&peer->queue(), &FileQueue::idle, this, &CliPeer::onSendsIdle);
-    connect(&peer->transfers(), &Transfers::transferEnded, this, &CliPeer::onTransferEnded);
+    connect(&peer->transfers(), &TransferManager::transferEnded, this, &CliPeer::onTransferEnded);
     // A cancel stops the queue for good, as far as --exit-when-done is concerned; "/stop" only pauses.
-    connect(&peer->transfers(), &Transfers::stopQueue, this, [this] { stoppedByCancel = true; });
+    connect(&peer->transfers(), &TransferManager::stopQueue, this, [this] { stoppedByCancel = true; });
     connect(&peer->session(), &Session::sockClosed, this, [this] { QTimer::singleShot(0, this, &CliPeer::checkExit); });
     connect(&peer->session(), &Session::loggedIn, this, &CliPeer::onLoggedIn);
 }
@@ -283,7 +283,7 @@ void CliPeer::start()
         o.AutoAccept = true;
     if (!args.download.isEmpty())
         o.DownloadDir = QFileInfo(args.download).absoluteFilePath();
-    auto prompts = std::make_unique<PolicyPrompts>(ctx, peer->session());
+    auto prompts = std::make_unique<HeadlessPrompts>(ctx, peer->session());
     prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
     if (args.exists >= 1) {
         o.ExistsAlways = args.exists;
@@ -435,7 +435,7 @@ void CliPeer::checkExit()
 {
     if (quitting || (!args.exitWhenDone && args.exitAfter < 1))
         return;
-    Transfers& t = peer->transfers();
+    TransferManager& t = peer->transfers();
     if (t.current() || t.offerPending())
         return;
     const FileQueue& sends = peer->queue();

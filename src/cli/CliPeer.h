@@ -8,7 +8,7 @@
 
 #include <memory>
 
-class Context;
+class PeerState;
 class Peer;
 class QSocketNotifier;
 struct TransferOutcome;
@@ -61,7 +61,7 @@ public:
     explicit CliPeer(const CliArguments& args, QObject* parent = nullptr);
     ~CliPeer() override;
 
-    Context& context() { return ctx; }
+    PeerState& context() { return ctx; }
 
     // Loads the option file, applies the command line and opens the connection.
     void start();
@@ -88,7 +88,7 @@ private:
 
     CliArguments args;
     std::unique_ptr<Peer> peer;
-    Context& ctx; // the peer's state
+    PeerState& ctx; // the peer's state
     Options fileOptions; // the option set as the file has it, without this run's overrides
     QSocketNotifier* stdinNotifier = nullptr;
     QByteArray stdinBuffer;

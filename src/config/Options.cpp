@@ -149,8 +149,8 @@ bool storable(const QString& value)
     if (!Windows1252::representable(value))
         return false;
     const QByteArray plain = Windows1252::encode(value);
-    const QByteArray line = EncryptText(plain);
-    return !line.contains('\r') && DecryptText(line) == plain;
+    const QByteArray line = scramble(plain);
+    return !line.contains('\r') && unscramble(line) == plain;
 }
 
 QString LoadConfig(const QString& path, const QString& programFolder, Options& opts)
@@ -177,14 +177,14 @@ QString LoadConfig(const QString& path, const QString& programFolder, Options& o
     };
     for (int i = 0; i < 30; ++i) {
         const Line& l = lines()[i];
-        const QString value = Windows1252::decode(DecryptText(raw[i]));
+        const QString value = Windows1252::decode(unscramble(raw[i]));
         if (l.text) {
             if (!value.isEmpty() || !isFolder(l))
                 opts.*(l.text) = value;
         } else if (!parseWhole(value, opts.*(l.number)))
             return fail(openError(13, QStringLiteral("Type mismatch (line %1, %2)").arg(i + 1).arg(l.name)));
     }
-    const QString flagsText = Windows1252::decode(DecryptText(raw[30])).trimmed();
+    const QString flagsText = Windows1252::decode(unscramble(raw[30])).trimmed();
     bool ok = false;
     const int flags = flagsText.toInt(&ok);
     if (!ok || flags < 0 || flagsText.size() > 5)
@@ -220,10 +220,10 @@ QString SaveConfig(const QString& path, const Options& opts)
                 value = valueText(previous, l);
             }
         }
-        out += EncryptText(Windows1252::encode(value));
+        out += scramble(Windows1252::encode(value));
         out += "\r\n";
     }
-    out += EncryptText(QByteArray::number(opts.configFlags()));
+    out += scramble(QByteArray::number(opts.configFlags()));
     out += "\r\n";
 
     QSaveFile file(path);

@@ -41,7 +41,7 @@ QByteArray shifted(const QByteArray& in, int by)
 
 } // namespace
 
-QByteArray EncryptText(const QByteArray& plain, const QByteArray& key)
+QByteArray scramble(const QByteArray& plain, const QByteArray& key)
 {
     if (plain.isEmpty())
         return {};
@@ -58,7 +58,7 @@ QByteArray EncryptText(const QByteArray& plain, const QByteArray& key)
     return shifted(t2, k.b);
 }
 
-QByteArray DecryptText(const QByteArray& scrambled, const QByteArray& key)
+QByteArray unscramble(const QByteArray& scrambled, const QByteArray& key)
 {
     if (scrambled.isEmpty())
         return {};

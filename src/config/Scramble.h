@@ -7,8 +7,8 @@
 // The fixed key every peer and every option file depends on.
 inline constexpr char ScrambleKey[] = "KX37";
 
-QByteArray EncryptText(const QByteArray& plain, const QByteArray& key = ScrambleKey);
-QByteArray DecryptText(const QByteArray& scrambled, const QByteArray& key = ScrambleKey);
+QByteArray scramble(const QByteArray& plain, const QByteArray& key = ScrambleKey);
+QByteArray unscramble(const QByteArray& scrambled, const QByteArray& key = ScrambleKey);
 
 // Codes are shifted modulo 255, so byte 255 ("ÿ") cannot pass: it comes out as 0. Text that
 // is scrambled may hold Windows-1252 characters other than "ÿ".

@@ -2,7 +2,7 @@
 #include <QString>
 #include <QStringList>
 
-class Context;
+class PeerState;
 
 // What both programs do before anything else: pick the program folder, read the debug
 // switch, prepare the folders.

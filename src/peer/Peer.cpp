@@ -2,7 +2,7 @@
 
 #include "queue/FileQueue.h"
 #include "session/Session.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 #include "util/TranscriptLog.h"
 
 #include <QTimer>
@@ -11,10 +11,10 @@ Peer::Peer(const QString& programFolder, QObject* parent)
     : QObject(parent), ctx(programFolder),
       logPtr(std::make_unique<TranscriptLog>(ctx.options, ctx.programFolder)),
       sessionPtr(std::make_unique<Session>(ctx)),
-      transfersPtr(std::make_unique<Transfers>(ctx, *sessionPtr)),
+      transfersPtr(std::make_unique<TransferManager>(ctx, *sessionPtr)),
       queuePtr(std::make_unique<FileQueue>(ctx, *sessionPtr, *transfersPtr))
 {
-    connect(&ctx, &Context::lineToLog, this, &Peer::logLine);
+    connect(&ctx, &PeerState::lineToLog, this, &Peer::logLine);
     logIdleTimer.setSingleShot(true);
     connect(&logIdleTimer, &QTimer::timeout, this, &Peer::FlushLog);
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "core/Context.h"
+#include "core/PeerState.h"
 
 #include <QObject>
 #include <QString>
@@ -10,7 +10,7 @@
 class FileQueue;
 class Session;
 class TranscriptLog;
-class Transfers;
+class TransferManager;
 
 // One running peer: its shared state, the control session, the transfer side, the file
 // queue and the transcript log, created in that order, each handed the parts below
@@ -23,9 +23,9 @@ public:
     // Writes out the log lines still buffered.
     ~Peer() override;
 
-    Context& state() { return ctx; }
+    PeerState& state() { return ctx; }
     Session& session() { return *sessionPtr; }
-    Transfers& transfers() { return *transfersPtr; }
+    TransferManager& transfers() { return *transfersPtr; }
     FileQueue& queue() { return *queuePtr; }
 
     // Every shown line goes to the transcript log, which is written in batches and whenever
@@ -53,10 +53,10 @@ private:
     // Tells the start and the end of an outage, once each.
     void noteLogState();
 
-    Context ctx;
+    PeerState ctx;
     std::unique_ptr<TranscriptLog> logPtr;
     std::unique_ptr<Session> sessionPtr;
-    std::unique_ptr<Transfers> transfersPtr;
+    std::unique_ptr<TransferManager> transfersPtr;
     std::unique_ptr<FileQueue> queuePtr;
     QTimer logIdleTimer;
     bool logOff = false;

@@ -1,9 +1,9 @@
 #include "queue/FileQueue.h"
 
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "session/Session.h"
 #include "transfer/TransferRules.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 #include "util/FileSystem.h"
 
 #include <QCollator>
@@ -45,14 +45,14 @@ QString pickedFolder(const QString& folder, const QString& name)
 
 } // namespace
 
-FileQueue::FileQueue(Context& c, Session& s, Transfers& t, QObject* parent)
+FileQueue::FileQueue(PeerState& c, Session& s, TransferManager& t, QObject* parent)
     : QAbstractListModel(parent), ctx(c), session(s), transfers(t)
 {
     connect(&SendTimer, &QTimer::timeout, this, &FileQueue::tick);
-    connect(&transfers, &Transfers::putBack, this, &FileQueue::onPutBack);
-    connect(&transfers, &Transfers::stopQueue, this, &FileQueue::Stop);
-    connect(&transfers, &Transfers::transferEnded, this, &FileQueue::onEnded);
-    connect(&transfers, &Transfers::readyToOffer, this, &FileQueue::kick);
+    connect(&transfers, &TransferManager::putBack, this, &FileQueue::onPutBack);
+    connect(&transfers, &TransferManager::stopQueue, this, &FileQueue::Stop);
+    connect(&transfers, &TransferManager::transferEnded, this, &FileQueue::onEnded);
+    connect(&transfers, &TransferManager::readyToOffer, this, &FileQueue::kick);
     connect(&session, &Session::loggedIn, this, &FileQueue::onLoggedIn);
     connect(&session, &Session::sockClosed, this, [this] { loggedIn = false; });
 }

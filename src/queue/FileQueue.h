@@ -10,9 +10,9 @@
 
 #include <memory>
 
-class Context;
+class PeerState;
 class Session;
-class Transfers;
+class TransferManager;
 struct TransferOutcome;
 
 // The file queue: every file this peer sends goes through it. Each entry is a local path and
@@ -25,7 +25,7 @@ struct TransferOutcome;
 //
 // The send loop runs on SendTimer: each tick, when the peer is logged in and no transfer
 // runs or is being decided, it takes the head entry and either expands it (a folder) or
-// offers it through Transfers. A folder is read a batch of directory entries per turn of
+// offers it through TransferManager. A folder is read a batch of directory entries per turn of
 // the event loop, so the window stays responsive and cancelDir() is seen at once; its entries
 // are queued once read, in the order a file manager lists them (sub-folders first, then
 // files, by name in natural order). Only regular files and folders are queued.
@@ -42,7 +42,7 @@ public:
         FolderRole,                         // bool: a folder waiting for expansion
     };
 
-    FileQueue(Context& ctx, Session& session, Transfers& transfers, QObject* parent = nullptr);
+    FileQueue(PeerState& ctx, Session& session, TransferManager& transfers, QObject* parent = nullptr);
     ~FileQueue() override;
 
     // ---- the model ----
@@ -166,9 +166,9 @@ private:
     void onLoggedIn();
     void reset(QList<Entry> newEntries);
 
-    Context& ctx;
+    PeerState& ctx;
     Session& session;
-    Transfers& transfers;
+    TransferManager& transfers;
     QList<Entry> entries;
     // The entries queued, by path and name together, to leave out duplicates.
     static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }

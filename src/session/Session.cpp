@@ -1,9 +1,9 @@
 #include "session/Session.h"
 
 #include "config/Scramble.h"
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "core/LineText.h"
-#include "core/StatUpdate.h"
+#include "core/SocketErrorReport.h"
 #include "session/Offer.h"
 
 #include <QTime>
@@ -47,7 +47,7 @@ bool Session::parseControlPort(const QString& text, quint16& port)
     return true;
 }
 
-Session::Session(Context& context) : ctx(context)
+Session::Session(PeerState& context) : ctx(context)
 {
     loginTimer.setSingleShot(true);
     reconnectTimer.setSingleShot(true);
@@ -89,7 +89,7 @@ bool Session::peerAuthorised() const
 
 QByteArray Session::frame(const QString& text, bool utf8)
 {
-    return EncryptText(utf8 ? text.toUtf8() : ScramblableBytes(text)) + Terminator;
+    return scramble(utf8 ? text.toUtf8() : ScramblableBytes(text)) + Terminator;
 }
 
 void Session::closeSock()
@@ -156,7 +156,7 @@ void Session::open(bool retrying)
         if (!Sock.listen()) {
             // Retries report a lasting failure (another program holds the port) once.
             if (!retrying || !listenErrorShown)
-                ReportSockError(ctx, Sock.lastErrorNumber(), Sock.lastErrorText(), {}, {},
+                reportSocketError(ctx, Sock.lastErrorNumber(), Sock.lastErrorText(), {}, {},
                                 QStringLiteral("FN: base.connectit()"));
             listenErrorShown = true;
             closeSock();
@@ -300,7 +300,7 @@ void Session::readMessages(bool unbounded)
         inbox.remove(0, p + Terminator.size());
         scanFrom = 0;
         done += p + Terminator.size();
-        HandleCtlMsg(decodeMessage(DecryptText(scrambled)));
+        HandleCtlMsg(decodeMessage(unscramble(scrambled)));
         if (gen != generation)
             return; // the message closed the connection; what is left belongs to it
     }
@@ -516,7 +516,7 @@ void Session::onSocketError(int number, const QString& description)
     const bool visitor = visitorOnly();
     closeSock();
     Q_EMIT showIdleCommands();
-    ReportSockError(ctx, number, description, {}, {}, QStringLiteral("FN: base.Sock_Error"));
+    reportSocketError(ctx, number, description, {}, {}, QStringLiteral("FN: base.Sock_Error"));
     afterLoss(visitor);
 }
 

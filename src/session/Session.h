@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
-class Context;
+class PeerState;
 
 // The control connection to the one peer: opening it as server or client, the login,
 // framing and dispatch of control messages, reconnection after a loss and the Connect,
@@ -17,7 +17,7 @@ class Context;
 class Session : public QObject {
     Q_OBJECT
 public:
-    explicit Session(Context& ctx);
+    explicit Session(PeerState& ctx);
     ~Session() override;
 
     EventSocket Sock;
@@ -195,7 +195,7 @@ private:
     // For a chat line going out in Windows-1252: a status line naming what it cannot carry.
     void noteUnsendable(const QString& text);
 
-    Context& ctx;
+    PeerState& ctx;
     QTimer loginTimer;
     QTimer reconnectTimer;
     QTimer pauseTimer;

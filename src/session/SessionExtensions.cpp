@@ -5,7 +5,7 @@
 #include "session/Session.h"
 
 #include "config/Scramble.h"
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "platform/Windows1252.h"
 
 #include <QSet>

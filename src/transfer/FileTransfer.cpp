@@ -1,7 +1,7 @@
 #include "transfer/FileTransfer.h"
 
-#include "core/Context.h"
-#include "core/StatUpdate.h"
+#include "core/PeerState.h"
+#include "core/SocketErrorReport.h"
 #include "session/Session.h"
 #include "transfer/TokenGate.h"
 #include "transfer/TransferRules.h"
@@ -34,7 +34,7 @@ QString reasonFor(int code)
 
 } // namespace
 
-FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s, const TransferTimeouts& t,
+FileTransfer::FileTransfer(PeerState& c, Session& sess, Prompts& p, const Setup& s, const TransferTimeouts& t,
                            QObject* parent)
     : QObject(parent), ctx(c), session(sess), prompts(p), setup(s), timeouts(t),
       phase(s.type == Sending ? Phase::Listening : Phase::Connecting), NameOfFile(s.name), PathToFile(s.path),
@@ -56,7 +56,7 @@ FileTransfer::FileTransfer(Context& c, Session& sess, Prompts& p, const Setup& s
             emitView();
     });
     connect(&reader, &CommandReader::ready, this, &FileTransfer::onCommands);
-    connect(&ctx, &Context::transferEndCodeChanged, this, &FileTransfer::onEndCodeChanged);
+    connect(&ctx, &PeerState::transferEndCodeChanged, this, &FileTransfer::onEndCodeChanged);
     connect(&session, &Session::sockClosed, this, &FileTransfer::onControlClosed);
     byeTimer.setSingleShot(true);
     connect(&byeTimer, &QTimer::timeout, this, &FileTransfer::finish);
@@ -153,7 +153,7 @@ namespace {
 
 // The address the transfer listens on: the one the control connection runs over, so that
 // the transfer ports are not open on every interface.
-QHostAddress listenAddressFor(const Context& ctx, const Session& session)
+QHostAddress listenAddressFor(const PeerState& ctx, const Session& session)
 {
     const QString local = session.Sock.localHostIP();
     return local.isEmpty() ? ctx.listenAddress : QHostAddress(local);
@@ -181,7 +181,7 @@ void FileTransfer::startSending()
     listener.setListenAddress(listenAddressFor(ctx, session));
     listener.setLocalPort(setup.port);
     if (!listener.listen()) {
-        ReportSockError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("Sys"), NameOfFile,
+        reportSocketError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("Sys"), NameOfFile,
                         QStringLiteral("FN: Filebase.sckSystem_error"));
         end(3);
         return;
@@ -383,7 +383,7 @@ void FileTransfer::onSystemConnected()
         sendCommand(QByteArrayLiteral("TOKEN_ID_") + setup.token);
     }
     if (!listener.listen()) {
-        ReportSockError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("R"), NameOfFile,
+        reportSocketError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("R"), NameOfFile,
                         QStringLiteral("FN: Filebase.sckReceive_error"));
         end(3);
         return;
@@ -703,7 +703,7 @@ void FileTransfer::onSocketError(const QString& tag, const QString& where, int n
         dataLost(true);
         return;
     }
-    ReportSockError(ctx, number, description, tag, NameOfFile, where);
+    reportSocketError(ctx, number, description, tag, NameOfFile, where);
     end(3);
 }
 

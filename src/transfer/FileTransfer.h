@@ -13,7 +13,7 @@
 
 #include <memory>
 
-class Context;
+class PeerState;
 class TokenGate;
 class Session;
 
@@ -56,8 +56,8 @@ struct TransferView {
 
 // One file moving to or from the peer: the command connection (sckSystem), the data connection
 // (sckSend or sckReceive), the open file, the block loop and the outcome line. Created and
-// started by Transfers (startsend / receivefile); it ends on its own and emits finished()
-// once, after which Transfers deletes it on the next event-loop turn. A view (TransferWindow) shows
+// started by TransferManager (startsend / receivefile); it ends on its own and emits finished()
+// once, after which TransferManager deletes it on the next event-loop turn. A view (TransferWindow) shows
 // view() whenever viewChanged() fires and calls requestCancel() for its Cancel button.
 class FileTransfer : public QObject {
     Q_OBJECT
@@ -85,7 +85,7 @@ public:
     };
 
     // The session carries "FTIMEOUT" when the sender gives up; prompts ask "Cancel Send?".
-    FileTransfer(Context& ctx, Session& session, Prompts& prompts, const Setup& setup,
+    FileTransfer(PeerState& ctx, Session& session, Prompts& prompts, const Setup& setup,
                  const TransferTimeouts& timeouts, QObject* parent = nullptr);
     ~FileTransfer() override;
 
@@ -212,7 +212,7 @@ private:
     void startWait(int ms);
     bool ending() const { return phase == Phase::Cancelling || phase == Phase::Closed; }
 
-    Context& ctx;
+    PeerState& ctx;
     Session& session;
     Prompts& prompts;
     Setup setup;

@@ -6,7 +6,7 @@
 
 // Questions the transfer side puts to the user. Every question answers later, by callback;
 // nothing here waits. The windows implement this with modeless dialogs, the tests with
-// scripted answers (ScriptedPrompts) and the headless peer with fixed answers (PolicyPrompts).
+// scripted answers (ScriptedPrompts) and the headless peer with fixed answers (HeadlessPrompts).
 //
 // Rules for implementations:
 // - Each ask returns an id (never 0). The answer callback is called at most once.

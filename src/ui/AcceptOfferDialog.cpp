@@ -1,7 +1,8 @@
 #include "ui/AcceptOfferDialog.h"
-#include "ui/TwipsUi.h"
+#include "ui/NamedButton.h"
+#include "ui/ReadableSize.h"
 
-#include "ui/ShellUi.h"
+#include "ui/DesktopServices.h"
 
 #include "core/LineText.h"
 
@@ -91,7 +92,7 @@ AcceptOfferDialog::AcceptOfferDialog(const QString& name, const QString& sizeTex
     connect(AcceptButton, &QPushButton::clicked, this, [this] { finish(true); });
     connect(DeclineButton, &QPushButton::clicked, this, [this] { finish(false); });
     connect(FolderBrowsButton, &QPushButton::clicked, this, &AcceptOfferDialog::browse);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(7, this); });
+    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
 }
 
 QString AcceptOfferDialog::shortenFront(const QString& text, int limit)
@@ -116,7 +117,7 @@ void AcceptOfferDialog::browse()
     while (start.size() > 1 && (start.endsWith('/') || start.endsWith('\\')))
         start.chop(1);
     QPointer<AcceptOfferDialog> self(this);
-    BrowseForFolder(start, this, [self](const QString& chosen) {
+    browseForFolder(start, this, [self](const QString& chosen) {
         if (self && !self->done && !chosen.isEmpty())
             self->setFolder(chosen);
     });

@@ -1,7 +1,8 @@
 #include "ui/ExistingFileDialog.h"
-#include "ui/TwipsUi.h"
+#include "ui/NamedButton.h"
+#include "ui/ReadableSize.h"
 
-#include "ui/ShellUi.h"
+#include "ui/DesktopServices.h"
 
 #include "core/LineText.h"
 #include "transfer/TransferRules.h"
@@ -100,7 +101,7 @@ ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
     connect(FileNameText, &QLineEdit::textChanged, this, &ExistingFileDialog::updateOk);
     connect(OkButton, &QPushButton::clicked, this, &ExistingFileDialog::ok);
     connect(CancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
-    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(7, this); });
+    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
 }
 
 QString ExistingFileDialog::describe(qint64 size, const QDateTime& modified)

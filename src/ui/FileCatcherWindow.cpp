@@ -1,9 +1,9 @@
 #include "ui/FileCatcherWindow.h"
 
-#include "core/Context.h"
-#include "ui/ShellUi.h"
+#include "core/PeerState.h"
+#include "ui/DesktopServices.h"
 #include "ui/TranscriptPane.h"
-#include "ui/TwipsUi.h"
+#include "ui/Twips.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -89,7 +89,7 @@ QPixmap FileCatcherWindow::drawFrame(int index)
     return pm;
 }
 
-FileCatcherWindow::FileCatcherWindow(Context& c, QWidget* owner)
+FileCatcherWindow::FileCatcherWindow(PeerState& c, QWidget* owner)
     : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), ctx(c)
 {
     setObjectName(QStringLiteral("Moniter"));
@@ -136,7 +136,7 @@ FileCatcherWindow::FileCatcherWindow(Context& c, QWidget* owner)
         mnu_ontop->setChecked(!mnu_ontop->isChecked());
         toggleOnTop();
     });
-    connect(help, &QAction::triggered, this, [this] { ShowHelpTopic(9, this); });
+    connect(help, &QAction::triggered, this, [this] { showHelpTopic(9, this); });
     connect(closeMe, &QAction::triggered, this, &QWidget::close);
 
     Timer1.setInterval(100);
@@ -204,10 +204,10 @@ void FileCatcherWindow::toggleOnTop()
     if (mnu_ontop->isChecked()) {
         mnu_ontop->setChecked(false);
         ctx.options.CatcherOnTop = false;
-        MakeNormal(this);
+        setAlwaysOnTop(this, false);
     } else {
         // Where the desktop ignores the request the catcher is an ordinary window.
-        MakeTopMost(this);
+        setAlwaysOnTop(this, true);
         mnu_ontop->setChecked(true);
         ctx.options.CatcherOnTop = true;
     }

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 
-class Context;
+class PeerState;
 class QAction;
 class QLabel;
 class QMenu;
@@ -17,7 +17,7 @@ class QMenu;
 class FileCatcherWindow : public QWidget {
     Q_OBJECT
 public:
-    FileCatcherWindow(Context& ctx, QWidget* owner);
+    FileCatcherWindow(PeerState& ctx, QWidget* owner);
 
     // Shows the window in the size and on-top state of the options.
     void load();
@@ -56,7 +56,7 @@ private:
     void applySize();
     QAction* entry(const char* name, const QString& caption);
 
-    Context& ctx;
+    PeerState& ctx;
     QWidget* Picture1 = nullptr;
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;

@@ -1,5 +1,5 @@
 #include "ui/LocalAddressWindow.h"
-#include "ui/TwipsUi.h"
+#include "ui/NamedButton.h"
 
 #include "util/AddressLookup.h"
 

@@ -1,10 +1,11 @@
 #include "ui/MainWindow.h"
 
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "peer/Peer.h"
 #include "ui/TranscriptPane.h"
-#include "ui/dlgConnectDialog.h"
-#include "ui/UserInfo.h"
+#include "ui/QuickConnectDialog.h"
+#include "ui/RemoteUserInfoDialog.h"
+#include "ui/SendMessageDialog.h"
 #include "ui/LocalAddressWindow.h"
 #include "ui/AboutWindow.h"
 #include "ui/FileCatcherWindow.h"
@@ -12,12 +13,12 @@
 #include "ui/QueueWindow.h"
 #include "queue/FileQueue.h"
 #include "platform/EventSocket.h"
-#include "ui/ShellUi.h"
-#include "ui/TwipsUi.h"
+#include "ui/DesktopServices.h"
+#include "ui/Twips.h"
 #include "ui/TrayIcon.h"
 #include "core/LineText.h"
 #include "session/Session.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -109,7 +110,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     });
     connect(ChatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
     ChatBar->installEventFilter(this);
-    connect(&ctx, &Context::lineAdded, this, &MainWindow::showLine);
+    connect(&ctx, &PeerState::lineAdded, this, &MainWindow::showLine);
 
     Session& s = peer.session();
     // The session announces a change of the connection in the middle of handling it; the
@@ -491,13 +492,13 @@ void MainWindow::onRemoteInfoCommand()
 {
     // An open window keeps the record it was loaded with.
     if (connectedOrSay())
-        bringUp(uinfoWin, [this] { return new Uinfo(ctx, this); });
+        bringUp(uinfoWin, [this] { return new RemoteUserInfoDialog(ctx, this); });
 }
 
 void MainWindow::onMessageCommand()
 {
     if (connectedOrSay())
-        bringUp(msgDialog, [this] { return new dlgmsg(peer.session(), this); });
+        bringUp(msgDialog, [this] { return new SendMessageDialog(peer.session(), this); });
 }
 
 void MainWindow::onOptionsCommand()
@@ -527,7 +528,7 @@ void MainWindow::onConnectCommand()
     peer.session().DropForConnect();
     refreshState();
     if (!connectDialog) {
-        connectDialog = new dlgConnectDialog(peer, this);
+        connectDialog = new QuickConnectDialog(peer, this);
         connectDialog->setAttribute(Qt::WA_DeleteOnClose);
         connectDialog->ConnectIt = [this] { ConnectIt(); };
         if (siteListOpener)
@@ -563,7 +564,7 @@ void MainWindow::onClearCommand()
 
 void MainWindow::onHelpCommand()
 {
-    ShowHelpTopic(2, this);
+    showHelpTopic(2, this);
 }
 
 void MainWindow::setConnectCommandsShown(bool shown)

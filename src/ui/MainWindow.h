@@ -6,11 +6,11 @@
 
 #include <functional>
 
-class Context;
-class Uinfo;
+class PeerState;
+class RemoteUserInfoDialog;
 class LocalAddressWindow;
 class AboutWindow;
-class dlgmsg;
+class SendMessageDialog;
 class Peer;
 class QAction;
 class QLabel;
@@ -20,13 +20,13 @@ class QMessageBox;
 class QToolBar;
 class TranscriptPane;
 class TrayIcon;
-class dlgConnectDialog;
+class QuickConnectDialog;
 class FileCatcherWindow;
 class OptionsDialog;
 class QueueWindow;
 
 // The main window "Base": the transcript panes, the chat bar, the connection state label,
-// the menus and the toolbar. Every pane line comes from Context::lineAdded; the window owns
+// the menus and the toolbar. Every pane line comes from PeerState::lineAdded; the window owns
 // no connection state of its own beyond what the commands show.
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -34,7 +34,7 @@ public:
     explicit MainWindow(Peer& peer, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    Context& context() { return ctx; }
+    PeerState& context() { return ctx; }
 
     // Opens the connection the context's connection settings describe.
     void ConnectIt();
@@ -136,7 +136,7 @@ private:
     void finishExit();
 
     Peer& peer;
-    Context& ctx; // the peer's state
+    PeerState& ctx; // the peer's state
     TranscriptPane* BothText = nullptr;
     TranscriptPane* StatusText = nullptr;
     TranscriptPane* MsgText = nullptr;
@@ -153,9 +153,9 @@ private:
 
     QueueWindow* queueWin = nullptr;
     QPointer<FileCatcherWindow> catcherWin;
-    QPointer<dlgConnectDialog> connectDialog;
-    QPointer<Uinfo> uinfoWin;
-    QPointer<dlgmsg> msgDialog;
+    QPointer<QuickConnectDialog> connectDialog;
+    QPointer<RemoteUserInfoDialog> uinfoWin;
+    QPointer<SendMessageDialog> msgDialog;
     QPointer<OptionsDialog> optionsDialog;
     QPointer<LocalAddressWindow> locIpWin;
     QPointer<AboutWindow> aboutWin;

@@ -1,13 +1,13 @@
 #include "ui/OptionsDialog.h"
-#include "ui/TwipsUi.h"
+#include "ui/NamedButton.h"
 
 #include "config/Options.h"
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "peer/Peer.h"
 #include "session/Session.h"
 #include "ui/MainWindow.h"
 #include "ui/FileCatcherWindow.h"
-#include "ui/ShellUi.h"
+#include "ui/DesktopServices.h"
 #include "ui/TypedTextFilter.h"
 
 #include <QButtonGroup>
@@ -714,7 +714,7 @@ void OptionsDialog::browse(bool logFolder)
     while (start.size() > 1 && (start.endsWith('/') || start.endsWith('\\')))
         start.chop(1);
     // The picker belongs to this dialog, so it answers only while the dialog is open.
-    BrowseForFolder(start, this, [this, logFolder](const QString& folder) {
+    browseForFolder(start, this, [this, logFolder](const QString& folder) {
         if (!ConfigFile::storable(folder)) {
             auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
                                         QStringLiteral("The option file cannot hold a folder name with \"[\", \"%1\" or "
@@ -748,7 +748,7 @@ void OptionsDialog::onHelp()
     const QString key = TabStrip1->tabBar()->tabData(TabStrip1->currentIndex()).toString();
     for (const Tab& t : kTabs)
         if (key == QLatin1String(t.key))
-            ShowHelpTopic(t.topic, &mainWindow); // the help stays open when the dialog closes
+            showHelpTopic(t.topic, &mainWindow); // the help stays open when the dialog closes
 }
 
 bool OptionsDialog::eventFilter(QObject* watched, QEvent* event)

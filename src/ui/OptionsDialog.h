@@ -5,7 +5,7 @@
 
 class MainWindow;
 class Peer;
-class Context;
+class PeerState;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -109,7 +109,7 @@ private:
     void drawCatcherPicture();
 
     Peer& peer;
-    Context& ctx;
+    PeerState& ctx;
     MainWindow& mainWindow;
     QButtonGroup* logGroup = nullptr;
     QString chosenDownloadDir;

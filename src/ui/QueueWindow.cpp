@@ -1,9 +1,9 @@
 #include "ui/QueueWindow.h"
 
 #include "queue/FileQueue.h"
-#include "ui/ShellUi.h"
+#include "ui/DesktopServices.h"
 #include "ui/TranscriptPane.h"
-#include "ui/TwipsUi.h"
+#include "ui/Twips.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -125,7 +125,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     connect(mBott, &QAction::triggered, this, &QueueWindow::moveToBottom);
     connect(mClear, &QAction::triggered, this, &QueueWindow::askClear);
     for (QAction* a : {help, mHelp})
-        connect(a, &QAction::triggered, this, [this] { ShowHelpTopic(8, this); });
+        connect(a, &QAction::triggered, this, [this] { showHelpTopic(8, this); });
     connect(CancelDirProc, &QPushButton::clicked, &queue, &FileQueue::cancelDir);
 
     connect(&queue, &FileQueue::stateChanged, this, &QueueWindow::refreshButtons);

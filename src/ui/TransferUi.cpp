@@ -1,13 +1,13 @@
 #include "ui/TransferUi.h"
 
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 #include "ui/TransferWindow.h"
-#include "ui/SendType.h"
-#include "ui/ShellUi.h"
-#include "ui/WindowPromptsUi.h"
+#include "ui/FileOrFolderDialog.h"
+#include "ui/DesktopServices.h"
+#include "ui/WindowPrompts.h"
 #include "util/FileSystem.h"
 
 #include <QAction>
@@ -18,7 +18,7 @@
 
 TransferUi::TransferUi(Peer& p, QWidget* main) : QObject(main), peer(p), ctx(p.state()), mainWindow(main)
 {
-    connect(&peer.transfers(), &Transfers::transferStarted, this, &TransferUi::onTransferStarted);
+    connect(&peer.transfers(), &TransferManager::transferStarted, this, &TransferUi::onTransferStarted);
 }
 
 TransferUi::~TransferUi() = default;
@@ -48,8 +48,8 @@ void TransferUi::chooseFiles()
         }
     if (!FileSystem::DirExists(QDir::fromNativeSeparators(ctx.options.LastSendDir)))
         ctx.options.LastSendDir = ctx.programFolder;
-    sendType = new SendType(ctx, mainWindow);
-    connect(sendType, &SendType::chosen, this, [this](bool files) { files ? chooseFileList() : chooseFolder(); });
+    sendType = new FileOrFolderDialog(ctx, mainWindow);
+    connect(sendType, &FileOrFolderDialog::chosen, this, [this](bool files) { files ? chooseFileList() : chooseFolder(); });
     sendType->show();
 }
 
@@ -90,7 +90,7 @@ void TransferUi::chooseFolder()
     QString start = QDir::fromNativeSeparators(ctx.options.LastSendDir);
     if (start.size() > 1 && start.endsWith('/'))
         start.chop(1);
-    BrowseForFolder(start, mainWindow, [this](const QString& chosen) {
+    browseForFolder(start, mainWindow, [this](const QString& chosen) {
         QString folder = QDir::cleanPath(QFileInfo(chosen).absoluteFilePath());
         showQueue();
         peer.queue().addPath(folder);

@@ -4,9 +4,9 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "ui/SendType.h"
+#include "ui/FileOrFolderDialog.h"
 
-class Context;
+class PeerState;
 class Peer;
 class FileTransfer;
 class QWidget;
@@ -25,7 +25,7 @@ public:
     // the file queue and its window is shown.
     void chooseFiles();
     // The chooser now open, or nullptr.
-    SendType* typeChooser() const { return sendType; }
+    FileOrFolderDialog* typeChooser() const { return sendType; }
     // The chooser now open, or nullptr.
     QFileDialog* chooser() const { return fileDialog; }
     // Queues these files or folders, in order, after any still waiting.
@@ -41,10 +41,10 @@ private:
     void onTransferStarted(FileTransfer* transfer);
 
     Peer& peer;
-    Context& ctx; // the peer's state
+    PeerState& ctx; // the peer's state
     QPointer<QWidget> mainWindow;
     QPointer<QFileDialog> fileDialog;
-    QPointer<SendType> sendType;
+    QPointer<FileOrFolderDialog> sendType;
 };
 
 // Installs the transfer windows into a program whose main window is `mainWindow`: the

@@ -2,7 +2,7 @@
 
 #include "core/LineText.h"
 #include "transfer/FileTransfer.h"
-#include "ui/TwipsUi.h"
+#include "ui/ReadableSize.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

@@ -3,7 +3,7 @@
 #include "ui/AboutWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
-#include "ui/SvrList.h"
+#include "ui/SiteListWindow.h"
 #include "ui/TransferUi.h"
 
 #include <QApplication>
@@ -39,7 +39,7 @@ int main(int argc, char** argv)
     const QString folder = Startup::programFolder(Startup::optionValue(args, QStringLiteral("--home")));
 
     Peer peer(folder);
-    Context& ctx = peer.state();
+    PeerState& ctx = peer.state();
     ctx.DebugMode = Startup::debugSwitch(args, valueOptions);
 
     auto* splash = new SplashWindow(ctx.version);

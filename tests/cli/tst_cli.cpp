@@ -40,7 +40,7 @@ struct Relay {
         QObject::connect(in, &QTcpSocket::readyRead, in, [=, this] {
             *up += in->readAll();
             for (qsizetype end; (end = up->indexOf(Session::Terminator)) >= 0;) {
-                if (!cut && DecryptText(up->left(end)).startsWith("file:")) {
+                if (!cut && unscramble(up->left(end)).startsWith("file:")) {
                     cut = true;
                     out->abort();
                     in->abort();

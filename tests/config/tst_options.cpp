@@ -15,7 +15,7 @@ QList<QByteArray> plainLines(const QString& path)
     const QByteArray data = readFile(path);
     QList<QByteArray> out;
     for (qsizetype start = 0, end; (end = data.indexOf("\r\n", start)) >= 0; start = end + 2)
-        out << DecryptText(data.mid(start, end - start));
+        out << unscramble(data.mid(start, end - start));
     return out;
 }
 
@@ -23,7 +23,7 @@ bool writeLines(const QString& path, const QList<QByteArray>& plain)
 {
     QByteArray bytes;
     for (const QByteArray& l : plain)
-        bytes += EncryptText(l) + "\r\n";
+        bytes += scramble(l) + "\r\n";
     return writeFile(path, bytes);
 }
 
@@ -41,7 +41,7 @@ QList<QByteArray> validLines(int lineCount, const QByteArray& flags = "0")
 class TestOptions : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void scramble_data()
+    void scrambleRoundTrip_data()
     {
         QTest::addColumn<QByteArray>("plain");
         QTest::addColumn<QByteArray>("scrambled"); // empty: only the round trip is checked
@@ -60,15 +60,15 @@ private Q_SLOTS:
         QTest::newRow("two") << QByteArray("ab") << QByteArray();
         QTest::newRow("terminator bytes") << QByteArray("{\xBF}") << QByteArray();
     }
-    void scramble()
+    void scrambleRoundTrip()
     {
         QFETCH(QByteArray, plain);
         QFETCH(QByteArray, scrambled);
-        const QByteArray s = EncryptText(plain);
+        const QByteArray s = ::scramble(plain);
         QCOMPARE(s.size(), plain.size());
         if (!scrambled.isEmpty())
             QCOMPARE(s, scrambled);
-        QCOMPARE(DecryptText(s), QByteArray(plain).replace('\xFF', '\0')); // code 255 comes back as 0
+        QCOMPARE(::unscramble(s), QByteArray(plain).replace('\xFF', '\0')); // code 255 comes back as 0
     }
 
     // Every option survives a save and a load. A text the file cannot hold ("[" scrambles to a

@@ -91,7 +91,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected"); // start of the one violation, empty for none
         QTest::newRow("down") << "transfer/T.cpp" << "#include \"session/Session.h\"\n#include \"transfer/T.h\"\n"
                                                    "#include <QTcpSocket>\n#include \"T.moc\"\n// #include \"ui/W.h\"\n" << "";
-        QTest::newRow("up") << "session/S.cpp" << "#include \"transfer/Transfers.h\"\n" << "session/S.cpp:1: session/ includes transfer/";
+        QTest::newRow("up") << "session/S.cpp" << "#include \"transfer/TransferManager.h\"\n" << "session/S.cpp:1: session/ includes transfer/";
         QTest::newRow("up, spaced, line 3") << "core/C.h" << "#pragma once\n\n  #  include \"peer/Peer.h\"\n" << "core/C.h:3: core/ includes peer/";
         QTest::newRow("sideways at the top") << "ui/W.cpp" << "#include \"cli/CliPeer.h\"\n" << "ui/W.cpp:1: ui/ includes cli/";
         QTest::newRow("widget below ui") << "queue/Q.h" << "#include <QWidget>\n" << "queue/Q.h:1: widget header <QWidget>";

@@ -15,7 +15,7 @@ private Q_SLOTS:
         const QString path = dir.filePath("log/QvLogs.log");
         {
             Peer peer(dir.path());
-            Context& ctx = peer.state();
+            PeerState& ctx = peer.state();
             LineRecorder rec(ctx);
             peer.transcriptLog().batchLimit = 2;
             for (const char* l : {"one", "two", "three", "four"})
@@ -31,7 +31,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         Peer peer(dir.path());
-        Context& ctx = peer.state();
+        PeerState& ctx = peer.state();
         LineRecorder rec(ctx);
         peer.logIdleMs = 50;
         ctx.AddText(QStringLiteral("quiet"), StatusLine);

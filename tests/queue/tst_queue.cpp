@@ -166,7 +166,7 @@ private Q_SLOTS:
         QElapsedTimer since;
         QObject::connect(&t.a.peer->session(), &Session::loggedIn, [&] { since.start(); });
         qint64 delay = -1;
-        QObject::connect(&t.a.peer->transfers(), &Transfers::transferStarted, [&] {
+        QObject::connect(&t.a.peer->transfers(), &TransferManager::transferStarted, [&] {
             if (delay < 0)
                 delay = since.elapsed();
         });
@@ -362,13 +362,13 @@ private Q_SLOTS:
         t.q.AddToList(t.srcPath("pipe"), "pipe"); // nor can a named pipe, and it is not waited on
         t.q.addPath(t.srcPath("big.bin"));
         QVERIFY(QFile::remove(t.srcPath("gone.txt")));
-        QObject::connect(&t.a.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* f) {
+        QObject::connect(&t.a.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* f) {
             QObject::connect(f, &FileTransfer::viewChanged, f, [&, f] {
                 if (f->view().visible && t.a.rec->count("*** Login Authenticated") == 1)
                     t.a.peer->session().Disconnect();
             });
         });
-        QSignalSpy back(&t.a.peer->transfers(), &Transfers::putBack);
+        QSignalSpy back(&t.a.peer->transfers(), &TransferManager::putBack);
         QVERIFY(t.connect());
         QVERIFY2(back.wait(10000), qPrintable(t.a.rec->lines.join("\n")));
         QCOMPARE(t.q.path(0), t.srcPath("big.bin"));

@@ -1,4 +1,4 @@
-#include "core/StatUpdate.h"
+#include "core/SocketErrorReport.h"
 #include "platform/Windows1252.h"
 #include "support/RawPeer.h"
 
@@ -145,7 +145,7 @@ private Q_SLOTS:
         QCOMPARE(p.client.ctx->TransferEndCode(), 4);
         QVERIFY(!p.client.rec->contains("*** Disconnected"));
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
-        QSignalSpy later(p.client.ctx, &Context::lineAdded);
+        QSignalSpy later(p.client.ctx, &PeerState::lineAdded);
         QVERIFY(!later.wait(300)); // well past the shortened reconnection delay
         QVERIFY(!p.client.rec->contains("*** Attempting To Reconnect In 5 Seconds."));
         QCOMPARE(idle.count(), 0);
@@ -244,7 +244,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         TestPeer peer;
         peer.ctx->DebugMode = debug;
-        ReportSockError(*peer.ctx, number, "gone", tag, "file.bin", "FN: x");
+        reportSocketError(*peer.ctx, number, "gone", tag, "file.bin", "FN: x");
         QCOMPARE(peer.rec->lines, expected);
     }
 

@@ -91,10 +91,10 @@ quint16 freePortTriple()
     return 0;
 }
 
-LineRecorder::LineRecorder(Context& ctx)
+LineRecorder::LineRecorder(PeerState& ctx)
 {
     ctx.options.TimeStamp = false;
-    connect(&ctx, &Context::lineAdded, this, [this](const QString& text, int kind) {
+    connect(&ctx, &PeerState::lineAdded, this, [this](const QString& text, int kind) {
         lines.append(text);
         kinds.append(kind);
     });

@@ -39,7 +39,7 @@ quint16 freePortTriple();
 class LineRecorder : public QObject {
     Q_OBJECT
 public:
-    explicit LineRecorder(Context& ctx);
+    explicit LineRecorder(PeerState& ctx);
     QStringList lines;
     QList<int> kinds;
     bool contains(const QString& line) const { return lines.contains(line); }
@@ -55,7 +55,7 @@ struct TestPeer {
     explicit TestPeer(const QString& name = QStringLiteral("peer"));
     QTemporaryDir home;
     std::unique_ptr<Peer> peer;
-    Context* ctx = nullptr; // the peer's state
+    PeerState* ctx = nullptr; // the peer's state
     std::unique_ptr<LineRecorder> rec;
 
     void listen(quint16 port);

@@ -7,7 +7,7 @@
 #include "config/Scramble.h"
 #include "platform/Windows1252.h"
 #include "session/Session.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 
 #include <QDir>
 #include <QTcpServer>
@@ -22,7 +22,7 @@ inline QStringList messagesIn(const QByteArray& wire)
 {
     QStringList out;
     for (qsizetype at = 0, end; (end = wire.indexOf(Session::Terminator, at)) >= 0; at = end + 3)
-        out << Windows1252::decode(DecryptText(wire.mid(at, end - at)));
+        out << Windows1252::decode(unscramble(wire.mid(at, end - at)));
     return out;
 }
 
@@ -69,7 +69,7 @@ struct Chunked {
 
 // Our peer (`me`, accepting files) logged in to a raw control server; the raw side plays the
 // other peer.
-struct Letter {
+struct StrictPeer {
     TestPeer me{QStringLiteral("Me")};
     QTcpServer control;
     QTcpSocket* ctl = nullptr;
@@ -77,7 +77,7 @@ struct Letter {
     quint16 port = 0; // the control port; offers use port + 1, data port + 2
     QString down;
 
-    Letter()
+    StrictPeer()
     {
         me.ctx->options.AutoAccept = true;
         me.peer->transfers().staleGraceMs = 300;

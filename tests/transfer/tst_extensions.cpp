@@ -154,7 +154,7 @@ private Q_SLOTS:
         };
         // The data port listens once the receiver answers; the stranger's connection leaves
         // before the sender has even read that answer.
-        QObject::connect(&p.b.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+        QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, [&, t] {
                 if (port == 2 && s.state() == QAbstractSocket::UnconnectedState && t->view().status == "Receiving File...")
                     strike();
@@ -230,7 +230,7 @@ private Q_SLOTS:
     void plainPeer()
     {
         QFETCH(bool, rawServes);
-        Letter l; // our peer as the raw server's client
+        StrictPeer l; // our peer as the raw server's client
         TestPeer server(QStringLiteral("Me"));
         QTcpSocket client;
         TestPeer& me = rawServes ? l.me : server;

@@ -84,13 +84,13 @@ private Q_SLOTS:
     void noFoldersLeft()
     {
         QFETCH(bool, senderListens);
-        Letter l;
+        StrictPeer l;
         QVERIFY(l.start());
         QTcpServer cmd;
         if (senderListens)
             QVERIFY(cmd.listen(QHostAddress::LocalHost, l.port + 1));
         QObject::connect(&cmd, &QTcpServer::newConnection, [&] { cmd.nextPendingConnection()->write("CANC_TRAN"); });
-        QSignalSpy ended(&l.me.peer->transfers(), &Transfers::transferEnded);
+        QSignalSpy ended(&l.me.peer->transfers(), &TransferManager::transferEnded);
         for (int i = 0; i < 3; ++i) {
             l.say(QStringLiteral("file:%1|d\\e\\f%2.txt|512|10").arg(l.port + 1).arg(i));
             QTRY_COMPARE_WITH_TIMEOUT(ended.size(), i + 1, 10000);

@@ -19,11 +19,11 @@ struct Pair : TransferPair {
 
     Pair()
     {
-        QObject::connect(&a.peer->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
+        QObject::connect(&a.peer->transfers(), &TransferManager::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, [this, t] { ++viewsA; lastViewA = t->view(); });
             QObject::connect(t, &FileTransfer::finished, [this, t] { blocksA = t->blocksSent(); });
         });
-        QObject::connect(&b.peer->transfers(), &Transfers::transferStarted, [this](FileTransfer* t) {
+        QObject::connect(&b.peer->transfers(), &TransferManager::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::finished, [this, t] { resumeB = t->resumeSize(); });
         });
     }
@@ -68,7 +68,7 @@ private Q_SLOTS:
         QVERIFY(p.connect());
         const QByteArray data = randomBytes(size, static_cast<quint32>(size + 1));
         QVERIFY(writeFile(p.srcPath("f.bin"), data));
-        QSignalSpy started(&p.a.peer->transfers(), &Transfers::transferStarted);
+        QSignalSpy started(&p.a.peer->transfers(), &TransferManager::transferStarted);
         QVERIFY(p.send("f.bin"));
         QCOMPARE(started.size(), 1);
         QCOMPARE(readFile(p.downPath("f.bin")), data);
@@ -117,8 +117,8 @@ private Q_SLOTS:
         Pair p;
         const QByteArray data(how == "full" || how == "readonly" ? 3 << 20 : 48 << 20, 'z');
         QVERIFY(writeFile(p.srcPath("f.bin"), data));
-        QSignalSpy backs(&p.a.peer->transfers(), &Transfers::putBack);
-        QSignalSpy stops(&p.a.peer->transfers(), &Transfers::stopQueue);
+        QSignalSpy backs(&p.a.peer->transfers(), &TransferManager::putBack);
+        QSignalSpy stops(&p.a.peer->transfers(), &TransferManager::stopQueue);
         p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout" && how != "lost";
         if (how == "lost")
             QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.peer->session().DropForConnect(); });
@@ -136,7 +136,7 @@ private Q_SLOTS:
         if (how == "full")
             full.emplace(1 << 20);
         // Act once the data connection is up (the sender's window shows).
-        QObject::connect(&p.a.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+        QObject::connect(&p.a.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (!t->view().visible)
                     return;
@@ -151,7 +151,7 @@ private Q_SLOTS:
             });
         });
         // The receiver cancels once it has answered.
-        QObject::connect(&p.b.peer->transfers(), &Transfers::transferStarted, [&](FileTransfer* t) {
+        QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (how == "receiver" && t->view().status == "Receiving File...")
                     t->requestCancel();
@@ -214,7 +214,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, offer);
         QFETCH(QString, escape);
-        Letter raw;
+        StrictPeer raw;
         TestPeer& b = raw.me;
         b.ctx->options.ExistsAlways = 1;
         const QString down = raw.down;
@@ -236,7 +236,7 @@ private Q_SLOTS:
         Pair p;
         QVERIFY(p.connect());
         QDir().mkpath(p.srcPath("folder"));
-        QSignalSpy backs(&p.a.peer->transfers(), &Transfers::putBack);
+        QSignalSpy backs(&p.a.peer->transfers(), &TransferManager::putBack);
         for (const char* name : {"missing", "folder"})
             QVERIFY(!p.a.peer->transfers().offerFile(p.srcPath(name), name));
         QCOMPARE(p.endedA.size(), 2); // each ended once, for good

@@ -1,12 +1,12 @@
 #include "ui/MainWindow.h"
-#include "ui/SvrList.h"
+#include "ui/SiteListWindow.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TransferUi.h"
 #include "ui/TrayIcon.h"
-#include "ui/WindowPromptsUi.h"
+#include "ui/WindowPrompts.h"
 #include "session/Session.h"
 #include "config/Options.h"
-#include "ui/TwipsUi.h"
+#include "ui/Twips.h"
 #include <QMessageBox>
 #include <QPushButton>
 #include "support/Harness.h"

@@ -1,4 +1,4 @@
-#include "ui/dlgConnectDialog.h"
+#include "ui/QuickConnectDialog.h"
 #include "support/Harness.h"
 
 #include <QCheckBox>
@@ -34,7 +34,7 @@ private Q_SLOTS:
         p.ctx->options.ConnType = "Server";
         p.ctx->options.RequirePassword = false;
         p.ctx->options.ServerPort = "3000";
-        dlgConnectDialog d(*p.peer);
+        QuickConnectDialog d(*p.peer);
         d.load();
         QVERIFY(d.Option1_1->isChecked());
         QVERIFY(!d.ServerFrame->isHidden() && d.ClientFrame->isHidden());
@@ -83,7 +83,7 @@ private Q_SLOTS:
         const bool stored = refusal.isEmpty();
         TestPeer p;
         const Options before = p.ctx->options;
-        dlgConnectDialog d(*p.peer);
+        QuickConnectDialog d(*p.peer);
         int connects = 0;
         d.ConnectIt = [&] { ++connects; };
         d.load();

@@ -1,6 +1,6 @@
 #include "ui/AcceptOfferDialog.h"
 #include "ui/ExistingFileDialog.h"
-#include "ui/WindowPromptsUi.h"
+#include "ui/WindowPrompts.h"
 
 #include <QApplication>
 #include <QCheckBox>

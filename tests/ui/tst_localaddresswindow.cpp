@@ -1,7 +1,7 @@
 #include "ui/AboutWindow.h"
 #include "ui/LocalAddressWindow.h"
 #include "util/AddressLookup.h"
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "support/Harness.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui/TranscriptPane.h"
-#include "ui/dlgConnectDialog.h"
-#include "ui/TwipsUi.h"
+#include "ui/QuickConnectDialog.h"
+#include "ui/Twips.h"
 #include "ui/QueueWindow.h"
 #include "session/Session.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 #include "support/Harness.h"
 
 #include <QAction>
@@ -57,7 +57,7 @@ bool looks(MainWindow& w, bool idle)
 void quickConnect(MainWindow& w, bool server, quint16 port)
 {
     w.findChild<QAction*>("mnu_Connect")->trigger();
-    auto* dlg = w.findChild<dlgConnectDialog*>("dlgConnect");
+    auto* dlg = w.findChild<QuickConnectDialog*>("dlgConnect");
     QVERIFY(dlg && dlg->isVisible());
     (server ? dlg->Option1_1 : dlg->Option1_2)->setChecked(true);
     (server ? dlg->ServerPortText : dlg->ClientPortText)->setText(QString::number(port));
@@ -153,9 +153,9 @@ private Q_SLOTS:
         p.ctx->DebugMode = true;
         MainWindow w(*p.peer);
         QCOMPARE(lines(pane(w, "BothText")) + lines(pane(w, "MsgText")), QStringList({"QVDEBUG ACTIVATED", "QVDEBUG ACTIVATED"}));
-        QCOMPARE(Context::formatTimeStamp(QTime(9, 5), true, false), QString("[9:05]"));
-        QCOMPARE(Context::formatTimeStamp(QTime(0, 7), true, false), QString("[0:07]"));
-        QCOMPARE(Context::formatTimeStamp(QTime(14, 0), true, true), QString("([14:00])"));
+        QCOMPARE(PeerState::formatTimeStamp(QTime(9, 5), true, false), QString("[9:05]"));
+        QCOMPARE(PeerState::formatTimeStamp(QTime(0, 7), true, false), QString("[0:07]"));
+        QCOMPARE(PeerState::formatTimeStamp(QTime(14, 0), true, true), QString("([14:00])"));
     }
 
     void geometry_data()

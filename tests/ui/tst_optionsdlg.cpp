@@ -280,7 +280,7 @@ private Q_SLOTS:
         QFETCH(QString, age);
         QFETCH(QString, typed);
         QFETCH(QString, sent);
-        Letter peer; // our peer logged in to a raw one that records every byte
+        StrictPeer peer; // our peer logged in to a raw one that records every byte
         QVERIFY(peer.start());
         Options& o = peer.me.ctx->options;
         o.MyName = name, o.MyAge = age;

@@ -4,9 +4,9 @@
 #include "ui/MainWindow.h"
 #include "ui/FileCatcherWindow.h"
 #include "ui/QueueWindow.h"
-#include "ui/SendType.h"
+#include "ui/FileOrFolderDialog.h"
 #include "ui/TransferUi.h"
-#include "ui/TwipsUi.h"
+#include "ui/Twips.h"
 
 #include <QAction>
 #include <QApplication>
@@ -324,7 +324,7 @@ private Q_SLOTS:
         for (const char* action : {"Send", "pop_file"}) { // the focus is on the button of the last choice
             o.SendFileChosen = qstrcmp(action, "Send") == 0;
             act(&w, action)->trigger();
-            QPointer<SendType> type = w.findChild<SendType*>();
+            QPointer<FileOrFolderDialog> type = w.findChild<FileOrFolderDialog*>();
             QVERIFY(type && type->isVisible() && type->windowTitle() == "Select File Type to Send");
             QCOMPARE(type->focusWidget(), o.SendFileChosen ? type->SendFileButton : type->SendFoldButton);
             type->CancelButton->click();
@@ -332,7 +332,7 @@ private Q_SLOTS:
         }
         o.SendFileChosen = button == "SendFileButton";
         act(&w, "mnu_sndfile")->trigger();
-        SendType* type = w.findChild<SendType*>();
+        FileOrFolderDialog* type = w.findChild<FileOrFolderDialog*>();
         if (byEnter)
             QTest::keyClick(type->focusWidget(), Qt::Key_Return);
         else

@@ -3,7 +3,7 @@
 #include "ui/TransferWindow.h"
 #include "ui/TransferUi.h"
 #include "queue/FileQueue.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,7 +33,7 @@ struct UiPeer {
         TransferTimeouts& t = peer.peer->transfers().timeouts;
         t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
         t.viewMs = 10;
-        QObject::connect(&peer.peer->transfers(), &Transfers::transferStarted, &main, [this](FileTransfer* x) {
+        QObject::connect(&peer.peer->transfers(), &TransferManager::transferStarted, &main, [this](FileTransfer* x) {
             for (TransferWindow* f : main.findChildren<TransferWindow*>())
                 if (f->transfer() == x)
                     window = f;
@@ -56,7 +56,7 @@ struct UiPeer {
     QHash<QString, QHash<QString, QString>> last; // by file name
     double worstRatio = 0; // progress bar against the bytes moved
     bool shownQuietly = false; // shown once accepted, without taking the focus
-    Context& ctx() { return *peer.ctx; }
+    PeerState& ctx() { return *peer.ctx; }
     bool has(const QString& line) const { return peer.rec->contains(line); }
 };
 

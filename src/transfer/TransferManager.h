@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-class Context;
+class PeerState;
 class Session;
 
 // How one offer or transfer ended, for the queue and the headless peer.
@@ -29,11 +29,11 @@ struct TransferOutcome {
 // The file-transfer side of a peer: starts the one transfer at a time (startsend for
 // sending, receivefile for each offer the session hands over), asks the questions of an
 // offer through its prompts, and tells the windows and the queue what happens.
-class Transfers : public QObject {
+class TransferManager : public QObject {
     Q_OBJECT
 public:
-    Transfers(Context& ctx, Session& session);
-    ~Transfers() override;
+    TransferManager(PeerState& ctx, Session& session);
+    ~TransferManager() override;
 
     // The questions of the transfer side (accept, existing file, cancel). A headless policy
     // by default; the windows install their dialogs, tests scripted answers. Install them
@@ -137,7 +137,7 @@ private:
     // for the same path queued under the same name for as long as this object lives.
     QString offeredName(const QString& path, const QString& name);
 
-    Context& ctx;
+    PeerState& ctx;
     Session& session;
     std::unique_ptr<Prompts> promptsPtr;
     std::unique_ptr<FileTransfer> active;

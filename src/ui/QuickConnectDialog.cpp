@@ -1,10 +1,10 @@
-#include "ui/dlgConnectDialog.h"
-#include "ui/TwipsUi.h"
+#include "ui/QuickConnectDialog.h"
+#include "ui/NamedButton.h"
 
 #include "config/Options.h"
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "peer/Peer.h"
-#include "ui/ShellUi.h"
+#include "ui/DesktopServices.h"
 #include "session/Session.h"
 
 #include <QCheckBox>
@@ -54,7 +54,7 @@ QString nextPort(const QString& port)
 
 } // namespace
 
-QString dlgConnectDialog::filePortsFor(const QString& port)
+QString QuickConnectDialog::filePortsFor(const QString& port)
 {
     if (port.isEmpty())
         return {};
@@ -62,7 +62,7 @@ QString dlgConnectDialog::filePortsFor(const QString& port)
     return QString::number(p + 1) + QStringLiteral(" & ") + QString::number(p + 2);
 }
 
-dlgConnectDialog::dlgConnectDialog(Peer& p, QWidget* parent) : QDialog(parent), peer(p), ctx(p.state())
+QuickConnectDialog::QuickConnectDialog(Peer& p, QWidget* parent) : QDialog(parent), peer(p), ctx(p.state())
 {
     setObjectName(QStringLiteral("dlgConnect"));
     setWindowTitle(QStringLiteral("Connect As..."));
@@ -125,23 +125,23 @@ dlgConnectDialog::dlgConnectDialog(Peer& p, QWidget* parent) : QDialog(parent), 
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(Option1_1, &QRadioButton::toggled, this, &dlgConnectDialog::showMode);
-    connect(Option1_2, &QRadioButton::toggled, this, &dlgConnectDialog::showMode);
+    connect(Option1_1, &QRadioButton::toggled, this, &QuickConnectDialog::showMode);
+    connect(Option1_2, &QRadioButton::toggled, this, &QuickConnectDialog::showMode);
     connect(ReqPassCheck, &QCheckBox::toggled, ServerPasswordText, &QLineEdit::setEnabled);
     connect(ClientPortText, &QLineEdit::textChanged, this,
             [this](const QString& t) { ClientFilePortText->setText(filePortsFor(t)); });
     connect(ServerPortText, &QLineEdit::textChanged, this,
             [this](const QString& t) { ServerFilePortText->setText(filePortsFor(t)); });
-    connect(OkButton, &QPushButton::clicked, this, &dlgConnectDialog::onOk);
+    connect(OkButton, &QPushButton::clicked, this, &QuickConnectDialog::onOk);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::close);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(4, this); });
-    connect(ServerListButton, &QPushButton::clicked, this, &dlgConnectDialog::onServerList);
+    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(4, this); });
+    connect(ServerListButton, &QPushButton::clicked, this, &QuickConnectDialog::onServerList);
 
     for (QLineEdit* e : {ClientIpText, ClientPortText, ClientPasswordText, ServerPortText, ServerPasswordText})
         e->installEventFilter(this);
 }
 
-void dlgConnectDialog::load()
+void QuickConnectDialog::load()
 {
     const Options& o = ctx.options;
     ClientFrame->hide();
@@ -162,7 +162,7 @@ void dlgConnectDialog::load()
     ServerListButton->setEnabled(bool(openSiteList));
 }
 
-void dlgConnectDialog::showMode()
+void QuickConnectDialog::showMode()
 {
     ClientFrame->hide();
     ServerFrame->hide();
@@ -172,7 +172,7 @@ void dlgConnectDialog::showMode()
         ClientFrame->show();
 }
 
-bool dlgConnectDialog::eventFilter(QObject* watched, QEvent* event)
+bool QuickConnectDialog::eventFilter(QObject* watched, QEvent* event)
 {
     // A box that receives the focus has its whole text selected, ready to be typed over;
     // after the click that gave the focus has placed the caret.
@@ -182,7 +182,7 @@ bool dlgConnectDialog::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void dlgConnectDialog::refuse(const char* name, const QString& text, QLineEdit* box)
+void QuickConnectDialog::refuse(const char* name, const QString& text, QLineEdit* box)
 {
     auto* message = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
     message->setObjectName(QLatin1String(name));
@@ -191,7 +191,7 @@ void dlgConnectDialog::refuse(const char* name, const QString& text, QLineEdit* 
     box->setFocus();
 }
 
-void dlgConnectDialog::onOk()
+void QuickConnectDialog::onOk()
 {
     const bool client = Option1_2->isChecked();
     const bool server = Option1_1->isChecked();
@@ -258,7 +258,7 @@ void dlgConnectDialog::onOk()
     close();
 }
 
-void dlgConnectDialog::onServerList()
+void QuickConnectDialog::onServerList()
 {
     hide();
     close();

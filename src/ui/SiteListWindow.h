@@ -7,7 +7,7 @@
 
 #include <functional>
 
-class Context;
+class PeerState;
 class MainWindow;
 class QLabel;
 class QLineEdit;
@@ -22,10 +22,10 @@ class QTreeWidgetItem;
 // A site's address, port and password are edited in the boxes beside the tree and reach
 // the model when another site is shown or the window closes. Connect starts a client
 // session to the shown site and closes the window.
-class SvrList : public QWidget {
+class SiteListWindow : public QWidget {
     Q_OBJECT
 public:
-    SvrList(Context& ctx, QWidget* owner);
+    SiteListWindow(PeerState& ctx, QWidget* owner);
 
     // Minimum outer size, in twips.
     static constexpr int minWidthTwips = 5265;
@@ -97,7 +97,7 @@ private:
     // A message box with OK, on this window or, once it is closing, on its owner.
     void tell(const char* name, const QString& text);
 
-    Context& ctx;
+    PeerState& ctx;
     ::SiteTree model;
     QString path;
     bool unreadable = false; // the file exists but could not be read: it is not replaced

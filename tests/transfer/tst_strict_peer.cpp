@@ -1,10 +1,10 @@
-// Transfers against a peer that does exactly what the protocol says and nothing more: it takes
+// TransferManager against a peer that does exactly what the protocol says and nothing more: it takes
 // each chunk it reads from a command connection as one command, never sends "Got All" for an
 // empty file, and may cut its own commands anywhere. Strangers race it for the ports.
 #include "support/RawPeer.h"
 
 #include "queue/FileQueue.h"
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -25,7 +25,7 @@ const QString kStopped = "Stopped By Error : f.bin", kSecond = "A second connect
 
 Q_DECLARE_METATYPE(Case)
 
-class TestLetter : public QObject {
+class TestStrictPeer : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The raw side sends a file to our peer.
@@ -48,7 +48,7 @@ private Q_SLOTS:
     {
         QFETCH(Case, row);
         const auto& [how, size, error, outcome] = row;
-        Letter l;
+        StrictPeer l;
         l.me.peer->transfers().busyWaitMs = 200;
         l.me.peer->transfers().timeouts.idleMs = how == "quiet" ? 200 : 60000;
         QVERIFY(l.start());
@@ -124,10 +124,10 @@ private Q_SLOTS:
     {
         QFETCH(Case, row);
         const auto& [how, size, error, outcome] = row;
-        Letter l;
+        StrictPeer l;
         l.me.peer->transfers().timeouts.offsetWaitMs = 300;
         QVERIFY(l.start());
-        QSignalSpy backs(&l.me.peer->transfers(), &Transfers::putBack);
+        QSignalSpy backs(&l.me.peer->transfers(), &TransferManager::putBack);
         const QByteArray bytes = randomBytes(size, 9);
         QTcpServer dataPort;
         QVERIFY(dataPort.listen(QHostAddress::LocalHost, l.port + 2));
@@ -203,9 +203,9 @@ private Q_SLOTS:
     void staleMessages()
     {
         QFETCH(bool, crossing);
-        Letter l;
+        StrictPeer l;
         QVERIFY(l.start());
-        Transfers& t = l.me.peer->transfers();
+        TransferManager& t = l.me.peer->transfers();
         if (!crossing)
             t.timeouts.acceptMs = 300;
         FileQueue& queue = l.me.peer->queue();
@@ -232,5 +232,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLetter)
-#include "tst_letter.moc"
+QTEST_GUILESS_MAIN(TestStrictPeer)
+#include "tst_strict_peer.moc"

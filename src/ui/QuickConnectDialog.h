@@ -3,7 +3,7 @@
 
 #include <functional>
 
-class Context;
+class PeerState;
 class Peer;
 class QCheckBox;
 class QGroupBox;
@@ -14,10 +14,10 @@ class QRadioButton;
 // Quick connect: choose client or server mode, fill in the port and password, and start the
 // session. Every opening starts from the option set; OK stores what the user confirmed into
 // the option set and the connection settings, then calls ConnectIt.
-class dlgConnectDialog : public QDialog {
+class QuickConnectDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit dlgConnectDialog(Peer& peer, QWidget* parent = nullptr);
+    explicit QuickConnectDialog(Peer& peer, QWidget* parent = nullptr);
 
     // Opens the connection the context now describes (the main window's ConnectIt).
     std::function<void()> ConnectIt;
@@ -58,5 +58,5 @@ private:
     void showMode();
 
     Peer& peer;
-    Context& ctx; // the peer's state
+    PeerState& ctx; // the peer's state
 };

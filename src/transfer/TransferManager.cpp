@@ -1,8 +1,8 @@
-#include "transfer/Transfers.h"
+#include "transfer/TransferManager.h"
 
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "session/Session.h"
-#include "transfer/PolicyPrompts.h"
+#include "transfer/HeadlessPrompts.h"
 #include "transfer/TransferRules.h"
 #include "util/FileSystem.h"
 
@@ -12,7 +12,7 @@
 #include <QRandomGenerator>
 
 // One offer while it is being decided.
-struct Transfers::PendingOffer {
+struct TransferManager::PendingOffer {
     enum Phase { WaitingBusy, AskingAccept, AskingExists, Checking, Done };
     QString wire;       // the name as offered
     QStringList parts;  // its components
@@ -44,8 +44,8 @@ const QString kVerify = QStringLiteral("verify");
 
 } // namespace
 
-Transfers::Transfers(Context& c, Session& s)
-    : ctx(c), session(s), promptsPtr(std::make_unique<PolicyPrompts>(c, s))
+TransferManager::TransferManager(PeerState& c, Session& s)
+    : ctx(c), session(s), promptsPtr(std::make_unique<HeadlessPrompts>(c, s))
 {
     busyTimer.setSingleShot(true);
     connect(&busyTimer, &QTimer::timeout, this, [this] {
@@ -58,12 +58,12 @@ Transfers::Transfers(Context& c, Session& s)
         }
     });
     graceTimer.setSingleShot(true);
-    connect(&graceTimer, &QTimer::timeout, this, &Transfers::readyToOffer);
+    connect(&graceTimer, &QTimer::timeout, this, &TransferManager::readyToOffer);
     checkTimer.setSingleShot(true);
     connect(&checkTimer, &QTimer::timeout, this, [this] { finishCompare(true); });
-    connect(&localHasher, &FileHasher::done, this, &Transfers::onLocalChecksum);
-    connect(&session, &Session::checksumAnswered, this, &Transfers::onChecksumAnswered);
-    connect(&session, &Session::checksumAsked, this, &Transfers::onChecksumAsked);
+    connect(&localHasher, &FileHasher::done, this, &TransferManager::onLocalChecksum);
+    connect(&session, &Session::checksumAnswered, this, &TransferManager::onChecksumAnswered);
+    connect(&session, &Session::checksumAsked, this, &TransferManager::onChecksumAsked);
     connect(&session, &Session::extensionsChanged, this, [this] {
         if (!pausing() && !awaitingPeerCaps())
             Q_EMIT readyToOffer();
@@ -71,9 +71,9 @@ Transfers::Transfers(Context& c, Session& s)
     connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
         session.SendCtlMsg(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|' + checksum);
     });
-    connect(&session, &Session::transferMessage, this, &Transfers::onTransferMessage);
-    connect(&ctx, &Context::transferEndCodeChanged, this, &Transfers::onEndCodeChanged);
-    connect(&session, &Session::fileOffered, this, &Transfers::receivefile);
+    connect(&session, &Session::transferMessage, this, &TransferManager::onTransferMessage);
+    connect(&ctx, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
+    connect(&session, &Session::fileOffered, this, &TransferManager::receivefile);
     // Without the control connection no "FTIMEOUT" can end an open question: end it here.
     connect(&session, &Session::sockClosed, this, [this] {
         if (!pendingOffer)
@@ -88,7 +88,7 @@ Transfers::Transfers(Context& c, Session& s)
     });
 }
 
-Transfers::~Transfers()
+TransferManager::~TransferManager()
 {
     if (pendingOffer && pendingOffer->question)
         promptsPtr->withdraw(pendingOffer->question);
@@ -97,13 +97,13 @@ Transfers::~Transfers()
     active.reset(); // before the prompts it may still withdraw a question from
 }
 
-void Transfers::setPrompts(std::unique_ptr<Prompts> prompts)
+void TransferManager::setPrompts(std::unique_ptr<Prompts> prompts)
 {
     if (prompts)
         promptsPtr = std::move(prompts);
 }
 
-void Transfers::cancelAll()
+void TransferManager::cancelAll()
 {
     if (pendingOffer) {
         busyTimer.stop();
@@ -120,12 +120,12 @@ void Transfers::cancelAll()
 
 // ---- sending ----
 
-bool Transfers::awaitingPeerCaps() const
+bool TransferManager::awaitingPeerCaps() const
 {
     return !session.extensionsSettled();
 }
 
-bool Transfers::offerFile(const QString& path, const QString& name)
+bool TransferManager::offerFile(const QString& path, const QString& name)
 {
     Session& s = session;
     quint16 control = 0;
@@ -153,7 +153,7 @@ bool Transfers::offerFile(const QString& path, const QString& name)
     return true;
 }
 
-QString Transfers::offeredName(const QString& path, const QString& name)
+QString TransferManager::offeredName(const QString& path, const QString& name)
 {
     // A peer that reads UTF-8 gets the real name; the names given to each kind of peer are
     // remembered apart. One file queued under two names (alone, then within its folder) is
@@ -186,7 +186,7 @@ QString Transfers::offeredName(const QString& path, const QString& name)
     return wire;
 }
 
-FileTransfer* Transfers::startsend(const QString& name, const QString& path, const QString& hostIP,
+FileTransfer* TransferManager::startsend(const QString& name, const QString& path, const QString& hostIP,
                                    const QString& port, const QString& userName, const QString& queuedName,
                                    const QByteArray& token)
 {
@@ -226,13 +226,13 @@ FileTransfer* Transfers::startsend(const QString& name, const QString& path, con
     ctx.TransferBusy = true;
     active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();
-    connect(t, &FileTransfer::finished, this, &Transfers::onTransferFinished);
+    connect(t, &FileTransfer::finished, this, &TransferManager::onTransferFinished);
     Q_EMIT transferStarted(t);
     t->go();
     return t;
 }
 
-void Transfers::onTransferFinished()
+void TransferManager::onTransferFinished()
 {
     auto* t = qobject_cast<FileTransfer*>(sender());
     if (!t || t != active.get())
@@ -269,7 +269,7 @@ void Transfers::onTransferFinished()
 
 // ---- receiving ----
 
-void Transfers::receivefile(const QString& name, const QString& sizeText, const QString& blockText,
+void TransferManager::receivefile(const QString& name, const QString& sizeText, const QString& blockText,
                             const QString& host, const QString& portText)
 {
     auto bad = [&](const QString& why) {
@@ -305,7 +305,7 @@ void Transfers::receivefile(const QString& name, const QString& sizeText, const 
     decide();
 }
 
-void Transfers::decide()
+void TransferManager::decide()
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
@@ -331,7 +331,7 @@ void Transfers::decide()
     askAccept();
 }
 
-void Transfers::askAccept()
+void TransferManager::askAccept()
 {
     PendingOffer& o = *pendingOffer;
     if (ctx.options.AutoAccept) {
@@ -347,12 +347,12 @@ void Transfers::askAccept()
     req.answerBy = o.answerBy;
     o.phase = PendingOffer::AskingAccept;
     const quint64 serial = o.serial;
-    QPointer<Transfers> self(this);
+    QPointer<TransferManager> self(this);
     const Prompts::Id id = promptsPtr->askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
             self->pendingOffer->phase != PendingOffer::AskingAccept)
             return;
-        Transfers& t = *self;
+        TransferManager& t = *self;
         t.pendingOffer->phase = PendingOffer::Done;
         t.pendingOffer->question = 0;
         if (!r.folder.isEmpty())
@@ -369,7 +369,7 @@ void Transfers::askAccept()
         pendingOffer->question = id;
 }
 
-void Transfers::haveFile()
+void TransferManager::haveFile()
 {
     session.SendCtlMsg(QStringLiteral("HaveFile"));
     const QString name = pendingOffer->wire;
@@ -382,7 +382,7 @@ void Transfers::haveFile()
     Q_EMIT transferEnded(out);
 }
 
-void Transfers::afterAccept()
+void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
     QString dir = ctx.options.DownloadDir;
@@ -433,7 +433,7 @@ void Transfers::afterAccept()
     startReceiving();
 }
 
-void Transfers::existing()
+void TransferManager::existing()
 {
     const int always = ctx.options.ExistsAlways;
     if (always >= 1 && always <= 3)
@@ -442,7 +442,7 @@ void Transfers::existing()
         askExisting();
 }
 
-void Transfers::startWith(int choice)
+void TransferManager::startWith(int choice)
 {
     PendingOffer& o = *pendingOffer;
     o.existsChoice = choice;
@@ -464,7 +464,7 @@ void Transfers::startWith(int choice)
     });
 }
 
-void Transfers::compareWithSender(const QString& path, qint64 length, std::function<void(bool)> then)
+void TransferManager::compareWithSender(const QString& path, qint64 length, std::function<void(bool)> then)
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Checking;
@@ -478,7 +478,7 @@ void Transfers::compareWithSender(const QString& path, qint64 length, std::funct
     checkTimer.start(checkWaitMs);
 }
 
-void Transfers::onLocalChecksum(const QString& checksum)
+void TransferManager::onLocalChecksum(const QString& checksum)
 {
     if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
         return;
@@ -487,7 +487,7 @@ void Transfers::onLocalChecksum(const QString& checksum)
     finishCompare(false);
 }
 
-void Transfers::onChecksumAnswered(const QString& name, qint64 length, const QString& checksum)
+void TransferManager::onChecksumAnswered(const QString& name, qint64 length, const QString& checksum)
 {
     if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking || pendingOffer->wire != name ||
         pendingOffer->checkLength != length || pendingOffer->remoteDone)
@@ -497,7 +497,7 @@ void Transfers::onChecksumAnswered(const QString& name, qint64 length, const QSt
     finishCompare(false);
 }
 
-void Transfers::finishCompare(bool timedOut)
+void TransferManager::finishCompare(bool timedOut)
 {
     if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
         return;
@@ -511,7 +511,7 @@ void Transfers::finishCompare(bool timedOut)
     std::exchange(o.afterCheck, nullptr)(same);
 }
 
-void Transfers::onChecksumAsked(const QString& name, qint64 length)
+void TransferManager::onChecksumAsked(const QString& name, qint64 length)
 {
     const FileTransfer* t = active.get();
     if (!t || t->type() != FileTransfer::Sending || !t->awaitingAnswer() || t->nameOfFile() != name ||
@@ -525,12 +525,12 @@ void Transfers::onChecksumAsked(const QString& name, qint64 length)
     answerHasher.start(t->pathToFile(), length);
 }
 
-void Transfers::askExisting()
+void TransferManager::askExisting()
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::AskingExists;
     const quint64 serial = o.serial;
-    QPointer<Transfers> self(this);
+    QPointer<TransferManager> self(this);
     Prompts::ExistsRequest req;
     req.fileName = o.parts.last();
     req.existingPath = o.folder + o.parts.last();
@@ -540,7 +540,7 @@ void Transfers::askExisting()
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
             self->pendingOffer->phase != PendingOffer::AskingExists)
             return;
-        Transfers& t = *self;
+        TransferManager& t = *self;
         PendingOffer& p = *t.pendingOffer;
         p.phase = PendingOffer::Done;
         p.question = 0;
@@ -577,7 +577,7 @@ void Transfers::askExisting()
         pendingOffer->question = id;
 }
 
-void Transfers::startReceiving()
+void TransferManager::startReceiving()
 {
     PendingOffer& o = *pendingOffer;
     FileTransfer::Setup setup;
@@ -599,12 +599,12 @@ void Transfers::startReceiving()
     pendingOffer.reset();
     active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();
-    connect(t, &FileTransfer::finished, this, &Transfers::onTransferFinished);
+    connect(t, &FileTransfer::finished, this, &TransferManager::onTransferFinished);
     Q_EMIT transferStarted(t);
     t->go();
 }
 
-void Transfers::refuse(const QString& givenReason, const QString& errorLine)
+void TransferManager::refuse(const QString& givenReason, const QString& errorLine)
 {
     if (!pendingOffer)
         return;
@@ -625,7 +625,7 @@ void Transfers::refuse(const QString& givenReason, const QString& errorLine)
     endOffer(name, reason, errorLine, ctx.TransferEndCode());
 }
 
-void Transfers::endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode)
+void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode)
 {
     // No peer has offers refused hundreds of times a second: beyond the answers' rate a flood
     // of them ends unanswered and without lines.
@@ -645,7 +645,7 @@ void Transfers::endOffer(const QString& name, const QString& reason, const QStri
     Q_EMIT transferEnded(out);
 }
 
-void Transfers::onTransferMessage(const QString& text)
+void TransferManager::onTransferMessage(const QString& text)
 {
     if (text == QLatin1String("FTIMEOUT")) {
         // A sender gave up on its offer: that is the offer being decided here, or else the
@@ -665,7 +665,7 @@ void Transfers::onTransferMessage(const QString& text)
         ctx.setTransferEndCode(text == QLatin1String("HaveFile") ? 7 : 2);
 }
 
-void Transfers::onEndCodeChanged(int code)
+void TransferManager::onEndCodeChanged(int code)
 {
     // A question still open when the offer ends elsewhere (the sender gave up, the user
     // disconnected) is withdrawn and the offer refused.

@@ -1,4 +1,4 @@
-#include "ui/ShellUi.h"
+#include "ui/DesktopServices.h"
 
 #include "ui/HelpWindow.h"
 
@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QWidget>
 
-void ShowHelpTopic(int topic, QWidget* owner)
+void showHelpTopic(int topic, QWidget* owner)
 {
     // One help window per main window, found again by name, so every caller shares it.
     QWidget* top = owner ? owner->window() : nullptr;
@@ -26,7 +26,7 @@ void ShowHelpTopic(int topic, QWidget* owner)
     help->activateWindow();
 }
 
-void ExecuteLink(const QString& link, QWidget* owner)
+void openLink(const QString& link, QWidget* owner)
 {
     if (QDesktopServices::openUrl(QUrl::fromUserInput(link)))
         return;
@@ -38,12 +38,12 @@ void ExecuteLink(const QString& link, QWidget* owner)
     box->open();
 }
 
-QString BrowseForFolder(const QString& initialFolder, QWidget* owner)
+QString browseForFolder(const QString& initialFolder, QWidget* owner)
 {
     return QFileDialog::getExistingDirectory(owner, QString(), initialFolder);
 }
 
-void BrowseForFolder(const QString& initialFolder, QWidget* owner,
+void browseForFolder(const QString& initialFolder, QWidget* owner,
                      std::function<void(const QString&)> chosen)
 {
     auto* dialog = new QFileDialog(owner, QString(), initialFolder);
@@ -60,7 +60,7 @@ void BrowseForFolder(const QString& initialFolder, QWidget* owner,
     dialog->open();
 }
 
-static void setTopMost(QWidget* window, bool on)
+void setAlwaysOnTop(QWidget* window, bool on)
 {
     if (!window || window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on)
         return;
@@ -73,6 +73,3 @@ static void setTopMost(QWidget* window, bool on)
         window->show();
     }
 }
-
-void MakeTopMost(QWidget* window) { setTopMost(window, true); }
-void MakeNormal(QWidget* window) { setTopMost(window, false); }

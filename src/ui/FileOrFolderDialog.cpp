@@ -1,8 +1,8 @@
-#include "ui/SendType.h"
-#include "ui/TwipsUi.h"
+#include "ui/FileOrFolderDialog.h"
+#include "ui/NamedButton.h"
 
-#include "core/Context.h"
-#include "ui/ShellUi.h"
+#include "core/PeerState.h"
+#include "ui/DesktopServices.h"
 
 #include <QGridLayout>
 #include <QPainter>
@@ -20,7 +20,7 @@ QPixmap canvas(int size)
 
 } // namespace
 
-QIcon SendType::fileIcon(int size)
+QIcon FileOrFolderDialog::fileIcon(int size)
 {
     QPixmap pm = canvas(size);
     QPainter p(&pm);
@@ -46,7 +46,7 @@ QIcon SendType::fileIcon(int size)
     return QIcon(pm);
 }
 
-QIcon SendType::folderIcon(int size)
+QIcon FileOrFolderDialog::folderIcon(int size)
 {
     QPixmap pm = canvas(size);
     QPainter p(&pm);
@@ -77,7 +77,7 @@ QIcon SendType::folderIcon(int size)
     return QIcon(pm);
 }
 
-SendType::SendType(Context& c, QWidget* owner) : QDialog(owner), ctx(c)
+FileOrFolderDialog::FileOrFolderDialog(PeerState& c, QWidget* owner) : QDialog(owner), ctx(c)
 {
     setObjectName(QStringLiteral("SendType"));
     setWindowTitle(QStringLiteral("Select File Type to Send"));
@@ -112,17 +112,17 @@ SendType::SendType(Context& c, QWidget* owner) : QDialog(owner), ctx(c)
     connect(SendFileButton, &QPushButton::clicked, this, [this] { choose(true); });
     connect(SendFoldButton, &QPushButton::clicked, this, [this] { choose(false); });
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(6, this); });
+    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(6, this); });
 }
 
-void SendType::choose(bool files)
+void FileOrFolderDialog::choose(bool files)
 {
     ctx.options.SendFileChosen = files;
     accept();
     Q_EMIT chosen(files);
 }
 
-void SendType::showEvent(QShowEvent* event)
+void FileOrFolderDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // Given as by the keyboard, so that the style draws the focus mark on the remembered choice.

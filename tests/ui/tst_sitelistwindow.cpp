@@ -1,9 +1,9 @@
 #include "support/Harness.h"
 
 #include "ui/MainWindow.h"
-#include "ui/SvrList.h"
-#include "ui/TwipsUi.h"
-#include "ui/dlgConnectDialog.h"
+#include "ui/SiteListWindow.h"
+#include "ui/Twips.h"
+#include "ui/QuickConnectDialog.h"
 
 #include <QAction>
 #include <QDir>
@@ -26,7 +26,7 @@ const QDateTime kOld = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6), Qt::UTC);
 
 QString sitesPath(const TestPeer& p) { return QDir(p.ctx->programFolder).filePath("qvsites.cfg"); }
 
-QTreeWidgetItem* item(SvrList* l, const QString& name)
+QTreeWidgetItem* item(SiteListWindow* l, const QString& name)
 {
     const auto found = l->Tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
     return found.size() == 1 ? found.front() : nullptr;
@@ -43,7 +43,7 @@ void typeInto(QLineEdit* box, const QString& text)
 }
 
 // Runs one step "verb:argument" on the window and collects the texts of questions and refusals.
-void step(SvrList* l, const QString& op, QStringList& told)
+void step(SiteListWindow* l, const QString& op, QStringList& told)
 {
     const QString verb = op.section(':', 0, 0), arg = op.section(':', 1);
     auto trigger = [l](const char* name) { l->findChild<QAction*>(QLatin1String(name))->trigger(); };
@@ -100,7 +100,7 @@ void step(SvrList* l, const QString& op, QStringList& told)
 
 } // namespace
 
-class TestSvrList : public QObject {
+class TestSiteListWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Commands change the tree; closing (also by Escape) writes the file only when something
@@ -196,14 +196,14 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::Append) && f.setFileTime(kOld, QFileDevice::FileModificationTime));
         }
         QWidget owner;
-        auto* l = new SvrList(*p.ctx, &owner);
+        auto* l = new SiteListWindow(*p.ctx, &owner);
         l->setAttribute(Qt::WA_DeleteOnClose);
         l->LoadSites();
         l->resize(600, 600); // room for every row
         l->show();
         QVERIFY(!l->ConnectButton->isEnabled() && !l->IpText->isEnabled()); // no site shown yet
         QStringList said;
-        QPointer<SvrList> gone = l;
+        QPointer<SiteListWindow> gone = l;
         for (const QString& op : ops)
             op == "rmhome" ? void(QDir(p.ctx->programFolder).removeRecursively()) : step(l, op, said);
         if (gone)
@@ -240,16 +240,16 @@ private Q_SLOTS:
         p.ctx->options.SitesWidth = "9000";
         p.ctx->options.SitesHeight = "100"; // below the minimum
         Options expected = p.ctx->options;
-        expected.SitesHeight = QString::number(SvrList::minHeightTwips);
+        expected.SitesHeight = QString::number(SiteListWindow::minHeightTwips);
         MainWindow w(*p.peer);
         InstallSiteList(w);
         w.findChild<QAction*>("mnu_Connect")->trigger();
-        auto* quick = w.findChild<dlgConnectDialog*>();
+        auto* quick = w.findChild<QuickConnectDialog*>();
         quick->ServerListButton->click();
         QVERIFY(!quick->isVisible());
-        SvrList* l = w.findChild<SvrList*>();
+        SiteListWindow* l = w.findChild<SiteListWindow*>();
         QVERIFY(l && l->isVisible());
-        QCOMPARE(l->size(), QSize(twipsToPixelsX(9000), twipsToPixelsY(SvrList::minHeightTwips)));
+        QCOMPARE(l->size(), QSize(twipsToPixelsX(9000), twipsToPixelsY(SiteListWindow::minHeightTwips)));
 
         QCOMPARE(l->FilePortText->text(), "####");
         l->Tree->setCurrentItem(item(l, "Peer"));
@@ -258,7 +258,7 @@ private Q_SLOTS:
         l->IpText->setFocus();
         QTRY_COMPARE(l->IpText->selectedText(), "127.0.0.1");
         QSignalSpy seen(&listener, &QTcpServer::newConnection);
-        QPointer<SvrList> gone = l;
+        QPointer<SiteListWindow> gone = l;
         l->ConnectButton->click();
         QVERIFY(seen.count() || seen.wait(5000));
         QCOMPARE(QStringList({p.ctx->ConnMode, p.ctx->ConnHost, p.ctx->ConnPort, p.ctx->ConnPassword}),
@@ -269,5 +269,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestSvrList)
-#include "tst_svrlist.moc"
+QTEST_MAIN(TestSiteListWindow)
+#include "tst_sitelistwindow.moc"

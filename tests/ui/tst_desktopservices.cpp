@@ -1,5 +1,5 @@
-#include "ui/ShellUi.h"
-#include "ui/TwipsUi.h"
+#include "ui/DesktopServices.h"
+#include "ui/Twips.h"
 #include "ui/HelpWindow.h"
 
 #include <QFileDialog>
@@ -72,8 +72,8 @@ private Q_SLOTS:
     {
         QWidget owner;
         owner.show();
-        ShowHelpTopic(4, &owner);
-        ShowHelpTopic(7, &owner);
+        showHelpTopic(4, &owner);
+        showHelpTopic(7, &owner);
         const auto windows = owner.findChildren<HelpWindow*>();
         QCOMPARE(windows.size(), 1);
         QVERIFY(windows[0]->isVisible());
@@ -86,7 +86,7 @@ private Q_SLOTS:
         QWidget owner;
         QStringList answers;
         auto browse = [&]() -> QFileDialog* {
-            BrowseForFolder(dir.path(), &owner, [&](const QString& folder) { answers << folder; });
+            browseForFolder(dir.path(), &owner, [&](const QString& folder) { answers << folder; });
             auto* dialog = owner.findChild<QFileDialog*>(QStringLiteral("BrowseFolder"));
             if (dialog)
                 dialog->setObjectName(QString()); // the next call finds its own dialog
@@ -106,4 +106,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(TestShell)
-#include "tst_shell.moc"
+#include "tst_desktopservices.moc"

@@ -1,11 +1,12 @@
-#include "ui/SvrList.h"
+#include "ui/SiteListWindow.h"
 
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "ui/MainWindow.h"
-#include "ui/ShellUi.h"
-#include "ui/TwipsUi.h"
+#include "ui/DesktopServices.h"
+#include "ui/Twips.h"
+#include "ui/NamedButton.h"
 #include "ui/TypedTextFilter.h"
-#include "ui/dlgConnectDialog.h"
+#include "ui/QuickConnectDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -257,7 +258,7 @@ private:
 
 } // namespace
 
-SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c)
+SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c)
 {
     setObjectName(QStringLiteral("SvrList"));
     setWindowTitle(QStringLiteral("Server List"));
@@ -379,8 +380,8 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
     connect(newFolder, &QAction::triggered, this, [this] { askNew(true); });
     connect(newSite, &QAction::triggered, this, [this] { askNew(false); });
     connect(NewSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
-    connect(del, &QAction::triggered, this, &SvrList::askDelete);
-    connect(rename, &QAction::triggered, this, &SvrList::askRename);
+    connect(del, &QAction::triggered, this, &SiteListWindow::askDelete);
+    connect(rename, &QAction::triggered, this, &SiteListWindow::askRename);
     connect(Tree, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { mnu_tree->popup(Tree->viewport()->mapToGlobal(at)); });
     connect(Tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
@@ -407,12 +408,12 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, false); });
     connect(PortTExt, &QLineEdit::textChanged, this, [this](const QString& t) {
         if (!t.isEmpty() && t != QLatin1String("####"))
-            FilePortText->setText(dlgConnectDialog::filePortsFor(t));
+            FilePortText->setText(QuickConnectDialog::filePortsFor(t));
     });
-    connect(ConnectButton, &QPushButton::clicked, this, &SvrList::onConnect);
+    connect(ConnectButton, &QPushButton::clicked, this, &SiteListWindow::onConnect);
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpTopic(5, parentWidget()); });
-    connect(NameText, &QLineEdit::editingFinished, this, &SvrList::storeName);
+    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(5, parentWidget()); });
+    connect(NameText, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
     for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
         e->installEventFilter(this);
 
@@ -423,12 +424,12 @@ SvrList::SvrList(Context& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c
            twipsToPixelsY(twipsOption(ctx.options.SitesHeight, 4095)));
 }
 
-SiteNode* SvrList::nodeOf(const QTreeWidgetItem* item) const
+SiteNode* SiteListWindow::nodeOf(const QTreeWidgetItem* item) const
 {
     return item ? static_cast<SiteNode*>(item->data(0, NodeRole).value<void*>()) : nullptr;
 }
 
-QTreeWidgetItem* SvrList::itemOf(const SiteNode* node) const
+QTreeWidgetItem* SiteListWindow::itemOf(const SiteNode* node) const
 {
     for (QTreeWidgetItemIterator it(Tree); *it; ++it)
         if (nodeOf(*it) == node)
@@ -436,12 +437,12 @@ QTreeWidgetItem* SvrList::itemOf(const SiteNode* node) const
     return nullptr;
 }
 
-SiteNode* SvrList::selectedNode() const
+SiteNode* SiteListWindow::selectedNode() const
 {
     return nodeOf(Tree->currentItem());
 }
 
-void SvrList::setPicture(QTreeWidgetItem* item)
+void SiteListWindow::setPicture(QTreeWidgetItem* item)
 {
     const SiteNode* n = nodeOf(item);
     if (!n)
@@ -451,7 +452,7 @@ void SvrList::setPicture(QTreeWidgetItem* item)
     item->setIcon(0, pictures[p]);
 }
 
-void SvrList::rebuild(const SiteNode* current)
+void SiteListWindow::rebuild(const SiteNode* current)
 {
     const QSignalBlocker quiet(Tree);
     const int scrolled = Tree->verticalScrollBar()->value();
@@ -479,7 +480,7 @@ void SvrList::rebuild(const SiteNode* current)
     updateCommands();
 }
 
-void SvrList::LoadSites()
+void SiteListWindow::LoadSites()
 {
     clearDetails();
     const QStringList problems = SitesFile::load(path, model);
@@ -490,7 +491,7 @@ void SvrList::LoadSites()
     rebuild(model.root());
 }
 
-void SvrList::SaveSites()
+void SiteListWindow::SaveSites()
 {
     QString problem = unreadable ? QStringLiteral("Save Sites Error : 0 - %1 could not be read, so it was not replaced")
                                        .arg(QDir::toNativeSeparators(path))
@@ -501,14 +502,14 @@ void SvrList::SaveSites()
         tell("saveSitesError", problem);
 }
 
-void SvrList::updateCommands()
+void SiteListWindow::updateCommands()
 {
     const SiteNode* n = selectedNode();
     for (const char* name : {"mnu_delnode", "mnu_renametree"})
         mnu_tree->findChild<QAction*>(QLatin1String(name))->setEnabled(n && n != model.root());
 }
 
-void SvrList::onCurrentChanged(QTreeWidgetItem* item)
+void SiteListWindow::onCurrentChanged(QTreeWidgetItem* item)
 {
     SiteNode* n = nodeOf(item);
     updateCommands();
@@ -516,7 +517,7 @@ void SvrList::onCurrentChanged(QTreeWidgetItem* item)
         showSite(n);
 }
 
-void SvrList::showSite(SiteNode* site)
+void SiteListWindow::showSite(SiteNode* site)
 {
     if (site == shown)
         return;
@@ -534,7 +535,7 @@ void SvrList::showSite(SiteNode* site)
         w->setEnabled(true);
 }
 
-void SvrList::clearDetails()
+void SiteListWindow::clearDetails()
 {
     shown = nullptr;
     for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
@@ -545,7 +546,7 @@ void SvrList::clearDetails()
         w->setEnabled(false);
 }
 
-void SvrList::storeName()
+void SiteListWindow::storeName()
 {
     if (!shown || NameText->text() == shown->name)
         return;
@@ -560,7 +561,7 @@ void SvrList::storeName()
         item->setText(0, shown->name);
 }
 
-void SvrList::storeShown()
+void SiteListWindow::storeShown()
 {
     if (!shown)
         return;
@@ -570,7 +571,7 @@ void SvrList::storeShown()
         tell("refusedMessage", QStringLiteral("%1: %2 was not stored.").arg(problem, shown->name));
 }
 
-void SvrList::inputBox(const QString& prompt, const QString& title, const QString& text,
+void SiteListWindow::inputBox(const QString& prompt, const QString& title, const QString& text,
                        std::function<void(const QString&)> done)
 {
     auto* box = new QInputDialog(this);
@@ -590,7 +591,7 @@ void SvrList::inputBox(const QString& prompt, const QString& title, const QStrin
     box->open();
 }
 
-void SvrList::tell(const char* name, const QString& text)
+void SiteListWindow::tell(const char* name, const QString& text)
 {
     QWidget* owner = open ? this : parentWidget();
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Zantiro"), text, QMessageBox::Ok, owner);
@@ -600,7 +601,7 @@ void SvrList::tell(const char* name, const QString& text)
     box->open();
 }
 
-void SvrList::askNew(bool folder)
+void SiteListWindow::askNew(bool folder)
 {
     if (!selectedNode())
         Tree->setCurrentItem(Tree->topLevelItem(0));
@@ -628,7 +629,7 @@ void SvrList::askNew(bool folder)
              });
 }
 
-void SvrList::askDelete()
+void SiteListWindow::askDelete()
 {
     SiteNode* n = selectedNode();
     if (!n)
@@ -660,7 +661,7 @@ void SvrList::askDelete()
     box->open();
 }
 
-void SvrList::askRename()
+void SiteListWindow::askRename()
 {
     SiteNode* n = selectedNode();
     if (!n)
@@ -683,7 +684,7 @@ void SvrList::askRename()
     });
 }
 
-void SvrList::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target)
+void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target)
 {
     SiteNode* node = nodeOf(dragged);
     SiteNode* into = nodeOf(target);
@@ -704,7 +705,7 @@ void SvrList::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target)
     rebuild(node);
 }
 
-void SvrList::onConnect()
+void SiteListWindow::onConnect()
 {
     ctx.ConnMode = QStringLiteral("Client");
     ctx.ConnHost = IpText->text();
@@ -715,7 +716,7 @@ void SvrList::onConnect()
     close();
 }
 
-bool SvrList::eventFilter(QObject* watched, QEvent* event)
+bool SiteListWindow::eventFilter(QObject* watched, QEvent* event)
 {
     // A box that receives the focus has its whole text selected, after the click that gave
     // the focus has placed the caret.
@@ -725,13 +726,13 @@ bool SvrList::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void SvrList::resizeEvent(QResizeEvent* event)
+void SiteListWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     keepMinimumOuterSize(*this, minWidthTwips, minHeightTwips);
 }
 
-void SvrList::keyPressEvent(QKeyEvent* event)
+void SiteListWindow::keyPressEvent(QKeyEvent* event)
 {
     // Escape closes the window like its Close button (a drag in the tree ends first there).
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
@@ -741,7 +742,7 @@ void SvrList::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void SvrList::closeEvent(QCloseEvent* event)
+void SiteListWindow::closeEvent(QCloseEvent* event)
 {
     if (!open) {
         event->accept();
@@ -761,9 +762,9 @@ void SvrList::closeEvent(QCloseEvent* event)
 
 void InstallSiteList(MainWindow& window)
 {
-    window.setSiteListOpener([w = &window, list = QPointer<SvrList>()]() mutable {
+    window.setSiteListOpener([w = &window, list = QPointer<SiteListWindow>()]() mutable {
         if (!list || !list->isOpen()) {
-            list = new SvrList(w->context(), w);
+            list = new SiteListWindow(w->context(), w);
             list->setAttribute(Qt::WA_DeleteOnClose);
             list->ConnectIt = [w] { w->ConnectIt(); };
             list->LoadSites();

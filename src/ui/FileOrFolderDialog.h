@@ -2,16 +2,16 @@
 #include <QDialog>
 #include <QIcon>
 
-class Context;
+class PeerState;
 class QPushButton;
 
 // The chooser "Select File Type to Send" of the send command: one picture button for files,
 // one for a folder. It remembers the last choice in SendFileChosen and puts the focus on that
 // button. Modeless; it deletes itself when closed.
-class SendType : public QDialog {
+class FileOrFolderDialog : public QDialog {
     Q_OBJECT
 public:
-    SendType(Context& ctx, QWidget* owner);
+    FileOrFolderDialog(PeerState& ctx, QWidget* owner);
 
     // The pictures on the two buttons, drawn at `size` pixels.
     static QIcon fileIcon(int size = 48);
@@ -31,5 +31,5 @@ protected:
 
 private:
     void choose(bool files);
-    Context& ctx;
+    PeerState& ctx;
 };

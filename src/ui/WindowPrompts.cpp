@@ -1,4 +1,4 @@
-#include "ui/WindowPromptsUi.h"
+#include "ui/WindowPrompts.h"
 
 #include "ui/AcceptOfferDialog.h"
 #include "ui/ExistingFileDialog.h"

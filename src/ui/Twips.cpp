@@ -1,8 +1,6 @@
-#include "ui/TwipsUi.h"
+#include "ui/Twips.h"
 
 #include <QGuiApplication>
-#include <QLocale>
-#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 
@@ -46,17 +44,4 @@ void keepMinimumOuterSize(QWidget& window, int minWidthTwips, int minHeightTwips
     const QSize minimum = QSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips)) - frame;
     if (window.minimumSize() != minimum)
         window.setMinimumSize(minimum);
-}
-
-QPushButton* namedButton(const char* name, const QString& caption, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
-QString readableSize(qint64 bytes)
-{
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat);
 }

@@ -1,16 +1,16 @@
 #pragma once
 #include "transfer/Prompts.h"
 
-class Context;
+class PeerState;
 class Session;
 
 // Prompts with fixed answers, for the headless peer: an offer that reaches the accept question
 // is declined, an existing file of another size is refused, Yes/No answers Yes. Each refusal
 // writes a status line that tells the user how to change the answer (the hint texts).
-class PolicyPrompts : public Prompts {
+class HeadlessPrompts : public Prompts {
 public:
     // The hints share the session's rate of answers, so a flood of offers writes few lines.
-    PolicyPrompts(Context& ctx, Session& session);
+    HeadlessPrompts(PeerState& ctx, Session& session);
 
     // Status lines for the two refusals; "%1" is replaced by the file name.
     QString declineHint = QStringLiteral("*** Declined : %1 - turn AutoAccept on to accept offered files");
@@ -26,7 +26,7 @@ public:
 
 private:
     void hint(const QString& text, const QString& name);
-    Context& ctx;
+    PeerState& ctx;
     Session& session;
     Id nextId = 1;
 };

@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
-#include "ui/UserInfo.h"
+#include "ui/RemoteUserInfoDialog.h"
+#include "ui/SendMessageDialog.h"
 #include "session/Session.h"
 #include "support/Harness.h"
 
@@ -31,7 +32,7 @@ private Q_SLOTS:
         MainWindow w(*p.peer);
         trigger(w, command.toLatin1().constData());
         QCOMPARE(p.rec->lines, QStringList{"*** Not Connected"});
-        QVERIFY(!w.findChild<Uinfo*>() && !w.findChild<dlgmsg*>());
+        QVERIFY(!w.findChild<RemoteUserInfoDialog*>() && !w.findChild<SendMessageDialog*>());
     }
 
     void remoteRecord()
@@ -44,38 +45,38 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(client.ctx->RemoteEmail, server.ctx->options.MyEmail, 5000);
         MainWindow w(*client.peer);
         trigger(w, "pop_remui");
-        Uinfo* u = w.findChild<Uinfo*>();
+        RemoteUserInfoDialog* u = w.findChild<RemoteUserInfoDialog*>();
         QVERIFY(u && u->isVisible());
         const QStringList shown = {"<b>Ann</b>", "ann@\\u202eexample.org", "<a href=\"http://x\">x</a>", "42"};
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(u->Label1[i]->text(), shown[i]);
-            QCOMPARE(u->Label1[i]->textFormat(), Qt::PlainText); // the markup shows as written
+            QCOMPARE(u->fieldLabels[i]->text(), shown[i]);
+            QCOMPARE(u->fieldLabels[i]->textFormat(), Qt::PlainText); // the markup shows as written
         }
-        QVERIFY(!u->OpenLinkButton->isEnabled()); // not an http link
+        QVERIFY(!u->openLinkButton->isEnabled()); // not an http link
         QClipboard* clip = QApplication::clipboard();
         clip->setText(QStringLiteral("before"));
-        u->ClipboardButton->click(); // nothing selected: the clipboard is emptied
+        u->copyButton->click(); // nothing selected: the clipboard is emptied
         QCOMPARE(clip->text(), QString());
         for (int i = 0; i < 4; ++i) {
-            u->Option1[i]->click();
-            u->ClipboardButton->click();
+            u->fieldChoices[i]->click();
+            u->copyButton->click();
             QCOMPARE(clip->text(), shown[i]);
         }
         // A window already open keeps what it showed.
         client.ctx->RemoteName = QStringLiteral("Other");
         trigger(w, "mnu_remui");
-        QCOMPARE(w.findChildren<Uinfo*>().size(), 1);
-        QCOMPARE(u->Label1[0]->text(), shown[0]);
-        u->CloseButton->click();
-        QTRY_VERIFY(!w.findChild<Uinfo*>());
+        QCOMPARE(w.findChildren<RemoteUserInfoDialog*>().size(), 1);
+        QCOMPARE(u->fieldLabels[0]->text(), shown[0]);
+        u->closeButton->click();
+        QTRY_VERIFY(!w.findChild<RemoteUserInfoDialog*>());
 
         // Send A Message: an empty text sends nothing, a text is echoed and reaches the peer.
         for (const QString& text : {QString(), QStringLiteral("hello <there>")}) {
             trigger(w, "Msg");
-            dlgmsg* d = w.findChild<dlgmsg*>();
+            SendMessageDialog* d = w.findChild<SendMessageDialog*>();
             QVERIFY(d && d->isVisible());
-            d->Text1->setText(text);
-            d->Command1->click();
+            d->messageEdit->setText(text);
+            d->sendButton->click();
             QVERIFY(!d->isVisible());
         }
         QTRY_COMPARE_WITH_TIMEOUT(server.rec->lines.filter(QStringLiteral("> ")),
@@ -100,9 +101,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, homepage);
         QFETCH(QString, link);
-        QCOMPARE(Uinfo::webLink(homepage), link);
+        QCOMPARE(RemoteUserInfoDialog::webLink(homepage), link);
     }
 };
 
 QTEST_MAIN(TestUserInfo)
-#include "tst_userinfo.moc"
+#include "tst_userinfodialogs.moc"

@@ -1,17 +1,17 @@
-#include "transfer/PolicyPrompts.h"
+#include "transfer/HeadlessPrompts.h"
 
-#include "core/Context.h"
+#include "core/PeerState.h"
 #include "session/Session.h"
 
-PolicyPrompts::PolicyPrompts(Context& c, Session& s) : ctx(c), session(s) {}
+HeadlessPrompts::HeadlessPrompts(PeerState& c, Session& s) : ctx(c), session(s) {}
 
-void PolicyPrompts::hint(const QString& text, const QString& name)
+void HeadlessPrompts::hint(const QString& text, const QString& name)
 {
     if (session.admitAnswer())
         ctx.AddText(text.arg(name), StatusLine);
 }
 
-Prompts::Id PolicyPrompts::askAccept(const AcceptRequest& request, AcceptAnswer answer)
+Prompts::Id HeadlessPrompts::askAccept(const AcceptRequest& request, AcceptAnswer answer)
 {
     hint(declineHint, request.fileName);
     AcceptReply reply;
@@ -22,7 +22,7 @@ Prompts::Id PolicyPrompts::askAccept(const AcceptRequest& request, AcceptAnswer 
     return nextId++;
 }
 
-Prompts::Id PolicyPrompts::askExisting(const ExistsRequest& request, ExistsAnswer answer)
+Prompts::Id HeadlessPrompts::askExisting(const ExistsRequest& request, ExistsAnswer answer)
 {
     ExistsReply reply;
     reply.choice = existsChoice;
@@ -33,10 +33,10 @@ Prompts::Id PolicyPrompts::askExisting(const ExistsRequest& request, ExistsAnswe
     return nextId++;
 }
 
-Prompts::Id PolicyPrompts::askYesNo(const YesNoRequest&, YesNoAnswer answer)
+Prompts::Id HeadlessPrompts::askYesNo(const YesNoRequest&, YesNoAnswer answer)
 {
     answer(true);
     return nextId++;
 }
 
-void PolicyPrompts::withdraw(Id) {}
+void HeadlessPrompts::withdraw(Id) {}

@@ -15,10 +15,3 @@ void keepMinimumOuterSize(class QWidget& window, int minWidthTwips, int minHeigh
 // The same with an explicit DPI, for tests and for windows on a given screen.
 int twipsToPixels(int twips, double dpi);
 int pixelsToTwips(int pixels, double dpi);
-
-// A button named for tests and style sheets that does not take Enter from a text box (only
-// the dialog's default button does).
-class QPushButton* namedButton(const char* name, const class QString& caption, class QWidget* parent);
-
-// A byte count as a person reads it, in binary units with one decimal ("2.8 GiB").
-QString readableSize(qint64 bytes);

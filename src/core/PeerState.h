@@ -13,11 +13,11 @@ enum LineKind { MessageLine = 1, StatusLine = 2, ErrorLine = 3, ConnectLine = 4 
 // settings, the remote user record and the transfer flags, and AddText, the one way a line
 // reaches the user. One instance per peer (two in a test that runs two peers); nothing of
 // this lives in globals. It knows none of the parts that use it.
-class Context : public QObject {
+class PeerState : public QObject {
     Q_OBJECT
 public:
     // programFolder is where "qvcfg.cfg", "log" and "download" live.
-    explicit Context(const QString& programFolder, QObject* parent = nullptr);
+    explicit PeerState(const QString& programFolder, QObject* parent = nullptr);
 
     const QString programFolder; // absolute, without a trailing separator
     Options options;

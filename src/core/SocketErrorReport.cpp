@@ -1,8 +1,8 @@
-#include "core/StatUpdate.h"
+#include "core/SocketErrorReport.h"
 
-#include "core/Context.h"
+#include "core/PeerState.h"
 
-void ReportSockError(Context& ctx, int number, QString description, const QString& tag,
+void reportSocketError(PeerState& ctx, int number, QString description, const QString& tag,
                      const QString& subject, const QString& debugText)
 {
     if (number == 10054)

@@ -1,22 +1,22 @@
-#include "core/Context.h"
+#include "core/PeerState.h"
 
 #include "core/LineText.h"
 
 #include <QDir>
 
-Context::Context(const QString& folder, QObject* parent)
+PeerState::PeerState(const QString& folder, QObject* parent)
     : QObject(parent), programFolder(QDir::cleanPath(QDir(folder).absolutePath()))
 {
     options.SetDefaults(programFolder);
 }
 
-void Context::setTransferEndCode(int code)
+void PeerState::setTransferEndCode(int code)
 {
     transferEndCode = code;
     Q_EMIT transferEndCodeChanged(code);
 }
 
-void Context::AddText(QString& text, int kind)
+void PeerState::AddText(QString& text, int kind)
 {
     // One call is one line everywhere: no control character gets through, whether it came
     // from the peer (chat, names, passwords, file names) or from anywhere else.
@@ -27,12 +27,12 @@ void Context::AddText(QString& text, int kind)
     Q_EMIT lineToLog(text);
 }
 
-QString Context::GetTimeStamp(bool brackets, bool parentheses) const
+QString PeerState::GetTimeStamp(bool brackets, bool parentheses) const
 {
     return formatTimeStamp(QTime::currentTime(), brackets, parentheses);
 }
 
-QString Context::formatTimeStamp(const QTime& time, bool brackets, bool parentheses)
+QString PeerState::formatTimeStamp(const QTime& time, bool brackets, bool parentheses)
 {
     QString s = QStringLiteral("%1:%2").arg(time.hour()).arg(time.minute(), 2, 10, QLatin1Char('0'));
     if (brackets)
@@ -42,17 +42,17 @@ QString Context::formatTimeStamp(const QTime& time, bool brackets, bool parenthe
     return s;
 }
 
-QString Context::configPath() const
+QString PeerState::configPath() const
 {
     return QDir(programFolder).filePath(ConfigFile::FileName);
 }
 
-QString Context::loadConfig()
+QString PeerState::loadConfig()
 {
     return ConfigFile::LoadConfig(configPath(), programFolder, options);
 }
 
-QString Context::saveConfig()
+QString PeerState::saveConfig()
 {
     return ConfigFile::SaveConfig(configPath(), options);
 }
