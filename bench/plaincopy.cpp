@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listener < 0)
         fail("socket");
-    sockaddr_in addr {};
+    sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0; // any free port

@@ -18,16 +18,16 @@
 
 #include <algorithm>
 #include <csignal>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
 
-const QStringList kValueOptions = {"--home",  "--listen",   "--connect", "--password", "--require-password",
-                                   "--name",  "--email",    "--age",      "--homepage", "--send",
+const QStringList kValueOptions = {"--home",     "--listen", "--connect",    "--password", "--require-password",
+                                   "--name",     "--email",  "--age",        "--homepage", "--send",
                                    "--download", "--exists", "--exit-after", "--site"};
 
 bool portText(const QString& text)
@@ -208,8 +208,8 @@ QString CliArguments::parse(const QStringList& arguments)
         if (!hasPassword) {
             hasPassword = true;
             password = node->password;
-            if (const QString problem = passwordProblem(QStringLiteral("the password of the site \"%1\"").arg(site),
-                                                        password);
+            if (const QString problem =
+                    passwordProblem(QStringLiteral("the password of the site \"%1\"").arg(site), password);
                 !problem.isEmpty())
                 return problem;
         }
@@ -302,8 +302,8 @@ void CliPeer::start()
     ctx.ConnMode = args.mode;
     ctx.ConnHost = args.host;
     ctx.ConnPort = args.port;
-    ctx.ConnPassword = args.hasPassword ? args.password
-                                         : (args.mode == QLatin1String("Client") ? o.ClientPassword : QString());
+    ctx.ConnPassword =
+        args.hasPassword ? args.password : (args.mode == QLatin1String("Client") ? o.ClientPassword : QString());
     if (ctx.DebugMode)
         ctx.AddText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
     peer->session().ConnectIt();
@@ -326,7 +326,9 @@ void CliPeer::handleInput(const QString& rawLine)
     const qsizetype space = blank == line.cend() ? -1 : blank - line.cbegin();
     const QString command = line.left(space).toLower();
     const QString argument = space < 0 ? QString() : line.mid(space + 1);
-    auto usage = [this](const char* text) { ctx.AddText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine); };
+    auto usage = [this](const char* text) {
+        ctx.AddText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine);
+    };
     static const QStringList kBare = {"/quit", "/ping", "/info", "/disconnect", "/queue", "/stop", "/go", "/debug"};
     if (kBare.contains(command) && !argument.trimmed().isEmpty()) {
         usage(qPrintable(command));
@@ -343,8 +345,8 @@ void CliPeer::handleInput(const QString& rawLine)
         for (const auto& row : rows)
             writeLine(stdout, row[0] + LineText::visible(row[1]));
         const QStringList shared = s.sharedExtensions();
-        writeLine(stdout, QStringLiteral("Extensions : ") +
-                              (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
+        writeLine(stdout, QStringLiteral("Extensions : ")
+                              + (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
     } else if (command == QLatin1String("/disconnect")) {
         s.Disconnect();
     } else if (command == QLatin1String("/send")) {
@@ -381,7 +383,7 @@ void CliPeer::handleInput(const QString& rawLine)
             q.remove({n - 1});
     } else if (command == QLatin1String("/debug")) {
         ctx.AddText(ctx.DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
-                     MessageLine);
+                    MessageLine);
         ctx.DebugMode = !ctx.DebugMode;
     } else if (!s.isConnected()) {
         ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);

@@ -40,9 +40,9 @@ struct CliArguments {
     QString download;        // --download DIR (empty: the stored DownloadDir)
     int exists = -1;         // --exists: 1 overwrite, 2 resume, 3 rename, 0 cancel; -1 not given
     bool exitWhenDone = false;
-    int exitAfter = -1;      // --exit-after N incoming transfers
-    bool listSites = false;  // --sites: print the saved sites and leave
-    QString site;            // --site PATH: the saved site connected to
+    int exitAfter = -1;        // --exit-after N incoming transfers
+    bool listSites = false;    // --sites: print the saved sites and leave
+    QString site;              // --site PATH: the saved site connected to
     bool noExtensions = false; // --no-extensions: speak only the plain protocol
 
     // The program folder's site tree, one line a node: folders by name, sites as
@@ -88,7 +88,7 @@ private:
 
     CliArguments args;
     std::unique_ptr<Peer> peer;
-    PeerState& ctx; // the peer's state
+    PeerState& ctx;      // the peer's state
     Options fileOptions; // the option set as the file has it, without this run's overrides
     QSocketNotifier* stdinNotifier = nullptr;
     QByteArray stdinBuffer;

@@ -17,13 +17,20 @@ struct Flag {
 };
 
 constexpr std::array<Flag, 14> kFlags = {{
-    {1, &Options::ShowChatBar},       {2, &Options::MinToTray},
-    {4, &Options::TimeStamp},         {8, &Options::AutoAccept},
-    {16, &Options::AutoReconnect},    {64, &Options::AutoResend},
-    {128, &Options::SendFileChosen},  {256, &Options::CatcherOnTop},
-    {512, &Options::CatcherSmall},    {1024, &Options::ConnectBlink},
-    {2048, &Options::ErrorBlink},     {4096, &Options::MessageBlink},
-    {8192, &Options::StatusBlink},    {16384, &Options::RequirePassword},
+    {1, &Options::ShowChatBar},
+    {2, &Options::MinToTray},
+    {4, &Options::TimeStamp},
+    {8, &Options::AutoAccept},
+    {16, &Options::AutoReconnect},
+    {64, &Options::AutoResend},
+    {128, &Options::SendFileChosen},
+    {256, &Options::CatcherOnTop},
+    {512, &Options::CatcherSmall},
+    {1024, &Options::ConnectBlink},
+    {2048, &Options::ErrorBlink},
+    {4096, &Options::MessageBlink},
+    {8192, &Options::StatusBlink},
+    {16384, &Options::RequirePassword},
 }};
 
 // Lines 1..30 in file order; the two whole numbers are marked by an int member.

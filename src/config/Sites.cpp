@@ -76,8 +76,8 @@ SiteNode* SiteTree::findPath(const QString& path) const
 {
     SiteNode* at = root();
     for (const QString& part : path.split('/', Qt::SkipEmptyParts)) {
-        const auto it = std::find_if(at->children.begin(), at->children.end(),
-                                     [&](const auto& c) { return c->name == part; });
+        const auto it =
+            std::find_if(at->children.begin(), at->children.end(), [&](const auto& c) { return c->name == part; });
         if (it == at->children.end())
             return nullptr;
         at = it->get();
@@ -162,9 +162,9 @@ QString SiteTree::setSite(SiteNode* site, const QString& ip, const QString& port
 {
     if (site->folder)
         return QStringLiteral("Not a site");
-    for (const auto& [what, text] : {std::pair{QStringLiteral("The address"), ip},
-                                     std::pair{QStringLiteral("The port"), port},
-                                     std::pair{QStringLiteral("The password"), password}})
+    for (const auto& [what, text] :
+         {std::pair{QStringLiteral("The address"), ip}, std::pair{QStringLiteral("The port"), port},
+          std::pair{QStringLiteral("The password"), password}})
         if (const QString p = fieldProblem(what, text); !p.isEmpty())
             return p;
     if (site->ip != ip || site->port != port || site->password != password)
@@ -237,11 +237,11 @@ QString SiteTree::move(SiteNode* node, SiteNode* newParent)
 QString SiteTree::lineOf(const SiteNode* n) const
 {
     if (n->folder)
-        return QString::number(depth(n)) + QStringLiteral("Folder=") + n->name + ';' +
-               (n->expanded ? QStringLiteral("Expanded;") : QString()) + QStringLiteral("Parent=") +
-               n->parent->name + ';';
-    return QStringLiteral("Site=") + n->name + QStringLiteral(";IP=") + n->ip + QStringLiteral(";Port=") + n->port +
-           QStringLiteral(";Password=") + n->password + QStringLiteral(";Parent=") + n->parent->name + ';';
+        return QString::number(depth(n)) + QStringLiteral("Folder=") + n->name + ';'
+               + (n->expanded ? QStringLiteral("Expanded;") : QString()) + QStringLiteral("Parent=") + n->parent->name
+               + ';';
+    return QStringLiteral("Site=") + n->name + QStringLiteral(";IP=") + n->ip + QStringLiteral(";Port=") + n->port
+           + QStringLiteral(";Password=") + n->password + QStringLiteral(";Parent=") + n->parent->name + ';';
 }
 
 QByteArray SiteTree::toBytes() const
@@ -289,8 +289,10 @@ QStringList SiteTree::read(const QByteArray& bytes)
         const QString name = line.left(semi).mid(marker.size());
         QString ip, port, password, parentName;
         QString missing;
-        for (const auto& [m, value] : {std::pair<QString, QString*>{"IP=", &ip}, {"Port=", &port},
-                                       {"Password=", &password}, {"Parent=", &parentName}})
+        for (const auto& [m, value] : {std::pair<QString, QString*>{"IP=", &ip},
+                                       {"Port=", &port},
+                                       {"Password=", &password},
+                                       {"Parent=", &parentName}})
             if ((!folder || m == QLatin1String("Parent=")) && missing.isEmpty() && !fieldAfter(line, m, *value))
                 missing = m;
         if (!missing.isEmpty()) {
@@ -324,8 +326,13 @@ QStringList SiteTree::describe() const
 {
     QStringList out;
     for (const SiteNode* n : nodeList)
-        out << QStringList{n->folder ? "F" : "S", n->name, n->parent ? n->parent->name : QString(),
-                           n->expanded ? "+" : "-", n->ip, n->port, n->password}
+        out << QStringList{n->folder ? "F" : "S",
+                           n->name,
+                           n->parent ? n->parent->name : QString(),
+                           n->expanded ? "+" : "-",
+                           n->ip,
+                           n->port,
+                           n->password}
                    .join('\x1f');
     out.sort();
     return out;
@@ -371,8 +378,7 @@ QString save(const QString& path, const SiteTree& tree)
         return QStringLiteral("Save Sites Error : %1 - %2").arg(file.error()).arg(file.errorString());
     // Passwords are in the clear: only the owner may read the file, old or new.
     if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0 || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString problem =
-            QStringLiteral("Save Sites Error : %1 - %2").arg(file.error()).arg(file.errorString());
+        const QString problem = QStringLiteral("Save Sites Error : %1 - %2").arg(file.error()).arg(file.errorString());
         file.cancelWriting();
         return problem;
     }

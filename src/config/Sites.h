@@ -35,7 +35,7 @@ public:
     SiteNode* root() const { return nodeList.front(); }
     // Every node in creation order, the root first.
     const std::vector<SiteNode*>& nodes() const { return nodeList; }
-    int position(const SiteNode* node) const; // 1-based; 0 when not in the tree
+    int position(const SiteNode* node) const;  // 1-based; 0 when not in the tree
     SiteNode* find(const QString& name) const; // exact, case-sensitive
     // The node at a path of names below the root joined by "/", e.g. "Friends/Anna".
     SiteNode* findPath(const QString& path) const;

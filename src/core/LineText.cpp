@@ -25,9 +25,16 @@ bool shownEscaped(char32_t c)
     }
     switch (c) {
     case 0x034F: // combining grapheme joiner
-    case 0x115F: case 0x1160: case 0x3164: case 0xFFA0: // Hangul fillers
-    case 0x17B4: case 0x17B5: // Khmer inherent vowels
-    case 0x180B: case 0x180C: case 0x180D: case 0x180F: // Mongolian free variation selectors
+    case 0x115F:
+    case 0x1160:
+    case 0x3164:
+    case 0xFFA0: // Hangul fillers
+    case 0x17B4:
+    case 0x17B5: // Khmer inherent vowels
+    case 0x180B:
+    case 0x180C:
+    case 0x180D:
+    case 0x180F: // Mongolian free variation selectors
         return true;
     default:
         return false;
@@ -86,9 +93,18 @@ bool blankLooking(char32_t c)
 bool startsOurLine(char32_t c)
 {
     switch (c) {
-    case '*': case '[':
-    case 0x066D: case 0x204E: case 0x2217: case 0x2731: case 0x2732: case 0xFE61: case 0xFF0A: // asterisks
-    case 0x2772: case 0x27E6: case 0xFF3B: // brackets
+    case '*':
+    case '[':
+    case 0x066D:
+    case 0x204E:
+    case 0x2217:
+    case 0x2731:
+    case 0x2732:
+    case 0xFE61:
+    case 0xFF0A: // asterisks
+    case 0x2772:
+    case 0x27E6:
+    case 0xFF3B: // brackets
         return true;
     default:
         return false;

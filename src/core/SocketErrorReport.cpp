@@ -2,8 +2,8 @@
 
 #include "core/PeerState.h"
 
-void reportSocketError(PeerState& ctx, int number, QString description, const QString& tag,
-                     const QString& subject, const QString& debugText)
+void reportSocketError(PeerState& ctx, int number, QString description, const QString& tag, const QString& subject,
+                       const QString& debugText)
 {
     if (number == 10054)
         description.clear();
@@ -18,8 +18,8 @@ void reportSocketError(PeerState& ctx, int number, QString description, const QS
     if (tag.isEmpty())
         ctx.AddText(QStringLiteral("*** Error : ") + num + QStringLiteral(" - ") + description, ErrorLine);
     else
-        ctx.AddText(QStringLiteral("*** Error : ") + num + tag + QStringLiteral(" - ") + description +
-                        QStringLiteral(" : ") + subject,
+        ctx.AddText(QStringLiteral("*** Error : ") + num + tag + QStringLiteral(" - ") + description
+                        + QStringLiteral(" : ") + subject,
                     ErrorLine);
     if (!debugText.isEmpty() && ctx.DebugMode)
         ctx.AddText(QStringLiteral("*QVDEBUG* : ") + debugText, ErrorLine);

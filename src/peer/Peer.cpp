@@ -8,10 +8,8 @@
 #include <QTimer>
 
 Peer::Peer(const QString& programFolder, QObject* parent)
-    : QObject(parent), ctx(programFolder),
-      logPtr(std::make_unique<TranscriptLog>(ctx.options, ctx.programFolder)),
-      sessionPtr(std::make_unique<Session>(ctx)),
-      transfersPtr(std::make_unique<TransferManager>(ctx, *sessionPtr)),
+    : QObject(parent), ctx(programFolder), logPtr(std::make_unique<TranscriptLog>(ctx.options, ctx.programFolder)),
+      sessionPtr(std::make_unique<Session>(ctx)), transfersPtr(std::make_unique<TransferManager>(ctx, *sessionPtr)),
       queuePtr(std::make_unique<FileQueue>(ctx, *sessionPtr, *transfersPtr))
 {
     connect(&ctx, &PeerState::lineToLog, this, &Peer::logLine);

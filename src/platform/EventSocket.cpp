@@ -7,14 +7,15 @@
 #include <QTimer>
 
 #ifdef Q_OS_LINUX
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
-EventSocket::EventSocket(QObject* parent) : QObject(parent) {}
+EventSocket::EventSocket(QObject* parent) : QObject(parent)
+{}
 
 EventSocket::~EventSocket()
 {
@@ -81,7 +82,7 @@ QString EventSocket::remoteHostIP() const
 QString EventSocket::localHostIP() const
 {
     return stream && stream->state() == QAbstractSocket::ConnectedState ? addressText(stream->localAddress())
-                                                                       : QString();
+                                                                        : QString();
 }
 
 void EventSocket::connectToPeer()
@@ -374,19 +375,33 @@ void EventSocket::close()
 int EventSocket::errorNumberFor(QAbstractSocket::SocketError e)
 {
     switch (e) {
-    case QAbstractSocket::ConnectionRefusedError: return 10061;
-    case QAbstractSocket::RemoteHostClosedError: return 10054;
-    case QAbstractSocket::HostNotFoundError: return 11001;
-    case QAbstractSocket::SocketAccessError: return 10013;
-    case QAbstractSocket::SocketResourceError: return 10055;
-    case QAbstractSocket::SocketTimeoutError: return 10060;
-    case QAbstractSocket::DatagramTooLargeError: return 10040;
-    case QAbstractSocket::NetworkError: return 10050;
-    case QAbstractSocket::AddressInUseError: return 10048;
-    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
-    case QAbstractSocket::OperationError: return 10022;
-    case QAbstractSocket::TemporaryError: return 10035;
-    default: return 10004;
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054;
+    case QAbstractSocket::HostNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060;
+    case QAbstractSocket::DatagramTooLargeError:
+        return 10040;
+    case QAbstractSocket::NetworkError:
+        return 10050;
+    case QAbstractSocket::AddressInUseError:
+        return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10045;
+    case QAbstractSocket::OperationError:
+        return 10022;
+    case QAbstractSocket::TemporaryError:
+        return 10035;
+    default:
+        return 10004;
     }
 }

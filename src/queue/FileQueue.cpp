@@ -2,8 +2,8 @@
 
 #include "core/PeerState.h"
 #include "session/Session.h"
-#include "transfer/TransferRules.h"
 #include "transfer/TransferManager.h"
+#include "transfer/TransferRules.h"
 #include "util/FileSystem.h"
 
 #include <QCollator>
@@ -21,10 +21,7 @@ struct FileQueue::Expansion {
     QString name;
     QString inside;
     QList<Listed> found; // read so far; queued in listing order once all are read
-    Expansion(const QString& dir)
-        : it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-    {
-    }
+    Expansion(const QString& dir) : it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) {}
 };
 
 namespace {
@@ -348,8 +345,8 @@ void FileQueue::tick()
         return;
     // After the user's Disconnect nothing is offered (the connection is going away): the head
     // entry stays where it is instead of being taken and put back on every tick.
-    if (!loggedIn || !session.isConnected() || session.DisconnectClicked || ctx.TransferBusy || transfers.busy() ||
-        transfers.pausing() || transfers.awaitingPeerCaps())
+    if (!loggedIn || !session.isConnected() || session.DisconnectClicked || ctx.TransferBusy || transfers.busy()
+        || transfers.pausing() || transfers.awaitingPeerCaps())
         return;
     if (entries.isEmpty() || stoppedFlag) {
         // Run empty, the loop only rests: the next entry added starts it again. Only the
@@ -403,10 +400,11 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
     AddToList(path, name, true);
     if (maxPutBacks < 0 && stopEveryPutBacks > 0 && n % stopEveryPutBacks == 0) {
         Stop();
-        ctx.AddText(QStringLiteral("*** File Queue Stopped : %1 did not go through %2 times in a row - press Go to try again")
-                        .arg(name)
-                        .arg(n),
-                    StatusLine);
+        ctx.AddText(
+            QStringLiteral("*** File Queue Stopped : %1 did not go through %2 times in a row - press Go to try again")
+                .arg(name)
+                .arg(n),
+            StatusLine);
     }
 }
 
@@ -446,8 +444,8 @@ void FileQueue::FindFilesRec(const QString& Path, const QString& BaseDir)
     const QString canonical = info.canonicalFilePath();
     const QString inside = root.endsWith('/') ? root : root + '/';
     // Gone, not a folder, or (a sub-folder) no longer inside the picked one: dropped.
-    if (!info.isDir() || canonical.isEmpty() || root.isEmpty() ||
-        (BaseDir.contains('/') && !(canonical + '/').startsWith(inside))) {
+    if (!info.isDir() || canonical.isEmpty() || root.isEmpty()
+        || (BaseDir.contains('/') && !(canonical + '/').startsWith(inside))) {
         ++endedCount;
         return;
     }
@@ -498,9 +496,9 @@ void FileQueue::expandBatch()
             // not a file either. Each skipped link gets a line.
             const QString target = f.canonicalFilePath();
             const char* why = !f.exists() || target.isEmpty() ? "it is a link that leads nowhere"
-                              : f.isDir()                      ? "it is a link to a folder"
-                              : !target.startsWith(x.inside)   ? "it is a link that leads out of the folder"
-                                                               : nullptr;
+                              : f.isDir()                     ? "it is a link to a folder"
+                              : !target.startsWith(x.inside)  ? "it is a link that leads out of the folder"
+                                                              : nullptr;
             if (why) {
                 noteSkipped(f.filePath(), QLatin1String(why));
                 continue;

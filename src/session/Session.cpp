@@ -1,8 +1,8 @@
 #include "session/Session.h"
 
 #include "config/Scramble.h"
-#include "core/PeerState.h"
 #include "core/LineText.h"
+#include "core/PeerState.h"
 #include "core/SocketErrorReport.h"
 #include "session/Offer.h"
 
@@ -133,9 +133,9 @@ void Session::open(bool retrying)
     }
     const bool client = ctx.ConnMode == QLatin1String("Client");
     if (!client && ctx.ConnMode != QLatin1String("Server")) {
-        ctx.AddText(QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server")
-                        .arg(ctx.ConnMode),
-                    ErrorLine);
+        ctx.AddText(
+            QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server").arg(ctx.ConnMode),
+            ErrorLine);
         return;
     }
     reconnectTimer.stop();
@@ -157,7 +157,7 @@ void Session::open(bool retrying)
             // Retries report a lasting failure (another program holds the port) once.
             if (!retrying || !listenErrorShown)
                 reportSocketError(ctx, Sock.lastErrorNumber(), Sock.lastErrorText(), {}, {},
-                                QStringLiteral("FN: base.connectit()"));
+                                  QStringLiteral("FN: base.connectit()"));
             listenErrorShown = true;
             closeSock();
             if (retrying)
@@ -364,16 +364,16 @@ void Session::SendUserInfo()
     // option file may still hold one. The home page takes everything after the third ";".
     const Options& o = ctx.options;
     const auto field = [](QString text) { return text.replace(';', ','); };
-    SendCtlMsg(QStringLiteral("uinfo:") + field(o.MyName) + ';' + field(o.MyEmail) + ';' + field(o.MyAge) + ';' +
-               o.MyHomePage);
+    SendCtlMsg(QStringLiteral("uinfo:") + field(o.MyName) + ';' + field(o.MyEmail) + ';' + field(o.MyAge) + ';'
+               + o.MyHomePage);
 }
 
 void Session::HandleCtlMsg(const QString& text)
 {
     // Until a server that requires a password has accepted the client's, it answers only
     // the login, a ping and a goodbye.
-    if (!peerAuthorised() && !text.startsWith(QLatin1String("PAuth:")) && !text.startsWith(QLatin1String("bye")) &&
-        !text.startsWith(QLatin1String("ping")))
+    if (!peerAuthorised() && !text.startsWith(QLatin1String("PAuth:")) && !text.startsWith(QLatin1String("bye"))
+        && !text.startsWith(QLatin1String("ping")))
         return;
 
     if (text == QLatin1String("FTIMEOUT") || text == QLatin1String("CANC_TRAN") || text == QLatin1String("HaveFile")) {
@@ -445,8 +445,9 @@ void Session::handlePAuth(const QString& password)
     const Options& o = ctx.options;
     // The client's password came in Windows-1252, where characters the scrambling cannot
     // carry became "?"; the stored one is compared in the same form.
-    const bool right = !o.RequirePassword || (password.size() == o.ServerPassword.size() &&
-                                              ScramblableBytes(password) == ScramblableBytes(o.ServerPassword));
+    const bool right = !o.RequirePassword
+                       || (password.size() == o.ServerPassword.size()
+                           && ScramblableBytes(password) == ScramblableBytes(o.ServerPassword));
     waitingLogins.append({right, password.size()});
     answerWaitingLogins();
 }
@@ -456,9 +457,8 @@ void Session::answerWaitingLogins()
     const quint64 gen = generation;
     while (!waitingLogins.isEmpty() && !loginAnswerTimer.isActive() && gen == generation) {
         // The wait is the same for a right and a wrong password.
-        const int delay = ctx.options.RequirePassword
-                              ? passwordThrottle.delayMs(Sock.remoteHostIP(), wrongPasswords)
-                              : 0;
+        const int delay =
+            ctx.options.RequirePassword ? passwordThrottle.delayMs(Sock.remoteHostIP(), wrongPasswords) : 0;
         if (delay > 0)
             loginAnswerTimer.start(delay);
         else

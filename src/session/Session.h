@@ -204,19 +204,19 @@ private:
     QStringList heldChat; // chat lines waiting for the login's answer
     qsizetype heldChatBytes = 0;
     bool listenErrorShown = false; // a failed listen was reported; retries stay quiet
-    QByteArray inbox;       // received bytes not yet framed
-    QTimer readTimer;       // goes on reading on the next turn
+    QByteArray inbox;              // received bytes not yet framed
+    QTimer readTimer;              // goes on reading on the next turn
     QElapsedTimer answerClock;
-    qint64 answerClockMs = 0;   // when the bucket was last filled up
+    qint64 answerClockMs = 0; // when the bucket was last filled up
     double answerTokens = 0;
-    bool answersShortNoted = false; // the current burst has been reported
-    qsizetype scanFrom = 0; // where the next terminator search starts
-    quint64 generation = 0; // bumped whenever the connection is closed
-    bool servingPeer = false;      // this side accepted the connection as server
-    bool clientAuthorised = false; // ... and the client's password was accepted
+    bool answersShortNoted = false;    // the current burst has been reported
+    qsizetype scanFrom = 0;            // where the next terminator search starts
+    quint64 generation = 0;            // bumped whenever the connection is closed
+    bool servingPeer = false;          // this side accepted the connection as server
+    bool clientAuthorised = false;     // ... and the client's password was accepted
     QList<LoginAttempt> waitingLogins; // logins whose answers wait their turn
-    QTimer loginAnswerTimer;       // the wait before the first of them is answered
-    int wrongPasswords = 0;        // on this connection
+    QTimer loginAnswerTimer;           // the wait before the first of them is answered
+    int wrongPasswords = 0;            // on this connection
     bool waitingLoginsFullNoted = false;
     QTimer capsTimer;           // the wait for the peer's "caps:" after the login
     QStringList peerExtensions; // the words of the peer's "caps:" that this side knows

@@ -94,8 +94,8 @@ void Session::noteUnsendable(const QString& text)
         }
     }
     if (!missing.isEmpty())
-        ctx.AddText(QStringLiteral("*** The other side cannot receive these characters, they arrive as \"?\" : ") +
-                        missing.join(' '),
+        ctx.AddText(QStringLiteral("*** The other side cannot receive these characters, they arrive as \"?\" : ")
+                        + missing.join(' '),
                     StatusLine);
 }
 

@@ -14,21 +14,29 @@
 
 namespace {
 
-constexpr int kBurstBlocks = 64; // blocks written at most in one turn of the event loop
+constexpr int kBurstBlocks = 64;             // blocks written at most in one turn of the event loop
 constexpr qint64 kReceiveChunk = 256 * 1024; // received bytes held at most
-constexpr qint64 kCommandChunk = 4096;        // command bytes held at most
+constexpr qint64 kCommandChunk = 4096;       // command bytes held at most
 
 QString reasonFor(int code)
 {
     switch (code) {
-    case 1: return QStringLiteral("Canceled By Sender");
-    case 2: return QStringLiteral("Canceled By Receiver");
-    case 3: return QStringLiteral("Stopped By Error");
-    case 4: return QStringLiteral("Disconnected");
-    case 5: return QStringLiteral("Canceled");
-    case 6: return QStringLiteral("Timed Out");
-    case 7: return QStringLiteral("Canceled (Receiver Has Complete File)");
-    default: return QStringLiteral("Incomplete");
+    case 1:
+        return QStringLiteral("Canceled By Sender");
+    case 2:
+        return QStringLiteral("Canceled By Receiver");
+    case 3:
+        return QStringLiteral("Stopped By Error");
+    case 4:
+        return QStringLiteral("Disconnected");
+    case 5:
+        return QStringLiteral("Canceled");
+    case 6:
+        return QStringLiteral("Timed Out");
+    case 7:
+        return QStringLiteral("Canceled (Receiver Has Complete File)");
+    default:
+        return QStringLiteral("Incomplete");
     }
 }
 
@@ -113,12 +121,13 @@ TransferView FileTransfer::view() const
     v.userlabel = cutEnd((sending ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
     v.FnameLabel = cutEnd(QStringLiteral("File : ") + NameOfFile, 37);
     v.SizeLabel = QStringLiteral("File Size : ") + (sending && !dataStarted ? QString() : QString::number(size));
-    v.TotalLabel = (sending ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : ")) +
-                   (dataStarted ? QString::number(done) : QString());
+    v.TotalLabel = (sending ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : "))
+                   + (dataStarted ? QString::number(done) : QString());
     v.status = status;
-    v.pctlabel = dataStarted && size > 0 ? QString::number(static_cast<qint64>(static_cast<double>(done) / size * 100.0)) +
-                                           QStringLiteral("%")
-                                     : QStringLiteral("100%");
+    v.pctlabel =
+        dataStarted && size > 0
+            ? QString::number(static_cast<qint64>(static_cast<double>(done) / size * 100.0)) + QStringLiteral("%")
+            : QStringLiteral("100%");
     v.KPSlabel = secondsElapsed > 0 ? rateText(kbps) : QStringLiteral("0.00 KB/SEC");
     v.Elapsed = elapsedText(secondsElapsed);
     v.TimeLeft = secondsElapsed > 0 ? timeLeftText(size - done, kbps) : QStringLiteral("0:00");
@@ -165,7 +174,8 @@ void FileTransfer::startSending()
 {
     QString problem;
     if (!FileSystem::openRegularFile(file, PathToFile, {}, problem)) {
-        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem, ErrorLine);
+        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem,
+                    ErrorLine);
         noRetry = true;
         end(3);
         return;
@@ -173,8 +183,8 @@ void FileTransfer::startSending()
     size = file.size();
     blockSizeUsed = TransferRules::blockSize(size);
     offerBlock = TransferRules::offerBlockField(size).toLongLong();
-    ctx.AddText(QStringLiteral("*** Sending File : ") + NameOfFile + QStringLiteral(" (") + QString::number(size) +
-                    QStringLiteral(" bytes)"),
+    ctx.AddText(QStringLiteral("*** Sending File : ") + NameOfFile + QStringLiteral(" (") + QString::number(size)
+                    + QStringLiteral(" bytes)"),
                 StatusLine);
     title = QStringLiteral("Sending");
     status = QStringLiteral("Waiting For Connection...");
@@ -182,7 +192,7 @@ void FileTransfer::startSending()
     listener.setLocalPort(setup.port);
     if (!listener.listen()) {
         reportSocketError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("Sys"), NameOfFile,
-                        QStringLiteral("FN: Filebase.sckSystem_error"));
+                          QStringLiteral("FN: Filebase.sckSystem_error"));
         end(3);
         return;
     }
@@ -274,9 +284,9 @@ void FileTransfer::sendNextBlock()
         buffer.resize(n);
         const qint64 got = file.read(buffer.data(), n);
         if (got != n) {
-            fileError(QStringLiteral("Cannot read ") + PathToFile + QStringLiteral(" - ") +
-                      (got < 0 || file.error() != QFileDevice::NoError ? file.errorString()
-                                                                       : QStringLiteral("the file became shorter")));
+            fileError(QStringLiteral("Cannot read ") + PathToFile + QStringLiteral(" - ")
+                      + (got < 0 || file.error() != QFileDevice::NoError ? file.errorString()
+                                                                         : QStringLiteral("the file became shorter")));
             return;
         }
         done += n;
@@ -357,8 +367,8 @@ void FileTransfer::startReceiving()
     const QString verb = choice == 1   ? QStringLiteral("Overwriting")
                          : choice == 2 ? QStringLiteral("Resuming")
                                        : QStringLiteral("Receiving");
-    ctx.AddText(QStringLiteral("*** ") + verb + QStringLiteral(" File : ") + NameOfFile + QStringLiteral(" (") +
-                    QString::number(size) + QStringLiteral(" bytes)"),
+    ctx.AddText(QStringLiteral("*** ") + verb + QStringLiteral(" File : ") + NameOfFile + QStringLiteral(" (")
+                    + QString::number(size) + QStringLiteral(" bytes)"),
                 StatusLine);
     title = QStringLiteral("Receiving");
     status = QStringLiteral("Connecting To Sender...");
@@ -384,7 +394,7 @@ void FileTransfer::onSystemConnected()
     }
     if (!listener.listen()) {
         reportSocketError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("R"), NameOfFile,
-                        QStringLiteral("FN: Filebase.sckReceive_error"));
+                          QStringLiteral("FN: Filebase.sckReceive_error"));
         end(3);
         return;
     }
@@ -637,8 +647,8 @@ void FileTransfer::onSystemClosed()
     // A reset while the transfer still needed the connection is an error of the peer's side
     // (it stopped the transfer, or a stranger raced it); an orderly close is the normal end,
     // decided by the bytes that moved.
-    if (sckSystem.closedByReset() && phase != Phase::Finished && phase != Phase::Cancelling &&
-        !(setup.type == Receiving && done == size)) {
+    if (sckSystem.closedByReset() && phase != Phase::Finished && phase != Phase::Cancelling
+        && !(setup.type == Receiving && done == size)) {
         ctx.AddText(QStringLiteral("*** Error : The peer reset the transfer connection : ") + NameOfFile, ErrorLine);
         end(3);
         return;
@@ -673,9 +683,10 @@ void FileTransfer::dataLost(bool reset)
     const bool sending = setup.type == Sending;
     const QString how = reset ? QStringLiteral("reset") : QStringLiteral("closed");
     if (sending && done == size) // every byte handed over, but not confirmed
-        ctx.AddText(QStringLiteral("*** Error : The receiver %1 the data connection before confirming all %2 bytes : %3")
-                        .arg(how, QString::number(size), NameOfFile),
-                    ErrorLine);
+        ctx.AddText(
+            QStringLiteral("*** Error : The receiver %1 the data connection before confirming all %2 bytes : %3")
+                .arg(how, QString::number(size), NameOfFile),
+            ErrorLine);
     else
         ctx.AddText(QStringLiteral("*** Error : The %1 %2 the data connection after %3 of %4 bytes : %5")
                         .arg(sending ? QStringLiteral("receiver") : QStringLiteral("sender"), how,
@@ -900,15 +911,16 @@ void FileTransfer::finish()
     // once the data connection stood and "END_TRANS" went out); the receiver once the
     // sender took our answer: its data connection came in, which every byte needs, or, for
     // an empty file, its "END_TRANS" came.
-    completeFlag = done == size && (sending ? gotAll || (size == 0 && last == Phase::Finished)
-                                            : !noRetry && (streamTaken || endCame));
+    completeFlag =
+        done == size
+        && (sending ? gotAll || (size == 0 && last == Phase::Finished) : !noRetry && (streamTaken || endCame));
     if (spoiled || (checked() && !verified))
         completeFlag = false;
     if (!sending && code == 7) {
         completeFlag = false; // the peer says we already have it: nothing to report
     } else if (completeFlag) {
-        outcome = QStringLiteral("*** File Transfer Complete : ") + NameOfFile + QStringLiteral(" (") +
-                  QString::number(size) + QStringLiteral(" bytes)");
+        outcome = QStringLiteral("*** File Transfer Complete : ") + NameOfFile + QStringLiteral(" (")
+                  + QString::number(size) + QStringLiteral(" bytes)");
     } else {
         if (sending && code != 1 && code != 2 && code != 7 && !noRetry)
             putBackFlag = true;

@@ -67,20 +67,20 @@ public:
     // The fields a starter fills before go().
     struct Setup {
         Type type = Sending;
-        QString name;     // NameOfFile: the offered name (sender: wire form) / the local file name
-        QString path;     // PathToFile: the file to read (sender) / the target folder (receiver)
-        QString root;     // receiver: the download folder the target folder lies in
-        QString hostIP;   // the peer's address as the control connection sees it
-        quint16 port = 0; // P: command port; data on P + 1
-        QString userName; // RemoteName
-        qint64 size = 0;  // receiver: the offered size
-        qint64 block = 512; // receiver: the offered block size (resume offsets)
+        QString name;         // NameOfFile: the offered name (sender: wire form) / the local file name
+        QString path;         // PathToFile: the file to read (sender) / the target folder (receiver)
+        QString root;         // receiver: the download folder the target folder lies in
+        QString hostIP;       // the peer's address as the control connection sees it
+        quint16 port = 0;     // P: command port; data on P + 1
+        QString userName;     // RemoteName
+        qint64 size = 0;      // receiver: the offered size
+        qint64 block = 512;   // receiver: the offered block size (resume offsets)
         int existsChoice = 0; // receiver: 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
         QString newName;      // receiver: the typed name for choice 4
         QString queuedName;   // sender: the name as queued (local form), for putting it back
         // Between two peers of this program (docs/protocol.md):
-        bool verify = false; // the whole file's checksums are compared before "Complete"
-        QByteArray token;    // 32 hexadecimal digits both transfer connections prove; empty: none
+        bool verify = false;    // the whole file's checksums are compared before "Complete"
+        QByteArray token;       // 32 hexadecimal digits both transfer connections prove; empty: none
         qint64 flipByteAt = -1; // receiver, tests only: this byte is written inverted
     };
 
@@ -219,9 +219,9 @@ private:
     TransferTimeouts timeouts;
     Phase phase;
 
-    EventSocket listener;  // sender: the command port P; receiver: the data port P + 1
+    EventSocket listener; // sender: the command port P; receiver: the data port P + 1
     EventSocket sckSystem;
-    EventSocket sckData;   // sckSend on the sender, sckReceive on the receiver
+    EventSocket sckData;      // sckSend on the sender, sckReceive on the receiver
     bool streamTaken = false; // the listener has handed over its one connection
     CommandReader reader;
     QFile file;
@@ -242,11 +242,11 @@ private:
     bool dataStarted = false; // the data phase began (labels show counts)
     bool visibleFlag = false;
     bool blockInFlight = false;
-    bool gotAll = false;      // sender: "Got All" arrived
-    bool dataGone = false;    // sender: the data connection ended while "Got All" was awaited
+    bool gotAll = false;   // sender: "Got All" arrived
+    bool dataGone = false; // sender: the data connection ended while "Got All" was awaited
     bool dataGoneByReset = false;
-    bool gotAllSent = false;  // receiver
-    bool endCame = false;     // receiver: "END_TRANS" came while receiving
+    bool gotAllSent = false; // receiver
+    bool endCame = false;    // receiver: "END_TRANS" came while receiving
     int cancelCode = 5;
     bool completeFlag = false;
     bool putBackFlag = false;
@@ -267,18 +267,18 @@ private:
     QTimer gapTimer;     // spaces our commands
     QTimer byeTimer;     // after the user's Disconnect: bounds the wait for the peer's close
     QList<QByteArray> outbox;
-    QByteArray buffer;   // the block being sent, reused
+    QByteArray buffer; // the block being sent, reused
     bool viewDirty = false;
 
-    FileHasher hasher;       // the checksum of our side's file, read on a worker
+    FileHasher hasher; // the checksum of our side's file, read on a worker
     // From byte 0: the checksum of the blocks as they are sent (sender) or written (receiver).
     std::unique_ptr<StreamChecksum> streamSum;
     std::unique_ptr<TokenGate> gate; // with a token: where connections to our port wait
-    QString ownSum;          // sender: our checksum, once done
+    QString ownSum;                  // sender: our checksum, once done
     bool ownSumDone = false;
-    QString sumProblem;      // receiver: why our checksum could not be computed
-    QString peerSum;         // the checksum in "CHECK_SUM" (received, or sent by us)
-    bool sumSent = false;    // sender: "CHECK_SUM" is out (or could not be)
+    QString sumProblem;        // receiver: why our checksum could not be computed
+    QString peerSum;           // the checksum in "CHECK_SUM" (received, or sent by us)
+    bool sumSent = false;      // sender: "CHECK_SUM" is out (or could not be)
     bool endAwaitsSum = false; // sender: "END_TRANS" waits for our checksum
-    bool verified = false;   // the receiver found the same checksum
+    bool verified = false;     // the receiver found the same checksum
 };

@@ -3,7 +3,8 @@
 #include "core/PeerState.h"
 #include "session/Session.h"
 
-HeadlessPrompts::HeadlessPrompts(PeerState& c, Session& s) : ctx(c), session(s) {}
+HeadlessPrompts::HeadlessPrompts(PeerState& c, Session& s) : ctx(c), session(s)
+{}
 
 void HeadlessPrompts::hint(const QString& text, const QString& name)
 {
@@ -39,4 +40,5 @@ Prompts::Id HeadlessPrompts::askYesNo(const YesNoRequest&, YesNoAnswer answer)
     return nextId++;
 }
 
-void HeadlessPrompts::withdraw(Id) {}
+void HeadlessPrompts::withdraw(Id)
+{}

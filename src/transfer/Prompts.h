@@ -20,25 +20,25 @@ public:
 
     // "Accept File?": shown for an offer unless AutoAccept is on.
     struct AcceptRequest {
-        QString fileName; // the offered name's last part (after the last "\")
-        QString sizeText; // the offered size as text
-        QString from;     // RemoteName
-        QString folder;   // the target folder to start with (DownloadDir)
-        bool autoAccept = false; // the current AutoAccept, for the check box
+        QString fileName;                                 // the offered name's last part (after the last "\")
+        QString sizeText;                                 // the offered size as text
+        QString from;                                     // RemoteName
+        QString folder;                                   // the target folder to start with (DownloadDir)
+        bool autoAccept = false;                          // the current AutoAccept, for the check box
         QDeadlineTimer answerBy{QDeadlineTimer::Forever}; // when the sender gives up waiting
     };
     struct AcceptReply {
-        bool accepted = false; // "Accept It!" (false: "Decline!" or closed)
-        QString folder;        // the target folder shown when the dialog was left; becomes DownloadDir
+        bool accepted = false;   // "Accept It!" (false: "Decline!" or closed)
+        QString folder;          // the target folder shown when the dialog was left; becomes DownloadDir
         bool autoAccept = false; // "Auto Accept Files From Now On" was checked
     };
 
     // "File Already Exists": the target exists with another size.
     struct ExistsRequest {
-        QString fileName; // the name shown in the text box (ExistsNewName)
+        QString fileName;                                 // the name shown in the text box (ExistsNewName)
         QDeadlineTimer answerBy{QDeadlineTimer::Forever}; // when the sender gives up waiting
-        QString existingPath{};  // the file already there
-        qint64 offeredSize = -1; // the size the sender offers
+        QString existingPath{};                           // the file already there
+        qint64 offeredSize = -1;                          // the size the sender offers
     };
     struct ExistsReply {
         int choice = 5;      // 1 overwrite, 2 resume, 3 numbered name, 4 typed name, 5 canceled

@@ -6,10 +6,10 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -93,8 +93,8 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
             return fail(errno == ENOTDIR ? at + QStringLiteral(" is not a folder") : reason(errno));
         dir.reset(sub);
         if (!inside(canonicalRoot, realPath(dir.get()))) {
-            problem = QStringLiteral("Refused to write ") + at + finalName + QStringLiteral(" - the folder ") + at +
-                      QStringLiteral(" leads out of ") + root;
+            problem = QStringLiteral("Refused to write ") + at + finalName + QStringLiteral(" - the folder ") + at
+                      + QStringLiteral(" leads out of ") + root;
             return false;
         }
     }
@@ -159,8 +159,8 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
             return openError(errno);
         createdFile = target;
     }
-    const QIODevice::OpenMode mode = (rq.choice == 2 && createdFile.isEmpty() ? QIODevice::ReadWrite : QIODevice::WriteOnly) |
-                                     QIODevice::Unbuffered;
+    const QIODevice::OpenMode mode =
+        (rq.choice == 2 && createdFile.isEmpty() ? QIODevice::ReadWrite : QIODevice::WriteOnly) | QIODevice::Unbuffered;
     const int raw = fd.release();
     if (!file.open(raw, mode, QFileDevice::AutoCloseHandle)) {
         ::close(raw);
@@ -195,7 +195,7 @@ bool TargetFile::writeAll(QFile& file, const char* data, qint64 n, QString& why)
         if (w <= 0) {
             // A write that stops part-way leaves no error in QFile; the system's errno of the
             // failing call says why.
-            why = err != 0 ? reason(err)
+            why = err != 0                               ? reason(err)
                   : file.error() != QFileDevice::NoError ? file.errorString()
                                                          : QStringLiteral("nothing could be written");
             return false;

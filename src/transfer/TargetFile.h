@@ -13,12 +13,12 @@
 class TargetFile {
 public:
     struct Request {
-        QString root;     // the download folder
-        QString folder;   // the target folder: root plus the offered sub-folders, ending in "/"
-        QString name;     // the file name in that folder
-        int choice = 0;   // 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
-        QString newName;  // the typed name for choice 4
-        qint64 size = 0;  // the offered size
+        QString root;       // the download folder
+        QString folder;     // the target folder: root plus the offered sub-folders, ending in "/"
+        QString name;       // the file name in that folder
+        int choice = 0;     // 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
+        QString newName;    // the typed name for choice 4
+        qint64 size = 0;    // the offered size
         qint64 block = 512; // the offered block size (resume offsets)
     };
 

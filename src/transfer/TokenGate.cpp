@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <utility>
 
-TokenGate::TokenGate(EventSocket& t, const QByteArray& p, QObject* parent) : QObject(parent), target(t), proof(p) {}
+TokenGate::TokenGate(EventSocket& t, const QByteArray& p, QObject* parent) : QObject(parent), target(t), proof(p)
+{}
 
 void TokenGate::admit(EventSocket& listener, int requestId)
 {

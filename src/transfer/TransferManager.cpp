@@ -14,8 +14,8 @@
 // One offer while it is being decided.
 struct TransferManager::PendingOffer {
     enum Phase { WaitingBusy, AskingAccept, AskingExists, Checking, Done };
-    QString wire;       // the name as offered
-    QStringList parts;  // its components
+    QString wire;      // the name as offered
+    QStringList parts; // its components
     QString sizeText;
     qint64 size = 0;
     qint64 block = 512;
@@ -29,8 +29,8 @@ struct TransferManager::PendingOffer {
     Prompts::Id question = 0;
     quint64 serial = 0;
     QDeadlineTimer answerBy; // the sender waits this long from its offer for our connection
-    QByteArray token; // announced with "ftoken:" before the offer
-    bool differs = false; // a file of the offered size is here, with other content
+    QByteArray token;        // announced with "ftoken:" before the offer
+    bool differs = false;    // a file of the offered size is here, with other content
     // compareWithSender
     qint64 checkLength = 0;
     QString localSum, remoteSum;
@@ -69,7 +69,8 @@ TransferManager::TransferManager(PeerState& c, Session& s)
             Q_EMIT readyToOffer();
     });
     connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
-        session.SendCtlMsg(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|' + checksum);
+        session.SendCtlMsg(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|'
+                           + checksum);
     });
     connect(&session, &Session::transferMessage, this, &TransferManager::onTransferMessage);
     connect(&ctx, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
@@ -130,8 +131,8 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     Session& s = session;
     quint16 control = 0;
     // After the user's Disconnect the connection is going away: the file waits for the next login.
-    if (!s.isConnected() || s.DisconnectClicked || active || pendingOffer || pausing() ||
-        !Session::parseControlPort(ctx.ConnPort, control))
+    if (!s.isConnected() || s.DisconnectClicked || active || pendingOffer || pausing()
+        || !Session::parseControlPort(ctx.ConnPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
@@ -149,7 +150,8 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     const qint64 size = t->sizeOfFile();
     if (!token.isEmpty())
         s.SendCtlMsg(QStringLiteral("ftoken:") + QString::fromLatin1(token));
-    s.SendCtlMsg(Offer{QString::number(port), wire, TransferRules::offerBlockField(size), QString::number(size)}.message());
+    s.SendCtlMsg(
+        Offer{QString::number(port), wire, TransferRules::offerBlockField(size), QString::number(size)}.message());
     return true;
 }
 
@@ -187,8 +189,8 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
 }
 
 FileTransfer* TransferManager::startsend(const QString& name, const QString& path, const QString& hostIP,
-                                   const QString& port, const QString& userName, const QString& queuedName,
-                                   const QByteArray& token)
+                                         const QString& port, const QString& userName, const QString& queuedName,
+                                         const QByteArray& token)
 {
     if (active || pendingOffer)
         return nullptr; // one transfer at a time, and an offer being decided takes the slot too
@@ -248,7 +250,7 @@ void TransferManager::onTransferFinished()
     o.stopQueue = t->stopQueue();
     if (!o.sending && !o.complete)
         t->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
-    t->setParent(this); // goes with us should we go first
+    t->setParent(this);           // goes with us should we go first
     active.release()->deleteLater();
     ctx.TransferBusy = false;
     if (o.sending && o.endCode == 6)
@@ -270,7 +272,7 @@ void TransferManager::onTransferFinished()
 // ---- receiving ----
 
 void TransferManager::receivefile(const QString& name, const QString& sizeText, const QString& blockText,
-                            const QString& host, const QString& portText)
+                                  const QString& host, const QString& portText)
 {
     auto bad = [&](const QString& why) {
         endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why), 0);
@@ -349,8 +351,8 @@ void TransferManager::askAccept()
     const quint64 serial = o.serial;
     QPointer<TransferManager> self(this);
     const Prompts::Id id = promptsPtr->askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
-        if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
-            self->pendingOffer->phase != PendingOffer::AskingAccept)
+        if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
+            || self->pendingOffer->phase != PendingOffer::AskingAccept)
             return;
         TransferManager& t = *self;
         t.pendingOffer->phase = PendingOffer::Done;
@@ -456,8 +458,8 @@ void TransferManager::startWith(int choice)
         if (!same) {
             pendingOffer->existsChoice = 1;
             ctx.AddText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
-                                       "start : ") +
-                            pendingOffer->wire,
+                                       "start : ")
+                            + pendingOffer->wire,
                         StatusLine);
         }
         startReceiving();
@@ -489,8 +491,8 @@ void TransferManager::onLocalChecksum(const QString& checksum)
 
 void TransferManager::onChecksumAnswered(const QString& name, qint64 length, const QString& checksum)
 {
-    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking || pendingOffer->wire != name ||
-        pendingOffer->checkLength != length || pendingOffer->remoteDone)
+    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking || pendingOffer->wire != name
+        || pendingOffer->checkLength != length || pendingOffer->remoteDone)
         return; // not the question open here
     pendingOffer->remoteSum = checksum;
     pendingOffer->remoteDone = true;
@@ -514,8 +516,8 @@ void TransferManager::finishCompare(bool timedOut)
 void TransferManager::onChecksumAsked(const QString& name, qint64 length)
 {
     const FileTransfer* t = active.get();
-    if (!t || t->type() != FileTransfer::Sending || !t->awaitingAnswer() || t->nameOfFile() != name ||
-        length > t->sizeOfFile()) {
+    if (!t || t->type() != FileTransfer::Sending || !t->awaitingAnswer() || t->nameOfFile() != name
+        || length > t->sizeOfFile()) {
         // Not the file on offer: no checksum, so the asker takes its file for another.
         session.SendCtlMsg(QStringLiteral("hasha:") + name + '|' + QString::number(length) + '|');
         return;
@@ -537,8 +539,8 @@ void TransferManager::askExisting()
     req.offeredSize = o.size;
     req.answerBy = o.answerBy;
     const Prompts::Id id = promptsPtr->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
-        if (!self || !self->pendingOffer || self->pendingOffer->serial != serial ||
-            self->pendingOffer->phase != PendingOffer::AskingExists)
+        if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
+            || self->pendingOffer->phase != PendingOffer::AskingExists)
             return;
         TransferManager& t = *self;
         PendingOffer& p = *t.pendingOffer;
@@ -555,17 +557,19 @@ void TransferManager::askExisting()
         if (choice == 4) {
             const QString problem = TransferRules::checkPlainName(r.newName);
             if (!problem.isEmpty())
-                return t.refuse(QStringLiteral("Canceled"),
-                                QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
-                                    .arg(p.wire, r.newName, problem));
+                return t.refuse(
+                    QStringLiteral("Canceled"),
+                    QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
+                        .arg(p.wire, r.newName, problem));
             const QFileInfo typed(p.folder + r.newName);
             if (typed.exists() || typed.isSymLink()) {
                 // Never written over unasked: a name other than the one asked about is asked
                 // about in turn; the same name again is refused.
                 if (r.newName == p.parts.last())
-                    return t.refuse(QStringLiteral("Canceled"),
-                                    QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
-                                        .arg(p.wire, r.newName));
+                    return t.refuse(
+                        QStringLiteral("Canceled"),
+                        QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
+                            .arg(p.wire, r.newName));
                 p.parts.last() = r.newName;
                 return t.askExisting();
             }
@@ -618,7 +622,7 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
     pendingOffer.reset();
     if (ctx.TransferEndCode() == 0)
         ctx.setTransferEndCode(5);
-    const QString reason = !givenReason.isEmpty() ? givenReason
+    const QString reason = !givenReason.isEmpty()       ? givenReason
                            : ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
                                                         : QStringLiteral("Timed Out");
     ctx.TransferBusy = false;

@@ -19,9 +19,9 @@ struct TransferOutcome {
     bool sending = false;
     bool complete = false; // "*** File Transfer Complete" was written
     int endCode = 0;
-    QString name;       // the name as offered (sender) or as saved (receiver)
-    QString path;       // sender: the local file
-    QString queuedName; // sender: the name as queued
+    QString name;           // the name as offered (sender) or as saved (receiver)
+    QString path;           // sender: the local file
+    QString queuedName;     // sender: the name as queued
     bool putBack = false;   // sender: offer it again, at the front
     bool stopQueue = false; // sender: the queue stops
 };
@@ -67,9 +67,8 @@ public:
     // Returns the transfer, or nullptr when a transfer runs or an offer is being decided, or
     // (error line written) when the file cannot be opened.
     // With a token (between peers that share "token") both transfer connections must prove it.
-    FileTransfer* startsend(const QString& name, const QString& path, const QString& hostIP,
-                            const QString& port, const QString& userName, const QString& queuedName = {},
-                            const QByteArray& token = {});
+    FileTransfer* startsend(const QString& name, const QString& path, const QString& hostIP, const QString& port,
+                            const QString& userName, const QString& queuedName = {}, const QByteArray& token = {});
 
     // Handles one offer as the control connection received it.
     void receivefile(const QString& name, const QString& size, const QString& block, const QString& host,
@@ -146,9 +145,9 @@ private:
 
     QTimer busyTimer;
     QTimer graceTimer;
-    QTimer checkTimer;        // bounds compareWithSender
-    FileHasher localHasher;   // our side of compareWithSender
-    FileHasher answerHasher;  // the checksum a "hashq:" asked for
+    QTimer checkTimer;       // bounds compareWithSender
+    FileHasher localHasher;  // our side of compareWithSender
+    FileHasher answerHasher; // the checksum a "hashq:" asked for
     QString answerName;
     qint64 answerLength = 0;
     quint64 nextSerial = 0;

@@ -218,8 +218,8 @@ double rate(qint64 bytes, qint64 seconds)
     // Hundredths of a kilobyte per second, rounded half to even on the exact quotient:
     // bytes / (seconds * 10).
     const qint64 bytesClamped = std::max<qint64>(bytes, 0);
-    const qint64 div = seconds > std::numeric_limits<qint64>::max() / 10 ? std::numeric_limits<qint64>::max()
-                                                                          : seconds * 10;
+    const qint64 div =
+        seconds > std::numeric_limits<qint64>::max() / 10 ? std::numeric_limits<qint64>::max() : seconds * 10;
     qint64 hundredths = bytesClamped / div;
     const qint64 rest = bytesClamped % div;
     if (rest > div - rest || (rest == div - rest && hundredths % 2 == 1))

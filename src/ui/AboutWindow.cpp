@@ -83,8 +83,8 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     int widest = 0;
     for (const QString& line : Licence->toPlainText().split(u'\n'))
         widest = std::max(widest, Licence->fontMetrics().horizontalAdvance(line));
-    Licence->setMinimumWidth(widest + 2 * Licence->frameWidth() + int(Licence->document()->documentMargin() * 2) +
-                             style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+    Licence->setMinimumWidth(widest + 2 * Licence->frameWidth() + int(Licence->document()->documentMargin() * 2)
+                             + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
 
     CloseButton = new QPushButton(QStringLiteral("Close"), this);
     CloseButton->setObjectName(QStringLiteral("CloseButton"));

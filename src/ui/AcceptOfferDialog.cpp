@@ -26,11 +26,10 @@ QLabel* namedLabel(const char* name, QWidget* parent)
     return label;
 }
 
-
 } // namespace
 
 AcceptOfferDialog::AcceptOfferDialog(const QString& name, const QString& sizeText, const QString& from,
-                               const QString& startFolder, bool autoAccept, QWidget* owner)
+                                     const QString& startFolder, bool autoAccept, QWidget* owner)
     : QDialog(owner)
 {
     setObjectName(QStringLiteral("AcceptIt"));
@@ -58,8 +57,7 @@ AcceptOfferDialog::AcceptOfferDialog(const QString& name, const QString& sizeTex
     bool isCount = false;
     const qint64 bytes = sizeText.toLongLong(&isCount);
     const bool plainCount = isCount && bytes >= 0 && !sizeText.isEmpty() && sizeText.front().isDigit();
-    SizeLabel->setText(plainCount ? readableSize(bytes)
-                                  : shortenFront(LineText::visible(sizeText), 24));
+    SizeLabel->setText(plainCount ? readableSize(bytes) : shortenFront(LineText::visible(sizeText), 24));
     SizeLabel->setToolTip(shortenFront(LineText::visible(sizeText), 40) + QStringLiteral(" bytes"));
     FromLabel->setText(shortenFront(LineText::visible(from), 20));
     setFolder(startFolder);

@@ -15,7 +15,7 @@ public:
     // name is the file's own name (no sub-folders), sizeText its size as offered, from the
     // sender's name, folder the target folder to start with and autoAccept the box's state.
     AcceptOfferDialog(const QString& name, const QString& sizeText, const QString& from, const QString& folder,
-                   bool autoAccept, QWidget* owner = nullptr);
+                      bool autoAccept, QWidget* owner = nullptr);
 
     QString targetFolder() const { return folder; }
     // Closes the dialog without answering (the offer went away).

@@ -12,9 +12,8 @@ void showHelpTopic(int topic, QWidget* owner)
 {
     // One help window per main window, found again by name, so every caller shares it.
     QWidget* top = owner ? owner->window() : nullptr;
-    HelpWindow* help = top ? top->findChild<HelpWindow*>(QStringLiteral("HelpWindow"),
-                                                         Qt::FindDirectChildrenOnly)
-                           : nullptr;
+    HelpWindow* help =
+        top ? top->findChild<HelpWindow*>(QStringLiteral("HelpWindow"), Qt::FindDirectChildrenOnly) : nullptr;
     if (!help) {
         help = new HelpWindow(top);
         if (!top)
@@ -43,8 +42,7 @@ QString browseForFolder(const QString& initialFolder, QWidget* owner)
     return QFileDialog::getExistingDirectory(owner, QString(), initialFolder);
 }
 
-void browseForFolder(const QString& initialFolder, QWidget* owner,
-                     std::function<void(const QString&)> chosen)
+void browseForFolder(const QString& initialFolder, QWidget* owner, std::function<void(const QString&)> chosen)
 {
     auto* dialog = new QFileDialog(owner, QString(), initialFolder);
     dialog->setObjectName(QStringLiteral("BrowseFolder"));
@@ -52,11 +50,10 @@ void browseForFolder(const QString& initialFolder, QWidget* owner,
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // The dialog is the owner's child, so it and this connection go with the owner.
-    QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
-                     [chosen = std::move(chosen)](const QString& folder) {
-                         if (!folder.isEmpty())
-                             chosen(folder);
-                     });
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen = std::move(chosen)](const QString& folder) {
+        if (!folder.isEmpty())
+            chosen(folder);
+    });
     dialog->open();
 }
 

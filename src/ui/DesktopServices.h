@@ -18,7 +18,6 @@ void openLink(const QString& link, QWidget* owner = nullptr);
 QString browseForFolder(const QString& initialFolder, QWidget* owner);
 // The same without blocking: `chosen` runs with the folder once the user confirms, never on
 // cancel, and never after `owner` is gone.
-void browseForFolder(const QString& initialFolder, QWidget* owner,
-                     std::function<void(const QString&)> chosen);
+void browseForFolder(const QString& initialFolder, QWidget* owner, std::function<void(const QString&)> chosen);
 // Puts a window above all others or back among them, keeping its place and size.
 void setAlwaysOnTop(QWidget* window, bool onTop);

@@ -12,10 +12,10 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFormLayout>
-#include <QLocale>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -25,7 +25,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
 
 // A typed name that would leave the folder or name no file at all.
 bool unusableName(const QString& name)
@@ -58,8 +57,8 @@ ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
     files->addRow(QStringLiteral("Offered :"), OfferedLabel);
 
     group = new QButtonGroup(this);
-    const QStringList captions = {QStringLiteral("Overwrite"), QStringLiteral("Resume "),
-                                  QStringLiteral("QV Rename "), QStringLiteral("User Rename")};
+    const QStringList captions = {QStringLiteral("Overwrite"), QStringLiteral("Resume "), QStringLiteral("QV Rename "),
+                                  QStringLiteral("User Rename")};
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(files);
     for (int i = 0; i < captions.size(); ++i) {

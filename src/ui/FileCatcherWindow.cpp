@@ -55,7 +55,8 @@ QPixmap FileCatcherWindow::drawFrame(int index)
     // Where the sheet is in each frame: it falls from above, tumbling, into the tray.
     static constexpr struct {
         qreal x, y, angle;
-    } fall[8] = {{10, 13, 0}, {17, -6, -35}, {15, -2, -25}, {13, 2, -15}, {11, 6, -8}, {10, 10, -3}, {10, 13, 0}, {10, 14, 0}};
+    } fall[8] = {{10, 13, 0}, {17, -6, -35}, {15, -2, -25}, {13, 2, -15},
+                 {11, 6, -8}, {10, 10, -3},  {10, 13, 0},   {10, 14, 0}};
     const auto& f = fall[std::clamp(index, 0, 7)];
 
     // The back of the tray, then the sheet, then the tray's front lip over the sheet.
@@ -83,7 +84,8 @@ QPixmap FileCatcherWindow::drawFrame(int index)
     // The last frame flashes: the sheet has been caught.
     if (index == 7) {
         p.setPen(QPen(QColor(255, 190, 0), 1.6, Qt::SolidLine, Qt::RoundCap));
-        for (const auto& ray : {QLineF(4, 12, 7, 15), QLineF(28, 12, 25, 15), QLineF(3, 18, 6, 19), QLineF(29, 18, 26, 19)})
+        for (const auto& ray :
+             {QLineF(4, 12, 7, 15), QLineF(28, 12, 25, 15), QLineF(3, 18, 6, 19), QLineF(29, 18, 26, 19)})
             p.drawLine(ray);
     }
     return pm;
@@ -188,8 +190,9 @@ void FileCatcherWindow::applySize()
     // shown. The picture always stays whole, even under a tall title bar.
     if (isVisible())
         knownFrame = frameGeometry().size() - size();
-    QSize inner = QSize(twipsToPixelsX(small ? smallWidth : normalWidth),
-                        twipsToPixelsY(small ? smallHeight : normalHeight)) - knownFrame;
+    QSize inner =
+        QSize(twipsToPixelsX(small ? smallWidth : normalWidth), twipsToPixelsY(small ? smallHeight : normalHeight))
+        - knownFrame;
     inner = inner.expandedTo(QSize(Picture1->geometry().right() + 1, Picture1->geometry().bottom() + 1));
     if (!small) {
         inner = inner.expandedTo(QSize(0, Label1->geometry().bottom() + 1 + twipsToPixelsY(60)));

@@ -3,8 +3,8 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QHBoxLayout>
-#include <QPushButton>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -15,8 +15,7 @@ static void initHelpResources()
     Q_INIT_RESOURCE(help);
 }
 
-HelpWindow::HelpWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window)
+HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     initHelpResources();
     setObjectName(QStringLiteral("HelpWindow"));

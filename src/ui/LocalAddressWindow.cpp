@@ -27,7 +27,6 @@ QLineEdit* valueField(const char* name, QWidget* parent)
     return field;
 }
 
-
 } // namespace
 
 LocalAddressWindow::LocalAddressWindow(QWidget* owner) : QDialog(owner)

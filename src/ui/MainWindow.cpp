@@ -1,29 +1,30 @@
 #include "ui/MainWindow.h"
 
+#include "core/LineText.h"
 #include "core/PeerState.h"
 #include "peer/Peer.h"
-#include "ui/TranscriptPane.h"
+#include "platform/EventSocket.h"
+#include "queue/FileQueue.h"
+#include "session/Session.h"
+#include "transfer/TransferManager.h"
+#include "ui/AboutWindow.h"
+#include "ui/DesktopServices.h"
+#include "ui/FileCatcherWindow.h"
+#include "ui/LocalAddressWindow.h"
+#include "ui/OptionsDialog.h"
+#include "ui/QueueWindow.h"
 #include "ui/QuickConnectDialog.h"
 #include "ui/RemoteUserInfoDialog.h"
 #include "ui/SendMessageDialog.h"
-#include "ui/LocalAddressWindow.h"
-#include "ui/AboutWindow.h"
-#include "ui/FileCatcherWindow.h"
-#include "ui/OptionsDialog.h"
-#include "ui/QueueWindow.h"
-#include "queue/FileQueue.h"
-#include "platform/EventSocket.h"
-#include "ui/DesktopServices.h"
-#include "ui/Twips.h"
+#include "ui/TranscriptPane.h"
 #include "ui/TrayIcon.h"
-#include "core/LineText.h"
-#include "session/Session.h"
-#include "transfer/TransferManager.h"
+#include "ui/Twips.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -35,7 +36,6 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QWindow>
-#include <QGuiApplication>
 
 namespace {
 
@@ -106,7 +106,8 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     connect(this, &MainWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
     connect(queueWin, &QueueWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
     connect(queueWin, &QueueWindow::shownChanged, this, [this](bool shown) {
-        setCaptions("mnu_queue", "pop_queue", shown ? QStringLiteral("Hide File Queue") : QStringLiteral("Show File Queue"));
+        setCaptions("mnu_queue", "pop_queue",
+                    shown ? QStringLiteral("Hide File Queue") : QStringLiteral("Show File Queue"));
     });
     connect(ChatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
     ChatBar->installEventFilter(this);
@@ -374,10 +375,17 @@ void MainWindow::showLine(const QString& text, int kind)
     case MessageLine:
         colour = o.MessageColor, blink = o.MessageBlink, second = MsgText;
         break;
-    case StatusLine: colour = o.StatusColor, blink = o.StatusBlink; break;
-    case ErrorLine: colour = o.ErrorColor, blink = o.ErrorBlink; break;
-    case ConnectLine: colour = o.ConnectColor, blink = o.ConnectBlink; break;
-    default: return; // only the four kinds exist
+    case StatusLine:
+        colour = o.StatusColor, blink = o.StatusBlink;
+        break;
+    case ErrorLine:
+        colour = o.ErrorColor, blink = o.ErrorBlink;
+        break;
+    case ConnectLine:
+        colour = o.ConnectColor, blink = o.ConnectBlink;
+        break;
+    default:
+        return; // only the four kinds exist
     }
     if (blink)
         NewMessage = true;
@@ -475,7 +483,8 @@ bool MainWindow::connectedOrSay()
 namespace {
 
 // Brings a window that closes itself (deleted on close) to the front, creating it first.
-template <class Window, class Make> void bringUp(QPointer<Window>& window, Make make)
+template <class Window, class Make>
+void bringUp(QPointer<Window>& window, Make make)
 {
     if (!window) {
         window = make();
@@ -594,14 +603,29 @@ void MainWindow::refreshState()
     QString caption;
     bool connectShown = false;
     switch (peer.session().Sock.state()) {
-    case EventSocket::Closed: caption = QStringLiteral("Disconnected."), connectShown = true; break;
-    case EventSocket::Listening: caption = QStringLiteral("Waiting For Connect Attempt."); break;
-    case EventSocket::ResolvingHost: caption = QStringLiteral("Resolving Host."); break;
-    case EventSocket::HostResolved: caption = QStringLiteral("Host Resolved."); break;
-    case EventSocket::Connecting: caption = QStringLiteral("Connecting..."); break;
-    case EventSocket::Connected: caption = QStringLiteral("Connected."); break;
-    case EventSocket::Error: caption = QStringLiteral("Disconnected."), connectShown = true; break;
-    default: return; // open, pending, closing: left as they are
+    case EventSocket::Closed:
+        caption = QStringLiteral("Disconnected."), connectShown = true;
+        break;
+    case EventSocket::Listening:
+        caption = QStringLiteral("Waiting For Connect Attempt.");
+        break;
+    case EventSocket::ResolvingHost:
+        caption = QStringLiteral("Resolving Host.");
+        break;
+    case EventSocket::HostResolved:
+        caption = QStringLiteral("Host Resolved.");
+        break;
+    case EventSocket::Connecting:
+        caption = QStringLiteral("Connecting...");
+        break;
+    case EventSocket::Connected:
+        caption = QStringLiteral("Connected.");
+        break;
+    case EventSocket::Error:
+        caption = QStringLiteral("Disconnected."), connectShown = true;
+        break;
+    default:
+        return; // open, pending, closing: left as they are
     }
     SockState->setText(caption);
     setConnectCommandsShown(connectShown);
@@ -716,7 +740,8 @@ void MainWindow::changeEvent(QEvent* event)
     if (!Tray->available()) {
         // Hiding the window with no tray to bring it back from would lose it.
         if (!std::exchange(toldNoTray, true))
-            ctx.AddText(QStringLiteral("*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
+            ctx.AddText(QStringLiteral(
+                            "*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
                         StatusLine);
         return;
     }

@@ -163,5 +163,5 @@ private:
     std::function<void()> siteListOpener;
     bool exiting = false;
     QPoint positionBeforeTray; // where the window was when it was last minimized
-    QSize placementFrame; // the frame ApplyWindowPlacement took off the stored size
+    QSize placementFrame;      // the frame ApplyWindowPlacement took off the stored size
 };

@@ -5,9 +5,9 @@
 #include "core/PeerState.h"
 #include "peer/Peer.h"
 #include "session/Session.h"
-#include "ui/MainWindow.h"
-#include "ui/FileCatcherWindow.h"
 #include "ui/DesktopServices.h"
+#include "ui/FileCatcherWindow.h"
+#include "ui/MainWindow.h"
 #include "ui/TypedTextFilter.h"
 
 #include <QButtonGroup>
@@ -341,8 +341,7 @@ QString OptionsDialog::shortFolder(const QString& folder, int atLeast, int keep)
     return folder.size() >= atLeast ? QStringLiteral("...") + folder.right(keep) : folder;
 }
 
-OptionsDialog::OptionsDialog(Peer& p, MainWindow& owner)
-    : QDialog(&owner), peer(p), ctx(p.state()), mainWindow(owner)
+OptionsDialog::OptionsDialog(Peer& p, MainWindow& owner) : QDialog(&owner), peer(p), ctx(p.state()), mainWindow(owner)
 {
     setObjectName(QStringLiteral("Options"));
     setWindowTitle(QStringLiteral("Options"));
@@ -510,9 +509,11 @@ void OptionsDialog::buildPages()
         InfoNotice->setWordWrap(true);
         InfoNotice->setStyleSheet(QStringLiteral("color: #b00000"));
         const QString fields = QStringLiteral("Your information is stored and sent as Windows-1252 text without "
-                                              "\";\", \"[\" or \"%1\".").arg(QChar(0xFF));
+                                              "\";\", \"[\" or \"%1\".")
+                                   .arg(QChar(0xFF));
         const QString page = QStringLiteral("The home page is stored and sent as Windows-1252 text without "
-                                            "\"[\" or \"%1\".").arg(QChar(0xFF));
+                                            "\"[\" or \"%1\".")
+                                 .arg(QChar(0xFF));
         auto box = [this, f](const char* name, bool (*allowed)(QChar), const QString& rule) {
             auto* e = new QLineEdit(f);
             e->setObjectName(QLatin1String(name));
@@ -647,14 +648,14 @@ void OptionsDialog::load()
 
 void OptionsDialog::drawTrayPicture()
 {
-    MinToTrayImg->setPixmap(picture(MinToTrayCheck->isChecked() ? QStringLiteral("MinTrayImg")
-                                                                : QStringLiteral("MinTaskImg")));
+    MinToTrayImg->setPixmap(
+        picture(MinToTrayCheck->isChecked() ? QStringLiteral("MinTrayImg") : QStringLiteral("MinTaskImg")));
 }
 
 void OptionsDialog::drawLayoutPicture()
 {
-    BoxLayoutImg->setPixmap(picture(BoxLayoutOption[0]->isChecked() ? QStringLiteral("OneBoxImg")
-                                                                    : QStringLiteral("TwoBoxImg")));
+    BoxLayoutImg->setPixmap(
+        picture(BoxLayoutOption[0]->isChecked() ? QStringLiteral("OneBoxImg") : QStringLiteral("TwoBoxImg")));
 }
 
 void OptionsDialog::drawCatcherPicture()
@@ -716,11 +717,12 @@ void OptionsDialog::browse(bool logFolder)
     // The picker belongs to this dialog, so it answers only while the dialog is open.
     browseForFolder(start, this, [this, logFolder](const QString& folder) {
         if (!ConfigFile::storable(folder)) {
-            auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
-                                        QStringLiteral("The option file cannot hold a folder name with \"[\", \"%1\" or "
-                                                       "characters outside Windows-1252:\n%2")
-                                            .arg(QChar(0xFF), QDir::toNativeSeparators(folder)),
-                                        QMessageBox::Ok, this);
+            auto* box =
+                new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("The option file cannot hold a folder name with \"[\", \"%1\" or "
+                                               "characters outside Windows-1252:\n%2")
+                                    .arg(QChar(0xFF), QDir::toNativeSeparators(folder)),
+                                QMessageBox::Ok, this);
             box->setObjectName(QStringLiteral("folderMessage"));
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->open();
@@ -775,8 +777,8 @@ void OptionsDialog::onOk()
     o.CatcherOnTop = FCOTCheck->isChecked();
 
     const QString age = AgeCombo->currentText();
-    const bool userInfoChanged = NameText->text() != o.MyName || age != o.MyAge
-                                 || HomePageText->text() != o.MyHomePage || EmailText->text() != o.MyEmail;
+    const bool userInfoChanged = NameText->text() != o.MyName || age != o.MyAge || HomePageText->text() != o.MyHomePage
+                                 || EmailText->text() != o.MyEmail;
     o.MyAge = age;
     o.MyName = NameText->text();
     o.MyHomePage = HomePageText->text();
@@ -816,8 +818,8 @@ void OptionsDialog::onOk()
     mainWindow.ApplyLayout();
     if (const QString problem = ctx.saveConfig(); !problem.isEmpty()) {
         // Told by the main window, since this dialog closes now.
-        auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Zantiro"), problem, QMessageBox::Ok,
-                                    &mainWindow);
+        auto* box =
+            new QMessageBox(QMessageBox::Critical, QStringLiteral("Zantiro"), problem, QMessageBox::Ok, &mainWindow);
         box->setObjectName(QStringLiteral("saveConfigError"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();

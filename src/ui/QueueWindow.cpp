@@ -7,8 +7,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QHideEvent>
 #include <QGridLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -61,7 +61,8 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     QAction* go = tool("Go", QStringLiteral("Start Transfer"), style()->standardIcon(QStyle::SP_MediaPlay));
     QAction* up = tool("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
     QAction* down = tool("Down", QStringLiteral("Move File(s) Down"), style()->standardIcon(QStyle::SP_ArrowDown));
-    QAction* del = tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
+    QAction* del =
+        tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
     QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
 
     List1 = new QueueList(this);
@@ -140,11 +141,10 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
             ProcDirPic->raise();
         }
     });
-    connect(&queue, &FileQueue::DirLabelChanged, this,
-            [this](const QString& text) {
-                DirLabel->setText(FileQueue::shortenDirLabel(text));
-                layoutControls(); // the panel fits the folder's text
-            });
+    connect(&queue, &FileQueue::DirLabelChanged, this, [this](const QString& text) {
+        DirLabel->setText(FileQueue::shortenDirLabel(text));
+        layoutControls(); // the panel fits the folder's text
+    });
     connect(&queue, &FileQueue::filesAddedChanged, this,
             [this](int n) { FileAddedLabel->setText(QString::number(n)); });
 
@@ -215,11 +215,26 @@ void QueueWindow::select(const QList<int>& rows)
     refreshSelectionCommands();
 }
 
-void QueueWindow::moveUp() { select(queue.moveUp(selectedRows())); }
-void QueueWindow::moveDown() { select(queue.moveDown(selectedRows())); }
-void QueueWindow::moveToTop() { select(queue.moveToTop(selectedRows())); }
-void QueueWindow::moveToBottom() { select(queue.moveToBottom(selectedRows())); }
-void QueueWindow::removeSelected() { select(queue.remove(selectedRows())); }
+void QueueWindow::moveUp()
+{
+    select(queue.moveUp(selectedRows()));
+}
+void QueueWindow::moveDown()
+{
+    select(queue.moveDown(selectedRows()));
+}
+void QueueWindow::moveToTop()
+{
+    select(queue.moveToTop(selectedRows()));
+}
+void QueueWindow::moveToBottom()
+{
+    select(queue.moveToBottom(selectedRows()));
+}
+void QueueWindow::removeSelected()
+{
+    select(queue.remove(selectedRows()));
+}
 
 void QueueWindow::askClear()
 {
@@ -255,7 +270,8 @@ QPoint QueueWindow::placeBeside(const QRect& main, const QSize& frame, const QRe
         if (screen.contains(QRect(at, frame)))
             return at;
     const int x = std::clamp(main.left(), screen.left(), std::max(screen.left(), screen.right() + 1 - frame.width()));
-    const int y = std::clamp(main.bottom() + 1, screen.top(), std::max(screen.top(), screen.bottom() + 1 - frame.height()));
+    const int y =
+        std::clamp(main.bottom() + 1, screen.top(), std::max(screen.top(), screen.bottom() + 1 - frame.height()));
     return {x, y};
 }
 
@@ -315,8 +331,8 @@ void QueueWindow::layoutControls()
     List1->setGeometry(margin, top, std::max(0, width() - 2 * margin), std::max(0, height() - top - margin));
     const QSize panel = ProcDirPic->sizeHint();
     const int panelWidth = std::min(std::max(panel.width(), tb.width()), width() - 2 * margin);
-    ProcDirPic->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8,
-                            panelWidth, panel.height());
+    ProcDirPic->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8, panelWidth,
+                            panel.height());
 }
 
 void QueueWindow::dragEnterEvent(QDragEnterEvent* event)

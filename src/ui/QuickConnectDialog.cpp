@@ -4,8 +4,8 @@
 #include "config/Options.h"
 #include "core/PeerState.h"
 #include "peer/Peer.h"
-#include "ui/DesktopServices.h"
 #include "session/Session.h"
+#include "ui/DesktopServices.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -215,11 +215,11 @@ void QuickConnectDialog::onOk()
     // Both passwords are stored; one the option file cannot hold would not come back.
     for (QLineEdit* box : {ClientPasswordText, ServerPasswordText}) {
         if (!ConfigFile::storable(box->text())) {
-            refuse("passwordMessage",
-                   QStringLiteral("The %1 password cannot hold \"[\", \"%2\" or characters outside Windows-1252.")
-                       .arg(box == ClientPasswordText ? QStringLiteral("client") : QStringLiteral("server"),
-                            QChar(0xFF)),
-                   box);
+            refuse(
+                "passwordMessage",
+                QStringLiteral("The %1 password cannot hold \"[\", \"%2\" or characters outside Windows-1252.")
+                    .arg(box == ClientPasswordText ? QStringLiteral("client") : QStringLiteral("server"), QChar(0xFF)),
+                box);
             return;
         }
     }

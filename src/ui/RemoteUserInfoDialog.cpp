@@ -64,8 +64,8 @@ QString RemoteUserInfoDialog::webLink(const QString& homepage)
     // Anything else that names a scheme ("mailto:", "javascript:") stays refused.
     QString text = homepage.trimmed();
     const int colon = text.indexOf(':');
-    const bool schemeNamed = colon > 0 && !text.left(colon).contains('/')
-                             && !(colon + 1 < text.size() && text.at(colon + 1).isDigit());
+    const bool schemeNamed =
+        colon > 0 && !text.left(colon).contains('/') && !(colon + 1 < text.size() && text.at(colon + 1).isDigit());
     if (!text.isEmpty() && !schemeNamed)
         text.prepend(QLatin1String("http://"));
     const QUrl url(text, QUrl::StrictMode);

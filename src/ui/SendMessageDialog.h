@@ -11,7 +11,7 @@ class SendMessageDialog : public QDialog {
 public:
     SendMessageDialog(Session& session, QWidget* owner);
     QLineEdit* messageEdit = nullptr;
-    QPushButton* sendButton = nullptr; // "Send"
+    QPushButton* sendButton = nullptr;   // "Send"
     QPushButton* cancelButton = nullptr; // "Cancel"
 
 private:

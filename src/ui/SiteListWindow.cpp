@@ -1,12 +1,12 @@
 #include "ui/SiteListWindow.h"
 
 #include "core/PeerState.h"
-#include "ui/MainWindow.h"
 #include "ui/DesktopServices.h"
-#include "ui/Twips.h"
+#include "ui/MainWindow.h"
 #include "ui/NamedButton.h"
-#include "ui/TypedTextFilter.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/Twips.h"
+#include "ui/TypedTextFilter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,7 +25,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -185,8 +185,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override
     {
         const QPoint pos = e->position().toPoint();
-        if (!dragging && dragItem && (e->buttons() & Qt::LeftButton) &&
-            (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        if (!dragging && dragItem && (e->buttons() & Qt::LeftButton)
+            && (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
             dragging = true;
             setCurrentItem(dragItem);
             if (cursorFor)
@@ -330,8 +330,11 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     const struct {
         const char* label;
         QLineEdit* box;
-    } rows[] = {{"Name", NameText}, {"IP Address", IpText}, {"Port", PortTExt},
-                {"Password", PasswordText}, {"File Ports", FilePortText}};
+    } rows[] = {{"Name", NameText},
+                {"IP Address", IpText},
+                {"Port", PortTExt},
+                {"Password", PasswordText},
+                {"File Ports", FilePortText}};
     int row = 0;
     for (const auto& r : rows) {
         auto* label = new QLabel(QLatin1String(r.label), details);
@@ -403,7 +406,8 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
         model.setExpanded(n, expanded);
         setPicture(item);
     };
-    connect(Tree, &QTreeWidget::itemExpanded, this, [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, true); });
+    connect(Tree, &QTreeWidget::itemExpanded, this,
+            [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, true); });
     connect(Tree, &QTreeWidget::itemCollapsed, this,
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, false); });
     connect(PortTExt, &QLineEdit::textChanged, this, [this](const QString& t) {
@@ -572,7 +576,7 @@ void SiteListWindow::storeShown()
 }
 
 void SiteListWindow::inputBox(const QString& prompt, const QString& title, const QString& text,
-                       std::function<void(const QString&)> done)
+                              std::function<void(const QString&)> done)
 {
     auto* box = new QInputDialog(this);
     box->setObjectName(QStringLiteral("InputBox"));
@@ -638,10 +642,11 @@ void SiteListWindow::askDelete()
         tell("refusedMessage", model.remove(n)); // refused: the root stays
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Delete?"),
-                                QStringLiteral("Delete ") + (n->folder ? QStringLiteral("Folder ") : QStringLiteral("Site ")) +
-                                    n->name + QLatin1Char('?'),
-                                QMessageBox::Yes | QMessageBox::No, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Question, QStringLiteral("Delete?"),
+                        QStringLiteral("Delete ") + (n->folder ? QStringLiteral("Folder ") : QStringLiteral("Site "))
+                            + n->name + QLatin1Char('?'),
+                        QMessageBox::Yes | QMessageBox::No, this);
     box->setObjectName(QStringLiteral("deleteQuestion"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setEscapeButton(QMessageBox::No);

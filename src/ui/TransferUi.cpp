@@ -4,9 +4,9 @@
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
 #include "transfer/TransferManager.h"
-#include "ui/TransferWindow.h"
-#include "ui/FileOrFolderDialog.h"
 #include "ui/DesktopServices.h"
+#include "ui/FileOrFolderDialog.h"
+#include "ui/TransferWindow.h"
 #include "ui/WindowPrompts.h"
 #include "util/FileSystem.h"
 
@@ -49,7 +49,8 @@ void TransferUi::chooseFiles()
     if (!FileSystem::DirExists(QDir::fromNativeSeparators(ctx.options.LastSendDir)))
         ctx.options.LastSendDir = ctx.programFolder;
     sendType = new FileOrFolderDialog(ctx, mainWindow);
-    connect(sendType, &FileOrFolderDialog::chosen, this, [this](bool files) { files ? chooseFileList() : chooseFolder(); });
+    connect(sendType, &FileOrFolderDialog::chosen, this,
+            [this](bool files) { files ? chooseFileList() : chooseFolder(); });
     sendType->show();
 }
 

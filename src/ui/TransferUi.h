@@ -11,7 +11,6 @@ class Peer;
 class FileTransfer;
 class QWidget;
 
-
 // The transfer side's windows for one program: the dialogs behind the transfer questions,
 // one transfer window for each transfer that starts, and the send command's file chooser.
 class TransferUi : public QObject {

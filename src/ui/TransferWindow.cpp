@@ -11,8 +11,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -197,8 +197,9 @@ bool TransferWindow::eventFilter(QObject* watched, QEvent* event)
         keyPressEvent(static_cast<QKeyEvent*>(event));
         return true;
     }
-    if (watched == cancel && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
-                              || event->type() == QEvent::ShortcutOverride))
+    if (watched == cancel
+        && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
+            || event->type() == QEvent::ShortcutOverride))
         return true;
     return QWidget::eventFilter(watched, event);
 }

@@ -6,10 +6,8 @@
 #include <QSystemTrayIcon>
 
 TrayIcon::TrayIcon(QMenu* m, QObject* parent)
-    : QObject(parent), menu(m), Icon1(drawIcon(false)),
-      Icon2(drawIcon(true)), traytip(QStringLiteral("Zantiro"))
-{
-}
+    : QObject(parent), menu(m), Icon1(drawIcon(false)), Icon2(drawIcon(true)), traytip(QStringLiteral("Zantiro"))
+{}
 
 TrayIcon::~TrayIcon()
 {

@@ -10,9 +10,8 @@ namespace {
 
 double logicalDpi(bool horizontal)
 {
-    const QScreen* screen = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
-                                ? QGuiApplication::primaryScreen()
-                                : nullptr;
+    const QScreen* screen =
+        qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QGuiApplication::primaryScreen() : nullptr;
     if (!screen)
         return 96.0;
     const double dpi = horizontal ? screen->logicalDotsPerInchX() : screen->logicalDotsPerInchY();
@@ -31,12 +30,30 @@ int pixelsToTwips(int pixels, double dpi)
     return int(std::lround(double(pixels) * 1440.0 / dpi));
 }
 
-int twipsPerPixelX() { return int(std::lround(1440.0 / logicalDpi(true))); }
-int twipsPerPixelY() { return int(std::lround(1440.0 / logicalDpi(false))); }
-int twipsToPixelsX(int twips) { return twipsToPixels(twips, logicalDpi(true)); }
-int twipsToPixelsY(int twips) { return twipsToPixels(twips, logicalDpi(false)); }
-int pixelsToTwipsX(int pixels) { return pixelsToTwips(pixels, logicalDpi(true)); }
-int pixelsToTwipsY(int pixels) { return pixelsToTwips(pixels, logicalDpi(false)); }
+int twipsPerPixelX()
+{
+    return int(std::lround(1440.0 / logicalDpi(true)));
+}
+int twipsPerPixelY()
+{
+    return int(std::lround(1440.0 / logicalDpi(false)));
+}
+int twipsToPixelsX(int twips)
+{
+    return twipsToPixels(twips, logicalDpi(true));
+}
+int twipsToPixelsY(int twips)
+{
+    return twipsToPixels(twips, logicalDpi(false));
+}
+int pixelsToTwipsX(int pixels)
+{
+    return pixelsToTwips(pixels, logicalDpi(true));
+}
+int pixelsToTwipsY(int pixels)
+{
+    return pixelsToTwips(pixels, logicalDpi(false));
+}
 
 void keepMinimumOuterSize(QWidget& window, int minWidthTwips, int minHeightTwips)
 {

@@ -33,6 +33,6 @@ private:
     QString rule;
     Notice notice;
     TextTest whole;
-    QString baseline; // the box's text before the change being validated
+    QString baseline;             // the box's text before the change being validated
     mutable QString refusedSoFar; // since the box was last loaded, so a notice lists them all
 };

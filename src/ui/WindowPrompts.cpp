@@ -1,13 +1,14 @@
 #include "ui/WindowPrompts.h"
 
 #include "ui/AcceptOfferDialog.h"
-#include "ui/ExistingFileDialog.h"
 #include "ui/AnswerClock.h"
+#include "ui/ExistingFileDialog.h"
 
 #include <QMessageBox>
 #include <QPushButton>
 
-WindowPrompts::WindowPrompts(QWidget* ownerWindow, QObject* parent) : QObject(parent), owner(ownerWindow) {}
+WindowPrompts::WindowPrompts(QWidget* ownerWindow, QObject* parent) : QObject(parent), owner(ownerWindow)
+{}
 
 WindowPrompts::~WindowPrompts()
 {
@@ -31,8 +32,8 @@ QWidget* WindowPrompts::window(Id id) const
 
 Prompts::Id WindowPrompts::askAccept(const AcceptRequest& request, AcceptAnswer answer)
 {
-    auto* dialog =
-        new AcceptOfferDialog(request.fileName, request.sizeText, request.from, request.folder, request.autoAccept, owner);
+    auto* dialog = new AcceptOfferDialog(request.fileName, request.sizeText, request.from, request.folder,
+                                         request.autoAccept, owner);
     AnswerClock::attach(dialog, request.answerBy);
     const Id id = track(dialog);
     connect(dialog, &AcceptOfferDialog::answered, this,
@@ -69,8 +70,8 @@ Prompts::Id WindowPrompts::askExisting(const ExistsRequest& request, ExistsAnswe
 
 Prompts::Id WindowPrompts::askYesNo(const YesNoRequest& request, YesNoAnswer answer)
 {
-    auto* box = new QMessageBox(QMessageBox::Question, request.title, request.text,
-                                QMessageBox::Yes | QMessageBox::No, owner);
+    auto* box =
+        new QMessageBox(QMessageBox::Question, request.title, request.text, QMessageBox::Yes | QMessageBox::No, owner);
     box->setObjectName(QStringLiteral("YesNo"));
     box->setDefaultButton(QMessageBox::No);
     box->setEscapeButton(QMessageBox::No); // the close box answers No

@@ -2,8 +2,8 @@
 #include "peer/Peer.h"
 #include "ui/AboutWindow.h"
 #include "ui/MainWindow.h"
-#include "ui/SplashWindow.h"
 #include "ui/SiteListWindow.h"
+#include "ui/SplashWindow.h"
 #include "ui/TransferUi.h"
 
 #include <QApplication>
@@ -64,8 +64,8 @@ int main(int argc, char** argv)
         window.show();
     });
     if (!configProblem.isEmpty()) {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Zantiro"), configProblem, QMessageBox::Ok,
-                                    &window);
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Zantiro"), configProblem, QMessageBox::Ok, &window);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }

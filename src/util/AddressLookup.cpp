@@ -40,9 +40,10 @@ LocalAddresses GetLocalAddresses()
         QList<QNetworkAddressEntry> entries = nif.addressEntries();
         if (entries.isEmpty())
             continue; // nothing to copy
-        std::stable_sort(entries.begin(), entries.end(), [](const QNetworkAddressEntry& a, const QNetworkAddressEntry& b) {
-            return addressRank(a.ip()) < addressRank(b.ip());
-        });
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const QNetworkAddressEntry& a, const QNetworkAddressEntry& b) {
+                             return addressRank(a.ip()) < addressRank(b.ip());
+                         });
         const QHostAddress ip = entries.first().ip();
         const auto flags = nif.flags();
         Adapter adapter;

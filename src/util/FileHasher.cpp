@@ -14,7 +14,8 @@ QString hexOf(XXH128_hash_t hash)
 {
     XXH128_canonical_t canonical;
     XXH128_canonicalFromHash(&canonical, hash);
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest).toHex());
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest).toHex());
 }
 
 } // namespace
@@ -90,8 +91,9 @@ public:
                 const qint64 want = std::min<qint64>(buffer.size(), limit - j.position);
                 const qint64 got = j.file.read(buffer.data(), want);
                 if (got <= 0)
-                    return fail(job, QStringLiteral("cannot read ") + j.path + QStringLiteral(" - ") +
-                                         (got < 0 ? j.file.errorString() : QStringLiteral("it is shorter than expected")));
+                    return fail(job,
+                                QStringLiteral("cannot read ") + j.path + QStringLiteral(" - ")
+                                    + (got < 0 ? j.file.errorString() : QStringLiteral("it is shorter than expected")));
                 XXH3_128bits_update(j.state, buffer.constData(), static_cast<size_t>(got));
                 j.position += got;
                 continue;
@@ -109,8 +111,9 @@ private:
     void finished(quint64 serial, const QString& checksum, const QString& problem)
     {
         // The owner waits for this thread before it goes, so it is there to post to.
-        QMetaObject::invokeMethod(owner, [o = owner, serial, checksum, problem] { o->onWorkerDone(serial, checksum, problem); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            owner, [o = owner, serial, checksum, problem] { o->onWorkerDone(serial, checksum, problem); },
+            Qt::QueuedConnection);
     }
     FileHasher* owner;
     void fail(const std::shared_ptr<Job>& job, const QString& problem)
@@ -122,7 +125,8 @@ private:
     QByteArray buffer;
 };
 
-FileHasher::FileHasher(QObject* parent) : QObject(parent) {}
+FileHasher::FileHasher(QObject* parent) : QObject(parent)
+{}
 
 FileHasher::~FileHasher()
 {
@@ -147,7 +151,8 @@ void FileHasher::start(const QString& path, qint64 length)
     job->serial = ++serial;
     job->length = length;
     job->posted = true;
-    QMetaObject::invokeMethod(worker, [w = worker, j = job] { w->work(j); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [w = worker, j = job] { w->work(j); }, Qt::QueuedConnection);
 }
 
 void FileHasher::extend(qint64 limit)
@@ -156,7 +161,8 @@ void FileHasher::extend(qint64 limit)
         return;
     job->limit = limit;
     if (!job->posted.exchange(true))
-        QMetaObject::invokeMethod(worker, [w = worker, j = job] { w->work(j); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [w = worker, j = job] { w->work(j); }, Qt::QueuedConnection);
 }
 
 void FileHasher::finish(qint64 length)
@@ -165,7 +171,8 @@ void FileHasher::finish(qint64 length)
         return;
     job->length = length;
     if (!job->posted.exchange(true))
-        QMetaObject::invokeMethod(worker, [w = worker, j = job] { w->work(j); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [w = worker, j = job] { w->work(j); }, Qt::QueuedConnection);
 }
 
 void FileHasher::stop()

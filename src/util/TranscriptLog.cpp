@@ -9,7 +9,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
-TranscriptLog::TranscriptLog(Options& o, const QString& folder) : options(o), programFolder(folder) {}
+TranscriptLog::TranscriptLog(Options& o, const QString& folder) : options(o), programFolder(folder)
+{}
 
 namespace {
 
@@ -100,10 +101,14 @@ void TranscriptLog::dropOldest()
 QString TranscriptLog::fileName(int logMode, const QDate& d)
 {
     switch (logMode) {
-    case 0: return d.toString(QStringLiteral("MMddyyyy")) + QStringLiteral(".log");
-    case 2: return d.toString(QStringLiteral("MMyyyy")) + QStringLiteral(".log");
-    case 3: return QStringLiteral("QvLogs.log");
-    default: return d.toString(QStringLiteral("yyyy")) + QStringLiteral(".log");
+    case 0:
+        return d.toString(QStringLiteral("MMddyyyy")) + QStringLiteral(".log");
+    case 2:
+        return d.toString(QStringLiteral("MMyyyy")) + QStringLiteral(".log");
+    case 3:
+        return QStringLiteral("QvLogs.log");
+    default:
+        return d.toString(QStringLiteral("yyyy")) + QStringLiteral(".log");
     }
 }
 

@@ -113,20 +113,24 @@ private Q_SLOTS:
             << QStringList{"--site", "Work/Y"} << "the password of the site \"Work/Y\" " + carry;
         QTest::newRow("help") << QStringList{"--help"} << usage;
         QTest::newRow("list sites") << QStringList{"--sites"}
-                                    << "Sites\n  Friends\n    Inner\n      Bo\th:0\n    Anna\t10.0.0.5:2100\n  Work\n    Y\th:2000\n  Top\t1.2.3.4:2000\n";
+                                    << "Sites\n  Friends\n    Inner\n      Bo\th:0\n    Anna\t10.0.0.5:2100\n  Work\n  "
+                                       "  Y\th:2000\n  Top\t1.2.3.4:2000\n";
     }
     void oneShot()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, out);
         QTemporaryDir home;
-        QVERIFY(writeFile(home.filePath("qvsites.cfg"),
-                          "Folder=Friends;Expanded;Parent=Sites;\r\nFolder=Work;Parent=Sites;\r\nFolder=Inner;Parent=Friends;\r\n"
-                          "Site=Anna;IP=10.0.0.5;Port=2100;Password=;Parent=Friends;\r\nSite=Top;IP=1.2.3.4;Port=2000;"
-                          "Password=;Parent=Sites;\r\nSite=Bo;IP=h;Port=0;Password=;Parent=Inner;\r\n"
-                          "Site=Y;IP=h;Port=2000;Password=\xFF" "es;Parent=Work;\r\n"));
+        QVERIFY(writeFile(
+            home.filePath("qvsites.cfg"),
+            "Folder=Friends;Expanded;Parent=Sites;\r\nFolder=Work;Parent=Sites;\r\nFolder=Inner;Parent=Friends;\r\n"
+            "Site=Anna;IP=10.0.0.5;Port=2100;Password=;Parent=Friends;\r\nSite=Top;IP=1.2.3.4;Port=2000;"
+            "Password=;Parent=Sites;\r\nSite=Bo;IP=h;Port=0;Password=;Parent=Inner;\r\n"
+            "Site=Y;IP=h;Port=2000;Password=\xFF"
+            "es;Parent=Work;\r\n"));
         QProcess p;
-        p.start(cli(), (args.value(0).startsWith("--site") ? QStringList{"--home", home.path()} : QStringList{}) + args);
+        p.start(cli(),
+                (args.value(0).startsWith("--site") ? QStringList{"--home", home.path()} : QStringList{}) + args);
         QVERIFY(p.waitForFinished(10000));
         const bool asked = args == QStringList{"--help"} || args == QStringList{"--sites"};
         QCOMPARE(p.exitCode(), asked ? 0 : 2);
@@ -154,9 +158,10 @@ private Q_SLOTS:
         QVERIFY(QDir(home1.path()).mkpath("debug"));
         // A ";" in a record field would shift the others: it goes as ","; the home page keeps
         // its own. Control characters are shown written out.
-        QVERIFY(writeFile(home2.filePath("qvsites.cfg"), "Folder=F;Parent=Sites;\r\nSite=Ann;IP=127.0.0.1;Port=" +
-                                                              r.port.toLatin1() + ";Password=Se cret;Parent=F;\r\n"));
-        const QStringList to = signal == SIGTERM ? QStringList{"--site", "F/Ann"} : QStringList{"--password", "Se cret"};
+        QVERIFY(writeFile(home2.filePath("qvsites.cfg"), "Folder=F;Parent=Sites;\r\nSite=Ann;IP=127.0.0.1;Port="
+                                                             + r.port.toLatin1() + ";Password=Se cret;Parent=F;\r\n"));
+        const QStringList to =
+            signal == SIGTERM ? QStringList{"--site", "F/Ann"} : QStringList{"--password", "Se cret"};
         QVERIFY(r.start({"--home", home1.filePath("debug"), "--require-password", "Se cret", "--name", "Ann", "--email",
                          "a;n@x", "--age", "3;4", "--homepage", "http://h/a;b\x1b"},
                         QStringList{"--home", home2.path(), "/DEBUG", "--name", "Bob"} + to));
@@ -170,12 +175,13 @@ private Q_SLOTS:
         QVERIFY(r.clientLines().contains("<Bob> " + accented));
         r.server.write("hi Bob\n/ping\n");
         QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("<Ann> hi Bob"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression(R"(^\*\*\* Ping Reply  : [\d.]+ Sec$)")).size(),
-                                  1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            r.serverLines().filter(QRegularExpression(R"(^\*\*\* Ping Reply  : [\d.]+ Sec$)")).size(), 1, 10000);
         r.server.write("/info\n");
         r.client.write("/info\n");
         const QStringList ann = {"Name : Ann", "E-Mail : a,n@x", "Homepage : http://h/a;b\\x1b", "Age : 3,4"};
-        const QStringList bob = {"Name : Bob", "E-Mail : <No E-mail Specified>", "Homepage : <No Homepage Specified>", "Age : ##"};
+        const QStringList bob = {"Name : Bob", "E-Mail : <No E-mail Specified>", "Homepage : <No Homepage Specified>",
+                                 "Age : ##"};
         QTRY_COMPARE_WITH_TIMEOUT(r.clientLines().mid(r.clientLines().indexOf(ann[0]), 4), ann, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().mid(r.serverLines().indexOf(bob[0]), 4), bob, 10000);
 
@@ -212,8 +218,9 @@ private Q_SLOTS:
         QVERIFY(QFile::link(folder, folder + "/self") && QFile::link("loop", folder + "/Live/loop"));
         Run r;
         r.serverInput = "/send " + tmp.filePath("out/single.bin").toUtf8() + "\n";
-        QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
-                     {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
+        QVERIFY(r.go(
+            {"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
+            {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
         QCOMPARE(r.server.exitCode(), 0);
         QCOMPARE(r.client.exitCode(), 0);
         for (const char* f : {"Music/a.bin", "Music/Live/b.bin", "Music/Live/deep/c.bin", "single.bin"})
@@ -238,17 +245,19 @@ private Q_SLOTS:
         while (front == 0 || std::abs(front - r.port.toInt()) < 3)
             front = freePortTriple();
         QVERIFY(relay.start(front, r.port.toUShort()));
-        QVERIFY(r.start({"--home", tmp.filePath("r"), "--auto-accept", "--download", tmp.filePath("in"), "--auto-reconnect",
-                         "--exit-after", "1"},
+        QVERIFY(r.start({"--home", tmp.filePath("r"), "--auto-accept", "--download", tmp.filePath("in"),
+                         "--auto-reconnect", "--exit-after", "1"},
                         {"--home", tmp.filePath("s"), "--connect", "127.0.0.1:" + QString::number(front), "--send",
                          tmp.filePath("big.bin"), "--auto-reconnect", "--exit-when-done"}));
         // The offer lost with the connection ends at once; a /stop meanwhile does not keep
         // the files that are not done from going on after the reconnection.
         QTRY_VERIFY_WITH_TIMEOUT(r.clientLines().contains("*** File Transfer Disconnected : big.bin"), 20000);
         r.client.write("/stop\n");
-        const bool ended = QTest::qWaitFor([&] { // the relay lives in this event loop
-            return r.client.state() == QProcess::NotRunning && r.server.state() == QProcess::NotRunning;
-        }, 40000);
+        const bool ended = QTest::qWaitFor(
+            [&] { // the relay lives in this event loop
+                return r.client.state() == QProcess::NotRunning && r.server.state() == QProcess::NotRunning;
+            },
+            40000);
         QVERIFY2(ended, qPrintable(r.clientLines().join('\n') + "\n--\n" + r.serverLines().join('\n')));
         QVERIFY(relay.cut);
         QCOMPARE(r.client.exitCode(), 0);
@@ -268,21 +277,24 @@ private Q_SLOTS:
             QVERIFY(writeFile(tmp.filePath(f), f.toUtf8()));
         Run r;
         // The trailing blank after c.txt is not part of its name; the one after e.txt is.
-        r.serverInput = "/send " + tmp.filePath("c.txt").toUtf8() + " \n/send " + tmp.filePath("e.txt ").toUtf8() +
-                        "\n/top 4\n/remove 2\n/remove 9\n/stop\n/queue\n";
-        QVERIFY(r.start({"--home", tmp.filePath("s"), "--send", tmp.filePath("a.txt"), "--send", tmp.filePath("b.txt"),
-                         "--send", tmp.filePath(weird), "--exit-when-done"},
-                        {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
+        r.serverInput = "/send " + tmp.filePath("c.txt").toUtf8() + " \n/send " + tmp.filePath("e.txt ").toUtf8()
+                        + "\n/top 4\n/remove 2\n/remove 9\n/stop\n/queue\n";
+        QVERIFY(r.start(
+            {"--home", tmp.filePath("s"), "--send", tmp.filePath("a.txt"), "--send", tmp.filePath("b.txt"), "--send",
+             tmp.filePath(weird), "--exit-when-done"},
+            {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
         const QString shownPath = tmp.filePath(QString::fromUtf8("d\\n\\x1b[31m\u65e5\u672c.txt"));
         const QStringList before = {"1\tc.txt\t" + tmp.filePath("c.txt"), "2\tb.txt\t" + tmp.filePath("b.txt"),
                                     "3\td__[31m__.txt\t" + shownPath, "4\te.txt \t" + tmp.filePath("e.txt ")};
         QStringList after = before;
         after[2] = QString::fromUtf8("3\td__[31m\u65e5\u672c.txt\t") + shownPath;
-        QTRY_VERIFY2_WITH_TIMEOUT(r.serverLines().filter("*** Remote User Info Change").size() == 1, r.sOut.constData(), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(r.serverLines().filter("*** Remote User Info Change").size() == 1, r.sOut.constData(),
+                                  10000);
         r.server.write("/ping\n"); // answered after the client's "caps:"
         QTRY_VERIFY_WITH_TIMEOUT(!r.serverLines().filter("*** Ping Reply").isEmpty(), 10000);
         r.server.write("/remove\n/TOP\n/remove x\n/send \n/ping\tnow\n/queue \n");
-        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression("^\\d\t")), before + after, 10000); // stopped: nothing taken
+        QTRY_COMPARE_WITH_TIMEOUT(r.serverLines().filter(QRegularExpression("^\\d\t")), before + after,
+                                  10000); // stopped: nothing taken
         const QStringList usages = {"*** Usage : /remove N", "*** Usage : /top N", "*** Usage : /remove N",
                                     "*** Usage : /send PATH", "*** Usage : /ping"};
         QCOMPARE(r.serverLines().filter("*** Usage : "), usages);
@@ -296,7 +308,8 @@ private Q_SLOTS:
         QCOMPARE(readFile(tmp.filePath("in/e.txt ")), QByteArray("e.txt "));
         QCOMPARE(readFile(tmp.filePath(QString::fromUtf8("in/d__[31m\u65e5\u672c.txt"))), weird.toUtf8());
         QVERIFY(!QFile::exists(tmp.filePath("in/a.txt")));
-        QVERIFY2(r.clientLines().filter(QRegularExpression("^<.*/")).isEmpty(), r.cOut.constData()); // no command as chat
+        QVERIFY2(r.clientLines().filter(QRegularExpression("^<.*/")).isEmpty(),
+                 r.cOut.constData()); // no command as chat
         QVERIFY(!r.sOut.contains('\x1b'));
     }
 
@@ -304,17 +317,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<Refusal>("row");
         const QStringList aa = {"--auto-accept"};
-        QTest::newRow("not accepted")
-            << Refusal{{}, false, "*** Declined : f.bin - start zantiro-cli with --auto-accept to accept files", 1, 1};
+        QTest::newRow("not accepted") << Refusal{
+            {}, false, "*** Declined : f.bin - start zantiro-cli with --auto-accept to accept files", 1, 1};
         QTest::newRow("exists, no decision")
-            << Refusal{aa, true, "*** File Already Exists : f.bin - refused; --exists overwrite, resume or rename decides "
-                                 "what to do with an existing file", 1, 1};
-        QTest::newRow("exists, cancel")
-            << Refusal{aa + QStringList{"--exists", "cancel"}, true, "*** File Already Exists : f.bin - refused (--exists cancel)", 1, 1};
-        QTest::newRow("exists, rename")
-            << Refusal{aa + QStringList{"--exists", "rename"}, true, "*** File Transfer Complete : f1.bin (5000 bytes)", 0, 0};
-        QTest::newRow("peer leaves early")
-            << Refusal{aa + QStringList{"--exit-after", "2"}, false, "*** Connection closed before everything was transferred", 0, 1};
+            << Refusal{aa, true,
+                       "*** File Already Exists : f.bin - refused; --exists overwrite, resume or rename decides "
+                       "what to do with an existing file",
+                       1, 1};
+        QTest::newRow("exists, cancel") << Refusal{aa + QStringList{"--exists", "cancel"}, true,
+                                                   "*** File Already Exists : f.bin - refused (--exists cancel)", 1, 1};
+        QTest::newRow("exists, rename") << Refusal{aa + QStringList{"--exists", "rename"}, true,
+                                                   "*** File Transfer Complete : f1.bin (5000 bytes)", 0, 0};
+        QTest::newRow("peer leaves early") << Refusal{aa + QStringList{"--exit-after", "2"}, false,
+                                                      "*** Connection closed before everything was transferred", 0, 1};
     }
     void refusals()
     {
@@ -326,8 +341,8 @@ private Q_SLOTS:
             QVERIFY(writeFile(tmp.filePath("in/f.bin"), randomBytes(100, 6)));
         Run r;
         QVERIFY(r.go({"--home", tmp.filePath("s"), "--send", tmp.filePath("f.bin"), "--exit-when-done"},
-                     QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"} +
-                         clientFlags));
+                     QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"}
+                         + clientFlags));
         QVERIFY2(r.clientLines().contains(clientLine), r.cOut.constData());
         QCOMPARE(r.server.exitCode(), exitCode);
         QCOMPARE(r.client.exitCode(), clientExit);
@@ -364,8 +379,9 @@ private Q_SLOTS:
         }
         QProcess receiver;
         QByteArray out;
-        QVERIFY(listening(receiver, out, port,
-                          {"--home", home.path(), "--auto-accept", "--download", home.filePath("in"), "--exit-after", "1"}));
+        QVERIFY(listening(
+            receiver, out, port,
+            {"--home", home.path(), "--auto-accept", "--download", home.filePath("in"), "--exit-after", "1"}));
         QTcpSocket raw;
         raw.connectToHost(QHostAddress::LocalHost, port.toUShort());
         QVERIFY(raw.waitForConnected(10000));
@@ -391,14 +407,15 @@ private Q_SLOTS:
         raw.connectToHost(QHostAddress::LocalHost, port.toUShort());
         QVERIFY(raw.waitForConnected(10000));
         const QString forged = "*** File Transfer Complete : x (5 bytes)";
-        raw.write(Session::frame("PAuth:x)\n" + forged) + Session::frame("PAuth:pw") +
-                  Session::frame(QString("msg:a\x1b]0;t\a") + QChar(0) + "\r" + forged) + Session::frame("bye"));
+        raw.write(Session::frame("PAuth:x)\n" + forged) + Session::frame("PAuth:pw")
+                  + Session::frame(QString("msg:a\x1b]0;t\a") + QChar(0) + "\r" + forged) + Session::frame("bye"));
         QTRY_VERIFY_WITH_TIMEOUT(lines(server, out).contains("*** User Disconnected"), 10000);
         server.closeWriteChannel();
         QVERIFY(server.waitForFinished(10000));
         const QStringList shown = lines(server, out);
-        QVERIFY2(shown.contains(QStringLiteral("*** User Submitted Bad Password (%1 characters)").arg(forged.size() + 3)),
-                 out.constData());
+        QVERIFY2(
+            shown.contains(QStringLiteral("*** User Submitted Bad Password (%1 characters)").arg(forged.size() + 3)),
+            out.constData());
         QVERIFY(shown.contains("<<No Name Specified>> a\\x1b]0;t\\x07\\x00\\r" + forged));
         QVERIFY(shown.filter(QRegularExpression("^\\*\\*\\* File Transfer")).isEmpty());
         for (char c : out)

@@ -17,8 +17,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("saved");
         QTest::newRow("both with extensions") << QStringList{} << "utf8, verify, token"
                                               << QString::fromUtf8("日本語 😀 é €") << QString::fromUtf8("日本.txt");
-        QTest::newRow("client --no-extensions") << QStringList{"--no-extensions"} << "none"
-                                                << QString::fromUtf8("??? ?? é €") << "__.txt";
+        QTest::newRow("client --no-extensions")
+            << QStringList{"--no-extensions"} << "none" << QString::fromUtf8("??? ?? é €") << "__.txt";
     }
     void extensions()
     {
@@ -30,9 +30,10 @@ private Q_SLOTS:
         const QString file = sHome.filePath(QString::fromUtf8("日本.txt"));
         QVERIFY(writeFile(file, "text"));
         Run r;
-        QVERIFY(r.start({"--home", sHome.path(), "--name", "S", "--send", file},
-                        QStringList{"--home", cHome.path(), "--name", "C", "--auto-accept", "--download",
-                                    cHome.filePath("in")} + clientArgs));
+        QVERIFY(r.start(
+            {"--home", sHome.path(), "--name", "S", "--send", file},
+            QStringList{"--home", cHome.path(), "--name", "C", "--auto-accept", "--download", cHome.filePath("in")}
+                + clientArgs));
         QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** Remote User Info Change (C)"), 10000);
         // The client's "caps:" follows its record; a ping's answer comes after both.
         r.server.write("/ping\n");
@@ -40,9 +41,9 @@ private Q_SLOTS:
         r.client.write(QString::fromUtf8("日本語 😀 é €\n/info\n").toUtf8());
         r.server.write("/info\n");
         // The chat line may reach the server after its own /info answer.
-        QTRY_VERIFY_WITH_TIMEOUT(!r.clientLines().filter("Extensions : ").isEmpty() &&
-                                     !r.serverLines().filter("Extensions : ").isEmpty() &&
-                                     !r.serverLines().filter("<C> ").isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(!r.clientLines().filter("Extensions : ").isEmpty()
+                                     && !r.serverLines().filter("Extensions : ").isEmpty()
+                                     && !r.serverLines().filter("<C> ").isEmpty(),
                                  10000);
         const QString s = QString::fromUtf8(r.sOut), c = QString::fromUtf8(r.cOut);
         QVERIFY2(s.contains("Extensions : " + shared + "\n") && c.contains("Extensions : " + shared + "\n"),

@@ -40,7 +40,7 @@ struct Flood {
     int chunks;
     QString shown;
     int minShown, maxShown;
-    qint64 maxLog; // bytes; -1: no bound
+    qint64 maxLog;  // bytes; -1: no bound
     bool throttled; // answers must have been left out
 };
 
@@ -58,11 +58,15 @@ private Q_SLOTS:
         QTest::addColumn<Flood>("row");
         // 100 are enough to pass the bound many times over without a bounded reader, and few
         // enough to end well within the login bound even in a sanitizer build.
-        QTest::newRow("wrong passwords") << Flood{false, mebiMessage("PAuth:"), 100, "*** User Submitted Bad Password (1048570 characters)", 1, 100, MiB, false};
-        QTest::newRow("chat lines") << Flood{true, mebiMessage("msg:"), 40, "<<No Name Specified>> xxxx", 40, 40, -1, false};
-        QTest::newRow("pings") << Flood{false, repeated(Session::frame("ping"), MiB), 13, "*** Received Ping", 1, 20000, MiB, true};
-        const QByteArray notices = Session::frame("stat:a flood") + Session::frame("gotping") +
-                                   Session::frame("uinfo:Eve;e;1;h") + Session::frame("file:2001|f.bin|1|1");
+        QTest::newRow("wrong passwords") << Flood{
+            false, mebiMessage("PAuth:"), 100, "*** User Submitted Bad Password (1048570 characters)", 1, 100, MiB,
+            false};
+        QTest::newRow("chat lines") << Flood{true, mebiMessage("msg:"), 40, "<<No Name Specified>> xxxx", 40, 40, -1,
+                                             false};
+        QTest::newRow("pings") << Flood{
+            false, repeated(Session::frame("ping"), MiB), 13, "*** Received Ping", 1, 20000, MiB, true};
+        const QByteArray notices = Session::frame("stat:a flood") + Session::frame("gotping")
+                                   + Session::frame("uinfo:Eve;e;1;h") + Session::frame("file:2001|f.bin|1|1");
         QTest::newRow("notices and offers") << Flood{true, repeated(notices, MiB), 4, "a flood", 1, 20000, MiB, true};
     }
     void floodStaysBounded()

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 namespace {
 
 QList<QByteArray> plainLines(const QString& path)
@@ -114,7 +113,8 @@ private Q_SLOTS:
         QVERIFY2(!msg.contains("LogDir") && !msg.contains("MyAge"), qPrintable(msg));
         QCOMPARE(plainLines(path).size(), 31);
         QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QCOMPARE((QStringList{back.ServerPassword, back.ClientPassword, back.MyName, back.MyAge, back.DownloadDir, back.LogDir}),
+        QCOMPARE((QStringList{back.ServerPassword, back.ClientPassword, back.MyName, back.MyAge, back.DownloadDir,
+                              back.LogDir}),
                  (QStringList{QString::fromUtf8("p\u00e4ss \u20ac;|X"), "", "Xavier", "7", dir.filePath("download"),
                               dir.filePath("logs") + "/"}));
         QVERIFY(QFile::remove(path));

@@ -43,7 +43,10 @@ private Q_SLOTS:
         QByteArray many = "Folder=F;Parent=Sites;\r\n";
         for (int i = 0; i < 130; ++i)
             many += QStringLiteral("Site=s%1;IP=10.0.0.%1;Port=%2;Password=p%1;Parent=%3;\r\n")
-                        .arg(i).arg(2000 + i).arg(i % 2 ? "F" : "Sites").toLatin1();
+                        .arg(i)
+                        .arg(2000 + i)
+                        .arg(i % 2 ? "F" : "Sites")
+                        .toLatin1();
         QTest::newRow("sample") << kSample << 9;
         QTest::newRow("130 sites") << many << 132;
         QTest::newRow("empty") << QByteArray() << 1;
@@ -78,12 +81,16 @@ private Q_SLOTS:
         QTest::newRow("no semicolon") << QByteArray("Site=Bob") << "no \";\"";
         QTest::newRow("no password") << QByteArray("Site=Bob;IP=1;Port=2;Parent=Sites;") << "no \"Password=\" field";
         QTest::newRow("no parent") << QByteArray("Folder=Bob;Expanded;") << "no \"Parent=\" field";
-        QTest::newRow("unterminated") << QByteArray("Site=Bob;IP=1;Port=2;Password=;Parent=Sites") << "no \"Parent=\" field";
-        QTest::newRow("parent later") << QByteArray("Site=Bob;IP=1;Port=2;Password=;Parent=Later;") << "no folder Later before it";
-        QTest::newRow("parent a site") << QByteArray("Site=Bob;IP=1;Port=2;Password=;Parent=Top;") << "no folder Top before it";
+        QTest::newRow("unterminated") << QByteArray("Site=Bob;IP=1;Port=2;Password=;Parent=Sites")
+                                      << "no \"Parent=\" field";
+        QTest::newRow("parent later") << QByteArray("Site=Bob;IP=1;Port=2;Password=;Parent=Later;")
+                                      << "no folder Later before it";
+        QTest::newRow("parent a site") << QByteArray("Site=Bob;IP=1;Port=2;Password=;Parent=Top;")
+                                       << "no folder Top before it";
         QTest::newRow("duplicate") << QByteArray("Folder=Anna;Parent=Sites;") << "the name Anna is taken";
         QTest::newRow("root name") << QByteArray("Folder=Sites;Parent=Sites;") << "the name Sites is taken";
-        QTest::newRow("no marker") << QByteArray("Bob;IP=1;Port=2;Password=;Parent=Sites;") << "it does not start with \"Site=\"";
+        QTest::newRow("no marker") << QByteArray("Bob;IP=1;Port=2;Password=;Parent=Sites;")
+                                   << "it does not start with \"Site=\"";
         QTest::newRow("no name") << QByteArray("Site=;IP=1;Port=2;Password=;Parent=Sites;") << "no name";
     }
     void malformed()
@@ -105,8 +112,8 @@ private Q_SLOTS:
         QVERIFY(ninth);
         QCOMPARE(t.addFolder(ninth, "L10"), QString("Folders nest at most 9 levels deep"));
         SiteNode *f, *sub, *site;
-        QVERIFY(t.addFolder(t.root(), "F", &f).isEmpty() && t.addFolder(f, "Sub", &sub).isEmpty() &&
-                t.addSite(sub, "S", &site).isEmpty());
+        QVERIFY(t.addFolder(t.root(), "F", &f).isEmpty() && t.addFolder(f, "Sub", &sub).isEmpty()
+                && t.addSite(sub, "S", &site).isEmpty());
         QCOMPARE(t.move(f, t.find("L8")), QString("Folders nest at most 9 levels deep"));
         QCOMPARE(t.move(sub, t.find("L8")), QString()); // Sub becomes the ninth level
         QCOMPARE(t.move(site, ninth), QString());
@@ -124,15 +131,42 @@ private Q_SLOTS:
         QTest::addColumn<QString>("problem");
         QTest::addColumn<QString>("present"); // a path that must exist after reloading
         QTest::addColumn<QString>("absent");  // a name that must be gone
-        QTest::newRow("rename folder") << "rename Work Job" << "" << "Job/Deep/Cellar" << "Work";
-        QTest::newRow("rename site") << "rename Anna An;n" << "" << "Friends/Ann" << "Anna";
-        QTest::newRow("rename taken") << "rename Work Anna" << "Entry Anna Already Exists!" << "Work/Office" << "";
-        QTest::newRow("rename marker") << "rename Anna xIP=" << "A name may not hold \"IP=\"" << "Friends/Anna" << "";
-        QTest::newRow("move site") << "move Top Deep" << "" << "Work/Deep/Top" << "";
-        QTest::newRow("move folder") << "move Deep Friends" << "" << "Friends/Deep/Cellar" << "";
-        QTest::newRow("delete folder") << "remove Work" << "" << "Friends/Anna" << "Cellar";
-        QTest::newRow("delete root") << "remove Sites" << "The root cannot be deleted" << "Top" << "";
-        QTest::newRow("password marker") << "password Anna Parent=x" << "The password may not hold \"Parent=\"" << "Friends/Anna" << "";
+        QTest::newRow("rename folder") << "rename Work Job"
+                                       << ""
+                                       << "Job/Deep/Cellar"
+                                       << "Work";
+        QTest::newRow("rename site") << "rename Anna An;n"
+                                     << ""
+                                     << "Friends/Ann"
+                                     << "Anna";
+        QTest::newRow("rename taken") << "rename Work Anna"
+                                      << "Entry Anna Already Exists!"
+                                      << "Work/Office"
+                                      << "";
+        QTest::newRow("rename marker") << "rename Anna xIP="
+                                       << "A name may not hold \"IP=\""
+                                       << "Friends/Anna"
+                                       << "";
+        QTest::newRow("move site") << "move Top Deep"
+                                   << ""
+                                   << "Work/Deep/Top"
+                                   << "";
+        QTest::newRow("move folder") << "move Deep Friends"
+                                     << ""
+                                     << "Friends/Deep/Cellar"
+                                     << "";
+        QTest::newRow("delete folder") << "remove Work"
+                                       << ""
+                                       << "Friends/Anna"
+                                       << "Cellar";
+        QTest::newRow("delete root") << "remove Sites"
+                                     << "The root cannot be deleted"
+                                     << "Top"
+                                     << "";
+        QTest::newRow("password marker") << "password Anna Parent=x"
+                                         << "The password may not hold \"Parent=\""
+                                         << "Friends/Anna"
+                                         << "";
     }
     void edits()
     {
@@ -145,8 +179,8 @@ private Q_SLOTS:
         QCOMPARE(SitesFile::load(path, t), QStringList());
         const QStringList w = edit.split(' ');
         SiteNode* node = t.find(w[1]);
-        const QString result = w[0] == "rename" ? t.rename(node, w[2])
-                               : w[0] == "move" ? t.move(node, t.find(w[2]))
+        const QString result = w[0] == "rename"   ? t.rename(node, w[2])
+                               : w[0] == "move"   ? t.move(node, t.find(w[2]))
                                : w[0] == "remove" ? t.remove(node)
                                                   : t.setSite(node, node->ip, node->port, w[2]);
         QCOMPARE(result, problem);
@@ -160,7 +194,8 @@ private Q_SLOTS:
         QFETCH(QString, absent);
         QVERIFY(absent.isEmpty() || !back.find(absent));
         if (problem.isEmpty() && w[0] == "rename")
-            QVERIFY(readFile(path).contains("Parent=" + QString(w[2]).remove(';').toLatin1() + ";") == (w[1] == "Work"));
+            QVERIFY(readFile(path).contains("Parent=" + QString(w[2]).remove(';').toLatin1() + ";")
+                    == (w[1] == "Work"));
     }
 
     // The file is written with mode 0600 and keeps it; a write that fails midway (the file

@@ -9,17 +9,24 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("plain") << "hello there" << "hello there";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("lone LF at the end") << "a\n" << "a\\n";
-        QTest::newRow("tab") << "a\tb" << "a\\tb";
-        QTest::newRow("bell and unit separator") << "\a\x1f" << "\\x07\\x1f";
-        QTest::newRow("DEL") << "a\x7f" << "a\\x7f";
+        QTest::newRow("plain") << "hello there"
+                               << "hello there";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("lone LF at the end") << "a\n"
+                                            << "a\\n";
+        QTest::newRow("tab") << "a\tb"
+                             << "a\\tb";
+        QTest::newRow("bell and unit separator") << "\a\x1f"
+                                                 << "\\x07\\x1f";
+        QTest::newRow("DEL") << "a\x7f"
+                             << "a\\x7f";
         QTest::newRow("C1 next line") << QString(QChar(0x85)) << "\\x85";
         QTest::newRow("C1 last") << QString(QChar(0x9F)) << "\\x9f";
-        QTest::newRow("backslash stays") << "Music\\Live\\n.bin" << "Music\\Live\\n.bin";
-        QTest::newRow("printable beyond ASCII") << QString::fromUtf8("\u00a0\u00e9\u20ac\u00ff")
-                                                << QString::fromUtf8("\u00a0\u00e9\u20ac\u00ff");
+        QTest::newRow("backslash stays") << "Music\\Live\\n.bin"
+                                         << "Music\\Live\\n.bin";
+        QTest::newRow("printable beyond ASCII")
+            << QString::fromUtf8("\u00a0\u00e9\u20ac\u00ff") << QString::fromUtf8("\u00a0\u00e9\u20ac\u00ff");
         QTest::newRow("right-to-left override") << QString::fromUtf8("a\u202etxt.exe") << "a\\u202etxt.exe";
         QTest::newRow("bidi controls, both ends")
             << QString::fromUtf8("\u202a\u202d\u2066\u2069") << "\\u202a\\u202d\\u2066\\u2069";
@@ -32,8 +39,9 @@ private Q_SLOTS:
             << QString::fromUtf8("\u200cx\u200d y\u200c \u200d") << "\\u200cx\\u200d y\\u200c \\u200d";
         QTest::newRow("line separators, filler") << QString::fromUtf8("\u2028\u2029\u3164") << "\\u2028\\u2029\\u3164";
         QTest::newRow("tag beyond the BMP") << QString::fromUtf8("\U000e0041!") << "\\U000e0041!";
-        QTest::newRow("emoji and variation selector stay") << QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c")
-                                                           << QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c");
+        QTest::newRow("emoji and variation selector stay")
+            << QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c")
+            << QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c");
     }
     void visible()
     {
@@ -46,17 +54,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("ordinary") << "away for lunch" << "away for lunch";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("star inside") << "5 *** stars" << "5 *** stars";
-        QTest::newRow("debug line") << "*QVDEBUG* : x" << "stat:*QVDEBUG* : x";
+        QTest::newRow("ordinary") << "away for lunch"
+                                  << "away for lunch";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("star inside") << "5 *** stars"
+                                     << "5 *** stars";
+        QTest::newRow("debug line") << "*QVDEBUG* : x"
+                                    << "stat:*QVDEBUG* : x";
         QTest::newRow("after blanks") << QString::fromUtf8(" \u00a0*** x") << QString::fromUtf8("stat: \u00a0*** x");
         for (const char32_t invisible : {0xAD, 0x200B, 0x202E, 0xFEFF, 0x3164, 0x301, 0xE0020, 0x2800}) {
             const QString text = QString::fromUcs4(&invisible, 1) + "*** x";
             QTest::addRow("U+%04X before stars", unsigned(invisible)) << text << "stat:" + text;
         }
-        QTest::newRow("look-alike stars") << QString::fromUtf8("\u2217\u2217\u2217 x") << QString::fromUtf8("stat:\u2217\u2217\u2217 x");
-        QTest::newRow("full-width bracket") << QString::fromUtf8("\uff3b9:05] x") << QString::fromUtf8("stat:\uff3b9:05] x");
+        QTest::newRow("look-alike stars")
+            << QString::fromUtf8("\u2217\u2217\u2217 x") << QString::fromUtf8("stat:\u2217\u2217\u2217 x");
+        QTest::newRow("full-width bracket")
+            << QString::fromUtf8("\uff3b9:05] x") << QString::fromUtf8("stat:\uff3b9:05] x");
         QTest::newRow("letter first") << QString::fromUtf8("\u00e9*** x") << QString::fromUtf8("\u00e9*** x");
     }
     void peerStatus()

@@ -70,8 +70,9 @@ QStringList violations(const QString& srcDir, const QString& order)
             if (!target.contains('/') || !rank.contains(folder))
                 continue; // generated files (moc) and headers beside the includer
             if (folder != own && rank[folder] >= rank[own])
-                found << where + QStringLiteral("%1/ includes %2/ (\"%3\"), which is not below it")
-                                     .arg(own, folder, target);
+                found << where
+                             + QStringLiteral("%1/ includes %2/ (\"%3\"), which is not below it")
+                                   .arg(own, folder, target);
         }
     }
     found.sort();
@@ -89,15 +90,31 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected"); // start of the one violation, empty for none
-        QTest::newRow("down") << "transfer/T.cpp" << "#include \"session/Session.h\"\n#include \"transfer/T.h\"\n"
-                                                   "#include <QTcpSocket>\n#include \"T.moc\"\n// #include \"ui/W.h\"\n" << "";
-        QTest::newRow("up") << "session/S.cpp" << "#include \"transfer/TransferManager.h\"\n" << "session/S.cpp:1: session/ includes transfer/";
-        QTest::newRow("up, spaced, line 3") << "core/C.h" << "#pragma once\n\n  #  include \"peer/Peer.h\"\n" << "core/C.h:3: core/ includes peer/";
-        QTest::newRow("sideways at the top") << "ui/W.cpp" << "#include \"cli/CliPeer.h\"\n" << "ui/W.cpp:1: ui/ includes cli/";
-        QTest::newRow("widget below ui") << "queue/Q.h" << "#include <QWidget>\n" << "queue/Q.h:1: widget header <QWidget>";
-        QTest::newRow("widget module path") << "util/U.cpp" << "#include <QtWidgets/QLabel>\n" << "util/U.cpp:1: widget header";
-        QTest::newRow("widget in ui") << "ui/W.cpp" << "#include <QWidget>\n#include \"peer/Peer.h\"\n" << "";
-        QTest::newRow("unknown folder") << "stray/X.cpp" << "\n" << "stray/X.cpp:1: not in a folder";
+        QTest::newRow("down") << "transfer/T.cpp"
+                              << "#include \"session/Session.h\"\n#include \"transfer/T.h\"\n"
+                                 "#include <QTcpSocket>\n#include \"T.moc\"\n// #include \"ui/W.h\"\n"
+                              << "";
+        QTest::newRow("up") << "session/S.cpp"
+                            << "#include \"transfer/TransferManager.h\"\n"
+                            << "session/S.cpp:1: session/ includes transfer/";
+        QTest::newRow("up, spaced, line 3") << "core/C.h"
+                                            << "#pragma once\n\n  #  include \"peer/Peer.h\"\n"
+                                            << "core/C.h:3: core/ includes peer/";
+        QTest::newRow("sideways at the top") << "ui/W.cpp"
+                                             << "#include \"cli/CliPeer.h\"\n"
+                                             << "ui/W.cpp:1: ui/ includes cli/";
+        QTest::newRow("widget below ui") << "queue/Q.h"
+                                         << "#include <QWidget>\n"
+                                         << "queue/Q.h:1: widget header <QWidget>";
+        QTest::newRow("widget module path") << "util/U.cpp"
+                                            << "#include <QtWidgets/QLabel>\n"
+                                            << "util/U.cpp:1: widget header";
+        QTest::newRow("widget in ui") << "ui/W.cpp"
+                                      << "#include <QWidget>\n#include \"peer/Peer.h\"\n"
+                                      << "";
+        QTest::newRow("unknown folder") << "stray/X.cpp"
+                                        << "\n"
+                                        << "stray/X.cpp:1: not in a folder";
     }
     void checker()
     {

@@ -66,8 +66,8 @@ private Q_SLOTS:
             ctx.AddText(QStringLiteral("again %1").arg(i), MessageLine);
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 2);
         ctx.options.LogDir = dir.filePath("back/");
-        QTRY_COMPARE_WITH_TIMEOUT(rec.lines.filter(QRegularExpression(R"(^\*\*\* Logging Resumed : \d+ lines lost$)")).size(),
-                                  1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            rec.lines.filter(QRegularExpression(R"(^\*\*\* Logging Resumed : \d+ lines lost$)")).size(), 1, 5000);
     }
 };
 

@@ -30,7 +30,8 @@ struct Two : TransferPair {
     {
         const int logins = a.rec->count("*** Login Authenticated");
         a.peer->session().Disconnect();
-        if (!QTest::qWaitFor([&] { return !a.peer->session().isConnected() && !b.peer->session().isConnected(); }, 5000))
+        if (!QTest::qWaitFor([&] { return !a.peer->session().isConnected() && !b.peer->session().isConnected(); },
+                             5000))
             return false;
         if (b.peer->session().Sock.state() != EventSocket::Listening)
             b.listen(port);
@@ -71,7 +72,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("after");
         QTest::addColumn<QList<int>>("selectedAfter");
         QTest::newRow("up") << "up" << QList<int>{1, 3} << "BADCE" << QList<int>{0, 2};
-        QTest::newRow("up, neighbours: the second is skipped") << "up" << QList<int>{1, 2} << "BACDE" << QList<int>{0, 2};
+        QTest::newRow("up, neighbours: the second is skipped")
+            << "up" << QList<int>{1, 2} << "BACDE" << QList<int>{0, 2};
         QTest::newRow("up, head stays") << "up" << QList<int>{0, 4} << "ABCED" << QList<int>{0, 3};
         QTest::newRow("down") << "down" << QList<int>{1, 3} << "ACBED" << QList<int>{2, 4};
         QTest::newRow("down, last stays") << "down" << QList<int>{4} << "ABCDE" << QList<int>{4};
@@ -91,12 +93,18 @@ private Q_SLOTS:
         for (QChar c : QStringLiteral("ABCDE"))
             q.AddToList(QString("/x/") + c, QString(c), false);
         QList<int> sel;
-        if (op == "up") sel = q.moveUp(selected);
-        if (op == "down") sel = q.moveDown(selected);
-        if (op == "top") sel = q.moveToTop(selected);
-        if (op == "bottom") sel = q.moveToBottom(selected);
-        if (op == "remove") sel = q.remove(selected);
-        if (op == "clear") q.clear();
+        if (op == "up")
+            sel = q.moveUp(selected);
+        if (op == "down")
+            sel = q.moveDown(selected);
+        if (op == "top")
+            sel = q.moveToTop(selected);
+        if (op == "bottom")
+            sel = q.moveToBottom(selected);
+        if (op == "remove")
+            sel = q.remove(selected);
+        if (op == "clear")
+            q.clear();
         QCOMPARE(order(q).join(""), after);
         QCOMPARE(sel, selectedAfter);
         for (int i = 0; i < q.count(); ++i) // paths went with their names; the duplicate set too
@@ -239,8 +247,8 @@ private Q_SLOTS:
     void folderTree()
     {
         Two t;
-        const QStringList files = {"Müsik/x10.txt", "Müsik/x.txt", "Müsik/X9.txt", "Müsik/b/y.txt", "Müsik/b/c/z.bin",
-                                   "Müsik/b/c/café é.txt", "Müsik/e/.hidden"};
+        const QStringList files = {"Müsik/x10.txt",   "Müsik/x.txt",          "Müsik/X9.txt",   "Müsik/b/y.txt",
+                                   "Müsik/b/c/z.bin", "Müsik/b/c/café é.txt", "Müsik/e/.hidden"};
         for (int i = 0; i < files.size(); ++i)
             QVERIFY(writeFile(t.srcPath(files[i]), randomBytes(i * 20000, i)));
         QVERIFY(QDir().mkpath(t.srcPath("Müsik/empty")) && QDir().mkpath(t.srcPath("Müsik/e")));
@@ -258,7 +266,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), files.size() + 1, 20000);
         QStringList sent = files;
         sent.sort();
-        QVERIFY2(tree(t.downPath("Müsik")) == QStringList(sent).replaceInStrings("Müsik/", ""), qPrintable(t.a.rec->lines.join("\n") + tree(t.downPath("Müsik")).join(",")));
+        QVERIFY2(tree(t.downPath("Müsik")) == QStringList(sent).replaceInStrings("Müsik/", ""),
+                 qPrintable(t.a.rec->lines.join("\n") + tree(t.downPath("Müsik")).join(",")));
         for (const QString& f : files)
             QCOMPARE(readFile(t.downPath(f)), readFile(t.srcPath(f)));
         QCOMPARE(readFile(t.downPath("x.txt")), readFile(t.srcPath("Müsik/x.txt")));
@@ -268,15 +277,16 @@ private Q_SLOTS:
                      qPrintable(t.a.rec->lines.join("\n")));
         // The folder first, then its entries: sub-folders (as folder entries), then files, by
         // name with numbers as numbers; each sub-folder's entries only when it reached the head.
-        QCOMPARE(t.inserted.mid(1, 7), (QStringList{m + "|Müsik", m + "b/|Müsik/b", m + "e/|Müsik/e", m + "empty/|Müsik/empty",
-                                                    m + "x.txt|Müsik/x.txt", m + "X9.txt|Müsik/X9.txt", m + "x10.txt|Müsik/x10.txt"}));
+        QCOMPARE(t.inserted.mid(1, 7),
+                 (QStringList{m + "|Müsik", m + "b/|Müsik/b", m + "e/|Müsik/e", m + "empty/|Müsik/empty",
+                              m + "x.txt|Müsik/x.txt", m + "X9.txt|Müsik/X9.txt", m + "x10.txt|Müsik/x10.txt"}));
         const auto at = [&](const QString& rel) { return t.inserted.indexOf(m + rel + "|Müsik/" + rel); };
         QVERIFY(at("b/y.txt") > 7 && at("b/c") < 0 && at("b/c/") < 0);
         QVERIFY(at("b/c/z.bin") > at("e/.hidden")); // c went behind e
         QVERIFY(at("b/c/café é.txt") < at("b/c/z.bin"));
-        QCOMPARE(counts.size(), 5); // Müsik, b, e, empty, c
+        QCOMPARE(counts.size(), 5);      // Müsik, b, e, empty, c
         QCOMPARE(counts.first(), 7 + 2); // "." and ".." count too
-        QVERIFY(counts.contains(2));   // the empty folder
+        QVERIFY(counts.contains(2));     // the empty folder
         QCOMPARE(labels.first(), "..." + m.right(13));
         QVERIFY(t.q.count() == 0 && t.q.Stopped() == false);
     }
@@ -310,7 +320,8 @@ private Q_SLOTS:
         QElapsedTimer timer;
         qint64 ms = -1;
         int batches = 0;
-        QObject::connect(&t.q, &FileQueue::expansionShown, [&](bool on) { on ? timer.start() : void(ms = timer.elapsed()); });
+        QObject::connect(&t.q, &FileQueue::expansionShown,
+                         [&](bool on) { on ? timer.start() : void(ms = timer.elapsed()); });
         QObject::connect(&t.q, &FileQueue::filesAddedChanged, [&](int n) { batches += n > 0; });
         t.q.addPath(dir);
         QVERIFY(t.connect());
@@ -338,7 +349,8 @@ private Q_SLOTS:
         QVERIFY(t.connect());
         QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 10000);
         QCOMPARE(t.a.rec->lines.filter("*** Sending File : x.bin").size(), 3);
-        QVERIFY(t.a.rec->contains("*** File Queue Stopped : x.bin did not go through 3 times in a row - press Go to try again"));
+        QVERIFY(t.a.rec->contains(
+            "*** File Queue Stopped : x.bin did not go through 3 times in a row - press Go to try again"));
         QCOMPARE(order(t.q), QStringList{"x.bin"});
         blocker.close();
         t.q.Go();
@@ -373,11 +385,14 @@ private Q_SLOTS:
         QVERIFY2(back.wait(10000), qPrintable(t.a.rec->lines.join("\n")));
         QCOMPARE(t.q.path(0), t.srcPath("big.bin"));
         QVERIFY(t.reconnect());
-        QTRY_VERIFY2_WITH_TIMEOUT(t.complete() == 1, qPrintable(t.a.rec->lines.join("\n") + "\n--\n" + t.b.rec->lines.join("\n")), 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(t.complete() == 1,
+                                  qPrintable(t.a.rec->lines.join("\n") + "\n--\n" + t.b.rec->lines.join("\n")), 20000);
         QVERIFY(readFile(t.downPath("big.bin")) == big);
         QCOMPARE(t.a.rec->lines.filter("*** Error : Cannot read " + t.srcPath("adir")).size(), 1);
-        QVERIFY(t.a.rec->contains("*** Error : Cannot read " + t.srcPath("pipe") + " - not a regular file (a named pipe)"));
-        QCOMPARE(t.a.rec->lines.filter("gone.txt"), QStringList{"*** Skipped : " + t.srcPath("gone.txt") + " - it no longer exists"});
+        QVERIFY(
+            t.a.rec->contains("*** Error : Cannot read " + t.srcPath("pipe") + " - not a regular file (a named pipe)"));
+        QCOMPARE(t.a.rec->lines.filter("gone.txt"),
+                 QStringList{"*** Skipped : " + t.srcPath("gone.txt") + " - it no longer exists"});
     }
 };
 

@@ -70,7 +70,8 @@ private Q_SLOTS:
         // Both sides hold the same text; the wire cannot carry every character of it.
         const QString polish = QString::fromUtf8("zażółć");
         QTest::newRow("outside Windows-1252") << Login{true, polish, polish, ok, in};
-        QTest::newRow("long wrong password") << Login{true, "s3cret", QString(100, 'x'), bad, badPw + "100 characters)"};
+        QTest::newRow("long wrong password")
+            << Login{true, "s3cret", QString(100, 'x'), bad, badPw + "100 characters)"};
     }
     void login()
     {
@@ -179,12 +180,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("letters") << "Client" << "abc" << "*** Error : Invalid Port \"abc\"";
-        QTest::newRow("zero") << "Server" << "0" << "*** Error : Invalid Port \"0\"";
-        QTest::newRow("no room for file ports") << "Server" << "65534" << "*** Error : Invalid Port \"65534\"";
-        QTest::newRow("empty") << "Client" << "" << "*** Error : Invalid Port \"\"";
-        QTest::newRow("sign") << "Client" << "+80" << "*** Error : Invalid Port \"+80\"";
-        QTest::newRow("bad mode") << "Peer" << "2000" << "*** Error : Unknown Connection Type \"Peer\"";
+        QTest::newRow("letters") << "Client"
+                                 << "abc"
+                                 << "*** Error : Invalid Port \"abc\"";
+        QTest::newRow("zero") << "Server"
+                              << "0"
+                              << "*** Error : Invalid Port \"0\"";
+        QTest::newRow("no room for file ports") << "Server"
+                                                << "65534"
+                                                << "*** Error : Invalid Port \"65534\"";
+        QTest::newRow("empty") << "Client"
+                               << ""
+                               << "*** Error : Invalid Port \"\"";
+        QTest::newRow("sign") << "Client"
+                              << "+80"
+                              << "*** Error : Invalid Port \"+80\"";
+        QTest::newRow("bad mode") << "Peer"
+                                  << "2000"
+                                  << "*** Error : Unknown Connection Type \"Peer\"";
     }
     void connectItErrors()
     {
@@ -260,8 +273,8 @@ private Q_SLOTS:
         QSignalSpy transferMessages(&server.peer->session(), &Session::transferMessage);
 
         // Before the password, only a ping is answered.
-        raw.sendRaw(Session::frame("msg:sneaky") + Session::frame("uinfo:Eve;e;1;h") +
-                    Session::frame("file:2001|x.txt|1|1") + Session::frame("HaveFile") + Session::frame("ping"));
+        raw.sendRaw(Session::frame("msg:sneaky") + Session::frame("uinfo:Eve;e;1;h")
+                    + Session::frame("file:2001|x.txt|1|1") + Session::frame("HaveFile") + Session::frame("ping"));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** Received Ping"), kWait);
         QVERIFY(!server.rec->contains("<<No Name Specified>> sneaky"));
         QCOMPARE(server.ctx->RemoteName, QString("<No Name Specified>"));
@@ -285,9 +298,9 @@ private Q_SLOTS:
         QVERIFY(!server.rec->contains("<<No Name Specified>> still not"));
 
         // Several in one segment, with an empty message, an unknown one and malformed ones.
-        raw.sendRaw(Session::frame("msg:first") + Session::Terminator + Session::frame("hello there") +
-                    Session::frame("uinfo:only;two") + Session::frame("file:2001|name.txt|8192") +
-                    Session::frame("uinfo:Zed;z@x;33;http://a;b") + Session::frame("msg:second"));
+        raw.sendRaw(Session::frame("msg:first") + Session::Terminator + Session::frame("hello there")
+                    + Session::frame("uinfo:only;two") + Session::frame("file:2001|name.txt|8192")
+                    + Session::frame("uinfo:Zed;z@x;33;http://a;b") + Session::frame("msg:second"));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<Zed> second"), kWait);
         const int first = server.rec->lines.indexOf("<<No Name Specified>> first");
         QVERIFY(first > 0);
@@ -330,7 +343,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("answer"); // empty: none
         QTest::newRow("accepted") << Session::frame("PSOK");
-        QTest::newRow("refused, late PSOK") << Session::frame("PSBAD") + Session::frame("PSOK") + Session::frame("msg:after");
+        QTest::newRow("refused, late PSOK")
+            << Session::frame("PSBAD") + Session::frame("PSOK") + Session::frame("msg:after");
         QTest::newRow("timed out") << QByteArray();
     }
     void loginAgainstRawServer()
@@ -357,21 +371,22 @@ private Q_SLOTS:
         conn->flush();
         if (answer.startsWith(Session::frame("PSOK"))) {
             const Options& o = client.ctx->options;
-            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(wire += conn->readAll()),
-                                      (QStringList{"PAuth:pw", "uinfo:Bob;" + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage,
-                                                   "caps:utf8,verify,token", "msg:one", "msg:two"}),
-                                      kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                messagesIn(wire += conn->readAll()),
+                (QStringList{"PAuth:pw", "uinfo:Bob;" + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage,
+                             "caps:utf8,verify,token", "msg:one", "msg:two"}),
+                kWait);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Not Sent (Login Failed) : 2 chat line(s)"), kWait);
-        QVERIFY(client.rec->contains(answer.isEmpty() ? "*** Login Failed (Timed Out)" : "*** Login Failed (Bad Password)"));
+        QVERIFY(client.rec->contains(answer.isEmpty() ? "*** Login Failed (Timed Out)"
+                                                      : "*** Login Failed (Bad Password)"));
         if (answer.isEmpty())
             conn->write(Session::frame("PSOK") + Session::frame("msg:after"));
         QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("<<No Name Specified>> after"), kWait);
         QVERIFY(!client.rec->contains("*** Login Authenticated") && !s.isConnected());
         s.SendCtlMsg("msg:typed after the failure");
-        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll(), conn->state() == QAbstractSocket::UnconnectedState),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll(), conn->state() == QAbstractSocket::UnconnectedState), kWait);
         QCOMPARE(wire + conn->readAll(), Session::frame("PAuth:pw") + Session::frame("bye"));
         QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
         QVERIFY(idle.count() > 0 && closed.count() > 0);
@@ -426,12 +441,13 @@ private Q_SLOTS:
         else if (visit == "oversized")
             raw.sendRaw(QByteArray(100 * 1024, 'a'));
         if (visit == "silent" || visit == "oversized") // the server closes; "bye" first when silent
-            QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState &&
-                                         raw.received().contains("bye") == (visit == "silent"),
+            QTRY_VERIFY_WITH_TIMEOUT(raw.sock.state() == QAbstractSocket::UnconnectedState
+                                         && raw.received().contains("bye") == (visit == "silent"),
                                      kWait);
         QTRY_VERIFY_WITH_TIMEOUT(closed.count() > 0, kWait);
         QCOMPARE(s.Sock.state(), int(listensAgain ? EventSocket::Listening : EventSocket::Closed));
-        QCOMPARE(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0, visit == "oversized");
+        QCOMPARE(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0,
+                 visit == "oversized");
         if (visit == "session reset") {
             QCOMPARE(server.rec->lines.mid(before), QStringList{});
             QCOMPARE(idle.count(), 1);
@@ -541,16 +557,19 @@ private Q_SLOTS:
         QTest::newRow("status like ours") << "stat:" + forged << "stat:" + forged;
         QTest::newRow("status, stamped") << "stat:[9:05] " + forged << "stat:[9:05] " + forged;
         QTest::newRow("status, second line") << "stat:away\n" + forged << "away\\n" + forged;
-        QTest::newRow("plain status") << "stat:away" << "away";
+        QTest::newRow("plain status") << "stat:away"
+                                      << "away";
         // Invisible characters before the stars do not hide the prefix, and show.
-        QTest::newRow("status, soft hyphen first") << QString::fromUtf8("stat:\u00ad") + forged << "stat:\\xad" + forged;
+        QTest::newRow("status, soft hyphen first")
+            << QString::fromUtf8("stat:\u00ad") + forged << "stat:\\xad" + forged;
         QTest::newRow("status, zero width space first (UTF-8)")
             << QString::fromUtf8("stat:\u200b") + forged << "stat:\\u200b" + forged;
-        QTest::newRow("chat, reversed name (UTF-8)") << QString::fromUtf8("msg:\u202etxt.exe \u0141\u00f3d\u017a")
-                                                     << QString::fromUtf8("<<No Name Specified>> \\u202etxt.exe \u0141\u00f3d\u017a");
-        QTest::newRow("offered file name") << "file:2001|a\r\n" + forged + "|8192|5"
-                                           << "*** Error : Refused File \"a\\r\\n" + forged +
-                                                  "\" - unsafe name (control character)";
+        QTest::newRow("chat, reversed name (UTF-8)")
+            << QString::fromUtf8("msg:\u202etxt.exe \u0141\u00f3d\u017a")
+            << QString::fromUtf8("<<No Name Specified>> \\u202etxt.exe \u0141\u00f3d\u017a");
+        QTest::newRow("offered file name")
+            << "file:2001|a\r\n" + forged + "|8192|5"
+            << "*** Error : Refused File \"a\\r\\n" + forged + "\" - unsafe name (control character)";
     }
     void peerTextStaysOneLine()
     {

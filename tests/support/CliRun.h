@@ -32,8 +32,8 @@ inline bool listening(QProcess& p, QByteArray& out, const QString& port, const Q
 {
     p.start(cli(), QStringList{"--listen", port} + args);
     p.write(input);
-    return p.waitForStarted() &&
-           QTest::qWaitFor([&] { return lines(p, out).contains("*** Waiting on Port : " + port); }, 10000);
+    return p.waitForStarted()
+           && QTest::qWaitFor([&] { return lines(p, out).contains("*** Waiting on Port : " + port); }, 10000);
 }
 
 // A listening peer and a peer connecting to it, each a process of its own.

@@ -84,8 +84,8 @@ quint16 freePortTriple()
         // other tests could take a port between this check and its use.
         const auto base = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000));
         QTcpServer a, b, c;
-        if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1) &&
-            c.listen(QHostAddress::LocalHost, base + 2))
+        if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1)
+            && c.listen(QHostAddress::LocalHost, base + 2))
             return base;
     }
     return 0;
@@ -142,6 +142,6 @@ bool connectPeers(TestPeer& server, TestPeer& client, quint16 port, const QStrin
     server.listen(port);
     client.connectTo(port, password);
     const QString change = QStringLiteral("*** Remote User Info Change (");
-    return QTest::qWaitFor([&] { return server.rec->indexStarting(change) >= 0 && client.rec->indexStarting(change) >= 0; },
-                           5000);
+    return QTest::qWaitFor(
+        [&] { return server.rec->indexStarting(change) >= 0 && client.rec->indexStarting(change) >= 0; }, 5000);
 }

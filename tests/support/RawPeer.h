@@ -16,7 +16,6 @@
 
 #include <sys/socket.h>
 
-
 // The unscrambled messages in a stream of frames, as a plain peer reads them.
 inline QStringList messagesIn(const QByteArray& wire)
 {
@@ -73,7 +72,7 @@ struct StrictPeer {
     TestPeer me{QStringLiteral("Me")};
     QTcpServer control;
     QTcpSocket* ctl = nullptr;
-    QByteArray said; // every control byte our peer sent
+    QByteArray said;  // every control byte our peer sent
     quint16 port = 0; // the control port; offers use port + 1, data port + 2
     QString down;
 
@@ -106,4 +105,3 @@ struct StrictPeer {
     }
     QString log() const { return me.rec->lines.join('\n'); }
 };
-

@@ -19,8 +19,8 @@ public:
     std::deque<AcceptReply> acceptReplies;
     std::deque<ExistsReply> existsReplies;
     std::deque<bool> yesNoReplies;
-    QList<Id> questions; // every question asked, oldest first
-    QSet<Id> open;       // neither answered nor withdrawn
+    QList<Id> questions;     // every question asked, oldest first
+    QSet<Id> open;           // neither answered nor withdrawn
     QStringList existsNames; // the file name of each existing-file question
     int withdrawnCount() const { return withdrawn; }
 
@@ -37,7 +37,8 @@ Q_SIGNALS:
     void asked();
 
 private:
-    template <class Reply, class Answer> Id ask(std::deque<Reply>& replies, Answer answer)
+    template <class Reply, class Answer>
+    Id ask(std::deque<Reply>& replies, Answer answer)
     {
         const Id id = questions.size() + 1;
         questions << id;

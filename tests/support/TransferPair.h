@@ -24,8 +24,10 @@ struct TransferPair {
             t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = p->peer->transfers().busyWaitMs = 3000;
             p->peer->transfers().staleGraceMs = 100;
         }
-        QObject::connect(&a.peer->transfers(), &TransferManager::transferEnded, [this](const TransferOutcome& o) { endedA << o; });
-        QObject::connect(&b.peer->transfers(), &TransferManager::transferEnded, [this](const TransferOutcome& o) { endedB << o; });
+        QObject::connect(&a.peer->transfers(), &TransferManager::transferEnded,
+                         [this](const TransferOutcome& o) { endedA << o; });
+        QObject::connect(&b.peer->transfers(), &TransferManager::transferEnded,
+                         [this](const TransferOutcome& o) { endedB << o; });
         QDir().mkpath(src), QDir().mkpath(down);
         b.ctx->options.AutoAccept = true;
     }

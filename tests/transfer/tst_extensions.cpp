@@ -18,8 +18,8 @@ using Pair = TransferPair;
 // Only plain messages, and "caps:" once.
 bool plainOnly(const QStringList& said)
 {
-    const QStringList plain{"PAuth:", "uinfo:", "msg:", "file:", "HaveFile", "CANC_TRAN", "bye", "ping", "gotping",
-                            "FTIMEOUT", "PSOK", "PSBAD"};
+    const QStringList plain{"PAuth:", "uinfo:", "msg:",    "file:",    "HaveFile", "CANC_TRAN",
+                            "bye",    "ping",   "gotping", "FTIMEOUT", "PSOK",     "PSBAD"};
     int caps = 0;
     for (const QString& m : said) {
         caps += m == QLatin1String("caps:utf8,verify,token");
@@ -83,7 +83,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("on");
-        QTest::addColumn<int>("questions");  // existing-file questions at the receiver
+        QTest::addColumn<int>("questions");   // existing-file questions at the receiver
         QTest::addColumn<QString>("outcome"); // the sender's first outcome
         QTest::newRow("same size, other content") << "other" << true << 1 << "Complete : f.bin (300000 bytes)";
         QTest::newRow("same size, other content, plain")
@@ -117,12 +117,14 @@ private Q_SLOTS:
         p.a.peer->queue().addPath(p.srcPath("f.bin"));
         QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->queue().ended() == 1, 10000);
         const QString log = p.a.rec->lines.join('\n') + "\n--\n" + p.b.rec->lines.join('\n');
-        QVERIFY2(p.a.rec->lines.filter("*** File Transfer ").value(0) == "*** File Transfer " + outcome, qPrintable(log));
+        QVERIFY2(p.a.rec->lines.filter("*** File Transfer ").value(0) == "*** File Transfer " + outcome,
+                 qPrintable(log));
         QCOMPARE(p.askB->existsNames.size(), questions);
         QCOMPARE(readFile(p.downPath("f.bin")), on || how != "other" ? bytes : there);
         QCOMPARE(p.b.rec->indexStarting("*** The partial file differs") >= 0, how == "foreign");
         if (how == "flip") { // refused, not kept, offered again and received whole
-            QVERIFY2(p.b.rec->indexStarting("*** Error : The received content of f.bin differed") >= 0, qPrintable(log));
+            QVERIFY2(p.b.rec->indexStarting("*** Error : The received content of f.bin differed") >= 0,
+                     qPrintable(log));
             QCOMPARE(p.a.rec->count("*** File Transfer Complete : f.bin (300000 bytes)"), 1);
         }
     }
@@ -156,7 +158,8 @@ private Q_SLOTS:
         // before the sender has even read that answer.
         QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, [&, t] {
-                if (port == 2 && s.state() == QAbstractSocket::UnconnectedState && t->view().status == "Receiving File...")
+                if (port == 2 && s.state() == QAbstractSocket::UnconnectedState
+                    && t->view().status == "Receiving File...")
                     strike();
             });
         });
@@ -187,10 +190,14 @@ private Q_SLOTS:
         for (int i = 0; i < 100; ++i)
             future << QStringLiteral("future%1").arg(i);
         const QStringList all = Session::ownExtensions();
-        QTest::newRow("before the login only") << "caps:utf8,verify,token" << "" << QStringList{};
-        QTest::newRow("before and after") << "caps:utf8" << "caps:utf8,verify,token" << all;
-        QTest::newRow("100 unknown words first") << "" << "caps:" + future.join(',') + ",utf8,verify,token" << all;
-        QTest::newRow("unknown and repeated") << "" << "caps:x,verify,,verify," + QString(5000, 'u') << QStringList{"verify"};
+        QTest::newRow("before the login only") << "caps:utf8,verify,token"
+                                               << "" << QStringList{};
+        QTest::newRow("before and after") << "caps:utf8"
+                                          << "caps:utf8,verify,token" << all;
+        QTest::newRow("100 unknown words first") << ""
+                                                 << "caps:" + future.join(',') + ",utf8,verify,token" << all;
+        QTest::newRow("unknown and repeated") << ""
+                                              << "caps:x,verify,,verify," + QString(5000, 'u') << QStringList{"verify"};
     }
     void caps()
     {
@@ -267,8 +274,8 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(me.rec->contains("*** File Transfer Canceled By Receiver : _out.bin"),
                                   qPrintable(me.rec->lines.join('\n')), 5000);
         // The answers may still be on their way to the raw side.
-        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(wire).contains("HaveFile") &&
-                                      messagesIn(wire).contains(QString::fromUtf8("msg:??? ?? é €?")),
+        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(wire).contains("HaveFile")
+                                      && messagesIn(wire).contains(QString::fromUtf8("msg:??? ?? é €?")),
                                   qPrintable(messagesIn(wire).join('\n')), 5000);
         const QStringList got = messagesIn(wire);
         QVERIFY2(plainOnly(got), qPrintable(got.join('\n')));

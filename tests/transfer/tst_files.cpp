@@ -17,7 +17,7 @@ private Q_SLOTS:
     void distinctNames()
     {
         Pair p;
-        p.b.ctx->options.ExistsAlways = 1; // overwrite: a second "__.txt" would replace the first
+        p.b.ctx->options.ExistsAlways = 1;        // overwrite: a second "__.txt" would replace the first
         p.b.peer->session().extensionsOn = false; // a peer that reads only Windows-1252
         const QString jp = QString::fromUtf8("d/\u65e5\u672c.txt"), cn = QString::fromUtf8("d/\u4e2d\u56fd.txt");
         QVERIFY(writeFile(p.at(p.src, jp), "first file") && writeFile(p.at(p.src, cn), "second, longer file"));
@@ -118,7 +118,6 @@ private Q_SLOTS:
         QCOMPARE(QDir(p.at(p.down, "d/sub")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"s.txt"});
         QCOMPARE(list.completed(), 3);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestFiles)

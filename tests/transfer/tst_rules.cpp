@@ -15,9 +15,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<qint64>("length");
         QTest::addColumn<qint64>("block");
-        const qint64 rows[][2] = {{0, 1},     {1, 1},      {2, 1},       {3, 2},       {300, 150},
-                                  {301, 150}, {302, 151},  {512, 256},   {513, 512},   {8192, 512},
-                                  {8193, 8192}, {32768, 8192}, {qint64(5) << 32, 8192}};
+        const qint64 rows[][2] = {{0, 1},
+                                  {1, 1},
+                                  {2, 1},
+                                  {3, 2},
+                                  {300, 150},
+                                  {301, 150},
+                                  {302, 151},
+                                  {512, 256},
+                                  {513, 512},
+                                  {8192, 512},
+                                  {8193, 8192},
+                                  {32768, 8192},
+                                  {qint64(5) << 32, 8192}};
         for (const auto& r : rows)
             QTest::newRow(qPrintable(QString::number(r[0]))) << r[0] << r[1];
     }
@@ -76,7 +86,8 @@ private Q_SLOTS:
         QCOMPARE(timeLeftText(366000, 0.1), QStringLiteral("1:01:00"));
         QCOMPARE(offerBlockField(32767), QStringLiteral("512"));
         QCOMPARE(offerBlockField(32768), QStringLiteral("32768"));
-        QCOMPARE(cutEnd(QStringLiteral("File : ") + QString(31, 'x'), 37), QStringLiteral("File : ") + QString(27, 'x') + "...");
+        QCOMPARE(cutEnd(QStringLiteral("File : ") + QString(31, 'x'), 37),
+                 QStringLiteral("File : ") + QString(27, 'x') + "...");
         QCOMPARE(numberedWireName("d\\__.txt", 2), QStringLiteral("d\\__ (2).txt"));
         QCOMPARE(numberedWireName("d.x\\README", 3), QStringLiteral("d.x\\README (3)"));
         QCOMPARE(numberedWireName(".profile", 2), QStringLiteral(".profile (2)"));
@@ -89,14 +100,19 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("present");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("third") << QStringList{"report1.txt", "report2.txt"} << "report.txt" << "report3.txt";
-        QTest::newRow("last dot") << QStringList{} << "archive.tar.gz" << "archive.tar1.gz";
-        QTest::newRow("no dot") << QStringList{} << "README" << "README1";
-        QTest::newRow("folder counts") << QStringList{"x1/"} << "x" << "x2";
+        QTest::newRow("third") << QStringList{"report1.txt", "report2.txt"} << "report.txt"
+                               << "report3.txt";
+        QTest::newRow("last dot") << QStringList{} << "archive.tar.gz"
+                                  << "archive.tar1.gz";
+        QTest::newRow("no dot") << QStringList{} << "README"
+                                << "README1";
+        QTest::newRow("folder counts") << QStringList{"x1/"} << "x"
+                                       << "x2";
         QStringList thousand;
         for (int i = 1; i <= 1000; ++i)
             thousand << QStringLiteral("report%1.txt").arg(i);
-        QTest::newRow("second thousand") << thousand << "report.txt" << "reporta1.txt";
+        QTest::newRow("second thousand") << thousand << "report.txt"
+                                         << "reporta1.txt";
     }
     void uniqueNames()
     {
@@ -134,7 +150,9 @@ private Q_SLOTS:
         QTest::newRow("parent inside") << "a\\..\\..\\x" << 0;
         QTest::newRow("dot") << "a\\.\\x" << 0;
         QTest::newRow("slash inside") << "a/../x" << 0;
-        QTest::newRow("control") << QString("a\x01" "b") << 0;
+        QTest::newRow("control") << QString("a\x01"
+                                            "b")
+                                 << 0;
         QTest::newRow("C1 control") << QString(QChar(0x85)) + "b" << 0;
     }
     void names()
@@ -153,13 +171,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("local");
         QTest::addColumn<QString>("wire");
-        QTest::newRow("folders") << "Music/Live/song.mp3" << "Music\\Live\\song.mp3";
-        QTest::newRow("bar") << "a|b.txt" << "a_b.txt";
-        QTest::newRow("backslash in name") << "a\\b.txt" << "a_b.txt";
+        QTest::newRow("folders") << "Music/Live/song.mp3"
+                                 << "Music\\Live\\song.mp3";
+        QTest::newRow("bar") << "a|b.txt"
+                             << "a_b.txt";
+        QTest::newRow("backslash in name") << "a\\b.txt"
+                                           << "a_b.txt";
         QTest::newRow("euro kept") << QString::fromUtf8("\u20acuro.txt") << QString::fromUtf8("\u20acuro.txt");
         QTest::newRow("not 1252") << QString::fromUtf8("\u65e5\u672c.txt") << "__.txt";
         QTest::newRow("outside BMP") << QString::fromUtf8("\U0001F600__.txt") << "___.txt";
-        QTest::newRow("control") << "a\tb" << "a_b";
+        QTest::newRow("control") << "a\tb"
+                                 << "a_b";
     }
     void wireNames()
     {
@@ -193,12 +215,14 @@ private Q_SLOTS:
         QTest::newRow("coalesced") << L{"Got AllCANC_TRAN"} << QStringList{"Got All", "CANC_TRAN"};
         QTest::newRow("split name") << L{"Go", "t A", "ll"} << QStringList{"Got All"};
         QTest::newRow("resume split before digits") << L{"RESUME_TR", "65536"} << QStringList{"RESUME_TR65536"};
-        QTest::newRow("resume split in digits") << L{"RESUME_TR655", "36Got All"}
-                                                << QStringList{"RESUME_TR65536", "Got All"};
+        QTest::newRow("resume split in digits")
+            << L{"RESUME_TR655", "36Got All"} << QStringList{"RESUME_TR65536", "Got All"};
         QTest::newRow("resume alone") << L{"RESUME_TR"} << QStringList{"RESUME_TR"};
-        QTest::newRow("garbage around") << L{"zz\x01", "ACCE_TRANqq", "END_TRANS"} << QStringList{"ACCE_TRAN", "END_TRANS"};
+        QTest::newRow("garbage around") << L{"zz\x01", "ACCE_TRANqq", "END_TRANS"}
+                                        << QStringList{"ACCE_TRAN", "END_TRANS"};
         QTest::newRow("all") << L{"ACCE_TRANRESUME_TR1Got AllEND_TRANSCANC_TRANCANC_OKAY"}
-                             << QStringList{"ACCE_TRAN", "RESUME_TR1", "Got All", "END_TRANS", "CANC_TRAN", "CANC_OKAY"};
+                             << QStringList{"ACCE_TRAN", "RESUME_TR1", "Got All",
+                                            "END_TRANS", "CANC_TRAN",  "CANC_OKAY"};
     }
     void commands()
     {

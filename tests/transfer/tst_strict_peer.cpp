@@ -34,13 +34,16 @@ private Q_SLOTS:
         QTest::addColumn<Case>("row");
         QTest::newRow("empty file") << Case{"empty", 0, "", "Complete : f.bin (0 bytes)"};
         QTest::newRow("glued end and cancel") << Case{"glued", 10, "", "Complete : f.bin (10 bytes)"};
-        QTest::newRow("data closed early") << Case{"close", 5000, "The sender closed the data connection after 1000 of 5000 bytes", kStopped};
-        QTest::newRow("data reset early") << Case{"reset", 5000, "The sender reset the data connection after 1000 of 5000 bytes", kStopped};
+        QTest::newRow("data closed early")
+            << Case{"close", 5000, "The sender closed the data connection after 1000 of 5000 bytes", kStopped};
+        QTest::newRow("data reset early")
+            << Case{"reset", 5000, "The sender reset the data connection after 1000 of 5000 bytes", kStopped};
         QTest::newRow("stranger before the sender") << Case{"stranger first", 5000, kSecond, kStopped};
         QTest::newRow("stranger during the transfer") << Case{"stranger during", 5000, kSecond, kStopped};
         // A second offer meanwhile ends here without a refusal that could reach the sender
         // after it gave up; the running one goes on, and stops at the first byte too many.
-        QTest::newRow("second offer, then too much") << Case{"too much", 10, "The sender sent more than the offered 10 bytes : f.bin", kStopped};
+        QTest::newRow("second offer, then too much")
+            << Case{"too much", 10, "The sender sent more than the offered 10 bytes : f.bin", kStopped};
         // A sender gone quiet is left by closing the connection, not refused as by the user.
         QTest::newRow("sender goes quiet") << Case{"quiet", 10, "", "Timed Out : f.bin"};
     }
@@ -111,7 +114,8 @@ private Q_SLOTS:
         QTest::addColumn<Case>("row");
         QTest::newRow("empty file, no Got All") << Case{"empty", 0, "", "Complete : f.bin (0 bytes)"};
         QTest::newRow("resume offset cut by TCP") << Case{"resume", 200000, "", "Complete : f.bin (200000 bytes)"};
-        QTest::newRow("data closed early") << Case{"close", 48 << 20, "The receiver reset the data connection after", kStopped};
+        QTest::newRow("data closed early")
+            << Case{"close", 48 << 20, "The receiver reset the data connection after", kStopped};
         // Closed or reset, as the system has it.
         QTest::newRow("data closed before Got All") << Case{"gone", 100000, "The receiver", kStopped};
         QTest::newRow("stranger answers first") << Case{"stranger", 5000, kSecond, kStopped};
@@ -134,7 +138,8 @@ private Q_SLOTS:
         Chunked cmd, data, stranger;
         QVERIFY(l.me.peer->transfers().offerFile(l.sendPath("f.bin", bytes), "f.bin"));
         const char* block = size >= 32768 ? "32768" : "512";
-        QTRY_VERIFY_WITH_TIMEOUT(l.heard(QStringLiteral("file:%1|f.bin|%2|%3").arg(l.port + 1).arg(block).arg(size)), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(l.heard(QStringLiteral("file:%1|f.bin|%2|%3").arg(l.port + 1).arg(block).arg(size)),
+                                 5000);
         if (how == "stranger") {
             stranger.connectTo(l.port + 1);
             QTRY_VERIFY_WITH_TIMEOUT(stranger.up(), 5000);
@@ -216,11 +221,12 @@ private Q_SLOTS:
             // The peer offers y.bin while our x.bin waits for its answer, then gives it up.
             l.say(QStringLiteral("file:%1|y.bin|512|3").arg(l.port + 7));
             l.say(QStringLiteral("FTIMEOUT"));
-            QTRY_VERIFY2_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer Timed Out : y.bin"), qPrintable(l.log()), 5000);
+            QTRY_VERIFY2_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer Timed Out : y.bin"), qPrintable(l.log()),
+                                      5000);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(l.heard("FTIMEOUT"), 5000);
             l.said.clear();
-            l.say(QStringLiteral("CANC_TRAN")); // the refusal of the offer that timed out
+            l.say(QStringLiteral("CANC_TRAN"));             // the refusal of the offer that timed out
             QTRY_VERIFY_WITH_TIMEOUT(l.heard(offer), 5000); // offered again after the pause
         }
         QVERIFY(t.current() && t.current()->awaitingAnswer());

@@ -20,7 +20,10 @@ struct Pair : TransferPair {
     Pair()
     {
         QObject::connect(&a.peer->transfers(), &TransferManager::transferStarted, [this](FileTransfer* t) {
-            QObject::connect(t, &FileTransfer::viewChanged, [this, t] { ++viewsA; lastViewA = t->view(); });
+            QObject::connect(t, &FileTransfer::viewChanged, [this, t] {
+                ++viewsA;
+                lastViewA = t->view();
+            });
             QObject::connect(t, &FileTransfer::finished, [this, t] { blocksA = t->blocksSent(); });
         });
         QObject::connect(&b.peer->transfers(), &TransferManager::transferStarted, [this](FileTransfer* t) {
@@ -55,8 +58,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("blocks");
-        const qint64 rows[][2] = {{0, 0}, {1, 1}, {300, 2}, {301, 3}, {512, 2}, {8192, 16}, {8193, 2},
-                                  {32767, -1}, {32768, -1}, {3 * 1024 * 1024 + 7, -1}}; // -1: not counted
+        const qint64 rows[][2] = {
+            {0, 0},     {1, 1},    {300, 2},    {301, 3},    {512, 2},
+            {8192, 16}, {8193, 2}, {32767, -1}, {32768, -1}, {3 * 1024 * 1024 + 7, -1}}; // -1: not counted
         for (const auto& r : rows)
             QTest::newRow(qPrintable(QString::number(r[0]))) << r[0] << r[1];
     }
@@ -90,23 +94,28 @@ private Q_SLOTS:
     void endings_data()
     {
         QTest::addColumn<Ending>("row");
-        const QString byReceiver = "*** File Transfer Canceled By Receiver : f.bin", canceled = "*** File Transfer Canceled : f.bin";
-        const QString error = "*** File Transfer Stopped By Error : f.bin", timedOut = "*** File Transfer Timed Out : f.bin";
+        const QString byReceiver = "*** File Transfer Canceled By Receiver : f.bin",
+                      canceled = "*** File Transfer Canceled : f.bin";
+        const QString error = "*** File Transfer Stopped By Error : f.bin",
+                      timedOut = "*** File Transfer Timed Out : f.bin";
         QTest::newRow("decline") << Ending{"decline", byReceiver, canceled, false, true};
         QTest::newRow("sender times out") << Ending{"timeout", timedOut, timedOut, true, false};
-        QTest::newRow("sender cancels") << Ending{"sender", canceled, "*** File Transfer Canceled By Sender : f.bin", true, true};
+        QTest::newRow("sender cancels") << Ending{"sender", canceled, "*** File Transfer Canceled By Sender : f.bin",
+                                                  true, true};
         QTest::newRow("receiver cancels") << Ending{"receiver", byReceiver, canceled, false, true};
         QTest::newRow("receiver disk full") << Ending{"full", byReceiver, error, false, true};
         QTest::newRow("receiver folder read-only") << Ending{"readonly", byReceiver, error, false, true};
-        QTest::newRow("source shrinks") << Ending{"shrink", error, "*** File Transfer Canceled By Sender : f.bin", false, false};
+        QTest::newRow("source shrinks") << Ending{"shrink", error, "*** File Transfer Canceled By Sender : f.bin",
+                                                  false, false};
         QTest::newRow("receiver killed") << Ending{"kill", "", "", true, false};
         // A Disconnect ends the transfer once the peer has read the "bye": one line, and the
         // other side offers nothing again on the connection going away.
         QTest::newRow("disconnect") << Ending{"disconnect", "*** File Transfer Disconnected : f.bin", "", true, false};
-        QTest::newRow("receiver disconnects") << Ending{"b disconnect", "", "*** File Transfer Disconnected : f.bin", true, false};
+        QTest::newRow("receiver disconnects")
+            << Ending{"b disconnect", "", "*** File Transfer Disconnected : f.bin", true, false};
         // An offer nobody can answer any more ends at once, not a minute later.
-        QTest::newRow("control lost while asking")
-            << Ending{"lost", "*** File Transfer Disconnected : f.bin", "*** File Transfer Disconnected : f.bin", true, false};
+        QTest::newRow("control lost while asking") << Ending{"lost", "*** File Transfer Disconnected : f.bin",
+                                                             "*** File Transfer Disconnected : f.bin", true, false};
     }
     void endings()
     {
@@ -145,7 +154,11 @@ private Q_SLOTS:
                 else if (how == "shrink")
                     QFile::resize(p.srcPath("f.bin"), 1 << 20);
                 else if (how == "kill" && p.b.peer)
-                    QTimer::singleShot(0, [&] { p.b.rec.reset(); p.b.ctx = nullptr; p.b.peer.reset(); });
+                    QTimer::singleShot(0, [&] {
+                        p.b.rec.reset();
+                        p.b.ctx = nullptr;
+                        p.b.peer.reset();
+                    });
                 else if (how == "disconnect")
                     p.a.peer->session().Disconnect();
             });
@@ -155,7 +168,8 @@ private Q_SLOTS:
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (how == "receiver" && t->view().status == "Receiving File...")
                     t->requestCancel();
-                if (how == "b disconnect" && t->view().status == "Receiving File..." && p.b.peer->session().isConnected())
+                if (how == "b disconnect" && t->view().status == "Receiving File..."
+                    && p.b.peer->session().isConnected())
                     p.b.peer->session().Disconnect();
             });
         });
@@ -174,20 +188,26 @@ private Q_SLOTS:
         full.reset();
         QFile::setPermissions(p.down, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QStringList& la = p.a.rec->lines;
-        QVERIFY2(senderLine.isEmpty() ? la.indexOf(QRegularExpression(R"(^\*\*\* File Transfer (Incomplete|Stopped By Error) : f\.bin$)")) >= 0
+        QVERIFY2(senderLine.isEmpty() ? la.indexOf(QRegularExpression(
+                                            R"(^\*\*\* File Transfer (Incomplete|Stopped By Error) : f\.bin$)"))
+                                            >= 0
                                       : la.contains(senderLine),
                  qPrintable(la.join('\n')));
         if (p.b.ctx && !receiverLine.isEmpty())
             QVERIFY2(p.b.rec->contains(receiverLine), qPrintable(p.b.rec->lines.join('\n')));
         if (how == "full" || how == "readonly") // a full disk with the system's reason
-            QVERIFY2(p.b.rec->indexStarting("*** Error : Cannot write " + (how == "full" ? p.downPath("f.bin") + " - " + qt_error_string(EFBIG) : "")) >= 0,
-                     qPrintable(p.b.rec->lines.join('\n')));
+            QVERIFY2(
+                p.b.rec->indexStarting("*** Error : Cannot write "
+                                       + (how == "full" ? p.downPath("f.bin") + " - " + qt_error_string(EFBIG) : ""))
+                    >= 0,
+                qPrintable(p.b.rec->lines.join('\n')));
         if (how == "shrink")
             QVERIFY(la.contains("*** Error : Cannot read " + p.srcPath("f.bin") + " - the file became shorter"));
         QCOMPARE(la.filter("Complete").size(), 0);
         if (how.endsWith("disconnect")) {
-            QTRY_VERIFY_WITH_TIMEOUT(!p.a.peer->session().isConnected() && !p.b.peer->session().isConnected() &&
-                                         !p.a.peer->transfers().current() && !p.b.peer->transfers().current(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!p.a.peer->session().isConnected() && !p.b.peer->session().isConnected()
+                                         && !p.a.peer->transfers().current() && !p.b.peer->transfers().current(),
+                                     5000);
             QCOMPARE((how == "disconnect" ? la : p.b.rec->lines).filter("*** File Transfer Disconnected").size(), 1);
             QCOMPARE(la.filter("*** Sending File : f.bin").size(), 1);
         }
@@ -203,12 +223,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("offer");
         QTest::addColumn<QString>("escape"); // a path outside that must stay untouched
-        QTest::newRow("parent") << "file:%1|..\\evil.txt|512|10" << "../evil.txt";
-        QTest::newRow("negative size") << "file:%1|ok.txt|512|-5" << "";
-        QTest::newRow("block zero") << "file:%1|ok.txt|0|10" << "";
-        QTest::newRow("port") << "file:7%1|ok.txt|512|10" << "";
-        QTest::newRow("link to folder") << "file:%1|out\\evil.txt|512|10" << "../outside/evil.txt";
-        QTest::newRow("link to file") << "file:%1|l.txt|512|10" << "../outside/target.txt";
+        QTest::newRow("parent") << "file:%1|..\\evil.txt|512|10"
+                                << "../evil.txt";
+        QTest::newRow("negative size") << "file:%1|ok.txt|512|-5"
+                                       << "";
+        QTest::newRow("block zero") << "file:%1|ok.txt|0|10"
+                                    << "";
+        QTest::newRow("port") << "file:7%1|ok.txt|512|10"
+                              << "";
+        QTest::newRow("link to folder") << "file:%1|out\\evil.txt|512|10"
+                                        << "../outside/evil.txt";
+        QTest::newRow("link to file") << "file:%1|l.txt|512|10"
+                                      << "../outside/target.txt";
     }
     void hostileOffers()
     {
@@ -258,11 +284,14 @@ private Q_SLOTS:
         list.addPath(p.srcPath("f.bin"));
         list.addPath(p.srcPath("g.bin"));
         QVERIFY(p.connect());
-        QTRY_VERIFY2_WITH_TIMEOUT(list.remaining() == 0 && list.ended() == 2, qPrintable(p.a.rec->lines.join('\n')), 15000);
+        QTRY_VERIFY2_WITH_TIMEOUT(list.remaining() == 0 && list.ended() == 2, qPrintable(p.a.rec->lines.join('\n')),
+                                  15000);
         QCOMPARE(p.a.rec->count("*** File Transfer Timed Out : f.bin"), 3); // then given up
         QCOMPARE(p.a.rec->count("*** File Given Up : f.bin did not go through 3 times in a row"), 1);
         QCOMPARE(p.a.rec->count("*** File Transfer Timed Out : g.bin"), 3);
-        QCOMPARE(p.a.rec->indexStarting("*** Sending File : g.bin") > p.a.rec->lines.lastIndexOf("*** File Transfer Timed Out : f.bin"), true);
+        QCOMPARE(p.a.rec->indexStarting("*** Sending File : g.bin")
+                     > p.a.rec->lines.lastIndexOf("*** File Transfer Timed Out : f.bin"),
+                 true);
         QCOMPARE(list.ended(), 2);
         QCOMPARE(list.completed(), 0);
     }
@@ -273,17 +302,23 @@ private Q_SLOTS:
         QTest::addColumn<Existing>("row");
         const QByteArray data = randomBytes(200000, 7), longer = randomBytes(300000, 8);
         const QString done = "*** File Transfer Complete : %1 (200000 bytes)", f = done.arg("f.bin");
-        const QString byReceiver = "*** File Transfer Canceled By Receiver : f.bin", canceled = "*** File Transfer Canceled : f.bin";
-        QTest::newRow("resume partial") << Existing{data.left(100000), {}, 0, {2}, {}, "f.bin", 65536, f, "*** Resuming File : f.bin (200000 bytes)"};
+        const QString byReceiver = "*** File Transfer Canceled By Receiver : f.bin",
+                      canceled = "*** File Transfer Canceled : f.bin";
+        QTest::newRow("resume partial") << Existing{
+            data.left(100000), {}, 0, {2}, {}, "f.bin", 65536, f, "*** Resuming File : f.bin (200000 bytes)"};
         QTest::newRow("resume short") << Existing{data.left(90000), {}, 2, {}, {}, "f.bin", 0, f, f};
         QTest::newRow("resume longer") << Existing{longer, {}, 0, {2}, {}, "f.bin", 0, f, f};
-        QTest::newRow("overwrite") << Existing{longer, {}, 1, {}, {}, "f.bin", 0, f, "*** Overwriting File : f.bin (200000 bytes)"};
+        QTest::newRow("overwrite") << Existing{
+            longer, {}, 1, {}, {}, "f.bin", 0, f, "*** Overwriting File : f.bin (200000 bytes)"};
         QTest::newRow("rename") << Existing{longer, {}, 0, {3}, {}, "f1.bin", 0, f, done.arg("f1.bin")};
         // A typed name that exists is never written over unasked; the same name is refused.
-        QTest::newRow("typed, exists, overwrite") << Existing{longer, longer, 0, {4, 1}, "g.bin", "g.bin", 0, f, done.arg("g.bin")};
-        QTest::newRow("typed, exists, cancel") << Existing{longer, longer, 0, {4, 5}, "g.bin", "", -1, byReceiver, canceled};
+        QTest::newRow("typed, exists, overwrite")
+            << Existing{longer, longer, 0, {4, 1}, "g.bin", "g.bin", 0, f, done.arg("g.bin")};
+        QTest::newRow("typed, exists, cancel")
+            << Existing{longer, longer, 0, {4, 5}, "g.bin", "", -1, byReceiver, canceled};
         QTest::newRow("typed, the same name") << Existing{longer, {}, 0, {4}, "f.bin", "", -1, byReceiver, canceled};
-        QTest::newRow("have file") << Existing{data, {}, 0, {}, {}, "f.bin", -1, "*** File Transfer Canceled (Receiver Has Complete File) : f.bin", ""};
+        QTest::newRow("have file") << Existing{
+            data, {}, 0, {}, {}, "f.bin", -1, "*** File Transfer Canceled (Receiver Has Complete File) : f.bin", ""};
         QTest::newRow("canceled") << Existing{longer, {}, 0, {5}, {}, "", -1, byReceiver, canceled};
     }
     void existing()

@@ -1,15 +1,15 @@
+#include "config/Options.h"
+#include "session/Session.h"
+#include "support/Harness.h"
 #include "ui/MainWindow.h"
 #include "ui/SiteListWindow.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TransferUi.h"
 #include "ui/TrayIcon.h"
-#include "ui/WindowPrompts.h"
-#include "session/Session.h"
-#include "config/Options.h"
 #include "ui/Twips.h"
+#include "ui/WindowPrompts.h"
 #include <QMessageBox>
 #include <QPushButton>
-#include "support/Harness.h"
 
 #include <QAction>
 #include <QApplication>

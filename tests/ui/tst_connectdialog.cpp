@@ -1,5 +1,5 @@
-#include "ui/QuickConnectDialog.h"
 #include "support/Harness.h"
+#include "ui/QuickConnectDialog.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -17,11 +17,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("filePorts");
-        QTest::newRow("digits") << "2100" << "2100" << "2101 & 2102";
-        QTest::newRow("letters dropped") << "2a1b0-0 " << "2100" << "2101 & 2102";
-        QTest::newRow("backspace works") << "20009\b" << "2000" << "2001 & 2002";
-        QTest::newRow("emptied") << "7\b" << "" << "";
-        QTest::newRow("five digits at most") << "6553377" << "65533" << "65534 & 65535";
+        QTest::newRow("digits") << "2100"
+                                << "2100"
+                                << "2101 & 2102";
+        QTest::newRow("letters dropped") << "2a1b0-0 "
+                                         << "2100"
+                                         << "2101 & 2102";
+        QTest::newRow("backspace works") << "20009\b"
+                                         << "2000"
+                                         << "2001 & 2002";
+        QTest::newRow("emptied") << "7\b"
+                                 << ""
+                                 << "";
+        QTest::newRow("five digits at most") << "6553377"
+                                             << "65533"
+                                             << "65534 & 65535";
     }
     // The dialog opens as the options say; the port boxes take digits only, and the file
     // ports follow them.
@@ -69,7 +79,9 @@ private Q_SLOTS:
         QTest::newRow("ok port 0 refused") << true << "0" << pw << "portRangeMessage";
         QTest::newRow("ok port 65534 refused") << true << "65534" << pw << "portRangeMessage";
         QTest::newRow("ok other mode's port refused") << false << "99999" << pw << "portRangeMessage";
-        QTest::newRow("ok client password with [ refused") << false << "2500" << "a[b" << "passwordMessage";
+        QTest::newRow("ok client password with [ refused") << false << "2500"
+                                                           << "a[b"
+                                                           << "passwordMessage";
         QTest::newRow("ok server password outside Windows-1252 refused")
             << true << "2500" << QString::fromUtf8("\u0141\u00f3d\u017a") << "passwordMessage";
         QTest::newRow("cancel") << true << "2500" << pw << "cancel";
@@ -107,10 +119,11 @@ private Q_SLOTS:
             return;
         }
         // Both modes' fields are stored, whichever mode was chosen.
-        QCOMPARE((QStringList{o.ClientPort, o.ClientFilePort, o.ClientIp, o.ClientPassword, o.ServerPort,
-                              o.ServerFilePort, o.ConnType, p.ctx->ConnMode, p.ctx->ConnPort}),
-                 (QStringList{"4100", "4101", "127.0.0.1", "pw", serverPort, QString::number(serverPort.toInt() + 1),
-                              server ? "Server" : "Client", server ? "Server" : "Client", server ? serverPort : "4100"}));
+        QCOMPARE(
+            (QStringList{o.ClientPort, o.ClientFilePort, o.ClientIp, o.ClientPassword, o.ServerPort, o.ServerFilePort,
+                         o.ConnType, p.ctx->ConnMode, p.ctx->ConnPort}),
+            (QStringList{"4100", "4101", "127.0.0.1", "pw", serverPort, QString::number(serverPort.toInt() + 1),
+                         server ? "Server" : "Client", server ? "Server" : "Client", server ? serverPort : "4100"}));
         QVERIFY(o.RequirePassword);
         if (!server)
             QCOMPARE(p.ctx->ConnHost, QString("127.0.0.1"));

@@ -1,6 +1,6 @@
 #include "ui/DesktopServices.h"
-#include "ui/Twips.h"
 #include "ui/HelpWindow.h"
+#include "ui/Twips.h"
 
 #include <QFileDialog>
 #include <QRegularExpression>
@@ -55,7 +55,8 @@ private Q_SLOTS:
         HelpWindow help;
         QCOMPARE(help.showTopic(topic), ownPage);
         const QString source = help.browser()->source().toString();
-        QVERIFY2(source.endsWith(ownPage ? QStringLiteral("topic%1.html").arg(topic) : "index.html"), qPrintable(source));
+        QVERIFY2(source.endsWith(ownPage ? QStringLiteral("topic%1.html").arg(topic) : "index.html"),
+                 qPrintable(source));
         const QString title = help.browser()->documentTitle();
         QVERIFY(!title.isEmpty()); // a real page: a heading and some text beyond it
         QVERIFY2(help.browser()->toPlainText().size() > title.size() + 60, qPrintable(title));

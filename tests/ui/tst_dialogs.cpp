@@ -6,13 +6,13 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
@@ -83,15 +83,17 @@ private Q_SLOTS:
         QFETCH(bool, accepted);
         WindowPrompts prompts(nullptr);
         // Texts from the peer show as one line, control characters escaped; a byte count as a size.
-        const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", tick ? "3000000000" : "12\t4", "Somebody With A\nLong Name",
-                                        "/home/someone/download/", false};
+        const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", tick ? "3000000000" : "12\t4",
+                                        "Somebody With A\nLong Name", "/home/someone/download/", false};
         std::optional<Prompts::AcceptReply> got;
         const Prompts::Id id = prompts.askAccept(rq, [&](const Prompts::AcceptReply& r) { got = r; });
         QPointer<QWidget> w = prompts.window(id);
         QVERIFY(w && !w->isModal());
         // Long texts are shortened from the front.
-        QCOMPARE((QStringList{text(w, "FileNameLabel"), text(w, "SizeLabel"), text(w, "FromLabel"), text(w, "DirectoryLabel")}),
-                 (QStringList{"...-file-name\\x1b[2J.zip", tick ? "2.8 GiB" : "12\\t4", "...With A\\nLong Name", "...someone/download/"}));
+        QCOMPARE((QStringList{text(w, "FileNameLabel"), text(w, "SizeLabel"), text(w, "FromLabel"),
+                              text(w, "DirectoryLabel")}),
+                 (QStringList{"...-file-name\\x1b[2J.zip", tick ? "2.8 GiB" : "12\\t4", "...With A\\nLong Name",
+                              "...someone/download/"}));
 
         w->findChild<QCheckBox*>(QStringLiteral("AutoAcceptCheck"))->setChecked(tick);
         leave(w, how);
@@ -135,7 +137,8 @@ private Q_SLOTS:
         QPointer<QWidget> w = prompts.window(id);
         QVERIFY(w);
         // Both files, to choose between them: size and date here, the offered size.
-        QCOMPARE(w->findChild<QLabel*>("ExistingLabel")->text(), "2.0 KiB (" + l.toString(2048) + " bytes), 2024-03-05 14:07");
+        QCOMPARE(w->findChild<QLabel*>("ExistingLabel")->text(),
+                 "2.0 KiB (" + l.toString(2048) + " bytes), 2024-03-05 14:07");
         QCOMPARE(w->findChild<QLabel*>("OfferedLabel")->text(), "3.0 GiB (" + l.toString(qint64(3) << 30) + " bytes)");
         const auto options = w->findChildren<QRadioButton*>(QStringLiteral("Option1"));
         QVERIFY(options.size() == 4 && options[0]->isChecked());

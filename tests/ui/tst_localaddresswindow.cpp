@@ -1,8 +1,8 @@
+#include "core/PeerState.h"
+#include "support/Harness.h"
 #include "ui/AboutWindow.h"
 #include "ui/LocalAddressWindow.h"
 #include "util/AddressLookup.h"
-#include "core/PeerState.h"
-#include "support/Harness.h"
 
 #include <QApplication>
 #include <QClipboard>

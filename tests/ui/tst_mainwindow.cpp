@@ -1,14 +1,15 @@
+#include "session/Session.h"
+#include "support/Harness.h"
+#include "transfer/TransferManager.h"
 #include "ui/MainWindow.h"
+#include "ui/QueueWindow.h"
+#include "ui/QuickConnectDialog.h"
 #include "ui/SplashWindow.h"
 #include "ui/TranscriptPane.h"
-#include "ui/QuickConnectDialog.h"
 #include "ui/Twips.h"
-#include "ui/QueueWindow.h"
-#include "session/Session.h"
-#include "transfer/TransferManager.h"
-#include "support/Harness.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,10 +19,9 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QClipboard>
 #include <QTest>
-#include <QToolBar>
 #include <QTextBlock>
+#include <QToolBar>
 
 namespace {
 
@@ -152,7 +152,8 @@ private Q_SLOTS:
         TestPeer p;
         p.ctx->DebugMode = true;
         MainWindow w(*p.peer);
-        QCOMPARE(lines(pane(w, "BothText")) + lines(pane(w, "MsgText")), QStringList({"QVDEBUG ACTIVATED", "QVDEBUG ACTIVATED"}));
+        QCOMPARE(lines(pane(w, "BothText")) + lines(pane(w, "MsgText")),
+                 QStringList({"QVDEBUG ACTIVATED", "QVDEBUG ACTIVATED"}));
         QCOMPARE(PeerState::formatTimeStamp(QTime(9, 5), true, false), QString("[9:05]"));
         QCOMPARE(PeerState::formatTimeStamp(QTime(0, 7), true, false), QString("[0:07]"));
         QCOMPARE(PeerState::formatTimeStamp(QTime(14, 0), true, true), QString("([14:00])"));

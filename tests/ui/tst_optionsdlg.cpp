@@ -1,9 +1,9 @@
+#include "support/RawPeer.h"
 #include "ui/HelpWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
-#include "ui/TypedTextFilter.h"
 #include "ui/TranscriptPane.h"
-#include "support/RawPeer.h"
+#include "ui/TypedTextFilter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,10 +28,22 @@ namespace {
 
 // An option of the set, set from a text ("1"/"0" for a Boolean).
 using Member = std::variant<QString Options::*, bool Options::*, int Options::*>;
-void assign(QString& o, const QString& v) { o = v; }
-void assign(bool& o, const QString& v) { o = v == "1"; }
-void assign(int& o, const QString& v) { o = v.toInt(); }
-void set(Options& o, const Member& m, const QString& v) { std::visit([&](auto p) { assign(o.*p, v); }, m); }
+void assign(QString& o, const QString& v)
+{
+    o = v;
+}
+void assign(bool& o, const QString& v)
+{
+    o = v == "1";
+}
+void assign(int& o, const QString& v)
+{
+    o = v.toInt();
+}
+void set(Options& o, const Member& m, const QString& v)
+{
+    std::visit([&](auto p) { assign(o.*p, v); }, m);
+}
 
 // What a control shows: a box "1"/"0", a text, a colour as its decimal text, or for a row of
 // option buttons (Name_0, Name_1, ...) the index selected, "none"; "-" when the row is disabled.
@@ -217,20 +229,42 @@ private Q_SLOTS:
         QTest::addColumn<bool>("paste");
         for (bool paste : {false, true}) {
             const char* how = paste ? "pasted" : "typed";
-            QTest::addRow("name %s", how) << "NameText" << "" << "Ann Lee;[.~_1!" << "Ann Lee.~_1!" << ";[" << paste;
+            QTest::addRow("name %s", how) << "NameText"
+                                          << ""
+                                          << "Ann Lee;[.~_1!"
+                                          << "Ann Lee.~_1!"
+                                          << ";[" << paste;
             QTest::addRow("name beyond Windows-1252 %s", how)
-                << "NameText" << "" << QString::fromUtf8("Ann \u0141\u00f3d\u017a") << QString::fromUtf8("Ann \u00f3d")
+                << "NameText"
+                << "" << QString::fromUtf8("Ann \u0141\u00f3d\u017a") << QString::fromUtf8("Ann \u00f3d")
                 << QString::fromUtf8("\u0141\u017a") << paste;
-            QTest::addRow("e-mail %s", how) << "EmailText" << "" << "a.b@c;d[,e" << "a.b@cd,e" << ";[" << paste;
-            QTest::addRow("home page %s", how) << "HomePageText" << "" << "http://x.org/~a?b=1&c;d[e#f%20"
-                                               << "http://x.org/~a?b=1&c;de#f%20" << "[" << paste;
-            QTest::addRow("stored text kept %s", how)
-                << "NameText" << "<No Name>" << ";x" << "<No Name>x" << ";" << paste;
-            QTest::addRow("stored ; kept %s", how) << "EmailText" << "a;b" << "c;" << "a;bc" << ";" << paste;
+            QTest::addRow("e-mail %s", how) << "EmailText"
+                                            << ""
+                                            << "a.b@c;d[,e"
+                                            << "a.b@cd,e"
+                                            << ";[" << paste;
+            QTest::addRow("home page %s", how) << "HomePageText"
+                                               << ""
+                                               << "http://x.org/~a?b=1&c;d[e#f%20"
+                                               << "http://x.org/~a?b=1&c;de#f%20"
+                                               << "[" << paste;
+            QTest::addRow("stored text kept %s", how) << "NameText"
+                                                      << "<No Name>"
+                                                      << ";x"
+                                                      << "<No Name>x"
+                                                      << ";" << paste;
+            QTest::addRow("stored ; kept %s", how) << "EmailText"
+                                                   << "a;b"
+                                                   << "c;"
+                                                   << "a;bc"
+                                                   << ";" << paste;
         }
         QTest::newRow("tab, euro, beyond Windows-1252 pasted")
-            << "HomePageText" << "" << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9\xC4\x9F\tb")
-            << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9" "b") << QString::fromUtf8("\xC4\x9F\t") << true;
+            << "HomePageText"
+            << "" << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9\xC4\x9F\tb")
+            << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9"
+                                 "b")
+            << QString::fromUtf8("\xC4\x9F\t") << true;
     }
     void keyFilters()
     {
@@ -266,13 +300,30 @@ private Q_SLOTS:
         for (const char* c : {"name", "age", "typed", "sent"}) // typed: "control=text"
             QTest::addColumn<QString>(c);
         const QString tail = ";<No E-mail Specified>;", noHome = ";<No Homepage Specified>";
-        QTest::newRow("nothing changed") << "Me" << "30" << "" << "";
-        QTest::newRow("## shown as 17") << "Me" << "##" << "" << "uinfo:Me" + tail + "17" + noHome;
-        QTest::newRow("home page only")
-            << "Me" << "30" << "HomePageText=http://a.b/c;d" << "uinfo:Me" + tail + "30;http://a.b/c;d";
-        QTest::newRow("name typed") << "Me" << "30" << "NameText=Ann" << "uinfo:Ann" + tail + "30" + noHome;
-        QTest::newRow("name typed back") << "Me" << "30" << "NameText=Me" << "";
-        QTest::newRow("; of an older file") << "A;B" << "##" << "" << "uinfo:A,B" + tail + "17" + noHome;
+        QTest::newRow("nothing changed") << "Me"
+                                         << "30"
+                                         << ""
+                                         << "";
+        QTest::newRow("## shown as 17") << "Me"
+                                        << "##"
+                                        << ""
+                                        << "uinfo:Me" + tail + "17" + noHome;
+        QTest::newRow("home page only") << "Me"
+                                        << "30"
+                                        << "HomePageText=http://a.b/c;d"
+                                        << "uinfo:Me" + tail + "30;http://a.b/c;d";
+        QTest::newRow("name typed") << "Me"
+                                    << "30"
+                                    << "NameText=Ann"
+                                    << "uinfo:Ann" + tail + "30" + noHome;
+        QTest::newRow("name typed back") << "Me"
+                                         << "30"
+                                         << "NameText=Me"
+                                         << "";
+        QTest::newRow("; of an older file") << "A;B"
+                                            << "##"
+                                            << ""
+                                            << "uinfo:A,B" + tail + "17" + noHome;
     }
     void okSendsUserInfo()
     {
@@ -310,8 +361,10 @@ private Q_SLOTS:
         auto* both = w.findChild<TranscriptPane*>("BothText");
         p.ctx->AddText(QString("earlier"), MessageLine);
         OptionsDialog* d = openOptions(w);
-        for (const auto& [control, value] : {std::pair{"BoxLayoutOption", "1"}, {"ChatBarCheck", "0"},
-                                             {"TimeStampCheck", "0"}, {"MsgColorLabel", "255"}})
+        for (const auto& [control, value] : {std::pair{"BoxLayoutOption", "1"},
+                                             {"ChatBarCheck", "0"},
+                                             {"TimeStampCheck", "0"},
+                                             {"MsgColorLabel", "255"}})
             change(d, control, value);
         QVERIFY(QDir().mkpath(p.ctx->configPath())); // a folder where the file should go
         d->Command2->click();
@@ -354,9 +407,10 @@ private Q_SLOTS:
         change(d, "BoxLayoutOption", "1");
         QCOMPARE(QStringList({shows(d->MinToTrayImg), shows(d->BoxLayoutImg)}),
                  QStringList({"MinTrayImg", "TwoBoxImg"}));
-        for (const auto& [box, value, picture] :
-             {std::tuple{"FCSWCheck", "1", "FCSWIMG"}, {"FCOTCheck", "1", "FCSWOTIMG"}, {"FCSWCheck", "0", "FCOTIMG"},
-              {"FCOTCheck", "0", "FCFCIMG"}}) {
+        for (const auto& [box, value, picture] : {std::tuple{"FCSWCheck", "1", "FCSWIMG"},
+                                                  {"FCOTCheck", "1", "FCSWOTIMG"},
+                                                  {"FCSWCheck", "0", "FCOTIMG"},
+                                                  {"FCOTCheck", "0", "FCFCIMG"}}) {
             change(d, box, value);
             QCOMPARE(shows(d->FCIMG), picture);
         }

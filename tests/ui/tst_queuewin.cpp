@@ -1,10 +1,10 @@
 #include "support/Harness.h"
 
 #include "queue/FileQueue.h"
-#include "ui/MainWindow.h"
 #include "ui/FileCatcherWindow.h"
-#include "ui/QueueWindow.h"
 #include "ui/FileOrFolderDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/QueueWindow.h"
 #include "ui/TransferUi.h"
 #include "ui/Twips.h"
 
@@ -46,7 +46,10 @@ bool drop(QWidget* target, QMimeData* mime)
     return dropped.isAccepted();
 }
 
-QAction* act(QWidget* w, const char* name) { return w->findChild<QAction*>(QLatin1String(name)); }
+QAction* act(QWidget* w, const char* name)
+{
+    return w->findChild<QAction*>(QLatin1String(name));
+}
 
 } // namespace
 
@@ -99,8 +102,7 @@ private Q_SLOTS:
         files.setUrls({QUrl::fromLocalFile(home + "/f1.txt"), QUrl::fromLocalFile(home + "/dir"),
                        QUrl("https://example.org/f.zip"), QUrl::fromLocalFile(home + "/f2")});
         QVERIFY(drop(to, &files));
-        QCOMPARE(entries(p.peer->queue()),
-                 QStringList({home + "/f1.txt|f1.txt", home + "/dir/|dir", home + "/f2|f2"}));
+        QCOMPARE(entries(p.peer->queue()), QStringList({home + "/f1.txt|f1.txt", home + "/dir/|dir", home + "/f2|f2"}));
         QVERIFY(w.queueWindow()->isVisible()); // the first entry shows the window
         QCOMPARE(caption(w, "pop_queue"), "Hide File Queue");
     }
@@ -178,14 +180,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("order");
         QTest::addColumn<QList<int>>("selectedAfter");
-        QTest::newRow("Up") << "Up" << "10324" << QList<int>{0, 2};
-        QTest::newRow("mnu_up") << "mnu_up" << "10324" << QList<int>{0, 2};
-        QTest::newRow("Down") << "Down" << "02143" << QList<int>{2, 4};
-        QTest::newRow("mnu_down") << "mnu_down" << "02143" << QList<int>{2, 4};
-        QTest::newRow("mnu_top") << "mnu_top" << "31024" << QList<int>{};
-        QTest::newRow("mnu_bott") << "mnu_bott" << "02413" << QList<int>{};
-        QTest::newRow("Del") << "Del" << "024" << QList<int>{};
-        QTest::newRow("mnu_del") << "mnu_del" << "024" << QList<int>{};
+        QTest::newRow("Up") << "Up"
+                            << "10324" << QList<int>{0, 2};
+        QTest::newRow("mnu_up") << "mnu_up"
+                                << "10324" << QList<int>{0, 2};
+        QTest::newRow("Down") << "Down"
+                              << "02143" << QList<int>{2, 4};
+        QTest::newRow("mnu_down") << "mnu_down"
+                                  << "02143" << QList<int>{2, 4};
+        QTest::newRow("mnu_top") << "mnu_top"
+                                 << "31024" << QList<int>{};
+        QTest::newRow("mnu_bott") << "mnu_bott"
+                                  << "02413" << QList<int>{};
+        QTest::newRow("Del") << "Del"
+                             << "024" << QList<int>{};
+        QTest::newRow("mnu_del") << "mnu_del"
+                                 << "024" << QList<int>{};
     }
     void queueWindow()
     {
@@ -340,7 +350,8 @@ private Q_SLOTS:
         QPointer<QFileDialog> dialog = w.findChild<QFileDialog*>();
         QCOMPARE(bool(dialog), button != "CancelButton");
         if (dialog) {
-            QCOMPARE(dialog->directory().absolutePath(), button == "SendFoldButton" ? p.ctx->programFolder : home + "/pick");
+            QCOMPARE(dialog->directory().absolutePath(),
+                     button == "SendFoldButton" ? p.ctx->programFolder : home + "/pick");
             QCOMPARE(o.SendFileChosen, button == "SendFileButton");
             const bool files = dialog->fileMode() == QFileDialog::ExistingFiles;
             QCOMPARE(files, button == "SendFileButton");

@@ -1,9 +1,9 @@
 #include "support/Harness.h"
 
 #include "ui/MainWindow.h"
+#include "ui/QuickConnectDialog.h"
 #include "ui/SiteListWindow.h"
 #include "ui/Twips.h"
-#include "ui/QuickConnectDialog.h"
 
 #include <QAction>
 #include <QDir>
@@ -24,7 +24,10 @@ const QByteArray kFile = "Folder=A;Expanded;Parent=Sites;\r\n"
                          "Site=S;IP=1.2.3.4;Port=2000;Password=pw;Parent=A;\r\n";
 const QDateTime kOld = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6), Qt::UTC);
 
-QString sitesPath(const TestPeer& p) { return QDir(p.ctx->programFolder).filePath("qvsites.cfg"); }
+QString sitesPath(const TestPeer& p)
+{
+    return QDir(p.ctx->programFolder).filePath("qvsites.cfg");
+}
 
 QTreeWidgetItem* item(SiteListWindow* l, const QString& name)
 {
@@ -110,7 +113,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file"); // "<none>": no file; "<dir>": a folder in its place
         QTest::addColumn<QStringList>("ops");
         QTest::addColumn<QByteArray>("written"); // "<same>": not rewritten
-        QTest::addColumn<QStringList>("told"); // questions, refusals, then pane lines, by their start
+        QTest::addColumn<QStringList>("told");   // questions, refusals, then pane lines, by their start
         auto row = [](const char* name, const QByteArray& file, const QStringList& ops, const QByteArray& written,
                       const QStringList& told = {}) { QTest::newRow(name) << file << ops << written << told; };
         const QByteArray same = "<same>", none = "<none>", t = "Site=T;IP=h;Port=1;Password=;Parent=Sites;\r\n";
@@ -122,11 +125,13 @@ private Q_SLOTS:
             {"Not taken: \";\". The sites file", "Not taken: \"a\" \"b\". A port", "Not taken: \";\"",
              "Not taken: \";\""});
         row("Windows-1252 names", none, {QString::fromUtf8("site:\u20ac\u0141\u00f3d\u017a \u65e5\u672c")},
-            "Site=\x80\xf3" "d ;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Sites;\r\n",
+            "Site=\x80\xf3"
+            "d ;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Sites;\r\n",
             {QString::fromUtf8("Not taken: \"\u0141\" \"\u017a\" \"\u65e5\" \"\u672c\". The sites file holds "
-                              "Windows-1252 text without \";\".")});
+                               "Windows-1252 text without \";\".")});
         row("boxes keep out what the file cannot hold", kFile,
-            {"select:S", QString::fromUtf8("ip:h\u20ac\u0141;Port=1"), "port:6553377", QString::fromUtf8("pw:Parent=;x\u00ff")},
+            {"select:S", QString::fromUtf8("ip:h\u20ac\u0141;Port=1"), "port:6553377",
+             QString::fromUtf8("pw:Parent=;x\u00ff")},
             "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
             "Site=S;IP=h\x80Port1;Port=65533;Password=Parentx;Parent=A;\r\n",
             {"The address may not hold \"Port=\".", "A port has at most five digits.",
@@ -137,7 +142,8 @@ private Q_SLOTS:
             "Site=Expanded;IP=xxx.xxx.xxx.xxx;Port=2000;Password=;Parent=Kid;\r\n");
         row("name box renames", kFile + t, {"select:S", "name:Office", "select:T", "select:Office", "details"},
             "Folder=A;Expanded;Parent=Sites;\r\nFolder=B;Parent=Sites;\r\n"
-            "Site=Office;IP=1.2.3.4;Port=2000;Password=pw;Parent=A;\r\n" + t,
+            "Site=Office;IP=1.2.3.4;Port=2000;Password=pw;Parent=A;\r\n"
+                + t,
             {"details:Office|1.2.3.4"});
         row("name box refuses a taken name", kFile + t, {"select:S", "name:T", "details"}, same,
             {"Entry T Already Exists!", "details:S|1.2.3.4"});
@@ -163,8 +169,8 @@ private Q_SLOTS:
             {"no Delete", "no Rename"});
         QByteArray chain = "Folder=X;Expanded;Parent=Sites;\r\nFolder=Y;Parent=X;\r\n";
         for (int i = 1; i <= 9; ++i) // nine folders deep, all open
-            chain += "Folder=L" + QByteArray::number(i) + ";Expanded;Parent=" +
-                     (i == 1 ? QByteArray("Sites") : "L" + QByteArray::number(i - 1)) + ";\r\n";
+            chain += "Folder=L" + QByteArray::number(i)
+                     + ";Expanded;Parent=" + (i == 1 ? QByteArray("Sites") : "L" + QByteArray::number(i - 1)) + ";\r\n";
         row("drag too deep", chain, {"drag:X>L8"}, same, {"Folders nest at most 9 levels deep"});
         row("delete a folder with its sites", kFile + t, {"select:A", "delete:yes"}, "Folder=B;Parent=Sites;\r\n" + t,
             {"Delete Folder A?"});
@@ -220,8 +226,8 @@ private Q_SLOTS:
         if (same)
             QVERIFY(file == "<none>" || QFileInfo(path).lastModified() == kOld);
         else if (written != "<missing>") // passwords inside: for the owner's eyes only
-            QVERIFY(!(QFileInfo(path).permissions() &
-                      (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)));
+            QVERIFY(!(QFileInfo(path).permissions()
+                      & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)));
     }
 
     // The quick-connect dialog's "Server List" opens the site list, sized from the options.
@@ -234,8 +240,8 @@ private Q_SLOTS:
         QTcpServer listener;
         const quint16 port = freePortTriple();
         QVERIFY(listener.listen(QHostAddress::LocalHost, port));
-        const QByteArray file = "Folder=F;Expanded;Parent=Sites;\r\nSite=Peer;IP=127.0.0.1;Port=" +
-                                QByteArray::number(port) + ";Password=secret;Parent=F;\r\n";
+        const QByteArray file = "Folder=F;Expanded;Parent=Sites;\r\nSite=Peer;IP=127.0.0.1;Port="
+                                + QByteArray::number(port) + ";Password=secret;Parent=F;\r\n";
         QVERIFY(writeFile(sitesPath(p), file));
         p.ctx->options.SitesWidth = "9000";
         p.ctx->options.SitesHeight = "100"; // below the minimum

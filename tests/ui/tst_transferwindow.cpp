@@ -1,9 +1,9 @@
 #include "support/Harness.h"
 
-#include "ui/TransferWindow.h"
-#include "ui/TransferUi.h"
 #include "queue/FileQueue.h"
 #include "transfer/TransferManager.h"
+#include "ui/TransferUi.h"
+#include "ui/TransferWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -54,8 +54,8 @@ struct UiPeer {
     QWidget main;
     QPointer<TransferWindow> window;
     QHash<QString, QHash<QString, QString>> last; // by file name
-    double worstRatio = 0; // progress bar against the bytes moved
-    bool shownQuietly = false; // shown once accepted, without taking the focus
+    double worstRatio = 0;                        // progress bar against the bytes moved
+    bool shownQuietly = false;                    // shown once accepted, without taking the focus
     PeerState& ctx() { return *peer.ctx; }
     bool has(const QString& line) const { return peer.rec->contains(line); }
 };
@@ -100,8 +100,12 @@ private Q_SLOTS:
         // Past 4 GiB: the size does not fit the progress bar's int.
         const qint64 size = (qint64(5) << 30) + 12345;
         QVERIFY(p.a.peer.peer->transfers().offerFile(p.write("big.bin", {}, size), "big.bin"));
-        QVERIFY(QTest::qWaitFor([&] { return p.a.window && p.a.window->isVisible() && p.b.window &&
-                                             p.b.window->transfer()->sizeOfFileSent() > (1 << 20); }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return p.a.window && p.a.window->isVisible() && p.b.window
+                       && p.b.window->transfer()->sizeOfFileSent() > (1 << 20);
+            },
+            5000));
         QPointer<TransferWindow> sendWin = p.a.window, recvWin = p.b.window;
         for (TransferWindow* w : {sendWin.data(), recvWin.data()}) {
             QVERIFY(w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->maximum() > (1 << 29));
@@ -113,7 +117,9 @@ private Q_SLOTS:
         QCOMPARE(label(sendWin, "status"), QStringLiteral("Sending File..."));
         QCOMPARE(label(recvWin, "status"), QStringLiteral("Receiving File..."));
         QCOMPARE(label(recvWin, "SizeLabel"), QStringLiteral("File Size : 5.0 GiB"));
-        QVERIFY(QRegularExpression("^Total Received : [1-9][0-9.]* [KMG]iB$").match(label(recvWin, "TotalLabel")).hasMatch());
+        QVERIFY(QRegularExpression("^Total Received : [1-9][0-9.]* [KMG]iB$")
+                    .match(label(recvWin, "TotalLabel"))
+                    .hasMatch());
         QVERIFY(QRegularExpression("^[0-9]+\\.[0-9] [kM]B/s$").match(label(recvWin, "KPSlabel")).hasMatch());
 
         UiPeer& mine = senderCancels ? p.a : p.b;
@@ -137,8 +143,9 @@ private Q_SLOTS:
         QTest::mouseClick(question()->button(QMessageBox::Yes), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(sendWin.isNull() && recvWin.isNull(), 5000);
         QVERIFY(mine.has("*** File Transfer Canceled : big.bin"));
-        QVERIFY((senderCancels ? p.b : p.a).has(senderCancels ? "*** File Transfer Canceled By Sender : big.bin"
-                                                              : "*** File Transfer Canceled By Receiver : big.bin"));
+        QVERIFY((senderCancels ? p.b : p.a)
+                    .has(senderCancels ? "*** File Transfer Canceled By Sender : big.bin"
+                                       : "*** File Transfer Canceled By Receiver : big.bin"));
     }
 
     // Two queued files arrive; each window shows the name and peer cut to its
@@ -171,12 +178,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("engine");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("6 GiB") << "File Size : 6442450944" << "File Size : 6.0 GiB";
-        QTest::newRow("bytes") << "Total Sent : 512" << "Total Sent : 512 bytes";
-        QTest::newRow("not yet") << "Total Sent : " << "Total Sent : ";
-        QTest::newRow("fast") << "682398.49 KB/SEC" << "682.4 MB/s";
-        QTest::newRow("slow") << "12.5 KB/SEC" << "12.5 kB/s";
-        QTest::newRow("wire name") << "File : Music\\Old\\a : 12" << "File : Music/Old/a : 12";
+        QTest::newRow("6 GiB") << "File Size : 6442450944"
+                               << "File Size : 6.0 GiB";
+        QTest::newRow("bytes") << "Total Sent : 512"
+                               << "Total Sent : 512 bytes";
+        QTest::newRow("not yet") << "Total Sent : "
+                                 << "Total Sent : ";
+        QTest::newRow("fast") << "682398.49 KB/SEC"
+                              << "682.4 MB/s";
+        QTest::newRow("slow") << "12.5 KB/SEC"
+                              << "12.5 kB/s";
+        QTest::newRow("wire name") << "File : Music\\Old\\a : 12"
+                                   << "File : Music/Old/a : 12";
     }
     void readableLabels()
     {
@@ -189,7 +202,7 @@ private Q_SLOTS:
     {
         const QRect screen(1024, 0, 1024, 768); // a second screen
         QCOMPARE(TransferWindow::placement({1100, 10, 300, 300}, {300, 200}, screen), QPoint(1400, 10)); // right of it
-        QCOMPARE(TransferWindow::placement({1100, 10, 700, 300}, {300, 200}, screen), QPoint(800, 10));  // no room: left
+        QCOMPARE(TransferWindow::placement({1100, 10, 700, 300}, {300, 200}, screen), QPoint(800, 10)); // no room: left
     }
 };
 

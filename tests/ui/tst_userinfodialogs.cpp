@@ -1,8 +1,8 @@
+#include "session/Session.h"
+#include "support/Harness.h"
 #include "ui/MainWindow.h"
 #include "ui/RemoteUserInfoDialog.h"
 #include "ui/SendMessageDialog.h"
-#include "session/Session.h"
-#include "support/Harness.h"
 
 #include <QAction>
 #include <QApplication>
@@ -79,8 +79,8 @@ private Q_SLOTS:
             d->sendButton->click();
             QVERIFY(!d->isVisible());
         }
-        QTRY_COMPARE_WITH_TIMEOUT(server.rec->lines.filter(QStringLiteral("> ")),
-                                  QStringList{"<Bob> hello <there>"}, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.rec->lines.filter(QStringLiteral("> ")), QStringList{"<Bob> hello <there>"},
+                                  5000);
         QCOMPARE(client.rec->lines.filter(QStringLiteral("> ")), QStringList{"<Bob> hello <there>"});
     }
 
@@ -88,14 +88,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("homepage");
         QTest::addColumn<QString>("link");
-        QTest::newRow("http") << "http://example.org/a" << "http://example.org/a";
-        QTest::newRow("https") << " HTTPS://example.org " << "https://example.org";
-        QTest::newRow("file") << "file:///etc/passwd" << "";
-        QTest::newRow("javascript") << "javascript:alert(1)" << "";
-        QTest::newRow("no scheme") << "www.example.org/a?b=1" << "http://www.example.org/a?b=1";
-        QTest::newRow("no scheme, port") << "example.org:8080" << "http://example.org:8080";
-        QTest::newRow("mailto") << "mailto:ann@example.org" << "";
-        QTest::newRow("start value") << "<No Homepage Specified>" << "";
+        QTest::newRow("http") << "http://example.org/a"
+                              << "http://example.org/a";
+        QTest::newRow("https") << " HTTPS://example.org "
+                               << "https://example.org";
+        QTest::newRow("file") << "file:///etc/passwd"
+                              << "";
+        QTest::newRow("javascript") << "javascript:alert(1)"
+                                    << "";
+        QTest::newRow("no scheme") << "www.example.org/a?b=1"
+                                   << "http://www.example.org/a?b=1";
+        QTest::newRow("no scheme, port") << "example.org:8080"
+                                         << "http://example.org:8080";
+        QTest::newRow("mailto") << "mailto:ann@example.org"
+                                << "";
+        QTest::newRow("start value") << "<No Homepage Specified>"
+                                     << "";
     }
     void homePageLink()
     {

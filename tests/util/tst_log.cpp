@@ -61,7 +61,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("converted");
         QTest::newRow("new file") << QByteArray() << QByteArray();
         QTest::newRow("ASCII") << QByteArray("old\r\n") << QByteArray("old\r\n");
-        QTest::newRow("Windows-1252") << QByteArray("caf\xe9 \x80\r\nold\r\n") << QByteArray("caf\xc3\xa9 \xe2\x82\xac\r\nold\r\n");
+        QTest::newRow("Windows-1252") << QByteArray("caf\xe9 \x80\r\nold\r\n")
+                                      << QByteArray("caf\xc3\xa9 \xe2\x82\xac\r\nold\r\n");
         QTest::newRow("mixed") << QByteArray("\xe9\r\n\xc5\x81\r\n") << QByteArray("\xc3\xa9\r\n\xc5\x81\r\n");
         const QByteArray block(1 << 20, 'a'); // lines across the blocks the file is read in
         QTest::newRow("long lines") << block + "\xe9\r\n" + block + "\xe9" + "\r\n"
