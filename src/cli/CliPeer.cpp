@@ -264,49 +264,49 @@ void CliPeer::start()
 
     Options& o = ctx.options;
     if (args.hasRequirePassword) {
-        o.RequirePassword = true;
-        o.ServerPassword = args.requirePassword;
+        o.requirePassword = true;
+        o.serverPassword = args.requirePassword;
     }
     if (args.hasName)
-        o.MyName = args.name;
+        o.myName = args.name;
     if (args.hasEmail)
-        o.MyEmail = args.email;
+        o.myEmail = args.email;
     if (args.hasAge)
-        o.MyAge = args.age;
+        o.myAge = args.age;
     if (args.hasHomepage)
-        o.MyHomePage = args.homepage;
+        o.myHomePage = args.homepage;
     if (args.autoReconnect)
-        o.AutoReconnect = true;
+        o.autoReconnect = true;
     if (args.autoResend)
-        o.AutoResend = true;
+        o.autoResend = true;
     if (args.autoAccept)
-        o.AutoAccept = true;
+        o.autoAccept = true;
     if (!args.download.isEmpty())
-        o.DownloadDir = QFileInfo(args.download).absoluteFilePath();
+        o.downloadFolder = QFileInfo(args.download).absoluteFilePath();
     auto prompts = std::make_unique<HeadlessPrompts>(ctx, peer->session());
     prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
     if (args.exists >= 1) {
-        o.ExistsAlways = args.exists;
+        o.existingFileDefault = args.exists;
     } else if (args.exists == 0) {
-        o.ExistsAlways = 0;
+        o.existingFileDefault = 0;
         prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused (--exists cancel)");
-    } else if (o.ExistsAlways == 0) {
+    } else if (o.existingFileDefault == 0) {
         prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused; --exists overwrite, resume "
                                              "or rename decides what to do with an existing file");
     }
     peer->transfers().setPrompts(std::move(prompts));
     for (const QString& path : args.sends)
         peer->queue().addPath(path);
-    ctx.DebugMode = args.debug;
+    ctx.debugMode = args.debug;
     peer->session().extensionsOn = !args.noExtensions;
-    ctx.ConnMode = args.mode;
-    ctx.ConnHost = args.host;
-    ctx.ConnPort = args.port;
-    ctx.ConnPassword =
-        args.hasPassword ? args.password : (args.mode == QLatin1String("Client") ? o.ClientPassword : QString());
-    if (ctx.DebugMode)
-        ctx.AddText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
-    peer->session().ConnectIt();
+    ctx.connectionMode = args.mode;
+    ctx.connectionHost = args.host;
+    ctx.connectionPort = args.port;
+    ctx.connectionPassword =
+        args.hasPassword ? args.password : (args.mode == QLatin1String("Client") ? o.clientPassword : QString());
+    if (ctx.debugMode)
+        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
+    peer->session().openConnection();
 }
 
 void CliPeer::handleInput(const QString& rawLine)
@@ -327,7 +327,7 @@ void CliPeer::handleInput(const QString& rawLine)
     const QString command = line.left(space).toLower();
     const QString argument = space < 0 ? QString() : line.mid(space + 1);
     auto usage = [this](const char* text) {
-        ctx.AddText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine);
+        ctx.addText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine);
     };
     static const QStringList kBare = {"/quit", "/ping", "/info", "/disconnect", "/queue", "/stop", "/go", "/debug"};
     if (kBare.contains(command) && !argument.trimmed().isEmpty()) {
@@ -335,27 +335,27 @@ void CliPeer::handleInput(const QString& rawLine)
     } else if (command == QLatin1String("/quit")) {
         quit(0);
     } else if (command == QLatin1String("/ping")) {
-        s.Ping();
+        s.sendPing();
     } else if (command == QLatin1String("/info")) {
         // The peer's record as it last arrived, one field a line.
-        const QString rows[][2] = {{QStringLiteral("Name : "), ctx.RemoteName},
-                                   {QStringLiteral("E-Mail : "), ctx.RemoteEmail},
-                                   {QStringLiteral("Homepage : "), ctx.RemoteHomepage},
-                                   {QStringLiteral("Age : "), ctx.RemoteAge}};
+        const QString rows[][2] = {{QStringLiteral("Name : "), ctx.remoteName},
+                                   {QStringLiteral("E-Mail : "), ctx.remoteEmail},
+                                   {QStringLiteral("Homepage : "), ctx.remoteHomepage},
+                                   {QStringLiteral("Age : "), ctx.remoteAge}};
         for (const auto& row : rows)
             writeLine(stdout, row[0] + LineText::visible(row[1]));
         const QStringList shared = s.sharedExtensions();
         writeLine(stdout, QStringLiteral("Extensions : ")
                               + (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
     } else if (command == QLatin1String("/disconnect")) {
-        s.Disconnect();
+        s.disconnectFromPeer();
     } else if (command == QLatin1String("/send")) {
         // The path as typed; blanks around it are dropped only when it does not exist so.
         const QString path = QFileInfo::exists(argument) ? argument : argument.trimmed();
         if (path.isEmpty())
             usage("/send PATH");
         else if (!QFileInfo::exists(path))
-            ctx.AddText(QStringLiteral("*** No Such File : ") + argument, StatusLine);
+            ctx.addText(QStringLiteral("*** No Such File : ") + argument, StatusLine);
         else
             peer->queue().addPath(path);
     } else if (command == QLatin1String("/queue")) {
@@ -365,10 +365,10 @@ void CliPeer::handleInput(const QString& rawLine)
                                   .arg(i + 1)
                                   .arg(LineText::visible(q.offeredName(i)), LineText::visible(q.path(i))));
     } else if (command == QLatin1String("/stop")) {
-        peer->queue().Stop();
+        peer->queue().stop();
     } else if (command == QLatin1String("/go")) {
         stoppedByCancel = false;
-        peer->queue().Go();
+        peer->queue().start();
     } else if (command == QLatin1String("/remove") || command == QLatin1String("/top")) {
         bool ok = false;
         const int n = argument.trimmed().toInt(&ok);
@@ -376,19 +376,19 @@ void CliPeer::handleInput(const QString& rawLine)
         if (!ok)
             usage(command == QLatin1String("/top") ? "/top N" : "/remove N");
         else if (n < 1 || n > q.count())
-            ctx.AddText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), StatusLine);
+            ctx.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), StatusLine);
         else if (command == QLatin1String("/top"))
             q.moveToTop({n - 1});
         else
             q.remove({n - 1});
     } else if (command == QLatin1String("/debug")) {
-        ctx.AddText(ctx.DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
+        ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
                     MessageLine);
-        ctx.DebugMode = !ctx.DebugMode;
+        ctx.debugMode = !ctx.debugMode;
     } else if (!s.isConnected()) {
-        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+        ctx.addText(QStringLiteral("*** Not Connected"), StatusLine);
     } else {
-        s.SendChat(line);
+        s.sendChat(line);
     }
 }
 
@@ -401,7 +401,7 @@ void CliPeer::quit(int exitCode)
         stdinNotifier->setEnabled(false);
     connect(peer.get(), &Peer::left, this, [this, exitCode] { Q_EMIT finished(exitCode); });
     peer->leave();
-    const QString problem = ConfigFile::SaveConfig(ctx.configPath(), fileOptions);
+    const QString problem = ConfigFile::save(ctx.configPath(), fileOptions);
     if (!problem.isEmpty())
         writeLine(stderr, problem);
 }
@@ -409,11 +409,11 @@ void CliPeer::quit(int exitCode)
 void CliPeer::onLoggedIn()
 {
     // Nobody may be there to type /go: files not all done go on after a reconnection, as
-    // AutoResend would have them.
+    // autoResend would have them.
     FileQueue& q = peer->queue();
-    if (std::exchange(loggedInBefore, true) && q.Stopped() && q.remaining() > 0) {
+    if (std::exchange(loggedInBefore, true) && q.isStopped() && q.remaining() > 0) {
         stoppedByCancel = false;
-        q.Go();
+        q.start();
     }
 }
 
@@ -441,14 +441,14 @@ void CliPeer::checkExit()
     if (t.current() || t.offerPending())
         return;
     const FileQueue& sends = peer->queue();
-    if (args.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.Stopped()))) {
+    if (args.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.isStopped()))) {
         const bool allDone = sends.remaining() == 0 && sends.completed() == sends.ended();
         quit(allDone ? 0 : 1);
     } else if (args.exitAfter >= 1 && incomingEnded >= args.exitAfter) {
         quit(incomingFailed ? 1 : 0);
-    } else if (peer->session().Sock.state() == EventSocket::Closed && !ctx.options.AutoReconnect) {
+    } else if (peer->session().controlSocket.state() == EventSocket::Closed && !ctx.options.autoReconnect) {
         // The peer has gone and nothing brings it back: what is left cannot end well.
-        ctx.AddText(QStringLiteral("*** Connection closed before everything was transferred"), StatusLine);
+        ctx.addText(QStringLiteral("*** Connection closed before everything was transferred"), StatusLine);
         quit(1);
     }
 }

@@ -34,10 +34,10 @@ struct CliArguments {
     bool hasHomepage = false;
     QString homepage;
     bool autoReconnect = false;
-    bool autoResend = false; // --auto-resend: the option AutoResend
+    bool autoResend = false; // --auto-resend: the option autoResend
     QStringList sends;       // --send PATH, in order
     bool autoAccept = false; // --auto-accept
-    QString download;        // --download DIR (empty: the stored DownloadDir)
+    QString download;        // --download DIR (empty: the stored downloadFolder)
     int exists = -1;         // --exists: 1 overwrite, 2 resume, 3 rename, 0 cancel; -1 not given
     bool exitWhenDone = false;
     int exitAfter = -1;        // --exit-after N incoming transfers

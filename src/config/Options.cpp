@@ -17,20 +17,20 @@ struct Flag {
 };
 
 constexpr std::array<Flag, 14> kFlags = {{
-    {1, &Options::ShowChatBar},
-    {2, &Options::MinToTray},
-    {4, &Options::TimeStamp},
-    {8, &Options::AutoAccept},
-    {16, &Options::AutoReconnect},
-    {64, &Options::AutoResend},
-    {128, &Options::SendFileChosen},
-    {256, &Options::CatcherOnTop},
-    {512, &Options::CatcherSmall},
-    {1024, &Options::ConnectBlink},
-    {2048, &Options::ErrorBlink},
-    {4096, &Options::MessageBlink},
-    {8192, &Options::StatusBlink},
-    {16384, &Options::RequirePassword},
+    {1, &Options::showChatBar},
+    {2, &Options::minimizeToTray},
+    {4, &Options::timeStamps},
+    {8, &Options::autoAccept},
+    {16, &Options::autoReconnect},
+    {64, &Options::autoResend},
+    {128, &Options::sendFileChosen},
+    {256, &Options::catcherOnTop},
+    {512, &Options::catcherSmall},
+    {1024, &Options::connectBlink},
+    {2048, &Options::errorBlink},
+    {4096, &Options::messageBlink},
+    {8192, &Options::statusBlink},
+    {16384, &Options::requirePassword},
 }};
 
 // Lines 1..30 in file order; the two whole numbers are marked by an int member.
@@ -43,45 +43,45 @@ struct Line {
 const std::array<Line, 30>& lines()
 {
     static const std::array<Line, 30> table = {{
-        {&Options::LogDir, nullptr, "LogDir"},
-        {nullptr, &Options::LogMode, "LogMode"},
-        {&Options::BoxLayout, nullptr, "BoxLayout"},
-        {&Options::ConnectColor, nullptr, "ConnectColor"},
-        {&Options::ErrorColor, nullptr, "ErrorColor"},
-        {&Options::MessageColor, nullptr, "MessageColor"},
-        {&Options::StatusColor, nullptr, "StatusColor"},
-        {&Options::MainHeight, nullptr, "MainHeight"},
-        {&Options::MainWidth, nullptr, "MainWidth"},
-        {&Options::QueueHeight, nullptr, "QueueHeight"},
-        {&Options::QueueWidth, nullptr, "QueueWidth"},
-        {&Options::SitesHeight, nullptr, "SitesHeight"},
-        {&Options::SitesWidth, nullptr, "SitesWidth"},
-        {&Options::WindowPos, nullptr, "WindowPos"},
-        {&Options::DownloadDir, nullptr, "DownloadDir"},
-        {&Options::LastSendDir, nullptr, "LastSendDir"},
-        {nullptr, &Options::ExistsAlways, "ExistsAlways"},
-        {&Options::ConnType, nullptr, "ConnType"},
-        {&Options::ServerFilePort, nullptr, "ServerFilePort"},
-        {&Options::ServerPort, nullptr, "ServerPort"},
-        {&Options::ServerPassword, nullptr, "ServerPassword"},
-        {&Options::MyAge, nullptr, "MyAge"},
-        {&Options::MyEmail, nullptr, "MyEmail"},
-        {&Options::MyHomePage, nullptr, "MyHomePage"},
-        {&Options::MyName, nullptr, "MyName"},
-        {&Options::ClientIp, nullptr, "ClientIp"},
-        {&Options::ClientFilePort, nullptr, "ClientFilePort"},
-        {&Options::ClientPort, nullptr, "ClientPort"},
-        {&Options::ClientPassword, nullptr, "ClientPassword"},
-        {&Options::ReservedText, nullptr, "ReservedText"},
+        {&Options::logFolder, nullptr, "LogDir"},
+        {nullptr, &Options::logMode, "LogMode"},
+        {&Options::boxLayout, nullptr, "BoxLayout"},
+        {&Options::connectColor, nullptr, "ConnectColor"},
+        {&Options::errorColor, nullptr, "ErrorColor"},
+        {&Options::messageColor, nullptr, "MessageColor"},
+        {&Options::statusColor, nullptr, "StatusColor"},
+        {&Options::mainHeight, nullptr, "MainHeight"},
+        {&Options::mainWidth, nullptr, "MainWidth"},
+        {&Options::queueHeight, nullptr, "QueueHeight"},
+        {&Options::queueWidth, nullptr, "QueueWidth"},
+        {&Options::sitesHeight, nullptr, "SitesHeight"},
+        {&Options::sitesWidth, nullptr, "SitesWidth"},
+        {&Options::windowPosition, nullptr, "WindowPos"},
+        {&Options::downloadFolder, nullptr, "DownloadDir"},
+        {&Options::lastSendFolder, nullptr, "LastSendDir"},
+        {nullptr, &Options::existingFileDefault, "ExistsAlways"},
+        {&Options::connectionType, nullptr, "ConnType"},
+        {&Options::serverFilePort, nullptr, "ServerFilePort"},
+        {&Options::serverPort, nullptr, "ServerPort"},
+        {&Options::serverPassword, nullptr, "ServerPassword"},
+        {&Options::myAge, nullptr, "MyAge"},
+        {&Options::myEmail, nullptr, "MyEmail"},
+        {&Options::myHomePage, nullptr, "MyHomePage"},
+        {&Options::myName, nullptr, "MyName"},
+        {&Options::clientAddress, nullptr, "ClientIp"},
+        {&Options::clientFilePort, nullptr, "ClientFilePort"},
+        {&Options::clientPort, nullptr, "ClientPort"},
+        {&Options::clientPassword, nullptr, "ClientPassword"},
+        {&Options::reservedText, nullptr, "ReservedText"},
     }};
     return table;
 }
 
-// The three folder options. A folder line left empty reads as the folder that SetDefaults
+// The three folder options. A folder line left empty reads as the folder that setDefaults
 // derives from the program folder, which is also where an empty folder leads when used.
 bool isFolder(const Line& l)
 {
-    return l.text == &Options::LogDir || l.text == &Options::DownloadDir || l.text == &Options::LastSendDir;
+    return l.text == &Options::logFolder || l.text == &Options::downloadFolder || l.text == &Options::lastSendFolder;
 }
 
 QString valueText(const Options& o, const Line& l)
@@ -125,13 +125,13 @@ QString openError(int number, const QString& description)
 
 } // namespace
 
-void Options::SetDefaults(const QString& programFolder)
+void Options::setDefaults(const QString& programFolder)
 {
     *this = Options();
     const QString folder = QDir::cleanPath(programFolder);
-    LogDir = QDir(folder).filePath("log") + '/';
-    DownloadDir = QDir(folder).filePath("download");
-    LastSendDir = QDir::toNativeSeparators(folder);
+    logFolder = QDir(folder).filePath("log") + '/';
+    downloadFolder = QDir(folder).filePath("download");
+    lastSendFolder = QDir::toNativeSeparators(folder);
 }
 
 int Options::configFlags() const
@@ -160,9 +160,9 @@ bool storable(const QString& value)
     return !line.contains('\r') && unscramble(line) == plain;
 }
 
-QString LoadConfig(const QString& path, const QString& programFolder, Options& opts)
+QString load(const QString& path, const QString& programFolder, Options& opts)
 {
-    opts.SetDefaults(programFolder);
+    opts.setDefaults(programFolder);
     if (!QFileInfo::exists(path))
         return {};
 
@@ -179,7 +179,7 @@ QString LoadConfig(const QString& path, const QString& programFolder, Options& o
 
     // Any fault leaves the whole set at its defaults, also the options already read.
     auto fail = [&](const QString& message) {
-        opts.SetDefaults(programFolder);
+        opts.setDefaults(programFolder);
         return message;
     };
     for (int i = 0; i < 30; ++i) {
@@ -200,15 +200,15 @@ QString LoadConfig(const QString& path, const QString& programFolder, Options& o
     return {};
 }
 
-QString SaveConfig(const QString& path, const Options& opts)
+QString save(const QString& path, const Options& opts)
 {
     const QString programFolder = QFileInfo(path).absolutePath();
     Options defaults;
-    defaults.SetDefaults(programFolder);
+    defaults.setDefaults(programFolder);
     // What the file reads as now (the defaults when it is missing or unreadable): a text
     // that cannot be stored keeps this value rather than becoming another one.
     Options previous;
-    LoadConfig(path, programFolder, previous);
+    load(path, programFolder, previous);
     QStringList kept;
     QStringList derived;
 

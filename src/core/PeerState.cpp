@@ -7,27 +7,27 @@
 PeerState::PeerState(const QString& folder, QObject* parent)
     : QObject(parent), programFolder(QDir::cleanPath(QDir(folder).absolutePath()))
 {
-    options.SetDefaults(programFolder);
+    options.setDefaults(programFolder);
 }
 
 void PeerState::setTransferEndCode(int code)
 {
-    transferEndCode = code;
+    currentEndCode = code;
     Q_EMIT transferEndCodeChanged(code);
 }
 
-void PeerState::AddText(QString& text, int kind)
+void PeerState::addText(QString& text, int kind)
 {
     // One call is one line everywhere: no control character gets through, whether it came
     // from the peer (chat, names, passwords, file names) or from anywhere else.
     text = LineText::visible(text);
-    if (options.TimeStamp)
-        text = GetTimeStamp(true, false) + ' ' + text;
+    if (options.timeStamps)
+        text = timeStamp(true, false) + ' ' + text;
     Q_EMIT lineAdded(text, kind);
     Q_EMIT lineToLog(text);
 }
 
-QString PeerState::GetTimeStamp(bool brackets, bool parentheses) const
+QString PeerState::timeStamp(bool brackets, bool parentheses) const
 {
     return formatTimeStamp(QTime::currentTime(), brackets, parentheses);
 }
@@ -49,10 +49,10 @@ QString PeerState::configPath() const
 
 QString PeerState::loadConfig()
 {
-    return ConfigFile::LoadConfig(configPath(), programFolder, options);
+    return ConfigFile::load(configPath(), programFolder, options);
 }
 
 QString PeerState::saveConfig()
 {
-    return ConfigFile::SaveConfig(configPath(), options);
+    return ConfigFile::save(configPath(), options);
 }

@@ -6,11 +6,11 @@
 #include <QString>
 #include <QTime>
 
-// Line kinds of AddText.
+// Line kinds of addText.
 enum LineKind { MessageLine = 1, StatusLine = 2, ErrorLine = 3, ConnectLine = 4 };
 
 // The state one running peer shares among its parts: the option set, the connection
-// settings, the remote user record and the transfer flags, and AddText, the one way a line
+// settings, the remote user record and the transfer flags, and addText, the one way a line
 // reaches the user. One instance per peer (two in a test that runs two peers); nothing of
 // this lives in globals. It knows none of the parts that use it.
 class PeerState : public QObject {
@@ -22,26 +22,26 @@ public:
     const QString programFolder; // absolute, without a trailing separator
     Options options;
 
-    bool DebugMode = false;
+    bool debugMode = false;
     const QString version = QStringLiteral(ZANTIRO_VERSION);
 
-    // What the next ConnectIt opens.
-    QString ConnMode; // "Client" or "Server"
-    QString ConnHost;
-    QString ConnPort;
-    QString ConnPassword;
+    // What the next openConnection opens.
+    QString connectionMode; // "Client" or "Server"
+    QString connectionHost;
+    QString connectionPort;
+    QString connectionPassword;
 
     // The peer's user information, replaced by each "uinfo:".
-    QString RemoteName = QStringLiteral("<No Name Specified>");
-    QString RemoteEmail = QStringLiteral("<No E-mail Specified>");
-    QString RemoteAge = QStringLiteral("##");
-    QString RemoteHomepage = QStringLiteral("<No Homepage Specified>");
+    QString remoteName = QStringLiteral("<No Name Specified>");
+    QString remoteEmail = QStringLiteral("<No E-mail Specified>");
+    QString remoteAge = QStringLiteral("##");
+    QString remoteHomepage = QStringLiteral("<No Homepage Specified>");
 
-    int AuthReply = 0; // 0 none, 1 accepted, 2 refused
-    bool TransferBusy = false;
+    int loginAnswer = 0; // 0 none, 1 accepted, 2 refused
+    bool transferBusy = false;
 
     // Why the current transfer ends (0 = it does not). Setting it notifies the transfer side.
-    int TransferEndCode() const { return transferEndCode; }
+    int transferEndCode() const { return currentEndCode; }
     void setTransferEndCode(int code);
 
     // The address servers listen on; tests keep it on loopback.
@@ -51,15 +51,15 @@ public:
     // stays one line, see LineText::visible), stamps the line when time stamps are on (the
     // caller's text changes with both) and hands it to every view (lineAdded), then to the
     // transcript log (lineToLog).
-    void AddText(QString& text, int kind);
-    void AddText(const QString& text, int kind)
+    void addText(QString& text, int kind);
+    void addText(const QString& text, int kind)
     {
         QString copy = text;
-        AddText(copy, kind);
+        addText(copy, kind);
     }
 
     // "9:05", "[9:05]", "([9:05])" for the current local time.
-    QString GetTimeStamp(bool brackets, bool parentheses) const;
+    QString timeStamp(bool brackets, bool parentheses) const;
     static QString formatTimeStamp(const QTime& time, bool brackets, bool parentheses);
 
     QString configPath() const;
@@ -74,5 +74,5 @@ Q_SIGNALS:
     void transferEndCodeChanged(int code);
 
 private:
-    int transferEndCode = 0;
+    int currentEndCode = 0;
 };

@@ -16,11 +16,11 @@ void reportSocketError(PeerState& ctx, int number, QString description, const QS
 
     const QString num = QString::number(number);
     if (tag.isEmpty())
-        ctx.AddText(QStringLiteral("*** Error : ") + num + QStringLiteral(" - ") + description, ErrorLine);
+        ctx.addText(QStringLiteral("*** Error : ") + num + QStringLiteral(" - ") + description, ErrorLine);
     else
-        ctx.AddText(QStringLiteral("*** Error : ") + num + tag + QStringLiteral(" - ") + description
+        ctx.addText(QStringLiteral("*** Error : ") + num + tag + QStringLiteral(" - ") + description
                         + QStringLiteral(" : ") + subject,
                     ErrorLine);
-    if (!debugText.isEmpty() && ctx.DebugMode)
-        ctx.AddText(QStringLiteral("*QVDEBUG* : ") + debugText, ErrorLine);
+    if (!debugText.isEmpty() && ctx.debugMode)
+        ctx.addText(QStringLiteral("*QVDEBUG* : ") + debugText, ErrorLine);
 }

@@ -94,7 +94,7 @@ QStringList makeFolders(const QString& folder)
     QStringList failed;
     for (const char* sub : {"log", "download"}) {
         const QString path = QDir(folder).filePath(QLatin1String(sub));
-        if (!FileSystem::DirExists(path) && !FileSystem::MakePath(path))
+        if (!FileSystem::folderExists(path) && !FileSystem::makePath(path))
             failed.append(path);
     }
     return failed;

@@ -14,7 +14,7 @@ Peer::Peer(const QString& programFolder, QObject* parent)
 {
     connect(&ctx, &PeerState::lineToLog, this, &Peer::logLine);
     logIdleTimer.setSingleShot(true);
-    connect(&logIdleTimer, &QTimer::timeout, this, &Peer::FlushLog);
+    connect(&logIdleTimer, &QTimer::timeout, this, &Peer::flushLog);
 }
 
 Peer::~Peer()
@@ -22,7 +22,7 @@ Peer::~Peer()
     queuePtr.reset();
     transfersPtr.reset(); // a running transfer may still withdraw its questions
     // Lines still buffered reach the file; a failure here has nobody left to tell.
-    logPtr->FlushLog();
+    logPtr->flushLog();
 }
 
 void Peer::leave()
@@ -32,25 +32,25 @@ void Peer::leave()
     leaving = true;
     transfersPtr->cancelAll();
     Session& s = *sessionPtr;
-    s.DisconnectClicked = true; // nothing reconnects while we leave
+    s.userDisconnected = true; // nothing reconnects while we leave
     if (s.isConnected())
-        s.SendCtlMsg(QStringLiteral("bye"));
+        s.sendControlMessage(QStringLiteral("bye"));
     auto done = [this] {
         if (!hasLeft) {
             hasLeft = true;
             Q_EMIT left();
         }
     };
-    if (s.Sock.bytesToWrite() == 0) {
+    if (s.controlSocket.bytesToWrite() == 0) {
         QTimer::singleShot(0, this, done);
         return;
     }
-    connect(&s.Sock, &EventSocket::sendComplete, this, done, Qt::SingleShotConnection);
+    connect(&s.controlSocket, &EventSocket::sendComplete, this, done, Qt::SingleShotConnection);
     // The connection may also go away under the "bye" (the peer's own "bye" closes it
     // without a signal): look every few milliseconds, within a bound.
     auto* watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, [this, done] {
-        if (!sessionPtr->isConnected() || sessionPtr->Sock.bytesToWrite() == 0)
+        if (!sessionPtr->isConnected() || sessionPtr->controlSocket.bytesToWrite() == 0)
             done();
     });
     watch->start(20);
@@ -59,15 +59,15 @@ void Peer::leave()
 
 void Peer::logLine(const QString& text)
 {
-    logPtr->AddLogLine(text);
+    logPtr->addLine(text);
     noteLogState();
     logIdleTimer.start(logIdleMs);
 }
 
-void Peer::FlushLog()
+void Peer::flushLog()
 {
     logIdleTimer.stop();
-    logPtr->FlushLog();
+    logPtr->flushLog();
     noteLogState();
     // Kept lines are tried again after a while even when no new line comes.
     if (logPtr->pending() > 0)
@@ -81,11 +81,11 @@ void Peer::noteLogState()
     // must not tell the same thing again.
     if (!logOff && !problem.isEmpty()) {
         logOff = true;
-        ctx.AddText(QStringLiteral("*** Logging Off : ") + problem, StatusLine);
+        ctx.addText(QStringLiteral("*** Logging Off : ") + problem, StatusLine);
     } else if (logOff && problem.isEmpty()) {
         logOff = false;
         const qint64 lost = logPtr->takeDropped();
-        ctx.AddText(lost ? QStringLiteral("*** Logging Resumed : %1 lines lost").arg(lost)
+        ctx.addText(lost ? QStringLiteral("*** Logging Resumed : %1 lines lost").arg(lost)
                          : QStringLiteral("*** Logging Resumed"),
                     StatusLine);
     }

@@ -36,7 +36,7 @@ public:
     TranscriptLog& transcriptLog() { return *logPtr; }
     bool loggingOff() const { return logOff; }
     // Writes out the buffered log lines (at exit; the destructor does it too).
-    void FlushLog();
+    void flushLog();
     int logIdleMs = 2000;
 
     // Leaves as a user who quits: a running transfer or an offer being decided is canceled

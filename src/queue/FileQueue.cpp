@@ -47,7 +47,7 @@ FileQueue::FileQueue(PeerState& c, Session& s, TransferManager& t, QObject* pare
 {
     connect(&SendTimer, &QTimer::timeout, this, &FileQueue::tick);
     connect(&transfers, &TransferManager::putBack, this, &FileQueue::onPutBack);
-    connect(&transfers, &TransferManager::stopQueue, this, &FileQueue::Stop);
+    connect(&transfers, &TransferManager::stopQueue, this, &FileQueue::stop);
     connect(&transfers, &TransferManager::transferEnded, this, &FileQueue::onEnded);
     connect(&transfers, &TransferManager::readyToOffer, this, &FileQueue::kick);
     connect(&session, &Session::loggedIn, this, &FileQueue::onLoggedIn);
@@ -111,9 +111,9 @@ QString FileQueue::offeredName(int row) const
 
 // ---- adding ----
 
-void FileQueue::AddToList(const QString& Pathto, const QString& FileName, bool AddtoTop)
+void FileQueue::add(const QString& Pathto, const QString& FileName, bool AddtoTop)
 {
-    setRunning(!stoppedFlag);
+    setRunning(!stopped);
     if (entries.isEmpty())
         Q_EMIT showRequested();
     const QString key = entryKey(Pathto, FileName);
@@ -139,9 +139,9 @@ void FileQueue::addPath(const QString& localPath)
     }
     if (info.isDir()) {
         const QString own = QFileInfo(path).fileName();
-        AddToList(path.endsWith('/') ? path : path + '/', own, false);
+        add(path.endsWith('/') ? path : path + '/', own, false);
     } else {
-        AddToList(path, info.fileName(), false);
+        add(path, info.fileName(), false);
     }
 }
 
@@ -298,18 +298,18 @@ void FileQueue::setButtons(bool stop, bool go)
     Q_EMIT stateChanged();
 }
 
-void FileQueue::Stop()
+void FileQueue::stop()
 {
-    stoppedFlag = true;
+    stopped = true;
     setRunning(false);
     Q_EMIT stateChanged();
     if (!inFlight && !expansion)
         Q_EMIT idle();
 }
 
-void FileQueue::Go()
+void FileQueue::start()
 {
-    stoppedFlag = false;
+    stopped = false;
     setRunning(true);
     Q_EMIT stateChanged();
     kick();
@@ -321,9 +321,9 @@ void FileQueue::onLoggedIn()
     // A new connection gives every entry its tries afresh: a transfer cut with the
     // connection is not held against a file that goes on after a reconnection.
     putBacks.clear();
-    if (ctx.options.AutoResend) {
+    if (ctx.options.autoResend) {
         // The peers came together: the queue goes on by itself, as "Go" would.
-        Go();
+        start();
     } else {
         kick();
     }
@@ -345,10 +345,10 @@ void FileQueue::tick()
         return;
     // After the user's Disconnect nothing is offered (the connection is going away): the head
     // entry stays where it is instead of being taken and put back on every tick.
-    if (!loggedIn || !session.isConnected() || session.DisconnectClicked || ctx.TransferBusy || transfers.busy()
+    if (!loggedIn || !session.isConnected() || session.userDisconnected || ctx.transferBusy || transfers.busy()
         || transfers.pausing() || transfers.awaitingPeerCaps())
         return;
-    if (entries.isEmpty() || stoppedFlag) {
+    if (entries.isEmpty() || stopped) {
         // Run empty, the loop only rests: the next entry added starts it again. Only the
         // user's Stop and a cancel set Stopped.
         setRunning(false);
@@ -363,7 +363,7 @@ void FileQueue::tick()
     endRemoveRows();
 
     if (head.path.endsWith('/')) {
-        FindFilesRec(head.path, head.name);
+        addFolderFiles(head.path, head.name);
     } else if (QFileInfo::exists(head.path)) {
         current = head;
         inFlight = true;
@@ -371,7 +371,7 @@ void FileQueue::tick()
         if (!transfers.offerFile(head.path, head.name) && inFlight) {
             // Nothing went out and nothing ended: it waits at the front for the next tick.
             inFlight = false;
-            AddToList(head.path, head.name, true);
+            add(head.path, head.name, true);
         }
     } else {
         ++endedCount; // gone since it was queued: nothing to send, but the user is told
@@ -391,16 +391,16 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
         return;
     int& n = putBacks[path];
     if (maxPutBacks >= 0 && n >= maxPutBacks) {
-        ctx.AddText(QStringLiteral("*** File Given Up : %1 did not go through %2 times in a row").arg(name).arg(n + 1),
+        ctx.addText(QStringLiteral("*** File Given Up : %1 did not go through %2 times in a row").arg(name).arg(n + 1),
                     StatusLine);
         return;
     }
     ++n;
     putBackSeen = true;
-    AddToList(path, name, true);
+    add(path, name, true);
     if (maxPutBacks < 0 && stopEveryPutBacks > 0 && n % stopEveryPutBacks == 0) {
-        Stop();
-        ctx.AddText(
+        stop();
+        ctx.addText(
             QStringLiteral("*** File Queue Stopped : %1 did not go through %2 times in a row - press Go to try again")
                 .arg(name)
                 .arg(n),
@@ -436,7 +436,7 @@ void FileQueue::cancelDir()
     CancelDir = true;
 }
 
-void FileQueue::FindFilesRec(const QString& Path, const QString& BaseDir)
+void FileQueue::addFolderFiles(const QString& Path, const QString& BaseDir)
 {
     const QString folder = Path.endsWith('/') && Path.size() > 1 ? Path.chopped(1) : Path;
     const QFileInfo info(folder);
@@ -450,7 +450,7 @@ void FileQueue::FindFilesRec(const QString& Path, const QString& BaseDir)
         return;
     }
     if (!info.isReadable() || !info.isExecutable()) {
-        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + folder + QStringLiteral(" - permission denied"),
+        ctx.addText(QStringLiteral("*** Error : Cannot read ") + folder + QStringLiteral(" - permission denied"),
                     ErrorLine);
         ++endedCount;
         return;
@@ -560,7 +560,7 @@ bool FileQueue::skipSpecial(const QString& path)
 
 void FileQueue::noteSkipped(const QString& path, const QString& why)
 {
-    ctx.AddText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + why, StatusLine);
+    ctx.addText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + why, StatusLine);
 }
 
 void FileQueue::appendBatch(QList<Listed>& batch)
@@ -574,7 +574,7 @@ void FileQueue::appendBatch(QList<Listed>& batch)
         }
     if (fresh.isEmpty())
         return;
-    setRunning(!stoppedFlag);
+    setRunning(!stopped);
     beginInsertRows({}, count(), count() + static_cast<int>(fresh.size()) - 1);
     entries.append(fresh);
     endInsertRows();

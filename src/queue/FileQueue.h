@@ -59,7 +59,7 @@ public:
     // Adds one entry unless the same path is already queued under the same name (exact,
     // case-sensitive): one file queued alone and again inside its folder goes to both places. AddtoTop
     // puts it at the head. Starts the loop unless the queue is stopped.
-    void AddToList(const QString& Pathto, const QString& FileName, bool AddtoTop = false);
+    void add(const QString& Pathto, const QString& FileName, bool AddtoTop = false);
     // What the send command and a drop add for one local path: a file with its path and file
     // name; a folder with its path + "/" and the folder's own name.
     void addPath(const QString& localPath);
@@ -78,11 +78,11 @@ public:
 
     // ---- the send loop ----
     // The "Stop" button: Stopped set, loop off.
-    void Stop();
+    void stop();
     // The "Go" button: Stopped cleared, loop on.
-    void Go();
+    void start();
     // Set only by Stop (the user's, or a cancel's); a loop that ran empty rests unstopped.
-    bool Stopped() const { return stoppedFlag; }
+    bool isStopped() const { return stopped; }
     // The loop's timer runs.
     bool running() const { return SendTimer.isActive(); }
     // What the toolbar shows: "Stop" and "Go" enabled.
@@ -151,7 +151,7 @@ private:
     void setLoop(bool on);
     void setButtons(bool stop, bool go);
     void setRunning(bool on);
-    void FindFilesRec(const QString& Path, const QString& BaseDir);
+    void addFolderFiles(const QString& Path, const QString& BaseDir);
     void expandBatch();
     void endExpansion();
     void appendBatch(QList<Listed>& batch);
@@ -174,7 +174,7 @@ private:
     static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }
     QSet<QString> queuedKeys;
     QTimer SendTimer;
-    bool stoppedFlag = false;
+    bool stopped = false;
     bool stopOn = true;
     bool goOn = false;
     bool loggedIn = false;

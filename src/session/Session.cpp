@@ -73,18 +73,18 @@ Session::Session(PeerState& context) : ctx(context)
     connect(&byeCloseTimer, &QTimer::timeout, this, &Session::onByeCloseOver);
     connect(&admitTimer, &QTimer::timeout, this, &Session::onAdmitTimeOut);
 
-    connect(&Sock, &EventSocket::connected, this, &Session::onConnected);
-    connect(&Sock, &EventSocket::connectionRequest, this, &Session::onConnectionRequest);
-    connect(&Sock, &EventSocket::dataArrived, this, &Session::onDataArrived);
-    connect(&Sock, &EventSocket::closed, this, &Session::onClosed);
-    connect(&Sock, &EventSocket::error, this, &Session::onSocketError);
+    connect(&controlSocket, &EventSocket::connected, this, &Session::onConnected);
+    connect(&controlSocket, &EventSocket::connectionRequest, this, &Session::onConnectionRequest);
+    connect(&controlSocket, &EventSocket::dataArrived, this, &Session::onDataArrived);
+    connect(&controlSocket, &EventSocket::closed, this, &Session::onClosed);
+    connect(&controlSocket, &EventSocket::error, this, &Session::onSocketError);
 }
 
 Session::~Session() = default;
 
 bool Session::peerAuthorised() const
 {
-    return !servingPeer || clientAuthorised || !ctx.options.RequirePassword;
+    return !servingPeer || clientAuthorised || !ctx.options.requirePassword;
 }
 
 QByteArray Session::frame(const QString& text, bool utf8)
@@ -92,9 +92,9 @@ QByteArray Session::frame(const QString& text, bool utf8)
     return scramble(utf8 ? text.toUtf8() : ScramblableBytes(text)) + Terminator;
 }
 
-void Session::closeSock()
+void Session::closeSocket()
 {
-    Sock.close();
+    controlSocket.close();
     loginTimer.stop();
     byeCloseTimer.stop();
     admitTimer.stop();
@@ -116,7 +116,7 @@ void Session::closeSock()
     Q_EMIT sockClosed();
 }
 
-void Session::ConnectIt()
+void Session::openConnection()
 {
     open(false);
 }
@@ -124,62 +124,62 @@ void Session::ConnectIt()
 void Session::open(bool retrying)
 {
     quint16 port = 0;
-    if (!parseControlPort(ctx.ConnPort, port)) {
-        ctx.AddText(QStringLiteral("*** Error : Invalid Port \"%1\" - the port must be a number from 1 to 65533 "
+    if (!parseControlPort(ctx.connectionPort, port)) {
+        ctx.addText(QStringLiteral("*** Error : Invalid Port \"%1\" - the port must be a number from 1 to 65533 "
                                    "(the two ports above it carry file transfers)")
-                        .arg(ctx.ConnPort),
+                        .arg(ctx.connectionPort),
                     ErrorLine);
         return;
     }
-    const bool client = ctx.ConnMode == QLatin1String("Client");
-    if (!client && ctx.ConnMode != QLatin1String("Server")) {
-        ctx.AddText(
-            QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server").arg(ctx.ConnMode),
-            ErrorLine);
+    const bool client = ctx.connectionMode == QLatin1String("Client");
+    if (!client && ctx.connectionMode != QLatin1String("Server")) {
+        ctx.addText(QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server")
+                        .arg(ctx.connectionMode),
+                    ErrorLine);
         return;
     }
     reconnectTimer.stop();
     pauseTimer.stop();
-    if (Sock.state() != EventSocket::Closed)
-        closeSock();
-    Sock.readBufferSize = readChunk;
+    if (controlSocket.state() != EventSocket::Closed)
+        closeSocket();
+    controlSocket.readBufferSize = readChunk;
 
     if (client) {
-        Sock.setRemoteHost(ctx.ConnHost);
-        Sock.setRemotePort(port);
-        ctx.AddText(QStringLiteral("*** Connecting on Port : ") + ctx.ConnPort, ConnectLine);
-        Sock.connectToPeer();
+        controlSocket.setRemoteHost(ctx.connectionHost);
+        controlSocket.setRemotePort(port);
+        ctx.addText(QStringLiteral("*** Connecting on Port : ") + ctx.connectionPort, ConnectLine);
+        controlSocket.connectToPeer();
     } else {
-        Sock.setListenAddress(ctx.listenAddress);
-        Sock.setLocalPort(port);
-        ctx.AddText(QStringLiteral("*** Waiting on Port : ") + ctx.ConnPort, ConnectLine);
-        if (!Sock.listen()) {
+        controlSocket.setListenAddress(ctx.listenAddress);
+        controlSocket.setLocalPort(port);
+        ctx.addText(QStringLiteral("*** Waiting on Port : ") + ctx.connectionPort, ConnectLine);
+        if (!controlSocket.listen()) {
             // Retries report a lasting failure (another program holds the port) once.
             if (!retrying || !listenErrorShown)
-                reportSocketError(ctx, Sock.lastErrorNumber(), Sock.lastErrorText(), {}, {},
+                reportSocketError(ctx, controlSocket.lastErrorNumber(), controlSocket.lastErrorText(), {}, {},
                                   QStringLiteral("FN: base.connectit()"));
             listenErrorShown = true;
-            closeSock();
+            closeSocket();
             if (retrying)
                 armReconnect();
             return;
         }
         listenErrorShown = false;
     }
-    DisconnectClicked = false;
+    userDisconnected = false;
 }
 
 void Session::onConnectionRequest(int requestId)
 {
-    closeSock(); // stops listening: the server serves exactly one peer
-    Sock.readBufferSize = readChunk;
-    Sock.accept(requestId);
+    closeSocket(); // stops listening: the server serves exactly one peer
+    controlSocket.readBufferSize = readChunk;
+    controlSocket.accept(requestId);
     servingPeer = true;
-    if (Sock.state() == EventSocket::Connected) {
-        ctx.AddText(QStringLiteral("*** User Connected."), ConnectLine);
+    if (controlSocket.state() == EventSocket::Connected) {
+        ctx.addText(QStringLiteral("*** User Connected."), ConnectLine);
         Q_EMIT SwitchConnectButtons();
         // A client that never logs in must not hold the only connection for good.
-        if (ctx.options.RequirePassword)
+        if (ctx.options.requirePassword)
             admitTimer.start(loginTimeoutMs);
     }
 }
@@ -187,35 +187,35 @@ void Session::onConnectionRequest(int requestId)
 void Session::onConnected()
 {
     Q_EMIT SwitchConnectButtons();
-    ctx.AddText(QStringLiteral("*** Connected"), ConnectLine);
-    Authenticate();
+    ctx.addText(QStringLiteral("*** Connected"), ConnectLine);
+    authenticate();
 }
 
-void Session::Authenticate()
+void Session::authenticate()
 {
-    ctx.AuthReply = 0;
-    SendCtlMsg(QStringLiteral("PAuth:") + ctx.ConnPassword);
+    ctx.loginAnswer = 0;
+    sendControlMessage(QStringLiteral("PAuth:") + ctx.connectionPassword);
     loginTimer.start(loginTimeoutMs);
 }
 
 void Session::finishLogin()
 {
     loginTimer.stop();
-    switch (ctx.AuthReply) {
+    switch (ctx.loginAnswer) {
     case 1:
-        ctx.AddText(QStringLiteral("*** Login Authenticated"), ConnectLine);
-        SendUserInfo();
+        ctx.addText(QStringLiteral("*** Login Authenticated"), ConnectLine);
+        sendUserInfo();
         announceExtensions();
         for (const QString& line : std::exchange(heldChat, {}))
-            SendCtlMsg(line);
+            sendControlMessage(line);
         heldChatBytes = 0;
         Q_EMIT loggedIn();
         return;
     case 2:
-        ctx.AddText(QStringLiteral("*** Login Failed (Bad Password)"), ConnectLine);
+        ctx.addText(QStringLiteral("*** Login Failed (Bad Password)"), ConnectLine);
         break;
     default:
-        ctx.AddText(QStringLiteral("*** Login Failed (Timed Out)"), ConnectLine);
+        ctx.addText(QStringLiteral("*** Login Failed (Timed Out)"), ConnectLine);
         break;
     }
     dropHeldChat();
@@ -223,14 +223,14 @@ void Session::finishLogin()
         return;
     // The server closes on "bye"; one that does not is not waited for long, and nothing
     // more goes out meanwhile.
-    SendCtlMsg(QStringLiteral("bye"));
+    sendControlMessage(QStringLiteral("bye"));
     byeCloseTimer.start(byeCloseMs);
 }
 
 void Session::onByeCloseOver()
 {
-    ctx.AddText(QStringLiteral("*** Disconnected"), ConnectLine);
-    closeSock();
+    ctx.addText(QStringLiteral("*** Disconnected"), ConnectLine);
+    closeSocket();
     Q_EMIT showIdleCommands();
     armReconnect();
 }
@@ -238,7 +238,7 @@ void Session::onByeCloseOver()
 void Session::holdChat(const QString& text)
 {
     if (heldChat.size() >= maxHeldChatLines || heldChatBytes + text.size() > maxHeldChatBytes) {
-        ctx.AddText(QStringLiteral("*** Not Sent (Waiting For Login) : 1 chat line(s)"), StatusLine);
+        ctx.addText(QStringLiteral("*** Not Sent (Waiting For Login) : 1 chat line(s)"), StatusLine);
         return;
     }
     heldChat.append(text);
@@ -252,16 +252,16 @@ void Session::dropHeldChat()
     const qsizetype n = heldChat.size();
     heldChat.clear();
     heldChatBytes = 0;
-    ctx.AddText(QStringLiteral("*** Not Sent (Login Failed) : %1 chat line(s)").arg(n), StatusLine);
+    ctx.addText(QStringLiteral("*** Not Sent (Login Failed) : %1 chat line(s)").arg(n), StatusLine);
 }
 
 void Session::onAdmitTimeOut()
 {
     if (!visitorOnly() || peerAuthorised())
         return;
-    ctx.AddText(QStringLiteral("*** User Did Not Log In (Timed Out)"), ConnectLine);
-    SendCtlMsg(QStringLiteral("bye"));
-    closeSock();
+    ctx.addText(QStringLiteral("*** User Did Not Log In (Timed Out)"), ConnectLine);
+    sendControlMessage(QStringLiteral("bye"));
+    closeSocket();
     Q_EMIT showIdleCommands();
     afterLoss(true);
 }
@@ -285,7 +285,7 @@ void Session::readMessages(bool unbounded)
                 cutOff();
                 return;
             }
-            const QByteArray more = Sock.take(readChunk);
+            const QByteArray more = controlSocket.take(readChunk);
             if (more.isEmpty())
                 return; // the next dataArrived goes on
             inbox += more;
@@ -300,7 +300,7 @@ void Session::readMessages(bool unbounded)
         inbox.remove(0, p + Terminator.size());
         scanFrom = 0;
         done += p + Terminator.size();
-        HandleCtlMsg(decodeMessage(unscramble(scrambled)));
+        handleControlMessage(decodeMessage(unscramble(scrambled)));
         if (gen != generation)
             return; // the message closed the connection; what is left belongs to it
     }
@@ -309,12 +309,12 @@ void Session::readMessages(bool unbounded)
 
 void Session::cutOff()
 {
-    ctx.AddText(QStringLiteral("*** Error : The other side sent more than %1 bytes without ending "
+    ctx.addText(QStringLiteral("*** Error : The other side sent more than %1 bytes without ending "
                                "its message - connection closed")
                     .arg(maxMessageBytes),
                 ErrorLine);
     const bool visitor = visitorOnly();
-    closeSock();
+    closeSocket();
     Q_EMIT showIdleCommands();
     afterLoss(visitor);
 }
@@ -326,20 +326,20 @@ bool Session::admitAnswer()
     answerClockMs = now;
     if (answerTokens >= answerBurst)
         answersShortNoted = false; // the last burst is over
-    if (answerTokens >= 1 && Sock.bytesToWrite() <= maxUnsentBytes) {
+    if (answerTokens >= 1 && controlSocket.bytesToWrite() <= maxUnsentBytes) {
         answerTokens -= 1;
         return true;
     }
     if (!answersShortNoted) {
         answersShortNoted = true;
-        ctx.AddText(QStringLiteral("*** The other side sends faster than it is answered - pings, logins and "
+        ctx.addText(QStringLiteral("*** The other side sends faster than it is answered - pings, logins and "
                                    "notices left out for now"),
                     StatusLine);
     }
     return false;
 }
 
-void Session::SendCtlMsg(const QString& text)
+void Session::sendControlMessage(const QString& text)
 {
     if (!isConnected())
         return;
@@ -349,26 +349,26 @@ void Session::SendCtlMsg(const QString& text)
     }
     if (!utf8Out && text.startsWith(QLatin1String("msg:")))
         noteUnsendable(text);
-    Sock.send(frame(text, utf8Out));
+    controlSocket.send(frame(text, utf8Out));
 }
 
-void Session::SendChat(const QString& line)
+void Session::sendChat(const QString& line)
 {
-    ctx.AddText(QStringLiteral("<") + ctx.options.MyName + QStringLiteral("> ") + line, MessageLine);
-    SendCtlMsg(QStringLiteral("msg:") + line);
+    ctx.addText(QStringLiteral("<") + ctx.options.myName + QStringLiteral("> ") + line, MessageLine);
+    sendControlMessage(QStringLiteral("msg:") + line);
 }
 
-void Session::SendUserInfo()
+void Session::sendUserInfo()
 {
     // A ";" in the first three fields would shift the peer's reading of the rest; an older
     // option file may still hold one. The home page takes everything after the third ";".
     const Options& o = ctx.options;
     const auto field = [](QString text) { return text.replace(';', ','); };
-    SendCtlMsg(QStringLiteral("uinfo:") + field(o.MyName) + ';' + field(o.MyEmail) + ';' + field(o.MyAge) + ';'
-               + o.MyHomePage);
+    sendControlMessage(QStringLiteral("uinfo:") + field(o.myName) + ';' + field(o.myEmail) + ';' + field(o.myAge) + ';'
+                       + o.myHomePage);
 }
 
-void Session::HandleCtlMsg(const QString& text)
+void Session::handleControlMessage(const QString& text)
 {
     // Until a server that requires a password has accepted the client's, it answers only
     // the login, a ping and a goodbye.
@@ -379,57 +379,57 @@ void Session::HandleCtlMsg(const QString& text)
     if (text == QLatin1String("FTIMEOUT") || text == QLatin1String("CANC_TRAN") || text == QLatin1String("HaveFile")) {
         Q_EMIT transferMessage(text);
     } else if (text == QLatin1String("PSOK") || text == QLatin1String("PSBAD")) {
-        ctx.AuthReply = text == QLatin1String("PSOK") ? 1 : 2;
+        ctx.loginAnswer = text == QLatin1String("PSOK") ? 1 : 2;
         if (loginTimer.isActive())
             finishLogin();
     } else if (text.startsWith(QLatin1String("PAuth:"))) {
         if (admitAnswer())
             handlePAuth(text.mid(6));
     } else if (text.startsWith(QLatin1String("msg:"))) {
-        ctx.AddText(QStringLiteral("<") + ctx.RemoteName + QStringLiteral("> ") + text.mid(4), MessageLine);
+        ctx.addText(QStringLiteral("<") + ctx.remoteName + QStringLiteral("> ") + text.mid(4), MessageLine);
     } else if (text.startsWith(QLatin1String("ping"))) {
         if (!admitAnswer())
             return;
-        ctx.AddText(QStringLiteral("*** Received Ping"), ConnectLine);
-        SendCtlMsg(QStringLiteral("gotping"));
+        ctx.addText(QStringLiteral("*** Received Ping"), ConnectLine);
+        sendControlMessage(QStringLiteral("gotping"));
     } else if (text.startsWith(QLatin1String("gotping"))) {
         if (!admitAnswer())
             return;
-        float elapsed = secondsSinceMidnight() - PingTimer;
+        float elapsed = secondsSinceMidnight() - pingSeconds;
         if (elapsed < 0)
             elapsed += 86400.0f; // the reply came after midnight
-        PingTimer = elapsed / 2.0f;
-        ctx.AddText(QStringLiteral("*** Ping Reply  : ") + shortNumber(PingTimer) + QStringLiteral(" Sec"),
+        pingSeconds = elapsed / 2.0f;
+        ctx.addText(QStringLiteral("*** Ping Reply  : ") + shortNumber(pingSeconds) + QStringLiteral(" Sec"),
                     ConnectLine);
     } else if (text.startsWith(QLatin1String("stat:"))) {
         if (admitAnswer())
-            ctx.AddText(LineText::peerStatus(text.mid(5)), StatusLine);
+            ctx.addText(LineText::peerStatus(text.mid(5)), StatusLine);
     } else if (text.startsWith(QLatin1String("uinfo:"))) {
         const QStringList f = text.mid(6).split(';');
         if (f.size() < 4)
             return; // not a well-formed record
-        ctx.RemoteName = f[0];
-        ctx.RemoteEmail = f[1];
-        ctx.RemoteAge = f[2];
-        ctx.RemoteHomepage = f.mid(3).join(';');
+        ctx.remoteName = f[0];
+        ctx.remoteEmail = f[1];
+        ctx.remoteAge = f[2];
+        ctx.remoteHomepage = f.mid(3).join(';');
         Q_EMIT remoteInfoChanged();
         if (admitAnswer())
-            ctx.AddText(QStringLiteral("*** Remote User Info Change (") + ctx.RemoteName + ')', ConnectLine);
+            ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', ConnectLine);
     } else if (handleExtension(text)) {
         // done
     } else if (text.startsWith(QLatin1String("bye"))) {
-        ctx.AddText(QStringLiteral("*** User Disconnected"), ConnectLine);
+        ctx.addText(QStringLiteral("*** User Disconnected"), ConnectLine);
         const bool visitor = visitorOnly();
-        closeSock();
+        closeSocket();
         afterLoss(visitor);
     } else if (text.startsWith(QLatin1String("file:"))) {
         Offer offer;
         lastOfferToken = std::exchange(pendingToken, {});
-        if (DisconnectClicked)
+        if (userDisconnected)
             return; // our "bye" is out: no transfer starts on a connection that is going away
         if (!Offer::parse(text.mid(5), offer))
             return; // not a well-formed offer
-        Q_EMIT fileOffered(offer.name, offer.size, offer.block, Sock.remoteHostIP(), offer.port);
+        Q_EMIT fileOffered(offer.name, offer.size, offer.block, controlSocket.remoteHostIP(), offer.port);
     }
 }
 
@@ -437,7 +437,7 @@ void Session::handlePAuth(const QString& password)
 {
     if (waitingLogins.size() >= maxWaitingLogins) {
         if (!std::exchange(waitingLoginsFullNoted, true))
-            ctx.AddText(QStringLiteral("*** The other side sends logins faster than they are answered - "
+            ctx.addText(QStringLiteral("*** The other side sends logins faster than they are answered - "
                                        "left out for now"),
                         StatusLine);
         return;
@@ -445,9 +445,9 @@ void Session::handlePAuth(const QString& password)
     const Options& o = ctx.options;
     // The client's password came in Windows-1252, where characters the scrambling cannot
     // carry became "?"; the stored one is compared in the same form.
-    const bool right = !o.RequirePassword
-                       || (password.size() == o.ServerPassword.size()
-                           && ScramblableBytes(password) == ScramblableBytes(o.ServerPassword));
+    const bool right = !o.requirePassword
+                       || (password.size() == o.serverPassword.size()
+                           && ScramblableBytes(password) == ScramblableBytes(o.serverPassword));
     waitingLogins.append({right, password.size()});
     answerWaitingLogins();
 }
@@ -458,7 +458,7 @@ void Session::answerWaitingLogins()
     while (!waitingLogins.isEmpty() && !loginAnswerTimer.isActive() && gen == generation) {
         // The wait is the same for a right and a wrong password.
         const int delay =
-            ctx.options.RequirePassword ? passwordThrottle.delayMs(Sock.remoteHostIP(), wrongPasswords) : 0;
+            ctx.options.requirePassword ? passwordThrottle.delayMs(controlSocket.remoteHostIP(), wrongPasswords) : 0;
         if (delay > 0)
             loginAnswerTimer.start(delay);
         else
@@ -470,23 +470,23 @@ void Session::answerLogin(LoginAttempt attempt)
 {
     if (!attempt.right) {
         ++wrongPasswords;
-        passwordThrottle.failed(Sock.remoteHostIP());
-        SendCtlMsg(QStringLiteral("PSBAD"));
+        passwordThrottle.failed(controlSocket.remoteHostIP());
+        sendControlMessage(QStringLiteral("PSBAD"));
         // The password itself is not shown: it may be one its owner uses elsewhere.
-        ctx.AddText(QStringLiteral("*** User Submitted Bad Password (%1 character%2)")
+        ctx.addText(QStringLiteral("*** User Submitted Bad Password (%1 character%2)")
                         .arg(attempt.length)
                         .arg(attempt.length == 1 ? QString() : QStringLiteral("s")),
                     ConnectLine);
         return;
     }
-    passwordThrottle.succeeded(Sock.remoteHostIP());
+    passwordThrottle.succeeded(controlSocket.remoteHostIP());
     // Every login is answered, but only the first of a connection brings the peers together:
     // a peer that logs in again cannot restart a queue the user stopped.
     const bool firstLogin = !std::exchange(clientAuthorised, true);
     admitTimer.stop();
-    SendCtlMsg(QStringLiteral("PSOK"));
-    ctx.AddText(QStringLiteral("*** User Authenticated"), ConnectLine);
-    SendUserInfo();
+    sendControlMessage(QStringLiteral("PSOK"));
+    ctx.addText(QStringLiteral("*** User Authenticated"), ConnectLine);
+    sendUserInfo();
     announceExtensions();
     if (firstLogin)
         Q_EMIT loggedIn();
@@ -500,21 +500,21 @@ void Session::onClosed()
     readMessages(true);
     if (gen != generation)
         return;
-    if (Sock.closedByReset()) {
+    if (controlSocket.closedByReset()) {
         onSocketError(10054, QStringLiteral("Connection reset by peer"));
         return;
     }
     Q_EMIT SwitchConnectButtons();
-    ctx.AddText(QStringLiteral("*** Disconnected"), ConnectLine);
+    ctx.addText(QStringLiteral("*** Disconnected"), ConnectLine);
     const bool visitor = visitorOnly();
-    closeSock();
+    closeSocket();
     afterLoss(visitor);
 }
 
 void Session::onSocketError(int number, const QString& description)
 {
     const bool visitor = visitorOnly();
-    closeSock();
+    closeSocket();
     Q_EMIT showIdleCommands();
     reportSocketError(ctx, number, description, {}, {}, QStringLiteral("FN: base.Sock_Error"));
     afterLoss(visitor);
@@ -522,7 +522,7 @@ void Session::onSocketError(int number, const QString& description)
 
 void Session::afterLoss(bool visitor)
 {
-    if (visitor && !DisconnectClicked)
+    if (visitor && !userDisconnected)
         open(true); // no session took place: wait for the next client at once
     else
         armReconnect();
@@ -530,53 +530,53 @@ void Session::afterLoss(bool visitor)
 
 void Session::armReconnect()
 {
-    if (ctx.options.AutoReconnect && !DisconnectClicked)
+    if (ctx.options.autoReconnect && !userDisconnected)
         reconnectTimer.start(reconnectDelayMs);
 }
 
 void Session::onReconnectTick()
 {
-    if (Sock.state() != EventSocket::Closed || DisconnectClicked || !ctx.options.AutoReconnect)
+    if (controlSocket.state() != EventSocket::Closed || userDisconnected || !ctx.options.autoReconnect)
         return;
-    ctx.AddText(QStringLiteral("*** Attempting To Reconnect In 5 Seconds."), ConnectLine);
+    ctx.addText(QStringLiteral("*** Attempting To Reconnect In 5 Seconds."), ConnectLine);
     pauseTimer.start(reconnectPauseMs);
 }
 
 void Session::onPauseOver()
 {
     // A Disconnect or a new connection made during the pause wins over the reconnection.
-    if (Sock.state() == EventSocket::Closed && !DisconnectClicked)
+    if (controlSocket.state() == EventSocket::Closed && !userDisconnected)
         open(true);
 }
 
-void Session::Disconnect()
+void Session::disconnectFromPeer()
 {
     ctx.setTransferEndCode(4);
     reconnectTimer.stop();
     pauseTimer.stop();
     if (isConnected()) {
-        SendCtlMsg(QStringLiteral("bye"));
+        sendControlMessage(QStringLiteral("bye"));
     } else {
-        closeSock();
+        closeSocket();
         Q_EMIT showIdleCommands();
     }
-    DisconnectClicked = true;
+    userDisconnected = true;
 }
 
-void Session::DropForConnect()
+void Session::dropForConnect()
 {
     reconnectTimer.stop();
     pauseTimer.stop();
-    closeSock();
+    closeSocket();
 }
 
-void Session::Ping()
+void Session::sendPing()
 {
     if (!isConnected()) {
-        ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+        ctx.addText(QStringLiteral("*** Not Connected"), StatusLine);
         return;
     }
-    PingTimer = secondsSinceMidnight();
-    ctx.AddText(QStringLiteral("*** Pinging Other User"), ConnectLine);
-    SendCtlMsg(QStringLiteral("ping"));
+    pingSeconds = secondsSinceMidnight();
+    ctx.addText(QStringLiteral("*** Pinging Other User"), ConnectLine);
+    sendControlMessage(QStringLiteral("ping"));
 }

@@ -20,12 +20,12 @@ public:
     explicit Session(PeerState& ctx);
     ~Session() override;
 
-    EventSocket Sock;
+    EventSocket controlSocket;
 
     // Set when the user chose Disconnect; while set nothing reconnects on its own.
-    bool DisconnectClicked = false;
+    bool userDisconnected = false;
     // Seconds since midnight when a ping left; the shown reply time once it came back.
-    float PingTimer = 0;
+    float pingSeconds = 0;
 
     // Bounds of the waits, shortened by tests.
     int loginTimeoutMs = 61000;
@@ -60,30 +60,30 @@ public:
     static const QByteArray Terminator;
 
     // Connected, and not on the way out after a failed login.
-    bool isConnected() const { return Sock.state() == EventSocket::Connected && !byeCloseTimer.isActive(); }
+    bool isConnected() const { return controlSocket.state() == EventSocket::Connected && !byeCloseTimer.isActive(); }
     // The client has sent its password and waits for the answer.
     bool loginPending() const { return loginTimer.isActive(); }
     // Server side: the connected client's password was accepted (always true when the
     // server requires none).
     bool peerAuthorised() const;
 
-    // Opens the connection the context's ConnMode, ConnHost and ConnPort describe.
-    void ConnectIt();
+    // Opens the connection the context's connectionMode, connectionHost and connectionPort describe.
+    void openConnection();
     // The user's Disconnect: says "bye" when connected, else closes at once.
-    void Disconnect();
+    void disconnectFromPeer();
     // The user's Connect command: drops any connection without "bye" (the dialog that
     // follows belongs to the window).
-    void DropForConnect();
-    void Ping();
+    void dropForConnect();
+    void sendPing();
 
     // Scrambles, frames and sends one message; dropped silently when not connected. A chat
     // line ("msg:") sent while the login is pending is held and goes out once it succeeds.
-    void SendCtlMsg(const QString& text);
-    void SendUserInfo();
+    void sendControlMessage(const QString& text);
+    void sendUserInfo();
     // A chat line of ours: shown as "<own name> line" and sent as "msg:".
-    void SendChat(const QString& line);
+    void sendChat(const QString& line);
     // Acts on one unscrambled message.
-    void HandleCtlMsg(const QString& text);
+    void handleControlMessage(const QString& text);
 
     // A control port: decimal digits, 1 to 65533, so that the two transfer ports above it fit.
     static bool parseControlPort(const QString& text, quint16& port);
@@ -157,7 +157,7 @@ private:
     void onSocketError(int number, const QString& description);
     void onReconnectTick();
     void onPauseOver();
-    // ConnectIt; retrying when the program reconnects or listens again on its own.
+    // openConnection; retrying when the program reconnects or listens again on its own.
     void open(bool retrying);
     void onByeCloseOver();
     void onAdmitTimeOut();
@@ -169,7 +169,7 @@ private:
     // What follows the loss of a connection: a server whose client never logged in listens
     // again at once; otherwise the reconnection rule applies.
     void afterLoss(bool visitor);
-    void Authenticate();
+    void authenticate();
     void finishLogin();
     // Server: takes a "PAuth:" in turn behind those whose answers wait.
     void handlePAuth(const QString& password);
@@ -183,7 +183,7 @@ private:
     void answerLogin(LoginAttempt attempt);
     void armReconnect();
     // Closes Sock and forgets everything tied to the connection that was.
-    void closeSock();
+    void closeSocket();
     // Extensions: "caps:" after our own "uinfo:" at login, the extension messages, and
     // what is forgotten when the connection ends.
     void announceExtensions();

@@ -53,7 +53,7 @@ void Session::announceExtensions()
 {
     if (!extensionsOn)
         return;
-    SendCtlMsg(QStringLiteral("caps:") + ownExtensions().join(','));
+    sendControlMessage(QStringLiteral("caps:") + ownExtensions().join(','));
     ownAnnounced = true;
     if (!peerAnnounced) {
         capsTimer.setSingleShot(true);
@@ -94,7 +94,7 @@ void Session::noteUnsendable(const QString& text)
         }
     }
     if (!missing.isEmpty())
-        ctx.AddText(QStringLiteral("*** The other side cannot receive these characters, they arrive as \"?\" : ")
+        ctx.addText(QStringLiteral("*** The other side cannot receive these characters, they arrive as \"?\" : ")
                         + missing.join(' '),
                     StatusLine);
 }
@@ -115,12 +115,12 @@ bool Session::handleExtension(const QString& text)
             if (known.contains(word) && !peerExtensions.contains(word))
                 peerExtensions << word.toString();
         if (shares(kUtf8) && !utf8Out) {
-            SendCtlMsg(QStringLiteral("enc:utf8"));
+            sendControlMessage(QStringLiteral("enc:utf8"));
             utf8Out = true;
             // Our record went out before the switch; one Windows-1252 could not hold goes again.
             const Options& o = ctx.options;
-            if (!Scramblable(o.MyName + o.MyEmail + o.MyAge + o.MyHomePage))
-                SendUserInfo();
+            if (!Scramblable(o.myName + o.myEmail + o.myAge + o.myHomePage))
+                sendUserInfo();
         }
         Q_EMIT extensionsChanged();
     } else if (text == QLatin1String("enc:utf8")) {

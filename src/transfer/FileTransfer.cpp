@@ -164,7 +164,7 @@ namespace {
 // the transfer ports are not open on every interface.
 QHostAddress listenAddressFor(const PeerState& ctx, const Session& session)
 {
-    const QString local = session.Sock.localHostIP();
+    const QString local = session.controlSocket.localHostIP();
     return local.isEmpty() ? ctx.listenAddress : QHostAddress(local);
 }
 
@@ -174,7 +174,7 @@ void FileTransfer::startSending()
 {
     QString problem;
     if (!FileSystem::openRegularFile(file, PathToFile, {}, problem)) {
-        ctx.AddText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem,
+        ctx.addText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem,
                     ErrorLine);
         noRetry = true;
         end(3);
@@ -183,7 +183,7 @@ void FileTransfer::startSending()
     size = file.size();
     blockSizeUsed = TransferRules::blockSize(size);
     offerBlock = TransferRules::offerBlockField(size).toLongLong();
-    ctx.AddText(QStringLiteral("*** Sending File : ") + NameOfFile + QStringLiteral(" (") + QString::number(size)
+    ctx.addText(QStringLiteral("*** Sending File : ") + NameOfFile + QStringLiteral(" (") + QString::number(size)
                     + QStringLiteral(" bytes)"),
                 StatusLine);
     title = QStringLiteral("Sending");
@@ -227,7 +227,7 @@ void FileTransfer::onAnswer(bool resume, const QByteArray& offset)
         if (!offset.isEmpty() && !TransferRules::parseSize(QString::fromLatin1(offset), at))
             at = -1;
         if (at < 0 || at > size) {
-            ctx.AddText(QStringLiteral("*** Error : The receiver asked to resume %1 at byte %2, beyond its %3 bytes")
+            ctx.addText(QStringLiteral("*** Error : The receiver asked to resume %1 at byte %2, beyond its %3 bytes")
                             .arg(NameOfFile, QString::fromLatin1(offset), QString::number(size)),
                         ErrorLine);
             noRetry = true;
@@ -367,7 +367,7 @@ void FileTransfer::startReceiving()
     const QString verb = choice == 1   ? QStringLiteral("Overwriting")
                          : choice == 2 ? QStringLiteral("Resuming")
                                        : QStringLiteral("Receiving");
-    ctx.AddText(QStringLiteral("*** ") + verb + QStringLiteral(" File : ") + NameOfFile + QStringLiteral(" (")
+    ctx.addText(QStringLiteral("*** ") + verb + QStringLiteral(" File : ") + NameOfFile + QStringLiteral(" (")
                     + QString::number(size) + QStringLiteral(" bytes)"),
                 StatusLine);
     title = QStringLiteral("Receiving");
@@ -615,7 +615,7 @@ void FileTransfer::onCommands()
                 if (c.kind == CommandReader::SumMatch) {
                     verified = true;
                 } else {
-                    ctx.AddText(QStringLiteral("*** Error : The receiver's copy of %1 differed from the file sent - "
+                    ctx.addText(QStringLiteral("*** Error : The receiver's copy of %1 differed from the file sent - "
                                                "it is offered again")
                                     .arg(NameOfFile),
                                 ErrorLine);
@@ -649,7 +649,7 @@ void FileTransfer::onSystemClosed()
     // decided by the bytes that moved.
     if (sckSystem.closedByReset() && phase != Phase::Finished && phase != Phase::Cancelling
         && !(setup.type == Receiving && done == size)) {
-        ctx.AddText(QStringLiteral("*** Error : The peer reset the transfer connection : ") + NameOfFile, ErrorLine);
+        ctx.addText(QStringLiteral("*** Error : The peer reset the transfer connection : ") + NameOfFile, ErrorLine);
         end(3);
         return;
     }
@@ -683,12 +683,12 @@ void FileTransfer::dataLost(bool reset)
     const bool sending = setup.type == Sending;
     const QString how = reset ? QStringLiteral("reset") : QStringLiteral("closed");
     if (sending && done == size) // every byte handed over, but not confirmed
-        ctx.AddText(
+        ctx.addText(
             QStringLiteral("*** Error : The receiver %1 the data connection before confirming all %2 bytes : %3")
                 .arg(how, QString::number(size), NameOfFile),
             ErrorLine);
     else
-        ctx.AddText(QStringLiteral("*** Error : The %1 %2 the data connection after %3 of %4 bytes : %5")
+        ctx.addText(QStringLiteral("*** Error : The %1 %2 the data connection after %3 of %4 bytes : %5")
                         .arg(sending ? QStringLiteral("receiver") : QStringLiteral("sender"), how,
                              QString::number(done), QString::number(size), NameOfFile),
                     ErrorLine);
@@ -851,7 +851,7 @@ void FileTransfer::fileError(const QString& problem)
 {
     // The peer is told by "CANC_TRAN", which stops a sender's queue: offering the file again
     // would meet the same full disk or unwritable folder.
-    ctx.AddText(QStringLiteral("*** Error : ") + problem, ErrorLine);
+    ctx.addText(QStringLiteral("*** Error : ") + problem, ErrorLine);
     noRetry = true;
     file.close();
     startCancel(3);
@@ -859,7 +859,7 @@ void FileTransfer::fileError(const QString& problem)
 
 void FileTransfer::stopWithError(const QString& line)
 {
-    ctx.AddText(line, ErrorLine);
+    ctx.addText(line, ErrorLine);
     spoiled = true;
     sckData.reset();
     sckSystem.reset();
@@ -887,7 +887,7 @@ void FileTransfer::end(int code)
 {
     if (phase == Phase::Closed)
         return;
-    if (ctx.TransferEndCode() == 0 || code == 5)
+    if (ctx.transferEndCode() == 0 || code == 5)
         ctx.setTransferEndCode(code);
     finish();
 }
@@ -904,7 +904,7 @@ void FileTransfer::finish()
     if (cancelQuestion)
         prompts.withdraw(std::exchange(cancelQuestion, 0));
 
-    const int code = ctx.TransferEndCode();
+    const int code = ctx.transferEndCode();
     finalEndCode = code;
     const bool sending = setup.type == Sending;
     // The sender counts as done only once the receiver confirmed every byte (an empty file
@@ -925,13 +925,13 @@ void FileTransfer::finish()
         if (sending && code != 1 && code != 2 && code != 7 && !noRetry)
             putBackFlag = true;
         if (sending && code == 6)
-            session.SendCtlMsg(QStringLiteral("FTIMEOUT"));
+            session.sendControlMessage(QStringLiteral("FTIMEOUT"));
         if (code == 2 || code == 5)
             stopQueueFlag = true;
         outcome = QStringLiteral("*** File Transfer ") + reasonFor(code) + QStringLiteral(" : ") + NameOfFile;
     }
     if (!outcome.isEmpty())
-        ctx.AddText(outcome, StatusLine);
+        ctx.addText(outcome, StatusLine);
 
     listener.close();
     sckData.close();
@@ -939,7 +939,7 @@ void FileTransfer::finish()
     file.close();
     hasher.stop();
     gate.reset();
-    ctx.TransferBusy = false;
+    ctx.transferBusy = false;
     viewTimer.stop();
     viewDirty = false;
     Q_EMIT viewChanged();
@@ -977,7 +977,7 @@ void FileTransfer::onChecksum(const QString& checksum, const QString& problem)
         ownSumDone = true;
         ownSum = checksum;
         if (checksum.isEmpty())
-            ctx.AddText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem), ErrorLine);
+            ctx.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem), ErrorLine);
         if (std::exchange(endAwaitsSum, false))
             sendEnd();
         return;
@@ -1007,7 +1007,7 @@ void FileTransfer::verdict(bool same, const QString& problem)
     const QFileInfo info(target);
     if (info.isFile() && !info.isSymLink())
         QFile::remove(target);
-    ctx.AddText(!problem.isEmpty() ? QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem)
+    ctx.addText(!problem.isEmpty() ? QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem)
                                    : QStringLiteral("*** Error : The received content of %1 differed from the sender's "
                                                     "file - the file is not kept")
                                          .arg(NameOfFile),

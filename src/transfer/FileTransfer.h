@@ -72,7 +72,7 @@ public:
         QString root;         // receiver: the download folder the target folder lies in
         QString hostIP;       // the peer's address as the control connection sees it
         quint16 port = 0;     // P: command port; data on P + 1
-        QString userName;     // RemoteName
+        QString userName;     // remoteName
         qint64 size = 0;      // receiver: the offered size
         qint64 block = 512;   // receiver: the offered block size (resume offsets)
         int existsChoice = 0; // receiver: 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name

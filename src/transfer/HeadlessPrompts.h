@@ -13,8 +13,8 @@ public:
     HeadlessPrompts(PeerState& ctx, Session& session);
 
     // Status lines for the two refusals; "%1" is replaced by the file name.
-    QString declineHint = QStringLiteral("*** Declined : %1 - turn AutoAccept on to accept offered files");
-    QString existsHint = QStringLiteral("*** File Already Exists : %1 - set ExistsAlways to decide "
+    QString declineHint = QStringLiteral("*** Declined : %1 - turn autoAccept on to accept offered files");
+    QString existsHint = QStringLiteral("*** File Already Exists : %1 - set existingFileDefault to decide "
                                         "(1 overwrite, 2 resume, 3 rename)");
     // The answer to the existing-file question (5 refuses).
     int existsChoice = 5;

@@ -18,18 +18,18 @@ class Prompts {
 public:
     using Id = quint64;
 
-    // "Accept File?": shown for an offer unless AutoAccept is on.
+    // "Accept File?": shown for an offer unless autoAccept is on.
     struct AcceptRequest {
         QString fileName;                                 // the offered name's last part (after the last "\")
         QString sizeText;                                 // the offered size as text
-        QString from;                                     // RemoteName
-        QString folder;                                   // the target folder to start with (DownloadDir)
-        bool autoAccept = false;                          // the current AutoAccept, for the check box
+        QString from;                                     // remoteName
+        QString folder;                                   // the target folder to start with (downloadFolder)
+        bool autoAccept = false;                          // the current autoAccept, for the check box
         QDeadlineTimer answerBy{QDeadlineTimer::Forever}; // when the sender gives up waiting
     };
     struct AcceptReply {
         bool accepted = false;   // "Accept It!" (false: "Decline!" or closed)
-        QString folder;          // the target folder shown when the dialog was left; becomes DownloadDir
+        QString folder;          // the target folder shown when the dialog was left; becomes downloadFolder
         bool autoAccept = false; // "Auto Accept Files From Now On" was checked
     };
 

@@ -100,7 +100,7 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
     }
 
     if (rq.choice == 3) {
-        finalName = TransferRules::MakeUniqueName(rq.name, at);
+        finalName = TransferRules::uniqueName(rq.name, at);
         if (finalName.isEmpty()) {
             problem = QStringLiteral("No free name for ") + rq.name + QStringLiteral(" in ") + at;
             return false;

@@ -69,8 +69,8 @@ TransferManager::TransferManager(PeerState& c, Session& s)
             Q_EMIT readyToOffer();
     });
     connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
-        session.SendCtlMsg(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|'
-                           + checksum);
+        session.sendControlMessage(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|'
+                                   + checksum);
     });
     connect(&session, &Session::transferMessage, this, &TransferManager::onTransferMessage);
     connect(&ctx, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
@@ -131,8 +131,8 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     Session& s = session;
     quint16 control = 0;
     // After the user's Disconnect the connection is going away: the file waits for the next login.
-    if (!s.isConnected() || s.DisconnectClicked || active || pendingOffer || pausing()
-        || !Session::parseControlPort(ctx.ConnPort, control))
+    if (!s.isConnected() || s.userDisconnected || active || pendingOffer || pausing()
+        || !Session::parseControlPort(ctx.connectionPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
@@ -142,15 +142,16 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
         QRandomGenerator::system()->fillRange(words);
         token = QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
     }
-    FileTransfer* t = startsend(wire, path, s.Sock.remoteHostIP(), QString::number(port), ctx.RemoteName, name, token);
+    FileTransfer* t =
+        startsend(wire, path, s.controlSocket.remoteHostIP(), QString::number(port), ctx.remoteName, name, token);
     if (!t || t->isFinished())
         return false;
     // Sent after the sending side listens, so the receiver always finds it; the token right
     // before it.
     const qint64 size = t->sizeOfFile();
     if (!token.isEmpty())
-        s.SendCtlMsg(QStringLiteral("ftoken:") + QString::fromLatin1(token));
-    s.SendCtlMsg(
+        s.sendControlMessage(QStringLiteral("ftoken:") + QString::fromLatin1(token));
+    s.sendControlMessage(
         Offer{QString::number(port), wire, TransferRules::offerBlockField(size), QString::number(size)}.message());
     return true;
 }
@@ -203,7 +204,7 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
         QString problem;
         if (!FileSystem::openRegularFile(probe, path, {}, problem)) {
             // Offering it again would fail the same way: tell the queue it is done with.
-            ctx.AddText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem, ErrorLine);
+            ctx.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem, ErrorLine);
             TransferOutcome o;
             o.sending = true;
             o.name = name;
@@ -225,7 +226,7 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
     setup.verify = session.shares(kVerify);
     setup.token = token;
     ctx.setTransferEndCode(0);
-    ctx.TransferBusy = true;
+    ctx.transferBusy = true;
     active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();
     connect(t, &FileTransfer::finished, this, &TransferManager::onTransferFinished);
@@ -252,7 +253,7 @@ void TransferManager::onTransferFinished()
         t->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
     t->setParent(this);           // goes with us should we go first
     active.release()->deleteLater();
-    ctx.TransferBusy = false;
+    ctx.transferBusy = false;
     if (o.sending && o.endCode == 6)
         graceTimer.start(staleGraceMs);
     if (o.putBack)
@@ -312,9 +313,9 @@ void TransferManager::decide()
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
     ctx.setTransferEndCode(0);
-    ctx.TransferBusy = true;
+    ctx.transferBusy = true;
 
-    const QString root = FileSystem::AddSlash(ctx.options.DownloadDir);
+    const QString root = FileSystem::withTrailingSlash(ctx.options.downloadFolder);
     const QFileInfo quick(root + o.parts.join('/'));
     if (quick.isFile() && quick.size() == o.size && TransferRules::staysInside(root, quick.filePath())) {
         if (!session.shares(kVerify)) {
@@ -336,16 +337,16 @@ void TransferManager::decide()
 void TransferManager::askAccept()
 {
     PendingOffer& o = *pendingOffer;
-    if (ctx.options.AutoAccept) {
+    if (ctx.options.autoAccept) {
         afterAccept();
         return;
     }
     Prompts::AcceptRequest req;
     req.fileName = o.parts.last();
     req.sizeText = o.sizeText;
-    req.from = ctx.RemoteName;
-    req.folder = ctx.options.DownloadDir;
-    req.autoAccept = ctx.options.AutoAccept;
+    req.from = ctx.remoteName;
+    req.folder = ctx.options.downloadFolder;
+    req.autoAccept = ctx.options.autoAccept;
     req.answerBy = o.answerBy;
     o.phase = PendingOffer::AskingAccept;
     const quint64 serial = o.serial;
@@ -358,10 +359,10 @@ void TransferManager::askAccept()
         t.pendingOffer->phase = PendingOffer::Done;
         t.pendingOffer->question = 0;
         if (!r.folder.isEmpty())
-            t.ctx.options.DownloadDir = r.folder;
+            t.ctx.options.downloadFolder = r.folder;
         if (r.autoAccept)
-            t.ctx.options.AutoAccept = true;
-        if (!r.accepted || t.ctx.TransferEndCode() != 0) {
+            t.ctx.options.autoAccept = true;
+        if (!r.accepted || t.ctx.transferEndCode() != 0) {
             t.refuse(r.accepted ? QString() : QStringLiteral("Canceled"));
             return;
         }
@@ -373,11 +374,11 @@ void TransferManager::askAccept()
 
 void TransferManager::haveFile()
 {
-    session.SendCtlMsg(QStringLiteral("HaveFile"));
+    session.sendControlMessage(QStringLiteral("HaveFile"));
     const QString name = pendingOffer->wire;
     pendingOffer.reset();
     ctx.setTransferEndCode(7);
-    ctx.TransferBusy = false;
+    ctx.transferBusy = false;
     TransferOutcome out;
     out.name = name;
     out.endCode = 7;
@@ -387,13 +388,13 @@ void TransferManager::haveFile()
 void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
-    QString dir = ctx.options.DownloadDir;
-    if (!FileSystem::DirExists(dir) && !FileSystem::MakePath(dir)) {
+    QString dir = ctx.options.downloadFolder;
+    if (!FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
         dir = QDir(ctx.programFolder).filePath(QStringLiteral("download"));
-        ctx.options.DownloadDir = dir;
-        FileSystem::MakePath(dir);
+        ctx.options.downloadFolder = dir;
+        FileSystem::makePath(dir);
     }
-    o.root = FileSystem::AddSlash(dir);
+    o.root = FileSystem::withTrailingSlash(dir);
     QString folder = o.root;
     for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
         folder += o.parts[i] + '/';
@@ -437,7 +438,7 @@ void TransferManager::afterAccept()
 
 void TransferManager::existing()
 {
-    const int always = ctx.options.ExistsAlways;
+    const int always = ctx.options.existingFileDefault;
     if (always >= 1 && always <= 3)
         startWith(always);
     else
@@ -457,7 +458,7 @@ void TransferManager::startWith(int choice)
     compareWithSender(target, at, [this](bool same) {
         if (!same) {
             pendingOffer->existsChoice = 1;
-            ctx.AddText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
+            ctx.addText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
                                        "start : ")
                             + pendingOffer->wire,
                         StatusLine);
@@ -475,7 +476,7 @@ void TransferManager::compareWithSender(const QString& path, qint64 length, std:
     o.remoteSum.clear();
     o.localDone = o.remoteDone = false;
     o.afterCheck = std::move(then);
-    session.SendCtlMsg(QStringLiteral("hashq:") + o.wire + '|' + QString::number(length));
+    session.sendControlMessage(QStringLiteral("hashq:") + o.wire + '|' + QString::number(length));
     localHasher.start(path, length);
     checkTimer.start(checkWaitMs);
 }
@@ -519,7 +520,7 @@ void TransferManager::onChecksumAsked(const QString& name, qint64 length)
     if (!t || t->type() != FileTransfer::Sending || !t->awaitingAnswer() || t->nameOfFile() != name
         || length > t->sizeOfFile()) {
         // Not the file on offer: no checksum, so the asker takes its file for another.
-        session.SendCtlMsg(QStringLiteral("hasha:") + name + '|' + QString::number(length) + '|');
+        session.sendControlMessage(QStringLiteral("hasha:") + name + '|' + QString::number(length) + '|');
         return;
     }
     answerName = name;
@@ -546,13 +547,13 @@ void TransferManager::askExisting()
         PendingOffer& p = *t.pendingOffer;
         p.phase = PendingOffer::Done;
         p.question = 0;
-        int choice = t.ctx.TransferEndCode() != 0 ? 5 : r.choice;
+        int choice = t.ctx.transferEndCode() != 0 ? 5 : r.choice;
         if (choice < 1 || choice > 5)
             choice = 5;
         if (r.always && choice >= 1 && choice <= 3)
-            t.ctx.options.ExistsAlways = choice;
+            t.ctx.options.existingFileDefault = choice;
         if (choice == 5)
-            return t.refuse(t.ctx.TransferEndCode() == 0 || t.ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
+            return t.refuse(t.ctx.transferEndCode() == 0 || t.ctx.transferEndCode() == 5 ? QStringLiteral("Canceled")
                                                                                          : QString());
         if (choice == 4) {
             const QString problem = TransferRules::checkPlainName(r.newName);
@@ -591,7 +592,7 @@ void TransferManager::startReceiving()
     setup.root = o.root;
     setup.hostIP = o.host;
     setup.port = o.port;
-    setup.userName = ctx.RemoteName;
+    setup.userName = ctx.remoteName;
     setup.size = o.size;
     setup.block = o.block;
     setup.existsChoice = o.existsChoice;
@@ -620,13 +621,13 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
         promptsPtr->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
     pendingOffer.reset();
-    if (ctx.TransferEndCode() == 0)
+    if (ctx.transferEndCode() == 0)
         ctx.setTransferEndCode(5);
     const QString reason = !givenReason.isEmpty()       ? givenReason
-                           : ctx.TransferEndCode() == 5 ? QStringLiteral("Canceled")
+                           : ctx.transferEndCode() == 5 ? QStringLiteral("Canceled")
                                                         : QStringLiteral("Timed Out");
-    ctx.TransferBusy = false;
-    endOffer(name, reason, errorLine, ctx.TransferEndCode());
+    ctx.transferBusy = false;
+    endOffer(name, reason, errorLine, ctx.transferEndCode());
 }
 
 void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode)
@@ -635,13 +636,13 @@ void TransferManager::endOffer(const QString& name, const QString& reason, const
     // of them ends unanswered and without lines.
     if (session.admitAnswer()) {
         if (!errorLine.isEmpty())
-            ctx.AddText(errorLine, ErrorLine);
+            ctx.addText(errorLine, ErrorLine);
         // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end
         // the next file it offers instead. Without a connection nothing is sent.
         if (endCode != 6)
-            session.SendCtlMsg(QStringLiteral("CANC_TRAN"));
+            session.sendControlMessage(QStringLiteral("CANC_TRAN"));
         if (!reason.isEmpty())
-            ctx.AddText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
+            ctx.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
     }
     TransferOutcome out;
     out.name = name;

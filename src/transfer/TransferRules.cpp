@@ -191,7 +191,7 @@ bool parseSize(const QString& text, qint64& value)
     return ok;
 }
 
-QString MakeUniqueName(const QString& name, const QString& folder)
+QString uniqueName(const QString& name, const QString& folder)
 {
     const qsizetype dot = name.lastIndexOf('.');
     const QString base = dot < 0 ? name : name.left(dot);

@@ -60,7 +60,7 @@ bool parseSize(const QString& text, qint64& value);
 // The next free numbered name for `name` in `folder`: base + counter + extension, counter
 // 1..1000, then with an "a" prefix before the counter for each further thousand. Anything
 // existing (file, folder, link) is taken. Empty when no free name is found.
-QString MakeUniqueName(const QString& name, const QString& folder);
+QString uniqueName(const QString& name, const QString& folder);
 
 // Kilobytes (1000 bytes) per second rounded to two places, ties to even, 0.1 when the
 // rounded rate is 0.

@@ -155,8 +155,8 @@ QAction* FileCatcherWindow::entry(const char* name, const QString& caption)
 void FileCatcherWindow::load()
 {
     hide();
-    mnu_smwin->setChecked(!ctx.options.CatcherSmall);
-    mnu_ontop->setChecked(!ctx.options.CatcherOnTop);
+    mnu_smwin->setChecked(!ctx.options.catcherSmall);
+    mnu_ontop->setChecked(!ctx.options.catcherOnTop);
     toggleSize();
     toggleOnTop();
     frame = 1;
@@ -168,7 +168,7 @@ void FileCatcherWindow::toggleSize()
     hide();
     if (toNormal) {
         mnu_smwin->setChecked(false);
-        ctx.options.CatcherSmall = false;
+        ctx.options.catcherSmall = false;
         setWindowTitle(QStringLiteral("QV Catcher"));
         Picture1->move(twipsToPixelsX(120), twipsToPixelsY(120));
     } else {
@@ -178,7 +178,7 @@ void FileCatcherWindow::toggleSize()
     applySize();
     show();
     if (!toNormal) {
-        ctx.options.CatcherSmall = true;
+        ctx.options.catcherSmall = true;
         mnu_smwin->setChecked(true);
     }
 }
@@ -206,13 +206,13 @@ void FileCatcherWindow::toggleOnTop()
 {
     if (mnu_ontop->isChecked()) {
         mnu_ontop->setChecked(false);
-        ctx.options.CatcherOnTop = false;
+        ctx.options.catcherOnTop = false;
         setAlwaysOnTop(this, false);
     } else {
         // Where the desktop ignores the request the catcher is an ordinary window.
         setAlwaysOnTop(this, true);
         mnu_ontop->setChecked(true);
-        ctx.options.CatcherOnTop = true;
+        ctx.options.catcherOnTop = true;
     }
 }
 

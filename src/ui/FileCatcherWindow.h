@@ -13,7 +13,7 @@ class QMenu;
 // The file catcher "QV Catcher": a small window, normally above the others, that takes files
 // and folders dropped from the desktop and hands them to the file queue. It plays a short
 // animation while something is dragged over it and can shrink to the picture alone. Its size
-// and on-top state live in the options CatcherSmall and CatcherOnTop.
+// and on-top state live in the options catcherSmall and catcherOnTop.
 class FileCatcherWindow : public QWidget {
     Q_OBJECT
 public:

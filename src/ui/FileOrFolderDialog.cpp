@@ -117,7 +117,7 @@ FileOrFolderDialog::FileOrFolderDialog(PeerState& c, QWidget* owner) : QDialog(o
 
 void FileOrFolderDialog::choose(bool files)
 {
-    ctx.options.SendFileChosen = files;
+    ctx.options.sendFileChosen = files;
     accept();
     Q_EMIT chosen(files);
 }
@@ -126,5 +126,5 @@ void FileOrFolderDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // Given as by the keyboard, so that the style draws the focus mark on the remembered choice.
-    (ctx.options.SendFileChosen ? SendFileButton : SendFoldButton)->setFocus(Qt::TabFocusReason);
+    (ctx.options.sendFileChosen ? SendFileButton : SendFoldButton)->setFocus(Qt::TabFocusReason);
 }

@@ -6,7 +6,7 @@ class PeerState;
 class QPushButton;
 
 // The chooser "Select File Type to Send" of the send command: one picture button for files,
-// one for a folder. It remembers the last choice in SendFileChosen and puts the focus on that
+// one for a folder. It remembers the last choice in sendFileChosen and puts the focus on that
 // button. Modeless; it deletes itself when closed.
 class FileOrFolderDialog : public QDialog {
     Q_OBJECT

@@ -80,16 +80,16 @@ LocalAddressWindow::LocalAddressWindow(QWidget* owner) : QDialog(owner)
     connect(Command2, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(HstNme->text()); });
     connect(Command3, &QPushButton::clicked, this, &QDialog::close);
 
-    GetLocalAddresses();
+    lookUp();
 }
 
-void LocalAddressWindow::GetLocalAddresses()
+void LocalAddressWindow::lookUp()
 {
     HstNme->clear();
     IpsText->clear();
     AdapterType->clear();
     AdapterAddresses.clear();
-    const AddressLookup::LocalAddresses found = AddressLookup::GetLocalAddresses();
+    const AddressLookup::LocalAddresses found = AddressLookup::lookUp();
     HstNme->setText(found.hostName);
     for (const AddressLookup::Adapter& a : found.adapters) {
         AdapterType->addItem(a.description);

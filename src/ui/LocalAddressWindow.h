@@ -16,7 +16,7 @@ public:
     explicit LocalAddressWindow(QWidget* owner = nullptr);
 
     // Reads the host name and the adapters and fills the window; no adapter is selected.
-    void GetLocalAddresses();
+    void lookUp();
 
     QGroupBox* Frame1 = nullptr;
     QLineEdit* HstNme = nullptr;

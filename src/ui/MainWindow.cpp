@@ -92,7 +92,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     SockState->setObjectName(QStringLiteral("SockState"));
 
     buildMenus();
-    queueWin = new QueueWindow(peer.queue(), ctx.options.QueueWidth, ctx.options.QueueHeight, this);
+    queueWin = new QueueWindow(peer.queue(), ctx.options.queueWidth, ctx.options.queueHeight, this);
     buildToolbar();
 
     for (TranscriptPane* pane : {BothText, StatusText, MsgText}) {
@@ -151,12 +151,12 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     FlashTimer.start();
 
     setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
-    resize(twipsToPixelsX(twipsOption(ctx.options.MainWidth, 4740)),
-           twipsToPixelsY(twipsOption(ctx.options.MainHeight, 5115)));
+    resize(twipsToPixelsX(twipsOption(ctx.options.mainWidth, 4740)),
+           twipsToPixelsY(twipsOption(ctx.options.mainHeight, 5115)));
 
     // The load handler: empty panes, the debug notice, the idle look of the commands.
-    if (ctx.DebugMode)
-        ctx.AddText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
+    if (ctx.debugMode)
+        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
     showIdleCommands();
     ApplyLayout();
 }
@@ -373,16 +373,16 @@ void MainWindow::showLine(const QString& text, int kind)
     TranscriptPane* second = StatusText;
     switch (kind) {
     case MessageLine:
-        colour = o.MessageColor, blink = o.MessageBlink, second = MsgText;
+        colour = o.messageColor, blink = o.messageBlink, second = MsgText;
         break;
     case StatusLine:
-        colour = o.StatusColor, blink = o.StatusBlink;
+        colour = o.statusColor, blink = o.statusBlink;
         break;
     case ErrorLine:
-        colour = o.ErrorColor, blink = o.ErrorBlink;
+        colour = o.errorColor, blink = o.errorBlink;
         break;
     case ConnectLine:
-        colour = o.ConnectColor, blink = o.ConnectBlink;
+        colour = o.connectColor, blink = o.connectBlink;
         break;
     default:
         return; // only the four kinds exist
@@ -444,10 +444,11 @@ void MainWindow::updateTitle()
         return;
     }
     // The name is the peer's own text: one line, and not so long that the title loses the address.
-    QString name = peerNamed ? LineText::visible(ctx.RemoteName) : QString();
+    QString name = peerNamed ? LineText::visible(ctx.remoteName) : QString();
     if (name.size() > 48)
         name = name.left(47) + QChar(0x2026);
-    setWindowTitle(QStringLiteral("Zantiro - ") + name + (name.isEmpty() ? "(" : " (") + s.Sock.remoteHostIP() + ')');
+    setWindowTitle(QStringLiteral("Zantiro - ") + name + (name.isEmpty() ? "(" : " (") + s.controlSocket.remoteHostIP()
+                   + ')');
 }
 
 void MainWindow::onChatEnter()
@@ -457,9 +458,9 @@ void MainWindow::onChatEnter()
         return;
     if (line.toLower() == QLatin1String("/debug")) {
         ChatBar->clear();
-        ctx.AddText(ctx.DebugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
+        ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
                     MessageLine);
-        ctx.DebugMode = !ctx.DebugMode;
+        ctx.debugMode = !ctx.debugMode;
         return;
     }
     if (!connectedOrSay())
@@ -468,7 +469,7 @@ void MainWindow::onChatEnter()
     static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|[\\n\\r\\x{2028}\\x{2029}]"));
     const QStringList lines = line.split(lineBreak, Qt::SkipEmptyParts);
     for (const QString& one : lines)
-        peer.session().SendChat(one);
+        peer.session().sendChat(one);
     ChatBar->clear();
 }
 
@@ -476,7 +477,7 @@ bool MainWindow::connectedOrSay()
 {
     if (peer.session().isConnected())
         return true;
-    ctx.AddText(QStringLiteral("*** Not Connected"), StatusLine);
+    ctx.addText(QStringLiteral("*** Not Connected"), StatusLine);
     return false;
 }
 
@@ -526,20 +527,20 @@ void MainWindow::onAboutCommand()
     bringUp(aboutWin, [this] { return new AboutWindow(this); });
 }
 
-void MainWindow::ConnectIt()
+void MainWindow::openConnection()
 {
-    peer.session().ConnectIt();
+    peer.session().openConnection();
     refreshState();
 }
 
 void MainWindow::onConnectCommand()
 {
-    peer.session().DropForConnect();
+    peer.session().dropForConnect();
     refreshState();
     if (!connectDialog) {
         connectDialog = new QuickConnectDialog(peer, this);
         connectDialog->setAttribute(Qt::WA_DeleteOnClose);
-        connectDialog->ConnectIt = [this] { ConnectIt(); };
+        connectDialog->openConnection = [this] { openConnection(); };
         if (siteListOpener)
             connectDialog->openSiteList = [this] { onSiteListCommand(); };
         connectDialog->load();
@@ -553,7 +554,7 @@ void MainWindow::onDisconnectCommand()
 {
     Session& s = peer.session();
     const bool wasConnected = s.isConnected();
-    s.Disconnect();
+    s.disconnectFromPeer();
     if (!wasConnected) {
         showIdleCommands();
         SockState->setText(QStringLiteral("Disconnected."));
@@ -562,7 +563,7 @@ void MainWindow::onDisconnectCommand()
 
 void MainWindow::onPingCommand()
 {
-    peer.session().Ping();
+    peer.session().sendPing();
 }
 
 void MainWindow::onClearCommand()
@@ -602,7 +603,7 @@ void MainWindow::refreshState()
 {
     QString caption;
     bool connectShown = false;
-    switch (peer.session().Sock.state()) {
+    switch (peer.session().controlSocket.state()) {
     case EventSocket::Closed:
         caption = QStringLiteral("Disconnected."), connectShown = true;
         break;
@@ -643,7 +644,7 @@ void MainWindow::layoutControls()
     const int chatTop = sockTop - 350;
     const int statusTop = 585;
     const int msgTop = statusTop + statusTextHeight + 100;
-    const int R = ctx.options.ShowChatBar ? chatTop : sockTop;
+    const int R = ctx.options.showChatBar ? chatTop : sockTop;
 
     place(SockState, left, sockTop, width, sockStateHeight);
     place(ChatBar, left, chatTop, width, chatBarHeight);
@@ -658,7 +659,7 @@ void MainWindow::layoutControls()
 
 void MainWindow::ApplyLayout()
 {
-    const QString& layout = ctx.options.BoxLayout;
+    const QString& layout = ctx.options.boxLayout;
     if (layout == QLatin1String("0")) {
         BothText->show();
         MsgText->hide();
@@ -669,7 +670,7 @@ void MainWindow::ApplyLayout()
         StatusText->show();
     }
     layoutControls();
-    ChatBar->setVisible(ctx.options.ShowChatBar);
+    ChatBar->setVisible(ctx.options.showChatBar);
 }
 
 void MainWindow::ApplyWindowPlacement()
@@ -677,12 +678,12 @@ void MainWindow::ApplyWindowPlacement()
     // The stored size counts the frame; before the window is first shown the frame is not
     // known yet (0), and the same frame is added back when the size is stored at exit.
     placementFrame = frameGeometry().size() - size();
-    const QSize outer(twipsToPixelsX(twipsOption(ctx.options.MainWidth, 4740)),
-                      twipsToPixelsY(twipsOption(ctx.options.MainHeight, 5115)));
+    const QSize outer(twipsToPixelsX(twipsOption(ctx.options.mainWidth, 4740)),
+                      twipsToPixelsY(twipsOption(ctx.options.mainHeight, 5115)));
     resize(outer - placementFrame);
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->geometry();
-        const QString& pos = ctx.options.WindowPos;
+        const QString& pos = ctx.options.windowPosition;
         const QSize now = frameGeometry().size();
         if (pos == QLatin1String("0"))
             move(area.left() + area.width() - now.width(), area.top());
@@ -697,8 +698,8 @@ void MainWindow::sizeForNewInstallation()
     QSize size(640, 600);
     if (const QScreen* screen = this->screen())
         size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
-    ctx.options.MainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), minWidthTwips));
-    ctx.options.MainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), minHeightTwips));
+    ctx.options.mainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), minWidthTwips));
+    ctx.options.mainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), minHeightTwips));
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -735,12 +736,12 @@ void MainWindow::changeEvent(QEvent* event)
     }
     NewMessage = false; // minimizing ends a pending alert
     positionBeforeTray = pos();
-    if (!ctx.options.MinToTray)
+    if (!ctx.options.minimizeToTray)
         return;
     if (!Tray->available()) {
         // Hiding the window with no tray to bring it back from would lose it.
         if (!std::exchange(toldNoTray, true))
-            ctx.AddText(QStringLiteral(
+            ctx.addText(QStringLiteral(
                             "*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
                         StatusLine);
         return;
@@ -829,12 +830,12 @@ void MainWindow::finishExit()
     Options& o = ctx.options;
     // The size as it was applied at start, so that it comes back exactly at the next start.
     const QSize outer = size() + placementFrame;
-    o.MainWidth = QString::number(pixelsToTwipsX(outer.width()));
-    o.MainHeight = QString::number(pixelsToTwipsY(outer.height()));
+    o.mainWidth = QString::number(pixelsToTwipsX(outer.width()));
+    o.mainHeight = QString::number(pixelsToTwipsY(outer.height()));
     // The queue window keeps its size in the options whether it is shown or not; like the
     // main window's, the size stored is the one applied at start.
-    o.QueueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
-    o.QueueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
+    o.queueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
+    o.queueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
     hide();
     Tray->setInTray(false); // leaving takes the icon away at once
     // A running transfer is canceled and the peer told "bye" before anything is torn down.
@@ -844,7 +845,7 @@ void MainWindow::finishExit()
 
 void MainWindow::closeDown()
 {
-    peer.FlushLog();
+    peer.flushLog();
     // Other windows of this program close with it, first, so that what they keep in the
     // options (the site list's size) is saved too; another main window in the same process
     // (two peers in one test) and what it owns are left alone.

@@ -37,7 +37,7 @@ public:
     PeerState& context() { return ctx; }
 
     // Opens the connection the context's connection settings describe.
-    void ConnectIt();
+    void openConnection();
     // Swaps the toolbar's Connect and Disconnect buttons.
     void SwitchConnectButtons();
     // Leaves the quick-connect dialog for the site list.

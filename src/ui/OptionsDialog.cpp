@@ -53,9 +53,9 @@ constexpr Tab kTabs[] = {
     {"File Catcher", "filecatcher", "File Catcher Options", "FileCatcherFrame", "File Catcher Options", 18},
 };
 
-// LogMode of each LogOption button (by day, by month, by year, one file); 4 is "no log".
+// logMode of each LogOption button (by day, by month, by year, one file); 4 is "no log".
 constexpr int kLogModes[4] = {0, 2, 1, 3};
-// ExistsAlways of each AutoOption button (overwrite, resume, rename, prompt).
+// existingFileDefault of each AutoOption button (overwrite, resume, rename, prompt).
 constexpr int kExists[4] = {1, 2, 3, 0};
 
 QCheckBox* check(const char* name, const QString& caption, QWidget* parent)
@@ -592,58 +592,58 @@ void OptionsDialog::load()
     const Options& o = ctx.options;
     TabStrip1->setCurrentIndex(0);
 
-    FCOTCheck->setChecked(o.CatcherOnTop);
-    FCSWCheck->setChecked(o.CatcherSmall);
+    FCOTCheck->setChecked(o.catcherOnTop);
+    FCSWCheck->setChecked(o.catcherSmall);
     drawCatcherPicture();
 
-    TypedTextFilter::load(NameText, o.MyName);
-    TypedTextFilter::load(EmailText, o.MyEmail);
-    TypedTextFilter::load(HomePageText, o.MyHomePage);
+    TypedTextFilter::load(NameText, o.myName);
+    TypedTextFilter::load(EmailText, o.myEmail);
+    TypedTextFilter::load(HomePageText, o.myHomePage);
 
     // "##" (never set) and anything that is not an age of the list show as 17.
     bool ok = false;
-    const int age = o.MyAge.toInt(&ok);
+    const int age = o.myAge.toInt(&ok);
     AgeCombo->setCurrentIndex(ok && age >= 1 && age <= 99 ? age - 1 : 16);
 
-    MinToTrayCheck->setChecked(o.MinToTray);
-    ChatBarCheck->setChecked(o.ShowChatBar);
-    TimeStampCheck->setChecked(o.TimeStamp);
+    MinToTrayCheck->setChecked(o.minimizeToTray);
+    ChatBarCheck->setChecked(o.showChatBar);
+    TimeStampCheck->setChecked(o.timeStamps);
     drawTrayPicture();
 
-    BoxLayoutOption[o.BoxLayout == QLatin1String("0") ? 0 : 1]->setChecked(true);
+    BoxLayoutOption[o.boxLayout == QLatin1String("0") ? 0 : 1]->setChecked(true);
     drawLayoutPicture();
 
-    setLabelColour(ConnectColorLabel, MainWindow::colourOf(o.ConnectColor));
-    setLabelColour(ErrorColorLabel, MainWindow::colourOf(o.ErrorColor));
-    setLabelColour(StatusColorLabel, MainWindow::colourOf(o.StatusColor));
-    setLabelColour(MsgColorLabel, MainWindow::colourOf(o.MessageColor));
+    setLabelColour(ConnectColorLabel, MainWindow::colourOf(o.connectColor));
+    setLabelColour(ErrorColorLabel, MainWindow::colourOf(o.errorColor));
+    setLabelColour(StatusColorLabel, MainWindow::colourOf(o.statusColor));
+    setLabelColour(MsgColorLabel, MainWindow::colourOf(o.messageColor));
 
-    MessageBlinkCheck->setChecked(o.MessageBlink);
-    ErrorBlinkCheck->setChecked(o.ErrorBlink);
-    StatusBlinkCheck->setChecked(o.StatusBlink);
-    ConnectBlinkCheck->setChecked(o.ConnectBlink);
-    AutoAcceptCheck->setChecked(o.AutoAccept);
-    AutoReconnectCheck->setChecked(o.AutoReconnect);
-    AutoResendCheck->setChecked(o.AutoResend);
+    MessageBlinkCheck->setChecked(o.messageBlink);
+    ErrorBlinkCheck->setChecked(o.errorBlink);
+    StatusBlinkCheck->setChecked(o.statusBlink);
+    ConnectBlinkCheck->setChecked(o.connectBlink);
+    AutoAcceptCheck->setChecked(o.autoAccept);
+    AutoReconnectCheck->setChecked(o.autoReconnect);
+    AutoResendCheck->setChecked(o.autoResend);
 
     for (int i = 0; i < 4; ++i)
-        if (kExists[i] == o.ExistsAlways)
+        if (kExists[i] == o.existingFileDefault)
             AutoOption[i]->setChecked(true);
 
-    setDownloadFolder(o.DownloadDir);
+    setDownloadFolder(o.downloadFolder);
 
     LogOption[3]->setChecked(true);
     for (int i = 0; i < 4; ++i) {
-        if (kLogModes[i] == o.LogMode) {
+        if (kLogModes[i] == o.logMode) {
             LogOption[i]->setChecked(true);
             LoggingCheck->setChecked(true);
         }
     }
-    if (o.LogMode == 4)
+    if (o.logMode == 4)
         for (QRadioButton* b : LogOption)
             b->setEnabled(false);
 
-    setLogFolder(o.LogDir);
+    setLogFolder(o.logFolder);
 }
 
 void OptionsDialog::drawTrayPicture()
@@ -773,47 +773,47 @@ bool OptionsDialog::eventFilter(QObject* watched, QEvent* event)
 void OptionsDialog::onOk()
 {
     Options& o = ctx.options;
-    o.CatcherSmall = FCSWCheck->isChecked();
-    o.CatcherOnTop = FCOTCheck->isChecked();
+    o.catcherSmall = FCSWCheck->isChecked();
+    o.catcherOnTop = FCOTCheck->isChecked();
 
     const QString age = AgeCombo->currentText();
-    const bool userInfoChanged = NameText->text() != o.MyName || age != o.MyAge || HomePageText->text() != o.MyHomePage
-                                 || EmailText->text() != o.MyEmail;
-    o.MyAge = age;
-    o.MyName = NameText->text();
-    o.MyHomePage = HomePageText->text();
-    o.MyEmail = EmailText->text();
+    const bool userInfoChanged = NameText->text() != o.myName || age != o.myAge || HomePageText->text() != o.myHomePage
+                                 || EmailText->text() != o.myEmail;
+    o.myAge = age;
+    o.myName = NameText->text();
+    o.myHomePage = HomePageText->text();
+    o.myEmail = EmailText->text();
 
-    o.MinToTray = MinToTrayCheck->isChecked();
-    o.TimeStamp = TimeStampCheck->isChecked();
-    o.ShowChatBar = ChatBarCheck->isChecked();
-    o.BoxLayout = BoxLayoutOption[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
+    o.minimizeToTray = MinToTrayCheck->isChecked();
+    o.timeStamps = TimeStampCheck->isChecked();
+    o.showChatBar = ChatBarCheck->isChecked();
+    o.boxLayout = BoxLayoutOption[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
 
-    o.ConnectColor = colourText(labelColour(ConnectColorLabel));
-    o.ErrorColor = colourText(labelColour(ErrorColorLabel));
-    o.StatusColor = colourText(labelColour(StatusColorLabel));
-    o.MessageColor = colourText(labelColour(MsgColorLabel));
+    o.connectColor = colourText(labelColour(ConnectColorLabel));
+    o.errorColor = colourText(labelColour(ErrorColorLabel));
+    o.statusColor = colourText(labelColour(StatusColorLabel));
+    o.messageColor = colourText(labelColour(MsgColorLabel));
 
-    o.ConnectBlink = ConnectBlinkCheck->isChecked();
-    o.ErrorBlink = ErrorBlinkCheck->isChecked();
-    o.MessageBlink = MessageBlinkCheck->isChecked();
-    o.StatusBlink = StatusBlinkCheck->isChecked();
-    o.AutoAccept = AutoAcceptCheck->isChecked();
-    o.AutoReconnect = AutoReconnectCheck->isChecked();
-    o.AutoResend = AutoResendCheck->isChecked();
+    o.connectBlink = ConnectBlinkCheck->isChecked();
+    o.errorBlink = ErrorBlinkCheck->isChecked();
+    o.messageBlink = MessageBlinkCheck->isChecked();
+    o.statusBlink = StatusBlinkCheck->isChecked();
+    o.autoAccept = AutoAcceptCheck->isChecked();
+    o.autoReconnect = AutoReconnectCheck->isChecked();
+    o.autoResend = AutoResendCheck->isChecked();
 
-    o.ExistsAlways = 0;
+    o.existingFileDefault = 0;
     for (int i = 0; i < 3; ++i)
         if (AutoOption[i]->isChecked())
-            o.ExistsAlways = kExists[i];
+            o.existingFileDefault = kExists[i];
 
-    o.DownloadDir = chosenDownloadDir;
-    o.LogDir = chosenLogDir;
+    o.downloadFolder = chosenDownloadDir;
+    o.logFolder = chosenLogDir;
 
     if (!LoggingCheck->isChecked())
-        o.LogMode = 4;
+        o.logMode = 4;
     else if (const int chosen = logGroup->checkedId(); chosen >= 0)
-        o.LogMode = kLogModes[chosen];
+        o.logMode = kLogModes[chosen];
 
     mainWindow.ApplyLayout();
     if (const QString problem = ctx.saveConfig(); !problem.isEmpty()) {
@@ -825,6 +825,6 @@ void OptionsDialog::onOk()
         box->open();
     }
     if (userInfoChanged)
-        peer.session().SendUserInfo();
+        peer.session().sendUserInfo();
     close();
 }

@@ -114,8 +114,8 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     grid->addWidget(CancelDirProc, 3, 0, 1, 2, Qt::AlignHCenter);
     ProcDirPic->hide();
 
-    connect(stop, &QAction::triggered, &queue, &FileQueue::Stop);
-    connect(go, &QAction::triggered, &queue, &FileQueue::Go);
+    connect(stop, &QAction::triggered, &queue, &FileQueue::stop);
+    connect(go, &QAction::triggered, &queue, &FileQueue::start);
     for (QAction* a : {up, mUp})
         connect(a, &QAction::triggered, this, &QueueWindow::moveUp);
     for (QAction* a : {down, mDown})

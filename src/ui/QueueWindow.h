@@ -14,7 +14,7 @@ class QToolBar;
 // The file queue's window "File Queue": the queued paths in a list with multiple selection,
 // the toolbar and popup menu that stop, resume, reorder and remove, and the panel shown while
 // a folder is being expanded. Closing it only hides it; the queue goes on sending either way.
-// Its outer size is kept in the options QueueWidth and QueueHeight (twips).
+// Its outer size is kept in the options queueWidth and queueHeight (twips).
 class QueueWindow : public QWidget {
     Q_OBJECT
 public:

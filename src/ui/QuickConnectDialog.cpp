@@ -148,16 +148,16 @@ void QuickConnectDialog::load()
     ServerFrame->hide();
     ClientPortText->clear();
     ServerPortText->clear();
-    ClientPortText->setText(o.ClientPort);
-    ClientIpText->setText(o.ClientIp);
-    ClientPasswordText->setText(o.ClientPassword);
-    ServerPortText->setText(o.ServerPort);
-    ServerPasswordText->setText(o.ServerPassword);
-    ReqPassCheck->setChecked(o.RequirePassword);
-    ServerPasswordText->setEnabled(o.RequirePassword);
-    if (o.ConnType == QLatin1String("Client"))
+    ClientPortText->setText(o.clientPort);
+    ClientIpText->setText(o.clientAddress);
+    ClientPasswordText->setText(o.clientPassword);
+    ServerPortText->setText(o.serverPort);
+    ServerPasswordText->setText(o.serverPassword);
+    ReqPassCheck->setChecked(o.requirePassword);
+    ServerPasswordText->setEnabled(o.requirePassword);
+    if (o.connectionType == QLatin1String("Client"))
         Option1_2->setChecked(true);
-    else if (o.ConnType == QLatin1String("Server"))
+    else if (o.connectionType == QLatin1String("Server"))
         Option1_1->setChecked(true);
     ServerListButton->setEnabled(bool(openSiteList));
 }
@@ -224,37 +224,37 @@ void QuickConnectDialog::onOk()
         }
     }
 
-    peer.session().DropForConnect();
+    peer.session().dropForConnect();
 
     Options& o = ctx.options;
-    o.RequirePassword = ReqPassCheck->isChecked();
+    o.requirePassword = ReqPassCheck->isChecked();
     // A port box left empty in the mode not chosen keeps the stored port.
     if (!ClientPortText->text().isEmpty()) {
-        o.ClientPort = ClientPortText->text();
-        o.ClientFilePort = nextPort(o.ClientPort);
+        o.clientPort = ClientPortText->text();
+        o.clientFilePort = nextPort(o.clientPort);
     }
-    o.ClientIp = ClientIpText->text();
-    o.ClientPassword = ClientPasswordText->text();
+    o.clientAddress = ClientIpText->text();
+    o.clientPassword = ClientPasswordText->text();
     if (!ServerPortText->text().isEmpty()) {
-        o.ServerPort = ServerPortText->text();
-        o.ServerFilePort = nextPort(o.ServerPort);
+        o.serverPort = ServerPortText->text();
+        o.serverFilePort = nextPort(o.serverPort);
     }
-    o.ServerPassword = ServerPasswordText->text();
+    o.serverPassword = ServerPasswordText->text();
 
     if (client) {
-        o.ConnType = QStringLiteral("Client");
-        ctx.ConnMode = QStringLiteral("Client");
-        ctx.ConnPort = ClientPortText->text();
-        ctx.ConnHost = ClientIpText->text();
-        ctx.ConnPassword = ClientPasswordText->text();
+        o.connectionType = QStringLiteral("Client");
+        ctx.connectionMode = QStringLiteral("Client");
+        ctx.connectionPort = ClientPortText->text();
+        ctx.connectionHost = ClientIpText->text();
+        ctx.connectionPassword = ClientPasswordText->text();
     } else if (server) {
-        ctx.ConnMode = QStringLiteral("Server");
-        ctx.ConnPort = ServerPortText->text();
-        ctx.ConnPassword = ServerPasswordText->text();
-        o.ConnType = QStringLiteral("Server");
+        ctx.connectionMode = QStringLiteral("Server");
+        ctx.connectionPort = ServerPortText->text();
+        ctx.connectionPassword = ServerPasswordText->text();
+        o.connectionType = QStringLiteral("Server");
     }
-    if ((client || server) && ConnectIt)
-        ConnectIt();
+    if ((client || server) && openConnection)
+        openConnection();
     close();
 }
 

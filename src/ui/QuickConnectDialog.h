@@ -13,14 +13,14 @@ class QRadioButton;
 
 // Quick connect: choose client or server mode, fill in the port and password, and start the
 // session. Every opening starts from the option set; OK stores what the user confirmed into
-// the option set and the connection settings, then calls ConnectIt.
+// the option set and the connection settings, then calls openConnection.
 class QuickConnectDialog : public QDialog {
     Q_OBJECT
 public:
     explicit QuickConnectDialog(Peer& peer, QWidget* parent = nullptr);
 
-    // Opens the connection the context now describes (the main window's ConnectIt).
-    std::function<void()> ConnectIt;
+    // Opens the connection the context now describes (the main window's openConnection).
+    std::function<void()> openConnection;
     // Opens the site list; while unset, the Server List button is disabled. Set it before load().
     std::function<void()> openSiteList;
 

@@ -20,7 +20,7 @@ RemoteUserInfoDialog::RemoteUserInfoDialog(const PeerState& ctx, QWidget* owner)
     setWindowTitle(QStringLiteral("Remote User's Information"));
     const QString captions[4] = {QStringLiteral("Name :"), QStringLiteral("E-Mail :"), QStringLiteral("Homepage :"),
                                  QStringLiteral("Age :")};
-    const QString values[4] = {ctx.RemoteName, ctx.RemoteEmail, ctx.RemoteHomepage, ctx.RemoteAge};
+    const QString values[4] = {ctx.remoteName, ctx.remoteEmail, ctx.remoteHomepage, ctx.remoteAge};
     auto* rows = new QGridLayout;
     for (int i = 0; i < 4; ++i) {
         fieldChoices[i] = new QRadioButton(captions[i], this);
@@ -35,7 +35,7 @@ RemoteUserInfoDialog::RemoteUserInfoDialog(const PeerState& ctx, QWidget* owner)
         rows->addWidget(fieldChoices[i], i, 0);
         rows->addWidget(fieldLabels[i], i, 1);
     }
-    const QString link = webLink(ctx.RemoteHomepage);
+    const QString link = webLink(ctx.remoteHomepage);
     openLinkButton = new QPushButton(QStringLiteral("Open"), this);
     openLinkButton->setObjectName(QStringLiteral("OpenLinkButton"));
     openLinkButton->setEnabled(!link.isEmpty());

@@ -37,7 +37,7 @@ void SendMessageDialog::send()
     const QString text = messageEdit->text();
     if (!text.isEmpty()) {
         // Shown here even when the connection has gone meanwhile; the session drops the send then.
-        session.SendChat(text);
+        session.sendChat(text);
     }
     close();
 }

@@ -424,8 +424,8 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     clearDetails();
     rebuild(model.root());
     setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
-    resize(twipsToPixelsX(twipsOption(ctx.options.SitesWidth, 6150)),
-           twipsToPixelsY(twipsOption(ctx.options.SitesHeight, 4095)));
+    resize(twipsToPixelsX(twipsOption(ctx.options.sitesWidth, 6150)),
+           twipsToPixelsY(twipsOption(ctx.options.sitesHeight, 4095)));
 }
 
 SiteNode* SiteListWindow::nodeOf(const QTreeWidgetItem* item) const
@@ -491,7 +491,7 @@ void SiteListWindow::LoadSites()
     // A file that exists but cannot be read is never replaced by what this window holds.
     unreadable = problems.size() == 1 && problems.front().startsWith(QLatin1String("Open Sites Error"));
     for (const QString& p : problems)
-        ctx.AddText(p, unreadable ? ErrorLine : StatusLine);
+        ctx.addText(p, unreadable ? ErrorLine : StatusLine);
     rebuild(model.root());
 }
 
@@ -712,12 +712,12 @@ void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target
 
 void SiteListWindow::onConnect()
 {
-    ctx.ConnMode = QStringLiteral("Client");
-    ctx.ConnHost = IpText->text();
-    ctx.ConnPort = PortTExt->text();
-    ctx.ConnPassword = PasswordText->text();
-    if (ConnectIt)
-        ConnectIt();
+    ctx.connectionMode = QStringLiteral("Client");
+    ctx.connectionHost = IpText->text();
+    ctx.connectionPort = PortTExt->text();
+    ctx.connectionPassword = PasswordText->text();
+    if (openConnection)
+        openConnection();
     close();
 }
 
@@ -755,8 +755,8 @@ void SiteListWindow::closeEvent(QCloseEvent* event)
     }
     open = false;
     Options& o = ctx.options;
-    o.SitesWidth = QString::number(pixelsToTwipsX(width()));
-    o.SitesHeight = QString::number(pixelsToTwipsY(height()));
+    o.sitesWidth = QString::number(pixelsToTwipsX(width()));
+    o.sitesHeight = QString::number(pixelsToTwipsY(height()));
     storeShown();
     // Merely opening and closing never rewrites the file. A tree left with the root only is
     // written too (an empty file), so deleted sites and their passwords do not come back.
@@ -771,7 +771,7 @@ void InstallSiteList(MainWindow& window)
         if (!list || !list->isOpen()) {
             list = new SiteListWindow(w->context(), w);
             list->setAttribute(Qt::WA_DeleteOnClose);
-            list->ConnectIt = [w] { w->ConnectIt(); };
+            list->openConnection = [w] { w->openConnection(); };
             list->LoadSites();
         }
         list->show();

@@ -31,8 +31,8 @@ public:
     static constexpr int minWidthTwips = 5265;
     static constexpr int minHeightTwips = 4065;
 
-    // Opens the connection the context now describes (the main window's ConnectIt).
-    std::function<void()> ConnectIt;
+    // Opens the connection the context now describes (the main window's openConnection).
+    std::function<void()> openConnection;
 
     // Reads the sites file into the tree; each line it skips becomes a status line.
     void LoadSites();

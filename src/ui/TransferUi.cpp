@@ -46,8 +46,8 @@ void TransferUi::chooseFiles()
             open->activateWindow();
             return;
         }
-    if (!FileSystem::DirExists(QDir::fromNativeSeparators(ctx.options.LastSendDir)))
-        ctx.options.LastSendDir = ctx.programFolder;
+    if (!FileSystem::folderExists(QDir::fromNativeSeparators(ctx.options.lastSendFolder)))
+        ctx.options.lastSendFolder = ctx.programFolder;
     sendType = new FileOrFolderDialog(ctx, mainWindow);
     connect(sendType, &FileOrFolderDialog::chosen, this,
             [this](bool files) { files ? chooseFileList() : chooseFolder(); });
@@ -65,7 +65,7 @@ void TransferUi::showQueue()
 void TransferUi::chooseFileList()
 {
     auto* dialog = new QFileDialog(mainWindow, QStringLiteral("Select File(s) To Send"),
-                                   QDir::fromNativeSeparators(ctx.options.LastSendDir));
+                                   QDir::fromNativeSeparators(ctx.options.lastSendFolder));
     dialog->setObjectName(QStringLiteral("SendFileDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
@@ -76,8 +76,8 @@ void TransferUi::chooseFileList()
     connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& files) {
         if (files.isEmpty())
             return;
-        const QString folder = FileSystem::AddSlash(QFileInfo(files.first()).absolutePath());
-        ctx.options.LastSendDir = QDir::toNativeSeparators(folder);
+        const QString folder = FileSystem::withTrailingSlash(QFileInfo(files.first()).absolutePath());
+        ctx.options.lastSendFolder = QDir::toNativeSeparators(folder);
         showQueue();
         for (const QString& file : files)
             peer.queue().addPath(file); // a named pipe or a device is refused with a line
@@ -88,14 +88,14 @@ void TransferUi::chooseFileList()
 
 void TransferUi::chooseFolder()
 {
-    QString start = QDir::fromNativeSeparators(ctx.options.LastSendDir);
+    QString start = QDir::fromNativeSeparators(ctx.options.lastSendFolder);
     if (start.size() > 1 && start.endsWith('/'))
         start.chop(1);
     browseForFolder(start, mainWindow, [this](const QString& chosen) {
         QString folder = QDir::cleanPath(QFileInfo(chosen).absoluteFilePath());
         showQueue();
         peer.queue().addPath(folder);
-        ctx.options.LastSendDir = QDir::toNativeSeparators(FileSystem::AddSlash(folder));
+        ctx.options.lastSendFolder = QDir::toNativeSeparators(FileSystem::withTrailingSlash(folder));
     });
 }
 

@@ -40,7 +40,7 @@ int main(int argc, char** argv)
 
     Peer peer(folder);
     PeerState& ctx = peer.state();
-    ctx.DebugMode = Startup::debugSwitch(args, valueOptions);
+    ctx.debugMode = Startup::debugSwitch(args, valueOptions);
 
     auto* splash = new SplashWindow(ctx.version);
     splash->start();

@@ -31,7 +31,7 @@ void orderAdapters(QList<Adapter>& adapters)
     });
 }
 
-LocalAddresses GetLocalAddresses()
+LocalAddresses lookUp()
 {
     LocalAddresses result;
     result.hostName = QHostInfo::localHostName();

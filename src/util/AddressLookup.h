@@ -23,6 +23,6 @@ struct LocalAddresses {
 void orderAdapters(QList<Adapter>& adapters);
 
 // The host name and every adapter that has an address, ordered.
-LocalAddresses GetLocalAddresses();
+LocalAddresses lookUp();
 
 } // namespace AddressLookup

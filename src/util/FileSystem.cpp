@@ -10,14 +10,14 @@
 
 namespace FileSystem {
 
-QString AddSlash(const QString& path)
+QString withTrailingSlash(const QString& path)
 {
     if (path.isEmpty() || path.endsWith('/'))
         return path;
     return path + '/';
 }
 
-bool DirExists(const QString& path)
+bool folderExists(const QString& path)
 {
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
@@ -27,7 +27,7 @@ bool FileExists(const QString& path)
     return !path.isEmpty() && QFileInfo::exists(path);
 }
 
-bool MakePath(const QString& path)
+bool makePath(const QString& path)
 {
     return !path.isEmpty() && QDir().mkpath(path);
 }

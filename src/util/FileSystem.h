@@ -6,12 +6,12 @@
 namespace FileSystem {
 
 // The path with "/" appended when it does not already end in one; an empty path stays empty.
-QString AddSlash(const QString& path);
-bool DirExists(const QString& path);
+QString withTrailingSlash(const QString& path);
+bool folderExists(const QString& path);
 // True for a file or a directory of that name, hidden ones included.
 bool FileExists(const QString& path);
 // Creates every missing folder along the path; true when the whole path exists afterwards.
-bool MakePath(const QString& path);
+bool makePath(const QString& path);
 
 // What the path leads to (links followed) when that is neither a regular file nor a folder:
 // "a named pipe", "a socket", "a device"; empty for a regular file, a folder or nothing.

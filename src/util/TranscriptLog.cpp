@@ -78,7 +78,7 @@ void convertOldLog(const QString& path)
 
 } // namespace
 
-void TranscriptLog::AddLogLine(const QString& line)
+void TranscriptLog::addLine(const QString& line)
 {
     LogList.append(line);
     heldBytes += writtenSize(line);
@@ -86,7 +86,7 @@ void TranscriptLog::AddLogLine(const QString& line)
     // While writes fail, size alone does not retry (that would be a try a line); the oldest
     // lines make room instead.
     if (untried > batchLimit || (heldBytes > sizeLimit && problem.isEmpty()))
-        FlushLog();
+        flushLog();
     dropOldest();
 }
 
@@ -112,25 +112,25 @@ QString TranscriptLog::fileName(int logMode, const QDate& d)
     }
 }
 
-QString TranscriptLog::FlushLog(const QDate& today)
+QString TranscriptLog::flushLog(const QDate& today)
 {
     untried = 0;
     if (LogList.isEmpty())
         return {};
     Options& o = options;
-    if (o.LogMode == 4) {
+    if (o.logMode == 4) {
         LogList.clear();
         heldBytes = 0;
         problem.clear();
         return {};
     }
-    QString folder = FileSystem::AddSlash(o.LogDir);
-    if (!FileSystem::DirExists(folder) && !FileSystem::MakePath(folder)) {
+    QString folder = FileSystem::withTrailingSlash(o.logFolder);
+    if (!FileSystem::folderExists(folder) && !FileSystem::makePath(folder)) {
         folder = QDir(programFolder).filePath(QStringLiteral("log")) + '/';
-        o.LogDir = folder;
-        FileSystem::MakePath(folder);
+        o.logFolder = folder;
+        FileSystem::makePath(folder);
     }
-    QFile file(folder + fileName(o.LogMode, today));
+    QFile file(folder + fileName(o.logMode, today));
     if (file.fileName() != checkedFile) {
         convertOldLog(file.fileName());
         checkedFile = file.fileName();

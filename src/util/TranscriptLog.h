@@ -8,9 +8,9 @@
 struct Options;
 
 // Collects every shown line and appends it to the log file in batches: when more than
-// batchLimit lines wait, when the waiting text exceeds sizeLimit bytes, and on FlushLog() (at
-// exit, and from the peer when the lines have stopped for a moment). LogMode and LogDir of the
-// option set decide whether and where; the name comes from the date of the flush. A LogDir
+// batchLimit lines wait, when the waiting text exceeds sizeLimit bytes, and on flushLog() (at
+// exit, and from the peer when the lines have stopped for a moment). logMode and logFolder of the
+// option set decide whether and where; the name comes from the date of the flush. A logFolder
 // that cannot be made falls back to "log" in the program folder. The file is UTF-8; one an
 // earlier version wrote in Windows-1252 is converted to UTF-8 before the first append to it.
 //
@@ -24,10 +24,10 @@ public:
     int batchLimit = 300;
     qsizetype sizeLimit = 1 << 20; // bytes as written, CR LF included
 
-    void AddLogLine(const QString& line);
+    void addLine(const QString& line);
     // Writes or discards the buffered lines. Returns an empty text, or why the lines could
     // not be written (they stay buffered for the next try).
-    QString FlushLog(const QDate& today = QDate::currentDate());
+    QString flushLog(const QDate& today = QDate::currentDate());
 
     qsizetype pending() const { return LogList.size(); }
     qsizetype pendingBytes() const { return heldBytes; }

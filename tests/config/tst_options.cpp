@@ -79,48 +79,48 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath("qvcfg.cfg");
         Options o;
-        o.SetDefaults(dir.path());
-        o.LogDir = "/var/log/z/", o.LogMode = 4, o.BoxLayout = "1", o.WindowPos = "1";
-        o.ConnectColor = "1", o.ErrorColor = "2", o.MessageColor = "3", o.StatusColor = "16777215";
-        o.MainHeight = "6000", o.MainWidth = "7000", o.QueueHeight = "100", o.QueueWidth = "200";
-        o.SitesHeight = "300", o.SitesWidth = "400", o.ExistsAlways = 3, o.ConnType = "Server";
-        o.DownloadDir = "/home/x/Downloads", o.LastSendDir = "/home/x", o.ReservedText = "keep me";
-        o.ServerFilePort = "3001", o.ServerPort = "3000", o.ServerPassword = QString::fromUtf8("p\u00e4ss \u20ac;|X");
-        o.MyAge = "42", o.MyEmail = "ann@example.org", o.MyName = "Xavier";
-        o.MyHomePage = "http://example.org/~ann/a?b=1&c=%20#top;x";
-        o.ClientIp = "10.0.0.7", o.ClientFilePort = "4001", o.ClientPort = "4000", o.ClientPassword = "";
+        o.setDefaults(dir.path());
+        o.logFolder = "/var/log/z/", o.logMode = 4, o.boxLayout = "1", o.windowPosition = "1";
+        o.connectColor = "1", o.errorColor = "2", o.messageColor = "3", o.statusColor = "16777215";
+        o.mainHeight = "6000", o.mainWidth = "7000", o.queueHeight = "100", o.queueWidth = "200";
+        o.sitesHeight = "300", o.sitesWidth = "400", o.existingFileDefault = 3, o.connectionType = "Server";
+        o.downloadFolder = "/home/x/Downloads", o.lastSendFolder = "/home/x", o.reservedText = "keep me";
+        o.serverFilePort = "3001", o.serverPort = "3000", o.serverPassword = QString::fromUtf8("p\u00e4ss \u20ac;|X");
+        o.myAge = "42", o.myEmail = "ann@example.org", o.myName = "Xavier";
+        o.myHomePage = "http://example.org/~ann/a?b=1&c=%20#top;x";
+        o.clientAddress = "10.0.0.7", o.clientFilePort = "4001", o.clientPort = "4000", o.clientPassword = "";
         o.setConfigFlags(32735);
-        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
+        QCOMPARE(ConfigFile::save(path, o), QString());
         Options back;
-        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
+        QCOMPARE(ConfigFile::load(path, dir.path(), back), QString());
         QVERIFY(back == o);
         QCOMPARE(back.configFlags(), 32735);
         o.setConfigFlags(0);
-        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
-        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QVERIFY(!back.ShowChatBar && !back.TimeStamp && !back.MessageBlink && !back.CatcherOnTop);
+        QCOMPARE(ConfigFile::save(path, o), QString());
+        QCOMPARE(ConfigFile::load(path, dir.path(), back), QString());
+        QVERIFY(!back.showChatBar && !back.timeStamps && !back.messageBlink && !back.catcherOnTop);
 
-        o.ServerPassword = "new[1]";
-        o.ClientPassword = QString::fromUtf8("\u00ff");
-        o.MyName = QString::fromUtf8("\u0141ukasz");
-        o.MyAge = "7";
-        o.DownloadDir = dir.filePath("[dl]");
-        o.LogDir = dir.filePath("logs") + "/";
-        const QString msg = ConfigFile::SaveConfig(path, o);
+        o.serverPassword = "new[1]";
+        o.clientPassword = QString::fromUtf8("\u00ff");
+        o.myName = QString::fromUtf8("\u0141ukasz");
+        o.myAge = "7";
+        o.downloadFolder = dir.filePath("[dl]");
+        o.logFolder = dir.filePath("logs") + "/";
+        const QString msg = ConfigFile::save(path, o);
         QVERIFY2(msg.startsWith("Close Config Error : "), qPrintable(msg));
         for (const char* name : {"ServerPassword", "ClientPassword", "MyName", "DownloadDir"})
             QVERIFY2(msg.contains(QLatin1String(name)), qPrintable(msg));
         QVERIFY2(!msg.contains("LogDir") && !msg.contains("MyAge"), qPrintable(msg));
         QCOMPARE(plainLines(path).size(), 31);
-        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QCOMPARE((QStringList{back.ServerPassword, back.ClientPassword, back.MyName, back.MyAge, back.DownloadDir,
-                              back.LogDir}),
+        QCOMPARE(ConfigFile::load(path, dir.path(), back), QString());
+        QCOMPARE((QStringList{back.serverPassword, back.clientPassword, back.myName, back.myAge, back.downloadFolder,
+                              back.logFolder}),
                  (QStringList{QString::fromUtf8("p\u00e4ss \u20ac;|X"), "", "Xavier", "7", dir.filePath("download"),
                               dir.filePath("logs") + "/"}));
         QVERIFY(QFile::remove(path));
-        QVERIFY(ConfigFile::SaveConfig(path, o).contains("ServerPassword"));
-        QCOMPARE(ConfigFile::LoadConfig(path, dir.path(), back), QString());
-        QCOMPARE(back.ServerPassword, QString("password"));
+        QVERIFY(ConfigFile::save(path, o).contains("ServerPassword"));
+        QCOMPARE(ConfigFile::load(path, dir.path(), back), QString());
+        QCOMPARE(back.serverPassword, QString("password"));
     }
 
     void badFiles_data()
@@ -152,18 +152,18 @@ private Q_SLOTS:
             lines[badLine - 1] = badValue;
         QVERIFY(writeLines(dir.filePath("qvcfg.cfg"), lines));
         Options o;
-        const QString msg = ConfigFile::LoadConfig(dir.filePath("qvcfg.cfg"), dir.path(), o);
+        const QString msg = ConfigFile::load(dir.filePath("qvcfg.cfg"), dir.path(), o);
         if (messageStart.isEmpty())
             QVERIFY2(msg.isEmpty(), qPrintable(msg));
         else
             QVERIFY2(msg.startsWith(messageStart), qPrintable(msg));
         Options defaults;
-        defaults.SetDefaults(dir.path());
+        defaults.setDefaults(dir.path());
         if (!messageStart.isEmpty()) {
             QVERIFY(o == defaults); // also the options already read
         } else {
-            QCOMPARE(o.MyName, QString::fromLatin1(lines[24]));
-            QCOMPARE(o.LogMode, 1);
+            QCOMPARE(o.myName, QString::fromLatin1(lines[24]));
+            QCOMPARE(o.logMode, 1);
             QCOMPARE(o.configFlags(), 0);
         }
     }
@@ -187,27 +187,27 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         const QString path = QDir(folder).filePath("qvcfg.cfg");
         Options o;
-        o.MyName = "changed";
-        QCOMPARE(ConfigFile::LoadConfig(path, folder, o), QString());
-        QCOMPARE((QStringList{o.MyName, o.LogDir, o.DownloadDir}),
+        o.myName = "changed";
+        QCOMPARE(ConfigFile::load(path, folder, o), QString());
+        QCOMPARE((QStringList{o.myName, o.logFolder, o.downloadFolder}),
                  (QStringList{"<No Name>", folder + "/log/", folder + "/download"}));
         QCOMPARE(o.configFlags(), 4485);
-        QCOMPARE(ConfigFile::SaveConfig(path, o), QString());
+        QCOMPARE(ConfigFile::save(path, o), QString());
         QVERIFY(!QFile::exists(path + ".tmp"));
         QCOMPARE(readFile(path).count('\r'), 31);
         const QList<QByteArray> lines = plainLines(path);
         QCOMPARE(lines.size(), 31);
         QCOMPARE((QList<QByteArray>{lines[1], lines[24], lines[30]}), (QList<QByteArray>{"3", "<No Name>", "4485"}));
         Options back; // as at the next start
-        back.MyName = "stale";
-        QCOMPARE(ConfigFile::LoadConfig(path, folder, back), QString());
+        back.myName = "stale";
+        QCOMPARE(ConfigFile::load(path, folder, back), QString());
         QVERIFY(back == o);
         // A file that cannot be written says so; one the disk cuts short leaves the old one.
-        QVERIFY(ConfigFile::SaveConfig(folder + "/missing/qvcfg.cfg", o).startsWith("Close Config Error : "));
+        QVERIFY(ConfigFile::save(folder + "/missing/qvcfg.cfg", o).startsWith("Close Config Error : "));
         const QByteArray before = readFile(path);
         const QString cut = [&] {
             FileSizeLimit full(200);
-            return ConfigFile::SaveConfig(path, o);
+            return ConfigFile::save(path, o);
         }();
         QVERIFY2(cut.startsWith("Close Config Error : "), qPrintable(cut));
         QCOMPARE(readFile(path), before);

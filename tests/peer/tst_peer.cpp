@@ -19,7 +19,7 @@ private Q_SLOTS:
             LineRecorder rec(ctx);
             peer.transcriptLog().batchLimit = 2;
             for (const char* l : {"one", "two", "three", "four"})
-                ctx.AddText(QString::fromLatin1(l), StatusLine);
+                ctx.addText(QString::fromLatin1(l), StatusLine);
             QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\n"));
         } // the peer flushes what is left when it goes
         QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\nfour\r\n"));
@@ -34,17 +34,17 @@ private Q_SLOTS:
         PeerState& ctx = peer.state();
         LineRecorder rec(ctx);
         peer.logIdleMs = 50;
-        ctx.AddText(QStringLiteral("quiet"), StatusLine);
+        ctx.addText(QStringLiteral("quiet"), StatusLine);
         QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("log/QvLogs.log")), QByteArray("quiet\r\n"), 5000);
 
         peer.transcriptLog().batchLimit = 1;
-        ctx.options.LogDir = dir.filePath("full/");
-        if (!fullLogFile(ctx.options.LogDir))
+        ctx.options.logFolder = dir.filePath("full/");
+        if (!fullLogFile(ctx.options.logFolder))
             QSKIP("needs /dev/full");
         rec.lines.clear();
         for (int i = 0; i < 5; ++i)
-            ctx.AddText(QStringLiteral("shown %1").arg(i), MessageLine);
-        peer.FlushLog();
+            ctx.addText(QStringLiteral("shown %1").arg(i), MessageLine);
+        peer.flushLog();
         // Said once, right after the line whose write failed; every line still shown and kept.
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 1);
         QCOMPARE(rec.indexStarting("*** Logging Off : "), 2);
@@ -53,19 +53,19 @@ private Q_SLOTS:
         QCOMPARE(peer.transcriptLog().pending(), 6);
 
         // The folder takes lines again: the next quiet moment writes everything shown, in order.
-        ctx.options.LogDir = dir.filePath("back/");
+        ctx.options.logFolder = dir.filePath("back/");
         QTRY_VERIFY_WITH_TIMEOUT(rec.contains("*** Logging Resumed"), 5000);
         QVERIFY(!peer.loggingOff());
         QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("back/QvLogs.log")), (rec.lines.join("\r\n") + "\r\n").toUtf8(),
                                   5000);
 
         // A second outage is told again; lines beyond the size limit are lost and counted.
-        ctx.options.LogDir = dir.filePath("full/");
+        ctx.options.logFolder = dir.filePath("full/");
         peer.transcriptLog().sizeLimit = 20;
         for (int i = 0; i < 3; ++i)
-            ctx.AddText(QStringLiteral("again %1").arg(i), MessageLine);
+            ctx.addText(QStringLiteral("again %1").arg(i), MessageLine);
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 2);
-        ctx.options.LogDir = dir.filePath("back/");
+        ctx.options.logFolder = dir.filePath("back/");
         QTRY_COMPARE_WITH_TIMEOUT(
             rec.lines.filter(QRegularExpression(R"(^\*\*\* Logging Resumed : \d+ lines lost$)")).size(), 1, 5000);
     }

@@ -29,11 +29,11 @@ struct Two : TransferPair {
     bool reconnect()
     {
         const int logins = a.rec->count("*** Login Authenticated");
-        a.peer->session().Disconnect();
+        a.peer->session().disconnectFromPeer();
         if (!QTest::qWaitFor([&] { return !a.peer->session().isConnected() && !b.peer->session().isConnected(); },
                              5000))
             return false;
-        if (b.peer->session().Sock.state() != EventSocket::Listening)
+        if (b.peer->session().controlSocket.state() != EventSocket::Listening)
             b.listen(port);
         a.connectTo(port);
         return QTest::qWaitFor([&] { return a.rec->count("*** Login Authenticated") > logins; }, 5000);
@@ -91,7 +91,7 @@ private Q_SLOTS:
         TestPeer p;
         FileQueue& q = p.peer->queue();
         for (QChar c : QStringLiteral("ABCDE"))
-            q.AddToList(QString("/x/") + c, QString(c), false);
+            q.add(QString("/x/") + c, QString(c), false);
         QList<int> sel;
         if (op == "up")
             sel = q.moveUp(selected);
@@ -109,7 +109,7 @@ private Q_SLOTS:
         QCOMPARE(sel, selectedAfter);
         for (int i = 0; i < q.count(); ++i) // paths went with their names; the duplicate set too
             QCOMPARE(q.path(i), "/x/" + q.name(i));
-        q.AddToList("/x/A", "A", false);
+        q.add("/x/A", "A", false);
         QCOMPARE(q.count(), after.size() + (after.contains('A') ? 0 : 1));
     }
 
@@ -126,16 +126,16 @@ private Q_SLOTS:
                       p.home.filePath("d/pipe")});
         QVERIFY(p.rec->contains("*** Skipped : " + p.home.filePath("d/pipe") + " - a named pipe, not a regular file"));
         QCOMPARE(q.ended(), 1); // refused: never sent
-        q.AddToList("/elsewhere/b", "b", true);
+        q.add("/elsewhere/b", "b", true);
         QCOMPARE(q.count(), 3);
         QCOMPARE(shown.size(), 1);
         QCOMPARE(q.path(0), QString("/elsewhere/b"));
         QCOMPARE(q.path(2), p.home.filePath("d/Müsik/"));
         QCOMPARE(q.name(2), QString("Müsik"));
         QCOMPARE(q.data(q.index(2), FileQueue::FolderRole).toBool(), true);
-        q.AddToList("/x/Müsik/b/y.txt", "Müsik/b/y.txt");
+        q.add("/x/Müsik/b/y.txt", "Müsik/b/y.txt");
         QCOMPARE(q.offeredName(3), QString("Müsik\\b\\y.txt"));
-        q.AddToList(p.home.filePath("d/Müsik/a.txt"), "Müsik/a.txt"); // queued alone and in its folder: both go
+        q.add(p.home.filePath("d/Müsik/a.txt"), "Müsik/a.txt"); // queued alone and in its folder: both go
         QCOMPARE(q.count(), 5);
         QVERIFY(q.running() && q.stopEnabled() && !q.goEnabled()); // not connected: it waits
         QCOMPARE(FileQueue::shortenDirLabel("/sixteen/chars/x"), QString("/sixteen/chars/x"));
@@ -146,8 +146,8 @@ private Q_SLOTS:
             QElapsedTimer t;
             t.start();
             for (int i = 0; i < n; ++i)
-                q.AddToList(QStringLiteral("/f/%1").arg(i), QString::number(i), i % 2);
-            q.AddToList(QStringLiteral("/f/7"), QString("7"), false);
+                q.add(QStringLiteral("/f/%1").arg(i), QString::number(i), i % 2);
+            q.add(QStringLiteral("/f/7"), QString("7"), false);
             const qint64 ms = t.elapsed();
             qInfo("queued %d files in %lld ms", n, ms);
             QCOMPARE(q.count(), n);
@@ -156,7 +156,7 @@ private Q_SLOTS:
     }
 
     // Stop, Go, waiting for the connection, sending at once when it comes, resting when
-    // emptied (not stopped), and AutoResend on the next login.
+    // emptied (not stopped), and autoResend on the next login.
     void sendLoop_data()
     {
         QTest::addColumn<bool>("autoResend");
@@ -167,7 +167,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, autoResend);
         Two t;
-        t.a.ctx->options.AutoResend = autoResend;
+        t.a.ctx->options.autoResend = autoResend;
         for (const char* f : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"})
             QVERIFY(writeFile(t.srcPath(f), f));
         t.q.addPath(t.srcPath("1.txt"));
@@ -183,7 +183,7 @@ private Q_SLOTS:
         qInfo("first offer %lld ms after the login", delay);
         QVERIFY(delay >= 0 && delay < 1000); // within a tick, with room for a loaded machine
         // Emptied by sending, the loop rests but is not stopped: a new entry goes at once.
-        QVERIFY(!t.q.Stopped() && !t.q.running());
+        QVERIFY(!t.q.isStopped() && !t.q.running());
         t.q.addPath(t.srcPath("2.txt"));
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 2, 10000);
         // Emptied by the user while it runs: the next tick rests it, unstopped, and the next
@@ -192,20 +192,20 @@ private Q_SLOTS:
         t.q.addPath(t.srcPath("3.txt"));
         t.q.remove({0});
         QTRY_VERIFY_WITH_TIMEOUT(!t.q.running(), 2000);
-        QVERIFY(!t.q.Stopped() && t.q.goEnabled() && !t.q.stopEnabled());
+        QVERIFY(!t.q.isStopped() && t.q.goEnabled() && !t.q.stopEnabled());
         t.q.addPath(t.srcPath("3.txt"));
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 3, 10000);
-        // The user's Stop stays a stop: entries wait until a new login with AutoResend, or Go.
-        t.q.Stop();
+        // The user's Stop stays a stop: entries wait until a new login with autoResend, or Go.
+        t.q.stop();
         t.q.addPath(t.srcPath("4.txt"));
         QVERIFY(!t.q.running() && t.q.count() == 1);
         QVERIFY(t.reconnect());
         if (!autoResend) {
-            QVERIFY(t.q.Stopped() && !t.q.running() && t.q.count() == 1);
-            t.q.Go();
+            QVERIFY(t.q.isStopped() && !t.q.running() && t.q.count() == 1);
+            t.q.start();
         }
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 4, 10000);
-        // A login with nothing queued (AutoResend finds the queue empty) leaves it resting:
+        // A login with nothing queued (autoResend finds the queue empty) leaves it resting:
         // a file added afterwards goes without Go.
         QVERIFY(t.reconnect());
         QTRY_VERIFY_WITH_TIMEOUT(!t.q.running(), 2000);
@@ -231,12 +231,12 @@ private Q_SLOTS:
         QVERIFY(logins.wait(10000));
         FileQueue& q = a.peer->queue();
         q.sendTickMs = 20;
-        q.Stop();
+        q.stop();
         QVERIFY(writeFile(a.home.filePath("f.txt"), "f"));
         q.addPath(a.home.filePath("f.txt"));
-        a.peer->session().Disconnect();
+        a.peer->session().disconnectFromPeer();
         QSignalSpy taken(&q, &QAbstractItemModel::rowsRemoved);
-        q.Go();
+        q.start();
         QVERIFY(!taken.wait(500));
         QVERIFY(a.peer->session().isConnected() && q.count() == 1);
     }
@@ -288,7 +288,7 @@ private Q_SLOTS:
         QCOMPARE(counts.first(), 7 + 2); // "." and ".." count too
         QVERIFY(counts.contains(2));     // the empty folder
         QCOMPARE(labels.first(), "..." + m.right(13));
-        QVERIFY(t.q.count() == 0 && t.q.Stopped() == false);
+        QVERIFY(t.q.count() == 0 && t.q.isStopped() == false);
     }
 
     // Many small files go one after another as fast as they can: hundreds of offers a second
@@ -309,7 +309,7 @@ private Q_SLOTS:
     void bigFolder()
     {
         Two t;
-        t.b.ctx->options.AutoAccept = false; // the first offer is declined: the queue stops
+        t.b.ctx->options.autoAccept = false; // the first offer is declined: the queue stops
         t.askB->acceptReplies.push_back({false, t.down, false});
         t.askB->acceptReplies.push_back({false, t.down, false});
         const QString dir = t.srcPath("many");
@@ -325,8 +325,8 @@ private Q_SLOTS:
         QObject::connect(&t.q, &FileQueue::filesAddedChanged, [&](int n) { batches += n > 0; });
         t.q.addPath(dir);
         QVERIFY(t.connect());
-        QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 20000);
-        t.q.AddToList(t.srcPath("late"), "late"); // the receiver's cancel stays a stop
+        QTRY_VERIFY_WITH_TIMEOUT(t.q.isStopped(), 20000);
+        t.q.add(t.srcPath("late"), "late"); // the receiver's cancel stays a stop
         QVERIFY(!t.q.running());
         t.q.remove({t.q.count() - 1});
         qInfo("expanded %d entries in %lld ms, %d batches", t.q.filesAdded() - 2, ms, batches);
@@ -347,13 +347,13 @@ private Q_SLOTS:
         QVERIFY(writeFile(t.srcPath("x.bin"), "data"));
         t.q.addPath(t.srcPath("x.bin"));
         QVERIFY(t.connect());
-        QTRY_VERIFY_WITH_TIMEOUT(t.q.Stopped(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.q.isStopped(), 10000);
         QCOMPARE(t.a.rec->lines.filter("*** Sending File : x.bin").size(), 3);
         QVERIFY(t.a.rec->contains(
             "*** File Queue Stopped : x.bin did not go through 3 times in a row - press Go to try again"));
         QCOMPARE(order(t.q), QStringList{"x.bin"});
         blocker.close();
-        t.q.Go();
+        t.q.start();
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 1, 10000);
         QCOMPARE(readFile(t.downPath("x.bin")), QByteArray("data"));
     }
@@ -363,21 +363,21 @@ private Q_SLOTS:
     void interrupted()
     {
         Two t;
-        t.b.ctx->options.ExistsAlways = 2; // resume
+        t.b.ctx->options.existingFileDefault = 2; // resume
         const QByteArray big = randomBytes(40 << 20, 7);
         QVERIFY(writeFile(t.srcPath("big.bin"), big));
         QVERIFY(writeFile(t.srcPath("gone.txt"), "no"));
         QVERIFY(QDir().mkpath(t.srcPath("adir")));
         t.q.addPath(t.srcPath("gone.txt"));
-        t.q.AddToList(t.srcPath("adir"), "adir"); // a file entry that cannot be read
+        t.q.add(t.srcPath("adir"), "adir"); // a file entry that cannot be read
         QVERIFY(makeSpecialFile(t.srcPath("pipe")));
-        t.q.AddToList(t.srcPath("pipe"), "pipe"); // nor can a named pipe, and it is not waited on
+        t.q.add(t.srcPath("pipe"), "pipe"); // nor can a named pipe, and it is not waited on
         t.q.addPath(t.srcPath("big.bin"));
         QVERIFY(QFile::remove(t.srcPath("gone.txt")));
         QObject::connect(&t.a.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* f) {
             QObject::connect(f, &FileTransfer::viewChanged, f, [&, f] {
                 if (f->view().visible && t.a.rec->count("*** Login Authenticated") == 1)
-                    t.a.peer->session().Disconnect();
+                    t.a.peer->session().disconnectFromPeer();
             });
         });
         QSignalSpy back(&t.a.peer->transfers(), &TransferManager::putBack);

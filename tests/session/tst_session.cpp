@@ -78,8 +78,8 @@ private Q_SLOTS:
         QFETCH(Login, row);
         const auto& [require, stored, given, clientLine, serverLine] = row;
         Pair p;
-        p.server.ctx->options.RequirePassword = require;
-        p.server.ctx->options.ServerPassword = stored;
+        p.server.ctx->options.requirePassword = require;
+        p.server.ctx->options.serverPassword = stored;
         p.server.listen(p.port);
         p.client.connectTo(p.port, given);
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains(clientLine), kWait);
@@ -90,10 +90,10 @@ private Q_SLOTS:
             // The refused client says "bye"; the server closes and the client sees it.
             QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("*** User Disconnected"), kWait);
             QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
-            QCOMPARE(p.client.ctx->AuthReply, 2);
+            QCOMPARE(p.client.ctx->loginAnswer, 2);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Remote User Info Change (Ann)"), kWait);
-            QCOMPARE(p.client.ctx->AuthReply, 1);
+            QCOMPARE(p.client.ctx->loginAnswer, 1);
         }
     }
 
@@ -116,13 +116,13 @@ private Q_SLOTS:
         Pair p;
         QVERIFY(p.connect());
         const QString accented = QString::fromUtf8("caf\u00e9 costs 5 \u20ac");
-        p.client.peer->session().SendCtlMsg("msg:" + accented);
+        p.client.peer->session().sendControlMessage("msg:" + accented);
         QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("<Bob> " + accented), kWait);
         QCOMPARE(p.server.rec->kinds.at(p.server.rec->lines.indexOf("<Bob> " + accented)), int(MessageLine));
-        p.server.peer->session().SendCtlMsg("msg:back at you");
+        p.server.peer->session().sendControlMessage("msg:back at you");
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("<Ann> back at you"), kWait);
 
-        p.client.peer->session().Ping();
+        p.client.peer->session().sendPing();
         QVERIFY(p.client.rec->contains("*** Pinging Other User"));
         QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("*** Received Ping"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->indexStarting("*** Ping Reply  : ") >= 0, kWait);
@@ -136,14 +136,14 @@ private Q_SLOTS:
         QVERIFY(p.server.peer->session().isConnected());
         // Not connected: a ping is a status line and nothing sent.
         third.rec->lines.clear();
-        third.peer->session().Ping();
+        third.peer->session().sendPing();
         QCOMPARE(third.rec->lines, QStringList{"*** Not Connected"});
 
         // Disconnect: "bye" goes out, the close comes back, nothing reconnects.
-        p.client.ctx->options.AutoReconnect = true;
+        p.client.ctx->options.autoReconnect = true;
         QSignalSpy idle(&p.client.peer->session(), &Session::showIdleCommands);
-        p.client.peer->session().Disconnect();
-        QCOMPARE(p.client.ctx->TransferEndCode(), 4);
+        p.client.peer->session().disconnectFromPeer();
+        QCOMPARE(p.client.ctx->transferEndCode(), 4);
         QVERIFY(!p.client.rec->contains("*** Disconnected"));
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
         QSignalSpy later(p.client.ctx, &PeerState::lineAdded);
@@ -162,12 +162,12 @@ private Q_SLOTS:
     {
         QFETCH(bool, clientSaysBye);
         Pair p;
-        p.server.ctx->options.AutoReconnect = true;
-        p.client.ctx->options.AutoReconnect = true;
+        p.server.ctx->options.autoReconnect = true;
+        p.client.ctx->options.autoReconnect = true;
         QVERIFY(p.connect());
         TestPeer& leaver = clientSaysBye ? p.client : p.server;
         TestPeer& stayer = clientSaysBye ? p.server : p.client;
-        leaver.peer->session().SendCtlMsg("bye");
+        leaver.peer->session().sendControlMessage("bye");
         QTRY_VERIFY_WITH_TIMEOUT(stayer.rec->contains("*** User Disconnected"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(stayer.rec->contains("*** Attempting To Reconnect In 5 Seconds."), kWait);
         // The leaver saw a close and reconnects too; both meet again and log in.
@@ -207,17 +207,17 @@ private Q_SLOTS:
         TestPeer peer;
         const quint16 listenPort = freePortTriple();
         peer.listen(listenPort);
-        peer.ctx->ConnMode = mode;
-        peer.ctx->ConnPort = port;
-        peer.peer->session().ConnectIt();
+        peer.ctx->connectionMode = mode;
+        peer.ctx->connectionPort = port;
+        peer.peer->session().openConnection();
         QCOMPARE(peer.rec->lines.size(), 2);
         QVERIFY2(peer.rec->lines.last().startsWith(expected), qPrintable(peer.rec->lines.last()));
         QCOMPARE(peer.rec->kinds.last(), int(ErrorLine));
         // The socket was not touched: still listening. Disconnect closes it at once.
-        QCOMPARE(peer.peer->session().Sock.state(), int(EventSocket::Listening));
+        QCOMPARE(peer.peer->session().controlSocket.state(), int(EventSocket::Listening));
         QSignalSpy idle(&peer.peer->session(), &Session::showIdleCommands);
-        peer.peer->session().Disconnect();
-        QCOMPARE(peer.peer->session().Sock.state(), int(EventSocket::Closed));
+        peer.peer->session().disconnectFromPeer();
+        QCOMPARE(peer.peer->session().controlSocket.state(), int(EventSocket::Closed));
         QCOMPARE(idle.count(), 1);
         TestPeer late;
         late.connectTo(listenPort);
@@ -229,12 +229,12 @@ private Q_SLOTS:
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost));
         TestPeer peer;
-        peer.ctx->DebugMode = true;
+        peer.ctx->debugMode = true;
         peer.listen(taken.serverPort());
         QCOMPARE(peer.rec->lines.size(), 3);
         QVERIFY2(peer.rec->lines[1].startsWith("*** Error : 10048 - "), qPrintable(peer.rec->lines[1]));
         QCOMPARE(peer.rec->lines[2], QString("*QVDEBUG* : FN: base.connectit()"));
-        QCOMPARE(peer.peer->session().Sock.state(), int(EventSocket::Closed));
+        QCOMPARE(peer.peer->session().controlSocket.state(), int(EventSocket::Closed));
     }
 
     void reportSockError_data()
@@ -256,7 +256,7 @@ private Q_SLOTS:
         QFETCH(bool, debug);
         QFETCH(QStringList, expected);
         TestPeer peer;
-        peer.ctx->DebugMode = debug;
+        peer.ctx->debugMode = debug;
         reportSocketError(*peer.ctx, number, "gone", tag, "file.bin", "FN: x");
         QCOMPARE(peer.rec->lines, expected);
     }
@@ -265,8 +265,8 @@ private Q_SLOTS:
     void framing()
     {
         TestPeer server;
-        server.ctx->options.RequirePassword = true;
-        server.ctx->options.ServerPassword = "pw";
+        server.ctx->options.requirePassword = true;
+        server.ctx->options.serverPassword = "pw";
         RawClient raw;
         QVERIFY(raw.open(server));
         QSignalSpy offers(&server.peer->session(), &Session::fileOffered);
@@ -277,7 +277,7 @@ private Q_SLOTS:
                     + Session::frame("file:2001|x.txt|1|1") + Session::frame("HaveFile") + Session::frame("ping"));
         QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** Received Ping"), kWait);
         QVERIFY(!server.rec->contains("<<No Name Specified>> sneaky"));
-        QCOMPARE(server.ctx->RemoteName, QString("<No Name Specified>"));
+        QCOMPARE(server.ctx->remoteName, QString("<No Name Specified>"));
         QCOMPARE(offers.count(), 0);
         QCOMPARE(transferMessages.count(), 0);
         raw.send("PAuth:nope");
@@ -288,7 +288,7 @@ private Q_SLOTS:
 
         // One message split over many reads, terminator split too: each byte is read on
         // its own before the next one leaves.
-        QSignalSpy arrived(&server.peer->session().Sock, &EventSocket::dataArrived);
+        QSignalSpy arrived(&server.peer->session().controlSocket, &EventSocket::dataArrived);
         const QByteArray one = Session::frame("msg:split message");
         for (char c : one) {
             raw.sendRaw(QByteArray(1, c));
@@ -306,8 +306,8 @@ private Q_SLOTS:
         QVERIFY(first > 0);
         QCOMPARE(server.rec->lines.mid(first),
                  (QStringList{"<<No Name Specified>> first", "*** Remote User Info Change (Zed)", "<Zed> second"}));
-        QCOMPARE(server.ctx->RemoteHomepage, QString("http://a;b"));
-        QCOMPARE(server.ctx->RemoteAge, QString("33"));
+        QCOMPARE(server.ctx->remoteHomepage, QString("http://a;b"));
+        QCOMPARE(server.ctx->remoteAge, QString("33"));
 
         // A well-formed offer reaches the transfer side with its fields.
         raw.send("file:2001|dir\\name.txt|8192|12345");
@@ -353,7 +353,7 @@ private Q_SLOTS:
         QTcpServer listener;
         QVERIFY(listener.listen(QHostAddress::LocalHost));
         TestPeer client("Bob");
-        client.ctx->options.AutoReconnect = true;
+        client.ctx->options.autoReconnect = true;
         Session& s = client.peer->session();
         s.loginTimeoutMs = answer.isEmpty() ? 300 : kWait;
         s.byeCloseMs = 1000;
@@ -365,7 +365,7 @@ private Q_SLOTS:
         QByteArray wire;
         QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll()) == Session::frame("PAuth:pw"), kWait);
         for (const char* line : {"one", "two", "three"})
-            s.SendCtlMsg(QString("msg:") + line);
+            s.sendControlMessage(QString("msg:") + line);
         QCOMPARE(client.rec->lines.last(), QString("*** Not Sent (Waiting For Login) : 1 chat line(s)"));
         conn->write(answer);
         conn->flush();
@@ -373,7 +373,7 @@ private Q_SLOTS:
             const Options& o = client.ctx->options;
             QTRY_COMPARE_WITH_TIMEOUT(
                 messagesIn(wire += conn->readAll()),
-                (QStringList{"PAuth:pw", "uinfo:Bob;" + o.MyEmail + ';' + o.MyAge + ';' + o.MyHomePage,
+                (QStringList{"PAuth:pw", "uinfo:Bob;" + o.myEmail + ';' + o.myAge + ';' + o.myHomePage,
                              "caps:utf8,verify,token", "msg:one", "msg:two"}),
                 kWait);
             return;
@@ -385,10 +385,10 @@ private Q_SLOTS:
             conn->write(Session::frame("PSOK") + Session::frame("msg:after"));
         QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("<<No Name Specified>> after"), kWait);
         QVERIFY(!client.rec->contains("*** Login Authenticated") && !s.isConnected());
-        s.SendCtlMsg("msg:typed after the failure");
+        s.sendControlMessage("msg:typed after the failure");
         QTRY_VERIFY_WITH_TIMEOUT((wire += conn->readAll(), conn->state() == QAbstractSocket::UnconnectedState), kWait);
         QCOMPARE(wire + conn->readAll(), Session::frame("PAuth:pw") + Session::frame("bye"));
-        QCOMPARE(s.Sock.state(), int(EventSocket::Closed));
+        QCOMPARE(s.controlSocket.state(), int(EventSocket::Closed));
         QVERIFY(idle.count() > 0 && closed.count() > 0);
         QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains("*** Attempting To Reconnect In 5 Seconds."), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
@@ -415,9 +415,9 @@ private Q_SLOTS:
         QFETCH(QString, visit);
         QFETCH(bool, listensAgain);
         TestPeer server;
-        server.ctx->options.RequirePassword = true;
-        server.ctx->options.ServerPassword = "pw";
-        server.ctx->DebugMode = visit == "session reset";
+        server.ctx->options.requirePassword = true;
+        server.ctx->options.serverPassword = "pw";
+        server.ctx->debugMode = visit == "session reset";
         Session& s = server.peer->session();
         s.loginTimeoutMs = visit == "silent" ? 300 : kWait;
         s.maxMessageBytes = 64 * 1024;
@@ -445,7 +445,7 @@ private Q_SLOTS:
                                          && raw.received().contains("bye") == (visit == "silent"),
                                      kWait);
         QTRY_VERIFY_WITH_TIMEOUT(closed.count() > 0, kWait);
-        QCOMPARE(s.Sock.state(), int(listensAgain ? EventSocket::Listening : EventSocket::Closed));
+        QCOMPARE(s.controlSocket.state(), int(listensAgain ? EventSocket::Listening : EventSocket::Closed));
         QCOMPARE(server.rec->indexStarting("*** Error : The other side sent more than 65536") >= 0,
                  visit == "oversized");
         if (visit == "session reset") {
@@ -464,18 +464,19 @@ private Q_SLOTS:
     void serverKeepsTryingForItsPort()
     {
         Pair p;
-        p.server.ctx->options.AutoReconnect = true;
+        p.server.ctx->options.autoReconnect = true;
         QVERIFY(p.connect());
         const QString again = "*** Attempting To Reconnect In 5 Seconds.";
         for (int spell = 1; spell <= 2; ++spell) {
             QTcpServer blocker;
             QVERIFY(blocker.listen(QHostAddress::LocalHost, p.port));
             const int tries = p.server.rec->count(again);
-            p.client.peer->session().SendCtlMsg("bye");
+            p.client.peer->session().sendControlMessage("bye");
             QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->count(again) >= tries + 4, kWait);
             QCOMPARE(p.server.rec->lines.filter(QRegularExpression(R"(^\*\*\* Error : 10048 - )")).size(), spell);
             blocker.close();
-            QTRY_COMPARE_WITH_TIMEOUT(p.server.peer->session().Sock.state(), int(EventSocket::Listening), kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(p.server.peer->session().controlSocket.state(), int(EventSocket::Listening),
+                                      kWait);
             if (spell == 1) { // a new session, to lose again
                 p.client.connectTo(p.port);
                 QTRY_COMPARE_WITH_TIMEOUT(p.client.rec->count("*** Login Authenticated"), 2, kWait);
@@ -489,8 +490,8 @@ private Q_SLOTS:
     void passwordGuessingSlowed()
     {
         TestPeer server;
-        server.ctx->options.RequirePassword = true;
-        server.ctx->options.ServerPassword = "pw";
+        server.ctx->options.requirePassword = true;
+        server.ctx->options.serverPassword = "pw";
         PasswordThrottle& t = server.peer->session().passwordThrottle;
         t.firstDelayMs = 300;
         t.maxDelayMs = 4800;
@@ -515,7 +516,7 @@ private Q_SLOTS:
         QVERIFY(answerMs("guess", "PSBAD") >= 600);
         raw->send("PAuth:guess"); // waits 1200 ms; its connection goes first, unanswered
         raw.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(server.peer->session().Sock.state(), int(EventSocket::Listening), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(server.peer->session().controlSocket.state(), int(EventSocket::Listening), kWait);
         raw = std::make_unique<RawClient>();
         QVERIFY(raw->open(port));
         const qint64 right = answerMs("pw", "PSOK");
@@ -576,8 +577,8 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(QString, shown);
         TestPeer server;
-        server.ctx->options.RequirePassword = message.startsWith("PAuth:");
-        server.ctx->options.ServerPassword = "pw";
+        server.ctx->options.requirePassword = message.startsWith("PAuth:");
+        server.ctx->options.serverPassword = "pw";
         RawClient raw;
         QVERIFY(raw.open(server));
         // What Windows-1252 cannot carry goes after "enc:utf8", sent as an extension peer

@@ -93,7 +93,7 @@ quint16 freePortTriple()
 
 LineRecorder::LineRecorder(PeerState& ctx)
 {
-    ctx.options.TimeStamp = false;
+    ctx.options.timeStamps = false;
     connect(&ctx, &PeerState::lineAdded, this, [this](const QString& text, int kind) {
         lines.append(text);
         kinds.append(kind);
@@ -113,7 +113,7 @@ TestPeer::TestPeer(const QString& name)
     peer = std::make_unique<Peer>(home.path());
     ctx = &peer->state();
     ctx->listenAddress = QHostAddress::LocalHost;
-    ctx->options.MyName = name;
+    ctx->options.myName = name;
     rec = std::make_unique<LineRecorder>(*ctx);
     Session& s = peer->session();
     s.loginTimeoutMs = 3000;
@@ -123,18 +123,18 @@ TestPeer::TestPeer(const QString& name)
 
 void TestPeer::listen(quint16 port)
 {
-    ctx->ConnMode = QStringLiteral("Server");
-    ctx->ConnPort = QString::number(port);
-    peer->session().ConnectIt();
+    ctx->connectionMode = QStringLiteral("Server");
+    ctx->connectionPort = QString::number(port);
+    peer->session().openConnection();
 }
 
 void TestPeer::connectTo(quint16 port, const QString& password)
 {
-    ctx->ConnMode = QStringLiteral("Client");
-    ctx->ConnHost = QStringLiteral("127.0.0.1");
-    ctx->ConnPort = QString::number(port);
-    ctx->ConnPassword = password;
-    peer->session().ConnectIt();
+    ctx->connectionMode = QStringLiteral("Client");
+    ctx->connectionHost = QStringLiteral("127.0.0.1");
+    ctx->connectionPort = QString::number(port);
+    ctx->connectionPassword = password;
+    peer->session().openConnection();
 }
 
 bool connectPeers(TestPeer& server, TestPeer& client, quint16 port, const QString& password)

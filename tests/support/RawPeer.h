@@ -78,9 +78,9 @@ struct StrictPeer {
 
     StrictPeer()
     {
-        me.ctx->options.AutoAccept = true;
+        me.ctx->options.autoAccept = true;
         me.peer->transfers().staleGraceMs = 300;
-        down = me.ctx->options.DownloadDir;
+        down = me.ctx->options.downloadFolder;
         QDir().mkpath(down);
     }
     bool start()

@@ -14,7 +14,7 @@ struct TransferPair {
     ScriptedPrompts* askB = new ScriptedPrompts;
     QList<TransferOutcome> endedA, endedB;
     QString src = a.home.filePath("src");
-    QString down = b.ctx->options.DownloadDir;
+    QString down = b.ctx->options.downloadFolder;
 
     TransferPair()
     {
@@ -29,7 +29,7 @@ struct TransferPair {
         QObject::connect(&b.peer->transfers(), &TransferManager::transferEnded,
                          [this](const TransferOutcome& o) { endedB << o; });
         QDir().mkpath(src), QDir().mkpath(down);
-        b.ctx->options.AutoAccept = true;
+        b.ctx->options.autoAccept = true;
     }
     bool connect() { return connectPeers(a, b, freePortTriple()); }
     // Offers src/name under that name and waits until both sides ended.

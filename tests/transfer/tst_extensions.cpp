@@ -55,14 +55,14 @@ private Q_SLOTS:
         p.b.peer->session().extensionsOn = bOn;
         const QString jp = QString::fromUtf8("d/日本.txt"), cn = QString::fromUtf8("d/中国.txt");
         QVERIFY(writeFile(p.at(p.src, jp), "first") && writeFile(p.at(p.src, cn), "second"));
-        p.a.ctx->options.MyEmail = QString::fromUtf8("ÿ@x"); // the scrambling cannot carry "ÿ"
+        p.a.ctx->options.myEmail = QString::fromUtf8("ÿ@x"); // the scrambling cannot carry "ÿ"
         QVERIFY(p.connect());
         const bool on = aOn && bOn;
         QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->session().sendsUtf8() == on && p.b.peer->session().sendsUtf8() == on, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(p.b.ctx->RemoteEmail, on ? QString::fromUtf8("ÿ@x") : QString("?@x"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.b.ctx->remoteEmail, on ? QString::fromUtf8("ÿ@x") : QString("?@x"), 5000);
         QCOMPARE(p.a.peer->session().sharedExtensions(), on ? Session::ownExtensions() : QStringList());
-        p.a.peer->session().SendChat(kText);
-        p.b.peer->session().SendChat(kText);
+        p.a.peer->session().sendChat(kText);
+        p.b.peer->session().sendChat(kText);
         const QString got = on ? kText : QString::fromUtf8("??? ?? é €");
         QTRY_VERIFY_WITH_TIMEOUT(p.b.rec->contains("<Ann> " + got) && p.a.rec->contains("<Bob> " + got), 5000);
         const QString note = QString::fromUtf8("*** The other side cannot receive these characters, they arrive as "
@@ -110,7 +110,7 @@ private Q_SLOTS:
             there = (how == "own" ? bytes : there).left(200000);
         if (how != "flip")
             QVERIFY(writeFile(p.downPath("f.bin"), there));
-        p.b.ctx->options.ExistsAlways = how == "other" ? 0 : 2;
+        p.b.ctx->options.existingFileDefault = how == "other" ? 0 : 2;
         p.askB->existsReplies = {{1, false, {}}};
         p.b.peer->transfers().flipReceivedByte = how == "flip" ? 1000 : -1;
         QVERIFY(p.connect());
@@ -246,8 +246,8 @@ private Q_SLOTS:
         if (rawServes) {
             QVERIFY(l.start());
         } else {
-            server.ctx->options.AutoAccept = true;
-            QDir().mkpath(server.ctx->options.DownloadDir);
+            server.ctx->options.autoAccept = true;
+            QDir().mkpath(server.ctx->options.downloadFolder);
             l.port = freePortTriple();
             server.listen(l.port);
             QObject::connect(&client, &QTcpSocket::readyRead, [&] { said += client.readAll(); });
@@ -259,11 +259,11 @@ private Q_SLOTS:
         const QByteArray& wire = rawServes ? l.said : said;
         say("uinfo:Raw;r@x;9;h");
         QTRY_VERIFY_WITH_TIMEOUT(messagesIn(wire).filter("caps:").size() == 1, 5000);
-        QVERIFY(writeFile(me.ctx->options.DownloadDir + "/have.bin", "12345"));
+        QVERIFY(writeFile(me.ctx->options.downloadFolder + "/have.bin", "12345"));
         say(QStringLiteral("file:%1|have.bin|512|5").arg(l.port + 1));
         // "ÿ" is in Windows-1252, but the scrambling cannot carry it.
         const QString y = QString::fromUtf8("ÿ");
-        me.peer->session().SendChat(kText + y);
+        me.peer->session().sendChat(kText + y);
         QVERIFY(me.rec->contains(QString::fromUtf8("*** The other side cannot receive these characters, they arrive "
                                                    "as \"?\" : 日 本 語 😀 ÿ")));
         QVERIFY(writeFile(me.home.filePath(y + "out.bin"), "abc"));

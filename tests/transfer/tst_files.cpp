@@ -17,7 +17,7 @@ private Q_SLOTS:
     void distinctNames()
     {
         Pair p;
-        p.b.ctx->options.ExistsAlways = 1;        // overwrite: a second "__.txt" would replace the first
+        p.b.ctx->options.existingFileDefault = 1; // overwrite: a second "__.txt" would replace the first
         p.b.peer->session().extensionsOn = false; // a peer that reads only Windows-1252
         const QString jp = QString::fromUtf8("d/\u65e5\u672c.txt"), cn = QString::fromUtf8("d/\u4e2d\u56fd.txt");
         QVERIFY(writeFile(p.at(p.src, jp), "first file") && writeFile(p.at(p.src, cn), "second, longer file"));
@@ -40,7 +40,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, hard);
         Pair p;
-        p.b.ctx->options.ExistsAlways = 1;
+        p.b.ctx->options.existingFileDefault = 1;
         QVERIFY(writeFile(p.at(p.src, "f.bin"), "brand new content"));
         const QString other = p.at(p.down, "other.bin");
         QVERIFY(writeFile(other, "old"));

@@ -126,7 +126,7 @@ private Q_SLOTS:
             else
                 QVERIFY(QFile(dir.filePath(p)).open(QIODevice::WriteOnly));
         }
-        QCOMPARE(MakeUniqueName(name, dir.path() + '/'), expected);
+        QCOMPARE(uniqueName(name, dir.path() + '/'), expected);
     }
 
     void names_data()

@@ -67,7 +67,7 @@ private Q_SLOTS:
         if (how == "too much") {
             l.say(QStringLiteral("file:%1|g.bin|512|10").arg(l.port + 1));
             QTRY_VERIFY_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer Timed Out : g.bin"), 5000);
-            QVERIFY(!l.heard("CANC_TRAN") && l.me.ctx->TransferEndCode() == 0);
+            QVERIFY(!l.heard("CANC_TRAN") && l.me.ctx->transferEndCode() == 0);
         }
         if (how == "stranger first") {
             stranger.connectTo(l.port + 2);
@@ -105,7 +105,7 @@ private Q_SLOTS:
             QCOMPARE(readFile(l.down + "/f.bin"), bytes.left(size));
         if (how == "quiet" || how == "too much")
             QCOMPARE(cmd.all, QByteArray(how == "quiet" ? "ACCE_TRAN" : "ACCE_TRANGot All"));
-        QVERIFY(!l.me.ctx->TransferBusy);
+        QVERIFY(!l.me.ctx->transferBusy);
     }
 
     // Our peer sends a file to the raw side.
@@ -194,7 +194,7 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(stranger.down() && cmd.down(), 5000);
         if (how == "beyond" || how == "leaves")
             QCOMPARE(backs.isEmpty(), how == "beyond");
-        QVERIFY(!l.me.ctx->TransferBusy);
+        QVERIFY(!l.me.ctx->transferBusy);
     }
 
     // Control messages about offers this side gave up on, or about the peer's own offers,
@@ -231,7 +231,7 @@ private Q_SLOTS:
         }
         QVERIFY(t.current() && t.current()->awaitingAnswer());
         QVERIFY2(l.me.rec->indexStarting("*** File Transfer Canceled") < 0, qPrintable(l.log()));
-        QVERIFY(!queue.Stopped());
+        QVERIFY(!queue.isStopped());
         QVERIFY(!l.heard("CANC_TRAN"));
         if (crossing)
             QVERIFY(!l.heard("FTIMEOUT") && !l.me.rec->contains("*** File Transfer Timed Out : x.bin"));

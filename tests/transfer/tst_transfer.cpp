@@ -80,7 +80,7 @@ private Q_SLOTS:
         QCOMPARE(p.a.rec->count(done), 1);
         QCOMPARE(p.b.rec->count(done), 1);
         QVERIFY(p.endedA.first().complete && p.endedB.first().complete);
-        QVERIFY(!p.a.ctx->TransferBusy && !p.b.ctx->TransferBusy);
+        QVERIFY(!p.a.ctx->transferBusy && !p.b.ctx->transferBusy);
         if (blocks >= 0)
             QCOMPARE(p.blocksA, blocks);
         // The view is refreshed a bounded number of times, never once a block.
@@ -128,9 +128,9 @@ private Q_SLOTS:
         QVERIFY(writeFile(p.srcPath("f.bin"), data));
         QSignalSpy backs(&p.a.peer->transfers(), &TransferManager::putBack);
         QSignalSpy stops(&p.a.peer->transfers(), &TransferManager::stopQueue);
-        p.b.ctx->options.AutoAccept = how != "decline" && how != "timeout" && how != "lost";
+        p.b.ctx->options.autoAccept = how != "decline" && how != "timeout" && how != "lost";
         if (how == "lost")
-            QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.peer->session().DropForConnect(); });
+            QObject::connect(p.askB, &ScriptedPrompts::asked, [&] { p.a.peer->session().dropForConnect(); });
         if (how == "decline")
             p.askB->acceptReplies.push_back({false, p.down, false});
         bool sentWhileAsked = false; // an offer being decided holds the one transfer slot
@@ -160,7 +160,7 @@ private Q_SLOTS:
                         p.b.peer.reset();
                     });
                 else if (how == "disconnect")
-                    p.a.peer->session().Disconnect();
+                    p.a.peer->session().disconnectFromPeer();
             });
         });
         // The receiver cancels once it has answered.
@@ -170,7 +170,7 @@ private Q_SLOTS:
                     t->requestCancel();
                 if (how == "b disconnect" && t->view().status == "Receiving File..."
                     && p.b.peer->session().isConnected())
-                    p.b.peer->session().Disconnect();
+                    p.b.peer->session().disconnectFromPeer();
             });
         });
         p.askB->yesNoReplies.push_back(true);
@@ -213,7 +213,7 @@ private Q_SLOTS:
         }
         QCOMPARE(!backs.isEmpty(), putBack);
         QCOMPARE(!stops.isEmpty(), stopped);
-        QVERIFY(!p.a.ctx->TransferBusy && !p.a.peer->transfers().current());
+        QVERIFY(!p.a.ctx->transferBusy && !p.a.peer->transfers().current());
         if (how == "timeout" || how == "lost")
             QCOMPARE(p.askB->withdrawnCount(), 1); // the open question went away with the offer
         QVERIFY(!sentWhileAsked);
@@ -242,7 +242,7 @@ private Q_SLOTS:
         QFETCH(QString, escape);
         StrictPeer raw;
         TestPeer& b = raw.me;
-        b.ctx->options.ExistsAlways = 1;
+        b.ctx->options.existingFileDefault = 1;
         const QString down = raw.down;
         const QString outside = QDir::cleanPath(down + "/../outside");
         QVERIFY(writeFile(outside + "/target.txt", "old"));
@@ -252,7 +252,7 @@ private Q_SLOTS:
         raw.say(offer.arg(raw.port + 1));
         QTRY_VERIFY_WITH_TIMEOUT(raw.heard("CANC_TRAN"), 5000);
         QVERIFY2(b.rec->indexStarting("*** Error : Refused File") >= 0, qPrintable(b.rec->lines.join('\n')));
-        QVERIFY(!b.ctx->TransferBusy && !b.peer->transfers().current());
+        QVERIFY(!b.ctx->transferBusy && !b.peer->transfers().current());
         if (!escape.isEmpty())
             QCOMPARE(readFile(QDir(down).filePath(escape)), escape.endsWith("target.txt") ? "old" : "<missing>");
     }
@@ -268,14 +268,14 @@ private Q_SLOTS:
         QCOMPARE(p.endedA.size(), 2); // each ended once, for good
         QVERIFY(!p.endedA[0].putBack && !p.endedA[1].putBack && backs.isEmpty());
         QCOMPARE(p.a.rec->lines.filter("*** Error : Cannot read ").size(), 2);
-        QVERIFY(!p.a.ctx->TransferBusy);
+        QVERIFY(!p.a.ctx->transferBusy);
     }
 
     // An unfinished file goes back to the front; a headless peer gives it up after a few tries.
     void queueRetries()
     {
         Pair p;
-        p.b.ctx->options.AutoAccept = false; // nobody answers: each offer times out
+        p.b.ctx->options.autoAccept = false; // nobody answers: each offer times out
         p.a.peer->transfers().timeouts.acceptMs = 150;
         QVERIFY(writeFile(p.srcPath("f.bin"), "abc"));
         QVERIFY(writeFile(p.srcPath("g.bin"), "defg"));
@@ -331,7 +331,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(p.downPath("f.bin"), local));
         if (!other.isEmpty())
             QVERIFY(writeFile(p.downPath("g.bin"), other));
-        p.b.ctx->options.ExistsAlways = always;
+        p.b.ctx->options.existingFileDefault = always;
         for (int choice : choices)
             p.askB->existsReplies.push_back({choice, false, typed});
         QVERIFY(p.connect());

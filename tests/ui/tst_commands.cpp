@@ -69,7 +69,7 @@ private Q_SLOTS:
             InstallTransferUi(*p.peer, &w);
             InstallSiteList(w);
             w.show();
-            p.ctx->AddText("before", StatusLine);
+            p.ctx->addText("before", StatusLine);
             QAction* a = act(w, name);
             QVERIFY2(a && a->isEnabled(), qPrintable(name));
             a->trigger();
@@ -120,9 +120,9 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(bool, active);
         TestPeer p;
-        p.ctx->options.MinToTray = minToTray;
-        p.ctx->options.MessageBlink = true;
-        p.ctx->options.StatusBlink = false;
+        p.ctx->options.minimizeToTray = minToTray;
+        p.ctx->options.messageBlink = true;
+        p.ctx->options.statusBlink = false;
         MainWindow w(*p.peer);
         TrayIcon& tray = *w.tray();
         tray.standIn = area; // stands in for a desktop with a notification area
@@ -154,8 +154,8 @@ private Q_SLOTS:
         front = active;
         QTRY_COMPARE(w.ActiveThread, active);
         // One notification per spell in the tray, its tags shown as text.
-        p.ctx->AddText("<Bob> a & b", kind);
-        p.ctx->AddText("<Bob> more", kind);
+        p.ctx->addText("<Bob> a & b", kind);
+        p.ctx->addText("<Bob> more", kind);
         QCOMPARE(tray.notices(), kind == MessageLine ? QStringList{"\u2039Bob\u203A a \uFF06 b"} : QStringList());
         QSignalSpy ticks(&w.FlashTimer, &QTimer::timeout);
         if (kind == MessageLine && !active) {
@@ -180,7 +180,7 @@ private Q_SLOTS:
     void titleShortcutsAndText()
     {
         TestPeer server("server"), client("client");
-        client.ctx->options.MyName = "Ann <b>\nX";
+        client.ctx->options.myName = "Ann <b>\nX";
         MainWindow w(*server.peer);
         w.show();
         QCOMPARE(w.windowTitle(), "Zantiro");
@@ -206,7 +206,7 @@ private Q_SLOTS:
         QVERIFY(QApplication::clipboard()->text().contains("*** User Authenticated"));
         w.findChild<QMenu*>("mnu_Pop")->hide();
 
-        client.peer->session().Disconnect();
+        client.peer->session().disconnectFromPeer();
         QTRY_COMPARE(w.windowTitle(), "Zantiro");
     }
 
@@ -229,8 +229,8 @@ private Q_SLOTS:
         box->button(QMessageBox::Yes)->click();
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
         Options saved;
-        QCOMPARE(ConfigFile::LoadConfig(p.ctx->configPath(), p.ctx->programFolder, saved), QString());
-        QCOMPARE(saved.SitesWidth, width);
+        QCOMPARE(ConfigFile::load(p.ctx->configPath(), p.ctx->programFolder, saved), QString());
+        QCOMPARE(saved.sitesWidth, width);
     }
 
     // The accept and existing-file questions count down to the sender's deadline.

@@ -41,9 +41,9 @@ private Q_SLOTS:
         QFETCH(QString, port);
         QFETCH(QString, filePorts);
         TestPeer p;
-        p.ctx->options.ConnType = "Server";
-        p.ctx->options.RequirePassword = false;
-        p.ctx->options.ServerPort = "3000";
+        p.ctx->options.connectionType = "Server";
+        p.ctx->options.requirePassword = false;
+        p.ctx->options.serverPort = "3000";
         QuickConnectDialog d(*p.peer);
         d.load();
         QVERIFY(d.Option1_1->isChecked());
@@ -97,7 +97,7 @@ private Q_SLOTS:
         const Options before = p.ctx->options;
         QuickConnectDialog d(*p.peer);
         int connects = 0;
-        d.ConnectIt = [&] { ++connects; };
+        d.openConnection = [&] { ++connects; };
         d.load();
         d.show();
         (server ? d.Option1_1 : d.Option1_2)->click();
@@ -115,18 +115,19 @@ private Q_SLOTS:
             QCOMPARE(d.findChild<QMessageBox*>(box) != nullptr, refusal == QLatin1String(box));
         if (!stored) {
             QVERIFY(o == before);
-            QVERIFY(p.ctx->ConnMode.isEmpty() && p.ctx->ConnPort.isEmpty() && p.ctx->ConnPassword.isEmpty());
+            QVERIFY(p.ctx->connectionMode.isEmpty() && p.ctx->connectionPort.isEmpty()
+                    && p.ctx->connectionPassword.isEmpty());
             return;
         }
         // Both modes' fields are stored, whichever mode was chosen.
         QCOMPARE(
-            (QStringList{o.ClientPort, o.ClientFilePort, o.ClientIp, o.ClientPassword, o.ServerPort, o.ServerFilePort,
-                         o.ConnType, p.ctx->ConnMode, p.ctx->ConnPort}),
+            (QStringList{o.clientPort, o.clientFilePort, o.clientAddress, o.clientPassword, o.serverPort,
+                         o.serverFilePort, o.connectionType, p.ctx->connectionMode, p.ctx->connectionPort}),
             (QStringList{"4100", "4101", "127.0.0.1", "pw", serverPort, QString::number(serverPort.toInt() + 1),
                          server ? "Server" : "Client", server ? "Server" : "Client", server ? serverPort : "4100"}));
-        QVERIFY(o.RequirePassword);
+        QVERIFY(o.requirePassword);
         if (!server)
-            QCOMPARE(p.ctx->ConnHost, QString("127.0.0.1"));
+            QCOMPARE(p.ctx->connectionHost, QString("127.0.0.1"));
     }
 };
 

@@ -95,12 +95,12 @@ private Q_SLOTS:
         const QString second = kind == MessageLine ? "MsgText" : "StatusText"; // the pane beside BothText
         TestPeer p;
         Options& o = p.ctx->options;
-        o.MessageColor = "255", o.StatusColor = "65280", o.ErrorColor = "16711680", o.ConnectColor = "8388736";
-        o.BoxLayout = layout;
-        o.TimeStamp = true;
+        o.messageColor = "255", o.statusColor = "65280", o.errorColor = "16711680", o.connectColor = "8388736";
+        o.boxLayout = layout;
+        o.timeStamps = true;
         MainWindow w(*p.peer);
         w.ApplyLayout();
-        p.ctx->AddText(QStringLiteral("line"), kind);
+        p.ctx->addText(QStringLiteral("line"), kind);
         const QColor expected[] = {{}, Qt::red, QColor(0, 255, 0), Qt::blue, QColor(128, 0, 128)};
         QVERIFY(lines(pane(w, "BothText")).constLast().contains(QRegularExpression(R"(^\[\d{1,2}:\d\d\] line$)")));
         QCOMPARE(lines(pane(w, second)), lines(pane(w, "BothText")));
@@ -138,19 +138,19 @@ private Q_SLOTS:
         QTest::keyClicks(bar, typed);
         QTest::keyClick(bar, Qt::Key_Return);
         QCOMPARE(p.rec->lines, shown);
-        QCOMPARE(p.ctx->DebugMode, debug);
+        QCOMPARE(p.ctx->debugMode, debug);
         QCOMPARE(bar->text(), left);
         if (debug) { // the second toggle turns it off again
             chat(w, typed);
             QCOMPARE(p.rec->lines.constLast(), QString("QVDEBUG DEACTIVATED"));
-            QVERIFY(!p.ctx->DebugMode);
+            QVERIFY(!p.ctx->debugMode);
         }
     }
 
     void debugNoticeOnceAndTimeStamps()
     {
         TestPeer p;
-        p.ctx->DebugMode = true;
+        p.ctx->debugMode = true;
         MainWindow w(*p.peer);
         QCOMPARE(lines(pane(w, "BothText")) + lines(pane(w, "MsgText")),
                  QStringList({"QVDEBUG ACTIVATED", "QVDEBUG ACTIVATED"}));
@@ -176,7 +176,7 @@ private Q_SLOTS:
         QFETCH(QSize, expected);
         int W = expected.width(), H = expected.height();
         TestPeer p;
-        p.ctx->options.ShowChatBar = chatBar;
+        p.ctx->options.showChatBar = chatBar;
         MainWindow w(*p.peer);
         w.show();
         const QSize frame = w.frameGeometry().size() - w.size();
@@ -295,9 +295,9 @@ private Q_SLOTS:
     void exitQuestion()
     {
         TestPeer a(QStringLiteral("Ann")), b(QStringLiteral("Bob"));
-        a.ctx->options.AutoAccept = true;
-        a.ctx->options.MainWidth = "6000";
-        a.ctx->options.MainHeight = "5505";
+        a.ctx->options.autoAccept = true;
+        a.ctx->options.mainWidth = "6000";
+        a.ctx->options.mainHeight = "5505";
         MainWindow w(*a.peer);
         QSignalSpy done(&w, &MainWindow::exitConfirmed);
         w.ApplyWindowPlacement();
@@ -320,7 +320,7 @@ private Q_SLOTS:
         const quint16 port = freePortTriple();
         QTcpServer sender;
         QVERIFY(sender.listen(QHostAddress::LocalHost, port));
-        b.peer->session().SendCtlMsg(QStringLiteral("file:%1|big.bin|32768|1000000").arg(port));
+        b.peer->session().sendControlMessage(QStringLiteral("file:%1|big.bin|32768|1000000").arg(port));
         QTRY_VERIFY_WITH_TIMEOUT(sender.hasPendingConnections(), 5000);
         QTcpSocket* command = sender.nextPendingConnection();
         QByteArray got;
@@ -333,12 +333,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((got += command->readAll()).contains("CANC_TRAN"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(b.rec->contains("*** User Disconnected"), 5000);
         QVERIFY(!a.peer->transfers().busy());
-        const QByteArray log = readFile(a.ctx->options.LogDir + "QvLogs.log");
+        const QByteArray log = readFile(a.ctx->options.logFolder + "QvLogs.log");
         QVERIFY2(log.startsWith("*** Waiting on Port : ") && log.endsWith("*** File Transfer Canceled : big.bin\r\n"),
                  log.constData());
         Options saved;
-        QCOMPARE(ConfigFile::LoadConfig(a.ctx->configPath(), a.ctx->programFolder, saved), QString());
-        QCOMPARE((QStringList{saved.MainWidth, saved.MainHeight}), (QStringList{"6000", "5505"}));
+        QCOMPARE(ConfigFile::load(a.ctx->configPath(), a.ctx->programFolder, saved), QString());
+        QCOMPARE((QStringList{saved.mainWidth, saved.mainHeight}), (QStringList{"6000", "5505"}));
     }
 };
 

@@ -129,49 +129,49 @@ QList<Row> rows()
                   d34 = "/home/ann/Downloads/from-peers/a34", l27 = "/home/ann/logs/zantiro/lo27",
                   l26 = "/home/ann/logs/zantiro/l26";
     return {
-        {"TimeStampCheck", &Options::TimeStamp, "0", "0", "1", "1"},
-        {"ChatBarCheck", &Options::ShowChatBar, "1", "1", "0", "0"},
-        {"MinToTrayCheck", &Options::MinToTray, "0", "0", "1", "1"},
-        {"ConnectColorLabel", &Options::ConnectColor, "32768", "32768", "255", "255"},
-        {"ErrorColorLabel", &Options::ErrorColor, "128", "128", "16711680", "16711680"},
-        {"StatusColorLabel", &Options::StatusColor, "8421504", "8421504", "cancel", "8421504"},
-        {"MsgColorLabel", &Options::MessageColor, "0", "0", "12345678", "12345678"},
-        {"BoxLayoutOption", &Options::BoxLayout, "1", "1", "0", "0"},
-        {"BoxLayoutOption", &Options::BoxLayout, "0", "0", "1", "1"},
-        {"BoxLayoutOption", &Options::BoxLayout, "7", "1", "", "1"},
-        {"MessageBlinkCheck", &Options::MessageBlink, "1", "1", "0", "0"},
-        {"ErrorBlinkCheck", &Options::ErrorBlink, "0", "0", "1", "1"},
-        {"StatusBlinkCheck", &Options::StatusBlink, "0", "0", "1", "1"},
-        {"ConnectBlinkCheck", &Options::ConnectBlink, "1", "1", "0", "0"},
-        {"LogOption", &Options::LogMode, "0", "0", "1", "2"},
-        {"LogOption", &Options::LogMode, "2", "1", "2", "1"},
-        {"LogOption", &Options::LogMode, "1", "2", "3", "3"},
-        {"LogOption", &Options::LogMode, "3", "3", "0", "0"},
-        {"LogOption", &Options::LogMode, "4", "3-", "", "4"},
-        {"LoggingCheck", &Options::LogMode, "2", "1", "0", "4"},
-        {"LoggingCheck", &Options::LogMode, "2", "1", "0|1", "2"},
-        {"LoggingCheck", &Options::LogMode, "4", "0", "1", "3"},
-        {"LogDirLabel", &Options::LogDir, l27, "...e/ann/logs/zantiro/lo27", l26, l26},
-        {"LogDirLabel", &Options::LogDir, l26, l26, l27, l27},
-        {"NameText", &Options::MyName, "Ann", "Ann", "Bea Kay", "Bea Kay"},
-        {"EmailText", &Options::MyEmail, "a@b.c", "a@b.c", "bea@x.org", "bea@x.org"},
-        {"AgeCombo", &Options::MyAge, "42", "42", "43", "43"},
-        {"AgeCombo", &Options::MyAge, "##", "17", "", "17"},
-        {"AgeCombo", &Options::MyAge, "150", "17", "", "17"},
-        {"HomePageText", &Options::MyHomePage, "x", "x", "http://x.org/a;b", "http://x.org/a;b"},
-        {"AutoAcceptCheck", &Options::AutoAccept, "0", "0", "1", "1"},
-        {"GetDirLabel", &Options::DownloadDir, d40, "...Downloads/from-peers/zantiro40", d34, d34},
-        {"GetDirLabel", &Options::DownloadDir, d35, ".../ann/Downloads/from-peers/ab35", "cancel", d35},
-        {"GetDirLabel", &Options::DownloadDir, d34, d34, "/home/[x]", d34},
-        {"AutoOption", &Options::ExistsAlways, "1", "0", "3", "0"},
-        {"AutoOption", &Options::ExistsAlways, "2", "1", "0", "1"},
-        {"AutoOption", &Options::ExistsAlways, "3", "2", "1", "2"},
-        {"AutoOption", &Options::ExistsAlways, "0", "3", "2", "3"},
-        {"AutoOption", &Options::ExistsAlways, "9", "none", "", "0"},
-        {"AutoResendCheck", &Options::AutoResend, "0", "0", "1", "1"},
-        {"AutoReconnectCheck", &Options::AutoReconnect, "1", "1", "0", "0"},
-        {"FCOTCheck", &Options::CatcherOnTop, "1", "1", "0", "0"},
-        {"FCSWCheck", &Options::CatcherSmall, "0", "0", "1", "1"},
+        {"TimeStampCheck", &Options::timeStamps, "0", "0", "1", "1"},
+        {"ChatBarCheck", &Options::showChatBar, "1", "1", "0", "0"},
+        {"MinToTrayCheck", &Options::minimizeToTray, "0", "0", "1", "1"},
+        {"ConnectColorLabel", &Options::connectColor, "32768", "32768", "255", "255"},
+        {"ErrorColorLabel", &Options::errorColor, "128", "128", "16711680", "16711680"},
+        {"StatusColorLabel", &Options::statusColor, "8421504", "8421504", "cancel", "8421504"},
+        {"MsgColorLabel", &Options::messageColor, "0", "0", "12345678", "12345678"},
+        {"BoxLayoutOption", &Options::boxLayout, "1", "1", "0", "0"},
+        {"BoxLayoutOption", &Options::boxLayout, "0", "0", "1", "1"},
+        {"BoxLayoutOption", &Options::boxLayout, "7", "1", "", "1"},
+        {"MessageBlinkCheck", &Options::messageBlink, "1", "1", "0", "0"},
+        {"ErrorBlinkCheck", &Options::errorBlink, "0", "0", "1", "1"},
+        {"StatusBlinkCheck", &Options::statusBlink, "0", "0", "1", "1"},
+        {"ConnectBlinkCheck", &Options::connectBlink, "1", "1", "0", "0"},
+        {"LogOption", &Options::logMode, "0", "0", "1", "2"},
+        {"LogOption", &Options::logMode, "2", "1", "2", "1"},
+        {"LogOption", &Options::logMode, "1", "2", "3", "3"},
+        {"LogOption", &Options::logMode, "3", "3", "0", "0"},
+        {"LogOption", &Options::logMode, "4", "3-", "", "4"},
+        {"LoggingCheck", &Options::logMode, "2", "1", "0", "4"},
+        {"LoggingCheck", &Options::logMode, "2", "1", "0|1", "2"},
+        {"LoggingCheck", &Options::logMode, "4", "0", "1", "3"},
+        {"LogDirLabel", &Options::logFolder, l27, "...e/ann/logs/zantiro/lo27", l26, l26},
+        {"LogDirLabel", &Options::logFolder, l26, l26, l27, l27},
+        {"NameText", &Options::myName, "Ann", "Ann", "Bea Kay", "Bea Kay"},
+        {"EmailText", &Options::myEmail, "a@b.c", "a@b.c", "bea@x.org", "bea@x.org"},
+        {"AgeCombo", &Options::myAge, "42", "42", "43", "43"},
+        {"AgeCombo", &Options::myAge, "##", "17", "", "17"},
+        {"AgeCombo", &Options::myAge, "150", "17", "", "17"},
+        {"HomePageText", &Options::myHomePage, "x", "x", "http://x.org/a;b", "http://x.org/a;b"},
+        {"AutoAcceptCheck", &Options::autoAccept, "0", "0", "1", "1"},
+        {"GetDirLabel", &Options::downloadFolder, d40, "...Downloads/from-peers/zantiro40", d34, d34},
+        {"GetDirLabel", &Options::downloadFolder, d35, ".../ann/Downloads/from-peers/ab35", "cancel", d35},
+        {"GetDirLabel", &Options::downloadFolder, d34, d34, "/home/[x]", d34},
+        {"AutoOption", &Options::existingFileDefault, "1", "0", "3", "0"},
+        {"AutoOption", &Options::existingFileDefault, "2", "1", "0", "1"},
+        {"AutoOption", &Options::existingFileDefault, "3", "2", "1", "2"},
+        {"AutoOption", &Options::existingFileDefault, "0", "3", "2", "3"},
+        {"AutoOption", &Options::existingFileDefault, "9", "none", "", "0"},
+        {"AutoResendCheck", &Options::autoResend, "0", "0", "1", "1"},
+        {"AutoReconnectCheck", &Options::autoReconnect, "1", "1", "0", "0"},
+        {"FCOTCheck", &Options::catcherOnTop, "1", "1", "0", "0"},
+        {"FCSWCheck", &Options::catcherSmall, "0", "0", "1", "1"},
     };
 }
 
@@ -194,7 +194,7 @@ private Q_SLOTS:
         QFETCH(int, row);
         const Row r = rows().at(row);
         TestPeer p;
-        p.ctx->options.MyAge = "30"; // a stored age, so that only the row's option changes
+        p.ctx->options.myAge = "30"; // a stored age, so that only the row's option changes
         set(p.ctx->options, r.option, r.before);
         const Options unchanged = p.ctx->options;
         Options expected = unchanged;
@@ -216,7 +216,7 @@ private Q_SLOTS:
         }
         QVERIFY(p.ctx->options == expected);
         Options stored;
-        ConfigFile::LoadConfig(p.ctx->configPath(), p.ctx->programFolder, stored);
+        ConfigFile::load(p.ctx->configPath(), p.ctx->programFolder, stored);
         QVERIFY(stored == expected);
     }
 
@@ -275,7 +275,7 @@ private Q_SLOTS:
         QFETCH(QString, refused);
         QFETCH(bool, paste);
         TestPeer p;
-        p.ctx->options.MyName = p.ctx->options.MyEmail = p.ctx->options.MyHomePage = held;
+        p.ctx->options.myName = p.ctx->options.myEmail = p.ctx->options.myHomePage = held;
         MainWindow w(*p.peer);
         QDialog* d = openOptions(w);
         auto* e = d->findChild<QLineEdit*>(box);
@@ -334,10 +334,10 @@ private Q_SLOTS:
         StrictPeer peer; // our peer logged in to a raw one that records every byte
         QVERIFY(peer.start());
         Options& o = peer.me.ctx->options;
-        o.MyName = name, o.MyAge = age;
+        o.myName = name, o.myAge = age;
         Session& s = peer.me.peer->session();
         // A mark before and after: what lies between is what OK sent.
-        s.SendCtlMsg("msg:before");
+        s.sendControlMessage("msg:before");
         QTRY_VERIFY_WITH_TIMEOUT(peer.heard("msg:before"), 5000);
         const qsizetype from = peer.said.size();
         MainWindow w(*peer.me.peer);
@@ -345,7 +345,7 @@ private Q_SLOTS:
         if (!typed.isEmpty())
             change(d, typed.section('=', 0, 0), typed.section('=', 1));
         d->Command2->click();
-        s.SendCtlMsg("msg:after");
+        s.sendControlMessage("msg:after");
         QTRY_VERIFY_WITH_TIMEOUT(peer.heard("msg:after"), 5000);
         QCOMPARE(messagesIn(peer.said.mid(from)), (sent.isEmpty() ? QStringList() : QStringList{sent}) << "msg:after");
     }
@@ -355,11 +355,11 @@ private Q_SLOTS:
     void okAppliesToLaterLines()
     {
         TestPeer p;
-        p.ctx->options.TimeStamp = true;
+        p.ctx->options.timeStamps = true;
         MainWindow w(*p.peer);
         w.show();
         auto* both = w.findChild<TranscriptPane*>("BothText");
-        p.ctx->AddText(QString("earlier"), MessageLine);
+        p.ctx->addText(QString("earlier"), MessageLine);
         OptionsDialog* d = openOptions(w);
         for (const auto& [control, value] : {std::pair{"BoxLayoutOption", "1"},
                                              {"ChatBarCheck", "0"},
@@ -371,7 +371,7 @@ private Q_SLOTS:
         QVERIFY(both->isHidden() && w.findChild<QLineEdit*>("ChatBar")->isHidden());
         auto* box = w.findChild<QMessageBox*>("saveConfigError");
         QVERIFY(box && box->text().startsWith("Close Config Error : "));
-        p.ctx->AddText(QString("later"), MessageLine);
+        p.ctx->addText(QString("later"), MessageLine);
         const QTextBlock first = both->document()->firstBlock();
         QVERIFY2(first.text().endsWith("earlier") && first.text().startsWith('['), qPrintable(first.text()));
         QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(Qt::black));
@@ -383,7 +383,7 @@ private Q_SLOTS:
     void helpAndPictures()
     {
         TestPeer p;
-        p.ctx->options.CatcherOnTop = false;
+        p.ctx->options.catcherOnTop = false;
         MainWindow w(*p.peer);
         OptionsDialog* d = openOptions(w);
         for (int i = 0; i < 7; ++i) {

@@ -74,7 +74,7 @@ private Q_SLOTS:
         QFETCH(QString, window);
         QFETCH(QString, target);
         TestPeer p;
-        p.ctx->options.BoxLayout = "1";
+        p.ctx->options.boxLayout = "1";
         MainWindow w(*p.peer);
         w.ApplyLayout();
         QWidget* scope = &w;
@@ -123,7 +123,7 @@ private Q_SLOTS:
         QFETCH(bool, onTop);
         TestPeer p;
         Options& o = p.ctx->options;
-        o.CatcherSmall = small, o.CatcherOnTop = onTop;
+        o.catcherSmall = small, o.catcherOnTop = onTop;
         MainWindow w(*p.peer);
         QCOMPARE(caption(w, "mnu_catcher"), "S&how File Catcher");
         act(&w, "mnu_catcher")->trigger();
@@ -134,8 +134,8 @@ private Q_SLOTS:
         auto check = [&](bool s, bool t) {
             QCOMPARE(act(m, "mnu_smwin")->isChecked(), s);
             QCOMPARE(act(m, "mnu_ontop")->isChecked(), t);
-            QCOMPARE(o.CatcherSmall, s);
-            QCOMPARE(o.CatcherOnTop, t);
+            QCOMPARE(o.catcherSmall, s);
+            QCOMPARE(o.catcherOnTop, t);
             QCOMPARE(m->windowFlags().testFlag(Qt::WindowStaysOnTopHint), t);
             // The design size; the normal window may be wider, for its whole title.
             QTRY_COMPARE_WITH_TIMEOUT(m->frameGeometry().height(), twipsToPixelsY(s ? 855 : 1095), 2000);
@@ -203,14 +203,14 @@ private Q_SLOTS:
         QFETCH(QString, order);
         QFETCH(QList<int>, selectedAfter);
         TestPeer p;
-        p.ctx->options.QueueWidth = "6000";
+        p.ctx->options.queueWidth = "6000";
         MainWindow w(*p.peer);
         w.move(100, 50);
         w.show();
         FileQueue& q = p.peer->queue();
         QueueWindow* qw = w.queueWindow();
         for (int i = 0; i < 5; ++i)
-            q.AddToList(QString("/q/%1").arg(i), QString::number(i), false);
+            q.add(QString("/q/%1").arg(i), QString::number(i), false);
         QVERIFY(qw->isVisible());
         QCOMPARE(pixelsToTwipsX(qw->width()), 6000);
         QCOMPARE(qw->frameGeometry().topLeft(), w.frameGeometry().bottomLeft() + QPoint(0, 1));
@@ -230,9 +230,9 @@ private Q_SLOTS:
         QCOMPARE(act(qw, "Del")->isEnabled(), !selectedAfter.isEmpty());
 
         act(qw, "Stop")->trigger();
-        QVERIFY(q.Stopped() && !act(qw, "Stop")->isEnabled() && act(qw, "Go")->isEnabled());
+        QVERIFY(q.isStopped() && !act(qw, "Stop")->isEnabled() && act(qw, "Go")->isEnabled());
         act(qw, "Go")->trigger();
-        QVERIFY(!q.Stopped() && act(qw, "Stop")->isEnabled() && !act(qw, "Go")->isEnabled());
+        QVERIFY(!q.isStopped() && act(qw, "Stop")->isEnabled() && !act(qw, "Go")->isEnabled());
 
         for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
             act(qw, "mnu_clear")->trigger();
@@ -330,17 +330,17 @@ private Q_SLOTS:
         InstallTransferUi(*p.peer, &w);
         const QString home = p.home.path();
         QVERIFY(writeFile(home + "/pick/f1.txt") && writeFile(home + "/pick/f2") && writeFile(home + "/pick/dir/x"));
-        o.LastSendDir = button == "SendFoldButton" ? "/no/such/folder/" : home + "/pick/";
+        o.lastSendFolder = button == "SendFoldButton" ? "/no/such/folder/" : home + "/pick/";
         for (const char* action : {"Send", "pop_file"}) { // the focus is on the button of the last choice
-            o.SendFileChosen = qstrcmp(action, "Send") == 0;
+            o.sendFileChosen = qstrcmp(action, "Send") == 0;
             act(&w, action)->trigger();
             QPointer<FileOrFolderDialog> type = w.findChild<FileOrFolderDialog*>();
             QVERIFY(type && type->isVisible() && type->windowTitle() == "Select File Type to Send");
-            QCOMPARE(type->focusWidget(), o.SendFileChosen ? type->SendFileButton : type->SendFoldButton);
+            QCOMPARE(type->focusWidget(), o.sendFileChosen ? type->SendFileButton : type->SendFoldButton);
             type->CancelButton->click();
             QTRY_VERIFY(type.isNull());
         }
-        o.SendFileChosen = button == "SendFileButton";
+        o.sendFileChosen = button == "SendFileButton";
         act(&w, "mnu_sndfile")->trigger();
         FileOrFolderDialog* type = w.findChild<FileOrFolderDialog*>();
         if (byEnter)
@@ -352,7 +352,7 @@ private Q_SLOTS:
         if (dialog) {
             QCOMPARE(dialog->directory().absolutePath(),
                      button == "SendFoldButton" ? p.ctx->programFolder : home + "/pick");
-            QCOMPARE(o.SendFileChosen, button == "SendFileButton");
+            QCOMPARE(o.sendFileChosen, button == "SendFileButton");
             const bool files = dialog->fileMode() == QFileDialog::ExistingFiles;
             QCOMPARE(files, button == "SendFileButton");
             dialog->findChild<QLineEdit*>("fileNameEdit")->setText(files ? "\"f1.txt\" \"f2\"" : home + "/pick/dir");
@@ -366,7 +366,7 @@ private Q_SLOTS:
             want << home + "/pick/" + n + '|' + n.chopped(n.endsWith('/') ? 1 : 0);
         QTRY_COMPARE(entries(p.peer->queue()), want);
         QCOMPARE(w.queueWindow()->isVisible(), !queued.isEmpty());
-        QCOMPARE(o.LastSendDir, button == "SendFoldButton" ? home + "/pick/dir/" : home + "/pick/");
+        QCOMPARE(o.lastSendFolder, button == "SendFoldButton" ? home + "/pick/dir/" : home + "/pick/");
     }
 };
 

@@ -243,10 +243,10 @@ private Q_SLOTS:
         const QByteArray file = "Folder=F;Expanded;Parent=Sites;\r\nSite=Peer;IP=127.0.0.1;Port="
                                 + QByteArray::number(port) + ";Password=secret;Parent=F;\r\n";
         QVERIFY(writeFile(sitesPath(p), file));
-        p.ctx->options.SitesWidth = "9000";
-        p.ctx->options.SitesHeight = "100"; // below the minimum
+        p.ctx->options.sitesWidth = "9000";
+        p.ctx->options.sitesHeight = "100"; // below the minimum
         Options expected = p.ctx->options;
-        expected.SitesHeight = QString::number(SiteListWindow::minHeightTwips);
+        expected.sitesHeight = QString::number(SiteListWindow::minHeightTwips);
         MainWindow w(*p.peer);
         InstallSiteList(w);
         w.findChild<QAction*>("mnu_Connect")->trigger();
@@ -267,7 +267,8 @@ private Q_SLOTS:
         QPointer<SiteListWindow> gone = l;
         l->ConnectButton->click();
         QVERIFY(seen.count() || seen.wait(5000));
-        QCOMPARE(QStringList({p.ctx->ConnMode, p.ctx->ConnHost, p.ctx->ConnPort, p.ctx->ConnPassword}),
+        QCOMPARE(QStringList(
+                     {p.ctx->connectionMode, p.ctx->connectionHost, p.ctx->connectionPort, p.ctx->connectionPassword}),
                  QStringList({"Client", "127.0.0.1", QString::number(port), "secret"}));
         QTRY_VERIFY(!gone);
         QCOMPARE(p.ctx->options, expected);

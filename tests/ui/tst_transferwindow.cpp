@@ -65,8 +65,8 @@ struct UiPair {
     UiPeer b{QStringLiteral("Bob")};
     bool connect()
     {
-        b.ctx().options.AutoAccept = true;
-        QDir().mkpath(b.ctx().options.DownloadDir);
+        b.ctx().options.autoAccept = true;
+        QDir().mkpath(b.ctx().options.downloadFolder);
         return connectPeers(a.peer, b.peer, freePortTriple());
     }
     QString write(const QString& name, const QByteArray& bytes, qint64 size = -1)
@@ -76,7 +76,7 @@ struct UiPair {
             return QString();
         return path;
     }
-    QByteArray received(const QString& name) { return readFile(QDir(b.ctx().options.DownloadDir).filePath(name)); }
+    QByteArray received(const QString& name) { return readFile(QDir(b.ctx().options.downloadFolder).filePath(name)); }
 };
 
 } // namespace

@@ -38,11 +38,11 @@ private Q_SLOTS:
     void remoteRecord()
     {
         TestPeer server(QStringLiteral("<b>Ann</b>")), client(QStringLiteral("Bob"));
-        server.ctx->options.MyEmail = QString::fromUtf8("ann@\u202eexample.org"); // shown with the control written out
-        server.ctx->options.MyAge = QStringLiteral("42");
-        server.ctx->options.MyHomePage = QStringLiteral("<a href=\"http://x\">x</a>");
+        server.ctx->options.myEmail = QString::fromUtf8("ann@\u202eexample.org"); // shown with the control written out
+        server.ctx->options.myAge = QStringLiteral("42");
+        server.ctx->options.myHomePage = QStringLiteral("<a href=\"http://x\">x</a>");
         QVERIFY(connectPeers(server, client, freePortTriple()));
-        QTRY_COMPARE_WITH_TIMEOUT(client.ctx->RemoteEmail, server.ctx->options.MyEmail, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(client.ctx->remoteEmail, server.ctx->options.myEmail, 5000);
         MainWindow w(*client.peer);
         trigger(w, "pop_remui");
         RemoteUserInfoDialog* u = w.findChild<RemoteUserInfoDialog*>();
@@ -63,7 +63,7 @@ private Q_SLOTS:
             QCOMPARE(clip->text(), shown[i]);
         }
         // A window already open keeps what it showed.
-        client.ctx->RemoteName = QStringLiteral("Other");
+        client.ctx->remoteName = QStringLiteral("Other");
         trigger(w, "mnu_remui");
         QCOMPARE(w.findChildren<RemoteUserInfoDialog*>().size(), 1);
         QCOMPARE(u->fieldLabels[0]->text(), shown[0]);

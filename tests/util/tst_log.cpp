@@ -31,25 +31,25 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         Options o;
-        o.SetDefaults(dir.path());
-        o.LogDir = dir.filePath("logs"); // no trailing separator, not yet there
+        o.setDefaults(dir.path());
+        o.logFolder = dir.filePath("logs"); // no trailing separator, not yet there
         TranscriptLog log(o, dir.path());
         const QString path = dir.filePath("logs/QvLogs.log");
         for (int i = 0; i < 300; ++i)
-            log.AddLogLine(i == 5 ? QString() : QString::fromUtf8("line %1 \u20ac").arg(i));
+            log.addLine(i == 5 ? QString() : QString::fromUtf8("line %1 \u20ac").arg(i));
         QVERIFY(!QFile::exists(path));
-        log.AddLogLine("line 300");
+        log.addLine("line 300");
         QByteArray expected;
         for (int i = 0; i < 300; ++i)
             expected += i == 5 ? QByteArray("\r\n") : QByteArray("line ") + QByteArray::number(i) + " \xe2\x82\xac\r\n";
         QCOMPARE(readFile(path), expected + "line 300\r\n");
         QCOMPARE(log.pending(), 0);
-        log.AddLogLine("again"); // a second batch appends
-        QCOMPARE(log.FlushLog(), QString());
+        log.addLine("again"); // a second batch appends
+        QCOMPARE(log.flushLog(), QString());
         QCOMPARE(readFile(path), expected + "line 300\r\nagain\r\n");
         // Nothing buffered: no file is touched.
         QFile::remove(path);
-        QCOMPARE(log.FlushLog(), QString());
+        QCOMPARE(log.flushLog(), QString());
         QVERIFY(!QFile::exists(path));
     }
 
@@ -74,18 +74,18 @@ private Q_SLOTS:
         QFETCH(QByteArray, converted);
         QTemporaryDir dir;
         Options o;
-        o.SetDefaults(dir.path());
-        o.LogDir = dir.filePath("log/");
+        o.setDefaults(dir.path());
+        o.logFolder = dir.filePath("log/");
         const QString path = dir.filePath("log/QvLogs.log");
         if (!old.isNull())
             QVERIFY(writeFile(path, old));
         TranscriptLog log(o, dir.path());
         const QString chat = QString::fromUtf8("<Ann> \u0141\u00f3d\u017a \u65e5\u672c");
-        log.AddLogLine(chat);
+        log.addLine(chat);
         QCOMPARE(log.pendingBytes(), chat.toUtf8().size() + 2);
-        QCOMPARE(log.FlushLog(), QString());
-        log.AddLogLine(QString(QChar(0xE9))); // Latin-1 letters too go as UTF-8
-        QCOMPARE(log.FlushLog(), QString());
+        QCOMPARE(log.flushLog(), QString());
+        log.addLine(QString(QChar(0xE9))); // Latin-1 letters too go as UTF-8
+        QCOMPARE(log.flushLog(), QString());
         QCOMPARE(readFile(path), converted + chat.toUtf8() + "\r\n\xc3\xa9\r\n");
     }
 
@@ -94,20 +94,20 @@ private Q_SLOTS:
         // A log folder that cannot be created falls back to the program's log folder.
         QTemporaryDir dir;
         Options o;
-        o.SetDefaults(dir.path());
+        o.setDefaults(dir.path());
         QVERIFY(writeFile(dir.filePath("file")));
-        o.LogDir = dir.filePath("file/sub/");
+        o.logFolder = dir.filePath("file/sub/");
         TranscriptLog log(o, dir.path());
-        log.AddLogLine("kept");
-        QCOMPARE(log.FlushLog(QDate(2001, 3, 5)), QString());
-        QCOMPARE(o.LogDir, dir.filePath("log") + "/");
+        log.addLine("kept");
+        QCOMPARE(log.flushLog(QDate(2001, 3, 5)), QString());
+        QCOMPARE(o.logFolder, dir.filePath("log") + "/");
         QCOMPARE(readFile(dir.filePath("log/QvLogs.log")), QByteArray("kept\r\n"));
         // Logging off (mode 4): nothing is kept or written.
-        o.LogMode = 4;
-        log.AddLogLine("secret");
-        QCOMPARE(log.FlushLog(), QString());
+        o.logMode = 4;
+        log.addLine("secret");
+        QCOMPARE(log.flushLog(), QString());
         QCOMPARE(log.pending(), 0);
-        QCOMPARE(QDir(o.LogDir).entryList(QDir::Files), QStringList{"QvLogs.log"});
+        QCOMPARE(QDir(o.logFolder).entryList(QDir::Files), QStringList{"QvLogs.log"});
         QCOMPARE(readFile(dir.filePath("log/QvLogs.log")), QByteArray("kept\r\n"));
     }
 
@@ -118,8 +118,8 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         Options o;
-        o.SetDefaults(dir.path());
-        o.LogDir = dir.filePath("ok/");
+        o.setDefaults(dir.path());
+        o.logFolder = dir.filePath("ok/");
         TranscriptLog log(o, dir.path());
         log.sizeLimit = 100; // bytes as written, CR LF included
         auto line = [](int i) { return QStringLiteral("line %1").arg(i, 13, 10, QLatin1Char('0')); }; // 20 bytes
@@ -127,24 +127,24 @@ private Q_SLOTS:
         QByteArray expected;
         for (int i = 0; i < 6; ++i) {
             QVERIFY(!QFile::exists(path));
-            log.AddLogLine(line(i));
+            log.addLine(line(i));
             expected += line(i).toLatin1() + "\r\n";
         }
         QCOMPARE(readFile(path), expected);
         QCOMPARE(log.pendingBytes(), 0);
 
-        o.LogDir = dir.filePath("full/");
-        if (!fullLogFile(o.LogDir))
+        o.logFolder = dir.filePath("full/");
+        if (!fullLogFile(o.logFolder))
             QSKIP("needs /dev/full");
         for (int i = 0; i < 12; ++i) {
-            log.AddLogLine(line(i));
+            log.addLine(line(i));
             QVERIFY(log.pendingBytes() <= 100);
         }
         QVERIFY(!log.lastProblem().isEmpty());
-        QVERIFY(!log.FlushLog().isEmpty()); // a failed write says why and keeps the lines
+        QVERIFY(!log.flushLog().isEmpty()); // a failed write says why and keeps the lines
         QCOMPARE(log.pending(), 5);
-        o.LogDir = dir.filePath("ok/");
-        QCOMPARE(log.FlushLog(), QString());
+        o.logFolder = dir.filePath("ok/");
+        QCOMPARE(log.flushLog(), QString());
         for (int i = 7; i < 12; ++i)
             expected += line(i).toLatin1() + "\r\n";
         QCOMPARE(readFile(path), expected);
