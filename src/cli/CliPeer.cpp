@@ -240,7 +240,7 @@ QStringList CliArguments::siteLines() const
 CliPeer::CliPeer(const CliArguments& a, QObject* parent)
     : QObject(parent), args(a), peer(std::make_unique<Peer>(Startup::programFolder(a.home))), ctx(peer->state())
 {
-    connect(&ctx, &PeerState::lineAdded, this, [](const QString& text, int) { writeLine(stdout, text); });
+    connect(&ctx, &PeerState::lineAdded, this, [](const QString& text, LineKind) { writeLine(stdout, text); });
     // A file that always ends unfinished is offered three times, then given up: nobody is
     // there to remove it from the queue.
     peer->queue().maxPutBacks = 2;
@@ -305,7 +305,7 @@ void CliPeer::start()
     ctx.connectionPassword =
         args.hasPassword ? args.password : (args.mode == QLatin1String("Client") ? o.clientPassword : QString());
     if (ctx.debugMode)
-        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
+        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
     peer->session().openConnection();
 }
 
@@ -327,7 +327,7 @@ void CliPeer::handleInput(const QString& rawLine)
     const QString command = line.left(space).toLower();
     const QString argument = space < 0 ? QString() : line.mid(space + 1);
     auto usage = [this](const char* text) {
-        ctx.addText(QStringLiteral("*** Usage : ") + QLatin1String(text), StatusLine);
+        ctx.addText(QStringLiteral("*** Usage : ") + QLatin1String(text), LineKind::Status);
     };
     static const QStringList kBare = {"/quit", "/ping", "/info", "/disconnect", "/queue", "/stop", "/go", "/debug"};
     if (kBare.contains(command) && !argument.trimmed().isEmpty()) {
@@ -355,7 +355,7 @@ void CliPeer::handleInput(const QString& rawLine)
         if (path.isEmpty())
             usage("/send PATH");
         else if (!QFileInfo::exists(path))
-            ctx.addText(QStringLiteral("*** No Such File : ") + argument, StatusLine);
+            ctx.addText(QStringLiteral("*** No Such File : ") + argument, LineKind::Status);
         else
             peer->queue().addPath(path);
     } else if (command == QLatin1String("/queue")) {
@@ -376,17 +376,17 @@ void CliPeer::handleInput(const QString& rawLine)
         if (!ok)
             usage(command == QLatin1String("/top") ? "/top N" : "/remove N");
         else if (n < 1 || n > q.count())
-            ctx.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), StatusLine);
+            ctx.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), LineKind::Status);
         else if (command == QLatin1String("/top"))
             q.moveToTop({n - 1});
         else
             q.remove({n - 1});
     } else if (command == QLatin1String("/debug")) {
         ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
-                    MessageLine);
+                    LineKind::Message);
         ctx.debugMode = !ctx.debugMode;
     } else if (!s.isConnected()) {
-        ctx.addText(QStringLiteral("*** Not Connected"), StatusLine);
+        ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
     } else {
         s.sendChat(line);
     }
@@ -448,7 +448,7 @@ void CliPeer::checkExit()
         quit(incomingFailed ? 1 : 0);
     } else if (peer->session().controlSocket.state() == EventSocket::Closed && !ctx.options.autoReconnect) {
         // The peer has gone and nothing brings it back: what is left cannot end well.
-        ctx.addText(QStringLiteral("*** Connection closed before everything was transferred"), StatusLine);
+        ctx.addText(QStringLiteral("*** Connection closed before everything was transferred"), LineKind::Status);
         quit(1);
     }
 }

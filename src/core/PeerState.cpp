@@ -16,7 +16,7 @@ void PeerState::setTransferEndCode(int code)
     Q_EMIT transferEndCodeChanged(code);
 }
 
-void PeerState::addText(QString& text, int kind)
+void PeerState::addText(QString& text, LineKind kind)
 {
     // One call is one line everywhere: no control character gets through, whether it came
     // from the peer (chat, names, passwords, file names) or from anywhere else.

@@ -1,13 +1,11 @@
 #pragma once
 #include "config/Options.h"
+#include "core/LineKind.h"
 
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTime>
-
-// Line kinds of addText.
-enum LineKind { MessageLine = 1, StatusLine = 2, ErrorLine = 3, ConnectLine = 4 };
 
 // The state one running peer shares among its parts: the option set, the connection
 // settings, the remote user record and the transfer flags, and addText, the one way a line
@@ -51,8 +49,8 @@ public:
     // stays one line, see LineText::visible), stamps the line when time stamps are on (the
     // caller's text changes with both) and hands it to every view (lineAdded), then to the
     // transcript log (lineToLog).
-    void addText(QString& text, int kind);
-    void addText(const QString& text, int kind)
+    void addText(QString& text, LineKind kind);
+    void addText(const QString& text, LineKind kind)
     {
         QString copy = text;
         addText(copy, kind);
@@ -68,7 +66,7 @@ public:
     QString saveConfig();
 
 Q_SIGNALS:
-    void lineAdded(const QString& text, int kind);
+    void lineAdded(const QString& text, LineKind kind);
     // The same line once every view has it, for the transcript log.
     void lineToLog(const QString& text);
     void transferEndCodeChanged(int code);

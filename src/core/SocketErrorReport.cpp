@@ -16,11 +16,11 @@ void reportSocketError(PeerState& ctx, int number, QString description, const QS
 
     const QString num = QString::number(number);
     if (tag.isEmpty())
-        ctx.addText(QStringLiteral("*** Error : ") + num + QStringLiteral(" - ") + description, ErrorLine);
+        ctx.addText(QStringLiteral("*** Error : ") + num + QStringLiteral(" - ") + description, LineKind::Error);
     else
         ctx.addText(QStringLiteral("*** Error : ") + num + tag + QStringLiteral(" - ") + description
                         + QStringLiteral(" : ") + subject,
-                    ErrorLine);
+                    LineKind::Error);
     if (!debugText.isEmpty() && ctx.debugMode)
-        ctx.addText(QStringLiteral("*QVDEBUG* : ") + debugText, ErrorLine);
+        ctx.addText(QStringLiteral("*QVDEBUG* : ") + debugText, LineKind::Error);
 }

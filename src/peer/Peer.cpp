@@ -81,12 +81,12 @@ void Peer::noteLogState()
     // must not tell the same thing again.
     if (!logOff && !problem.isEmpty()) {
         logOff = true;
-        ctx.addText(QStringLiteral("*** Logging Off : ") + problem, StatusLine);
+        ctx.addText(QStringLiteral("*** Logging Off : ") + problem, LineKind::Status);
     } else if (logOff && problem.isEmpty()) {
         logOff = false;
         const qint64 lost = logPtr->takeDropped();
         ctx.addText(lost ? QStringLiteral("*** Logging Resumed : %1 lines lost").arg(lost)
                          : QStringLiteral("*** Logging Resumed"),
-                    StatusLine);
+                    LineKind::Status);
     }
 }

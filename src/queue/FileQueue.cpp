@@ -392,7 +392,7 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
     int& n = putBacks[path];
     if (maxPutBacks >= 0 && n >= maxPutBacks) {
         ctx.addText(QStringLiteral("*** File Given Up : %1 did not go through %2 times in a row").arg(name).arg(n + 1),
-                    StatusLine);
+                    LineKind::Status);
         return;
     }
     ++n;
@@ -404,7 +404,7 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
             QStringLiteral("*** File Queue Stopped : %1 did not go through %2 times in a row - press Go to try again")
                 .arg(name)
                 .arg(n),
-            StatusLine);
+            LineKind::Status);
     }
 }
 
@@ -451,7 +451,7 @@ void FileQueue::addFolderFiles(const QString& Path, const QString& BaseDir)
     }
     if (!info.isReadable() || !info.isExecutable()) {
         ctx.addText(QStringLiteral("*** Error : Cannot read ") + folder + QStringLiteral(" - permission denied"),
-                    ErrorLine);
+                    LineKind::Error);
         ++endedCount;
         return;
     }
@@ -560,7 +560,7 @@ bool FileQueue::skipSpecial(const QString& path)
 
 void FileQueue::noteSkipped(const QString& path, const QString& why)
 {
-    ctx.addText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + why, StatusLine);
+    ctx.addText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + why, LineKind::Status);
 }
 
 void FileQueue::appendBatch(QList<Listed>& batch)

@@ -128,14 +128,14 @@ void Session::open(bool retrying)
         ctx.addText(QStringLiteral("*** Error : Invalid Port \"%1\" - the port must be a number from 1 to 65533 "
                                    "(the two ports above it carry file transfers)")
                         .arg(ctx.connectionPort),
-                    ErrorLine);
+                    LineKind::Error);
         return;
     }
     const bool client = ctx.connectionMode == QLatin1String("Client");
     if (!client && ctx.connectionMode != QLatin1String("Server")) {
         ctx.addText(QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server")
                         .arg(ctx.connectionMode),
-                    ErrorLine);
+                    LineKind::Error);
         return;
     }
     reconnectTimer.stop();
@@ -147,12 +147,12 @@ void Session::open(bool retrying)
     if (client) {
         controlSocket.setRemoteHost(ctx.connectionHost);
         controlSocket.setRemotePort(port);
-        ctx.addText(QStringLiteral("*** Connecting on Port : ") + ctx.connectionPort, ConnectLine);
+        ctx.addText(QStringLiteral("*** Connecting on Port : ") + ctx.connectionPort, LineKind::Connect);
         controlSocket.connectToPeer();
     } else {
         controlSocket.setListenAddress(ctx.listenAddress);
         controlSocket.setLocalPort(port);
-        ctx.addText(QStringLiteral("*** Waiting on Port : ") + ctx.connectionPort, ConnectLine);
+        ctx.addText(QStringLiteral("*** Waiting on Port : ") + ctx.connectionPort, LineKind::Connect);
         if (!controlSocket.listen()) {
             // Retries report a lasting failure (another program holds the port) once.
             if (!retrying || !listenErrorShown)
@@ -176,7 +176,7 @@ void Session::onConnectionRequest(int requestId)
     controlSocket.accept(requestId);
     servingPeer = true;
     if (controlSocket.state() == EventSocket::Connected) {
-        ctx.addText(QStringLiteral("*** User Connected."), ConnectLine);
+        ctx.addText(QStringLiteral("*** User Connected."), LineKind::Connect);
         Q_EMIT SwitchConnectButtons();
         // A client that never logs in must not hold the only connection for good.
         if (ctx.options.requirePassword)
@@ -187,7 +187,7 @@ void Session::onConnectionRequest(int requestId)
 void Session::onConnected()
 {
     Q_EMIT SwitchConnectButtons();
-    ctx.addText(QStringLiteral("*** Connected"), ConnectLine);
+    ctx.addText(QStringLiteral("*** Connected"), LineKind::Connect);
     authenticate();
 }
 
@@ -203,7 +203,7 @@ void Session::finishLogin()
     loginTimer.stop();
     switch (ctx.loginAnswer) {
     case 1:
-        ctx.addText(QStringLiteral("*** Login Authenticated"), ConnectLine);
+        ctx.addText(QStringLiteral("*** Login Authenticated"), LineKind::Connect);
         sendUserInfo();
         announceExtensions();
         for (const QString& line : std::exchange(heldChat, {}))
@@ -212,10 +212,10 @@ void Session::finishLogin()
         Q_EMIT loggedIn();
         return;
     case 2:
-        ctx.addText(QStringLiteral("*** Login Failed (Bad Password)"), ConnectLine);
+        ctx.addText(QStringLiteral("*** Login Failed (Bad Password)"), LineKind::Connect);
         break;
     default:
-        ctx.addText(QStringLiteral("*** Login Failed (Timed Out)"), ConnectLine);
+        ctx.addText(QStringLiteral("*** Login Failed (Timed Out)"), LineKind::Connect);
         break;
     }
     dropHeldChat();
@@ -229,7 +229,7 @@ void Session::finishLogin()
 
 void Session::onByeCloseOver()
 {
-    ctx.addText(QStringLiteral("*** Disconnected"), ConnectLine);
+    ctx.addText(QStringLiteral("*** Disconnected"), LineKind::Connect);
     closeSocket();
     Q_EMIT showIdleCommands();
     armReconnect();
@@ -238,7 +238,7 @@ void Session::onByeCloseOver()
 void Session::holdChat(const QString& text)
 {
     if (heldChat.size() >= maxHeldChatLines || heldChatBytes + text.size() > maxHeldChatBytes) {
-        ctx.addText(QStringLiteral("*** Not Sent (Waiting For Login) : 1 chat line(s)"), StatusLine);
+        ctx.addText(QStringLiteral("*** Not Sent (Waiting For Login) : 1 chat line(s)"), LineKind::Status);
         return;
     }
     heldChat.append(text);
@@ -252,14 +252,14 @@ void Session::dropHeldChat()
     const qsizetype n = heldChat.size();
     heldChat.clear();
     heldChatBytes = 0;
-    ctx.addText(QStringLiteral("*** Not Sent (Login Failed) : %1 chat line(s)").arg(n), StatusLine);
+    ctx.addText(QStringLiteral("*** Not Sent (Login Failed) : %1 chat line(s)").arg(n), LineKind::Status);
 }
 
 void Session::onAdmitTimeOut()
 {
     if (!visitorOnly() || peerAuthorised())
         return;
-    ctx.addText(QStringLiteral("*** User Did Not Log In (Timed Out)"), ConnectLine);
+    ctx.addText(QStringLiteral("*** User Did Not Log In (Timed Out)"), LineKind::Connect);
     sendControlMessage(QStringLiteral("bye"));
     closeSocket();
     Q_EMIT showIdleCommands();
@@ -312,7 +312,7 @@ void Session::cutOff()
     ctx.addText(QStringLiteral("*** Error : The other side sent more than %1 bytes without ending "
                                "its message - connection closed")
                     .arg(maxMessageBytes),
-                ErrorLine);
+                LineKind::Error);
     const bool visitor = visitorOnly();
     closeSocket();
     Q_EMIT showIdleCommands();
@@ -334,7 +334,7 @@ bool Session::admitAnswer()
         answersShortNoted = true;
         ctx.addText(QStringLiteral("*** The other side sends faster than it is answered - pings, logins and "
                                    "notices left out for now"),
-                    StatusLine);
+                    LineKind::Status);
     }
     return false;
 }
@@ -354,7 +354,7 @@ void Session::sendControlMessage(const QString& text)
 
 void Session::sendChat(const QString& line)
 {
-    ctx.addText(QStringLiteral("<") + ctx.options.myName + QStringLiteral("> ") + line, MessageLine);
+    ctx.addText(QStringLiteral("<") + ctx.options.myName + QStringLiteral("> ") + line, LineKind::Message);
     sendControlMessage(QStringLiteral("msg:") + line);
 }
 
@@ -386,11 +386,11 @@ void Session::handleControlMessage(const QString& text)
         if (admitAnswer())
             handlePAuth(text.mid(6));
     } else if (text.startsWith(QLatin1String("msg:"))) {
-        ctx.addText(QStringLiteral("<") + ctx.remoteName + QStringLiteral("> ") + text.mid(4), MessageLine);
+        ctx.addText(QStringLiteral("<") + ctx.remoteName + QStringLiteral("> ") + text.mid(4), LineKind::Message);
     } else if (text.startsWith(QLatin1String("ping"))) {
         if (!admitAnswer())
             return;
-        ctx.addText(QStringLiteral("*** Received Ping"), ConnectLine);
+        ctx.addText(QStringLiteral("*** Received Ping"), LineKind::Connect);
         sendControlMessage(QStringLiteral("gotping"));
     } else if (text.startsWith(QLatin1String("gotping"))) {
         if (!admitAnswer())
@@ -400,10 +400,10 @@ void Session::handleControlMessage(const QString& text)
             elapsed += 86400.0f; // the reply came after midnight
         pingSeconds = elapsed / 2.0f;
         ctx.addText(QStringLiteral("*** Ping Reply  : ") + shortNumber(pingSeconds) + QStringLiteral(" Sec"),
-                    ConnectLine);
+                    LineKind::Connect);
     } else if (text.startsWith(QLatin1String("stat:"))) {
         if (admitAnswer())
-            ctx.addText(LineText::peerStatus(text.mid(5)), StatusLine);
+            ctx.addText(LineText::peerStatus(text.mid(5)), LineKind::Status);
     } else if (text.startsWith(QLatin1String("uinfo:"))) {
         const QStringList f = text.mid(6).split(';');
         if (f.size() < 4)
@@ -414,11 +414,11 @@ void Session::handleControlMessage(const QString& text)
         ctx.remoteHomepage = f.mid(3).join(';');
         Q_EMIT remoteInfoChanged();
         if (admitAnswer())
-            ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', ConnectLine);
+            ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', LineKind::Connect);
     } else if (handleExtension(text)) {
         // done
     } else if (text.startsWith(QLatin1String("bye"))) {
-        ctx.addText(QStringLiteral("*** User Disconnected"), ConnectLine);
+        ctx.addText(QStringLiteral("*** User Disconnected"), LineKind::Connect);
         const bool visitor = visitorOnly();
         closeSocket();
         afterLoss(visitor);
@@ -439,7 +439,7 @@ void Session::handlePAuth(const QString& password)
         if (!std::exchange(waitingLoginsFullNoted, true))
             ctx.addText(QStringLiteral("*** The other side sends logins faster than they are answered - "
                                        "left out for now"),
-                        StatusLine);
+                        LineKind::Status);
         return;
     }
     const Options& o = ctx.options;
@@ -476,7 +476,7 @@ void Session::answerLogin(LoginAttempt attempt)
         ctx.addText(QStringLiteral("*** User Submitted Bad Password (%1 character%2)")
                         .arg(attempt.length)
                         .arg(attempt.length == 1 ? QString() : QStringLiteral("s")),
-                    ConnectLine);
+                    LineKind::Connect);
         return;
     }
     passwordThrottle.succeeded(controlSocket.remoteHostIP());
@@ -485,7 +485,7 @@ void Session::answerLogin(LoginAttempt attempt)
     const bool firstLogin = !std::exchange(clientAuthorised, true);
     admitTimer.stop();
     sendControlMessage(QStringLiteral("PSOK"));
-    ctx.addText(QStringLiteral("*** User Authenticated"), ConnectLine);
+    ctx.addText(QStringLiteral("*** User Authenticated"), LineKind::Connect);
     sendUserInfo();
     announceExtensions();
     if (firstLogin)
@@ -505,7 +505,7 @@ void Session::onClosed()
         return;
     }
     Q_EMIT SwitchConnectButtons();
-    ctx.addText(QStringLiteral("*** Disconnected"), ConnectLine);
+    ctx.addText(QStringLiteral("*** Disconnected"), LineKind::Connect);
     const bool visitor = visitorOnly();
     closeSocket();
     afterLoss(visitor);
@@ -538,7 +538,7 @@ void Session::onReconnectTick()
 {
     if (controlSocket.state() != EventSocket::Closed || userDisconnected || !ctx.options.autoReconnect)
         return;
-    ctx.addText(QStringLiteral("*** Attempting To Reconnect In 5 Seconds."), ConnectLine);
+    ctx.addText(QStringLiteral("*** Attempting To Reconnect In 5 Seconds."), LineKind::Connect);
     pauseTimer.start(reconnectPauseMs);
 }
 
@@ -573,10 +573,10 @@ void Session::dropForConnect()
 void Session::sendPing()
 {
     if (!isConnected()) {
-        ctx.addText(QStringLiteral("*** Not Connected"), StatusLine);
+        ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
         return;
     }
     pingSeconds = secondsSinceMidnight();
-    ctx.addText(QStringLiteral("*** Pinging Other User"), ConnectLine);
+    ctx.addText(QStringLiteral("*** Pinging Other User"), LineKind::Connect);
     sendControlMessage(QStringLiteral("ping"));
 }

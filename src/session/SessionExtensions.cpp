@@ -96,7 +96,7 @@ void Session::noteUnsendable(const QString& text)
     if (!missing.isEmpty())
         ctx.addText(QStringLiteral("*** The other side cannot receive these characters, they arrive as \"?\" : ")
                         + missing.join(' '),
-                    StatusLine);
+                    LineKind::Status);
 }
 
 bool Session::handleExtension(const QString& text)

@@ -175,7 +175,7 @@ void FileTransfer::startSending()
     QString problem;
     if (!FileSystem::openRegularFile(file, PathToFile, {}, problem)) {
         ctx.addText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem,
-                    ErrorLine);
+                    LineKind::Error);
         noRetry = true;
         end(3);
         return;
@@ -185,7 +185,7 @@ void FileTransfer::startSending()
     offerBlock = TransferRules::offerBlockField(size).toLongLong();
     ctx.addText(QStringLiteral("*** Sending File : ") + NameOfFile + QStringLiteral(" (") + QString::number(size)
                     + QStringLiteral(" bytes)"),
-                StatusLine);
+                LineKind::Status);
     title = QStringLiteral("Sending");
     status = QStringLiteral("Waiting For Connection...");
     listener.setListenAddress(listenAddressFor(ctx, session));
@@ -229,7 +229,7 @@ void FileTransfer::onAnswer(bool resume, const QByteArray& offset)
         if (at < 0 || at > size) {
             ctx.addText(QStringLiteral("*** Error : The receiver asked to resume %1 at byte %2, beyond its %3 bytes")
                             .arg(NameOfFile, QString::fromLatin1(offset), QString::number(size)),
-                        ErrorLine);
+                        LineKind::Error);
             noRetry = true;
             end(3);
             return;
@@ -369,7 +369,7 @@ void FileTransfer::startReceiving()
                                        : QStringLiteral("Receiving");
     ctx.addText(QStringLiteral("*** ") + verb + QStringLiteral(" File : ") + NameOfFile + QStringLiteral(" (")
                     + QString::number(size) + QStringLiteral(" bytes)"),
-                StatusLine);
+                LineKind::Status);
     title = QStringLiteral("Receiving");
     status = QStringLiteral("Connecting To Sender...");
     visibleFlag = true;
@@ -618,7 +618,7 @@ void FileTransfer::onCommands()
                     ctx.addText(QStringLiteral("*** Error : The receiver's copy of %1 differed from the file sent - "
                                                "it is offered again")
                                     .arg(NameOfFile),
-                                ErrorLine);
+                                LineKind::Error);
                     spoiled = true;
                     end(3);
                     return;
@@ -649,7 +649,8 @@ void FileTransfer::onSystemClosed()
     // decided by the bytes that moved.
     if (sckSystem.closedByReset() && phase != Phase::Finished && phase != Phase::Cancelling
         && !(setup.type == Receiving && done == size)) {
-        ctx.addText(QStringLiteral("*** Error : The peer reset the transfer connection : ") + NameOfFile, ErrorLine);
+        ctx.addText(QStringLiteral("*** Error : The peer reset the transfer connection : ") + NameOfFile,
+                    LineKind::Error);
         end(3);
         return;
     }
@@ -686,12 +687,12 @@ void FileTransfer::dataLost(bool reset)
         ctx.addText(
             QStringLiteral("*** Error : The receiver %1 the data connection before confirming all %2 bytes : %3")
                 .arg(how, QString::number(size), NameOfFile),
-            ErrorLine);
+            LineKind::Error);
     else
         ctx.addText(QStringLiteral("*** Error : The %1 %2 the data connection after %3 of %4 bytes : %5")
                         .arg(sending ? QStringLiteral("receiver") : QStringLiteral("sender"), how,
                              QString::number(done), QString::number(size), NameOfFile),
-                    ErrorLine);
+                    LineKind::Error);
     sckSystem.close();
     end(3);
 }
@@ -851,7 +852,7 @@ void FileTransfer::fileError(const QString& problem)
 {
     // The peer is told by "CANC_TRAN", which stops a sender's queue: offering the file again
     // would meet the same full disk or unwritable folder.
-    ctx.addText(QStringLiteral("*** Error : ") + problem, ErrorLine);
+    ctx.addText(QStringLiteral("*** Error : ") + problem, LineKind::Error);
     noRetry = true;
     file.close();
     startCancel(3);
@@ -859,7 +860,7 @@ void FileTransfer::fileError(const QString& problem)
 
 void FileTransfer::stopWithError(const QString& line)
 {
-    ctx.addText(line, ErrorLine);
+    ctx.addText(line, LineKind::Error);
     spoiled = true;
     sckData.reset();
     sckSystem.reset();
@@ -931,7 +932,7 @@ void FileTransfer::finish()
         outcome = QStringLiteral("*** File Transfer ") + reasonFor(code) + QStringLiteral(" : ") + NameOfFile;
     }
     if (!outcome.isEmpty())
-        ctx.addText(outcome, StatusLine);
+        ctx.addText(outcome, LineKind::Status);
 
     listener.close();
     sckData.close();
@@ -977,7 +978,7 @@ void FileTransfer::onChecksum(const QString& checksum, const QString& problem)
         ownSumDone = true;
         ownSum = checksum;
         if (checksum.isEmpty())
-            ctx.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem), ErrorLine);
+            ctx.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(NameOfFile, problem), LineKind::Error);
         if (std::exchange(endAwaitsSum, false))
             sendEnd();
         return;
@@ -1011,7 +1012,7 @@ void FileTransfer::verdict(bool same, const QString& problem)
                                    : QStringLiteral("*** Error : The received content of %1 differed from the sender's "
                                                     "file - the file is not kept")
                                          .arg(NameOfFile),
-                ErrorLine);
+                LineKind::Error);
     spoiled = true;
     end(3);
 }

@@ -9,7 +9,7 @@ HeadlessPrompts::HeadlessPrompts(PeerState& c, Session& s) : ctx(c), session(s)
 void HeadlessPrompts::hint(const QString& text, const QString& name)
 {
     if (session.admitAnswer())
-        ctx.addText(text.arg(name), StatusLine);
+        ctx.addText(text.arg(name), LineKind::Status);
 }
 
 Prompts::Id HeadlessPrompts::askAccept(const AcceptRequest& request, AcceptAnswer answer)

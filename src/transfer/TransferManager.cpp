@@ -204,7 +204,8 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
         QString problem;
         if (!FileSystem::openRegularFile(probe, path, {}, problem)) {
             // Offering it again would fail the same way: tell the queue it is done with.
-            ctx.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem, ErrorLine);
+            ctx.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
+                        LineKind::Error);
             TransferOutcome o;
             o.sending = true;
             o.name = name;
@@ -461,7 +462,7 @@ void TransferManager::startWith(int choice)
             ctx.addText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
                                        "start : ")
                             + pendingOffer->wire,
-                        StatusLine);
+                        LineKind::Status);
         }
         startReceiving();
     });
@@ -636,13 +637,13 @@ void TransferManager::endOffer(const QString& name, const QString& reason, const
     // of them ends unanswered and without lines.
     if (session.admitAnswer()) {
         if (!errorLine.isEmpty())
-            ctx.addText(errorLine, ErrorLine);
+            ctx.addText(errorLine, LineKind::Error);
         // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end
         // the next file it offers instead. Without a connection nothing is sent.
         if (endCode != 6)
             session.sendControlMessage(QStringLiteral("CANC_TRAN"));
         if (!reason.isEmpty())
-            ctx.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, StatusLine);
+            ctx.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, LineKind::Status);
     }
     TransferOutcome out;
     out.name = name;

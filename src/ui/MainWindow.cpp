@@ -156,7 +156,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 
     // The load handler: empty panes, the debug notice, the idle look of the commands.
     if (ctx.debugMode)
-        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), MessageLine);
+        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
     showIdleCommands();
     ApplyLayout();
 }
@@ -365,23 +365,23 @@ void MainWindow::switchConnType()
     onSiteListCommand();
 }
 
-void MainWindow::showLine(const QString& text, int kind)
+void MainWindow::showLine(const QString& text, LineKind kind)
 {
     const Options& o = ctx.options;
     QString colour;
     bool blink = false;
     TranscriptPane* second = StatusText;
     switch (kind) {
-    case MessageLine:
+    case LineKind::Message:
         colour = o.messageColor, blink = o.messageBlink, second = MsgText;
         break;
-    case StatusLine:
+    case LineKind::Status:
         colour = o.statusColor, blink = o.statusBlink;
         break;
-    case ErrorLine:
+    case LineKind::Error:
         colour = o.errorColor, blink = o.errorBlink;
         break;
-    case ConnectLine:
+    case LineKind::Connect:
         colour = o.connectColor, blink = o.connectBlink;
         break;
     default:
@@ -389,7 +389,7 @@ void MainWindow::showLine(const QString& text, int kind)
     }
     if (blink)
         NewMessage = true;
-    if (kind == MessageLine && Tray->inTray())
+    if (kind == LineKind::Message && Tray->inTray())
         Tray->notify(QStringLiteral("Zantiro"), text);
     const QColor c = colourOf(colour);
     BothText->addLine(text, c);
@@ -459,7 +459,7 @@ void MainWindow::onChatEnter()
     if (line.toLower() == QLatin1String("/debug")) {
         ChatBar->clear();
         ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
-                    MessageLine);
+                    LineKind::Message);
         ctx.debugMode = !ctx.debugMode;
         return;
     }
@@ -477,7 +477,7 @@ bool MainWindow::connectedOrSay()
 {
     if (peer.session().isConnected())
         return true;
-    ctx.addText(QStringLiteral("*** Not Connected"), StatusLine);
+    ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
     return false;
 }
 
@@ -743,7 +743,7 @@ void MainWindow::changeEvent(QEvent* event)
         if (!std::exchange(toldNoTray, true))
             ctx.addText(QStringLiteral(
                             "*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
-                        StatusLine);
+                        LineKind::Status);
         return;
     }
     // Hidden once the minimizing is done: the window and its task-bar button go, the icon comes.

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/LineKind.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -111,7 +113,7 @@ private:
     void route(const QStringList& names, void (MainWindow::*handler)());
     void setConnectCommandsShown(bool shown);
     void showIdleCommands();
-    void showLine(const QString& text, int kind);
+    void showLine(const QString& text, LineKind kind);
     void flashTick();
     void onChatEnter();
     void onConnectCommand();

@@ -491,7 +491,7 @@ void SiteListWindow::LoadSites()
     // A file that exists but cannot be read is never replaced by what this window holds.
     unreadable = problems.size() == 1 && problems.front().startsWith(QLatin1String("Open Sites Error"));
     for (const QString& p : problems)
-        ctx.addText(p, unreadable ? ErrorLine : StatusLine);
+        ctx.addText(p, unreadable ? LineKind::Error : LineKind::Status);
     rebuild(model.root());
 }
 

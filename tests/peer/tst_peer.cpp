@@ -19,7 +19,7 @@ private Q_SLOTS:
             LineRecorder rec(ctx);
             peer.transcriptLog().batchLimit = 2;
             for (const char* l : {"one", "two", "three", "four"})
-                ctx.addText(QString::fromLatin1(l), StatusLine);
+                ctx.addText(QString::fromLatin1(l), LineKind::Status);
             QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\n"));
         } // the peer flushes what is left when it goes
         QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\nfour\r\n"));
@@ -34,7 +34,7 @@ private Q_SLOTS:
         PeerState& ctx = peer.state();
         LineRecorder rec(ctx);
         peer.logIdleMs = 50;
-        ctx.addText(QStringLiteral("quiet"), StatusLine);
+        ctx.addText(QStringLiteral("quiet"), LineKind::Status);
         QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("log/QvLogs.log")), QByteArray("quiet\r\n"), 5000);
 
         peer.transcriptLog().batchLimit = 1;
@@ -43,7 +43,7 @@ private Q_SLOTS:
             QSKIP("needs /dev/full");
         rec.lines.clear();
         for (int i = 0; i < 5; ++i)
-            ctx.addText(QStringLiteral("shown %1").arg(i), MessageLine);
+            ctx.addText(QStringLiteral("shown %1").arg(i), LineKind::Message);
         peer.flushLog();
         // Said once, right after the line whose write failed; every line still shown and kept.
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 1);
@@ -63,7 +63,7 @@ private Q_SLOTS:
         ctx.options.logFolder = dir.filePath("full/");
         peer.transcriptLog().sizeLimit = 20;
         for (int i = 0; i < 3; ++i)
-            ctx.addText(QStringLiteral("again %1").arg(i), MessageLine);
+            ctx.addText(QStringLiteral("again %1").arg(i), LineKind::Message);
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 2);
         ctx.options.logFolder = dir.filePath("back/");
         QTRY_COMPARE_WITH_TIMEOUT(

@@ -118,7 +118,7 @@ private Q_SLOTS:
         const QString accented = QString::fromUtf8("caf\u00e9 costs 5 \u20ac");
         p.client.peer->session().sendControlMessage("msg:" + accented);
         QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("<Bob> " + accented), kWait);
-        QCOMPARE(p.server.rec->kinds.at(p.server.rec->lines.indexOf("<Bob> " + accented)), int(MessageLine));
+        QCOMPARE(p.server.rec->kinds.at(p.server.rec->lines.indexOf("<Bob> " + accented)), int(LineKind::Message));
         p.server.peer->session().sendControlMessage("msg:back at you");
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("<Ann> back at you"), kWait);
 
@@ -212,7 +212,7 @@ private Q_SLOTS:
         peer.peer->session().openConnection();
         QCOMPARE(peer.rec->lines.size(), 2);
         QVERIFY2(peer.rec->lines.last().startsWith(expected), qPrintable(peer.rec->lines.last()));
-        QCOMPARE(peer.rec->kinds.last(), int(ErrorLine));
+        QCOMPARE(peer.rec->kinds.last(), int(LineKind::Error));
         // The socket was not touched: still listening. Disconnect closes it at once.
         QCOMPARE(peer.peer->session().controlSocket.state(), int(EventSocket::Listening));
         QSignalSpy idle(&peer.peer->session(), &Session::showIdleCommands);

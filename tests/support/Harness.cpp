@@ -94,9 +94,9 @@ quint16 freePortTriple()
 LineRecorder::LineRecorder(PeerState& ctx)
 {
     ctx.options.timeStamps = false;
-    connect(&ctx, &PeerState::lineAdded, this, [this](const QString& text, int kind) {
+    connect(&ctx, &PeerState::lineAdded, this, [this](const QString& text, LineKind kind) {
         lines.append(text);
-        kinds.append(kind);
+        kinds.append(int(kind));
     });
 }
 

@@ -69,7 +69,7 @@ private Q_SLOTS:
             InstallTransferUi(*p.peer, &w);
             InstallSiteList(w);
             w.show();
-            p.ctx->addText("before", StatusLine);
+            p.ctx->addText("before", LineKind::Status);
             QAction* a = act(w, name);
             QVERIFY2(a && a->isEnabled(), qPrintable(name));
             a->trigger();
@@ -105,19 +105,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("minToTray");
         QTest::addColumn<bool>("area");
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("kindNumber");
         QTest::addColumn<bool>("active");
-        QTest::newRow("message in the background") << true << true << int(MessageLine) << false;
-        QTest::newRow("status, its blink off") << true << true << int(StatusLine) << false;
-        QTest::newRow("message, another window in front") << true << true << int(MessageLine) << true;
-        QTest::newRow("tray option off") << false << true << int(MessageLine) << false;
-        QTest::newRow("no notification area") << true << false << int(MessageLine) << false;
+        QTest::newRow("message in the background") << true << true << int(LineKind::Message) << false;
+        QTest::newRow("status, its blink off") << true << true << int(LineKind::Status) << false;
+        QTest::newRow("message, another window in front") << true << true << int(LineKind::Message) << true;
+        QTest::newRow("tray option off") << false << true << int(LineKind::Message) << false;
+        QTest::newRow("no notification area") << true << false << int(LineKind::Message) << false;
     }
     void trayAndBlinking()
     {
         QFETCH(bool, minToTray);
         QFETCH(bool, area);
-        QFETCH(int, kind);
+        QFETCH(int, kindNumber);
+        const auto kind = static_cast<LineKind>(kindNumber);
         QFETCH(bool, active);
         TestPeer p;
         p.ctx->options.minimizeToTray = minToTray;
@@ -156,9 +157,9 @@ private Q_SLOTS:
         // One notification per spell in the tray, its tags shown as text.
         p.ctx->addText("<Bob> a & b", kind);
         p.ctx->addText("<Bob> more", kind);
-        QCOMPARE(tray.notices(), kind == MessageLine ? QStringList{"\u2039Bob\u203A a \uFF06 b"} : QStringList());
+        QCOMPARE(tray.notices(), kind == LineKind::Message ? QStringList{"\u2039Bob\u203A a \uFF06 b"} : QStringList());
         QSignalSpy ticks(&w.FlashTimer, &QTimer::timeout);
-        if (kind == MessageLine && !active) {
+        if (kind == LineKind::Message && !active) {
             QTRY_COMPARE(tray.picture(), 2);
             QTRY_COMPARE(tray.picture(), 1);
             QTRY_COMPARE(tray.picture(), 2);

@@ -79,7 +79,7 @@ class TestMainWindow : public QObject {
 private Q_SLOTS:
     void lineKinds_data()
     {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("kindNumber");
         QTest::addColumn<QString>("layout");
         for (const char* layout : {"0", "1"}) {
             QTest::addRow("message %s", layout) << 1 << layout;
@@ -90,9 +90,10 @@ private Q_SLOTS:
     }
     void lineKinds()
     {
-        QFETCH(int, kind);
+        QFETCH(int, kindNumber);
+        const auto kind = static_cast<LineKind>(kindNumber);
         QFETCH(QString, layout);
-        const QString second = kind == MessageLine ? "MsgText" : "StatusText"; // the pane beside BothText
+        const QString second = kind == LineKind::Message ? "MsgText" : "StatusText"; // the pane beside BothText
         TestPeer p;
         Options& o = p.ctx->options;
         o.messageColor = "255", o.statusColor = "65280", o.errorColor = "16711680", o.connectColor = "8388736";
@@ -107,7 +108,7 @@ private Q_SLOTS:
         QVERIFY(lines(pane(w, second == "MsgText" ? "StatusText" : "MsgText")).isEmpty());
         for (const QString& name : {QString("BothText"), second})
             QCOMPARE(pane(w, name)->document()->firstBlock().begin().fragment().charFormat().foreground().color(),
-                     expected[kind]);
+                     expected[kindNumber]);
         QCOMPARE(pane(w, "BothText")->isHidden(), layout == "1");
         QCOMPARE(pane(w, "MsgText")->isHidden(), layout == "0");
         w.findChild<QAction*>("Clean")->trigger();

@@ -359,7 +359,7 @@ private Q_SLOTS:
         MainWindow w(*p.peer);
         w.show();
         auto* both = w.findChild<TranscriptPane*>("BothText");
-        p.ctx->addText(QString("earlier"), MessageLine);
+        p.ctx->addText(QString("earlier"), LineKind::Message);
         OptionsDialog* d = openOptions(w);
         for (const auto& [control, value] : {std::pair{"BoxLayoutOption", "1"},
                                              {"ChatBarCheck", "0"},
@@ -371,7 +371,7 @@ private Q_SLOTS:
         QVERIFY(both->isHidden() && w.findChild<QLineEdit*>("ChatBar")->isHidden());
         auto* box = w.findChild<QMessageBox*>("saveConfigError");
         QVERIFY(box && box->text().startsWith("Close Config Error : "));
-        p.ctx->addText(QString("later"), MessageLine);
+        p.ctx->addText(QString("later"), LineKind::Message);
         const QTextBlock first = both->document()->firstBlock();
         QVERIFY2(first.text().endsWith("earlier") && first.text().startsWith('['), qPrintable(first.text()));
         QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(Qt::black));
