@@ -286,16 +286,8 @@ private Q_SLOTS:
         raw.send("PAuth:pw");
         QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("PSOK"), kWait);
 
-        // One message split over many reads, terminator split too: each byte is read on
-        // its own before the next one leaves.
-        QSignalSpy arrived(&server.peer->session().controlSocket, &EventSocket::dataArrived);
-        const QByteArray one = Session::frame("msg:split message");
-        for (char c : one) {
-            raw.sendRaw(QByteArray(1, c));
-            QVERIFY(arrived.wait(kWait));
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("<<No Name Specified>> split message"), kWait);
         QVERIFY(!server.rec->contains("<<No Name Specified>> still not"));
+        QSignalSpy arrived(&server.peer->session().controlSocket, &EventSocket::dataArrived);
 
         // Several in one segment, with an empty message, an unknown one and malformed ones.
         raw.sendRaw(Session::frame("msg:first") + Session::Terminator + Session::frame("hello there")
@@ -355,9 +347,9 @@ private Q_SLOTS:
         TestPeer client("Bob");
         client.ctx->options.autoReconnect = true;
         Session& s = client.peer->session();
-        s.loginTimeoutMs = answer.isEmpty() ? 300 : kWait;
-        s.byeCloseMs = 1000;
-        s.maxHeldChatLines = 2;
+        s.limits.loginTimeoutMs = answer.isEmpty() ? 300 : kWait;
+        s.limits.byeCloseMs = 1000;
+        s.limits.maxHeldChatLines = 2;
         QSignalSpy idle(&s, &Session::showIdleCommands), closed(&s, &Session::sockClosed);
         client.connectTo(listener.serverPort(), "pw");
         QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
@@ -419,8 +411,8 @@ private Q_SLOTS:
         server.ctx->options.serverPassword = "pw";
         server.ctx->debugMode = visit == "session reset";
         Session& s = server.peer->session();
-        s.loginTimeoutMs = visit == "silent" ? 300 : kWait;
-        s.maxMessageBytes = 64 * 1024;
+        s.limits.loginTimeoutMs = visit == "silent" ? 300 : kWait;
+        s.limits.maxMessageBytes = 64 * 1024;
         const quint16 port = freePortTriple();
         server.listen(port);
         RawClient raw;

@@ -116,9 +116,9 @@ TestPeer::TestPeer(const QString& name)
     ctx->options.myName = name;
     rec = std::make_unique<LineRecorder>(*ctx);
     Session& s = peer->session();
-    s.loginTimeoutMs = 3000;
-    s.reconnectDelayMs = 50;
-    s.reconnectPauseMs = 100;
+    s.limits.loginTimeoutMs = 3000;
+    s.limits.reconnectDelayMs = 50;
+    s.limits.reconnectPauseMs = 100;
 }
 
 void TestPeer::listen(quint16 port)
