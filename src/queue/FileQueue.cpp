@@ -51,7 +51,10 @@ FileQueue::FileQueue(PeerState& c, Session& s, TransferManager& t, QObject* pare
     connect(&transfers, &TransferManager::transferEnded, this, &FileQueue::onEnded);
     connect(&transfers, &TransferManager::readyToOffer, this, &FileQueue::kick);
     connect(&session, &Session::loggedIn, this, &FileQueue::onLoggedIn);
-    connect(&session, &Session::sockClosed, this, [this] { loggedIn = false; });
+    connect(&session, &Session::connectionStateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            loggedIn = false;
+    });
 }
 
 FileQueue::~FileQueue() = default;
@@ -113,9 +116,9 @@ QString FileQueue::offeredName(int row) const
 
 void FileQueue::add(const QString& Pathto, const QString& FileName, bool AddtoTop)
 {
-    setRunning(!stopped);
+    setRunning(!isStopped());
     if (entries.isEmpty())
-        Q_EMIT showRequested();
+        Q_EMIT firstEntryAdded();
     const QString key = entryKey(Pathto, FileName);
     if (queuedKeys.contains(key))
         return;
@@ -271,37 +274,31 @@ void FileQueue::reset(QList<Entry> newEntries)
 
 // ---- the send loop ----
 
-void FileQueue::setLoop(bool on)
-{
-    if (on == SendTimer.isActive())
-        return;
-    if (on)
-        SendTimer.start(sendTickMs);
-    else
-        SendTimer.stop();
-    Q_EMIT stateChanged();
-}
-
 void FileQueue::setRunning(bool on)
 {
-    // The loop's timer and the toolbar's Stop/Go always change together.
-    setLoop(on);
-    setButtons(on, !on);
+    setPhase(on ? State::Sending : isStopped() ? State::Stopped : State::Resting);
 }
 
-void FileQueue::setButtons(bool stop, bool go)
+void FileQueue::setPhase(State state)
 {
-    if (stop == stopOn && go == goOn)
-        return;
-    stopOn = stop;
-    goOn = go;
-    Q_EMIT stateChanged();
+    // The loop's timer runs exactly while Sending.
+    const bool on = state == State::Sending;
+    if (on != SendTimer.isActive()) {
+        if (on)
+            SendTimer.start(sendTickMs);
+        else
+            SendTimer.stop();
+        Q_EMIT stateChanged();
+    }
+    if (state != phase) {
+        phase = state;
+        Q_EMIT stateChanged();
+    }
 }
 
 void FileQueue::stop()
 {
-    stopped = true;
-    setRunning(false);
+    setPhase(State::Stopped);
     Q_EMIT stateChanged();
     if (!inFlight && !expansion)
         Q_EMIT idle();
@@ -309,8 +306,7 @@ void FileQueue::stop()
 
 void FileQueue::start()
 {
-    stopped = false;
-    setRunning(true);
+    setPhase(State::Sending);
     Q_EMIT stateChanged();
     kick();
 }
@@ -348,7 +344,7 @@ void FileQueue::tick()
     if (!loggedIn || !session.isConnected() || session.userDisconnected || ctx.transferBusy || transfers.busy()
         || transfers.pausing() || transfers.awaitingPeerCaps())
         return;
-    if (entries.isEmpty() || stopped) {
+    if (entries.isEmpty() || isStopped()) {
         // Run empty, the loop only rests: the next entry added starts it again. Only the
         // user's Stop and a cancel set Stopped.
         setRunning(false);
@@ -356,7 +352,6 @@ void FileQueue::tick()
         return;
     }
     stepping = true;
-    setButtons(true, false);
     beginRemoveRows({}, 0, 0);
     const Entry head = entries.takeFirst();
     queuedKeys.remove(entryKey(head.path, head.name));
@@ -461,9 +456,9 @@ void FileQueue::addFolderFiles(const QString& Path, const QString& BaseDir)
     expansion->inside = inside;
     CancelDir = false;
     counter = 0;
-    dirLabel = shortenDirLabel(Path);
+    folderShown = shortenDirLabel(Path);
     Q_EMIT expansionShown(true);
-    Q_EMIT DirLabelChanged(dirLabel);
+    Q_EMIT expandingFolderChanged(folderShown);
     Q_EMIT filesAddedChanged(counter);
     QTimer::singleShot(0, this, &FileQueue::expandBatch);
 }
@@ -574,7 +569,7 @@ void FileQueue::appendBatch(QList<Listed>& batch)
         }
     if (fresh.isEmpty())
         return;
-    setRunning(!stopped);
+    setRunning(!isStopped());
     beginInsertRows({}, count(), count() + static_cast<int>(fresh.size()) - 1);
     entries.append(fresh);
     endInsertRows();

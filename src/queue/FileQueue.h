@@ -42,6 +42,15 @@ public:
         FolderRole,                         // bool: a folder waiting for expansion
     };
 
+    // Where the send loop stands.
+    enum class State {
+        Ready,   // as created: nothing has switched the loop off yet
+        Sending, // the loop runs (on SendTimer)
+        Resting, // the loop ran empty or has nothing to do: the next entry added starts it
+        Stopped, // the user's Stop, or a cancel: only Go starts it again
+    };
+    Q_ENUM(State)
+
     FileQueue(PeerState& ctx, Session& session, TransferManager& transfers, QObject* parent = nullptr);
     ~FileQueue() override;
 
@@ -51,6 +60,7 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
     int count() const { return static_cast<int>(entries.size()); }
+    bool isEmpty() const { return entries.isEmpty(); }
     QString path(int row) const;
     QString name(int row) const;        // local form
     QString offeredName(int row) const; // wire form, "\"-joined, for the connected peer
@@ -77,17 +87,15 @@ public:
     void clear();
 
     // ---- the send loop ----
-    // The "Stop" button: Stopped set, loop off.
+    // The user's Stop: the loop is off until start().
     void stop();
-    // The "Go" button: Stopped cleared, loop on.
+    // The user's Go: the loop is on.
     void start();
-    // Set only by Stop (the user's, or a cancel's); a loop that ran empty rests unstopped.
-    bool isStopped() const { return stopped; }
+    State state() const { return phase; }
+    // Only Stop (the user's, or a cancel's) stops; a loop that ran empty rests unstopped.
+    bool isStopped() const { return phase == State::Stopped; }
     // The loop's timer runs.
     bool running() const { return SendTimer.isActive(); }
-    // What the toolbar shows: "Stop" and "Go" enabled.
-    bool stopEnabled() const { return stopOn; }
-    bool goEnabled() const { return goOn; }
     // Interval of SendTimer, applied whenever it is switched on.
     int sendTickMs = 200;
 
@@ -97,9 +105,9 @@ public:
     bool expanding() const { return expansion != nullptr; }
     // Asks a running expansion to end; the entries found so far stay queued.
     void cancelDir();
-    // What the expansion panel shows: the folder (shortened) and the entries read so far,
-    // "." and ".." included.
-    QString DirLabel() const { return dirLabel; }
+    // The folder being expanded (shortened as shortenDirLabel does), and the entries read
+    // from it so far, "." and ".." included.
+    QString expandingFolder() const { return folderShown; }
     int filesAdded() const { return counter; }
     // The panel's shortening: beyond 16 characters, "..." and the last 13.
     static QString shortenDirLabel(const QString& text);
@@ -120,13 +128,14 @@ public:
     int remaining() const { return count() + (inFlight ? 1 : 0) + (expansion ? 1 : 0); }
 
 Q_SIGNALS:
-    // The first entry went into an empty queue: the window shows itself.
-    void showRequested();
-    // Stopped, the timer or the toolbar state changed.
+    // An entry was added to the empty queue (through add(); the entries a folder expands
+    // into follow its own entry).
+    void firstEntryAdded();
+    // state() or the loop's timer changed.
     void stateChanged();
-    // The expansion panel: shown when an expansion starts, hidden when it ends.
+    // An expansion started (true) or ended (false).
     void expansionShown(bool shown);
-    void DirLabelChanged(const QString& text);
+    void expandingFolderChanged(const QString& folder);
     void filesAddedChanged(int count);
     // The loop switched itself off (emptied or stopped) with nothing in flight: a headless
     // peer may look whether it is done.
@@ -148,9 +157,9 @@ private:
     QList<int> moveSelected(const QList<int>& selected, bool toTop);
     void tick();
     void kick(); // a tick soon, when the loop runs
-    void setLoop(bool on);
-    void setButtons(bool stop, bool go);
+    // Switches the loop on (Sending) or off (Stopped stays Stopped, else Resting).
     void setRunning(bool on);
+    void setPhase(State state);
     void addFolderFiles(const QString& Path, const QString& BaseDir);
     void expandBatch();
     void endExpansion();
@@ -174,9 +183,7 @@ private:
     static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }
     QSet<QString> queuedKeys;
     QTimer SendTimer;
-    bool stopped = false;
-    bool stopOn = true;
-    bool goOn = false;
+    State phase = State::Ready;
     bool loggedIn = false;
     bool stepping = false;
     // The file offered and not yet ended.
@@ -189,6 +196,6 @@ private:
     // Folder expansion.
     std::unique_ptr<Expansion> expansion;
     bool CancelDir = false;
-    QString dirLabel;
+    QString folderShown;
     int counter = 0;
 };

@@ -80,6 +80,25 @@ Session::Session(PeerState& context) : ctx(context)
 
 Session::~Session() = default;
 
+Session::State Session::connectionState() const
+{
+    switch (controlSocket.state()) {
+    case EventSocket::Listening:
+    case EventSocket::ConnectionPending:
+        return State::Listening;
+    case EventSocket::ResolvingHost:
+    case EventSocket::HostResolved:
+    case EventSocket::Connecting:
+        return State::Connecting;
+    case EventSocket::Connected:
+        return byeCloseTimer.isActive() ? State::Closing : State::Connected;
+    case EventSocket::PeerClosing:
+        return State::Closing;
+    default:
+        return State::Idle;
+    }
+}
+
 bool Session::peerAuthorised() const
 {
     return !servingPeer || clientAuthorised || !ctx.options.requirePassword;
@@ -105,7 +124,7 @@ void Session::closeSocket()
     waitingLoginsFullNoted = false;
     forgetExtensions();
     ++generation;
-    Q_EMIT sockClosed();
+    Q_EMIT connectionStateChanged(State::Idle);
 }
 
 void Session::openConnection()
@@ -169,7 +188,7 @@ void Session::onConnectionRequest(int requestId)
     servingPeer = true;
     if (controlSocket.state() == EventSocket::Connected) {
         ctx.addText(QStringLiteral("*** User Connected."), LineKind::Connect);
-        Q_EMIT SwitchConnectButtons();
+        Q_EMIT connectionStateChanged(State::Connected);
         // A client that never logs in must not hold the only connection for good.
         if (ctx.options.requirePassword)
             admitTimer.start(limits.loginTimeoutMs);
@@ -178,7 +197,7 @@ void Session::onConnectionRequest(int requestId)
 
 void Session::onConnected()
 {
-    Q_EMIT SwitchConnectButtons();
+    Q_EMIT connectionStateChanged(State::Connected);
     ctx.addText(QStringLiteral("*** Connected"), LineKind::Connect);
     authenticate();
 }
@@ -223,7 +242,6 @@ void Session::onByeCloseOver()
 {
     ctx.addText(QStringLiteral("*** Disconnected"), LineKind::Connect);
     closeSocket();
-    Q_EMIT showIdleCommands();
     armReconnect();
 }
 
@@ -254,7 +272,6 @@ void Session::onAdmitTimeOut()
     ctx.addText(QStringLiteral("*** User Did Not Log In (Timed Out)"), LineKind::Connect);
     sendControlMessage(QStringLiteral("bye"));
     closeSocket();
-    Q_EMIT showIdleCommands();
     afterLoss(true);
 }
 
@@ -303,7 +320,6 @@ void Session::cutOff()
                 LineKind::Error);
     const bool visitor = visitorOnly();
     closeSocket();
-    Q_EMIT showIdleCommands();
     afterLoss(visitor);
 }
 
@@ -539,7 +555,6 @@ void Session::onClosed()
         onSocketError(10054, QStringLiteral("Connection reset by peer"));
         return;
     }
-    Q_EMIT SwitchConnectButtons();
     ctx.addText(QStringLiteral("*** Disconnected"), LineKind::Connect);
     const bool visitor = visitorOnly();
     closeSocket();
@@ -550,7 +565,6 @@ void Session::onSocketError(int number, const QString& description)
 {
     const bool visitor = visitorOnly();
     closeSocket();
-    Q_EMIT showIdleCommands();
     reportSocketError(ctx, number, description, {}, {}, QStringLiteral("FN: base.Sock_Error"));
     afterLoss(visitor);
 }
@@ -593,7 +607,6 @@ void Session::disconnectFromPeer()
         sendControlMessage(QStringLiteral("bye"));
     } else {
         closeSocket();
-        Q_EMIT showIdleCommands();
     }
     userDisconnected = true;
 }

@@ -54,6 +54,17 @@ struct SessionLimits {
 class Session : public QObject {
     Q_OBJECT
 public:
+    // Where the control connection stands.
+    enum class State {
+        Idle,       // no connection, not listening
+        Listening,  // server: waiting for a client
+        Connecting, // client: finding the host or connecting to it
+        Connected,  // the connection is up
+        Closing,    // going away: the peer closed its side, or (client) "bye" went out after a
+                    // failed login and the server's close is awaited
+    };
+    Q_ENUM(State)
+
     explicit Session(PeerState& ctx);
     ~Session() override;
 
@@ -72,6 +83,7 @@ public:
     // The terminator that ends every control message on the wire.
     static inline const QByteArray& Terminator = ControlFramer::Terminator;
 
+    State connectionState() const;
     // Connected, and not on the way out after a failed login.
     bool isConnected() const { return controlSocket.state() == EventSocket::Connected && !byeCloseTimer.isActive(); }
     // The client has sent its password and waits for the answer.
@@ -130,12 +142,10 @@ Q_SIGNALS:
     // "FTIMEOUT", "CANC_TRAN" or "HaveFile" arrived: which transfer or offer they end is
     // for the transfer side to decide.
     void transferMessage(const QString& text);
-    // The toolbar's Connect and Disconnect buttons swap.
-    void SwitchConnectButtons();
-    // The commands fall back to the idle look (Connect shown, Disconnect hidden).
-    void showIdleCommands();
-    // Sock was closed (by either side, an error or a command); views refresh their state.
-    void sockClosed();
+    // The connection was made (Connected), or it was closed by either side, an error or a
+    // command (Idle; announced on every close, also of a socket that was only listening).
+    // Listening and connecting are not announced: connectionState() tells them.
+    void connectionStateChanged(Session::State state);
     // A login succeeded on this side (client: accepted; server: a client logged in).
     void loggedIn();
     // A "uinfo:" record replaced the remote user's information.
