@@ -302,7 +302,7 @@ void CliPeer::start()
         peer->queue().addPath(path);
     ctx.debugMode = args.debug;
     peer->session().extensionsOn = !args.noExtensions;
-    ctx.connectionMode = args.mode;
+    ctx.connectionMode = connectionModeNamed(args.mode);
     ctx.connectionHost = args.host;
     ctx.connectionPort = args.port;
     ctx.connectionPassword =

@@ -142,10 +142,10 @@ void Session::open(bool retrying)
                     LineKind::Error);
         return;
     }
-    const bool client = ctx.connectionMode == QLatin1String("Client");
-    if (!client && ctx.connectionMode != QLatin1String("Server")) {
+    const bool client = ctx.connectionMode == ConnectionMode::Client;
+    if (!client && ctx.connectionMode != ConnectionMode::Server) {
         ctx.addText(QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server")
-                        .arg(ctx.connectionMode),
+                        .arg(connectionModeName(ctx.connectionMode)),
                     LineKind::Error);
         return;
     }
@@ -204,7 +204,7 @@ void Session::onConnected()
 
 void Session::authenticate()
 {
-    ctx.loginAnswer = 0;
+    ctx.loginAnswer = LoginAnswer::None;
     sendControlMessage(QStringLiteral("PAuth:") + ctx.connectionPassword);
     loginTimer.start(limits.loginTimeoutMs);
 }
@@ -213,7 +213,7 @@ void Session::finishLogin()
 {
     loginTimer.stop();
     switch (ctx.loginAnswer) {
-    case 1:
+    case LoginAnswer::Accepted:
         ctx.addText(QStringLiteral("*** Login Authenticated"), LineKind::Connect);
         sendUserInfo();
         announceExtensions();
@@ -222,7 +222,7 @@ void Session::finishLogin()
         heldChatBytes = 0;
         Q_EMIT loggedIn();
         return;
-    case 2:
+    case LoginAnswer::Refused:
         ctx.addText(QStringLiteral("*** Login Failed (Bad Password)"), LineKind::Connect);
         break;
     default:
@@ -426,7 +426,7 @@ void Session::handleControlMessage(const QString& text)
 
 void Session::onLoginAnswer(bool accepted)
 {
-    ctx.loginAnswer = accepted ? 1 : 2;
+    ctx.loginAnswer = accepted ? LoginAnswer::Accepted : LoginAnswer::Refused;
     if (loginTimer.isActive())
         finishLogin();
 }

@@ -123,14 +123,14 @@ TestPeer::TestPeer(const QString& name)
 
 void TestPeer::listen(quint16 port)
 {
-    ctx->connectionMode = QStringLiteral("Server");
+    ctx->connectionMode = ConnectionMode::Server;
     ctx->connectionPort = QString::number(port);
     peer->session().openConnection();
 }
 
 void TestPeer::connectTo(quint16 port, const QString& password)
 {
-    ctx->connectionMode = QStringLiteral("Client");
+    ctx->connectionMode = ConnectionMode::Client;
     ctx->connectionHost = QStringLiteral("127.0.0.1");
     ctx->connectionPort = QString::number(port);
     ctx->connectionPassword = password;
