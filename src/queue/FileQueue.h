@@ -1,6 +1,7 @@
 #pragma once
 #include <QAbstractListModel>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -23,7 +24,7 @@ struct TransferOutcome;
 // components joined by "\" ("a\b\y.txt"), is what OfferedNameRole shows and what goes on the
 // wire. Paths are local ("/" separators) throughout.
 //
-// The send loop runs on SendTimer: each tick, when the peer is logged in and no transfer
+// The send loop runs on sendTimer: each tick, when the peer is logged in and no transfer
 // runs or is being decided, it takes the head entry and either expands it (a folder) or
 // offers it through TransferManager. A folder is read a batch of directory entries per turn of
 // the event loop, so the window stays responsive and cancelDir() is seen at once; its entries
@@ -45,7 +46,7 @@ public:
     // Where the send loop stands.
     enum class State {
         Ready,   // as created: nothing has switched the loop off yet
-        Sending, // the loop runs (on SendTimer)
+        Sending, // the loop runs (on sendTimer)
         Resting, // the loop ran empty or has nothing to do: the next entry added starts it
         Stopped, // the user's Stop, or a cancel: only Go starts it again
     };
@@ -67,9 +68,9 @@ public:
 
     // ---- adding ----
     // Adds one entry unless the same path is already queued under the same name (exact,
-    // case-sensitive): one file queued alone and again inside its folder goes to both places. AddtoTop
+    // case-sensitive): one file queued alone and again inside its folder goes to both places. atHead
     // puts it at the head. Starts the loop unless the queue is stopped.
-    void add(const QString& Pathto, const QString& FileName, bool AddtoTop = false);
+    void add(const QString& entryPath, const QString& entryName, bool atHead = false);
     // What the send command and a drop add for one local path: a file with its path and file
     // name; a folder with its path + "/" and the folder's own name.
     void addPath(const QString& localPath);
@@ -95,8 +96,8 @@ public:
     // Only Stop (the user's, or a cancel's) stops; a loop that ran empty rests unstopped.
     bool isStopped() const { return phase == State::Stopped; }
     // The loop's timer runs.
-    bool running() const { return SendTimer.isActive(); }
-    // Interval of SendTimer, applied whenever it is switched on.
+    bool running() const { return sendTimer.isActive(); }
+    // Interval of sendTimer, applied whenever it is switched on.
     int sendTickMs = 200;
 
     // ---- folder expansion ----
@@ -108,7 +109,7 @@ public:
     // The folder being expanded (shortened as shortenDirLabel does), and the entries read
     // from it so far, "." and ".." included.
     QString expandingFolder() const { return folderShown; }
-    int filesAdded() const { return counter; }
+    int filesAdded() const { return entriesRead; }
     // The panel's shortening: beyond 16 characters, "..." and the last 13.
     static QString shortenDirLabel(const QString& text);
 
@@ -156,11 +157,14 @@ private:
 
     QList<int> moveSelected(const QList<int>& selected, bool toTop);
     void tick();
-    void kick(); // a tick soon, when the loop runs
+    void tickSoon(); // a tick soon, when the loop runs
     // Switches the loop on (Sending) or off (Stopped stays Stopped, else Resting).
     void setRunning(bool on);
     void setPhase(State state);
-    void addFolderFiles(const QString& Path, const QString& BaseDir);
+    // Starts expanding a folder entry, or drops it (gone, unreadable, or led out of the
+    // folder the user picked).
+    void expandFolder(const QString& folderEntry, const QString& entryName);
+    void readEntry(const QFileInfo& file);
     void expandBatch();
     void endExpansion();
     void appendBatch(QList<Listed>& batch);
@@ -182,7 +186,7 @@ private:
     // The entries queued, by path and name together, to leave out duplicates.
     static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }
     QSet<QString> queuedKeys;
-    QTimer SendTimer;
+    QTimer sendTimer;
     State phase = State::Ready;
     bool loggedIn = false;
     bool stepping = false;
@@ -195,7 +199,7 @@ private:
     int completedCount = 0;
     // Folder expansion.
     std::unique_ptr<Expansion> expansion;
-    bool CancelDir = false;
+    bool cancelRequested = false;
     QString folderShown;
-    int counter = 0;
+    int entriesRead = 0;
 };
