@@ -248,7 +248,10 @@ CliPeer::CliPeer(const CliArguments& a, QObject* parent)
     connect(&peer->transfers(), &TransferManager::transferEnded, this, &CliPeer::onTransferEnded);
     // A cancel stops the queue for good, as far as --exit-when-done is concerned; "/stop" only pauses.
     connect(&peer->transfers(), &TransferManager::stopQueue, this, [this] { stoppedByCancel = true; });
-    connect(&peer->session(), &Session::sockClosed, this, [this] { QTimer::singleShot(0, this, &CliPeer::checkExit); });
+    connect(&peer->session(), &Session::connectionStateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            QTimer::singleShot(0, this, &CliPeer::checkExit);
+    });
     connect(&peer->session(), &Session::loggedIn, this, &CliPeer::onLoggedIn);
 }
 
@@ -299,7 +302,7 @@ void CliPeer::start()
         peer->queue().addPath(path);
     ctx.debugMode = args.debug;
     peer->session().extensionsOn = !args.noExtensions;
-    ctx.connectionMode = args.mode;
+    ctx.connectionMode = connectionModeNamed(args.mode);
     ctx.connectionHost = args.host;
     ctx.connectionPort = args.port;
     ctx.connectionPassword =

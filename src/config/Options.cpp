@@ -33,7 +33,8 @@ constexpr std::array<Flag, 14> kFlags = {{
     {16384, &Options::requirePassword},
 }};
 
-// Lines 1..30 in file order; the two whole numbers are marked by an int member.
+// Lines 1..30 in file order; the two whole numbers are marked by an int member, the
+// connection mode by neither.
 struct Line {
     QString Options::*text = nullptr;
     int Options::*number = nullptr;
@@ -60,7 +61,7 @@ const std::array<Line, 30>& lines()
         {&Options::downloadFolder, nullptr, "DownloadDir"},
         {&Options::lastSendFolder, nullptr, "LastSendDir"},
         {nullptr, &Options::existingFileDefault, "ExistsAlways"},
-        {&Options::connectionType, nullptr, "ConnType"},
+        {nullptr, nullptr, "ConnType"},
         {&Options::serverFilePort, nullptr, "ServerFilePort"},
         {&Options::serverPort, nullptr, "ServerPort"},
         {&Options::serverPassword, nullptr, "ServerPassword"},
@@ -86,7 +87,11 @@ bool isFolder(const Line& l)
 
 QString valueText(const Options& o, const Line& l)
 {
-    return l.text ? o.*(l.text) : QString::number(o.*(l.number));
+    if (l.text)
+        return o.*(l.text);
+    if (l.number)
+        return QString::number(o.*(l.number));
+    return o.connectionType == ConnectionMode::None ? o.unknownConnectionType : connectionModeName(o.connectionType);
 }
 
 // Whole numbers of the file: optional sign and digits, as a 32-bit value.
@@ -124,6 +129,27 @@ QString openError(int number, const QString& description)
 }
 
 } // namespace
+
+QString connectionModeName(ConnectionMode mode)
+{
+    switch (mode) {
+    case ConnectionMode::Client:
+        return QStringLiteral("Client");
+    case ConnectionMode::Server:
+        return QStringLiteral("Server");
+    default:
+        return {};
+    }
+}
+
+ConnectionMode connectionModeNamed(const QString& name)
+{
+    if (name == QLatin1String("Client"))
+        return ConnectionMode::Client;
+    if (name == QLatin1String("Server"))
+        return ConnectionMode::Server;
+    return ConnectionMode::None;
+}
 
 void Options::setDefaults(const QString& programFolder)
 {
@@ -188,6 +214,10 @@ QString load(const QString& path, const QString& programFolder, Options& opts)
         if (l.text) {
             if (!value.isEmpty() || !isFolder(l))
                 opts.*(l.text) = value;
+        } else if (!l.number) {
+            opts.connectionType = connectionModeNamed(value);
+            if (opts.connectionType == ConnectionMode::None)
+                opts.unknownConnectionType = value;
         } else if (!parseWhole(value, opts.*(l.number)))
             return fail(openError(13, QStringLiteral("Type mismatch (line %1, %2)").arg(i + 1).arg(l.name)));
     }

@@ -1,6 +1,15 @@
 #pragma once
 #include <QString>
 
+// How a connection is opened: as the client, or as the server that waits for one. None
+// stands for a mode not given (or a text that names neither).
+enum class ConnectionMode { None, Client, Server };
+// The words the option file and the command line use for a mode: "Client" and "Server";
+// empty for None.
+QString connectionModeName(ConnectionMode mode);
+// The mode a word names; None for any other text.
+ConnectionMode connectionModeNamed(const QString& name);
+
 // The option set: every setting of the program, with the names the rest of the code uses.
 // Sizes are twips kept as text, colours the decimal text of red + 256*green + 65536*blue.
 struct Options {
@@ -21,7 +30,9 @@ struct Options {
     QString downloadFolder;
     QString lastSendFolder;
     int existingFileDefault = 0;
-    QString connectionType = "Client";
+    ConnectionMode connectionType = ConnectionMode::Client;
+    // The option file's text for connectionType when it named neither mode; saved back as read.
+    QString unknownConnectionType;
     QString serverFilePort = "2001";
     QString serverPort = "2000";
     QString serverPassword = "password";

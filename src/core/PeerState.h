@@ -7,6 +7,9 @@
 #include <QString>
 #include <QTime>
 
+// The client's login: no answer yet, or the server's "PSOK" or "PSBAD".
+enum class LoginAnswer { None = 0, Accepted = 1, Refused = 2 };
+
 // The state one running peer shares among its parts: the option set, the connection
 // settings, the remote user record and the transfer flags, and addText, the one way a line
 // reaches the user. One instance per peer (two in a test that runs two peers); nothing of
@@ -24,7 +27,7 @@ public:
     const QString version = QStringLiteral(ZANTIRO_VERSION);
 
     // What the next openConnection opens.
-    QString connectionMode; // "Client" or "Server"
+    ConnectionMode connectionMode = ConnectionMode::None;
     QString connectionHost;
     QString connectionPort;
     QString connectionPassword;
@@ -35,7 +38,7 @@ public:
     QString remoteAge = QStringLiteral("##");
     QString remoteHomepage = QStringLiteral("<No Homepage Specified>");
 
-    int loginAnswer = 0; // 0 none, 1 accepted, 2 refused
+    LoginAnswer loginAnswer = LoginAnswer::None;
     bool transferBusy = false;
 
     // Why the current transfer ends (0 = it does not). Setting it notifies the transfer side.

@@ -40,18 +40,52 @@ QString pickedFolder(const QString& folder, const QString& name)
     return root;
 }
 
+// The folder the user picked, canonical and ending in "/", when `folder` (the entry's path
+// without its "/") is a folder still inside it; empty when it is gone, no folder, or a
+// sub-folder that no longer lies inside the picked one.
+QString insidePicked(const QString& folder, const QString& folderEntry, const QString& entryName)
+{
+    const QFileInfo info(folder);
+    const QString root = QFileInfo(pickedFolder(folderEntry, entryName)).canonicalFilePath();
+    const QString canonical = info.canonicalFilePath();
+    QString inside = root.endsWith('/') ? root : root + '/';
+    if (!info.isDir() || canonical.isEmpty() || root.isEmpty()
+        || (entryName.contains('/') && !(canonical + '/').startsWith(inside)))
+        return {};
+    return inside;
+}
+
+// Why a link found in a folder is not queued, or nullptr when it is. A link is followed only
+// to a file inside the picked folder: never out of it, and never to a folder, which could
+// lead back into it. A link that leads nowhere (dangling, or a loop, whose canonical path
+// can still come back non-empty) is not a file either.
+const char* linkSkipReason(const QFileInfo& link, const QString& inside)
+{
+    const QString target = link.canonicalFilePath();
+    if (!link.exists() || target.isEmpty())
+        return "it is a link that leads nowhere";
+    if (link.isDir())
+        return "it is a link to a folder";
+    if (!target.startsWith(inside))
+        return "it is a link that leads out of the folder";
+    return nullptr;
+}
+
 } // namespace
 
 FileQueue::FileQueue(PeerState& c, Session& s, TransferManager& t, QObject* parent)
     : QAbstractListModel(parent), ctx(c), session(s), transfers(t)
 {
-    connect(&SendTimer, &QTimer::timeout, this, &FileQueue::tick);
+    connect(&sendTimer, &QTimer::timeout, this, &FileQueue::tick);
     connect(&transfers, &TransferManager::putBack, this, &FileQueue::onPutBack);
     connect(&transfers, &TransferManager::stopQueue, this, &FileQueue::stop);
     connect(&transfers, &TransferManager::transferEnded, this, &FileQueue::onEnded);
-    connect(&transfers, &TransferManager::readyToOffer, this, &FileQueue::kick);
+    connect(&transfers, &TransferManager::readyToOffer, this, &FileQueue::tickSoon);
     connect(&session, &Session::loggedIn, this, &FileQueue::onLoggedIn);
-    connect(&session, &Session::sockClosed, this, [this] { loggedIn = false; });
+    connect(&session, &Session::connectionStateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            loggedIn = false;
+    });
 }
 
 FileQueue::~FileQueue() = default;
@@ -111,21 +145,21 @@ QString FileQueue::offeredName(int row) const
 
 // ---- adding ----
 
-void FileQueue::add(const QString& Pathto, const QString& FileName, bool AddtoTop)
+void FileQueue::add(const QString& entryPath, const QString& entryName, bool atHead)
 {
-    setRunning(!stopped);
+    setRunning(!isStopped());
     if (entries.isEmpty())
-        Q_EMIT showRequested();
-    const QString key = entryKey(Pathto, FileName);
+        Q_EMIT firstEntryAdded();
+    const QString key = entryKey(entryPath, entryName);
     if (queuedKeys.contains(key))
         return;
     queuedKeys.insert(key);
-    const int row = AddtoTop ? 0 : count();
+    const int row = atHead ? 0 : count();
     beginInsertRows({}, row, row);
-    if (AddtoTop)
-        entries.prepend({Pathto, FileName});
+    if (atHead)
+        entries.prepend({entryPath, entryName});
     else
-        entries.append({Pathto, FileName});
+        entries.append({entryPath, entryName});
     endInsertRows();
 }
 
@@ -271,37 +305,31 @@ void FileQueue::reset(QList<Entry> newEntries)
 
 // ---- the send loop ----
 
-void FileQueue::setLoop(bool on)
-{
-    if (on == SendTimer.isActive())
-        return;
-    if (on)
-        SendTimer.start(sendTickMs);
-    else
-        SendTimer.stop();
-    Q_EMIT stateChanged();
-}
-
 void FileQueue::setRunning(bool on)
 {
-    // The loop's timer and the toolbar's Stop/Go always change together.
-    setLoop(on);
-    setButtons(on, !on);
+    setPhase(on ? State::Sending : isStopped() ? State::Stopped : State::Resting);
 }
 
-void FileQueue::setButtons(bool stop, bool go)
+void FileQueue::setPhase(State state)
 {
-    if (stop == stopOn && go == goOn)
-        return;
-    stopOn = stop;
-    goOn = go;
-    Q_EMIT stateChanged();
+    // The loop's timer runs exactly while Sending.
+    const bool on = state == State::Sending;
+    if (on != sendTimer.isActive()) {
+        if (on)
+            sendTimer.start(sendTickMs);
+        else
+            sendTimer.stop();
+        Q_EMIT stateChanged();
+    }
+    if (state != phase) {
+        phase = state;
+        Q_EMIT stateChanged();
+    }
 }
 
 void FileQueue::stop()
 {
-    stopped = true;
-    setRunning(false);
+    setPhase(State::Stopped);
     Q_EMIT stateChanged();
     if (!inFlight && !expansion)
         Q_EMIT idle();
@@ -309,10 +337,9 @@ void FileQueue::stop()
 
 void FileQueue::start()
 {
-    stopped = false;
-    setRunning(true);
+    setPhase(State::Sending);
     Q_EMIT stateChanged();
-    kick();
+    tickSoon();
 }
 
 void FileQueue::onLoggedIn()
@@ -325,15 +352,15 @@ void FileQueue::onLoggedIn()
         // The peers came together: the queue goes on by itself, as "Go" would.
         start();
     } else {
-        kick();
+        tickSoon();
     }
 }
 
-void FileQueue::kick()
+void FileQueue::tickSoon()
 {
-    if (SendTimer.isActive())
+    if (sendTimer.isActive())
         QTimer::singleShot(0, this, [this] {
-            if (SendTimer.isActive())
+            if (sendTimer.isActive())
                 tick();
         });
 }
@@ -348,7 +375,7 @@ void FileQueue::tick()
     if (!loggedIn || !session.isConnected() || session.userDisconnected || ctx.transferBusy || transfers.busy()
         || transfers.pausing() || transfers.awaitingPeerCaps())
         return;
-    if (entries.isEmpty() || stopped) {
+    if (entries.isEmpty() || isStopped()) {
         // Run empty, the loop only rests: the next entry added starts it again. Only the
         // user's Stop and a cancel set Stopped.
         setRunning(false);
@@ -356,14 +383,13 @@ void FileQueue::tick()
         return;
     }
     stepping = true;
-    setButtons(true, false);
     beginRemoveRows({}, 0, 0);
     const Entry head = entries.takeFirst();
     queuedKeys.remove(entryKey(head.path, head.name));
     endRemoveRows();
 
     if (head.path.endsWith('/')) {
-        addFolderFiles(head.path, head.name);
+        expandFolder(head.path, head.name);
     } else if (QFileInfo::exists(head.path)) {
         current = head;
         inFlight = true;
@@ -418,10 +444,10 @@ void FileQueue::onEnded(const TransferOutcome& outcome)
                 ++completedCount;
             putBacks.remove(outcome.path);
         }
-        if (!SendTimer.isActive() && !expansion)
+        if (!sendTimer.isActive() && !expansion)
             Q_EMIT idle();
     }
-    kick(); // the transfer slot is free again
+    tickSoon(); // the transfer slot is free again
 }
 
 // ---- folder expansion ----
@@ -433,22 +459,18 @@ QString FileQueue::shortenDirLabel(const QString& text)
 
 void FileQueue::cancelDir()
 {
-    CancelDir = true;
+    cancelRequested = true;
 }
 
-void FileQueue::addFolderFiles(const QString& Path, const QString& BaseDir)
+void FileQueue::expandFolder(const QString& folderEntry, const QString& entryName)
 {
-    const QString folder = Path.endsWith('/') && Path.size() > 1 ? Path.chopped(1) : Path;
-    const QFileInfo info(folder);
-    const QString root = QFileInfo(pickedFolder(Path, BaseDir)).canonicalFilePath();
-    const QString canonical = info.canonicalFilePath();
-    const QString inside = root.endsWith('/') ? root : root + '/';
-    // Gone, not a folder, or (a sub-folder) no longer inside the picked one: dropped.
-    if (!info.isDir() || canonical.isEmpty() || root.isEmpty()
-        || (BaseDir.contains('/') && !(canonical + '/').startsWith(inside))) {
+    const QString folder = folderEntry.endsWith('/') && folderEntry.size() > 1 ? folderEntry.chopped(1) : folderEntry;
+    const QString inside = insidePicked(folder, folderEntry, entryName);
+    if (inside.isEmpty()) {
         ++endedCount;
         return;
     }
+    const QFileInfo info(folder);
     if (!info.isReadable() || !info.isExecutable()) {
         ctx.addText(QStringLiteral("*** Error : Cannot read ") + folder + QStringLiteral(" - permission denied"),
                     LineKind::Error);
@@ -457,14 +479,14 @@ void FileQueue::addFolderFiles(const QString& Path, const QString& BaseDir)
     }
     expansion = std::make_unique<Expansion>(folder);
     expansion->folder = folder.endsWith('/') ? folder : folder + '/';
-    expansion->name = BaseDir;
+    expansion->name = entryName;
     expansion->inside = inside;
-    CancelDir = false;
-    counter = 0;
-    dirLabel = shortenDirLabel(Path);
+    cancelRequested = false;
+    entriesRead = 0;
+    folderShown = shortenDirLabel(folderEntry);
     Q_EMIT expansionShown(true);
-    Q_EMIT DirLabelChanged(dirLabel);
-    Q_EMIT filesAddedChanged(counter);
+    Q_EMIT expandingFolderChanged(folderShown);
+    Q_EMIT filesAddedChanged(entriesRead);
     QTimer::singleShot(0, this, &FileQueue::expandBatch);
 }
 
@@ -472,12 +494,12 @@ void FileQueue::expandBatch()
 {
     if (!expansion)
         return;
-    if (CancelDir) {
+    if (cancelRequested) {
         endExpansion();
         return;
     }
-    if (counter == 0)
-        counter = 2; // "." and ".." are read first
+    if (entriesRead == 0)
+        entriesRead = 2; // "." and ".." are read first
     Expansion& x = *expansion;
     bool done = false;
     for (int n = 0; n < dirBatch; ++n) {
@@ -486,34 +508,29 @@ void FileQueue::expandBatch()
             break;
         }
         x.it.next();
-        ++counter;
-        const QFileInfo f = x.it.fileInfo();
-        const QString entryName = f.fileName();
-        if (f.isSymLink()) {
-            // A link is followed only to a file inside the picked folder: never out of it,
-            // and never to a folder, which could lead back into it. A link that leads nowhere
-            // (dangling, or a loop, whose canonical path can still come back non-empty) is
-            // not a file either. Each skipped link gets a line.
-            const QString target = f.canonicalFilePath();
-            const char* why = !f.exists() || target.isEmpty() ? "it is a link that leads nowhere"
-                              : f.isDir()                     ? "it is a link to a folder"
-                              : !target.startsWith(x.inside)  ? "it is a link that leads out of the folder"
-                                                              : nullptr;
-            if (why) {
-                noteSkipped(f.filePath(), QLatin1String(why));
-                continue;
-            }
-        }
-        if (f.isDir())
-            x.found.append({{x.folder + entryName + '/', x.name + '/' + entryName}, entryName, true});
-        else if (f.isFile() || !skipSpecial(x.folder + entryName)) // a regular file needs no second look
-            x.found.append({{x.folder + entryName, x.name + '/' + entryName}, entryName, false});
+        ++entriesRead;
+        readEntry(x.it.fileInfo());
     }
-    Q_EMIT filesAddedChanged(counter);
-    if (done || CancelDir)
+    Q_EMIT filesAddedChanged(entriesRead);
+    if (done || cancelRequested)
         endExpansion();
     else
         QTimer::singleShot(0, this, &FileQueue::expandBatch);
+}
+
+void FileQueue::readEntry(const QFileInfo& f)
+{
+    Expansion& x = *expansion;
+    const QString entryName = f.fileName();
+    // Each skipped link gets a line.
+    if (const char* why = f.isSymLink() ? linkSkipReason(f, x.inside) : nullptr) {
+        noteSkipped(f.filePath(), QLatin1String(why));
+        return;
+    }
+    if (f.isDir())
+        x.found.append({{x.folder + entryName + '/', x.name + '/' + entryName}, entryName, true});
+    else if (f.isFile() || !skipSpecial(x.folder + entryName)) // a regular file needs no second look
+        x.found.append({{x.folder + entryName, x.name + '/' + entryName}, entryName, false});
 }
 
 // The order a file manager lists a folder in: sub-folders first, then files, each by name
@@ -574,7 +591,7 @@ void FileQueue::appendBatch(QList<Listed>& batch)
         }
     if (fresh.isEmpty())
         return;
-    setRunning(!stopped);
+    setRunning(!isStopped());
     beginInsertRows({}, count(), count() + static_cast<int>(fresh.size()) - 1);
     entries.append(fresh);
     endInsertRows();
@@ -585,7 +602,7 @@ void FileQueue::endExpansion()
     // What was read is queued, also when the expansion was cancelled midway.
     sortForListing(expansion->found);
     appendBatch(expansion->found);
-    CancelDir = true;
+    cancelRequested = true;
     expansion.reset();
     Q_EMIT expansionShown(false);
     if (entries.isEmpty()) {
@@ -593,6 +610,6 @@ void FileQueue::endExpansion()
         if (!inFlight)
             Q_EMIT idle();
     } else {
-        kick();
+        tickSoon();
     }
 }

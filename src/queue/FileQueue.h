@@ -1,6 +1,7 @@
 #pragma once
 #include <QAbstractListModel>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -23,7 +24,7 @@ struct TransferOutcome;
 // components joined by "\" ("a\b\y.txt"), is what OfferedNameRole shows and what goes on the
 // wire. Paths are local ("/" separators) throughout.
 //
-// The send loop runs on SendTimer: each tick, when the peer is logged in and no transfer
+// The send loop runs on sendTimer: each tick, when the peer is logged in and no transfer
 // runs or is being decided, it takes the head entry and either expands it (a folder) or
 // offers it through TransferManager. A folder is read a batch of directory entries per turn of
 // the event loop, so the window stays responsive and cancelDir() is seen at once; its entries
@@ -42,6 +43,15 @@ public:
         FolderRole,                         // bool: a folder waiting for expansion
     };
 
+    // Where the send loop stands.
+    enum class State {
+        Ready,   // as created: nothing has switched the loop off yet
+        Sending, // the loop runs (on sendTimer)
+        Resting, // the loop ran empty or has nothing to do: the next entry added starts it
+        Stopped, // the user's Stop, or a cancel: only Go starts it again
+    };
+    Q_ENUM(State)
+
     FileQueue(PeerState& ctx, Session& session, TransferManager& transfers, QObject* parent = nullptr);
     ~FileQueue() override;
 
@@ -51,15 +61,16 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
     int count() const { return static_cast<int>(entries.size()); }
+    bool isEmpty() const { return entries.isEmpty(); }
     QString path(int row) const;
     QString name(int row) const;        // local form
     QString offeredName(int row) const; // wire form, "\"-joined, for the connected peer
 
     // ---- adding ----
     // Adds one entry unless the same path is already queued under the same name (exact,
-    // case-sensitive): one file queued alone and again inside its folder goes to both places. AddtoTop
+    // case-sensitive): one file queued alone and again inside its folder goes to both places. atHead
     // puts it at the head. Starts the loop unless the queue is stopped.
-    void add(const QString& Pathto, const QString& FileName, bool AddtoTop = false);
+    void add(const QString& entryPath, const QString& entryName, bool atHead = false);
     // What the send command and a drop add for one local path: a file with its path and file
     // name; a folder with its path + "/" and the folder's own name.
     void addPath(const QString& localPath);
@@ -77,18 +88,16 @@ public:
     void clear();
 
     // ---- the send loop ----
-    // The "Stop" button: Stopped set, loop off.
+    // The user's Stop: the loop is off until start().
     void stop();
-    // The "Go" button: Stopped cleared, loop on.
+    // The user's Go: the loop is on.
     void start();
-    // Set only by Stop (the user's, or a cancel's); a loop that ran empty rests unstopped.
-    bool isStopped() const { return stopped; }
+    State state() const { return phase; }
+    // Only Stop (the user's, or a cancel's) stops; a loop that ran empty rests unstopped.
+    bool isStopped() const { return phase == State::Stopped; }
     // The loop's timer runs.
-    bool running() const { return SendTimer.isActive(); }
-    // What the toolbar shows: "Stop" and "Go" enabled.
-    bool stopEnabled() const { return stopOn; }
-    bool goEnabled() const { return goOn; }
-    // Interval of SendTimer, applied whenever it is switched on.
+    bool running() const { return sendTimer.isActive(); }
+    // Interval of sendTimer, applied whenever it is switched on.
     int sendTickMs = 200;
 
     // ---- folder expansion ----
@@ -97,10 +106,10 @@ public:
     bool expanding() const { return expansion != nullptr; }
     // Asks a running expansion to end; the entries found so far stay queued.
     void cancelDir();
-    // What the expansion panel shows: the folder (shortened) and the entries read so far,
-    // "." and ".." included.
-    QString DirLabel() const { return dirLabel; }
-    int filesAdded() const { return counter; }
+    // The folder being expanded (shortened as shortenDirLabel does), and the entries read
+    // from it so far, "." and ".." included.
+    QString expandingFolder() const { return folderShown; }
+    int filesAdded() const { return entriesRead; }
     // The panel's shortening: beyond 16 characters, "..." and the last 13.
     static QString shortenDirLabel(const QString& text);
 
@@ -120,13 +129,14 @@ public:
     int remaining() const { return count() + (inFlight ? 1 : 0) + (expansion ? 1 : 0); }
 
 Q_SIGNALS:
-    // The first entry went into an empty queue: the window shows itself.
-    void showRequested();
-    // Stopped, the timer or the toolbar state changed.
+    // An entry was added to the empty queue (through add(); the entries a folder expands
+    // into follow its own entry).
+    void firstEntryAdded();
+    // state() or the loop's timer changed.
     void stateChanged();
-    // The expansion panel: shown when an expansion starts, hidden when it ends.
+    // An expansion started (true) or ended (false).
     void expansionShown(bool shown);
-    void DirLabelChanged(const QString& text);
+    void expandingFolderChanged(const QString& folder);
     void filesAddedChanged(int count);
     // The loop switched itself off (emptied or stopped) with nothing in flight: a headless
     // peer may look whether it is done.
@@ -147,11 +157,14 @@ private:
 
     QList<int> moveSelected(const QList<int>& selected, bool toTop);
     void tick();
-    void kick(); // a tick soon, when the loop runs
-    void setLoop(bool on);
-    void setButtons(bool stop, bool go);
+    void tickSoon(); // a tick soon, when the loop runs
+    // Switches the loop on (Sending) or off (Stopped stays Stopped, else Resting).
     void setRunning(bool on);
-    void addFolderFiles(const QString& Path, const QString& BaseDir);
+    void setPhase(State state);
+    // Starts expanding a folder entry, or drops it (gone, unreadable, or led out of the
+    // folder the user picked).
+    void expandFolder(const QString& folderEntry, const QString& entryName);
+    void readEntry(const QFileInfo& file);
     void expandBatch();
     void endExpansion();
     void appendBatch(QList<Listed>& batch);
@@ -173,10 +186,8 @@ private:
     // The entries queued, by path and name together, to leave out duplicates.
     static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }
     QSet<QString> queuedKeys;
-    QTimer SendTimer;
-    bool stopped = false;
-    bool stopOn = true;
-    bool goOn = false;
+    QTimer sendTimer;
+    State phase = State::Ready;
     bool loggedIn = false;
     bool stepping = false;
     // The file offered and not yet ended.
@@ -188,7 +199,7 @@ private:
     int completedCount = 0;
     // Folder expansion.
     std::unique_ptr<Expansion> expansion;
-    bool CancelDir = false;
-    QString dirLabel;
-    int counter = 0;
+    bool cancelRequested = false;
+    QString folderShown;
+    int entriesRead = 0;
 };

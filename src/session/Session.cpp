@@ -11,8 +11,6 @@
 #include <cmath>
 #include <utility>
 
-const QByteArray Session::Terminator = QByteArrayLiteral("{\xBF}");
-
 namespace {
 
 float secondsSinceMidnight()
@@ -66,7 +64,7 @@ Session::Session(PeerState& context) : ctx(context)
     readTimer.setInterval(0);
     connect(&readTimer, &QTimer::timeout, this, [this] { readMessages(); });
     answerClock.start();
-    answerTokens = answerBurst;
+    answerTokens = limits.answerBurst;
     connect(&loginTimer, &QTimer::timeout, this, &Session::finishLogin);
     connect(&reconnectTimer, &QTimer::timeout, this, &Session::onReconnectTick);
     connect(&pauseTimer, &QTimer::timeout, this, &Session::onPauseOver);
@@ -82,14 +80,28 @@ Session::Session(PeerState& context) : ctx(context)
 
 Session::~Session() = default;
 
+Session::State Session::connectionState() const
+{
+    switch (controlSocket.state()) {
+    case EventSocket::Listening:
+    case EventSocket::ConnectionPending:
+        return State::Listening;
+    case EventSocket::ResolvingHost:
+    case EventSocket::HostResolved:
+    case EventSocket::Connecting:
+        return State::Connecting;
+    case EventSocket::Connected:
+        return byeCloseTimer.isActive() ? State::Closing : State::Connected;
+    case EventSocket::PeerClosing:
+        return State::Closing;
+    default:
+        return State::Idle;
+    }
+}
+
 bool Session::peerAuthorised() const
 {
     return !servingPeer || clientAuthorised || !ctx.options.requirePassword;
-}
-
-QByteArray Session::frame(const QString& text, bool utf8)
-{
-    return scramble(utf8 ? text.toUtf8() : ScramblableBytes(text)) + Terminator;
 }
 
 void Session::closeSocket()
@@ -99,10 +111,9 @@ void Session::closeSocket()
     byeCloseTimer.stop();
     admitTimer.stop();
     dropHeldChat();
-    inbox.clear();
-    scanFrom = 0;
+    framer.clear();
     readTimer.stop();
-    answerTokens = answerBurst;
+    answerTokens = limits.answerBurst;
     answersShortNoted = false;
     clientAuthorised = false;
     servingPeer = false;
@@ -113,7 +124,7 @@ void Session::closeSocket()
     waitingLoginsFullNoted = false;
     forgetExtensions();
     ++generation;
-    Q_EMIT sockClosed();
+    Q_EMIT connectionStateChanged(State::Idle);
 }
 
 void Session::openConnection()
@@ -131,10 +142,10 @@ void Session::open(bool retrying)
                     LineKind::Error);
         return;
     }
-    const bool client = ctx.connectionMode == QLatin1String("Client");
-    if (!client && ctx.connectionMode != QLatin1String("Server")) {
+    const bool client = ctx.connectionMode == ConnectionMode::Client;
+    if (!client && ctx.connectionMode != ConnectionMode::Server) {
         ctx.addText(QStringLiteral("*** Error : Unknown Connection Type \"%1\" - choose Client or Server")
-                        .arg(ctx.connectionMode),
+                        .arg(connectionModeName(ctx.connectionMode)),
                     LineKind::Error);
         return;
     }
@@ -142,7 +153,7 @@ void Session::open(bool retrying)
     pauseTimer.stop();
     if (controlSocket.state() != EventSocket::Closed)
         closeSocket();
-    controlSocket.readBufferSize = readChunk;
+    controlSocket.readBufferSize = limits.readChunk;
 
     if (client) {
         controlSocket.setRemoteHost(ctx.connectionHost);
@@ -172,37 +183,37 @@ void Session::open(bool retrying)
 void Session::onConnectionRequest(int requestId)
 {
     closeSocket(); // stops listening: the server serves exactly one peer
-    controlSocket.readBufferSize = readChunk;
+    controlSocket.readBufferSize = limits.readChunk;
     controlSocket.accept(requestId);
     servingPeer = true;
     if (controlSocket.state() == EventSocket::Connected) {
         ctx.addText(QStringLiteral("*** User Connected."), LineKind::Connect);
-        Q_EMIT SwitchConnectButtons();
+        Q_EMIT connectionStateChanged(State::Connected);
         // A client that never logs in must not hold the only connection for good.
         if (ctx.options.requirePassword)
-            admitTimer.start(loginTimeoutMs);
+            admitTimer.start(limits.loginTimeoutMs);
     }
 }
 
 void Session::onConnected()
 {
-    Q_EMIT SwitchConnectButtons();
+    Q_EMIT connectionStateChanged(State::Connected);
     ctx.addText(QStringLiteral("*** Connected"), LineKind::Connect);
     authenticate();
 }
 
 void Session::authenticate()
 {
-    ctx.loginAnswer = 0;
+    ctx.loginAnswer = LoginAnswer::None;
     sendControlMessage(QStringLiteral("PAuth:") + ctx.connectionPassword);
-    loginTimer.start(loginTimeoutMs);
+    loginTimer.start(limits.loginTimeoutMs);
 }
 
 void Session::finishLogin()
 {
     loginTimer.stop();
     switch (ctx.loginAnswer) {
-    case 1:
+    case LoginAnswer::Accepted:
         ctx.addText(QStringLiteral("*** Login Authenticated"), LineKind::Connect);
         sendUserInfo();
         announceExtensions();
@@ -211,7 +222,7 @@ void Session::finishLogin()
         heldChatBytes = 0;
         Q_EMIT loggedIn();
         return;
-    case 2:
+    case LoginAnswer::Refused:
         ctx.addText(QStringLiteral("*** Login Failed (Bad Password)"), LineKind::Connect);
         break;
     default:
@@ -224,20 +235,19 @@ void Session::finishLogin()
     // The server closes on "bye"; one that does not is not waited for long, and nothing
     // more goes out meanwhile.
     sendControlMessage(QStringLiteral("bye"));
-    byeCloseTimer.start(byeCloseMs);
+    byeCloseTimer.start(limits.byeCloseMs);
 }
 
 void Session::onByeCloseOver()
 {
     ctx.addText(QStringLiteral("*** Disconnected"), LineKind::Connect);
     closeSocket();
-    Q_EMIT showIdleCommands();
     armReconnect();
 }
 
 void Session::holdChat(const QString& text)
 {
-    if (heldChat.size() >= maxHeldChatLines || heldChatBytes + text.size() > maxHeldChatBytes) {
+    if (heldChat.size() >= limits.maxHeldChatLines || heldChatBytes + text.size() > limits.maxHeldChatBytes) {
         ctx.addText(QStringLiteral("*** Not Sent (Waiting For Login) : 1 chat line(s)"), LineKind::Status);
         return;
     }
@@ -262,7 +272,6 @@ void Session::onAdmitTimeOut()
     ctx.addText(QStringLiteral("*** User Did Not Log In (Timed Out)"), LineKind::Connect);
     sendControlMessage(QStringLiteral("bye"));
     closeSocket();
-    Q_EMIT showIdleCommands();
     afterLoss(true);
 }
 
@@ -275,34 +284,30 @@ void Session::onDataArrived()
 void Session::readMessages(bool unbounded)
 {
     const quint64 gen = generation;
+    framer.maxMessageBytes = limits.maxMessageBytes;
     qsizetype done = 0;
-    while (unbounded || done < turnBytes) {
-        const qsizetype p = inbox.indexOf(Terminator, scanFrom);
-        if (p < 0) {
-            // A terminator may straddle what is here and what comes next.
-            scanFrom = std::max<qsizetype>(0, inbox.size() - (Terminator.size() - 1));
-            if (scanFrom > maxMessageBytes) {
-                cutOff();
-                return;
-            }
-            const QByteArray more = controlSocket.take(readChunk);
-            if (more.isEmpty())
-                return; // the next dataArrived goes on
-            inbox += more;
-            done += more.size();
-            continue;
-        }
-        if (p > maxMessageBytes) {
+    while (unbounded || done < limits.turnBytes) {
+        QByteArray plain;
+        qsizetype used = 0;
+        switch (framer.next(plain, used)) {
+        case ControlFramer::Step::TooLong:
             cutOff();
             return;
+        case ControlFramer::Step::NeedMore: {
+            const QByteArray more = controlSocket.take(limits.readChunk);
+            if (more.isEmpty())
+                return; // the next dataArrived goes on
+            framer.append(more);
+            done += more.size();
+            break;
         }
-        const QByteArray scrambled = inbox.left(p);
-        inbox.remove(0, p + Terminator.size());
-        scanFrom = 0;
-        done += p + Terminator.size();
-        handleControlMessage(decodeMessage(unscramble(scrambled)));
-        if (gen != generation)
-            return; // the message closed the connection; what is left belongs to it
+        case ControlFramer::Step::Message:
+            done += used;
+            handleControlMessage(ControlFramer::decode(plain, utf8In));
+            if (gen != generation)
+                return; // the message closed the connection; what is left belongs to it
+            break;
+        }
     }
     readTimer.start(); // the rest after whatever else waits
 }
@@ -311,22 +316,22 @@ void Session::cutOff()
 {
     ctx.addText(QStringLiteral("*** Error : The other side sent more than %1 bytes without ending "
                                "its message - connection closed")
-                    .arg(maxMessageBytes),
+                    .arg(limits.maxMessageBytes),
                 LineKind::Error);
     const bool visitor = visitorOnly();
     closeSocket();
-    Q_EMIT showIdleCommands();
     afterLoss(visitor);
 }
 
 bool Session::admitAnswer()
 {
     const qint64 now = answerClock.elapsed();
-    answerTokens = std::min(answerBurst, answerTokens + static_cast<double>(now - answerClockMs) * answerRate / 1000.0);
+    answerTokens = std::min(limits.answerBurst,
+                            answerTokens + static_cast<double>(now - answerClockMs) * limits.answerRate / 1000.0);
     answerClockMs = now;
-    if (answerTokens >= answerBurst)
+    if (answerTokens >= limits.answerBurst)
         answersShortNoted = false; // the last burst is over
-    if (answerTokens >= 1 && controlSocket.bytesToWrite() <= maxUnsentBytes) {
+    if (answerTokens >= 1 && controlSocket.bytesToWrite() <= limits.maxUnsentBytes) {
         answerTokens -= 1;
         return true;
     }
@@ -370,72 +375,118 @@ void Session::sendUserInfo()
 
 void Session::handleControlMessage(const QString& text)
 {
+    using Kind = ControlMessages::Kind;
+    const Kind kind = ControlMessages::classify(text);
     // Until a server that requires a password has accepted the client's, it answers only
     // the login, a ping and a goodbye.
-    if (!peerAuthorised() && !text.startsWith(QLatin1String("PAuth:")) && !text.startsWith(QLatin1String("bye"))
-        && !text.startsWith(QLatin1String("ping")))
+    if (!peerAuthorised() && !ControlMessages::answeredBeforeLogin(kind))
         return;
-
-    if (text == QLatin1String("FTIMEOUT") || text == QLatin1String("CANC_TRAN") || text == QLatin1String("HaveFile")) {
+    if (ControlMessages::isExtension(kind)) {
+        if (extensionsOn)
+            handleExtension(kind, text);
+        return;
+    }
+    switch (kind) {
+    case Kind::TransferNotice:
         Q_EMIT transferMessage(text);
-    } else if (text == QLatin1String("PSOK") || text == QLatin1String("PSBAD")) {
-        ctx.loginAnswer = text == QLatin1String("PSOK") ? 1 : 2;
-        if (loginTimer.isActive())
-            finishLogin();
-    } else if (text.startsWith(QLatin1String("PAuth:"))) {
+        break;
+    case Kind::LoginAnswer:
+        onLoginAnswer(text == QLatin1String("PSOK"));
+        break;
+    case Kind::Login:
         if (admitAnswer())
             handlePAuth(text.mid(6));
-    } else if (text.startsWith(QLatin1String("msg:"))) {
+        break;
+    case Kind::Chat:
         ctx.addText(QStringLiteral("<") + ctx.remoteName + QStringLiteral("> ") + text.mid(4), LineKind::Message);
-    } else if (text.startsWith(QLatin1String("ping"))) {
-        if (!admitAnswer())
-            return;
-        ctx.addText(QStringLiteral("*** Received Ping"), LineKind::Connect);
-        sendControlMessage(QStringLiteral("gotping"));
-    } else if (text.startsWith(QLatin1String("gotping"))) {
-        if (!admitAnswer())
-            return;
-        float elapsed = secondsSinceMidnight() - pingSeconds;
-        if (elapsed < 0)
-            elapsed += 86400.0f; // the reply came after midnight
-        pingSeconds = elapsed / 2.0f;
-        ctx.addText(QStringLiteral("*** Ping Reply  : ") + shortNumber(pingSeconds) + QStringLiteral(" Sec"),
-                    LineKind::Connect);
-    } else if (text.startsWith(QLatin1String("stat:"))) {
+        break;
+    case Kind::Ping:
+        onPing();
+        break;
+    case Kind::PingReply:
+        onPingReply();
+        break;
+    case Kind::PeerStatus:
         if (admitAnswer())
             ctx.addText(LineText::peerStatus(text.mid(5)), LineKind::Status);
-    } else if (text.startsWith(QLatin1String("uinfo:"))) {
-        const QStringList f = text.mid(6).split(';');
-        if (f.size() < 4)
-            return; // not a well-formed record
-        ctx.remoteName = f[0];
-        ctx.remoteEmail = f[1];
-        ctx.remoteAge = f[2];
-        ctx.remoteHomepage = f.mid(3).join(';');
-        Q_EMIT remoteInfoChanged();
-        if (admitAnswer())
-            ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', LineKind::Connect);
-    } else if (handleExtension(text)) {
-        // done
-    } else if (text.startsWith(QLatin1String("bye"))) {
-        ctx.addText(QStringLiteral("*** User Disconnected"), LineKind::Connect);
-        const bool visitor = visitorOnly();
-        closeSocket();
-        afterLoss(visitor);
-    } else if (text.startsWith(QLatin1String("file:"))) {
-        Offer offer;
-        lastOfferToken = std::exchange(pendingToken, {});
-        if (userDisconnected)
-            return; // our "bye" is out: no transfer starts on a connection that is going away
-        if (!Offer::parse(text.mid(5), offer))
-            return; // not a well-formed offer
-        Q_EMIT fileOffered(offer.name, offer.size, offer.block, controlSocket.remoteHostIP(), offer.port);
+        break;
+    case Kind::UserInfo:
+        onUserInfo(text.mid(6));
+        break;
+    case Kind::Bye:
+        onBye();
+        break;
+    case Kind::FileOffer:
+        onFileOffer(text.mid(5));
+        break;
+    default:
+        break;
     }
+}
+
+void Session::onLoginAnswer(bool accepted)
+{
+    ctx.loginAnswer = accepted ? LoginAnswer::Accepted : LoginAnswer::Refused;
+    if (loginTimer.isActive())
+        finishLogin();
+}
+
+void Session::onPing()
+{
+    if (!admitAnswer())
+        return;
+    ctx.addText(QStringLiteral("*** Received Ping"), LineKind::Connect);
+    sendControlMessage(QStringLiteral("gotping"));
+}
+
+void Session::onPingReply()
+{
+    if (!admitAnswer())
+        return;
+    float elapsed = secondsSinceMidnight() - pingSeconds;
+    if (elapsed < 0)
+        elapsed += 86400.0f; // the reply came after midnight
+    pingSeconds = elapsed / 2.0f;
+    ctx.addText(QStringLiteral("*** Ping Reply  : ") + shortNumber(pingSeconds) + QStringLiteral(" Sec"),
+                LineKind::Connect);
+}
+
+void Session::onUserInfo(const QString& record)
+{
+    const QStringList f = record.split(';');
+    if (f.size() < 4)
+        return; // not a well-formed record
+    ctx.remoteName = f[0];
+    ctx.remoteEmail = f[1];
+    ctx.remoteAge = f[2];
+    ctx.remoteHomepage = f.mid(3).join(';');
+    Q_EMIT remoteInfoChanged();
+    if (admitAnswer())
+        ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', LineKind::Connect);
+}
+
+void Session::onBye()
+{
+    ctx.addText(QStringLiteral("*** User Disconnected"), LineKind::Connect);
+    const bool visitor = visitorOnly();
+    closeSocket();
+    afterLoss(visitor);
+}
+
+void Session::onFileOffer(const QString& body)
+{
+    Offer offer;
+    lastOfferToken = std::exchange(pendingToken, {});
+    if (userDisconnected)
+        return; // our "bye" is out: no transfer starts on a connection that is going away
+    if (!Offer::parse(body, offer))
+        return; // not a well-formed offer
+    Q_EMIT fileOffered(offer.name, offer.size, offer.block, controlSocket.remoteHostIP(), offer.port);
 }
 
 void Session::handlePAuth(const QString& password)
 {
-    if (waitingLogins.size() >= maxWaitingLogins) {
+    if (waitingLogins.size() >= limits.maxWaitingLogins) {
         if (!std::exchange(waitingLoginsFullNoted, true))
             ctx.addText(QStringLiteral("*** The other side sends logins faster than they are answered - "
                                        "left out for now"),
@@ -494,7 +545,7 @@ void Session::answerLogin(LoginAttempt attempt)
 
 void Session::onClosed()
 {
-    // What the peer sent before it closed comes first; the socket holds at most readChunk
+    // What the peer sent before it closed comes first; the socket holds at most limits.readChunk
     // of it.
     const quint64 gen = generation;
     readMessages(true);
@@ -504,7 +555,6 @@ void Session::onClosed()
         onSocketError(10054, QStringLiteral("Connection reset by peer"));
         return;
     }
-    Q_EMIT SwitchConnectButtons();
     ctx.addText(QStringLiteral("*** Disconnected"), LineKind::Connect);
     const bool visitor = visitorOnly();
     closeSocket();
@@ -515,7 +565,6 @@ void Session::onSocketError(int number, const QString& description)
 {
     const bool visitor = visitorOnly();
     closeSocket();
-    Q_EMIT showIdleCommands();
     reportSocketError(ctx, number, description, {}, {}, QStringLiteral("FN: base.Sock_Error"));
     afterLoss(visitor);
 }
@@ -531,7 +580,7 @@ void Session::afterLoss(bool visitor)
 void Session::armReconnect()
 {
     if (ctx.options.autoReconnect && !userDisconnected)
-        reconnectTimer.start(reconnectDelayMs);
+        reconnectTimer.start(limits.reconnectDelayMs);
 }
 
 void Session::onReconnectTick()
@@ -539,7 +588,7 @@ void Session::onReconnectTick()
     if (controlSocket.state() != EventSocket::Closed || userDisconnected || !ctx.options.autoReconnect)
         return;
     ctx.addText(QStringLiteral("*** Attempting To Reconnect In 5 Seconds."), LineKind::Connect);
-    pauseTimer.start(reconnectPauseMs);
+    pauseTimer.start(limits.reconnectPauseMs);
 }
 
 void Session::onPauseOver()
@@ -558,7 +607,6 @@ void Session::disconnectFromPeer()
         sendControlMessage(QStringLiteral("bye"));
     } else {
         closeSocket();
-        Q_EMIT showIdleCommands();
     }
     userDisconnected = true;
 }

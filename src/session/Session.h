@@ -1,5 +1,7 @@
 #pragma once
 #include "platform/EventSocket.h"
+#include "session/ControlFramer.h"
+#include "session/ControlMessages.h"
 #include "session/PasswordThrottle.h"
 
 #include <QByteArray>
@@ -11,23 +13,8 @@
 
 class PeerState;
 
-// The control connection to the one peer: opening it as server or client, the login,
-// framing and dispatch of control messages, reconnection after a loss and the Connect,
-// Disconnect and Ping commands. Waits are states with single-shot timers.
-class Session : public QObject {
-    Q_OBJECT
-public:
-    explicit Session(PeerState& ctx);
-    ~Session() override;
-
-    EventSocket controlSocket;
-
-    // Set when the user chose Disconnect; while set nothing reconnects on its own.
-    bool userDisconnected = false;
-    // Seconds since midnight when a ping left; the shown reply time once it came back.
-    float pingSeconds = 0;
-
-    // Bounds of the waits, shortened by tests.
+// The bounds of the session's waits and of what a peer may send, shortened by tests.
+struct SessionLimits {
     int loginTimeoutMs = 61000;
     int reconnectDelayMs = 500;
     int reconnectPauseMs = 5000;
@@ -51,14 +38,52 @@ public:
     double answerRate = 200;
     double answerBurst = 200;
     qint64 maxUnsentBytes = 1 << 20;
-    // Server: answers to logins wait longer and longer after wrong passwords (kept across
-    // connections); logins sent meanwhile are answered in turn, at most this many waiting.
-    PasswordThrottle passwordThrottle;
+    // Server: logins sent while earlier answers wait are answered in turn, at most this many
+    // waiting.
     int maxWaitingLogins = 16;
+    // After the login the peer's "caps:" is awaited this long before offers go out without
+    // knowing it (a plain peer sends none).
+    int capsWaitMs = 1000;
+    // Of a "caps:" only the first this many characters are read for words.
+    qsizetype maxCapsChars = 16 * 1024;
+};
+
+// The control connection to the one peer: opening it as server or client, the login,
+// framing and dispatch of control messages, reconnection after a loss and the Connect,
+// Disconnect and Ping commands. Waits are states with single-shot timers.
+class Session : public QObject {
+    Q_OBJECT
+public:
+    // Where the control connection stands.
+    enum class State {
+        Idle,       // no connection, not listening
+        Listening,  // server: waiting for a client
+        Connecting, // client: finding the host or connecting to it
+        Connected,  // the connection is up
+        Closing,    // going away: the peer closed its side, or (client) "bye" went out after a
+                    // failed login and the server's close is awaited
+    };
+    Q_ENUM(State)
+
+    explicit Session(PeerState& ctx);
+    ~Session() override;
+
+    EventSocket controlSocket;
+
+    // Set when the user chose Disconnect; while set nothing reconnects on its own.
+    bool userDisconnected = false;
+    // Seconds since midnight when a ping left; the shown reply time once it came back.
+    float pingSeconds = 0;
+
+    SessionLimits limits;
+    // Server: answers to logins wait longer and longer after wrong passwords (kept across
+    // connections).
+    PasswordThrottle passwordThrottle;
 
     // The terminator that ends every control message on the wire.
-    static const QByteArray Terminator;
+    static inline const QByteArray& Terminator = ControlFramer::Terminator;
 
+    State connectionState() const;
     // Connected, and not on the way out after a failed login.
     bool isConnected() const { return controlSocket.state() == EventSocket::Connected && !byeCloseTimer.isActive(); }
     // The client has sent its password and waits for the answer.
@@ -90,7 +115,7 @@ public:
 
     // Wire form of one message: scrambled text and terminator; the text in Windows-1252, or
     // in UTF-8 once this side has switched its direction with "enc:utf8".
-    static QByteArray frame(const QString& text, bool utf8 = false);
+    static QByteArray frame(const QString& text, bool utf8 = false) { return ControlFramer::frame(text, utf8); }
 
     // ---- the extensions between two peers of this program (docs/protocol.md) ----
     // Off: this side announces nothing and acts on no extension message, like a peer that
@@ -103,11 +128,6 @@ public:
     bool shares(const QString& word) const;
     // This side sends its control messages in UTF-8 ("enc:utf8" is out).
     bool sendsUtf8() const { return utf8Out; }
-    // After the login the peer's "caps:" is awaited this long before offers go out without
-    // knowing it (a plain peer sends none).
-    int capsWaitMs = 1000;
-    // Of a "caps:" only the first this many characters are read for words.
-    qsizetype maxCapsChars = 16 * 1024;
     // Offers may go out: the peer's "caps:" came, or will not come in time.
     bool extensionsSettled() const { return !extensionsOn || peerAnnounced || !capsTimer.isActive(); }
     // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
@@ -122,12 +142,10 @@ Q_SIGNALS:
     // "FTIMEOUT", "CANC_TRAN" or "HaveFile" arrived: which transfer or offer they end is
     // for the transfer side to decide.
     void transferMessage(const QString& text);
-    // The toolbar's Connect and Disconnect buttons swap.
-    void SwitchConnectButtons();
-    // The commands fall back to the idle look (Connect shown, Disconnect hidden).
-    void showIdleCommands();
-    // Sock was closed (by either side, an error or a command); views refresh their state.
-    void sockClosed();
+    // The connection was made (Connected), or it was closed by either side, an error or a
+    // command (Idle; announced on every close, also of a socket that was only listening).
+    // Listening and connecting are not announced: connectionState() tells them.
+    void connectionStateChanged(Session::State state);
     // A login succeeded on this side (client: accepted; server: a client logged in).
     void loggedIn();
     // A "uinfo:" record replaced the remote user's information.
@@ -187,11 +205,20 @@ private:
     // Extensions: "caps:" after our own "uinfo:" at login, the extension messages, and
     // what is forgotten when the connection ends.
     void announceExtensions();
-    // Acts on an extension message; false when the text is none.
-    bool handleExtension(const QString& text);
+    // The handlers of the messages, by kind (ControlMessages); each gets the text after
+    // the message's prefix where it carries one.
+    void onLoginAnswer(bool accepted);
+    void onPing();
+    void onPingReply();
+    void onUserInfo(const QString& record);
+    void onBye();
+    void onFileOffer(const QString& body);
+    void handleExtension(ControlMessages::Kind kind, const QString& text);
+    void onCapabilities(const QString& words);
+    void onFileToken(const QString& token);
+    void onChecksumQuestion(const QString& body);
+    void onChecksumAnswer(const QString& body);
     void forgetExtensions();
-    // The decoding of the peer's next message.
-    QString decodeMessage(const QByteArray& plain) const;
     // For a chat line going out in Windows-1252: a status line naming what it cannot carry.
     void noteUnsendable(const QString& text);
 
@@ -204,13 +231,12 @@ private:
     QStringList heldChat; // chat lines waiting for the login's answer
     qsizetype heldChatBytes = 0;
     bool listenErrorShown = false; // a failed listen was reported; retries stay quiet
-    QByteArray inbox;              // received bytes not yet framed
+    ControlFramer framer;          // received bytes not yet framed
     QTimer readTimer;              // goes on reading on the next turn
     QElapsedTimer answerClock;
     qint64 answerClockMs = 0; // when the bucket was last filled up
     double answerTokens = 0;
     bool answersShortNoted = false;    // the current burst has been reported
-    qsizetype scanFrom = 0;            // where the next terminator search starts
     quint64 generation = 0;            // bumped whenever the connection is closed
     bool servingPeer = false;          // this side accepted the connection as server
     bool clientAuthorised = false;     // ... and the client's password was accepted

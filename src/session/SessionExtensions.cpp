@@ -6,7 +6,6 @@
 
 #include "config/Scramble.h"
 #include "core/PeerState.h"
-#include "platform/Windows1252.h"
 
 #include <QSet>
 
@@ -58,7 +57,7 @@ void Session::announceExtensions()
     if (!peerAnnounced) {
         capsTimer.setSingleShot(true);
         connect(&capsTimer, &QTimer::timeout, this, &Session::extensionsChanged, Qt::UniqueConnection);
-        capsTimer.start(capsWaitMs);
+        capsTimer.start(limits.capsWaitMs);
     }
 }
 
@@ -74,11 +73,6 @@ void Session::forgetExtensions()
     lastOfferToken.clear();
     if (had)
         Q_EMIT extensionsChanged();
-}
-
-QString Session::decodeMessage(const QByteArray& plain) const
-{
-    return utf8In ? QString::fromUtf8(plain) : Windows1252::decode(plain);
 }
 
 void Session::noteUnsendable(const QString& text)
@@ -99,56 +93,77 @@ void Session::noteUnsendable(const QString& text)
                     LineKind::Status);
 }
 
-bool Session::handleExtension(const QString& text)
+void Session::handleExtension(ControlMessages::Kind kind, const QString& text)
 {
-    if (!extensionsOn)
-        return false;
-    if (text.startsWith(QLatin1String("caps:"))) {
-        // Only the exchange after the login counts, and there the first announcement.
-        if (peerAnnounced || !ownAnnounced)
-            return true;
-        peerAnnounced = true;
-        capsTimer.stop();
-        // Words this side does not know are skipped; they take no room from known ones.
-        const QStringList known = ownExtensions();
-        for (const QStringView word : QStringView(text).mid(5).left(maxCapsChars).tokenize(u','))
-            if (known.contains(word) && !peerExtensions.contains(word))
-                peerExtensions << word.toString();
-        if (shares(kUtf8) && !utf8Out) {
-            sendControlMessage(QStringLiteral("enc:utf8"));
-            utf8Out = true;
-            // Our record went out before the switch; one Windows-1252 could not hold goes again.
-            const Options& o = ctx.options;
-            if (!Scramblable(o.myName + o.myEmail + o.myAge + o.myHomePage))
-                sendUserInfo();
-        }
-        Q_EMIT extensionsChanged();
-    } else if (text == QLatin1String("enc:utf8")) {
+    using Kind = ControlMessages::Kind;
+    switch (kind) {
+    case Kind::Capabilities:
+        onCapabilities(text.mid(5));
+        break;
+    case Kind::Utf8Switch:
         if (ownAnnounced)
             utf8In = true; // the peer's next message is UTF-8
-    } else if (text.startsWith(QLatin1String("ftoken:"))) {
-        const QString token = text.mid(7);
-        pendingToken = hexDigits(token, 32) ? token.toLatin1() : QByteArray();
-    } else if (text.startsWith(QLatin1String("hashq:"))) {
-        // "hashq:" + name + "|" + length
-        const QString body = text.mid(6);
-        const qsizetype bar = body.lastIndexOf('|');
-        bool ok = false;
-        const qint64 length = bar < 0 ? -1 : body.mid(bar + 1).toLongLong(&ok);
-        if (ok && length >= 0 && shares(QStringLiteral("verify")) && admitAnswer())
-            Q_EMIT checksumAsked(body.left(bar), length);
-    } else if (text.startsWith(QLatin1String("hasha:"))) {
-        // "hasha:" + name + "|" + length + "|" + checksum (empty when there is none)
-        const QString body = text.mid(6);
-        const qsizetype last = body.lastIndexOf('|');
-        const qsizetype mid = last <= 0 ? -1 : body.lastIndexOf('|', last - 1);
-        bool ok = false;
-        const qint64 length = mid < 0 ? -1 : body.mid(mid + 1, last - mid - 1).toLongLong(&ok);
-        const QString sum = body.mid(last + 1);
-        if (ok && length >= 0 && (sum.isEmpty() || hexDigits(sum, 32)) && shares(QStringLiteral("verify")))
-            Q_EMIT checksumAnswered(body.left(mid), length, sum);
-    } else {
-        return false;
+        break;
+    case Kind::FileToken:
+        onFileToken(text.mid(7));
+        break;
+    case Kind::ChecksumQuestion:
+        onChecksumQuestion(text.mid(6));
+        break;
+    case Kind::ChecksumAnswer:
+        onChecksumAnswer(text.mid(6));
+        break;
+    default:
+        break;
     }
-    return true;
+}
+
+void Session::onCapabilities(const QString& words)
+{
+    // Only the exchange after the login counts, and there the first announcement.
+    if (peerAnnounced || !ownAnnounced)
+        return;
+    peerAnnounced = true;
+    capsTimer.stop();
+    // Words this side does not know are skipped; they take no room from known ones.
+    const QStringList known = ownExtensions();
+    for (const QStringView word : QStringView(words).left(limits.maxCapsChars).tokenize(u','))
+        if (known.contains(word) && !peerExtensions.contains(word))
+            peerExtensions << word.toString();
+    if (shares(kUtf8) && !utf8Out) {
+        sendControlMessage(QStringLiteral("enc:utf8"));
+        utf8Out = true;
+        // Our record went out before the switch; one Windows-1252 could not hold goes again.
+        const Options& o = ctx.options;
+        if (!Scramblable(o.myName + o.myEmail + o.myAge + o.myHomePage))
+            sendUserInfo();
+    }
+    Q_EMIT extensionsChanged();
+}
+
+void Session::onFileToken(const QString& token)
+{
+    pendingToken = hexDigits(token, 32) ? token.toLatin1() : QByteArray();
+}
+
+void Session::onChecksumQuestion(const QString& body)
+{
+    // name + "|" + length
+    const qsizetype bar = body.lastIndexOf('|');
+    bool ok = false;
+    const qint64 length = bar < 0 ? -1 : body.mid(bar + 1).toLongLong(&ok);
+    if (ok && length >= 0 && shares(QStringLiteral("verify")) && admitAnswer())
+        Q_EMIT checksumAsked(body.left(bar), length);
+}
+
+void Session::onChecksumAnswer(const QString& body)
+{
+    // name + "|" + length + "|" + checksum (empty when there is none)
+    const qsizetype last = body.lastIndexOf('|');
+    const qsizetype mid = last <= 0 ? -1 : body.lastIndexOf('|', last - 1);
+    bool ok = false;
+    const qint64 length = mid < 0 ? -1 : body.mid(mid + 1, last - mid - 1).toLongLong(&ok);
+    const QString sum = body.mid(last + 1);
+    if (ok && length >= 0 && (sum.isEmpty() || hexDigits(sum, 32)) && shares(QStringLiteral("verify")))
+        Q_EMIT checksumAnswered(body.left(mid), length, sum);
 }

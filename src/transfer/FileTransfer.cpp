@@ -65,7 +65,10 @@ FileTransfer::FileTransfer(PeerState& c, Session& sess, Prompts& p, const Setup&
     });
     connect(&reader, &CommandReader::ready, this, &FileTransfer::onCommands);
     connect(&ctx, &PeerState::transferEndCodeChanged, this, &FileTransfer::onEndCodeChanged);
-    connect(&session, &Session::sockClosed, this, &FileTransfer::onControlClosed);
+    connect(&session, &Session::connectionStateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            onControlClosed();
+    });
     byeTimer.setSingleShot(true);
     connect(&byeTimer, &QTimer::timeout, this, &FileTransfer::finish);
     connect(&hasher, &FileHasher::done, this, &FileTransfer::onChecksum);

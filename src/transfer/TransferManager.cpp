@@ -76,8 +76,8 @@ TransferManager::TransferManager(PeerState& c, Session& s)
     connect(&ctx, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
     connect(&session, &Session::fileOffered, this, &TransferManager::receivefile);
     // Without the control connection no "FTIMEOUT" can end an open question: end it here.
-    connect(&session, &Session::sockClosed, this, [this] {
-        if (!pendingOffer)
+    connect(&session, &Session::connectionStateChanged, this, [this](Session::State state) {
+        if (state != Session::State::Idle || !pendingOffer)
             return;
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
             busyTimer.stop();

@@ -79,7 +79,7 @@ public:
     // Our last offer timed out a moment ago; the next waits (see staleGraceMs).
     bool pausing() const { return graceTimer.isActive(); }
     // Right after the login the peer's extensions are not known yet: the queue's next offer
-    // waits for its "caps:" (readyToOffer follows), within Session::capsWaitMs.
+    // waits for its "caps:" (readyToOffer follows), within Session::limits.capsWaitMs.
     bool awaitingPeerCaps() const;
     // A transfer runs or an offer is being decided.
     bool busy() const { return active || pendingOffer; }

@@ -118,20 +118,19 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     // label and commands follow the socket's state once that handler is done, instead of
     // swapping blindly and waiting for the next StatusTimer tick to put them right.
     auto refreshSoon = [this] { QTimer::singleShot(0, this, &MainWindow::refreshState); };
-    connect(&s, &Session::SwitchConnectButtons, this, refreshSoon);
-    connect(&s, &Session::sockClosed, this, refreshSoon);
-    connect(&s, &Session::showIdleCommands, this, [this, refreshSoon] {
-        showIdleCommands();
+    // A close shows the idle commands at once.
+    connect(&s, &Session::connectionStateChanged, this, [this, refreshSoon](Session::State state) {
+        if (state == Session::State::Idle) {
+            showIdleCommands();
+            peerNamed = false;
+            updateTitle();
+        }
         refreshSoon();
     });
     connect(&s, &Session::loggedIn, this, &MainWindow::updateTitle);
     // The name in the title is this peer's own record, not one left from an earlier peer.
     connect(&s, &Session::remoteInfoChanged, this, [this] {
         peerNamed = true;
-        updateTitle();
-    });
-    connect(&s, &Session::sockClosed, this, [this] {
-        peerNamed = false;
         updateTitle();
     });
 

@@ -130,7 +130,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     connect(CancelDirProc, &QPushButton::clicked, &queue, &FileQueue::cancelDir);
 
     connect(&queue, &FileQueue::stateChanged, this, &QueueWindow::refreshButtons);
-    connect(&queue, &FileQueue::showRequested, this, [this] {
+    connect(&queue, &FileQueue::firstEntryAdded, this, [this] {
         if (!isVisible())
             show();
     });
@@ -141,7 +141,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
             ProcDirPic->raise();
         }
     });
-    connect(&queue, &FileQueue::DirLabelChanged, this, [this](const QString& text) {
+    connect(&queue, &FileQueue::expandingFolderChanged, this, [this](const QString& text) {
         DirLabel->setText(FileQueue::shortenDirLabel(text));
         layoutControls(); // the panel fits the folder's text
     });
@@ -180,8 +180,11 @@ QAction* QueueWindow::entry(const char* name, const QString& caption)
 
 void QueueWindow::refreshButtons()
 {
-    findChild<QAction*>(QStringLiteral("Stop"))->setEnabled(queue.stopEnabled());
-    findChild<QAction*>(QStringLiteral("Go"))->setEnabled(queue.goEnabled());
+    // Stop is offered while the loop runs (and at first), Go once it is off.
+    const FileQueue::State state = queue.state();
+    const bool on = state == FileQueue::State::Ready || state == FileQueue::State::Sending;
+    findChild<QAction*>(QStringLiteral("Stop"))->setEnabled(on);
+    findChild<QAction*>(QStringLiteral("Go"))->setEnabled(!on);
 }
 
 void QueueWindow::refreshSelectionCommands()

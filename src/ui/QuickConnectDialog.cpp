@@ -155,9 +155,9 @@ void QuickConnectDialog::load()
     ServerPasswordText->setText(o.serverPassword);
     ReqPassCheck->setChecked(o.requirePassword);
     ServerPasswordText->setEnabled(o.requirePassword);
-    if (o.connectionType == QLatin1String("Client"))
+    if (o.connectionType == ConnectionMode::Client)
         Option1_2->setChecked(true);
-    else if (o.connectionType == QLatin1String("Server"))
+    else if (o.connectionType == ConnectionMode::Server)
         Option1_1->setChecked(true);
     ServerListButton->setEnabled(bool(openSiteList));
 }
@@ -242,16 +242,16 @@ void QuickConnectDialog::onOk()
     o.serverPassword = ServerPasswordText->text();
 
     if (client) {
-        o.connectionType = QStringLiteral("Client");
-        ctx.connectionMode = QStringLiteral("Client");
+        o.connectionType = ConnectionMode::Client;
+        ctx.connectionMode = ConnectionMode::Client;
         ctx.connectionPort = ClientPortText->text();
         ctx.connectionHost = ClientIpText->text();
         ctx.connectionPassword = ClientPasswordText->text();
     } else if (server) {
-        ctx.connectionMode = QStringLiteral("Server");
+        ctx.connectionMode = ConnectionMode::Server;
         ctx.connectionPort = ServerPortText->text();
         ctx.connectionPassword = ServerPasswordText->text();
-        o.connectionType = QStringLiteral("Server");
+        o.connectionType = ConnectionMode::Server;
     }
     if ((client || server) && openConnection)
         openConnection();

@@ -712,7 +712,7 @@ void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target
 
 void SiteListWindow::onConnect()
 {
-    ctx.connectionMode = QStringLiteral("Client");
+    ctx.connectionMode = ConnectionMode::Client;
     ctx.connectionHost = IpText->text();
     ctx.connectionPort = PortTExt->text();
     ctx.connectionPassword = PasswordText->text();

@@ -83,7 +83,8 @@ private Q_SLOTS:
         o.logFolder = "/var/log/z/", o.logMode = 4, o.boxLayout = "1", o.windowPosition = "1";
         o.connectColor = "1", o.errorColor = "2", o.messageColor = "3", o.statusColor = "16777215";
         o.mainHeight = "6000", o.mainWidth = "7000", o.queueHeight = "100", o.queueWidth = "200";
-        o.sitesHeight = "300", o.sitesWidth = "400", o.existingFileDefault = 3, o.connectionType = "Server";
+        o.sitesHeight = "300", o.sitesWidth = "400", o.existingFileDefault = 3,
+        o.connectionType = ConnectionMode::Server;
         o.downloadFolder = "/home/x/Downloads", o.lastSendFolder = "/home/x", o.reservedText = "keep me";
         o.serverFilePort = "3001", o.serverPort = "3000", o.serverPassword = QString::fromUtf8("p\u00e4ss \u20ac;|X");
         o.myAge = "42", o.myEmail = "ann@example.org", o.myName = "Xavier";
@@ -211,6 +212,32 @@ private Q_SLOTS:
         }();
         QVERIFY2(cut.startsWith("Close Config Error : "), qPrintable(cut));
         QCOMPARE(readFile(path), before);
+    }
+
+    // The connection mode reads as Client or Server; any other text is written back as read.
+    void connectionTypeKeepsItsText_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("client") << QByteArray("Client") << int(ConnectionMode::Client);
+        QTest::newRow("server") << QByteArray("Server") << int(ConnectionMode::Server);
+        QTest::newRow("other") << QByteArray("server") << int(ConnectionMode::None);
+        QTest::newRow("empty") << QByteArray() << int(ConnectionMode::None);
+    }
+    void connectionTypeKeepsItsText()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, mode);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("qvcfg.cfg");
+        QList<QByteArray> lines = validLines(31);
+        lines[17] = text;
+        QVERIFY(writeLines(path, lines));
+        Options o;
+        QCOMPARE(ConfigFile::load(path, dir.path(), o), QString());
+        QCOMPARE(int(o.connectionType), mode);
+        QCOMPARE(ConfigFile::save(path, o), QString());
+        QCOMPARE(plainLines(path).value(17), text);
     }
 };
 

@@ -119,7 +119,7 @@ private Q_SLOTS:
     {
         TestPeer p;
         FileQueue& q = p.peer->queue();
-        QSignalSpy shown(&q, &FileQueue::showRequested);
+        QSignalSpy shown(&q, &FileQueue::firstEntryAdded);
         QVERIFY(writeFile(p.home.filePath("d/Müsik/a.txt")));
         QVERIFY(makeSpecialFile(p.home.filePath("d/pipe")));
         q.addDropped({p.home.filePath("d/Müsik/a.txt"), p.home.filePath("d/Müsik/"), p.home.filePath("d/Müsik/a.txt"),
@@ -137,7 +137,7 @@ private Q_SLOTS:
         QCOMPARE(q.offeredName(3), QString("Müsik\\b\\y.txt"));
         q.add(p.home.filePath("d/Müsik/a.txt"), "Müsik/a.txt"); // queued alone and in its folder: both go
         QCOMPARE(q.count(), 5);
-        QVERIFY(q.running() && q.stopEnabled() && !q.goEnabled()); // not connected: it waits
+        QVERIFY(q.running() && q.state() == FileQueue::State::Sending); // not connected: it waits
         QCOMPARE(FileQueue::shortenDirLabel("/sixteen/chars/x"), QString("/sixteen/chars/x"));
         QCOMPARE(FileQueue::shortenDirLabel("/home/ann/music/albums/2024/x/"), QString("...lbums/2024/x/"));
 
@@ -192,7 +192,7 @@ private Q_SLOTS:
         t.q.addPath(t.srcPath("3.txt"));
         t.q.remove({0});
         QTRY_VERIFY_WITH_TIMEOUT(!t.q.running(), 2000);
-        QVERIFY(!t.q.isStopped() && t.q.goEnabled() && !t.q.stopEnabled());
+        QCOMPARE(t.q.state(), FileQueue::State::Resting);
         t.q.addPath(t.srcPath("3.txt"));
         QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 3, 10000);
         // The user's Stop stays a stop: entries wait until a new login with autoResend, or Go.
@@ -257,7 +257,7 @@ private Q_SLOTS:
         QStringList labels;
         QObject::connect(&t.q, &FileQueue::expansionShown, [&](bool on) {
             if (!on)
-                counts << t.q.filesAdded(), labels << t.q.DirLabel();
+                counts << t.q.filesAdded(), labels << t.q.expandingFolder();
         });
         t.q.addPath(t.srcPath("Müsik/x.txt"));
         QVERIFY(t.connect());

@@ -116,21 +116,21 @@ TestPeer::TestPeer(const QString& name)
     ctx->options.myName = name;
     rec = std::make_unique<LineRecorder>(*ctx);
     Session& s = peer->session();
-    s.loginTimeoutMs = 3000;
-    s.reconnectDelayMs = 50;
-    s.reconnectPauseMs = 100;
+    s.limits.loginTimeoutMs = 3000;
+    s.limits.reconnectDelayMs = 50;
+    s.limits.reconnectPauseMs = 100;
 }
 
 void TestPeer::listen(quint16 port)
 {
-    ctx->connectionMode = QStringLiteral("Server");
+    ctx->connectionMode = ConnectionMode::Server;
     ctx->connectionPort = QString::number(port);
     peer->session().openConnection();
 }
 
 void TestPeer::connectTo(quint16 port, const QString& password)
 {
-    ctx->connectionMode = QStringLiteral("Client");
+    ctx->connectionMode = ConnectionMode::Client;
     ctx->connectionHost = QStringLiteral("127.0.0.1");
     ctx->connectionPort = QString::number(port);
     ctx->connectionPassword = password;

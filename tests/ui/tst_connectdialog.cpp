@@ -41,7 +41,7 @@ private Q_SLOTS:
         QFETCH(QString, port);
         QFETCH(QString, filePorts);
         TestPeer p;
-        p.ctx->options.connectionType = "Server";
+        p.ctx->options.connectionType = ConnectionMode::Server;
         p.ctx->options.requirePassword = false;
         p.ctx->options.serverPort = "3000";
         QuickConnectDialog d(*p.peer);
@@ -115,14 +115,15 @@ private Q_SLOTS:
             QCOMPARE(d.findChild<QMessageBox*>(box) != nullptr, refusal == QLatin1String(box));
         if (!stored) {
             QVERIFY(o == before);
-            QVERIFY(p.ctx->connectionMode.isEmpty() && p.ctx->connectionPort.isEmpty()
+            QVERIFY(p.ctx->connectionMode == ConnectionMode::None && p.ctx->connectionPort.isEmpty()
                     && p.ctx->connectionPassword.isEmpty());
             return;
         }
         // Both modes' fields are stored, whichever mode was chosen.
         QCOMPARE(
             (QStringList{o.clientPort, o.clientFilePort, o.clientAddress, o.clientPassword, o.serverPort,
-                         o.serverFilePort, o.connectionType, p.ctx->connectionMode, p.ctx->connectionPort}),
+                         o.serverFilePort, connectionModeName(o.connectionType),
+                         connectionModeName(p.ctx->connectionMode), p.ctx->connectionPort}),
             (QStringList{"4100", "4101", "127.0.0.1", "pw", serverPort, QString::number(serverPort.toInt() + 1),
                          server ? "Server" : "Client", server ? "Server" : "Client", server ? serverPort : "4100"}));
         QVERIFY(o.requirePassword);

@@ -267,8 +267,8 @@ private Q_SLOTS:
         QPointer<SiteListWindow> gone = l;
         l->ConnectButton->click();
         QVERIFY(seen.count() || seen.wait(5000));
-        QCOMPARE(QStringList(
-                     {p.ctx->connectionMode, p.ctx->connectionHost, p.ctx->connectionPort, p.ctx->connectionPassword}),
+        QCOMPARE(QStringList({connectionModeName(p.ctx->connectionMode), p.ctx->connectionHost, p.ctx->connectionPort,
+                              p.ctx->connectionPassword}),
                  QStringList({"Client", "127.0.0.1", QString::number(port), "secret"}));
         QTRY_VERIFY(!gone);
         QCOMPARE(p.ctx->options, expected);
