@@ -519,7 +519,7 @@ void MainWindow::onOptionsCommand()
 
 void MainWindow::onLocalAddressCommand()
 {
-    bringUp(locIpWin, [this] { return new LocalAddressWindow(this); });
+    bringUp(localAddressWindow, [this] { return new LocalAddressWindow(this); });
 }
 
 void MainWindow::onAboutCommand()

@@ -159,7 +159,7 @@ private:
     QPointer<RemoteUserInfoDialog> uinfoWin;
     QPointer<SendMessageDialog> msgDialog;
     QPointer<OptionsDialog> optionsDialog;
-    QPointer<LocalAddressWindow> locIpWin;
+    QPointer<LocalAddressWindow> localAddressWindow;
     QPointer<AboutWindow> aboutWin;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
