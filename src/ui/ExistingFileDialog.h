@@ -51,14 +51,14 @@ private:
     void finish(int choice, bool always, const QString& newName);
     void updateOk();
 
-    const QString ExistsNewName;
+    const QString offeredName;
     bool done = false;
-    QButtonGroup* group;
-    QLabel* ExistingLabel;
-    QLabel* OfferedLabel;
-    QCheckBox* AlwaysCheck;
-    QLineEdit* FileNameText;
-    QPushButton* OkButton;
-    QPushButton* CancelButton;
-    QPushButton* HelpButton;
+    QButtonGroup* choiceGroup;
+    QLabel* existingLabel;
+    QLabel* offeredLabel;
+    QCheckBox* alwaysCheck;
+    QLineEdit* newNameEdit;
+    QPushButton* okButton;
+    QPushButton* cancelButton;
+    QPushButton* helpButton;
 };
