@@ -30,22 +30,22 @@ public:
     // "2001 & 2002" for "2000"; empty for an empty port.
     static QString filePortsFor(const QString& port);
 
-    QRadioButton* Option1_1 = nullptr; // server mode
-    QRadioButton* Option1_2 = nullptr; // client mode
-    QGroupBox* ClientFrame = nullptr;
-    QLineEdit* ClientIpText = nullptr;
-    QLineEdit* ClientPortText = nullptr;
-    QLineEdit* ClientFilePortText = nullptr;
-    QLineEdit* ClientPasswordText = nullptr;
-    QGroupBox* ServerFrame = nullptr;
-    QLineEdit* ServerPortText = nullptr;
-    QLineEdit* ServerFilePortText = nullptr;
-    QCheckBox* ReqPassCheck = nullptr;
-    QLineEdit* ServerPasswordText = nullptr;
-    QPushButton* OkButton = nullptr;
-    QPushButton* CancelButton = nullptr;
-    QPushButton* HelpButton = nullptr;
-    QPushButton* ServerListButton = nullptr;
+    QRadioButton* serverModeOption = nullptr; // server mode
+    QRadioButton* clientModeOption = nullptr; // client mode
+    QGroupBox* clientBox = nullptr;
+    QLineEdit* clientAddressEdit = nullptr;
+    QLineEdit* clientPortEdit = nullptr;
+    QLineEdit* clientFilePortsEdit = nullptr;
+    QLineEdit* clientPasswordEdit = nullptr;
+    QGroupBox* serverBox = nullptr;
+    QLineEdit* serverPortEdit = nullptr;
+    QLineEdit* serverFilePortsEdit = nullptr;
+    QCheckBox* requirePasswordCheck = nullptr;
+    QLineEdit* serverPasswordEdit = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* helpButton = nullptr;
+    QPushButton* siteListButton = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

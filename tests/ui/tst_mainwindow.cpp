@@ -59,10 +59,10 @@ void quickConnect(MainWindow& w, bool server, quint16 port)
     w.findChild<QAction*>("mnu_Connect")->trigger();
     auto* dlg = w.findChild<QuickConnectDialog*>("dlgConnect");
     QVERIFY(dlg && dlg->isVisible());
-    (server ? dlg->Option1_1 : dlg->Option1_2)->setChecked(true);
-    (server ? dlg->ServerPortText : dlg->ClientPortText)->setText(QString::number(port));
-    dlg->ClientIpText->setText("127.0.0.1");
-    dlg->OkButton->click();
+    (server ? dlg->serverModeOption : dlg->clientModeOption)->setChecked(true);
+    (server ? dlg->serverPortEdit : dlg->clientPortEdit)->setText(QString::number(port));
+    dlg->clientAddressEdit->setText("127.0.0.1");
+    dlg->okButton->click();
 }
 
 void chat(MainWindow& w, const QString& line)

@@ -251,7 +251,7 @@ private Q_SLOTS:
         InstallSiteList(w);
         w.findChild<QAction*>("mnu_Connect")->trigger();
         auto* quick = w.findChild<QuickConnectDialog*>();
-        quick->ServerListButton->click();
+        quick->siteListButton->click();
         QVERIFY(!quick->isVisible());
         SiteListWindow* l = w.findChild<SiteListWindow*>();
         QVERIFY(l && l->isVisible());
