@@ -336,8 +336,8 @@ private Q_SLOTS:
             act(&w, action)->trigger();
             QPointer<FileOrFolderDialog> type = w.findChild<FileOrFolderDialog*>();
             QVERIFY(type && type->isVisible() && type->windowTitle() == "Select File Type to Send");
-            QCOMPARE(type->focusWidget(), o.sendFileChosen ? type->SendFileButton : type->SendFoldButton);
-            type->CancelButton->click();
+            QCOMPARE(type->focusWidget(), o.sendFileChosen ? type->filesButton : type->folderButton);
+            type->cancelButton->click();
             QTRY_VERIFY(type.isNull());
         }
         o.sendFileChosen = button == "SendFileButton";
