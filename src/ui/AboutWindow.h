@@ -18,9 +18,9 @@ public:
     // The licence text the program is distributed under.
     static QString licenceText();
 
-    QLabel* VersionLabel = nullptr;
-    QLabel* Summary = nullptr;
-    QLabel* Commands = nullptr; // the two ways to start the headless peer
-    QPlainTextEdit* Licence = nullptr;
-    QPushButton* CloseButton = nullptr;
+    QLabel* versionLabel = nullptr;
+    QLabel* summaryLabel = nullptr;
+    QLabel* headlessCommandsLabel = nullptr; // the two ways to start the headless peer
+    QPlainTextEdit* licenceView = nullptr;
+    QPushButton* closeButton = nullptr;
 };

@@ -73,13 +73,13 @@ private Q_SLOTS:
     {
         TestPeer p;
         AboutWindow a;
-        QVERIFY(!p.ctx->version.isEmpty() && a.VersionLabel->text().endsWith(p.ctx->version));
-        QVERIFY(a.Licence->toPlainText().startsWith("MIT License"));
+        QVERIFY(!p.ctx->version.isEmpty() && a.versionLabel->text().endsWith(p.ctx->version));
+        QVERIFY(a.licenceView->toPlainText().startsWith("MIT License"));
         QProcess cli;
         cli.start(qEnvironmentVariable("ZANTIRO_CLI"), {});
         QVERIFY(cli.waitForFinished(10000));
         const QString usage = QString::fromLocal8Bit(cli.readAllStandardError());
-        for (const QString& c : a.Commands->text().split('\n')) {
+        for (const QString& c : a.headlessCommandsLabel->text().split('\n')) {
             QVERIFY2(c.startsWith("zantiro-cli --"), qPrintable(c));
             QVERIFY2(usage.contains(c.mid(12)), qPrintable(usage));
         }
