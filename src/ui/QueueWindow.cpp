@@ -54,9 +54,9 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     setWindowTitle(QStringLiteral("File Queue"));
     setAcceptDrops(true);
 
-    Toolbar1 = new QToolBar(this);
-    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
-    Toolbar1->setIconSize(QSize(20, 20));
+    toolbar = new QToolBar(this);
+    toolbar->setObjectName(QStringLiteral("Toolbar1"));
+    toolbar->setIconSize(QSize(20, 20));
     QAction* stop = tool("Stop", QStringLiteral("Stop Transfer"), style()->standardIcon(QStyle::SP_MediaStop));
     QAction* go = tool("Go", QStringLiteral("Start Transfer"), style()->standardIcon(QStyle::SP_MediaPlay));
     QAction* up = tool("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
@@ -65,54 +65,54 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
         tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
     QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
 
-    List1 = new QueueList(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setModel(&queue);
-    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    List1->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
-    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    List1->setContextMenuPolicy(Qt::CustomContextMenu);
+    listView = new QueueList(this);
+    listView->setObjectName(QStringLiteral("List1"));
+    listView->setModel(&queue);
+    listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
+    listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView->setContextMenuPolicy(Qt::CustomContextMenu);
 
-    mnu_list = new QMenu(this);
-    mnu_list->setObjectName(QStringLiteral("mnu_list"));
+    popupMenu = new QMenu(this);
+    popupMenu->setObjectName(QStringLiteral("mnu_list"));
     QAction* mUp = entry("mnu_up", QStringLiteral("Move Up"));
     QAction* mDown = entry("mnu_down", QStringLiteral("Move Down"));
-    mnu_list->addSeparator();
+    popupMenu->addSeparator();
     QAction* mTop = entry("mnu_top", QStringLiteral("Move To Top"));
     QAction* mBott = entry("mnu_bott", QStringLiteral("Move To Bottom"));
-    mnu_list->addSeparator();
+    popupMenu->addSeparator();
     QAction* mDel = entry("mnu_del", QStringLiteral("Remove From Queue"));
     QAction* mClear = entry("mnu_clear", QStringLiteral("Clear Queue"));
-    mnu_list->addSeparator();
+    popupMenu->addSeparator();
     QAction* mHelp = entry("mnu_help", QStringLiteral("Help"));
 
     // The panel shown while a folder is being expanded.
     auto* panel = new QFrame(this);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setAutoFillBackground(true);
-    ProcDirPic = panel;
-    ProcDirPic->setObjectName(QStringLiteral("ProcDirPic"));
-    DirLabel = new QLabel(ProcDirPic);
+    folderPanel = panel;
+    folderPanel->setObjectName(QStringLiteral("ProcDirPic"));
+    DirLabel = new QLabel(folderPanel);
     DirLabel->setObjectName(QStringLiteral("DirLabel"));
-    FileAddedLabel = new QLabel(QStringLiteral("0"), ProcDirPic);
-    FileAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
-    FileAddedLabel->setMinimumWidth(FileAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
-    CancelDirProc = new QPushButton(QStringLiteral("Cancel"), ProcDirPic);
+    filesAddedLabel = new QLabel(QStringLiteral("0"), folderPanel);
+    filesAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
+    filesAddedLabel->setMinimumWidth(filesAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+    CancelDirProc = new QPushButton(QStringLiteral("Cancel"), folderPanel);
     CancelDirProc->setObjectName(QStringLiteral("CancelDirProc"));
-    auto* grid = new QGridLayout(ProcDirPic);
+    auto* grid = new QGridLayout(folderPanel);
     grid->setContentsMargins(6, 4, 6, 4);
     grid->setVerticalSpacing(2);
-    auto* title = new QLabel(QStringLiteral("Processing Directory..."), ProcDirPic);
+    auto* title = new QLabel(QStringLiteral("Processing Directory..."), folderPanel);
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
     grid->addWidget(title, 0, 0, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Directory : "), ProcDirPic), 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Directory : "), folderPanel), 1, 0);
     grid->addWidget(DirLabel, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Files Added To Queue"), ProcDirPic), 2, 0);
-    grid->addWidget(FileAddedLabel, 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Files Added To Queue"), folderPanel), 2, 0);
+    grid->addWidget(filesAddedLabel, 2, 1);
     grid->addWidget(CancelDirProc, 3, 0, 1, 2, Qt::AlignHCenter);
-    ProcDirPic->hide();
+    folderPanel->hide();
 
     connect(stop, &QAction::triggered, &queue, &FileQueue::stop);
     connect(go, &QAction::triggered, &queue, &FileQueue::start);
@@ -135,10 +135,10 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
             show();
     });
     connect(&queue, &FileQueue::expansionShown, this, [this](bool shown) {
-        ProcDirPic->setVisible(shown);
+        folderPanel->setVisible(shown);
         if (shown) {
             layoutControls();
-            ProcDirPic->raise();
+            folderPanel->raise();
         }
     });
     connect(&queue, &FileQueue::DirLabelChanged, this, [this](const QString& text) {
@@ -146,16 +146,16 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
         layoutControls(); // the panel fits the folder's text
     });
     connect(&queue, &FileQueue::filesAddedChanged, this,
-            [this](int n) { FileAddedLabel->setText(QString::number(n)); });
+            [this](int n) { filesAddedLabel->setText(QString::number(n)); });
 
     // The ordering commands apply to the selection; they are enabled only while there is one.
-    connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(listView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &QueueWindow::refreshSelectionCommands);
     connect(&queue, &QAbstractItemModel::modelReset, this, &QueueWindow::refreshSelectionCommands);
     connect(&queue, &QAbstractItemModel::rowsRemoved, this, &QueueWindow::refreshSelectionCommands);
-    connect(List1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    connect(listView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         refreshSelectionCommands();
-        mnu_list->popup(List1->viewport()->mapToGlobal(at));
+        popupMenu->popup(listView->viewport()->mapToGlobal(at));
     });
 
     refreshButtons();
@@ -165,7 +165,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
 
 QAction* QueueWindow::tool(const char* key, const QString& tip, const QIcon& icon)
 {
-    QAction* a = Toolbar1->addAction(icon, tip);
+    QAction* a = toolbar->addAction(icon, tip);
     a->setObjectName(QLatin1String(key));
     a->setToolTip(tip);
     return a;
@@ -173,7 +173,7 @@ QAction* QueueWindow::tool(const char* key, const QString& tip, const QIcon& ico
 
 QAction* QueueWindow::entry(const char* name, const QString& caption)
 {
-    QAction* a = mnu_list->addAction(caption);
+    QAction* a = popupMenu->addAction(caption);
     a->setObjectName(QLatin1String(name));
     return a;
 }
@@ -186,7 +186,7 @@ void QueueWindow::refreshButtons()
 
 void QueueWindow::refreshSelectionCommands()
 {
-    const bool any = List1->selectionModel()->hasSelection();
+    const bool any = listView->selectionModel()->hasSelection();
     for (const char* name : {"Up", "Down", "Del", "mnu_up", "mnu_down", "mnu_top", "mnu_bott", "mnu_del"})
         findChild<QAction*>(QLatin1String(name))->setEnabled(any);
 }
@@ -194,7 +194,7 @@ void QueueWindow::refreshSelectionCommands()
 QList<int> QueueWindow::selectedRows() const
 {
     QList<int> rows;
-    const QModelIndexList selected = List1->selectionModel()->selectedRows();
+    const QModelIndexList selected = listView->selectionModel()->selectedRows();
     rows.reserve(selected.size());
     for (const QModelIndex& i : selected)
         rows.append(i.row());
@@ -209,9 +209,9 @@ void QueueWindow::select(const QList<int>& rows)
         const QModelIndex i = queue.index(r);
         selection.select(i, i);
     }
-    List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    listView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     if (!rows.isEmpty())
-        List1->scrollTo(queue.index(rows.first()));
+        listView->scrollTo(queue.index(rows.first()));
     refreshSelectionCommands();
 }
 
@@ -324,14 +324,14 @@ void QueueWindow::resizeEvent(QResizeEvent* event)
 void QueueWindow::layoutControls()
 {
     const int margin = twipsToPixelsX(15);
-    const QSize tb = Toolbar1->sizeHint();
+    const QSize tb = toolbar->sizeHint();
     const int tbLeft = std::max(0, (width() - tb.width()) / 2 + margin);
-    Toolbar1->setGeometry(tbLeft, 0, tb.width(), tb.height());
+    toolbar->setGeometry(tbLeft, 0, tb.width(), tb.height());
     const int top = tb.height() + 2;
-    List1->setGeometry(margin, top, std::max(0, width() - 2 * margin), std::max(0, height() - top - margin));
-    const QSize panel = ProcDirPic->sizeHint();
+    listView->setGeometry(margin, top, std::max(0, width() - 2 * margin), std::max(0, height() - top - margin));
+    const QSize panel = folderPanel->sizeHint();
     const int panelWidth = std::min(std::max(panel.width(), tb.width()), width() - 2 * margin);
-    ProcDirPic->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8, panelWidth,
+    folderPanel->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8, panelWidth,
                             panel.height());
 }
 
