@@ -156,13 +156,13 @@ private Q_SLOTS:
         mime.setText("x");
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(m->findChild<QWidget*>("Label1"), &enter);
-        QVERIFY(m->Timer1.isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(m->frame > 3, 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(!m->Timer1.isActive(), 2000);
-        QCOMPARE(m->frame, 1);
-        QCOMPARE(m->findChild<QLabel*>("Image1")->pixmap().toImage(), m->Anim[0].toImage());
+        QVERIFY(m->animationTimer.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(m->nextFrame > 3, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m->animationTimer.isActive(), 2000);
+        QCOMPARE(m->nextFrame, 1);
+        QCOMPARE(m->findChild<QLabel*>("Image1")->pixmap().toImage(), m->animationFrames[0].toImage());
         for (int i = 1; i < 8; ++i)
-            QVERIFY(m->Anim[i].toImage() != m->Anim[i - 1].toImage());
+            QVERIFY(m->animationFrames[i].toImage() != m->animationFrames[i - 1].toImage());
 
         m->close(); // the close box
         QVERIFY(m.isNull() || !m->isVisible());
