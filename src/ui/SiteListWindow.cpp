@@ -270,14 +270,14 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     setWindowIcon(pictures[ShownSite]);
 
     auto* view = new SiteTreeView(this);
-    Tree = view;
-    Tree->setObjectName(QStringLiteral("SiteTree"));
-    Tree->setHeaderHidden(true);
-    Tree->setColumnCount(1);
-    Tree->setRootIsDecorated(false); // "Sites" stays open: no button to close it
-    Tree->setIconSize(QSize(16, 16));
-    Tree->setExpandsOnDoubleClick(true);
-    Tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    treeWidget = view;
+    treeWidget->setObjectName(QStringLiteral("SiteTree"));
+    treeWidget->setHeaderHidden(true);
+    treeWidget->setColumnCount(1);
+    treeWidget->setRootIsDecorated(false); // "Sites" stays open: no button to close it
+    treeWidget->setIconSize(QSize(16, 16));
+    treeWidget->setExpandsOnDoubleClick(true);
+    treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     view->cursorFor = [this](QTreeWidgetItem* item) { return dragCursor(item->icon(0)); };
     view->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
 
@@ -286,41 +286,41 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
         e->setObjectName(QLatin1String(name));
         return e;
     };
-    NoticeLabel = new QLabel(this);
-    NoticeLabel->setObjectName(QStringLiteral("NoticeLabel"));
-    NoticeLabel->setTextFormat(Qt::PlainText);
-    NoticeLabel->setWordWrap(true);
-    NoticeLabel->setStyleSheet(QStringLiteral("color: #b00000"));
-    const auto notice = [this](const QString& t) { NoticeLabel->setText(t); };
+    noticeLabel = new QLabel(this);
+    noticeLabel->setObjectName(QStringLiteral("NoticeLabel"));
+    noticeLabel->setTextFormat(Qt::PlainText);
+    noticeLabel->setWordWrap(true);
+    noticeLabel->setStyleSheet(QStringLiteral("color: #b00000"));
+    const auto notice = [this](const QString& t) { noticeLabel->setText(t); };
     // The name is edited here too; the change renames the site when the box is left.
-    NameText = edit("NameText");
-    NameText->setValidator(sitesFilter(NameText, QStringLiteral("A name"), notice));
-    NameText->setToolTip(QStringLiteral("Renames the site when you leave the box (also F2 on the tree)"));
-    IpText = edit("IpText");
-    IpText->setValidator(sitesFilter(IpText, QStringLiteral("The address"), notice));
-    PortTExt = edit("PortTExt");
+    nameEdit = edit("NameText");
+    nameEdit->setValidator(sitesFilter(nameEdit, QStringLiteral("A name"), notice));
+    nameEdit->setToolTip(QStringLiteral("Renames the site when you leave the box (also F2 on the tree)"));
+    addressEdit = edit("IpText");
+    addressEdit->setValidator(sitesFilter(addressEdit, QStringLiteral("The address"), notice));
+    portEdit = edit("PortTExt");
     // Typing is limited to five digits; a stored port is shown and kept as it is.
-    PortTExt->setValidator(new TypedTextFilter(
-        PortTExt, [](QChar c) { return c >= '0' && c <= '9'; }, QStringLiteral("A port is typed in digits."), notice,
+    portEdit->setValidator(new TypedTextFilter(
+        portEdit, [](QChar c) { return c >= '0' && c <= '9'; }, QStringLiteral("A port is typed in digits."), notice,
         [](const QString& t) { return t.size() > 5 ? QStringLiteral("A port has at most five digits") : QString(); }));
-    PasswordText = edit("PasswordText");
+    passwordEdit = edit("PasswordText");
     // A password also travels in a login, which cannot carry "ÿ" exactly.
-    PasswordText->setValidator(new TypedTextFilter(
-        PasswordText, [](QChar c) { return c != QChar(0xFF) && SitesFile::storable(QString(c)); },
+    passwordEdit->setValidator(new TypedTextFilter(
+        passwordEdit, [](QChar c) { return c != QChar(0xFF) && SitesFile::storable(QString(c)); },
         QStringLiteral("A password holds Windows-1252 text without \";\" or \"%1\".").arg(QChar(0xFF)), notice,
         [](const QString& text) { return SitesFile::problem(QStringLiteral("The password"), text); }));
     // Shown only while being typed, not to someone looking over a shoulder.
-    PasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    FilePortText = edit("FilePortText");
-    FilePortText->setReadOnly(true);
-    FilePortText->setFocusPolicy(Qt::NoFocus);
-    FilePortText->setText(QStringLiteral("####"));
+    passwordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    filePortsEdit = edit("FilePortText");
+    filePortsEdit->setReadOnly(true);
+    filePortsEdit->setFocusPolicy(Qt::NoFocus);
+    filePortsEdit->setText(QStringLiteral("####"));
 
     auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
-    ConnectButton = button("ConnectButton", QStringLiteral("Connect"));
-    NewSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
-    CloseButton = button("CloseButton", QStringLiteral("Close"));
-    HelpButton = button("HelpButton", QStringLiteral("Help"));
+    connectButton = button("ConnectButton", QStringLiteral("Connect"));
+    newSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
+    closeButton = button("CloseButton", QStringLiteral("Close"));
+    helpButton = button("HelpButton", QStringLiteral("Help"));
 
     // The details keep a fixed width at the right edge; the tree takes the rest.
     auto* details = new QWidget(this);
@@ -330,11 +330,11 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     const struct {
         const char* label;
         QLineEdit* box;
-    } rows[] = {{"Name", NameText},
-                {"IP Address", IpText},
-                {"Port", PortTExt},
-                {"Password", PasswordText},
-                {"File Ports", FilePortText}};
+    } rows[] = {{"Name", nameEdit},
+                {"IP Address", addressEdit},
+                {"Port", portEdit},
+                {"Password", passwordEdit},
+                {"File Ports", filePortsEdit}};
     int row = 0;
     for (const auto& r : rows) {
         auto* label = new QLabel(QLatin1String(r.label), details);
@@ -345,31 +345,31 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
         ++row;
     }
     auto* buttons = new QGridLayout;
-    for (QPushButton* b : {ConnectButton, NewSiteButton, CloseButton, HelpButton})
+    for (QPushButton* b : {connectButton, newSiteButton, closeButton, helpButton})
         b->setParent(details);
-    buttons->addWidget(ConnectButton, 0, 0);
-    buttons->addWidget(NewSiteButton, 0, 1);
-    buttons->addWidget(CloseButton, 1, 0);
-    buttons->addWidget(HelpButton, 1, 1);
-    NoticeLabel->setParent(details);
-    form->addWidget(NoticeLabel, row++, 0, 1, 2);
+    buttons->addWidget(connectButton, 0, 0);
+    buttons->addWidget(newSiteButton, 0, 1);
+    buttons->addWidget(closeButton, 1, 0);
+    buttons->addWidget(helpButton, 1, 1);
+    noticeLabel->setParent(details);
+    form->addWidget(noticeLabel, row++, 0, 1, 2);
     form->setRowStretch(row++, 1);
     form->addLayout(buttons, row, 0, 1, 2);
 
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(Tree, 1);
+    layout->addWidget(treeWidget, 1);
     layout->addWidget(details);
 
-    mnu_tree = new QMenu(QStringLiteral("Tree_Menu"), this);
-    mnu_tree->setObjectName(QStringLiteral("mnu_tree"));
+    popupMenu = new QMenu(QStringLiteral("Tree_Menu"), this);
+    popupMenu->setObjectName(QStringLiteral("mnu_tree"));
     auto entry = [this](const char* name, const QString& caption) {
-        QAction* a = mnu_tree->addAction(caption);
+        QAction* a = popupMenu->addAction(caption);
         a->setObjectName(QLatin1String(name));
         return a;
     };
     QAction* newFolder = entry("mnu_NewFolder", QStringLiteral("New Folder"));
     QAction* newSite = entry("mnu_NewSite", QStringLiteral("New Site"));
-    mnu_tree->addSeparator();
+    popupMenu->addSeparator();
     QAction* del = entry("mnu_delnode", QStringLiteral("Delete"));
     QAction* rename = entry("mnu_renametree", QStringLiteral("Rename"));
     // Also from the keyboard while the tree has the focus; neither is offered on the root.
@@ -377,18 +377,18 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     rename->setShortcut(Qt::Key_F2);
     for (QAction* a : {del, rename}) {
         a->setShortcutContext(Qt::WidgetShortcut);
-        Tree->addAction(a);
+        treeWidget->addAction(a);
     }
 
     connect(newFolder, &QAction::triggered, this, [this] { askNew(true); });
     connect(newSite, &QAction::triggered, this, [this] { askNew(false); });
-    connect(NewSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
+    connect(newSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
     connect(del, &QAction::triggered, this, &SiteListWindow::askDelete);
     connect(rename, &QAction::triggered, this, &SiteListWindow::askRename);
-    connect(Tree, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { mnu_tree->popup(Tree->viewport()->mapToGlobal(at)); });
-    connect(Tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
-    connect(Tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    connect(treeWidget, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { popupMenu->popup(treeWidget->viewport()->mapToGlobal(at)); });
+    connect(treeWidget, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
+    connect(treeWidget, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         // A double-click on a site connects to it; on a folder it opens or closes it.
         const SiteNode* n = nodeOf(item);
         if (n && !n->folder && n == shown)
@@ -400,25 +400,25 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
             return;
         if (n == model.root()) {
             if (!expanded) // the root is always open
-                QTimer::singleShot(0, Tree, [this] { Tree->topLevelItem(0)->setExpanded(true); });
+                QTimer::singleShot(0, treeWidget, [this] { treeWidget->topLevelItem(0)->setExpanded(true); });
             return;
         }
         model.setExpanded(n, expanded);
         setPicture(item);
     };
-    connect(Tree, &QTreeWidget::itemExpanded, this,
+    connect(treeWidget, &QTreeWidget::itemExpanded, this,
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, true); });
-    connect(Tree, &QTreeWidget::itemCollapsed, this,
+    connect(treeWidget, &QTreeWidget::itemCollapsed, this,
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, false); });
-    connect(PortTExt, &QLineEdit::textChanged, this, [this](const QString& t) {
+    connect(portEdit, &QLineEdit::textChanged, this, [this](const QString& t) {
         if (!t.isEmpty() && t != QLatin1String("####"))
-            FilePortText->setText(QuickConnectDialog::filePortsFor(t));
+            filePortsEdit->setText(QuickConnectDialog::filePortsFor(t));
     });
-    connect(ConnectButton, &QPushButton::clicked, this, &SiteListWindow::onConnect);
-    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(5, parentWidget()); });
-    connect(NameText, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
-    for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
+    connect(connectButton, &QPushButton::clicked, this, &SiteListWindow::onConnect);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(5, parentWidget()); });
+    connect(nameEdit, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
+    for (QLineEdit* e : {nameEdit, addressEdit, portEdit, passwordEdit})
         e->installEventFilter(this);
 
     clearDetails();
@@ -435,7 +435,7 @@ SiteNode* SiteListWindow::nodeOf(const QTreeWidgetItem* item) const
 
 QTreeWidgetItem* SiteListWindow::itemOf(const SiteNode* node) const
 {
-    for (QTreeWidgetItemIterator it(Tree); *it; ++it)
+    for (QTreeWidgetItemIterator it(treeWidget); *it; ++it)
         if (nodeOf(*it) == node)
             return *it;
     return nullptr;
@@ -443,7 +443,7 @@ QTreeWidgetItem* SiteListWindow::itemOf(const SiteNode* node) const
 
 SiteNode* SiteListWindow::selectedNode() const
 {
-    return nodeOf(Tree->currentItem());
+    return nodeOf(treeWidget->currentItem());
 }
 
 void SiteListWindow::setPicture(QTreeWidgetItem* item)
@@ -458,12 +458,12 @@ void SiteListWindow::setPicture(QTreeWidgetItem* item)
 
 void SiteListWindow::rebuild(const SiteNode* current)
 {
-    const QSignalBlocker quiet(Tree);
-    const int scrolled = Tree->verticalScrollBar()->value();
-    static_cast<SiteTreeView*>(Tree)->forget();
-    Tree->clear();
+    const QSignalBlocker quiet(treeWidget);
+    const int scrolled = treeWidget->verticalScrollBar()->value();
+    static_cast<SiteTreeView*>(treeWidget)->forget();
+    treeWidget->clear();
     std::function<void(SiteNode*, QTreeWidgetItem*)> add = [&](SiteNode* node, QTreeWidgetItem* parent) {
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(Tree);
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(treeWidget);
         item->setText(0, node->name);
         item->setData(0, NodeRole, QVariant::fromValue(static_cast<void*>(node)));
         item->setData(0, SiteRole, !node->folder);
@@ -473,18 +473,18 @@ void SiteListWindow::rebuild(const SiteNode* current)
             add(child.get(), item);
     };
     add(model.root(), nullptr);
-    for (QTreeWidgetItemIterator it(Tree); *it; ++it) {
+    for (QTreeWidgetItemIterator it(treeWidget); *it; ++it) {
         const SiteNode* n = nodeOf(*it);
         (*it)->setExpanded(n->folder && n->expanded);
         setPicture(*it);
     }
     if (QTreeWidgetItem* item = itemOf(current))
-        Tree->setCurrentItem(item);
-    Tree->verticalScrollBar()->setValue(scrolled);
+        treeWidget->setCurrentItem(item);
+    treeWidget->verticalScrollBar()->setValue(scrolled);
     updateCommands();
 }
 
-void SiteListWindow::LoadSites()
+void SiteListWindow::loadSites()
 {
     clearDetails();
     const QStringList problems = SitesFile::load(path, model);
@@ -495,7 +495,7 @@ void SiteListWindow::LoadSites()
     rebuild(model.root());
 }
 
-void SiteListWindow::SaveSites()
+void SiteListWindow::saveSites()
 {
     QString problem = unreadable ? QStringLiteral("Save Sites Error : 0 - %1 could not be read, so it was not replaced")
                                        .arg(QDir::toNativeSeparators(path))
@@ -510,7 +510,7 @@ void SiteListWindow::updateCommands()
 {
     const SiteNode* n = selectedNode();
     for (const char* name : {"mnu_delnode", "mnu_renametree"})
-        mnu_tree->findChild<QAction*>(QLatin1String(name))->setEnabled(n && n != model.root());
+        popupMenu->findChild<QAction*>(QLatin1String(name))->setEnabled(n && n != model.root());
 }
 
 void SiteListWindow::onCurrentChanged(QTreeWidgetItem* item)
@@ -531,36 +531,36 @@ void SiteListWindow::showSite(SiteNode* site)
     if (QTreeWidgetItem* old = itemOf(before))
         setPicture(old);
     setPicture(itemOf(shown));
-    TypedTextFilter::load(NameText, site->name);
-    TypedTextFilter::load(IpText, site->ip);
-    TypedTextFilter::load(PortTExt, site->port);
-    TypedTextFilter::load(PasswordText, site->password);
-    for (QWidget* w : std::initializer_list<QWidget*>{NameText, IpText, PortTExt, PasswordText, ConnectButton})
+    TypedTextFilter::load(nameEdit, site->name);
+    TypedTextFilter::load(addressEdit, site->ip);
+    TypedTextFilter::load(portEdit, site->port);
+    TypedTextFilter::load(passwordEdit, site->password);
+    for (QWidget* w : std::initializer_list<QWidget*>{nameEdit, addressEdit, portEdit, passwordEdit, connectButton})
         w->setEnabled(true);
 }
 
 void SiteListWindow::clearDetails()
 {
     shown = nullptr;
-    for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
+    for (QLineEdit* e : {nameEdit, addressEdit, portEdit, passwordEdit})
         TypedTextFilter::load(e, {});
-    NoticeLabel->clear();
-    FilePortText->setText(QStringLiteral("####"));
-    for (QWidget* w : std::initializer_list<QWidget*>{NameText, IpText, PortTExt, PasswordText, ConnectButton})
+    noticeLabel->clear();
+    filePortsEdit->setText(QStringLiteral("####"));
+    for (QWidget* w : std::initializer_list<QWidget*>{nameEdit, addressEdit, portEdit, passwordEdit, connectButton})
         w->setEnabled(false);
 }
 
 void SiteListWindow::storeName()
 {
-    if (!shown || NameText->text() == shown->name)
+    if (!shown || nameEdit->text() == shown->name)
         return;
-    if (const QString problem = model.rename(shown, NameText->text()); !problem.isEmpty()) {
-        TypedTextFilter::load(NameText, shown->name);
+    if (const QString problem = model.rename(shown, nameEdit->text()); !problem.isEmpty()) {
+        TypedTextFilter::load(nameEdit, shown->name);
         tell("refusedMessage", problem);
         return;
     }
-    if (NameText->text() != shown->name) // the notice, if any, stays: it tells what the name lost
-        NameText->setText(shown->name);
+    if (nameEdit->text() != shown->name) // the notice, if any, stays: it tells what the name lost
+        nameEdit->setText(shown->name);
     if (QTreeWidgetItem* item = itemOf(shown))
         item->setText(0, shown->name);
 }
@@ -570,7 +570,7 @@ void SiteListWindow::storeShown()
     if (!shown)
         return;
     storeName();
-    const QString problem = model.setSite(shown, IpText->text(), PortTExt->text(), PasswordText->text());
+    const QString problem = model.setSite(shown, addressEdit->text(), portEdit->text(), passwordEdit->text());
     if (!problem.isEmpty())
         tell("refusedMessage", QStringLiteral("%1: %2 was not stored.").arg(problem, shown->name));
 }
@@ -608,7 +608,7 @@ void SiteListWindow::tell(const char* name, const QString& text)
 void SiteListWindow::askNew(bool folder)
 {
     if (!selectedNode())
-        Tree->setCurrentItem(Tree->topLevelItem(0));
+        treeWidget->setCurrentItem(treeWidget->topLevelItem(0));
     const QString at = selectedNode()->name;
     inputBox(folder ? QStringLiteral("New Folder") : QStringLiteral("New Site"),
              folder ? QStringLiteral("Folder Name") : QStringLiteral("Site Name"), QString(),
@@ -684,7 +684,7 @@ void SiteListWindow::askRename()
             return;
         }
         if (node == shown)
-            NameText->setText(node->name);
+            nameEdit->setText(node->name);
         rebuild(node);
     });
 }
@@ -713,9 +713,9 @@ void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target
 void SiteListWindow::onConnect()
 {
     ctx.connectionMode = QStringLiteral("Client");
-    ctx.connectionHost = IpText->text();
-    ctx.connectionPort = PortTExt->text();
-    ctx.connectionPassword = PasswordText->text();
+    ctx.connectionHost = addressEdit->text();
+    ctx.connectionPort = portEdit->text();
+    ctx.connectionPassword = passwordEdit->text();
     if (openConnection)
         openConnection();
     close();
@@ -761,18 +761,18 @@ void SiteListWindow::closeEvent(QCloseEvent* event)
     // Merely opening and closing never rewrites the file. A tree left with the root only is
     // written too (an empty file), so deleted sites and their passwords do not come back.
     if (model.changed())
-        SaveSites();
+        saveSites();
     event->accept();
 }
 
-void InstallSiteList(MainWindow& window)
+void installSiteList(MainWindow& window)
 {
     window.setSiteListOpener([w = &window, list = QPointer<SiteListWindow>()]() mutable {
         if (!list || !list->isOpen()) {
             list = new SiteListWindow(w->context(), w);
             list->setAttribute(Qt::WA_DeleteOnClose);
             list->openConnection = [w] { w->openConnection(); };
-            list->LoadSites();
+            list->loadSites();
         }
         list->show();
         list->raise();

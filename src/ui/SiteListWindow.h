@@ -35,9 +35,9 @@ public:
     std::function<void()> openConnection;
 
     // Reads the sites file into the tree; each line it skips becomes a status line.
-    void LoadSites();
+    void loadSites();
     // Writes the tree to the sites file; a failure is shown as "Save Sites Error : ...".
-    void SaveSites();
+    void saveSites();
 
     // The site tree as the window holds it.
     const ::SiteTree& sites() const { return model; }
@@ -46,18 +46,18 @@ public:
     // False once the window has begun to close (it is deleted then).
     bool isOpen() const { return open; }
 
-    QTreeWidget* Tree = nullptr; // the control "SiteTree"
-    QLineEdit* NameText = nullptr;
-    QLineEdit* IpText = nullptr;
-    QLineEdit* PortTExt = nullptr;
-    QLineEdit* PasswordText = nullptr;
-    QLineEdit* FilePortText = nullptr;
-    QLabel* NoticeLabel = nullptr; // names what the boxes did not take
-    QPushButton* ConnectButton = nullptr;
-    QPushButton* NewSiteButton = nullptr;
-    QPushButton* CloseButton = nullptr;
-    QPushButton* HelpButton = nullptr;
-    QMenu* mnu_tree = nullptr;
+    QTreeWidget* treeWidget = nullptr; // the control "SiteTree"
+    QLineEdit* nameEdit = nullptr;
+    QLineEdit* addressEdit = nullptr;
+    QLineEdit* portEdit = nullptr;
+    QLineEdit* passwordEdit = nullptr;
+    QLineEdit* filePortsEdit = nullptr;
+    QLabel* noticeLabel = nullptr; // names what the boxes did not take
+    QPushButton* connectButton = nullptr;
+    QPushButton* newSiteButton = nullptr;
+    QPushButton* closeButton = nullptr;
+    QPushButton* helpButton = nullptr;
+    QMenu* popupMenu = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -108,4 +108,4 @@ private:
 
 // Lets the main window's site-list commands and the quick-connect dialog's "Server List"
 // button open the site list: one window, owned by the main window, raised when open.
-void InstallSiteList(MainWindow& window);
+void installSiteList(MainWindow& window);

@@ -55,7 +55,7 @@ int main(int argc, char** argv)
     if (firstStart)
         window.sizeForNewInstallation();
     InstallTransferUi(peer, &window);
-    InstallSiteList(window);
+    installSiteList(window);
     // exit(), not quit(): quit() lets any window that refuses to close keep the process alive.
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
     QObject::connect(splash, &SplashWindow::finished, &window, [&window, splash] {

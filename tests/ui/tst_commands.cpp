@@ -67,7 +67,7 @@ private Q_SLOTS:
             TestPeer p;
             MainWindow w(*p.peer);
             InstallTransferUi(*p.peer, &w);
-            InstallSiteList(w);
+            installSiteList(w);
             w.show();
             p.ctx->addText("before", LineKind::Status);
             QAction* a = act(w, name);
@@ -217,7 +217,7 @@ private Q_SLOTS:
     {
         TestPeer p;
         MainWindow w(*p.peer);
-        InstallSiteList(w);
+        installSiteList(w);
         QSignalSpy done(&w, &MainWindow::exitConfirmed);
         w.show();
         act(w, "mnu_svrlist")->trigger();

@@ -31,7 +31,7 @@ QString sitesPath(const TestPeer& p)
 
 QTreeWidgetItem* item(SiteListWindow* l, const QString& name)
 {
-    const auto found = l->Tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    const auto found = l->treeWidget->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
     return found.size() == 1 ? found.front() : nullptr;
 }
 
@@ -51,11 +51,11 @@ void step(SiteListWindow* l, const QString& op, QStringList& told)
     const QString verb = op.section(':', 0, 0), arg = op.section(':', 1);
     auto trigger = [l](const char* name) { l->findChild<QAction*>(QLatin1String(name))->trigger(); };
     if (verb == "select") {
-        l->Tree->setCurrentItem(item(l, arg));
+        l->treeWidget->setCurrentItem(item(l, arg));
     } else if (verb == "rename" && !l->findChild<QAction*>("mnu_renametree")->isEnabled()) {
         told << "no Rename";
     } else if (verb == "folder" || verb == "site" || verb == "rename") { // answered in the input box
-        verb == "site" ? l->NewSiteButton->click() : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
+        verb == "site" ? l->newSiteButton->click() : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
         QInputDialog* box = nullptr; // answered ones linger until deleted
         for (QInputDialog* b : l->findChildren<QInputDialog*>("InputBox"))
             box = b->isVisible() ? b : box;
@@ -74,27 +74,27 @@ void step(SiteListWindow* l, const QString& op, QStringList& told)
             q->button(arg == "yes" ? QMessageBox::Yes : QMessageBox::No)->click();
         }
     } else if (verb == "drag") {
-        QWidget* port = l->Tree->viewport();
-        const QPoint from = l->Tree->visualItemRect(item(l, arg.section('>', 0, 0))).center();
-        const QPoint to = l->Tree->visualItemRect(item(l, arg.section('>', 1))).center();
+        QWidget* port = l->treeWidget->viewport();
+        const QPoint from = l->treeWidget->visualItemRect(item(l, arg.section('>', 0, 0))).center();
+        const QPoint to = l->treeWidget->visualItemRect(item(l, arg.section('>', 1))).center();
         QTest::mousePress(port, Qt::LeftButton, {}, from);
         QTest::mouseMove(port, to);
         QTest::mouseRelease(port, Qt::LeftButton, {}, to);
     } else if (verb == "collapse") {
         item(l, arg)->setExpanded(false);
     } else if (verb == "escape") {
-        QTest::keyClick(l->Tree, Qt::Key_Escape);
+        QTest::keyClick(l->treeWidget, Qt::Key_Escape);
         told << (l->isOpen() ? "open" : "closed");
     } else if (verb == "details") {
-        told << "details:" + l->NameText->text() + "|" + l->IpText->text();
+        told << "details:" + l->nameEdit->text() + "|" + l->addressEdit->text();
     } else if (verb == "name") { // renames when the box is left by Enter
-        typeInto(l->NameText, arg);
-        QTest::keyClick(l->NameText, Qt::Key_Return);
+        typeInto(l->nameEdit, arg);
+        QTest::keyClick(l->nameEdit, Qt::Key_Return);
     } else {
-        typeInto(verb == "ip" ? l->IpText : verb == "port" ? l->PortTExt : l->PasswordText, arg);
+        typeInto(verb == "ip" ? l->addressEdit : verb == "port" ? l->portEdit : l->passwordEdit, arg);
     }
-    if (!l->NoticeLabel->text().isEmpty())
-        told << l->NoticeLabel->text(), l->NoticeLabel->clear();
+    if (!l->noticeLabel->text().isEmpty())
+        told << l->noticeLabel->text(), l->noticeLabel->clear();
     for (QMessageBox* m : l->findChildren<QMessageBox*>("refusedMessage")) {
         told << m->text();
         delete m;
@@ -204,16 +204,16 @@ private Q_SLOTS:
         QWidget owner;
         auto* l = new SiteListWindow(*p.ctx, &owner);
         l->setAttribute(Qt::WA_DeleteOnClose);
-        l->LoadSites();
+        l->loadSites();
         l->resize(600, 600); // room for every row
         l->show();
-        QVERIFY(!l->ConnectButton->isEnabled() && !l->IpText->isEnabled()); // no site shown yet
+        QVERIFY(!l->connectButton->isEnabled() && !l->addressEdit->isEnabled()); // no site shown yet
         QStringList said;
         QPointer<SiteListWindow> gone = l;
         for (const QString& op : ops)
             op == "rmhome" ? void(QDir(p.ctx->programFolder).removeRecursively()) : step(l, op, said);
         if (gone)
-            l->CloseButton->click();
+            l->closeButton->click();
         QTRY_VERIFY(!gone);
         for (QMessageBox* m : owner.findChildren<QMessageBox*>("saveSitesError"))
             said << m->text();
@@ -248,7 +248,7 @@ private Q_SLOTS:
         Options expected = p.ctx->options;
         expected.sitesHeight = QString::number(SiteListWindow::minHeightTwips);
         MainWindow w(*p.peer);
-        InstallSiteList(w);
+        installSiteList(w);
         w.findChild<QAction*>("mnu_Connect")->trigger();
         auto* quick = w.findChild<QuickConnectDialog*>();
         quick->siteListButton->click();
@@ -257,15 +257,15 @@ private Q_SLOTS:
         QVERIFY(l && l->isVisible());
         QCOMPARE(l->size(), QSize(twipsToPixelsX(9000), twipsToPixelsY(SiteListWindow::minHeightTwips)));
 
-        QCOMPARE(l->FilePortText->text(), "####");
-        l->Tree->setCurrentItem(item(l, "Peer"));
-        QCOMPARE(l->FilePortText->text(), QString("%1 & %2").arg(port + 1).arg(port + 2));
+        QCOMPARE(l->filePortsEdit->text(), "####");
+        l->treeWidget->setCurrentItem(item(l, "Peer"));
+        QCOMPARE(l->filePortsEdit->text(), QString("%1 & %2").arg(port + 1).arg(port + 2));
         QVERIFY(QTest::qWaitForWindowActive(l));
-        l->IpText->setFocus();
-        QTRY_COMPARE(l->IpText->selectedText(), "127.0.0.1");
+        l->addressEdit->setFocus();
+        QTRY_COMPARE(l->addressEdit->selectedText(), "127.0.0.1");
         QSignalSpy seen(&listener, &QTcpServer::newConnection);
         QPointer<SiteListWindow> gone = l;
-        l->ConnectButton->click();
+        l->connectButton->click();
         QVERIFY(seen.count() || seen.wait(5000));
         QCOMPARE(QStringList(
                      {p.ctx->connectionMode, p.ctx->connectionHost, p.ctx->connectionPort, p.ctx->connectionPassword}),
