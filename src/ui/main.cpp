@@ -54,7 +54,7 @@ int main(int argc, char** argv)
     MainWindow window(peer);
     if (firstStart)
         window.sizeForNewInstallation();
-    InstallTransferUi(peer, &window);
+    installTransferUi(peer, &window);
     installSiteList(window);
     // exit(), not quit(): quit() lets any window that refuses to close keep the process alive.
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, [] { QCoreApplication::exit(0); });

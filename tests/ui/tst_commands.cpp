@@ -66,7 +66,7 @@ private Q_SLOTS:
         for (const QString& name : names) {
             TestPeer p;
             MainWindow w(*p.peer);
-            InstallTransferUi(*p.peer, &w);
+            installTransferUi(*p.peer, &w);
             installSiteList(w);
             w.show();
             p.ctx->addText("before", LineKind::Status);

@@ -327,7 +327,7 @@ private Q_SLOTS:
         TestPeer p;
         Options& o = p.ctx->options;
         MainWindow w(*p.peer);
-        InstallTransferUi(*p.peer, &w);
+        installTransferUi(*p.peer, &w);
         const QString home = p.home.path();
         QVERIFY(writeFile(home + "/pick/f1.txt") && writeFile(home + "/pick/f2") && writeFile(home + "/pick/dir/x"));
         o.lastSendFolder = button == "SendFoldButton" ? "/no/such/folder/" : home + "/pick/";

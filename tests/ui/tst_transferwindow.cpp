@@ -29,7 +29,7 @@ struct UiPeer {
     {
         for (const char* n : {"mnu_sndfile", "pop_file", "Send"})
             (new QAction(&main))->setObjectName(QLatin1String(n));
-        InstallTransferUi(*peer.peer, &main);
+        installTransferUi(*peer.peer, &main);
         TransferTimeouts& t = peer.peer->transfers().timeouts;
         t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = 3000;
         t.viewMs = 10;
