@@ -53,9 +53,9 @@ constexpr Tab kTabs[] = {
     {"File Catcher", "filecatcher", "File Catcher Options", "FileCatcherFrame", "File Catcher Options", 18},
 };
 
-// logMode of each LogOption button (by day, by month, by year, one file); 4 is "no log".
+// logMode of each logOptions button (by day, by month, by year, one file); 4 is "no log".
 constexpr int kLogModes[4] = {0, 2, 1, 3};
-// existingFileDefault of each AutoOption button (overwrite, resume, rename, prompt).
+// existingFileDefault of each existingFileOptions button (overwrite, resume, rename, prompt).
 constexpr int kExists[4] = {1, 2, 3, 0};
 
 QCheckBox* check(const char* name, const QString& caption, QWidget* parent)
@@ -348,34 +348,34 @@ OptionsDialog::OptionsDialog(Peer& p, MainWindow& owner) : QDialog(&owner), peer
     buildPages();
 
     auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
-    Command2 = button("Command2", QStringLiteral("OK"));
-    Command2->setDefault(true);
-    Command3 = button("Command3", QStringLiteral("Cancel"));
-    HelpButton = button("HelpButton", QStringLiteral("Help"));
+    okButton = button("Command2", QStringLiteral("OK"));
+    okButton->setDefault(true);
+    cancelButton = button("Command3", QStringLiteral("Cancel"));
+    helpButton = button("HelpButton", QStringLiteral("Help"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(Command2);
-    buttons->addWidget(Command3);
-    buttons->addWidget(HelpButton);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(helpButton);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(TabStrip1);
+    layout->addWidget(pageTabs);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(Command2, &QPushButton::clicked, this, &OptionsDialog::onOk);
-    connect(Command3, &QPushButton::clicked, this, &QDialog::close);
-    connect(HelpButton, &QPushButton::clicked, this, &OptionsDialog::onHelp);
-    connect(MinToTrayCheck, &QCheckBox::clicked, this, &OptionsDialog::drawTrayPicture);
-    for (QRadioButton* b : BoxLayoutOption)
+    connect(okButton, &QPushButton::clicked, this, &OptionsDialog::onOk);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(helpButton, &QPushButton::clicked, this, &OptionsDialog::onHelp);
+    connect(minimizeToTrayCheck, &QCheckBox::clicked, this, &OptionsDialog::drawTrayPicture);
+    for (QRadioButton* b : layoutOptions)
         connect(b, &QRadioButton::clicked, this, &OptionsDialog::drawLayoutPicture);
-    connect(FCOTCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
-    connect(FCSWCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
-    connect(LoggingCheck, &QCheckBox::clicked, this, &OptionsDialog::onLoggingClicked);
-    connect(BrowseButton, &QPushButton::clicked, this, [this] { browse(false); });
-    connect(LogBrowseButton, &QPushButton::clicked, this, [this] { browse(true); });
-    for (QLabel* l : {ConnectColorLabel, ErrorColorLabel, StatusColorLabel, MsgColorLabel})
+    connect(catcherOnTopCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
+    connect(catcherSmallCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
+    connect(loggingCheck, &QCheckBox::clicked, this, &OptionsDialog::onLoggingClicked);
+    connect(downloadBrowseButton, &QPushButton::clicked, this, [this] { browse(false); });
+    connect(logBrowseButton, &QPushButton::clicked, this, [this] { browse(true); });
+    for (QLabel* l : {connectColourLabel, errorColourLabel, statusColourLabel, messageColourLabel})
         l->installEventFilter(this);
-    for (QLineEdit* e : {NameText, EmailText, HomePageText})
+    for (QLineEdit* e : {nameEdit, emailEdit, homePageEdit})
         e->installEventFilter(this);
 
     load();
@@ -383,34 +383,34 @@ OptionsDialog::OptionsDialog(Peer& p, MainWindow& owner) : QDialog(&owner), peer
 
 void OptionsDialog::buildPages()
 {
-    TabStrip1 = new QTabWidget(this);
-    TabStrip1->setObjectName(QStringLiteral("TabStrip1"));
-    TabStrip1->setUsesScrollButtons(false); // every tab in sight: the dialog is as wide as they are
+    pageTabs = new QTabWidget(this);
+    pageTabs->setObjectName(QStringLiteral("TabStrip1"));
+    pageTabs->setUsesScrollButtons(false); // every tab in sight: the dialog is as wide as they are
     QGroupBox* frames[7] = {};
     for (int i = 0; i < 7; ++i) {
         const Tab& t = kTabs[i];
-        auto* page = new QWidget(TabStrip1);
+        auto* page = new QWidget(pageTabs);
         frames[i] = new QGroupBox(QLatin1String(t.frameCaption), page);
         frames[i]->setObjectName(QLatin1String(t.frame));
         auto* pageLayout = new QVBoxLayout(page);
         pageLayout->addWidget(frames[i]);
-        TabStrip1->addTab(page, QLatin1String(t.caption));
-        TabStrip1->setTabToolTip(i, QLatin1String(t.tip));
-        TabStrip1->tabBar()->setTabData(i, QLatin1String(t.key));
+        pageTabs->addTab(page, QLatin1String(t.caption));
+        pageTabs->setTabToolTip(i, QLatin1String(t.tip));
+        pageTabs->tabBar()->setTabData(i, QLatin1String(t.key));
     }
 
     // Display 1: time stamps, chat bar, tray.
     {
         QGroupBox* f = frames[0];
-        TimeStampCheck = check("TimeStampCheck", QStringLiteral("Timestamp Events"), f);
-        ChatBarCheck = check("ChatBarCheck", QStringLiteral("Show Chat Bar"), f);
-        MinToTrayCheck = check("MinToTrayCheck", QStringLiteral("Minimize Zantiro To Tray"), f);
-        MinToTrayImg = pictureLabel("MinToTrayImg", f);
+        timeStampCheck = check("TimeStampCheck", QStringLiteral("Timestamp Events"), f);
+        chatBarCheck = check("ChatBarCheck", QStringLiteral("Show Chat Bar"), f);
+        minimizeToTrayCheck = check("MinToTrayCheck", QStringLiteral("Minimize Zantiro To Tray"), f);
+        trayPicture = pictureLabel("MinToTrayImg", f);
         auto* l = new QVBoxLayout(f);
-        l->addWidget(TimeStampCheck);
-        l->addWidget(ChatBarCheck);
-        l->addWidget(MinToTrayCheck);
-        l->addWidget(MinToTrayImg, 0, Qt::AlignHCenter);
+        l->addWidget(timeStampCheck);
+        l->addWidget(chatBarCheck);
+        l->addWidget(minimizeToTrayCheck);
+        l->addWidget(trayPicture, 0, Qt::AlignHCenter);
         l->addStretch();
     }
     // Display 2: colours and the box layout.
@@ -425,30 +425,30 @@ void OptionsDialog::buildPages()
             l->setFont(bold);
             return l;
         };
-        ConnectColorLabel = colourLabel("ConnectColorLabel", QStringLiteral("Connection Text"));
-        ErrorColorLabel = colourLabel("ErrorColorLabel", QStringLiteral("Error Text"));
-        StatusColorLabel = colourLabel("StatusColorLabel", QStringLiteral("Status Text"));
-        MsgColorLabel = colourLabel("MsgColorLabel", QStringLiteral("Message Text"));
+        connectColourLabel = colourLabel("ConnectColorLabel", QStringLiteral("Connection Text"));
+        errorColourLabel = colourLabel("ErrorColorLabel", QStringLiteral("Error Text"));
+        statusColourLabel = colourLabel("StatusColorLabel", QStringLiteral("Status Text"));
+        messageColourLabel = colourLabel("MsgColorLabel", QStringLiteral("Message Text"));
         auto* Label5 = new QLabel(QStringLiteral("Click A Text Type To Change Its Color"), f);
         Label5->setObjectName(QStringLiteral("Label5"));
         auto* colours = new QGridLayout;
-        colours->addWidget(ConnectColorLabel, 0, 0);
-        colours->addWidget(ErrorColorLabel, 0, 1);
-        colours->addWidget(StatusColorLabel, 1, 0);
-        colours->addWidget(MsgColorLabel, 1, 1);
+        colours->addWidget(connectColourLabel, 0, 0);
+        colours->addWidget(errorColourLabel, 0, 1);
+        colours->addWidget(statusColourLabel, 1, 0);
+        colours->addWidget(messageColourLabel, 1, 1);
 
         auto* boxFrame = new QGroupBox(QStringLiteral("Box Layout"), f);
         boxFrame->setObjectName(QStringLiteral("BoxLayoutFrame"));
-        BoxLayoutOption[0] = option(QStringLiteral("BoxLayoutOption_0"), QStringLiteral("One Box Layout"), boxFrame);
-        BoxLayoutOption[1] = option(QStringLiteral("BoxLayoutOption_1"), QStringLiteral("Two Box Layout"), boxFrame);
-        BoxLayoutImg = pictureLabel("BoxLayoutImg", boxFrame);
+        layoutOptions[0] = option(QStringLiteral("BoxLayoutOption_0"), QStringLiteral("One Box Layout"), boxFrame);
+        layoutOptions[1] = option(QStringLiteral("BoxLayoutOption_1"), QStringLiteral("Two Box Layout"), boxFrame);
+        layoutPicture = pictureLabel("BoxLayoutImg", boxFrame);
         auto* choices = new QVBoxLayout;
-        choices->addWidget(BoxLayoutOption[0]);
-        choices->addWidget(BoxLayoutOption[1]);
+        choices->addWidget(layoutOptions[0]);
+        choices->addWidget(layoutOptions[1]);
         choices->addStretch();
         auto* boxLayout = new QHBoxLayout(boxFrame);
         boxLayout->addLayout(choices);
-        boxLayout->addWidget(BoxLayoutImg);
+        boxLayout->addWidget(layoutPicture);
         boxLayout->addStretch();
 
         auto* l = new QVBoxLayout(f);
@@ -462,12 +462,12 @@ void OptionsDialog::buildPages()
         QGroupBox* f = frames[2];
         auto* blink = new QGroupBox(QStringLiteral("Blink In Tray When Receiving"), f);
         blink->setObjectName(QStringLiteral("BlinkFrame"));
-        MessageBlinkCheck = check("MessageBlinkCheck", QStringLiteral("Chat Messages"), blink);
-        ErrorBlinkCheck = check("ErrorBlinkCheck", QStringLiteral("Error Messages"), blink);
-        StatusBlinkCheck = check("StatusBlinkCheck", QStringLiteral("Status Messages"), blink);
-        ConnectBlinkCheck = check("ConnectBlinkCheck", QStringLiteral("Connect Messages"), blink);
+        messageBlinkCheck = check("MessageBlinkCheck", QStringLiteral("Chat Messages"), blink);
+        errorBlinkCheck = check("ErrorBlinkCheck", QStringLiteral("Error Messages"), blink);
+        statusBlinkCheck = check("StatusBlinkCheck", QStringLiteral("Status Messages"), blink);
+        connectBlinkCheck = check("ConnectBlinkCheck", QStringLiteral("Connect Messages"), blink);
         auto* b = new QVBoxLayout(blink);
-        for (QCheckBox* c : {MessageBlinkCheck, ErrorBlinkCheck, StatusBlinkCheck, ConnectBlinkCheck})
+        for (QCheckBox* c : {messageBlinkCheck, errorBlinkCheck, statusBlinkCheck, connectBlinkCheck})
             b->addWidget(c);
         auto* l = new QVBoxLayout(f);
         l->addWidget(blink);
@@ -476,26 +476,26 @@ void OptionsDialog::buildPages()
     // Logging.
     {
         QGroupBox* f = frames[3];
-        LoggingCheck = check("LoggingCheck", QStringLiteral("Enable Logging"), f);
+        loggingCheck = check("LoggingCheck", QStringLiteral("Enable Logging"), f);
         logGroup = new QButtonGroup(this);
         const QString captions[4] = {QStringLiteral("Save Logs By Day"), QStringLiteral("Save Logs By Month"),
                                      QStringLiteral("Save Logs By Year"), QStringLiteral("Save All Logs In One File")};
         auto* l = new QVBoxLayout(f);
-        l->addWidget(LoggingCheck);
+        l->addWidget(loggingCheck);
         for (int i = 0; i < 4; ++i) {
-            LogOption[i] = option(QStringLiteral("LogOption_%1").arg(i), captions[i], f);
-            logGroup->addButton(LogOption[i], i);
-            l->addWidget(LogOption[i]);
+            logOptions[i] = option(QStringLiteral("LogOption_%1").arg(i), captions[i], f);
+            logGroup->addButton(logOptions[i], i);
+            l->addWidget(logOptions[i]);
         }
         auto* dirFrame = new QGroupBox(QStringLiteral("Save Log Files To..."), f);
         dirFrame->setObjectName(QStringLiteral("LogDirFrame"));
-        LogDirLabel = folderLabel("LogDirLabel", dirFrame);
-        LogBrowseButton = new QPushButton(QStringLiteral("Browse..."), dirFrame);
-        LogBrowseButton->setObjectName(QStringLiteral("LogBrowseButton"));
-        LogBrowseButton->setAutoDefault(false);
+        logFolderLabel = folderLabel("LogDirLabel", dirFrame);
+        logBrowseButton = new QPushButton(QStringLiteral("Browse..."), dirFrame);
+        logBrowseButton->setObjectName(QStringLiteral("LogBrowseButton"));
+        logBrowseButton->setAutoDefault(false);
         auto* d = new QHBoxLayout(dirFrame);
-        d->addWidget(LogDirLabel, 1);
-        d->addWidget(LogBrowseButton);
+        d->addWidget(logFolderLabel, 1);
+        d->addWidget(logBrowseButton);
         l->addWidget(dirFrame);
         l->addStretch();
     }
@@ -503,11 +503,11 @@ void OptionsDialog::buildPages()
     {
         QGroupBox* f = frames[4];
         // What a box does not take is named below the boxes, never dropped unseen.
-        InfoNotice = new QLabel(f);
-        InfoNotice->setObjectName(QStringLiteral("InfoNotice"));
-        InfoNotice->setTextFormat(Qt::PlainText);
-        InfoNotice->setWordWrap(true);
-        InfoNotice->setStyleSheet(QStringLiteral("color: #b00000"));
+        infoNotice = new QLabel(f);
+        infoNotice->setObjectName(QStringLiteral("InfoNotice"));
+        infoNotice->setTextFormat(Qt::PlainText);
+        infoNotice->setWordWrap(true);
+        infoNotice->setStyleSheet(QStringLiteral("color: #b00000"));
         const QString fields = QStringLiteral("Your information is stored and sent as Windows-1252 text without "
                                               "\";\", \"[\" or \"%1\".")
                                    .arg(QChar(0xFF));
@@ -517,37 +517,37 @@ void OptionsDialog::buildPages()
         auto box = [this, f](const char* name, bool (*allowed)(QChar), const QString& rule) {
             auto* e = new QLineEdit(f);
             e->setObjectName(QLatin1String(name));
-            const auto notice = [this](const QString& t) { InfoNotice->setText(t); };
+            const auto notice = [this](const QString& t) { infoNotice->setText(t); };
             e->setValidator(new TypedTextFilter(e, allowed, rule, notice));
             return e;
         };
-        NameText = box("NameText", &OptionsDialog::allowedInName, fields);
-        EmailText = box("EmailText", &OptionsDialog::allowedInEmail, fields);
-        HomePageText = box("HomePageText", &OptionsDialog::allowedInHomePage, page);
-        AgeCombo = new QComboBox(f);
-        AgeCombo->setObjectName(QStringLiteral("AgeCombo"));
+        nameEdit = box("NameText", &OptionsDialog::allowedInName, fields);
+        emailEdit = box("EmailText", &OptionsDialog::allowedInEmail, fields);
+        homePageEdit = box("HomePageText", &OptionsDialog::allowedInHomePage, page);
+        ageCombo = new QComboBox(f);
+        ageCombo->setObjectName(QStringLiteral("AgeCombo"));
         for (int age = 1; age <= 99; ++age)
-            AgeCombo->addItem(QString::number(age));
+            ageCombo->addItem(QString::number(age));
         auto* form = new QFormLayout(f);
-        form->addRow(QStringLiteral("Name : "), NameText);
-        form->addRow(QStringLiteral("E-Mail Address :"), EmailText);
-        form->addRow(QStringLiteral("Age : "), AgeCombo);
-        form->addRow(QStringLiteral("Homepage :"), HomePageText);
-        form->addRow(InfoNotice);
+        form->addRow(QStringLiteral("Name : "), nameEdit);
+        form->addRow(QStringLiteral("E-Mail Address :"), emailEdit);
+        form->addRow(QStringLiteral("Age : "), ageCombo);
+        form->addRow(QStringLiteral("Homepage :"), homePageEdit);
+        form->addRow(infoNotice);
     }
     // File Options.
     {
         QGroupBox* f = frames[5];
-        AutoAcceptCheck = check("AutoAcceptCheck", QStringLiteral("Auto Accept Files"), f);
+        autoAcceptCheck = check("AutoAcceptCheck", QStringLiteral("Auto Accept Files"), f);
         auto* dirFrame = new QGroupBox(QStringLiteral("Save Received File(s)/Folders To"), f);
         dirFrame->setObjectName(QStringLiteral("GetDirFrame"));
-        GetDirLabel = folderLabel("GetDirLabel", dirFrame);
-        BrowseButton = new QPushButton(QStringLiteral("Browse..."), dirFrame);
-        BrowseButton->setObjectName(QStringLiteral("BrowseButton"));
-        BrowseButton->setAutoDefault(false);
+        downloadFolderLabel = folderLabel("GetDirLabel", dirFrame);
+        downloadBrowseButton = new QPushButton(QStringLiteral("Browse..."), dirFrame);
+        downloadBrowseButton->setObjectName(QStringLiteral("BrowseButton"));
+        downloadBrowseButton->setAutoDefault(false);
         auto* d = new QHBoxLayout(dirFrame);
-        d->addWidget(GetDirLabel, 1);
-        d->addWidget(BrowseButton);
+        d->addWidget(downloadFolderLabel, 1);
+        d->addWidget(downloadBrowseButton);
 
         auto* existsFrame = new QGroupBox(QStringLiteral("If File Exists"), f);
         existsFrame->setObjectName(QStringLiteral("ExistsFrame"));
@@ -555,19 +555,19 @@ void OptionsDialog::buildPages()
                                      QStringLiteral("Auto Rename"), QStringLiteral("Prompt Me")};
         auto* e = new QGridLayout(existsFrame);
         for (int i = 0; i < 4; ++i) {
-            AutoOption[i] = option(QStringLiteral("AutoOption_%1").arg(i), captions[i], existsFrame);
-            e->addWidget(AutoOption[i], i / 2, i % 2);
+            existingFileOptions[i] = option(QStringLiteral("AutoOption_%1").arg(i), captions[i], existsFrame);
+            e->addWidget(existingFileOptions[i], i / 2, i % 2);
         }
         auto* lostFrame = new QGroupBox(QStringLiteral("When Disconnected"), f);
         lostFrame->setObjectName(QStringLiteral("DisconnectedFrame"));
-        AutoResendCheck = check("AutoResendCheck", QStringLiteral("Auto Resend Files"), lostFrame);
-        AutoReconnectCheck = check("AutoReconnectCheck", QStringLiteral("Auto Reconnect"), lostFrame);
+        autoResendCheck = check("AutoResendCheck", QStringLiteral("Auto Resend Files"), lostFrame);
+        autoReconnectCheck = check("AutoReconnectCheck", QStringLiteral("Auto Reconnect"), lostFrame);
         auto* w = new QHBoxLayout(lostFrame);
-        w->addWidget(AutoResendCheck);
-        w->addWidget(AutoReconnectCheck);
+        w->addWidget(autoResendCheck);
+        w->addWidget(autoReconnectCheck);
 
         auto* l = new QVBoxLayout(f);
-        l->addWidget(AutoAcceptCheck);
+        l->addWidget(autoAcceptCheck);
         l->addWidget(dirFrame);
         l->addWidget(existsFrame);
         l->addWidget(lostFrame);
@@ -576,13 +576,13 @@ void OptionsDialog::buildPages()
     // File Catcher.
     {
         QGroupBox* f = frames[6];
-        FCOTCheck = check("FCOTCheck", QStringLiteral("Keep Catcher On Top Of All Windows"), f);
-        FCSWCheck = check("FCSWCheck", QStringLiteral("Show Catcher As Small Window"), f);
-        FCIMG = pictureLabel("FCIMG", f);
+        catcherOnTopCheck = check("FCOTCheck", QStringLiteral("Keep Catcher On Top Of All Windows"), f);
+        catcherSmallCheck = check("FCSWCheck", QStringLiteral("Show Catcher As Small Window"), f);
+        catcherPicture = pictureLabel("FCIMG", f);
         auto* l = new QVBoxLayout(f);
-        l->addWidget(FCOTCheck);
-        l->addWidget(FCSWCheck);
-        l->addWidget(FCIMG, 0, Qt::AlignHCenter);
+        l->addWidget(catcherOnTopCheck);
+        l->addWidget(catcherSmallCheck);
+        l->addWidget(catcherPicture, 0, Qt::AlignHCenter);
         l->addStretch();
     }
 }
@@ -590,57 +590,57 @@ void OptionsDialog::buildPages()
 void OptionsDialog::load()
 {
     const Options& o = ctx.options;
-    TabStrip1->setCurrentIndex(0);
+    pageTabs->setCurrentIndex(0);
 
-    FCOTCheck->setChecked(o.catcherOnTop);
-    FCSWCheck->setChecked(o.catcherSmall);
+    catcherOnTopCheck->setChecked(o.catcherOnTop);
+    catcherSmallCheck->setChecked(o.catcherSmall);
     drawCatcherPicture();
 
-    TypedTextFilter::load(NameText, o.myName);
-    TypedTextFilter::load(EmailText, o.myEmail);
-    TypedTextFilter::load(HomePageText, o.myHomePage);
+    TypedTextFilter::load(nameEdit, o.myName);
+    TypedTextFilter::load(emailEdit, o.myEmail);
+    TypedTextFilter::load(homePageEdit, o.myHomePage);
 
     // "##" (never set) and anything that is not an age of the list show as 17.
     bool ok = false;
     const int age = o.myAge.toInt(&ok);
-    AgeCombo->setCurrentIndex(ok && age >= 1 && age <= 99 ? age - 1 : 16);
+    ageCombo->setCurrentIndex(ok && age >= 1 && age <= 99 ? age - 1 : 16);
 
-    MinToTrayCheck->setChecked(o.minimizeToTray);
-    ChatBarCheck->setChecked(o.showChatBar);
-    TimeStampCheck->setChecked(o.timeStamps);
+    minimizeToTrayCheck->setChecked(o.minimizeToTray);
+    chatBarCheck->setChecked(o.showChatBar);
+    timeStampCheck->setChecked(o.timeStamps);
     drawTrayPicture();
 
-    BoxLayoutOption[o.boxLayout == QLatin1String("0") ? 0 : 1]->setChecked(true);
+    layoutOptions[o.boxLayout == QLatin1String("0") ? 0 : 1]->setChecked(true);
     drawLayoutPicture();
 
-    setLabelColour(ConnectColorLabel, MainWindow::colourOf(o.connectColor));
-    setLabelColour(ErrorColorLabel, MainWindow::colourOf(o.errorColor));
-    setLabelColour(StatusColorLabel, MainWindow::colourOf(o.statusColor));
-    setLabelColour(MsgColorLabel, MainWindow::colourOf(o.messageColor));
+    setLabelColour(connectColourLabel, MainWindow::colourOf(o.connectColor));
+    setLabelColour(errorColourLabel, MainWindow::colourOf(o.errorColor));
+    setLabelColour(statusColourLabel, MainWindow::colourOf(o.statusColor));
+    setLabelColour(messageColourLabel, MainWindow::colourOf(o.messageColor));
 
-    MessageBlinkCheck->setChecked(o.messageBlink);
-    ErrorBlinkCheck->setChecked(o.errorBlink);
-    StatusBlinkCheck->setChecked(o.statusBlink);
-    ConnectBlinkCheck->setChecked(o.connectBlink);
-    AutoAcceptCheck->setChecked(o.autoAccept);
-    AutoReconnectCheck->setChecked(o.autoReconnect);
-    AutoResendCheck->setChecked(o.autoResend);
+    messageBlinkCheck->setChecked(o.messageBlink);
+    errorBlinkCheck->setChecked(o.errorBlink);
+    statusBlinkCheck->setChecked(o.statusBlink);
+    connectBlinkCheck->setChecked(o.connectBlink);
+    autoAcceptCheck->setChecked(o.autoAccept);
+    autoReconnectCheck->setChecked(o.autoReconnect);
+    autoResendCheck->setChecked(o.autoResend);
 
     for (int i = 0; i < 4; ++i)
         if (kExists[i] == o.existingFileDefault)
-            AutoOption[i]->setChecked(true);
+            existingFileOptions[i]->setChecked(true);
 
     setDownloadFolder(o.downloadFolder);
 
-    LogOption[3]->setChecked(true);
+    logOptions[3]->setChecked(true);
     for (int i = 0; i < 4; ++i) {
         if (kLogModes[i] == o.logMode) {
-            LogOption[i]->setChecked(true);
-            LoggingCheck->setChecked(true);
+            logOptions[i]->setChecked(true);
+            loggingCheck->setChecked(true);
         }
     }
     if (o.logMode == 4)
-        for (QRadioButton* b : LogOption)
+        for (QRadioButton* b : logOptions)
             b->setEnabled(false);
 
     setLogFolder(o.logFolder);
@@ -648,20 +648,20 @@ void OptionsDialog::load()
 
 void OptionsDialog::drawTrayPicture()
 {
-    MinToTrayImg->setPixmap(
-        picture(MinToTrayCheck->isChecked() ? QStringLiteral("MinTrayImg") : QStringLiteral("MinTaskImg")));
+    trayPicture->setPixmap(
+        picture(minimizeToTrayCheck->isChecked() ? QStringLiteral("MinTrayImg") : QStringLiteral("MinTaskImg")));
 }
 
 void OptionsDialog::drawLayoutPicture()
 {
-    BoxLayoutImg->setPixmap(
-        picture(BoxLayoutOption[0]->isChecked() ? QStringLiteral("OneBoxImg") : QStringLiteral("TwoBoxImg")));
+    layoutPicture->setPixmap(
+        picture(layoutOptions[0]->isChecked() ? QStringLiteral("OneBoxImg") : QStringLiteral("TwoBoxImg")));
 }
 
 void OptionsDialog::drawCatcherPicture()
 {
-    const bool top = FCOTCheck->isChecked(), small = FCSWCheck->isChecked();
-    FCIMG->setPixmap(picture(top && small ? QStringLiteral("FCSWOTIMG")
+    const bool top = catcherOnTopCheck->isChecked(), small = catcherSmallCheck->isChecked();
+    catcherPicture->setPixmap(picture(top && small ? QStringLiteral("FCSWOTIMG")
                              : small      ? QStringLiteral("FCSWIMG")
                              : top        ? QStringLiteral("FCOTIMG")
                                           : QStringLiteral("FCFCIMG")));
@@ -697,16 +697,16 @@ void OptionsDialog::setDownloadFolder(const QString& folder)
 {
     chosenDownloadDir = folder;
     const QString shown = QDir::toNativeSeparators(folder);
-    GetDirLabel->setText(shortFolder(shown, 35, 30));
-    GetDirLabel->setToolTip(shown);
+    downloadFolderLabel->setText(shortFolder(shown, 35, 30));
+    downloadFolderLabel->setToolTip(shown);
 }
 
 void OptionsDialog::setLogFolder(const QString& folder)
 {
     chosenLogDir = folder;
     const QString shown = QDir::toNativeSeparators(folder);
-    LogDirLabel->setText(shortFolder(shown, 27, 23));
-    LogDirLabel->setToolTip(shown);
+    logFolderLabel->setText(shortFolder(shown, 27, 23));
+    logFolderLabel->setToolTip(shown);
 }
 
 void OptionsDialog::browse(bool logFolder)
@@ -737,17 +737,17 @@ void OptionsDialog::onLoggingClicked(bool ticked)
     if (!ticked) {
         // No naming button is selected while logging is off.
         logGroup->setExclusive(false);
-        for (QRadioButton* b : LogOption)
+        for (QRadioButton* b : logOptions)
             b->setChecked(false);
         logGroup->setExclusive(true);
     }
-    for (QRadioButton* b : LogOption)
+    for (QRadioButton* b : logOptions)
         b->setEnabled(ticked);
 }
 
 void OptionsDialog::onHelp()
 {
-    const QString key = TabStrip1->tabBar()->tabData(TabStrip1->currentIndex()).toString();
+    const QString key = pageTabs->tabBar()->tabData(pageTabs->currentIndex()).toString();
     for (const Tab& t : kTabs)
         if (key == QLatin1String(t.key))
             showHelpTopic(t.topic, &mainWindow); // the help stays open when the dialog closes
@@ -773,44 +773,44 @@ bool OptionsDialog::eventFilter(QObject* watched, QEvent* event)
 void OptionsDialog::onOk()
 {
     Options& o = ctx.options;
-    o.catcherSmall = FCSWCheck->isChecked();
-    o.catcherOnTop = FCOTCheck->isChecked();
+    o.catcherSmall = catcherSmallCheck->isChecked();
+    o.catcherOnTop = catcherOnTopCheck->isChecked();
 
-    const QString age = AgeCombo->currentText();
-    const bool userInfoChanged = NameText->text() != o.myName || age != o.myAge || HomePageText->text() != o.myHomePage
-                                 || EmailText->text() != o.myEmail;
+    const QString age = ageCombo->currentText();
+    const bool userInfoChanged = nameEdit->text() != o.myName || age != o.myAge || homePageEdit->text() != o.myHomePage
+                                 || emailEdit->text() != o.myEmail;
     o.myAge = age;
-    o.myName = NameText->text();
-    o.myHomePage = HomePageText->text();
-    o.myEmail = EmailText->text();
+    o.myName = nameEdit->text();
+    o.myHomePage = homePageEdit->text();
+    o.myEmail = emailEdit->text();
 
-    o.minimizeToTray = MinToTrayCheck->isChecked();
-    o.timeStamps = TimeStampCheck->isChecked();
-    o.showChatBar = ChatBarCheck->isChecked();
-    o.boxLayout = BoxLayoutOption[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
+    o.minimizeToTray = minimizeToTrayCheck->isChecked();
+    o.timeStamps = timeStampCheck->isChecked();
+    o.showChatBar = chatBarCheck->isChecked();
+    o.boxLayout = layoutOptions[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
 
-    o.connectColor = colourText(labelColour(ConnectColorLabel));
-    o.errorColor = colourText(labelColour(ErrorColorLabel));
-    o.statusColor = colourText(labelColour(StatusColorLabel));
-    o.messageColor = colourText(labelColour(MsgColorLabel));
+    o.connectColor = colourText(labelColour(connectColourLabel));
+    o.errorColor = colourText(labelColour(errorColourLabel));
+    o.statusColor = colourText(labelColour(statusColourLabel));
+    o.messageColor = colourText(labelColour(messageColourLabel));
 
-    o.connectBlink = ConnectBlinkCheck->isChecked();
-    o.errorBlink = ErrorBlinkCheck->isChecked();
-    o.messageBlink = MessageBlinkCheck->isChecked();
-    o.statusBlink = StatusBlinkCheck->isChecked();
-    o.autoAccept = AutoAcceptCheck->isChecked();
-    o.autoReconnect = AutoReconnectCheck->isChecked();
-    o.autoResend = AutoResendCheck->isChecked();
+    o.connectBlink = connectBlinkCheck->isChecked();
+    o.errorBlink = errorBlinkCheck->isChecked();
+    o.messageBlink = messageBlinkCheck->isChecked();
+    o.statusBlink = statusBlinkCheck->isChecked();
+    o.autoAccept = autoAcceptCheck->isChecked();
+    o.autoReconnect = autoReconnectCheck->isChecked();
+    o.autoResend = autoResendCheck->isChecked();
 
     o.existingFileDefault = 0;
     for (int i = 0; i < 3; ++i)
-        if (AutoOption[i]->isChecked())
+        if (existingFileOptions[i]->isChecked())
             o.existingFileDefault = kExists[i];
 
     o.downloadFolder = chosenDownloadDir;
     o.logFolder = chosenLogDir;
 
-    if (!LoggingCheck->isChecked())
+    if (!loggingCheck->isChecked())
         o.logMode = 4;
     else if (const int chosen = logGroup->checkedId(); chosen >= 0)
         o.logMode = kLogModes[chosen];

@@ -25,51 +25,51 @@ class OptionsDialog : public QDialog {
 public:
     OptionsDialog(Peer& peer, MainWindow& owner);
 
-    QTabWidget* TabStrip1 = nullptr;
+    QTabWidget* pageTabs = nullptr;
 
     // Display 1
-    QCheckBox* TimeStampCheck = nullptr;
-    QCheckBox* ChatBarCheck = nullptr;
-    QCheckBox* MinToTrayCheck = nullptr;
-    QLabel* MinToTrayImg = nullptr;
+    QCheckBox* timeStampCheck = nullptr;
+    QCheckBox* chatBarCheck = nullptr;
+    QCheckBox* minimizeToTrayCheck = nullptr;
+    QLabel* trayPicture = nullptr;
     // Display 2: the colour labels in the order connect, error, status, message.
-    QLabel* ConnectColorLabel = nullptr;
-    QLabel* ErrorColorLabel = nullptr;
-    QLabel* StatusColorLabel = nullptr;
-    QLabel* MsgColorLabel = nullptr;
-    QRadioButton* BoxLayoutOption[2] = {};
-    QLabel* BoxLayoutImg = nullptr;
+    QLabel* connectColourLabel = nullptr;
+    QLabel* errorColourLabel = nullptr;
+    QLabel* statusColourLabel = nullptr;
+    QLabel* messageColourLabel = nullptr;
+    QRadioButton* layoutOptions[2] = {};
+    QLabel* layoutPicture = nullptr;
     // Display 3
-    QCheckBox* MessageBlinkCheck = nullptr;
-    QCheckBox* ErrorBlinkCheck = nullptr;
-    QCheckBox* StatusBlinkCheck = nullptr;
-    QCheckBox* ConnectBlinkCheck = nullptr;
+    QCheckBox* messageBlinkCheck = nullptr;
+    QCheckBox* errorBlinkCheck = nullptr;
+    QCheckBox* statusBlinkCheck = nullptr;
+    QCheckBox* connectBlinkCheck = nullptr;
     // Logging
-    QCheckBox* LoggingCheck = nullptr;
-    QRadioButton* LogOption[4] = {};
-    QLabel* LogDirLabel = nullptr;
-    QPushButton* LogBrowseButton = nullptr;
+    QCheckBox* loggingCheck = nullptr;
+    QRadioButton* logOptions[4] = {};
+    QLabel* logFolderLabel = nullptr;
+    QPushButton* logBrowseButton = nullptr;
     // My Information
-    QLineEdit* NameText = nullptr;
-    QLineEdit* EmailText = nullptr;
-    QComboBox* AgeCombo = nullptr;
-    QLineEdit* HomePageText = nullptr;
-    QLabel* InfoNotice = nullptr; // names what the three boxes above did not take
+    QLineEdit* nameEdit = nullptr;
+    QLineEdit* emailEdit = nullptr;
+    QComboBox* ageCombo = nullptr;
+    QLineEdit* homePageEdit = nullptr;
+    QLabel* infoNotice = nullptr; // names what the three boxes above did not take
     // File Options
-    QCheckBox* AutoAcceptCheck = nullptr;
-    QLabel* GetDirLabel = nullptr;
-    QPushButton* BrowseButton = nullptr;
-    QRadioButton* AutoOption[4] = {};
-    QCheckBox* AutoResendCheck = nullptr;
-    QCheckBox* AutoReconnectCheck = nullptr;
+    QCheckBox* autoAcceptCheck = nullptr;
+    QLabel* downloadFolderLabel = nullptr;
+    QPushButton* downloadBrowseButton = nullptr;
+    QRadioButton* existingFileOptions[4] = {};
+    QCheckBox* autoResendCheck = nullptr;
+    QCheckBox* autoReconnectCheck = nullptr;
     // File Catcher
-    QCheckBox* FCOTCheck = nullptr;
-    QCheckBox* FCSWCheck = nullptr;
-    QLabel* FCIMG = nullptr;
+    QCheckBox* catcherOnTopCheck = nullptr;
+    QCheckBox* catcherSmallCheck = nullptr;
+    QLabel* catcherPicture = nullptr;
 
-    QPushButton* Command2 = nullptr; // "OK"
-    QPushButton* Command3 = nullptr; // "Cancel"
-    QPushButton* HelpButton = nullptr;
+    QPushButton* okButton = nullptr; // "OK"
+    QPushButton* cancelButton = nullptr; // "Cancel"
+    QPushButton* helpButton = nullptr;
 
     // The colour a label shows now.
     QColor labelColour(const QLabel* label) const;

@@ -79,7 +79,7 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
             QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
         // Unticked, the four buttons are cleared and disabled; ticked, enabled with none
         // selected by that, so that OK keeps the mode.
-        if (b == d->LoggingCheck)
+        if (b == d->loggingCheck)
             QCOMPARE(shown(d, "LogOption"), value == "1" ? selected.chopped(selected.endsWith('-')) : "none-");
     } else if (auto* e = qobject_cast<QLineEdit*>(c)) {
         e->clear();
@@ -96,7 +96,7 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
         picker->setObjectName(QString()); // the next pick finds its own picker
     } else if (label) {
         const QString before = label->text();
-        (control == "LogDirLabel" ? d->LogBrowseButton : d->BrowseButton)->click();
+        (control == "LogDirLabel" ? d->logBrowseButton : d->downloadBrowseButton)->click();
         auto* picker = d->findChild<QFileDialog*>("BrowseFolder");
         QVERIFY(picker && picker->isVisible());
         value == "cancel" ? picker->reject() : Q_EMIT picker->fileSelected(value);
@@ -207,7 +207,7 @@ private Q_SLOTS:
             for (const QString& step : r.set.split('|', Qt::SkipEmptyParts))
                 change(d, r.control, step);
             if (ok || row % 3 == 0)
-                (ok ? d->Command2 : d->Command3)->click();
+                (ok ? d->okButton : d->cancelButton)->click();
             else // Esc or the close box
                 row % 3 == 1 ? QTest::keyClick(d, Qt::Key_Escape) : void(d->close());
             QTRY_VERIFY(!w.findChild<OptionsDialog*>());
@@ -344,7 +344,7 @@ private Q_SLOTS:
         OptionsDialog* d = openOptions(w);
         if (!typed.isEmpty())
             change(d, typed.section('=', 0, 0), typed.section('=', 1));
-        d->Command2->click();
+        d->okButton->click();
         s.sendControlMessage("msg:after");
         QTRY_VERIFY_WITH_TIMEOUT(peer.heard("msg:after"), 5000);
         QCOMPARE(messagesIn(peer.said.mid(from)), (sent.isEmpty() ? QStringList() : QStringList{sent}) << "msg:after");
@@ -367,7 +367,7 @@ private Q_SLOTS:
                                              {"MsgColorLabel", "255"}})
             change(d, control, value);
         QVERIFY(QDir().mkpath(p.ctx->configPath())); // a folder where the file should go
-        d->Command2->click();
+        d->okButton->click();
         QVERIFY(both->isHidden() && w.findChild<QLineEdit*>("ChatBar")->isHidden());
         auto* box = w.findChild<QMessageBox*>("saveConfigError");
         QVERIFY(box && box->text().startsWith("Close Config Error : "));
@@ -387,8 +387,8 @@ private Q_SLOTS:
         MainWindow w(*p.peer);
         OptionsDialog* d = openOptions(w);
         for (int i = 0; i < 7; ++i) {
-            d->TabStrip1->setCurrentIndex(i);
-            d->HelpButton->click();
+            d->pageTabs->setCurrentIndex(i);
+            d->helpButton->click();
             auto* help = w.findChild<HelpWindow*>();
             QVERIFY(help && help->isVisible());
             QVERIFY(help->browser()->source().toString().endsWith(QString("topic%1.html").arg(12 + i)));
@@ -401,18 +401,18 @@ private Q_SLOTS:
         for (const QImage& i : images)
             QCOMPARE(images.count(i), 1);
         auto shows = [&](QLabel* l) { return names.value(images.indexOf(l->pixmap().toImage())); };
-        QCOMPARE(QStringList({shows(d->MinToTrayImg), shows(d->BoxLayoutImg), shows(d->FCIMG)}),
+        QCOMPARE(QStringList({shows(d->trayPicture), shows(d->layoutPicture), shows(d->catcherPicture)}),
                  QStringList({"MinTaskImg", "OneBoxImg", "FCFCIMG"}));
         change(d, "MinToTrayCheck", "1");
         change(d, "BoxLayoutOption", "1");
-        QCOMPARE(QStringList({shows(d->MinToTrayImg), shows(d->BoxLayoutImg)}),
+        QCOMPARE(QStringList({shows(d->trayPicture), shows(d->layoutPicture)}),
                  QStringList({"MinTrayImg", "TwoBoxImg"}));
         for (const auto& [box, value, picture] : {std::tuple{"FCSWCheck", "1", "FCSWIMG"},
                                                   {"FCOTCheck", "1", "FCSWOTIMG"},
                                                   {"FCSWCheck", "0", "FCOTIMG"},
                                                   {"FCOTCheck", "0", "FCFCIMG"}}) {
             change(d, box, value);
-            QCOMPARE(shows(d->FCIMG), picture);
+            QCOMPARE(shows(d->catcherPicture), picture);
         }
     }
 };
