@@ -815,7 +815,7 @@ void OptionsDialog::onOk()
     else if (const int chosen = logGroup->checkedId(); chosen >= 0)
         o.logMode = kLogModes[chosen];
 
-    mainWindow.ApplyLayout();
+    mainWindow.applyLayout();
     if (const QString problem = ctx.saveConfig(); !problem.isEmpty()) {
         // Told by the main window, since this dialog closes now.
         auto* box =

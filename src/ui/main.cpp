@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
     QObject::connect(splash, &SplashWindow::finished, &window, [&window, splash] {
         splash->deleteLater();
-        window.ApplyWindowPlacement();
+        window.applyWindowPlacement();
         window.show();
     });
     if (!configProblem.isEmpty()) {

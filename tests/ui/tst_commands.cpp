@@ -129,14 +129,14 @@ private Q_SLOTS:
         tray.standIn = area; // stands in for a desktop with a notification area
         bool front = false;
         w.programActive = [&front] { return front; };
-        w.FlashTimer.setInterval(20);
-        w.CheckActiveTimer.setInterval(10);
+        w.flashTimer.setInterval(20);
+        w.activeCheckTimer.setInterval(10);
         w.show();
         const bool toTray = minToTray && area;
         for (int i = 0; i < (toTray ? 1 : 2); ++i) {
-            w.NewMessage = true;
+            w.alertPending = true;
             w.setWindowState(Qt::WindowMinimized);
-            QVERIFY(!w.NewMessage);
+            QVERIFY(!w.alertPending);
             if (toTray)
                 break;
             QCoreApplication::processEvents(); // the deferred hiding, had there been one
@@ -153,24 +153,24 @@ private Q_SLOTS:
         QVERIFY(tray.inTray());
 
         front = active;
-        QTRY_COMPARE(w.ActiveThread, active);
+        QTRY_COMPARE(w.programInFront, active);
         // One notification per spell in the tray, its tags shown as text.
         p.ctx->addText("<Bob> a & b", kind);
         p.ctx->addText("<Bob> more", kind);
         QCOMPARE(tray.notices(), kind == LineKind::Message ? QStringList{"\u2039Bob\u203A a \uFF06 b"} : QStringList());
-        QSignalSpy ticks(&w.FlashTimer, &QTimer::timeout);
+        QSignalSpy ticks(&w.flashTimer, &QTimer::timeout);
         if (kind == LineKind::Message && !active) {
             QTRY_COMPARE(tray.picture(), 2);
             QTRY_COMPARE(tray.picture(), 1);
             QTRY_COMPARE(tray.picture(), 2);
-            QVERIFY(w.NewMessage);
+            QVERIFY(w.alertPending);
             front = true; // the program comes to the front: the alert ends
-            QTRY_VERIFY(!w.NewMessage);
+            QTRY_VERIFY(!w.alertPending);
             QCOMPARE(tray.picture(), 1);
         } else {
             QTRY_VERIFY(ticks.count() >= 4);
             QCOMPARE(tray.picture(), 1);
-            QVERIFY(!w.NewMessage);
+            QVERIFY(!w.alertPending);
         }
         Q_EMIT tray.doubleClicked();
         QVERIFY(w.isVisible() && !w.isMinimized() && !tray.inTray());

@@ -93,14 +93,14 @@ private Q_SLOTS:
         QFETCH(int, kindNumber);
         const auto kind = static_cast<LineKind>(kindNumber);
         QFETCH(QString, layout);
-        const QString second = kind == LineKind::Message ? "MsgText" : "StatusText"; // the pane beside BothText
+        const QString second = kind == LineKind::Message ? "MsgText" : "StatusText"; // the pane beside bothPane
         TestPeer p;
         Options& o = p.ctx->options;
         o.messageColor = "255", o.statusColor = "65280", o.errorColor = "16711680", o.connectColor = "8388736";
         o.boxLayout = layout;
         o.timeStamps = true;
         MainWindow w(*p.peer);
-        w.ApplyLayout();
+        w.applyLayout();
         p.ctx->addText(QStringLiteral("line"), kind);
         const QColor expected[] = {{}, Qt::red, QColor(0, 255, 0), Qt::blue, QColor(128, 0, 128)};
         QVERIFY(lines(pane(w, "BothText")).constLast().contains(QRegularExpression(R"(^\[\d{1,2}:\d\d\] line$)")));
@@ -182,7 +182,7 @@ private Q_SLOTS:
         w.show();
         const QSize frame = w.frameGeometry().size() - w.size();
         w.resize(QSize(twipsToPixelsX(size.width()), twipsToPixelsY(size.height())) - frame);
-        w.ApplyLayout();
+        w.applyLayout();
         // Never narrower than the whole toolbar.
         W = std::max(W, pixelsToTwipsX(w.findChild<QToolBar*>("Toolbar1")->sizeHint().width()) + 240);
         QCOMPARE(w.frameGeometry().size(), QSize(twipsToPixelsX(W), twipsToPixelsY(H)));
@@ -246,13 +246,13 @@ private Q_SLOTS:
     }
 
     // Two windows connect through the quick-connect dialog, chat both ways and disconnect;
-    // the state label and commands follow each step without waiting for a StatusTimer tick.
+    // the state label and commands follow each step without waiting for a stateTimer tick.
     void twoWindows()
     {
         TestPeer a("Ann"), b("Bob");
         MainWindow wa(*a.peer), wb(*b.peer);
-        wa.StatusTimer.stop();
-        wb.StatusTimer.stop();
+        wa.stateTimer.stop();
+        wb.stateTimer.stop();
         QVERIFY(looks(wa, true));
         QCOMPARE(caption(wa), QString("Disconnected."));
         const quint16 port = freePortTriple();
@@ -301,7 +301,7 @@ private Q_SLOTS:
         a.ctx->options.mainHeight = "5505";
         MainWindow w(*a.peer);
         QSignalSpy done(&w, &MainWindow::exitConfirmed);
-        w.ApplyWindowPlacement();
+        w.applyWindowPlacement();
         w.show();
         // Typing goes to the chat bar from the start.
         QCOMPARE(w.focusWidget(), w.findChild<QLineEdit*>("ChatBar"));

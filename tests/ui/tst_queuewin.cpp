@@ -76,7 +76,7 @@ private Q_SLOTS:
         TestPeer p;
         p.ctx->options.boxLayout = "1";
         MainWindow w(*p.peer);
-        w.ApplyLayout();
+        w.applyLayout();
         QWidget* scope = &w;
         if (window == "queue")
             scope = w.queueWindow();
