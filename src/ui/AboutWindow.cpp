@@ -57,15 +57,17 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     head->addLayout(titleText);
     head->addStretch();
 
-    summaryLabel = new QLabel(QStringLiteral("Zantiro lets two people chat and send each other files directly, computer to "
-                                        "computer, over TCP, with no server in between."),
-                         this);
+    summaryLabel =
+        new QLabel(QStringLiteral("Zantiro lets two people chat and send each other files directly, computer to "
+                                  "computer, over TCP, with no server in between."),
+                   this);
     summaryLabel->setObjectName(QStringLiteral("Summary"));
     summaryLabel->setWordWrap(true);
 
     auto* headless = new QLabel(QStringLiteral("The same peer without a window, for scripts and servers:"), this);
     headless->setWordWrap(true);
-    headlessCommandsLabel = new QLabel(QStringLiteral("zantiro-cli --listen PORT\nzantiro-cli --connect HOST:PORT"), this);
+    headlessCommandsLabel =
+        new QLabel(QStringLiteral("zantiro-cli --listen PORT\nzantiro-cli --connect HOST:PORT"), this);
     headlessCommandsLabel->setObjectName(QStringLiteral("Commands"));
     headlessCommandsLabel->setTextFormat(Qt::PlainText);
     headlessCommandsLabel->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -83,8 +85,9 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     int widest = 0;
     for (const QString& line : licenceView->toPlainText().split(u'\n'))
         widest = std::max(widest, licenceView->fontMetrics().horizontalAdvance(line));
-    licenceView->setMinimumWidth(widest + 2 * licenceView->frameWidth() + int(licenceView->document()->documentMargin() * 2)
-                             + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+    licenceView->setMinimumWidth(widest + 2 * licenceView->frameWidth()
+                                 + int(licenceView->document()->documentMargin() * 2)
+                                 + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
 
     closeButton = new QPushButton(QStringLiteral("Close"), this);
     closeButton->setObjectName(QStringLiteral("CloseButton"));

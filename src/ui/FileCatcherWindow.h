@@ -29,9 +29,9 @@ public:
     // dropping into the tray.
     static QPixmap drawFrame(int index);
 
-    QTimer animationTimer;       // animation step, 100 ms
+    QTimer animationTimer;          // animation step, 100 ms
     QList<QPixmap> animationFrames; // the eight frames
-    int nextFrame = 1;       // the next animation frame to show
+    int nextFrame = 1;              // the next animation frame to show
 
     // Design sizes in twips: the window in its two sizes, the picture box and the label.
     static constexpr int normalWidth = 2520, normalHeight = 1095;

@@ -76,8 +76,10 @@ LocalAddressWindow::LocalAddressWindow(QWidget* owner) : QDialog(owner)
     hostNameEdit->installEventFilter(this);
     addressEdit->installEventFilter(this);
     connect(adapterCombo, &QComboBox::currentIndexChanged, this, &LocalAddressWindow::adapterChosen);
-    connect(copyAddressButton, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(addressEdit->text()); });
-    connect(copyHostNameButton, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(hostNameEdit->text()); });
+    connect(copyAddressButton, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(addressEdit->text()); });
+    connect(copyHostNameButton, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(hostNameEdit->text()); });
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
 
     lookUp();

@@ -25,9 +25,9 @@ public:
     QComboBox* adapterCombo = nullptr;
     QLabel* addressLabel = nullptr;
     QLineEdit* addressEdit = nullptr;
-    QPushButton* copyAddressButton = nullptr; // "Copy I.P."
+    QPushButton* copyAddressButton = nullptr;  // "Copy I.P."
     QPushButton* copyHostNameButton = nullptr; // "Copy Host Name"
-    QPushButton* closeButton = nullptr; // "Close"
+    QPushButton* closeButton = nullptr;        // "Close"
 
     // One address per entry of adapterCombo, in the same order.
     QStringList adapterAddresses;

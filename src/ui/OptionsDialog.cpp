@@ -662,9 +662,9 @@ void OptionsDialog::drawCatcherPicture()
 {
     const bool top = catcherOnTopCheck->isChecked(), small = catcherSmallCheck->isChecked();
     catcherPicture->setPixmap(picture(top && small ? QStringLiteral("FCSWOTIMG")
-                             : small      ? QStringLiteral("FCSWIMG")
-                             : top        ? QStringLiteral("FCOTIMG")
-                                          : QStringLiteral("FCFCIMG")));
+                                      : small      ? QStringLiteral("FCSWIMG")
+                                      : top        ? QStringLiteral("FCOTIMG")
+                                                   : QStringLiteral("FCFCIMG")));
 }
 
 QColor OptionsDialog::labelColour(const QLabel* label) const

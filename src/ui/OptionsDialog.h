@@ -67,7 +67,7 @@ public:
     QCheckBox* catcherSmallCheck = nullptr;
     QLabel* catcherPicture = nullptr;
 
-    QPushButton* okButton = nullptr; // "OK"
+    QPushButton* okButton = nullptr;     // "OK"
     QPushButton* cancelButton = nullptr; // "Cancel"
     QPushButton* helpButton = nullptr;
 

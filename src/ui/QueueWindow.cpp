@@ -332,7 +332,7 @@ void QueueWindow::layoutControls()
     const QSize panel = folderPanel->sizeHint();
     const int panelWidth = std::min(std::max(panel.width(), tb.width()), width() - 2 * margin);
     folderPanel->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8, panelWidth,
-                            panel.height());
+                             panel.height());
 }
 
 void QueueWindow::dragEnterEvent(QDragEnterEvent* event)

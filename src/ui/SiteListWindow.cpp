@@ -387,7 +387,8 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     connect(rename, &QAction::triggered, this, &SiteListWindow::askRename);
     connect(treeWidget, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { popupMenu->popup(treeWidget->viewport()->mapToGlobal(at)); });
-    connect(treeWidget, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
+    connect(treeWidget, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
     connect(treeWidget, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         // A double-click on a site connects to it; on a folder it opens or closes it.
         const SiteNode* n = nodeOf(item);

@@ -6,7 +6,8 @@
 #include <QSystemTrayIcon>
 
 TrayIcon::TrayIcon(QMenu* m, QObject* parent)
-    : QObject(parent), menu(m), normalIcon(drawIcon(false)), blinkIcon(drawIcon(true)), tipText(QStringLiteral("Zantiro"))
+    : QObject(parent), menu(m), normalIcon(drawIcon(false)), blinkIcon(drawIcon(true)),
+      tipText(QStringLiteral("Zantiro"))
 {}
 
 TrayIcon::~TrayIcon()
