@@ -5,6 +5,7 @@
 #include "ui/MainWindow.h"
 #include "ui/NamedButton.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/SiteTreeView.h"
 #include "ui/Twips.h"
 #include "ui/TypedTextFilter.h"
 
@@ -150,112 +151,6 @@ TypedTextFilter* sitesFilter(QLineEdit* box, const QString& what, TypedTextFilte
         [what](const QString& text) { return SitesFile::problem(what, text); });
 }
 
-// ---- The tree control.
-
-constexpr int NodeRole = Qt::UserRole;     // the item's node in the site tree
-constexpr int SiteRole = Qt::UserRole + 1; // true for a site
-
-// The tree with its own drag of nodes between folders: pressing a node and moving with the
-// left button held drags it (never the root); while dragging, the folder under the mouse, or
-// the folder of the site under it, is highlighted; releasing over it reports the move.
-// Done with the mouse events alone, so no drag loop runs inside a handler.
-class SiteTreeView : public QTreeWidget {
-public:
-    using QTreeWidget::QTreeWidget;
-
-    std::function<void(QTreeWidgetItem* dragged, QTreeWidgetItem* target)> dropped;
-    std::function<QCursor(QTreeWidgetItem*)> cursorFor;
-
-    // Ends any drag before the items are built again.
-    void forget()
-    {
-        endDrag();
-        dragItem = nullptr;
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override
-    {
-        QTreeWidget::mousePressEvent(e);
-        endDrag();
-        QTreeWidgetItem* at = itemAt(e->position().toPoint());
-        dragItem = at && at != topLevelItem(0) ? at : nullptr;
-        pressPos = e->position().toPoint();
-    }
-    void mouseMoveEvent(QMouseEvent* e) override
-    {
-        const QPoint pos = e->position().toPoint();
-        if (!dragging && dragItem && (e->buttons() & Qt::LeftButton)
-            && (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
-            dragging = true;
-            setCurrentItem(dragItem);
-            if (cursorFor)
-                viewport()->setCursor(cursorFor(dragItem));
-        }
-        if (!dragging) {
-            QTreeWidget::mouseMoveEvent(e);
-            return;
-        }
-        QTreeWidgetItem* target = itemAt(pos);
-        if (target && target->data(0, SiteRole).toBool())
-            target = target->parent(); // a site: its folder
-        highlight(target);
-    }
-    void mouseReleaseEvent(QMouseEvent* e) override
-    {
-        if (dragging) {
-            QTreeWidgetItem* dragged = dragItem;
-            QTreeWidgetItem* target = dropTarget;
-            endDrag();
-            if (target && dropped)
-                dropped(dragged, target);
-        }
-        dragItem = nullptr;
-        QTreeWidget::mouseReleaseEvent(e);
-    }
-    void keyPressEvent(QKeyEvent* e) override
-    {
-        if (dragging && e->key() == Qt::Key_Escape) {
-            endDrag();
-            dragItem = nullptr;
-            return;
-        }
-        QTreeWidget::keyPressEvent(e);
-    }
-    void focusOutEvent(QFocusEvent* e) override
-    {
-        endDrag();
-        QTreeWidget::focusOutEvent(e);
-    }
-
-private:
-    void highlight(QTreeWidgetItem* target)
-    {
-        if (target == dropTarget)
-            return;
-        if (dropTarget)
-            dropTarget->setBackground(0, QBrush());
-        dropTarget = target;
-        if (dropTarget) {
-            QColor c = palette().color(QPalette::Highlight);
-            c.setAlpha(90);
-            dropTarget->setBackground(0, c);
-        }
-    }
-    void endDrag()
-    {
-        highlight(nullptr);
-        if (dragging)
-            viewport()->unsetCursor();
-        dragging = false;
-    }
-
-    QTreeWidgetItem* dragItem = nullptr;
-    QTreeWidgetItem* dropTarget = nullptr;
-    QPoint pressPos;
-    bool dragging = false;
-};
-
 } // namespace
 
 SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c)
@@ -269,8 +164,7 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     pictures[ShownSite] = QIcon(sitePicture(true));
     setWindowIcon(pictures[ShownSite]);
 
-    auto* view = new SiteTreeView(this);
-    treeWidget = view;
+    treeWidget = new SiteTreeView(this);
     treeWidget->setObjectName(QStringLiteral("SiteTree"));
     treeWidget->setHeaderHidden(true);
     treeWidget->setColumnCount(1);
@@ -278,8 +172,8 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     treeWidget->setIconSize(QSize(16, 16));
     treeWidget->setExpandsOnDoubleClick(true);
     treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
-    view->cursorFor = [this](QTreeWidgetItem* item) { return dragCursor(item->icon(0)); };
-    view->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
+    treeWidget->cursorFor = [this](QTreeWidgetItem* item) { return dragCursor(item->icon(0)); };
+    treeWidget->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
 
     auto edit = [this](const char* name) {
         auto* e = new QLineEdit(this);
@@ -431,7 +325,7 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
 
 SiteNode* SiteListWindow::nodeOf(const QTreeWidgetItem* item) const
 {
-    return item ? static_cast<SiteNode*>(item->data(0, NodeRole).value<void*>()) : nullptr;
+    return item ? static_cast<SiteNode*>(item->data(0, SiteTreeView::nodeRole).value<void*>()) : nullptr;
 }
 
 QTreeWidgetItem* SiteListWindow::itemOf(const SiteNode* node) const
@@ -461,13 +355,13 @@ void SiteListWindow::rebuild(const SiteNode* current)
 {
     const QSignalBlocker quiet(treeWidget);
     const int scrolled = treeWidget->verticalScrollBar()->value();
-    static_cast<SiteTreeView*>(treeWidget)->forget();
+    treeWidget->forget();
     treeWidget->clear();
     std::function<void(SiteNode*, QTreeWidgetItem*)> add = [&](SiteNode* node, QTreeWidgetItem* parent) {
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(treeWidget);
         item->setText(0, node->name);
-        item->setData(0, NodeRole, QVariant::fromValue(static_cast<void*>(node)));
-        item->setData(0, SiteRole, !node->folder);
+        item->setData(0, SiteTreeView::nodeRole, QVariant::fromValue(static_cast<void*>(node)));
+        item->setData(0, SiteTreeView::siteRole, !node->folder);
         item->setChildIndicatorPolicy(node->folder ? QTreeWidgetItem::DontShowIndicatorWhenChildless
                                                    : QTreeWidgetItem::DontShowIndicator);
         for (const auto& child : node->children)

@@ -1,5 +1,6 @@
 #pragma once
 #include "config/Sites.h"
+#include "ui/SiteTreeView.h"
 
 #include <QIcon>
 #include <QPointer>
@@ -13,7 +14,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTreeWidget;
 class QTreeWidgetItem;
 
 // "Server List": the saved sites in folders, read from "qvsites.cfg" when the window opens
@@ -46,7 +46,7 @@ public:
     // False once the window has begun to close (it is deleted then).
     bool isOpen() const { return open; }
 
-    QTreeWidget* treeWidget = nullptr; // the control "SiteTree"
+    SiteTreeView* treeWidget = nullptr; // the control "SiteTree"
     QLineEdit* nameEdit = nullptr;
     QLineEdit* addressEdit = nullptr;
     QLineEdit* portEdit = nullptr;
