@@ -66,6 +66,24 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     pictures[ShownSite] = QIcon(SitePictures::site(true));
     setWindowIcon(pictures[ShownSite]);
 
+    buildTree();
+    buildDetailBoxes();
+    QWidget* details = buildDetailsPanel();
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(treeWidget, 1);
+    layout->addWidget(details);
+    buildTreeMenu();
+    connectControls();
+
+    clearDetails();
+    rebuild(model.root());
+    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
+    resize(twipsToPixelsX(twipsOption(ctx.options.sitesWidth, 6150)),
+           twipsToPixelsY(twipsOption(ctx.options.sitesHeight, 4095)));
+}
+
+void SiteListWindow::buildTree()
+{
     treeWidget = new SiteTreeView(this);
     treeWidget->setObjectName(QStringLiteral("SiteTree"));
     treeWidget->setHeaderHidden(true);
@@ -76,7 +94,10 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     treeWidget->cursorFor = [this](QTreeWidgetItem* item) { return SitePictures::dragCursor(item->icon(0)); };
     treeWidget->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
+}
 
+void SiteListWindow::buildDetailBoxes()
+{
     auto edit = [this](const char* name) {
         auto* e = new QLineEdit(this);
         e->setObjectName(QLatin1String(name));
@@ -111,7 +132,10 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     filePortsEdit->setReadOnly(true);
     filePortsEdit->setFocusPolicy(Qt::NoFocus);
     filePortsEdit->setText(QStringLiteral("####"));
+}
 
+QWidget* SiteListWindow::buildDetailsPanel()
+{
     auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
     connectButton = button("ConnectButton", QStringLiteral("Connect"));
     newSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
@@ -151,11 +175,11 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     form->addWidget(noticeLabel, row++, 0, 1, 2);
     form->setRowStretch(row++, 1);
     form->addLayout(buttons, row, 0, 1, 2);
+    return details;
+}
 
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(treeWidget, 1);
-    layout->addWidget(details);
-
+void SiteListWindow::buildTreeMenu()
+{
     popupMenu = new QMenu(QStringLiteral("Tree_Menu"), this);
     popupMenu->setObjectName(QStringLiteral("mnu_tree"));
     auto entry = [this](const char* name, const QString& caption) {
@@ -178,9 +202,13 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
 
     connect(newFolder, &QAction::triggered, this, [this] { askNew(true); });
     connect(newSite, &QAction::triggered, this, [this] { askNew(false); });
-    connect(newSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
     connect(del, &QAction::triggered, this, &SiteListWindow::askDelete);
     connect(rename, &QAction::triggered, this, &SiteListWindow::askRename);
+}
+
+void SiteListWindow::connectControls()
+{
+    connect(newSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
     connect(treeWidget, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { popupMenu->popup(treeWidget->viewport()->mapToGlobal(at)); });
     connect(treeWidget, &QTreeWidget::currentItemChanged, this,
@@ -217,12 +245,6 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     connect(nameEdit, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
     for (QLineEdit* e : {nameEdit, addressEdit, portEdit, passwordEdit})
         e->installEventFilter(this);
-
-    clearDetails();
-    rebuild(model.root());
-    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
-    resize(twipsToPixelsX(twipsOption(ctx.options.sitesWidth, 6150)),
-           twipsToPixelsY(twipsOption(ctx.options.sitesHeight, 4095)));
 }
 
 SiteNode* SiteListWindow::nodeOf(const QTreeWidgetItem* item) const

@@ -68,6 +68,14 @@ protected:
 private:
     enum Picture { ClosedFolder, OpenFolder, Site, ShownSite, PictureCount };
 
+    void buildTree();
+    // The name, address, port, password and file-port boxes and the notice under them.
+    void buildDetailBoxes();
+    // The boxes with their labels and the buttons, in a panel of fixed width.
+    QWidget* buildDetailsPanel();
+    void buildTreeMenu();
+    void connectControls();
+
     SiteNode* nodeOf(const QTreeWidgetItem* item) const;
     QTreeWidgetItem* itemOf(const SiteNode* node) const;
     SiteNode* selectedNode() const;
