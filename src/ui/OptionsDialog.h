@@ -82,9 +82,6 @@ public:
     // A folder as its label shows it: one of `atLeast` characters or more as "..." and its
     // last `keep` characters.
     static QString shortFolder(const QString& folder, int atLeast, int keep);
-    // The pictures: "MinTrayImg", "MinTaskImg", "OneBoxImg", "TwoBoxImg", "FCSWOTIMG",
-    // "FCSWIMG", "FCOTIMG", "FCFCIMG".
-    static QPixmap picture(const QString& name);
     // Characters the name, e-mail and home page boxes take: whatever the option file holds.
     static bool allowedInName(QChar c);
     static bool allowedInEmail(QChar c);

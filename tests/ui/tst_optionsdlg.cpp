@@ -2,6 +2,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "ui/OptionsPictures.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TypedTextFilter.h"
 
@@ -397,7 +398,7 @@ private Q_SLOTS:
                                    "FCSWOTIMG",  "FCSWIMG",    "FCOTIMG",   "FCFCIMG"};
         QList<QImage> images;
         for (const QString& n : names)
-            images << OptionsDialog::picture(n).toImage();
+            images << OptionsPictures::named(n).toImage();
         for (const QImage& i : images)
             QCOMPARE(images.count(i), 1);
         auto shows = [&](QLabel* l) { return names.value(images.indexOf(l->pixmap().toImage())); };
