@@ -92,6 +92,13 @@ protected:
 
 private:
     void buildPages();
+    void buildDisplayPage(QGroupBox* frame);
+    void buildColoursPage(QGroupBox* frame);
+    void buildBlinkPage(QGroupBox* frame);
+    void buildLoggingPage(QGroupBox* frame);
+    void buildMyInformationPage(QGroupBox* frame);
+    void buildFileOptionsPage(QGroupBox* frame);
+    void buildCatcherPage(QGroupBox* frame);
     void load();
     void onOk();
     void onHelp();
