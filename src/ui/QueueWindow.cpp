@@ -2,6 +2,7 @@
 
 #include "queue/FileQueue.h"
 #include "ui/DesktopServices.h"
+#include "ui/QueueList.h"
 #include "ui/TranscriptPane.h"
 #include "ui/Twips.h"
 
@@ -30,21 +31,6 @@ int twipsOption(const QString& text, int fallback)
     return ok && v > 0 ? v : fallback;
 }
 
-// The list drops its layout with every insert and lays out again only when the event loop
-// gets round to it, which a folder expansion adding rows on every turn postpones: until
-// then it would draw nothing. This one lays out whatever is pending before it draws.
-class QueueList : public QListView {
-public:
-    using QListView::QListView;
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        executeDelayedItemsLayout();
-        QListView::paintEvent(event);
-    }
-};
-
 } // namespace
 
 QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString& heightTwips, QWidget* owner)
@@ -65,13 +51,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
         tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
     QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
 
-    listView = new QueueList(this);
-    listView->setObjectName(QStringLiteral("List1"));
-    listView->setModel(&queue);
-    listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    listView->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
-    listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    listView->setContextMenuPolicy(Qt::CustomContextMenu);
+    buildListView();
 
     popupMenu = new QMenu(this);
     popupMenu->setObjectName(QStringLiteral("mnu_list"));
@@ -86,33 +66,7 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     popupMenu->addSeparator();
     QAction* mHelp = entry("mnu_help", QStringLiteral("Help"));
 
-    // The panel shown while a folder is being expanded.
-    auto* panel = new QFrame(this);
-    panel->setFrameShape(QFrame::StyledPanel);
-    panel->setAutoFillBackground(true);
-    folderPanel = panel;
-    folderPanel->setObjectName(QStringLiteral("ProcDirPic"));
-    DirLabel = new QLabel(folderPanel);
-    DirLabel->setObjectName(QStringLiteral("DirLabel"));
-    filesAddedLabel = new QLabel(QStringLiteral("0"), folderPanel);
-    filesAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
-    filesAddedLabel->setMinimumWidth(filesAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
-    CancelDirProc = new QPushButton(QStringLiteral("Cancel"), folderPanel);
-    CancelDirProc->setObjectName(QStringLiteral("CancelDirProc"));
-    auto* grid = new QGridLayout(folderPanel);
-    grid->setContentsMargins(6, 4, 6, 4);
-    grid->setVerticalSpacing(2);
-    auto* title = new QLabel(QStringLiteral("Processing Directory..."), folderPanel);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    grid->addWidget(title, 0, 0, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Directory : "), folderPanel), 1, 0);
-    grid->addWidget(DirLabel, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Files Added To Queue"), folderPanel), 2, 0);
-    grid->addWidget(filesAddedLabel, 2, 1);
-    grid->addWidget(CancelDirProc, 3, 0, 1, 2, Qt::AlignHCenter);
-    folderPanel->hide();
+    buildFolderPanel();
 
     connect(stop, &QAction::triggered, &queue, &FileQueue::stop);
     connect(go, &QAction::triggered, &queue, &FileQueue::start);
@@ -161,6 +115,48 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     refreshButtons();
     refreshSelectionCommands();
     resize(twipsToPixelsX(twipsOption(widthTwips, 4800)), twipsToPixelsY(twipsOption(heightTwips, 3180)));
+}
+
+void QueueWindow::buildListView()
+{
+    listView = new QueueList(this);
+    listView->setObjectName(QStringLiteral("List1"));
+    listView->setModel(&queue);
+    listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
+    listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+// The panel shown while a folder is being expanded.
+void QueueWindow::buildFolderPanel()
+{
+    auto* panel = new QFrame(this);
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setAutoFillBackground(true);
+    folderPanel = panel;
+    folderPanel->setObjectName(QStringLiteral("ProcDirPic"));
+    DirLabel = new QLabel(folderPanel);
+    DirLabel->setObjectName(QStringLiteral("DirLabel"));
+    filesAddedLabel = new QLabel(QStringLiteral("0"), folderPanel);
+    filesAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
+    filesAddedLabel->setMinimumWidth(filesAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+    CancelDirProc = new QPushButton(QStringLiteral("Cancel"), folderPanel);
+    CancelDirProc->setObjectName(QStringLiteral("CancelDirProc"));
+    auto* grid = new QGridLayout(folderPanel);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setVerticalSpacing(2);
+    auto* title = new QLabel(QStringLiteral("Processing Directory..."), folderPanel);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    grid->addWidget(title, 0, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Directory : "), folderPanel), 1, 0);
+    grid->addWidget(DirLabel, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Files Added To Queue"), folderPanel), 2, 0);
+    grid->addWidget(filesAddedLabel, 2, 1);
+    grid->addWidget(CancelDirProc, 3, 0, 1, 2, Qt::AlignHCenter);
+    folderPanel->hide();
 }
 
 QAction* QueueWindow::tool(const char* key, const QString& tip, const QIcon& icon)

@@ -55,6 +55,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void buildListView();
+    void buildFolderPanel();
     QAction* tool(const char* key, const QString& tip, const QIcon& icon);
     QAction* entry(const char* name, const QString& caption);
     void refreshButtons();
