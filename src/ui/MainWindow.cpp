@@ -11,6 +11,7 @@
 #include "ui/DesktopServices.h"
 #include "ui/FileCatcherWindow.h"
 #include "ui/LocalAddressWindow.h"
+#include "ui/MainWindowMenus.h"
 #include "ui/OptionsDialog.h"
 #include "ui/QueueWindow.h"
 #include "ui/QuickConnectDialog.h"
@@ -27,13 +28,11 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStyle>
 #include <QToolBar>
 #include <QWindow>
 
@@ -163,14 +162,6 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 
 MainWindow::~MainWindow() = default;
 
-QAction* MainWindow::addEntry(QMenu* menu, const char* name, const QString& caption)
-{
-    auto* a = new QAction(caption, this);
-    a->setObjectName(QLatin1String(name));
-    menu->addAction(a);
-    return a;
-}
-
 QAction* MainWindow::action(const char* name) const
 {
     return findChild<QAction*>(QLatin1String(name));
@@ -185,101 +176,31 @@ void MainWindow::route(const QStringList& names, void (MainWindow::*handler)())
 
 void MainWindow::buildMenus()
 {
-    QMenuBar* bar = menuBar();
-    auto menu = [&](const char* name, const QString& caption) {
-        QMenu* m = bar->addMenu(caption);
-        m->setObjectName(QLatin1String(name));
-        return m;
-    };
-    QMenu* file = menu("mnu_file", QStringLiteral("&Connect"));
-    addEntry(file, "mnu_svrlist", QStringLiteral("&Server Manager"));
-    addEntry(file, "mnu_Connect", QStringLiteral("Quick &Connect"));
-    addEntry(file, "mnu_dc", QStringLiteral("&Disconnect"));
-    addEntry(file, "mnu_exit", QStringLiteral("&Exit"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    QMenu* tools = menu("mnu_Tools", QStringLiteral("&Tools"));
-    addEntry(tools, "mnu_sndfile", QStringLiteral("&Send File(s) Or A Folder"));
-    addEntry(tools, "mnu_msg", QStringLiteral("Sen&d A Message"));
-    addEntry(tools, "mnu_getip", QStringLiteral("&Get Local I.P."));
-    addEntry(tools, "mnu_Ping", QStringLiteral("&Ping"));
-    addEntry(tools, "mnu_clear", QStringLiteral("&Clear Text"));
-    QMenu* view = menu("mnu_view", QStringLiteral("&View"));
-    addEntry(view, "mnu_catcher", QStringLiteral("S&how File Catcher"));
-    addEntry(view, "mnu_queue", QStringLiteral("Sho&w File Queue"));
-    addEntry(view, "mnu_remui", QStringLiteral("&Show Remote User Info"));
-    addEntry(view, "mnu_Opt", QStringLiteral("&Options"));
-    QMenu* help = menu("mnu_help", QStringLiteral("&Help"));
-    addEntry(help, "mnu_Help2", QStringLiteral("He&lp"))->setShortcut(QKeySequence::HelpContents);
-    addEntry(help, "mnu_about", QStringLiteral("&About"));
-
-    popupMenu = new QMenu(QStringLiteral("PopUp"), this);
-    popupMenu->setObjectName(QStringLiteral("mnu_Pop"));
-    addEntry(popupMenu, "pop_conn", QStringLiteral("Quick Connect"));
-    addEntry(popupMenu, "pop_dc", QStringLiteral("Disconnect"));
-    addEntry(popupMenu, "pop_svrlist", QStringLiteral("Server Manager"));
-    popupMenu->addSeparator();
-    addEntry(popupMenu, "pop_get", QStringLiteral("Get Local I.P."));
-    addEntry(popupMenu, "pop_ping", QStringLiteral("Ping"));
-    addEntry(popupMenu, "pop_clear", QStringLiteral("Clear Text"));
-    addEntry(popupMenu, "pop_remui", QStringLiteral("View Remote User Info"));
-    popupMenu->addSeparator();
-    addEntry(popupMenu, "pop_queue", QStringLiteral("Show File Queue"));
-    addEntry(popupMenu, "pop_catcher", QStringLiteral("Show File Catcher"));
-    addEntry(popupMenu, "pop_file", QStringLiteral("Send A File"));
-    addEntry(popupMenu, "pop_msg", QStringLiteral("Send A Message"));
-    popupMenu->addSeparator();
-    addEntry(popupMenu, "pop_opt", QStringLiteral("Options"));
-    addEntry(popupMenu, "pop_help", QStringLiteral("Help"));
-    // What a text view is expected to offer, acting on the pane the menu was opened over.
-    popupMenu->addSeparator();
-    connect(addEntry(popupMenu, "pop_copy", QStringLiteral("Copy")), &QAction::triggered, this, [this] {
+    MainWindowMenus::fillMenuBar(*this);
+    popupMenu = MainWindowMenus::makePopupMenu(*this);
+    // Copy and Select All act on the pane the menu was opened over.
+    connect(action("pop_copy"), &QAction::triggered, this, [this] {
         if (popupPane)
             popupPane->copy();
     });
-    connect(addEntry(popupMenu, "pop_selectall", QStringLiteral("Select All")), &QAction::triggered, this, [this] {
+    connect(action("pop_selectall"), &QAction::triggered, this, [this] {
         if (popupPane)
             popupPane->selectAll();
     });
-
-    trayMenu = new QMenu(QStringLiteral("&Tray Icon"), this);
-    trayMenu->setObjectName(QStringLiteral("mnu_tray"));
-    addEntry(trayMenu, "mnu_restore", QStringLiteral("&Restore"));
-    addEntry(trayMenu, "mnu_trayexit", QStringLiteral("&Exit Zantiro"));
+    trayMenu = MainWindowMenus::makeTrayMenu(*this);
     trayIcon = new TrayIcon(trayMenu, this);
     connect(trayIcon, &TrayIcon::doubleClicked, this, &MainWindow::restoreWindow);
 }
 
 void MainWindow::buildToolbar()
 {
-    toolbar = new QToolBar(central);
-    toolbar->setObjectName(QStringLiteral("Toolbar1"));
-    toolbar->setMovable(false);
-    toolbar->setFloatable(false);
-    toolbar->setIconSize(QSize(24, 24));
-    // Pictures from the desktop's icon theme, with the style's own as the fallback on a bare system.
-    const struct {
-        const char* key;
-        const char* tip;
-        const char* themed;
-        QStyle::StandardPixmap icon;
-    } buttons[] = {
-        {"ServerList", "Server List", "network-server", QStyle::SP_DirHomeIcon},
-        {"Connect", "Quick Connect", "network-connect", QStyle::SP_MediaPlay},
-        {"Disconnect", "Disconnect", "network-disconnect", QStyle::SP_MediaStop},
-        {"Options", "Options", "preferences-system", QStyle::SP_FileDialogDetailedView},
-        {"Clean", "Clear Text", "edit-clear", QStyle::SP_DialogResetButton},
-        {"GetIp", "Get I.P.", "network-wired", QStyle::SP_ComputerIcon},
-        {"Ping", "Ping", "view-refresh", QStyle::SP_BrowserReload},
-        {"Msg", "Send A Message", "mail-message-new", QStyle::SP_MessageBoxInformation},
-        {"Send", "Send A File", "document-send", QStyle::SP_ArrowUp},
-        {"Help", "Help", "help-contents", QStyle::SP_MessageBoxQuestion},
-    };
-    for (const auto& b : buttons) {
-        const QIcon icon = QIcon::fromTheme(QLatin1String(b.themed), style()->standardIcon(b.icon));
-        QAction* a = toolbar->addAction(icon, QLatin1String(b.tip));
-        a->setObjectName(QLatin1String(b.key));
-        a->setToolTip(QLatin1String(b.tip));
-    }
+    toolbar = MainWindowMenus::makeToolbar(central);
+    routeCommands();
+}
 
+// Every menu entry, popup entry and toolbar button runs its command.
+void MainWindow::routeCommands()
+{
     route({"mnu_Connect", "pop_conn", "Connect"}, &MainWindow::onConnectCommand);
     route({"mnu_dc", "pop_dc", "Disconnect"}, &MainWindow::onDisconnectCommand);
     route({"mnu_Ping", "pop_ping", "Ping"}, &MainWindow::onPingCommand);

@@ -108,7 +108,7 @@ protected:
 private:
     void buildMenus();
     void buildToolbar();
-    QAction* addEntry(QMenu* menu, const char* name, const QString& caption);
+    void routeCommands();
     QAction* action(const char* name) const;
     void route(const QStringList& names, void (MainWindow::*handler)());
     void setConnectCommandsShown(bool shown);
