@@ -419,4 +419,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(TestOptionsDialog)
-#include "tst_optionsdlg.moc"
+#include "tst_optionsdialog.moc"
