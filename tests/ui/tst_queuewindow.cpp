@@ -371,4 +371,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(TestQueueWindow)
-#include "tst_queuewin.moc"
+#include "tst_queuewindow.moc"
