@@ -9,7 +9,7 @@
 #include <QRadioButton>
 #include <QTest>
 
-class TestConnectDialog : public QObject {
+class TestQuickConnectDialog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void portBoxes_data()
@@ -131,5 +131,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestConnectDialog)
-#include "tst_connectdialog.moc"
+QTEST_MAIN(TestQuickConnectDialog)
+#include "tst_quickconnectdialog.moc"
