@@ -14,7 +14,7 @@
 #include <QTest>
 
 // The remote user's information window and the Send A Message dialog, between two real peers.
-class TestUserInfo : public QObject {
+class TestUserInfoDialogs : public QObject {
     Q_OBJECT
     void trigger(MainWindow& w, const char* name) { w.findChild<QAction*>(QLatin1String(name))->trigger(); }
 
@@ -113,5 +113,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestUserInfo)
+QTEST_MAIN(TestUserInfoDialogs)
 #include "tst_userinfodialogs.moc"
