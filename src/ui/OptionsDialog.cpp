@@ -6,7 +6,6 @@
 #include "peer/Peer.h"
 #include "session/Session.h"
 #include "ui/DesktopServices.h"
-#include "ui/FileCatcherWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsPictures.h"
 #include "ui/TypedTextFilter.h"

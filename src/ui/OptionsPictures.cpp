@@ -1,5 +1,7 @@
 #include "ui/OptionsPictures.h"
 
+#include "ui/FileCatcherWindow.h"
+
 #include <QFont>
 #include <QPainter>
 
