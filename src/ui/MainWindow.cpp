@@ -78,19 +78,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     setWindowIcon(AboutWindow::programIcon());
     setAcceptDrops(true);
 
-    central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralWidget"));
-    setCentralWidget(central);
-    central->installEventFilter(this); // its size is what the controls are laid out in
-
-    bothPane = new TranscriptPane(QStringLiteral("BothText"), central);
-    statusPane = new TranscriptPane(QStringLiteral("StatusText"), central);
-    messagePane = new TranscriptPane(QStringLiteral("MsgText"), central);
-    chatBar = new QLineEdit(central);
-    chatBar->setObjectName(QStringLiteral("ChatBar"));
-    stateLabel = new QLabel(QStringLiteral("Disconnected."), central);
-    stateLabel->setObjectName(QStringLiteral("SockState"));
-
+    buildPanes();
     buildMenus();
     queueWin = new QueueWindow(peer.queue(), ctx.options.queueWidth, ctx.options.queueHeight, this);
     buildToolbar();
@@ -135,6 +123,41 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         updateTitle();
     });
 
+    startTimers();
+
+    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
+    resize(twipsToPixelsX(twipsOption(ctx.options.mainWidth, 4740)),
+           twipsToPixelsY(twipsOption(ctx.options.mainHeight, 5115)));
+
+    // The load handler: empty panes, the debug notice, the idle look of the commands.
+    if (ctx.debugMode)
+        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
+    showIdleCommands();
+    applyLayout();
+}
+
+MainWindow::~MainWindow() = default;
+
+// The central area with the three transcript panes, the chat bar and the state label.
+void MainWindow::buildPanes()
+{
+    central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    setCentralWidget(central);
+    central->installEventFilter(this); // its size is what the controls are laid out in
+
+    bothPane = new TranscriptPane(QStringLiteral("BothText"), central);
+    statusPane = new TranscriptPane(QStringLiteral("StatusText"), central);
+    messagePane = new TranscriptPane(QStringLiteral("MsgText"), central);
+    chatBar = new QLineEdit(central);
+    chatBar->setObjectName(QStringLiteral("ChatBar"));
+    stateLabel = new QLabel(QStringLiteral("Disconnected."), central);
+    stateLabel->setObjectName(QStringLiteral("SockState"));
+}
+
+// The state refresh, the check whether the program is in front, and the blink tick.
+void MainWindow::startTimers()
+{
     stateTimer.setInterval(500);
     activeCheckTimer.setInterval(500);
     flashTimer.setInterval(1000);
@@ -149,19 +172,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     stateTimer.start();
     activeCheckTimer.start();
     flashTimer.start();
-
-    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
-    resize(twipsToPixelsX(twipsOption(ctx.options.mainWidth, 4740)),
-           twipsToPixelsY(twipsOption(ctx.options.mainHeight, 5115)));
-
-    // The load handler: empty panes, the debug notice, the idle look of the commands.
-    if (ctx.debugMode)
-        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
-    showIdleCommands();
-    applyLayout();
 }
-
-MainWindow::~MainWindow() = default;
 
 QAction* MainWindow::action(const char* name) const
 {

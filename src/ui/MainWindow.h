@@ -106,6 +106,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildPanes();
+    void startTimers();
     void buildMenus();
     void buildToolbar();
     void routeCommands();
