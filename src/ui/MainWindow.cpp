@@ -56,7 +56,7 @@ int twipsOption(const QString& text, int fallback)
 // Design geometry of the controls that keep part of it when the window is resized.
 constexpr int statusTextHeight = 1050;
 constexpr int chatBarHeight = 315;
-constexpr int sockStateHeight = 210;
+constexpr int stateLabelHeight = 210;
 // The layout's bottom distances count from the outer edge of a window whose title bar, menu
 // bar and borders took this much height. Measured from the real client area instead, the
 // state label sits at the bottom whatever frame the window manager draws, and whether or
@@ -568,26 +568,27 @@ void MainWindow::refreshState()
 void MainWindow::layoutControls()
 {
     const QSize outer = frameGeometry().size();
-    const int W = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
-    const int H = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
+    const int outerWidth = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
+    const int outerHeight = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
 
     const int left = 53;
-    const int width = W - 240;
-    const int sockTop = H - 975;
-    const int chatTop = sockTop - 350;
+    const int width = outerWidth - 240;
+    const int stateLabelTop = outerHeight - 975;
+    const int chatTop = stateLabelTop - 350;
     const int statusTop = 585;
-    const int msgTop = statusTop + statusTextHeight + 100;
-    const int R = ctx.options.showChatBar ? chatTop : sockTop;
+    const int messageTop = statusTop + statusTextHeight + 100;
+    const int panesBottom = ctx.options.showChatBar ? chatTop : stateLabelTop;
 
-    place(stateLabel, left, sockTop, width, sockStateHeight);
+    place(stateLabel, left, stateLabelTop, width, stateLabelHeight);
     place(chatBar, left, chatTop, width, chatBarHeight);
     place(statusPane, left, statusTop, width, statusTextHeight);
-    place(messagePane, left, msgTop, width, R - 25 - msgTop);
-    place(bothPane, left, 585, width, R - 600);
+    place(messagePane, left, messageTop, width, panesBottom - 25 - messageTop);
+    place(bothPane, left, 585, width, panesBottom - 600);
 
-    const QSize tb = toolbar->sizeHint();
-    const int tbWidth = pixelsToTwipsX(tb.width());
-    toolbar->setGeometry(twipsToPixelsX((W - tbWidth) / 2 + 15), 0, tb.width(), tb.height());
+    const QSize toolbarSize = toolbar->sizeHint();
+    const int toolbarWidth = pixelsToTwipsX(toolbarSize.width());
+    toolbar->setGeometry(twipsToPixelsX((outerWidth - toolbarWidth) / 2 + 15), 0, toolbarSize.width(),
+                         toolbarSize.height());
 }
 
 void MainWindow::applyLayout()

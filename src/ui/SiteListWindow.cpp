@@ -60,11 +60,11 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     setObjectName(QStringLiteral("SvrList"));
     setWindowTitle(QStringLiteral("Server List"));
     path = QDir(ctx.programFolder).filePath(QString::fromLatin1(SitesFile::FileName));
-    pictures[ClosedFolder] = QIcon(SitePictures::folder(false));
-    pictures[OpenFolder] = QIcon(SitePictures::folder(true));
-    pictures[Site] = QIcon(SitePictures::site(false));
-    pictures[ShownSite] = QIcon(SitePictures::site(true));
-    setWindowIcon(pictures[ShownSite]);
+    pictures[ClosedFolderPicture] = QIcon(SitePictures::folder(false));
+    pictures[OpenFolderPicture] = QIcon(SitePictures::folder(true));
+    pictures[SitePicture] = QIcon(SitePictures::site(false));
+    pictures[ShownSitePicture] = QIcon(SitePictures::site(true));
+    setWindowIcon(pictures[ShownSitePicture]);
 
     buildTree();
     buildDetailBoxes();
@@ -270,8 +270,8 @@ void SiteListWindow::setPicture(QTreeWidgetItem* item)
     const SiteNode* n = nodeOf(item);
     if (!n)
         return;
-    Picture p = n->folder ? (item->isExpanded() || n == model.root() ? OpenFolder : ClosedFolder)
-                          : (n == shown ? ShownSite : Site);
+    Picture p = n->folder ? (item->isExpanded() || n == model.root() ? OpenFolderPicture : ClosedFolderPicture)
+                          : (n == shown ? ShownSitePicture : SitePicture);
     item->setIcon(0, pictures[p]);
 }
 

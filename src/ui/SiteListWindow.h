@@ -66,7 +66,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum Picture { ClosedFolder, OpenFolder, Site, ShownSite, PictureCount };
+    enum Picture { ClosedFolderPicture, OpenFolderPicture, SitePicture, ShownSitePicture, PictureCount };
 
     void buildTree();
     // The name, address, port, password and file-port boxes and the notice under them.
