@@ -98,7 +98,7 @@ ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
 
     connect(choiceGroup, &QButtonGroup::idClicked, this, &ExistingFileDialog::optionSelected);
     connect(newNameEdit, &QLineEdit::textChanged, this, &ExistingFileDialog::updateOk);
-    connect(okButton, &QPushButton::clicked, this, &ExistingFileDialog::ok);
+    connect(okButton, &QPushButton::clicked, this, &ExistingFileDialog::confirm);
     connect(cancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
     connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
 }
@@ -170,7 +170,7 @@ bool ExistingFileDialog::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void ExistingFileDialog::ok()
+void ExistingFileDialog::confirm()
 {
     const int index = choiceGroup->checkedId();
     if (index == 3) {

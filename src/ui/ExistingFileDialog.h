@@ -47,7 +47,7 @@ protected:
 
 private:
     void optionSelected(int index);
-    void ok();
+    void confirm();
     void finish(int choice, bool always, const QString& newName);
     void updateOk();
 

@@ -121,14 +121,14 @@ FileCatcherWindow::FileCatcherWindow(PeerState& c, QWidget* owner)
 
     popupMenu = new QMenu(QStringLiteral("PopUp"), this);
     popupMenu->setObjectName(QStringLiteral("mnu_poppy"));
-    smallWindowAction = entry("mnu_smwin", QStringLiteral("&Small Window"));
-    onTopAction = entry("mnu_ontop", QStringLiteral("&Always On Top"));
+    smallWindowAction = addMenuEntry("mnu_smwin", QStringLiteral("&Small Window"));
+    onTopAction = addMenuEntry("mnu_ontop", QStringLiteral("&Always On Top"));
     smallWindowAction->setCheckable(true);
     onTopAction->setCheckable(true);
     popupMenu->addSeparator()->setObjectName(QStringLiteral("mnu_space"));
-    QAction* help = entry("mnu_help", QStringLiteral("&Help"));
+    QAction* help = addMenuEntry("mnu_help", QStringLiteral("&Help"));
     popupMenu->addSeparator()->setObjectName(QStringLiteral("mnu_spacer2"));
-    QAction* closeMe = entry("mnu_close", QStringLiteral("&Close Me"));
+    QAction* closeMe = addMenuEntry("mnu_close", QStringLiteral("&Close Me"));
     // The toggles decide by the check mark as it was before the click.
     connect(smallWindowAction, &QAction::triggered, this, [this] {
         smallWindowAction->setChecked(!smallWindowAction->isChecked());
@@ -145,7 +145,7 @@ FileCatcherWindow::FileCatcherWindow(PeerState& c, QWidget* owner)
     connect(&animationTimer, &QTimer::timeout, this, &FileCatcherWindow::step);
 }
 
-QAction* FileCatcherWindow::entry(const char* name, const QString& caption)
+QAction* FileCatcherWindow::addMenuEntry(const char* name, const QString& caption)
 {
     QAction* a = popupMenu->addAction(caption);
     a->setObjectName(QLatin1String(name));

@@ -54,7 +54,7 @@ protected:
 private:
     void step();
     void applySize();
-    QAction* entry(const char* name, const QString& caption);
+    QAction* addMenuEntry(const char* name, const QString& caption);
 
     PeerState& ctx;
     QWidget* pictureBox = nullptr;

@@ -10,8 +10,8 @@
 
 namespace {
 
-// An entry named for the window's command routing; the window owns the action.
-QAction* entry(QWidget& window, QMenu* menu, const char* name, const QString& caption)
+// An addEntry named for the window's command routing; the window owns the action.
+QAction* addEntry(QWidget& window, QMenu* menu, const char* name, const QString& caption)
 {
     auto* a = new QAction(caption, &window);
     a->setObjectName(QLatin1String(name));
@@ -32,50 +32,50 @@ void fillMenuBar(QMainWindow& window)
         return m;
     };
     QMenu* file = menu("mnu_file", QStringLiteral("&Connect"));
-    entry(window, file, "mnu_svrlist", QStringLiteral("&Server Manager"));
-    entry(window, file, "mnu_Connect", QStringLiteral("Quick &Connect"));
-    entry(window, file, "mnu_dc", QStringLiteral("&Disconnect"));
-    entry(window, file, "mnu_exit", QStringLiteral("&Exit"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addEntry(window, file, "mnu_svrlist", QStringLiteral("&Server Manager"));
+    addEntry(window, file, "mnu_Connect", QStringLiteral("Quick &Connect"));
+    addEntry(window, file, "mnu_dc", QStringLiteral("&Disconnect"));
+    addEntry(window, file, "mnu_exit", QStringLiteral("&Exit"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QMenu* tools = menu("mnu_Tools", QStringLiteral("&Tools"));
-    entry(window, tools, "mnu_sndfile", QStringLiteral("&Send File(s) Or A Folder"));
-    entry(window, tools, "mnu_msg", QStringLiteral("Sen&d A Message"));
-    entry(window, tools, "mnu_getip", QStringLiteral("&Get Local I.P."));
-    entry(window, tools, "mnu_Ping", QStringLiteral("&Ping"));
-    entry(window, tools, "mnu_clear", QStringLiteral("&Clear Text"));
+    addEntry(window, tools, "mnu_sndfile", QStringLiteral("&Send File(s) Or A Folder"));
+    addEntry(window, tools, "mnu_msg", QStringLiteral("Sen&d A Message"));
+    addEntry(window, tools, "mnu_getip", QStringLiteral("&Get Local I.P."));
+    addEntry(window, tools, "mnu_Ping", QStringLiteral("&Ping"));
+    addEntry(window, tools, "mnu_clear", QStringLiteral("&Clear Text"));
     QMenu* view = menu("mnu_view", QStringLiteral("&View"));
-    entry(window, view, "mnu_catcher", QStringLiteral("S&how File Catcher"));
-    entry(window, view, "mnu_queue", QStringLiteral("Sho&w File Queue"));
-    entry(window, view, "mnu_remui", QStringLiteral("&Show Remote User Info"));
-    entry(window, view, "mnu_Opt", QStringLiteral("&Options"));
+    addEntry(window, view, "mnu_catcher", QStringLiteral("S&how File Catcher"));
+    addEntry(window, view, "mnu_queue", QStringLiteral("Sho&w File Queue"));
+    addEntry(window, view, "mnu_remui", QStringLiteral("&Show Remote User Info"));
+    addEntry(window, view, "mnu_Opt", QStringLiteral("&Options"));
     QMenu* help = menu("mnu_help", QStringLiteral("&Help"));
-    entry(window, help, "mnu_Help2", QStringLiteral("He&lp"))->setShortcut(QKeySequence::HelpContents);
-    entry(window, help, "mnu_about", QStringLiteral("&About"));
+    addEntry(window, help, "mnu_Help2", QStringLiteral("He&lp"))->setShortcut(QKeySequence::HelpContents);
+    addEntry(window, help, "mnu_about", QStringLiteral("&About"));
 }
 
 QMenu* makePopupMenu(QWidget& window)
 {
     auto* popupMenu = new QMenu(QStringLiteral("PopUp"), &window);
     popupMenu->setObjectName(QStringLiteral("mnu_Pop"));
-    entry(window, popupMenu, "pop_conn", QStringLiteral("Quick Connect"));
-    entry(window, popupMenu, "pop_dc", QStringLiteral("Disconnect"));
-    entry(window, popupMenu, "pop_svrlist", QStringLiteral("Server Manager"));
+    addEntry(window, popupMenu, "pop_conn", QStringLiteral("Quick Connect"));
+    addEntry(window, popupMenu, "pop_dc", QStringLiteral("Disconnect"));
+    addEntry(window, popupMenu, "pop_svrlist", QStringLiteral("Server Manager"));
     popupMenu->addSeparator();
-    entry(window, popupMenu, "pop_get", QStringLiteral("Get Local I.P."));
-    entry(window, popupMenu, "pop_ping", QStringLiteral("Ping"));
-    entry(window, popupMenu, "pop_clear", QStringLiteral("Clear Text"));
-    entry(window, popupMenu, "pop_remui", QStringLiteral("View Remote User Info"));
+    addEntry(window, popupMenu, "pop_get", QStringLiteral("Get Local I.P."));
+    addEntry(window, popupMenu, "pop_ping", QStringLiteral("Ping"));
+    addEntry(window, popupMenu, "pop_clear", QStringLiteral("Clear Text"));
+    addEntry(window, popupMenu, "pop_remui", QStringLiteral("View Remote User Info"));
     popupMenu->addSeparator();
-    entry(window, popupMenu, "pop_queue", QStringLiteral("Show File Queue"));
-    entry(window, popupMenu, "pop_catcher", QStringLiteral("Show File Catcher"));
-    entry(window, popupMenu, "pop_file", QStringLiteral("Send A File"));
-    entry(window, popupMenu, "pop_msg", QStringLiteral("Send A Message"));
+    addEntry(window, popupMenu, "pop_queue", QStringLiteral("Show File Queue"));
+    addEntry(window, popupMenu, "pop_catcher", QStringLiteral("Show File Catcher"));
+    addEntry(window, popupMenu, "pop_file", QStringLiteral("Send A File"));
+    addEntry(window, popupMenu, "pop_msg", QStringLiteral("Send A Message"));
     popupMenu->addSeparator();
-    entry(window, popupMenu, "pop_opt", QStringLiteral("Options"));
-    entry(window, popupMenu, "pop_help", QStringLiteral("Help"));
+    addEntry(window, popupMenu, "pop_opt", QStringLiteral("Options"));
+    addEntry(window, popupMenu, "pop_help", QStringLiteral("Help"));
     popupMenu->addSeparator();
     // What a text view is expected to offer; the window connects them to the pane under the menu.
-    entry(window, popupMenu, "pop_copy", QStringLiteral("Copy"));
-    entry(window, popupMenu, "pop_selectall", QStringLiteral("Select All"));
+    addEntry(window, popupMenu, "pop_copy", QStringLiteral("Copy"));
+    addEntry(window, popupMenu, "pop_selectall", QStringLiteral("Select All"));
     return popupMenu;
 }
 
@@ -83,8 +83,8 @@ QMenu* makeTrayMenu(QWidget& window)
 {
     auto* trayMenu = new QMenu(QStringLiteral("&Tray Icon"), &window);
     trayMenu->setObjectName(QStringLiteral("mnu_tray"));
-    entry(window, trayMenu, "mnu_restore", QStringLiteral("&Restore"));
-    entry(window, trayMenu, "mnu_trayexit", QStringLiteral("&Exit Zantiro"));
+    addEntry(window, trayMenu, "mnu_restore", QStringLiteral("&Restore"));
+    addEntry(window, trayMenu, "mnu_trayexit", QStringLiteral("&Exit Zantiro"));
     return trayMenu;
 }
 

@@ -43,28 +43,29 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     toolbar = new QToolBar(this);
     toolbar->setObjectName(QStringLiteral("Toolbar1"));
     toolbar->setIconSize(QSize(20, 20));
-    QAction* stop = tool("Stop", QStringLiteral("Stop Transfer"), style()->standardIcon(QStyle::SP_MediaStop));
-    QAction* go = tool("Go", QStringLiteral("Start Transfer"), style()->standardIcon(QStyle::SP_MediaPlay));
-    QAction* up = tool("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
-    QAction* down = tool("Down", QStringLiteral("Move File(s) Down"), style()->standardIcon(QStyle::SP_ArrowDown));
+    QAction* stop = addToolButton("Stop", QStringLiteral("Stop Transfer"), style()->standardIcon(QStyle::SP_MediaStop));
+    QAction* go = addToolButton("Go", QStringLiteral("Start Transfer"), style()->standardIcon(QStyle::SP_MediaPlay));
+    QAction* up = addToolButton("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
+    QAction* down =
+        addToolButton("Down", QStringLiteral("Move File(s) Down"), style()->standardIcon(QStyle::SP_ArrowDown));
     QAction* del =
-        tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
-    QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
+        addToolButton("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
+    QAction* help = addToolButton("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
 
     buildListView();
 
     popupMenu = new QMenu(this);
     popupMenu->setObjectName(QStringLiteral("mnu_list"));
-    QAction* mUp = entry("mnu_up", QStringLiteral("Move Up"));
-    QAction* mDown = entry("mnu_down", QStringLiteral("Move Down"));
+    QAction* mUp = addMenuEntry("mnu_up", QStringLiteral("Move Up"));
+    QAction* mDown = addMenuEntry("mnu_down", QStringLiteral("Move Down"));
     popupMenu->addSeparator();
-    QAction* mTop = entry("mnu_top", QStringLiteral("Move To Top"));
-    QAction* mBott = entry("mnu_bott", QStringLiteral("Move To Bottom"));
+    QAction* mTop = addMenuEntry("mnu_top", QStringLiteral("Move To Top"));
+    QAction* mBott = addMenuEntry("mnu_bott", QStringLiteral("Move To Bottom"));
     popupMenu->addSeparator();
-    QAction* mDel = entry("mnu_del", QStringLiteral("Remove From Queue"));
-    QAction* mClear = entry("mnu_clear", QStringLiteral("Clear Queue"));
+    QAction* mDel = addMenuEntry("mnu_del", QStringLiteral("Remove From Queue"));
+    QAction* mClear = addMenuEntry("mnu_clear", QStringLiteral("Clear Queue"));
     popupMenu->addSeparator();
-    QAction* mHelp = entry("mnu_help", QStringLiteral("Help"));
+    QAction* mHelp = addMenuEntry("mnu_help", QStringLiteral("Help"));
 
     buildFolderPanel();
 
@@ -159,7 +160,7 @@ void QueueWindow::buildFolderPanel()
     folderPanel->hide();
 }
 
-QAction* QueueWindow::tool(const char* key, const QString& tip, const QIcon& icon)
+QAction* QueueWindow::addToolButton(const char* key, const QString& tip, const QIcon& icon)
 {
     QAction* a = toolbar->addAction(icon, tip);
     a->setObjectName(QLatin1String(key));
@@ -167,7 +168,7 @@ QAction* QueueWindow::tool(const char* key, const QString& tip, const QIcon& ico
     return a;
 }
 
-QAction* QueueWindow::entry(const char* name, const QString& caption)
+QAction* QueueWindow::addMenuEntry(const char* name, const QString& caption)
 {
     QAction* a = popupMenu->addAction(caption);
     a->setObjectName(QLatin1String(name));

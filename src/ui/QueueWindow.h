@@ -57,8 +57,8 @@ protected:
 private:
     void buildListView();
     void buildFolderPanel();
-    QAction* tool(const char* key, const QString& tip, const QIcon& icon);
-    QAction* entry(const char* name, const QString& caption);
+    QAction* addToolButton(const char* key, const QString& tip, const QIcon& icon);
+    QAction* addMenuEntry(const char* name, const QString& caption);
     void refreshButtons();
     void refreshSelectionCommands();
     void select(const QList<int>& rows);

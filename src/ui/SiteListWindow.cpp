@@ -394,8 +394,8 @@ void SiteListWindow::storeShown()
         tell("refusedMessage", QStringLiteral("%1: %2 was not stored.").arg(problem, shown->name));
 }
 
-void SiteListWindow::inputBox(const QString& prompt, const QString& title, const QString& text,
-                              std::function<void(const QString&)> done)
+void SiteListWindow::openInputBox(const QString& prompt, const QString& title, const QString& text,
+                                  std::function<void(const QString&)> done)
 {
     auto* box = new QInputDialog(this);
     box->setObjectName(QStringLiteral("InputBox"));
@@ -429,27 +429,27 @@ void SiteListWindow::askNew(bool folder)
     if (!selectedNode())
         treeWidget->setCurrentItem(treeWidget->topLevelItem(0));
     const QString at = selectedNode()->name;
-    inputBox(folder ? QStringLiteral("New Folder") : QStringLiteral("New Site"),
-             folder ? QStringLiteral("Folder Name") : QStringLiteral("Site Name"), QString(),
-             [this, folder, at](QString name) {
-                 name.remove(QLatin1Char(';'));
-                 if (name.isEmpty())
-                     return;
-                 SiteNode* parent = model.find(at);
-                 if (!parent)
-                     parent = model.root();
-                 SiteNode* made = nullptr;
-                 const QString problem =
-                     folder ? model.addFolder(parent, name, &made) : model.addSite(parent, name, &made);
-                 if (!problem.isEmpty()) {
-                     tell("refusedMessage", problem);
-                     return;
-                 }
-                 model.setExpanded(made->parent, true);
-                 rebuild(made);
-                 if (!folder)
-                     showSite(made);
-             });
+    openInputBox(folder ? QStringLiteral("New Folder") : QStringLiteral("New Site"),
+                 folder ? QStringLiteral("Folder Name") : QStringLiteral("Site Name"), QString(),
+                 [this, folder, at](QString name) {
+                     name.remove(QLatin1Char(';'));
+                     if (name.isEmpty())
+                         return;
+                     SiteNode* parent = model.find(at);
+                     if (!parent)
+                         parent = model.root();
+                     SiteNode* made = nullptr;
+                     const QString problem =
+                         folder ? model.addFolder(parent, name, &made) : model.addSite(parent, name, &made);
+                     if (!problem.isEmpty()) {
+                         tell("refusedMessage", problem);
+                         return;
+                     }
+                     model.setExpanded(made->parent, true);
+                     rebuild(made);
+                     if (!folder)
+                         showSite(made);
+                 });
 }
 
 void SiteListWindow::askDelete()
@@ -494,18 +494,19 @@ void SiteListWindow::askRename()
         tell("refusedMessage", model.rename(n, n->name)); // refused: the root keeps its name
         return;
     }
-    inputBox(QStringLiteral("New Name"), QStringLiteral("Rename"), n->name, [this, old = n->name](const QString& name) {
-        SiteNode* node = model.find(old);
-        if (!node || QString(name).remove(QLatin1Char(';')).isEmpty())
-            return;
-        if (const QString problem = model.rename(node, name); !problem.isEmpty()) {
-            tell("refusedMessage", problem);
-            return;
-        }
-        if (node == shown)
-            nameEdit->setText(node->name);
-        rebuild(node);
-    });
+    openInputBox(QStringLiteral("New Name"), QStringLiteral("Rename"), n->name,
+                 [this, old = n->name](const QString& name) {
+                     SiteNode* node = model.find(old);
+                     if (!node || QString(name).remove(QLatin1Char(';')).isEmpty())
+                         return;
+                     if (const QString problem = model.rename(node, name); !problem.isEmpty()) {
+                         tell("refusedMessage", problem);
+                         return;
+                     }
+                     if (node == shown)
+                         nameEdit->setText(node->name);
+                     rebuild(node);
+                 });
 }
 
 void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target)

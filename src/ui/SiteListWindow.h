@@ -100,8 +100,8 @@ private:
     void onConnect();
 
     // A modeless input box; done runs with the text when the user confirms it.
-    void inputBox(const QString& prompt, const QString& title, const QString& text,
-                  std::function<void(const QString&)> done);
+    void openInputBox(const QString& prompt, const QString& title, const QString& text,
+                      std::function<void(const QString&)> done);
     // A message box with OK, on this window or, once it is closing, on its owner.
     void tell(const char* name, const QString& text);
 
