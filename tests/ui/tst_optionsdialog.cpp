@@ -2,6 +2,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "ui/OptionsPages.h"
 #include "ui/OptionsPictures.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TypedTextFilter.h"
@@ -80,7 +81,7 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
             QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
         // Unticked, the four buttons are cleared and disabled; ticked, enabled with none
         // selected by that, so that OK keeps the mode.
-        if (b == d->loggingCheck)
+        if (b == d->pages->loggingCheck)
             QCOMPARE(shown(d, "LogOption"), value == "1" ? selected.chopped(selected.endsWith('-')) : "none-");
     } else if (auto* e = qobject_cast<QLineEdit*>(c)) {
         e->clear();
@@ -97,7 +98,7 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
         picker->setObjectName(QString()); // the next pick finds its own picker
     } else if (label) {
         const QString before = label->text();
-        (control == "LogDirLabel" ? d->logBrowseButton : d->downloadBrowseButton)->click();
+        (control == "LogDirLabel" ? d->pages->logBrowseButton : d->pages->downloadBrowseButton)->click();
         auto* picker = d->findChild<QFileDialog*>("BrowseFolder");
         QVERIFY(picker && picker->isVisible());
         value == "cancel" ? picker->reject() : Q_EMIT picker->fileSelected(value);
@@ -388,7 +389,7 @@ private Q_SLOTS:
         MainWindow w(*p.peer);
         OptionsDialog* d = openOptions(w);
         for (int i = 0; i < 7; ++i) {
-            d->pageTabs->setCurrentIndex(i);
+            d->pages->setCurrentIndex(i);
             d->helpButton->click();
             auto* help = w.findChild<HelpWindow*>();
             QVERIFY(help && help->isVisible());
@@ -402,18 +403,19 @@ private Q_SLOTS:
         for (const QImage& i : images)
             QCOMPARE(images.count(i), 1);
         auto shows = [&](QLabel* l) { return names.value(images.indexOf(l->pixmap().toImage())); };
-        QCOMPARE(QStringList({shows(d->trayPicture), shows(d->layoutPicture), shows(d->catcherPicture)}),
+        QCOMPARE(QStringList(
+                     {shows(d->pages->trayPicture), shows(d->pages->layoutPicture), shows(d->pages->catcherPicture)}),
                  QStringList({"MinTaskImg", "OneBoxImg", "FCFCIMG"}));
         change(d, "MinToTrayCheck", "1");
         change(d, "BoxLayoutOption", "1");
-        QCOMPARE(QStringList({shows(d->trayPicture), shows(d->layoutPicture)}),
+        QCOMPARE(QStringList({shows(d->pages->trayPicture), shows(d->pages->layoutPicture)}),
                  QStringList({"MinTrayImg", "TwoBoxImg"}));
         for (const auto& [box, value, picture] : {std::tuple{"FCSWCheck", "1", "FCSWIMG"},
                                                   {"FCOTCheck", "1", "FCSWOTIMG"},
                                                   {"FCSWCheck", "0", "FCOTIMG"},
                                                   {"FCOTCheck", "0", "FCFCIMG"}}) {
             change(d, box, value);
-            QCOMPARE(shows(d->catcherPicture), picture);
+            QCOMPARE(shows(d->pages->catcherPicture), picture);
         }
     }
 };
