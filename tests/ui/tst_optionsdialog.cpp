@@ -6,21 +6,16 @@
 #include "ui/OptionsPictures.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TypedTextFilter.h"
+#include "ui/WindowTestTools.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTabWidget>
-#include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 
@@ -78,7 +73,7 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
     if (auto* b = qobject_cast<QCheckBox*>(c)) {
         const QString selected = shown(d, "LogOption");
         if (b->isChecked() != (value == "1"))
-            QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+            clickIndicator(b);
         // Unticked, the four buttons are cleared and disabled; ticked, enabled with none
         // selected by that, so that OK keeps the mode.
         if (b == d->pages->loggingCheck)
@@ -108,13 +103,13 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
     } else {
         auto* r = d->findChild<QRadioButton*>(control + '_' + value);
         QVERIFY(r);
-        QTest::mouseClick(r, Qt::LeftButton, {}, QPoint(6, r->height() / 2));
+        clickIndicator(r);
     }
 }
 
 OptionsDialog* openOptions(MainWindow& w)
 {
-    w.findChild<QAction*>("mnu_Opt")->trigger();
+    act(&w, "mnu_Opt")->trigger();
     return w.findChild<OptionsDialog*>();
 }
 
@@ -226,47 +221,25 @@ private Q_SLOTS:
     // notice below the boxes; what a box held already stays.
     void keyFilters_data()
     {
+        const QList<QStringList> rows = {
+            {"name", "NameText", "", "Ann Lee;[.~_1!", "Ann Lee.~_1!", ";["},
+            {"name beyond Windows-1252", "NameText", "", "Ann \u0141\u00f3d\u017a", "Ann \u00f3d", "\u0141\u017a"},
+            {"e-mail", "EmailText", "", "a.b@c;d[,e", "a.b@cd,e", ";["},
+            {"home page", "HomePageText", "", "http://x.org/~a?b=1&c;d[e#f%20", "http://x.org/~a?b=1&c;de#f%20", "["},
+            {"stored text kept", "NameText", "<No Name>", ";x", "<No Name>x", ";"},
+            {"stored ; kept", "EmailText", "a;b", "c;", "a;bc", ";"}};
         for (const char* c : {"box", "held", "input", "result", "refused"})
             QTest::addColumn<QString>(c);
         QTest::addColumn<bool>("paste");
-        for (bool paste : {false, true}) {
-            const char* how = paste ? "pasted" : "typed";
-            QTest::addRow("name %s", how) << "NameText"
-                                          << ""
-                                          << "Ann Lee;[.~_1!"
-                                          << "Ann Lee.~_1!"
-                                          << ";[" << paste;
-            QTest::addRow("name beyond Windows-1252 %s", how)
-                << "NameText"
-                << "" << QString::fromUtf8("Ann \u0141\u00f3d\u017a") << QString::fromUtf8("Ann \u00f3d")
-                << QString::fromUtf8("\u0141\u017a") << paste;
-            QTest::addRow("e-mail %s", how) << "EmailText"
-                                            << ""
-                                            << "a.b@c;d[,e"
-                                            << "a.b@cd,e"
-                                            << ";[" << paste;
-            QTest::addRow("home page %s", how) << "HomePageText"
-                                               << ""
-                                               << "http://x.org/~a?b=1&c;d[e#f%20"
-                                               << "http://x.org/~a?b=1&c;de#f%20"
-                                               << "[" << paste;
-            QTest::addRow("stored text kept %s", how) << "NameText"
-                                                      << "<No Name>"
-                                                      << ";x"
-                                                      << "<No Name>x"
-                                                      << ";" << paste;
-            QTest::addRow("stored ; kept %s", how) << "EmailText"
-                                                   << "a;b"
-                                                   << "c;"
-                                                   << "a;bc"
-                                                   << ";" << paste;
-        }
-        QTest::newRow("tab, euro, beyond Windows-1252 pasted")
-            << "HomePageText"
-            << "" << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9\xC4\x9F\tb")
-            << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9"
-                                 "b")
-            << QString::fromUtf8("\xC4\x9F\t") << true;
+        for (bool paste : {false, true})
+            for (const QStringList& r : rows)
+                QTest::addRow("%s %s", qPrintable(r[0]), paste ? "pasted" : "typed")
+                    << r[1] << r[2] << r[3] << r[4] << r[5] << paste;
+        QTest::newRow("tab, euro, beyond Windows-1252 pasted") << "HomePageText"
+                                                               << ""
+                                                               << "a\u20ac\u00e9\u011f\tb"
+                                                               << "a\u20ac\u00e9b"
+                                                               << "\u011f\t" << true;
     }
     void keyFilters()
     {
@@ -287,10 +260,8 @@ private Q_SLOTS:
         QApplication::clipboard()->setText(input);
         if (paste)
             QTest::keySequence(e, QKeySequence::Paste);
-        else // key by key, also characters beyond ASCII, as a keyboard layout gives them
-            for (QChar c : input)
-                c.unicode() < 0x80 ? QTest::keyClick(e, char(c.unicode()))
-                                   : QTest::sendKeyEvent(QTest::Click, e, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        else
+            typeKeys(e, input);
         QCOMPARE(e->text(), result);
         const QString named = TypedTextFilter::refusal(refused, {}).chopped(1); // without the rule
         QVERIFY2(notice->text().startsWith(named), qPrintable(notice->text()));
@@ -299,33 +270,15 @@ private Q_SLOTS:
     // OK sends the user's record exactly when a field of it changed, as the peer reads it.
     void okSendsUserInfo_data()
     {
-        for (const char* c : {"name", "age", "typed", "sent"}) // typed: "control=text"
-            QTest::addColumn<QString>(c);
         const QString tail = ";<No E-mail Specified>;", noHome = ";<No Homepage Specified>";
-        QTest::newRow("nothing changed") << "Me"
-                                         << "30"
-                                         << ""
-                                         << "";
-        QTest::newRow("## shown as 17") << "Me"
-                                        << "##"
-                                        << ""
-                                        << "uinfo:Me" + tail + "17" + noHome;
-        QTest::newRow("home page only") << "Me"
-                                        << "30"
-                                        << "HomePageText=http://a.b/c;d"
-                                        << "uinfo:Me" + tail + "30;http://a.b/c;d";
-        QTest::newRow("name typed") << "Me"
-                                    << "30"
-                                    << "NameText=Ann"
-                                    << "uinfo:Ann" + tail + "30" + noHome;
-        QTest::newRow("name typed back") << "Me"
-                                         << "30"
-                                         << "NameText=Me"
-                                         << "";
-        QTest::newRow("; of an older file") << "A;B"
-                                            << "##"
-                                            << ""
-                                            << "uinfo:A,B" + tail + "17" + noHome;
+        stringRows(
+            {"name", "age", "typed", "sent"}, // typed: "control=text"
+            {{"nothing changed", "Me", "30", "", ""},
+             {"## shown as 17", "Me", "##", "", "uinfo:Me" + tail + "17" + noHome},
+             {"home page only", "Me", "30", "HomePageText=http://a.b/c;d", "uinfo:Me" + tail + "30;http://a.b/c;d"},
+             {"name typed", "Me", "30", "NameText=Ann", "uinfo:Ann" + tail + "30" + noHome},
+             {"name typed back", "Me", "30", "NameText=Me", ""},
+             {"; of an older file", "A;B", "##", "", "uinfo:A,B" + tail + "17" + noHome}});
     }
     void okSendsUserInfo()
     {
@@ -403,8 +356,7 @@ private Q_SLOTS:
         for (const QImage& i : images)
             QCOMPARE(images.count(i), 1);
         auto shows = [&](QLabel* l) { return names.value(images.indexOf(l->pixmap().toImage())); };
-        QCOMPARE(QStringList(
-                     {shows(d->pages->trayPicture), shows(d->pages->layoutPicture), shows(d->pages->catcherPicture)}),
+        QCOMPARE(QStringList({shows(d->pages->trayPicture), shows(d->pages->layoutPicture), shows(d->pages->catcherPicture)}),
                  QStringList({"MinTaskImg", "OneBoxImg", "FCFCIMG"}));
         change(d, "MinToTrayCheck", "1");
         change(d, "BoxLayoutOption", "1");

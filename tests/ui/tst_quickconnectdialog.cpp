@@ -1,5 +1,6 @@
 #include "support/Harness.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/WindowTestTools.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -7,31 +8,17 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 
 class TestQuickConnectDialog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void portBoxes_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("filePorts");
-        QTest::newRow("digits") << "2100"
-                                << "2100"
-                                << "2101 & 2102";
-        QTest::newRow("letters dropped") << "2a1b0-0 "
-                                         << "2100"
-                                         << "2101 & 2102";
-        QTest::newRow("backspace works") << "20009\b"
-                                         << "2000"
-                                         << "2001 & 2002";
-        QTest::newRow("emptied") << "7\b"
-                                 << ""
-                                 << "";
-        QTest::newRow("five digits at most") << "6553377"
-                                             << "65533"
-                                             << "65534 & 65535";
+        stringRows({"typed", "port", "filePorts"}, {{"digits", "2100", "2100", "2101 & 2102"},
+                                                    {"letters dropped", "2a1b0-0 ", "2100", "2101 & 2102"},
+                                                    {"backspace works", "20009\b", "2000", "2001 & 2002"},
+                                                    {"emptied", "7\b", "", ""},
+                                                    {"five digits at most", "6553377", "65533", "65534 & 65535"}});
     }
     // The dialog opens as the options say; the port boxes take digits only, and the file
     // ports follow them.

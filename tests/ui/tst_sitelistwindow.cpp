@@ -4,17 +4,14 @@
 #include "ui/QuickConnectDialog.h"
 #include "ui/SiteListWindow.h"
 #include "ui/Twips.h"
+#include "ui/WindowTestTools.h"
 
-#include <QAction>
 #include <QDir>
 #include <QInputDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTest>
 #include <QTreeWidget>
 
 namespace {
@@ -35,24 +32,22 @@ QTreeWidgetItem* item(SiteListWindow* l, const QString& name)
     return found.size() == 1 ? found.front() : nullptr;
 }
 
-// Types over a box key by key, also characters beyond ASCII (as a keyboard layout gives them).
+// Types over a box key by key.
 void typeInto(QLineEdit* box, const QString& text)
 {
     box->selectAll();
     QTest::keyClick(box, Qt::Key_Delete);
-    for (QChar c : text)
-        c.unicode() < 0x80 ? QTest::keyClick(box, char(c.unicode()))
-                           : QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    typeKeys(box, text);
 }
 
 // Runs one step "verb:argument" on the window and collects the texts of questions and refusals.
 void step(SiteListWindow* l, const QString& op, QStringList& told)
 {
     const QString verb = op.section(':', 0, 0), arg = op.section(':', 1);
-    auto trigger = [l](const char* name) { l->findChild<QAction*>(QLatin1String(name))->trigger(); };
+    auto trigger = [l](const char* name) { act(l, name)->trigger(); };
     if (verb == "select") {
         l->treeWidget->setCurrentItem(item(l, arg));
-    } else if (verb == "rename" && !l->findChild<QAction*>("mnu_renametree")->isEnabled()) {
+    } else if (verb == "rename" && !act(l, "mnu_renametree")->isEnabled()) {
         told << "no Rename";
     } else if (verb == "folder" || verb == "site" || verb == "rename") { // answered in the input box
         verb == "site" ? l->newSiteButton->click() : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
@@ -65,7 +60,7 @@ void step(SiteListWindow* l, const QString& op, QStringList& told)
                 told << box->labelText().section('\n', 2);
             box->accept();
         }
-    } else if (verb == "delete" && !l->findChild<QAction*>("mnu_delnode")->isEnabled()) {
+    } else if (verb == "delete" && !act(l, "mnu_delnode")->isEnabled()) {
         told << "no Delete";
     } else if (verb == "delete") {
         trigger("mnu_delnode");
@@ -249,7 +244,7 @@ private Q_SLOTS:
         expected.sitesHeight = QString::number(SiteListWindow::minHeightTwips);
         MainWindow w(*p.peer);
         installSiteList(w);
-        w.findChild<QAction*>("mnu_Connect")->trigger();
+        act(&w, "mnu_Connect")->trigger();
         auto* quick = w.findChild<QuickConnectDialog*>();
         quick->siteListButton->click();
         QVERIFY(!quick->isVisible());
