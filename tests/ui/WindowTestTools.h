@@ -58,11 +58,12 @@ inline QStringList paneLines(const QPlainTextEdit* pane)
     return l;
 }
 
-// Data rows of string columns: each row is its name, then one text per column.
-inline void stringRows(const QStringList& columns, const QList<QStringList>& rows)
+// Data rows of string columns: each row is its name, then one text per column. QtTest keeps
+// the column names as given, so they are string literals.
+inline void stringRows(std::initializer_list<const char*> columns, const QList<QStringList>& rows)
 {
-    for (const QString& c : columns)
-        QTest::addColumn<QString>(c.toLatin1().constData());
+    for (const char* c : columns)
+        QTest::addColumn<QString>(c);
     for (const QStringList& r : rows) {
         QTestData& d = QTest::newRow(r.front().toUtf8().constData());
         for (const QString& v : r.mid(1))
