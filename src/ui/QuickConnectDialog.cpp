@@ -76,46 +76,9 @@ QuickConnectDialog::QuickConnectDialog(Peer& p, QWidget* parent) : QDialog(paren
     typeLayout->addWidget(serverModeOption);
     typeLayout->addWidget(clientModeOption);
 
-    clientBox = new QGroupBox(QStringLiteral("Server Information"), this);
-    clientBox->setObjectName(QStringLiteral("ClientFrame"));
-    clientAddressEdit = edit("ClientIpText", clientBox);
-    clientPortEdit = portEdit("ClientPortText", clientBox);
-    clientFilePortsEdit = displayEdit("ClientFilePortText", clientBox);
-    clientPasswordEdit = edit("ClientPasswordText", clientBox);
-    // Passwords show only while they are being typed, not to someone looking over a shoulder.
-    clientPasswordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    auto* clientForm = new QFormLayout(clientBox);
-    clientForm->addRow(QStringLiteral("I.P."), clientAddressEdit);
-    clientForm->addRow(QStringLiteral("Port : "), clientPortEdit);
-    clientForm->addRow(QStringLiteral("File Ports : "), clientFilePortsEdit);
-    clientForm->addRow(QStringLiteral("Password : "), clientPasswordEdit);
-
-    serverBox = new QGroupBox(QStringLiteral("My Server Options"), this);
-    serverBox->setObjectName(QStringLiteral("ServerFrame"));
-    serverPortEdit = portEdit("ServerPortText", serverBox);
-    serverFilePortsEdit = displayEdit("ServerFilePortText", serverBox);
-    requirePasswordCheck = new QCheckBox(QStringLiteral("Require Server Password To Log On"), serverBox);
-    requirePasswordCheck->setObjectName(QStringLiteral("ReqPassCheck"));
-    serverPasswordEdit = edit("ServerPasswordText", serverBox);
-    serverPasswordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    auto* serverForm = new QFormLayout(serverBox);
-    serverForm->addRow(QStringLiteral("Port :"), serverPortEdit);
-    serverForm->addRow(QStringLiteral("File Ports :"), serverFilePortsEdit);
-    serverForm->addRow(requirePasswordCheck);
-    serverForm->addRow(QStringLiteral("Server Password : "), serverPasswordEdit);
-
-    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
-    okButton = button("OkButton", QStringLiteral("OK"));
-    okButton->setDefault(true);
-    cancelButton = button("CancelButton", QStringLiteral("Cancel"));
-    helpButton = button("HelpButton", QStringLiteral("Help"));
-    siteListButton = button("ServerListButton", QStringLiteral("Server List"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(siteListButton);
-    buttons->addStretch();
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
-    buttons->addWidget(helpButton);
+    buildClientBox();
+    buildServerBox();
+    QHBoxLayout* buttons = buildButtons();
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(typeFrame);
@@ -139,6 +102,60 @@ QuickConnectDialog::QuickConnectDialog(Peer& p, QWidget* parent) : QDialog(paren
 
     for (QLineEdit* e : {clientAddressEdit, clientPortEdit, clientPasswordEdit, serverPortEdit, serverPasswordEdit})
         e->installEventFilter(this);
+}
+
+// The client side: the peer's address, its port and the password to log on with.
+void QuickConnectDialog::buildClientBox()
+{
+    clientBox = new QGroupBox(QStringLiteral("Server Information"), this);
+    clientBox->setObjectName(QStringLiteral("ClientFrame"));
+    clientAddressEdit = edit("ClientIpText", clientBox);
+    clientPortEdit = portEdit("ClientPortText", clientBox);
+    clientFilePortsEdit = displayEdit("ClientFilePortText", clientBox);
+    clientPasswordEdit = edit("ClientPasswordText", clientBox);
+    // Passwords show only while they are being typed, not to someone looking over a shoulder.
+    clientPasswordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    auto* clientForm = new QFormLayout(clientBox);
+    clientForm->addRow(QStringLiteral("I.P."), clientAddressEdit);
+    clientForm->addRow(QStringLiteral("Port : "), clientPortEdit);
+    clientForm->addRow(QStringLiteral("File Ports : "), clientFilePortsEdit);
+    clientForm->addRow(QStringLiteral("Password : "), clientPasswordEdit);
+}
+
+// The server side: the port to wait on and whether a password is required.
+void QuickConnectDialog::buildServerBox()
+{
+    serverBox = new QGroupBox(QStringLiteral("My Server Options"), this);
+    serverBox->setObjectName(QStringLiteral("ServerFrame"));
+    serverPortEdit = portEdit("ServerPortText", serverBox);
+    serverFilePortsEdit = displayEdit("ServerFilePortText", serverBox);
+    requirePasswordCheck = new QCheckBox(QStringLiteral("Require Server Password To Log On"), serverBox);
+    requirePasswordCheck->setObjectName(QStringLiteral("ReqPassCheck"));
+    serverPasswordEdit = edit("ServerPasswordText", serverBox);
+    serverPasswordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    auto* serverForm = new QFormLayout(serverBox);
+    serverForm->addRow(QStringLiteral("Port :"), serverPortEdit);
+    serverForm->addRow(QStringLiteral("File Ports :"), serverFilePortsEdit);
+    serverForm->addRow(requirePasswordCheck);
+    serverForm->addRow(QStringLiteral("Server Password : "), serverPasswordEdit);
+}
+
+// OK, Cancel and Help, with Server List apart at the left.
+QHBoxLayout* QuickConnectDialog::buildButtons()
+{
+    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
+    okButton = button("OkButton", QStringLiteral("OK"));
+    okButton->setDefault(true);
+    cancelButton = button("CancelButton", QStringLiteral("Cancel"));
+    helpButton = button("HelpButton", QStringLiteral("Help"));
+    siteListButton = button("ServerListButton", QStringLiteral("Server List"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(siteListButton);
+    buttons->addStretch();
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(helpButton);
+    return buttons;
 }
 
 void QuickConnectDialog::load()
@@ -191,15 +208,15 @@ void QuickConnectDialog::refuse(const char* name, const QString& text, QLineEdit
     box->setFocus();
 }
 
-void QuickConnectDialog::onOk()
+// Refuses OK, with a message, for an empty port in the chosen mode, a port out of range or a
+// password the option file cannot hold; nothing is stored then.
+bool QuickConnectDialog::boxesAcceptable(bool client)
 {
-    const bool client = clientModeOption->isChecked();
-    const bool server = serverModeOption->isChecked();
-    QLineEdit* port = client ? clientPortEdit : server ? serverPortEdit : nullptr;
+    QLineEdit* port = client ? clientPortEdit : serverModeOption->isChecked() ? serverPortEdit : nullptr;
     if (port && port->text().isEmpty()) {
         // Without a port there is nothing to connect to, nor file ports to derive.
         refuse("emptyPortMessage", QStringLiteral("Please enter a port number."), port);
-        return;
+        return false;
     }
     // Both modes' ports are stored; a session also uses the two ports above its own.
     for (QLineEdit* box : {clientPortEdit, serverPortEdit}) {
@@ -209,7 +226,7 @@ void QuickConnectDialog::onOk()
                    QStringLiteral("The %1 port %2 is not a port from 1 to 65533.")
                        .arg(box == clientPortEdit ? QStringLiteral("client") : QStringLiteral("server"), box->text()),
                    box);
-            return;
+            return false;
         }
     }
     // Both passwords are stored; one the option file cannot hold would not come back.
@@ -220,9 +237,18 @@ void QuickConnectDialog::onOk()
                 QStringLiteral("The %1 password cannot hold \"[\", \"%2\" or characters outside Windows-1252.")
                     .arg(box == clientPasswordEdit ? QStringLiteral("client") : QStringLiteral("server"), QChar(0xFF)),
                 box);
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+void QuickConnectDialog::onOk()
+{
+    const bool client = clientModeOption->isChecked();
+    const bool server = serverModeOption->isChecked();
+    if (!boxesAcceptable(client))
+        return;
 
     peer.session().dropForConnect();
 

@@ -7,6 +7,7 @@ class PeerState;
 class Peer;
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -51,7 +52,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildClientBox();
+    void buildServerBox();
+    QHBoxLayout* buildButtons();
     void onOk();
+    bool boxesAcceptable(bool client);
     // Refuses OK with the message box named name and puts the focus on box; nothing is stored.
     void refuse(const char* name, const QString& text, QLineEdit* box);
     void onServerList();
