@@ -40,22 +40,7 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     setObjectName(QStringLiteral("AboutWindow"));
     setWindowTitle(QStringLiteral("About Zantiro"));
 
-    auto* icon = new QLabel(this);
-    icon->setPixmap(programIcon().pixmap(48, 48));
-    auto* title = new QLabel(QStringLiteral("Zantiro"), this);
-    QFont big = title->font();
-    big.setPointSize(big.pointSize() * 2);
-    big.setBold(true);
-    title->setFont(big);
-    versionLabel = new QLabel(QStringLiteral("Version " ZANTIRO_VERSION), this);
-    versionLabel->setObjectName(QStringLiteral("VersionLabel"));
-    auto* titleText = new QVBoxLayout;
-    titleText->addWidget(title);
-    titleText->addWidget(versionLabel);
-    auto* head = new QHBoxLayout;
-    head->addWidget(icon);
-    head->addLayout(titleText);
-    head->addStretch();
+    QHBoxLayout* head = buildHead();
 
     summaryLabel =
         new QLabel(QStringLiteral("Zantiro lets two people chat and send each other files directly, computer to "
@@ -75,19 +60,7 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     headlessCommandsLabel->setIndent(12);
 
     auto* licenceCaption = new QLabel(QStringLiteral("Licence:"), this);
-    licenceView = new QPlainTextEdit(licenceText(), this);
-    licenceView->setObjectName(QStringLiteral("Licence"));
-    licenceView->setReadOnly(true);
-    licenceView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    licenceView->setLineWrapMode(QPlainTextEdit::NoWrap);
-    licenceView->setMinimumHeight(140);
-    // Wide enough for the licence's longest line, so it reads without scrolling sideways.
-    int widest = 0;
-    for (const QString& line : licenceView->toPlainText().split(u'\n'))
-        widest = std::max(widest, licenceView->fontMetrics().horizontalAdvance(line));
-    licenceView->setMinimumWidth(widest + 2 * licenceView->frameWidth()
-                                 + int(licenceView->document()->documentMargin() * 2)
-                                 + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+    buildLicenceView();
 
     closeButton = new QPushButton(QStringLiteral("Close"), this);
     closeButton->setObjectName(QStringLiteral("CloseButton"));
@@ -106,4 +79,44 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     layout->addLayout(buttons);
     resize(sizeHint().width(), 480);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+}
+
+// The program's icon beside its name and version.
+QHBoxLayout* AboutWindow::buildHead()
+{
+    auto* icon = new QLabel(this);
+    icon->setPixmap(programIcon().pixmap(48, 48));
+    auto* title = new QLabel(QStringLiteral("Zantiro"), this);
+    QFont big = title->font();
+    big.setPointSize(big.pointSize() * 2);
+    big.setBold(true);
+    title->setFont(big);
+    versionLabel = new QLabel(QStringLiteral("Version " ZANTIRO_VERSION), this);
+    versionLabel->setObjectName(QStringLiteral("VersionLabel"));
+    auto* titleText = new QVBoxLayout;
+    titleText->addWidget(title);
+    titleText->addWidget(versionLabel);
+    auto* head = new QHBoxLayout;
+    head->addWidget(icon);
+    head->addLayout(titleText);
+    head->addStretch();
+    return head;
+}
+
+// The licence, read-only, wide enough for its longest line.
+void AboutWindow::buildLicenceView()
+{
+    licenceView = new QPlainTextEdit(licenceText(), this);
+    licenceView->setObjectName(QStringLiteral("Licence"));
+    licenceView->setReadOnly(true);
+    licenceView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    licenceView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    licenceView->setMinimumHeight(140);
+    // Wide enough for the licence's longest line, so it reads without scrolling sideways.
+    int widest = 0;
+    for (const QString& line : licenceView->toPlainText().split(u'\n'))
+        widest = std::max(widest, licenceView->fontMetrics().horizontalAdvance(line));
+    licenceView->setMinimumWidth(widest + 2 * licenceView->frameWidth()
+                                 + int(licenceView->document()->documentMargin() * 2)
+                                 + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
 }

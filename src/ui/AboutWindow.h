@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 
+class QHBoxLayout;
 class QIcon;
 class QLabel;
 class QPlainTextEdit;
@@ -23,4 +24,8 @@ public:
     QLabel* headlessCommandsLabel = nullptr; // the two ways to start the headless peer
     QPlainTextEdit* licenceView = nullptr;
     QPushButton* closeButton = nullptr;
+
+private:
+    QHBoxLayout* buildHead();
+    void buildLicenceView();
 };

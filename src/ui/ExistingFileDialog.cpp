@@ -44,17 +44,7 @@ ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
 
-    // Which file is which, to decide between them.
-    auto* names = new QLabel(QStringLiteral("\"%1\" is already in the folder.").arg(offeredName), this);
-    names->setTextFormat(Qt::PlainText);
-    existingLabel = new QLabel(this);
-    existingLabel->setObjectName(QStringLiteral("ExistingLabel"));
-    offeredLabel = new QLabel(this);
-    offeredLabel->setObjectName(QStringLiteral("OfferedLabel"));
-    auto* files = new QFormLayout;
-    files->addRow(names);
-    files->addRow(QStringLiteral("Here :"), existingLabel);
-    files->addRow(QStringLiteral("Offered :"), offeredLabel);
+    QFormLayout* files = buildFacts();
 
     choiceGroup = new QButtonGroup(this);
     const QStringList captions = {QStringLiteral("Overwrite"), QStringLiteral("Resume "), QStringLiteral("QV Rename "),
@@ -69,14 +59,7 @@ ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
         layout->addWidget(button);
     }
 
-    newNameEdit = new QLineEdit(offeredName, this);
-    newNameEdit->setObjectName(QStringLiteral("FileNameText"));
-    // Characters no file name may hold are refused as they are typed, and pasted text
-    // holding one is refused whole, so the name never leaves the target folder.
-    newNameEdit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[^") + QRegularExpression::escape(forbiddenCharacters) + ']' + '*'),
-        newNameEdit));
-    newNameEdit->installEventFilter(this);
+    buildNameEdit();
     layout->addWidget(newNameEdit);
 
     alwaysCheck = new QCheckBox(QStringLiteral("Always Overwrite From Now On"), this);
@@ -101,6 +84,35 @@ ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
     connect(okButton, &QPushButton::clicked, this, &ExistingFileDialog::confirm);
     connect(cancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
     connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
+}
+
+// Which file is which, to decide between them.
+QFormLayout* ExistingFileDialog::buildFacts()
+{
+    auto* names = new QLabel(QStringLiteral("\"%1\" is already in the folder.").arg(offeredName), this);
+    names->setTextFormat(Qt::PlainText);
+    existingLabel = new QLabel(this);
+    existingLabel->setObjectName(QStringLiteral("ExistingLabel"));
+    offeredLabel = new QLabel(this);
+    offeredLabel->setObjectName(QStringLiteral("OfferedLabel"));
+    auto* files = new QFormLayout;
+    files->addRow(names);
+    files->addRow(QStringLiteral("Here :"), existingLabel);
+    files->addRow(QStringLiteral("Offered :"), offeredLabel);
+    return files;
+}
+
+// The box for a name of the user's own.
+void ExistingFileDialog::buildNameEdit()
+{
+    newNameEdit = new QLineEdit(offeredName, this);
+    newNameEdit->setObjectName(QStringLiteral("FileNameText"));
+    // Characters no file name may hold are refused as they are typed, and pasted text
+    // holding one is refused whole, so the name never leaves the target folder.
+    newNameEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[^") + QRegularExpression::escape(forbiddenCharacters) + ']' + '*'),
+        newNameEdit));
+    newNameEdit->installEventFilter(this);
 }
 
 QString ExistingFileDialog::describe(qint64 size, const QDateTime& modified)

@@ -6,6 +6,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,6 +47,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QFormLayout* buildFacts();
+    void buildNameEdit();
     void optionSelected(int index);
     void confirm();
     void finish(int choice, bool always, const QString& newName);
