@@ -28,15 +28,9 @@ QLabel* namedLabel(const char* name, const QString& text, QWidget* parent)
 
 } // namespace
 
-TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
-    : QWidget(main, Qt::Window), xfer(&transfer), mainWindow(main)
+// The texts a freshly loaded window shows until the transfer fills them in.
+void TransferWindow::createControls()
 {
-    setObjectName(QStringLiteral("FileBase"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    // The window appears while the user may be typing elsewhere: it must not take the focus.
-    setAttribute(Qt::WA_ShowWithoutActivating);
-
-    // The texts a freshly loaded window shows until the transfer fills them in.
     peerLabel = namedLabel("userlabel", QString(), this);
     fileNameLabel = namedLabel("FnameLabel", QStringLiteral("File : "), this);
     sizeLabel = namedLabel("SizeLabel", QStringLiteral("File Size : 0"), this);
@@ -58,7 +52,11 @@ TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
     // dropped; a click, or Escape in the window, cancels.
     cancelButton->installEventFilter(this);
     cancelButton->setToolTip(QStringLiteral("End the transfer (Esc)"));
+}
 
+// Labels above the bar, the figures below it, the button at the bottom.
+void TransferWindow::layOutControls()
+{
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(peerLabel);
     layout->addWidget(fileNameLabel);
@@ -83,6 +81,18 @@ TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
     // the window does not grow while it runs.
     fileNameLabel->setMinimumWidth(fileNameLabel->fontMetrics().averageCharWidth() * 40);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
+    : QWidget(main, Qt::Window), xfer(&transfer), mainWindow(main)
+{
+    setObjectName(QStringLiteral("FileBase"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The window appears while the user may be typing elsewhere: it must not take the focus.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+
+    createControls();
+    layOutControls();
 
     connect(cancelButton, &QPushButton::clicked, this, &TransferWindow::cancelRequested);
     connect(this, &TransferWindow::cancelRequested, this, [this] {

@@ -40,6 +40,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void createControls();
+    void layOutControls();
     void refresh();
     void placeBesideMain();
     void transferFinished();
