@@ -20,50 +20,33 @@ QRect twipsRect(int left, int top, int width, int height)
     return {twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width), twipsToPixelsY(height)};
 }
 
-} // namespace
-
-QPixmap FileCatcherWindow::drawFrame(int index)
+// A sheet of paper with a folded corner, its top left at (x, y).
+void drawSheet(QPainter& p, qreal x, qreal y, qreal angle)
 {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
+    p.save();
+    p.translate(x + 6, y + 7);
+    p.rotate(angle);
+    QPainterPath page;
+    page.moveTo(-6, -7);
+    page.lineTo(2, -7);
+    page.lineTo(6, -3);
+    page.lineTo(6, 7);
+    page.lineTo(-6, 7);
+    page.closeSubpath();
+    p.setPen(QPen(QColor(40, 60, 110), 1));
+    p.setBrush(Qt::white);
+    p.drawPath(page);
+    p.drawLine(QPointF(2, -7), QPointF(2, -3));
+    p.drawLine(QPointF(2, -3), QPointF(6, -3));
+    p.setPen(QPen(QColor(150, 165, 200), 1));
+    for (int l = 0; l < 3; ++l)
+        p.drawLine(QPointF(-4, -2 + 3 * l), QPointF(4, -2 + 3 * l));
+    p.restore();
+}
 
-    // A sheet of paper with a folded corner, its top left at (x, y).
-    auto sheet = [&p](qreal x, qreal y, qreal angle) {
-        p.save();
-        p.translate(x + 6, y + 7);
-        p.rotate(angle);
-        QPainterPath page;
-        page.moveTo(-6, -7);
-        page.lineTo(2, -7);
-        page.lineTo(6, -3);
-        page.lineTo(6, 7);
-        page.lineTo(-6, 7);
-        page.closeSubpath();
-        p.setPen(QPen(QColor(40, 60, 110), 1));
-        p.setBrush(Qt::white);
-        p.drawPath(page);
-        p.drawLine(QPointF(2, -7), QPointF(2, -3));
-        p.drawLine(QPointF(2, -3), QPointF(6, -3));
-        p.setPen(QPen(QColor(150, 165, 200), 1));
-        for (int l = 0; l < 3; ++l)
-            p.drawLine(QPointF(-4, -2 + 3 * l), QPointF(4, -2 + 3 * l));
-        p.restore();
-    };
-
-    // Where the sheet is in each frame: it falls from above, tumbling, into the tray.
-    static constexpr struct {
-        qreal x, y, angle;
-    } fall[8] = {{10, 13, 0}, {17, -6, -35}, {15, -2, -25}, {13, 2, -15},
-                 {11, 6, -8}, {10, 10, -3},  {10, 13, 0},   {10, 14, 0}};
-    const auto& f = fall[std::clamp(index, 0, 7)];
-
-    // The back of the tray, then the sheet, then the tray's front lip over the sheet.
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(30, 90, 170));
-    p.drawRoundedRect(QRectF(2, 20, 28, 10), 2, 2);
-    sheet(f.x, f.y, f.angle);
+// The tray's front lip, drawn over the sheet, with a downward arrow that says "drop here".
+void drawTrayFront(QPainter& p)
+{
     QLinearGradient front(0, 22, 0, 31);
     front.setColorAt(0, QColor(80, 150, 230));
     front.setColorAt(1, QColor(30, 90, 170));
@@ -76,11 +59,34 @@ QPixmap FileCatcherWindow::drawFrame(int index)
     lip.lineTo(3.5, 30.5);
     lip.closeSubpath();
     p.drawPath(lip);
-    // A downward arrow on the tray's front says "drop here".
     p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawLine(QPointF(16, 23.5), QPointF(16, 28.5));
     p.drawLine(QPointF(13.5, 26.5), QPointF(16, 28.5));
     p.drawLine(QPointF(18.5, 26.5), QPointF(16, 28.5));
+}
+
+} // namespace
+
+QPixmap FileCatcherWindow::drawFrame(int index)
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    // Where the sheet is in each frame: it falls from above, tumbling, into the tray.
+    static constexpr struct {
+        qreal x, y, angle;
+    } fall[8] = {{10, 13, 0}, {17, -6, -35}, {15, -2, -25}, {13, 2, -15},
+                 {11, 6, -8}, {10, 10, -3},  {10, 13, 0},   {10, 14, 0}};
+    const auto& f = fall[std::clamp(index, 0, 7)];
+
+    // The back of the tray, then the sheet, then the tray's front lip over the sheet.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(30, 90, 170));
+    p.drawRoundedRect(QRectF(2, 20, 28, 10), 2, 2);
+    drawSheet(p, f.x, f.y, f.angle);
+    drawTrayFront(p);
     // The last frame flashes: the sheet has been caught.
     if (index == 7) {
         p.setPen(QPen(QColor(255, 190, 0), 1.6, Qt::SolidLine, Qt::RoundCap));
