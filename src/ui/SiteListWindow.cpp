@@ -5,6 +5,7 @@
 #include "ui/MainWindow.h"
 #include "ui/NamedButton.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/SiteDetailsPanel.h"
 #include "ui/SitePictures.h"
 #include "ui/SiteTreeView.h"
 #include "ui/Twips.h"
@@ -42,17 +43,6 @@ int twipsOption(const QString& text, int fallback)
 
 // ---- Text the sites file can hold.
 
-// Boxes whose text goes into the sites file: a character the file cannot hold (";", a line
-// break, one outside Windows-1252) is not taken, nor a change that would bring in a marker
-// such as "IP="; the notice says which and why.
-TypedTextFilter* sitesFilter(QLineEdit* box, const QString& what, TypedTextFilter::Notice notice)
-{
-    return new TypedTextFilter(
-        box, [](QChar c) { return SitesFile::storable(QString(c)); },
-        QStringLiteral("The sites file holds Windows-1252 text without \";\"."), std::move(notice),
-        [what](const QString& text) { return SitesFile::problem(what, text); });
-}
-
 } // namespace
 
 SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c)
@@ -67,8 +57,7 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     setWindowIcon(pictures[ShownSitePicture]);
 
     buildTree();
-    buildDetailBoxes();
-    QWidget* details = buildDetailsPanel();
+    details = new SiteDetailsPanel(this);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(treeWidget, 1);
     layout->addWidget(details);
@@ -94,88 +83,6 @@ void SiteListWindow::buildTree()
     treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     treeWidget->cursorFor = [this](QTreeWidgetItem* item) { return SitePictures::dragCursor(item->icon(0)); };
     treeWidget->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
-}
-
-void SiteListWindow::buildDetailBoxes()
-{
-    auto edit = [this](const char* name) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        return e;
-    };
-    noticeLabel = new QLabel(this);
-    noticeLabel->setObjectName(QStringLiteral("NoticeLabel"));
-    noticeLabel->setTextFormat(Qt::PlainText);
-    noticeLabel->setWordWrap(true);
-    noticeLabel->setStyleSheet(QStringLiteral("color: #b00000"));
-    const auto notice = [this](const QString& t) { noticeLabel->setText(t); };
-    // The name is edited here too; the change renames the site when the box is left.
-    nameEdit = edit("NameText");
-    nameEdit->setValidator(sitesFilter(nameEdit, QStringLiteral("A name"), notice));
-    nameEdit->setToolTip(QStringLiteral("Renames the site when you leave the box (also F2 on the tree)"));
-    addressEdit = edit("IpText");
-    addressEdit->setValidator(sitesFilter(addressEdit, QStringLiteral("The address"), notice));
-    portEdit = edit("PortTExt");
-    // Typing is limited to five digits; a stored port is shown and kept as it is.
-    portEdit->setValidator(new TypedTextFilter(
-        portEdit, [](QChar c) { return c >= '0' && c <= '9'; }, QStringLiteral("A port is typed in digits."), notice,
-        [](const QString& t) { return t.size() > 5 ? QStringLiteral("A port has at most five digits") : QString(); }));
-    passwordEdit = edit("PasswordText");
-    // A password also travels in a login, which cannot carry "ÿ" exactly.
-    passwordEdit->setValidator(new TypedTextFilter(
-        passwordEdit, [](QChar c) { return c != QChar(0xFF) && SitesFile::storable(QString(c)); },
-        QStringLiteral("A password holds Windows-1252 text without \";\" or \"%1\".").arg(QChar(0xFF)), notice,
-        [](const QString& text) { return SitesFile::problem(QStringLiteral("The password"), text); }));
-    // Shown only while being typed, not to someone looking over a shoulder.
-    passwordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    filePortsEdit = edit("FilePortText");
-    filePortsEdit->setReadOnly(true);
-    filePortsEdit->setFocusPolicy(Qt::NoFocus);
-    filePortsEdit->setText(QStringLiteral("####"));
-}
-
-QWidget* SiteListWindow::buildDetailsPanel()
-{
-    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
-    connectButton = button("ConnectButton", QStringLiteral("Connect"));
-    newSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
-    closeButton = button("CloseButton", QStringLiteral("Close"));
-    helpButton = button("HelpButton", QStringLiteral("Help"));
-
-    // The details keep a fixed width at the right edge; the tree takes the rest.
-    auto* details = new QWidget(this);
-    details->setFixedWidth(twipsToPixelsX(2850));
-    auto* form = new QGridLayout(details);
-    form->setContentsMargins(0, 0, 0, 0);
-    const struct {
-        const char* label;
-        QLineEdit* box;
-    } rows[] = {{"Name", nameEdit},
-                {"IP Address", addressEdit},
-                {"Port", portEdit},
-                {"Password", passwordEdit},
-                {"File Ports", filePortsEdit}};
-    int row = 0;
-    for (const auto& r : rows) {
-        auto* label = new QLabel(QLatin1String(r.label), details);
-        label->setBuddy(r.box);
-        r.box->setParent(details);
-        form->addWidget(label, row, 0);
-        form->addWidget(r.box, row, 1);
-        ++row;
-    }
-    auto* buttons = new QGridLayout;
-    for (QPushButton* b : {connectButton, newSiteButton, closeButton, helpButton})
-        b->setParent(details);
-    buttons->addWidget(connectButton, 0, 0);
-    buttons->addWidget(newSiteButton, 0, 1);
-    buttons->addWidget(closeButton, 1, 0);
-    buttons->addWidget(helpButton, 1, 1);
-    noticeLabel->setParent(details);
-    form->addWidget(noticeLabel, row++, 0, 1, 2);
-    form->setRowStretch(row++, 1);
-    form->addLayout(buttons, row, 0, 1, 2);
-    return details;
 }
 
 void SiteListWindow::buildTreeMenu()
@@ -208,7 +115,7 @@ void SiteListWindow::buildTreeMenu()
 
 void SiteListWindow::connectControls()
 {
-    connect(newSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
+    connect(details->newSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
     connect(treeWidget, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { popupMenu->popup(treeWidget->viewport()->mapToGlobal(at)); });
     connect(treeWidget, &QTreeWidget::currentItemChanged, this,
@@ -235,15 +142,15 @@ void SiteListWindow::connectControls()
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, true); });
     connect(treeWidget, &QTreeWidget::itemCollapsed, this,
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, false); });
-    connect(portEdit, &QLineEdit::textChanged, this, [this](const QString& t) {
+    connect(details->portEdit, &QLineEdit::textChanged, this, [this](const QString& t) {
         if (!t.isEmpty() && t != QLatin1String("####"))
-            filePortsEdit->setText(QuickConnectDialog::filePortsFor(t));
+            details->filePortsEdit->setText(QuickConnectDialog::filePortsFor(t));
     });
-    connect(connectButton, &QPushButton::clicked, this, &SiteListWindow::onConnect);
-    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(5, parentWidget()); });
-    connect(nameEdit, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
-    for (QLineEdit* e : {nameEdit, addressEdit, portEdit, passwordEdit})
+    connect(details->connectButton, &QPushButton::clicked, this, &SiteListWindow::onConnect);
+    connect(details->closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(details->helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(5, parentWidget()); });
+    connect(details->nameEdit, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
+    for (QLineEdit* e : {details->nameEdit, details->addressEdit, details->portEdit, details->passwordEdit})
         e->installEventFilter(this);
 }
 
@@ -350,36 +257,38 @@ void SiteListWindow::showSite(SiteNode* site)
     if (QTreeWidgetItem* old = itemOf(before))
         setPicture(old);
     setPicture(itemOf(shown));
-    TypedTextFilter::load(nameEdit, site->name);
-    TypedTextFilter::load(addressEdit, site->ip);
-    TypedTextFilter::load(portEdit, site->port);
-    TypedTextFilter::load(passwordEdit, site->password);
-    for (QWidget* w : std::initializer_list<QWidget*>{nameEdit, addressEdit, portEdit, passwordEdit, connectButton})
+    TypedTextFilter::load(details->nameEdit, site->name);
+    TypedTextFilter::load(details->addressEdit, site->ip);
+    TypedTextFilter::load(details->portEdit, site->port);
+    TypedTextFilter::load(details->passwordEdit, site->password);
+    for (QWidget* w : std::initializer_list<QWidget*>{details->nameEdit, details->addressEdit, details->portEdit,
+                                                      details->passwordEdit, details->connectButton})
         w->setEnabled(true);
 }
 
 void SiteListWindow::clearDetails()
 {
     shown = nullptr;
-    for (QLineEdit* e : {nameEdit, addressEdit, portEdit, passwordEdit})
+    for (QLineEdit* e : {details->nameEdit, details->addressEdit, details->portEdit, details->passwordEdit})
         TypedTextFilter::load(e, {});
-    noticeLabel->clear();
-    filePortsEdit->setText(QStringLiteral("####"));
-    for (QWidget* w : std::initializer_list<QWidget*>{nameEdit, addressEdit, portEdit, passwordEdit, connectButton})
+    details->noticeLabel->clear();
+    details->filePortsEdit->setText(QStringLiteral("####"));
+    for (QWidget* w : std::initializer_list<QWidget*>{details->nameEdit, details->addressEdit, details->portEdit,
+                                                      details->passwordEdit, details->connectButton})
         w->setEnabled(false);
 }
 
 void SiteListWindow::storeName()
 {
-    if (!shown || nameEdit->text() == shown->name)
+    if (!shown || details->nameEdit->text() == shown->name)
         return;
-    if (const QString problem = model.rename(shown, nameEdit->text()); !problem.isEmpty()) {
-        TypedTextFilter::load(nameEdit, shown->name);
+    if (const QString problem = model.rename(shown, details->nameEdit->text()); !problem.isEmpty()) {
+        TypedTextFilter::load(details->nameEdit, shown->name);
         tell("refusedMessage", problem);
         return;
     }
-    if (nameEdit->text() != shown->name) // the notice, if any, stays: it tells what the name lost
-        nameEdit->setText(shown->name);
+    if (details->nameEdit->text() != shown->name) // the notice, if any, stays: it tells what the name lost
+        details->nameEdit->setText(shown->name);
     if (QTreeWidgetItem* item = itemOf(shown))
         item->setText(0, shown->name);
 }
@@ -389,7 +298,8 @@ void SiteListWindow::storeShown()
     if (!shown)
         return;
     storeName();
-    const QString problem = model.setSite(shown, addressEdit->text(), portEdit->text(), passwordEdit->text());
+    const QString problem =
+        model.setSite(shown, details->addressEdit->text(), details->portEdit->text(), details->passwordEdit->text());
     if (!problem.isEmpty())
         tell("refusedMessage", QStringLiteral("%1: %2 was not stored.").arg(problem, shown->name));
 }
@@ -406,9 +316,10 @@ void SiteListWindow::openInputBox(const QString& prompt, const QString& title, c
     box->setTextValue(text);
     // A name is typed only with what the sites file can hold; the prompt says what was not taken.
     if (auto* line = box->findChild<QLineEdit*>())
-        line->setValidator(sitesFilter(line, QStringLiteral("A name"), [box, prompt](const QString& t) {
-            box->setLabelText(t.isEmpty() ? prompt : prompt + QStringLiteral("\n\n") + t);
-        }));
+        line->setValidator(
+            SiteDetailsPanel::sitesFilter(line, QStringLiteral("A name"), [box, prompt](const QString& t) {
+                box->setLabelText(t.isEmpty() ? prompt : prompt + QStringLiteral("\n\n") + t);
+            }));
     box->move(frameGeometry().topLeft() + QPoint(twipsToPixelsX(300), twipsToPixelsY(300)));
     connect(box, &QInputDialog::textValueSelected, this, std::move(done));
     box->open();
@@ -504,7 +415,7 @@ void SiteListWindow::askRename()
                          return;
                      }
                      if (node == shown)
-                         nameEdit->setText(node->name);
+                         details->nameEdit->setText(node->name);
                      rebuild(node);
                  });
 }
@@ -533,9 +444,9 @@ void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target
 void SiteListWindow::onConnect()
 {
     ctx.connectionMode = QStringLiteral("Client");
-    ctx.connectionHost = addressEdit->text();
-    ctx.connectionPort = portEdit->text();
-    ctx.connectionPassword = passwordEdit->text();
+    ctx.connectionHost = details->addressEdit->text();
+    ctx.connectionPort = details->portEdit->text();
+    ctx.connectionPassword = details->passwordEdit->text();
     if (openConnection)
         openConnection();
     close();

@@ -10,10 +10,8 @@
 
 class PeerState;
 class MainWindow;
-class QLabel;
-class QLineEdit;
+class SiteDetailsPanel;
 class QMenu;
-class QPushButton;
 class QTreeWidgetItem;
 
 // "Server List": the saved sites in folders, read from "qvsites.cfg" when the window opens
@@ -46,17 +44,8 @@ public:
     // False once the window has begun to close (it is deleted then).
     bool isOpen() const { return open; }
 
-    SiteTreeView* treeWidget = nullptr; // the control "SiteTree"
-    QLineEdit* nameEdit = nullptr;
-    QLineEdit* addressEdit = nullptr;
-    QLineEdit* portEdit = nullptr;
-    QLineEdit* passwordEdit = nullptr;
-    QLineEdit* filePortsEdit = nullptr;
-    QLabel* noticeLabel = nullptr; // names what the boxes did not take
-    QPushButton* connectButton = nullptr;
-    QPushButton* newSiteButton = nullptr;
-    QPushButton* closeButton = nullptr;
-    QPushButton* helpButton = nullptr;
+    SiteTreeView* treeWidget = nullptr;  // the control "SiteTree"
+    SiteDetailsPanel* details = nullptr; // the boxes and buttons beside the tree
     QMenu* popupMenu = nullptr;
 
 protected:
@@ -69,10 +58,6 @@ private:
     enum Picture { ClosedFolderPicture, OpenFolderPicture, SitePicture, ShownSitePicture, PictureCount };
 
     void buildTree();
-    // The name, address, port, password and file-port boxes and the notice under them.
-    void buildDetailBoxes();
-    // The boxes with their labels and the buttons, in a panel of fixed width.
-    QWidget* buildDetailsPanel();
     void buildTreeMenu();
     void connectControls();
 

@@ -2,6 +2,7 @@
 
 #include "ui/MainWindow.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/SiteDetailsPanel.h"
 #include "ui/SiteListWindow.h"
 #include "ui/Twips.h"
 #include "ui/WindowTestTools.h"
@@ -50,7 +51,8 @@ void step(SiteListWindow* l, const QString& op, QStringList& told)
     } else if (verb == "rename" && !act(l, "mnu_renametree")->isEnabled()) {
         told << "no Rename";
     } else if (verb == "folder" || verb == "site" || verb == "rename") { // answered in the input box
-        verb == "site" ? l->newSiteButton->click() : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
+        verb == "site" ? l->details->newSiteButton->click()
+                       : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
         QInputDialog* box = nullptr; // answered ones linger until deleted
         for (QInputDialog* b : l->findChildren<QInputDialog*>("InputBox"))
             box = b->isVisible() ? b : box;
@@ -81,15 +83,18 @@ void step(SiteListWindow* l, const QString& op, QStringList& told)
         QTest::keyClick(l->treeWidget, Qt::Key_Escape);
         told << (l->isOpen() ? "open" : "closed");
     } else if (verb == "details") {
-        told << "details:" + l->nameEdit->text() + "|" + l->addressEdit->text();
+        told << "details:" + l->details->nameEdit->text() + "|" + l->details->addressEdit->text();
     } else if (verb == "name") { // renames when the box is left by Enter
-        typeInto(l->nameEdit, arg);
-        QTest::keyClick(l->nameEdit, Qt::Key_Return);
+        typeInto(l->details->nameEdit, arg);
+        QTest::keyClick(l->details->nameEdit, Qt::Key_Return);
     } else {
-        typeInto(verb == "ip" ? l->addressEdit : verb == "port" ? l->portEdit : l->passwordEdit, arg);
+        typeInto(verb == "ip"     ? l->details->addressEdit
+                 : verb == "port" ? l->details->portEdit
+                                  : l->details->passwordEdit,
+                 arg);
     }
-    if (!l->noticeLabel->text().isEmpty())
-        told << l->noticeLabel->text(), l->noticeLabel->clear();
+    if (!l->details->noticeLabel->text().isEmpty())
+        told << l->details->noticeLabel->text(), l->details->noticeLabel->clear();
     for (QMessageBox* m : l->findChildren<QMessageBox*>("refusedMessage")) {
         told << m->text();
         delete m;
@@ -202,13 +207,13 @@ private Q_SLOTS:
         l->loadSites();
         l->resize(600, 600); // room for every row
         l->show();
-        QVERIFY(!l->connectButton->isEnabled() && !l->addressEdit->isEnabled()); // no site shown yet
+        QVERIFY(!l->details->connectButton->isEnabled() && !l->details->addressEdit->isEnabled()); // no site shown yet
         QStringList said;
         QPointer<SiteListWindow> gone = l;
         for (const QString& op : ops)
             op == "rmhome" ? void(QDir(p.ctx->programFolder).removeRecursively()) : step(l, op, said);
         if (gone)
-            l->closeButton->click();
+            l->details->closeButton->click();
         QTRY_VERIFY(!gone);
         for (QMessageBox* m : owner.findChildren<QMessageBox*>("saveSitesError"))
             said << m->text();
@@ -252,15 +257,15 @@ private Q_SLOTS:
         QVERIFY(l && l->isVisible());
         QCOMPARE(l->size(), QSize(twipsToPixelsX(9000), twipsToPixelsY(SiteListWindow::minHeightTwips)));
 
-        QCOMPARE(l->filePortsEdit->text(), "####");
+        QCOMPARE(l->details->filePortsEdit->text(), "####");
         l->treeWidget->setCurrentItem(item(l, "Peer"));
-        QCOMPARE(l->filePortsEdit->text(), QString("%1 & %2").arg(port + 1).arg(port + 2));
+        QCOMPARE(l->details->filePortsEdit->text(), QString("%1 & %2").arg(port + 1).arg(port + 2));
         QVERIFY(QTest::qWaitForWindowActive(l));
-        l->addressEdit->setFocus();
-        QTRY_COMPARE(l->addressEdit->selectedText(), "127.0.0.1");
+        l->details->addressEdit->setFocus();
+        QTRY_COMPARE(l->details->addressEdit->selectedText(), "127.0.0.1");
         QSignalSpy seen(&listener, &QTcpServer::newConnection);
         QPointer<SiteListWindow> gone = l;
-        l->connectButton->click();
+        l->details->connectButton->click();
         QVERIFY(seen.count() || seen.wait(5000));
         QCOMPARE(QStringList(
                      {p.ctx->connectionMode, p.ctx->connectionHost, p.ctx->connectionPort, p.ctx->connectionPassword}),
