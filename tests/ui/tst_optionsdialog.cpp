@@ -356,7 +356,8 @@ private Q_SLOTS:
         for (const QImage& i : images)
             QCOMPARE(images.count(i), 1);
         auto shows = [&](QLabel* l) { return names.value(images.indexOf(l->pixmap().toImage())); };
-        QCOMPARE(QStringList({shows(d->pages->trayPicture), shows(d->pages->layoutPicture), shows(d->pages->catcherPicture)}),
+        QCOMPARE(QStringList(
+                     {shows(d->pages->trayPicture), shows(d->pages->layoutPicture), shows(d->pages->catcherPicture)}),
                  QStringList({"MinTaskImg", "OneBoxImg", "FCFCIMG"}));
         change(d, "MinToTrayCheck", "1");
         change(d, "BoxLayoutOption", "1");
