@@ -40,6 +40,50 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     setObjectName(QStringLiteral("AboutWindow"));
     setWindowTitle(QStringLiteral("About Zantiro"));
 
+    QHBoxLayout* head = buildHead();
+
+    summaryLabel =
+        new QLabel(QStringLiteral("Zantiro lets two people chat and send each other files directly, computer to "
+                                  "computer, over TCP, with no server in between."),
+                   this);
+    summaryLabel->setObjectName(QStringLiteral("Summary"));
+    summaryLabel->setWordWrap(true);
+
+    auto* headless = new QLabel(QStringLiteral("The same peer without a window, for scripts and servers:"), this);
+    headless->setWordWrap(true);
+    headlessCommandsLabel =
+        new QLabel(QStringLiteral("zantiro-cli --listen PORT\nzantiro-cli --connect HOST:PORT"), this);
+    headlessCommandsLabel->setObjectName(QStringLiteral("Commands"));
+    headlessCommandsLabel->setTextFormat(Qt::PlainText);
+    headlessCommandsLabel->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    headlessCommandsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    headlessCommandsLabel->setIndent(12);
+
+    auto* licenceCaption = new QLabel(QStringLiteral("Licence:"), this);
+    buildLicenceView();
+
+    closeButton = new QPushButton(QStringLiteral("Close"), this);
+    closeButton->setObjectName(QStringLiteral("CloseButton"));
+    closeButton->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(closeButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(head);
+    layout->addWidget(summaryLabel);
+    layout->addWidget(headless);
+    layout->addWidget(headlessCommandsLabel);
+    layout->addWidget(licenceCaption);
+    layout->addWidget(licenceView, 1);
+    layout->addLayout(buttons);
+    resize(sizeHint().width(), 480);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+}
+
+// The program's icon beside its name and version.
+QHBoxLayout* AboutWindow::buildHead()
+{
     auto* icon = new QLabel(this);
     icon->setPixmap(programIcon().pixmap(48, 48));
     auto* title = new QLabel(QStringLiteral("Zantiro"), this);
@@ -47,60 +91,32 @@ AboutWindow::AboutWindow(QWidget* owner) : QDialog(owner)
     big.setPointSize(big.pointSize() * 2);
     big.setBold(true);
     title->setFont(big);
-    VersionLabel = new QLabel(QStringLiteral("Version " ZANTIRO_VERSION), this);
-    VersionLabel->setObjectName(QStringLiteral("VersionLabel"));
+    versionLabel = new QLabel(QStringLiteral("Version " ZANTIRO_VERSION), this);
+    versionLabel->setObjectName(QStringLiteral("VersionLabel"));
     auto* titleText = new QVBoxLayout;
     titleText->addWidget(title);
-    titleText->addWidget(VersionLabel);
+    titleText->addWidget(versionLabel);
     auto* head = new QHBoxLayout;
     head->addWidget(icon);
     head->addLayout(titleText);
     head->addStretch();
+    return head;
+}
 
-    Summary = new QLabel(QStringLiteral("Zantiro lets two people chat and send each other files directly, computer to "
-                                        "computer, over TCP, with no server in between."),
-                         this);
-    Summary->setObjectName(QStringLiteral("Summary"));
-    Summary->setWordWrap(true);
-
-    auto* headless = new QLabel(QStringLiteral("The same peer without a window, for scripts and servers:"), this);
-    headless->setWordWrap(true);
-    Commands = new QLabel(QStringLiteral("zantiro-cli --listen PORT\nzantiro-cli --connect HOST:PORT"), this);
-    Commands->setObjectName(QStringLiteral("Commands"));
-    Commands->setTextFormat(Qt::PlainText);
-    Commands->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    Commands->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Commands->setIndent(12);
-
-    auto* licenceCaption = new QLabel(QStringLiteral("Licence:"), this);
-    Licence = new QPlainTextEdit(licenceText(), this);
-    Licence->setObjectName(QStringLiteral("Licence"));
-    Licence->setReadOnly(true);
-    Licence->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    Licence->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Licence->setMinimumHeight(140);
+// The licence, read-only, wide enough for its longest line.
+void AboutWindow::buildLicenceView()
+{
+    licenceView = new QPlainTextEdit(licenceText(), this);
+    licenceView->setObjectName(QStringLiteral("Licence"));
+    licenceView->setReadOnly(true);
+    licenceView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    licenceView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    licenceView->setMinimumHeight(140);
     // Wide enough for the licence's longest line, so it reads without scrolling sideways.
     int widest = 0;
-    for (const QString& line : Licence->toPlainText().split(u'\n'))
-        widest = std::max(widest, Licence->fontMetrics().horizontalAdvance(line));
-    Licence->setMinimumWidth(widest + 2 * Licence->frameWidth() + int(Licence->document()->documentMargin() * 2)
-                             + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
-
-    CloseButton = new QPushButton(QStringLiteral("Close"), this);
-    CloseButton->setObjectName(QStringLiteral("CloseButton"));
-    CloseButton->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(CloseButton);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(head);
-    layout->addWidget(Summary);
-    layout->addWidget(headless);
-    layout->addWidget(Commands);
-    layout->addWidget(licenceCaption);
-    layout->addWidget(Licence, 1);
-    layout->addLayout(buttons);
-    resize(sizeHint().width(), 480);
-    connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
+    for (const QString& line : licenceView->toPlainText().split(u'\n'))
+        widest = std::max(widest, licenceView->fontMetrics().horizontalAdvance(line));
+    licenceView->setMinimumWidth(widest + 2 * licenceView->frameWidth()
+                                 + int(licenceView->document()->documentMargin() * 2)
+                                 + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 
+class QHBoxLayout;
 class QIcon;
 class QLabel;
 class QPlainTextEdit;
@@ -18,9 +19,13 @@ public:
     // The licence text the program is distributed under.
     static QString licenceText();
 
-    QLabel* VersionLabel = nullptr;
-    QLabel* Summary = nullptr;
-    QLabel* Commands = nullptr; // the two ways to start the headless peer
-    QPlainTextEdit* Licence = nullptr;
-    QPushButton* CloseButton = nullptr;
+    QLabel* versionLabel = nullptr;
+    QLabel* summaryLabel = nullptr;
+    QLabel* headlessCommandsLabel = nullptr; // the two ways to start the headless peer
+    QPlainTextEdit* licenceView = nullptr;
+    QPushButton* closeButton = nullptr;
+
+private:
+    QHBoxLayout* buildHead();
+    void buildLicenceView();
 };

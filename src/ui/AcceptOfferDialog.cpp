@@ -37,60 +37,60 @@ AcceptOfferDialog::AcceptOfferDialog(const QString& name, const QString& sizeTex
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
 
-    FileNameLabel = namedLabel("FileNameLabel", this);
-    SizeLabel = namedLabel("SizeLabel", this);
-    FromLabel = namedLabel("FromLabel", this);
-    DirectoryLabel = namedLabel("DirectoryLabel", this);
-    FolderBrowsButton = namedButton("FolderBrowsButton", QStringLiteral("..."), this);
-    AutoAcceptCheck = new QCheckBox(QStringLiteral("Auto Accept Files From Now On"), this);
-    AutoAcceptCheck->setObjectName(QStringLiteral("AutoAcceptCheck"));
-    AutoAcceptCheck->setChecked(autoAccept);
-    AcceptButton = namedButton("AcceptButton", QStringLiteral("Accept It!"), this);
-    DeclineButton = namedButton("DeclineButton", QStringLiteral("Decline!"), this);
-    HelpButton = namedButton("HelpButton", QStringLiteral("Help"), this);
-    AcceptButton->setDefault(true);
-    FolderBrowsButton->setFixedWidth(FolderBrowsButton->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
+    fileNameLabel = namedLabel("FileNameLabel", this);
+    sizeLabel = namedLabel("SizeLabel", this);
+    senderLabel = namedLabel("FromLabel", this);
+    folderLabel = namedLabel("DirectoryLabel", this);
+    browseButton = namedButton("FolderBrowsButton", QStringLiteral("..."), this);
+    autoAcceptCheck = new QCheckBox(QStringLiteral("Auto Accept Files From Now On"), this);
+    autoAcceptCheck->setObjectName(QStringLiteral("AutoAcceptCheck"));
+    autoAcceptCheck->setChecked(autoAccept);
+    acceptButton = namedButton("AcceptButton", QStringLiteral("Accept It!"), this);
+    declineButton = namedButton("DeclineButton", QStringLiteral("Decline!"), this);
+    helpButton = namedButton("HelpButton", QStringLiteral("Help"), this);
+    acceptButton->setDefault(true);
+    browseButton->setFixedWidth(browseButton->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
 
     // The peer's texts, shown as one line each.
-    FileNameLabel->setText(shortenFront(LineText::visible(name), 24));
+    fileNameLabel->setText(shortenFront(LineText::visible(name), 24));
     // A byte count reads as a size ("2.8 GiB"); the exact count is in the tool tip.
     bool isCount = false;
     const qint64 bytes = sizeText.toLongLong(&isCount);
     const bool plainCount = isCount && bytes >= 0 && !sizeText.isEmpty() && sizeText.front().isDigit();
-    SizeLabel->setText(plainCount ? readableSize(bytes) : shortenFront(LineText::visible(sizeText), 24));
-    SizeLabel->setToolTip(shortenFront(LineText::visible(sizeText), 40) + QStringLiteral(" bytes"));
-    FromLabel->setText(shortenFront(LineText::visible(from), 20));
+    sizeLabel->setText(plainCount ? readableSize(bytes) : shortenFront(LineText::visible(sizeText), 24));
+    sizeLabel->setToolTip(shortenFront(LineText::visible(sizeText), 40) + QStringLiteral(" bytes"));
+    senderLabel->setText(shortenFront(LineText::visible(from), 20));
     setFolder(startFolder);
 
     auto* facts = new QGridLayout;
     facts->addWidget(new QLabel(QStringLiteral("File Name :"), this), 0, 0);
-    facts->addWidget(FileNameLabel, 0, 1);
+    facts->addWidget(fileNameLabel, 0, 1);
     facts->addWidget(new QLabel(QStringLiteral("Size :"), this), 1, 0);
-    facts->addWidget(SizeLabel, 1, 1);
+    facts->addWidget(sizeLabel, 1, 1);
     facts->addWidget(new QLabel(QStringLiteral("From :"), this), 2, 0);
-    facts->addWidget(FromLabel, 2, 1);
+    facts->addWidget(senderLabel, 2, 1);
     facts->setColumnStretch(1, 1);
 
     auto* frame = new QGroupBox(QStringLiteral("Save Directory"), this);
     auto* frameLayout = new QHBoxLayout(frame);
-    frameLayout->addWidget(DirectoryLabel, 1);
-    frameLayout->addWidget(FolderBrowsButton);
+    frameLayout->addWidget(folderLabel, 1);
+    frameLayout->addWidget(browseButton);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(AcceptButton);
-    buttons->addWidget(DeclineButton);
-    buttons->addWidget(HelpButton);
+    buttons->addWidget(acceptButton);
+    buttons->addWidget(declineButton);
+    buttons->addWidget(helpButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(facts);
     layout->addWidget(frame);
-    layout->addWidget(AutoAcceptCheck);
+    layout->addWidget(autoAcceptCheck);
     layout->addLayout(buttons);
 
-    connect(AcceptButton, &QPushButton::clicked, this, [this] { finish(true); });
-    connect(DeclineButton, &QPushButton::clicked, this, [this] { finish(false); });
-    connect(FolderBrowsButton, &QPushButton::clicked, this, &AcceptOfferDialog::browse);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
+    connect(acceptButton, &QPushButton::clicked, this, [this] { finish(true); });
+    connect(declineButton, &QPushButton::clicked, this, [this] { finish(false); });
+    connect(browseButton, &QPushButton::clicked, this, &AcceptOfferDialog::browse);
+    connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
 }
 
 QString AcceptOfferDialog::shortenFront(const QString& text, int limit)
@@ -103,8 +103,8 @@ QString AcceptOfferDialog::shortenFront(const QString& text, int limit)
 void AcceptOfferDialog::setFolder(const QString& f)
 {
     folder = f;
-    DirectoryLabel->setText(shortenFront(QDir::toNativeSeparators(f), 20));
-    DirectoryLabel->setToolTip(QDir::toNativeSeparators(f));
+    folderLabel->setText(shortenFront(QDir::toNativeSeparators(f), 20));
+    folderLabel->setToolTip(QDir::toNativeSeparators(f));
 }
 
 void AcceptOfferDialog::browse()
@@ -132,7 +132,7 @@ void AcceptOfferDialog::finish(bool accepted)
     if (!done) {
         done = true;
         QPointer<AcceptOfferDialog> self(this);
-        Q_EMIT answered(accepted, folder, AutoAcceptCheck->isChecked());
+        Q_EMIT answered(accepted, folder, autoAcceptCheck->isChecked());
         if (!self)
             return;
     }

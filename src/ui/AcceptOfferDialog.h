@@ -39,13 +39,13 @@ private:
 
     QString folder;
     bool done = false;
-    QLabel* FileNameLabel;
-    QLabel* SizeLabel;
-    QLabel* FromLabel;
-    QLabel* DirectoryLabel;
-    QPushButton* FolderBrowsButton;
-    QCheckBox* AutoAcceptCheck;
-    QPushButton* AcceptButton;
-    QPushButton* DeclineButton;
-    QPushButton* HelpButton;
+    QLabel* fileNameLabel;
+    QLabel* sizeLabel;
+    QLabel* senderLabel;
+    QLabel* folderLabel;
+    QPushButton* browseButton;
+    QCheckBox* autoAcceptCheck;
+    QPushButton* acceptButton;
+    QPushButton* declineButton;
+    QPushButton* helpButton;
 };

@@ -37,26 +37,16 @@ bool unusableName(const QString& name)
 ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
     // The offered name came from the peer and is shown as one line. Escaped, it holds a
     // backslash, so it cannot be taken as typed: the user has to give a usable name.
-    : QDialog(owner), ExistsNewName(LineText::visible(fileName))
+    : QDialog(owner), offeredName(LineText::visible(fileName))
 {
     setObjectName(QStringLiteral("FAExists"));
     setWindowTitle(QStringLiteral("File Already Exists"));
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
 
-    // Which file is which, to decide between them.
-    auto* names = new QLabel(QStringLiteral("\"%1\" is already in the folder.").arg(ExistsNewName), this);
-    names->setTextFormat(Qt::PlainText);
-    ExistingLabel = new QLabel(this);
-    ExistingLabel->setObjectName(QStringLiteral("ExistingLabel"));
-    OfferedLabel = new QLabel(this);
-    OfferedLabel->setObjectName(QStringLiteral("OfferedLabel"));
-    auto* files = new QFormLayout;
-    files->addRow(names);
-    files->addRow(QStringLiteral("Here :"), ExistingLabel);
-    files->addRow(QStringLiteral("Offered :"), OfferedLabel);
+    QFormLayout* files = buildFacts();
 
-    group = new QButtonGroup(this);
+    choiceGroup = new QButtonGroup(this);
     const QStringList captions = {QStringLiteral("Overwrite"), QStringLiteral("Resume "), QStringLiteral("QV Rename "),
                                   QStringLiteral("User Rename")};
     auto* layout = new QVBoxLayout(this);
@@ -65,42 +55,64 @@ ExistingFileDialog::ExistingFileDialog(const QString& fileName, QWidget* owner)
         auto* button = new QRadioButton(captions[i], this);
         button->setObjectName(QStringLiteral("Option1"));
         button->setProperty("index", i);
-        group->addButton(button, i);
+        choiceGroup->addButton(button, i);
         layout->addWidget(button);
     }
 
-    FileNameText = new QLineEdit(ExistsNewName, this);
-    FileNameText->setObjectName(QStringLiteral("FileNameText"));
-    // Characters no file name may hold are refused as they are typed, and pasted text
-    // holding one is refused whole, so the name never leaves the target folder.
-    FileNameText->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[^") + QRegularExpression::escape(forbiddenCharacters) + ']' + '*'),
-        FileNameText));
-    FileNameText->installEventFilter(this);
-    layout->addWidget(FileNameText);
+    buildNameEdit();
+    layout->addWidget(newNameEdit);
 
-    AlwaysCheck = new QCheckBox(QStringLiteral("Always Overwrite From Now On"), this);
-    AlwaysCheck->setObjectName(QStringLiteral("AlwaysCheck"));
-    layout->addWidget(AlwaysCheck);
+    alwaysCheck = new QCheckBox(QStringLiteral("Always Overwrite From Now On"), this);
+    alwaysCheck->setObjectName(QStringLiteral("AlwaysCheck"));
+    layout->addWidget(alwaysCheck);
 
-    OkButton = namedButton("OkButton", QStringLiteral("OK"), this);
-    CancelButton = namedButton("CancelButton", QStringLiteral("CANCEL"), this);
-    HelpButton = namedButton("HelpButton", QStringLiteral("Help"), this);
-    OkButton->setDefault(true);
+    okButton = namedButton("OkButton", QStringLiteral("OK"), this);
+    cancelButton = namedButton("CancelButton", QStringLiteral("CANCEL"), this);
+    helpButton = namedButton("HelpButton", QStringLiteral("Help"), this);
+    okButton->setDefault(true);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(OkButton);
-    buttons->addWidget(CancelButton);
-    buttons->addWidget(HelpButton);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(helpButton);
     layout->addLayout(buttons);
 
     option(0)->setChecked(true);
-    FileNameText->setEnabled(false);
+    newNameEdit->setEnabled(false);
 
-    connect(group, &QButtonGroup::idClicked, this, &ExistingFileDialog::optionSelected);
-    connect(FileNameText, &QLineEdit::textChanged, this, &ExistingFileDialog::updateOk);
-    connect(OkButton, &QPushButton::clicked, this, &ExistingFileDialog::ok);
-    connect(CancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
-    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
+    connect(choiceGroup, &QButtonGroup::idClicked, this, &ExistingFileDialog::optionSelected);
+    connect(newNameEdit, &QLineEdit::textChanged, this, &ExistingFileDialog::updateOk);
+    connect(okButton, &QPushButton::clicked, this, &ExistingFileDialog::confirm);
+    connect(cancelButton, &QPushButton::clicked, this, [this] { finish(Canceled, false, QString()); });
+    connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(7, this); });
+}
+
+// Which file is which, to decide between them.
+QFormLayout* ExistingFileDialog::buildFacts()
+{
+    auto* names = new QLabel(QStringLiteral("\"%1\" is already in the folder.").arg(offeredName), this);
+    names->setTextFormat(Qt::PlainText);
+    existingLabel = new QLabel(this);
+    existingLabel->setObjectName(QStringLiteral("ExistingLabel"));
+    offeredLabel = new QLabel(this);
+    offeredLabel->setObjectName(QStringLiteral("OfferedLabel"));
+    auto* files = new QFormLayout;
+    files->addRow(names);
+    files->addRow(QStringLiteral("Here :"), existingLabel);
+    files->addRow(QStringLiteral("Offered :"), offeredLabel);
+    return files;
+}
+
+// The box for a name of the user's own.
+void ExistingFileDialog::buildNameEdit()
+{
+    newNameEdit = new QLineEdit(offeredName, this);
+    newNameEdit->setObjectName(QStringLiteral("FileNameText"));
+    // Characters no file name may hold are refused as they are typed, and pasted text
+    // holding one is refused whole, so the name never leaves the target folder.
+    newNameEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[^") + QRegularExpression::escape(forbiddenCharacters) + ']' + '*'),
+        newNameEdit));
+    newNameEdit->installEventFilter(this);
 }
 
 QString ExistingFileDialog::describe(qint64 size, const QDateTime& modified)
@@ -117,40 +129,40 @@ QString ExistingFileDialog::describe(qint64 size, const QDateTime& modified)
 void ExistingFileDialog::showFiles(const QString& existingPath, qint64 offeredSize)
 {
     const QFileInfo here(existingPath);
-    ExistingLabel->setText(here.exists() ? describe(here.size(), here.lastModified()) : QString());
+    existingLabel->setText(here.exists() ? describe(here.size(), here.lastModified()) : QString());
     // The offer carries no date.
-    OfferedLabel->setText(offeredSize >= 0 ? describe(offeredSize) : QString());
+    offeredLabel->setText(offeredSize >= 0 ? describe(offeredSize) : QString());
 }
 
 QRadioButton* ExistingFileDialog::option(int index) const
 {
-    return qobject_cast<QRadioButton*>(group->button(index));
+    return qobject_cast<QRadioButton*>(choiceGroup->button(index));
 }
 
 void ExistingFileDialog::optionSelected(int index)
 {
-    AlwaysCheck->setEnabled(true);
+    alwaysCheck->setEnabled(true);
     switch (index) {
     case 0:
-        AlwaysCheck->setText(QStringLiteral("Always Overwrite From Now On"));
-        FileNameText->setEnabled(false);
+        alwaysCheck->setText(QStringLiteral("Always Overwrite From Now On"));
+        newNameEdit->setEnabled(false);
         break;
     case 1:
-        AlwaysCheck->setText(QStringLiteral("Always Resume From Now On"));
-        FileNameText->setEnabled(false);
+        alwaysCheck->setText(QStringLiteral("Always Resume From Now On"));
+        newNameEdit->setEnabled(false);
         break;
     case 2:
-        AlwaysCheck->setText(QStringLiteral("Always Rename From Now On"));
-        FileNameText->setEnabled(false);
+        alwaysCheck->setText(QStringLiteral("Always Rename From Now On"));
+        newNameEdit->setEnabled(false);
         break;
     default:
         // A typed name can never become a standing decision.
-        AlwaysCheck->setChecked(false);
-        AlwaysCheck->setEnabled(false);
-        AlwaysCheck->setText(QString());
-        FileNameText->setText(ExistsNewName);
-        FileNameText->setEnabled(true);
-        FileNameText->setFocus();
+        alwaysCheck->setChecked(false);
+        alwaysCheck->setEnabled(false);
+        alwaysCheck->setText(QString());
+        newNameEdit->setText(offeredName);
+        newNameEdit->setEnabled(true);
+        newNameEdit->setFocus();
         break;
     }
     updateOk();
@@ -158,28 +170,28 @@ void ExistingFileDialog::optionSelected(int index)
 
 void ExistingFileDialog::updateOk()
 {
-    OkButton->setEnabled(group->checkedId() != 3 || !unusableName(FileNameText->text()));
+    okButton->setEnabled(choiceGroup->checkedId() != 3 || !unusableName(newNameEdit->text()));
 }
 
 bool ExistingFileDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == FileNameText && event->type() == QEvent::FocusIn && FileNameText->isEnabled()) {
+    if (watched == newNameEdit && event->type() == QEvent::FocusIn && newNameEdit->isEnabled()) {
         // Select the whole name once the line edit has finished taking the focus.
-        QTimer::singleShot(0, FileNameText, &QLineEdit::selectAll);
+        QTimer::singleShot(0, newNameEdit, &QLineEdit::selectAll);
     }
     return QDialog::eventFilter(watched, event);
 }
 
-void ExistingFileDialog::ok()
+void ExistingFileDialog::confirm()
 {
-    const int index = group->checkedId();
+    const int index = choiceGroup->checkedId();
     if (index == 3) {
-        if (unusableName(FileNameText->text()))
+        if (unusableName(newNameEdit->text()))
             return;
-        finish(TypedName, false, FileNameText->text());
+        finish(TypedName, false, newNameEdit->text());
         return;
     }
-    finish(index + 1, AlwaysCheck->isEnabled() && AlwaysCheck->isChecked(), QString());
+    finish(index + 1, alwaysCheck->isEnabled() && alwaysCheck->isChecked(), QString());
 }
 
 void ExistingFileDialog::reject()

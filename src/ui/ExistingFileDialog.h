@@ -6,6 +6,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,19 +47,21 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QFormLayout* buildFacts();
+    void buildNameEdit();
     void optionSelected(int index);
-    void ok();
+    void confirm();
     void finish(int choice, bool always, const QString& newName);
     void updateOk();
 
-    const QString ExistsNewName;
+    const QString offeredName;
     bool done = false;
-    QButtonGroup* group;
-    QLabel* ExistingLabel;
-    QLabel* OfferedLabel;
-    QCheckBox* AlwaysCheck;
-    QLineEdit* FileNameText;
-    QPushButton* OkButton;
-    QPushButton* CancelButton;
-    QPushButton* HelpButton;
+    QButtonGroup* choiceGroup;
+    QLabel* existingLabel;
+    QLabel* offeredLabel;
+    QCheckBox* alwaysCheck;
+    QLineEdit* newNameEdit;
+    QPushButton* okButton;
+    QPushButton* cancelButton;
+    QPushButton* helpButton;
 };

@@ -20,50 +20,33 @@ QRect twipsRect(int left, int top, int width, int height)
     return {twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width), twipsToPixelsY(height)};
 }
 
-} // namespace
-
-QPixmap FileCatcherWindow::drawFrame(int index)
+// A sheet of paper with a folded corner, its top left at (x, y).
+void drawSheet(QPainter& p, qreal x, qreal y, qreal angle)
 {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
+    p.save();
+    p.translate(x + 6, y + 7);
+    p.rotate(angle);
+    QPainterPath page;
+    page.moveTo(-6, -7);
+    page.lineTo(2, -7);
+    page.lineTo(6, -3);
+    page.lineTo(6, 7);
+    page.lineTo(-6, 7);
+    page.closeSubpath();
+    p.setPen(QPen(QColor(40, 60, 110), 1));
+    p.setBrush(Qt::white);
+    p.drawPath(page);
+    p.drawLine(QPointF(2, -7), QPointF(2, -3));
+    p.drawLine(QPointF(2, -3), QPointF(6, -3));
+    p.setPen(QPen(QColor(150, 165, 200), 1));
+    for (int l = 0; l < 3; ++l)
+        p.drawLine(QPointF(-4, -2 + 3 * l), QPointF(4, -2 + 3 * l));
+    p.restore();
+}
 
-    // A sheet of paper with a folded corner, its top left at (x, y).
-    auto sheet = [&p](qreal x, qreal y, qreal angle) {
-        p.save();
-        p.translate(x + 6, y + 7);
-        p.rotate(angle);
-        QPainterPath page;
-        page.moveTo(-6, -7);
-        page.lineTo(2, -7);
-        page.lineTo(6, -3);
-        page.lineTo(6, 7);
-        page.lineTo(-6, 7);
-        page.closeSubpath();
-        p.setPen(QPen(QColor(40, 60, 110), 1));
-        p.setBrush(Qt::white);
-        p.drawPath(page);
-        p.drawLine(QPointF(2, -7), QPointF(2, -3));
-        p.drawLine(QPointF(2, -3), QPointF(6, -3));
-        p.setPen(QPen(QColor(150, 165, 200), 1));
-        for (int l = 0; l < 3; ++l)
-            p.drawLine(QPointF(-4, -2 + 3 * l), QPointF(4, -2 + 3 * l));
-        p.restore();
-    };
-
-    // Where the sheet is in each frame: it falls from above, tumbling, into the tray.
-    static constexpr struct {
-        qreal x, y, angle;
-    } fall[8] = {{10, 13, 0}, {17, -6, -35}, {15, -2, -25}, {13, 2, -15},
-                 {11, 6, -8}, {10, 10, -3},  {10, 13, 0},   {10, 14, 0}};
-    const auto& f = fall[std::clamp(index, 0, 7)];
-
-    // The back of the tray, then the sheet, then the tray's front lip over the sheet.
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(30, 90, 170));
-    p.drawRoundedRect(QRectF(2, 20, 28, 10), 2, 2);
-    sheet(f.x, f.y, f.angle);
+// The tray's front lip, drawn over the sheet, with a downward arrow that says "drop here".
+void drawTrayFront(QPainter& p)
+{
     QLinearGradient front(0, 22, 0, 31);
     front.setColorAt(0, QColor(80, 150, 230));
     front.setColorAt(1, QColor(30, 90, 170));
@@ -76,11 +59,34 @@ QPixmap FileCatcherWindow::drawFrame(int index)
     lip.lineTo(3.5, 30.5);
     lip.closeSubpath();
     p.drawPath(lip);
-    // A downward arrow on the tray's front says "drop here".
     p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawLine(QPointF(16, 23.5), QPointF(16, 28.5));
     p.drawLine(QPointF(13.5, 26.5), QPointF(16, 28.5));
     p.drawLine(QPointF(18.5, 26.5), QPointF(16, 28.5));
+}
+
+} // namespace
+
+QPixmap FileCatcherWindow::drawFrame(int index)
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    // Where the sheet is in each frame: it falls from above, tumbling, into the tray.
+    static constexpr struct {
+        qreal x, y, angle;
+    } fall[8] = {{10, 13, 0}, {17, -6, -35}, {15, -2, -25}, {13, 2, -15},
+                 {11, 6, -8}, {10, 10, -3},  {10, 13, 0},   {10, 14, 0}};
+    const auto& f = fall[std::clamp(index, 0, 7)];
+
+    // The back of the tray, then the sheet, then the tray's front lip over the sheet.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(30, 90, 170));
+    p.drawRoundedRect(QRectF(2, 20, 28, 10), 2, 2);
+    drawSheet(p, f.x, f.y, f.angle);
+    drawTrayFront(p);
     // The last frame flashes: the sheet has been caught.
     if (index == 7) {
         p.setPen(QPen(QColor(255, 190, 0), 1.6, Qt::SolidLine, Qt::RoundCap));
@@ -100,54 +106,54 @@ FileCatcherWindow::FileCatcherWindow(PeerState& c, QWidget* owner)
     setAcceptDrops(true);
 
     for (int i = 0; i < 8; ++i)
-        Anim.append(drawFrame(i));
+        animationFrames.append(drawFrame(i));
 
-    Picture1 = new QWidget(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(twipsRect(120, 120, 540, 540));
-    Image1 = new QLabel(Picture1);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setAlignment(Qt::AlignCenter);
-    Image1->setGeometry(Picture1->rect());
-    Image1->setPixmap(Anim[0]);
-    Label1 = new QLabel(QStringLiteral("Drag a file and drop it here to send it!"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setWordWrap(true);
+    pictureBox = new QWidget(this);
+    pictureBox->setObjectName(QStringLiteral("Picture1"));
+    pictureBox->setGeometry(twipsRect(120, 120, 540, 540));
+    pictureLabel = new QLabel(pictureBox);
+    pictureLabel->setObjectName(QStringLiteral("Image1"));
+    pictureLabel->setAlignment(Qt::AlignCenter);
+    pictureLabel->setGeometry(pictureBox->rect());
+    pictureLabel->setPixmap(animationFrames[0]);
+    hintLabel = new QLabel(QStringLiteral("Drag a file and drop it here to send it!"), this);
+    hintLabel->setObjectName(QStringLiteral("Label1"));
+    hintLabel->setWordWrap(true);
     // The design height holds the text in the design's small font; with the desktop's font
     // the label grows downwards as far as its text needs.
     QRect label = twipsRect(840, 120, 1455, 495);
-    label.setHeight(std::max(label.height(), Label1->heightForWidth(label.width())));
-    Label1->setGeometry(label);
+    label.setHeight(std::max(label.height(), hintLabel->heightForWidth(label.width())));
+    hintLabel->setGeometry(label);
 
-    mnu_poppy = new QMenu(QStringLiteral("PopUp"), this);
-    mnu_poppy->setObjectName(QStringLiteral("mnu_poppy"));
-    mnu_smwin = entry("mnu_smwin", QStringLiteral("&Small Window"));
-    mnu_ontop = entry("mnu_ontop", QStringLiteral("&Always On Top"));
-    mnu_smwin->setCheckable(true);
-    mnu_ontop->setCheckable(true);
-    mnu_poppy->addSeparator()->setObjectName(QStringLiteral("mnu_space"));
-    QAction* help = entry("mnu_help", QStringLiteral("&Help"));
-    mnu_poppy->addSeparator()->setObjectName(QStringLiteral("mnu_spacer2"));
-    QAction* closeMe = entry("mnu_close", QStringLiteral("&Close Me"));
+    popupMenu = new QMenu(QStringLiteral("PopUp"), this);
+    popupMenu->setObjectName(QStringLiteral("mnu_poppy"));
+    smallWindowAction = addMenuEntry("mnu_smwin", QStringLiteral("&Small Window"));
+    onTopAction = addMenuEntry("mnu_ontop", QStringLiteral("&Always On Top"));
+    smallWindowAction->setCheckable(true);
+    onTopAction->setCheckable(true);
+    popupMenu->addSeparator()->setObjectName(QStringLiteral("mnu_space"));
+    QAction* help = addMenuEntry("mnu_help", QStringLiteral("&Help"));
+    popupMenu->addSeparator()->setObjectName(QStringLiteral("mnu_spacer2"));
+    QAction* closeMe = addMenuEntry("mnu_close", QStringLiteral("&Close Me"));
     // The toggles decide by the check mark as it was before the click.
-    connect(mnu_smwin, &QAction::triggered, this, [this] {
-        mnu_smwin->setChecked(!mnu_smwin->isChecked());
+    connect(smallWindowAction, &QAction::triggered, this, [this] {
+        smallWindowAction->setChecked(!smallWindowAction->isChecked());
         toggleSize();
     });
-    connect(mnu_ontop, &QAction::triggered, this, [this] {
-        mnu_ontop->setChecked(!mnu_ontop->isChecked());
+    connect(onTopAction, &QAction::triggered, this, [this] {
+        onTopAction->setChecked(!onTopAction->isChecked());
         toggleOnTop();
     });
     connect(help, &QAction::triggered, this, [this] { showHelpTopic(9, this); });
     connect(closeMe, &QAction::triggered, this, &QWidget::close);
 
-    Timer1.setInterval(100);
-    connect(&Timer1, &QTimer::timeout, this, &FileCatcherWindow::step);
+    animationTimer.setInterval(100);
+    connect(&animationTimer, &QTimer::timeout, this, &FileCatcherWindow::step);
 }
 
-QAction* FileCatcherWindow::entry(const char* name, const QString& caption)
+QAction* FileCatcherWindow::addMenuEntry(const char* name, const QString& caption)
 {
-    QAction* a = mnu_poppy->addAction(caption);
+    QAction* a = popupMenu->addAction(caption);
     a->setObjectName(QLatin1String(name));
     return a;
 }
@@ -155,31 +161,31 @@ QAction* FileCatcherWindow::entry(const char* name, const QString& caption)
 void FileCatcherWindow::load()
 {
     hide();
-    mnu_smwin->setChecked(!ctx.options.catcherSmall);
-    mnu_ontop->setChecked(!ctx.options.catcherOnTop);
+    smallWindowAction->setChecked(!ctx.options.catcherSmall);
+    onTopAction->setChecked(!ctx.options.catcherOnTop);
     toggleSize();
     toggleOnTop();
-    frame = 1;
+    nextFrame = 1;
 }
 
 void FileCatcherWindow::toggleSize()
 {
-    const bool toNormal = mnu_smwin->isChecked();
+    const bool toNormal = smallWindowAction->isChecked();
     hide();
     if (toNormal) {
-        mnu_smwin->setChecked(false);
+        smallWindowAction->setChecked(false);
         ctx.options.catcherSmall = false;
         setWindowTitle(QStringLiteral("QV Catcher"));
-        Picture1->move(twipsToPixelsX(120), twipsToPixelsY(120));
+        pictureBox->move(twipsToPixelsX(120), twipsToPixelsY(120));
     } else {
         setWindowTitle(QString());
-        Picture1->move(0, 0);
+        pictureBox->move(0, 0);
     }
     applySize();
     show();
     if (!toNormal) {
         ctx.options.catcherSmall = true;
-        mnu_smwin->setChecked(true);
+        smallWindowAction->setChecked(true);
     }
 }
 
@@ -193,9 +199,9 @@ void FileCatcherWindow::applySize()
     QSize inner =
         QSize(twipsToPixelsX(small ? smallWidth : normalWidth), twipsToPixelsY(small ? smallHeight : normalHeight))
         - knownFrame;
-    inner = inner.expandedTo(QSize(Picture1->geometry().right() + 1, Picture1->geometry().bottom() + 1));
+    inner = inner.expandedTo(QSize(pictureBox->geometry().right() + 1, pictureBox->geometry().bottom() + 1));
     if (!small) {
-        inner = inner.expandedTo(QSize(0, Label1->geometry().bottom() + 1 + twipsToPixelsY(60)));
+        inner = inner.expandedTo(QSize(0, hintLabel->geometry().bottom() + 1 + twipsToPixelsY(60)));
         // Wide enough that the window manager shows the whole title beside its icon and buttons.
         inner = inner.expandedTo(QSize(fontMetrics().horizontalAdvance(windowTitle()) * 3 / 2 + 110, 0));
     }
@@ -204,28 +210,28 @@ void FileCatcherWindow::applySize()
 
 void FileCatcherWindow::toggleOnTop()
 {
-    if (mnu_ontop->isChecked()) {
-        mnu_ontop->setChecked(false);
+    if (onTopAction->isChecked()) {
+        onTopAction->setChecked(false);
         ctx.options.catcherOnTop = false;
         setAlwaysOnTop(this, false);
     } else {
         // Where the desktop ignores the request the catcher is an ordinary window.
         setAlwaysOnTop(this, true);
-        mnu_ontop->setChecked(true);
+        onTopAction->setChecked(true);
         ctx.options.catcherOnTop = true;
     }
 }
 
 void FileCatcherWindow::step()
 {
-    if (frame != 8) {
-        Image1->setPixmap(Anim[frame]);
-        ++frame;
+    if (nextFrame != 8) {
+        pictureLabel->setPixmap(animationFrames[nextFrame]);
+        ++nextFrame;
         return;
     }
-    Timer1.stop();
-    Image1->setPixmap(Anim[0]);
-    frame = 1;
+    animationTimer.stop();
+    pictureLabel->setPixmap(animationFrames[0]);
+    nextFrame = 1;
 }
 
 void FileCatcherWindow::showEvent(QShowEvent* event)
@@ -238,19 +244,19 @@ void FileCatcherWindow::showEvent(QShowEvent* event)
 void FileCatcherWindow::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton)
-        mnu_poppy->popup(event->globalPosition().toPoint());
+        popupMenu->popup(event->globalPosition().toPoint());
 }
 
 void FileCatcherWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    Timer1.start();
+    animationTimer.start();
     acceptDroppedPaths(event);
 }
 
 void FileCatcherWindow::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!Timer1.isActive())
-        Timer1.start();
+    if (!animationTimer.isActive())
+        animationTimer.start();
     acceptDroppedPaths(event);
 }
 
@@ -263,6 +269,6 @@ void FileCatcherWindow::dropEvent(QDropEvent* event)
 void FileCatcherWindow::closeEvent(QCloseEvent* event)
 {
     QWidget::closeEvent(event);
-    Timer1.stop();
+    animationTimer.stop();
     Q_EMIT closed();
 }

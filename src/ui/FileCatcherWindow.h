@@ -29,9 +29,9 @@ public:
     // dropping into the tray.
     static QPixmap drawFrame(int index);
 
-    QTimer Timer1;       // animation step, 100 ms
-    QList<QPixmap> Anim; // the eight frames
-    int frame = 1;       // the next animation frame to show
+    QTimer animationTimer;          // animation step, 100 ms
+    QList<QPixmap> animationFrames; // the eight frames
+    int nextFrame = 1;              // the next animation frame to show
 
     // Design sizes in twips: the window in its two sizes, the picture box and the label.
     static constexpr int normalWidth = 2520, normalHeight = 1095;
@@ -54,14 +54,14 @@ protected:
 private:
     void step();
     void applySize();
-    QAction* entry(const char* name, const QString& caption);
+    QAction* addMenuEntry(const char* name, const QString& caption);
 
     PeerState& ctx;
-    QWidget* Picture1 = nullptr;
-    QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QMenu* mnu_poppy = nullptr;
-    QAction* mnu_smwin = nullptr;
-    QAction* mnu_ontop = nullptr;
+    QWidget* pictureBox = nullptr;
+    QLabel* pictureLabel = nullptr;
+    QLabel* hintLabel = nullptr;
+    QMenu* popupMenu = nullptr;
+    QAction* smallWindowAction = nullptr;
+    QAction* onTopAction = nullptr;
     QSize knownFrame; // the window frame, once the window has been shown
 };

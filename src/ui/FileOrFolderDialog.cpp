@@ -85,34 +85,34 @@ FileOrFolderDialog::FileOrFolderDialog(PeerState& c, QWidget* owner) : QDialog(o
     setModal(false);
 
     auto button = [this](const char* name, const QString& text) { return namedButton(name, text, this); };
-    SendFileButton = button("SendFileButton", QStringLiteral("File(s)"));
-    SendFoldButton = button("SendFoldButton", QStringLiteral("Folder"));
-    for (QPushButton* b : {SendFileButton, SendFoldButton}) {
+    filesButton = button("SendFileButton", QStringLiteral("File(s)"));
+    folderButton = button("SendFoldButton", QStringLiteral("Folder"));
+    for (QPushButton* b : {filesButton, folderButton}) {
         b->setIconSize(QSize(48, 48));
         b->setMinimumSize(110, 80);
         // Enter takes the button that has the focus, as in any dialog of choices.
         b->setAutoDefault(true);
     }
-    SendFileButton->setIcon(fileIcon());
-    SendFoldButton->setIcon(folderIcon());
-    SendFileButton->setToolTip(QStringLiteral("Send one or more files"));
-    SendFoldButton->setToolTip(QStringLiteral("Send a folder with everything in it"));
-    CancelButton = button("CancelButton", QStringLiteral("Cancel"));
-    HelpButton = button("HelpButton", QStringLiteral("Help"));
+    filesButton->setIcon(fileIcon());
+    folderButton->setIcon(folderIcon());
+    filesButton->setToolTip(QStringLiteral("Send one or more files"));
+    folderButton->setToolTip(QStringLiteral("Send a folder with everything in it"));
+    cancelButton = button("CancelButton", QStringLiteral("Cancel"));
+    helpButton = button("HelpButton", QStringLiteral("Help"));
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(SendFileButton, 0, 0);
-    grid->addWidget(SendFoldButton, 0, 1);
-    grid->addWidget(CancelButton, 1, 0);
-    grid->addWidget(HelpButton, 1, 1);
+    grid->addWidget(filesButton, 0, 0);
+    grid->addWidget(folderButton, 0, 1);
+    grid->addWidget(cancelButton, 1, 0);
+    grid->addWidget(helpButton, 1, 1);
     // Wide enough for the whole title.
     const int titleWidth = fontMetrics().horizontalAdvance(windowTitle()) + 120;
     setFixedSize(sizeHint().expandedTo(QSize(titleWidth, 0)));
 
-    connect(SendFileButton, &QPushButton::clicked, this, [this] { choose(true); });
-    connect(SendFoldButton, &QPushButton::clicked, this, [this] { choose(false); });
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(6, this); });
+    connect(filesButton, &QPushButton::clicked, this, [this] { choose(true); });
+    connect(folderButton, &QPushButton::clicked, this, [this] { choose(false); });
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(6, this); });
 }
 
 void FileOrFolderDialog::choose(bool files)
@@ -126,5 +126,5 @@ void FileOrFolderDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // Given as by the keyboard, so that the style draws the focus mark on the remembered choice.
-    (ctx.options.sendFileChosen ? SendFileButton : SendFoldButton)->setFocus(Qt::TabFocusReason);
+    (ctx.options.sendFileChosen ? filesButton : folderButton)->setFocus(Qt::TabFocusReason);
 }

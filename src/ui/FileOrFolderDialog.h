@@ -17,10 +17,10 @@ public:
     static QIcon fileIcon(int size = 48);
     static QIcon folderIcon(int size = 48);
 
-    QPushButton* SendFileButton = nullptr;
-    QPushButton* SendFoldButton = nullptr;
-    QPushButton* CancelButton = nullptr;
-    QPushButton* HelpButton = nullptr;
+    QPushButton* filesButton = nullptr;
+    QPushButton* folderButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* helpButton = nullptr;
 
 Q_SIGNALS:
     // Files (true) or a folder (false) were chosen; a cancel or the close box sends nothing.

@@ -34,79 +34,81 @@ LocalAddressWindow::LocalAddressWindow(QWidget* owner) : QDialog(owner)
     setObjectName(QStringLiteral("LocIP"));
     setWindowTitle(QStringLiteral("Local Ip"));
 
-    Frame1 = new QGroupBox(QStringLiteral("Host Name"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    HstNme = valueField("HstNme", Frame1);
-    auto* hostRow = new QHBoxLayout(Frame1);
-    hostRow->addWidget(HstNme);
+    hostNameBox = new QGroupBox(QStringLiteral("Host Name"), this);
+    hostNameBox->setObjectName(QStringLiteral("Frame1"));
+    hostNameEdit = valueField("HstNme", hostNameBox);
+    auto* hostRow = new QHBoxLayout(hostNameBox);
+    hostRow->addWidget(hostNameEdit);
 
-    Frame2 = new QGroupBox(QStringLiteral("I.P. Addresses"), this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    Label1 = new QLabel(QStringLiteral("Adapter :"), Frame2);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    AdapterType = new QComboBox(Frame2);
-    AdapterType->setObjectName(QStringLiteral("AdapterType"));
-    AdapterType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    Label2 = new QLabel(QStringLiteral("I.P. Address :"), Frame2);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    IpsText = valueField("IpsText", Frame2);
-    auto* grid = new QGridLayout(Frame2);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(AdapterType, 0, 1);
-    grid->addWidget(Label2, 1, 0);
-    grid->addWidget(IpsText, 1, 1);
+    addressBox = new QGroupBox(QStringLiteral("I.P. Addresses"), this);
+    addressBox->setObjectName(QStringLiteral("Frame2"));
+    adapterLabel = new QLabel(QStringLiteral("Adapter :"), addressBox);
+    adapterLabel->setObjectName(QStringLiteral("Label1"));
+    adapterCombo = new QComboBox(addressBox);
+    adapterCombo->setObjectName(QStringLiteral("AdapterType"));
+    adapterCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    addressLabel = new QLabel(QStringLiteral("I.P. Address :"), addressBox);
+    addressLabel->setObjectName(QStringLiteral("Label2"));
+    addressEdit = valueField("IpsText", addressBox);
+    auto* grid = new QGridLayout(addressBox);
+    grid->addWidget(adapterLabel, 0, 0);
+    grid->addWidget(adapterCombo, 0, 1);
+    grid->addWidget(addressLabel, 1, 0);
+    grid->addWidget(addressEdit, 1, 1);
     grid->setColumnStretch(1, 1);
 
-    Command1 = namedButton("Command1", QStringLiteral("Copy I.P."), this);
-    Command2 = namedButton("Command2", QStringLiteral("Copy Host Name"), this);
-    Command3 = namedButton("Command3", QStringLiteral("Close"), this);
+    copyAddressButton = namedButton("Command1", QStringLiteral("Copy I.P."), this);
+    copyHostNameButton = namedButton("Command2", QStringLiteral("Copy Host Name"), this);
+    closeButton = namedButton("Command3", QStringLiteral("Close"), this);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(Command1);
-    buttons->addWidget(Command2);
+    buttons->addWidget(copyAddressButton);
+    buttons->addWidget(copyHostNameButton);
     buttons->addStretch();
-    buttons->addWidget(Command3);
+    buttons->addWidget(closeButton);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(Frame1);
-    layout->addWidget(Frame2);
+    layout->addWidget(hostNameBox);
+    layout->addWidget(addressBox);
     layout->addLayout(buttons);
     setMinimumWidth(360);
 
     // The value fields can be selected from but hand the focus on to the adapter list.
-    HstNme->installEventFilter(this);
-    IpsText->installEventFilter(this);
-    connect(AdapterType, &QComboBox::currentIndexChanged, this, &LocalAddressWindow::adapterChosen);
-    connect(Command1, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(IpsText->text()); });
-    connect(Command2, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(HstNme->text()); });
-    connect(Command3, &QPushButton::clicked, this, &QDialog::close);
+    hostNameEdit->installEventFilter(this);
+    addressEdit->installEventFilter(this);
+    connect(adapterCombo, &QComboBox::currentIndexChanged, this, &LocalAddressWindow::adapterChosen);
+    connect(copyAddressButton, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(addressEdit->text()); });
+    connect(copyHostNameButton, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(hostNameEdit->text()); });
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
 
     lookUp();
 }
 
 void LocalAddressWindow::lookUp()
 {
-    HstNme->clear();
-    IpsText->clear();
-    AdapterType->clear();
-    AdapterAddresses.clear();
+    hostNameEdit->clear();
+    addressEdit->clear();
+    adapterCombo->clear();
+    adapterAddresses.clear();
     const AddressLookup::LocalAddresses found = AddressLookup::lookUp();
-    HstNme->setText(found.hostName);
+    hostNameEdit->setText(found.hostName);
     for (const AddressLookup::Adapter& a : found.adapters) {
-        AdapterType->addItem(a.description);
-        AdapterAddresses.append(a.address);
+        adapterCombo->addItem(a.description);
+        adapterAddresses.append(a.address);
     }
-    AdapterType->setCurrentIndex(-1);
-    AdapterType->setFocus();
+    adapterCombo->setCurrentIndex(-1);
+    adapterCombo->setFocus();
 }
 
 void LocalAddressWindow::adapterChosen(int index)
 {
-    IpsText->setText(index >= 0 && index < AdapterAddresses.size() ? AdapterAddresses.at(index) : QString());
+    addressEdit->setText(index >= 0 && index < adapterAddresses.size() ? adapterAddresses.at(index) : QString());
 }
 
 bool LocalAddressWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::FocusIn && (watched == HstNme || watched == IpsText))
-        AdapterType->setFocus();
+    if (event->type() == QEvent::FocusIn && (watched == hostNameEdit || watched == addressEdit))
+        adapterCombo->setFocus();
     return QDialog::eventFilter(watched, event);
 }

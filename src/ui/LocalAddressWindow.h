@@ -18,19 +18,19 @@ public:
     // Reads the host name and the adapters and fills the window; no adapter is selected.
     void lookUp();
 
-    QGroupBox* Frame1 = nullptr;
-    QLineEdit* HstNme = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QLabel* Label1 = nullptr;
-    QComboBox* AdapterType = nullptr;
-    QLabel* Label2 = nullptr;
-    QLineEdit* IpsText = nullptr;
-    QPushButton* Command1 = nullptr; // "Copy I.P."
-    QPushButton* Command2 = nullptr; // "Copy Host Name"
-    QPushButton* Command3 = nullptr; // "Close"
+    QGroupBox* hostNameBox = nullptr;
+    QLineEdit* hostNameEdit = nullptr;
+    QGroupBox* addressBox = nullptr;
+    QLabel* adapterLabel = nullptr;
+    QComboBox* adapterCombo = nullptr;
+    QLabel* addressLabel = nullptr;
+    QLineEdit* addressEdit = nullptr;
+    QPushButton* copyAddressButton = nullptr;  // "Copy I.P."
+    QPushButton* copyHostNameButton = nullptr; // "Copy Host Name"
+    QPushButton* closeButton = nullptr;        // "Close"
 
-    // One address per entry of AdapterType, in the same order.
-    QStringList AdapterAddresses;
+    // One address per entry of adapterCombo, in the same order.
+    QStringList adapterAddresses;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -11,6 +11,7 @@
 #include "ui/DesktopServices.h"
 #include "ui/FileCatcherWindow.h"
 #include "ui/LocalAddressWindow.h"
+#include "ui/MainWindowMenus.h"
 #include "ui/OptionsDialog.h"
 #include "ui/QueueWindow.h"
 #include "ui/QuickConnectDialog.h"
@@ -27,13 +28,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStyle>
 #include <QToolBar>
 #include <QWindow>
 
@@ -56,7 +56,7 @@ int twipsOption(const QString& text, int fallback)
 // Design geometry of the controls that keep part of it when the window is resized.
 constexpr int statusTextHeight = 1050;
 constexpr int chatBarHeight = 315;
-constexpr int sockStateHeight = 210;
+constexpr int stateLabelHeight = 210;
 // The layout's bottom distances count from the outer edge of a window whose title bar, menu
 // bar and borders took this much height. Measured from the real client area instead, the
 // state label sits at the bottom whatever frame the window manager draws, and whether or
@@ -78,27 +78,15 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     setWindowIcon(AboutWindow::programIcon());
     setAcceptDrops(true);
 
-    central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralWidget"));
-    setCentralWidget(central);
-    central->installEventFilter(this); // its size is what the controls are laid out in
-
-    BothText = new TranscriptPane(QStringLiteral("BothText"), central);
-    StatusText = new TranscriptPane(QStringLiteral("StatusText"), central);
-    MsgText = new TranscriptPane(QStringLiteral("MsgText"), central);
-    ChatBar = new QLineEdit(central);
-    ChatBar->setObjectName(QStringLiteral("ChatBar"));
-    SockState = new QLabel(QStringLiteral("Disconnected."), central);
-    SockState->setObjectName(QStringLiteral("SockState"));
-
+    buildPanes();
     buildMenus();
     queueWin = new QueueWindow(peer.queue(), ctx.options.queueWidth, ctx.options.queueHeight, this);
     buildToolbar();
 
-    for (TranscriptPane* pane : {BothText, StatusText, MsgText}) {
+    for (TranscriptPane* pane : {bothPane, statusPane, messagePane}) {
         connect(pane, &TranscriptPane::popupRequested, this, [this, pane](const QPoint& at) {
             popupPane = pane;
-            mnu_Pop->popup(at);
+            popupMenu->popup(at);
         });
         connect(pane, &TranscriptPane::filesDropped, this, &MainWindow::filesDropped);
     }
@@ -109,14 +97,14 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         setCaptions("mnu_queue", "pop_queue",
                     shown ? QStringLiteral("Hide File Queue") : QStringLiteral("Show File Queue"));
     });
-    connect(ChatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
-    ChatBar->installEventFilter(this);
+    connect(chatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
+    chatBar->installEventFilter(this);
     connect(&ctx, &PeerState::lineAdded, this, &MainWindow::showLine);
 
     Session& s = peer.session();
     // The session announces a change of the connection in the middle of handling it; the
     // label and commands follow the socket's state once that handler is done, instead of
-    // swapping blindly and waiting for the next StatusTimer tick to put them right.
+    // swapping blindly and waiting for the next stateTimer tick to put them right.
     auto refreshSoon = [this] { QTimer::singleShot(0, this, &MainWindow::refreshState); };
     // A close shows the idle commands at once.
     connect(&s, &Session::connectionStateChanged, this, [this, refreshSoon](Session::State state) {
@@ -134,20 +122,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         updateTitle();
     });
 
-    StatusTimer.setInterval(500);
-    CheckActiveTimer.setInterval(500);
-    FlashTimer.setInterval(1000);
-    connect(&StatusTimer, &QTimer::timeout, this, &MainWindow::refreshState);
-    // Any window of the program in front counts as the program being in front.
-    programActive = [] {
-        return QGuiApplication::applicationState() == Qt::ApplicationActive || QApplication::activeWindow();
-    };
-    connect(&CheckActiveTimer, &QTimer::timeout, this, [this] { ActiveThread = programActive(); });
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { ActiveThread = programActive(); });
-    connect(&FlashTimer, &QTimer::timeout, this, &MainWindow::flashTick);
-    StatusTimer.start();
-    CheckActiveTimer.start();
-    FlashTimer.start();
+    startTimers();
 
     setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
     resize(twipsToPixelsX(twipsOption(ctx.options.mainWidth, 4740)),
@@ -157,17 +132,45 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     if (ctx.debugMode)
         ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
     showIdleCommands();
-    ApplyLayout();
+    applyLayout();
 }
 
 MainWindow::~MainWindow() = default;
 
-QAction* MainWindow::addEntry(QMenu* menu, const char* name, const QString& caption)
+// The central area with the three transcript panes, the chat bar and the state label.
+void MainWindow::buildPanes()
 {
-    auto* a = new QAction(caption, this);
-    a->setObjectName(QLatin1String(name));
-    menu->addAction(a);
-    return a;
+    central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    setCentralWidget(central);
+    central->installEventFilter(this); // its size is what the controls are laid out in
+
+    bothPane = new TranscriptPane(QStringLiteral("BothText"), central);
+    statusPane = new TranscriptPane(QStringLiteral("StatusText"), central);
+    messagePane = new TranscriptPane(QStringLiteral("MsgText"), central);
+    chatBar = new QLineEdit(central);
+    chatBar->setObjectName(QStringLiteral("ChatBar"));
+    stateLabel = new QLabel(QStringLiteral("Disconnected."), central);
+    stateLabel->setObjectName(QStringLiteral("SockState"));
+}
+
+// The state refresh, the check whether the program is in front, and the blink tick.
+void MainWindow::startTimers()
+{
+    stateTimer.setInterval(500);
+    activeCheckTimer.setInterval(500);
+    flashTimer.setInterval(1000);
+    connect(&stateTimer, &QTimer::timeout, this, &MainWindow::refreshState);
+    // Any window of the program in front counts as the program being in front.
+    programActive = [] {
+        return QGuiApplication::applicationState() == Qt::ApplicationActive || QApplication::activeWindow();
+    };
+    connect(&activeCheckTimer, &QTimer::timeout, this, [this] { programInFront = programActive(); });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { programInFront = programActive(); });
+    connect(&flashTimer, &QTimer::timeout, this, &MainWindow::flashTick);
+    stateTimer.start();
+    activeCheckTimer.start();
+    flashTimer.start();
 }
 
 QAction* MainWindow::action(const char* name) const
@@ -184,108 +187,38 @@ void MainWindow::route(const QStringList& names, void (MainWindow::*handler)())
 
 void MainWindow::buildMenus()
 {
-    QMenuBar* bar = menuBar();
-    auto menu = [&](const char* name, const QString& caption) {
-        QMenu* m = bar->addMenu(caption);
-        m->setObjectName(QLatin1String(name));
-        return m;
-    };
-    QMenu* file = menu("mnu_file", QStringLiteral("&Connect"));
-    addEntry(file, "mnu_svrlist", QStringLiteral("&Server Manager"));
-    addEntry(file, "mnu_Connect", QStringLiteral("Quick &Connect"));
-    addEntry(file, "mnu_dc", QStringLiteral("&Disconnect"));
-    addEntry(file, "mnu_exit", QStringLiteral("&Exit"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    QMenu* tools = menu("mnu_Tools", QStringLiteral("&Tools"));
-    addEntry(tools, "mnu_sndfile", QStringLiteral("&Send File(s) Or A Folder"));
-    addEntry(tools, "mnu_msg", QStringLiteral("Sen&d A Message"));
-    addEntry(tools, "mnu_getip", QStringLiteral("&Get Local I.P."));
-    addEntry(tools, "mnu_Ping", QStringLiteral("&Ping"));
-    addEntry(tools, "mnu_clear", QStringLiteral("&Clear Text"));
-    QMenu* view = menu("mnu_view", QStringLiteral("&View"));
-    addEntry(view, "mnu_catcher", QStringLiteral("S&how File Catcher"));
-    addEntry(view, "mnu_queue", QStringLiteral("Sho&w File Queue"));
-    addEntry(view, "mnu_remui", QStringLiteral("&Show Remote User Info"));
-    addEntry(view, "mnu_Opt", QStringLiteral("&Options"));
-    QMenu* help = menu("mnu_help", QStringLiteral("&Help"));
-    addEntry(help, "mnu_Help2", QStringLiteral("He&lp"))->setShortcut(QKeySequence::HelpContents);
-    addEntry(help, "mnu_about", QStringLiteral("&About"));
-
-    mnu_Pop = new QMenu(QStringLiteral("PopUp"), this);
-    mnu_Pop->setObjectName(QStringLiteral("mnu_Pop"));
-    addEntry(mnu_Pop, "pop_conn", QStringLiteral("Quick Connect"));
-    addEntry(mnu_Pop, "pop_dc", QStringLiteral("Disconnect"));
-    addEntry(mnu_Pop, "pop_svrlist", QStringLiteral("Server Manager"));
-    mnu_Pop->addSeparator();
-    addEntry(mnu_Pop, "pop_get", QStringLiteral("Get Local I.P."));
-    addEntry(mnu_Pop, "pop_ping", QStringLiteral("Ping"));
-    addEntry(mnu_Pop, "pop_clear", QStringLiteral("Clear Text"));
-    addEntry(mnu_Pop, "pop_remui", QStringLiteral("View Remote User Info"));
-    mnu_Pop->addSeparator();
-    addEntry(mnu_Pop, "pop_queue", QStringLiteral("Show File Queue"));
-    addEntry(mnu_Pop, "pop_catcher", QStringLiteral("Show File Catcher"));
-    addEntry(mnu_Pop, "pop_file", QStringLiteral("Send A File"));
-    addEntry(mnu_Pop, "pop_msg", QStringLiteral("Send A Message"));
-    mnu_Pop->addSeparator();
-    addEntry(mnu_Pop, "pop_opt", QStringLiteral("Options"));
-    addEntry(mnu_Pop, "pop_help", QStringLiteral("Help"));
-    // What a text view is expected to offer, acting on the pane the menu was opened over.
-    mnu_Pop->addSeparator();
-    connect(addEntry(mnu_Pop, "pop_copy", QStringLiteral("Copy")), &QAction::triggered, this, [this] {
+    MainWindowMenus::fillMenuBar(*this);
+    popupMenu = MainWindowMenus::makePopupMenu(*this);
+    // Copy and Select All act on the pane the menu was opened over.
+    connect(action("pop_copy"), &QAction::triggered, this, [this] {
         if (popupPane)
             popupPane->copy();
     });
-    connect(addEntry(mnu_Pop, "pop_selectall", QStringLiteral("Select All")), &QAction::triggered, this, [this] {
+    connect(action("pop_selectall"), &QAction::triggered, this, [this] {
         if (popupPane)
             popupPane->selectAll();
     });
-
-    mnu_tray = new QMenu(QStringLiteral("&Tray Icon"), this);
-    mnu_tray->setObjectName(QStringLiteral("mnu_tray"));
-    addEntry(mnu_tray, "mnu_restore", QStringLiteral("&Restore"));
-    addEntry(mnu_tray, "mnu_trayexit", QStringLiteral("&Exit Zantiro"));
-    Tray = new TrayIcon(mnu_tray, this);
-    connect(Tray, &TrayIcon::doubleClicked, this, &MainWindow::restoreWindow);
+    trayMenu = MainWindowMenus::makeTrayMenu(*this);
+    trayIcon = new TrayIcon(trayMenu, this);
+    connect(trayIcon, &TrayIcon::doubleClicked, this, &MainWindow::restoreWindow);
 }
 
 void MainWindow::buildToolbar()
 {
-    Toolbar1 = new QToolBar(central);
-    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
-    Toolbar1->setMovable(false);
-    Toolbar1->setFloatable(false);
-    Toolbar1->setIconSize(QSize(24, 24));
-    // Pictures from the desktop's icon theme, with the style's own as the fallback on a bare system.
-    const struct {
-        const char* key;
-        const char* tip;
-        const char* themed;
-        QStyle::StandardPixmap icon;
-    } buttons[] = {
-        {"ServerList", "Server List", "network-server", QStyle::SP_DirHomeIcon},
-        {"Connect", "Quick Connect", "network-connect", QStyle::SP_MediaPlay},
-        {"Disconnect", "Disconnect", "network-disconnect", QStyle::SP_MediaStop},
-        {"Options", "Options", "preferences-system", QStyle::SP_FileDialogDetailedView},
-        {"Clean", "Clear Text", "edit-clear", QStyle::SP_DialogResetButton},
-        {"GetIp", "Get I.P.", "network-wired", QStyle::SP_ComputerIcon},
-        {"Ping", "Ping", "view-refresh", QStyle::SP_BrowserReload},
-        {"Msg", "Send A Message", "mail-message-new", QStyle::SP_MessageBoxInformation},
-        {"Send", "Send A File", "document-send", QStyle::SP_ArrowUp},
-        {"Help", "Help", "help-contents", QStyle::SP_MessageBoxQuestion},
-    };
-    for (const auto& b : buttons) {
-        const QIcon icon = QIcon::fromTheme(QLatin1String(b.themed), style()->standardIcon(b.icon));
-        QAction* a = Toolbar1->addAction(icon, QLatin1String(b.tip));
-        a->setObjectName(QLatin1String(b.key));
-        a->setToolTip(QLatin1String(b.tip));
-    }
+    toolbar = MainWindowMenus::makeToolbar(central);
+    routeCommands();
+}
 
+// Every menu entry, popup entry and toolbar button runs its command.
+void MainWindow::routeCommands()
+{
     route({"mnu_Connect", "pop_conn", "Connect"}, &MainWindow::onConnectCommand);
     route({"mnu_dc", "pop_dc", "Disconnect"}, &MainWindow::onDisconnectCommand);
     route({"mnu_Ping", "pop_ping", "Ping"}, &MainWindow::onPingCommand);
     route({"mnu_clear", "pop_clear", "Clean"}, &MainWindow::onClearCommand);
     route({"mnu_Help2", "pop_help", "Help"}, &MainWindow::onHelpCommand);
     route({"mnu_svrlist", "pop_svrlist", "ServerList"}, &MainWindow::onSiteListCommand);
-    route({"mnu_exit", "mnu_trayexit"}, &MainWindow::closeme);
+    route({"mnu_exit", "mnu_trayexit"}, &MainWindow::closeWindow);
     route({"mnu_restore"}, &MainWindow::restoreWindow);
     route({"mnu_queue", "pop_queue"}, &MainWindow::onQueueCommand);
     route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
@@ -357,7 +290,7 @@ void MainWindow::onCatcherCommand()
     setCaptions("mnu_catcher", "pop_catcher", QStringLiteral("Hi&de File Catcher"));
 }
 
-void MainWindow::switchConnType()
+void MainWindow::switchToSiteList()
 {
     if (connectDialog)
         connectDialog->close();
@@ -369,10 +302,10 @@ void MainWindow::showLine(const QString& text, LineKind kind)
     const Options& o = ctx.options;
     QString colour;
     bool blink = false;
-    TranscriptPane* second = StatusText;
+    TranscriptPane* second = statusPane;
     switch (kind) {
     case LineKind::Message:
-        colour = o.messageColor, blink = o.messageBlink, second = MsgText;
+        colour = o.messageColor, blink = o.messageBlink, second = messagePane;
         break;
     case LineKind::Status:
         colour = o.statusColor, blink = o.statusBlink;
@@ -387,22 +320,22 @@ void MainWindow::showLine(const QString& text, LineKind kind)
         return; // only the four kinds exist
     }
     if (blink)
-        NewMessage = true;
-    if (kind == LineKind::Message && Tray->inTray())
-        Tray->notify(QStringLiteral("Zantiro"), text);
+        alertPending = true;
+    if (kind == LineKind::Message && trayIcon->inTray())
+        trayIcon->notify(QStringLiteral("Zantiro"), text);
     const QColor c = colourOf(colour);
-    BothText->addLine(text, c);
+    bothPane->addLine(text, c);
     second->addLine(text, c);
 }
 
 void MainWindow::flashTick()
 {
-    if (ActiveThread) {
-        NewMessage = false;
-        Tray->setPicture(1);
-    } else if (NewMessage) {
-        if (Tray->inTray())
-            Tray->swapPicture();
+    if (programInFront) {
+        alertPending = false;
+        trayIcon->setPicture(1);
+    } else if (alertPending) {
+        if (trayIcon->inTray())
+            trayIcon->swapPicture();
         else
             QApplication::alert(this, 500); // once: the look alternates with each tick
     }
@@ -431,8 +364,8 @@ void MainWindow::restoreWindow()
             w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
-    Tray->setInTray(false);
-    Tray->setPicture(1);
+    trayIcon->setInTray(false);
+    trayIcon->setPicture(1);
 }
 
 void MainWindow::updateTitle()
@@ -452,11 +385,11 @@ void MainWindow::updateTitle()
 
 void MainWindow::onChatEnter()
 {
-    const QString line = ChatBar->text();
+    const QString line = chatBar->text();
     if (line.isEmpty())
         return;
     if (line.toLower() == QLatin1String("/debug")) {
-        ChatBar->clear();
+        chatBar->clear();
         ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
                     LineKind::Message);
         ctx.debugMode = !ctx.debugMode;
@@ -469,7 +402,7 @@ void MainWindow::onChatEnter()
     const QStringList lines = line.split(lineBreak, Qt::SkipEmptyParts);
     for (const QString& one : lines)
         peer.session().sendChat(one);
-    ChatBar->clear();
+    chatBar->clear();
 }
 
 bool MainWindow::connectedOrSay()
@@ -501,7 +434,7 @@ void MainWindow::onRemoteInfoCommand()
 {
     // An open window keeps the record it was loaded with.
     if (connectedOrSay())
-        bringUp(uinfoWin, [this] { return new RemoteUserInfoDialog(ctx, this); });
+        bringUp(remoteInfoDialog, [this] { return new RemoteUserInfoDialog(ctx, this); });
 }
 
 void MainWindow::onMessageCommand()
@@ -518,7 +451,7 @@ void MainWindow::onOptionsCommand()
 
 void MainWindow::onLocalAddressCommand()
 {
-    bringUp(locIpWin, [this] { return new LocalAddressWindow(this); });
+    bringUp(localAddressWindow, [this] { return new LocalAddressWindow(this); });
 }
 
 void MainWindow::onAboutCommand()
@@ -556,7 +489,7 @@ void MainWindow::onDisconnectCommand()
     s.disconnectFromPeer();
     if (!wasConnected) {
         showIdleCommands();
-        SockState->setText(QStringLiteral("Disconnected."));
+        stateLabel->setText(QStringLiteral("Disconnected."));
     }
 }
 
@@ -567,7 +500,7 @@ void MainWindow::onPingCommand()
 
 void MainWindow::onClearCommand()
 {
-    for (TranscriptPane* pane : {BothText, StatusText, MsgText})
+    for (TranscriptPane* pane : {bothPane, statusPane, messagePane})
         pane->clear();
 }
 
@@ -589,7 +522,7 @@ void MainWindow::showIdleCommands()
     setConnectCommandsShown(true);
 }
 
-void MainWindow::SwitchConnectButtons()
+void MainWindow::swapConnectButtons()
 {
     QAction* c = action("Connect");
     QAction* d = action("Disconnect");
@@ -627,52 +560,53 @@ void MainWindow::refreshState()
     default:
         return; // open, pending, closing: left as they are
     }
-    SockState->setText(caption);
+    stateLabel->setText(caption);
     setConnectCommandsShown(connectShown);
 }
 
 void MainWindow::layoutControls()
 {
     const QSize outer = frameGeometry().size();
-    const int W = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
-    const int H = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
+    const int outerWidth = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
+    const int outerHeight = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
 
     const int left = 53;
-    const int width = W - 240;
-    const int sockTop = H - 975;
-    const int chatTop = sockTop - 350;
+    const int width = outerWidth - 240;
+    const int stateLabelTop = outerHeight - 975;
+    const int chatTop = stateLabelTop - 350;
     const int statusTop = 585;
-    const int msgTop = statusTop + statusTextHeight + 100;
-    const int R = ctx.options.showChatBar ? chatTop : sockTop;
+    const int messageTop = statusTop + statusTextHeight + 100;
+    const int panesBottom = ctx.options.showChatBar ? chatTop : stateLabelTop;
 
-    place(SockState, left, sockTop, width, sockStateHeight);
-    place(ChatBar, left, chatTop, width, chatBarHeight);
-    place(StatusText, left, statusTop, width, statusTextHeight);
-    place(MsgText, left, msgTop, width, R - 25 - msgTop);
-    place(BothText, left, 585, width, R - 600);
+    place(stateLabel, left, stateLabelTop, width, stateLabelHeight);
+    place(chatBar, left, chatTop, width, chatBarHeight);
+    place(statusPane, left, statusTop, width, statusTextHeight);
+    place(messagePane, left, messageTop, width, panesBottom - 25 - messageTop);
+    place(bothPane, left, 585, width, panesBottom - 600);
 
-    const QSize tb = Toolbar1->sizeHint();
-    const int tbWidth = pixelsToTwipsX(tb.width());
-    Toolbar1->setGeometry(twipsToPixelsX((W - tbWidth) / 2 + 15), 0, tb.width(), tb.height());
+    const QSize toolbarSize = toolbar->sizeHint();
+    const int toolbarWidth = pixelsToTwipsX(toolbarSize.width());
+    toolbar->setGeometry(twipsToPixelsX((outerWidth - toolbarWidth) / 2 + 15), 0, toolbarSize.width(),
+                         toolbarSize.height());
 }
 
-void MainWindow::ApplyLayout()
+void MainWindow::applyLayout()
 {
     const QString& layout = ctx.options.boxLayout;
     if (layout == QLatin1String("0")) {
-        BothText->show();
-        MsgText->hide();
-        StatusText->hide();
+        bothPane->show();
+        messagePane->hide();
+        statusPane->hide();
     } else if (layout == QLatin1String("1")) {
-        BothText->hide();
-        MsgText->show();
-        StatusText->show();
+        bothPane->hide();
+        messagePane->show();
+        statusPane->show();
     }
     layoutControls();
-    ChatBar->setVisible(ctx.options.showChatBar);
+    chatBar->setVisible(ctx.options.showChatBar);
 }
 
-void MainWindow::ApplyWindowPlacement()
+void MainWindow::applyWindowPlacement()
 {
     // The stored size counts the frame; before the window is first shown the frame is not
     // known yet (0), and the same frame is added back when the size is stored at exit.
@@ -689,7 +623,7 @@ void MainWindow::ApplyWindowPlacement()
         else if (pos == QLatin1String("1"))
             move(area.left() + (area.width() - now.width()) / 2, area.top() + (area.height() - now.height()) / 2);
     }
-    ApplyLayout();
+    applyLayout();
 }
 
 void MainWindow::sizeForNewInstallation()
@@ -705,15 +639,15 @@ void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     // Typing goes to the chat bar from the start, not into a read-only pane.
-    if (!event->spontaneous() && ChatBar->isVisible())
-        ChatBar->setFocus();
+    if (!event->spontaneous() && chatBar->isVisible())
+        chatBar->setFocus();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
     // Never narrower than the toolbar with its margins, so that no button is cut off.
-    const int toolbarWidth = pixelsToTwipsX(Toolbar1->sizeHint().width()) + 240;
+    const int toolbarWidth = pixelsToTwipsX(toolbar->sizeHint().width()) + 240;
     keepMinimumOuterSize(*this, std::max(minWidthTwips, toolbarWidth), minHeightTwips);
     if (!isMinimized())
         layoutControls();
@@ -728,16 +662,16 @@ void MainWindow::changeEvent(QEvent* event)
         // The window system may report a hidden window as no longer minimized; the icon
         // stays until the window is really back.
         if (isVisible()) {
-            Tray->setInTray(false);
-            Tray->setPicture(1);
+            trayIcon->setInTray(false);
+            trayIcon->setPicture(1);
         }
         return;
     }
-    NewMessage = false; // minimizing ends a pending alert
+    alertPending = false; // minimizing ends a pending alert
     positionBeforeTray = pos();
     if (!ctx.options.minimizeToTray)
         return;
-    if (!Tray->available()) {
+    if (!trayIcon->available()) {
         // Hiding the window with no tray to bring it back from would lose it.
         if (!std::exchange(toldNoTray, true))
             ctx.addText(QStringLiteral(
@@ -750,7 +684,7 @@ void MainWindow::changeEvent(QEvent* event)
         if (!isMinimized())
             return;
         // Hidden only when the icon is there to bring the window back from.
-        if (Tray->setInTray(true))
+        if (trayIcon->setInTray(true))
             hide();
     });
 }
@@ -772,7 +706,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         layoutControls();
     // Files dropped on the chat bar are queued like files dropped on a pane; text drops
     // stay the line edit's own.
-    if (watched == ChatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+    if (watched == chatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
         auto* drop = static_cast<QDropEvent*>(event);
         const QStringList paths = droppedPaths(drop->mimeData());
         if (!paths.isEmpty()) {
@@ -785,7 +719,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void MainWindow::closeme()
+void MainWindow::closeWindow()
 {
     close();
 }
@@ -836,7 +770,7 @@ void MainWindow::finishExit()
     o.queueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
     o.queueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
     hide();
-    Tray->setInTray(false); // leaving takes the icon away at once
+    trayIcon->setInTray(false); // leaving takes the icon away at once
     // A running transfer is canceled and the peer told "bye" before anything is torn down.
     connect(&peer, &Peer::left, this, &MainWindow::closeDown, Qt::SingleShotConnection);
     peer.leave();

@@ -41,19 +41,19 @@ public:
     // Opens the connection the context's connection settings describe.
     void openConnection();
     // Swaps the toolbar's Connect and Disconnect buttons.
-    void SwitchConnectButtons();
+    void swapConnectButtons();
     // Leaves the quick-connect dialog for the site list.
-    void switchConnType();
+    void switchToSiteList();
     // Closes the window, which asks "Exit?" first.
-    void closeme();
+    void closeWindow();
     // Applies the pane layout and the chat-bar option.
-    void ApplyLayout();
+    void applyLayout();
     // Sizes and places the window from the option set, then lays it out.
-    void ApplyWindowPlacement();
+    void applyWindowPlacement();
     // A first start (no option file yet): the stored size becomes one to work in on this
     // screen instead of the small design size.
     void sizeForNewInstallation();
-    // Mirrors the control socket's state in SockState and in the commands (StatusTimer).
+    // Mirrors the control socket's state in stateLabel and in the commands (stateTimer).
     void refreshState();
     // Places every control for the current window size (the resize handler).
     void layoutControls();
@@ -66,21 +66,21 @@ public:
     void setSiteListOpener(std::function<void()> opener);
 
     // An alert is pending; the program is in front.
-    bool NewMessage = false;
-    bool ActiveThread = false;
-    // Whether any window of the program is in front (ActiveThread's source).
+    bool alertPending = false;
+    bool programInFront = false;
+    // Whether any window of the program is in front (programInFront's source).
     std::function<bool()> programActive;
 
     // The notification-area icon (shown while the window is minimized into it).
-    TrayIcon* tray() const { return Tray; }
+    TrayIcon* tray() const { return trayIcon; }
     // Brings the window back from the tray or the task bar, in front.
     void restoreWindow();
     // "Zantiro", or "Zantiro - NAME (ADDRESS)" while logged in.
     void updateTitle();
 
-    QTimer StatusTimer;
-    QTimer CheckActiveTimer;
-    QTimer FlashTimer;
+    QTimer stateTimer;
+    QTimer activeCheckTimer;
+    QTimer flashTimer;
 
     // The minimum outer size, in twips.
     static constexpr int minWidthTwips = 4400;
@@ -106,9 +106,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildPanes();
+    void startTimers();
     void buildMenus();
     void buildToolbar();
-    QAction* addEntry(QMenu* menu, const char* name, const QString& caption);
+    void routeCommands();
     QAction* action(const char* name) const;
     void route(const QStringList& names, void (MainWindow::*handler)());
     void setConnectCommandsShown(bool shown);
@@ -139,15 +141,15 @@ private:
 
     Peer& peer;
     PeerState& ctx; // the peer's state
-    TranscriptPane* BothText = nullptr;
-    TranscriptPane* StatusText = nullptr;
-    TranscriptPane* MsgText = nullptr;
-    QLineEdit* ChatBar = nullptr;
-    QLabel* SockState = nullptr;
-    QToolBar* Toolbar1 = nullptr;
-    QMenu* mnu_Pop = nullptr;
-    QMenu* mnu_tray = nullptr;
-    TrayIcon* Tray = nullptr;
+    TranscriptPane* bothPane = nullptr;
+    TranscriptPane* statusPane = nullptr;
+    TranscriptPane* messagePane = nullptr;
+    QLineEdit* chatBar = nullptr;
+    QLabel* stateLabel = nullptr;
+    QToolBar* toolbar = nullptr;
+    QMenu* popupMenu = nullptr;
+    QMenu* trayMenu = nullptr;
+    TrayIcon* trayIcon = nullptr;
     QPointer<TranscriptPane> popupPane; // the pane the popup menu was opened over
     bool toldNoTray = false;
     bool peerNamed = false; // a "uinfo:" came on this connection
@@ -156,14 +158,14 @@ private:
     QueueWindow* queueWin = nullptr;
     QPointer<FileCatcherWindow> catcherWin;
     QPointer<QuickConnectDialog> connectDialog;
-    QPointer<RemoteUserInfoDialog> uinfoWin;
+    QPointer<RemoteUserInfoDialog> remoteInfoDialog;
     QPointer<SendMessageDialog> msgDialog;
     QPointer<OptionsDialog> optionsDialog;
-    QPointer<LocalAddressWindow> locIpWin;
+    QPointer<LocalAddressWindow> localAddressWindow;
     QPointer<AboutWindow> aboutWin;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
     QPoint positionBeforeTray; // where the window was when it was last minimized
-    QSize placementFrame;      // the frame ApplyWindowPlacement took off the stored size
+    QSize placementFrame;      // the frame applyWindowPlacement took off the stored size
 };

@@ -6,8 +6,9 @@
 #include "peer/Peer.h"
 #include "session/Session.h"
 #include "ui/DesktopServices.h"
-#include "ui/FileCatcherWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/OptionsPages.h"
+#include "ui/OptionsPictures.h"
 #include "ui/TypedTextFilter.h"
 
 #include <QButtonGroup>
@@ -16,320 +17,24 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
-#include <QFormLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
-// The tabs: caption, key, tool tip, page frame and its caption, help topic.
-struct Tab {
-    const char* caption;
-    const char* key;
-    const char* tip;
-    const char* frame;
-    const char* frameCaption;
-    int topic;
-};
-
-constexpr Tab kTabs[] = {
-    {"Display 1", "display1", "Display Options (1 of 2)", "Display1Frame", "Display Options (1 of 3)", 12},
-    {"Display 2", "display2", "Display Options (2 of 2)", "Display2Frame", "Display Options (2 of 3)", 13},
-    {"Display 3", "display3", "Display Options (3 of 3)", "Display3Frame", "Display Options (3 of 3)", 14},
-    {"Logging", "logging", "Logging Options", "LogFrame", "Logging Options", 15},
-    {"My Information", "myinfo", "My Information", "MyInfoFrame", "My Information", 16},
-    {"File Options", "fileoptions", "File Options", "FileOptionsFrame", "File Options", 17},
-    {"File Catcher", "filecatcher", "File Catcher Options", "FileCatcherFrame", "File Catcher Options", 18},
-};
-
-// logMode of each LogOption button (by day, by month, by year, one file); 4 is "no log".
+// logMode of each of the pages' logOptions buttons (by day, by month, by year, one file); 4 is "no log".
 constexpr int kLogModes[4] = {0, 2, 1, 3};
-// existingFileDefault of each AutoOption button (overwrite, resume, rename, prompt).
+// existingFileDefault of each of the pages' existingFileOptions buttons (overwrite, resume, rename, prompt).
 constexpr int kExists[4] = {1, 2, 3, 0};
 
-QCheckBox* check(const char* name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QCheckBox(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
-
-QRadioButton* option(const QString& name, const QString& caption, QWidget* parent)
-{
-    auto* b = new QRadioButton(caption, parent);
-    b->setObjectName(name);
-    return b;
-}
-
-QLabel* pictureLabel(const char* name, QWidget* parent)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setFrameShape(QFrame::Panel);
-    l->setFrameShadow(QFrame::Sunken);
-    l->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); // the frame hugs the picture
-    return l;
-}
-
-QLabel* folderLabel(const char* name, QWidget* parent)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setTextFormat(Qt::PlainText);
-    l->setFrameShape(QFrame::Panel);
-    l->setFrameShadow(QFrame::Sunken);
-    l->setMinimumWidth(230);
-    return l;
-}
-
-// --- Pictures -------------------------------------------------------------------------
-
-constexpr int kPicW = 160, kPicH = 100;
-const QColor kDesk(0, 128, 128);
-const QColor kFace(212, 208, 200);
-const QColor kTitle(10, 36, 106);
-
-QFont tinyFont(int px, bool bold = false)
-{
-    QFont f;
-    f.setPixelSize(px);
-    f.setBold(bold);
-    return f;
-}
-
-// A raised or sunken 3D edge, as the classic desktop draws it.
-void edge(QPainter& p, const QRectF& r, bool raised)
-{
-    p.setBrush(Qt::NoBrush);
-    p.setPen(raised ? Qt::white : QColor(128, 128, 128));
-    p.drawLine(r.topLeft(), r.topRight());
-    p.drawLine(r.topLeft(), r.bottomLeft());
-    p.setPen(raised ? QColor(64, 64, 64) : Qt::white);
-    p.drawLine(r.bottomLeft(), r.bottomRight());
-    p.drawLine(r.topRight(), r.bottomRight());
-}
-
-// A window with a title bar; returns its client area.
-QRectF window(QPainter& p, const QRectF& r, const QString& title, bool active = true)
-{
-    p.fillRect(r, kFace);
-    edge(p, r, true);
-    const QRectF bar(r.left() + 2, r.top() + 2, r.width() - 4, 9);
-    p.fillRect(bar, active ? kTitle : QColor(128, 128, 128));
-    p.setPen(Qt::white);
-    p.setFont(tinyFont(7, true));
-    p.drawText(bar.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, title);
-    return QRectF(r.left() + 3, bar.bottom() + 2, r.width() - 6, r.bottom() - bar.bottom() - 4);
-}
-
-// A text pane with a few coloured lines.
-void pane(QPainter& p, const QRectF& r, const QList<QColor>& lines)
-{
-    p.fillRect(r, Qt::white);
-    edge(p, r, false);
-    qreal y = r.top() + 4;
-    int i = 0;
-    for (const QColor& c : lines) {
-        if (y + 2 > r.bottom() - 2)
-            break;
-        p.fillRect(QRectF(r.left() + 4, y, r.width() * (i % 3 == 1 ? 0.45 : 0.7), 2), c);
-        y += 5;
-        ++i;
-    }
-}
-
-// The program's own small sign: a blue disc with a white arrow pair.
-void programSign(QPainter& p, const QPointF& centre, qreal radius)
-{
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(20, 40, 120), 1));
-    p.setBrush(QColor(60, 110, 220));
-    p.drawEllipse(centre, radius, radius);
-    p.setPen(QPen(Qt::white, std::max<qreal>(1, radius / 4)));
-    p.drawLine(centre + QPointF(-radius / 2, -radius / 4), centre + QPointF(radius / 2, -radius / 4));
-    p.drawLine(centre + QPointF(-radius / 2, radius / 4), centre + QPointF(radius / 2, radius / 4));
-    p.setRenderHint(QPainter::Antialiasing, false);
-}
-
-void arrow(QPainter& p, const QPointF& from, const QPointF& to)
-{
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(255, 220, 0), 2));
-    p.drawLine(from, to);
-    const QLineF back(to, from);
-    for (int turn : {-30, 30}) {
-        QLineF wing = back;
-        wing.setLength(6);
-        wing.setAngle(back.angle() + turn);
-        p.drawLine(wing);
-    }
-    p.setRenderHint(QPainter::Antialiasing, false);
-}
-
-// The task bar along the bottom with its start button and tray; gives the tray area.
-QRectF taskBar(QPainter& p, QRectF& bar)
-{
-    bar = QRectF(0, kPicH - 16, kPicW, 16);
-    p.fillRect(bar, kFace);
-    p.setPen(Qt::white);
-    p.drawLine(bar.topLeft(), bar.topRight());
-    const QRectF start(2, bar.top() + 2, 30, 12);
-    p.fillRect(start, kFace);
-    edge(p, start, true);
-    p.setPen(Qt::black);
-    p.setFont(tinyFont(8, true));
-    p.drawText(start, Qt::AlignCenter, QStringLiteral("Start"));
-    const QRectF tray(kPicW - 46, bar.top() + 2, 44, 12);
-    edge(p, tray, false);
-    p.setPen(Qt::black);
-    p.setFont(tinyFont(7));
-    p.drawText(tray.adjusted(0, 0, -2, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("9:05"));
-    return tray;
-}
-
-QPixmap trayPicture(bool tray)
-{
-    QPixmap pm(kPicW, kPicH);
-    pm.fill(kDesk);
-    QPainter p(&pm);
-    QRectF bar;
-    const QRectF trayArea = taskBar(p, bar);
-    QPointF target;
-    if (tray) {
-        target = QPointF(trayArea.left() + 8, trayArea.center().y());
-        programSign(p, target, 4);
-    } else {
-        const QRectF button(36, bar.top() + 2, 58, 12);
-        p.fillRect(button, kFace.lighter(106));
-        edge(p, button, false);
-        programSign(p, QPointF(button.left() + 7, button.center().y()), 4);
-        p.setPen(Qt::black);
-        p.setFont(tinyFont(8));
-        p.drawText(button.adjusted(13, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Zantiro"));
-        target = QPointF(button.center().x(), button.top());
-    }
-    // The window as it goes down, drawn faint, and where it goes.
-    p.setOpacity(0.55);
-    window(p, QRectF(40, 8, 80, 46), QStringLiteral("Zantiro"));
-    p.setOpacity(1);
-    arrow(p, QPointF(80, 56), target - QPointF(0, 4));
-    return pm;
-}
-
-QPixmap layoutPicture(bool twoBoxes)
-{
-    QPixmap pm(kPicW, kPicH);
-    pm.fill(kDesk);
-    QPainter p(&pm);
-    const QRectF client = window(p, QRectF(10, 4, 140, 92), QStringLiteral("Zantiro"));
-    // Toolbar, panes, chat bar, state label.
-    const QRectF tools(client.left(), client.top(), client.width(), 9);
-    for (int i = 0; i < 7; ++i) {
-        const QRectF b(tools.left() + 30 + i * 11, tools.top() + 1, 9, 7);
-        edge(p, b, true);
-    }
-    const qreal left = client.left() + 2, width = client.width() - 4;
-    const qreal top = tools.bottom() + 3;
-    const qreal chatTop = client.bottom() - 18;
-    const QColor msg(0, 0, 0), status(128, 128, 128), error(128, 0, 0), conn(0, 128, 0);
-    if (twoBoxes) {
-        const qreal split = top + 22;
-        pane(p, QRectF(left, top, width, split - top), {conn, status, error, status});
-        pane(p, QRectF(left, split + 3, width, chatTop - split - 6), {msg, msg, msg, msg, msg});
-    } else {
-        pane(p, QRectF(left, top, width, chatTop - top - 3), {conn, msg, status, msg, error, msg, msg});
-    }
-    const QRectF chat(left, chatTop, width, 8);
-    p.fillRect(chat, Qt::white);
-    edge(p, chat, false);
-    p.setPen(Qt::black);
-    p.setFont(tinyFont(7));
-    p.drawText(QRectF(left, chat.bottom() + 1, width, 8), Qt::AlignVCenter | Qt::AlignLeft,
-               QStringLiteral("Connected."));
-    return pm;
-}
-
-QPixmap catcherPicture(bool small, bool onTop)
-{
-    QPixmap pm(kPicW, kPicH);
-    pm.fill(kDesk);
-    QPainter p(&pm);
-    auto drawCatcher = [&](bool active) {
-        QRectF client;
-        if (small) {
-            client = window(p, QRectF(18, 30, 30, 40), QString(), active);
-        } else {
-            client = window(p, QRectF(10, 36, 92, 40), QStringLiteral("QV Catcher"), active);
-            p.setPen(Qt::black);
-            p.setFont(tinyFont(7));
-            p.drawText(client.adjusted(28, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap,
-                       QStringLiteral("Drag a file and drop it here"));
-        }
-        const QRectF box(client.left() + 1, client.top() + 1, 24, 24);
-        p.drawPixmap(box.toRect(), FileCatcherWindow::drawFrame(0));
-    };
-    auto drawOther = [&](bool active) {
-        const QRectF client = window(p, QRectF(34, 6, 118, 60), QStringLiteral("Another Program"), active);
-        pane(p, client.adjusted(2, 2, -2, -2), {Qt::black, Qt::black, Qt::black, Qt::black, Qt::black, Qt::black});
-    };
-    if (onTop) {
-        drawOther(true);
-        drawCatcher(false);
-    } else {
-        drawCatcher(false);
-        drawOther(true);
-    }
-    p.setPen(Qt::white);
-    p.setFont(tinyFont(8, true));
-    p.drawText(QRectF(4, kPicH - 16, kPicW - 8, 14), Qt::AlignVCenter | Qt::AlignRight,
-               onTop ? QStringLiteral("On top") : QStringLiteral("Behind others"));
-    return pm;
-}
-
 } // namespace
-
-QPixmap OptionsDialog::picture(const QString& name)
-{
-    if (name == QLatin1String("MinTrayImg") || name == QLatin1String("MinTaskImg"))
-        return trayPicture(name == QLatin1String("MinTrayImg"));
-    if (name == QLatin1String("OneBoxImg") || name == QLatin1String("TwoBoxImg"))
-        return layoutPicture(name == QLatin1String("TwoBoxImg"));
-    if (name == QLatin1String("FCSWOTIMG"))
-        return catcherPicture(true, true);
-    if (name == QLatin1String("FCSWIMG"))
-        return catcherPicture(true, false);
-    if (name == QLatin1String("FCOTIMG"))
-        return catcherPicture(false, true);
-    return catcherPicture(false, false); // FCFCIMG
-}
-
-bool OptionsDialog::allowedInName(QChar c)
-{
-    // ";" ends the name and the e-mail address in the record sent to the peer.
-    return c != ';' && allowedInHomePage(c);
-}
-
-bool OptionsDialog::allowedInEmail(QChar c)
-{
-    return allowedInName(c);
-}
-
-bool OptionsDialog::allowedInHomePage(QChar c)
-{
-    // The home page is the record's last field: a ";" in it reaches the peer as typed.
-    return c.isPrint() && ConfigFile::storable(QString(c));
-}
 
 QString OptionsDialog::colourText(const QColor& colour)
 {
@@ -345,302 +50,97 @@ OptionsDialog::OptionsDialog(Peer& p, MainWindow& owner) : QDialog(&owner), peer
 {
     setObjectName(QStringLiteral("Options"));
     setWindowTitle(QStringLiteral("Options"));
-    buildPages();
+    pages = new OptionsPages(this);
 
     auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
-    Command2 = button("Command2", QStringLiteral("OK"));
-    Command2->setDefault(true);
-    Command3 = button("Command3", QStringLiteral("Cancel"));
-    HelpButton = button("HelpButton", QStringLiteral("Help"));
+    okButton = button("Command2", QStringLiteral("OK"));
+    okButton->setDefault(true);
+    cancelButton = button("Command3", QStringLiteral("Cancel"));
+    helpButton = button("HelpButton", QStringLiteral("Help"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(Command2);
-    buttons->addWidget(Command3);
-    buttons->addWidget(HelpButton);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(helpButton);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(TabStrip1);
+    layout->addWidget(pages);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(Command2, &QPushButton::clicked, this, &OptionsDialog::onOk);
-    connect(Command3, &QPushButton::clicked, this, &QDialog::close);
-    connect(HelpButton, &QPushButton::clicked, this, &OptionsDialog::onHelp);
-    connect(MinToTrayCheck, &QCheckBox::clicked, this, &OptionsDialog::drawTrayPicture);
-    for (QRadioButton* b : BoxLayoutOption)
+    connect(okButton, &QPushButton::clicked, this, &OptionsDialog::onOk);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(helpButton, &QPushButton::clicked, this, &OptionsDialog::onHelp);
+    connect(pages->minimizeToTrayCheck, &QCheckBox::clicked, this, &OptionsDialog::drawTrayPicture);
+    for (QRadioButton* b : pages->layoutOptions)
         connect(b, &QRadioButton::clicked, this, &OptionsDialog::drawLayoutPicture);
-    connect(FCOTCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
-    connect(FCSWCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
-    connect(LoggingCheck, &QCheckBox::clicked, this, &OptionsDialog::onLoggingClicked);
-    connect(BrowseButton, &QPushButton::clicked, this, [this] { browse(false); });
-    connect(LogBrowseButton, &QPushButton::clicked, this, [this] { browse(true); });
-    for (QLabel* l : {ConnectColorLabel, ErrorColorLabel, StatusColorLabel, MsgColorLabel})
+    connect(pages->catcherOnTopCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
+    connect(pages->catcherSmallCheck, &QCheckBox::clicked, this, &OptionsDialog::drawCatcherPicture);
+    connect(pages->loggingCheck, &QCheckBox::clicked, this, &OptionsDialog::onLoggingClicked);
+    connect(pages->downloadBrowseButton, &QPushButton::clicked, this, [this] { browse(false); });
+    connect(pages->logBrowseButton, &QPushButton::clicked, this, [this] { browse(true); });
+    for (QLabel* l :
+         {pages->connectColourLabel, pages->errorColourLabel, pages->statusColourLabel, pages->messageColourLabel})
         l->installEventFilter(this);
-    for (QLineEdit* e : {NameText, EmailText, HomePageText})
+    for (QLineEdit* e : {pages->nameEdit, pages->emailEdit, pages->homePageEdit})
         e->installEventFilter(this);
 
     load();
 }
 
-void OptionsDialog::buildPages()
-{
-    TabStrip1 = new QTabWidget(this);
-    TabStrip1->setObjectName(QStringLiteral("TabStrip1"));
-    TabStrip1->setUsesScrollButtons(false); // every tab in sight: the dialog is as wide as they are
-    QGroupBox* frames[7] = {};
-    for (int i = 0; i < 7; ++i) {
-        const Tab& t = kTabs[i];
-        auto* page = new QWidget(TabStrip1);
-        frames[i] = new QGroupBox(QLatin1String(t.frameCaption), page);
-        frames[i]->setObjectName(QLatin1String(t.frame));
-        auto* pageLayout = new QVBoxLayout(page);
-        pageLayout->addWidget(frames[i]);
-        TabStrip1->addTab(page, QLatin1String(t.caption));
-        TabStrip1->setTabToolTip(i, QLatin1String(t.tip));
-        TabStrip1->tabBar()->setTabData(i, QLatin1String(t.key));
-    }
-
-    // Display 1: time stamps, chat bar, tray.
-    {
-        QGroupBox* f = frames[0];
-        TimeStampCheck = check("TimeStampCheck", QStringLiteral("Timestamp Events"), f);
-        ChatBarCheck = check("ChatBarCheck", QStringLiteral("Show Chat Bar"), f);
-        MinToTrayCheck = check("MinToTrayCheck", QStringLiteral("Minimize Zantiro To Tray"), f);
-        MinToTrayImg = pictureLabel("MinToTrayImg", f);
-        auto* l = new QVBoxLayout(f);
-        l->addWidget(TimeStampCheck);
-        l->addWidget(ChatBarCheck);
-        l->addWidget(MinToTrayCheck);
-        l->addWidget(MinToTrayImg, 0, Qt::AlignHCenter);
-        l->addStretch();
-    }
-    // Display 2: colours and the box layout.
-    {
-        QGroupBox* f = frames[1];
-        auto colourLabel = [f](const char* name, const QString& caption) {
-            auto* l = new QLabel(caption, f);
-            l->setObjectName(QLatin1String(name));
-            l->setCursor(Qt::PointingHandCursor);
-            QFont bold = l->font();
-            bold.setBold(true);
-            l->setFont(bold);
-            return l;
-        };
-        ConnectColorLabel = colourLabel("ConnectColorLabel", QStringLiteral("Connection Text"));
-        ErrorColorLabel = colourLabel("ErrorColorLabel", QStringLiteral("Error Text"));
-        StatusColorLabel = colourLabel("StatusColorLabel", QStringLiteral("Status Text"));
-        MsgColorLabel = colourLabel("MsgColorLabel", QStringLiteral("Message Text"));
-        auto* Label5 = new QLabel(QStringLiteral("Click A Text Type To Change Its Color"), f);
-        Label5->setObjectName(QStringLiteral("Label5"));
-        auto* colours = new QGridLayout;
-        colours->addWidget(ConnectColorLabel, 0, 0);
-        colours->addWidget(ErrorColorLabel, 0, 1);
-        colours->addWidget(StatusColorLabel, 1, 0);
-        colours->addWidget(MsgColorLabel, 1, 1);
-
-        auto* boxFrame = new QGroupBox(QStringLiteral("Box Layout"), f);
-        boxFrame->setObjectName(QStringLiteral("BoxLayoutFrame"));
-        BoxLayoutOption[0] = option(QStringLiteral("BoxLayoutOption_0"), QStringLiteral("One Box Layout"), boxFrame);
-        BoxLayoutOption[1] = option(QStringLiteral("BoxLayoutOption_1"), QStringLiteral("Two Box Layout"), boxFrame);
-        BoxLayoutImg = pictureLabel("BoxLayoutImg", boxFrame);
-        auto* choices = new QVBoxLayout;
-        choices->addWidget(BoxLayoutOption[0]);
-        choices->addWidget(BoxLayoutOption[1]);
-        choices->addStretch();
-        auto* boxLayout = new QHBoxLayout(boxFrame);
-        boxLayout->addLayout(choices);
-        boxLayout->addWidget(BoxLayoutImg);
-        boxLayout->addStretch();
-
-        auto* l = new QVBoxLayout(f);
-        l->addLayout(colours);
-        l->addWidget(Label5);
-        l->addWidget(boxFrame);
-        l->addStretch();
-    }
-    // Display 3: blinking.
-    {
-        QGroupBox* f = frames[2];
-        auto* blink = new QGroupBox(QStringLiteral("Blink In Tray When Receiving"), f);
-        blink->setObjectName(QStringLiteral("BlinkFrame"));
-        MessageBlinkCheck = check("MessageBlinkCheck", QStringLiteral("Chat Messages"), blink);
-        ErrorBlinkCheck = check("ErrorBlinkCheck", QStringLiteral("Error Messages"), blink);
-        StatusBlinkCheck = check("StatusBlinkCheck", QStringLiteral("Status Messages"), blink);
-        ConnectBlinkCheck = check("ConnectBlinkCheck", QStringLiteral("Connect Messages"), blink);
-        auto* b = new QVBoxLayout(blink);
-        for (QCheckBox* c : {MessageBlinkCheck, ErrorBlinkCheck, StatusBlinkCheck, ConnectBlinkCheck})
-            b->addWidget(c);
-        auto* l = new QVBoxLayout(f);
-        l->addWidget(blink);
-        l->addStretch();
-    }
-    // Logging.
-    {
-        QGroupBox* f = frames[3];
-        LoggingCheck = check("LoggingCheck", QStringLiteral("Enable Logging"), f);
-        logGroup = new QButtonGroup(this);
-        const QString captions[4] = {QStringLiteral("Save Logs By Day"), QStringLiteral("Save Logs By Month"),
-                                     QStringLiteral("Save Logs By Year"), QStringLiteral("Save All Logs In One File")};
-        auto* l = new QVBoxLayout(f);
-        l->addWidget(LoggingCheck);
-        for (int i = 0; i < 4; ++i) {
-            LogOption[i] = option(QStringLiteral("LogOption_%1").arg(i), captions[i], f);
-            logGroup->addButton(LogOption[i], i);
-            l->addWidget(LogOption[i]);
-        }
-        auto* dirFrame = new QGroupBox(QStringLiteral("Save Log Files To..."), f);
-        dirFrame->setObjectName(QStringLiteral("LogDirFrame"));
-        LogDirLabel = folderLabel("LogDirLabel", dirFrame);
-        LogBrowseButton = new QPushButton(QStringLiteral("Browse..."), dirFrame);
-        LogBrowseButton->setObjectName(QStringLiteral("LogBrowseButton"));
-        LogBrowseButton->setAutoDefault(false);
-        auto* d = new QHBoxLayout(dirFrame);
-        d->addWidget(LogDirLabel, 1);
-        d->addWidget(LogBrowseButton);
-        l->addWidget(dirFrame);
-        l->addStretch();
-    }
-    // My Information.
-    {
-        QGroupBox* f = frames[4];
-        // What a box does not take is named below the boxes, never dropped unseen.
-        InfoNotice = new QLabel(f);
-        InfoNotice->setObjectName(QStringLiteral("InfoNotice"));
-        InfoNotice->setTextFormat(Qt::PlainText);
-        InfoNotice->setWordWrap(true);
-        InfoNotice->setStyleSheet(QStringLiteral("color: #b00000"));
-        const QString fields = QStringLiteral("Your information is stored and sent as Windows-1252 text without "
-                                              "\";\", \"[\" or \"%1\".")
-                                   .arg(QChar(0xFF));
-        const QString page = QStringLiteral("The home page is stored and sent as Windows-1252 text without "
-                                            "\"[\" or \"%1\".")
-                                 .arg(QChar(0xFF));
-        auto box = [this, f](const char* name, bool (*allowed)(QChar), const QString& rule) {
-            auto* e = new QLineEdit(f);
-            e->setObjectName(QLatin1String(name));
-            const auto notice = [this](const QString& t) { InfoNotice->setText(t); };
-            e->setValidator(new TypedTextFilter(e, allowed, rule, notice));
-            return e;
-        };
-        NameText = box("NameText", &OptionsDialog::allowedInName, fields);
-        EmailText = box("EmailText", &OptionsDialog::allowedInEmail, fields);
-        HomePageText = box("HomePageText", &OptionsDialog::allowedInHomePage, page);
-        AgeCombo = new QComboBox(f);
-        AgeCombo->setObjectName(QStringLiteral("AgeCombo"));
-        for (int age = 1; age <= 99; ++age)
-            AgeCombo->addItem(QString::number(age));
-        auto* form = new QFormLayout(f);
-        form->addRow(QStringLiteral("Name : "), NameText);
-        form->addRow(QStringLiteral("E-Mail Address :"), EmailText);
-        form->addRow(QStringLiteral("Age : "), AgeCombo);
-        form->addRow(QStringLiteral("Homepage :"), HomePageText);
-        form->addRow(InfoNotice);
-    }
-    // File Options.
-    {
-        QGroupBox* f = frames[5];
-        AutoAcceptCheck = check("AutoAcceptCheck", QStringLiteral("Auto Accept Files"), f);
-        auto* dirFrame = new QGroupBox(QStringLiteral("Save Received File(s)/Folders To"), f);
-        dirFrame->setObjectName(QStringLiteral("GetDirFrame"));
-        GetDirLabel = folderLabel("GetDirLabel", dirFrame);
-        BrowseButton = new QPushButton(QStringLiteral("Browse..."), dirFrame);
-        BrowseButton->setObjectName(QStringLiteral("BrowseButton"));
-        BrowseButton->setAutoDefault(false);
-        auto* d = new QHBoxLayout(dirFrame);
-        d->addWidget(GetDirLabel, 1);
-        d->addWidget(BrowseButton);
-
-        auto* existsFrame = new QGroupBox(QStringLiteral("If File Exists"), f);
-        existsFrame->setObjectName(QStringLiteral("ExistsFrame"));
-        const QString captions[4] = {QStringLiteral("Auto Overwrite"), QStringLiteral("Auto Resume"),
-                                     QStringLiteral("Auto Rename"), QStringLiteral("Prompt Me")};
-        auto* e = new QGridLayout(existsFrame);
-        for (int i = 0; i < 4; ++i) {
-            AutoOption[i] = option(QStringLiteral("AutoOption_%1").arg(i), captions[i], existsFrame);
-            e->addWidget(AutoOption[i], i / 2, i % 2);
-        }
-        auto* lostFrame = new QGroupBox(QStringLiteral("When Disconnected"), f);
-        lostFrame->setObjectName(QStringLiteral("DisconnectedFrame"));
-        AutoResendCheck = check("AutoResendCheck", QStringLiteral("Auto Resend Files"), lostFrame);
-        AutoReconnectCheck = check("AutoReconnectCheck", QStringLiteral("Auto Reconnect"), lostFrame);
-        auto* w = new QHBoxLayout(lostFrame);
-        w->addWidget(AutoResendCheck);
-        w->addWidget(AutoReconnectCheck);
-
-        auto* l = new QVBoxLayout(f);
-        l->addWidget(AutoAcceptCheck);
-        l->addWidget(dirFrame);
-        l->addWidget(existsFrame);
-        l->addWidget(lostFrame);
-        l->addStretch();
-    }
-    // File Catcher.
-    {
-        QGroupBox* f = frames[6];
-        FCOTCheck = check("FCOTCheck", QStringLiteral("Keep Catcher On Top Of All Windows"), f);
-        FCSWCheck = check("FCSWCheck", QStringLiteral("Show Catcher As Small Window"), f);
-        FCIMG = pictureLabel("FCIMG", f);
-        auto* l = new QVBoxLayout(f);
-        l->addWidget(FCOTCheck);
-        l->addWidget(FCSWCheck);
-        l->addWidget(FCIMG, 0, Qt::AlignHCenter);
-        l->addStretch();
-    }
-}
-
 void OptionsDialog::load()
 {
     const Options& o = ctx.options;
-    TabStrip1->setCurrentIndex(0);
+    pages->setCurrentIndex(0);
 
-    FCOTCheck->setChecked(o.catcherOnTop);
-    FCSWCheck->setChecked(o.catcherSmall);
+    pages->catcherOnTopCheck->setChecked(o.catcherOnTop);
+    pages->catcherSmallCheck->setChecked(o.catcherSmall);
     drawCatcherPicture();
 
-    TypedTextFilter::load(NameText, o.myName);
-    TypedTextFilter::load(EmailText, o.myEmail);
-    TypedTextFilter::load(HomePageText, o.myHomePage);
+    TypedTextFilter::load(pages->nameEdit, o.myName);
+    TypedTextFilter::load(pages->emailEdit, o.myEmail);
+    TypedTextFilter::load(pages->homePageEdit, o.myHomePage);
 
     // "##" (never set) and anything that is not an age of the list show as 17.
     bool ok = false;
     const int age = o.myAge.toInt(&ok);
-    AgeCombo->setCurrentIndex(ok && age >= 1 && age <= 99 ? age - 1 : 16);
+    pages->ageCombo->setCurrentIndex(ok && age >= 1 && age <= 99 ? age - 1 : 16);
 
-    MinToTrayCheck->setChecked(o.minimizeToTray);
-    ChatBarCheck->setChecked(o.showChatBar);
-    TimeStampCheck->setChecked(o.timeStamps);
+    pages->minimizeToTrayCheck->setChecked(o.minimizeToTray);
+    pages->chatBarCheck->setChecked(o.showChatBar);
+    pages->timeStampCheck->setChecked(o.timeStamps);
     drawTrayPicture();
 
-    BoxLayoutOption[o.boxLayout == QLatin1String("0") ? 0 : 1]->setChecked(true);
+    pages->layoutOptions[o.boxLayout == QLatin1String("0") ? 0 : 1]->setChecked(true);
     drawLayoutPicture();
 
-    setLabelColour(ConnectColorLabel, MainWindow::colourOf(o.connectColor));
-    setLabelColour(ErrorColorLabel, MainWindow::colourOf(o.errorColor));
-    setLabelColour(StatusColorLabel, MainWindow::colourOf(o.statusColor));
-    setLabelColour(MsgColorLabel, MainWindow::colourOf(o.messageColor));
+    setLabelColour(pages->connectColourLabel, MainWindow::colourOf(o.connectColor));
+    setLabelColour(pages->errorColourLabel, MainWindow::colourOf(o.errorColor));
+    setLabelColour(pages->statusColourLabel, MainWindow::colourOf(o.statusColor));
+    setLabelColour(pages->messageColourLabel, MainWindow::colourOf(o.messageColor));
 
-    MessageBlinkCheck->setChecked(o.messageBlink);
-    ErrorBlinkCheck->setChecked(o.errorBlink);
-    StatusBlinkCheck->setChecked(o.statusBlink);
-    ConnectBlinkCheck->setChecked(o.connectBlink);
-    AutoAcceptCheck->setChecked(o.autoAccept);
-    AutoReconnectCheck->setChecked(o.autoReconnect);
-    AutoResendCheck->setChecked(o.autoResend);
+    pages->messageBlinkCheck->setChecked(o.messageBlink);
+    pages->errorBlinkCheck->setChecked(o.errorBlink);
+    pages->statusBlinkCheck->setChecked(o.statusBlink);
+    pages->connectBlinkCheck->setChecked(o.connectBlink);
+    pages->autoAcceptCheck->setChecked(o.autoAccept);
+    pages->autoReconnectCheck->setChecked(o.autoReconnect);
+    pages->autoResendCheck->setChecked(o.autoResend);
 
     for (int i = 0; i < 4; ++i)
         if (kExists[i] == o.existingFileDefault)
-            AutoOption[i]->setChecked(true);
+            pages->existingFileOptions[i]->setChecked(true);
 
     setDownloadFolder(o.downloadFolder);
 
-    LogOption[3]->setChecked(true);
+    pages->logOptions[3]->setChecked(true);
     for (int i = 0; i < 4; ++i) {
         if (kLogModes[i] == o.logMode) {
-            LogOption[i]->setChecked(true);
-            LoggingCheck->setChecked(true);
+            pages->logOptions[i]->setChecked(true);
+            pages->loggingCheck->setChecked(true);
         }
     }
     if (o.logMode == 4)
-        for (QRadioButton* b : LogOption)
+        for (QRadioButton* b : pages->logOptions)
             b->setEnabled(false);
 
     setLogFolder(o.logFolder);
@@ -648,23 +148,23 @@ void OptionsDialog::load()
 
 void OptionsDialog::drawTrayPicture()
 {
-    MinToTrayImg->setPixmap(
-        picture(MinToTrayCheck->isChecked() ? QStringLiteral("MinTrayImg") : QStringLiteral("MinTaskImg")));
+    pages->trayPicture->setPixmap(OptionsPictures::named(
+        pages->minimizeToTrayCheck->isChecked() ? QStringLiteral("MinTrayImg") : QStringLiteral("MinTaskImg")));
 }
 
 void OptionsDialog::drawLayoutPicture()
 {
-    BoxLayoutImg->setPixmap(
-        picture(BoxLayoutOption[0]->isChecked() ? QStringLiteral("OneBoxImg") : QStringLiteral("TwoBoxImg")));
+    pages->layoutPicture->setPixmap(OptionsPictures::named(
+        pages->layoutOptions[0]->isChecked() ? QStringLiteral("OneBoxImg") : QStringLiteral("TwoBoxImg")));
 }
 
 void OptionsDialog::drawCatcherPicture()
 {
-    const bool top = FCOTCheck->isChecked(), small = FCSWCheck->isChecked();
-    FCIMG->setPixmap(picture(top && small ? QStringLiteral("FCSWOTIMG")
-                             : small      ? QStringLiteral("FCSWIMG")
-                             : top        ? QStringLiteral("FCOTIMG")
-                                          : QStringLiteral("FCFCIMG")));
+    const bool top = pages->catcherOnTopCheck->isChecked(), small = pages->catcherSmallCheck->isChecked();
+    pages->catcherPicture->setPixmap(OptionsPictures::named(top && small ? QStringLiteral("FCSWOTIMG")
+                                                            : small      ? QStringLiteral("FCSWIMG")
+                                                            : top        ? QStringLiteral("FCOTIMG")
+                                                                         : QStringLiteral("FCFCIMG")));
 }
 
 QColor OptionsDialog::labelColour(const QLabel* label) const
@@ -697,16 +197,16 @@ void OptionsDialog::setDownloadFolder(const QString& folder)
 {
     chosenDownloadDir = folder;
     const QString shown = QDir::toNativeSeparators(folder);
-    GetDirLabel->setText(shortFolder(shown, 35, 30));
-    GetDirLabel->setToolTip(shown);
+    pages->downloadFolderLabel->setText(shortFolder(shown, 35, 30));
+    pages->downloadFolderLabel->setToolTip(shown);
 }
 
 void OptionsDialog::setLogFolder(const QString& folder)
 {
     chosenLogDir = folder;
     const QString shown = QDir::toNativeSeparators(folder);
-    LogDirLabel->setText(shortFolder(shown, 27, 23));
-    LogDirLabel->setToolTip(shown);
+    pages->logFolderLabel->setText(shortFolder(shown, 27, 23));
+    pages->logFolderLabel->setToolTip(shown);
 }
 
 void OptionsDialog::browse(bool logFolder)
@@ -736,21 +236,18 @@ void OptionsDialog::onLoggingClicked(bool ticked)
 {
     if (!ticked) {
         // No naming button is selected while logging is off.
-        logGroup->setExclusive(false);
-        for (QRadioButton* b : LogOption)
+        pages->logGroup->setExclusive(false);
+        for (QRadioButton* b : pages->logOptions)
             b->setChecked(false);
-        logGroup->setExclusive(true);
+        pages->logGroup->setExclusive(true);
     }
-    for (QRadioButton* b : LogOption)
+    for (QRadioButton* b : pages->logOptions)
         b->setEnabled(ticked);
 }
 
 void OptionsDialog::onHelp()
 {
-    const QString key = TabStrip1->tabBar()->tabData(TabStrip1->currentIndex()).toString();
-    for (const Tab& t : kTabs)
-        if (key == QLatin1String(t.key))
-            showHelpTopic(t.topic, &mainWindow); // the help stays open when the dialog closes
+    showHelpTopic(pages->currentHelpTopic(), &mainWindow); // the help stays open when the dialog closes
 }
 
 bool OptionsDialog::eventFilter(QObject* watched, QEvent* event)
@@ -773,49 +270,50 @@ bool OptionsDialog::eventFilter(QObject* watched, QEvent* event)
 void OptionsDialog::onOk()
 {
     Options& o = ctx.options;
-    o.catcherSmall = FCSWCheck->isChecked();
-    o.catcherOnTop = FCOTCheck->isChecked();
+    o.catcherSmall = pages->catcherSmallCheck->isChecked();
+    o.catcherOnTop = pages->catcherOnTopCheck->isChecked();
 
-    const QString age = AgeCombo->currentText();
-    const bool userInfoChanged = NameText->text() != o.myName || age != o.myAge || HomePageText->text() != o.myHomePage
-                                 || EmailText->text() != o.myEmail;
+    const QString age = pages->ageCombo->currentText();
+    const bool userInfoChanged = pages->nameEdit->text() != o.myName || age != o.myAge
+                                 || pages->homePageEdit->text() != o.myHomePage
+                                 || pages->emailEdit->text() != o.myEmail;
     o.myAge = age;
-    o.myName = NameText->text();
-    o.myHomePage = HomePageText->text();
-    o.myEmail = EmailText->text();
+    o.myName = pages->nameEdit->text();
+    o.myHomePage = pages->homePageEdit->text();
+    o.myEmail = pages->emailEdit->text();
 
-    o.minimizeToTray = MinToTrayCheck->isChecked();
-    o.timeStamps = TimeStampCheck->isChecked();
-    o.showChatBar = ChatBarCheck->isChecked();
-    o.boxLayout = BoxLayoutOption[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
+    o.minimizeToTray = pages->minimizeToTrayCheck->isChecked();
+    o.timeStamps = pages->timeStampCheck->isChecked();
+    o.showChatBar = pages->chatBarCheck->isChecked();
+    o.boxLayout = pages->layoutOptions[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
 
-    o.connectColor = colourText(labelColour(ConnectColorLabel));
-    o.errorColor = colourText(labelColour(ErrorColorLabel));
-    o.statusColor = colourText(labelColour(StatusColorLabel));
-    o.messageColor = colourText(labelColour(MsgColorLabel));
+    o.connectColor = colourText(labelColour(pages->connectColourLabel));
+    o.errorColor = colourText(labelColour(pages->errorColourLabel));
+    o.statusColor = colourText(labelColour(pages->statusColourLabel));
+    o.messageColor = colourText(labelColour(pages->messageColourLabel));
 
-    o.connectBlink = ConnectBlinkCheck->isChecked();
-    o.errorBlink = ErrorBlinkCheck->isChecked();
-    o.messageBlink = MessageBlinkCheck->isChecked();
-    o.statusBlink = StatusBlinkCheck->isChecked();
-    o.autoAccept = AutoAcceptCheck->isChecked();
-    o.autoReconnect = AutoReconnectCheck->isChecked();
-    o.autoResend = AutoResendCheck->isChecked();
+    o.connectBlink = pages->connectBlinkCheck->isChecked();
+    o.errorBlink = pages->errorBlinkCheck->isChecked();
+    o.messageBlink = pages->messageBlinkCheck->isChecked();
+    o.statusBlink = pages->statusBlinkCheck->isChecked();
+    o.autoAccept = pages->autoAcceptCheck->isChecked();
+    o.autoReconnect = pages->autoReconnectCheck->isChecked();
+    o.autoResend = pages->autoResendCheck->isChecked();
 
     o.existingFileDefault = 0;
     for (int i = 0; i < 3; ++i)
-        if (AutoOption[i]->isChecked())
+        if (pages->existingFileOptions[i]->isChecked())
             o.existingFileDefault = kExists[i];
 
     o.downloadFolder = chosenDownloadDir;
     o.logFolder = chosenLogDir;
 
-    if (!LoggingCheck->isChecked())
+    if (!pages->loggingCheck->isChecked())
         o.logMode = 4;
-    else if (const int chosen = logGroup->checkedId(); chosen >= 0)
+    else if (const int chosen = pages->logGroup->checkedId(); chosen >= 0)
         o.logMode = kLogModes[chosen];
 
-    mainWindow.ApplyLayout();
+    mainWindow.applyLayout();
     if (const QString problem = ctx.saveConfig(); !problem.isEmpty()) {
         // Told by the main window, since this dialog closes now.
         auto* box =

@@ -2,6 +2,7 @@
 
 #include "queue/FileQueue.h"
 #include "ui/DesktopServices.h"
+#include "ui/QueueList.h"
 #include "ui/TranscriptPane.h"
 #include "ui/Twips.h"
 
@@ -30,21 +31,6 @@ int twipsOption(const QString& text, int fallback)
     return ok && v > 0 ? v : fallback;
 }
 
-// The list drops its layout with every insert and lays out again only when the event loop
-// gets round to it, which a folder expansion adding rows on every turn postpones: until
-// then it would draw nothing. This one lays out whatever is pending before it draws.
-class QueueList : public QListView {
-public:
-    using QListView::QListView;
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        executeDelayedItemsLayout();
-        QListView::paintEvent(event);
-    }
-};
-
 } // namespace
 
 QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString& heightTwips, QWidget* owner)
@@ -54,65 +40,34 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     setWindowTitle(QStringLiteral("File Queue"));
     setAcceptDrops(true);
 
-    Toolbar1 = new QToolBar(this);
-    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
-    Toolbar1->setIconSize(QSize(20, 20));
-    QAction* stop = tool("Stop", QStringLiteral("Stop Transfer"), style()->standardIcon(QStyle::SP_MediaStop));
-    QAction* go = tool("Go", QStringLiteral("Start Transfer"), style()->standardIcon(QStyle::SP_MediaPlay));
-    QAction* up = tool("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
-    QAction* down = tool("Down", QStringLiteral("Move File(s) Down"), style()->standardIcon(QStyle::SP_ArrowDown));
+    toolbar = new QToolBar(this);
+    toolbar->setObjectName(QStringLiteral("Toolbar1"));
+    toolbar->setIconSize(QSize(20, 20));
+    QAction* stop = addToolButton("Stop", QStringLiteral("Stop Transfer"), style()->standardIcon(QStyle::SP_MediaStop));
+    QAction* go = addToolButton("Go", QStringLiteral("Start Transfer"), style()->standardIcon(QStyle::SP_MediaPlay));
+    QAction* up = addToolButton("Up", QStringLiteral("Move File(s) Up"), style()->standardIcon(QStyle::SP_ArrowUp));
+    QAction* down =
+        addToolButton("Down", QStringLiteral("Move File(s) Down"), style()->standardIcon(QStyle::SP_ArrowDown));
     QAction* del =
-        tool("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
-    QAction* help = tool("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
+        addToolButton("Del", QStringLiteral("Delete File(s) From Queue"), style()->standardIcon(QStyle::SP_TrashIcon));
+    QAction* help = addToolButton("Help", QStringLiteral("Help"), style()->standardIcon(QStyle::SP_MessageBoxQuestion));
 
-    List1 = new QueueList(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setModel(&queue);
-    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    List1->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
-    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    List1->setContextMenuPolicy(Qt::CustomContextMenu);
+    buildListView();
 
-    mnu_list = new QMenu(this);
-    mnu_list->setObjectName(QStringLiteral("mnu_list"));
-    QAction* mUp = entry("mnu_up", QStringLiteral("Move Up"));
-    QAction* mDown = entry("mnu_down", QStringLiteral("Move Down"));
-    mnu_list->addSeparator();
-    QAction* mTop = entry("mnu_top", QStringLiteral("Move To Top"));
-    QAction* mBott = entry("mnu_bott", QStringLiteral("Move To Bottom"));
-    mnu_list->addSeparator();
-    QAction* mDel = entry("mnu_del", QStringLiteral("Remove From Queue"));
-    QAction* mClear = entry("mnu_clear", QStringLiteral("Clear Queue"));
-    mnu_list->addSeparator();
-    QAction* mHelp = entry("mnu_help", QStringLiteral("Help"));
+    popupMenu = new QMenu(this);
+    popupMenu->setObjectName(QStringLiteral("mnu_list"));
+    QAction* mUp = addMenuEntry("mnu_up", QStringLiteral("Move Up"));
+    QAction* mDown = addMenuEntry("mnu_down", QStringLiteral("Move Down"));
+    popupMenu->addSeparator();
+    QAction* mTop = addMenuEntry("mnu_top", QStringLiteral("Move To Top"));
+    QAction* mBott = addMenuEntry("mnu_bott", QStringLiteral("Move To Bottom"));
+    popupMenu->addSeparator();
+    QAction* mDel = addMenuEntry("mnu_del", QStringLiteral("Remove From Queue"));
+    QAction* mClear = addMenuEntry("mnu_clear", QStringLiteral("Clear Queue"));
+    popupMenu->addSeparator();
+    QAction* mHelp = addMenuEntry("mnu_help", QStringLiteral("Help"));
 
-    // The panel shown while a folder is being expanded.
-    auto* panel = new QFrame(this);
-    panel->setFrameShape(QFrame::StyledPanel);
-    panel->setAutoFillBackground(true);
-    ProcDirPic = panel;
-    ProcDirPic->setObjectName(QStringLiteral("ProcDirPic"));
-    DirLabel = new QLabel(ProcDirPic);
-    DirLabel->setObjectName(QStringLiteral("DirLabel"));
-    FileAddedLabel = new QLabel(QStringLiteral("0"), ProcDirPic);
-    FileAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
-    FileAddedLabel->setMinimumWidth(FileAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
-    CancelDirProc = new QPushButton(QStringLiteral("Cancel"), ProcDirPic);
-    CancelDirProc->setObjectName(QStringLiteral("CancelDirProc"));
-    auto* grid = new QGridLayout(ProcDirPic);
-    grid->setContentsMargins(6, 4, 6, 4);
-    grid->setVerticalSpacing(2);
-    auto* title = new QLabel(QStringLiteral("Processing Directory..."), ProcDirPic);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    grid->addWidget(title, 0, 0, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Directory : "), ProcDirPic), 1, 0);
-    grid->addWidget(DirLabel, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Files Added To Queue"), ProcDirPic), 2, 0);
-    grid->addWidget(FileAddedLabel, 2, 1);
-    grid->addWidget(CancelDirProc, 3, 0, 1, 2, Qt::AlignHCenter);
-    ProcDirPic->hide();
+    buildFolderPanel();
 
     connect(stop, &QAction::triggered, &queue, &FileQueue::stop);
     connect(go, &QAction::triggered, &queue, &FileQueue::start);
@@ -135,10 +90,10 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
             show();
     });
     connect(&queue, &FileQueue::expansionShown, this, [this](bool shown) {
-        ProcDirPic->setVisible(shown);
+        folderPanel->setVisible(shown);
         if (shown) {
             layoutControls();
-            ProcDirPic->raise();
+            folderPanel->raise();
         }
     });
     connect(&queue, &FileQueue::expandingFolderChanged, this, [this](const QString& text) {
@@ -146,16 +101,16 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
         layoutControls(); // the panel fits the folder's text
     });
     connect(&queue, &FileQueue::filesAddedChanged, this,
-            [this](int n) { FileAddedLabel->setText(QString::number(n)); });
+            [this](int n) { filesAddedLabel->setText(QString::number(n)); });
 
     // The ordering commands apply to the selection; they are enabled only while there is one.
-    connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(listView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &QueueWindow::refreshSelectionCommands);
     connect(&queue, &QAbstractItemModel::modelReset, this, &QueueWindow::refreshSelectionCommands);
     connect(&queue, &QAbstractItemModel::rowsRemoved, this, &QueueWindow::refreshSelectionCommands);
-    connect(List1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    connect(listView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         refreshSelectionCommands();
-        mnu_list->popup(List1->viewport()->mapToGlobal(at));
+        popupMenu->popup(listView->viewport()->mapToGlobal(at));
     });
 
     refreshButtons();
@@ -163,17 +118,59 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
     resize(twipsToPixelsX(twipsOption(widthTwips, 4800)), twipsToPixelsY(twipsOption(heightTwips, 3180)));
 }
 
-QAction* QueueWindow::tool(const char* key, const QString& tip, const QIcon& icon)
+void QueueWindow::buildListView()
 {
-    QAction* a = Toolbar1->addAction(icon, tip);
+    listView = new QueueList(this);
+    listView->setObjectName(QStringLiteral("List1"));
+    listView->setModel(&queue);
+    listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
+    listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+// The panel shown while a folder is being expanded.
+void QueueWindow::buildFolderPanel()
+{
+    auto* panel = new QFrame(this);
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setAutoFillBackground(true);
+    folderPanel = panel;
+    folderPanel->setObjectName(QStringLiteral("ProcDirPic"));
+    DirLabel = new QLabel(folderPanel);
+    DirLabel->setObjectName(QStringLiteral("DirLabel"));
+    filesAddedLabel = new QLabel(QStringLiteral("0"), folderPanel);
+    filesAddedLabel->setObjectName(QStringLiteral("FileAddedLabel"));
+    filesAddedLabel->setMinimumWidth(filesAddedLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+    CancelDirProc = new QPushButton(QStringLiteral("Cancel"), folderPanel);
+    CancelDirProc->setObjectName(QStringLiteral("CancelDirProc"));
+    auto* grid = new QGridLayout(folderPanel);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setVerticalSpacing(2);
+    auto* title = new QLabel(QStringLiteral("Processing Directory..."), folderPanel);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    grid->addWidget(title, 0, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Directory : "), folderPanel), 1, 0);
+    grid->addWidget(DirLabel, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Files Added To Queue"), folderPanel), 2, 0);
+    grid->addWidget(filesAddedLabel, 2, 1);
+    grid->addWidget(CancelDirProc, 3, 0, 1, 2, Qt::AlignHCenter);
+    folderPanel->hide();
+}
+
+QAction* QueueWindow::addToolButton(const char* key, const QString& tip, const QIcon& icon)
+{
+    QAction* a = toolbar->addAction(icon, tip);
     a->setObjectName(QLatin1String(key));
     a->setToolTip(tip);
     return a;
 }
 
-QAction* QueueWindow::entry(const char* name, const QString& caption)
+QAction* QueueWindow::addMenuEntry(const char* name, const QString& caption)
 {
-    QAction* a = mnu_list->addAction(caption);
+    QAction* a = popupMenu->addAction(caption);
     a->setObjectName(QLatin1String(name));
     return a;
 }
@@ -189,7 +186,7 @@ void QueueWindow::refreshButtons()
 
 void QueueWindow::refreshSelectionCommands()
 {
-    const bool any = List1->selectionModel()->hasSelection();
+    const bool any = listView->selectionModel()->hasSelection();
     for (const char* name : {"Up", "Down", "Del", "mnu_up", "mnu_down", "mnu_top", "mnu_bott", "mnu_del"})
         findChild<QAction*>(QLatin1String(name))->setEnabled(any);
 }
@@ -197,7 +194,7 @@ void QueueWindow::refreshSelectionCommands()
 QList<int> QueueWindow::selectedRows() const
 {
     QList<int> rows;
-    const QModelIndexList selected = List1->selectionModel()->selectedRows();
+    const QModelIndexList selected = listView->selectionModel()->selectedRows();
     rows.reserve(selected.size());
     for (const QModelIndex& i : selected)
         rows.append(i.row());
@@ -212,9 +209,9 @@ void QueueWindow::select(const QList<int>& rows)
         const QModelIndex i = queue.index(r);
         selection.select(i, i);
     }
-    List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    listView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     if (!rows.isEmpty())
-        List1->scrollTo(queue.index(rows.first()));
+        listView->scrollTo(queue.index(rows.first()));
     refreshSelectionCommands();
 }
 
@@ -327,15 +324,15 @@ void QueueWindow::resizeEvent(QResizeEvent* event)
 void QueueWindow::layoutControls()
 {
     const int margin = twipsToPixelsX(15);
-    const QSize tb = Toolbar1->sizeHint();
+    const QSize tb = toolbar->sizeHint();
     const int tbLeft = std::max(0, (width() - tb.width()) / 2 + margin);
-    Toolbar1->setGeometry(tbLeft, 0, tb.width(), tb.height());
+    toolbar->setGeometry(tbLeft, 0, tb.width(), tb.height());
     const int top = tb.height() + 2;
-    List1->setGeometry(margin, top, std::max(0, width() - 2 * margin), std::max(0, height() - top - margin));
-    const QSize panel = ProcDirPic->sizeHint();
+    listView->setGeometry(margin, top, std::max(0, width() - 2 * margin), std::max(0, height() - top - margin));
+    const QSize panel = folderPanel->sizeHint();
     const int panelWidth = std::min(std::max(panel.width(), tb.width()), width() - 2 * margin);
-    ProcDirPic->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8, panelWidth,
-                            panel.height());
+    folderPanel->setGeometry(std::max(margin, std::min(tbLeft, width() - panelWidth - margin)), top + 8, panelWidth,
+                             panel.height());
 }
 
 void QueueWindow::dragEnterEvent(QDragEnterEvent* event)

@@ -24,7 +24,7 @@ public:
     static constexpr int minWidthTwips = 2745;
     static constexpr int minHeightTwips = 1560;
 
-    // The rows selected in List1, ascending.
+    // The rows selected in listView, ascending.
     QList<int> selectedRows() const;
     // The ordering commands, as the toolbar and menu run them.
     void moveUp();
@@ -55,20 +55,22 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    QAction* tool(const char* key, const QString& tip, const QIcon& icon);
-    QAction* entry(const char* name, const QString& caption);
+    void buildListView();
+    void buildFolderPanel();
+    QAction* addToolButton(const char* key, const QString& tip, const QIcon& icon);
+    QAction* addMenuEntry(const char* name, const QString& caption);
     void refreshButtons();
     void refreshSelectionCommands();
     void select(const QList<int>& rows);
     void layoutControls();
 
     FileQueue& queue;
-    QListView* List1 = nullptr;
-    QToolBar* Toolbar1 = nullptr;
-    QMenu* mnu_list = nullptr;
-    QWidget* ProcDirPic = nullptr;
+    QListView* listView = nullptr;
+    QToolBar* toolbar = nullptr;
+    QMenu* popupMenu = nullptr;
+    QWidget* folderPanel = nullptr;
     QLabel* DirLabel = nullptr;
-    QLabel* FileAddedLabel = nullptr;
+    QLabel* filesAddedLabel = nullptr;
     QPushButton* CancelDirProc = nullptr;
     QPointer<QMessageBox> clearBox;
     bool placed = false;

@@ -68,108 +68,125 @@ QuickConnectDialog::QuickConnectDialog(Peer& p, QWidget* parent) : QDialog(paren
     setWindowTitle(QStringLiteral("Connect As..."));
 
     auto* typeFrame = new QGroupBox(QStringLiteral("Connection Type"), this);
-    Option1_1 = new QRadioButton(QStringLiteral("Wait For Connection"), typeFrame);
-    Option1_1->setObjectName(QStringLiteral("Option1_1"));
-    Option1_2 = new QRadioButton(QStringLiteral("Connect To Another User"), typeFrame);
-    Option1_2->setObjectName(QStringLiteral("Option1_2"));
+    serverModeOption = new QRadioButton(QStringLiteral("Wait For Connection"), typeFrame);
+    serverModeOption->setObjectName(QStringLiteral("Option1_1"));
+    clientModeOption = new QRadioButton(QStringLiteral("Connect To Another User"), typeFrame);
+    clientModeOption->setObjectName(QStringLiteral("Option1_2"));
     auto* typeLayout = new QVBoxLayout(typeFrame);
-    typeLayout->addWidget(Option1_1);
-    typeLayout->addWidget(Option1_2);
+    typeLayout->addWidget(serverModeOption);
+    typeLayout->addWidget(clientModeOption);
 
-    ClientFrame = new QGroupBox(QStringLiteral("Server Information"), this);
-    ClientFrame->setObjectName(QStringLiteral("ClientFrame"));
-    ClientIpText = edit("ClientIpText", ClientFrame);
-    ClientPortText = portEdit("ClientPortText", ClientFrame);
-    ClientFilePortText = displayEdit("ClientFilePortText", ClientFrame);
-    ClientPasswordText = edit("ClientPasswordText", ClientFrame);
-    // Passwords show only while they are being typed, not to someone looking over a shoulder.
-    ClientPasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    auto* clientForm = new QFormLayout(ClientFrame);
-    clientForm->addRow(QStringLiteral("I.P."), ClientIpText);
-    clientForm->addRow(QStringLiteral("Port : "), ClientPortText);
-    clientForm->addRow(QStringLiteral("File Ports : "), ClientFilePortText);
-    clientForm->addRow(QStringLiteral("Password : "), ClientPasswordText);
-
-    ServerFrame = new QGroupBox(QStringLiteral("My Server Options"), this);
-    ServerFrame->setObjectName(QStringLiteral("ServerFrame"));
-    ServerPortText = portEdit("ServerPortText", ServerFrame);
-    ServerFilePortText = displayEdit("ServerFilePortText", ServerFrame);
-    ReqPassCheck = new QCheckBox(QStringLiteral("Require Server Password To Log On"), ServerFrame);
-    ReqPassCheck->setObjectName(QStringLiteral("ReqPassCheck"));
-    ServerPasswordText = edit("ServerPasswordText", ServerFrame);
-    ServerPasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    auto* serverForm = new QFormLayout(ServerFrame);
-    serverForm->addRow(QStringLiteral("Port :"), ServerPortText);
-    serverForm->addRow(QStringLiteral("File Ports :"), ServerFilePortText);
-    serverForm->addRow(ReqPassCheck);
-    serverForm->addRow(QStringLiteral("Server Password : "), ServerPasswordText);
-
-    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
-    OkButton = button("OkButton", QStringLiteral("OK"));
-    OkButton->setDefault(true);
-    CancelButton = button("CancelButton", QStringLiteral("Cancel"));
-    HelpButton = button("HelpButton", QStringLiteral("Help"));
-    ServerListButton = button("ServerListButton", QStringLiteral("Server List"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(ServerListButton);
-    buttons->addStretch();
-    buttons->addWidget(OkButton);
-    buttons->addWidget(CancelButton);
-    buttons->addWidget(HelpButton);
+    buildClientBox();
+    buildServerBox();
+    QHBoxLayout* buttons = buildButtons();
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(typeFrame);
-    layout->addWidget(ClientFrame);
-    layout->addWidget(ServerFrame);
+    layout->addWidget(clientBox);
+    layout->addWidget(serverBox);
     layout->addStretch();
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(Option1_1, &QRadioButton::toggled, this, &QuickConnectDialog::showMode);
-    connect(Option1_2, &QRadioButton::toggled, this, &QuickConnectDialog::showMode);
-    connect(ReqPassCheck, &QCheckBox::toggled, ServerPasswordText, &QLineEdit::setEnabled);
-    connect(ClientPortText, &QLineEdit::textChanged, this,
-            [this](const QString& t) { ClientFilePortText->setText(filePortsFor(t)); });
-    connect(ServerPortText, &QLineEdit::textChanged, this,
-            [this](const QString& t) { ServerFilePortText->setText(filePortsFor(t)); });
-    connect(OkButton, &QPushButton::clicked, this, &QuickConnectDialog::onOk);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::close);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(4, this); });
-    connect(ServerListButton, &QPushButton::clicked, this, &QuickConnectDialog::onServerList);
+    connect(serverModeOption, &QRadioButton::toggled, this, &QuickConnectDialog::showMode);
+    connect(clientModeOption, &QRadioButton::toggled, this, &QuickConnectDialog::showMode);
+    connect(requirePasswordCheck, &QCheckBox::toggled, serverPasswordEdit, &QLineEdit::setEnabled);
+    connect(clientPortEdit, &QLineEdit::textChanged, this,
+            [this](const QString& t) { clientFilePortsEdit->setText(filePortsFor(t)); });
+    connect(serverPortEdit, &QLineEdit::textChanged, this,
+            [this](const QString& t) { serverFilePortsEdit->setText(filePortsFor(t)); });
+    connect(okButton, &QPushButton::clicked, this, &QuickConnectDialog::onOk);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(4, this); });
+    connect(siteListButton, &QPushButton::clicked, this, &QuickConnectDialog::onServerList);
 
-    for (QLineEdit* e : {ClientIpText, ClientPortText, ClientPasswordText, ServerPortText, ServerPasswordText})
+    for (QLineEdit* e : {clientAddressEdit, clientPortEdit, clientPasswordEdit, serverPortEdit, serverPasswordEdit})
         e->installEventFilter(this);
+}
+
+// The client side: the peer's address, its port and the password to log on with.
+void QuickConnectDialog::buildClientBox()
+{
+    clientBox = new QGroupBox(QStringLiteral("Server Information"), this);
+    clientBox->setObjectName(QStringLiteral("ClientFrame"));
+    clientAddressEdit = edit("ClientIpText", clientBox);
+    clientPortEdit = portEdit("ClientPortText", clientBox);
+    clientFilePortsEdit = displayEdit("ClientFilePortText", clientBox);
+    clientPasswordEdit = edit("ClientPasswordText", clientBox);
+    // Passwords show only while they are being typed, not to someone looking over a shoulder.
+    clientPasswordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    auto* clientForm = new QFormLayout(clientBox);
+    clientForm->addRow(QStringLiteral("I.P."), clientAddressEdit);
+    clientForm->addRow(QStringLiteral("Port : "), clientPortEdit);
+    clientForm->addRow(QStringLiteral("File Ports : "), clientFilePortsEdit);
+    clientForm->addRow(QStringLiteral("Password : "), clientPasswordEdit);
+}
+
+// The server side: the port to wait on and whether a password is required.
+void QuickConnectDialog::buildServerBox()
+{
+    serverBox = new QGroupBox(QStringLiteral("My Server Options"), this);
+    serverBox->setObjectName(QStringLiteral("ServerFrame"));
+    serverPortEdit = portEdit("ServerPortText", serverBox);
+    serverFilePortsEdit = displayEdit("ServerFilePortText", serverBox);
+    requirePasswordCheck = new QCheckBox(QStringLiteral("Require Server Password To Log On"), serverBox);
+    requirePasswordCheck->setObjectName(QStringLiteral("ReqPassCheck"));
+    serverPasswordEdit = edit("ServerPasswordText", serverBox);
+    serverPasswordEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    auto* serverForm = new QFormLayout(serverBox);
+    serverForm->addRow(QStringLiteral("Port :"), serverPortEdit);
+    serverForm->addRow(QStringLiteral("File Ports :"), serverFilePortsEdit);
+    serverForm->addRow(requirePasswordCheck);
+    serverForm->addRow(QStringLiteral("Server Password : "), serverPasswordEdit);
+}
+
+// OK, Cancel and Help, with Server List apart at the left.
+QHBoxLayout* QuickConnectDialog::buildButtons()
+{
+    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
+    okButton = button("OkButton", QStringLiteral("OK"));
+    okButton->setDefault(true);
+    cancelButton = button("CancelButton", QStringLiteral("Cancel"));
+    helpButton = button("HelpButton", QStringLiteral("Help"));
+    siteListButton = button("ServerListButton", QStringLiteral("Server List"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(siteListButton);
+    buttons->addStretch();
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(helpButton);
+    return buttons;
 }
 
 void QuickConnectDialog::load()
 {
     const Options& o = ctx.options;
-    ClientFrame->hide();
-    ServerFrame->hide();
-    ClientPortText->clear();
-    ServerPortText->clear();
-    ClientPortText->setText(o.clientPort);
-    ClientIpText->setText(o.clientAddress);
-    ClientPasswordText->setText(o.clientPassword);
-    ServerPortText->setText(o.serverPort);
-    ServerPasswordText->setText(o.serverPassword);
-    ReqPassCheck->setChecked(o.requirePassword);
-    ServerPasswordText->setEnabled(o.requirePassword);
+    clientBox->hide();
+    serverBox->hide();
+    clientPortEdit->clear();
+    serverPortEdit->clear();
+    clientPortEdit->setText(o.clientPort);
+    clientAddressEdit->setText(o.clientAddress);
+    clientPasswordEdit->setText(o.clientPassword);
+    serverPortEdit->setText(o.serverPort);
+    serverPasswordEdit->setText(o.serverPassword);
+    requirePasswordCheck->setChecked(o.requirePassword);
+    serverPasswordEdit->setEnabled(o.requirePassword);
     if (o.connectionType == ConnectionMode::Client)
-        Option1_2->setChecked(true);
+        clientModeOption->setChecked(true);
     else if (o.connectionType == ConnectionMode::Server)
-        Option1_1->setChecked(true);
-    ServerListButton->setEnabled(bool(openSiteList));
+        serverModeOption->setChecked(true);
+    siteListButton->setEnabled(bool(openSiteList));
 }
 
 void QuickConnectDialog::showMode()
 {
-    ClientFrame->hide();
-    ServerFrame->hide();
-    if (Option1_1->isChecked())
-        ServerFrame->show();
-    else if (Option1_2->isChecked())
-        ClientFrame->show();
+    clientBox->hide();
+    serverBox->hide();
+    if (serverModeOption->isChecked())
+        serverBox->show();
+    else if (clientModeOption->isChecked())
+        clientBox->show();
 }
 
 bool QuickConnectDialog::eventFilter(QObject* watched, QEvent* event)
@@ -191,66 +208,75 @@ void QuickConnectDialog::refuse(const char* name, const QString& text, QLineEdit
     box->setFocus();
 }
 
-void QuickConnectDialog::onOk()
+// Refuses OK, with a message, for an empty port in the chosen mode, a port out of range or a
+// password the option file cannot hold; nothing is stored then.
+bool QuickConnectDialog::boxesAcceptable(bool client)
 {
-    const bool client = Option1_2->isChecked();
-    const bool server = Option1_1->isChecked();
-    QLineEdit* port = client ? ClientPortText : server ? ServerPortText : nullptr;
+    QLineEdit* port = client ? clientPortEdit : serverModeOption->isChecked() ? serverPortEdit : nullptr;
     if (port && port->text().isEmpty()) {
         // Without a port there is nothing to connect to, nor file ports to derive.
         refuse("emptyPortMessage", QStringLiteral("Please enter a port number."), port);
-        return;
+        return false;
     }
     // Both modes' ports are stored; a session also uses the two ports above its own.
-    for (QLineEdit* box : {ClientPortText, ServerPortText}) {
+    for (QLineEdit* box : {clientPortEdit, serverPortEdit}) {
         const int number = box->text().toInt();
         if (!box->text().isEmpty() && (number < 1 || number > 65533)) {
             refuse("portRangeMessage",
                    QStringLiteral("The %1 port %2 is not a port from 1 to 65533.")
-                       .arg(box == ClientPortText ? QStringLiteral("client") : QStringLiteral("server"), box->text()),
+                       .arg(box == clientPortEdit ? QStringLiteral("client") : QStringLiteral("server"), box->text()),
                    box);
-            return;
+            return false;
         }
     }
     // Both passwords are stored; one the option file cannot hold would not come back.
-    for (QLineEdit* box : {ClientPasswordText, ServerPasswordText}) {
+    for (QLineEdit* box : {clientPasswordEdit, serverPasswordEdit}) {
         if (!ConfigFile::storable(box->text())) {
             refuse(
                 "passwordMessage",
                 QStringLiteral("The %1 password cannot hold \"[\", \"%2\" or characters outside Windows-1252.")
-                    .arg(box == ClientPasswordText ? QStringLiteral("client") : QStringLiteral("server"), QChar(0xFF)),
+                    .arg(box == clientPasswordEdit ? QStringLiteral("client") : QStringLiteral("server"), QChar(0xFF)),
                 box);
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+void QuickConnectDialog::onOk()
+{
+    const bool client = clientModeOption->isChecked();
+    const bool server = serverModeOption->isChecked();
+    if (!boxesAcceptable(client))
+        return;
 
     peer.session().dropForConnect();
 
     Options& o = ctx.options;
-    o.requirePassword = ReqPassCheck->isChecked();
+    o.requirePassword = requirePasswordCheck->isChecked();
     // A port box left empty in the mode not chosen keeps the stored port.
-    if (!ClientPortText->text().isEmpty()) {
-        o.clientPort = ClientPortText->text();
+    if (!clientPortEdit->text().isEmpty()) {
+        o.clientPort = clientPortEdit->text();
         o.clientFilePort = nextPort(o.clientPort);
     }
-    o.clientAddress = ClientIpText->text();
-    o.clientPassword = ClientPasswordText->text();
-    if (!ServerPortText->text().isEmpty()) {
-        o.serverPort = ServerPortText->text();
+    o.clientAddress = clientAddressEdit->text();
+    o.clientPassword = clientPasswordEdit->text();
+    if (!serverPortEdit->text().isEmpty()) {
+        o.serverPort = serverPortEdit->text();
         o.serverFilePort = nextPort(o.serverPort);
     }
-    o.serverPassword = ServerPasswordText->text();
+    o.serverPassword = serverPasswordEdit->text();
 
     if (client) {
         o.connectionType = ConnectionMode::Client;
         ctx.connectionMode = ConnectionMode::Client;
-        ctx.connectionPort = ClientPortText->text();
-        ctx.connectionHost = ClientIpText->text();
-        ctx.connectionPassword = ClientPasswordText->text();
+        ctx.connectionPort = clientPortEdit->text();
+        ctx.connectionHost = clientAddressEdit->text();
+        ctx.connectionPassword = clientPasswordEdit->text();
     } else if (server) {
         ctx.connectionMode = ConnectionMode::Server;
-        ctx.connectionPort = ServerPortText->text();
-        ctx.connectionPassword = ServerPasswordText->text();
+        ctx.connectionPort = serverPortEdit->text();
+        ctx.connectionPassword = serverPasswordEdit->text();
         o.connectionType = ConnectionMode::Server;
     }
     if ((client || server) && openConnection)

@@ -7,6 +7,7 @@ class PeerState;
 class Peer;
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -30,28 +31,32 @@ public:
     // "2001 & 2002" for "2000"; empty for an empty port.
     static QString filePortsFor(const QString& port);
 
-    QRadioButton* Option1_1 = nullptr; // server mode
-    QRadioButton* Option1_2 = nullptr; // client mode
-    QGroupBox* ClientFrame = nullptr;
-    QLineEdit* ClientIpText = nullptr;
-    QLineEdit* ClientPortText = nullptr;
-    QLineEdit* ClientFilePortText = nullptr;
-    QLineEdit* ClientPasswordText = nullptr;
-    QGroupBox* ServerFrame = nullptr;
-    QLineEdit* ServerPortText = nullptr;
-    QLineEdit* ServerFilePortText = nullptr;
-    QCheckBox* ReqPassCheck = nullptr;
-    QLineEdit* ServerPasswordText = nullptr;
-    QPushButton* OkButton = nullptr;
-    QPushButton* CancelButton = nullptr;
-    QPushButton* HelpButton = nullptr;
-    QPushButton* ServerListButton = nullptr;
+    QRadioButton* serverModeOption = nullptr; // server mode
+    QRadioButton* clientModeOption = nullptr; // client mode
+    QGroupBox* clientBox = nullptr;
+    QLineEdit* clientAddressEdit = nullptr;
+    QLineEdit* clientPortEdit = nullptr;
+    QLineEdit* clientFilePortsEdit = nullptr;
+    QLineEdit* clientPasswordEdit = nullptr;
+    QGroupBox* serverBox = nullptr;
+    QLineEdit* serverPortEdit = nullptr;
+    QLineEdit* serverFilePortsEdit = nullptr;
+    QCheckBox* requirePasswordCheck = nullptr;
+    QLineEdit* serverPasswordEdit = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* helpButton = nullptr;
+    QPushButton* siteListButton = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildClientBox();
+    void buildServerBox();
+    QHBoxLayout* buildButtons();
     void onOk();
+    bool boxesAcceptable(bool client);
     // Refuses OK with the message box named name and puts the focus on box; nothing is stored.
     void refuse(const char* name, const QString& text, QLineEdit* box);
     void onServerList();

@@ -5,6 +5,9 @@
 #include "ui/MainWindow.h"
 #include "ui/NamedButton.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/SiteDetailsPanel.h"
+#include "ui/SitePictures.h"
+#include "ui/SiteTreeView.h"
 #include "ui/Twips.h"
 #include "ui/TypedTextFilter.h"
 
@@ -22,8 +25,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -40,221 +41,7 @@ int twipsOption(const QString& text, int fallback)
     return ok && v > 0 ? v : fallback;
 }
 
-// ---- The node pictures, drawn at 32 pixels and shown at 16.
-
-QPixmap canvas()
-{
-    QPixmap p(32, 32);
-    p.fill(Qt::transparent);
-    return p;
-}
-
-QPixmap folderPicture(bool open)
-{
-    QPixmap p = canvas();
-    QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    const QColor edge(0x8a, 0x62, 0x0c);
-    g.setPen(QPen(edge, 1.5));
-    g.setBrush(QColor(0xd9, 0xa5, 0x20));
-    g.drawRoundedRect(QRectF(3, 6, 11, 6), 1.5, 1.5); // the tab
-    QLinearGradient body(0, 9, 0, 29);
-    body.setColorAt(0, QColor(0xf7, 0xd3, 0x62));
-    body.setColorAt(1, QColor(0xe0, 0xa8, 0x2e));
-    if (!open) {
-        g.setBrush(body);
-        g.drawRoundedRect(QRectF(2, 9.5, 28, 19), 2, 2);
-        return p;
-    }
-    g.setBrush(QColor(0xc9, 0x92, 0x18));
-    g.drawRoundedRect(QRectF(2, 9.5, 26, 19), 2, 2); // the back, seen inside
-    g.setBrush(QColor(0xff, 0xff, 0xff));
-    g.drawRect(QRectF(6, 7.5, 18, 8)); // a sheet in the folder
-    QLinearGradient front(0, 15, 0, 29);
-    front.setColorAt(0, QColor(0xfb, 0xe3, 0x8c));
-    front.setColorAt(1, QColor(0xe8, 0xb4, 0x3c));
-    g.setBrush(front);
-    QPainterPath flap;
-    flap.moveTo(7, 15);
-    flap.lineTo(31, 15);
-    flap.lineTo(26, 28.5);
-    flap.lineTo(2, 28.5);
-    flap.closeSubpath();
-    g.drawPath(flap);
-    return p;
-}
-
-QPixmap sitePicture(bool shown)
-{
-    QPixmap p = canvas();
-    QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    if (shown) { // a soft glow behind the shown site
-        QRadialGradient glow(16, 14, 16);
-        glow.setColorAt(0, QColor(0xff, 0xe0, 0x40, 200));
-        glow.setColorAt(1, QColor(0xff, 0xe0, 0x40, 0));
-        g.setPen(Qt::NoPen);
-        g.setBrush(glow);
-        g.drawEllipse(QRectF(0, -2, 32, 32));
-    }
-    const QColor edge(0x26, 0x2c, 0x34);
-    g.setPen(QPen(edge, 1.5));
-    g.setBrush(QColor(0x5a, 0x64, 0x70));
-    g.drawRoundedRect(QRectF(3, 4, 26, 18), 2, 2); // the monitor
-    QLinearGradient screen(0, 7, 0, 19);
-    screen.setColorAt(0, shown ? QColor(0x9c, 0xf0, 0x8c) : QColor(0x8c, 0xc4, 0xf4));
-    screen.setColorAt(1, shown ? QColor(0x2c, 0xa8, 0x3c) : QColor(0x2a, 0x6c, 0xc4));
-    g.setPen(Qt::NoPen);
-    g.setBrush(screen);
-    g.drawRect(QRectF(6, 7, 20, 12));
-    g.setPen(QPen(edge, 1.5));
-    g.setBrush(QColor(0x7a, 0x84, 0x90));
-    g.drawRect(QRectF(13, 22, 6, 3)); // the stand
-    g.drawRoundedRect(QRectF(8, 25, 16, 3.5), 1, 1);
-    return p;
-}
-
-// The drag cursor: an arrow with the dragged node's picture beside it.
-QCursor dragCursor(const QIcon& node)
-{
-    QPixmap p = canvas();
-    QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    g.drawPixmap(12, 12, node.pixmap(18, 18));
-    QPainterPath arrow;
-    arrow.moveTo(1, 1);
-    arrow.lineTo(1, 15);
-    arrow.lineTo(4.5, 11.5);
-    arrow.lineTo(7, 17);
-    arrow.lineTo(9, 16);
-    arrow.lineTo(6.5, 10.5);
-    arrow.lineTo(11, 10.5);
-    arrow.closeSubpath();
-    g.setPen(QPen(Qt::black, 1));
-    g.setBrush(Qt::white);
-    g.drawPath(arrow);
-    g.end();
-    return QCursor(p, 1, 1);
-}
-
 // ---- Text the sites file can hold.
-
-// Boxes whose text goes into the sites file: a character the file cannot hold (";", a line
-// break, one outside Windows-1252) is not taken, nor a change that would bring in a marker
-// such as "IP="; the notice says which and why.
-TypedTextFilter* sitesFilter(QLineEdit* box, const QString& what, TypedTextFilter::Notice notice)
-{
-    return new TypedTextFilter(
-        box, [](QChar c) { return SitesFile::storable(QString(c)); },
-        QStringLiteral("The sites file holds Windows-1252 text without \";\"."), std::move(notice),
-        [what](const QString& text) { return SitesFile::problem(what, text); });
-}
-
-// ---- The tree control.
-
-constexpr int NodeRole = Qt::UserRole;     // the item's node in the site tree
-constexpr int SiteRole = Qt::UserRole + 1; // true for a site
-
-// The tree with its own drag of nodes between folders: pressing a node and moving with the
-// left button held drags it (never the root); while dragging, the folder under the mouse, or
-// the folder of the site under it, is highlighted; releasing over it reports the move.
-// Done with the mouse events alone, so no drag loop runs inside a handler.
-class SiteTreeView : public QTreeWidget {
-public:
-    using QTreeWidget::QTreeWidget;
-
-    std::function<void(QTreeWidgetItem* dragged, QTreeWidgetItem* target)> dropped;
-    std::function<QCursor(QTreeWidgetItem*)> cursorFor;
-
-    // Ends any drag before the items are built again.
-    void forget()
-    {
-        endDrag();
-        dragItem = nullptr;
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override
-    {
-        QTreeWidget::mousePressEvent(e);
-        endDrag();
-        QTreeWidgetItem* at = itemAt(e->position().toPoint());
-        dragItem = at && at != topLevelItem(0) ? at : nullptr;
-        pressPos = e->position().toPoint();
-    }
-    void mouseMoveEvent(QMouseEvent* e) override
-    {
-        const QPoint pos = e->position().toPoint();
-        if (!dragging && dragItem && (e->buttons() & Qt::LeftButton)
-            && (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
-            dragging = true;
-            setCurrentItem(dragItem);
-            if (cursorFor)
-                viewport()->setCursor(cursorFor(dragItem));
-        }
-        if (!dragging) {
-            QTreeWidget::mouseMoveEvent(e);
-            return;
-        }
-        QTreeWidgetItem* target = itemAt(pos);
-        if (target && target->data(0, SiteRole).toBool())
-            target = target->parent(); // a site: its folder
-        highlight(target);
-    }
-    void mouseReleaseEvent(QMouseEvent* e) override
-    {
-        if (dragging) {
-            QTreeWidgetItem* dragged = dragItem;
-            QTreeWidgetItem* target = dropTarget;
-            endDrag();
-            if (target && dropped)
-                dropped(dragged, target);
-        }
-        dragItem = nullptr;
-        QTreeWidget::mouseReleaseEvent(e);
-    }
-    void keyPressEvent(QKeyEvent* e) override
-    {
-        if (dragging && e->key() == Qt::Key_Escape) {
-            endDrag();
-            dragItem = nullptr;
-            return;
-        }
-        QTreeWidget::keyPressEvent(e);
-    }
-    void focusOutEvent(QFocusEvent* e) override
-    {
-        endDrag();
-        QTreeWidget::focusOutEvent(e);
-    }
-
-private:
-    void highlight(QTreeWidgetItem* target)
-    {
-        if (target == dropTarget)
-            return;
-        if (dropTarget)
-            dropTarget->setBackground(0, QBrush());
-        dropTarget = target;
-        if (dropTarget) {
-            QColor c = palette().color(QPalette::Highlight);
-            c.setAlpha(90);
-            dropTarget->setBackground(0, c);
-        }
-    }
-    void endDrag()
-    {
-        highlight(nullptr);
-        if (dragging)
-            viewport()->unsetCursor();
-        dragging = false;
-    }
-
-    QTreeWidgetItem* dragItem = nullptr;
-    QTreeWidgetItem* dropTarget = nullptr;
-    QPoint pressPos;
-    bool dragging = false;
-};
 
 } // namespace
 
@@ -263,113 +50,53 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     setObjectName(QStringLiteral("SvrList"));
     setWindowTitle(QStringLiteral("Server List"));
     path = QDir(ctx.programFolder).filePath(QString::fromLatin1(SitesFile::FileName));
-    pictures[ClosedFolder] = QIcon(folderPicture(false));
-    pictures[OpenFolder] = QIcon(folderPicture(true));
-    pictures[Site] = QIcon(sitePicture(false));
-    pictures[ShownSite] = QIcon(sitePicture(true));
-    setWindowIcon(pictures[ShownSite]);
+    pictures[ClosedFolderPicture] = QIcon(SitePictures::folder(false));
+    pictures[OpenFolderPicture] = QIcon(SitePictures::folder(true));
+    pictures[SitePicture] = QIcon(SitePictures::site(false));
+    pictures[ShownSitePicture] = QIcon(SitePictures::site(true));
+    setWindowIcon(pictures[ShownSitePicture]);
 
-    auto* view = new SiteTreeView(this);
-    Tree = view;
-    Tree->setObjectName(QStringLiteral("SiteTree"));
-    Tree->setHeaderHidden(true);
-    Tree->setColumnCount(1);
-    Tree->setRootIsDecorated(false); // "Sites" stays open: no button to close it
-    Tree->setIconSize(QSize(16, 16));
-    Tree->setExpandsOnDoubleClick(true);
-    Tree->setContextMenuPolicy(Qt::CustomContextMenu);
-    view->cursorFor = [this](QTreeWidgetItem* item) { return dragCursor(item->icon(0)); };
-    view->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
-
-    auto edit = [this](const char* name) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        return e;
-    };
-    NoticeLabel = new QLabel(this);
-    NoticeLabel->setObjectName(QStringLiteral("NoticeLabel"));
-    NoticeLabel->setTextFormat(Qt::PlainText);
-    NoticeLabel->setWordWrap(true);
-    NoticeLabel->setStyleSheet(QStringLiteral("color: #b00000"));
-    const auto notice = [this](const QString& t) { NoticeLabel->setText(t); };
-    // The name is edited here too; the change renames the site when the box is left.
-    NameText = edit("NameText");
-    NameText->setValidator(sitesFilter(NameText, QStringLiteral("A name"), notice));
-    NameText->setToolTip(QStringLiteral("Renames the site when you leave the box (also F2 on the tree)"));
-    IpText = edit("IpText");
-    IpText->setValidator(sitesFilter(IpText, QStringLiteral("The address"), notice));
-    PortTExt = edit("PortTExt");
-    // Typing is limited to five digits; a stored port is shown and kept as it is.
-    PortTExt->setValidator(new TypedTextFilter(
-        PortTExt, [](QChar c) { return c >= '0' && c <= '9'; }, QStringLiteral("A port is typed in digits."), notice,
-        [](const QString& t) { return t.size() > 5 ? QStringLiteral("A port has at most five digits") : QString(); }));
-    PasswordText = edit("PasswordText");
-    // A password also travels in a login, which cannot carry "ÿ" exactly.
-    PasswordText->setValidator(new TypedTextFilter(
-        PasswordText, [](QChar c) { return c != QChar(0xFF) && SitesFile::storable(QString(c)); },
-        QStringLiteral("A password holds Windows-1252 text without \";\" or \"%1\".").arg(QChar(0xFF)), notice,
-        [](const QString& text) { return SitesFile::problem(QStringLiteral("The password"), text); }));
-    // Shown only while being typed, not to someone looking over a shoulder.
-    PasswordText->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    FilePortText = edit("FilePortText");
-    FilePortText->setReadOnly(true);
-    FilePortText->setFocusPolicy(Qt::NoFocus);
-    FilePortText->setText(QStringLiteral("####"));
-
-    auto button = [this](const char* name, const QString& caption) { return namedButton(name, caption, this); };
-    ConnectButton = button("ConnectButton", QStringLiteral("Connect"));
-    NewSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
-    CloseButton = button("CloseButton", QStringLiteral("Close"));
-    HelpButton = button("HelpButton", QStringLiteral("Help"));
-
-    // The details keep a fixed width at the right edge; the tree takes the rest.
-    auto* details = new QWidget(this);
-    details->setFixedWidth(twipsToPixelsX(2850));
-    auto* form = new QGridLayout(details);
-    form->setContentsMargins(0, 0, 0, 0);
-    const struct {
-        const char* label;
-        QLineEdit* box;
-    } rows[] = {{"Name", NameText},
-                {"IP Address", IpText},
-                {"Port", PortTExt},
-                {"Password", PasswordText},
-                {"File Ports", FilePortText}};
-    int row = 0;
-    for (const auto& r : rows) {
-        auto* label = new QLabel(QLatin1String(r.label), details);
-        label->setBuddy(r.box);
-        r.box->setParent(details);
-        form->addWidget(label, row, 0);
-        form->addWidget(r.box, row, 1);
-        ++row;
-    }
-    auto* buttons = new QGridLayout;
-    for (QPushButton* b : {ConnectButton, NewSiteButton, CloseButton, HelpButton})
-        b->setParent(details);
-    buttons->addWidget(ConnectButton, 0, 0);
-    buttons->addWidget(NewSiteButton, 0, 1);
-    buttons->addWidget(CloseButton, 1, 0);
-    buttons->addWidget(HelpButton, 1, 1);
-    NoticeLabel->setParent(details);
-    form->addWidget(NoticeLabel, row++, 0, 1, 2);
-    form->setRowStretch(row++, 1);
-    form->addLayout(buttons, row, 0, 1, 2);
-
+    buildTree();
+    details = new SiteDetailsPanel(this);
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(Tree, 1);
+    layout->addWidget(treeWidget, 1);
     layout->addWidget(details);
+    buildTreeMenu();
+    connectControls();
 
-    mnu_tree = new QMenu(QStringLiteral("Tree_Menu"), this);
-    mnu_tree->setObjectName(QStringLiteral("mnu_tree"));
+    clearDetails();
+    rebuild(model.root());
+    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
+    resize(twipsToPixelsX(twipsOption(ctx.options.sitesWidth, 6150)),
+           twipsToPixelsY(twipsOption(ctx.options.sitesHeight, 4095)));
+}
+
+void SiteListWindow::buildTree()
+{
+    treeWidget = new SiteTreeView(this);
+    treeWidget->setObjectName(QStringLiteral("SiteTree"));
+    treeWidget->setHeaderHidden(true);
+    treeWidget->setColumnCount(1);
+    treeWidget->setRootIsDecorated(false); // "Sites" stays open: no button to close it
+    treeWidget->setIconSize(QSize(16, 16));
+    treeWidget->setExpandsOnDoubleClick(true);
+    treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    treeWidget->cursorFor = [this](QTreeWidgetItem* item) { return SitePictures::dragCursor(item->icon(0)); };
+    treeWidget->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
+}
+
+void SiteListWindow::buildTreeMenu()
+{
+    popupMenu = new QMenu(QStringLiteral("Tree_Menu"), this);
+    popupMenu->setObjectName(QStringLiteral("mnu_tree"));
     auto entry = [this](const char* name, const QString& caption) {
-        QAction* a = mnu_tree->addAction(caption);
+        QAction* a = popupMenu->addAction(caption);
         a->setObjectName(QLatin1String(name));
         return a;
     };
     QAction* newFolder = entry("mnu_NewFolder", QStringLiteral("New Folder"));
     QAction* newSite = entry("mnu_NewSite", QStringLiteral("New Site"));
-    mnu_tree->addSeparator();
+    popupMenu->addSeparator();
     QAction* del = entry("mnu_delnode", QStringLiteral("Delete"));
     QAction* rename = entry("mnu_renametree", QStringLiteral("Rename"));
     // Also from the keyboard while the tree has the focus; neither is offered on the root.
@@ -377,18 +104,23 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
     rename->setShortcut(Qt::Key_F2);
     for (QAction* a : {del, rename}) {
         a->setShortcutContext(Qt::WidgetShortcut);
-        Tree->addAction(a);
+        treeWidget->addAction(a);
     }
 
     connect(newFolder, &QAction::triggered, this, [this] { askNew(true); });
     connect(newSite, &QAction::triggered, this, [this] { askNew(false); });
-    connect(NewSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
     connect(del, &QAction::triggered, this, &SiteListWindow::askDelete);
     connect(rename, &QAction::triggered, this, &SiteListWindow::askRename);
-    connect(Tree, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { mnu_tree->popup(Tree->viewport()->mapToGlobal(at)); });
-    connect(Tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
-    connect(Tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+}
+
+void SiteListWindow::connectControls()
+{
+    connect(details->newSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
+    connect(treeWidget, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { popupMenu->popup(treeWidget->viewport()->mapToGlobal(at)); });
+    connect(treeWidget, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { onCurrentChanged(item); });
+    connect(treeWidget, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         // A double-click on a site connects to it; on a folder it opens or closes it.
         const SiteNode* n = nodeOf(item);
         if (n && !n->folder && n == shown)
@@ -400,42 +132,36 @@ SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt
             return;
         if (n == model.root()) {
             if (!expanded) // the root is always open
-                QTimer::singleShot(0, Tree, [this] { Tree->topLevelItem(0)->setExpanded(true); });
+                QTimer::singleShot(0, treeWidget, [this] { treeWidget->topLevelItem(0)->setExpanded(true); });
             return;
         }
         model.setExpanded(n, expanded);
         setPicture(item);
     };
-    connect(Tree, &QTreeWidget::itemExpanded, this,
+    connect(treeWidget, &QTreeWidget::itemExpanded, this,
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, true); });
-    connect(Tree, &QTreeWidget::itemCollapsed, this,
+    connect(treeWidget, &QTreeWidget::itemCollapsed, this,
             [expandedChanged](QTreeWidgetItem* i) { expandedChanged(i, false); });
-    connect(PortTExt, &QLineEdit::textChanged, this, [this](const QString& t) {
+    connect(details->portEdit, &QLineEdit::textChanged, this, [this](const QString& t) {
         if (!t.isEmpty() && t != QLatin1String("####"))
-            FilePortText->setText(QuickConnectDialog::filePortsFor(t));
+            details->filePortsEdit->setText(QuickConnectDialog::filePortsFor(t));
     });
-    connect(ConnectButton, &QPushButton::clicked, this, &SiteListWindow::onConnect);
-    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(HelpButton, &QPushButton::clicked, this, [this] { showHelpTopic(5, parentWidget()); });
-    connect(NameText, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
-    for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
+    connect(details->connectButton, &QPushButton::clicked, this, &SiteListWindow::onConnect);
+    connect(details->closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(details->helpButton, &QPushButton::clicked, this, [this] { showHelpTopic(5, parentWidget()); });
+    connect(details->nameEdit, &QLineEdit::editingFinished, this, &SiteListWindow::storeName);
+    for (QLineEdit* e : {details->nameEdit, details->addressEdit, details->portEdit, details->passwordEdit})
         e->installEventFilter(this);
-
-    clearDetails();
-    rebuild(model.root());
-    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
-    resize(twipsToPixelsX(twipsOption(ctx.options.sitesWidth, 6150)),
-           twipsToPixelsY(twipsOption(ctx.options.sitesHeight, 4095)));
 }
 
 SiteNode* SiteListWindow::nodeOf(const QTreeWidgetItem* item) const
 {
-    return item ? static_cast<SiteNode*>(item->data(0, NodeRole).value<void*>()) : nullptr;
+    return item ? static_cast<SiteNode*>(item->data(0, SiteTreeView::nodeRole).value<void*>()) : nullptr;
 }
 
 QTreeWidgetItem* SiteListWindow::itemOf(const SiteNode* node) const
 {
-    for (QTreeWidgetItemIterator it(Tree); *it; ++it)
+    for (QTreeWidgetItemIterator it(treeWidget); *it; ++it)
         if (nodeOf(*it) == node)
             return *it;
     return nullptr;
@@ -443,7 +169,7 @@ QTreeWidgetItem* SiteListWindow::itemOf(const SiteNode* node) const
 
 SiteNode* SiteListWindow::selectedNode() const
 {
-    return nodeOf(Tree->currentItem());
+    return nodeOf(treeWidget->currentItem());
 }
 
 void SiteListWindow::setPicture(QTreeWidgetItem* item)
@@ -451,40 +177,40 @@ void SiteListWindow::setPicture(QTreeWidgetItem* item)
     const SiteNode* n = nodeOf(item);
     if (!n)
         return;
-    Picture p = n->folder ? (item->isExpanded() || n == model.root() ? OpenFolder : ClosedFolder)
-                          : (n == shown ? ShownSite : Site);
+    Picture p = n->folder ? (item->isExpanded() || n == model.root() ? OpenFolderPicture : ClosedFolderPicture)
+                          : (n == shown ? ShownSitePicture : SitePicture);
     item->setIcon(0, pictures[p]);
 }
 
 void SiteListWindow::rebuild(const SiteNode* current)
 {
-    const QSignalBlocker quiet(Tree);
-    const int scrolled = Tree->verticalScrollBar()->value();
-    static_cast<SiteTreeView*>(Tree)->forget();
-    Tree->clear();
+    const QSignalBlocker quiet(treeWidget);
+    const int scrolled = treeWidget->verticalScrollBar()->value();
+    treeWidget->forget();
+    treeWidget->clear();
     std::function<void(SiteNode*, QTreeWidgetItem*)> add = [&](SiteNode* node, QTreeWidgetItem* parent) {
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(Tree);
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(treeWidget);
         item->setText(0, node->name);
-        item->setData(0, NodeRole, QVariant::fromValue(static_cast<void*>(node)));
-        item->setData(0, SiteRole, !node->folder);
+        item->setData(0, SiteTreeView::nodeRole, QVariant::fromValue(static_cast<void*>(node)));
+        item->setData(0, SiteTreeView::siteRole, !node->folder);
         item->setChildIndicatorPolicy(node->folder ? QTreeWidgetItem::DontShowIndicatorWhenChildless
                                                    : QTreeWidgetItem::DontShowIndicator);
         for (const auto& child : node->children)
             add(child.get(), item);
     };
     add(model.root(), nullptr);
-    for (QTreeWidgetItemIterator it(Tree); *it; ++it) {
+    for (QTreeWidgetItemIterator it(treeWidget); *it; ++it) {
         const SiteNode* n = nodeOf(*it);
         (*it)->setExpanded(n->folder && n->expanded);
         setPicture(*it);
     }
     if (QTreeWidgetItem* item = itemOf(current))
-        Tree->setCurrentItem(item);
-    Tree->verticalScrollBar()->setValue(scrolled);
+        treeWidget->setCurrentItem(item);
+    treeWidget->verticalScrollBar()->setValue(scrolled);
     updateCommands();
 }
 
-void SiteListWindow::LoadSites()
+void SiteListWindow::loadSites()
 {
     clearDetails();
     const QStringList problems = SitesFile::load(path, model);
@@ -495,7 +221,7 @@ void SiteListWindow::LoadSites()
     rebuild(model.root());
 }
 
-void SiteListWindow::SaveSites()
+void SiteListWindow::saveSites()
 {
     QString problem = unreadable ? QStringLiteral("Save Sites Error : 0 - %1 could not be read, so it was not replaced")
                                        .arg(QDir::toNativeSeparators(path))
@@ -510,7 +236,7 @@ void SiteListWindow::updateCommands()
 {
     const SiteNode* n = selectedNode();
     for (const char* name : {"mnu_delnode", "mnu_renametree"})
-        mnu_tree->findChild<QAction*>(QLatin1String(name))->setEnabled(n && n != model.root());
+        popupMenu->findChild<QAction*>(QLatin1String(name))->setEnabled(n && n != model.root());
 }
 
 void SiteListWindow::onCurrentChanged(QTreeWidgetItem* item)
@@ -531,36 +257,38 @@ void SiteListWindow::showSite(SiteNode* site)
     if (QTreeWidgetItem* old = itemOf(before))
         setPicture(old);
     setPicture(itemOf(shown));
-    TypedTextFilter::load(NameText, site->name);
-    TypedTextFilter::load(IpText, site->ip);
-    TypedTextFilter::load(PortTExt, site->port);
-    TypedTextFilter::load(PasswordText, site->password);
-    for (QWidget* w : std::initializer_list<QWidget*>{NameText, IpText, PortTExt, PasswordText, ConnectButton})
+    TypedTextFilter::load(details->nameEdit, site->name);
+    TypedTextFilter::load(details->addressEdit, site->ip);
+    TypedTextFilter::load(details->portEdit, site->port);
+    TypedTextFilter::load(details->passwordEdit, site->password);
+    for (QWidget* w : std::initializer_list<QWidget*>{details->nameEdit, details->addressEdit, details->portEdit,
+                                                      details->passwordEdit, details->connectButton})
         w->setEnabled(true);
 }
 
 void SiteListWindow::clearDetails()
 {
     shown = nullptr;
-    for (QLineEdit* e : {NameText, IpText, PortTExt, PasswordText})
+    for (QLineEdit* e : {details->nameEdit, details->addressEdit, details->portEdit, details->passwordEdit})
         TypedTextFilter::load(e, {});
-    NoticeLabel->clear();
-    FilePortText->setText(QStringLiteral("####"));
-    for (QWidget* w : std::initializer_list<QWidget*>{NameText, IpText, PortTExt, PasswordText, ConnectButton})
+    details->noticeLabel->clear();
+    details->filePortsEdit->setText(QStringLiteral("####"));
+    for (QWidget* w : std::initializer_list<QWidget*>{details->nameEdit, details->addressEdit, details->portEdit,
+                                                      details->passwordEdit, details->connectButton})
         w->setEnabled(false);
 }
 
 void SiteListWindow::storeName()
 {
-    if (!shown || NameText->text() == shown->name)
+    if (!shown || details->nameEdit->text() == shown->name)
         return;
-    if (const QString problem = model.rename(shown, NameText->text()); !problem.isEmpty()) {
-        TypedTextFilter::load(NameText, shown->name);
+    if (const QString problem = model.rename(shown, details->nameEdit->text()); !problem.isEmpty()) {
+        TypedTextFilter::load(details->nameEdit, shown->name);
         tell("refusedMessage", problem);
         return;
     }
-    if (NameText->text() != shown->name) // the notice, if any, stays: it tells what the name lost
-        NameText->setText(shown->name);
+    if (details->nameEdit->text() != shown->name) // the notice, if any, stays: it tells what the name lost
+        details->nameEdit->setText(shown->name);
     if (QTreeWidgetItem* item = itemOf(shown))
         item->setText(0, shown->name);
 }
@@ -570,13 +298,14 @@ void SiteListWindow::storeShown()
     if (!shown)
         return;
     storeName();
-    const QString problem = model.setSite(shown, IpText->text(), PortTExt->text(), PasswordText->text());
+    const QString problem =
+        model.setSite(shown, details->addressEdit->text(), details->portEdit->text(), details->passwordEdit->text());
     if (!problem.isEmpty())
         tell("refusedMessage", QStringLiteral("%1: %2 was not stored.").arg(problem, shown->name));
 }
 
-void SiteListWindow::inputBox(const QString& prompt, const QString& title, const QString& text,
-                              std::function<void(const QString&)> done)
+void SiteListWindow::openInputBox(const QString& prompt, const QString& title, const QString& text,
+                                  std::function<void(const QString&)> done)
 {
     auto* box = new QInputDialog(this);
     box->setObjectName(QStringLiteral("InputBox"));
@@ -587,9 +316,10 @@ void SiteListWindow::inputBox(const QString& prompt, const QString& title, const
     box->setTextValue(text);
     // A name is typed only with what the sites file can hold; the prompt says what was not taken.
     if (auto* line = box->findChild<QLineEdit*>())
-        line->setValidator(sitesFilter(line, QStringLiteral("A name"), [box, prompt](const QString& t) {
-            box->setLabelText(t.isEmpty() ? prompt : prompt + QStringLiteral("\n\n") + t);
-        }));
+        line->setValidator(
+            SiteDetailsPanel::sitesFilter(line, QStringLiteral("A name"), [box, prompt](const QString& t) {
+                box->setLabelText(t.isEmpty() ? prompt : prompt + QStringLiteral("\n\n") + t);
+            }));
     box->move(frameGeometry().topLeft() + QPoint(twipsToPixelsX(300), twipsToPixelsY(300)));
     connect(box, &QInputDialog::textValueSelected, this, std::move(done));
     box->open();
@@ -608,29 +338,29 @@ void SiteListWindow::tell(const char* name, const QString& text)
 void SiteListWindow::askNew(bool folder)
 {
     if (!selectedNode())
-        Tree->setCurrentItem(Tree->topLevelItem(0));
+        treeWidget->setCurrentItem(treeWidget->topLevelItem(0));
     const QString at = selectedNode()->name;
-    inputBox(folder ? QStringLiteral("New Folder") : QStringLiteral("New Site"),
-             folder ? QStringLiteral("Folder Name") : QStringLiteral("Site Name"), QString(),
-             [this, folder, at](QString name) {
-                 name.remove(QLatin1Char(';'));
-                 if (name.isEmpty())
-                     return;
-                 SiteNode* parent = model.find(at);
-                 if (!parent)
-                     parent = model.root();
-                 SiteNode* made = nullptr;
-                 const QString problem =
-                     folder ? model.addFolder(parent, name, &made) : model.addSite(parent, name, &made);
-                 if (!problem.isEmpty()) {
-                     tell("refusedMessage", problem);
-                     return;
-                 }
-                 model.setExpanded(made->parent, true);
-                 rebuild(made);
-                 if (!folder)
-                     showSite(made);
-             });
+    openInputBox(folder ? QStringLiteral("New Folder") : QStringLiteral("New Site"),
+                 folder ? QStringLiteral("Folder Name") : QStringLiteral("Site Name"), QString(),
+                 [this, folder, at](QString name) {
+                     name.remove(QLatin1Char(';'));
+                     if (name.isEmpty())
+                         return;
+                     SiteNode* parent = model.find(at);
+                     if (!parent)
+                         parent = model.root();
+                     SiteNode* made = nullptr;
+                     const QString problem =
+                         folder ? model.addFolder(parent, name, &made) : model.addSite(parent, name, &made);
+                     if (!problem.isEmpty()) {
+                         tell("refusedMessage", problem);
+                         return;
+                     }
+                     model.setExpanded(made->parent, true);
+                     rebuild(made);
+                     if (!folder)
+                         showSite(made);
+                 });
 }
 
 void SiteListWindow::askDelete()
@@ -675,18 +405,19 @@ void SiteListWindow::askRename()
         tell("refusedMessage", model.rename(n, n->name)); // refused: the root keeps its name
         return;
     }
-    inputBox(QStringLiteral("New Name"), QStringLiteral("Rename"), n->name, [this, old = n->name](const QString& name) {
-        SiteNode* node = model.find(old);
-        if (!node || QString(name).remove(QLatin1Char(';')).isEmpty())
-            return;
-        if (const QString problem = model.rename(node, name); !problem.isEmpty()) {
-            tell("refusedMessage", problem);
-            return;
-        }
-        if (node == shown)
-            NameText->setText(node->name);
-        rebuild(node);
-    });
+    openInputBox(QStringLiteral("New Name"), QStringLiteral("Rename"), n->name,
+                 [this, old = n->name](const QString& name) {
+                     SiteNode* node = model.find(old);
+                     if (!node || QString(name).remove(QLatin1Char(';')).isEmpty())
+                         return;
+                     if (const QString problem = model.rename(node, name); !problem.isEmpty()) {
+                         tell("refusedMessage", problem);
+                         return;
+                     }
+                     if (node == shown)
+                         details->nameEdit->setText(node->name);
+                     rebuild(node);
+                 });
 }
 
 void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target)
@@ -713,9 +444,9 @@ void SiteListWindow::onDropped(QTreeWidgetItem* dragged, QTreeWidgetItem* target
 void SiteListWindow::onConnect()
 {
     ctx.connectionMode = ConnectionMode::Client;
-    ctx.connectionHost = IpText->text();
-    ctx.connectionPort = PortTExt->text();
-    ctx.connectionPassword = PasswordText->text();
+    ctx.connectionHost = details->addressEdit->text();
+    ctx.connectionPort = details->portEdit->text();
+    ctx.connectionPassword = details->passwordEdit->text();
     if (openConnection)
         openConnection();
     close();
@@ -761,18 +492,18 @@ void SiteListWindow::closeEvent(QCloseEvent* event)
     // Merely opening and closing never rewrites the file. A tree left with the root only is
     // written too (an empty file), so deleted sites and their passwords do not come back.
     if (model.changed())
-        SaveSites();
+        saveSites();
     event->accept();
 }
 
-void InstallSiteList(MainWindow& window)
+void installSiteList(MainWindow& window)
 {
     window.setSiteListOpener([w = &window, list = QPointer<SiteListWindow>()]() mutable {
         if (!list || !list->isOpen()) {
             list = new SiteListWindow(w->context(), w);
             list->setAttribute(Qt::WA_DeleteOnClose);
             list->openConnection = [w] { w->openConnection(); };
-            list->LoadSites();
+            list->loadSites();
         }
         list->show();
         list->raise();

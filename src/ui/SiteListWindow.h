@@ -1,5 +1,6 @@
 #pragma once
 #include "config/Sites.h"
+#include "ui/SiteTreeView.h"
 
 #include <QIcon>
 #include <QPointer>
@@ -9,11 +10,8 @@
 
 class PeerState;
 class MainWindow;
-class QLabel;
-class QLineEdit;
+class SiteDetailsPanel;
 class QMenu;
-class QPushButton;
-class QTreeWidget;
 class QTreeWidgetItem;
 
 // "Server List": the saved sites in folders, read from "qvsites.cfg" when the window opens
@@ -35,9 +33,9 @@ public:
     std::function<void()> openConnection;
 
     // Reads the sites file into the tree; each line it skips becomes a status line.
-    void LoadSites();
+    void loadSites();
     // Writes the tree to the sites file; a failure is shown as "Save Sites Error : ...".
-    void SaveSites();
+    void saveSites();
 
     // The site tree as the window holds it.
     const ::SiteTree& sites() const { return model; }
@@ -46,18 +44,9 @@ public:
     // False once the window has begun to close (it is deleted then).
     bool isOpen() const { return open; }
 
-    QTreeWidget* Tree = nullptr; // the control "SiteTree"
-    QLineEdit* NameText = nullptr;
-    QLineEdit* IpText = nullptr;
-    QLineEdit* PortTExt = nullptr;
-    QLineEdit* PasswordText = nullptr;
-    QLineEdit* FilePortText = nullptr;
-    QLabel* NoticeLabel = nullptr; // names what the boxes did not take
-    QPushButton* ConnectButton = nullptr;
-    QPushButton* NewSiteButton = nullptr;
-    QPushButton* CloseButton = nullptr;
-    QPushButton* HelpButton = nullptr;
-    QMenu* mnu_tree = nullptr;
+    SiteTreeView* treeWidget = nullptr;  // the control "SiteTree"
+    SiteDetailsPanel* details = nullptr; // the boxes and buttons beside the tree
+    QMenu* popupMenu = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -66,7 +55,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum Picture { ClosedFolder, OpenFolder, Site, ShownSite, PictureCount };
+    enum Picture { ClosedFolderPicture, OpenFolderPicture, SitePicture, ShownSitePicture, PictureCount };
+
+    void buildTree();
+    void buildTreeMenu();
+    void connectControls();
 
     SiteNode* nodeOf(const QTreeWidgetItem* item) const;
     QTreeWidgetItem* itemOf(const SiteNode* node) const;
@@ -92,8 +85,8 @@ private:
     void onConnect();
 
     // A modeless input box; done runs with the text when the user confirms it.
-    void inputBox(const QString& prompt, const QString& title, const QString& text,
-                  std::function<void(const QString&)> done);
+    void openInputBox(const QString& prompt, const QString& title, const QString& text,
+                      std::function<void(const QString&)> done);
     // A message box with OK, on this window or, once it is closing, on its owner.
     void tell(const char* name, const QString& text);
 
@@ -108,4 +101,4 @@ private:
 
 // Lets the main window's site-list commands and the quick-connect dialog's "Server List"
 // button open the site list: one window, owned by the main window, raised when open.
-void InstallSiteList(MainWindow& window);
+void installSiteList(MainWindow& window);

@@ -105,7 +105,7 @@ void TransferUi::sendFiles(const QStringList& paths)
         peer.queue().addPath(path);
 }
 
-TransferUi* InstallTransferUi(Peer& peer, QWidget* mainWindow)
+TransferUi* installTransferUi(Peer& peer, QWidget* mainWindow)
 {
     peer.transfers().setPrompts(std::make_unique<WindowPrompts>(mainWindow));
     auto* ui = new TransferUi(peer, mainWindow);

@@ -50,4 +50,4 @@ private:
 // dialogs answer the transfer questions, each started transfer gets its window, and the main
 // window's send actions ("mnu_sndfile", "pop_file", the toolbar's "Send"), when present,
 // open the file chooser. The returned object belongs to the main window.
-TransferUi* InstallTransferUi(Peer& peer, QWidget* mainWindow);
+TransferUi* installTransferUi(Peer& peer, QWidget* mainWindow);

@@ -28,6 +28,61 @@ QLabel* namedLabel(const char* name, const QString& text, QWidget* parent)
 
 } // namespace
 
+// The texts a freshly loaded window shows until the transfer fills them in.
+void TransferWindow::createControls()
+{
+    peerLabel = namedLabel("userlabel", QString(), this);
+    fileNameLabel = namedLabel("FnameLabel", QStringLiteral("File : "), this);
+    sizeLabel = namedLabel("SizeLabel", QStringLiteral("File Size : 0"), this);
+    movedLabel = namedLabel("TotalLabel", QString(), this);
+    stateLabel = namedLabel("status", QString(), this);
+    percentLabel = namedLabel("pctlabel", QStringLiteral("100%"), this);
+    rateLabel = namedLabel("KPSlabel", QStringLiteral("0.00 KB/SEC"), this);
+    elapsedLabel = namedLabel("Elapsed", QStringLiteral("0:00"), this);
+    timeLeftLabel = namedLabel("TimeLeft", QStringLiteral("0:00"), this);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar->setRange(0, 0);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancel"));
+    cancelButton->setAutoDefault(false);
+    // Keys typed into the button by someone typing elsewhere when the window came up are
+    // dropped; a click, or Escape in the window, cancels.
+    cancelButton->installEventFilter(this);
+    cancelButton->setToolTip(QStringLiteral("End the transfer (Esc)"));
+}
+
+// Labels above the bar, the figures below it, the button at the bottom.
+void TransferWindow::layOutControls()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(peerLabel);
+    layout->addWidget(fileNameLabel);
+    layout->addWidget(sizeLabel);
+    layout->addWidget(movedLabel);
+    layout->addWidget(stateLabel);
+    layout->addWidget(progressBar);
+    auto* figures = new QGridLayout;
+    figures->addWidget(percentLabel, 0, 0);
+    figures->addWidget(rateLabel, 0, 1, Qt::AlignRight);
+    figures->addWidget(namedLabel("ElapsedCaption", QStringLiteral("Elapsed :"), this), 1, 0);
+    figures->addWidget(elapsedLabel, 1, 1, Qt::AlignRight);
+    figures->addWidget(namedLabel("TimeLeftCaption", QStringLiteral("Left :"), this), 2, 0);
+    figures->addWidget(timeLeftLabel, 2, 1, Qt::AlignRight);
+    layout->addLayout(figures);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancelButton);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    // Wide enough for the longest label text (the file label holds up to 37 characters), so
+    // the window does not grow while it runs.
+    fileNameLabel->setMinimumWidth(fileNameLabel->fontMetrics().averageCharWidth() * 40);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
 TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
     : QWidget(main, Qt::Window), xfer(&transfer), mainWindow(main)
 {
@@ -36,55 +91,10 @@ TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
     // The window appears while the user may be typing elsewhere: it must not take the focus.
     setAttribute(Qt::WA_ShowWithoutActivating);
 
-    // The texts a freshly loaded window shows until the transfer fills them in.
-    userlabel = namedLabel("userlabel", QString(), this);
-    FnameLabel = namedLabel("FnameLabel", QStringLiteral("File : "), this);
-    SizeLabel = namedLabel("SizeLabel", QStringLiteral("File Size : 0"), this);
-    TotalLabel = namedLabel("TotalLabel", QString(), this);
-    status = namedLabel("status", QString(), this);
-    pctlabel = namedLabel("pctlabel", QStringLiteral("100%"), this);
-    KPSlabel = namedLabel("KPSlabel", QStringLiteral("0.00 KB/SEC"), this);
-    Elapsed = namedLabel("Elapsed", QStringLiteral("0:00"), this);
-    TimeLeft = namedLabel("TimeLeft", QStringLiteral("0:00"), this);
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 0);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    cancel->setAutoDefault(false);
-    // Keys typed into the button by someone typing elsewhere when the window came up are
-    // dropped; a click, or Escape in the window, cancels.
-    cancel->installEventFilter(this);
-    cancel->setToolTip(QStringLiteral("End the transfer (Esc)"));
+    createControls();
+    layOutControls();
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(userlabel);
-    layout->addWidget(FnameLabel);
-    layout->addWidget(SizeLabel);
-    layout->addWidget(TotalLabel);
-    layout->addWidget(status);
-    layout->addWidget(ProgressBar1);
-    auto* figures = new QGridLayout;
-    figures->addWidget(pctlabel, 0, 0);
-    figures->addWidget(KPSlabel, 0, 1, Qt::AlignRight);
-    figures->addWidget(namedLabel("ElapsedCaption", QStringLiteral("Elapsed :"), this), 1, 0);
-    figures->addWidget(Elapsed, 1, 1, Qt::AlignRight);
-    figures->addWidget(namedLabel("TimeLeftCaption", QStringLiteral("Left :"), this), 2, 0);
-    figures->addWidget(TimeLeft, 2, 1, Qt::AlignRight);
-    layout->addLayout(figures);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cancel);
-    buttons->addStretch();
-    layout->addLayout(buttons);
-    // Wide enough for the longest label text (the file label holds up to 37 characters), so
-    // the window does not grow while it runs.
-    FnameLabel->setMinimumWidth(FnameLabel->fontMetrics().averageCharWidth() * 40);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    connect(cancel, &QPushButton::clicked, this, &TransferWindow::cancelRequested);
+    connect(cancelButton, &QPushButton::clicked, this, &TransferWindow::cancelRequested);
     connect(this, &TransferWindow::cancelRequested, this, [this] {
         if (xfer && !xfer->isFinished())
             xfer->requestCancel();
@@ -104,20 +114,20 @@ void TransferWindow::refresh()
     const TransferView v = xfer->view();
     setWindowTitle(v.title);
     // The transfer already cuts the name and peer texts to the window's width.
-    userlabel->setText(LineText::visible(v.userlabel));
-    FnameLabel->setText(LineText::visible(readable(v.FnameLabel)));
-    SizeLabel->setText(readable(v.SizeLabel));
-    SizeLabel->setToolTip(v.SizeLabel); // the exact byte count
-    TotalLabel->setText(readable(v.TotalLabel));
-    TotalLabel->setToolTip(v.TotalLabel);
-    status->setText(v.status);
-    pctlabel->setText(v.pctlabel);
-    KPSlabel->setText(readable(v.KPSlabel));
-    Elapsed->setText(v.Elapsed);
-    TimeLeft->setText(v.TimeLeft);
-    ProgressBar1->setRange(0, qMax(0, v.progressMaximum));
-    ProgressBar1->setValue(qBound(0, v.progressValue, ProgressBar1->maximum()));
-    ProgressBar1->setVisible(v.progressVisible);
+    peerLabel->setText(LineText::visible(v.userlabel));
+    fileNameLabel->setText(LineText::visible(readable(v.FnameLabel)));
+    sizeLabel->setText(readable(v.SizeLabel));
+    sizeLabel->setToolTip(v.SizeLabel); // the exact byte count
+    movedLabel->setText(readable(v.TotalLabel));
+    movedLabel->setToolTip(v.TotalLabel);
+    stateLabel->setText(v.status);
+    percentLabel->setText(v.pctlabel);
+    rateLabel->setText(readable(v.KPSlabel));
+    elapsedLabel->setText(v.Elapsed);
+    timeLeftLabel->setText(v.TimeLeft);
+    progressBar->setRange(0, qMax(0, v.progressMaximum));
+    progressBar->setValue(qBound(0, v.progressValue, progressBar->maximum()));
+    progressBar->setVisible(v.progressVisible);
     if (v.visible && !isVisible()) {
         placeBesideMain();
         show();
@@ -192,12 +202,12 @@ void TransferWindow::keyPressEvent(QKeyEvent* event)
 
 bool TransferWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == cancel && event->type() == QEvent::KeyPress
+    if (watched == cancelButton && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
         keyPressEvent(static_cast<QKeyEvent*>(event));
         return true;
     }
-    if (watched == cancel
+    if (watched == cancelButton
         && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
             || event->type() == QEvent::ShortcutOverride))
         return true;

@@ -40,6 +40,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void createControls();
+    void layOutControls();
     void refresh();
     void placeBesideMain();
     void transferFinished();
@@ -49,15 +51,15 @@ private:
     bool placed = false;
     bool ending = false;
 
-    QLabel* userlabel;
-    QLabel* FnameLabel;
-    QLabel* SizeLabel;
-    QLabel* TotalLabel;
-    QLabel* status;
-    QLabel* pctlabel;
-    QLabel* KPSlabel;
-    QLabel* Elapsed;
-    QLabel* TimeLeft;
-    QProgressBar* ProgressBar1;
-    QPushButton* cancel;
+    QLabel* peerLabel;
+    QLabel* fileNameLabel;
+    QLabel* sizeLabel;
+    QLabel* movedLabel;
+    QLabel* stateLabel;
+    QLabel* percentLabel;
+    QLabel* rateLabel;
+    QLabel* elapsedLabel;
+    QLabel* timeLeftLabel;
+    QProgressBar* progressBar;
+    QPushButton* cancelButton;
 };

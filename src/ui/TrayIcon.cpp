@@ -6,12 +6,13 @@
 #include <QSystemTrayIcon>
 
 TrayIcon::TrayIcon(QMenu* m, QObject* parent)
-    : QObject(parent), menu(m), Icon1(drawIcon(false)), Icon2(drawIcon(true)), traytip(QStringLiteral("Zantiro"))
+    : QObject(parent), menu(m), normalIcon(drawIcon(false)), blinkIcon(drawIcon(true)),
+      tipText(QStringLiteral("Zantiro"))
 {}
 
 TrayIcon::~TrayIcon()
 {
-    delete sys; // leaving the program takes the icon out of the tray
+    delete systemIcon; // leaving the program takes the icon out of the tray
 }
 
 QIcon TrayIcon::drawIcon(bool alternate)
@@ -53,9 +54,9 @@ bool TrayIcon::available() const
 
 bool TrayIcon::setInTray(bool on)
 {
-    intray = on && available();
+    shownInTray = on && available();
     sync();
-    return intray;
+    return shownInTray;
 }
 
 void TrayIcon::setPicture(int which)
@@ -75,38 +76,38 @@ void TrayIcon::swapPicture()
 void TrayIcon::notify(const QString& title, const QString& text)
 {
     // One notification per spell in the tray: a chatty peer must not bury the desktop.
-    if (!intray || notifiedThisSpell)
+    if (!shownInTray || notifiedThisSpell)
         return;
     notifiedThisSpell = true;
     // Notification services read tags in the text; the peer's "<Name>" must show as typed.
     QString plain = text;
     plain.replace('&', QChar(0xFF06)).replace('<', QChar(0x2039)).replace('>', QChar(0x203A));
     notified.append(plain);
-    if (sys && QSystemTrayIcon::supportsMessages())
-        sys->showMessage(title, plain, shown == 1 ? Icon1 : Icon2, 8000);
+    if (systemIcon && QSystemTrayIcon::supportsMessages())
+        systemIcon->showMessage(title, plain, shown == 1 ? normalIcon : blinkIcon, 8000);
 }
 
 void TrayIcon::sync()
 {
-    if (!intray) {
+    if (!shownInTray) {
         notifiedThisSpell = false;
-        if (sys)
-            sys->hide();
+        if (systemIcon)
+            systemIcon->hide();
         return;
     }
-    if (!sys && QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!systemIcon && QSystemTrayIcon::isSystemTrayAvailable()) {
         // Created when first needed: a desktop whose tray started late still gets the icon.
-        sys = new QSystemTrayIcon;
-        sys->setToolTip(traytip);
+        systemIcon = new QSystemTrayIcon;
+        systemIcon->setToolTip(tipText);
         if (menu)
-            sys->setContextMenu(menu);
-        connect(sys, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+            systemIcon->setContextMenu(menu);
+        connect(systemIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
             if (why == QSystemTrayIcon::DoubleClick || why == QSystemTrayIcon::Trigger)
                 Q_EMIT doubleClicked();
         });
     }
-    if (sys) {
-        sys->setIcon(shown == 1 ? Icon1 : Icon2);
-        sys->show();
+    if (systemIcon) {
+        systemIcon->setIcon(shown == 1 ? normalIcon : blinkIcon);
+        systemIcon->show();
     }
 }

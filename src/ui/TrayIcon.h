@@ -21,15 +21,15 @@ public:
     bool available() const;
     bool standIn = false;
 
-    bool inTray() const { return intray; }
+    bool inTray() const { return shownInTray; }
     // Returns whether the icon is now in the tray.
     bool setInTray(bool on);
-    // 1 shows Icon1 (the normal picture), 2 shows Icon2 (the blink picture).
+    // 1 shows normalIcon (the normal picture), 2 shows blinkIcon (the blink picture).
     int picture() const { return shown; }
     void setPicture(int which);
     // Shows picture 2 after picture 1 and picture 1 after picture 2.
     void swapPicture();
-    QString toolTip() const { return traytip; }
+    QString toolTip() const { return tipText; }
     // A desktop notification next to the icon while it is in the tray.
     void notify(const QString& title, const QString& text);
     // The texts notified so far, as they went to the desktop.
@@ -44,11 +44,11 @@ private:
     void sync();
 
     QPointer<QMenu> menu;
-    QSystemTrayIcon* sys = nullptr; // made only on a desktop that has a notification area
-    const QIcon Icon1;
-    const QIcon Icon2;
-    const QString traytip;
-    bool intray = false;
+    QSystemTrayIcon* systemIcon = nullptr; // made only on a desktop that has a notification area
+    const QIcon normalIcon;
+    const QIcon blinkIcon;
+    const QString tipText;
+    bool shownInTray = false;
     int shown = 1;
     QStringList notified;
     bool notifiedThisSpell = false;

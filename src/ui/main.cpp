@@ -54,13 +54,13 @@ int main(int argc, char** argv)
     MainWindow window(peer);
     if (firstStart)
         window.sizeForNewInstallation();
-    InstallTransferUi(peer, &window);
-    InstallSiteList(window);
+    installTransferUi(peer, &window);
+    installSiteList(window);
     // exit(), not quit(): quit() lets any window that refuses to close keep the process alive.
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
     QObject::connect(splash, &SplashWindow::finished, &window, [&window, splash] {
         splash->deleteLater();
-        window.ApplyWindowPlacement();
+        window.applyWindowPlacement();
         window.show();
     });
     if (!configProblem.isEmpty()) {

@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QTextBrowser>
 
-class TestShell : public QObject {
+class TestDesktopServices : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void twips_data()
@@ -106,5 +106,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestShell)
+QTEST_MAIN(TestDesktopServices)
 #include "tst_desktopservices.moc"

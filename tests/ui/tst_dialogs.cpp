@@ -1,41 +1,19 @@
 #include "ui/AcceptOfferDialog.h"
 #include "ui/ExistingFileDialog.h"
 #include "ui/WindowPrompts.h"
+#include "ui/WindowTestTools.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <optional>
 
 namespace {
-
-QString text(QWidget* w, const QString& name)
-{
-    auto* l = w->findChild<QLabel*>(name);
-    return l ? l->text() : QStringLiteral("<missing>");
-}
-
-void closeByCloseBox(QWidget* w)
-{
-    QCloseEvent ev; // what the window manager's close box delivers
-    QApplication::sendEvent(w, &ev);
-}
-
-// Clicks an option button on its round indicator (the middle of a wide one is no hit).
-void clickOption(QRadioButton* b)
-{
-    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
-}
 
 void leave(QWidget* w, const QString& how)
 {
@@ -90,8 +68,8 @@ private Q_SLOTS:
         QPointer<QWidget> w = prompts.window(id);
         QVERIFY(w && !w->isModal());
         // Long texts are shortened from the front.
-        QCOMPARE((QStringList{text(w, "FileNameLabel"), text(w, "SizeLabel"), text(w, "FromLabel"),
-                              text(w, "DirectoryLabel")}),
+        QCOMPARE((QStringList{labelText(w, "FileNameLabel"), labelText(w, "SizeLabel"), labelText(w, "FromLabel"),
+                              labelText(w, "DirectoryLabel")}),
                  (QStringList{"...-file-name\\x1b[2J.zip", tick ? "2.8 GiB" : "12\\t4", "...With A\\nLong Name",
                               "...someone/download/"}));
 
@@ -146,7 +124,7 @@ private Q_SLOTS:
         auto* edit = w->findChild<QLineEdit*>(QStringLiteral("FileNameText"));
         QCOMPARE(edit->text(), QStringLiteral("old\\r.bin")); // the peer's name, as one line
         if (option >= 0)
-            clickOption(options[option]);
+            clickIndicator(options[option]);
         QCOMPARE(edit->isEnabled(), option == 3);
         if (option == 3) {
             // The escaped name is no usable name: it cannot be taken as it is.
@@ -161,7 +139,7 @@ private Q_SLOTS:
         }
         check->setChecked(true); // has no effect where the box is disabled
         if (how == QLatin1String("resume")) {
-            clickOption(options[1]);
+            clickIndicator(options[1]);
             QVERIFY(!edit->isEnabled());
             how = QStringLiteral("OkButton");
         }

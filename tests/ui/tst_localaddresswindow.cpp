@@ -45,25 +45,25 @@ private Q_SLOTS:
         LocalAddressWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        QCOMPARE(w.HstNme->text(), QHostInfo::localHostName());
-        const int n = w.AdapterType->count();
-        QVERIFY(n >= 1 && w.AdapterAddresses.size() == n);
-        QVERIFY(QHostAddress(w.AdapterAddresses.last()).isLoopback());
-        QCOMPARE(w.AdapterType->currentIndex(), -1);
-        QCOMPARE(w.IpsText->text(), QString());
+        QCOMPARE(w.hostNameEdit->text(), QHostInfo::localHostName());
+        const int n = w.adapterCombo->count();
+        QVERIFY(n >= 1 && w.adapterAddresses.size() == n);
+        QVERIFY(QHostAddress(w.adapterAddresses.last()).isLoopback());
+        QCOMPARE(w.adapterCombo->currentIndex(), -1);
+        QCOMPARE(w.addressEdit->text(), QString());
         QClipboard* clip = QApplication::clipboard();
         for (int i = n - 1; i >= 0; --i) {
-            w.AdapterType->setCurrentIndex(i);
-            QVERIFY(!QHostAddress(w.IpsText->text()).isNull() && w.IpsText->text() == w.AdapterAddresses.at(i));
-            w.Command1->click();
-            QCOMPARE(clip->text(), w.AdapterAddresses.at(i));
+            w.adapterCombo->setCurrentIndex(i);
+            QVERIFY(!QHostAddress(w.addressEdit->text()).isNull() && w.addressEdit->text() == w.adapterAddresses.at(i));
+            w.copyAddressButton->click();
+            QCOMPARE(clip->text(), w.adapterAddresses.at(i));
         }
-        w.Command2->click();
+        w.copyHostNameButton->click();
         QCOMPARE(clip->text(), QHostInfo::localHostName());
-        for (QLineEdit* field : {w.HstNme, w.IpsText}) {
-            w.Command3->setFocus();
+        for (QLineEdit* field : {w.hostNameEdit, w.addressEdit}) {
+            w.closeButton->setFocus();
             field->setFocus();
-            QTRY_VERIFY_WITH_TIMEOUT(w.AdapterType->hasFocus(), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.adapterCombo->hasFocus(), 2000);
         }
     }
 
@@ -73,13 +73,13 @@ private Q_SLOTS:
     {
         TestPeer p;
         AboutWindow a;
-        QVERIFY(!p.ctx->version.isEmpty() && a.VersionLabel->text().endsWith(p.ctx->version));
-        QVERIFY(a.Licence->toPlainText().startsWith("MIT License"));
+        QVERIFY(!p.ctx->version.isEmpty() && a.versionLabel->text().endsWith(p.ctx->version));
+        QVERIFY(a.licenceView->toPlainText().startsWith("MIT License"));
         QProcess cli;
         cli.start(qEnvironmentVariable("ZANTIRO_CLI"), {});
         QVERIFY(cli.waitForFinished(10000));
         const QString usage = QString::fromLocal8Bit(cli.readAllStandardError());
-        for (const QString& c : a.Commands->text().split('\n')) {
+        for (const QString& c : a.headlessCommandsLabel->text().split('\n')) {
             QVERIFY2(c.startsWith("zantiro-cli --"), qPrintable(c));
             QVERIFY2(usage.contains(c.mid(12)), qPrintable(usage));
         }

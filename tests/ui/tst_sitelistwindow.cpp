@@ -2,19 +2,17 @@
 
 #include "ui/MainWindow.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/SiteDetailsPanel.h"
 #include "ui/SiteListWindow.h"
 #include "ui/Twips.h"
+#include "ui/WindowTestTools.h"
 
-#include <QAction>
 #include <QDir>
 #include <QInputDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTest>
 #include <QTreeWidget>
 
 namespace {
@@ -31,31 +29,30 @@ QString sitesPath(const TestPeer& p)
 
 QTreeWidgetItem* item(SiteListWindow* l, const QString& name)
 {
-    const auto found = l->Tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    const auto found = l->treeWidget->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
     return found.size() == 1 ? found.front() : nullptr;
 }
 
-// Types over a box key by key, also characters beyond ASCII (as a keyboard layout gives them).
+// Types over a box key by key.
 void typeInto(QLineEdit* box, const QString& text)
 {
     box->selectAll();
     QTest::keyClick(box, Qt::Key_Delete);
-    for (QChar c : text)
-        c.unicode() < 0x80 ? QTest::keyClick(box, char(c.unicode()))
-                           : QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    typeKeys(box, text);
 }
 
 // Runs one step "verb:argument" on the window and collects the texts of questions and refusals.
 void step(SiteListWindow* l, const QString& op, QStringList& told)
 {
     const QString verb = op.section(':', 0, 0), arg = op.section(':', 1);
-    auto trigger = [l](const char* name) { l->findChild<QAction*>(QLatin1String(name))->trigger(); };
+    auto trigger = [l](const char* name) { act(l, name)->trigger(); };
     if (verb == "select") {
-        l->Tree->setCurrentItem(item(l, arg));
-    } else if (verb == "rename" && !l->findChild<QAction*>("mnu_renametree")->isEnabled()) {
+        l->treeWidget->setCurrentItem(item(l, arg));
+    } else if (verb == "rename" && !act(l, "mnu_renametree")->isEnabled()) {
         told << "no Rename";
     } else if (verb == "folder" || verb == "site" || verb == "rename") { // answered in the input box
-        verb == "site" ? l->NewSiteButton->click() : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
+        verb == "site" ? l->details->newSiteButton->click()
+                       : trigger(verb == "folder" ? "mnu_NewFolder" : "mnu_renametree");
         QInputDialog* box = nullptr; // answered ones linger until deleted
         for (QInputDialog* b : l->findChildren<QInputDialog*>("InputBox"))
             box = b->isVisible() ? b : box;
@@ -65,7 +62,7 @@ void step(SiteListWindow* l, const QString& op, QStringList& told)
                 told << box->labelText().section('\n', 2);
             box->accept();
         }
-    } else if (verb == "delete" && !l->findChild<QAction*>("mnu_delnode")->isEnabled()) {
+    } else if (verb == "delete" && !act(l, "mnu_delnode")->isEnabled()) {
         told << "no Delete";
     } else if (verb == "delete") {
         trigger("mnu_delnode");
@@ -74,27 +71,30 @@ void step(SiteListWindow* l, const QString& op, QStringList& told)
             q->button(arg == "yes" ? QMessageBox::Yes : QMessageBox::No)->click();
         }
     } else if (verb == "drag") {
-        QWidget* port = l->Tree->viewport();
-        const QPoint from = l->Tree->visualItemRect(item(l, arg.section('>', 0, 0))).center();
-        const QPoint to = l->Tree->visualItemRect(item(l, arg.section('>', 1))).center();
+        QWidget* port = l->treeWidget->viewport();
+        const QPoint from = l->treeWidget->visualItemRect(item(l, arg.section('>', 0, 0))).center();
+        const QPoint to = l->treeWidget->visualItemRect(item(l, arg.section('>', 1))).center();
         QTest::mousePress(port, Qt::LeftButton, {}, from);
         QTest::mouseMove(port, to);
         QTest::mouseRelease(port, Qt::LeftButton, {}, to);
     } else if (verb == "collapse") {
         item(l, arg)->setExpanded(false);
     } else if (verb == "escape") {
-        QTest::keyClick(l->Tree, Qt::Key_Escape);
+        QTest::keyClick(l->treeWidget, Qt::Key_Escape);
         told << (l->isOpen() ? "open" : "closed");
     } else if (verb == "details") {
-        told << "details:" + l->NameText->text() + "|" + l->IpText->text();
+        told << "details:" + l->details->nameEdit->text() + "|" + l->details->addressEdit->text();
     } else if (verb == "name") { // renames when the box is left by Enter
-        typeInto(l->NameText, arg);
-        QTest::keyClick(l->NameText, Qt::Key_Return);
+        typeInto(l->details->nameEdit, arg);
+        QTest::keyClick(l->details->nameEdit, Qt::Key_Return);
     } else {
-        typeInto(verb == "ip" ? l->IpText : verb == "port" ? l->PortTExt : l->PasswordText, arg);
+        typeInto(verb == "ip"     ? l->details->addressEdit
+                 : verb == "port" ? l->details->portEdit
+                                  : l->details->passwordEdit,
+                 arg);
     }
-    if (!l->NoticeLabel->text().isEmpty())
-        told << l->NoticeLabel->text(), l->NoticeLabel->clear();
+    if (!l->details->noticeLabel->text().isEmpty())
+        told << l->details->noticeLabel->text(), l->details->noticeLabel->clear();
     for (QMessageBox* m : l->findChildren<QMessageBox*>("refusedMessage")) {
         told << m->text();
         delete m;
@@ -204,16 +204,16 @@ private Q_SLOTS:
         QWidget owner;
         auto* l = new SiteListWindow(*p.ctx, &owner);
         l->setAttribute(Qt::WA_DeleteOnClose);
-        l->LoadSites();
+        l->loadSites();
         l->resize(600, 600); // room for every row
         l->show();
-        QVERIFY(!l->ConnectButton->isEnabled() && !l->IpText->isEnabled()); // no site shown yet
+        QVERIFY(!l->details->connectButton->isEnabled() && !l->details->addressEdit->isEnabled()); // no site shown yet
         QStringList said;
         QPointer<SiteListWindow> gone = l;
         for (const QString& op : ops)
             op == "rmhome" ? void(QDir(p.ctx->programFolder).removeRecursively()) : step(l, op, said);
         if (gone)
-            l->CloseButton->click();
+            l->details->closeButton->click();
         QTRY_VERIFY(!gone);
         for (QMessageBox* m : owner.findChildren<QMessageBox*>("saveSitesError"))
             said << m->text();
@@ -248,24 +248,24 @@ private Q_SLOTS:
         Options expected = p.ctx->options;
         expected.sitesHeight = QString::number(SiteListWindow::minHeightTwips);
         MainWindow w(*p.peer);
-        InstallSiteList(w);
-        w.findChild<QAction*>("mnu_Connect")->trigger();
+        installSiteList(w);
+        act(&w, "mnu_Connect")->trigger();
         auto* quick = w.findChild<QuickConnectDialog*>();
-        quick->ServerListButton->click();
+        quick->siteListButton->click();
         QVERIFY(!quick->isVisible());
         SiteListWindow* l = w.findChild<SiteListWindow*>();
         QVERIFY(l && l->isVisible());
         QCOMPARE(l->size(), QSize(twipsToPixelsX(9000), twipsToPixelsY(SiteListWindow::minHeightTwips)));
 
-        QCOMPARE(l->FilePortText->text(), "####");
-        l->Tree->setCurrentItem(item(l, "Peer"));
-        QCOMPARE(l->FilePortText->text(), QString("%1 & %2").arg(port + 1).arg(port + 2));
+        QCOMPARE(l->details->filePortsEdit->text(), "####");
+        l->treeWidget->setCurrentItem(item(l, "Peer"));
+        QCOMPARE(l->details->filePortsEdit->text(), QString("%1 & %2").arg(port + 1).arg(port + 2));
         QVERIFY(QTest::qWaitForWindowActive(l));
-        l->IpText->setFocus();
-        QTRY_COMPARE(l->IpText->selectedText(), "127.0.0.1");
+        l->details->addressEdit->setFocus();
+        QTRY_COMPARE(l->details->addressEdit->selectedText(), "127.0.0.1");
         QSignalSpy seen(&listener, &QTcpServer::newConnection);
         QPointer<SiteListWindow> gone = l;
-        l->ConnectButton->click();
+        l->details->connectButton->click();
         QVERIFY(seen.count() || seen.wait(5000));
         QCOMPARE(QStringList({connectionModeName(p.ctx->connectionMode), p.ctx->connectionHost, p.ctx->connectionPort,
                               p.ctx->connectionPassword}),

@@ -3,38 +3,17 @@
 #include "ui/MainWindow.h"
 #include "ui/RemoteUserInfoDialog.h"
 #include "ui/SendMessageDialog.h"
+#include "ui/WindowTestTools.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QClipboard>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QTest>
 
 // The remote user's information window and the Send A Message dialog, between two real peers.
-class TestUserInfo : public QObject {
+class TestUserInfoDialogs : public QObject {
     Q_OBJECT
-    void trigger(MainWindow& w, const char* name) { w.findChild<QAction*>(QLatin1String(name))->trigger(); }
+    void trigger(MainWindow& w, const QString& name) { act(&w, name)->trigger(); }
 
 private Q_SLOTS:
-    void notConnected_data()
-    {
-        QTest::addColumn<QString>("command");
-        for (const char* c : {"mnu_remui", "pop_remui", "mnu_msg", "pop_msg", "Msg"})
-            QTest::newRow(c) << QString::fromLatin1(c);
-    }
-    void notConnected()
-    {
-        QFETCH(QString, command);
-        TestPeer p;
-        MainWindow w(*p.peer);
-        trigger(w, command.toLatin1().constData());
-        QCOMPARE(p.rec->lines, QStringList{"*** Not Connected"});
-        QVERIFY(!w.findChild<RemoteUserInfoDialog*>() && !w.findChild<SendMessageDialog*>());
-    }
-
     void remoteRecord()
     {
         TestPeer server(QStringLiteral("<b>Ann</b>")), client(QStringLiteral("Bob"));
@@ -86,24 +65,14 @@ private Q_SLOTS:
 
     void homePageLink_data()
     {
-        QTest::addColumn<QString>("homepage");
-        QTest::addColumn<QString>("link");
-        QTest::newRow("http") << "http://example.org/a"
-                              << "http://example.org/a";
-        QTest::newRow("https") << " HTTPS://example.org "
-                               << "https://example.org";
-        QTest::newRow("file") << "file:///etc/passwd"
-                              << "";
-        QTest::newRow("javascript") << "javascript:alert(1)"
-                                    << "";
-        QTest::newRow("no scheme") << "www.example.org/a?b=1"
-                                   << "http://www.example.org/a?b=1";
-        QTest::newRow("no scheme, port") << "example.org:8080"
-                                         << "http://example.org:8080";
-        QTest::newRow("mailto") << "mailto:ann@example.org"
-                                << "";
-        QTest::newRow("start value") << "<No Homepage Specified>"
-                                     << "";
+        stringRows({"homepage", "link"}, {{"http", "http://example.org/a", "http://example.org/a"},
+                                          {"https", " HTTPS://example.org ", "https://example.org"},
+                                          {"file", "file:///etc/passwd", ""},
+                                          {"javascript", "javascript:alert(1)", ""},
+                                          {"no scheme", "www.example.org/a?b=1", "http://www.example.org/a?b=1"},
+                                          {"no scheme, port", "example.org:8080", "http://example.org:8080"},
+                                          {"mailto", "mailto:ann@example.org", ""},
+                                          {"start value", "<No Homepage Specified>", ""}});
     }
     void homePageLink()
     {
@@ -113,5 +82,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestUserInfo)
+QTEST_MAIN(TestUserInfoDialogs)
 #include "tst_userinfodialogs.moc"

