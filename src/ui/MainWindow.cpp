@@ -109,7 +109,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     // A close shows the idle commands at once.
     connect(&s, &Session::connectionStateChanged, this, [this, refreshSoon](Session::State state) {
         if (state == Session::State::Idle) {
-            showIdleCommands();
+            applyIdleCommands();
             peerNamed = false;
             updateTitle();
         }
@@ -131,7 +131,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     // The load handler: empty panes, the debug notice, the idle look of the commands.
     if (ctx.debugMode)
         ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
-    showIdleCommands();
+    applyIdleCommands();
     applyLayout();
 }
 
@@ -488,7 +488,7 @@ void MainWindow::onDisconnectCommand()
     const bool wasConnected = s.isConnected();
     s.disconnectFromPeer();
     if (!wasConnected) {
-        showIdleCommands();
+        applyIdleCommands();
         stateLabel->setText(QStringLiteral("Disconnected."));
     }
 }
@@ -517,7 +517,7 @@ void MainWindow::setConnectCommandsShown(bool shown)
         action(name)->setVisible(!shown);
 }
 
-void MainWindow::showIdleCommands()
+void MainWindow::applyIdleCommands()
 {
     setConnectCommandsShown(true);
 }

@@ -114,7 +114,7 @@ private:
     QAction* action(const char* name) const;
     void route(const QStringList& names, void (MainWindow::*handler)());
     void setConnectCommandsShown(bool shown);
-    void showIdleCommands();
+    void applyIdleCommands();
     void showLine(const QString& text, LineKind kind);
     void flashTick();
     void onChatEnter();
