@@ -18,26 +18,27 @@ constexpr int kBurstBlocks = 64;             // blocks written at most in one tu
 constexpr qint64 kReceiveChunk = 256 * 1024; // received bytes held at most
 constexpr qint64 kCommandChunk = 4096;       // command bytes held at most
 
-QString reasonFor(int code)
+QString reasonFor(TransferEndCode code)
 {
     switch (code) {
-    case 1:
+    case TransferEndCode::CanceledBySender:
         return QStringLiteral("Canceled By Sender");
-    case 2:
+    case TransferEndCode::CanceledByReceiver:
         return QStringLiteral("Canceled By Receiver");
-    case 3:
+    case TransferEndCode::StoppedByError:
         return QStringLiteral("Stopped By Error");
-    case 4:
+    case TransferEndCode::Disconnected:
         return QStringLiteral("Disconnected");
-    case 5:
+    case TransferEndCode::Canceled:
         return QStringLiteral("Canceled");
-    case 6:
+    case TransferEndCode::TimedOut:
         return QStringLiteral("Timed Out");
-    case 7:
+    case TransferEndCode::ReceiverHasFile:
         return QStringLiteral("Canceled (Receiver Has Complete File)");
-    default:
-        return QStringLiteral("Incomplete");
+    case TransferEndCode::None:
+        break;
     }
+    return QStringLiteral("Incomplete");
 }
 
 } // namespace
@@ -177,7 +178,7 @@ void FileTransfer::startSending()
         ctx.addText(QStringLiteral("*** Error : Cannot read ") + PathToFile + QStringLiteral(" - ") + problem,
                     LineKind::Error);
         noRetry = true;
-        end(3);
+        end(TransferEndCode::StoppedByError);
         return;
     }
     size = file.size();
@@ -193,7 +194,7 @@ void FileTransfer::startSending()
     if (!listener.listen()) {
         reportSocketError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("Sys"), NameOfFile,
                           QStringLiteral("FN: Filebase.sckSystem_error"));
-        end(3);
+        end(TransferEndCode::StoppedByError);
         return;
     }
     sckData.setRemoteHost(setup.hostIP);
@@ -231,7 +232,7 @@ void FileTransfer::onAnswer(bool resume, const QByteArray& offset)
                             .arg(NameOfFile, QString::fromLatin1(offset), QString::number(size)),
                         LineKind::Error);
             noRetry = true;
-            end(3);
+            end(TransferEndCode::StoppedByError);
             return;
         }
         done = at;
@@ -363,10 +364,10 @@ void FileTransfer::sendEnd()
 
 void FileTransfer::startReceiving()
 {
-    const int choice = setup.existsChoice;
-    const QString verb = choice == 1   ? QStringLiteral("Overwriting")
-                         : choice == 2 ? QStringLiteral("Resuming")
-                                       : QStringLiteral("Receiving");
+    const ExistingFileChoice choice = setup.existsChoice;
+    const QString verb = choice == ExistingFileChoice::Overwrite ? QStringLiteral("Overwriting")
+                         : choice == ExistingFileChoice::Resume  ? QStringLiteral("Resuming")
+                                                                 : QStringLiteral("Receiving");
     ctx.addText(QStringLiteral("*** ") + verb + QStringLiteral(" File : ") + NameOfFile + QStringLiteral(" (")
                     + QString::number(size) + QStringLiteral(" bytes)"),
                 LineKind::Status);
@@ -395,7 +396,7 @@ void FileTransfer::onSystemConnected()
     if (!listener.listen()) {
         reportSocketError(ctx, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("R"), NameOfFile,
                           QStringLiteral("FN: Filebase.sckReceive_error"));
-        end(3);
+        end(TransferEndCode::StoppedByError);
         return;
     }
     answerSender();
@@ -411,7 +412,7 @@ bool FileTransfer::openTarget(QString& problem)
     rq.newName = setup.newName;
     rq.size = size;
     rq.block = setup.block;
-    if (rq.choice == 2)
+    if (rq.choice == ExistingFileChoice::Resume)
         title = QStringLiteral("Resume Receiving");
     const bool opened = target.open(file, rq, problem);
     NameOfFile = target.name();
@@ -443,7 +444,7 @@ void FileTransfer::answerSender()
     secondsElapsed = 0;
     kpsTimer.start();
     status = QStringLiteral("Receiving File...");
-    if (setup.existsChoice == 2)
+    if (setup.existsChoice == ExistingFileChoice::Resume)
         sendCommand(CommandReader::text(CommandReader::Resume) + QByteArray::number(resumeAt));
     else
         sendCommand(CommandReader::text(CommandReader::AcceptTransfer));
@@ -601,7 +602,7 @@ void FileTransfer::onCommands()
         case CommandReader::Cancel:
             status = QStringLiteral("Transfer Canceled.");
             sendCommand(CommandReader::text(CommandReader::CancelOkay));
-            end(setup.type == Receiving ? 1 : 2);
+            end(setup.type == Receiving ? TransferEndCode::CanceledBySender : TransferEndCode::CanceledByReceiver);
             break;
         case CommandReader::CancelOkay:
             break; // nothing of ours to confirm
@@ -620,7 +621,7 @@ void FileTransfer::onCommands()
                                     .arg(NameOfFile),
                                 LineKind::Error);
                     spoiled = true;
-                    end(3);
+                    end(TransferEndCode::StoppedByError);
                     return;
                 }
             }
@@ -651,7 +652,7 @@ void FileTransfer::onSystemClosed()
         && !(setup.type == Receiving && done == size)) {
         ctx.addText(QStringLiteral("*** Error : The peer reset the transfer connection : ") + NameOfFile,
                     LineKind::Error);
-        end(3);
+        end(TransferEndCode::StoppedByError);
         return;
     }
     finish();
@@ -694,7 +695,7 @@ void FileTransfer::dataLost(bool reset)
                              QString::number(done), QString::number(size), NameOfFile),
                     LineKind::Error);
     sckSystem.close();
-    end(3);
+    end(TransferEndCode::StoppedByError);
 }
 
 void FileTransfer::onSocketError(const QString& tag, const QString& where, int number, const QString& description)
@@ -716,14 +717,14 @@ void FileTransfer::onSocketError(const QString& tag, const QString& where, int n
         return;
     }
     reportSocketError(ctx, number, description, tag, NameOfFile, where);
-    end(3);
+    end(TransferEndCode::StoppedByError);
 }
 
 void FileTransfer::onTimeOut()
 {
     if (sckData.state() == EventSocket::Connected)
         return;
-    end(6);
+    end(TransferEndCode::TimedOut);
 }
 
 void FileTransfer::startWait(int ms)
@@ -764,18 +765,18 @@ void FileTransfer::onWaitOver()
         status = QStringLiteral("Transfer Timed Out.");
         sckSystem.close();
         sckData.close();
-        end(6);
+        end(TransferEndCode::TimedOut);
         break;
     default:
         break;
     }
 }
 
-void FileTransfer::onEndCodeChanged(int code)
+void FileTransfer::onEndCodeChanged(TransferEndCode code)
 {
-    if (code == 0 || phase == Phase::Closed || byeTimer.isActive())
+    if (code == TransferEndCode::None || phase == Phase::Closed || byeTimer.isActive())
         return;
-    if (code == 4 && session.isConnected()) {
+    if (code == TransferEndCode::Disconnected && session.isConnected()) {
         // The user's Disconnect: our "bye" is on its way. Ending now could reach the peer
         // before it, and the peer would offer the file again on a connection that is going
         // away; the transfer ends when the peer has closed, or after byeMs.
@@ -799,7 +800,7 @@ void FileTransfer::onControlClosed()
     if (setup.type == Sending && awaitingAnswer())
         QTimer::singleShot(0, this, [this] {
             if (phase != Phase::Closed && awaitingAnswer())
-                end(4);
+                end(TransferEndCode::Disconnected);
         });
 }
 
@@ -833,7 +834,7 @@ void FileTransfer::requestCancel()
 
 void FileTransfer::cancelConfirmed()
 {
-    startCancel(5);
+    startCancel(TransferEndCode::Canceled);
 }
 
 void FileTransfer::abandon()
@@ -845,7 +846,7 @@ void FileTransfer::abandon()
         sckSystem.send(CommandReader::text(CommandReader::Cancel));
         sckSystem.flush(); // the socket lingers on close, but the program may end right after
     }
-    end(5);
+    end(TransferEndCode::Canceled);
 }
 
 void FileTransfer::fileError(const QString& problem)
@@ -855,7 +856,7 @@ void FileTransfer::fileError(const QString& problem)
     ctx.addText(QStringLiteral("*** Error : ") + problem, LineKind::Error);
     noRetry = true;
     file.close();
-    startCancel(3);
+    startCancel(TransferEndCode::StoppedByError);
 }
 
 void FileTransfer::stopWithError(const QString& line)
@@ -864,10 +865,10 @@ void FileTransfer::stopWithError(const QString& line)
     spoiled = true;
     sckData.reset();
     sckSystem.reset();
-    end(3);
+    end(TransferEndCode::StoppedByError);
 }
 
-void FileTransfer::startCancel(int code)
+void FileTransfer::startCancel(TransferEndCode code)
 {
     if (ending())
         return;
@@ -884,11 +885,11 @@ void FileTransfer::startCancel(int code)
     }
 }
 
-void FileTransfer::end(int code)
+void FileTransfer::end(TransferEndCode code)
 {
     if (phase == Phase::Closed)
         return;
-    if (ctx.transferEndCode() == 0 || code == 5)
+    if (ctx.transferEndCode() == TransferEndCode::None || code == TransferEndCode::Canceled)
         ctx.setTransferEndCode(code);
     finish();
 }
@@ -905,7 +906,7 @@ void FileTransfer::finish()
     if (cancelQuestion)
         prompts.withdraw(std::exchange(cancelQuestion, 0));
 
-    const int code = ctx.transferEndCode();
+    const TransferEndCode code = ctx.transferEndCode();
     finalEndCode = code;
     const bool sending = setup.type == Sending;
     // The sender counts as done only once the receiver confirmed every byte (an empty file
@@ -917,17 +918,18 @@ void FileTransfer::finish()
         && (sending ? gotAll || (size == 0 && last == Phase::Finished) : !noRetry && (streamTaken || endCame));
     if (spoiled || (checked() && !verified))
         completeFlag = false;
-    if (!sending && code == 7) {
+    if (!sending && code == TransferEndCode::ReceiverHasFile) {
         completeFlag = false; // the peer says we already have it: nothing to report
     } else if (completeFlag) {
         outcome = QStringLiteral("*** File Transfer Complete : ") + NameOfFile + QStringLiteral(" (")
                   + QString::number(size) + QStringLiteral(" bytes)");
     } else {
-        if (sending && code != 1 && code != 2 && code != 7 && !noRetry)
+        if (sending && code != TransferEndCode::CanceledBySender && code != TransferEndCode::CanceledByReceiver
+            && code != TransferEndCode::ReceiverHasFile && !noRetry)
             putBackFlag = true;
-        if (sending && code == 6)
+        if (sending && code == TransferEndCode::TimedOut)
             session.sendControlMessage(QStringLiteral("FTIMEOUT"));
-        if (code == 2 || code == 5)
+        if (code == TransferEndCode::CanceledByReceiver || code == TransferEndCode::Canceled)
             stopQueueFlag = true;
         outcome = QStringLiteral("*** File Transfer ") + reasonFor(code) + QStringLiteral(" : ") + NameOfFile;
     }
@@ -1014,5 +1016,5 @@ void FileTransfer::verdict(bool same, const QString& problem)
                                          .arg(NameOfFile),
                 LineKind::Error);
     spoiled = true;
-    end(3);
+    end(TransferEndCode::StoppedByError);
 }

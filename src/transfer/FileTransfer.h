@@ -1,4 +1,5 @@
 #pragma once
+#include "core/TransferEndCode.h"
 #include "platform/EventSocket.h"
 #include "transfer/CommandReader.h"
 #include "transfer/Prompts.h"
@@ -67,17 +68,17 @@ public:
     // The fields a starter fills before go().
     struct Setup {
         Type type = Sending;
-        QString name;         // NameOfFile: the offered name (sender: wire form) / the local file name
-        QString path;         // PathToFile: the file to read (sender) / the target folder (receiver)
-        QString root;         // receiver: the download folder the target folder lies in
-        QString hostIP;       // the peer's address as the control connection sees it
-        quint16 port = 0;     // P: command port; data on P + 1
-        QString userName;     // remoteName
-        qint64 size = 0;      // receiver: the offered size
-        qint64 block = 512;   // receiver: the offered block size (resume offsets)
-        int existsChoice = 0; // receiver: 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
-        QString newName;      // receiver: the typed name for choice 4
-        QString queuedName;   // sender: the name as queued (local form), for putting it back
+        QString name;       // NameOfFile: the offered name (sender: wire form) / the local file name
+        QString path;       // PathToFile: the file to read (sender) / the target folder (receiver)
+        QString root;       // receiver: the download folder the target folder lies in
+        QString hostIP;     // the peer's address as the control connection sees it
+        quint16 port = 0;   // P: command port; data on P + 1
+        QString userName;   // remoteName
+        qint64 size = 0;    // receiver: the offered size
+        qint64 block = 512; // receiver: the offered block size (resume offsets)
+        ExistingFileChoice existsChoice = ExistingFileChoice::None; // receiver
+        QString newName;                                            // receiver: the typed name for TypedName
+        QString queuedName; // sender: the name as queued (local form), for putting it back
         // Between two peers of this program (docs/protocol.md):
         bool verify = false;    // the whole file's checksums are compared before "Complete"
         QByteArray token;       // 32 hexadecimal digits both transfer connections prove; empty: none
@@ -110,7 +111,7 @@ public:
     // After finished(): whether every byte moved and the peer confirmed it.
     bool complete() const { return completeFlag; }
     // The end code the transfer ended with.
-    int endCode() const { return finalEndCode; }
+    TransferEndCode endCode() const { return finalEndCode; }
     // The outcome line written (empty when none was written).
     QString outcomeLine() const { return outcome; }
     // After finished(): the sender's file should be offered again (put back at the front).
@@ -189,7 +190,7 @@ private:
     void dataEndedBeforeGotAll(bool reset);
     void onTimeOut();
     void onWaitOver();
-    void onEndCodeChanged(int code);
+    void onEndCodeChanged(TransferEndCode code);
     // The control connection closed: ends the wait after our "bye", or an offer still unanswered.
     void onControlClosed();
     void onKpsTick();
@@ -198,8 +199,8 @@ private:
     // An error of the transfer itself: the line, then both connections end with a reset so
     // that the peer stops too.
     void stopWithError(const QString& line);
-    void startCancel(int code);
-    void end(int code);
+    void startCancel(TransferEndCode code);
+    void end(TransferEndCode code);
     void finish();
     // Marks the view changed; progress is announced at most every viewMs, state changes
     // (urgent) at once.
@@ -247,13 +248,13 @@ private:
     bool dataGoneByReset = false;
     bool gotAllSent = false; // receiver
     bool endCame = false;    // receiver: "END_TRANS" came while receiving
-    int cancelCode = 5;
+    TransferEndCode cancelCode = TransferEndCode::Canceled;
     bool completeFlag = false;
     bool putBackFlag = false;
     bool stopQueueFlag = false;
     bool noRetry = false; // a fault that offering again cannot mend
     bool spoiled = false; // stopped by a fault of the transfer itself: never complete
-    int finalEndCode = 0;
+    TransferEndCode finalEndCode = TransferEndCode::None;
     QString outcome;
     double kbps = 0.1;
     Prompts::Id cancelQuestion = 0;

@@ -28,7 +28,7 @@ Prompts::Id HeadlessPrompts::askExisting(const ExistsRequest& request, ExistsAns
     ExistsReply reply;
     reply.choice = existsChoice;
     reply.newName = request.fileName;
-    if (existsChoice == 5)
+    if (existsChoice == ExistingFileChoice::Cancel)
         hint(existsHint, request.fileName);
     answer(reply);
     return nextId++;

@@ -16,8 +16,8 @@ public:
     QString declineHint = QStringLiteral("*** Declined : %1 - turn autoAccept on to accept offered files");
     QString existsHint = QStringLiteral("*** File Already Exists : %1 - set existingFileDefault to decide "
                                         "(1 overwrite, 2 resume, 3 rename)");
-    // The answer to the existing-file question (5 refuses).
-    int existsChoice = 5;
+    // The answer to the existing-file question.
+    ExistingFileChoice existsChoice = ExistingFileChoice::Cancel;
 
     Id askAccept(const AcceptRequest& request, AcceptAnswer answer) override;
     Id askExisting(const ExistsRequest& request, ExistsAnswer answer) override;

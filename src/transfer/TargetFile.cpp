@@ -99,13 +99,13 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
         }
     }
 
-    if (rq.choice == 3) {
+    if (rq.choice == ExistingFileChoice::NumberedName) {
         finalName = TransferRules::uniqueName(rq.name, at);
         if (finalName.isEmpty()) {
             problem = QStringLiteral("No free name for ") + rq.name + QStringLiteral(" in ") + at;
             return false;
         }
-    } else if (rq.choice == 4) {
+    } else if (rq.choice == ExistingFileChoice::TypedName) {
         finalName = rq.newName;
     }
     const QByteArray name = native(finalName);
@@ -125,9 +125,9 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
     };
 
     Fd fd;
-    bool replace = rq.choice == 1;
+    bool replace = rq.choice == ExistingFileChoice::Overwrite;
     resumeOffset = 0;
-    if (rq.choice == 2) {
+    if (rq.choice == ExistingFileChoice::Resume) {
         // The file's own entry is never followed: a link there is not resumed through.
         fd.reset(::openat(dir.get(), name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
         if (fd.get() < 0 && errno != ENOENT)
@@ -160,7 +160,8 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
         createdFile = target;
     }
     const QIODevice::OpenMode mode =
-        (rq.choice == 2 && createdFile.isEmpty() ? QIODevice::ReadWrite : QIODevice::WriteOnly) | QIODevice::Unbuffered;
+        (rq.choice == ExistingFileChoice::Resume && createdFile.isEmpty() ? QIODevice::ReadWrite : QIODevice::WriteOnly)
+        | QIODevice::Unbuffered;
     const int raw = fd.release();
     if (!file.open(raw, mode, QFileDevice::AutoCloseHandle)) {
         ::close(raw);

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "transfer/ExistingFileChoice.h"
+
 // The receiver's target: the sub-folders below the download folder, made only once the
 // transfer connection is up, and the file itself, opened so that nothing on its way leads
 // out of the download folder. Each folder is opened and checked as it is opened (a folder
@@ -13,11 +15,11 @@
 class TargetFile {
 public:
     struct Request {
-        QString root;       // the download folder
-        QString folder;     // the target folder: root plus the offered sub-folders, ending in "/"
-        QString name;       // the file name in that folder
-        int choice = 0;     // 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
-        QString newName;    // the typed name for choice 4
+        QString root;   // the download folder
+        QString folder; // the target folder: root plus the offered sub-folders, ending in "/"
+        QString name;   // the file name in that folder
+        ExistingFileChoice choice = ExistingFileChoice::None;
+        QString newName;    // the typed name for TypedName
         qint64 size = 0;    // the offered size
         qint64 block = 512; // the offered block size (resume offsets)
     };
@@ -26,7 +28,7 @@ public:
     // positioned at resumeAt(). False with the text of the error line in `problem`.
     bool open(QFile& file, const Request& request, QString& problem);
 
-    // The file name finally used (choice 3 and 4 change it) and where writing starts.
+    // The file name finally used (NumberedName and TypedName change it) and where writing starts.
     QString name() const { return finalName; }
     qint64 resumeAt() const { return resumeOffset; }
 

@@ -23,7 +23,7 @@ struct TransferManager::PendingOffer {
     quint16 port = 0;
     QString root;   // the download folder the name is placed below
     QString folder; // the target folder, ending in "/"
-    int existsChoice = 0;
+    ExistingFileChoice existsChoice = ExistingFileChoice::None;
     QString newName;
     Phase phase = WaitingBusy;
     Prompts::Id question = 0;
@@ -54,7 +54,7 @@ TransferManager::TransferManager(PeerState& c, Session& s)
             // The sender gives up at its own bound and offers again; a refusal from here
             // could reach it after that and end the new offer instead.
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Timed Out"), {}, 6);
+            endOffer(name, QStringLiteral("Timed Out"), {}, TransferEndCode::TimedOut);
         }
     });
     graceTimer.setSingleShot(true);
@@ -82,7 +82,7 @@ TransferManager::TransferManager(PeerState& c, Session& s)
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
             busyTimer.stop();
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Disconnected"), {}, 4);
+            endOffer(name, QStringLiteral("Disconnected"), {}, TransferEndCode::Disconnected);
         } else if (pendingOffer->phase != PendingOffer::Done) {
             refuse(QStringLiteral("Disconnected"));
         }
@@ -110,7 +110,7 @@ void TransferManager::cancelAll()
         busyTimer.stop();
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Canceled"), {}, 5);
+            endOffer(name, QStringLiteral("Canceled"), {}, TransferEndCode::Canceled);
         } else {
             refuse(QStringLiteral("Canceled"));
         }
@@ -211,7 +211,7 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
             o.name = name;
             o.path = path;
             o.queuedName = queuedName;
-            o.endCode = 3;
+            o.endCode = TransferEndCode::StoppedByError;
             Q_EMIT transferEnded(o);
             return nullptr;
         }
@@ -226,7 +226,7 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
     setup.verify = session.shares(kVerify);
     setup.token = token;
-    ctx.setTransferEndCode(0);
+    ctx.setTransferEndCode(TransferEndCode::None);
     ctx.transferBusy = true;
     active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();
@@ -255,7 +255,7 @@ void TransferManager::onTransferFinished()
     t->setParent(this);           // goes with us should we go first
     active.release()->deleteLater();
     ctx.transferBusy = false;
-    if (o.sending && o.endCode == 6)
+    if (o.sending && o.endCode == TransferEndCode::TimedOut)
         graceTimer.start(staleGraceMs);
     if (o.putBack)
         Q_EMIT putBack(o.path, o.queuedName);
@@ -277,7 +277,8 @@ void TransferManager::receivefile(const QString& name, const QString& sizeText, 
                                   const QString& host, const QString& portText)
 {
     auto bad = [&](const QString& why) {
-        endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why), 0);
+        endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why),
+                 TransferEndCode::None);
     };
     auto offer = std::make_unique<PendingOffer>();
     QString problem;
@@ -313,7 +314,7 @@ void TransferManager::decide()
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
-    ctx.setTransferEndCode(0);
+    ctx.setTransferEndCode(TransferEndCode::None);
     ctx.transferBusy = true;
 
     const QString root = FileSystem::withTrailingSlash(ctx.options.downloadFolder);
@@ -363,7 +364,7 @@ void TransferManager::askAccept()
             t.ctx.options.downloadFolder = r.folder;
         if (r.autoAccept)
             t.ctx.options.autoAccept = true;
-        if (!r.accepted || t.ctx.transferEndCode() != 0) {
+        if (!r.accepted || t.ctx.transferEndCode() != TransferEndCode::None) {
             t.refuse(r.accepted ? QString() : QStringLiteral("Canceled"));
             return;
         }
@@ -378,11 +379,11 @@ void TransferManager::haveFile()
     session.sendControlMessage(QStringLiteral("HaveFile"));
     const QString name = pendingOffer->wire;
     pendingOffer.reset();
-    ctx.setTransferEndCode(7);
+    ctx.setTransferEndCode(TransferEndCode::ReceiverHasFile);
     ctx.transferBusy = false;
     TransferOutcome out;
     out.name = name;
-    out.endCode = 7;
+    out.endCode = TransferEndCode::ReceiverHasFile;
     Q_EMIT transferEnded(out);
 }
 
@@ -439,26 +440,27 @@ void TransferManager::afterAccept()
 
 void TransferManager::existing()
 {
+    // The option file keeps the choice as its number; 1 to 3 stand, anything else asks.
     const int always = ctx.options.existingFileDefault;
     if (always >= 1 && always <= 3)
-        startWith(always);
+        startWith(static_cast<ExistingFileChoice>(always));
     else
         askExisting();
 }
 
-void TransferManager::startWith(int choice)
+void TransferManager::startWith(ExistingFileChoice choice)
 {
     PendingOffer& o = *pendingOffer;
     o.existsChoice = choice;
     const QString target = o.folder + o.parts.last();
     const qint64 at = TransferRules::resumeOffset(QFileInfo(target).size(), o.block, o.size);
-    if (choice != 2 || at == 0 || !session.shares(kVerify))
+    if (choice != ExistingFileChoice::Resume || at == 0 || !session.shares(kVerify))
         return startReceiving();
     // Resumed only onto a part that is the sender's own beginning; anything else is received
     // from the start instead of being mixed with it.
     compareWithSender(target, at, [this](bool same) {
         if (!same) {
-            pendingOffer->existsChoice = 1;
+            pendingOffer->existsChoice = ExistingFileChoice::Overwrite;
             ctx.addText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
                                        "start : ")
                             + pendingOffer->wire,
@@ -548,15 +550,18 @@ void TransferManager::askExisting()
         PendingOffer& p = *t.pendingOffer;
         p.phase = PendingOffer::Done;
         p.question = 0;
-        int choice = t.ctx.transferEndCode() != 0 ? 5 : r.choice;
-        if (choice < 1 || choice > 5)
-            choice = 5;
-        if (r.always && choice >= 1 && choice <= 3)
-            t.ctx.options.existingFileDefault = choice;
-        if (choice == 5)
-            return t.refuse(t.ctx.transferEndCode() == 0 || t.ctx.transferEndCode() == 5 ? QStringLiteral("Canceled")
-                                                                                         : QString());
-        if (choice == 4) {
+        const int number = static_cast<int>(r.choice);
+        const ExistingFileChoice choice = t.ctx.transferEndCode() != TransferEndCode::None || number < 1 || number > 5
+                                              ? ExistingFileChoice::Cancel
+                                              : r.choice;
+        if (r.always && number >= 1 && number <= 3 && choice != ExistingFileChoice::Cancel)
+            t.ctx.options.existingFileDefault = number;
+        if (choice == ExistingFileChoice::Cancel)
+            return t.refuse(t.ctx.transferEndCode() == TransferEndCode::None
+                                    || t.ctx.transferEndCode() == TransferEndCode::Canceled
+                                ? QStringLiteral("Canceled")
+                                : QString());
+        if (choice == ExistingFileChoice::TypedName) {
             const QString problem = TransferRules::checkPlainName(r.newName);
             if (!problem.isEmpty())
                 return t.refuse(
@@ -622,16 +627,17 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
         promptsPtr->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
     pendingOffer.reset();
-    if (ctx.transferEndCode() == 0)
-        ctx.setTransferEndCode(5);
-    const QString reason = !givenReason.isEmpty()       ? givenReason
-                           : ctx.transferEndCode() == 5 ? QStringLiteral("Canceled")
-                                                        : QStringLiteral("Timed Out");
+    if (ctx.transferEndCode() == TransferEndCode::None)
+        ctx.setTransferEndCode(TransferEndCode::Canceled);
+    const QString reason = !givenReason.isEmpty()                               ? givenReason
+                           : ctx.transferEndCode() == TransferEndCode::Canceled ? QStringLiteral("Canceled")
+                                                                                : QStringLiteral("Timed Out");
     ctx.transferBusy = false;
     endOffer(name, reason, errorLine, ctx.transferEndCode());
 }
 
-void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode)
+void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine,
+                               TransferEndCode endCode)
 {
     // No peer has offers refused hundreds of times a second: beyond the answers' rate a flood
     // of them ends unanswered and without lines.
@@ -640,7 +646,7 @@ void TransferManager::endOffer(const QString& name, const QString& reason, const
             ctx.addText(errorLine, LineKind::Error);
         // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end
         // the next file it offers instead. Without a connection nothing is sent.
-        if (endCode != 6)
+        if (endCode != TransferEndCode::TimedOut)
             session.sendControlMessage(QStringLiteral("CANC_TRAN"));
         if (!reason.isEmpty())
             ctx.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, LineKind::Status);
@@ -659,23 +665,24 @@ void TransferManager::onTransferMessage(const QString& text)
         if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
             busyTimer.stop();
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Timed Out"), {}, 6);
+            endOffer(name, QStringLiteral("Timed Out"), {}, TransferEndCode::TimedOut);
         } else if (pendingOffer || (active && active->type() == FileTransfer::Receiving)) {
-            ctx.setTransferEndCode(6);
+            ctx.setTransferEndCode(TransferEndCode::TimedOut);
         }
         return;
     }
     // A refusal, or "the receiver has it", answers the offer our sending side has out. With
     // none out it belongs to an offer already given up, and is dropped.
     if (active && active->type() == FileTransfer::Sending && active->awaitingAnswer())
-        ctx.setTransferEndCode(text == QLatin1String("HaveFile") ? 7 : 2);
+        ctx.setTransferEndCode(text == QLatin1String("HaveFile") ? TransferEndCode::ReceiverHasFile
+                                                                 : TransferEndCode::CanceledByReceiver);
 }
 
-void TransferManager::onEndCodeChanged(int code)
+void TransferManager::onEndCodeChanged(TransferEndCode code)
 {
     // A question still open when the offer ends elsewhere (the sender gave up, the user
     // disconnected) is withdrawn and the offer refused.
-    if (code == 0 || !pendingOffer)
+    if (code == TransferEndCode::None || !pendingOffer)
         return;
     const auto phase = pendingOffer->phase;
     if (phase != PendingOffer::AskingAccept && phase != PendingOffer::AskingExists && phase != PendingOffer::Checking)

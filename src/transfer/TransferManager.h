@@ -1,4 +1,5 @@
 #pragma once
+#include "core/TransferEndCode.h"
 #include "transfer/FileTransfer.h"
 #include "transfer/Prompts.h"
 #include "util/FileHasher.h"
@@ -18,7 +19,7 @@ class Session;
 struct TransferOutcome {
     bool sending = false;
     bool complete = false; // "*** File Transfer Complete" was written
-    int endCode = 0;
+    TransferEndCode endCode = TransferEndCode::None;
     QString name;           // the name as offered (sender) or as saved (receiver)
     QString path;           // sender: the local file
     QString queuedName;     // sender: the name as queued
@@ -104,7 +105,7 @@ private:
     void decide();
     void afterAccept();
     void haveFile();
-    void onEndCodeChanged(int code);
+    void onEndCodeChanged(TransferEndCode code);
     void askExisting();
     // The rest of decide(): the accept question, or acceptance without one.
     void askAccept();
@@ -112,7 +113,7 @@ private:
     void existing();
     // Receives with the existing-file decision `choice`; a resume between peers that share
     // "verify" first checks that the part here is the sender's.
-    void startWith(int choice);
+    void startWith(ExistingFileChoice choice);
     void startReceiving();
     // Between peers that share "verify": compares the first `length` bytes of the local file
     // `path` with the offered file ("hashq:" to the sender, ours read meanwhile); `then`
@@ -124,12 +125,12 @@ private:
     // The sender side of "hashq:": the checksum of the file on offer, as far as asked.
     void onChecksumAsked(const QString& name, qint64 length);
     // Ends the pending offer, which holds the transfer slot, through endOffer (reason empty:
-    // from the end code, "Canceled" for 5, else "Timed Out").
+    // from the end code, "Canceled" for Canceled, else "Timed Out").
     void refuse(const QString& reason, const QString& errorLine = {});
     // The one way an offer ends without a transfer: the error line when given, "CANC_TRAN"
-    // to the sender unless it gave the offer up (end code 6), the status line
+    // to the sender unless it gave the offer up (TimedOut), the status line
     // "*** File Transfer <reason> : <name>" when a reason is given, and transferEnded.
-    void endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode);
+    void endOffer(const QString& name, const QString& reason, const QString& errorLine, TransferEndCode endCode);
     void onTransferFinished();
     // The wire name `path` is offered under: its queued `name` in wire form, numbered when
     // replaced characters would make it the name of another file offered before; the same

@@ -143,7 +143,7 @@ private Q_SLOTS:
         p.client.ctx->options.autoReconnect = true;
         QSignalSpy idle(&p.client.peer->session(), &Session::showIdleCommands);
         p.client.peer->session().disconnectFromPeer();
-        QCOMPARE(p.client.ctx->transferEndCode(), 4);
+        QCOMPARE(p.client.ctx->transferEndCode(), TransferEndCode::Disconnected);
         QVERIFY(!p.client.rec->contains("*** Disconnected"));
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
         QSignalSpy later(p.client.ctx, &PeerState::lineAdded);

@@ -111,7 +111,7 @@ private Q_SLOTS:
         if (how != "flip")
             QVERIFY(writeFile(p.downPath("f.bin"), there));
         p.b.ctx->options.existingFileDefault = how == "other" ? 0 : 2;
-        p.askB->existsReplies = {{1, false, {}}};
+        p.askB->existsReplies = {{ExistingFileChoice::Overwrite, false, {}}};
         p.b.peer->transfers().flipReceivedByte = how == "flip" ? 1000 : -1;
         QVERIFY(p.connect());
         p.a.peer->queue().addPath(p.srcPath("f.bin"));
