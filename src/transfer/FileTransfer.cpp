@@ -467,8 +467,10 @@ void FileTransfer::onDataArrived()
         // Never past the offered size.
         const qint64 n = std::min<qint64>(k, size - done);
         if (n > 0) {
-            if (setup.flipByteAt >= done && setup.flipByteAt < done + n)
-                buffer[setup.flipByteAt - done] = static_cast<char>(~buffer[setup.flipByteAt - done]);
+#ifdef ZANTIRO_TEST_HOOKS
+            if (setup.testFlipByteAt >= done && setup.testFlipByteAt < done + n)
+                buffer[setup.testFlipByteAt - done] = static_cast<char>(~buffer[setup.testFlipByteAt - done]);
+#endif
             QString why;
             if (!TargetFile::writeAll(file, buffer.constData(), n, why)) {
                 fileError(QStringLiteral("Cannot write ") + PathToFile + NameOfFile + QStringLiteral(" - ") + why);

@@ -80,9 +80,11 @@ public:
         QString newName;                                            // receiver: the typed name for TypedName
         QString queuedName; // sender: the name as queued (local form), for putting it back
         // Between two peers of this program (docs/protocol.md):
-        bool verify = false;    // the whole file's checksums are compared before "Complete"
-        QByteArray token;       // 32 hexadecimal digits both transfer connections prove; empty: none
-        qint64 flipByteAt = -1; // receiver, tests only: this byte is written inverted
+        bool verify = false; // the whole file's checksums are compared before "Complete"
+        QByteArray token;    // 32 hexadecimal digits both transfer connections prove; empty: none
+#ifdef ZANTIRO_TEST_HOOKS
+        qint64 testFlipByteAt = -1; // receiver: this byte is written inverted
+#endif
     };
 
     // The session carries "FTIMEOUT" when the sender gives up; prompts ask "Cancel Send?".
@@ -93,7 +95,10 @@ public:
     // Starts the transfer as the setup says.
     void go();
 
-    Type type() const { return setup.type; }
+    Type type() const
+    {
+        return setup.type;
+    }
     // The current texts and progress for a view.
     TransferView view() const;
 
@@ -105,30 +110,75 @@ public:
     // answer is awaited. The outcome is "Canceled".
     void abandon();
 
-    bool isFinished() const { return phase == Phase::Closed; }
+    bool isFinished() const
+    {
+        return phase == Phase::Closed;
+    }
     // Sender: the offer is out and the receiver has not answered yet.
-    bool awaitingAnswer() const { return phase == Phase::Listening || phase == Phase::Accepted; }
+    bool awaitingAnswer() const
+    {
+        return phase == Phase::Listening || phase == Phase::Accepted;
+    }
     // After finished(): whether every byte moved and the peer confirmed it.
-    bool complete() const { return completeFlag; }
+    bool complete() const
+    {
+        return completeFlag;
+    }
     // The end code the transfer ended with.
-    TransferEndCode endCode() const { return finalEndCode; }
+    TransferEndCode endCode() const
+    {
+        return finalEndCode;
+    }
     // The outcome line written (empty when none was written).
-    QString outcomeLine() const { return outcome; }
+    QString outcomeLine() const
+    {
+        return outcome;
+    }
     // After finished(): the sender's file should be offered again (put back at the front).
-    bool putBack() const { return putBackFlag; }
+    bool putBack() const
+    {
+        return putBackFlag;
+    }
     // After finished(): the queue should stop (cancel by either user).
-    bool stopQueue() const { return stopQueueFlag; }
+    bool stopQueue() const
+    {
+        return stopQueueFlag;
+    }
 
-    QString nameOfFile() const { return NameOfFile; }
-    QString pathToFile() const { return PathToFile; }
-    QString queuedName() const { return setup.queuedName; }
-    qint64 sizeOfFile() const { return size; }
-    qint64 sizeOfFileSent() const { return done; }
-    qint64 blocksSent() const { return blockCount; } // sender: blocks handed to the data socket
-    qint64 resumeSize() const { return resumeAt; }
+    QString nameOfFile() const
+    {
+        return NameOfFile;
+    }
+    QString pathToFile() const
+    {
+        return PathToFile;
+    }
+    QString queuedName() const
+    {
+        return setup.queuedName;
+    }
+    qint64 sizeOfFile() const
+    {
+        return size;
+    }
+    qint64 sizeOfFileSent() const
+    {
+        return done;
+    }
+    qint64 blocksSent() const
+    {
+        return blockCount;
+    } // sender: blocks handed to the data socket
+    qint64 resumeSize() const
+    {
+        return resumeAt;
+    }
     // Receiver, after finished(): removes the file and folders this transfer created when it
     // ended before any data.
-    void discardUnusedTarget() { target.discardUnused(); }
+    void discardUnusedTarget()
+    {
+        target.discardUnused();
+    }
 
 Q_SIGNALS:
     // The texts or progress changed. Progress is announced at most every
@@ -169,10 +219,16 @@ private:
     void onDataArrived();
     bool openTarget(QString& problem);
     // Checksums (both sides share "verify", the file is not empty)
-    bool verifying() const { return setup.verify && size > 0; }
+    bool verifying() const
+    {
+        return setup.verify && size > 0;
+    }
     // A checksum passed for this file ("CHECK_SUM" sent or received): only then the verdict
     // decides. A sender that offered before it knew the receiver's "caps:" sends none.
-    bool checked() const { return verifying() && !peerSum.isEmpty(); }
+    bool checked() const
+    {
+        return verifying() && !peerSum.isEmpty();
+    }
     void onChecksum(const QString& checksum, const QString& problem);
     void verdict(bool same, const QString& problem = {});
     // The connection that proved the token (or the first from the peer's address) is ours.
@@ -211,7 +267,10 @@ private:
     void sendCommand(const QByteArray& command);
     void onCommandGap();
     void startWait(int ms);
-    bool ending() const { return phase == Phase::Cancelling || phase == Phase::Closed; }
+    bool ending() const
+    {
+        return phase == Phase::Cancelling || phase == Phase::Closed;
+    }
 
     PeerState& ctx;
     Session& session;

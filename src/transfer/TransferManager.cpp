@@ -606,7 +606,9 @@ void TransferManager::startReceiving()
     setup.queuedName = o.wire;
     setup.verify = session.shares(kVerify);
     setup.token = o.token;
-    setup.flipByteAt = std::exchange(flipReceivedByte, -1);
+#ifdef ZANTIRO_TEST_HOOKS
+    setup.testFlipByteAt = std::exchange(testFlipReceivedByte, -1);
+#endif
     pendingOffer.reset();
     active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
     FileTransfer* t = active.get();

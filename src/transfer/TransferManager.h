@@ -51,12 +51,17 @@ public:
     // Between peers that share "verify": how long the sender's checksum is awaited before
     // the files count as different.
     int checkWaitMs = 60000;
-    // Test hook: the next file received gets this byte written inverted, as a disk or a
-    // connection might spoil it (-1: none).
-    qint64 flipReceivedByte = -1;
+#ifdef ZANTIRO_TEST_HOOKS
+    // The next file received gets this byte written inverted, as a disk or a connection
+    // might spoil it (-1: none).
+    qint64 testFlipReceivedByte = -1;
+#endif
 
     // The transfer now running, or nullptr.
-    FileTransfer* current() const { return active.get(); }
+    FileTransfer* current() const
+    {
+        return active.get();
+    }
 
     // Sends one file: starts the sending side and sends the offer on the control connection.
     // `name` is the name as queued, components separated by "/". False (with an error line
@@ -76,14 +81,23 @@ public:
                      const QString& port);
 
     // An offer is being decided (a question is open or it waits for a busy transfer).
-    bool offerPending() const { return pendingOffer != nullptr; }
+    bool offerPending() const
+    {
+        return pendingOffer != nullptr;
+    }
     // Our last offer timed out a moment ago; the next waits (see staleGraceMs).
-    bool pausing() const { return graceTimer.isActive(); }
+    bool pausing() const
+    {
+        return graceTimer.isActive();
+    }
     // Right after the login the peer's extensions are not known yet: the queue's next offer
     // waits for its "caps:" (readyToOffer follows), within Session::capsWaitMs.
     bool awaitingPeerCaps() const;
     // A transfer runs or an offer is being decided.
-    bool busy() const { return active || pendingOffer; }
+    bool busy() const
+    {
+        return active || pendingOffer;
+    }
     // Ends the running transfer and refuses an offer being decided, telling the peer, without
     // waiting for its answer (the program is leaving).
     void cancelAll();
