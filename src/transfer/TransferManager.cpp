@@ -2,6 +2,8 @@
 
 #include "core/PeerState.h"
 #include "session/Session.h"
+#include "transfer/FileReceiver.h"
+#include "transfer/FileSender.h"
 #include "transfer/HeadlessPrompts.h"
 #include "transfer/TransferRules.h"
 #include "util/FileSystem.h"
@@ -45,7 +47,7 @@ const QString kVerify = QStringLiteral("verify");
 } // namespace
 
 TransferManager::TransferManager(PeerState& c, Session& s)
-    : ctx(c), session(s), promptsPtr(std::make_unique<HeadlessPrompts>(c, s))
+    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s))
 {
     busyTimer.setSingleShot(true);
     connect(&busyTimer, &QTimer::timeout, this, [this] {
@@ -73,8 +75,8 @@ TransferManager::TransferManager(PeerState& c, Session& s)
                                    + checksum);
     });
     connect(&session, &Session::transferMessage, this, &TransferManager::onTransferMessage);
-    connect(&ctx, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
-    connect(&session, &Session::fileOffered, this, &TransferManager::receivefile);
+    connect(&state, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
+    connect(&session, &Session::fileOffered, this, &TransferManager::receiveOffer);
     // Without the control connection no "FTIMEOUT" can end an open question: end it here.
     connect(&session, &Session::sockClosed, this, [this] {
         if (!pendingOffer)
@@ -92,7 +94,7 @@ TransferManager::TransferManager(PeerState& c, Session& s)
 TransferManager::~TransferManager()
 {
     if (pendingOffer && pendingOffer->question)
-        promptsPtr->withdraw(pendingOffer->question);
+        currentPrompts->withdraw(pendingOffer->question);
     if (active)
         active->disconnect(this);
     active.reset(); // before the prompts it may still withdraw a question from
@@ -101,7 +103,7 @@ TransferManager::~TransferManager()
 void TransferManager::setPrompts(std::unique_ptr<Prompts> prompts)
 {
     if (prompts)
-        promptsPtr = std::move(prompts);
+        currentPrompts = std::move(prompts);
 }
 
 void TransferManager::cancelAll()
@@ -132,7 +134,7 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     quint16 control = 0;
     // After the user's Disconnect the connection is going away: the file waits for the next login.
     if (!s.isConnected() || s.userDisconnected || active || pendingOffer || pausing()
-        || !Session::parseControlPort(ctx.connectionPort, control))
+        || !Session::parseControlPort(state.connectionPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
@@ -143,7 +145,7 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
         token = QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
     }
     FileTransfer* t =
-        startsend(wire, path, s.controlSocket.remoteHostIP(), QString::number(port), ctx.remoteName, name, token);
+        startSending(wire, path, s.controlSocket.remoteHostIP(), QString::number(port), state.remoteName, name, token);
     if (!t || t->isFinished())
         return false;
     // Sent after the sending side listens, so the receiver always finds it; the token right
@@ -189,9 +191,9 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
     return wire;
 }
 
-FileTransfer* TransferManager::startsend(const QString& name, const QString& path, const QString& hostIP,
-                                         const QString& port, const QString& userName, const QString& queuedName,
-                                         const QByteArray& token)
+FileTransfer* TransferManager::startSending(const QString& name, const QString& path, const QString& hostIP,
+                                            const QString& port, const QString& userName, const QString& queuedName,
+                                            const QByteArray& token)
 {
     if (active || pendingOffer)
         return nullptr; // one transfer at a time, and an offer being decided takes the slot too
@@ -204,8 +206,8 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
         QString problem;
         if (!FileSystem::openRegularFile(probe, path, {}, problem)) {
             // Offering it again would fail the same way: tell the queue it is done with.
-            ctx.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
-                        LineKind::Error);
+            state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
+                          LineKind::Error);
             TransferOutcome o;
             o.sending = true;
             o.name = name;
@@ -217,7 +219,6 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
         }
     }
     FileTransfer::Setup setup;
-    setup.type = FileTransfer::Sending;
     setup.name = name;
     setup.path = path;
     setup.hostIP = hostIP;
@@ -226,13 +227,13 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
     setup.verify = session.shares(kVerify);
     setup.token = token;
-    ctx.setTransferEndCode(TransferEndCode::None);
-    ctx.transferBusy = true;
-    active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
+    state.setTransferEndCode(TransferEndCode::None);
+    state.transferBusy = true;
+    active = std::make_unique<FileSender>(state, session, *currentPrompts, setup, timeouts);
     FileTransfer* t = active.get();
     connect(t, &FileTransfer::finished, this, &TransferManager::onTransferFinished);
     Q_EMIT transferStarted(t);
-    t->go();
+    t->start();
     return t;
 }
 
@@ -250,11 +251,12 @@ void TransferManager::onTransferFinished()
     o.queuedName = t->queuedName();
     o.putBack = t->putBack();
     o.stopQueue = t->stopQueue();
-    if (!o.sending && !o.complete)
-        t->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
-    t->setParent(this);           // goes with us should we go first
+    auto* receiver = qobject_cast<FileReceiver*>(t);
+    if (receiver && !o.complete)
+        receiver->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
+    t->setParent(this);                  // goes with us should we go first
     active.release()->deleteLater();
-    ctx.transferBusy = false;
+    state.transferBusy = false;
     if (o.sending && o.endCode == TransferEndCode::TimedOut)
         graceTimer.start(staleGraceMs);
     if (o.putBack)
@@ -273,8 +275,8 @@ void TransferManager::onTransferFinished()
 
 // ---- receiving ----
 
-void TransferManager::receivefile(const QString& name, const QString& sizeText, const QString& blockText,
-                                  const QString& host, const QString& portText)
+void TransferManager::receiveOffer(const QString& name, const QString& sizeText, const QString& blockText,
+                                   const QString& host, const QString& portText)
 {
     auto bad = [&](const QString& why) {
         endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why),
@@ -314,20 +316,20 @@ void TransferManager::decide()
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
-    ctx.setTransferEndCode(TransferEndCode::None);
-    ctx.transferBusy = true;
+    state.setTransferEndCode(TransferEndCode::None);
+    state.transferBusy = true;
 
-    const QString root = FileSystem::withTrailingSlash(ctx.options.downloadFolder);
+    const QString root = FileSystem::withTrailingSlash(state.options.downloadFolder);
     const QFileInfo quick(root + o.parts.join('/'));
     if (quick.isFile() && quick.size() == o.size && TransferRules::staysInside(root, quick.filePath())) {
         if (!session.shares(kVerify)) {
-            haveFile();
+            answerHaveFile();
             return;
         }
         // The same size is not yet the same file: the checksums decide.
         compareWithSender(quick.filePath(), o.size, [this](bool same) {
             if (same)
-                return haveFile();
+                return answerHaveFile();
             pendingOffer->differs = true;
             askAccept();
         });
@@ -339,21 +341,21 @@ void TransferManager::decide()
 void TransferManager::askAccept()
 {
     PendingOffer& o = *pendingOffer;
-    if (ctx.options.autoAccept) {
+    if (state.options.autoAccept) {
         afterAccept();
         return;
     }
     Prompts::AcceptRequest req;
     req.fileName = o.parts.last();
     req.sizeText = o.sizeText;
-    req.from = ctx.remoteName;
-    req.folder = ctx.options.downloadFolder;
-    req.autoAccept = ctx.options.autoAccept;
+    req.from = state.remoteName;
+    req.folder = state.options.downloadFolder;
+    req.autoAccept = state.options.autoAccept;
     req.answerBy = o.answerBy;
     o.phase = PendingOffer::AskingAccept;
     const quint64 serial = o.serial;
     QPointer<TransferManager> self(this);
-    const Prompts::Id id = promptsPtr->askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
+    const Prompts::Id id = currentPrompts->askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
             || self->pendingOffer->phase != PendingOffer::AskingAccept)
             return;
@@ -361,10 +363,10 @@ void TransferManager::askAccept()
         t.pendingOffer->phase = PendingOffer::Done;
         t.pendingOffer->question = 0;
         if (!r.folder.isEmpty())
-            t.ctx.options.downloadFolder = r.folder;
+            t.state.options.downloadFolder = r.folder;
         if (r.autoAccept)
-            t.ctx.options.autoAccept = true;
-        if (!r.accepted || t.ctx.transferEndCode() != TransferEndCode::None) {
+            t.state.options.autoAccept = true;
+        if (!r.accepted || t.state.transferEndCode() != TransferEndCode::None) {
             t.refuse(r.accepted ? QString() : QStringLiteral("Canceled"));
             return;
         }
@@ -374,13 +376,13 @@ void TransferManager::askAccept()
         pendingOffer->question = id;
 }
 
-void TransferManager::haveFile()
+void TransferManager::answerHaveFile()
 {
     session.sendControlMessage(QStringLiteral("HaveFile"));
     const QString name = pendingOffer->wire;
     pendingOffer.reset();
-    ctx.setTransferEndCode(TransferEndCode::ReceiverHasFile);
-    ctx.transferBusy = false;
+    state.setTransferEndCode(TransferEndCode::ReceiverHasFile);
+    state.transferBusy = false;
     TransferOutcome out;
     out.name = name;
     out.endCode = TransferEndCode::ReceiverHasFile;
@@ -390,10 +392,10 @@ void TransferManager::haveFile()
 void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
-    QString dir = ctx.options.downloadFolder;
+    QString dir = state.options.downloadFolder;
     if (!FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
-        dir = QDir(ctx.programFolder).filePath(QStringLiteral("download"));
-        ctx.options.downloadFolder = dir;
+        dir = QDir(state.programFolder).filePath(QStringLiteral("download"));
+        state.options.downloadFolder = dir;
         FileSystem::makePath(dir);
     }
     o.root = FileSystem::withTrailingSlash(dir);
@@ -424,24 +426,24 @@ void TransferManager::afterAccept()
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is a folder").arg(o.wire, target));
         if (info.size() == o.size && !o.differs) {
             if (!session.shares(kVerify))
-                return haveFile();
+                return answerHaveFile();
             return compareWithSender(target, o.size, [this](bool same) {
                 if (same)
-                    return haveFile();
+                    return answerHaveFile();
                 pendingOffer->differs = true;
-                existing();
+                decideExisting();
             });
         }
-        existing();
+        decideExisting();
         return;
     }
     startReceiving();
 }
 
-void TransferManager::existing()
+void TransferManager::decideExisting()
 {
     // The option file keeps the choice as its number; 1 to 3 stand, anything else asks.
-    const int always = ctx.options.existingFileDefault;
+    const int always = state.options.existingFileDefault;
     if (always >= 1 && always <= 3)
         startWith(static_cast<ExistingFileChoice>(always));
     else
@@ -461,10 +463,10 @@ void TransferManager::startWith(ExistingFileChoice choice)
     compareWithSender(target, at, [this](bool same) {
         if (!same) {
             pendingOffer->existsChoice = ExistingFileChoice::Overwrite;
-            ctx.addText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
-                                       "start : ")
-                            + pendingOffer->wire,
-                        LineKind::Status);
+            state.addText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
+                                         "start : ")
+                              + pendingOffer->wire,
+                          LineKind::Status);
         }
         startReceiving();
     });
@@ -542,7 +544,7 @@ void TransferManager::askExisting()
     req.existingPath = o.folder + o.parts.last();
     req.offeredSize = o.size;
     req.answerBy = o.answerBy;
-    const Prompts::Id id = promptsPtr->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
+    const Prompts::Id id = currentPrompts->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
             || self->pendingOffer->phase != PendingOffer::AskingExists)
             return;
@@ -551,14 +553,14 @@ void TransferManager::askExisting()
         p.phase = PendingOffer::Done;
         p.question = 0;
         const int number = static_cast<int>(r.choice);
-        const ExistingFileChoice choice = t.ctx.transferEndCode() != TransferEndCode::None || number < 1 || number > 5
+        const ExistingFileChoice choice = t.state.transferEndCode() != TransferEndCode::None || number < 1 || number > 5
                                               ? ExistingFileChoice::Cancel
                                               : r.choice;
         if (r.always && number >= 1 && number <= 3 && choice != ExistingFileChoice::Cancel)
-            t.ctx.options.existingFileDefault = number;
+            t.state.options.existingFileDefault = number;
         if (choice == ExistingFileChoice::Cancel)
-            return t.refuse(t.ctx.transferEndCode() == TransferEndCode::None
-                                    || t.ctx.transferEndCode() == TransferEndCode::Canceled
+            return t.refuse(t.state.transferEndCode() == TransferEndCode::None
+                                    || t.state.transferEndCode() == TransferEndCode::Canceled
                                 ? QStringLiteral("Canceled")
                                 : QString());
         if (choice == ExistingFileChoice::TypedName) {
@@ -592,13 +594,12 @@ void TransferManager::startReceiving()
 {
     PendingOffer& o = *pendingOffer;
     FileTransfer::Setup setup;
-    setup.type = FileTransfer::Receiving;
     setup.name = o.parts.last();
     setup.path = o.folder;
     setup.root = o.root;
     setup.hostIP = o.host;
     setup.port = o.port;
-    setup.userName = ctx.remoteName;
+    setup.userName = state.remoteName;
     setup.size = o.size;
     setup.block = o.block;
     setup.existsChoice = o.existsChoice;
@@ -610,11 +611,11 @@ void TransferManager::startReceiving()
     setup.testFlipByteAt = std::exchange(testFlipReceivedByte, -1);
 #endif
     pendingOffer.reset();
-    active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
+    active = std::make_unique<FileReceiver>(state, session, *currentPrompts, setup, timeouts);
     FileTransfer* t = active.get();
     connect(t, &FileTransfer::finished, this, &TransferManager::onTransferFinished);
     Q_EMIT transferStarted(t);
-    t->go();
+    t->start();
 }
 
 void TransferManager::refuse(const QString& givenReason, const QString& errorLine)
@@ -626,16 +627,16 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
     checkTimer.stop();
     localHasher.stop();
     if (o.question)
-        promptsPtr->withdraw(std::exchange(o.question, 0));
+        currentPrompts->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
     pendingOffer.reset();
-    if (ctx.transferEndCode() == TransferEndCode::None)
-        ctx.setTransferEndCode(TransferEndCode::Canceled);
-    const QString reason = !givenReason.isEmpty()                               ? givenReason
-                           : ctx.transferEndCode() == TransferEndCode::Canceled ? QStringLiteral("Canceled")
-                                                                                : QStringLiteral("Timed Out");
-    ctx.transferBusy = false;
-    endOffer(name, reason, errorLine, ctx.transferEndCode());
+    if (state.transferEndCode() == TransferEndCode::None)
+        state.setTransferEndCode(TransferEndCode::Canceled);
+    const QString reason = !givenReason.isEmpty()                                 ? givenReason
+                           : state.transferEndCode() == TransferEndCode::Canceled ? QStringLiteral("Canceled")
+                                                                                  : QStringLiteral("Timed Out");
+    state.transferBusy = false;
+    endOffer(name, reason, errorLine, state.transferEndCode());
 }
 
 void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine,
@@ -645,13 +646,14 @@ void TransferManager::endOffer(const QString& name, const QString& reason, const
     // of them ends unanswered and without lines.
     if (session.admitAnswer()) {
         if (!errorLine.isEmpty())
-            ctx.addText(errorLine, LineKind::Error);
+            state.addText(errorLine, LineKind::Error);
         // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end
         // the next file it offers instead. Without a connection nothing is sent.
         if (endCode != TransferEndCode::TimedOut)
             session.sendControlMessage(QStringLiteral("CANC_TRAN"));
         if (!reason.isEmpty())
-            ctx.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, LineKind::Status);
+            state.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name,
+                          LineKind::Status);
     }
     TransferOutcome out;
     out.name = name;
@@ -669,15 +671,15 @@ void TransferManager::onTransferMessage(const QString& text)
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
             endOffer(name, QStringLiteral("Timed Out"), {}, TransferEndCode::TimedOut);
         } else if (pendingOffer || (active && active->type() == FileTransfer::Receiving)) {
-            ctx.setTransferEndCode(TransferEndCode::TimedOut);
+            state.setTransferEndCode(TransferEndCode::TimedOut);
         }
         return;
     }
     // A refusal, or "the receiver has it", answers the offer our sending side has out. With
     // none out it belongs to an offer already given up, and is dropped.
     if (active && active->type() == FileTransfer::Sending && active->awaitingAnswer())
-        ctx.setTransferEndCode(text == QLatin1String("HaveFile") ? TransferEndCode::ReceiverHasFile
-                                                                 : TransferEndCode::CanceledByReceiver);
+        state.setTransferEndCode(text == QLatin1String("HaveFile") ? TransferEndCode::ReceiverHasFile
+                                                                   : TransferEndCode::CanceledByReceiver);
 }
 
 void TransferManager::onEndCodeChanged(TransferEndCode code)

@@ -27,19 +27,19 @@ struct TransferOutcome {
     bool stopQueue = false; // sender: the queue stops
 };
 
-// The file-transfer side of a peer: starts the one transfer at a time (startsend for
-// sending, receivefile for each offer the session hands over), asks the questions of an
+// The file-transfer side of a peer: starts the one transfer at a time (startSending for
+// sending, receiveOffer for each offer the session hands over), asks the questions of an
 // offer through its prompts, and tells the windows and the queue what happens.
 class TransferManager : public QObject {
     Q_OBJECT
 public:
-    TransferManager(PeerState& ctx, Session& session);
+    TransferManager(PeerState& state, Session& session);
     ~TransferManager() override;
 
     // The questions of the transfer side (accept, existing file, cancel). A headless policy
     // by default; the windows install their dialogs, tests scripted answers. Install them
     // before the first offer: a running transfer keeps the prompts it started with.
-    Prompts& prompts() { return *promptsPtr; }
+    Prompts& prompts() { return *currentPrompts; }
     void setPrompts(std::unique_ptr<Prompts> prompts);
 
     TransferTimeouts timeouts;
@@ -73,12 +73,12 @@ public:
     // Returns the transfer, or nullptr when a transfer runs or an offer is being decided, or
     // (error line written) when the file cannot be opened.
     // With a token (between peers that share "token") both transfer connections must prove it.
-    FileTransfer* startsend(const QString& name, const QString& path, const QString& hostIP, const QString& port,
-                            const QString& userName, const QString& queuedName = {}, const QByteArray& token = {});
+    FileTransfer* startSending(const QString& name, const QString& path, const QString& hostIP, const QString& port,
+                               const QString& userName, const QString& queuedName = {}, const QByteArray& token = {});
 
     // Handles one offer as the control connection received it.
-    void receivefile(const QString& name, const QString& size, const QString& block, const QString& host,
-                     const QString& port);
+    void receiveOffer(const QString& name, const QString& size, const QString& block, const QString& host,
+                      const QString& port);
 
     // An offer is being decided (a question is open or it waits for a busy transfer).
     bool offerPending() const
@@ -118,13 +118,13 @@ private:
     struct PendingOffer;
     void decide();
     void afterAccept();
-    void haveFile();
+    void answerHaveFile();
     void onEndCodeChanged(TransferEndCode code);
     void askExisting();
     // The rest of decide(): the accept question, or acceptance without one.
     void askAccept();
     // The target exists with another content: the standing decision or the question.
-    void existing();
+    void decideExisting();
     // Receives with the existing-file decision `choice`; a resume between peers that share
     // "verify" first checks that the part here is the sender's.
     void startWith(ExistingFileChoice choice);
@@ -151,9 +151,9 @@ private:
     // for the same path queued under the same name for as long as this object lives.
     QString offeredName(const QString& path, const QString& name);
 
-    PeerState& ctx;
+    PeerState& state;
     Session& session;
-    std::unique_ptr<Prompts> promptsPtr;
+    std::unique_ptr<Prompts> currentPrompts;
     std::unique_ptr<FileTransfer> active;
     std::unique_ptr<PendingOffer> pendingOffer;
     void onTransferMessage(const QString& text);

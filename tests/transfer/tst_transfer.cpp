@@ -2,6 +2,7 @@
 #include "support/TransferPair.h"
 
 #include "queue/FileQueue.h"
+#include "transfer/FileSender.h"
 
 #include <QSignalSpy>
 
@@ -24,7 +25,8 @@ struct Pair : TransferPair {
                 ++viewsA;
                 lastViewA = t->view();
             });
-            QObject::connect(t, &FileTransfer::finished, [this, t] { blocksA = t->blocksSent(); });
+            QObject::connect(t, &FileTransfer::finished,
+                             [this, t] { blocksA = qobject_cast<FileSender*>(t)->blocksSent(); });
         });
         QObject::connect(&b.peer->transfers(), &TransferManager::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::finished, [this, t] { resumeB = t->resumeSize(); });
