@@ -41,6 +41,17 @@ public:
     static bool writeAll(QFile& file, const char* data, qint64 n, QString& why);
 
 private:
+    // Opens the download folder `root` and the sub-folders of the request below it, making
+    // the missing ones; `at` becomes the target folder. The folder's descriptor, or -1 with
+    // the error text in `problem`.
+    int openFolders(const Request& request, const QString& root, QString& at, QString& problem);
+    // Opens the file `target` in the open folder `dir` as the request's choice says. Its
+    // descriptor, or -1 with the reason in `why`.
+    int openTarget(int dir, const Request& request, const QString& target, QString& why);
+    // Resume: the file already there, cut back to the resume offset. -1 when it is missing
+    // (a new file), longer than the offer (`replace` is set), or cannot be opened (`why`).
+    int openForResume(int dir, const QByteArray& name, const Request& request, bool& replace, QString& why);
+
     QString finalName;
     qint64 resumeOffset = 0;
     QStringList createdFolders; // in the order they were made
