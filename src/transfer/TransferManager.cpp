@@ -33,11 +33,6 @@ struct TransferManager::PendingOffer {
     QDeadlineTimer answerBy; // the sender waits this long from its offer for our connection
     QByteArray token;        // announced with "ftoken:" before the offer
     bool differs = false;    // a file of the offered size is here, with other content
-    // compareWithSender
-    qint64 checkLength = 0;
-    QString localSum, remoteSum;
-    bool localDone = false, remoteDone = false;
-    std::function<void(bool)> afterCheck;
 };
 
 namespace {
@@ -47,7 +42,7 @@ const QString kVerify = QStringLiteral("verify");
 } // namespace
 
 TransferManager::TransferManager(PeerState& c, Session& s)
-    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s))
+    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s)), checksums(s)
 {
     busyTimer.setSingleShot(true);
     connect(&busyTimer, &QTimer::timeout, this, [this] {
@@ -61,18 +56,10 @@ TransferManager::TransferManager(PeerState& c, Session& s)
     });
     graceTimer.setSingleShot(true);
     connect(&graceTimer, &QTimer::timeout, this, &TransferManager::readyToOffer);
-    checkTimer.setSingleShot(true);
-    connect(&checkTimer, &QTimer::timeout, this, [this] { finishCompare(true); });
-    connect(&localHasher, &FileHasher::done, this, &TransferManager::onLocalChecksum);
-    connect(&session, &Session::checksumAnswered, this, &TransferManager::onChecksumAnswered);
     connect(&session, &Session::checksumAsked, this, &TransferManager::onChecksumAsked);
     connect(&session, &Session::extensionsChanged, this, [this] {
         if (!pausing() && !awaitingPeerCaps())
             Q_EMIT readyToOffer();
-    });
-    connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
-        session.sendControlMessage(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|'
-                                   + checksum);
     });
     connect(&session, &Session::transferMessage, this, &TransferManager::onTransferMessage);
     connect(&state, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
@@ -476,61 +463,21 @@ void TransferManager::compareWithSender(const QString& path, qint64 length, std:
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Checking;
-    o.checkLength = length;
-    o.localSum.clear();
-    o.remoteSum.clear();
-    o.localDone = o.remoteDone = false;
-    o.afterCheck = std::move(then);
-    session.sendControlMessage(QStringLiteral("hashq:") + o.wire + '|' + QString::number(length));
-    localHasher.start(path, length);
-    checkTimer.start(checkWaitMs);
-}
-
-void TransferManager::onLocalChecksum(const QString& checksum)
-{
-    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
-        return;
-    pendingOffer->localSum = checksum;
-    pendingOffer->localDone = true;
-    finishCompare(false);
-}
-
-void TransferManager::onChecksumAnswered(const QString& name, qint64 length, const QString& checksum)
-{
-    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking || pendingOffer->wire != name
-        || pendingOffer->checkLength != length || pendingOffer->remoteDone)
-        return; // not the question open here
-    pendingOffer->remoteSum = checksum;
-    pendingOffer->remoteDone = true;
-    finishCompare(false);
-}
-
-void TransferManager::finishCompare(bool timedOut)
-{
-    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
-        return;
-    PendingOffer& o = *pendingOffer;
-    if (!timedOut && !(o.localDone && o.remoteDone))
-        return;
-    checkTimer.stop();
-    localHasher.stop();
-    o.phase = PendingOffer::Done;
-    const bool same = !timedOut && !o.localSum.isEmpty() && o.localSum == o.remoteSum;
-    std::exchange(o.afterCheck, nullptr)(same);
+    const quint64 serial = o.serial;
+    checksums.compare(o.wire, path, length, checkWaitMs, [this, serial, then = std::move(then)](bool same) {
+        if (!pendingOffer || pendingOffer->serial != serial || pendingOffer->phase != PendingOffer::Checking)
+            return;
+        pendingOffer->phase = PendingOffer::Done;
+        then(same);
+    });
 }
 
 void TransferManager::onChecksumAsked(const QString& name, qint64 length)
 {
     const FileTransfer* t = active.get();
-    if (!t || t->type() != FileTransfer::Sending || !t->awaitingAnswer() || t->nameOfFile() != name
-        || length > t->sizeOfFile()) {
-        // Not the file on offer: no checksum, so the asker takes its file for another.
-        session.sendControlMessage(QStringLiteral("hasha:") + name + '|' + QString::number(length) + '|');
-        return;
-    }
-    answerName = name;
-    answerLength = length;
-    answerHasher.start(t->pathToFile(), length);
+    const bool onOffer = t && t->type() == FileTransfer::Sending && t->awaitingAnswer() && t->nameOfFile() == name
+                         && length <= t->sizeOfFile();
+    checksums.answer(name, length, onOffer ? t->pathToFile() : QString());
 }
 
 void TransferManager::askExisting()
@@ -548,46 +495,59 @@ void TransferManager::askExisting()
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
             || self->pendingOffer->phase != PendingOffer::AskingExists)
             return;
-        TransferManager& t = *self;
-        PendingOffer& p = *t.pendingOffer;
-        p.phase = PendingOffer::Done;
-        p.question = 0;
-        const int number = static_cast<int>(r.choice);
-        const ExistingFileChoice choice = t.state.transferEndCode() != TransferEndCode::None || number < 1 || number > 5
-                                              ? ExistingFileChoice::Cancel
-                                              : r.choice;
-        if (r.always && number >= 1 && number <= 3 && choice != ExistingFileChoice::Cancel)
-            t.state.options.existingFileDefault = number;
-        if (choice == ExistingFileChoice::Cancel)
-            return t.refuse(t.state.transferEndCode() == TransferEndCode::None
-                                    || t.state.transferEndCode() == TransferEndCode::Canceled
-                                ? QStringLiteral("Canceled")
-                                : QString());
-        if (choice == ExistingFileChoice::TypedName) {
-            const QString problem = TransferRules::checkPlainName(r.newName);
-            if (!problem.isEmpty())
-                return t.refuse(
-                    QStringLiteral("Canceled"),
-                    QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
-                        .arg(p.wire, r.newName, problem));
-            const QFileInfo typed(p.folder + r.newName);
-            if (typed.exists() || typed.isSymLink()) {
-                // Never written over unasked: a name other than the one asked about is asked
-                // about in turn; the same name again is refused.
-                if (r.newName == p.parts.last())
-                    return t.refuse(
-                        QStringLiteral("Canceled"),
-                        QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
-                            .arg(p.wire, r.newName));
-                p.parts.last() = r.newName;
-                return t.askExisting();
-            }
-            p.newName = r.newName;
-        }
-        t.startWith(choice);
+        self->answerExisting(r);
     });
     if (pendingOffer && pendingOffer->serial == serial && pendingOffer->phase == PendingOffer::AskingExists)
         pendingOffer->question = id;
+}
+
+void TransferManager::answerExisting(const Prompts::ExistsReply& r)
+{
+    PendingOffer& p = *pendingOffer;
+    p.phase = PendingOffer::Done;
+    p.question = 0;
+    const int number = static_cast<int>(r.choice);
+    const ExistingFileChoice choice = state.transferEndCode() != TransferEndCode::None || number < 1 || number > 5
+                                          ? ExistingFileChoice::Cancel
+                                          : r.choice;
+    if (r.always && number >= 1 && number <= 3 && choice != ExistingFileChoice::Cancel)
+        state.options.existingFileDefault = number;
+    if (choice == ExistingFileChoice::Cancel)
+        return refuse(state.transferEndCode() == TransferEndCode::None
+                              || state.transferEndCode() == TransferEndCode::Canceled
+                          ? QStringLiteral("Canceled")
+                          : QString());
+    if (choice == ExistingFileChoice::TypedName && !takeTypedName(r.newName))
+        return;
+    startWith(choice);
+}
+
+bool TransferManager::takeTypedName(const QString& name)
+{
+    PendingOffer& p = *pendingOffer;
+    const QString problem = TransferRules::checkPlainName(name);
+    if (!problem.isEmpty()) {
+        refuse(QStringLiteral("Canceled"),
+               QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
+                   .arg(p.wire, name, problem));
+        return false;
+    }
+    const QFileInfo typed(p.folder + name);
+    if (typed.exists() || typed.isSymLink()) {
+        // Never written over unasked: a name other than the one asked about is asked about
+        // in turn; the same name again is refused.
+        if (name == p.parts.last()) {
+            refuse(QStringLiteral("Canceled"),
+                   QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
+                       .arg(p.wire, name));
+            return false;
+        }
+        p.parts.last() = name;
+        askExisting();
+        return false;
+    }
+    p.newName = name;
+    return true;
 }
 
 void TransferManager::startReceiving()
@@ -624,8 +584,7 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
         return;
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
-    checkTimer.stop();
-    localHasher.stop();
+    checksums.stop();
     if (o.question)
         currentPrompts->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/TransferEndCode.h"
+#include "transfer/ChecksumExchange.h"
 #include "transfer/FileTransfer.h"
 #include "transfer/Prompts.h"
 #include "util/FileHasher.h"
@@ -121,6 +122,11 @@ private:
     void answerHaveFile();
     void onEndCodeChanged(TransferEndCode code);
     void askExisting();
+    // The answer to the existing-file question for the offer being decided.
+    void answerExisting(const Prompts::ExistsReply& reply);
+    // The typed name of that answer: true when the file is received under it; false when the
+    // offer was refused or the name is asked about in turn.
+    bool takeTypedName(const QString& name);
     // The rest of decide(): the accept question, or acceptance without one.
     void askAccept();
     // The target exists with another content: the standing decision or the question.
@@ -133,9 +139,6 @@ private:
     // `path` with the offered file ("hashq:" to the sender, ours read meanwhile); `then`
     // runs with the answer once both checksums are known or checkWaitMs passed.
     void compareWithSender(const QString& path, qint64 length, std::function<void(bool same)> then);
-    void onLocalChecksum(const QString& checksum);
-    void onChecksumAnswered(const QString& name, qint64 length, const QString& checksum);
-    void finishCompare(bool timedOut);
     // The sender side of "hashq:": the checksum of the file on offer, as far as asked.
     void onChecksumAsked(const QString& name, qint64 length);
     // Ends the pending offer, which holds the transfer slot, through endOffer (reason empty:
@@ -160,11 +163,7 @@ private:
 
     QTimer busyTimer;
     QTimer graceTimer;
-    QTimer checkTimer;       // bounds compareWithSender
-    FileHasher localHasher;  // our side of compareWithSender
-    FileHasher answerHasher; // the checksum a "hashq:" asked for
-    QString answerName;
-    qint64 answerLength = 0;
+    ChecksumExchange checksums;
     quint64 nextSerial = 0;
     QHash<QString, QString> wireByPath; // queued name and local path -> the wire name offered
     QHash<QString, QString> pathByWire; // wire name -> the first of those offered under it
