@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr qint64 kReceiveChunk = 256 * 1024; // received bytes held at most
+constexpr qint64 kReceiveChunk = qint64{256} * 1024; // received bytes held at most
 
 } // namespace
 

@@ -104,7 +104,8 @@ TransferView FileTransfer::view() const
     v.status = status;
     v.pctlabel =
         dataStarted && size > 0
-            ? QString::number(static_cast<qint64>(static_cast<double>(done) / size * 100.0)) + QStringLiteral("%")
+            ? QString::number(static_cast<qint64>(static_cast<double>(done) / static_cast<double>(size) * 100.0))
+                  + QStringLiteral("%")
             : QStringLiteral("100%");
     v.KPSlabel = secondsElapsed > 0 ? rateText(kbps) : QStringLiteral("0.00 KB/SEC");
     v.Elapsed = elapsedText(secondsElapsed);
