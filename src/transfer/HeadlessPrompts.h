@@ -10,7 +10,7 @@ class Session;
 class HeadlessPrompts : public Prompts {
 public:
     // The hints share the session's rate of answers, so a flood of offers writes few lines.
-    HeadlessPrompts(PeerState& ctx, Session& session);
+    HeadlessPrompts(PeerState& state, Session& session);
 
     // Status lines for the two refusals; "%1" is replaced by the file name.
     QString declineHint = QStringLiteral("*** Declined : %1 - turn autoAccept on to accept offered files");
@@ -26,7 +26,7 @@ public:
 
 private:
     void hint(const QString& text, const QString& name);
-    PeerState& ctx;
+    PeerState& state;
     Session& session;
     Id nextId = 1;
 };
