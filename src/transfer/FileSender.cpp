@@ -95,7 +95,7 @@ void FileSender::receiveCommand(const CommandReader::Command& command)
         break;
     case CommandReader::GotAll:
         receiverHasAll = true;
-        if (phase == Phase::AwaitingGotAll)
+        if (awaitingGotAll())
             sendEnd();
         break;
     case CommandReader::SumMatch:
@@ -206,7 +206,7 @@ bool FileSender::sendOneBlock()
     dataSocket.send(block);
     dataSocket.flush();
     if (dataSocket.bytesToWrite() > 0) {
-        blockInFlight = true; // sendComplete() brings the next block
+        phase = Phase::BlockInFlight; // sendComplete() brings the next block
         startWait(timeouts.blockMs);
         touch();
         return false;
@@ -216,11 +216,9 @@ bool FileSender::sendOneBlock()
 
 void FileSender::onBlockWritten()
 {
-    if (!blockInFlight)
+    if (!isIn(Phase::BlockInFlight))
         return;
-    blockInFlight = false;
-    if (!isIn(Phase::Sending))
-        return;
+    phase = Phase::Sending;
     if (done >= size)
         lastBlockSent();
     else
@@ -246,13 +244,11 @@ void FileSender::lastBlockSent()
 
 void FileSender::sendEnd()
 {
-    if (verifying() && receiverHasAll && !checksumSent) {
+    if (verifying() && receiverHasAll) {
         if (!checksum.ownKnown) {
-            endAwaitsChecksum = true; // our checksum is still being read; it brings the end
-            phase = Phase::AwaitingGotAll;
+            phase = Phase::AwaitingChecksum; // our checksum is still being read; it brings the end
             return;
         }
-        checksumSent = true;
         if (!checksum.own.isEmpty()) {
             checksum.peer = checksum.own; // what the receiver is to match
             sendCommand(CommandReader::text(CommandReader::Checksum) + checksum.own.toLatin1());
@@ -272,21 +268,21 @@ void FileSender::onChecksum(const QString& sum, const QString& problem)
     checksum.own = sum;
     if (sum.isEmpty())
         state.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(fileName, problem), LineKind::Error);
-    if (std::exchange(endAwaitsChecksum, false))
+    if (phase == Phase::AwaitingChecksum)
         sendEnd();
 }
 
 void FileSender::onDataClosed()
 {
-    if (isIn(Phase::AwaitingGotAll))
+    if (running() && awaitingGotAll())
         dataEndedBeforeGotAll(dataSocket.closedByReset());
-    else if (isIn(Phase::Sending))
+    else if (isIn(Phase::Sending) || isIn(Phase::BlockInFlight))
         dataLost(dataSocket.closedByReset());
 }
 
 bool FileSender::dataErrorHandled(int number)
 {
-    if (phase == Phase::AwaitingGotAll) {
+    if (awaitingGotAll()) {
         dataEndedBeforeGotAll(number == 10054);
         return true;
     }
@@ -307,14 +303,13 @@ void FileSender::dataEndedBeforeGotAll(bool reset)
 void FileSender::waitOver()
 {
     switch (phase) {
-    case Phase::Sending:
-        if (!blockInFlight)
-            return;
+    case Phase::BlockInFlight:
         status = QStringLiteral("File Send Timed Out.");
-        blockInFlight = false;
+        phase = Phase::Sending;
         sendEnd();
         break;
     case Phase::AwaitingGotAll:
+    case Phase::AwaitingChecksum:
         if (dataClosedEarly)
             dataLost(dataClosedByReset);
         else
@@ -347,5 +342,6 @@ void FileSender::onIncomplete(TransferEndCode code)
 void FileSender::stopSide()
 {
     burstTimer.stop();
-    blockInFlight = false;
+    if (phase == Phase::BlockInFlight)
+        phase = Phase::Sending; // the block's sendComplete() brings nothing more
 }

@@ -37,13 +37,16 @@ protected:
 
 private:
     enum class Phase {
-        Listening,      // command port open; "Waiting For Connection..."
-        Accepted,       // the receiver's command connection is in; "Waiting On Receiver..."
-        Sending,        // answered: the data connection and the blocks
-        AwaitingGotAll, // the last block has left
-        Finished,       // "END_TRANS" sent; the receiver closes
+        Listening,        // command port open; "Waiting For Connection..."
+        Accepted,         // the receiver's command connection is in; "Waiting On Receiver..."
+        Sending,          // answered: the data connection and the blocks
+        BlockInFlight,    // a block waits in the system; its sendComplete() brings the next
+        AwaitingGotAll,   // the last block has left
+        AwaitingChecksum, // "Got All" came; "END_TRANS" waits for our checksum
+        Finished,         // "END_TRANS" sent; the receiver closes
     };
     bool isIn(Phase p) const { return running() && phase == p; }
+    bool awaitingGotAll() const { return phase == Phase::AwaitingGotAll || phase == Phase::AwaitingChecksum; }
 
     bool offsetPlausible(const QByteArray& digits) const;
     void receiveAnswer(bool resume, const QByteArray& offset);
@@ -63,10 +66,7 @@ private:
     qint64 blockSize = 1;
     qint64 offerBlock = 512; // the block size named in our offer (resume offsets are its multiples)
     qint64 blockCount = 0;
-    bool blockInFlight = false;   // a block waits in the system; sendComplete() brings the next
     bool receiverHasAll = false;  // "Got All" arrived (it may come before our last block is out)
     bool dataClosedEarly = false; // the data connection ended while "Got All" was awaited
     bool dataClosedByReset = false;
-    bool checksumSent = false;      // "CHECK_SUM" is out (or could not be)
-    bool endAwaitsChecksum = false; // "END_TRANS" waits for our checksum
 };
