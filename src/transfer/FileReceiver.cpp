@@ -183,14 +183,14 @@ void FileReceiver::receiveEnd()
     endCame = endCame || phase == Phase::Receiving;
     if (!checked() || phase != Phase::Receiving || done != size) {
         file.close();
-        kpsTimer.stop();
+        rateTimer.stop();
         status = QStringLiteral("Transfer Complete.");
         finish();
         return;
     }
     // Complete only once our checksum of what is on disk matches the sender's.
     phase = Phase::Verifying;
-    kpsTimer.stop();
+    rateTimer.stop();
     waitTimer.stop();
     status = QStringLiteral("Checking The File...");
     touch(true);

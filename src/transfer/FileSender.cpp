@@ -227,7 +227,7 @@ void FileSender::onBlockWritten()
 
 void FileSender::lastBlockSent()
 {
-    kpsTimer.stop();
+    rateTimer.stop();
     if (checksum.fromBlocks() && !checksum.ownKnown) {
         checksum.ownKnown = true;
         checksum.own = checksum.blocksResult();
@@ -256,7 +256,7 @@ void FileSender::sendEnd()
     }
     phase = Phase::Finished;
     file.close();
-    kpsTimer.stop();
+    rateTimer.stop();
     if (commandSocket.state() == EventSocket::Connected)
         sendCommand(CommandReader::text(CommandReader::EndTransfer));
     startWait(timeouts.closeMs);

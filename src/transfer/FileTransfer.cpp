@@ -49,10 +49,10 @@ FileTransfer::FileTransfer(PeerState& peerState, Session& sess, Prompts& p, cons
     reader.longQuietMs = timeouts.offsetWaitMs;
     for (QTimer* timer : {&timeOutTimer, &waitTimer, &viewTimer, &gapTimer, &byeTimer})
         timer->setSingleShot(true);
-    kpsTimer.setInterval(timeouts.kpsMs);
+    rateTimer.setInterval(timeouts.kpsMs);
     connect(&timeOutTimer, &QTimer::timeout, this, &FileTransfer::onTimeOut);
     connect(&waitTimer, &QTimer::timeout, this, &FileTransfer::onWaitTimer);
-    connect(&kpsTimer, &QTimer::timeout, this, &FileTransfer::onKpsTick);
+    connect(&rateTimer, &QTimer::timeout, this, &FileTransfer::onRateTick);
     connect(&gapTimer, &QTimer::timeout, this, &FileTransfer::sendNextQueuedCommand);
     connect(&viewTimer, &QTimer::timeout, this, [this] {
         if (viewDirty)
@@ -107,9 +107,9 @@ TransferView FileTransfer::view() const
             ? QString::number(static_cast<qint64>(static_cast<double>(done) / static_cast<double>(size) * 100.0))
                   + QStringLiteral("%")
             : QStringLiteral("100%");
-    v.KPSlabel = secondsElapsed > 0 ? rateText(kbps) : QStringLiteral("0.00 KB/SEC");
+    v.KPSlabel = secondsElapsed > 0 ? rateText(kilobytesPerSecond) : QStringLiteral("0.00 KB/SEC");
     v.Elapsed = elapsedText(secondsElapsed);
-    v.TimeLeft = secondsElapsed > 0 ? timeLeftText(size - done, kbps) : QStringLiteral("0:00");
+    v.TimeLeft = secondsElapsed > 0 ? timeLeftText(size - done, kilobytesPerSecond) : QStringLiteral("0:00");
     int shift = 0;
     while ((size >> shift) > INT_MAX)
         ++shift;
@@ -139,13 +139,13 @@ void FileTransfer::startCounting()
 {
     dataStarted = true;
     secondsElapsed = 0;
-    kpsTimer.start();
+    rateTimer.start();
 }
 
-void FileTransfer::onKpsTick()
+void FileTransfer::onRateTick()
 {
     ++secondsElapsed;
-    kbps = TransferRules::rate(movedThisRun, secondsElapsed);
+    kilobytesPerSecond = TransferRules::rate(movedThisRun, secondsElapsed);
     touch();
 }
 
@@ -394,7 +394,7 @@ void FileTransfer::startCancel(TransferEndCode code)
     if (ending())
         return;
     cancelCode = code;
-    kpsTimer.stop();
+    rateTimer.stop();
     stopSide();
     if (commandSocket.state() == EventSocket::Connected) {
         sendCommand(CommandReader::text(CommandReader::Cancel));
@@ -420,7 +420,7 @@ void FileTransfer::finish()
         return;
     wasComplete = everyByteConfirmed() && !spoiled && !(checked() && !checksum.matched);
     stage = Stage::Closed;
-    for (QTimer* timer : {&timeOutTimer, &waitTimer, &kpsTimer, &gapTimer, &byeTimer})
+    for (QTimer* timer : {&timeOutTimer, &waitTimer, &rateTimer, &gapTimer, &byeTimer})
         timer->stop();
     stopSide();
     outbox.clear(); // the close tells the peer the rest

@@ -241,7 +241,7 @@ protected:
     // The data connection went away before its time.
     void dataLost(bool reset);
     void startCounting();
-    void onKpsTick();
+    void onRateTick();
     // A local file fault: error line, then the peer is told to stop (it is not retried).
     void fileError(const QString& problem);
     // An error of the transfer itself: the line, then both connections end with a reset so
@@ -300,7 +300,7 @@ protected:
 
     QTimer timeOutTimer; // until the peer has answered
     QTimer waitTimer;    // the bound of the current phase (block, "Got All", "CANC_OKAY", close, idle)
-    QTimer kpsTimer;     // rate, elapsed and time left
+    QTimer rateTimer;    // rate, elapsed and time left
 
 private:
     void emitView();
@@ -316,7 +316,7 @@ private:
     bool wasComplete = false;
     TransferEndCode finalEndCode = TransferEndCode::None;
     QString outcome;
-    double kbps = 0.1;
+    double kilobytesPerSecond = 0.1;
     Prompts::Id cancelQuestion = 0;
     bool askingCancel = false;
     QTimer viewTimer; // throttles viewChanged()

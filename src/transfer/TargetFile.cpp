@@ -71,23 +71,23 @@ QString openErrorText(int err)
 
 } // namespace
 
-bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
+bool TargetFile::open(QFile& file, const Request& request, QString& problem)
 {
-    const QString root = rq.root.isEmpty() ? rq.folder : rq.root;
-    QString at = rq.folder.startsWith(root) ? root : rq.folder;
-    finalName = rq.name;
-    const Fd dir(openFolders(rq, root, at, problem));
+    const QString root = request.root.isEmpty() ? request.folder : request.root;
+    QString at = request.folder.startsWith(root) ? root : request.folder;
+    finalName = request.name;
+    const Fd dir(openFolders(request, root, at, problem));
     if (dir.get() < 0)
         return false;
 
-    if (rq.choice == ExistingFileChoice::NumberedName) {
-        finalName = TransferRules::uniqueName(rq.name, at);
+    if (request.choice == ExistingFileChoice::NumberedName) {
+        finalName = TransferRules::uniqueName(request.name, at);
         if (finalName.isEmpty()) {
-            problem = QStringLiteral("No free name for ") + rq.name + QStringLiteral(" in ") + at;
+            problem = QStringLiteral("No free name for ") + request.name + QStringLiteral(" in ") + at;
             return false;
         }
-    } else if (rq.choice == ExistingFileChoice::TypedName) {
-        finalName = rq.newName;
+    } else if (request.choice == ExistingFileChoice::TypedName) {
+        finalName = request.newName;
     }
     const QString target = at + finalName;
     auto failAt = [&](const QString& why) {
@@ -95,11 +95,12 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
         return false;
     };
     QString why;
-    const int raw = openTarget(dir.get(), rq, target, why);
+    const int raw = openTarget(dir.get(), request, target, why);
     if (raw < 0)
         return failAt(why);
     const QIODevice::OpenMode mode =
-        (rq.choice == ExistingFileChoice::Resume && createdFile.isEmpty() ? QIODevice::ReadWrite : QIODevice::WriteOnly)
+        (request.choice == ExistingFileChoice::Resume && createdFile.isEmpty() ? QIODevice::ReadWrite
+                                                                               : QIODevice::WriteOnly)
         | QIODevice::Unbuffered;
     if (!file.open(raw, mode, QFileDevice::AutoCloseHandle)) {
         ::close(raw);
@@ -112,11 +113,11 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
     return true;
 }
 
-int TargetFile::openFolders(const Request& rq, const QString& root, QString& at, QString& problem)
+int TargetFile::openFolders(const Request& request, const QString& root, QString& at, QString& problem)
 {
-    const QStringList folders = rq.folder.mid(at.size()).split('/', Qt::SkipEmptyParts);
+    const QStringList folders = request.folder.mid(at.size()).split('/', Qt::SkipEmptyParts);
     auto fail = [&](const QString& why) {
-        problem = QStringLiteral("Cannot write ") + rq.folder + finalName + QStringLiteral(" - ") + why;
+        problem = QStringLiteral("Cannot write ") + request.folder + finalName + QStringLiteral(" - ") + why;
         return -1;
     };
     const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
@@ -150,14 +151,14 @@ int TargetFile::openFolders(const Request& rq, const QString& root, QString& at,
     return dir.release();
 }
 
-int TargetFile::openTarget(int dir, const Request& rq, const QString& target, QString& why)
+int TargetFile::openTarget(int dir, const Request& request, const QString& target, QString& why)
 {
     const QByteArray name = native(finalName);
     Fd fd;
-    bool replace = rq.choice == ExistingFileChoice::Overwrite;
+    bool replace = request.choice == ExistingFileChoice::Overwrite;
     resumeOffset = 0;
-    if (rq.choice == ExistingFileChoice::Resume) {
-        fd.reset(openForResume(dir, name, rq, replace, why));
+    if (request.choice == ExistingFileChoice::Resume) {
+        fd.reset(openForResume(dir, name, request, replace, why));
         if (fd.get() < 0 && !why.isEmpty())
             return -1;
     }
@@ -178,7 +179,7 @@ int TargetFile::openTarget(int dir, const Request& rq, const QString& target, QS
     return fd.release();
 }
 
-int TargetFile::openForResume(int dir, const QByteArray& name, const Request& rq, bool& replace, QString& why)
+int TargetFile::openForResume(int dir, const QByteArray& name, const Request& request, bool& replace, QString& why)
 {
     // The file's own entry is never followed: a link there is not resumed through.
     Fd fd(::openat(dir, name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
@@ -196,11 +197,11 @@ int TargetFile::openForResume(int dir, const QByteArray& name, const Request& rq
         why = QStringLiteral("it is not a plain file");
         return -1;
     }
-    if (st.st_size > rq.size) {
+    if (st.st_size > request.size) {
         replace = true; // longer than the offer, so not a part of it: start again from nothing
         return -1;
     }
-    resumeOffset = TransferRules::resumeOffset(st.st_size, rq.block, rq.size);
+    resumeOffset = TransferRules::resumeOffset(st.st_size, request.block, request.size);
     if (::ftruncate(fd.get(), resumeOffset) != 0 || ::lseek(fd.get(), resumeOffset, SEEK_SET) < 0) {
         why = reason(errno);
         return -1;

@@ -332,17 +332,17 @@ void TransferManager::askAccept()
         afterAccept();
         return;
     }
-    Prompts::AcceptRequest req;
-    req.fileName = o.parts.last();
-    req.sizeText = o.sizeText;
-    req.from = state.remoteName;
-    req.folder = state.options.downloadFolder;
-    req.autoAccept = state.options.autoAccept;
-    req.answerBy = o.answerBy;
+    Prompts::AcceptRequest request;
+    request.fileName = o.parts.last();
+    request.sizeText = o.sizeText;
+    request.from = state.remoteName;
+    request.folder = state.options.downloadFolder;
+    request.autoAccept = state.options.autoAccept;
+    request.answerBy = o.answerBy;
     o.phase = PendingOffer::AskingAccept;
     const quint64 serial = o.serial;
     QPointer<TransferManager> self(this);
-    const Prompts::Id id = currentPrompts->askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
+    const Prompts::Id id = currentPrompts->askAccept(request, [self, serial](const Prompts::AcceptReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
             || self->pendingOffer->phase != PendingOffer::AskingAccept)
             return;
@@ -486,12 +486,12 @@ void TransferManager::askExisting()
     o.phase = PendingOffer::AskingExists;
     const quint64 serial = o.serial;
     QPointer<TransferManager> self(this);
-    Prompts::ExistsRequest req;
-    req.fileName = o.parts.last();
-    req.existingPath = o.folder + o.parts.last();
-    req.offeredSize = o.size;
-    req.answerBy = o.answerBy;
-    const Prompts::Id id = currentPrompts->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
+    Prompts::ExistsRequest request;
+    request.fileName = o.parts.last();
+    request.existingPath = o.folder + o.parts.last();
+    request.offeredSize = o.size;
+    request.answerBy = o.answerBy;
+    const Prompts::Id id = currentPrompts->askExisting(request, [self, serial](const Prompts::ExistsReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
             || self->pendingOffer->phase != PendingOffer::AskingExists)
             return;
