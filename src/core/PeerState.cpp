@@ -10,7 +10,7 @@ PeerState::PeerState(const QString& folder, QObject* parent)
     options.setDefaults(programFolder);
 }
 
-void PeerState::setTransferEndCode(int code)
+void PeerState::setTransferEndCode(TransferEndCode code)
 {
     currentEndCode = code;
     Q_EMIT transferEndCodeChanged(code);

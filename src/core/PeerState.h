@@ -1,6 +1,7 @@
 #pragma once
 #include "config/Options.h"
 #include "core/LineKind.h"
+#include "core/TransferEndCode.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -41,9 +42,9 @@ public:
     LoginAnswer loginAnswer = LoginAnswer::None;
     bool transferBusy = false;
 
-    // Why the current transfer ends (0 = it does not). Setting it notifies the transfer side.
-    int transferEndCode() const { return currentEndCode; }
-    void setTransferEndCode(int code);
+    // Why the current transfer ends (None: it does not). Setting it notifies the transfer side.
+    TransferEndCode transferEndCode() const { return currentEndCode; }
+    void setTransferEndCode(TransferEndCode code);
 
     // The address servers listen on; tests keep it on loopback.
     QHostAddress listenAddress = QHostAddress::Any;
@@ -72,8 +73,8 @@ Q_SIGNALS:
     void lineAdded(const QString& text, LineKind kind);
     // The same line once every view has it, for the transcript log.
     void lineToLog(const QString& text);
-    void transferEndCodeChanged(int code);
+    void transferEndCodeChanged(TransferEndCode code);
 
 private:
-    int currentEndCode = 0;
+    TransferEndCode currentEndCode = TransferEndCode::None;
 };

@@ -600,7 +600,7 @@ void Session::onPauseOver()
 
 void Session::disconnectFromPeer()
 {
-    ctx.setTransferEndCode(4);
+    ctx.setTransferEndCode(TransferEndCode::Disconnected);
     reconnectTimer.stop();
     pauseTimer.stop();
     if (isConnected()) {

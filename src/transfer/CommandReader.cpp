@@ -57,61 +57,61 @@ std::vector<CommandReader::Command> CommandReader::take()
 void CommandReader::scan(bool quietOver)
 {
     const std::size_t before = out.size();
-    bool waitingDigits = false;
     bool plausible = true;
+    Match last = Match::None;
     qsizetype pos = 0;
-    const qsizetype n = pending.size();
-    while (pos < n) {
-        const QByteArrayView rest(pending.constData() + pos, n - pos);
-        bool matched = false;
-        bool waiting = false;
-        waitingDigits = false;
-        for (const Known& k : kCommands) {
-            const QByteArrayView cmd(k.text);
-            if (rest.startsWith(cmd)) {
-                qsizetype end = pos + cmd.size();
-                if (k.kind == Resume) {
-                    qsizetype j = end;
-                    while (j < n && j - end < kMaxDigits && isDigit(pending[j]))
-                        ++j;
-                    const bool ended = j < n || j - end == kMaxDigits || quietOver;
-                    if (!ended) {
-                        waiting = true; // more digits may follow
-                        waitingDigits = true;
-                        plausible = !offsetPlausible || offsetPlausible(pending.mid(end, j - end));
-                        break;
-                    }
-                    out.push_back({k.kind, pending.mid(end, j - end)});
-                    end = j;
-                } else if (k.kind == Checksum) {
-                    if (n - end < kChecksumDigits) {
-                        waiting = true; // the digits are still to come
-                        break;
-                    }
-                    out.push_back({k.kind, pending.mid(end, kChecksumDigits)});
-                    end += kChecksumDigits;
-                } else {
-                    out.push_back({k.kind, {}});
-                }
-                pos = end;
-                matched = true;
-                break;
-            }
-            if (cmd.startsWith(rest)) {
-                waiting = true; // the beginning of a command; the rest is still to come
-                break;
-            }
-        }
-        if (waiting)
+    while (pos < pending.size()) {
+        last = takeAt(pos, quietOver, plausible);
+        if (last == Match::Waiting || last == Match::WaitingDigits)
             break;
-        if (!matched) {
+        if (last == Match::None) {
             ++pos; // not the start of any command
             ++skippedBytes;
         }
     }
     pending.remove(0, pos);
-    if (waitingDigits && !quietOver)
+    if (last == Match::WaitingDigits && !quietOver)
         quiet.start(plausible ? quietMs : longQuietMs);
     if (out.size() != before)
         Q_EMIT ready();
+}
+
+CommandReader::Match CommandReader::takeAt(qsizetype& pos, bool quietOver, bool& plausible)
+{
+    const QByteArrayView rest(pending.constData() + pos, pending.size() - pos);
+    for (const Known& k : kCommands) {
+        const QByteArrayView command(k.text);
+        if (rest.startsWith(command))
+            return takeCommand(k.kind, pos, pos + command.size(), quietOver, plausible);
+        if (command.startsWith(rest))
+            return Match::Waiting; // the beginning of a command; the rest is still to come
+    }
+    return Match::None;
+}
+
+CommandReader::Match CommandReader::takeCommand(Kind kind, qsizetype& pos, qsizetype end, bool quietOver,
+                                                bool& plausible)
+{
+    const qsizetype n = pending.size();
+    if (kind == Resume) {
+        qsizetype j = end;
+        while (j < n && j - end < kMaxDigits && isDigit(pending[j]))
+            ++j;
+        const bool ended = j < n || j - end == kMaxDigits || quietOver;
+        if (!ended) { // more digits may follow
+            plausible = !offsetPlausible || offsetPlausible(pending.mid(end, j - end));
+            return Match::WaitingDigits;
+        }
+        out.push_back({kind, pending.mid(end, j - end)});
+        end = j;
+    } else if (kind == Checksum) {
+        if (n - end < kChecksumDigits)
+            return Match::Waiting; // the digits are still to come
+        out.push_back({kind, pending.mid(end, kChecksumDigits)});
+        end += kChecksumDigits;
+    } else {
+        out.push_back({kind, {}});
+    }
+    pos = end;
+    return Match::Taken;
 }

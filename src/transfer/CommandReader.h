@@ -49,7 +49,16 @@ Q_SIGNALS:
     void ready();
 
 private:
+    // What is at one position of the buffer.
+    enum class Match {
+        Taken,         // a whole command, taken out; the position moved past it
+        Waiting,       // the beginning of a command (or of its argument): more bytes are needed
+        WaitingDigits, // "RESUME_TR" and digits that may go on
+        None,          // no command starts here
+    };
     void scan(bool quietOver);
+    Match takeAt(qsizetype& pos, bool quietOver, bool& plausible);
+    Match takeCommand(Kind kind, qsizetype& pos, qsizetype end, bool quietOver, bool& plausible);
     QByteArray pending;
     std::vector<Command> out;
     QTimer quiet;

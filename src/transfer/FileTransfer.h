@@ -1,11 +1,11 @@
 #pragma once
+#include "core/TransferEndCode.h"
 #include "platform/EventSocket.h"
 #include "transfer/CommandReader.h"
+#include "transfer/ExistingFileChoice.h"
 #include "transfer/Prompts.h"
-#include "transfer/TargetFile.h"
-#include "util/FileHasher.h"
+#include "transfer/TransferChecksum.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -54,45 +54,45 @@ struct TransferView {
     bool running = true;  // false once finished (the close box may close the view then)
 };
 
-// One file moving to or from the peer: the command connection (sckSystem), the data connection
-// (sckSend or sckReceive), the open file, the block loop and the outcome line. Created and
-// started by TransferManager (startsend / receivefile); it ends on its own and emits finished()
-// once, after which TransferManager deletes it on the next event-loop turn. A view (TransferWindow) shows
-// view() whenever viewChanged() fires and calls requestCancel() for its Cancel button.
+// One file moving to or from the peer: the command connection, the data connection, the open
+// file and the outcome line. This is what both directions share (the view, the command
+// outbox, the timers, cancelling and the outcome); FileSender and FileReceiver add the rest.
+// Created and started by TransferManager; it ends on its own and emits finished() once,
+// after which TransferManager deletes it on the next event-loop turn. A view
+// (TransferWindow) shows view() whenever viewChanged() fires and calls requestCancel() for
+// its Cancel button.
 class FileTransfer : public QObject {
     Q_OBJECT
 public:
     enum Type { Sending, Receiving };
 
-    // The fields a starter fills before go().
+    // The fields a starter fills before start().
     struct Setup {
-        Type type = Sending;
-        QString name;         // NameOfFile: the offered name (sender: wire form) / the local file name
-        QString path;         // PathToFile: the file to read (sender) / the target folder (receiver)
-        QString root;         // receiver: the download folder the target folder lies in
-        QString hostIP;       // the peer's address as the control connection sees it
-        quint16 port = 0;     // P: command port; data on P + 1
-        QString userName;     // remoteName
-        qint64 size = 0;      // receiver: the offered size
-        qint64 block = 512;   // receiver: the offered block size (resume offsets)
-        int existsChoice = 0; // receiver: 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
-        QString newName;      // receiver: the typed name for choice 4
-        QString queuedName;   // sender: the name as queued (local form), for putting it back
+        QString name;       // the offered name (sender: wire form) / the local file name
+        QString path;       // the file to read (sender) / the target folder (receiver)
+        QString root;       // receiver: the download folder the target folder lies in
+        QString hostIP;     // the peer's address as the control connection sees it
+        quint16 port = 0;   // the command port; data on port + 1
+        QString userName;   // the peer's user name
+        qint64 size = 0;    // receiver: the offered size
+        qint64 block = 512; // receiver: the offered block size (resume offsets)
+        ExistingFileChoice existsChoice = ExistingFileChoice::None; // receiver
+        QString newName;                                            // receiver: the typed name for TypedName
+        QString queuedName; // sender: the name as queued (local form), for putting it back
         // Between two peers of this program (docs/protocol.md):
-        bool verify = false;    // the whole file's checksums are compared before "Complete"
-        QByteArray token;       // 32 hexadecimal digits both transfer connections prove; empty: none
-        qint64 flipByteAt = -1; // receiver, tests only: this byte is written inverted
+        bool verify = false; // the whole file's checksums are compared before "Complete"
+        QByteArray token;    // 32 hexadecimal digits both transfer connections prove; empty: none
+#ifdef ZANTIRO_TEST_HOOKS
+        qint64 testFlipByteAt = -1; // receiver: this byte is written inverted
+#endif
     };
 
-    // The session carries "FTIMEOUT" when the sender gives up; prompts ask "Cancel Send?".
-    FileTransfer(PeerState& ctx, Session& session, Prompts& prompts, const Setup& setup,
-                 const TransferTimeouts& timeouts, QObject* parent = nullptr);
     ~FileTransfer() override;
 
     // Starts the transfer as the setup says.
-    void go();
+    void start();
 
-    Type type() const { return setup.type; }
+    virtual Type type() const = 0;
     // The current texts and progress for a view.
     TransferView view() const;
 
@@ -104,30 +104,65 @@ public:
     // answer is awaited. The outcome is "Canceled".
     void abandon();
 
-    bool isFinished() const { return phase == Phase::Closed; }
+    bool isFinished() const
+    {
+        return stage == Stage::Closed;
+    }
     // Sender: the offer is out and the receiver has not answered yet.
-    bool awaitingAnswer() const { return phase == Phase::Listening || phase == Phase::Accepted; }
+    virtual bool awaitingAnswer() const
+    {
+        return false;
+    }
     // After finished(): whether every byte moved and the peer confirmed it.
-    bool complete() const { return completeFlag; }
+    bool complete() const
+    {
+        return wasComplete;
+    }
     // The end code the transfer ended with.
-    int endCode() const { return finalEndCode; }
+    TransferEndCode endCode() const
+    {
+        return finalEndCode;
+    }
     // The outcome line written (empty when none was written).
-    QString outcomeLine() const { return outcome; }
+    QString outcomeLine() const
+    {
+        return outcome;
+    }
     // After finished(): the sender's file should be offered again (put back at the front).
-    bool putBack() const { return putBackFlag; }
+    bool putBack() const
+    {
+        return offerAgain;
+    }
     // After finished(): the queue should stop (cancel by either user).
-    bool stopQueue() const { return stopQueueFlag; }
+    bool stopQueue() const
+    {
+        return queueStops;
+    }
 
-    QString nameOfFile() const { return NameOfFile; }
-    QString pathToFile() const { return PathToFile; }
-    QString queuedName() const { return setup.queuedName; }
-    qint64 sizeOfFile() const { return size; }
-    qint64 sizeOfFileSent() const { return done; }
-    qint64 blocksSent() const { return blockCount; } // sender: blocks handed to the data socket
-    qint64 resumeSize() const { return resumeAt; }
-    // Receiver, after finished(): removes the file and folders this transfer created when it
-    // ended before any data.
-    void discardUnusedTarget() { target.discardUnused(); }
+    QString nameOfFile() const
+    {
+        return fileName;
+    }
+    QString pathToFile() const
+    {
+        return filePath;
+    }
+    QString queuedName() const
+    {
+        return setup.queuedName;
+    }
+    qint64 sizeOfFile() const
+    {
+        return size;
+    }
+    qint64 sizeOfFileSent() const
+    {
+        return done;
+    }
+    qint64 resumeSize() const
+    {
+        return resumeAt;
+    }
 
 Q_SIGNALS:
     // The texts or progress changed. Progress is announced at most every
@@ -136,149 +171,157 @@ Q_SIGNALS:
     // The transfer ended; the outcome line has been written.
     void finished();
 
-private:
-    // Where the transfer stands. Sender: Listening, Accepted, Sending, AwaitingGotAll,
-    // Finished; receiver: Connecting, Receiving; either: Cancelling, then Closed.
-    enum class Phase {
-        Listening,      // command port open; "Waiting For Connection..."
-        Accepted,       // the receiver's command connection is in; "Waiting On Receiver..."
-        Sending,        // answered: the data connection and the blocks
-        AwaitingGotAll, // the last block has left
-        Finished,       // "END_TRANS" sent; the receiver closes
-        Connecting,     // receiver: reaching the sender's command port
-        Receiving,      // receiver: answered; the data arrives
-        Verifying,      // receiver: "END_TRANS" came; the file's checksum is being finished
-        Cancelling,     // our "CANC_TRAN" is out; "CANC_OKAY" or a close ends it
-        Closed,         // ended, the outcome written
+protected:
+    // The session carries "FTIMEOUT" when the sender gives up; prompts ask "Cancel Send?".
+    FileTransfer(PeerState& state, Session& session, Prompts& prompts, const Setup& setup,
+                 const TransferTimeouts& timeouts, QObject* parent);
+
+    // Where the transfer stands as a whole; each side keeps its own phase while Running.
+    enum class Stage {
+        Running,
+        Cancelling, // our "CANC_TRAN" is out; "CANC_OKAY", a close or the bound ends it
+        Closed,     // ended, the outcome written
     };
 
-    // Sender
-    void startSending();
-    void onAnswer(bool resume, const QByteArray& offset);
-    bool offsetPlausible(const QByteArray& digits) const;
-    void onSendConnected();
-    void sendNextBlock();
-    void onBlockWritten();
-    void lastBlockSent();
-    void sendEnd();
-    // Receiver
-    void startReceiving();
-    void onSystemConnected();
-    void answerSender();
-    void onDataArrived();
-    bool openTarget(QString& problem);
-    // Checksums (both sides share "verify", the file is not empty)
-    bool verifying() const { return setup.verify && size > 0; }
+    // What each side does.
+    virtual void begin() = 0;
+    virtual void receiveCommand(const CommandReader::Command& command) = 0;
+    // The connection our listener took (and that proved the token, when there is one).
+    virtual EventSocket& streamSocket() = 0;
+    virtual void onStreamTaken() = 0;
+    virtual void onDataClosed() = 0;
+    // The bound of the current phase ran out (Running only).
+    virtual void waitOver() = 0;
+    virtual void onChecksum(const QString& checksum, const QString& problem) = 0;
+    // An error on the data connection the side deals with itself (true: dealt with).
+    virtual bool dataErrorHandled(int number) = 0;
+    // An orderly end of the command connection is expected now (a reset is no error).
+    virtual bool closeExpected() const = 0;
+    // The command connection closed while the side still has to decide (true: it does).
+    virtual bool decidesOnClose() const
+    {
+        return false;
+    }
+    // Whether every byte moved and the peer took it (asked as the transfer closes).
+    virtual bool everyByteConfirmed() const = 0;
+    // The transfer ended incomplete with `code`: what else the side tells the queue and the peer.
+    virtual void onIncomplete(TransferEndCode /*code*/)
+    {}
+    // Stops what the side runs on its own (its block loop) as a cancel starts or the end comes.
+    virtual void stopSide()
+    {}
+
+    bool running() const
+    {
+        return stage == Stage::Running;
+    }
+    bool ending() const
+    {
+        return stage != Stage::Running;
+    }
+    // Both sides share "verify" and the file is not empty.
+    bool verifying() const
+    {
+        return setup.verify && size > 0;
+    }
     // A checksum passed for this file ("CHECK_SUM" sent or received): only then the verdict
     // decides. A sender that offered before it knew the receiver's "caps:" sends none.
-    bool checked() const { return verifying() && !peerSum.isEmpty(); }
-    void onChecksum(const QString& checksum, const QString& problem);
-    void verdict(bool same, const QString& problem = {});
-    // The connection that proved the token (or the first from the peer's address) is ours.
-    void streamIn();
-    // Both
-    // A connection request on our listening port: the first from the peer's address becomes
-    // the stream; others from elsewhere are turned away; a second one stops the transfer.
+    bool checked() const
+    {
+        return verifying() && !checksum.peer.isEmpty();
+    }
+
+    // The one connection on our listening port becomes the stream.
     void onListenerRequest(int requestId);
+    void streamIn();
+    void requireToken(EventSocket& socket, const QByteArray& proof);
     void onCommands();
-    void onSystemClosed();
-    void onDataClosed();
-    void onSocketError(const QString& tag, const QString& where, int number, const QString& description);
+    void onCommandClosed();
+    void onSocketError(bool data, const QString& tag, const QString& where, int number, const QString& description);
     // The data connection went away before its time.
     void dataLost(bool reset);
-    void dataEndedBeforeGotAll(bool reset);
-    void onTimeOut();
-    void onWaitOver();
-    void onEndCodeChanged(int code);
-    // The control connection closed: ends the wait after our "bye", or an offer still unanswered.
-    void onControlClosed();
-    void onKpsTick();
+    void startCounting();
+    void onRateTick();
     // A local file fault: error line, then the peer is told to stop (it is not retried).
     void fileError(const QString& problem);
     // An error of the transfer itself: the line, then both connections end with a reset so
     // that the peer stops too.
     void stopWithError(const QString& line);
-    void startCancel(int code);
-    void end(int code);
+    void startCancel(TransferEndCode code);
+    void end(TransferEndCode code);
     void finish();
     // Marks the view changed; progress is announced at most every viewMs, state changes
     // (urgent) at once.
     void touch(bool urgent = false);
-    void emitView();
     // Commands go out one per write and at least commandGapMs apart, so that a peer that
     // takes each received chunk as one command never sees two glued together.
     void sendCommand(const QByteArray& command);
-    void onCommandGap();
-    void startWait(int ms);
-    bool ending() const { return phase == Phase::Cancelling || phase == Phase::Closed; }
+    void sendNextQueuedCommand();
+    // The peer is ready for our next command now: the queued one goes without waiting.
+    void sendQueuedCommandNow();
+    // The last word on the command connection: sent now, whatever the spacing of commands.
+    void sendAtOnce(const QByteArray& command);
+    void startWait(int ms)
+    {
+        waitTimer.start(ms);
+    }
 
-    PeerState& ctx;
+    PeerState& state;
     Session& session;
     Prompts& prompts;
-    Setup setup;
-    TransferTimeouts timeouts;
-    Phase phase;
+    const Setup setup;
+    const TransferTimeouts timeouts;
+    Stage stage = Stage::Running;
 
-    EventSocket listener; // sender: the command port P; receiver: the data port P + 1
-    EventSocket sckSystem;
-    EventSocket sckData;      // sckSend on the sender, sckReceive on the receiver
-    bool streamTaken = false; // the listener has handed over its one connection
+    EventSocket listener;      // sender: the command port; receiver: the data port
+    EventSocket commandSocket; // "ACCEPT_TR", "Got All", "END_TRANS", ...
+    EventSocket dataSocket;    // the file's bytes
+    bool streamTaken = false;  // the listener has handed over its one connection
     CommandReader reader;
     QFile file;
-    TargetFile target; // receiver: how the file was opened, what was created for it
+    TransferChecksum checksum;
+    std::unique_ptr<TokenGate> gate; // with a token: where connections to our port wait
 
-    QString NameOfFile;
-    QString PathToFile; // sender: file path; receiver: target folder ending in "/"
+    QString fileName;
+    QString filePath; // sender: file path; receiver: target folder ending in "/"
     QString title;
     QString status;
-    qint64 size = 0;      // sizeOfFile
-    qint64 done = 0;      // sizeOfFileSent
-    qint64 totalsent = 0; // bytes moved in this run
+    qint64 size = 0;
+    qint64 done = 0;         // bytes of the file that are through (resumed ones included)
+    qint64 movedThisRun = 0; // bytes moved by this transfer, for the rate
     qint64 resumeAt = 0;
-    qint64 blockSizeUsed = 1;
-    qint64 offerBlock = 512; // the block size named in our offer (resume offsets are its multiples)
-    qint64 blockCount = 0;
     qint64 secondsElapsed = 0;
     bool dataStarted = false; // the data phase began (labels show counts)
-    bool visibleFlag = false;
-    bool blockInFlight = false;
-    bool gotAll = false;   // sender: "Got All" arrived
-    bool dataGone = false; // sender: the data connection ended while "Got All" was awaited
-    bool dataGoneByReset = false;
-    bool gotAllSent = false; // receiver
-    bool endCame = false;    // receiver: "END_TRANS" came while receiving
-    int cancelCode = 5;
-    bool completeFlag = false;
-    bool putBackFlag = false;
-    bool stopQueueFlag = false;
+    bool windowVisible = false;
     bool noRetry = false; // a fault that offering again cannot mend
     bool spoiled = false; // stopped by a fault of the transfer itself: never complete
-    int finalEndCode = 0;
+    bool offerAgain = false;
+    bool queueStops = false;
+
+    QTimer timeOutTimer; // until the peer has answered
+    QTimer waitTimer;    // the bound of the current phase (block, "Got All", "CANC_OKAY", close, idle)
+    QTimer rateTimer;    // rate, elapsed and time left
+
+private:
+    void emitView();
+    void onWaitTimer();
+    void onTimeOut();
+    void onEndCodeChanged(TransferEndCode code);
+    // The control connection closed: ends the wait after our "bye", or an offer still unanswered.
+    void onControlClosed();
+    // Sets the outcome line and the queue's instructions from the end code.
+    void writeOutcome(TransferEndCode code);
+
+    TransferEndCode cancelCode = TransferEndCode::Canceled;
+    bool wasComplete = false;
+    TransferEndCode finalEndCode = TransferEndCode::None;
     QString outcome;
-    double kbps = 0.1;
+    double kilobytesPerSecond = 0.1;
     Prompts::Id cancelQuestion = 0;
     bool askingCancel = false;
-
-    QTimer timeOutTimer; // TimeOutTimer
-    QTimer waitTimer;    // the bound of the current phase (block, "Got All", "CANC_OKAY", close, idle)
-    QTimer kpsTimer;     // kpstimer
-    QTimer viewTimer;    // throttles viewChanged()
-    QTimer burstTimer;   // continues the block loop on the next turn
-    QTimer gapTimer;     // spaces our commands
-    QTimer byeTimer;     // after the user's Disconnect: bounds the wait for the peer's close
+    QTimer viewTimer; // throttles viewChanged()
+    QTimer gapTimer;  // spaces our commands
+    QTimer byeTimer;  // after the user's Disconnect: bounds the wait for the peer's close
     QList<QByteArray> outbox;
-    QByteArray buffer; // the block being sent, reused
     bool viewDirty = false;
-
-    FileHasher hasher; // the checksum of our side's file, read on a worker
-    // From byte 0: the checksum of the blocks as they are sent (sender) or written (receiver).
-    std::unique_ptr<StreamChecksum> streamSum;
-    std::unique_ptr<TokenGate> gate; // with a token: where connections to our port wait
-    QString ownSum;                  // sender: our checksum, once done
-    bool ownSumDone = false;
-    QString sumProblem;        // receiver: why our checksum could not be computed
-    QString peerSum;           // the checksum in "CHECK_SUM" (received, or sent by us)
-    bool sumSent = false;      // sender: "CHECK_SUM" is out (or could not be)
-    bool endAwaitsSum = false; // sender: "END_TRANS" waits for our checksum
-    bool verified = false;     // the receiver found the same checksum
 };

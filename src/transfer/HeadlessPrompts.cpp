@@ -3,13 +3,13 @@
 #include "core/PeerState.h"
 #include "session/Session.h"
 
-HeadlessPrompts::HeadlessPrompts(PeerState& c, Session& s) : ctx(c), session(s)
+HeadlessPrompts::HeadlessPrompts(PeerState& c, Session& s) : state(c), session(s)
 {}
 
 void HeadlessPrompts::hint(const QString& text, const QString& name)
 {
     if (session.admitAnswer())
-        ctx.addText(text.arg(name), LineKind::Status);
+        state.addText(text.arg(name), LineKind::Status);
 }
 
 Prompts::Id HeadlessPrompts::askAccept(const AcceptRequest& request, AcceptAnswer answer)
@@ -28,7 +28,7 @@ Prompts::Id HeadlessPrompts::askExisting(const ExistsRequest& request, ExistsAns
     ExistsReply reply;
     reply.choice = existsChoice;
     reply.newName = request.fileName;
-    if (existsChoice == 5)
+    if (existsChoice == ExistingFileChoice::Cancel)
         hint(existsHint, request.fileName);
     answer(reply);
     return nextId++;

@@ -10,14 +10,14 @@ class Session;
 class HeadlessPrompts : public Prompts {
 public:
     // The hints share the session's rate of answers, so a flood of offers writes few lines.
-    HeadlessPrompts(PeerState& ctx, Session& session);
+    HeadlessPrompts(PeerState& state, Session& session);
 
     // Status lines for the two refusals; "%1" is replaced by the file name.
     QString declineHint = QStringLiteral("*** Declined : %1 - turn autoAccept on to accept offered files");
     QString existsHint = QStringLiteral("*** File Already Exists : %1 - set existingFileDefault to decide "
                                         "(1 overwrite, 2 resume, 3 rename)");
-    // The answer to the existing-file question (5 refuses).
-    int existsChoice = 5;
+    // The answer to the existing-file question.
+    ExistingFileChoice existsChoice = ExistingFileChoice::Cancel;
 
     Id askAccept(const AcceptRequest& request, AcceptAnswer answer) override;
     Id askExisting(const ExistsRequest& request, ExistsAnswer answer) override;
@@ -26,7 +26,7 @@ public:
 
 private:
     void hint(const QString& text, const QString& name);
-    PeerState& ctx;
+    PeerState& state;
     Session& session;
     Id nextId = 1;
 };

@@ -2,6 +2,8 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include "transfer/ExistingFileChoice.h"
+
 #include <functional>
 
 // Questions the transfer side puts to the user. Every question answers later, by callback;
@@ -12,7 +14,7 @@
 // - Each ask returns an id (never 0). The answer callback is called at most once.
 // - withdraw(id) closes the question without an answer: the callback is then never called.
 //   The engine withdraws a question as soon as the transfer it belongs to ends.
-// - Closing a dialog by its close box is the negative answer (declined, choice 5, No).
+// - Closing a dialog by its close box is the negative answer (declined, Cancel, No).
 // - An implementation may answer from inside the ask call itself; the engine copes with that.
 class Prompts {
 public:
@@ -41,9 +43,9 @@ public:
         qint64 offeredSize = -1;                          // the size the sender offers
     };
     struct ExistsReply {
-        int choice = 5;      // 1 overwrite, 2 resume, 3 numbered name, 4 typed name, 5 canceled
-        bool always = false; // "Always ... From Now On" was checked (only with choices 1 to 3)
-        QString newName;     // the typed name, for choice 4
+        ExistingFileChoice choice = ExistingFileChoice::Cancel;
+        bool always = false; // "Always ... From Now On" was checked (only with Overwrite, Resume, NumberedName)
+        QString newName;     // the typed name, for TypedName
     };
 
     // A Yes/No question such as "Cancel Send?" / "Are you sure you want to end the file transfer?".

@@ -57,19 +57,69 @@ QString reason(int err)
     return qt_error_string(err);
 }
 
+// Why the target's own entry could not be opened or replaced.
+QString openErrorText(int err)
+{
+    if (err == ELOOP)
+        return QStringLiteral("it is a link");
+    if (err == EEXIST)
+        return QStringLiteral("it already exists");
+    if (err == EISDIR)
+        return QStringLiteral("it is a folder");
+    return reason(err);
+}
+
 } // namespace
 
-bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
+bool TargetFile::open(QFile& file, const Request& request, QString& problem)
 {
-    const QString root = rq.root.isEmpty() ? rq.folder : rq.root;
-    QString at = rq.folder.startsWith(root) ? root : rq.folder;
-    const QStringList folders = rq.folder.mid(at.size()).split('/', Qt::SkipEmptyParts);
-    finalName = rq.name;
-    auto fail = [&](const QString& why) {
-        problem = QStringLiteral("Cannot write ") + rq.folder + finalName + QStringLiteral(" - ") + why;
+    const QString root = request.root.isEmpty() ? request.folder : request.root;
+    QString at = request.folder.startsWith(root) ? root : request.folder;
+    finalName = request.name;
+    const Fd dir(openFolders(request, root, at, problem));
+    if (dir.get() < 0)
+        return false;
+
+    if (request.choice == ExistingFileChoice::NumberedName) {
+        finalName = TransferRules::uniqueName(request.name, at);
+        if (finalName.isEmpty()) {
+            problem = QStringLiteral("No free name for ") + request.name + QStringLiteral(" in ") + at;
+            return false;
+        }
+    } else if (request.choice == ExistingFileChoice::TypedName) {
+        finalName = request.newName;
+    }
+    const QString target = at + finalName;
+    auto failAt = [&](const QString& why) {
+        problem = QStringLiteral("Cannot write ") + target + QStringLiteral(" - ") + why;
         return false;
     };
+    QString why;
+    const int raw = openTarget(dir.get(), request, target, why);
+    if (raw < 0)
+        return failAt(why);
+    const QIODevice::OpenMode mode =
+        (request.choice == ExistingFileChoice::Resume && createdFile.isEmpty() ? QIODevice::ReadWrite
+                                                                               : QIODevice::WriteOnly)
+        | QIODevice::Unbuffered;
+    if (!file.open(raw, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(raw);
+        return failAt(file.errorString());
+    }
+    if (!file.seek(resumeOffset)) {
+        file.close();
+        return failAt(file.errorString());
+    }
+    return true;
+}
 
+int TargetFile::openFolders(const Request& request, const QString& root, QString& at, QString& problem)
+{
+    const QStringList folders = request.folder.mid(at.size()).split('/', Qt::SkipEmptyParts);
+    auto fail = [&](const QString& why) {
+        problem = QStringLiteral("Cannot write ") + request.folder + finalName + QStringLiteral(" - ") + why;
+        return -1;
+    };
     const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
     if (canonicalRoot.isEmpty())
         return fail(QStringLiteral("the download folder ") + root + QStringLiteral(" is missing"));
@@ -95,82 +145,68 @@ bool TargetFile::open(QFile& file, const Request& rq, QString& problem)
         if (!inside(canonicalRoot, realPath(dir.get()))) {
             problem = QStringLiteral("Refused to write ") + at + finalName + QStringLiteral(" - the folder ") + at
                       + QStringLiteral(" leads out of ") + root;
-            return false;
+            return -1;
         }
     }
+    return dir.release();
+}
 
-    if (rq.choice == 3) {
-        finalName = TransferRules::uniqueName(rq.name, at);
-        if (finalName.isEmpty()) {
-            problem = QStringLiteral("No free name for ") + rq.name + QStringLiteral(" in ") + at;
-            return false;
-        }
-    } else if (rq.choice == 4) {
-        finalName = rq.newName;
-    }
+int TargetFile::openTarget(int dir, const Request& request, const QString& target, QString& why)
+{
     const QByteArray name = native(finalName);
-    const QString target = at + finalName;
-    auto failAt = [&](const QString& why) {
-        problem = QStringLiteral("Cannot write ") + target + QStringLiteral(" - ") + why;
-        return false;
-    };
-    auto openError = [&](int err) {
-        if (err == ELOOP)
-            return failAt(QStringLiteral("it is a link"));
-        if (err == EEXIST)
-            return failAt(QStringLiteral("it already exists"));
-        if (err == EISDIR)
-            return failAt(QStringLiteral("it is a folder"));
-        return failAt(reason(err));
-    };
-
     Fd fd;
-    bool replace = rq.choice == 1;
+    bool replace = request.choice == ExistingFileChoice::Overwrite;
     resumeOffset = 0;
-    if (rq.choice == 2) {
-        // The file's own entry is never followed: a link there is not resumed through.
-        fd.reset(::openat(dir.get(), name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-        if (fd.get() < 0 && errno != ENOENT)
-            return openError(errno);
-        if (fd.get() >= 0) {
-            struct stat st {};
-            if (::fstat(fd.get(), &st) != 0)
-                return failAt(reason(errno));
-            if (!S_ISREG(st.st_mode))
-                return failAt(QStringLiteral("it is not a plain file"));
-            if (st.st_size <= rq.size) {
-                resumeOffset = TransferRules::resumeOffset(st.st_size, rq.block, rq.size);
-                if (::ftruncate(fd.get(), resumeOffset) != 0 || ::lseek(fd.get(), resumeOffset, SEEK_SET) < 0)
-                    return failAt(reason(errno));
-            } else {
-                // Longer than the offer, so not a part of it: start again from nothing.
-                fd.reset();
-                replace = true;
-            }
-        }
+    if (request.choice == ExistingFileChoice::Resume) {
+        fd.reset(openForResume(dir, name, request, replace, why));
+        if (fd.get() < 0 && !why.isEmpty())
+            return -1;
     }
     if (fd.get() < 0) {
         // Replacing removes the old entry first, so the new content never reaches the old
         // file through another hard link or a link pointing at it.
-        if (replace && ::unlinkat(dir.get(), name.constData(), 0) != 0 && errno != ENOENT)
-            return openError(errno);
-        fd.reset(::openat(dir.get(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (fd.get() < 0)
-            return openError(errno);
+        if (replace && ::unlinkat(dir, name.constData(), 0) != 0 && errno != ENOENT) {
+            why = openErrorText(errno);
+            return -1;
+        }
+        fd.reset(::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (fd.get() < 0) {
+            why = openErrorText(errno);
+            return -1;
+        }
         createdFile = target;
     }
-    const QIODevice::OpenMode mode =
-        (rq.choice == 2 && createdFile.isEmpty() ? QIODevice::ReadWrite : QIODevice::WriteOnly) | QIODevice::Unbuffered;
-    const int raw = fd.release();
-    if (!file.open(raw, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(raw);
-        return failAt(file.errorString());
+    return fd.release();
+}
+
+int TargetFile::openForResume(int dir, const QByteArray& name, const Request& request, bool& replace, QString& why)
+{
+    // The file's own entry is never followed: a link there is not resumed through.
+    Fd fd(::openat(dir, name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno != ENOENT)
+            why = openErrorText(errno);
+        return -1; // missing: a new file
     }
-    if (!file.seek(resumeOffset)) {
-        file.close();
-        return failAt(file.errorString());
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        why = reason(errno);
+        return -1;
     }
-    return true;
+    if (!S_ISREG(st.st_mode)) {
+        why = QStringLiteral("it is not a plain file");
+        return -1;
+    }
+    if (st.st_size > request.size) {
+        replace = true; // longer than the offer, so not a part of it: start again from nothing
+        return -1;
+    }
+    resumeOffset = TransferRules::resumeOffset(st.st_size, request.block, request.size);
+    if (::ftruncate(fd.get(), resumeOffset) != 0 || ::lseek(fd.get(), resumeOffset, SEEK_SET) < 0) {
+        why = reason(errno);
+        return -1;
+    }
+    return fd.release();
 }
 
 void TargetFile::discardUnused()

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "transfer/ExistingFileChoice.h"
+
 // The receiver's target: the sub-folders below the download folder, made only once the
 // transfer connection is up, and the file itself, opened so that nothing on its way leads
 // out of the download folder. Each folder is opened and checked as it is opened (a folder
@@ -13,11 +15,11 @@
 class TargetFile {
 public:
     struct Request {
-        QString root;       // the download folder
-        QString folder;     // the target folder: root plus the offered sub-folders, ending in "/"
-        QString name;       // the file name in that folder
-        int choice = 0;     // 0 new, 1 overwrite, 2 resume, 3 numbered name, 4 typed name
-        QString newName;    // the typed name for choice 4
+        QString root;   // the download folder
+        QString folder; // the target folder: root plus the offered sub-folders, ending in "/"
+        QString name;   // the file name in that folder
+        ExistingFileChoice choice = ExistingFileChoice::None;
+        QString newName;    // the typed name for TypedName
         qint64 size = 0;    // the offered size
         qint64 block = 512; // the offered block size (resume offsets)
     };
@@ -26,7 +28,7 @@ public:
     // positioned at resumeAt(). False with the text of the error line in `problem`.
     bool open(QFile& file, const Request& request, QString& problem);
 
-    // The file name finally used (choice 3 and 4 change it) and where writing starts.
+    // The file name finally used (NumberedName and TypedName change it) and where writing starts.
     QString name() const { return finalName; }
     qint64 resumeAt() const { return resumeOffset; }
 
@@ -39,6 +41,17 @@ public:
     static bool writeAll(QFile& file, const char* data, qint64 n, QString& why);
 
 private:
+    // Opens the download folder `root` and the sub-folders of the request below it, making
+    // the missing ones; `at` becomes the target folder. The folder's descriptor, or -1 with
+    // the error text in `problem`.
+    int openFolders(const Request& request, const QString& root, QString& at, QString& problem);
+    // Opens the file `target` in the open folder `dir` as the request's choice says. Its
+    // descriptor, or -1 with the reason in `why`.
+    int openTarget(int dir, const Request& request, const QString& target, QString& why);
+    // Resume: the file already there, cut back to the resume offset. -1 when it is missing
+    // (a new file), longer than the offer (`replace` is set), or cannot be opened (`why`).
+    int openForResume(int dir, const QByteArray& name, const Request& request, bool& replace, QString& why);
+
     QString finalName;
     qint64 resumeOffset = 0;
     QStringList createdFolders; // in the order they were made

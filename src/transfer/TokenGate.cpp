@@ -20,7 +20,7 @@ void TokenGate::admit(EventSocket& listener, int requestId)
     while (!waiting.isEmpty() && waiting.size() >= std::max(1, maxWaiting))
         drop(waiting.first());
     auto* candidate = new EventSocket(this);
-    candidate->readBufferSize = 64 * 1024; // the proof is short; a flood waits in the system
+    candidate->readBufferSize = qint64{64} * 1024; // the proof is short; a flood waits in the system
     listener.handOver(requestId, *candidate);
     auto* timer = new QTimer(candidate);
     timer->setSingleShot(true);

@@ -2,6 +2,8 @@
 
 #include "core/PeerState.h"
 #include "session/Session.h"
+#include "transfer/FileReceiver.h"
+#include "transfer/FileSender.h"
 #include "transfer/HeadlessPrompts.h"
 #include "transfer/TransferRules.h"
 #include "util/FileSystem.h"
@@ -23,7 +25,7 @@ struct TransferManager::PendingOffer {
     quint16 port = 0;
     QString root;   // the download folder the name is placed below
     QString folder; // the target folder, ending in "/"
-    int existsChoice = 0;
+    ExistingFileChoice existsChoice = ExistingFileChoice::None;
     QString newName;
     Phase phase = WaitingBusy;
     Prompts::Id question = 0;
@@ -31,11 +33,6 @@ struct TransferManager::PendingOffer {
     QDeadlineTimer answerBy; // the sender waits this long from its offer for our connection
     QByteArray token;        // announced with "ftoken:" before the offer
     bool differs = false;    // a file of the offered size is here, with other content
-    // compareWithSender
-    qint64 checkLength = 0;
-    QString localSum, remoteSum;
-    bool localDone = false, remoteDone = false;
-    std::function<void(bool)> afterCheck;
 };
 
 namespace {
@@ -45,7 +42,7 @@ const QString kVerify = QStringLiteral("verify");
 } // namespace
 
 TransferManager::TransferManager(PeerState& c, Session& s)
-    : ctx(c), session(s), promptsPtr(std::make_unique<HeadlessPrompts>(c, s))
+    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s)), checksums(s)
 {
     busyTimer.setSingleShot(true);
     connect(&busyTimer, &QTimer::timeout, this, [this] {
@@ -54,27 +51,19 @@ TransferManager::TransferManager(PeerState& c, Session& s)
             // The sender gives up at its own bound and offers again; a refusal from here
             // could reach it after that and end the new offer instead.
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Timed Out"), {}, 6);
+            endOffer(name, QStringLiteral("Timed Out"), {}, TransferEndCode::TimedOut);
         }
     });
     graceTimer.setSingleShot(true);
     connect(&graceTimer, &QTimer::timeout, this, &TransferManager::readyToOffer);
-    checkTimer.setSingleShot(true);
-    connect(&checkTimer, &QTimer::timeout, this, [this] { finishCompare(true); });
-    connect(&localHasher, &FileHasher::done, this, &TransferManager::onLocalChecksum);
-    connect(&session, &Session::checksumAnswered, this, &TransferManager::onChecksumAnswered);
     connect(&session, &Session::checksumAsked, this, &TransferManager::onChecksumAsked);
     connect(&session, &Session::extensionsChanged, this, [this] {
         if (!pausing() && !awaitingPeerCaps())
             Q_EMIT readyToOffer();
     });
-    connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
-        session.sendControlMessage(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|'
-                                   + checksum);
-    });
     connect(&session, &Session::transferMessage, this, &TransferManager::onTransferMessage);
-    connect(&ctx, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
-    connect(&session, &Session::fileOffered, this, &TransferManager::receivefile);
+    connect(&state, &PeerState::transferEndCodeChanged, this, &TransferManager::onEndCodeChanged);
+    connect(&session, &Session::fileOffered, this, &TransferManager::receiveOffer);
     // Without the control connection no "FTIMEOUT" can end an open question: end it here.
     connect(&session, &Session::connectionStateChanged, this, [this](Session::State state) {
         if (state != Session::State::Idle || !pendingOffer)
@@ -82,7 +71,7 @@ TransferManager::TransferManager(PeerState& c, Session& s)
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
             busyTimer.stop();
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Disconnected"), {}, 4);
+            endOffer(name, QStringLiteral("Disconnected"), {}, TransferEndCode::Disconnected);
         } else if (pendingOffer->phase != PendingOffer::Done) {
             refuse(QStringLiteral("Disconnected"));
         }
@@ -92,7 +81,7 @@ TransferManager::TransferManager(PeerState& c, Session& s)
 TransferManager::~TransferManager()
 {
     if (pendingOffer && pendingOffer->question)
-        promptsPtr->withdraw(pendingOffer->question);
+        currentPrompts->withdraw(pendingOffer->question);
     if (active)
         active->disconnect(this);
     active.reset(); // before the prompts it may still withdraw a question from
@@ -101,7 +90,7 @@ TransferManager::~TransferManager()
 void TransferManager::setPrompts(std::unique_ptr<Prompts> prompts)
 {
     if (prompts)
-        promptsPtr = std::move(prompts);
+        currentPrompts = std::move(prompts);
 }
 
 void TransferManager::cancelAll()
@@ -110,7 +99,7 @@ void TransferManager::cancelAll()
         busyTimer.stop();
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Canceled"), {}, 5);
+            endOffer(name, QStringLiteral("Canceled"), {}, TransferEndCode::Canceled);
         } else {
             refuse(QStringLiteral("Canceled"));
         }
@@ -132,7 +121,7 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     quint16 control = 0;
     // After the user's Disconnect the connection is going away: the file waits for the next login.
     if (!s.isConnected() || s.userDisconnected || active || pendingOffer || pausing()
-        || !Session::parseControlPort(ctx.connectionPort, control))
+        || !Session::parseControlPort(state.connectionPort, control))
         return false;
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
@@ -143,7 +132,7 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
         token = QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
     }
     FileTransfer* t =
-        startsend(wire, path, s.controlSocket.remoteHostIP(), QString::number(port), ctx.remoteName, name, token);
+        startSending(wire, path, s.controlSocket.remoteHostIP(), QString::number(port), state.remoteName, name, token);
     if (!t || t->isFinished())
         return false;
     // Sent after the sending side listens, so the receiver always finds it; the token right
@@ -189,9 +178,9 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
     return wire;
 }
 
-FileTransfer* TransferManager::startsend(const QString& name, const QString& path, const QString& hostIP,
-                                         const QString& port, const QString& userName, const QString& queuedName,
-                                         const QByteArray& token)
+FileTransfer* TransferManager::startSending(const QString& name, const QString& path, const QString& hostIP,
+                                            const QString& port, const QString& userName, const QString& queuedName,
+                                            const QByteArray& token)
 {
     if (active || pendingOffer)
         return nullptr; // one transfer at a time, and an offer being decided takes the slot too
@@ -204,20 +193,19 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
         QString problem;
         if (!FileSystem::openRegularFile(probe, path, {}, problem)) {
             // Offering it again would fail the same way: tell the queue it is done with.
-            ctx.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
-                        LineKind::Error);
+            state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
+                          LineKind::Error);
             TransferOutcome o;
             o.sending = true;
             o.name = name;
             o.path = path;
             o.queuedName = queuedName;
-            o.endCode = 3;
+            o.endCode = TransferEndCode::StoppedByError;
             Q_EMIT transferEnded(o);
             return nullptr;
         }
     }
     FileTransfer::Setup setup;
-    setup.type = FileTransfer::Sending;
     setup.name = name;
     setup.path = path;
     setup.hostIP = hostIP;
@@ -226,13 +214,13 @@ FileTransfer* TransferManager::startsend(const QString& name, const QString& pat
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
     setup.verify = session.shares(kVerify);
     setup.token = token;
-    ctx.setTransferEndCode(0);
-    ctx.transferBusy = true;
-    active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
+    state.setTransferEndCode(TransferEndCode::None);
+    state.transferBusy = true;
+    active = std::make_unique<FileSender>(state, session, *currentPrompts, setup, timeouts);
     FileTransfer* t = active.get();
     connect(t, &FileTransfer::finished, this, &TransferManager::onTransferFinished);
     Q_EMIT transferStarted(t);
-    t->go();
+    t->start();
     return t;
 }
 
@@ -250,12 +238,13 @@ void TransferManager::onTransferFinished()
     o.queuedName = t->queuedName();
     o.putBack = t->putBack();
     o.stopQueue = t->stopQueue();
-    if (!o.sending && !o.complete)
-        t->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
-    t->setParent(this);           // goes with us should we go first
+    auto* receiver = qobject_cast<FileReceiver*>(t);
+    if (receiver && !o.complete)
+        receiver->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
+    t->setParent(this);                  // goes with us should we go first
     active.release()->deleteLater();
-    ctx.transferBusy = false;
-    if (o.sending && o.endCode == 6)
+    state.transferBusy = false;
+    if (o.sending && o.endCode == TransferEndCode::TimedOut)
         graceTimer.start(staleGraceMs);
     if (o.putBack)
         Q_EMIT putBack(o.path, o.queuedName);
@@ -273,11 +262,12 @@ void TransferManager::onTransferFinished()
 
 // ---- receiving ----
 
-void TransferManager::receivefile(const QString& name, const QString& sizeText, const QString& blockText,
-                                  const QString& host, const QString& portText)
+void TransferManager::receiveOffer(const QString& name, const QString& sizeText, const QString& blockText,
+                                   const QString& host, const QString& portText)
 {
     auto bad = [&](const QString& why) {
-        endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why), 0);
+        endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why),
+                 TransferEndCode::None);
     };
     auto offer = std::make_unique<PendingOffer>();
     QString problem;
@@ -313,20 +303,20 @@ void TransferManager::decide()
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
-    ctx.setTransferEndCode(0);
-    ctx.transferBusy = true;
+    state.setTransferEndCode(TransferEndCode::None);
+    state.transferBusy = true;
 
-    const QString root = FileSystem::withTrailingSlash(ctx.options.downloadFolder);
+    const QString root = FileSystem::withTrailingSlash(state.options.downloadFolder);
     const QFileInfo quick(root + o.parts.join('/'));
     if (quick.isFile() && quick.size() == o.size && TransferRules::staysInside(root, quick.filePath())) {
         if (!session.shares(kVerify)) {
-            haveFile();
+            answerHaveFile();
             return;
         }
         // The same size is not yet the same file: the checksums decide.
         compareWithSender(quick.filePath(), o.size, [this](bool same) {
             if (same)
-                return haveFile();
+                return answerHaveFile();
             pendingOffer->differs = true;
             askAccept();
         });
@@ -338,21 +328,21 @@ void TransferManager::decide()
 void TransferManager::askAccept()
 {
     PendingOffer& o = *pendingOffer;
-    if (ctx.options.autoAccept) {
+    if (state.options.autoAccept) {
         afterAccept();
         return;
     }
-    Prompts::AcceptRequest req;
-    req.fileName = o.parts.last();
-    req.sizeText = o.sizeText;
-    req.from = ctx.remoteName;
-    req.folder = ctx.options.downloadFolder;
-    req.autoAccept = ctx.options.autoAccept;
-    req.answerBy = o.answerBy;
+    Prompts::AcceptRequest request;
+    request.fileName = o.parts.last();
+    request.sizeText = o.sizeText;
+    request.from = state.remoteName;
+    request.folder = state.options.downloadFolder;
+    request.autoAccept = state.options.autoAccept;
+    request.answerBy = o.answerBy;
     o.phase = PendingOffer::AskingAccept;
     const quint64 serial = o.serial;
     QPointer<TransferManager> self(this);
-    const Prompts::Id id = promptsPtr->askAccept(req, [self, serial](const Prompts::AcceptReply& r) {
+    const Prompts::Id id = currentPrompts->askAccept(request, [self, serial](const Prompts::AcceptReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
             || self->pendingOffer->phase != PendingOffer::AskingAccept)
             return;
@@ -360,10 +350,10 @@ void TransferManager::askAccept()
         t.pendingOffer->phase = PendingOffer::Done;
         t.pendingOffer->question = 0;
         if (!r.folder.isEmpty())
-            t.ctx.options.downloadFolder = r.folder;
+            t.state.options.downloadFolder = r.folder;
         if (r.autoAccept)
-            t.ctx.options.autoAccept = true;
-        if (!r.accepted || t.ctx.transferEndCode() != 0) {
+            t.state.options.autoAccept = true;
+        if (!r.accepted || t.state.transferEndCode() != TransferEndCode::None) {
             t.refuse(r.accepted ? QString() : QStringLiteral("Canceled"));
             return;
         }
@@ -373,26 +363,26 @@ void TransferManager::askAccept()
         pendingOffer->question = id;
 }
 
-void TransferManager::haveFile()
+void TransferManager::answerHaveFile()
 {
     session.sendControlMessage(QStringLiteral("HaveFile"));
     const QString name = pendingOffer->wire;
     pendingOffer.reset();
-    ctx.setTransferEndCode(7);
-    ctx.transferBusy = false;
+    state.setTransferEndCode(TransferEndCode::ReceiverHasFile);
+    state.transferBusy = false;
     TransferOutcome out;
     out.name = name;
-    out.endCode = 7;
+    out.endCode = TransferEndCode::ReceiverHasFile;
     Q_EMIT transferEnded(out);
 }
 
 void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
-    QString dir = ctx.options.downloadFolder;
+    QString dir = state.options.downloadFolder;
     if (!FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
-        dir = QDir(ctx.programFolder).filePath(QStringLiteral("download"));
-        ctx.options.downloadFolder = dir;
+        dir = QDir(state.programFolder).filePath(QStringLiteral("download"));
+        state.options.downloadFolder = dir;
         FileSystem::makePath(dir);
     }
     o.root = FileSystem::withTrailingSlash(dir);
@@ -423,46 +413,47 @@ void TransferManager::afterAccept()
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is a folder").arg(o.wire, target));
         if (info.size() == o.size && !o.differs) {
             if (!session.shares(kVerify))
-                return haveFile();
+                return answerHaveFile();
             return compareWithSender(target, o.size, [this](bool same) {
                 if (same)
-                    return haveFile();
+                    return answerHaveFile();
                 pendingOffer->differs = true;
-                existing();
+                decideExisting();
             });
         }
-        existing();
+        decideExisting();
         return;
     }
     startReceiving();
 }
 
-void TransferManager::existing()
+void TransferManager::decideExisting()
 {
-    const int always = ctx.options.existingFileDefault;
+    // The option file keeps the choice as its number; 1 to 3 stand, anything else asks.
+    const int always = state.options.existingFileDefault;
     if (always >= 1 && always <= 3)
-        startWith(always);
+        startWith(static_cast<ExistingFileChoice>(always));
     else
         askExisting();
 }
 
-void TransferManager::startWith(int choice)
+void TransferManager::startWith(ExistingFileChoice choice)
 {
     PendingOffer& o = *pendingOffer;
     o.existsChoice = choice;
     const QString target = o.folder + o.parts.last();
     const qint64 at = TransferRules::resumeOffset(QFileInfo(target).size(), o.block, o.size);
-    if (choice != 2 || at == 0 || !session.shares(kVerify))
+    if (choice != ExistingFileChoice::Resume || at == 0 || !session.shares(kVerify))
         return startReceiving();
     // Resumed only onto a part that is the sender's own beginning; anything else is received
     // from the start instead of being mixed with it.
     compareWithSender(target, at, [this](bool same) {
         if (!same) {
-            pendingOffer->existsChoice = 1;
-            ctx.addText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
-                                       "start : ")
-                            + pendingOffer->wire,
-                        LineKind::Status);
+            pendingOffer->existsChoice = ExistingFileChoice::Overwrite;
+            state.addText(QStringLiteral("*** The partial file differs from the one offered - receiving it from the "
+                                         "start : ")
+                              + pendingOffer->wire,
+                          LineKind::Status);
         }
         startReceiving();
     });
@@ -472,61 +463,21 @@ void TransferManager::compareWithSender(const QString& path, qint64 length, std:
 {
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Checking;
-    o.checkLength = length;
-    o.localSum.clear();
-    o.remoteSum.clear();
-    o.localDone = o.remoteDone = false;
-    o.afterCheck = std::move(then);
-    session.sendControlMessage(QStringLiteral("hashq:") + o.wire + '|' + QString::number(length));
-    localHasher.start(path, length);
-    checkTimer.start(checkWaitMs);
-}
-
-void TransferManager::onLocalChecksum(const QString& checksum)
-{
-    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
-        return;
-    pendingOffer->localSum = checksum;
-    pendingOffer->localDone = true;
-    finishCompare(false);
-}
-
-void TransferManager::onChecksumAnswered(const QString& name, qint64 length, const QString& checksum)
-{
-    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking || pendingOffer->wire != name
-        || pendingOffer->checkLength != length || pendingOffer->remoteDone)
-        return; // not the question open here
-    pendingOffer->remoteSum = checksum;
-    pendingOffer->remoteDone = true;
-    finishCompare(false);
-}
-
-void TransferManager::finishCompare(bool timedOut)
-{
-    if (!pendingOffer || pendingOffer->phase != PendingOffer::Checking)
-        return;
-    PendingOffer& o = *pendingOffer;
-    if (!timedOut && !(o.localDone && o.remoteDone))
-        return;
-    checkTimer.stop();
-    localHasher.stop();
-    o.phase = PendingOffer::Done;
-    const bool same = !timedOut && !o.localSum.isEmpty() && o.localSum == o.remoteSum;
-    std::exchange(o.afterCheck, nullptr)(same);
+    const quint64 serial = o.serial;
+    checksums.compare(o.wire, path, length, checkWaitMs, [this, serial, then = std::move(then)](bool same) {
+        if (!pendingOffer || pendingOffer->serial != serial || pendingOffer->phase != PendingOffer::Checking)
+            return;
+        pendingOffer->phase = PendingOffer::Done;
+        then(same);
+    });
 }
 
 void TransferManager::onChecksumAsked(const QString& name, qint64 length)
 {
     const FileTransfer* t = active.get();
-    if (!t || t->type() != FileTransfer::Sending || !t->awaitingAnswer() || t->nameOfFile() != name
-        || length > t->sizeOfFile()) {
-        // Not the file on offer: no checksum, so the asker takes its file for another.
-        session.sendControlMessage(QStringLiteral("hasha:") + name + '|' + QString::number(length) + '|');
-        return;
-    }
-    answerName = name;
-    answerLength = length;
-    answerHasher.start(t->pathToFile(), length);
+    const bool onOffer = t && t->type() == FileTransfer::Sending && t->awaitingAnswer() && t->nameOfFile() == name
+                         && length <= t->sizeOfFile();
+    checksums.answer(name, length, onOffer ? t->pathToFile() : QString());
 }
 
 void TransferManager::askExisting()
@@ -535,65 +486,80 @@ void TransferManager::askExisting()
     o.phase = PendingOffer::AskingExists;
     const quint64 serial = o.serial;
     QPointer<TransferManager> self(this);
-    Prompts::ExistsRequest req;
-    req.fileName = o.parts.last();
-    req.existingPath = o.folder + o.parts.last();
-    req.offeredSize = o.size;
-    req.answerBy = o.answerBy;
-    const Prompts::Id id = promptsPtr->askExisting(req, [self, serial](const Prompts::ExistsReply& r) {
+    Prompts::ExistsRequest request;
+    request.fileName = o.parts.last();
+    request.existingPath = o.folder + o.parts.last();
+    request.offeredSize = o.size;
+    request.answerBy = o.answerBy;
+    const Prompts::Id id = currentPrompts->askExisting(request, [self, serial](const Prompts::ExistsReply& r) {
         if (!self || !self->pendingOffer || self->pendingOffer->serial != serial
             || self->pendingOffer->phase != PendingOffer::AskingExists)
             return;
-        TransferManager& t = *self;
-        PendingOffer& p = *t.pendingOffer;
-        p.phase = PendingOffer::Done;
-        p.question = 0;
-        int choice = t.ctx.transferEndCode() != 0 ? 5 : r.choice;
-        if (choice < 1 || choice > 5)
-            choice = 5;
-        if (r.always && choice >= 1 && choice <= 3)
-            t.ctx.options.existingFileDefault = choice;
-        if (choice == 5)
-            return t.refuse(t.ctx.transferEndCode() == 0 || t.ctx.transferEndCode() == 5 ? QStringLiteral("Canceled")
-                                                                                         : QString());
-        if (choice == 4) {
-            const QString problem = TransferRules::checkPlainName(r.newName);
-            if (!problem.isEmpty())
-                return t.refuse(
-                    QStringLiteral("Canceled"),
-                    QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
-                        .arg(p.wire, r.newName, problem));
-            const QFileInfo typed(p.folder + r.newName);
-            if (typed.exists() || typed.isSymLink()) {
-                // Never written over unasked: a name other than the one asked about is asked
-                // about in turn; the same name again is refused.
-                if (r.newName == p.parts.last())
-                    return t.refuse(
-                        QStringLiteral("Canceled"),
-                        QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
-                            .arg(p.wire, r.newName));
-                p.parts.last() = r.newName;
-                return t.askExisting();
-            }
-            p.newName = r.newName;
-        }
-        t.startWith(choice);
+        self->answerExisting(r);
     });
     if (pendingOffer && pendingOffer->serial == serial && pendingOffer->phase == PendingOffer::AskingExists)
         pendingOffer->question = id;
+}
+
+void TransferManager::answerExisting(const Prompts::ExistsReply& r)
+{
+    PendingOffer& p = *pendingOffer;
+    p.phase = PendingOffer::Done;
+    p.question = 0;
+    const int number = static_cast<int>(r.choice);
+    const ExistingFileChoice choice = state.transferEndCode() != TransferEndCode::None || number < 1 || number > 5
+                                          ? ExistingFileChoice::Cancel
+                                          : r.choice;
+    if (r.always && number >= 1 && number <= 3 && choice != ExistingFileChoice::Cancel)
+        state.options.existingFileDefault = number;
+    if (choice == ExistingFileChoice::Cancel)
+        return refuse(state.transferEndCode() == TransferEndCode::None
+                              || state.transferEndCode() == TransferEndCode::Canceled
+                          ? QStringLiteral("Canceled")
+                          : QString());
+    if (choice == ExistingFileChoice::TypedName && !takeTypedName(r.newName))
+        return;
+    startWith(choice);
+}
+
+bool TransferManager::takeTypedName(const QString& name)
+{
+    PendingOffer& p = *pendingOffer;
+    const QString problem = TransferRules::checkPlainName(name);
+    if (!problem.isEmpty()) {
+        refuse(QStringLiteral("Canceled"),
+               QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
+                   .arg(p.wire, name, problem));
+        return false;
+    }
+    const QFileInfo typed(p.folder + name);
+    if (typed.exists() || typed.isSymLink()) {
+        // Never written over unasked: a name other than the one asked about is asked about
+        // in turn; the same name again is refused.
+        if (name == p.parts.last()) {
+            refuse(QStringLiteral("Canceled"),
+                   QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
+                       .arg(p.wire, name));
+            return false;
+        }
+        p.parts.last() = name;
+        askExisting();
+        return false;
+    }
+    p.newName = name;
+    return true;
 }
 
 void TransferManager::startReceiving()
 {
     PendingOffer& o = *pendingOffer;
     FileTransfer::Setup setup;
-    setup.type = FileTransfer::Receiving;
     setup.name = o.parts.last();
     setup.path = o.folder;
     setup.root = o.root;
     setup.hostIP = o.host;
     setup.port = o.port;
-    setup.userName = ctx.remoteName;
+    setup.userName = state.remoteName;
     setup.size = o.size;
     setup.block = o.block;
     setup.existsChoice = o.existsChoice;
@@ -601,13 +567,15 @@ void TransferManager::startReceiving()
     setup.queuedName = o.wire;
     setup.verify = session.shares(kVerify);
     setup.token = o.token;
-    setup.flipByteAt = std::exchange(flipReceivedByte, -1);
+#ifdef ZANTIRO_TEST_HOOKS
+    setup.testFlipByteAt = std::exchange(testFlipReceivedByte, -1);
+#endif
     pendingOffer.reset();
-    active = std::make_unique<FileTransfer>(ctx, session, *promptsPtr, setup, timeouts);
+    active = std::make_unique<FileReceiver>(state, session, *currentPrompts, setup, timeouts);
     FileTransfer* t = active.get();
     connect(t, &FileTransfer::finished, this, &TransferManager::onTransferFinished);
     Q_EMIT transferStarted(t);
-    t->go();
+    t->start();
 }
 
 void TransferManager::refuse(const QString& givenReason, const QString& errorLine)
@@ -616,34 +584,35 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
         return;
     PendingOffer& o = *pendingOffer;
     o.phase = PendingOffer::Done;
-    checkTimer.stop();
-    localHasher.stop();
+    checksums.stop();
     if (o.question)
-        promptsPtr->withdraw(std::exchange(o.question, 0));
+        currentPrompts->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
     pendingOffer.reset();
-    if (ctx.transferEndCode() == 0)
-        ctx.setTransferEndCode(5);
-    const QString reason = !givenReason.isEmpty()       ? givenReason
-                           : ctx.transferEndCode() == 5 ? QStringLiteral("Canceled")
-                                                        : QStringLiteral("Timed Out");
-    ctx.transferBusy = false;
-    endOffer(name, reason, errorLine, ctx.transferEndCode());
+    if (state.transferEndCode() == TransferEndCode::None)
+        state.setTransferEndCode(TransferEndCode::Canceled);
+    const QString reason = !givenReason.isEmpty()                                 ? givenReason
+                           : state.transferEndCode() == TransferEndCode::Canceled ? QStringLiteral("Canceled")
+                                                                                  : QStringLiteral("Timed Out");
+    state.transferBusy = false;
+    endOffer(name, reason, errorLine, state.transferEndCode());
 }
 
-void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode)
+void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine,
+                               TransferEndCode endCode)
 {
     // No peer has offers refused hundreds of times a second: beyond the answers' rate a flood
     // of them ends unanswered and without lines.
     if (session.admitAnswer()) {
         if (!errorLine.isEmpty())
-            ctx.addText(errorLine, LineKind::Error);
+            state.addText(errorLine, LineKind::Error);
         // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end
         // the next file it offers instead. Without a connection nothing is sent.
-        if (endCode != 6)
+        if (endCode != TransferEndCode::TimedOut)
             session.sendControlMessage(QStringLiteral("CANC_TRAN"));
         if (!reason.isEmpty())
-            ctx.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name, LineKind::Status);
+            state.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name,
+                          LineKind::Status);
     }
     TransferOutcome out;
     out.name = name;
@@ -659,23 +628,24 @@ void TransferManager::onTransferMessage(const QString& text)
         if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
             busyTimer.stop();
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
-            endOffer(name, QStringLiteral("Timed Out"), {}, 6);
+            endOffer(name, QStringLiteral("Timed Out"), {}, TransferEndCode::TimedOut);
         } else if (pendingOffer || (active && active->type() == FileTransfer::Receiving)) {
-            ctx.setTransferEndCode(6);
+            state.setTransferEndCode(TransferEndCode::TimedOut);
         }
         return;
     }
     // A refusal, or "the receiver has it", answers the offer our sending side has out. With
     // none out it belongs to an offer already given up, and is dropped.
     if (active && active->type() == FileTransfer::Sending && active->awaitingAnswer())
-        ctx.setTransferEndCode(text == QLatin1String("HaveFile") ? 7 : 2);
+        state.setTransferEndCode(text == QLatin1String("HaveFile") ? TransferEndCode::ReceiverHasFile
+                                                                   : TransferEndCode::CanceledByReceiver);
 }
 
-void TransferManager::onEndCodeChanged(int code)
+void TransferManager::onEndCodeChanged(TransferEndCode code)
 {
     // A question still open when the offer ends elsewhere (the sender gave up, the user
     // disconnected) is withdrawn and the offer refused.
-    if (code == 0 || !pendingOffer)
+    if (code == TransferEndCode::None || !pendingOffer)
         return;
     const auto phase = pendingOffer->phase;
     if (phase != PendingOffer::AskingAccept && phase != PendingOffer::AskingExists && phase != PendingOffer::Checking)

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/TransferEndCode.h"
+#include "transfer/ChecksumExchange.h"
 #include "transfer/FileTransfer.h"
 #include "transfer/Prompts.h"
 #include "util/FileHasher.h"
@@ -18,7 +20,7 @@ class Session;
 struct TransferOutcome {
     bool sending = false;
     bool complete = false; // "*** File Transfer Complete" was written
-    int endCode = 0;
+    TransferEndCode endCode = TransferEndCode::None;
     QString name;           // the name as offered (sender) or as saved (receiver)
     QString path;           // sender: the local file
     QString queuedName;     // sender: the name as queued
@@ -26,19 +28,19 @@ struct TransferOutcome {
     bool stopQueue = false; // sender: the queue stops
 };
 
-// The file-transfer side of a peer: starts the one transfer at a time (startsend for
-// sending, receivefile for each offer the session hands over), asks the questions of an
+// The file-transfer side of a peer: starts the one transfer at a time (startSending for
+// sending, receiveOffer for each offer the session hands over), asks the questions of an
 // offer through its prompts, and tells the windows and the queue what happens.
 class TransferManager : public QObject {
     Q_OBJECT
 public:
-    TransferManager(PeerState& ctx, Session& session);
+    TransferManager(PeerState& state, Session& session);
     ~TransferManager() override;
 
     // The questions of the transfer side (accept, existing file, cancel). A headless policy
     // by default; the windows install their dialogs, tests scripted answers. Install them
     // before the first offer: a running transfer keeps the prompts it started with.
-    Prompts& prompts() { return *promptsPtr; }
+    Prompts& prompts() { return *currentPrompts; }
     void setPrompts(std::unique_ptr<Prompts> prompts);
 
     TransferTimeouts timeouts;
@@ -50,12 +52,17 @@ public:
     // Between peers that share "verify": how long the sender's checksum is awaited before
     // the files count as different.
     int checkWaitMs = 60000;
-    // Test hook: the next file received gets this byte written inverted, as a disk or a
-    // connection might spoil it (-1: none).
-    qint64 flipReceivedByte = -1;
+#ifdef ZANTIRO_TEST_HOOKS
+    // The next file received gets this byte written inverted, as a disk or a connection
+    // might spoil it (-1: none).
+    qint64 testFlipReceivedByte = -1;
+#endif
 
     // The transfer now running, or nullptr.
-    FileTransfer* current() const { return active.get(); }
+    FileTransfer* current() const
+    {
+        return active.get();
+    }
 
     // Sends one file: starts the sending side and sends the offer on the control connection.
     // `name` is the name as queued, components separated by "/". False (with an error line
@@ -67,22 +74,31 @@ public:
     // Returns the transfer, or nullptr when a transfer runs or an offer is being decided, or
     // (error line written) when the file cannot be opened.
     // With a token (between peers that share "token") both transfer connections must prove it.
-    FileTransfer* startsend(const QString& name, const QString& path, const QString& hostIP, const QString& port,
-                            const QString& userName, const QString& queuedName = {}, const QByteArray& token = {});
+    FileTransfer* startSending(const QString& name, const QString& path, const QString& hostIP, const QString& port,
+                               const QString& userName, const QString& queuedName = {}, const QByteArray& token = {});
 
     // Handles one offer as the control connection received it.
-    void receivefile(const QString& name, const QString& size, const QString& block, const QString& host,
-                     const QString& port);
+    void receiveOffer(const QString& name, const QString& size, const QString& block, const QString& host,
+                      const QString& port);
 
     // An offer is being decided (a question is open or it waits for a busy transfer).
-    bool offerPending() const { return pendingOffer != nullptr; }
+    bool offerPending() const
+    {
+        return pendingOffer != nullptr;
+    }
     // Our last offer timed out a moment ago; the next waits (see staleGraceMs).
-    bool pausing() const { return graceTimer.isActive(); }
+    bool pausing() const
+    {
+        return graceTimer.isActive();
+    }
     // Right after the login the peer's extensions are not known yet: the queue's next offer
     // waits for its "caps:" (readyToOffer follows), within Session::limits.capsWaitMs.
     bool awaitingPeerCaps() const;
     // A transfer runs or an offer is being decided.
-    bool busy() const { return active || pendingOffer; }
+    bool busy() const
+    {
+        return active || pendingOffer;
+    }
     // Ends the running transfer and refuses an offer being decided, telling the peer, without
     // waiting for its answer (the program is leaving).
     void cancelAll();
@@ -103,53 +119,51 @@ private:
     struct PendingOffer;
     void decide();
     void afterAccept();
-    void haveFile();
-    void onEndCodeChanged(int code);
+    void answerHaveFile();
+    void onEndCodeChanged(TransferEndCode code);
     void askExisting();
+    // The answer to the existing-file question for the offer being decided.
+    void answerExisting(const Prompts::ExistsReply& reply);
+    // The typed name of that answer: true when the file is received under it; false when the
+    // offer was refused or the name is asked about in turn.
+    bool takeTypedName(const QString& name);
     // The rest of decide(): the accept question, or acceptance without one.
     void askAccept();
     // The target exists with another content: the standing decision or the question.
-    void existing();
+    void decideExisting();
     // Receives with the existing-file decision `choice`; a resume between peers that share
     // "verify" first checks that the part here is the sender's.
-    void startWith(int choice);
+    void startWith(ExistingFileChoice choice);
     void startReceiving();
     // Between peers that share "verify": compares the first `length` bytes of the local file
     // `path` with the offered file ("hashq:" to the sender, ours read meanwhile); `then`
     // runs with the answer once both checksums are known or checkWaitMs passed.
     void compareWithSender(const QString& path, qint64 length, std::function<void(bool same)> then);
-    void onLocalChecksum(const QString& checksum);
-    void onChecksumAnswered(const QString& name, qint64 length, const QString& checksum);
-    void finishCompare(bool timedOut);
     // The sender side of "hashq:": the checksum of the file on offer, as far as asked.
     void onChecksumAsked(const QString& name, qint64 length);
     // Ends the pending offer, which holds the transfer slot, through endOffer (reason empty:
-    // from the end code, "Canceled" for 5, else "Timed Out").
+    // from the end code, "Canceled" for Canceled, else "Timed Out").
     void refuse(const QString& reason, const QString& errorLine = {});
     // The one way an offer ends without a transfer: the error line when given, "CANC_TRAN"
-    // to the sender unless it gave the offer up (end code 6), the status line
+    // to the sender unless it gave the offer up (TimedOut), the status line
     // "*** File Transfer <reason> : <name>" when a reason is given, and transferEnded.
-    void endOffer(const QString& name, const QString& reason, const QString& errorLine, int endCode);
+    void endOffer(const QString& name, const QString& reason, const QString& errorLine, TransferEndCode endCode);
     void onTransferFinished();
     // The wire name `path` is offered under: its queued `name` in wire form, numbered when
     // replaced characters would make it the name of another file offered before; the same
     // for the same path queued under the same name for as long as this object lives.
     QString offeredName(const QString& path, const QString& name);
 
-    PeerState& ctx;
+    PeerState& state;
     Session& session;
-    std::unique_ptr<Prompts> promptsPtr;
+    std::unique_ptr<Prompts> currentPrompts;
     std::unique_ptr<FileTransfer> active;
     std::unique_ptr<PendingOffer> pendingOffer;
     void onTransferMessage(const QString& text);
 
     QTimer busyTimer;
     QTimer graceTimer;
-    QTimer checkTimer;       // bounds compareWithSender
-    FileHasher localHasher;  // our side of compareWithSender
-    FileHasher answerHasher; // the checksum a "hashq:" asked for
-    QString answerName;
-    qint64 answerLength = 0;
+    ChecksumExchange checksums;
     quint64 nextSerial = 0;
     QHash<QString, QString> wireByPath; // queued name and local path -> the wire name offered
     QHash<QString, QString> pathByWire; // wire name -> the first of those offered under it

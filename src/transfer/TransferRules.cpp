@@ -77,19 +77,18 @@ QString wireName(const QString& localName, bool* replaced, bool utf8)
         clean.reserve(part.size());
         for (qsizetype i = 0; i < part.size(); ++i) {
             const QChar c = part[i];
-            if (utf8 && c != '\\' && c != '|' && !controlChar(c)) {
-                clean += c;
-            } else if (c.isHighSurrogate() && i + 1 < part.size() && part[i + 1].isLowSurrogate()) {
+            const bool pair = c.isHighSurrogate() && i + 1 < part.size() && part[i + 1].isLowSurrogate();
+            if (!utf8 && pair) {
                 clean += '_'; // one character outside Windows-1252, two UTF-16 units
                 ++i;
                 if (replaced)
                     *replaced = true;
-            } else if (c == '\\' || c == '|' || controlChar(c) || !Scramblable(QString(c))) {
+            } else if (c == '\\' || c == '|' || controlChar(c) || (!utf8 && !Scramblable(QString(c)))) {
                 clean += '_';
                 if (replaced)
                     *replaced = true;
             } else {
-                clean += c;
+                clean += c; // with UTF-8 every other character passes
             }
         }
         part = clean;
@@ -119,7 +118,7 @@ QStringList offeredComponents(const QString& name, QString* problem)
     if (name.size() >= 2 && name[1] == ':' && name[0].isLetter())
         return fail(QStringLiteral("drive letter"));
     // A peer sending a folder from a drive root writes "\x" or "a\\b": the empty parts go.
-    const QStringList parts = name.split('\\', Qt::SkipEmptyParts);
+    QStringList parts = name.split('\\', Qt::SkipEmptyParts);
     if (parts.isEmpty())
         return fail(QStringLiteral("empty name"));
     if (parts.first().size() >= 2 && parts.first()[1] == ':' && parts.first()[0].isLetter())
@@ -202,7 +201,7 @@ QString uniqueName(const QString& name, const QString& folder)
     for (int thousand = 0; thousand < 1000; ++thousand) {
         const QString prefix(thousand, QLatin1Char('a'));
         for (int counter = 1; counter <= 1000; ++counter) {
-            const QString candidate = base + prefix + QString::number(counter) + ext;
+            QString candidate = base + prefix + QString::number(counter) + ext;
             const QFileInfo info(dir.filePath(candidate));
             if (!info.exists() && !info.isSymLink())
                 return candidate;

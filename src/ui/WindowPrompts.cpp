@@ -59,7 +59,7 @@ Prompts::Id WindowPrompts::askExisting(const ExistsRequest& request, ExistsAnswe
             [this, id, answer = std::move(answer)](int choice, bool always, const QString& newName) {
                 open.remove(id);
                 ExistsReply reply;
-                reply.choice = choice;
+                reply.choice = static_cast<ExistingFileChoice>(choice);
                 reply.always = always;
                 reply.newName = newName;
                 answer(reply);

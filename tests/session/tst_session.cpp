@@ -151,7 +151,7 @@ private Q_SLOTS:
         // Disconnect: "bye" goes out, the close comes back, nothing reconnects.
         p.client.ctx->options.autoReconnect = true;
         p.client.peer->session().disconnectFromPeer();
-        QCOMPARE(p.client.ctx->transferEndCode(), 4);
+        QCOMPARE(p.client.ctx->transferEndCode(), TransferEndCode::Disconnected);
         QVERIFY(!p.client.rec->contains("*** Disconnected"));
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains("*** Disconnected"), kWait);
         QSignalSpy later(p.client.ctx, &PeerState::lineAdded);

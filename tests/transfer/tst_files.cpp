@@ -67,7 +67,7 @@ private Q_SLOTS:
             QDir().rename(p.at(p.down, "sub"), p.at(p.down, "sub.real"));
             QFile::link(outside, p.at(p.down, "sub"));
         });
-        p.askB->existsReplies = {{1, false, {}}};
+        p.askB->existsReplies = {{ExistingFileChoice::Overwrite, false, {}}};
         QVERIFY(p.connect());
         QVERIFY(p.send("sub/f.bin"));
         QCOMPARE(readFile(p.at(outside, "f.bin")), QByteArray("old"));

@@ -67,7 +67,7 @@ private Q_SLOTS:
         if (how == "too much") {
             l.say(QStringLiteral("file:%1|g.bin|512|10").arg(l.port + 1));
             QTRY_VERIFY_WITH_TIMEOUT(l.me.rec->contains("*** File Transfer Timed Out : g.bin"), 5000);
-            QVERIFY(!l.heard("CANC_TRAN") && l.me.ctx->transferEndCode() == 0);
+            QVERIFY(!l.heard("CANC_TRAN") && l.me.ctx->transferEndCode() == TransferEndCode::None);
         }
         if (how == "stranger first") {
             stranger.connectTo(l.port + 2);

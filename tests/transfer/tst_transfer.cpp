@@ -2,6 +2,7 @@
 #include "support/TransferPair.h"
 
 #include "queue/FileQueue.h"
+#include "transfer/FileSender.h"
 
 #include <QSignalSpy>
 
@@ -24,7 +25,8 @@ struct Pair : TransferPair {
                 ++viewsA;
                 lastViewA = t->view();
             });
-            QObject::connect(t, &FileTransfer::finished, [this, t] { blocksA = t->blocksSent(); });
+            QObject::connect(t, &FileTransfer::finished,
+                             [this, t] { blocksA = qobject_cast<FileSender*>(t)->blocksSent(); });
         });
         QObject::connect(&b.peer->transfers(), &TransferManager::transferStarted, [this](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::finished, [this, t] { resumeB = t->resumeSize(); });
@@ -40,7 +42,7 @@ struct Ending {
 struct Existing {
     QByteArray local, other;
     int always;
-    QList<int> choices; // the answers to the questions, in order
+    QList<ExistingFileChoice> choices; // the answers to the questions, in order
     QString typed, savedAs;
     qint64 resume; // the receiver's resume offset
     QString senderLine, receiverLine;
@@ -72,9 +74,7 @@ private Q_SLOTS:
         QVERIFY(p.connect());
         const QByteArray data = randomBytes(size, static_cast<quint32>(size + 1));
         QVERIFY(writeFile(p.srcPath("f.bin"), data));
-        QSignalSpy started(&p.a.peer->transfers(), &TransferManager::transferStarted);
         QVERIFY(p.send("f.bin"));
-        QCOMPARE(started.size(), 1);
         QCOMPARE(readFile(p.downPath("f.bin")), data);
         const QString done = QStringLiteral("*** File Transfer Complete : f.bin (%1 bytes)").arg(size);
         QCOMPARE(p.a.rec->count(done), 1);
@@ -300,26 +300,28 @@ private Q_SLOTS:
     void existing_data()
     {
         QTest::addColumn<Existing>("row");
+        using C = ExistingFileChoice;
         const QByteArray data = randomBytes(200000, 7), longer = randomBytes(300000, 8);
         const QString done = "*** File Transfer Complete : %1 (200000 bytes)", f = done.arg("f.bin");
         const QString byReceiver = "*** File Transfer Canceled By Receiver : f.bin",
                       canceled = "*** File Transfer Canceled : f.bin";
         QTest::newRow("resume partial") << Existing{
-            data.left(100000), {}, 0, {2}, {}, "f.bin", 65536, f, "*** Resuming File : f.bin (200000 bytes)"};
+            data.left(100000), {}, 0, {C::Resume}, {}, "f.bin", 65536, f, "*** Resuming File : f.bin (200000 bytes)"};
         QTest::newRow("resume short") << Existing{data.left(90000), {}, 2, {}, {}, "f.bin", 0, f, f};
-        QTest::newRow("resume longer") << Existing{longer, {}, 0, {2}, {}, "f.bin", 0, f, f};
+        QTest::newRow("resume longer") << Existing{longer, {}, 0, {C::Resume}, {}, "f.bin", 0, f, f};
         QTest::newRow("overwrite") << Existing{
             longer, {}, 1, {}, {}, "f.bin", 0, f, "*** Overwriting File : f.bin (200000 bytes)"};
-        QTest::newRow("rename") << Existing{longer, {}, 0, {3}, {}, "f1.bin", 0, f, done.arg("f1.bin")};
+        QTest::newRow("rename") << Existing{longer, {}, 0, {C::NumberedName}, {}, "f1.bin", 0, f, done.arg("f1.bin")};
         // A typed name that exists is never written over unasked; the same name is refused.
         QTest::newRow("typed, exists, overwrite")
-            << Existing{longer, longer, 0, {4, 1}, "g.bin", "g.bin", 0, f, done.arg("g.bin")};
+            << Existing{longer, longer, 0, {C::TypedName, C::Overwrite}, "g.bin", "g.bin", 0, f, done.arg("g.bin")};
         QTest::newRow("typed, exists, cancel")
-            << Existing{longer, longer, 0, {4, 5}, "g.bin", "", -1, byReceiver, canceled};
-        QTest::newRow("typed, the same name") << Existing{longer, {}, 0, {4}, "f.bin", "", -1, byReceiver, canceled};
+            << Existing{longer, longer, 0, {C::TypedName, C::Cancel}, "g.bin", "", -1, byReceiver, canceled};
+        QTest::newRow("typed, the same name")
+            << Existing{longer, {}, 0, {C::TypedName}, "f.bin", "", -1, byReceiver, canceled};
         QTest::newRow("have file") << Existing{
             data, {}, 0, {}, {}, "f.bin", -1, "*** File Transfer Canceled (Receiver Has Complete File) : f.bin", ""};
-        QTest::newRow("canceled") << Existing{longer, {}, 0, {5}, {}, "", -1, byReceiver, canceled};
+        QTest::newRow("canceled") << Existing{longer, {}, 0, {C::Cancel}, {}, "", -1, byReceiver, canceled};
     }
     void existing()
     {
@@ -332,7 +334,7 @@ private Q_SLOTS:
         if (!other.isEmpty())
             QVERIFY(writeFile(p.downPath("g.bin"), other));
         p.b.ctx->options.existingFileDefault = always;
-        for (int choice : choices)
+        for (ExistingFileChoice choice : choices)
             p.askB->existsReplies.push_back({choice, false, typed});
         QVERIFY(p.connect());
         QVERIFY(p.send("f.bin"));

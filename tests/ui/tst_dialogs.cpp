@@ -150,7 +150,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY(got);
-        QCOMPARE(got->choice, choice);
+        QCOMPARE(static_cast<int>(got->choice), choice);
         QCOMPARE(got->always, choice <= 3); // the box was ticked wherever it could be
         QCOMPARE(got->newName, choice == 4 ? QStringLiteral("abcdefghij k.v2") : QString());
         QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 2000);

@@ -1,0 +1,32 @@
+#include "transfer/TransferChecksum.h"
+
+TransferChecksum::TransferChecksum(QObject* parent) : QObject(parent)
+{
+    connect(&hasher, &FileHasher::done, this, &TransferChecksum::done);
+}
+
+void TransferChecksum::startSending(qint64 from, const QString& path, qint64 size)
+{
+    if (from == 0)
+        stream = std::make_unique<StreamChecksum>();
+    else
+        hasher.start(path, size);
+}
+
+void TransferChecksum::startReceiving(qint64 from, int handle)
+{
+    if (from == 0) {
+        stream = std::make_unique<StreamChecksum>(); // the bytes as they are written
+        return;
+    }
+    // A resumed file: what is on disk, read through a descriptor of its own on the worker,
+    // trailing the writes.
+    hasher.start(QStringLiteral("/proc/self/fd/%1").arg(handle));
+    hasher.extend(from);
+}
+
+void TransferChecksum::add(const char* data, qint64 n)
+{
+    if (stream)
+        stream->add(data, n);
+}
