@@ -29,17 +29,17 @@ Peer::~Peer()
 
 void Peer::leave()
 {
-    if (leaving)
+    if (leavePhase != LeavePhase::Running)
         return;
-    leaving = true;
+    leavePhase = LeavePhase::Leaving;
     transferManager->cancelAll();
     Session& s = *controlSession;
     s.userDisconnected = true; // nothing reconnects while we leave
     if (s.isConnected())
         s.sendControlMessage(QStringLiteral("bye"));
     auto done = [this] {
-        if (!hasLeft) {
-            hasLeft = true;
+        if (leavePhase == LeavePhase::Leaving) {
+            leavePhase = LeavePhase::Left;
             Q_EMIT left();
         }
     };

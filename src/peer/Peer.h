@@ -60,6 +60,7 @@ private:
     std::unique_ptr<FileQueue> fileQueue;
     QTimer logIdleTimer;
     bool logOff = false;
-    bool leaving = false;
-    bool hasLeft = false;
+    // Running until leave(); Leaving until left() has fired, then Left.
+    enum class LeavePhase { Running, Leaving, Left };
+    LeavePhase leavePhase = LeavePhase::Running;
 };
