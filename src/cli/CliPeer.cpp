@@ -122,7 +122,6 @@ void CliPeer::handleInput(const QString& rawLine)
         line.chop(1);
     if (line.isEmpty())
         return;
-    Session& s = peer->session();
     // A line whose first word is a command is that command, whatever follows; one with a
     // missing or unusable argument shows its usage and sends nothing.
     // The first word ends at any blank, a tab included.
@@ -130,70 +129,100 @@ void CliPeer::handleInput(const QString& rawLine)
     const qsizetype space = blank == line.cend() ? -1 : blank - line.cbegin();
     const QString command = line.left(space).toLower();
     const QString argument = space < 0 ? QString() : line.mid(space + 1);
-    auto usage = [this](const char* text) {
-        ctx.addText(QStringLiteral("*** Usage : ") + QLatin1String(text), LineKind::Status);
-    };
     static const QStringList kBare = {"/quit", "/ping", "/info", "/disconnect", "/queue", "/stop", "/go", "/debug"};
-    if (kBare.contains(command) && !argument.trimmed().isEmpty()) {
-        usage(qPrintable(command));
-    } else if (command == QLatin1String("/quit")) {
+    if (kBare.contains(command) && !argument.trimmed().isEmpty())
+        showUsage(command);
+    else if (runSessionCommand(command) || runQueueCommand(command, argument))
+        return;
+    else if (!peer->session().isConnected())
+        ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
+    else
+        peer->session().sendChat(line);
+}
+
+void CliPeer::showUsage(const QString& form)
+{
+    ctx.addText(QStringLiteral("*** Usage : ") + form, LineKind::Status);
+}
+
+bool CliPeer::runSessionCommand(const QString& command)
+{
+    Session& s = peer->session();
+    if (command == QLatin1String("/quit")) {
         quit(0);
     } else if (command == QLatin1String("/ping")) {
         s.sendPing();
     } else if (command == QLatin1String("/info")) {
-        // The peer's record as it last arrived, one field a line.
-        const QString rows[][2] = {{QStringLiteral("Name : "), ctx.remoteName},
-                                   {QStringLiteral("E-Mail : "), ctx.remoteEmail},
-                                   {QStringLiteral("Homepage : "), ctx.remoteHomepage},
-                                   {QStringLiteral("Age : "), ctx.remoteAge}};
-        for (const auto& row : rows)
-            writeLine(stdout, row[0] + LineText::visible(row[1]));
-        const QStringList shared = s.sharedExtensions();
-        writeLine(stdout, QStringLiteral("Extensions : ")
-                              + (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
+        showPeerRecord();
     } else if (command == QLatin1String("/disconnect")) {
         s.disconnectFromPeer();
-    } else if (command == QLatin1String("/send")) {
+    } else if (command == QLatin1String("/debug")) {
+        ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
+                    LineKind::Message);
+        ctx.debugMode = !ctx.debugMode;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void CliPeer::showPeerRecord()
+{
+    // The peer's record as it last arrived, one field a line.
+    const QString rows[][2] = {{QStringLiteral("Name : "), ctx.remoteName},
+                               {QStringLiteral("E-Mail : "), ctx.remoteEmail},
+                               {QStringLiteral("Homepage : "), ctx.remoteHomepage},
+                               {QStringLiteral("Age : "), ctx.remoteAge}};
+    for (const auto& row : rows)
+        writeLine(stdout, row[0] + LineText::visible(row[1]));
+    const QStringList shared = peer->session().sharedExtensions();
+    writeLine(stdout, QStringLiteral("Extensions : ")
+                          + (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
+}
+
+bool CliPeer::runQueueCommand(const QString& command, const QString& argument)
+{
+    FileQueue& q = peer->queue();
+    if (command == QLatin1String("/send")) {
         // The path as typed; blanks around it are dropped only when it does not exist so.
         const QString path = QFileInfo::exists(argument) ? argument : argument.trimmed();
         if (path.isEmpty())
-            usage("/send PATH");
+            showUsage(QStringLiteral("/send PATH"));
         else if (!QFileInfo::exists(path))
             ctx.addText(QStringLiteral("*** No Such File : ") + argument, LineKind::Status);
         else
-            peer->queue().addPath(path);
+            q.addPath(path);
     } else if (command == QLatin1String("/queue")) {
-        const FileQueue& q = peer->queue();
         for (int i = 0; i < q.count(); ++i)
             writeLine(stdout, QStringLiteral("%1\t%2\t%3")
                                   .arg(i + 1)
                                   .arg(LineText::visible(q.offeredName(i)), LineText::visible(q.path(i))));
     } else if (command == QLatin1String("/stop")) {
-        peer->queue().stop();
+        q.stop();
     } else if (command == QLatin1String("/go")) {
         stoppedByCancel = false;
-        peer->queue().start();
+        q.start();
     } else if (command == QLatin1String("/remove") || command == QLatin1String("/top")) {
-        bool ok = false;
-        const int n = argument.trimmed().toInt(&ok);
-        FileQueue& q = peer->queue();
-        if (!ok)
-            usage(command == QLatin1String("/top") ? "/top N" : "/remove N");
-        else if (n < 1 || n > q.count())
-            ctx.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), LineKind::Status);
-        else if (command == QLatin1String("/top"))
-            q.moveToTop({n - 1});
-        else
-            q.remove({n - 1});
-    } else if (command == QLatin1String("/debug")) {
-        ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
-                    LineKind::Message);
-        ctx.debugMode = !ctx.debugMode;
-    } else if (!s.isConnected()) {
-        ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
+        moveOrRemove(command == QLatin1String("/top"), argument);
     } else {
-        s.sendChat(line);
+        return false;
     }
+    return true;
+}
+
+void CliPeer::moveOrRemove(bool toTop, const QString& argument)
+{
+    bool ok = false;
+    const int n = argument.trimmed().toInt(&ok);
+    FileQueue& q = peer->queue();
+    if (!ok)
+        showUsage(toTop ? QStringLiteral("/top N") : QStringLiteral("/remove N"));
+    else if (n < 1 || n > q.count())
+        ctx.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), LineKind::Status);
+    else if (toTop)
+        q.moveToTop({n - 1});
+    else
+        q.remove({n - 1});
 }
 
 void CliPeer::quit(int exitCode)

@@ -37,6 +37,14 @@ Q_SIGNALS:
     void finished(int exitCode);
 
 private:
+    // The commands of standard input; false when command is none of theirs.
+    bool runSessionCommand(const QString& command);
+    bool runQueueCommand(const QString& command, const QString& argument);
+    void showUsage(const QString& form);
+    // /info: the peer's record as it last arrived, one field a line.
+    void showPeerRecord();
+    // /top N, /remove N.
+    void moveOrRemove(bool toTop, const QString& argument);
     void quit(int exitCode);
     void onStdinReady();
     void onLoggedIn();
