@@ -41,10 +41,11 @@ void writeLine(FILE* f, const QString& text)
 
 } // namespace
 
-CliPeer::CliPeer(const CliArguments& a, QObject* parent)
-    : QObject(parent), args(a), peer(std::make_unique<Peer>(Startup::programFolder(a.home))), ctx(peer->state())
+CliPeer::CliPeer(const CliArguments& given, QObject* parent)
+    : QObject(parent), arguments(given), peer(std::make_unique<Peer>(Startup::programFolder(given.home))),
+      peerState(peer->state())
 {
-    connect(&ctx, &PeerState::lineAdded, this, [](const QString& text, LineKind) { writeLine(stdout, text); });
+    connect(&peerState, &PeerState::lineAdded, this, [](const QString& text, LineKind) { writeLine(stdout, text); });
     // A file that always ends unfinished is offered three times, then given up: nobody is
     // there to remove it from the queue.
     peer->queue().maxPutBacks = 2;
@@ -60,56 +61,57 @@ CliPeer::~CliPeer() = default;
 
 void CliPeer::start()
 {
-    Startup::makeFolders(ctx.programFolder);
-    const QString problem = ctx.loadConfig();
+    Startup::makeFolders(peerState.programFolder);
+    const QString problem = peerState.loadConfig();
     if (!problem.isEmpty())
         writeLine(stderr, problem);
-    fileOptions = ctx.options;
+    fileOptions = peerState.options;
 
-    Options& o = ctx.options;
-    if (args.hasRequirePassword) {
-        o.requirePassword = true;
-        o.serverPassword = args.requirePassword;
+    Options& options = peerState.options;
+    if (arguments.hasRequirePassword) {
+        options.requirePassword = true;
+        options.serverPassword = arguments.requirePassword;
     }
-    if (args.hasName)
-        o.myName = args.name;
-    if (args.hasEmail)
-        o.myEmail = args.email;
-    if (args.hasAge)
-        o.myAge = args.age;
-    if (args.hasHomepage)
-        o.myHomePage = args.homepage;
-    if (args.autoReconnect)
-        o.autoReconnect = true;
-    if (args.autoResend)
-        o.autoResend = true;
-    if (args.autoAccept)
-        o.autoAccept = true;
-    if (!args.download.isEmpty())
-        o.downloadFolder = QFileInfo(args.download).absoluteFilePath();
-    auto prompts = std::make_unique<HeadlessPrompts>(ctx, peer->session());
+    if (arguments.hasName)
+        options.myName = arguments.name;
+    if (arguments.hasEmail)
+        options.myEmail = arguments.email;
+    if (arguments.hasAge)
+        options.myAge = arguments.age;
+    if (arguments.hasHomepage)
+        options.myHomePage = arguments.homepage;
+    if (arguments.autoReconnect)
+        options.autoReconnect = true;
+    if (arguments.autoResend)
+        options.autoResend = true;
+    if (arguments.autoAccept)
+        options.autoAccept = true;
+    if (!arguments.download.isEmpty())
+        options.downloadFolder = QFileInfo(arguments.download).absoluteFilePath();
+    auto prompts = std::make_unique<HeadlessPrompts>(peerState, peer->session());
     prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
-    if (args.exists >= 1) {
-        o.existingFileDefault = args.exists;
-    } else if (args.exists == 0) {
-        o.existingFileDefault = 0;
+    if (arguments.exists >= 1) {
+        options.existingFileDefault = arguments.exists;
+    } else if (arguments.exists == 0) {
+        options.existingFileDefault = 0;
         prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused (--exists cancel)");
-    } else if (o.existingFileDefault == 0) {
+    } else if (options.existingFileDefault == 0) {
         prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused; --exists overwrite, resume "
                                              "or rename decides what to do with an existing file");
     }
     peer->transfers().setPrompts(std::move(prompts));
-    for (const QString& path : args.sends)
+    for (const QString& path : arguments.sends)
         peer->queue().addPath(path);
-    ctx.debugMode = args.debug;
-    peer->session().extensionsOn = !args.noExtensions;
-    ctx.connectionMode = args.mode;
-    ctx.connectionHost = args.host;
-    ctx.connectionPort = args.port;
-    ctx.connectionPassword =
-        args.hasPassword ? args.password : (args.mode == QLatin1String("Client") ? o.clientPassword : QString());
-    if (ctx.debugMode)
-        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
+    peerState.debugMode = arguments.debug;
+    peer->session().extensionsOn = !arguments.noExtensions;
+    peerState.connectionMode = arguments.mode;
+    peerState.connectionHost = arguments.host;
+    peerState.connectionPort = arguments.port;
+    peerState.connectionPassword =
+        arguments.hasPassword ? arguments.password
+                              : (arguments.mode == QLatin1String("Client") ? options.clientPassword : QString());
+    if (peerState.debugMode)
+        peerState.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
     peer->session().openConnection();
 }
 
@@ -135,31 +137,32 @@ void CliPeer::handleInput(const QString& rawLine)
     else if (runSessionCommand(command) || runQueueCommand(command, argument))
         return;
     else if (!peer->session().isConnected())
-        ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
+        peerState.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
     else
         peer->session().sendChat(line);
 }
 
 void CliPeer::showUsage(const QString& form)
 {
-    ctx.addText(QStringLiteral("*** Usage : ") + form, LineKind::Status);
+    peerState.addText(QStringLiteral("*** Usage : ") + form, LineKind::Status);
 }
 
 bool CliPeer::runSessionCommand(const QString& command)
 {
-    Session& s = peer->session();
+    Session& session = peer->session();
     if (command == QLatin1String("/quit")) {
         quit(0);
     } else if (command == QLatin1String("/ping")) {
-        s.sendPing();
+        session.sendPing();
     } else if (command == QLatin1String("/info")) {
         showPeerRecord();
     } else if (command == QLatin1String("/disconnect")) {
-        s.disconnectFromPeer();
+        session.disconnectFromPeer();
     } else if (command == QLatin1String("/debug")) {
-        ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
-                    LineKind::Message);
-        ctx.debugMode = !ctx.debugMode;
+        peerState.addText(peerState.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED")
+                                              : QStringLiteral("QVDEBUG ACTIVATED"),
+                          LineKind::Message);
+        peerState.debugMode = !peerState.debugMode;
     } else {
         return false;
     }
@@ -169,10 +172,10 @@ bool CliPeer::runSessionCommand(const QString& command)
 void CliPeer::showPeerRecord()
 {
     // The peer's record as it last arrived, one field a line.
-    const QString rows[][2] = {{QStringLiteral("Name : "), ctx.remoteName},
-                               {QStringLiteral("E-Mail : "), ctx.remoteEmail},
-                               {QStringLiteral("Homepage : "), ctx.remoteHomepage},
-                               {QStringLiteral("Age : "), ctx.remoteAge}};
+    const QString rows[][2] = {{QStringLiteral("Name : "), peerState.remoteName},
+                               {QStringLiteral("E-Mail : "), peerState.remoteEmail},
+                               {QStringLiteral("Homepage : "), peerState.remoteHomepage},
+                               {QStringLiteral("Age : "), peerState.remoteAge}};
     for (const auto& row : rows)
         writeLine(stdout, row[0] + LineText::visible(row[1]));
     const QStringList shared = peer->session().sharedExtensions();
@@ -182,26 +185,26 @@ void CliPeer::showPeerRecord()
 
 bool CliPeer::runQueueCommand(const QString& command, const QString& argument)
 {
-    FileQueue& q = peer->queue();
+    FileQueue& queue = peer->queue();
     if (command == QLatin1String("/send")) {
         // The path as typed; blanks around it are dropped only when it does not exist so.
         const QString path = QFileInfo::exists(argument) ? argument : argument.trimmed();
         if (path.isEmpty())
             showUsage(QStringLiteral("/send PATH"));
         else if (!QFileInfo::exists(path))
-            ctx.addText(QStringLiteral("*** No Such File : ") + argument, LineKind::Status);
+            peerState.addText(QStringLiteral("*** No Such File : ") + argument, LineKind::Status);
         else
-            q.addPath(path);
+            queue.addPath(path);
     } else if (command == QLatin1String("/queue")) {
-        for (int i = 0; i < q.count(); ++i)
+        for (int i = 0; i < queue.count(); ++i)
             writeLine(stdout, QStringLiteral("%1\t%2\t%3")
                                   .arg(i + 1)
-                                  .arg(LineText::visible(q.offeredName(i)), LineText::visible(q.path(i))));
+                                  .arg(LineText::visible(queue.offeredName(i)), LineText::visible(queue.path(i))));
     } else if (command == QLatin1String("/stop")) {
-        q.stop();
+        queue.stop();
     } else if (command == QLatin1String("/go")) {
         stoppedByCancel = false;
-        q.start();
+        queue.start();
     } else if (command == QLatin1String("/remove") || command == QLatin1String("/top")) {
         moveOrRemove(command == QLatin1String("/top"), argument);
     } else {
@@ -213,16 +216,16 @@ bool CliPeer::runQueueCommand(const QString& command, const QString& argument)
 void CliPeer::moveOrRemove(bool toTop, const QString& argument)
 {
     bool ok = false;
-    const int n = argument.trimmed().toInt(&ok);
-    FileQueue& q = peer->queue();
+    const int entry = argument.trimmed().toInt(&ok);
+    FileQueue& queue = peer->queue();
     if (!ok)
         showUsage(toTop ? QStringLiteral("/top N") : QStringLiteral("/remove N"));
-    else if (n < 1 || n > q.count())
-        ctx.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), LineKind::Status);
+    else if (entry < 1 || entry > queue.count())
+        peerState.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), LineKind::Status);
     else if (toTop)
-        q.moveToTop({n - 1});
+        queue.moveToTop({entry - 1});
     else
-        q.remove({n - 1});
+        queue.remove({entry - 1});
 }
 
 void CliPeer::quit(int exitCode)
@@ -230,11 +233,11 @@ void CliPeer::quit(int exitCode)
     if (quitting)
         return;
     quitting = true;
-    if (stdinNotifier)
-        stdinNotifier->setEnabled(false);
+    if (inputNotifier)
+        inputNotifier->setEnabled(false);
     connect(peer.get(), &Peer::left, this, [this, exitCode] { Q_EMIT finished(exitCode); });
     peer->leave();
-    const QString problem = ConfigFile::save(ctx.configPath(), fileOptions);
+    const QString problem = ConfigFile::save(peerState.configPath(), fileOptions);
     if (!problem.isEmpty())
         writeLine(stderr, problem);
 }
@@ -243,10 +246,10 @@ void CliPeer::onLoggedIn()
 {
     // Nobody may be there to type /go: files not all done go on after a reconnection, as
     // autoResend would have them.
-    FileQueue& q = peer->queue();
-    if (std::exchange(loggedInBefore, true) && q.isStopped() && q.remaining() > 0) {
+    FileQueue& queue = peer->queue();
+    if (std::exchange(loggedInBefore, true) && queue.isStopped() && queue.remaining() > 0) {
         stoppedByCancel = false;
-        q.start();
+        queue.start();
     }
 }
 
@@ -268,20 +271,20 @@ void CliPeer::onTransferEnded(const TransferOutcome& outcome)
 
 void CliPeer::checkExit()
 {
-    if (quitting || (!args.exitWhenDone && args.exitAfter < 1))
+    if (quitting || (!arguments.exitWhenDone && arguments.exitAfter < 1))
         return;
-    TransferManager& t = peer->transfers();
-    if (t.current() || t.offerPending())
+    TransferManager& transfers = peer->transfers();
+    if (transfers.current() || transfers.offerPending())
         return;
     const FileQueue& sends = peer->queue();
-    if (args.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.isStopped()))) {
+    if (arguments.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.isStopped()))) {
         const bool allDone = sends.remaining() == 0 && sends.completed() == sends.ended();
         quit(allDone ? 0 : 1);
-    } else if (args.exitAfter >= 1 && incomingEnded >= args.exitAfter) {
+    } else if (arguments.exitAfter >= 1 && incomingEnded >= arguments.exitAfter) {
         quit(incomingFailed ? 1 : 0);
-    } else if (peer->session().controlSocket.state() == EventSocket::Closed && !ctx.options.autoReconnect) {
+    } else if (peer->session().controlSocket.state() == EventSocket::Closed && !peerState.options.autoReconnect) {
         // The peer has gone and nothing brings it back: what is left cannot end well.
-        ctx.addText(QStringLiteral("*** Connection closed before everything was transferred"), LineKind::Status);
+        peerState.addText(QStringLiteral("*** Connection closed before everything was transferred"), LineKind::Status);
         quit(1);
     }
 }
@@ -310,28 +313,28 @@ void CliPeer::watchSignals()
 
 void CliPeer::readStandardInput()
 {
-    stdinNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(stdinNotifier, &QSocketNotifier::activated, this, &CliPeer::onStdinReady);
+    inputNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(inputNotifier, &QSocketNotifier::activated, this, &CliPeer::onInputReady);
 }
 
-void CliPeer::onStdinReady()
+void CliPeer::onInputReady()
 {
-    char buf[4096];
-    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-    if (n <= 0) {
-        stdinNotifier->setEnabled(false);
-        if (!stdinBuffer.isEmpty())
-            handleInput(QString::fromUtf8(std::exchange(stdinBuffer, {})));
+    char chunk[4096];
+    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got <= 0) {
+        inputNotifier->setEnabled(false);
+        if (!inputBuffer.isEmpty())
+            handleInput(QString::fromUtf8(std::exchange(inputBuffer, {})));
         // With an exit condition the peer leaves when that is met, not at the end of input.
-        if (!args.exitWhenDone && args.exitAfter < 1)
+        if (!arguments.exitWhenDone && arguments.exitAfter < 1)
             quit(0);
         return;
     }
-    stdinBuffer.append(buf, n);
-    qsizetype nl;
-    while ((nl = stdinBuffer.indexOf('\n')) >= 0) {
-        const QByteArray line = stdinBuffer.left(nl);
-        stdinBuffer.remove(0, nl + 1);
+    inputBuffer.append(chunk, got);
+    qsizetype newline;
+    while ((newline = inputBuffer.indexOf('\n')) >= 0) {
+        const QByteArray line = inputBuffer.left(newline);
+        inputBuffer.remove(0, newline + 1);
         handleInput(QString::fromUtf8(line));
     }
 }

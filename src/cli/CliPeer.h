@@ -17,10 +17,8 @@ struct TransferOutcome;
 class CliPeer : public QObject {
     Q_OBJECT
 public:
-    explicit CliPeer(const CliArguments& args, QObject* parent = nullptr);
+    explicit CliPeer(const CliArguments& arguments, QObject* parent = nullptr);
     ~CliPeer() override;
-
-    PeerState& context() { return ctx; }
 
     // Loads the option file, applies the command line and opens the connection.
     void start();
@@ -46,19 +44,19 @@ private:
     // /top N, /remove N.
     void moveOrRemove(bool toTop, const QString& argument);
     void quit(int exitCode);
-    void onStdinReady();
+    void onInputReady();
     void onLoggedIn();
     void onSendsIdle();
     void onTransferEnded(const TransferOutcome& outcome);
     // Leaves when --exit-when-done or --exit-after is met, or when the peer has gone for good.
     void checkExit();
 
-    CliArguments args;
+    CliArguments arguments;
     std::unique_ptr<Peer> peer;
-    PeerState& ctx;      // the peer's state
-    Options fileOptions; // the option set as the file has it, without this run's overrides
-    QSocketNotifier* stdinNotifier = nullptr;
-    QByteArray stdinBuffer;
+    PeerState& peerState; // the peer's state
+    Options fileOptions;  // the option set as the file has it, without this run's overrides
+    QSocketNotifier* inputNotifier = nullptr;
+    QByteArray inputBuffer;
     bool quitting = false;
     int incomingEnded = 0;
     bool incomingFailed = false;
