@@ -1,6 +1,9 @@
 // zantiro-cli's command line: flags in, the fields they set or the exact complaint out.
 #include "cli/CliArguments.h"
 
+#include "support/Harness.h"
+
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -49,7 +52,19 @@ QString fields(const CliArguments& a)
 
 class TestArguments : public QObject {
     Q_OBJECT
+    // A program folder with saved sites; "HOME" in a row stands for its path.
+    QTemporaryDir home;
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(writeFile(home.filePath("qvsites.cfg"),
+                          "Folder=Friends;Parent=Sites;\r\nFolder=Inner;Parent=Friends;\r\n"
+                          "Site=Anna;IP=10.0.0.5;Port=2100;Password=pw;Parent=Friends;\r\n"
+                          "Site=Bo;IP=h;Port=0;Password=;Parent=Inner;\r\nSite=Y;IP=h;Port=2000;Password=\xFF"
+                          "es;Parent=Sites;\r\n"));
+    }
+
     void parse_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -147,6 +162,19 @@ private Q_SLOTS:
             {"--listen", "1", "--require-password", QString::fromUtf8("\u00ff\u00ff")},
             QString::fromUtf8("--require-password holds characters a login cannot carry exactly (2 of them) - use "
                               "Windows-1252 characters other than \"\u00ff\""));
+        ok("site", {"--home", "HOME", "--site", "Friends/Anna"},
+           "home=HOME mode=Client host=10.0.0.5 port=2100 password=pw site=Friends/Anna");
+        ok("--password over the site's", {"--home", "HOME", "--password", "x", "--site", "Y"},
+           "home=HOME mode=Client host=h port=2000 password=x site=Y");
+        bad("unknown site", {"--home", "HOME", "--site", "Friends/Bob"},
+            "no saved site \"Friends/Bob\" (--sites lists them)");
+        bad("site is a folder", {"--home", "HOME", "--site", "Friends"},
+            "no saved site \"Friends\" (--sites lists them)");
+        bad("site without a port", {"--home", "HOME", "--site", "Friends/Inner/Bo"},
+            "the site \"Friends/Inner/Bo\" has no usable port (\"0\")");
+        bad("site password with y diaeresis", {"--home", "HOME", "--site", "Y"},
+            QString::fromUtf8("the password of the site \"Y\" holds characters a login cannot carry exactly (1 of "
+                              "them) - use Windows-1252 characters other than \"\u00ff\""));
         // The first problem in argument order is the one reported.
         bad("bad port before unknown flag", {"--listen", "0", "--bogus"},
             "--listen needs a port from 1 to 65533, not \"0\"");
@@ -159,10 +187,11 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         QFETCH(QString, problem);
         QFETCH(QString, result);
+        args.replaceInStrings(QStringLiteral("HOME"), home.path());
         CliArguments parsed;
         QCOMPARE(parsed.parse(QStringList{"zantiro-cli"} + args), problem);
         if (problem.isEmpty())
-            QCOMPARE(fields(parsed), result);
+            QCOMPARE(fields(parsed), result.replace(QStringLiteral("HOME"), home.path()));
     }
 };
 
