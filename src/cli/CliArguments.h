@@ -2,6 +2,8 @@
 #include <QString>
 #include <QStringList>
 
+class QCommandLineParser;
+
 // zantiro-cli's command line, read into fields.
 struct CliArguments {
     QString home;
@@ -41,4 +43,17 @@ struct CliArguments {
     // success, else what is wrong with it.
     QString parse(const QStringList& arguments);
     static QString usage();
+
+private:
+    // Applies the options the parser found, in the order given; the first problem, if any.
+    QString readOptions(const QCommandLineParser& parser);
+    QString readOption(const QString& option, const QString& value);
+    // --listen, --connect, --site: how the connection is made, given once.
+    QString readMode(const QString& option, const QString& value);
+    // --send, --download, --exists, --exit-after.
+    QString readTransferOption(const QString& option, const QString& value);
+    // What holds only for the options together: one way to connect, the site, the passwords.
+    QString checkTogether();
+    // Takes address, port and (unless given) password from the saved site.
+    QString readSite();
 };

@@ -119,6 +119,8 @@ private Q_SLOTS:
         ok("repeated value: the last one", {"--listen", "1", "--name", "a", "--name", "b", "--exists", "overwrite"},
            "mode=Server port=1 name=b exists=1");
         ok("value that looks like a flag", {"--listen", "1", "--name", "--sites"}, "mode=Server port=1 name=--sites");
+        ok("values that start with a dash", {"--listen", "1", "--password", "-x", "--name", "--"},
+           "mode=Server port=1 password=-x name=--");
         ok("exists cancel", {"--listen", "1", "--exists", "cancel"}, "mode=Server port=1 exists=0");
         ok("--debug", {"--debug", "--listen", "1"}, "debug mode=Server port=1");
         ok("/debug anywhere", {"--listen", "1", "x/DEBUGy"}, "debug mode=Server port=1");
@@ -138,6 +140,7 @@ private Q_SLOTS:
         bad("unknown flag", {"--listen", "1", "--frobnicate"}, "unknown argument \"--frobnicate\"");
         bad("short flag", {"--listen", "1", "-x"}, "unknown argument \"-x\"");
         bad("one dash word", {"--listen", "1", "-listen", "2"}, "unknown argument \"-listen\"");
+        bad("short flags together", {"--listen", "1", "-ab"}, "unknown argument \"-ab\"");
         bad("bare word", {"--listen", "1", "extra"}, "unknown argument \"extra\"");
         bad("lone dash", {"--listen", "1", "-"}, "unknown argument \"-\"");
         bad("double dash last", {"--listen", "1", "--"}, "unknown argument \"--\"");
