@@ -67,7 +67,26 @@ void CliPeer::start()
         writeLine(stderr, problem);
     fileOptions = peerState.options;
 
-    Options& options = peerState.options;
+    overrideOptions(peerState.options);
+    peer->transfers().setPrompts(makePrompts(peerState.options));
+    for (const QString& path : arguments.sends)
+        peer->queue().addPath(path);
+    peerState.debugMode = arguments.debug;
+    peer->session().extensionsOn = !arguments.noExtensions;
+    peerState.connectionMode = arguments.mode;
+    peerState.connectionHost = arguments.host;
+    peerState.connectionPort = arguments.port;
+    peerState.connectionPassword =
+        arguments.hasPassword
+            ? arguments.password
+            : (arguments.mode == QLatin1String("Client") ? peerState.options.clientPassword : QString());
+    if (peerState.debugMode)
+        peerState.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
+    peer->session().openConnection();
+}
+
+void CliPeer::overrideOptions(Options& options) const
+{
     if (arguments.hasRequirePassword) {
         options.requirePassword = true;
         options.serverPassword = arguments.requirePassword;
@@ -88,6 +107,10 @@ void CliPeer::start()
         options.autoAccept = true;
     if (!arguments.download.isEmpty())
         options.downloadFolder = QFileInfo(arguments.download).absoluteFilePath();
+}
+
+std::unique_ptr<HeadlessPrompts> CliPeer::makePrompts(Options& options)
+{
     auto prompts = std::make_unique<HeadlessPrompts>(peerState, peer->session());
     prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
     if (arguments.exists >= 1) {
@@ -99,20 +122,7 @@ void CliPeer::start()
         prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused; --exists overwrite, resume "
                                              "or rename decides what to do with an existing file");
     }
-    peer->transfers().setPrompts(std::move(prompts));
-    for (const QString& path : arguments.sends)
-        peer->queue().addPath(path);
-    peerState.debugMode = arguments.debug;
-    peer->session().extensionsOn = !arguments.noExtensions;
-    peerState.connectionMode = arguments.mode;
-    peerState.connectionHost = arguments.host;
-    peerState.connectionPort = arguments.port;
-    peerState.connectionPassword =
-        arguments.hasPassword ? arguments.password
-                              : (arguments.mode == QLatin1String("Client") ? options.clientPassword : QString());
-    if (peerState.debugMode)
-        peerState.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
-    peer->session().openConnection();
+    return prompts;
 }
 
 void CliPeer::handleInput(const QString& rawLine)

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class HeadlessPrompts;
 class PeerState;
 class Peer;
 class QSocketNotifier;
@@ -35,6 +36,10 @@ Q_SIGNALS:
     void finished(int exitCode);
 
 private:
+    // This run's flags over the stored options (the option file keeps its own).
+    void overrideOptions(Options& options) const;
+    // The fixed answers of a peer nobody sits at; --exists also sets the stored default.
+    std::unique_ptr<HeadlessPrompts> makePrompts(Options& options);
     // The commands of standard input; false when command is none of theirs.
     bool runSessionCommand(const QString& command);
     bool runQueueCommand(const QString& command, const QString& argument);
