@@ -77,12 +77,12 @@ QByteArray unscramble(const QByteArray& scrambled, const QByteArray& key)
     return shifted(r, -k.a);
 }
 
-bool isScramblable(const QString& text)
+bool Scramblable(const QString& text)
 {
     return !text.contains(QChar(0xFF)) && Windows1252::representable(text);
 }
 
-QByteArray scramblableBytes(const QString& text, char replacement)
+QByteArray ScramblableBytes(const QString& text, char replacement)
 {
     QByteArray out = Windows1252::encode(text, replacement);
     out.replace('\xFF', replacement);

@@ -89,7 +89,7 @@ bool Session::peerAuthorised() const
 
 QByteArray Session::frame(const QString& text, bool utf8)
 {
-    return scramble(utf8 ? text.toUtf8() : scramblableBytes(text)) + Terminator;
+    return scramble(utf8 ? text.toUtf8() : ScramblableBytes(text)) + Terminator;
 }
 
 void Session::closeSocket()
@@ -447,7 +447,7 @@ void Session::handlePAuth(const QString& password)
     // carry became "?"; the stored one is compared in the same form.
     const bool right = !o.requirePassword
                        || (password.size() == o.serverPassword.size()
-                           && scramblableBytes(password) == scramblableBytes(o.serverPassword));
+                           && ScramblableBytes(password) == ScramblableBytes(o.serverPassword));
     waitingLogins.append({right, password.size()});
     answerWaitingLogins();
 }

@@ -84,7 +84,7 @@ QString wireName(const QString& localName, bool* replaced, bool utf8)
                 ++i;
                 if (replaced)
                     *replaced = true;
-            } else if (c == '\\' || c == '|' || controlChar(c) || !isScramblable(QString(c))) {
+            } else if (c == '\\' || c == '|' || controlChar(c) || !Scramblable(QString(c))) {
                 clean += '_';
                 if (replaced)
                     *replaced = true;
