@@ -1,7 +1,5 @@
 #include "cli/CliPeer.h"
 
-#include "config/Scramble.h"
-#include "config/Sites.h"
 #include "core/LineText.h"
 #include "core/Startup.h"
 #include "peer/Peer.h"
@@ -11,7 +9,6 @@
 #include "transfer/TransferManager.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -19,22 +16,11 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <functional>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
-
-const QStringList kValueOptions = {"--home",     "--listen", "--connect",    "--password", "--require-password",
-                                   "--name",     "--email",  "--age",        "--homepage", "--send",
-                                   "--download", "--exists", "--exit-after", "--site"};
-
-bool portText(const QString& text)
-{
-    quint16 port = 0;
-    return Session::parseControlPort(text, port);
-}
 
 // Signals reach the event loop through this socket pair: the handler only writes the signal
 // number. Process-wide by nature, as signal dispositions are.
@@ -46,23 +32,6 @@ void onSignal(int number)
     [[maybe_unused]] const ssize_t n = ::write(signalPair[1], &c, 1);
 }
 
-// A login carries Windows-1252 without "ÿ"; a password with other characters would arrive
-// changed and match passwords that differ from it there.
-QString passwordProblem(const QString& what, const QString& password)
-{
-    // Counted, not named: the line must not give away part of the password.
-    int lost = 0;
-    for (const uint code : password.toUcs4()) {
-        const char32_t c = code;
-        lost += !Scramblable(QString::fromUcs4(&c, 1));
-    }
-    if (lost == 0)
-        return {};
-    return QStringLiteral("%1 holds characters a login cannot carry exactly (%2 of them) - use Windows-1252 "
-                          "characters other than \"%3\"")
-        .arg(what, QString::number(lost), QChar(0xFF));
-}
-
 void writeLine(FILE* f, const QString& text)
 {
     const QByteArray bytes = text.toUtf8() + '\n';
@@ -72,175 +41,11 @@ void writeLine(FILE* f, const QString& text)
 
 } // namespace
 
-QString CliArguments::usage()
+CliPeer::CliPeer(const CliArguments& given, QObject* parent)
+    : QObject(parent), arguments(given), peer(std::make_unique<Peer>(Startup::programFolder(given.home))),
+      peerState(peer->state())
 {
-    return QStringLiteral(
-        "usage: zantiro-cli [--home DIR] [--debug] (--listen PORT | --connect HOST:PORT | --site PATH)\n"
-        "                   [--password PW] [--require-password PW] [--name NAME] [--email TEXT]\n"
-        "                   [--age TEXT] [--homepage URL] [--auto-reconnect] [--auto-resend]\n"
-        "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
-        "                   [--exists overwrite|resume|rename|cancel] [--exit-when-done] [--exit-after N]\n"
-        "                   [--no-extensions]\n"
-        "       zantiro-cli [--home DIR] --sites\n"
-        "--sites lists the saved sites; --site connects to one by its folders and name, e.g. Friends/Anna,\n"
-        "with its address, port and password (--password overrides the password).\n"
-        "--no-extensions speaks only the plain protocol: no UTF-8 text, checksums or transfer tokens\n"
-        "with another peer of this program.\n"
-        "Standard input: chat lines; /send PATH, /ping, /info (the peer's record), /disconnect, /quit.\n"
-        "File queue: /queue lists it (N, offered name, path, from the head); /stop, /go;\n"
-        "            /remove N, /top N act on entry N.");
-}
-
-QString CliArguments::parse(const QStringList& arguments)
-{
-    debug = Startup::debugSwitch(arguments, kValueOptions);
-    const QStringList a = Startup::withoutDebugSwitch(arguments, kValueOptions);
-    for (qsizetype i = 1; i < a.size(); ++i) {
-        QString opt = a[i];
-        QString value;
-        bool inlineValue = false;
-        if (const qsizetype eq = opt.indexOf('='); opt.startsWith(QLatin1String("--")) && eq > 0) {
-            value = opt.mid(eq + 1);
-            opt = opt.left(eq);
-            inlineValue = true;
-        }
-        if (kValueOptions.contains(opt)) {
-            if (!inlineValue) {
-                if (i + 1 >= a.size())
-                    return QStringLiteral("option %1 needs a value").arg(opt);
-                value = a[++i];
-            }
-        } else if (inlineValue) {
-            return QStringLiteral("option %1 takes no value").arg(opt);
-        }
-
-        if (opt == QLatin1String("--home")) {
-            home = value;
-        } else if (opt == QLatin1String("--listen")) {
-            if (!mode.isEmpty())
-                return QStringLiteral("give either --listen or --connect, once");
-            if (!portText(value))
-                return QStringLiteral("--listen needs a port from 1 to 65533, not \"%1\"").arg(value);
-            mode = QStringLiteral("Server");
-            port = value;
-        } else if (opt == QLatin1String("--connect")) {
-            if (!mode.isEmpty())
-                return QStringLiteral("give either --listen or --connect, once");
-            const qsizetype colon = value.lastIndexOf(':');
-            if (colon <= 0 || !portText(value.mid(colon + 1)))
-                return QStringLiteral("--connect needs HOST:PORT with a port from 1 to 65533, not \"%1\"").arg(value);
-            mode = QStringLiteral("Client");
-            host = value.left(colon);
-            if (host.startsWith('[') && host.endsWith(']'))
-                host = host.mid(1, host.size() - 2); // [::1]:2000
-            port = value.mid(colon + 1);
-        } else if (opt == QLatin1String("--site")) {
-            if (!mode.isEmpty())
-                return QStringLiteral("give either --listen, --connect or --site, once");
-            mode = QStringLiteral("Client");
-            site = value;
-        } else if (opt == QLatin1String("--sites")) {
-            listSites = true;
-        } else if (opt == QLatin1String("--password")) {
-            hasPassword = true;
-            password = value;
-        } else if (opt == QLatin1String("--require-password")) {
-            hasRequirePassword = true;
-            requirePassword = value;
-        } else if (opt == QLatin1String("--name")) {
-            hasName = true;
-            name = value;
-        } else if (opt == QLatin1String("--email")) {
-            hasEmail = true;
-            email = value;
-        } else if (opt == QLatin1String("--age")) {
-            hasAge = true;
-            age = value;
-        } else if (opt == QLatin1String("--homepage")) {
-            hasHomepage = true;
-            homepage = value;
-        } else if (opt == QLatin1String("--no-extensions")) {
-            noExtensions = true;
-        } else if (opt == QLatin1String("--auto-reconnect")) {
-            autoReconnect = true;
-        } else if (opt == QLatin1String("--auto-resend")) {
-            autoResend = true;
-        } else if (opt == QLatin1String("--send")) {
-            if (value.isEmpty())
-                return QStringLiteral("--send needs a path");
-            sends << value;
-        } else if (opt == QLatin1String("--auto-accept")) {
-            autoAccept = true;
-        } else if (opt == QLatin1String("--download")) {
-            if (value.isEmpty())
-                return QStringLiteral("--download needs a folder");
-            download = value;
-        } else if (opt == QLatin1String("--exists")) {
-            const QStringList choices = {"cancel", "overwrite", "resume", "rename"};
-            exists = static_cast<int>(choices.indexOf(value));
-            if (exists < 0)
-                return QStringLiteral("--exists takes overwrite, resume, rename or cancel, not \"%1\"").arg(value);
-        } else if (opt == QLatin1String("--exit-when-done")) {
-            exitWhenDone = true;
-        } else if (opt == QLatin1String("--exit-after")) {
-            bool ok = false;
-            exitAfter = value.toInt(&ok);
-            if (!ok || exitAfter < 1)
-                return QStringLiteral("--exit-after needs a count of 1 or more, not \"%1\"").arg(value);
-        } else {
-            return QStringLiteral("unknown argument \"%1\"").arg(a[i]);
-        }
-    }
-    if (listSites)
-        return mode.isEmpty() ? QString() : QStringLiteral("--sites takes no --listen, --connect or --site");
-    if (mode.isEmpty())
-        return QStringLiteral("give --listen PORT or --connect HOST:PORT");
-    if (!site.isEmpty()) {
-        SiteTree tree;
-        SitesFile::load(QDir(Startup::programFolder(home)).filePath(SitesFile::FileName), tree);
-        const SiteNode* node = tree.findPath(site);
-        if (!node || node->folder)
-            return QStringLiteral("no saved site \"%1\" (--sites lists them)").arg(site);
-        if (!portText(node->port))
-            return QStringLiteral("the site \"%1\" has no usable port (\"%2\")").arg(site, node->port);
-        host = node->ip;
-        port = node->port;
-        if (!hasPassword) {
-            hasPassword = true;
-            password = node->password;
-            if (const QString problem =
-                    passwordProblem(QStringLiteral("the password of the site \"%1\"").arg(site), password);
-                !problem.isEmpty())
-                return problem;
-        }
-    }
-    if (const QString problem = passwordProblem(QStringLiteral("--password"), password); !problem.isEmpty())
-        return problem;
-    return passwordProblem(QStringLiteral("--require-password"), requirePassword);
-}
-
-QStringList CliArguments::siteLines() const
-{
-    SiteTree tree;
-    const QStringList problems =
-        SitesFile::load(QDir(Startup::programFolder(home)).filePath(SitesFile::FileName), tree);
-    for (const QString& p : problems)
-        writeLine(stderr, p);
-    QStringList out;
-    const std::function<void(const SiteNode*, int)> walk = [&](const SiteNode* n, int level) {
-        const QString indent(2 * level, ' ');
-        out << (n->folder ? indent + n->name : indent + n->name + '\t' + n->ip + ':' + n->port);
-        for (const auto& c : n->children)
-            walk(c.get(), level + 1);
-    };
-    walk(tree.root(), 0);
-    return out;
-}
-
-CliPeer::CliPeer(const CliArguments& a, QObject* parent)
-    : QObject(parent), args(a), peer(std::make_unique<Peer>(Startup::programFolder(a.home))), ctx(peer->state())
-{
-    connect(&ctx, &PeerState::lineAdded, this, [](const QString& text, LineKind) { writeLine(stdout, text); });
+    connect(&peerState, &PeerState::lineAdded, this, [](const QString& text, LineKind) { writeLine(stdout, text); });
     // A file that always ends unfinished is offered three times, then given up: nobody is
     // there to remove it from the queue.
     peer->queue().maxPutBacks = 2;
@@ -259,57 +64,68 @@ CliPeer::~CliPeer() = default;
 
 void CliPeer::start()
 {
-    Startup::makeFolders(ctx.programFolder);
-    const QString problem = ctx.loadConfig();
+    Startup::makeFolders(peerState.programFolder);
+    const QString problem = peerState.loadConfig();
     if (!problem.isEmpty())
         writeLine(stderr, problem);
-    fileOptions = ctx.options;
+    fileOptions = peerState.options;
 
-    Options& o = ctx.options;
-    if (args.hasRequirePassword) {
-        o.requirePassword = true;
-        o.serverPassword = args.requirePassword;
+    overrideOptions(peerState.options);
+    peer->transfers().setPrompts(makePrompts(peerState.options));
+    for (const QString& path : arguments.sends)
+        peer->queue().addPath(path);
+    peerState.debugMode = arguments.debug;
+    peer->session().extensionsOn = !arguments.noExtensions;
+    peerState.connectionMode = connectionModeNamed(arguments.mode);
+    peerState.connectionHost = arguments.host;
+    peerState.connectionPort = arguments.port;
+    peerState.connectionPassword =
+        arguments.hasPassword
+            ? arguments.password
+            : (arguments.mode == QLatin1String("Client") ? peerState.options.clientPassword : QString());
+    if (peerState.debugMode)
+        peerState.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
+    peer->session().openConnection();
+}
+
+void CliPeer::overrideOptions(Options& options) const
+{
+    if (arguments.hasRequirePassword) {
+        options.requirePassword = true;
+        options.serverPassword = arguments.requirePassword;
     }
-    if (args.hasName)
-        o.myName = args.name;
-    if (args.hasEmail)
-        o.myEmail = args.email;
-    if (args.hasAge)
-        o.myAge = args.age;
-    if (args.hasHomepage)
-        o.myHomePage = args.homepage;
-    if (args.autoReconnect)
-        o.autoReconnect = true;
-    if (args.autoResend)
-        o.autoResend = true;
-    if (args.autoAccept)
-        o.autoAccept = true;
-    if (!args.download.isEmpty())
-        o.downloadFolder = QFileInfo(args.download).absoluteFilePath();
-    auto prompts = std::make_unique<HeadlessPrompts>(ctx, peer->session());
+    if (arguments.hasName)
+        options.myName = arguments.name;
+    if (arguments.hasEmail)
+        options.myEmail = arguments.email;
+    if (arguments.hasAge)
+        options.myAge = arguments.age;
+    if (arguments.hasHomepage)
+        options.myHomePage = arguments.homepage;
+    if (arguments.autoReconnect)
+        options.autoReconnect = true;
+    if (arguments.autoResend)
+        options.autoResend = true;
+    if (arguments.autoAccept)
+        options.autoAccept = true;
+    if (!arguments.download.isEmpty())
+        options.downloadFolder = QFileInfo(arguments.download).absoluteFilePath();
+}
+
+std::unique_ptr<HeadlessPrompts> CliPeer::makePrompts(Options& options)
+{
+    auto prompts = std::make_unique<HeadlessPrompts>(peerState, peer->session());
     prompts->declineHint = QStringLiteral("*** Declined : %1 - start zantiro-cli with --auto-accept to accept files");
-    if (args.exists >= 1) {
-        o.existingFileDefault = args.exists;
-    } else if (args.exists == 0) {
-        o.existingFileDefault = 0;
+    if (arguments.exists >= 1) {
+        options.existingFileDefault = arguments.exists;
+    } else if (arguments.exists == 0) {
+        options.existingFileDefault = 0;
         prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused (--exists cancel)");
-    } else if (o.existingFileDefault == 0) {
+    } else if (options.existingFileDefault == 0) {
         prompts->existsHint = QStringLiteral("*** File Already Exists : %1 - refused; --exists overwrite, resume "
                                              "or rename decides what to do with an existing file");
     }
-    peer->transfers().setPrompts(std::move(prompts));
-    for (const QString& path : args.sends)
-        peer->queue().addPath(path);
-    ctx.debugMode = args.debug;
-    peer->session().extensionsOn = !args.noExtensions;
-    ctx.connectionMode = connectionModeNamed(args.mode);
-    ctx.connectionHost = args.host;
-    ctx.connectionPort = args.port;
-    ctx.connectionPassword =
-        args.hasPassword ? args.password : (args.mode == QLatin1String("Client") ? o.clientPassword : QString());
-    if (ctx.debugMode)
-        ctx.addText(QStringLiteral("QVDEBUG ACTIVATED"), LineKind::Message);
-    peer->session().openConnection();
+    return prompts;
 }
 
 void CliPeer::handleInput(const QString& rawLine)
@@ -321,7 +137,6 @@ void CliPeer::handleInput(const QString& rawLine)
         line.chop(1);
     if (line.isEmpty())
         return;
-    Session& s = peer->session();
     // A line whose first word is a command is that command, whatever follows; one with a
     // missing or unusable argument shows its usage and sends nothing.
     // The first word ends at any blank, a tab included.
@@ -329,70 +144,101 @@ void CliPeer::handleInput(const QString& rawLine)
     const qsizetype space = blank == line.cend() ? -1 : blank - line.cbegin();
     const QString command = line.left(space).toLower();
     const QString argument = space < 0 ? QString() : line.mid(space + 1);
-    auto usage = [this](const char* text) {
-        ctx.addText(QStringLiteral("*** Usage : ") + QLatin1String(text), LineKind::Status);
-    };
     static const QStringList kBare = {"/quit", "/ping", "/info", "/disconnect", "/queue", "/stop", "/go", "/debug"};
-    if (kBare.contains(command) && !argument.trimmed().isEmpty()) {
-        usage(qPrintable(command));
-    } else if (command == QLatin1String("/quit")) {
+    if (kBare.contains(command) && !argument.trimmed().isEmpty())
+        showUsage(command);
+    else if (runSessionCommand(command) || runQueueCommand(command, argument))
+        return;
+    else if (!peer->session().isConnected())
+        peerState.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
+    else
+        peer->session().sendChat(line);
+}
+
+void CliPeer::showUsage(const QString& form)
+{
+    peerState.addText(QStringLiteral("*** Usage : ") + form, LineKind::Status);
+}
+
+bool CliPeer::runSessionCommand(const QString& command)
+{
+    Session& session = peer->session();
+    if (command == QLatin1String("/quit")) {
         quit(0);
     } else if (command == QLatin1String("/ping")) {
-        s.sendPing();
+        session.sendPing();
     } else if (command == QLatin1String("/info")) {
-        // The peer's record as it last arrived, one field a line.
-        const QString rows[][2] = {{QStringLiteral("Name : "), ctx.remoteName},
-                                   {QStringLiteral("E-Mail : "), ctx.remoteEmail},
-                                   {QStringLiteral("Homepage : "), ctx.remoteHomepage},
-                                   {QStringLiteral("Age : "), ctx.remoteAge}};
-        for (const auto& row : rows)
-            writeLine(stdout, row[0] + LineText::visible(row[1]));
-        const QStringList shared = s.sharedExtensions();
-        writeLine(stdout, QStringLiteral("Extensions : ")
-                              + (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
+        showPeerRecord();
     } else if (command == QLatin1String("/disconnect")) {
-        s.disconnectFromPeer();
-    } else if (command == QLatin1String("/send")) {
+        session.disconnectFromPeer();
+    } else if (command == QLatin1String("/debug")) {
+        peerState.addText(peerState.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED")
+                                              : QStringLiteral("QVDEBUG ACTIVATED"),
+                          LineKind::Message);
+        peerState.debugMode = !peerState.debugMode;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void CliPeer::showPeerRecord()
+{
+    // The peer's record as it last arrived, one field a line.
+    const QString rows[][2] = {{QStringLiteral("Name : "), peerState.remoteName},
+                               {QStringLiteral("E-Mail : "), peerState.remoteEmail},
+                               {QStringLiteral("Homepage : "), peerState.remoteHomepage},
+                               {QStringLiteral("Age : "), peerState.remoteAge}};
+    for (const auto& row : rows)
+        writeLine(stdout, row[0] + LineText::visible(row[1]));
+    const QStringList shared = peer->session().sharedExtensions();
+    writeLine(stdout, QStringLiteral("Extensions : ")
+                          + (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
+}
+
+bool CliPeer::runQueueCommand(const QString& command, const QString& argument)
+{
+    FileQueue& queue = peer->queue();
+    if (command == QLatin1String("/send")) {
         // The path as typed; blanks around it are dropped only when it does not exist so.
         const QString path = QFileInfo::exists(argument) ? argument : argument.trimmed();
         if (path.isEmpty())
-            usage("/send PATH");
+            showUsage(QStringLiteral("/send PATH"));
         else if (!QFileInfo::exists(path))
-            ctx.addText(QStringLiteral("*** No Such File : ") + argument, LineKind::Status);
+            peerState.addText(QStringLiteral("*** No Such File : ") + argument, LineKind::Status);
         else
-            peer->queue().addPath(path);
+            queue.addPath(path);
     } else if (command == QLatin1String("/queue")) {
-        const FileQueue& q = peer->queue();
-        for (int i = 0; i < q.count(); ++i)
+        for (int i = 0; i < queue.count(); ++i)
             writeLine(stdout, QStringLiteral("%1\t%2\t%3")
                                   .arg(i + 1)
-                                  .arg(LineText::visible(q.offeredName(i)), LineText::visible(q.path(i))));
+                                  .arg(LineText::visible(queue.offeredName(i)), LineText::visible(queue.path(i))));
     } else if (command == QLatin1String("/stop")) {
-        peer->queue().stop();
+        queue.stop();
     } else if (command == QLatin1String("/go")) {
         stoppedByCancel = false;
-        peer->queue().start();
+        queue.start();
     } else if (command == QLatin1String("/remove") || command == QLatin1String("/top")) {
-        bool ok = false;
-        const int n = argument.trimmed().toInt(&ok);
-        FileQueue& q = peer->queue();
-        if (!ok)
-            usage(command == QLatin1String("/top") ? "/top N" : "/remove N");
-        else if (n < 1 || n > q.count())
-            ctx.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), LineKind::Status);
-        else if (command == QLatin1String("/top"))
-            q.moveToTop({n - 1});
-        else
-            q.remove({n - 1});
-    } else if (command == QLatin1String("/debug")) {
-        ctx.addText(ctx.debugMode ? QStringLiteral("QVDEBUG DEACTIVATED") : QStringLiteral("QVDEBUG ACTIVATED"),
-                    LineKind::Message);
-        ctx.debugMode = !ctx.debugMode;
-    } else if (!s.isConnected()) {
-        ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
+        moveOrRemove(command == QLatin1String("/top"), argument);
     } else {
-        s.sendChat(line);
+        return false;
     }
+    return true;
+}
+
+void CliPeer::moveOrRemove(bool toTop, const QString& argument)
+{
+    bool ok = false;
+    const int entry = argument.trimmed().toInt(&ok);
+    FileQueue& queue = peer->queue();
+    if (!ok)
+        showUsage(toTop ? QStringLiteral("/top N") : QStringLiteral("/remove N"));
+    else if (entry < 1 || entry > queue.count())
+        peerState.addText(QStringLiteral("*** No Such Queue Entry : ") + argument.trimmed(), LineKind::Status);
+    else if (toTop)
+        queue.moveToTop({entry - 1});
+    else
+        queue.remove({entry - 1});
 }
 
 void CliPeer::quit(int exitCode)
@@ -400,11 +246,11 @@ void CliPeer::quit(int exitCode)
     if (quitting)
         return;
     quitting = true;
-    if (stdinNotifier)
-        stdinNotifier->setEnabled(false);
+    if (inputNotifier)
+        inputNotifier->setEnabled(false);
     connect(peer.get(), &Peer::left, this, [this, exitCode] { Q_EMIT finished(exitCode); });
     peer->leave();
-    const QString problem = ConfigFile::save(ctx.configPath(), fileOptions);
+    const QString problem = ConfigFile::save(peerState.configPath(), fileOptions);
     if (!problem.isEmpty())
         writeLine(stderr, problem);
 }
@@ -413,10 +259,10 @@ void CliPeer::onLoggedIn()
 {
     // Nobody may be there to type /go: files not all done go on after a reconnection, as
     // autoResend would have them.
-    FileQueue& q = peer->queue();
-    if (std::exchange(loggedInBefore, true) && q.isStopped() && q.remaining() > 0) {
+    FileQueue& queue = peer->queue();
+    if (std::exchange(loggedInBefore, true) && queue.isStopped() && queue.remaining() > 0) {
         stoppedByCancel = false;
-        q.start();
+        queue.start();
     }
 }
 
@@ -438,20 +284,20 @@ void CliPeer::onTransferEnded(const TransferOutcome& outcome)
 
 void CliPeer::checkExit()
 {
-    if (quitting || (!args.exitWhenDone && args.exitAfter < 1))
+    if (quitting || (!arguments.exitWhenDone && arguments.exitAfter < 1))
         return;
-    TransferManager& t = peer->transfers();
-    if (t.current() || t.offerPending())
+    TransferManager& transfers = peer->transfers();
+    if (transfers.current() || transfers.offerPending())
         return;
     const FileQueue& sends = peer->queue();
-    if (args.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.isStopped()))) {
+    if (arguments.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.isStopped()))) {
         const bool allDone = sends.remaining() == 0 && sends.completed() == sends.ended();
         quit(allDone ? 0 : 1);
-    } else if (args.exitAfter >= 1 && incomingEnded >= args.exitAfter) {
+    } else if (arguments.exitAfter >= 1 && incomingEnded >= arguments.exitAfter) {
         quit(incomingFailed ? 1 : 0);
-    } else if (peer->session().controlSocket.state() == EventSocket::Closed && !ctx.options.autoReconnect) {
+    } else if (peer->session().controlSocket.state() == EventSocket::Closed && !peerState.options.autoReconnect) {
         // The peer has gone and nothing brings it back: what is left cannot end well.
-        ctx.addText(QStringLiteral("*** Connection closed before everything was transferred"), LineKind::Status);
+        peerState.addText(QStringLiteral("*** Connection closed before everything was transferred"), LineKind::Status);
         quit(1);
     }
 }
@@ -480,28 +326,28 @@ void CliPeer::watchSignals()
 
 void CliPeer::readStandardInput()
 {
-    stdinNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(stdinNotifier, &QSocketNotifier::activated, this, &CliPeer::onStdinReady);
+    inputNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(inputNotifier, &QSocketNotifier::activated, this, &CliPeer::onInputReady);
 }
 
-void CliPeer::onStdinReady()
+void CliPeer::onInputReady()
 {
-    char buf[4096];
-    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-    if (n <= 0) {
-        stdinNotifier->setEnabled(false);
-        if (!stdinBuffer.isEmpty())
-            handleInput(QString::fromUtf8(std::exchange(stdinBuffer, {})));
+    char chunk[4096];
+    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got <= 0) {
+        inputNotifier->setEnabled(false);
+        if (!inputBuffer.isEmpty())
+            handleInput(QString::fromUtf8(std::exchange(inputBuffer, {})));
         // With an exit condition the peer leaves when that is met, not at the end of input.
-        if (!args.exitWhenDone && args.exitAfter < 1)
+        if (!arguments.exitWhenDone && arguments.exitAfter < 1)
             quit(0);
         return;
     }
-    stdinBuffer.append(buf, n);
-    qsizetype nl;
-    while ((nl = stdinBuffer.indexOf('\n')) >= 0) {
-        const QByteArray line = stdinBuffer.left(nl);
-        stdinBuffer.remove(0, nl + 1);
+    inputBuffer.append(chunk, got);
+    qsizetype newline;
+    while ((newline = inputBuffer.indexOf('\n')) >= 0) {
+        const QByteArray line = inputBuffer.left(newline);
+        inputBuffer.remove(0, newline + 1);
         handleInput(QString::fromUtf8(line));
     }
 }

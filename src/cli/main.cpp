@@ -16,18 +16,18 @@ int main(int argc, char** argv)
         std::printf("%s\n", qPrintable(CliArguments::usage()));
         return 0;
     }
-    CliArguments args;
-    const QString problem = args.parse(QCoreApplication::arguments());
+    CliArguments arguments;
+    const QString problem = arguments.parse(QCoreApplication::arguments());
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "zantiro-cli: %s\n%s\n", qPrintable(problem), qPrintable(CliArguments::usage()));
         return 2;
     }
-    if (args.listSites) {
-        for (const QString& line : args.siteLines())
+    if (arguments.listSites) {
+        for (const QString& line : arguments.siteLines())
             std::printf("%s\n", line.toUtf8().constData());
         return 0;
     }
-    CliPeer peer(args);
+    CliPeer peer(arguments);
     QObject::connect(&peer, &CliPeer::finished, &app, &QCoreApplication::exit);
     peer.start();
     peer.readStandardInput();

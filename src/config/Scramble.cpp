@@ -12,15 +12,15 @@ struct KeySums {
 KeySums keySums(const QByteArray& key)
 {
     KeySums s;
-    const int n = key.size();
-    auto code = [&](int i) { return static_cast<unsigned char>(key[i]); };
-    for (int i = 0; i < n; ++i)
+    const qsizetype n = key.size();
+    auto code = [&](qsizetype i) { return static_cast<unsigned char>(key[i]); };
+    for (qsizetype i = 0; i < n; ++i)
         s.a += code(i);
     if (n >= 2) {
         s.a += code(1);
         s.b -= code(1);
     }
-    for (int i = 0; i < n - 2; ++i)
+    for (qsizetype i = 0; i < n - 2; ++i)
         s.b += code(i);
     return s;
 }

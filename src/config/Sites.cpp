@@ -108,8 +108,8 @@ QString SiteTree::checkName(QString& name, const SiteNode* self) const
     name.remove(';');
     if (name.isEmpty())
         return QStringLiteral("A name may not be empty");
-    if (const QString p = fieldProblem(QStringLiteral("A name"), name); !p.isEmpty())
-        return p;
+    if (QString problem = fieldProblem(QStringLiteral("A name"), name); !problem.isEmpty())
+        return problem;
     if (const SiteNode* other = find(name); other && other != self)
         return QStringLiteral("Entry ") + name + QStringLiteral(" Already Exists!");
     return {};
@@ -165,8 +165,8 @@ QString SiteTree::setSite(SiteNode* site, const QString& ip, const QString& port
     for (const auto& [what, text] :
          {std::pair{QStringLiteral("The address"), ip}, std::pair{QStringLiteral("The port"), port},
           std::pair{QStringLiteral("The password"), password}})
-        if (const QString p = fieldProblem(what, text); !p.isEmpty())
-            return p;
+        if (QString problem = fieldProblem(what, text); !problem.isEmpty())
+            return problem;
     if (site->ip != ip || site->port != port || site->password != password)
         dirty = true;
     site->ip = ip;
@@ -260,6 +260,42 @@ QByteArray SiteTree::toBytes() const
     return out;
 }
 
+namespace {
+
+// One line of the sites file, split into its fields.
+struct SiteLine {
+    bool folder = false;
+    bool expanded = false;
+    QString name, ip, port, password, parentName;
+};
+
+// Reads the fields of a line ("Folder=NAME;[Expanded;]Parent=..;" or
+// "Site=NAME;IP=..;Port=..;Password=..;Parent=..;"). Returns why the line cannot be read, or
+// an empty text.
+QString splitLine(const QString& line, SiteLine& out)
+{
+    const qsizetype semi = line.indexOf(';');
+    if (semi < 0)
+        return QStringLiteral("no \";\"");
+    out.folder = line.contains(QLatin1String("Folder="));
+    const QString marker = out.folder ? QStringLiteral("Folder=") : QStringLiteral("Site=");
+    if (!line.startsWith(marker))
+        return QStringLiteral("it does not start with \"%1\"").arg(marker);
+    out.name = line.left(semi).mid(marker.size());
+    for (const auto& [field, value] : {std::pair<QString, QString*>{"IP=", &out.ip},
+                                       {"Port=", &out.port},
+                                       {"Password=", &out.password},
+                                       {"Parent=", &out.parentName}})
+        if ((!out.folder || field == QLatin1String("Parent=")) && !fieldAfter(line, field, *value))
+            return QStringLiteral("no \"%1\" field").arg(field);
+    // The mark stands right after the name, so a name or parent ending in "Expanded" is not
+    // taken for it.
+    out.expanded = out.folder && QStringView(line).mid(semi + 1).startsWith(QLatin1String("Expanded;"));
+    return {};
+}
+
+} // namespace
+
 QStringList SiteTree::read(const QByteArray& bytes)
 {
     top->children.clear();
@@ -275,47 +311,26 @@ QStringList SiteTree::read(const QByteArray& bytes)
         const auto skip = [&](const QString& why) {
             problems << QStringLiteral("*** Sites File Line %1 Skipped : %2").arg(i + 1).arg(why);
         };
-        const qsizetype semi = line.indexOf(';');
-        if (semi < 0) {
-            skip(QStringLiteral("no \";\""));
+        SiteLine fields;
+        if (QString why = splitLine(line, fields); !why.isEmpty()) {
+            skip(why);
             continue;
         }
-        const bool folder = line.contains(QLatin1String("Folder="));
-        const QString marker = folder ? QStringLiteral("Folder=") : QStringLiteral("Site=");
-        if (!line.startsWith(marker)) {
-            skip(QStringLiteral("it does not start with \"%1\"").arg(marker));
-            continue;
-        }
-        const QString name = line.left(semi).mid(marker.size());
-        QString ip, port, password, parentName;
-        QString missing;
-        for (const auto& [m, value] : {std::pair<QString, QString*>{"IP=", &ip},
-                                       {"Port=", &port},
-                                       {"Password=", &password},
-                                       {"Parent=", &parentName}})
-            if ((!folder || m == QLatin1String("Parent=")) && missing.isEmpty() && !fieldAfter(line, m, *value))
-                missing = m;
-        if (!missing.isEmpty()) {
-            skip(QStringLiteral("no \"%1\" field").arg(missing));
-            continue;
-        }
-        SiteNode* parent = find(parentName);
-        if (name.isEmpty()) {
+        SiteNode* parent = find(fields.parentName);
+        if (fields.name.isEmpty()) {
             skip(QStringLiteral("no name"));
-        } else if (find(name)) {
-            skip(QStringLiteral("the name %1 is taken").arg(name));
+        } else if (find(fields.name)) {
+            skip(QStringLiteral("the name %1 is taken").arg(fields.name));
         } else if (!parent || !parent->folder) {
-            skip(QStringLiteral("no folder %1 before it").arg(parentName));
-        } else if (folder && depth(parent) + 1 > MaxDepth) {
+            skip(QStringLiteral("no folder %1 before it").arg(fields.parentName));
+        } else if (fields.folder && depth(parent) + 1 > MaxDepth) {
             skip(QStringLiteral("folders nest at most %1 levels deep").arg(MaxDepth));
         } else {
-            SiteNode* n = attach(parent, name, folder);
-            // The mark stands right after the name, so a name or parent ending in "Expanded"
-            // is not taken for it.
-            n->expanded = folder && QStringView(line).mid(semi + 1).startsWith(QLatin1String("Expanded;"));
-            n->ip = ip;
-            n->port = port;
-            n->password = password;
+            SiteNode* node = attach(parent, fields.name, fields.folder);
+            node->expanded = fields.expanded;
+            node->ip = fields.ip;
+            node->port = fields.port;
+            node->password = fields.password;
         }
     }
     dirty = false;
@@ -378,7 +393,7 @@ QString save(const QString& path, const SiteTree& tree)
         return QStringLiteral("Save Sites Error : %1 - %2").arg(file.error()).arg(file.errorString());
     // Passwords are in the clear: only the owner may read the file, old or new.
     if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0 || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString problem = QStringLiteral("Save Sites Error : %1 - %2").arg(file.error()).arg(file.errorString());
+        QString problem = QStringLiteral("Save Sites Error : %1 - %2").arg(file.error()).arg(file.errorString());
         file.cancelWriting();
         return problem;
     }

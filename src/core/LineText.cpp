@@ -111,6 +111,25 @@ bool startsOurLine(char32_t c)
     }
 }
 
+// Appends character c written out: "\\r", "\\n", "\\t", else "\\x" with two hex digits,
+// "\\u" with four or "\\U" with eight.
+void appendEscaped(QString& out, char32_t c)
+{
+    if (c == '\r') {
+        out += QLatin1String("\\r");
+    } else if (c == '\n') {
+        out += QLatin1String("\\n");
+    } else if (c == '\t') {
+        out += QLatin1String("\\t");
+    } else {
+        static const char hex[] = "0123456789abcdef";
+        const int digits = c <= 0xFF ? 2 : c <= 0xFFFF ? 4 : 8;
+        out += QLatin1String(digits == 2 ? "\\x" : digits == 4 ? "\\u" : "\\U");
+        for (int d = digits - 1; d >= 0; --d)
+            out += QLatin1Char(hex[(c >> (4 * d)) & 0xF]);
+    }
+}
+
 } // namespace
 
 QString LineText::visible(const QString& text)
@@ -122,23 +141,12 @@ QString LineText::visible(const QString& text)
     if (i == text.size())
         return text; // the common case: nothing to change, no copy
     QString out = text.left(i);
-    static const char hex[] = "0123456789abcdef";
     for (; i < text.size(); i += n) {
         const char32_t c = codeAt(text, i, n);
-        if (!escapedAt(text, i, c, n)) {
+        if (escapedAt(text, i, c, n))
+            appendEscaped(out, c);
+        else
             out += QStringView(text).mid(i, n);
-        } else if (c == '\r') {
-            out += QLatin1String("\\r");
-        } else if (c == '\n') {
-            out += QLatin1String("\\n");
-        } else if (c == '\t') {
-            out += QLatin1String("\\t");
-        } else {
-            const int digits = c <= 0xFF ? 2 : c <= 0xFFFF ? 4 : 8;
-            out += QLatin1String(digits == 2 ? "\\x" : digits == 4 ? "\\u" : "\\U");
-            for (int d = digits - 1; d >= 0; --d)
-                out += QLatin1Char(hex[(c >> (4 * d)) & 0xF]);
-        }
     }
     return out;
 }

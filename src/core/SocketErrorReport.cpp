@@ -2,7 +2,7 @@
 
 #include "core/PeerState.h"
 
-void reportSocketError(PeerState& ctx, int number, QString description, const QString& tag, const QString& subject,
+void reportSocketError(PeerState& state, int number, QString description, const QString& tag, const QString& subject,
                        const QString& debugText)
 {
     if (number == 10054)
@@ -14,13 +14,14 @@ void reportSocketError(PeerState& ctx, int number, QString description, const QS
     if (description.isEmpty())
         return;
 
-    const QString num = QString::number(number);
+    const QString numberText = QString::number(number);
     if (tag.isEmpty())
-        ctx.addText(QStringLiteral("*** Error : ") + num + QStringLiteral(" - ") + description, LineKind::Error);
+        state.addText(QStringLiteral("*** Error : ") + numberText + QStringLiteral(" - ") + description,
+                      LineKind::Error);
     else
-        ctx.addText(QStringLiteral("*** Error : ") + num + tag + QStringLiteral(" - ") + description
-                        + QStringLiteral(" : ") + subject,
-                    LineKind::Error);
-    if (!debugText.isEmpty() && ctx.debugMode)
-        ctx.addText(QStringLiteral("*QVDEBUG* : ") + debugText, LineKind::Error);
+        state.addText(QStringLiteral("*** Error : ") + numberText + tag + QStringLiteral(" - ") + description
+                          + QStringLiteral(" : ") + subject,
+                      LineKind::Error);
+    if (!debugText.isEmpty() && state.debugMode)
+        state.addText(QStringLiteral("*QVDEBUG* : ") + debugText, LineKind::Error);
 }

@@ -7,5 +7,5 @@ class PeerState;
 // connections and unknown hosts get fixed wording. With a tag the line reads
 // "*** Error : <number><tag> - <description> : <subject>". In debug mode a second line
 // "*QVDEBUG* : <debugText>" follows.
-void reportSocketError(PeerState& ctx, int number, QString description, const QString& tag, const QString& subject,
+void reportSocketError(PeerState& state, int number, QString description, const QString& tag, const QString& subject,
                        const QString& debugText);

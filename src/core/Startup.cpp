@@ -48,10 +48,11 @@ QString programFolder(const QString& homeArgument)
     // A program run from where it was built or unpacked keeps its files beside it. An
     // installed one (its menu entry lies beside its bin folder) never writes into bin, even
     // where bin is writable (a prefix in the home folder, or root): each user gets a folder.
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    const bool installed = QFileInfo::exists(exeDir + QStringLiteral("/../share/applications/zantiro.desktop"));
-    if (!exeDir.isEmpty() && !installed && QFileInfo(exeDir).isWritable())
-        return exeDir;
+    QString executableFolder = QCoreApplication::applicationDirPath();
+    const bool installed =
+        QFileInfo::exists(executableFolder + QStringLiteral("/../share/applications/zantiro.desktop"));
+    if (!executableFolder.isEmpty() && !installed && QFileInfo(executableFolder).isWritable())
+        return executableFolder;
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 

@@ -8,36 +8,38 @@
 #include <QTimer>
 
 Peer::Peer(const QString& programFolder, QObject* parent)
-    : QObject(parent), ctx(programFolder), logPtr(std::make_unique<TranscriptLog>(ctx.options, ctx.programFolder)),
-      sessionPtr(std::make_unique<Session>(ctx)), transfersPtr(std::make_unique<TransferManager>(ctx, *sessionPtr)),
-      queuePtr(std::make_unique<FileQueue>(ctx, *sessionPtr, *transfersPtr))
+    : QObject(parent), sharedState(programFolder),
+      logFile(std::make_unique<TranscriptLog>(sharedState.options, sharedState.programFolder)),
+      controlSession(std::make_unique<Session>(sharedState)),
+      transferManager(std::make_unique<TransferManager>(sharedState, *controlSession)),
+      fileQueue(std::make_unique<FileQueue>(sharedState, *controlSession, *transferManager))
 {
-    connect(&ctx, &PeerState::lineToLog, this, &Peer::logLine);
+    connect(&sharedState, &PeerState::lineToLog, this, &Peer::logLine);
     logIdleTimer.setSingleShot(true);
     connect(&logIdleTimer, &QTimer::timeout, this, &Peer::flushLog);
 }
 
 Peer::~Peer()
 {
-    queuePtr.reset();
-    transfersPtr.reset(); // a running transfer may still withdraw its questions
+    fileQueue.reset();
+    transferManager.reset(); // a running transfer may still withdraw its questions
     // Lines still buffered reach the file; a failure here has nobody left to tell.
-    logPtr->flushLog();
+    logFile->flushLog();
 }
 
 void Peer::leave()
 {
-    if (leaving)
+    if (leavePhase != LeavePhase::Running)
         return;
-    leaving = true;
-    transfersPtr->cancelAll();
-    Session& s = *sessionPtr;
+    leavePhase = LeavePhase::Leaving;
+    transferManager->cancelAll();
+    Session& s = *controlSession;
     s.userDisconnected = true; // nothing reconnects while we leave
     if (s.isConnected())
         s.sendControlMessage(QStringLiteral("bye"));
     auto done = [this] {
-        if (!hasLeft) {
-            hasLeft = true;
+        if (leavePhase == LeavePhase::Leaving) {
+            leavePhase = LeavePhase::Left;
             Q_EMIT left();
         }
     };
@@ -50,7 +52,7 @@ void Peer::leave()
     // without a signal): look every few milliseconds, within a bound.
     auto* watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, [this, done] {
-        if (!sessionPtr->isConnected() || sessionPtr->controlSocket.bytesToWrite() == 0)
+        if (!controlSession->isConnected() || controlSession->controlSocket.bytesToWrite() == 0)
             done();
     });
     watch->start(20);
@@ -59,7 +61,7 @@ void Peer::leave()
 
 void Peer::logLine(const QString& text)
 {
-    logPtr->addLine(text);
+    logFile->addLine(text);
     noteLogState();
     logIdleTimer.start(logIdleMs);
 }
@@ -67,26 +69,26 @@ void Peer::logLine(const QString& text)
 void Peer::flushLog()
 {
     logIdleTimer.stop();
-    logPtr->flushLog();
+    logFile->flushLog();
     noteLogState();
     // Kept lines are tried again after a while even when no new line comes.
-    if (logPtr->pending() > 0)
+    if (logFile->pending() > 0)
         logIdleTimer.start(logIdleMs);
 }
 
 void Peer::noteLogState()
 {
-    const QString problem = logPtr->lastProblem();
+    const QString problem = logFile->lastProblem();
     // The flag changes before the line is shown: that line reaches the log as well and
     // must not tell the same thing again.
     if (!logOff && !problem.isEmpty()) {
         logOff = true;
-        ctx.addText(QStringLiteral("*** Logging Off : ") + problem, LineKind::Status);
+        sharedState.addText(QStringLiteral("*** Logging Off : ") + problem, LineKind::Status);
     } else if (logOff && problem.isEmpty()) {
         logOff = false;
-        const qint64 lost = logPtr->takeDropped();
-        ctx.addText(lost ? QStringLiteral("*** Logging Resumed : %1 lines lost").arg(lost)
-                         : QStringLiteral("*** Logging Resumed"),
-                    LineKind::Status);
+        const qint64 lost = logFile->takeDropped();
+        sharedState.addText(lost ? QStringLiteral("*** Logging Resumed : %1 lines lost").arg(lost)
+                                 : QStringLiteral("*** Logging Resumed"),
+                            LineKind::Status);
     }
 }

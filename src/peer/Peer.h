@@ -23,17 +23,17 @@ public:
     // Writes out the log lines still buffered.
     ~Peer() override;
 
-    PeerState& state() { return ctx; }
-    Session& session() { return *sessionPtr; }
-    TransferManager& transfers() { return *transfersPtr; }
-    FileQueue& queue() { return *queuePtr; }
+    PeerState& state() { return sharedState; }
+    Session& session() { return *controlSession; }
+    TransferManager& transfers() { return *transferManager; }
+    FileQueue& queue() { return *fileQueue; }
 
     // Every shown line goes to the transcript log, which is written in batches and whenever
     // no line has come for logIdleMs. When the log cannot be written, one status line
     // "*** Logging Off : " says why; the lines stay buffered (up to the log's size limit), a
     // write is tried again every logIdleMs, and the first that succeeds says
     // "*** Logging Resumed". The panes keep every line.
-    TranscriptLog& transcriptLog() { return *logPtr; }
+    TranscriptLog& transcriptLog() { return *logFile; }
     bool loggingOff() const { return logOff; }
     // Writes out the buffered log lines (at exit; the destructor does it too).
     void flushLog();
@@ -53,13 +53,14 @@ private:
     // Tells the start and the end of an outage, once each.
     void noteLogState();
 
-    PeerState ctx;
-    std::unique_ptr<TranscriptLog> logPtr;
-    std::unique_ptr<Session> sessionPtr;
-    std::unique_ptr<TransferManager> transfersPtr;
-    std::unique_ptr<FileQueue> queuePtr;
+    PeerState sharedState;
+    std::unique_ptr<TranscriptLog> logFile;
+    std::unique_ptr<Session> controlSession;
+    std::unique_ptr<TransferManager> transferManager;
+    std::unique_ptr<FileQueue> fileQueue;
     QTimer logIdleTimer;
     bool logOff = false;
-    bool leaving = false;
-    bool hasLeft = false;
+    // Running until leave(); Leaving until left() has fired, then Left.
+    enum class LeavePhase { Running, Leaving, Left };
+    LeavePhase leavePhase = LeavePhase::Running;
 };

@@ -36,8 +36,8 @@ LocalAddresses lookUp()
     LocalAddresses result;
     result.hostName = QHostInfo::localHostName();
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& nif : interfaces) {
-        QList<QNetworkAddressEntry> entries = nif.addressEntries();
+    for (const QNetworkInterface& networkInterface : interfaces) {
+        QList<QNetworkAddressEntry> entries = networkInterface.addressEntries();
         if (entries.isEmpty())
             continue; // nothing to copy
         std::stable_sort(entries.begin(), entries.end(),
@@ -45,9 +45,9 @@ LocalAddresses lookUp()
                              return addressRank(a.ip()) < addressRank(b.ip());
                          });
         const QHostAddress ip = entries.first().ip();
-        const auto flags = nif.flags();
+        const auto flags = networkInterface.flags();
         Adapter adapter;
-        adapter.description = nif.humanReadableName();
+        adapter.description = networkInterface.humanReadableName();
         adapter.address = ip.toString();
         adapter.up = flags.testFlag(QNetworkInterface::IsUp) && flags.testFlag(QNetworkInterface::IsRunning);
         adapter.loopback = flags.testFlag(QNetworkInterface::IsLoopBack) || ip.isLoopback();

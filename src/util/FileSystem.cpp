@@ -22,11 +22,6 @@ bool folderExists(const QString& path)
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
-bool FileExists(const QString& path)
-{
-    return !path.isEmpty() && QFileInfo::exists(path);
-}
-
 bool makePath(const QString& path)
 {
     return !path.isEmpty() && QDir().mkpath(path);

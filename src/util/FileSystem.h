@@ -8,8 +8,6 @@ namespace FileSystem {
 // The path with "/" appended when it does not already end in one; an empty path stays empty.
 QString withTrailingSlash(const QString& path);
 bool folderExists(const QString& path);
-// True for a file or a directory of that name, hidden ones included.
-bool FileExists(const QString& path);
 // Creates every missing folder along the path; true when the whole path exists afterwards.
 bool makePath(const QString& path);
 

@@ -26,14 +26,14 @@ private Q_SLOTS:
         QFETCH(QString, shared);
         QFETCH(QString, arrives);
         QFETCH(QString, saved);
-        QTemporaryDir sHome, cHome;
-        const QString file = sHome.filePath(QString::fromUtf8("日本.txt"));
+        QTemporaryDir serverHome, clientHome;
+        const QString file = serverHome.filePath(QString::fromUtf8("日本.txt"));
         QVERIFY(writeFile(file, "text"));
         Run r;
-        QVERIFY(r.start(
-            {"--home", sHome.path(), "--name", "S", "--send", file},
-            QStringList{"--home", cHome.path(), "--name", "C", "--auto-accept", "--download", cHome.filePath("in")}
-                + clientArgs));
+        QVERIFY(r.start({"--home", serverHome.path(), "--name", "S", "--send", file},
+                        QStringList{"--home", clientHome.path(), "--name", "C", "--auto-accept", "--download",
+                                    clientHome.filePath("in")}
+                            + clientArgs));
         QTRY_VERIFY_WITH_TIMEOUT(r.serverLines().contains("*** Remote User Info Change (C)"), 10000);
         // The client's "caps:" follows its record; a ping's answer comes after both.
         r.server.write("/ping\n");
@@ -50,7 +50,7 @@ private Q_SLOTS:
                  qPrintable(s + c));
         QVERIFY2(s.contains("<C> " + arrives + "\n"), qPrintable(s));
         QCOMPARE(c.contains(QString::fromUtf8("they arrive as \"?\" : 日 本 語 😀")), shared == "none");
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(cHome.filePath("in/" + saved)), QByteArray("text"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(clientHome.filePath("in/" + saved)), QByteArray("text"), 10000);
         r.client.closeWriteChannel();
         r.server.closeWriteChannel();
         QVERIFY(r.client.waitForFinished(10000) && r.server.waitForFinished(10000));

@@ -15,11 +15,11 @@ private Q_SLOTS:
         const QString path = dir.filePath("log/QvLogs.log");
         {
             Peer peer(dir.path());
-            PeerState& ctx = peer.state();
-            LineRecorder rec(ctx);
+            PeerState& state = peer.state();
+            LineRecorder rec(state);
             peer.transcriptLog().batchLimit = 2;
             for (const char* l : {"one", "two", "three", "four"})
-                ctx.addText(QString::fromLatin1(l), LineKind::Status);
+                state.addText(QString::fromLatin1(l), LineKind::Status);
             QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\n"));
         } // the peer flushes what is left when it goes
         QCOMPARE(readFile(path), QByteArray("one\r\ntwo\r\nthree\r\nfour\r\n"));
@@ -31,19 +31,19 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         Peer peer(dir.path());
-        PeerState& ctx = peer.state();
-        LineRecorder rec(ctx);
+        PeerState& state = peer.state();
+        LineRecorder rec(state);
         peer.logIdleMs = 50;
-        ctx.addText(QStringLiteral("quiet"), LineKind::Status);
+        state.addText(QStringLiteral("quiet"), LineKind::Status);
         QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("log/QvLogs.log")), QByteArray("quiet\r\n"), 5000);
 
         peer.transcriptLog().batchLimit = 1;
-        ctx.options.logFolder = dir.filePath("full/");
-        if (!fullLogFile(ctx.options.logFolder))
+        state.options.logFolder = dir.filePath("full/");
+        if (!fullLogFile(state.options.logFolder))
             QSKIP("needs /dev/full");
         rec.lines.clear();
         for (int i = 0; i < 5; ++i)
-            ctx.addText(QStringLiteral("shown %1").arg(i), LineKind::Message);
+            state.addText(QStringLiteral("shown %1").arg(i), LineKind::Message);
         peer.flushLog();
         // Said once, right after the line whose write failed; every line still shown and kept.
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 1);
@@ -53,19 +53,19 @@ private Q_SLOTS:
         QCOMPARE(peer.transcriptLog().pending(), 6);
 
         // The folder takes lines again: the next quiet moment writes everything shown, in order.
-        ctx.options.logFolder = dir.filePath("back/");
+        state.options.logFolder = dir.filePath("back/");
         QTRY_VERIFY_WITH_TIMEOUT(rec.contains("*** Logging Resumed"), 5000);
         QVERIFY(!peer.loggingOff());
         QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("back/QvLogs.log")), (rec.lines.join("\r\n") + "\r\n").toUtf8(),
                                   5000);
 
         // A second outage is told again; lines beyond the size limit are lost and counted.
-        ctx.options.logFolder = dir.filePath("full/");
+        state.options.logFolder = dir.filePath("full/");
         peer.transcriptLog().sizeLimit = 20;
         for (int i = 0; i < 3; ++i)
-            ctx.addText(QStringLiteral("again %1").arg(i), LineKind::Message);
+            state.addText(QStringLiteral("again %1").arg(i), LineKind::Message);
         QCOMPARE(rec.lines.filter("*** Logging Off : ").size(), 2);
-        ctx.options.logFolder = dir.filePath("back/");
+        state.options.logFolder = dir.filePath("back/");
         QTRY_COMPARE_WITH_TIMEOUT(
             rec.lines.filter(QRegularExpression(R"(^\*\*\* Logging Resumed : \d+ lines lost$)")).size(), 1, 5000);
     }
