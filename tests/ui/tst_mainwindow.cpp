@@ -6,7 +6,6 @@
 #include "ui/QuickConnectDialog.h"
 #include "ui/SplashWindow.h"
 #include "ui/TranscriptPane.h"
-#include "ui/Twips.h"
 #include "ui/WindowTestTools.h"
 
 #include <QClipboard>
@@ -17,7 +16,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextBlock>
-#include <QToolBar>
 
 namespace {
 
@@ -70,12 +68,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("kindNumber");
         QTest::addColumn<QString>("layout");
-        for (const char* layout : {"0", "1"}) {
-            QTest::addRow("message %s", layout) << 1 << layout;
-            QTest::addRow("status %s", layout) << 2 << layout;
-            QTest::addRow("error %s", layout) << 3 << layout;
-            QTest::addRow("connect %s", layout) << 4 << layout;
-        }
+        // Each kind in one of the two layouts: the pane and the colour follow the kind.
+        QTest::newRow("message, two boxes") << 1 << "1";
+        QTest::newRow("status, one box") << 2 << "0";
+        QTest::newRow("error, two boxes") << 3 << "1";
+        QTest::newRow("connect, one box") << 4 << "0";
     }
     void lineKinds()
     {
@@ -147,47 +144,6 @@ private Q_SLOTS:
         QCOMPARE(PeerState::formatTimeStamp(QTime(9, 5), true, false), QString("[9:05]"));
         QCOMPARE(PeerState::formatTimeStamp(QTime(0, 7), true, false), QString("[0:07]"));
         QCOMPARE(PeerState::formatTimeStamp(QTime(14, 0), true, true), QString("([14:00])"));
-    }
-
-    void geometry_data()
-    {
-        QTest::addColumn<QSize>("size"); // in twips, as the window is resized
-        QTest::addColumn<bool>("chatBar");
-        QTest::addColumn<QSize>("expected");
-        QTest::newRow("design") << QSize(4740, 5115) << true << QSize(4740, 5115);
-        QTest::newRow("large") << QSize(9000, 7500) << true << QSize(9000, 7500);
-        QTest::newRow("no chat bar") << QSize(6000, 6000) << false << QSize(6000, 6000);
-        QTest::newRow("too small snaps") << QSize(3000, 2000) << true << QSize(4400, 3990);
-    }
-    void geometry()
-    {
-        QFETCH(QSize, size);
-        QFETCH(bool, chatBar);
-        QFETCH(QSize, expected);
-        int W = expected.width(), H = expected.height();
-        TestPeer p;
-        p.ctx->options.showChatBar = chatBar;
-        MainWindow w(*p.peer);
-        w.show();
-        const QSize frame = w.frameGeometry().size() - w.size();
-        w.resize(QSize(twipsToPixelsX(size.width()), twipsToPixelsY(size.height())) - frame);
-        w.applyLayout();
-        // Never narrower than the whole toolbar.
-        W = std::max(W, pixelsToTwipsX(w.findChild<QToolBar*>("Toolbar1")->sizeHint().width()) + 240);
-        QCOMPARE(w.frameGeometry().size(), QSize(twipsToPixelsX(W), twipsToPixelsY(H)));
-        auto rect = [](int l, int t, int wd, int ht) {
-            return QRect(twipsToPixelsX(l), twipsToPixelsY(t), twipsToPixelsX(wd), twipsToPixelsY(ht));
-        };
-        // The state label sits at the bottom of the client area, the rest above it.
-        const QRect label = w.findChild<QLabel*>("SockState")->geometry();
-        QVERIFY2(w.centralWidget()->height() - label.bottom() < 8, qPrintable(QString::number(label.bottom())));
-        H = pixelsToTwipsY(w.centralWidget()->height()) + 690;
-        const int R = chatBar ? H - 975 - 350 : H - 975;
-        QCOMPARE(label, rect(53, H - 975, W - 240, 210));
-        QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->geometry(), rect(53, H - 1325, W - 240, 315));
-        QCOMPARE(w.findChild<QLineEdit*>("ChatBar")->isHidden(), !chatBar);
-        QCOMPARE(pane(w, "BothText")->geometry(), rect(53, 585, W - 240, R - 600));
-        QCOMPARE(pane(w, "MsgText")->geometry(), rect(53, 1735, W - 240, R - 25 - 1735));
     }
 
     // Restoring the window (the tray's Restore) brings back the queue window that went down with it.

@@ -3,7 +3,6 @@
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
 #include "ui/OptionsPages.h"
-#include "ui/OptionsPictures.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TypedTextFilter.h"
 #include "ui/WindowTestTools.h"
@@ -334,11 +333,10 @@ private Q_SLOTS:
         QCOMPARE(first.next().begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
     }
 
-    // Help opens the topic of the tab in front; each picture is its own and follows its boxes.
-    void helpAndPictures()
+    // Help opens the topic of the tab in front.
+    void helpTopics()
     {
         TestPeer p;
-        p.ctx->options.catcherOnTop = false;
         MainWindow w(*p.peer);
         OptionsDialog* d = openOptions(w);
         for (int i = 0; i < 7; ++i) {
@@ -347,28 +345,6 @@ private Q_SLOTS:
             auto* help = w.findChild<HelpWindow*>();
             QVERIFY(help && help->isVisible());
             QVERIFY(help->browser()->source().toString().endsWith(QString("topic%1.html").arg(12 + i)));
-        }
-        const QStringList names = {"MinTrayImg", "MinTaskImg", "OneBoxImg", "TwoBoxImg",
-                                   "FCSWOTIMG",  "FCSWIMG",    "FCOTIMG",   "FCFCIMG"};
-        QList<QImage> images;
-        for (const QString& n : names)
-            images << OptionsPictures::named(n).toImage();
-        for (const QImage& i : images)
-            QCOMPARE(images.count(i), 1);
-        auto shows = [&](QLabel* l) { return names.value(images.indexOf(l->pixmap().toImage())); };
-        QCOMPARE(QStringList(
-                     {shows(d->pages->trayPicture), shows(d->pages->layoutPicture), shows(d->pages->catcherPicture)}),
-                 QStringList({"MinTaskImg", "OneBoxImg", "FCFCIMG"}));
-        change(d, "MinToTrayCheck", "1");
-        change(d, "BoxLayoutOption", "1");
-        QCOMPARE(QStringList({shows(d->pages->trayPicture), shows(d->pages->layoutPicture)}),
-                 QStringList({"MinTrayImg", "TwoBoxImg"}));
-        for (const auto& [box, value, picture] : {std::tuple{"FCSWCheck", "1", "FCSWIMG"},
-                                                  {"FCOTCheck", "1", "FCSWOTIMG"},
-                                                  {"FCSWCheck", "0", "FCOTIMG"},
-                                                  {"FCOTCheck", "0", "FCFCIMG"}}) {
-            change(d, box, value);
-            QCOMPARE(shows(d->pages->catcherPicture), picture);
         }
     }
 };
