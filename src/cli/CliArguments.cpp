@@ -153,7 +153,7 @@ QString passwordProblem(const QString& what, const QString& password)
     int lost = 0;
     for (const uint code : password.toUcs4()) {
         const char32_t c = code;
-        lost += !Scramblable(QString::fromUcs4(&c, 1));
+        lost += !isScramblable(QString::fromUcs4(&c, 1));
     }
     if (lost == 0)
         return {};

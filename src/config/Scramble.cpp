@@ -77,12 +77,12 @@ QByteArray unscramble(const QByteArray& scrambled, const QByteArray& key)
     return shifted(r, -k.a);
 }
 
-bool Scramblable(const QString& text)
+bool isScramblable(const QString& text)
 {
     return !text.contains(QChar(0xFF)) && Windows1252::representable(text);
 }
 
-QByteArray ScramblableBytes(const QString& text, char replacement)
+QByteArray scramblableBytes(const QString& text, char replacement)
 {
     QByteArray out = Windows1252::encode(text, replacement);
     out.replace('\xFF', replacement);

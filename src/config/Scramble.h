@@ -12,7 +12,7 @@ QByteArray unscramble(const QByteArray& scrambled, const QByteArray& key = Scram
 
 // Codes are shifted modulo 255, so byte 255 ("ÿ") cannot pass: it comes out as 0. Text that
 // is scrambled may hold Windows-1252 characters other than "ÿ".
-bool Scramblable(const QString& text);
+bool isScramblable(const QString& text);
 // The Windows-1252 bytes of text for scrambling: "ÿ" and characters outside Windows-1252
 // become `replacement`.
-QByteArray ScramblableBytes(const QString& text, char replacement = '?');
+QByteArray scramblableBytes(const QString& text, char replacement = '?');

@@ -30,7 +30,7 @@ void ControlFramer::clear()
 
 QByteArray ControlFramer::frame(const QString& text, bool utf8)
 {
-    return scramble(utf8 ? text.toUtf8() : ScramblableBytes(text)) + Terminator;
+    return scramble(utf8 ? text.toUtf8() : scramblableBytes(text)) + Terminator;
 }
 
 QString ControlFramer::decode(const QByteArray& plain, bool utf8)

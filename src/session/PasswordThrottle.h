@@ -15,7 +15,7 @@ public:
     int freeTries = 3;
     int firstDelayMs = 1000;
     int maxDelayMs = 30000;
-    qint64 forgetMs = 15 * 60 * 1000;
+    qint64 forgetMs = qint64(15) * 60 * 1000;
     int maxAddresses = 1024;
 
     // How long the answer to the next login from `address` waits, given the wrong passwords

@@ -498,7 +498,7 @@ void Session::handlePAuth(const QString& password)
     // carry became "?"; the stored one is compared in the same form.
     const bool right = !o.requirePassword
                        || (password.size() == o.serverPassword.size()
-                           && ScramblableBytes(password) == ScramblableBytes(o.serverPassword));
+                           && scramblableBytes(password) == scramblableBytes(o.serverPassword));
     waitingLogins.append({right, password.size()});
     answerWaitingLogins();
 }

@@ -29,8 +29,8 @@ struct SessionLimits {
     // The control connection is read this much at a time, and at most about turnBytes are
     // read and handled per turn of the event loop; the rest waits in the system, whose
     // window then slows the sender down. Applies to connections made afterwards.
-    qint64 readChunk = 64 * 1024;
-    qsizetype turnBytes = 256 * 1024;
+    qint64 readChunk = qint64(64) * 1024;
+    qsizetype turnBytes = qsizetype(256) * 1024;
     // Answers to pings and logins, ping replies, "stat:" and "uinfo:" lines and file offers:
     // at most answerRate a second, in bursts of up to answerBurst. What comes faster is left
     // out, as is all of it while more than maxUnsentBytes wait to go out (a peer that does
@@ -45,7 +45,7 @@ struct SessionLimits {
     // knowing it (a plain peer sends none).
     int capsWaitMs = 1000;
     // Of a "caps:" only the first this many characters are read for words.
-    qsizetype maxCapsChars = 16 * 1024;
+    qsizetype maxCapsChars = qsizetype(16) * 1024;
 };
 
 // The control connection to the one peer: opening it as server or client, the login,

@@ -82,7 +82,7 @@ void Session::noteUnsendable(const QString& text)
     for (const uint code : text.toUcs4()) {
         const char32_t c = code;
         const QString one = QString::fromUcs4(&c, 1);
-        if (!Scramblable(one) && !seen.contains(code)) {
+        if (!isScramblable(one) && !seen.contains(code)) {
             seen.insert(code);
             missing << one;
         }
@@ -135,7 +135,7 @@ void Session::onCapabilities(const QString& words)
         utf8Out = true;
         // Our record went out before the switch; one Windows-1252 could not hold goes again.
         const Options& o = ctx.options;
-        if (!Scramblable(o.myName + o.myEmail + o.myAge + o.myHomePage))
+        if (!isScramblable(o.myName + o.myEmail + o.myAge + o.myHomePage))
             sendUserInfo();
     }
     Q_EMIT extensionsChanged();

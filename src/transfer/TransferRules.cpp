@@ -83,7 +83,7 @@ QString wireName(const QString& localName, bool* replaced, bool utf8)
                 ++i;
                 if (replaced)
                     *replaced = true;
-            } else if (c == '\\' || c == '|' || controlChar(c) || (!utf8 && !Scramblable(QString(c)))) {
+            } else if (c == '\\' || c == '|' || controlChar(c) || (!utf8 && !isScramblable(QString(c)))) {
                 clean += '_';
                 if (replaced)
                     *replaced = true;
