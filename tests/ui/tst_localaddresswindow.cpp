@@ -2,7 +2,6 @@
 #include "support/Harness.h"
 #include "ui/AboutWindow.h"
 #include "ui/LocalAddressWindow.h"
-#include "util/AddressLookup.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,22 +20,6 @@
 class TestLocalAddressWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Up before down, IPv4 before IPv6, loopback last; otherwise the system's order.
-    void order()
-    {
-        QList<AddressLookup::Adapter> list;
-        // Each adapter as "name:flags", flags u (up), l (loopback), 4 (IPv4 address).
-        for (const QString a : {"down6:", "lo:ul4", "eth0:4", "wlan0:u", "eth1:u4", "lo6:ul", "tun0:u4"}) {
-            const QString f = a.section(':', 1);
-            list.append({a.section(':', 0, 0), {}, f.contains('u'), f.contains('l'), f.contains('4')});
-        }
-        AddressLookup::orderAdapters(list);
-        QStringList names;
-        for (const AddressLookup::Adapter& x : list)
-            names.append(x.description);
-        QCOMPARE(names, QStringList({"eth1", "tun0", "wlan0", "eth0", "down6", "lo", "lo6"}));
-    }
-
     // Built from this machine's own interfaces: nothing chosen until the user picks an
     // adapter; each address and the host name copied; the value fields hand the focus on to
     // the adapter list.
