@@ -200,7 +200,7 @@ private:
     };
     void answerLogin(LoginAttempt attempt);
     void armReconnect();
-    // Closes Sock and forgets everything tied to the connection that was.
+    // Closes the control socket and forgets everything tied to the connection that was.
     void closeSocket();
     // Extensions: "caps:" after our own "uinfo:" at login, the extension messages, and
     // what is forgotten when the connection ends.
