@@ -99,20 +99,20 @@ TransferView FileTransfer::view() const
     TransferView v;
     const bool sending = type() == Sending;
     v.title = title;
-    v.userlabel = cutEnd((sending ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
-    v.FnameLabel = cutEnd(QStringLiteral("File : ") + fileName, 37);
-    v.SizeLabel = QStringLiteral("File Size : ") + (sending && !dataStarted ? QString() : QString::number(size));
-    v.TotalLabel = (sending ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : "))
-                   + (dataStarted ? QString::number(done) : QString());
-    v.status = status;
-    v.pctlabel =
+    v.peerText = cutEnd((sending ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
+    v.fileText = cutEnd(QStringLiteral("File : ") + fileName, 37);
+    v.sizeText = QStringLiteral("File Size : ") + (sending && !dataStarted ? QString() : QString::number(size));
+    v.movedText = (sending ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : "))
+                  + (dataStarted ? QString::number(done) : QString());
+    v.stateText = status;
+    v.percentText =
         dataStarted && size > 0
             ? QString::number(static_cast<qint64>(static_cast<double>(done) / static_cast<double>(size) * 100.0))
                   + QStringLiteral("%")
             : QStringLiteral("100%");
-    v.KPSlabel = secondsElapsed > 0 ? rateText(kilobytesPerSecond) : QStringLiteral("0.00 KB/SEC");
-    v.Elapsed = elapsedText(secondsElapsed);
-    v.TimeLeft = secondsElapsed > 0 ? timeLeftText(size - done, kilobytesPerSecond) : QStringLiteral("0:00");
+    v.rateText = secondsElapsed > 0 ? rateText(kilobytesPerSecond) : QStringLiteral("0.00 KB/SEC");
+    v.elapsedText = elapsedText(secondsElapsed);
+    v.timeLeftText = secondsElapsed > 0 ? timeLeftText(size - done, kilobytesPerSecond) : QStringLiteral("0:00");
     int shift = 0;
     while ((size >> shift) > INT_MAX)
         ++shift;

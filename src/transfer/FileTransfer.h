@@ -37,16 +37,16 @@ struct TransferTimeouts {
 
 // What a transfer window shows, built on demand from the transfer's state.
 struct TransferView {
-    QString title; // "Sending", "Receiving" or "Resume Receiving"
-    QString userlabel;
-    QString FnameLabel;
-    QString SizeLabel;
-    QString TotalLabel;
-    QString status;
-    QString pctlabel;
-    QString KPSlabel;
-    QString Elapsed;
-    QString TimeLeft;
+    QString title;    // "Sending", "Receiving" or "Resume Receiving"
+    QString peerText; // "To : " or "From : " and the peer's name
+    QString fileText;
+    QString sizeText;
+    QString movedText; // "Total Sent : " or "Total Received : "
+    QString stateText;
+    QString percentText;
+    QString rateText;
+    QString elapsedText;
+    QString timeLeftText;
     int progressMaximum = 0; // scaled so that sizes past 2 GiB fit an int
     int progressValue = 0;
     bool progressVisible = false;

@@ -114,17 +114,17 @@ void TransferWindow::refresh()
     const TransferView v = xfer->view();
     setWindowTitle(v.title);
     // The transfer already cuts the name and peer texts to the window's width.
-    peerLabel->setText(LineText::visible(v.userlabel));
-    fileNameLabel->setText(LineText::visible(readable(v.FnameLabel)));
-    sizeLabel->setText(readable(v.SizeLabel));
-    sizeLabel->setToolTip(v.SizeLabel); // the exact byte count
-    movedLabel->setText(readable(v.TotalLabel));
-    movedLabel->setToolTip(v.TotalLabel);
-    stateLabel->setText(v.status);
-    percentLabel->setText(v.pctlabel);
-    rateLabel->setText(readable(v.KPSlabel));
-    elapsedLabel->setText(v.Elapsed);
-    timeLeftLabel->setText(v.TimeLeft);
+    peerLabel->setText(LineText::visible(v.peerText));
+    fileNameLabel->setText(LineText::visible(readable(v.fileText)));
+    sizeLabel->setText(readable(v.sizeText));
+    sizeLabel->setToolTip(v.sizeText); // the exact byte count
+    movedLabel->setText(readable(v.movedText));
+    movedLabel->setToolTip(v.movedText);
+    stateLabel->setText(v.stateText);
+    percentLabel->setText(v.percentText);
+    rateLabel->setText(readable(v.rateText));
+    elapsedLabel->setText(v.elapsedText);
+    timeLeftLabel->setText(v.timeLeftText);
     progressBar->setRange(0, qMax(0, v.progressMaximum));
     progressBar->setValue(qBound(0, v.progressValue, progressBar->maximum()));
     progressBar->setVisible(v.progressVisible);

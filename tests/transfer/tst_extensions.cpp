@@ -165,7 +165,7 @@ private Q_SLOTS:
         QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, [&, t] {
                 if (port == 2 && s.state() == QAbstractSocket::UnconnectedState
-                    && t->view().status == "Receiving File...")
+                    && t->view().stateText == "Receiving File...")
                     strike();
             });
         });

@@ -86,7 +86,7 @@ private Q_SLOTS:
         // The view is refreshed a bounded number of times, never once a block.
         QVERIFY2(p.viewsA < 30, qPrintable(QString::number(p.viewsA)));
         const TransferView& v = p.lastViewA;
-        QCOMPARE((QStringList{v.TotalLabel, v.pctlabel, v.title}),
+        QCOMPARE((QStringList{v.movedText, v.percentText, v.title}),
                  (QStringList{QStringLiteral("Total Sent : %1").arg(size), "100%", "Sending"}));
         QVERIFY(p.lastViewA.visible && !p.lastViewA.running);
     }
@@ -166,9 +166,9 @@ private Q_SLOTS:
         // The receiver cancels once it has answered.
         QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
-                if (how == "receiver" && t->view().status == "Receiving File...")
+                if (how == "receiver" && t->view().stateText == "Receiving File...")
                     t->requestCancel();
-                if (how == "b disconnect" && t->view().status == "Receiving File..."
+                if (how == "b disconnect" && t->view().stateText == "Receiving File..."
                     && p.b.peer->session().isConnected())
                     p.b.peer->session().disconnectFromPeer();
             });
