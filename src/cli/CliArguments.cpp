@@ -75,67 +75,32 @@ QString misfitProblem(const QString& argument)
     return QStringLiteral("unknown argument \"%1\"").arg(argument);
 }
 
-// Whether argument holds the option name the parser did not know: "--name", "--name=..", or a
-// letter of a word with one dash ("-xyz"), which the parser reads as short options.
-bool holdsUnknownOption(const QString& argument, const QString& name)
+// Whether argument is one of the switches, written without a value.
+bool isSwitch(const QString& argument)
 {
-    if (argument.startsWith(kDoubleDash))
-        return argument.mid(2).section('=', 0, 0) == name;
-    return argument.startsWith('-') && name.size() == 1 && argument.mid(1).contains(name);
+    return std::any_of(std::begin(kSwitches), std::end(kSwitches),
+                       [&](const Switch& s) { return argument == QLatin1String(s.option); });
 }
 
-// How often text appears among the values the parser took.
-qsizetype countAmongValues(const QCommandLineParser& parser, const QString& text)
+// The first argument that is no option of zantiro-cli, found by walking the command line as the
+// parser reads it: a value option takes the next argument as its value whatever it looks like, or
+// its value after "=". Only arguments in an option's place are looked at, so a value (a password
+// that starts with a dash) is never named in the complaint.
+Misfit firstMisfit(const QStringList& arguments)
 {
-    qsizetype count = 0;
-    for (const QString& option : kValueOptions)
-        count += parser.values(option.mid(2)).count(text);
-    return count;
-}
-
-// The value option that lacks its value: it ended the command line.
-QString optionWithoutValue(const QCommandLineParser& parser)
-{
-    for (const QString& option : kValueOptions) {
-        const QString name = option.mid(2);
-        if (parser.optionNames().count(name) > parser.values(name).size())
-            return option;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (kValueOptions.contains(argument)) {
+            if (i + 1 == arguments.size())
+                return {i, QStringLiteral("option %1 needs a value").arg(argument)};
+            ++i;
+            continue;
+        }
+        const bool valueGiven = argument.startsWith(kDoubleDash) && argument.indexOf('=') > 2
+                                && kValueOptions.contains(argument.section('=', 0, 0));
+        if (!valueGiven && !isSwitch(argument))
+            return {i, misfitProblem(argument)};
     }
-    return {};
-}
-
-// The first argument the parser could not place: an unknown option, a word that is no option, "--"
-// (which ends the options for the parser, and is unknown here), an option with a value it does not
-// take, or a value option at the end without its value.
-Misfit firstMisfit(const QCommandLineParser& parser, const QStringList& arguments, bool understood)
-{
-    const auto firstIndex = [&](const std::function<bool(const QString&)>& test) {
-        for (qsizetype i = 1; i < arguments.size(); ++i)
-            if (test(arguments[i]))
-                return i;
-        return qsizetype(-1);
-    };
-    QList<qsizetype> found;
-    for (const QString& name : parser.unknownOptionNames())
-        found << firstIndex([&](const QString& a) { return holdsUnknownOption(a, name); });
-    for (const QString& word : parser.positionalArguments())
-        found << firstIndex([&](const QString& a) { return a == word; });
-    if (arguments.count(kDoubleDash) > countAmongValues(parser, kDoubleDash))
-        found << firstIndex([&](const QString& a) { return a == kDoubleDash; });
-    if (!understood)
-        found << firstIndex([&](const QString& a) {
-            const Switch* end = std::end(kSwitches);
-            return std::find_if(std::begin(kSwitches), end,
-                                [&](const Switch& s) { return a.startsWith(QString::fromLatin1(s.option) + '='); })
-                   != end;
-        });
-    found.removeAll(-1);
-    if (!found.isEmpty()) {
-        const qsizetype first = *std::min_element(found.cbegin(), found.cend());
-        return {first, misfitProblem(arguments[first])};
-    }
-    if (const QString option = optionWithoutValue(parser); !understood && !option.isEmpty())
-        return {arguments.size() - 1, QStringLiteral("option %1 needs a value").arg(option)};
     return {};
 }
 
@@ -206,14 +171,16 @@ QString CliArguments::parse(const QStringList& arguments)
     QCommandLineParser parser;
     addOptions(parser);
     const bool understood = parser.parse(given);
-    const Misfit misfit = firstMisfit(parser, given, understood);
-    if (misfit.index < 0) {
+    const Misfit misfit = firstMisfit(given);
+    if (misfit.index < 0 && understood) {
         const QString problem = readOptions(parser);
         return problem.isEmpty() ? checkTogether() : problem;
     }
     // The options before the misfit come first, and so do their problems.
     QCommandLineParser before;
     addOptions(before);
+    if (misfit.index < 0) // the parser refused what the walk let pass: name its complaint
+        return parser.errorText();
     if (before.parse(given.first(misfit.index)))
         if (QString problem = readOptions(before); !problem.isEmpty())
             return problem;

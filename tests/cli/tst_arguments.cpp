@@ -183,6 +183,15 @@ private Q_SLOTS:
             "--listen needs a port from 1 to 65533, not \"0\"");
         bad("unknown flag before bad port", {"--bogus", "--listen", "0"}, "unknown argument \"--bogus\"");
         bad("bare word before missing value", {"x", "--listen", "1", "--name"}, "unknown argument \"x\"");
+        // A value that looks like the misfit is a value: the complaint names the misfit itself,
+        // never a password, and the problems of the options before it come first.
+        bad("password like the unknown flag", {"--listen", "2000", "--password", "-ph", "-p"},
+            "unknown argument \"-p\"");
+        bad("name like the unknown flag", {"--connect", "h:2000", "--name", "-john", "-h"}, "unknown argument \"-h\"");
+        bad("bad port before a word also sent", {"--listen", "0", "--send", "a", "a"},
+            "--listen needs a port from 1 to 65533, not \"0\"");
+        bad("bad port before a double dash also a name", {"--listen", "0", "--name", "--", "--"},
+            "--listen needs a port from 1 to 65533, not \"0\"");
     }
 
     void parse()
