@@ -46,13 +46,6 @@ void place(QWidget* w, int left, int top, int width, int height)
                    twipsToPixelsY(std::max(0, height)));
 }
 
-int twipsOption(const QString& text, int fallback)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    return ok && v > 0 ? v : fallback;
-}
-
 // Design geometry of the controls that keep part of it when the window is resized.
 constexpr int statusTextHeight = 1050;
 constexpr int chatBarHeight = 315;
@@ -520,15 +513,6 @@ void MainWindow::setConnectCommandsShown(bool shown)
 void MainWindow::applyIdleCommands()
 {
     setConnectCommandsShown(true);
-}
-
-void MainWindow::swapConnectButtons()
-{
-    QAction* c = action("Connect");
-    QAction* d = action("Disconnect");
-    const bool connectShown = c->isVisible();
-    c->setVisible(!connectShown);
-    d->setVisible(connectShown);
 }
 
 void MainWindow::refreshState()

@@ -40,8 +40,6 @@ public:
 
     // Opens the connection the context's connection settings describe.
     void openConnection();
-    // Swaps the toolbar's Connect and Disconnect buttons.
-    void swapConnectButtons();
     // Leaves the quick-connect dialog for the site list.
     void switchToSiteList();
     // Closes the window, which asks "Exit?" first.

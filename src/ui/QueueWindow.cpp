@@ -22,17 +22,6 @@
 
 #include <algorithm>
 
-namespace {
-
-int twipsOption(const QString& text, int fallback)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    return ok && v > 0 ? v : fallback;
-}
-
-} // namespace
-
 QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString& heightTwips, QWidget* owner)
     : QWidget(owner, Qt::Tool), queue(q)
 {

@@ -32,19 +32,6 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
-namespace {
-
-int twipsOption(const QString& text, int fallback)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    return ok && v > 0 ? v : fallback;
-}
-
-// ---- Text the sites file can hold.
-
-} // namespace
-
 SiteListWindow::SiteListWindow(PeerState& c, QWidget* owner) : QWidget(owner, Qt::Window), ctx(c)
 {
     setObjectName(QStringLiteral("SvrList"));

@@ -62,3 +62,10 @@ void keepMinimumOuterSize(QWidget& window, int minWidthTwips, int minHeightTwips
     if (window.minimumSize() != minimum)
         window.setMinimumSize(minimum);
 }
+
+int twipsOption(const QString& text, int fallback)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    return ok && v > 0 ? v : fallback;
+}

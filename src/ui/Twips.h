@@ -15,3 +15,5 @@ void keepMinimumOuterSize(class QWidget& window, int minWidthTwips, int minHeigh
 // The same with an explicit DPI, for tests and for windows on a given screen.
 int twipsToPixels(int twips, double dpi);
 int pixelsToTwips(int pixels, double dpi);
+// A size from the option set in twips, or fallback when the text is no positive number.
+int twipsOption(const QString& text, int fallback);
