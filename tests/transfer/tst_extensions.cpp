@@ -196,14 +196,12 @@ private Q_SLOTS:
         for (int i = 0; i < 100; ++i)
             future << QStringLiteral("future%1").arg(i);
         const QStringList all = Session::ownExtensions();
-        QTest::newRow("before the login only") << "caps:utf8,verify,token"
-                                               << "" << QStringList{};
-        QTest::newRow("before and after") << "caps:utf8"
-                                          << "caps:utf8,verify,token" << all;
-        QTest::newRow("100 unknown words first") << ""
-                                                 << "caps:" + future.join(',') + ",utf8,verify,token" << all;
-        QTest::newRow("unknown and repeated") << ""
-                                              << "caps:x,verify,,verify," + QString(5000, 'u') << QStringList{"verify"};
+        QTest::newRow("before the login only") << QString("caps:utf8,verify,token") << QString() << QStringList{};
+        QTest::newRow("before and after") << QString("caps:utf8") << QString("caps:utf8,verify,token") << all;
+        QTest::newRow("100 unknown words first")
+            << QString() << "caps:" + future.join(',') + ",utf8,verify,token" << all;
+        QTest::newRow("unknown and repeated")
+            << QString() << "caps:x,verify,,verify," + QString(5000, 'u') << QStringList{"verify"};
     }
     void caps()
     {

