@@ -82,8 +82,8 @@ class TestCli : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Runs that end at once: a bad command line (the complaint and the usage on standard
-    // error, status 2; CliArguments' own test has every complaint), and what is asked for (on
-    // standard output, status 0).
+    // error, status 2; CliArguments' own test has every complaint, the empty line among them), and what is asked for
+    // (on standard output, status 0).
     void oneShot_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -91,8 +91,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
         const QString usage = CliArguments::usage() + '\n';
-        QTest::newRow("nothing") << QStringList{} << 2 << ""
-                                 << "zantiro-cli: give --listen PORT or --connect HOST:PORT\n" + usage;
         QTest::newRow("unknown site") << QStringList{"--site", "Work/Anna"} << 2 << ""
                                       << "zantiro-cli: no saved site \"Work/Anna\" (--sites lists them)\n" + usage;
         QTest::newRow("help") << QStringList{"--help"} << 0 << usage << "";

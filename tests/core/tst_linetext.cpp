@@ -2,6 +2,21 @@
 
 #include <QTest>
 
+namespace {
+
+void row(const char* name, const QString& text, const QString& shown)
+{
+    QTest::newRow(name) << text << shown;
+}
+
+// A row whose text is shown as it is.
+void same(const char* name, const QString& text)
+{
+    row(name, text, text);
+}
+
+} // namespace
+
 class TestLineText : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -9,39 +24,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("plain") << "hello there"
-                               << "hello there";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("lone LF at the end") << "a\n"
-                                            << "a\\n";
-        QTest::newRow("tab") << "a\tb"
-                             << "a\\tb";
-        QTest::newRow("bell and unit separator") << "\a\x1f"
-                                                 << "\\x07\\x1f";
-        QTest::newRow("DEL") << "a\x7f"
-                             << "a\\x7f";
+        same("plain", "hello there");
+        same("empty", "");
+        row("lone LF at the end", "a\n", "a\\n");
+        row("tab", "a\tb", "a\\tb");
+        row("bell and unit separator", "\a\x1f", "\\x07\\x1f");
+        row("DEL", "a\x7f", "a\\x7f");
         QTest::newRow("C1 next line") << QString(QChar(0x85)) << "\\x85";
         QTest::newRow("C1 last") << QString(QChar(0x9F)) << "\\x9f";
-        QTest::newRow("backslash stays") << "Music\\Live\\n.bin"
-                                         << "Music\\Live\\n.bin";
-        QTest::newRow("printable beyond ASCII")
-            << QString::fromUtf8("\u00a0\u00e9\u20ac\u00ff") << QString::fromUtf8("\u00a0\u00e9\u20ac\u00ff");
+        same("backslash stays", "Music\\Live\\n.bin");
+        same("printable beyond ASCII", QString::fromUtf8("\u00a0\u00e9\u20ac\u00ff"));
         QTest::newRow("right-to-left override") << QString::fromUtf8("a\u202etxt.exe") << "a\\u202etxt.exe";
         QTest::newRow("bidi controls, both ends")
             << QString::fromUtf8("\u202a\u202d\u2066\u2069") << "\\u202a\\u202d\\u2066\\u2069";
         QTest::newRow("soft hyphen, zero width, BOM")
             << QString::fromUtf8("\u00adx\u200b\u200d\ufeff") << "\\xadx\\u200b\\u200d\\ufeff";
-        QTest::newRow("joiners inside a word or an emoji stay")
-            << QString::fromUtf8("\u0645\u06cc\u200c\u062e\u0648\u0627\u0645 \U0001f469\u200d\U0001f4bb")
-            << QString::fromUtf8("\u0645\u06cc\u200c\u062e\u0648\u0627\u0645 \U0001f469\u200d\U0001f4bb");
+        same("joiners inside a word or an emoji stay",
+             QString::fromUtf8("\u0645\u06cc\u200c\u062e\u0648\u0627\u0645 \U0001f469\u200d\U0001f4bb"));
         QTest::newRow("joiners alone, at an end or by a blank")
             << QString::fromUtf8("\u200cx\u200d y\u200c \u200d") << "\\u200cx\\u200d y\\u200c \\u200d";
         QTest::newRow("line separators, filler") << QString::fromUtf8("\u2028\u2029\u3164") << "\\u2028\\u2029\\u3164";
         QTest::newRow("tag beyond the BMP") << QString::fromUtf8("\U000e0041!") << "\\U000e0041!";
-        QTest::newRow("emoji and variation selector stay")
-            << QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c")
-            << QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c");
+        same("emoji and variation selector stay",
+             QString::fromUtf8("\U0001f600\u2764\ufe0f \u0141\u00f3d\u017a \u65e5\u672c"));
     }
     void visible()
     {
@@ -54,14 +59,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("ordinary") << "away for lunch"
-                                  << "away for lunch";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("star inside") << "5 *** stars"
-                                     << "5 *** stars";
-        QTest::newRow("debug line") << "*QVDEBUG* : x"
-                                    << "stat:*QVDEBUG* : x";
+        same("ordinary", "away for lunch");
+        same("empty", "");
+        same("star inside", "5 *** stars");
+        row("debug line", "*QVDEBUG* : x", "stat:*QVDEBUG* : x");
         QTest::newRow("after blanks") << QString::fromUtf8(" \u00a0*** x") << QString::fromUtf8("stat: \u00a0*** x");
         for (const char32_t invisible : {0xAD, 0x200B, 0x202E, 0xFEFF, 0x3164, 0x301, 0xE0020, 0x2800}) {
             const QString text = QString::fromUcs4(&invisible, 1) + "*** x";
@@ -71,7 +72,7 @@ private Q_SLOTS:
             << QString::fromUtf8("\u2217\u2217\u2217 x") << QString::fromUtf8("stat:\u2217\u2217\u2217 x");
         QTest::newRow("full-width bracket")
             << QString::fromUtf8("\uff3b9:05] x") << QString::fromUtf8("stat:\uff3b9:05] x");
-        QTest::newRow("letter first") << QString::fromUtf8("\u00e9*** x") << QString::fromUtf8("\u00e9*** x");
+        same("letter first", QString::fromUtf8("\u00e9*** x"));
     }
     void peerStatus()
     {
