@@ -16,12 +16,6 @@ inline QAction* act(QObject* scope, const QString& name)
     return scope->findChild<QAction*>(name);
 }
 
-// The caption of the action named `name`.
-inline QString caption(QObject* scope, const QString& name)
-{
-    return act(scope, name)->text();
-}
-
 // The text of the label named `name`, or "<missing>".
 inline QString labelText(QWidget* scope, const QString& name)
 {

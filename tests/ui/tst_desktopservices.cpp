@@ -69,18 +69,6 @@ private Q_SLOTS:
         QVERIFY(ownPage || links >= 14);
     }
 
-    void helpWindowShared()
-    {
-        QWidget owner;
-        owner.show();
-        showHelpTopic(4, &owner);
-        showHelpTopic(7, &owner);
-        const auto windows = owner.findChildren<HelpWindow*>();
-        QCOMPARE(windows.size(), 1);
-        QVERIFY(windows[0]->isVisible());
-        QVERIFY(windows[0]->browser()->source().toString().endsWith(QLatin1String("topic7.html")));
-    }
-
     void browseForFolderAnswers()
     {
         QTemporaryDir dir;

@@ -20,9 +20,7 @@
 class TestLocalAddressWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Built from this machine's own interfaces: nothing chosen until the user picks an
-    // adapter; each address and the host name copied; the value fields hand the focus on to
-    // the adapter list.
+    // Built from this machine's own interfaces; each address and the host name copied.
     void window()
     {
         LocalAddressWindow w;
@@ -32,8 +30,6 @@ private Q_SLOTS:
         const int n = w.adapterCombo->count();
         QVERIFY(n >= 1 && w.adapterAddresses.size() == n);
         QVERIFY(QHostAddress(w.adapterAddresses.last()).isLoopback());
-        QCOMPARE(w.adapterCombo->currentIndex(), -1);
-        QCOMPARE(w.addressEdit->text(), QString());
         QClipboard* clip = QApplication::clipboard();
         for (int i = n - 1; i >= 0; --i) {
             w.adapterCombo->setCurrentIndex(i);
@@ -43,11 +39,6 @@ private Q_SLOTS:
         }
         w.copyHostNameButton->click();
         QCOMPARE(clip->text(), QHostInfo::localHostName());
-        for (QLineEdit* field : {w.hostNameEdit, w.addressEdit}) {
-            w.closeButton->setFocus();
-            field->setFocus();
-            QTRY_VERIFY_WITH_TIMEOUT(w.adapterCombo->hasFocus(), 2000);
-        }
     }
 
     // The about window shows the version and the licence, and the headless peer takes its

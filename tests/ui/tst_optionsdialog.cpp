@@ -1,5 +1,4 @@
 #include "support/RawPeer.h"
-#include "ui/HelpWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
 #include "ui/OptionsPages.h"
@@ -331,21 +330,6 @@ private Q_SLOTS:
         QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(Qt::black));
         QCOMPARE(first.next().text(), "later");
         QCOMPARE(first.next().begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
-    }
-
-    // Help opens the topic of the tab in front.
-    void helpTopics()
-    {
-        TestPeer p;
-        MainWindow w(*p.peer);
-        OptionsDialog* d = openOptions(w);
-        for (int i = 0; i < 7; ++i) {
-            d->pages->setCurrentIndex(i);
-            d->helpButton->click();
-            auto* help = w.findChild<HelpWindow*>();
-            QVERIFY(help && help->isVisible());
-            QVERIFY(help->browser()->source().toString().endsWith(QString("topic%1.html").arg(12 + i)));
-        }
     }
 };
 
