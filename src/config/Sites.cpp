@@ -291,6 +291,16 @@ QString splitLine(const QString& line, SiteLine& out)
     // The mark stands right after the name, so a name or parent ending in "Expanded" is not
     // taken for it.
     out.expanded = out.folder && QStringView(line).mid(semi + 1).startsWith(QLatin1String("Expanded;"));
+    // A field that holds a marker, a stray carriage return or a character the file cannot
+    // carry would be written back as a line that reads differently, and then no save of the
+    // tree could succeed: such a line is skipped, saying why.
+    for (const auto& [what, value] : {std::pair<const char*, const QString*>{"the name", &out.name},
+                                      {"the address", &out.ip},
+                                      {"the port", &out.port},
+                                      {"the password", &out.password},
+                                      {"the parent", &out.parentName}})
+        if (QString why = fieldProblem(QLatin1String(what), *value); !why.isEmpty())
+            return why;
     return {};
 }
 

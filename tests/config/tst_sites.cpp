@@ -92,6 +92,11 @@ private Q_SLOTS:
         QTest::newRow("no marker") << QByteArray("Bob;IP=1;Port=2;Password=;Parent=Sites;")
                                    << "it does not start with \"Site=\"";
         QTest::newRow("no name") << QByteArray("Site=;IP=1;Port=2;Password=;Parent=Sites;") << "no name";
+        // Fields that would be written back as a line that reads differently.
+        QTest::newRow("marker in name") << QByteArray("Site=Bob\xBBIP=1;IP=1;Port=2;Password=;Parent=Sites;")
+                                        << "the name may not hold \"IP=\"";
+        QTest::newRow("return in field") << QByteArray("Site=Bob;IP=1;Port=2;Password=a\rb;Parent=Sites;")
+                                         << "the password may not hold \";\" or a line break";
     }
     void malformed()
     {
