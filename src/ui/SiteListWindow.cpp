@@ -68,7 +68,7 @@ void SiteListWindow::buildTree()
     treeWidget->setIconSize(QSize(16, 16));
     treeWidget->setExpandsOnDoubleClick(true);
     treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
-    treeWidget->cursorFor = [this](QTreeWidgetItem* item) { return SitePictures::dragCursor(item->icon(0)); };
+    treeWidget->cursorFor = [](QTreeWidgetItem* item) { return SitePictures::dragCursor(item->icon(0)); };
     treeWidget->dropped = [this](QTreeWidgetItem* d, QTreeWidgetItem* t) { onDropped(d, t); };
 }
 

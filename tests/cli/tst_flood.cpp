@@ -99,7 +99,7 @@ private Q_SLOTS:
             raw.write(Session::frame("PAuth:pw"));
         // Keeps a few MiB queued here until everything is out; the peer reads at its pace.
         int left = chunks;
-        auto topUp = [&] {
+        auto topUp = [&, &chunk = chunk] {
             while (left > 0 && raw.bytesToWrite() < 4 * MiB) {
                 raw.write(chunk);
                 if (--left == 0)

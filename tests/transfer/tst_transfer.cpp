@@ -145,7 +145,7 @@ private Q_SLOTS:
         if (how == "full")
             full.emplace(1 << 20);
         // Act once the data connection is up (the sender's window shows).
-        QObject::connect(&p.a.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
+        QObject::connect(&p.a.peer->transfers(), &TransferManager::transferStarted, [&, &how = how](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (!t->view().visible)
                     return;
@@ -164,7 +164,7 @@ private Q_SLOTS:
             });
         });
         // The receiver cancels once it has answered.
-        QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
+        QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&, &how = how](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::viewChanged, t, [&, t] {
                 if (how == "receiver" && t->view().stateText == "Receiving File...")
                     t->requestCancel();
