@@ -14,12 +14,14 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <malloc.h>
 #include <memory>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <utility>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define FAULTS_UNDER_ASAN 1
@@ -162,9 +164,17 @@ struct Peers {
     {
         return QTest::qWaitFor([&] { return sizeOf(target()) >= bytes; }, ms);
     }
-    bool bothComplete(int ms = 30000)
+    // Waits until both report the file complete; `lowest` becomes the smallest size the
+    // target had meanwhile (a resume never writes the part it kept again).
+    bool bothComplete(int ms = 30000, qint64* lowest = nullptr)
     {
-        return QTest::qWaitFor([&] { return receiver.has(kComplete) && sender.has(kComplete); }, ms);
+        return QTest::qWaitFor(
+            [&] {
+                if (lowest)
+                    *lowest = std::min(*lowest, sizeOf(target()));
+                return receiver.has(kComplete) && sender.has(kComplete);
+            },
+            ms);
     }
     QByteArray log()
     {
@@ -317,10 +327,12 @@ private Q_SLOTS:
             QCOMPARE(survivor.exitCode(), 0);
             QVERIFY(peers.start());
         }
-        QVERIFY2(peers.bothComplete(), peers.log());
+        qint64 lowest = kept;
+        QVERIFY2(peers.bothComplete(30000, &lowest), peers.log());
         QVERIFY(sameContent(source, peers.target()));
         QVERIFY2(peers.receiver.has(kResuming) && !peers.receiver.has(kFromStart), peers.log());
         QCOMPARE(inodeOf(peers.target()), inode);
+        QVERIFY2(lowest > kept - (qint64(1) << 20), qPrintable(QStringLiteral("%1 of %2").arg(lowest).arg(kept)));
         QCOMPARE(peers.receiver.count(kComplete), 1);
         QCOMPARE(peers.sender.count(kComplete), 1);
 
@@ -338,14 +350,18 @@ private Q_SLOTS:
     void diskFull_data()
     {
         QTest::addColumn<bool>("fileSystem");
-        QTest::newRow("file size limit") << false;
-        QTest::newRow("full file system") << true;
+        QTest::addColumn<bool>("exitWhenDone");
+        QTest::newRow("file size limit, the sender exits") << false << true;
+        QTest::newRow("full file system, the sender goes on") << true << false;
     }
     void diskFull()
     {
         QFETCH(bool, fileSystem);
+        QFETCH(bool, exitWhenDone);
         const qint64 room = qint64(32) << 20;
-        Peers peers(source, {}, {});
+        // A receiver that listens again once the sender has gone takes the sender's second run.
+        Peers peers(source, exitWhenDone ? QStringList{"--auto-reconnect"} : QStringList{},
+                    exitWhenDone ? QStringList{"--exit-when-done"} : QStringList{});
         std::unique_ptr<SmallDisk> disk;
         if (fileSystem) {
             disk = std::make_unique<SmallDisk>(peers.down, room);
@@ -368,14 +384,19 @@ private Q_SLOTS:
         const QString why = fileSystem ? QStringLiteral("No space left on device") : QStringLiteral("File too large");
         const QStringList errors = peers.receiver.lines().filter(QStringLiteral("*** Error : Cannot write "));
         QVERIFY2(errors.size() == 1 && errors[0].endsWith(" - " + why), peers.log());
-        QVERIFY(peers.receiver.running() && peers.sender.running());
+        QVERIFY(peers.receiver.running());
+        if (exitWhenDone)
+            QCOMPARE(peers.sender.exitCode(), 1); // the file did not go through
+        else
+            QVERIFY(peers.sender.running());
         QVERIFY2(!anyComplete(peers.receiver.lines() + peers.sender.lines()), peers.log());
         const qint64 kept = sizeOf(peers.target());
         QVERIFY2(kept > 0 && kept <= room, qPrintable(QString::number(kept)));
         const quint64 inode = inodeOf(peers.target());
 
         // Room again: the same receiver resumes when the file is sent again (the receiver's
-        // refusal took it out of the sender's queue and stopped the queue).
+        // refusal took it out of the sender's queue and stopped the queue) by a new sender
+        // or by the one still running.
         if (fileSystem) {
             QVERIFY(disk->grow(kSize + room));
         } else {
@@ -385,13 +406,22 @@ private Q_SLOTS:
             limit.rlim_cur = limit.rlim_max;
             QCOMPARE(::prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0);
         }
-        peers.sender.say("/send " + source);
-        peers.sender.say(QStringLiteral("/go"));
-        QVERIFY2(peers.bothComplete(), peers.log());
+        if (exitWhenDone) {
+            const QString listening = "*** Waiting on Port : " + peers.port;
+            QVERIFY(QTest::qWaitFor([&] { return peers.receiver.count(listening) == 2; }, 10000));
+            QVERIFY(peers.startSender());
+        } else {
+            peers.sender.say("/send " + source);
+            peers.sender.say(QStringLiteral("/go"));
+        }
+        qint64 lowest = kept;
+        QVERIFY2(peers.bothComplete(30000, &lowest), peers.log());
         QVERIFY(sameContent(source, peers.target()));
         QVERIFY2(peers.receiver.has(kResuming) && !peers.receiver.has(kFromStart), peers.log());
         QCOMPARE(inodeOf(peers.target()), inode);
-        peers.sender.say(QStringLiteral("/quit"));
+        QVERIFY2(lowest > kept - (qint64(1) << 20), qPrintable(QStringLiteral("%1 of %2").arg(lowest).arg(kept)));
+        if (!exitWhenDone)
+            peers.sender.say(QStringLiteral("/quit"));
         peers.receiver.say(QStringLiteral("/quit"));
         QCOMPARE(peers.sender.exitCode(), 0);
         QCOMPARE(peers.receiver.exitCode(), 0);
