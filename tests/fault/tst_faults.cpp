@@ -471,6 +471,9 @@ private Q_SLOTS:
             QCOMPARE(p->sender.exitCode(), 0);
             QCOMPARE(p->receiver.exitCode(), 0);
         }
+        // The files stopped in the middle were resumed onto the part received.
+        for (Peers* p : {&midReceiver, &midSender})
+            QVERIFY2(p->receiver.has(kResuming) && !p->receiver.has(kFromStart), p->log());
     }
 
     // 1,000 reconnections of two peers in this process leave descriptors and memory where
