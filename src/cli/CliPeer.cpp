@@ -76,6 +76,14 @@ void CliPeer::start()
         peer->queue().addPath(path);
     peerState.debugMode = arguments.debug;
     peer->session().extensionsOn = !arguments.noExtensions;
+#ifdef ZANTIRO_TEST_HOOKS
+    // Tests take whole programs through many reconnections: the waits before each one,
+    // shortened to this many milliseconds.
+    bool shortWaits = false;
+    const int reconnectMs = qEnvironmentVariableIntValue("ZANTIRO_TEST_RECONNECT_MS", &shortWaits);
+    if (shortWaits && reconnectMs >= 0)
+        peer->session().limits.reconnectDelayMs = peer->session().limits.reconnectPauseMs = reconnectMs;
+#endif
     peerState.connectionMode = connectionModeNamed(arguments.mode);
     peerState.connectionHost = arguments.host;
     peerState.connectionPort = arguments.port;

@@ -59,3 +59,32 @@ struct Run {
     QStringList serverLines() { return lines(server, sOut); }
     QStringList clientLines() { return lines(client, cOut); }
 };
+
+// One headless peer process with a program folder of its own, its output lines and its input.
+struct CliProcess {
+    QProcess p;
+    QByteArray out;
+    QString home;
+    explicit CliProcess(const QString& folder) : home(folder) {}
+    bool start(const QStringList& args)
+    {
+        out.clear();
+        p.start(cli(), QStringList{"--home", home} + args);
+        return p.waitForStarted();
+    }
+    QStringList lines() { return ::lines(p, out); }
+    bool has(const QString& line) { return lines().contains(line); }
+    qsizetype count(const QString& line) { return lines().count(line); }
+    bool waitFor(const QString& line, int ms = 20000)
+    {
+        return QTest::qWaitFor([&] { return has(line); }, ms);
+    }
+    void say(const QString& line) { p.write(line.toUtf8() + '\n'); }
+    bool running() const { return p.state() == QProcess::Running; }
+    // Waits for its end; its exit status, -1 when it did not end in time or crashed.
+    int exitCode(int ms = 20000)
+    {
+        const bool ended = QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, ms);
+        return ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+};
