@@ -17,9 +17,11 @@
 #include "transfer/FileReceiver.h"
 #include "transfer/FileSender.h"
 #include "transfer/HeadlessPrompts.h"
+#include "util/FileHasher.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -251,7 +253,7 @@ void startLive()
     TransferTimeouts& t = live->timeouts;
     t.acceptMs = t.blockMs = t.gotAllMs = t.cancelAckMs = t.closeMs = t.idleMs = t.tokenMs = 300;
     t.quietMs = 2;
-    t.offsetWaitMs = 20;
+    t.offsetWaitMs = 5;
     t.commandGapMs = 0;
     t.dataGoneMs = 50;
     t.byeMs = 50;
@@ -279,6 +281,21 @@ struct Script {
     }
 };
 
+// The proof both transfer connections carry between two peers of this program.
+const QByteArray kToken = QByteArrayLiteral("11cd69aecc168cabaa70d34d21755fb8");
+
+// The two extensions a transfer may use, as the first byte of its script says.
+struct Extensions {
+    bool token;
+    bool verify;
+};
+
+Extensions extensions(Script& in)
+{
+    const int flags = in.byte();
+    return {(flags & 1) != 0, (flags & 2) != 0};
+}
+
 // A file's content: every offset its own byte, so that a piece from the wrong place shows.
 QByteArray content(qint64 n, int seed)
 {
@@ -300,6 +317,7 @@ void dropPending(QTcpServer& server)
 // reports success only when its file holds exactly the file sent.
 void playReceiver(Script& in)
 {
+    const Extensions ext = extensions(in);
     const qint64 size = in.byte() * 13 + in.byte() % 13;
     const bool resume = in.byte() & 1;
     const qint64 partial = (in.byte() * 16) % (size + 65); // past the offer at times
@@ -322,6 +340,8 @@ void playReceiver(Script& in)
     setup.userName = QStringLiteral("fuzz");
     setup.size = size;
     setup.existsChoice = resume ? ExistingFileChoice::Resume : ExistingFileChoice::None;
+    setup.token = ext.token ? kToken : QByteArray();
+    setup.verify = ext.verify;
     live->state->setTransferEndCode(TransferEndCode::None);
     FileReceiver receiver(*live->state, *live->session, *live->prompts, setup, live->timeouts);
     receiver.start();
@@ -357,10 +377,16 @@ void playReceiver(Script& in)
         data.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(live->receiverPort + 1));
         waitUntil([&] { return data.state() == QAbstractSocket::ConnectedState || receiver.isFinished(); }, 1000);
     }
+    // With a token the data connection proves it first: rightly, or not at all when the
+    // input says so (the file's bytes then stand where the proof should be).
+    const bool proofWanted = in.byte() % 4 != 0;
+    const bool dataProved = ext.token && proofWanted;
+    if (dataProved)
+        data.write(kToken);
 
     qint64 sent = from;
     while (command && in.more()) {
-        switch (in.byte() % 6) {
+        switch (in.byte() % 7) {
         case 0: { // the next piece of the file, never past its end
             const QByteArray piece = bytes.mid(sent, in.byte() * 8 + 1);
             data.write(piece);
@@ -378,6 +404,10 @@ void playReceiver(Script& in)
             break;
         case 4:
             QCoreApplication::processEvents();
+            break;
+        case 5: // the checksum of the file, or of something else
+            command->write(CommandReader::text(CommandReader::Checksum)
+                           + FileHasher::checksumOf(in.byte() % 4 != 0 ? bytes : bytes + 'x').toLatin1());
             break;
         default:
             if (const int n = in.byte(); n % 2 == 0)
@@ -397,6 +427,10 @@ void playReceiver(Script& in)
     if (!receiver.isFinished())
         receiver.abandon();
     FUZZ_CHECK(receiver.isFinished(), "a receiver ends once its sender is gone");
+    if (ext.token && !dataProved) {
+        FUZZ_CHECK(QFileInfo(down + "f.bin").size() <= from, "a receiver writes no data that did not prove the token");
+        FUZZ_CHECK(!receiver.complete() || from == size, "a receiver needs proven data for success");
+    }
     if (receiver.complete()) {
         QFile f(down + "f.bin");
         FUZZ_CHECK(f.open(QIODevice::ReadOnly) && f.readAll() == bytes.left(size),
@@ -436,6 +470,7 @@ QByteArray offsetDigits(int pick, qint64 size)
 // success only once every byte went out.
 void playSender(Script& in)
 {
+    const Extensions ext = extensions(in);
     const qint64 size = in.byte() * 13 + in.byte() % 13;
     const QByteArray bytes = content(size, in.byte());
     const QString path = live->folder + "/send.bin";
@@ -451,6 +486,8 @@ void playSender(Script& in)
     setup.hostIP = QStringLiteral("127.0.0.1");
     setup.port = live->senderPort;
     setup.userName = QStringLiteral("fuzz");
+    setup.token = ext.token ? kToken : QByteArray();
+    setup.verify = ext.verify;
     live->state->setTransferEndCode(TransferEndCode::None);
     FileSender sender(*live->state, *live->session, *live->prompts, setup, live->timeouts);
     sender.start();
@@ -468,34 +505,55 @@ void playSender(Script& in)
     };
 
     bool beyondFirst = false; // the first answer asks for an offset outside the file
+    QByteArray commands;      // everything written on the command connection, in order
+    auto write = [&](const QByteArray& bytes) {
+        command.write(bytes);
+        commands += bytes;
+    };
     for (int step = 0; in.more(); ++step) {
-        const int op = in.byte() % 6;
+        const int op = in.byte() % 7;
         if (step == 1 && op == 0)
             beyondFirst = false; // raw bytes may carry more digits
         switch (op) {
         case 0:
-            command.write(in.take(static_cast<std::size_t>(in.byte() % 32 + 1)));
+            write(in.take(static_cast<std::size_t>(in.byte() % 32 + 1)));
             break;
         case 1:
-            command.write(CommandReader::text(CommandReader::AcceptTransfer));
+            write(CommandReader::text(CommandReader::AcceptTransfer));
             break;
         case 2: {
             const QByteArray digits = offsetDigits(in.byte(), size);
             bool ok = false;
             const qint64 at = digits.toLongLong(&ok);
             beyondFirst = beyondFirst || (step == 0 && (!ok || at > size));
-            command.write(CommandReader::text(CommandReader::Resume) + digits);
+            write(CommandReader::text(CommandReader::Resume) + digits);
             break;
         }
         case 3:
-            command.write(CommandReader::text(CommandReader::GotAll));
+            write(CommandReader::text(CommandReader::GotAll));
             break;
         case 4:
             QCoreApplication::processEvents();
             pump();
             break;
+        case 5:
+            write(CommandReader::text(CommandReader::Cancel));
+            break;
         default:
-            command.write(CommandReader::text(CommandReader::Cancel));
+            switch (in.byte() % 4) {
+            case 0:
+                write("TOKEN_ID_" + kToken);
+                break;
+            case 1:
+                write("TOKEN_ID_" + QByteArray(kToken.size(), '0'));
+                break;
+            case 2:
+                write(CommandReader::text(CommandReader::SumMatch));
+                break;
+            default:
+                write(CommandReader::text(CommandReader::SumDiffers));
+                break;
+            }
             break;
         }
     }
@@ -505,7 +563,7 @@ void playSender(Script& in)
             pump();
             return sender.isFinished() || (data && received.size() >= size - sender.resumeSize());
         },
-        100);
+        20);
     command.disconnectFromHost();
     waitUntil([&] { return sender.isFinished(); }, 2000);
     if (!sender.isFinished())
@@ -519,6 +577,15 @@ void playSender(Script& in)
         500);
     pump();
 
+    if (ext.token) {
+        FUZZ_CHECK(commands.contains("TOKEN_ID_" + kToken) || (received.isEmpty() && !sender.complete()),
+                   "a sender sends nothing before the token");
+        FUZZ_CHECK(received.startsWith(kToken) || kToken.startsWith(received), "a sender's data starts with the token");
+        received.remove(0, kToken.size());
+    }
+    if (ext.verify && size > 0 && sender.complete()) // an empty file is not checked
+        FUZZ_CHECK(commands.contains(CommandReader::text(CommandReader::SumMatch)),
+                   "a verifying sender reports success only on the receiver's match");
     const qint64 at = sender.resumeSize();
     FUZZ_CHECK(at >= 0 && at <= size, "a sender never resumes outside its file");
     FUZZ_CHECK(received.size() <= size - at && received == bytes.mid(at, received.size()),
