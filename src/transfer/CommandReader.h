@@ -41,6 +41,9 @@ public:
     std::vector<Command> take();
     // Bytes skipped as garbage so far.
     qint64 skipped() const { return skippedBytes; }
+    // Bytes received that are neither part of a command taken nor skipped yet: the start of
+    // a command still coming. Every byte fed is in exactly one of the three.
+    const QByteArray& unread() const { return pending; }
 
     static QByteArray text(Kind kind);
 

@@ -326,8 +326,11 @@ void FileSender::waitOver()
 bool FileSender::everyByteConfirmed() const
 {
     // Done only once the receiver confirmed every byte (an empty file once the data
-    // connection stood and "END_TRANS" went out).
-    return done == size && (receiverHasAll || (size == 0 && isIn(Phase::Finished)));
+    // connection stood and "END_TRANS" went out). With "verify" the end must also have come,
+    // for only then does the checksum go out for the receiver's verdict: a cancel or a close
+    // before it (while our checksum is still being read, say) is no success.
+    return done == size && (!verifying() || phase == Phase::Finished)
+           && (receiverHasAll || (size == 0 && isIn(Phase::Finished)));
 }
 
 void FileSender::onIncomplete(TransferEndCode code)

@@ -186,6 +186,40 @@ private Q_SLOTS:
         QCOMPARE(p.a.rec->indexStarting("*** Error") + p.b.rec->indexStarting("*** Error"), -2);
     }
 
+    // A receiver that confirms every byte and cancels before the sender's checksum went out:
+    // with "verify" that is no success, as no checksum was compared; without, it is.
+    void verdictFirst_data()
+    {
+        QTest::addColumn<QString>("caps");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("verify") << "caps:verify"
+                                << "Canceled By Receiver : v.bin";
+        QTest::newRow("plain") << ""
+                               << "Complete : v.bin (3000 bytes)";
+    }
+    void verdictFirst()
+    {
+        QFETCH(QString, caps);
+        QFETCH(QString, outcome);
+        StrictPeer l;
+        QVERIFY(l.start());
+        if (!caps.isEmpty())
+            l.say(caps);
+        QTRY_COMPARE_WITH_TIMEOUT(l.me.peer->session().shares("verify"), !caps.isEmpty(), 5000);
+        QList<TransferOutcome> ended;
+        QObject::connect(&l.me.peer->transfers(), &TransferManager::transferEnded,
+                         [&](const TransferOutcome& o) { ended << o; });
+        QVERIFY(l.me.peer->transfers().offerFile(l.sendPath("v.bin", randomBytes(3000, 3)), "v.bin"));
+        QTcpSocket cmd;
+        cmd.connectToHost(QHostAddress::LocalHost, l.port + 1);
+        QVERIFY(cmd.waitForConnected(5000));
+        // Nothing left to send past the resume offset: "Got All" and the cancel come at once.
+        cmd.write("RESUME_TR3000Got AllCANC_TRAN");
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 5000);
+        QVERIFY2(l.me.rec->contains("*** File Transfer " + outcome), qPrintable(l.log()));
+        QCOMPARE(ended.first().complete, outcome.startsWith("Complete"));
+    }
+
     // "caps:" counts only after the login, and unknown words take no room from known ones.
     void caps_data()
     {
