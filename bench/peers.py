@@ -45,6 +45,7 @@ class Proc:
         os.set_blocking(self.fd, False)
         self.buf = b""
         self.lines = []  # every line so far
+        self.cursor = 0  # where wait_line goes on looking
         self.eof = False
         self.status = None
         self.maxrss_kib = None
@@ -74,13 +75,22 @@ class Proc:
             *whole, self.buf = self.buf.split(b"\n")
             new = [w.decode("utf-8", "replace") for w in whole]
             self.lines.extend(new)
+            if len(self.lines) > 200000:
+                # A long run keeps only its recent lines.
+                drop = len(self.lines) - 1000
+                del self.lines[:drop]
+                self.cursor = max(0, self.cursor - drop)
         return new
 
     def wait_line(self, match, timeout):
-        """Reads until a line for which match(line) holds; returns it, or None at the time-out."""
+        """Returns the first line after the one the last call returned for which match(line)
+        holds, reading as needed; None at the time-out."""
         deadline = time.monotonic() + timeout
         while True:
-            for line in self._read():
+            self._read()
+            while self.cursor < len(self.lines):
+                line = self.lines[self.cursor]
+                self.cursor += 1
                 if match(line):
                     return line
             if self.eof:
