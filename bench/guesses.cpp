@@ -3,7 +3,10 @@
 // time. The same run against a peer that requires no password shows how fast logins are
 // answered when nothing slows them down.
 //
-// usage: guesses PORT SECONDS
+// A peer leaves out answers beyond the rate it allows; with RESEND_MS the client sends the
+// next login when an answer has not come within that time, instead of waiting on.
+//
+// usage: guesses PORT SECONDS [RESEND_MS]
 // output: "answers <n> (refused <r>, accepted <a>) in <s> s = <rate> /s"
 
 #include "session/ControlFramer.h"
@@ -13,17 +16,19 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: guesses PORT SECONDS\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: guesses PORT SECONDS [RESEND_MS]\n");
         return 2;
     }
     const quint16 port = static_cast<quint16>(QByteArray(argv[1]).toUInt());
     const qint64 limitMs = QByteArray(argv[2]).toLongLong() * 1000;
+    const qint64 resendMs = argc == 4 ? QByteArray(argv[3]).toLongLong() : 0;
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(5000)) {
@@ -39,7 +44,9 @@ int main(int argc, char** argv)
     for (int attempt = 0; clock.elapsed() < limitMs; ++attempt) {
         socket.write(ControlFramer::frame(QStringLiteral("PAuth:wrong%1").arg(attempt)));
         bool answered = false;
-        while (!answered && clock.elapsed() < limitMs) {
+        const qint64 sentMs = clock.elapsed();
+        const auto waitUntil = [&] { return resendMs > 0 ? std::min(limitMs, sentMs + resendMs) : limitMs; };
+        while (!answered && clock.elapsed() < waitUntil()) {
             QByteArray plain;
             qsizetype used = 0;
             if (framer.next(plain, used) == ControlFramer::Step::Message) {
@@ -54,7 +61,7 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "guesses: the peer closed the connection\n");
                 return 1;
             }
-            if (socket.waitForReadyRead(int(std::max<qint64>(1, limitMs - clock.elapsed()))))
+            if (socket.waitForReadyRead(int(std::max<qint64>(1, waitUntil() - clock.elapsed()))))
                 framer.append(socket.readAll());
         }
         if (answered)
