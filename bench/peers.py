@@ -12,8 +12,10 @@ CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def free_ports(count=3):
-    """The first of `count` consecutive free loopback ports (control, transfer commands, data)."""
-    base = 20000 + (os.getpid() * 7) % 20000
+    """The first of `count` consecutive free loopback ports (control, transfer commands, data),
+    below the range the system picks the local ports of outgoing connections from: one of
+    those could take a port a peer is about to listen on."""
+    base = 10000 + (os.getpid() * 7) % 19000
     for start in range(base, base + 3000, count):
         socks = []
         try:
