@@ -2,7 +2,7 @@
 // itself in 8192-byte writes, the way the program's data connection moves a file, and prints
 // the rate. One process forks: the child sends, the parent receives and writes the target.
 //
-// usage: plaincopy SOURCE TARGET
+// usage: plaincopy SOURCE TARGET      ("-" for standard input or output: then any length)
 // output: "plain: <bytes> bytes in <seconds> s = <MB/s> MB/s" (MB = 1000000 bytes)
 
 #include <arpa/inet.h>
@@ -47,7 +47,8 @@ bool writeAll(int fd, const char* data, size_t n)
 // Child: connect and send the file in blocks of kBlock bytes.
 int sendFile(const char* source, sockaddr_in addr)
 {
-    const int in = ::open(source, O_RDONLY);
+    const bool stdIn = std::strcmp(source, "-") == 0;
+    const int in = stdIn ? STDIN_FILENO : ::open(source, O_RDONLY);
     if (in < 0)
         fail("open source");
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -81,8 +82,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: plaincopy SOURCE TARGET\n");
         return 2;
     }
+    // From a pipe the length is not known beforehand: whatever arrives is copied.
+    const bool fromPipe = std::strcmp(argv[1], "-") == 0;
     struct stat st {};
-    if (::stat(argv[1], &st) < 0)
+    if (!fromPipe && ::stat(argv[1], &st) < 0)
         fail("stat source");
 
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -113,7 +116,8 @@ int main(int argc, char** argv)
     if (conn < 0)
         fail("accept");
     ::close(listener);
-    const int out = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool toPipe = std::strcmp(argv[2], "-") == 0;
+    const int out = toPipe ? STDOUT_FILENO : ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0)
         fail("open target");
     char buf[kBlock];
@@ -136,10 +140,11 @@ int main(int argc, char** argv)
     int status = 0;
     ::waitpid(child, &status, 0);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || total != st.st_size) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || (!fromPipe && total != st.st_size)) {
         std::fprintf(stderr, "plaincopy: copied %lld of %lld bytes\n", total, static_cast<long long>(st.st_size));
         return 1;
     }
-    std::printf("plain: %lld bytes in %.3f s = %.1f MB/s\n", total, seconds, total / seconds / 1e6);
+    std::fprintf(toPipe ? stderr : stdout, "plain: %lld bytes in %.3f s = %.1f MB/s\n", total, seconds,
+                 total / seconds / 1e6);
     return 0;
 }
