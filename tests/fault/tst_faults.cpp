@@ -358,7 +358,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, fileSystem);
         QFETCH(bool, exitWhenDone);
-        const qint64 room = qint64(32) << 20;
+        constexpr qint64 room = qint64(32) << 20;
         // A receiver that listens again once the sender has gone takes the sender's second run.
         Peers peers(source, exitWhenDone ? QStringList{"--auto-reconnect"} : QStringList{},
                     exitWhenDone ? QStringList{"--exit-when-done"} : QStringList{});
@@ -368,7 +368,7 @@ private Q_SLOTS:
             if (!disk->mounted)
                 QSKIP("cannot mount a file system here (it needs root)");
         } else {
-            peers.receiver.p.setChildProcessModifier([room] {
+            peers.receiver.p.setChildProcessModifier([] {
                 std::signal(SIGXFSZ, SIG_IGN);
                 rlimit limit{};
                 ::getrlimit(RLIMIT_FSIZE, &limit);
