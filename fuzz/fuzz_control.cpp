@@ -32,6 +32,7 @@
 #include "transfer/TransferRules.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -56,8 +57,16 @@ namespace {
 const QString kServerPassword = QStringLiteral("s3cret-pw");
 const QString kClientPassword = QStringLiteral("client-pw");
 constexpr qsizetype kMaxMessageBytes = 1024; // small, so that inputs reach the bound
-constexpr int kPumpBound = 2000;             // turns of the event loop a step may take
-constexpr qsizetype kMaxCuts = 48;           // TCP segments an input is cut into, at most
+// How long one step (a connection, the taking of a segment, an end) may take. Far more than
+// it needs, even on a loaded machine where loopback delivery can lag; the bound is a time,
+// not a number of turns, since turns cost next to nothing while nothing arrives.
+constexpr int kStepMs = 5000;
+
+struct Bound {
+    QDeadlineTimer deadline{kStepMs};
+    bool open() const { return !deadline.hasExpired(); }
+};
+constexpr qsizetype kMaxCuts = 48; // TCP segments an input is cut into, at most
 
 struct Situation {
     bool client = false;
@@ -100,12 +109,17 @@ int boundSocket(bool listening, quint16& port)
     return fd;
 }
 
-// Each of our writes goes out at once, as its own segment, however small.
+// Each of our writes goes out at once, as its own segment, however small; and the end is a
+// reset, so that no connection of the run lingers in TIME_WAIT and uses up the loopback's
+// ephemeral ports.
 int noDelay(int fd)
 {
     const int on = 1;
-    if (fd >= 0)
+    const linger reset{1, 0};
+    if (fd >= 0) {
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
     return fd;
 }
 
@@ -291,7 +305,7 @@ bool Rig::connectPeer(const Situation& situation)
         s.connectionPort = QString::number(listenerPort);
         s.connectionPassword = kClientPassword;
         session.openConnection();
-        for (int i = 0; i < kPumpBound && (fd < 0 || !connected()); ++i) {
+        for (const Bound bound; bound.open() && (fd < 0 || !connected());) {
             pump();
             if (fd < 0)
                 fd = noDelay(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
@@ -308,7 +322,7 @@ bool Rig::connectPeer(const Situation& situation)
         const sockaddr_in a = loopback(serverPort);
         ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
         noDelay(fd);
-        for (int i = 0; i < kPumpBound && !connected(); ++i)
+        for (const Bound bound; bound.open() && !connected();)
             pump();
     }
     FUZZ_CHECK(fd >= 0 && connected(), "a loopback connection comes up");
@@ -334,7 +348,7 @@ bool Rig::feed(const QByteArray& bytes)
             return false;
     }
     // Everything sent is taken off the connection (the program reads whatever arrives).
-    for (int i = 0; i < kPumpBound; ++i) {
+    for (const Bound bound; bound.open();) {
         pump();
         readReplies();
         if (!connected())
@@ -384,10 +398,10 @@ void Rig::disconnectPeer()
     Session& session = peer->session();
     TransferManager& transfers = peer->transfers();
     // What is still on its way out comes first.
-    for (int i = 0; i < kPumpBound && connected() && session.controlSocket.bytesToWrite() > 0; ++i)
+    for (const Bound bound; bound.open() && connected() && session.controlSocket.bytesToWrite() > 0;)
         pump();
     // A peer that closed its side may still be flushing its last message.
-    for (int i = 0; i < kPumpBound && !replies.isEmpty() && !replies.endsWith(ControlFramer::Terminator); ++i) {
+    for (const Bound bound; bound.open() && !replies.isEmpty() && !replies.endsWith(ControlFramer::Terminator);) {
         pump();
         readReplies();
     }
@@ -397,7 +411,7 @@ void Rig::disconnectPeer()
     farFd = -1;
     transfers.cancelAll();
     session.dropForConnect();
-    for (int i = 0; i < kPumpBound && transfers.busy(); ++i)
+    for (const Bound bound; bound.open() && transfers.busy();)
         pump();
     FUZZ_CHECK(!transfers.busy(), "an offer or transfer ends with its connection");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
