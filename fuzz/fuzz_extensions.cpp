@@ -161,24 +161,30 @@ void offer(const QString& text)
 // bytes are the proof, and hands on every byte after it.
 class GateRig {
 public:
-    GateRig()
+    // A listener of its own for each input: a connection of an earlier input that the
+    // listener had not yet taken must not reach this input's gate and count as turned away.
+    bool listen()
     {
-        listener.setListenAddress(QHostAddress::LocalHost);
-        listener.setLocalPort(0);
-        if (!listener.listen())
-            std::abort();
-        QObject::connect(&listener, &EventSocket::connectionRequest, [this](int id) {
+        listener = std::make_unique<EventSocket>();
+        listener->setListenAddress(QHostAddress::LocalHost);
+        listener->setLocalPort(0);
+        if (!listener->listen())
+            return false;
+        QObject::connect(listener.get(), &EventSocket::connectionRequest, [this](int id) {
             if (gate)
-                gate->admit(listener, id);
+                gate->admit(*listener, id);
             else
-                listener.refuse(id);
+                listener->refuse(id);
         });
+        return true;
     }
 
     void run(const QByteArray& input)
     {
         if (input.size() < 2)
             return;
+        if (!listen())
+            return; // no port to be had just now: nothing to check
         const int maxSegment = static_cast<unsigned char>(input[0]);
         // "@" in the input stands for the proof, so that inputs reach it and what follows.
         const QByteArray proof = QByteArrayLiteral("TOKEN_ID_0123456789abcdef0123456789abcdef");
@@ -191,7 +197,7 @@ public:
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_port = htons(listener.localPort());
+        a.sin_port = htons(listener->localPort());
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         // Closed with a reset, so that no connection of the run lingers in TIME_WAIT: at
         // thousands a second those would use up the loopback's ephemeral ports.
@@ -242,11 +248,12 @@ public:
         ::close(fd);
         target.close();
         gate.reset();
+        listener.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
 private:
-    EventSocket listener;
+    std::unique_ptr<EventSocket> listener;
     EventSocket target;
     std::unique_ptr<TokenGate> gate;
 };
