@@ -1,6 +1,7 @@
 #include "session/ControlMessages.h"
 
 #include <QLatin1String>
+#include <QStringView>
 
 #include <array>
 
@@ -66,4 +67,74 @@ bool ControlMessages::isExtension(Kind kind)
 {
     const Entry* e = entryOf(kind);
     return e && e->extension;
+}
+
+QString ControlMessages::userInfo(const QString& name, const QString& email, const QString& age,
+                                  const QString& homepage)
+{
+    const auto field = [](QString text) { return text.replace(';', ','); };
+    return QStringLiteral("uinfo:") + field(name) + ';' + field(email) + ';' + field(age) + ';' + homepage;
+}
+
+bool ControlMessages::parseUserInfo(const QString& record, QStringList& fields)
+{
+    const QStringList f = record.split(';');
+    if (f.size() < 4)
+        return false; // not a well-formed record
+    fields = {f[0], f[1], f[2], f.mid(3).join(';')};
+    return true;
+}
+
+QStringList ControlMessages::knownWords(const QString& words, const QStringList& known, qsizetype maxChars)
+{
+    QStringList out;
+    for (const QStringView word : QStringView(words).left(maxChars).tokenize(u','))
+        if (known.contains(word) && !out.contains(word))
+            out << word.toString();
+    return out;
+}
+
+bool ControlMessages::isHexDigits(const QString& text, qsizetype count)
+{
+    if (text.size() != count)
+        return false;
+    for (QChar c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+QString ControlMessages::checksumQuestion(const QString& name, qint64 length)
+{
+    return QStringLiteral("hashq:") + name + '|' + QString::number(length);
+}
+
+bool ControlMessages::parseChecksumQuestion(const QString& body, QString& name, qint64& length)
+{
+    const qsizetype bar = body.lastIndexOf('|');
+    bool ok = false;
+    length = bar < 0 ? -1 : body.mid(bar + 1).toLongLong(&ok);
+    if (!ok || length < 0)
+        return false;
+    name = body.left(bar);
+    return true;
+}
+
+QString ControlMessages::checksumAnswer(const QString& name, qint64 length, const QString& checksum)
+{
+    return QStringLiteral("hasha:") + name + '|' + QString::number(length) + '|' + checksum;
+}
+
+bool ControlMessages::parseChecksumAnswer(const QString& body, QString& name, qint64& length, QString& checksum)
+{
+    const qsizetype last = body.lastIndexOf('|');
+    const qsizetype mid = last <= 0 ? -1 : body.lastIndexOf('|', last - 1);
+    bool ok = false;
+    length = mid < 0 ? -1 : body.mid(mid + 1, last - mid - 1).toLongLong(&ok);
+    const QString sum = body.mid(last + 1);
+    if (!ok || length < 0 || !(sum.isEmpty() || isHexDigits(sum, 32)))
+        return false;
+    name = body.left(mid);
+    checksum = sum;
+    return true;
 }

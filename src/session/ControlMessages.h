@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 
 // The table of control messages this program knows. Each is named by its whole text or by
 // a prefix; the table says which a server that requires a password answers before the
@@ -32,4 +33,26 @@ public:
     static bool answeredBeforeLogin(Kind kind);
     // One of the extensions.
     static bool isExtension(Kind kind);
+
+    // ---- what the messages carry, written and read in one place ----
+    // The text after "uinfo:": name;email;age;homepage. A ";" in the first three fields
+    // would shift the reading of the rest, so it becomes ","; the home page takes
+    // everything after the third ";".
+    static QString userInfo(const QString& name, const QString& email, const QString& age, const QString& homepage);
+    // The four fields of a record; false when it has fewer.
+    static bool parseUserInfo(const QString& record, QStringList& fields);
+    // The words of a "caps:" that are among `known`, each once, in the order they came; only
+    // the first maxChars characters are read, and unknown words take no room.
+    static QStringList knownWords(const QString& words, const QStringList& known, qsizetype maxChars);
+    // Exactly `count` lowercase hexadecimal digits: a token ("ftoken:") or a checksum.
+    static bool isHexDigits(const QString& text, qsizetype count);
+    // "hashq:" + name + "|" + length.
+    static QString checksumQuestion(const QString& name, qint64 length);
+    // The text after "hashq:"; false unless the length is a number of bytes.
+    static bool parseChecksumQuestion(const QString& body, QString& name, qint64& length);
+    // "hasha:" + name + "|" + length + "|" + checksum (empty when there is none).
+    static QString checksumAnswer(const QString& name, qint64 length, const QString& checksum);
+    // The text after "hasha:"; false unless the length is a number of bytes and the checksum
+    // empty or 32 hexadecimal digits.
+    static bool parseChecksumAnswer(const QString& body, QString& name, qint64& length, QString& checksum);
 };

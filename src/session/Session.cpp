@@ -365,12 +365,10 @@ void Session::sendChat(const QString& line)
 
 void Session::sendUserInfo()
 {
-    // A ";" in the first three fields would shift the peer's reading of the rest; an older
-    // option file may still hold one. The home page takes everything after the third ";".
+    // An older option file may still hold a ";" in a field; the record is written so that
+    // the peer reads the fields as they are meant.
     const Options& o = ctx.options;
-    const auto field = [](QString text) { return text.replace(';', ','); };
-    sendControlMessage(QStringLiteral("uinfo:") + field(o.myName) + ';' + field(o.myEmail) + ';' + field(o.myAge) + ';'
-                       + o.myHomePage);
+    sendControlMessage(ControlMessages::userInfo(o.myName, o.myEmail, o.myAge, o.myHomePage));
 }
 
 void Session::handleControlMessage(const QString& text)
@@ -453,13 +451,13 @@ void Session::onPingReply()
 
 void Session::onUserInfo(const QString& record)
 {
-    const QStringList f = record.split(';');
-    if (f.size() < 4)
+    QStringList f;
+    if (!ControlMessages::parseUserInfo(record, f))
         return; // not a well-formed record
     ctx.remoteName = f[0];
     ctx.remoteEmail = f[1];
     ctx.remoteAge = f[2];
-    ctx.remoteHomepage = f.mid(3).join(';');
+    ctx.remoteHomepage = f[3];
     Q_EMIT remoteInfoChanged();
     if (admitAnswer())
         ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', LineKind::Connect);

@@ -15,16 +15,6 @@ namespace {
 
 const QString kUtf8 = QStringLiteral("utf8");
 
-bool hexDigits(const QString& text, qsizetype count)
-{
-    if (text.size() != count)
-        return false;
-    for (QChar c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    return true;
-}
-
 } // namespace
 
 QStringList Session::ownExtensions()
@@ -126,10 +116,7 @@ void Session::onCapabilities(const QString& words)
     peerAnnounced = true;
     capsTimer.stop();
     // Words this side does not know are skipped; they take no room from known ones.
-    const QStringList known = ownExtensions();
-    for (const QStringView word : QStringView(words).left(limits.maxCapsChars).tokenize(u','))
-        if (known.contains(word) && !peerExtensions.contains(word))
-            peerExtensions << word.toString();
+    peerExtensions = ControlMessages::knownWords(words, ownExtensions(), limits.maxCapsChars);
     if (shares(kUtf8) && !utf8Out) {
         sendControlMessage(QStringLiteral("enc:utf8"));
         utf8Out = true;
@@ -143,27 +130,22 @@ void Session::onCapabilities(const QString& words)
 
 void Session::onFileToken(const QString& token)
 {
-    pendingToken = hexDigits(token, 32) ? token.toLatin1() : QByteArray();
+    pendingToken = ControlMessages::isHexDigits(token, 32) ? token.toLatin1() : QByteArray();
 }
 
 void Session::onChecksumQuestion(const QString& body)
 {
-    // name + "|" + length
-    const qsizetype bar = body.lastIndexOf('|');
-    bool ok = false;
-    const qint64 length = bar < 0 ? -1 : body.mid(bar + 1).toLongLong(&ok);
-    if (ok && length >= 0 && shares(QStringLiteral("verify")) && admitAnswer())
-        Q_EMIT checksumAsked(body.left(bar), length);
+    QString name;
+    qint64 length = 0;
+    if (ControlMessages::parseChecksumQuestion(body, name, length) && shares(QStringLiteral("verify")) && admitAnswer())
+        Q_EMIT checksumAsked(name, length);
 }
 
 void Session::onChecksumAnswer(const QString& body)
 {
-    // name + "|" + length + "|" + checksum (empty when there is none)
-    const qsizetype last = body.lastIndexOf('|');
-    const qsizetype mid = last <= 0 ? -1 : body.lastIndexOf('|', last - 1);
-    bool ok = false;
-    const qint64 length = mid < 0 ? -1 : body.mid(mid + 1, last - mid - 1).toLongLong(&ok);
-    const QString sum = body.mid(last + 1);
-    if (ok && length >= 0 && (sum.isEmpty() || hexDigits(sum, 32)) && shares(QStringLiteral("verify")))
-        Q_EMIT checksumAnswered(body.left(mid), length, sum);
+    QString name;
+    QString sum;
+    qint64 length = 0;
+    if (ControlMessages::parseChecksumAnswer(body, name, length, sum) && shares(QStringLiteral("verify")))
+        Q_EMIT checksumAnswered(name, length, sum);
 }

@@ -1,5 +1,6 @@
 #include "transfer/ChecksumExchange.h"
 
+#include "session/ControlMessages.h"
 #include "session/Session.h"
 
 ChecksumExchange::ChecksumExchange(Session& s, QObject* parent) : QObject(parent), session(s)
@@ -9,8 +10,7 @@ ChecksumExchange::ChecksumExchange(Session& s, QObject* parent) : QObject(parent
     connect(&localHasher, &FileHasher::done, this, &ChecksumExchange::onLocalChecksum);
     connect(&session, &Session::checksumAnswered, this, &ChecksumExchange::receiveAnswer);
     connect(&answerHasher, &FileHasher::done, this, [this](const QString& checksum) {
-        session.sendControlMessage(QStringLiteral("hasha:") + answerName + '|' + QString::number(answerLength) + '|'
-                                   + checksum);
+        session.sendControlMessage(ControlMessages::checksumAnswer(answerName, answerLength, checksum));
     });
 }
 
@@ -23,7 +23,7 @@ void ChecksumExchange::compare(const QString& offered, const QString& path, qint
     remoteSum.clear();
     localKnown = remoteKnown = false;
     then = std::move(next);
-    session.sendControlMessage(QStringLiteral("hashq:") + wire + '|' + QString::number(length));
+    session.sendControlMessage(ControlMessages::checksumQuestion(wire, length));
     localHasher.start(path, length);
     waitTimer.start(waitMs);
 }
@@ -67,7 +67,7 @@ void ChecksumExchange::answer(const QString& name, qint64 bytes, const QString& 
 {
     if (path.isEmpty()) {
         // Not the file on offer: no checksum, so the asker takes its file for another.
-        session.sendControlMessage(QStringLiteral("hasha:") + name + '|' + QString::number(bytes) + '|');
+        session.sendControlMessage(ControlMessages::checksumAnswer(name, bytes, QString()));
         return;
     }
     answerName = name;
