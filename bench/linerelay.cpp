@@ -7,6 +7,8 @@
 // usage: linerelay listen PORT | linerelay connect PORT
 // The listening side prints "listening" on standard error once it listens.
 
+#include "PosixIo.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,28 +21,9 @@
 #include <cstring>
 #include <string>
 
+const char* const programName = "linerelay";
+
 namespace {
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "linerelay: %s: %s\n", what, std::strerror(errno));
-    std::exit(1);
-}
-
-bool writeAll(int fd, const char* data, size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 int openSocket(bool listen, int port)
 {

@@ -5,6 +5,8 @@
 // usage: plaincopy SOURCE TARGET      ("-" for standard input or output: then any length)
 // output: "plain: <bytes> bytes in <seconds> s = <MB/s> MB/s" (MB = 1000000 bytes)
 
+#include "PosixIo.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -19,30 +21,11 @@
 #include <cstdlib>
 #include <cstring>
 
+const char* const programName = "plaincopy";
+
 namespace {
 
 constexpr size_t kBlock = 8192;
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "plaincopy: %s: %s\n", what, std::strerror(errno));
-    std::exit(1);
-}
-
-bool writeAll(int fd, const char* data, size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 // Child: connect and send the file in blocks of kBlock bytes.
 int sendFile(const char* source, sockaddr_in addr)
