@@ -116,7 +116,10 @@ void Session::onCapabilities(const QString& words)
     peerAnnounced = true;
     capsTimer.stop();
     // Words this side does not know are skipped; they take no room from known ones.
-    peerExtensions = ControlMessages::knownWords(words, ownExtensions(), limits.maxCapsChars);
+    // A further "caps:" adds to the words the peer announced before.
+    for (const QString& word : ControlMessages::knownWords(words, ownExtensions(), limits.maxCapsChars))
+        if (!peerExtensions.contains(word))
+            peerExtensions << word;
     if (shares(kUtf8) && !utf8Out) {
         sendControlMessage(QStringLiteral("enc:utf8"));
         utf8Out = true;
