@@ -1,5 +1,6 @@
 #include "cli/CliArguments.h"
 
+#include "config/ProgramSettings.h"
 #include "config/Scramble.h"
 #include "config/Sites.h"
 #include "core/Startup.h"
@@ -19,7 +20,8 @@ namespace {
 // The options that take a value; "--debug" is read apart, as the desktop program reads it.
 const QStringList kValueOptions = {"--home",     "--listen", "--connect",    "--password", "--require-password",
                                    "--name",     "--email",  "--age",        "--homepage", "--send",
-                                   "--download", "--exists", "--exit-after", "--site"};
+                                   "--download", "--exists", "--exit-after", "--site",
+                                   "--private"};
 
 // The switches, each with the field it turns on.
 struct Switch {
@@ -27,6 +29,8 @@ struct Switch {
     bool CliArguments::*field;
 };
 const Switch kSwitches[] = {{"--sites", &CliArguments::listSites},
+                            {"--identity", &CliArguments::showIdentity},
+                            {"--trust-new-identity", &CliArguments::trustNewIdentity},
                             {"--no-extensions", &CliArguments::noExtensions},
                             {"--auto-reconnect", &CliArguments::autoReconnect},
                             {"--auto-resend", &CliArguments::autoResend},
@@ -148,8 +152,10 @@ QString CliArguments::usage()
                           "                   [--send PATH]... [--auto-accept] [--download DIR]\n"
                           "                   [--exists overwrite|resume|rename|cancel] "
                           "[--exit-when-done] [--exit-after N]\n"
-                          "                   [--no-extensions]\n"
+                          "                   [--no-extensions] [--private auto|always|never] "
+                          "[--trust-new-identity]\n"
                           "       zantiro-cli [--home DIR] --sites\n"
+                          "       zantiro-cli [--home DIR] --identity\n"
                           "--sites lists the saved sites; --site connects to one by its folders "
                           "and name, e.g. Friends/Anna,\n"
                           "with its address, port and password (--password overrides the "
@@ -157,6 +163,12 @@ QString CliArguments::usage()
                           "--no-extensions speaks only the plain protocol: no UTF-8 text, "
                           "checksums or transfer tokens\n"
                           "with another peer of this program.\n"
+                          "--private: with another peer of this program the connection is private "
+                          "(TLS 1.3) when it can\n"
+                          "be (auto, the default), always (else not connected) or never. "
+                          "--identity prints this\n"
+                          "installation's key code; --trust-new-identity accepts a site's changed "
+                          "identity (and keeps it).\n"
                           "Standard input: chat lines; /send PATH, /ping, /info (the peer's "
                           "record), /disconnect, /quit.\n"
                           "File queue: /queue lists it (N, offered name, path, from the head); "
@@ -272,6 +284,11 @@ QString CliArguments::readTransferOption(const QString& option, const QString& v
             return QStringLiteral("--exists takes overwrite, resume, rename or "
                                   "cancel, not \"%1\"")
                 .arg(value);
+    } else if (option == QLatin1String("--private")) {
+        PrivateMode parsed{};
+        if (!ProgramSettings::parseMode(value, parsed))
+            return QStringLiteral("--private takes auto, always or never, not \"%1\"").arg(value);
+        privateMode = value;
     } else if (option == QLatin1String("--exit-after")) {
         bool ok = false;
         exitAfter = value.toInt(&ok);
@@ -285,6 +302,8 @@ QString CliArguments::checkTogether()
 {
     if (listSites)
         return mode.isEmpty() ? QString() : QStringLiteral("--sites takes no --listen, --connect or --site");
+    if (showIdentity)
+        return mode.isEmpty() ? QString() : QStringLiteral("--identity takes no --listen, --connect or --site");
     if (mode.isEmpty())
         return QStringLiteral("give --listen PORT or --connect HOST:PORT");
     if (!site.isEmpty())

@@ -34,6 +34,9 @@ struct CliArguments {
     bool listSites = false;    // --sites: print the saved sites and leave
     QString site;              // --site PATH: the saved site connected to
     bool noExtensions = false; // --no-extensions: speak only the plain protocol
+    QString privateMode;       // --private auto|always|never; empty: the stored setting
+    bool showIdentity = false; // --identity: print this installation's key code and leave
+    bool trustNewIdentity = false; // --trust-new-identity: accept a changed key of the site
 
     // The program folder's site tree, one line a node: folders by name, sites as
     // "name<TAB>address:port", each level indented two spaces more than its parent.

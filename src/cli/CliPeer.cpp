@@ -58,6 +58,10 @@ CliPeer::CliPeer(const CliArguments& given, QObject* parent)
             QTimer::singleShot(0, this, &CliPeer::checkExit);
     });
     connect(&peer->session(), &Session::loggedIn, this, &CliPeer::onLoggedIn);
+    connect(&peer->session(), &Session::identityRefused, this, [] {
+        writeLine(stdout, QStringLiteral("*** To accept the new identity once you have compared the codes, start "
+                                         "again with --trust-new-identity"));
+    });
 }
 
 CliPeer::~CliPeer() = default;
@@ -76,6 +80,9 @@ void CliPeer::start()
         peer->queue().addPath(path);
     peerState.debugMode = arguments.debug;
     peer->session().extensionsOn = !arguments.noExtensions;
+    if (!arguments.privateMode.isEmpty())
+        ProgramSettings::parseMode(arguments.privateMode, peerState.settings.privateMode);
+    peer->session().trustNewIdentity = arguments.trustNewIdentity;
 #ifdef ZANTIRO_TEST_HOOKS
     // Tests take whole programs through many reconnections: the waits before each one,
     // shortened to this many milliseconds.
@@ -199,7 +206,14 @@ void CliPeer::showPeerRecord()
                                {QStringLiteral("Age : "), peerState.remoteAge}};
     for (const auto& row : rows)
         writeLine(stdout, row[0] + LineText::visible(row[1]));
-    const QStringList shared = peer->session().sharedExtensions();
+    const Session& session = peer->session();
+    writeLine(stdout, QStringLiteral("Private : ")
+                          + (session.isPrivate()
+                                 ? session.privateProtocol() + QStringLiteral(", connection code ") + session.connectionCode()
+                                 : QStringLiteral("no")));
+    QStringList shared = session.sharedExtensions();
+    if (session.isPrivate())
+        shared << QStringLiteral("private");
     writeLine(stdout, QStringLiteral("Extensions : ")
                           + (shared.isEmpty() ? QStringLiteral("none") : shared.join(QStringLiteral(", "))));
 }

@@ -1,5 +1,6 @@
 #include "cli/CliPeer.h"
 #include "core/Startup.h"
+#include "identity/Identity.h"
 
 #include <QCoreApplication>
 
@@ -21,6 +22,20 @@ int main(int argc, char** argv)
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "zantiro-cli: %s\n%s\n", qPrintable(problem), qPrintable(CliArguments::usage()));
         return 2;
+    }
+    if (arguments.showIdentity) {
+        const QString folder = Startup::programFolder(arguments.home);
+        Startup::makeFolders(folder);
+        QString notice;
+        const Identity identity = Identity::loadOrCreate(folder, &notice);
+        if (!notice.isEmpty())
+            std::fprintf(stderr, "%s\n", notice.toUtf8().constData());
+        if (!identity.isValid()) {
+            std::fprintf(stderr, "zantiro-cli: no identity could be made\n");
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(identity.keyCode()));
+        return 0;
     }
     if (arguments.listSites) {
         for (const QString& line : arguments.siteLines())

@@ -5,7 +5,8 @@
 #include <QDir>
 
 PeerState::PeerState(const QString& folder, QObject* parent)
-    : QObject(parent), programFolder(QDir::cleanPath(QDir(folder).absolutePath()))
+    : QObject(parent), programFolder(QDir::cleanPath(QDir(folder).absolutePath())), settings(programFolder),
+      peers(programFolder)
 {
     options.setDefaults(programFolder);
 }
@@ -49,7 +50,34 @@ QString PeerState::configPath() const
 
 QString PeerState::loadConfig()
 {
-    return ConfigFile::load(configPath(), programFolder, options);
+    QString problem = ConfigFile::load(configPath(), programFolder, options);
+    QString settingsProblem;
+    if (!settings.load(&settingsProblem) && problem.isEmpty())
+        problem = settingsProblem;
+    return problem;
+}
+
+const Identity& PeerState::identity()
+{
+    if (!identityLoaded) {
+        identityLoaded = true;
+        QString notice;
+        ownIdentity = Identity::loadOrCreate(programFolder, &notice);
+        if (!notice.isEmpty())
+            addText(notice, LineKind::Error);
+    }
+    return ownIdentity;
+}
+
+KnownPeers& PeerState::knownPeers()
+{
+    if (!peersLoaded) {
+        peersLoaded = true;
+        QString problem;
+        if (!peers.load(&problem) && !problem.isEmpty())
+            addText(QStringLiteral("*** Error : ") + problem, LineKind::Error);
+    }
+    return peers;
 }
 
 QString PeerState::saveConfig()

@@ -1,5 +1,8 @@
 #pragma once
 #include "config/Options.h"
+#include "config/ProgramSettings.h"
+#include "identity/Identity.h"
+#include "identity/KnownPeers.h"
 #include "core/LineKind.h"
 #include "core/TransferEndCode.h"
 
@@ -23,6 +26,15 @@ public:
 
     const QString programFolder; // absolute, without a trailing separator
     Options options;
+    // The settings of the extensions between two peers of this program, beside the option
+    // file; read by loadConfig().
+    ProgramSettings settings;
+
+    // This installation's key and certificate: read, or made, on first use. A file that
+    // could not be read is moved aside then, and a line says so.
+    const Identity& identity();
+    // The keys of peers met before, read on first use.
+    KnownPeers& knownPeers();
 
     bool debugMode = false;
     const QString version = QStringLiteral(ZANTIRO_VERSION);
@@ -77,4 +89,8 @@ Q_SIGNALS:
 
 private:
     TransferEndCode currentEndCode = TransferEndCode::None;
+    Identity ownIdentity;
+    bool identityLoaded = false;
+    KnownPeers peers;
+    bool peersLoaded = false;
 };

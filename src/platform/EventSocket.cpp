@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -13,6 +16,33 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
+
+// Accepts connections as TLS-capable sockets when the owner can encrypt. They are opened
+// unbuffered, so that reading the clear text before a switch to TLS never takes bytes of the
+// handshake that follows it.
+class EventSocket::Listener : public QTcpServer {
+public:
+    explicit Listener(EventSocket& o) : QTcpServer(&o), owner(o) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (!owner.tlsConfigured()) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto* s = new QSslSocket(this);
+        if (!s->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
+                                    QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+            delete s;
+            return;
+        }
+        addPendingConnection(s);
+    }
+
+private:
+    EventSocket& owner;
+};
 
 EventSocket::EventSocket(QObject* parent) : QObject(parent)
 {}
@@ -88,15 +118,98 @@ QString EventSocket::localHostIP() const
 void EventSocket::connectToPeer()
 {
     close();
-    auto* s = new QTcpSocket(this);
+    QTcpSocket* s = newStream();
     adopt(s);
-    s->connectToHost(remoteHostName, remotePortNumber);
+    s->connectToHost(remoteHostName, remotePortNumber, QIODevice::ReadWrite | QIODevice::Unbuffered);
+}
+
+QTcpSocket* EventSocket::newStream()
+{
+    if (!tlsConfigured())
+        return new QTcpSocket(this);
+    return new QSslSocket(this);
+}
+
+QSslSocket* EventSocket::secureStream() const
+{
+    return qobject_cast<QSslSocket*>(stream);
+}
+
+void EventSocket::setTls(const QSslConfiguration& configuration, const QByteArray& expectedPeerKey)
+{
+    tlsConfiguration = configuration;
+    expectedKey = expectedPeerKey;
+}
+
+bool EventSocket::startTls(bool asServer)
+{
+    QSslSocket* s = secureStream();
+    if (!s || s->state() != QAbstractSocket::ConnectedState || s->mode() != QSslSocket::UnencryptedMode)
+        return false;
+    if (asServer)
+        s->startServerEncryption();
+    else
+        s->startClientEncryption();
+    return true;
+}
+
+bool EventSocket::tlsPending() const
+{
+    const QSslSocket* s = secureStream();
+    return s && s->mode() != QSslSocket::UnencryptedMode && !s->isEncrypted();
+}
+
+bool EventSocket::isEncrypted() const
+{
+    const QSslSocket* s = secureStream();
+    return s && s->isEncrypted();
+}
+
+QByteArray EventSocket::peerPublicKey() const
+{
+    const QSslSocket* s = secureStream();
+    if (!s || !s->isEncrypted())
+        return {};
+    const QSslCertificate peer = s->peerCertificate();
+    return peer.isNull() ? QByteArray() : peer.publicKey().toDer();
+}
+
+QString EventSocket::tlsProtocolName() const
+{
+    const QSslSocket* s = secureStream();
+    if (!s || !s->isEncrypted())
+        return {};
+    return s->sessionProtocol() == QSsl::TlsV1_3 ? QStringLiteral("TLS 1.3") : QStringLiteral("TLS");
+}
+
+void EventSocket::onEncrypted()
+{
+    QSslSocket* s = secureStream();
+    if (!s)
+        return;
+    // Trust comes from the pinned key, not from authorities: the certificate is self-signed,
+    // so only its public key counts, and only when it is the one expected.
+    const QByteArray key = peerPublicKey();
+    if (key.isEmpty() || (!expectedKey.isEmpty() && key != expectedKey)) {
+        closeResetProbe(false);
+        s->disconnect(this);
+        s->abort();
+        s->deleteLater();
+        stream = nullptr;
+        setError(10013, key.isEmpty() ? QStringLiteral("The other side presented no certificate")
+                                       : QStringLiteral("The other side's key is not the one of this connection"));
+        Q_EMIT error(errorNumber, errorText);
+        return;
+    }
+    Q_EMIT encrypted();
+    if (encryptOnConnect && s->mode() == QSslSocket::SslClientMode)
+        Q_EMIT connected();
 }
 
 bool EventSocket::listen()
 {
     close();
-    server = new QTcpServer(this);
+    server = new Listener(*this);
     connect(server, &QTcpServer::newConnection, this, &EventSocket::onNewConnection);
     if (server->listen(listenAddress, localPortNumber))
         return true;
@@ -209,20 +322,28 @@ void EventSocket::adopt(QTcpSocket* s)
     s->setReadBufferSize(readBufferSize);
     if (s->state() == QAbstractSocket::ConnectedState)
         openResetProbe();
-    connect(s, &QTcpSocket::connected, this, [this, s] {
+    auto* secure = qobject_cast<QSslSocket*>(s);
+    connect(s, &QTcpSocket::connected, this, [this, s, secure] {
         if (s != stream)
             return;
         openResetProbe();
+        if (secure && encryptOnConnect) {
+            secure->startClientEncryption(); // connected() follows the handshake
+            return;
+        }
         Q_EMIT connected();
     });
     connect(s, &QTcpSocket::readyRead, this, [this, s] {
         if (s == stream)
             Q_EMIT dataArrived(s->bytesAvailable());
     });
-    connect(s, &QTcpSocket::bytesWritten, this, [this, s] {
-        if (s == stream && !flushing && s->bytesToWrite() == 0)
+    // Everything has left once no clear text waits to be encrypted and no record waits to be
+    // handed to the system.
+    const auto allWritten = [this, s, secure] {
+        if (s == stream && !flushing && s->bytesToWrite() == 0 && (!secure || secure->encryptedBytesToWrite() == 0))
             Q_EMIT sendComplete();
-    });
+    };
+    connect(s, &QTcpSocket::bytesWritten, this, allWritten);
     connect(s, &QTcpSocket::disconnected, this, [this, s] {
         if (s != stream || inError)
             return;
@@ -233,6 +354,17 @@ void EventSocket::adopt(QTcpSocket* s)
     connect(s, &QTcpSocket::errorOccurred, this, [this, s](QAbstractSocket::SocketError e) {
         if (s == stream)
             onSocketError(e);
+    });
+    if (!secure)
+        return;
+    if (!tlsConfiguration.isNull() && secure->mode() == QSslSocket::UnencryptedMode)
+        secure->setSslConfiguration(tlsConfiguration);
+    connect(secure, &QSslSocket::encryptedBytesWritten, this, allWritten);
+    // The certificates are self-signed and checked by their key afterwards.
+    connect(secure, &QSslSocket::sslErrors, secure, [secure] { secure->ignoreSslErrors(); });
+    connect(secure, &QSslSocket::encrypted, this, [this, s] {
+        if (s == stream)
+            onEncrypted();
     });
 }
 
@@ -281,6 +413,8 @@ bool EventSocket::flush()
 
 qint64 EventSocket::bytesToWrite() const
 {
+    if (const QSslSocket* s = secureStream())
+        return s->bytesToWrite() + s->encryptedBytesToWrite();
     return stream ? stream->bytesToWrite() : 0;
 }
 

@@ -5,10 +5,12 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QString>
 
 class QTcpServer;
 class QTcpSocket;
+class QSslSocket;
 
 // One TCP endpoint driven by events, as the session and transfer logic expect it: either a
 // listener that announces connection requests, or one connected stream. States are the
@@ -86,6 +88,27 @@ public:
     qint64 take(char* data, qint64 maxBytes);
     QByteArray takeAll();
 
+    // ---- encryption (TLS) ----
+    // With a configuration, streams made or accepted afterwards can switch to TLS on the same
+    // connection; without one they stay plain sockets. When expectedPeerKey is not empty, a
+    // peer whose certificate does not carry that public key (DER) is cut off with error()
+    // once the handshake is done, before encrypted() or connected().
+    void setTls(const QSslConfiguration& configuration, const QByteArray& expectedPeerKey = {});
+    bool tlsConfigured() const { return !tlsConfiguration.isNull(); }
+    // Client streams start the handshake as soon as the connection is made; connected()
+    // then follows the handshake (and the key check) instead of the TCP connection.
+    bool encryptOnConnect = false;
+    // Starts the handshake on the connected stream, as the client or as the server. What was
+    // sent before goes out first, in the clear; everything after it is encrypted.
+    bool startTls(bool asServer);
+    // The handshake is under way (nothing can be read or sent in the clear meanwhile).
+    bool tlsPending() const;
+    bool isEncrypted() const;
+    // The public key (DER) of the certificate the peer presented; empty when none.
+    QByteArray peerPublicKey() const;
+    // "TLS 1.3" once encrypted, else empty.
+    QString tlsProtocolName() const;
+
     // Closes the stream or the listener; no closed() signal follows.
     void close();
 
@@ -114,9 +137,15 @@ Q_SIGNALS:
     // Everything queued by send() has been handed to the system.
     void sendComplete();
     void error(int number, const QString& description);
+    // The TLS handshake is done and the peer's key is the expected one.
+    void encrypted();
 
 private:
+    class Listener;
     void adopt(QTcpSocket* socket);
+    QTcpSocket* newStream();
+    QSslSocket* secureStream() const;
+    void onEncrypted();
     void dropStream();
     void onNewConnection();
     void onSocketError(QAbstractSocket::SocketError error);
@@ -144,4 +173,6 @@ private:
     bool flushing = false; // inside flush(): its writes announce nothing
     int errorNumber = 0;
     QString errorText;
+    QSslConfiguration tlsConfiguration;
+    QByteArray expectedKey;
 };

@@ -18,7 +18,7 @@ struct Entry {
 using Kind = ControlMessages::Kind;
 
 // No name is the start of another, so the order does not decide between entries.
-const std::array<Entry, 18> kTable = {{
+const std::array<Entry, 20> kTable = {{
     {QLatin1String("FTIMEOUT"), true, Kind::TransferNotice, false, false},
     {QLatin1String("CANC_TRAN"), true, Kind::TransferNotice, false, false},
     {QLatin1String("HaveFile"), true, Kind::TransferNotice, false, false},
@@ -35,6 +35,8 @@ const std::array<Entry, 18> kTable = {{
     {QLatin1String("ftoken:"), false, Kind::FileToken, false, true},
     {QLatin1String("hashq:"), false, Kind::ChecksumQuestion, false, true},
     {QLatin1String("hasha:"), false, Kind::ChecksumAnswer, false, true},
+    {QLatin1String("tls:offer"), true, Kind::PrivateOffer, true, true},
+    {QLatin1String("tls:start"), true, Kind::PrivateStart, true, true},
     {QLatin1String("bye"), false, Kind::Bye, true, false},
     {QLatin1String("file:"), false, Kind::FileOffer, false, false},
 }};

@@ -23,6 +23,8 @@ public:
         FileToken,        // "ftoken:" + 32 hex digits (extension)
         ChecksumQuestion, // "hashq:" + name|length (extension)
         ChecksumAnswer,   // "hasha:" + name|length|checksum (extension)
+        PrivateOffer,     // "tls:offer": the server can go private (extension)
+        PrivateStart,     // "tls:start": the client's TLS handshake follows (extension)
         Bye,              // "bye"
         FileOffer,        // "file:" + port|name|block|size
     };

@@ -76,6 +76,14 @@ Session::Session(PeerState& context) : ctx(context)
     connect(&controlSocket, &EventSocket::dataArrived, this, &Session::onDataArrived);
     connect(&controlSocket, &EventSocket::closed, this, &Session::onClosed);
     connect(&controlSocket, &EventSocket::error, this, &Session::onSocketError);
+    connect(&controlSocket, &EventSocket::encrypted, this, &Session::onEncrypted);
+    privacyTimer.setSingleShot(true);
+    connect(&privacyTimer, &QTimer::timeout, this, [this] {
+        if (privacyStep == PrivacyStep::AwaitingOffer)
+            onNoPrivateOffer();
+        else if (privacyStep == PrivacyStep::Handshake)
+            onHandshakeTimeOut();
+    });
 }
 
 Session::~Session() = default;
@@ -123,6 +131,7 @@ void Session::closeSocket()
     wrongPasswords = 0;
     waitingLoginsFullNoted = false;
     forgetExtensions();
+    forgetPrivacy();
     ++generation;
     Q_EMIT connectionStateChanged(State::Idle);
 }
@@ -155,6 +164,8 @@ void Session::open(bool retrying)
         closeSocket();
     controlSocket.readBufferSize = limits.readChunk;
 
+    // Streams that may switch to TLS before the login; none when this side never goes private.
+    controlSocket.setTls(privacyAllowed() ? tlsConfiguration() : QSslConfiguration());
     if (client) {
         controlSocket.setRemoteHost(ctx.connectionHost);
         controlSocket.setRemotePort(port);
@@ -192,6 +203,7 @@ void Session::onConnectionRequest(int requestId)
         // A client that never logs in must not hold the only connection for good.
         if (ctx.options.requirePassword)
             admitTimer.start(limits.loginTimeoutMs);
+        startPrivacyAsServer();
     }
 }
 
@@ -199,7 +211,7 @@ void Session::onConnected()
 {
     Q_EMIT connectionStateChanged(State::Connected);
     ctx.addText(QStringLiteral("*** Connected"), LineKind::Connect);
-    authenticate();
+    beginClientSide();
 }
 
 void Session::authenticate()
@@ -294,6 +306,11 @@ void Session::readMessages(bool unbounded)
             cutOff();
             return;
         case ControlFramer::Step::NeedMore: {
+            if (privacyStep == PrivacyStep::AwaitingRequest) {
+                if (!readSwitchRequest())
+                    return;
+                break;
+            }
             const QByteArray more = controlSocket.take(limits.readChunk);
             if (more.isEmpty())
                 return; // the next dataArrived goes on
@@ -459,6 +476,7 @@ void Session::onUserInfo(const QString& record)
     ctx.remoteAge = f[2];
     ctx.remoteHomepage = f[3];
     Q_EMIT remoteInfoChanged();
+    rememberPeerName();
     if (admitAnswer())
         ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', LineKind::Connect);
 }

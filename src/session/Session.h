@@ -46,6 +46,10 @@ struct SessionLimits {
     int capsWaitMs = 1000;
     // Of a "caps:" only the first this many characters are read for words.
     qsizetype maxCapsChars = qsizetype(16) * 1024;
+    // Client: how long it waits for a server's offer to go private before it logs in as
+    // with a plain peer; either side: how long the TLS handshake may take.
+    int privateOfferWaitMs = 1000;
+    int handshakeTimeoutMs = 20000;
 };
 
 // The control connection to the one peer: opening it as server or client, the login,
@@ -133,6 +137,25 @@ public:
     // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
     QByteArray offerToken() const { return lastOfferToken; }
 
+    // ---- private connections (docs/protocol.md) ----
+    // The control connection runs TLS with a peer whose key was checked.
+    bool isPrivate() const { return privacyStep == PrivacyStep::Private; }
+    // "12345 67890 12345 67890" for this connection's two keys; empty when not private.
+    QString connectionCode() const { return isPrivate() ? code : QString(); }
+    // The public key (DER) the peer presented; empty when not private.
+    QByteArray peerKey() const { return isPrivate() ? peerKeyDer : QByteArray(); }
+    // "TLS 1.3" while private.
+    QString privateProtocol() const { return controlSocket.tlsProtocolName(); }
+    // Client: the peer's key was seen here for the first time (or accepted as a new one).
+    bool identityIsNew() const { return newIdentity; }
+    // The TLS configuration of this installation, for the transfer connections of a private
+    // session.
+    QSslConfiguration tlsConfiguration();
+    // Client: accept a changed key on the next connection of this run (and remember it).
+    bool trustNewIdentity = false;
+    // Client: remembers the key refused by identityRefused() for its site and connects again.
+    void acceptChangedIdentity();
+
     // Takes one answer from the rate bucket of this connection; false (saying so once per
     // burst) when none is left. A peer can ask for answers (pings, refusals) far faster than
     // anyone needs them; beyond the rate they are left out.
@@ -161,6 +184,11 @@ Q_SIGNALS:
     void checksumAsked(const QString& name, qint64 length);
     // "hasha:": the answer; `checksum` is empty when the peer could not compute it.
     void checksumAnswered(const QString& name, qint64 length, const QString& checksum);
+    // The connection became private, or a private one ended.
+    void privacyChanged();
+    // Client: the site's remembered key differs from the one presented; not connected.
+    // acceptChangedIdentity() takes the new one after the two people compared `code`.
+    void identityRefused(const QString& host, quint16 port, const QString& code);
 
 private:
     void onConnected();
@@ -219,6 +247,29 @@ private:
     void onChecksumQuestion(const QString& body);
     void onChecksumAnswer(const QString& body);
     void forgetExtensions();
+    // Private connections: the waits, the switch and the key check.
+    enum class PrivacyStep {
+        None,            // plain, or not decided and not to be
+        AwaitingOffer,   // client: waits privateOfferWaitMs for the server's offer
+        AwaitingRequest, // server: reads the first message exactly, to see whether it asks
+        Handshake,       // TLS handshake under way
+        Private,         // encrypted with a checked key
+    };
+    bool privacyAllowed();
+    void startPrivacyAsServer();
+    // Client: begins the login, or the wait for the server's offer to go private.
+    void beginClientSide();
+    void onPrivateOffer();
+    void onNoPrivateOffer();
+    // Server, before the first message: false when nothing more can be read now or the
+    // switch has begun, true when the framer has the bytes to go on with.
+    bool readSwitchRequest();
+    void onEncrypted();
+    void onHandshakeTimeOut();
+    // Closes without a login, saying why; nothing reconnects on its own.
+    void refuseConnection(const QString& line);
+    void forgetPrivacy();
+    void rememberPeerName();
     // For a chat line going out in Windows-1252: a status line naming what it cannot carry.
     void noteUnsendable(const QString& text);
 
@@ -252,4 +303,15 @@ private:
     bool utf8In = false;        // the peer's messages come in UTF-8
     QByteArray pendingToken;    // "ftoken:" for the next "file:"
     QByteArray lastOfferToken;  // the token of the last "file:"
+    PrivacyStep privacyStep = PrivacyStep::None;
+    QTimer privacyTimer;      // the wait for the offer, or for the handshake
+    QByteArray requestGot;    // server: the first bytes, read exactly
+    QByteArray peerKeyDer;    // the key the peer presented
+    QString code;             // the connection code
+    bool newIdentity = false; // the key was not known here before
+    QSslConfiguration ownTls; // made from the identity on first use
+    // Client: the key refused last, and where, for acceptChangedIdentity().
+    QByteArray refusedKey;
+    QString refusedHost;
+    quint16 refusedPort = 0;
 };

@@ -103,6 +103,9 @@ void Session::handleExtension(ControlMessages::Kind kind, const QString& text)
     case Kind::ChecksumAnswer:
         onChecksumAnswer(text.mid(6));
         break;
+    case Kind::PrivateOffer:
+        onPrivateOffer();
+        break;
     default:
         break;
     }

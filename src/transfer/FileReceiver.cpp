@@ -48,11 +48,11 @@ void FileReceiver::onCommandConnected()
         return;
     listener.setListenAddress(QHostAddress(commandSocket.localHostIP()));
     listener.setLocalPort(static_cast<quint16>(setup.port + 1));
-    if (!setup.token.isEmpty()) {
+    if (guarded())
         requireToken(dataSocket, setup.token);
-        // Our first bytes on the command connection prove that we are the one offered to.
+    // Our first bytes on the command connection prove that we are the one offered to.
+    if (!setup.token.isEmpty())
         sendCommand(QByteArrayLiteral("TOKEN_ID_") + setup.token);
-    }
     if (!listener.listen()) {
         reportSocketError(state, listener.lastErrorNumber(), listener.lastErrorText(), QStringLiteral("R"), fileName,
                           QStringLiteral("FN: Filebase.sckReceive_error"));

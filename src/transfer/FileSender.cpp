@@ -62,8 +62,9 @@ void FileSender::begin()
     }
     dataSocket.setRemoteHost(setup.hostIP);
     dataSocket.setRemotePort(static_cast<quint16>(setup.port + 1));
-    if (!setup.token.isEmpty())
-        requireToken(commandSocket, QByteArrayLiteral("TOKEN_ID_") + setup.token);
+    if (guarded())
+        requireToken(commandSocket,
+                     setup.token.isEmpty() ? QByteArray() : QByteArrayLiteral("TOKEN_ID_") + setup.token);
     touch(true);
 }
 

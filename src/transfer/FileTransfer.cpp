@@ -70,6 +70,12 @@ FileTransfer::FileTransfer(PeerState& peerState, Session& sess, Prompts& p, cons
             onChecksum(sum, problem);
     });
 
+    if (!setup.tls.isNull()) {
+        for (EventSocket* socket : {&listener, &commandSocket, &dataSocket}) {
+            socket->setTls(setup.tls, setup.peerKey);
+            socket->encryptOnConnect = true;
+        }
+    }
     connect(&listener, &EventSocket::connectionRequest, this, &FileTransfer::onListenerRequest);
     connect(&commandSocket, &EventSocket::dataArrived, this, [this] { reader.feed(commandSocket.takeAll()); });
     connect(&commandSocket, &EventSocket::closed, this, &FileTransfer::onCommandClosed);
@@ -158,6 +164,8 @@ void FileTransfer::requireToken(EventSocket& socket, const QByteArray& proof)
 {
     gate = std::make_unique<TokenGate>(socket, proof);
     gate->waitMs = timeouts.tokenMs;
+    if (!setup.tls.isNull())
+        gate->requireTls(setup.tls, setup.peerKey);
     connect(gate.get(), &TokenGate::proven, this, &FileTransfer::streamIn);
 }
 

@@ -82,6 +82,9 @@ public:
         // Between two peers of this program (docs/protocol.md):
         bool verify = false; // the whole file's checksums are compared before "Complete"
         QByteArray token;    // 32 hexadecimal digits both transfer connections prove; empty: none
+        // Private sessions: both connections run TLS and must present the control peer's key.
+        QSslConfiguration tls;
+        QByteArray peerKey;
 #ifdef ZANTIRO_TEST_HOOKS
         qint64 testFlipByteAt = -1; // receiver: this byte is written inverted
 #endif
@@ -235,6 +238,8 @@ protected:
     void onListenerRequest(int requestId);
     void streamIn();
     void requireToken(EventSocket& socket, const QByteArray& proof);
+    // Connections to our port must prove the token, or (private) pass the TLS key check, or both.
+    bool guarded() const { return !setup.token.isEmpty() || !setup.tls.isNull(); }
     void onCommands();
     void onCommandClosed();
     void onSocketError(bool data, const QString& tag, const QString& where, int number, const QString& description);

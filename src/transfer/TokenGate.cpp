@@ -8,6 +8,12 @@
 TokenGate::TokenGate(EventSocket& t, const QByteArray& p, QObject* parent) : QObject(parent), target(t), proof(p)
 {}
 
+void TokenGate::requireTls(const QSslConfiguration& configuration, const QByteArray& peerKey)
+{
+    tls = configuration;
+    tlsPeerKey = peerKey;
+}
+
 void TokenGate::admit(EventSocket& listener, int requestId)
 {
     if (done) {
@@ -21,6 +27,8 @@ void TokenGate::admit(EventSocket& listener, int requestId)
         drop(waiting.first());
     auto* candidate = new EventSocket(this);
     candidate->readBufferSize = qint64{64} * 1024; // the proof is short; a flood waits in the system
+    if (!tls.isNull())
+        candidate->setTls(tls, tlsPeerKey);
     listener.handOver(requestId, *candidate);
     auto* timer = new QTimer(candidate);
     timer->setSingleShot(true);
@@ -28,7 +36,12 @@ void TokenGate::admit(EventSocket& listener, int requestId)
     connect(candidate, &EventSocket::dataArrived, this, [this, candidate] { check(candidate); });
     connect(candidate, &EventSocket::closed, this, [this, candidate] { drop(candidate); });
     connect(candidate, &EventSocket::error, this, [this, candidate] { drop(candidate); });
+    connect(candidate, &EventSocket::encrypted, this, [this, candidate] { check(candidate); });
     waiting.append(candidate);
+    if (!tls.isNull() && !candidate->startTls(true)) {
+        drop(candidate);
+        return;
+    }
     timer->start(waitMs);
     check(candidate); // what came with the connection
 }
@@ -37,6 +50,8 @@ void TokenGate::check(EventSocket* candidate)
 {
     if (!waiting.contains(candidate))
         return;
+    if (!tls.isNull() && !candidate->isEncrypted())
+        return; // nothing counts before the handshake and the key check
     const QByteArray got = candidate->peek();
     const qsizetype n = std::min(got.size(), proof.size());
     if (QByteArrayView(got).first(n) != QByteArrayView(proof).first(n)) {

@@ -19,6 +19,10 @@ public:
     int waitMs = 10000;
     int maxWaiting = 8; // connections waiting at once
 
+    // Candidates must first finish a TLS handshake as the server and present `peerKey`; the
+    // proof, if any, is then read from inside the encrypted stream.
+    void requireTls(const QSslConfiguration& configuration, const QByteArray& peerKey);
+
     // Takes the pending request `requestId` of `listener` as a candidate.
     void admit(EventSocket& listener, int requestId);
     // A connection has proved the token.
@@ -36,6 +40,8 @@ private:
 
     EventSocket& target;
     QByteArray proof;
+    QSslConfiguration tls;
+    QByteArray tlsPeerKey;
     QList<EventSocket*> waiting;
     bool done = false;
     int rejected = 0;

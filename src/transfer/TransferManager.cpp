@@ -126,7 +126,8 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
     QByteArray token;
-    if (s.shares(QStringLiteral("token"))) {
+    // A private session needs no token: the key check of each connection does more.
+    if (s.shares(QStringLiteral("token")) && !s.isPrivate()) {
         quint32 words[4];
         QRandomGenerator::system()->fillRange(words);
         token = QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
@@ -214,6 +215,10 @@ FileTransfer* TransferManager::startSending(const QString& name, const QString& 
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
     setup.verify = session.shares(kVerify);
     setup.token = token;
+    if (session.isPrivate()) {
+        setup.tls = session.tlsConfiguration();
+        setup.peerKey = session.peerKey();
+    }
     state.setTransferEndCode(TransferEndCode::None);
     state.transferBusy = true;
     active = std::make_unique<FileSender>(state, session, *currentPrompts, setup, timeouts);
@@ -567,6 +572,10 @@ void TransferManager::startReceiving()
     setup.queuedName = o.wire;
     setup.verify = session.shares(kVerify);
     setup.token = o.token;
+    if (session.isPrivate()) {
+        setup.tls = session.tlsConfiguration();
+        setup.peerKey = session.peerKey();
+    }
 #ifdef ZANTIRO_TEST_HOOKS
     setup.testFlipByteAt = std::exchange(testFlipReceivedByte, -1);
 #endif
