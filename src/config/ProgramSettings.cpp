@@ -82,7 +82,7 @@ bool ProgramSettings::load(QString* problem)
             bytes.truncate(bytes.lastIndexOf('\n', MaxFileSize - 1) + 1);
             why = QStringLiteral("%1 is larger than %2 KiB: only its beginning was read, and it is not written over")
                       .arg(shown)
-                      .arg(MaxFileSize / 1024);
+                      .arg(MaxFileSize >> 10);
         }
     }
     if (bytes.endsWith('\n'))

@@ -20,7 +20,7 @@ enum class PrivateMode { Auto, Always, Never };
 class ProgramSettings {
 public:
     // At most this much of the file is read; a larger file is not written over.
-    static constexpr qint64 MaxFileSize = 1024 * 1024;
+    static constexpr qint64 MaxFileSize = qint64(1) << 20;
 
     explicit ProgramSettings(const QString& programFolder);
     static QString filePath(const QString& programFolder); // "zantiro.ini"

@@ -158,7 +158,7 @@ QString moveAside(const QString& path)
     const QString base =
         path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int n = 1; n <= 100; ++n) {
-        const QString target = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
+        QString target = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
         const QFileInfo info(target);
         if (info.exists() || info.isSymLink())
             continue;

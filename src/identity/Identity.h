@@ -14,7 +14,7 @@ public:
     // certificate).
     static QString filePath(const QString& programFolder);
     // A file larger than this is not an identity file and counts as damaged.
-    static constexpr qint64 MaxFileSize = 64 * 1024;
+    static constexpr qint64 MaxFileSize = qint64(64) << 10;
 
     // Loads the file, or makes a new identity and writes it (atomically, mode 0600) when
     // there is none. A file that exists but cannot be read, or does not hold a matching P-256

@@ -163,7 +163,7 @@ bool KnownPeers::load(QString* problem)
             why = QStringLiteral("%1 is larger than %2 MiB: only its beginning was read, and it is not written "
                                  "over; move it away to keep new keys")
                       .arg(shown)
-                      .arg(MaxFileSize / (1024 * 1024));
+                      .arg(MaxFileSize >> 20);
         } else {
             readWhole = true;
         }

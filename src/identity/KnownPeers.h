@@ -30,7 +30,7 @@ public:
     static constexpr int MaxEntries = 1000;
     // At most this much of the file is read; a larger file is used as far as it was read
     // but is not written over (save() refuses), so entries beyond the bound are not lost.
-    static constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
+    static constexpr qint64 MaxFileSize = qint64(4) << 20;
 
     explicit KnownPeers(const QString& programFolder);
     static QString filePath(const QString& programFolder);
