@@ -17,9 +17,8 @@
 #include <unistd.h>
 #endif
 
-// Accepts connections as TLS-capable sockets when the owner can encrypt. They are opened
-// unbuffered, so that reading the clear text before a switch to TLS never takes bytes of the
-// handshake that follows it.
+// Accepts connections as TLS-capable sockets when the owner can encrypt; with exactReads they
+// are opened unbuffered.
 class EventSocket::Listener : public QTcpServer {
 public:
     explicit Listener(EventSocket& o) : QTcpServer(&o), owner(o) {}
@@ -32,8 +31,9 @@ protected:
             return;
         }
         auto* s = new QSslSocket(this);
-        if (!s->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
-                                    QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        const QIODevice::OpenMode mode =
+            owner.exactReads ? QIODevice::ReadWrite | QIODevice::Unbuffered : QIODevice::ReadWrite;
+        if (!s->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, mode)) {
             delete s;
             return;
         }
@@ -120,7 +120,7 @@ void EventSocket::connectToPeer()
     close();
     QTcpSocket* s = newStream();
     adopt(s);
-    s->connectToHost(remoteHostName, remotePortNumber, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    s->connectToHost(remoteHostName, remotePortNumber);
 }
 
 QTcpSocket* EventSocket::newStream()
@@ -461,7 +461,10 @@ void EventSocket::closeResetProbe(bool check)
     // A reset leaves it fully closed, an orderly close leaves it waiting for our side.
     tcp_info info{};
     socklen_t size = sizeof info;
-    if (check && getsockopt(resetProbe, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state == TCP_CLOSE)
+    // Over TLS the closing alerts cross the close, and a peer that is gone already answers them
+    // with a reset: there the two are not told apart.
+    if (check && !isEncrypted() && getsockopt(resetProbe, IPPROTO_TCP, TCP_INFO, &info, &size) == 0
+        && info.tcpi_state == TCP_CLOSE)
         peerReset = true;
     ::close(resetProbe); // the last reference: our side's close goes out now
     resetProbe = -1;

@@ -98,6 +98,10 @@ public:
     // Client streams start the handshake as soon as the connection is made; connected()
     // then follows the handshake (and the key check) instead of the TCP connection.
     bool encryptOnConnect = false;
+    // Accepted TLS-capable streams are read unbuffered: take(n) then takes no byte beyond the
+    // n, so the clear text before a switch to TLS can be read without taking any byte of the
+    // handshake that follows it.
+    bool exactReads = false;
     // Starts the handshake on the connected stream, as the client or as the server. What was
     // sent before goes out first, in the clear; everything after it is encrypted.
     bool startTls(bool asServer);

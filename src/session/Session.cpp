@@ -166,6 +166,7 @@ void Session::open(bool retrying)
 
     // Streams that may switch to TLS before the login; none when this side never goes private.
     controlSocket.setTls(privacyAllowed() ? tlsConfiguration() : QSslConfiguration());
+    controlSocket.exactReads = true;
     if (client) {
         controlSocket.setRemoteHost(ctx.connectionHost);
         controlSocket.setRemotePort(port);

@@ -217,16 +217,17 @@ void Session::rememberPeerName()
 {
     if (!isPrivate())
         return;
+    // The name is for display only; the file is written only when it changes, however often
+    // the peer sends its record.
     KnownPeers& known = ctx.knownPeers();
-    const QString name = ctx.remoteName.left(200);
-    if (servingPeer) {
+    const QString name = ctx.remoteName.left(KnownPeers::MaxNameLength);
+    const QString host = controlSocket.remoteHost();
+    const quint16 port = controlSocket.remotePort();
+    if ((servingPeer ? known.peerName(peerKeyDer) : known.siteName(host, port)) == name)
+        return;
+    if (servingPeer)
         known.rememberPeer(peerKeyDer, name);
-    } else {
-        const QString host = controlSocket.remoteHost();
-        const quint16 port = controlSocket.remotePort();
-        if (known.siteName(host, port) == name)
-            return;
+    else
         known.rememberSite(host, port, peerKeyDer, name);
-    }
     known.save();
 }
