@@ -222,6 +222,7 @@ private Q_SLOTS:
     {
         TestPeer a(QStringLiteral("Ann")), b(QStringLiteral("Bob"));
         a.ctx->options.autoAccept = true;
+        a.ctx->settings.privateMode = PrivateMode::Never; // the test plays the sender in plain text
         a.ctx->options.mainWidth = "6000";
         a.ctx->options.mainHeight = "5505";
         MainWindow w(*a.peer);

@@ -286,6 +286,7 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(QString, sent);
         StrictPeer peer; // our peer logged in to a raw one that records every byte
+        peer.me.ctx->settings.privateMode = PrivateMode::Never; // the raw peer speaks plain text
         QVERIFY(peer.start());
         Options& o = peer.me.ctx->options;
         o.myName = name, o.myAge = age;
