@@ -8,11 +8,13 @@
 #include "session/Session.h"
 #include "transfer/TransferManager.h"
 #include "ui/AboutWindow.h"
+#include "ui/ChangedIdentityDialog.h"
 #include "ui/DesktopServices.h"
 #include "ui/FileCatcherWindow.h"
 #include "ui/LocalAddressWindow.h"
 #include "ui/MainWindowMenus.h"
 #include "ui/OptionsDialog.h"
+#include "ui/PrivacyBadge.h"
 #include "ui/QueueWindow.h"
 #include "ui/QuickConnectDialog.h"
 #include "ui/RemoteUserInfoDialog.h"
@@ -26,6 +28,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -109,6 +112,15 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         refreshSoon();
     });
     connect(&s, &Session::loggedIn, this, &MainWindow::updateTitle);
+    privacyBadge = new PrivacyBadge(s, stateLabel);
+    auto* stateRow = new QHBoxLayout(stateLabel);
+    stateRow->setContentsMargins(0, 0, 0, 0);
+    stateRow->setSizeConstraint(QLayout::SetNoConstraint); // the label keeps its laid-out size
+    stateRow->addStretch();
+    stateRow->addWidget(privacyBadge);
+    connect(&s, &Session::privacyChanged, privacyBadge, &PrivacyBadge::refresh);
+    connect(&s, &Session::connectionStateChanged, privacyBadge, &PrivacyBadge::refresh);
+    connect(&s, &Session::identityRefused, this, &MainWindow::onIdentityRefused);
     // The name in the title is this peer's own record, not one left from an earlier peer.
     connect(&s, &Session::remoteInfoChanged, this, [this] {
         peerNamed = true;
@@ -427,7 +439,8 @@ void MainWindow::onRemoteInfoCommand()
 {
     // An open window keeps the record it was loaded with.
     if (connectedOrSay())
-        bringUp(remoteInfoDialog, [this] { return new RemoteUserInfoDialog(ctx, this); });
+        bringUp(remoteInfoDialog,
+                [this] { return new RemoteUserInfoDialog(ctx, this, peer.session().connectionCode()); });
 }
 
 void MainWindow::onMessageCommand()
@@ -452,14 +465,33 @@ void MainWindow::onAboutCommand()
     bringUp(aboutWin, [this] { return new AboutWindow(this); });
 }
 
+void MainWindow::onIdentityRefused(const QString& host, quint16 port, const QString& code)
+{
+    // Only the latest refusal can be accepted: the session keeps that one.
+    if (identityDialog)
+        identityDialog->close();
+    identityDialog = new ChangedIdentityDialog(host, port, code, this);
+    identityDialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(identityDialog, &ChangedIdentityDialog::identityAccepted, this, [this] {
+        peer.session().acceptChangedIdentity();
+        refreshState();
+    });
+    identityDialog->open();
+}
+
 void MainWindow::openConnection()
 {
+    // A connection the user asks for now leaves a question about an earlier one unanswered.
+    if (identityDialog)
+        identityDialog->close();
     peer.session().openConnection();
     refreshState();
 }
 
 void MainWindow::onConnectCommand()
 {
+    if (identityDialog)
+        identityDialog->close();
     peer.session().dropForConnect();
     refreshState();
     if (!connectDialog) {

@@ -12,6 +12,8 @@ class PeerState;
 class RemoteUserInfoDialog;
 class LocalAddressWindow;
 class AboutWindow;
+class ChangedIdentityDialog;
+class PrivacyBadge;
 class SendMessageDialog;
 class Peer;
 class QAction;
@@ -131,6 +133,8 @@ private:
     void onOptionsCommand();
     void onLocalAddressCommand();
     void onAboutCommand();
+    // The site presented another key than the one remembered: ask whether to take it.
+    void onIdentityRefused(const QString& host, quint16 port, const QString& code);
     void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
@@ -144,6 +148,7 @@ private:
     TranscriptPane* messagePane = nullptr;
     QLineEdit* chatBar = nullptr;
     QLabel* stateLabel = nullptr;
+    PrivacyBadge* privacyBadge = nullptr; // at the right end of stateLabel
     QToolBar* toolbar = nullptr;
     QMenu* popupMenu = nullptr;
     QMenu* trayMenu = nullptr;
@@ -161,6 +166,7 @@ private:
     QPointer<OptionsDialog> optionsDialog;
     QPointer<LocalAddressWindow> localAddressWindow;
     QPointer<AboutWindow> aboutWin;
+    QPointer<ChangedIdentityDialog> identityDialog;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;

@@ -33,6 +33,8 @@ namespace {
 constexpr int kLogModes[4] = {0, 2, 1, 3};
 // existingFileDefault of each of the pages' existingFileOptions buttons (overwrite, resume, rename, prompt).
 constexpr int kExists[4] = {1, 2, 3, 0};
+// The private-connection mode of each of the pages' privateModeOptions buttons.
+constexpr PrivateMode kPrivateModes[3] = {PrivateMode::Auto, PrivateMode::Always, PrivateMode::Never};
 
 } // namespace
 
@@ -144,6 +146,37 @@ void OptionsDialog::load()
             b->setEnabled(false);
 
     setLogFolder(o.logFolder);
+    loadPrivacy();
+}
+
+void OptionsDialog::loadPrivacy()
+{
+    for (int i = 0; i < 3; ++i)
+        pages->privateModeOptions[i]->setChecked(kPrivateModes[i] == ctx.settings.privateMode);
+    const QString code = ctx.identity().keyCode();
+    pages->keyCodeLabel->setText(code.isEmpty() ? QStringLiteral("No identity could be made") : code);
+}
+
+void OptionsDialog::storePrivacy()
+{
+    PrivateMode mode = ctx.settings.privateMode;
+    for (int i = 0; i < 3; ++i)
+        if (pages->privateModeOptions[i]->isChecked())
+            mode = kPrivateModes[i];
+    if (mode == ctx.settings.privateMode)
+        return;
+    ctx.settings.privateMode = mode;
+    if (QString problem; !ctx.settings.save(&problem))
+        tellSaveProblem("saveSettingsError", problem);
+}
+
+void OptionsDialog::tellSaveProblem(const char* name, const QString& problem)
+{
+    auto* box =
+        new QMessageBox(QMessageBox::Critical, QStringLiteral("Zantiro"), problem, QMessageBox::Ok, &mainWindow);
+    box->setObjectName(QLatin1String(name));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void OptionsDialog::drawTrayPicture()
@@ -314,14 +347,9 @@ void OptionsDialog::onOk()
         o.logMode = kLogModes[chosen];
 
     mainWindow.applyLayout();
-    if (const QString problem = ctx.saveConfig(); !problem.isEmpty()) {
-        // Told by the main window, since this dialog closes now.
-        auto* box =
-            new QMessageBox(QMessageBox::Critical, QStringLiteral("Zantiro"), problem, QMessageBox::Ok, &mainWindow);
-        box->setObjectName(QStringLiteral("saveConfigError"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    }
+    if (const QString problem = ctx.saveConfig(); !problem.isEmpty())
+        tellSaveProblem("saveConfigError", problem);
+    storePrivacy();
     if (userInfoChanged)
         peer.session().sendUserInfo();
     close();

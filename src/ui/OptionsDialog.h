@@ -10,10 +10,11 @@ class PeerState;
 class QLabel;
 class QPushButton;
 
-// The dialog "Options": most of the option set on seven tab pages. Every opening starts
-// from the option set; only OK stores, then lays out the main window again, saves the option
-// file and, when the user's own information changed, sends it to the peer. Cancel, Esc and
-// the close box change nothing.
+// The dialog "Options": most of the option set on seven tab pages, and the program's own
+// privacy setting on an eighth. Every opening starts from the option set and the settings;
+// only OK stores, then lays out the main window again, saves the option file (and the
+// settings file when the privacy setting changed) and, when the user's own information
+// changed, sends it to the peer. Cancel, Esc and the close box change nothing.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -53,6 +54,10 @@ private:
     void drawTrayPicture();
     void drawLayoutPicture();
     void drawCatcherPicture();
+    void loadPrivacy();
+    void storePrivacy();
+    // A file that could not be written, told by the main window since this dialog closes.
+    void tellSaveProblem(const char* name, const QString& problem);
 
     Peer& peer;
     PeerState& ctx;

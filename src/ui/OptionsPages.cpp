@@ -16,6 +16,8 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 namespace {
 
 // The tabs: caption, key, tool tip, page frame and its caption, help topic.
@@ -36,6 +38,7 @@ constexpr Tab kTabs[] = {
     {"My Information", "myinfo", "My Information", "MyInfoFrame", "My Information", 16},
     {"File Options", "fileoptions", "File Options", "FileOptionsFrame", "File Options", 17},
     {"File Catcher", "filecatcher", "File Catcher Options", "FileCatcherFrame", "File Catcher Options", 18},
+    {"Privacy", "privacy", "Private Connections", "PrivacyFrame", "Private Connections", 4},
 };
 
 QCheckBox* check(const char* name, const QString& caption, QWidget* parent)
@@ -105,8 +108,9 @@ OptionsPages::OptionsPages(QWidget* parent) : QTabWidget(parent)
 {
     setObjectName(QStringLiteral("TabStrip1"));
     setUsesScrollButtons(false); // every tab in sight: the dialog is as wide as they are
-    QGroupBox* frames[7] = {};
-    for (int i = 0; i < 7; ++i) {
+    constexpr int pageCount = int(std::size(kTabs));
+    QGroupBox* frames[pageCount] = {};
+    for (int i = 0; i < pageCount; ++i) {
         const Tab& t = kTabs[i];
         auto* page = new QWidget(this);
         frames[i] = new QGroupBox(QLatin1String(t.frameCaption), page);
@@ -125,6 +129,7 @@ OptionsPages::OptionsPages(QWidget* parent) : QTabWidget(parent)
     buildMyInformationPage(frames[4]);
     buildFileOptionsPage(frames[5]);
     buildCatcherPage(frames[6]);
+    buildPrivacyPage(frames[7]);
 }
 
 // Display 1: time stamps, chat bar, tray.
@@ -317,5 +322,40 @@ void OptionsPages::buildCatcherPage(QGroupBox* f)
     l->addWidget(catcherOnTopCheck);
     l->addWidget(catcherSmallCheck);
     l->addWidget(catcherPicture, 0, Qt::AlignHCenter);
+    l->addStretch();
+}
+
+// Privacy.
+void OptionsPages::buildPrivacyPage(QGroupBox* f)
+{
+    auto* modes = new QGroupBox(QStringLiteral("Private Connections"), f);
+    modes->setObjectName(QStringLiteral("PrivateModeFrame"));
+    const QString captions[3] = {QStringLiteral("When the other side can"), QStringLiteral("Always"),
+                                 QStringLiteral("Never")};
+    auto* m = new QVBoxLayout(modes);
+    for (int i = 0; i < 3; ++i) {
+        privateModeOptions[i] = option(QStringLiteral("PrivateOption_%1").arg(i), captions[i], modes);
+        m->addWidget(privateModeOptions[i]);
+    }
+    auto* identity = new QGroupBox(QStringLiteral("My Identity"), f);
+    identity->setObjectName(QStringLiteral("IdentityFrame"));
+    keyCodeLabel = new QLabel(identity);
+    keyCodeLabel->setObjectName(QStringLiteral("KeyCodeLabel"));
+    keyCodeLabel->setTextFormat(Qt::PlainText);
+    keyCodeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont bold = keyCodeLabel->font();
+    bold.setBold(true);
+    keyCodeLabel->setFont(bold);
+    auto* about = new QLabel(QStringLiteral("The code of this installation's key. Friends can compare it with the one "
+                                            "you gave them before: it changes only when a new identity is made."),
+                             identity);
+    about->setWordWrap(true);
+    auto* i = new QVBoxLayout(identity);
+    i->addWidget(keyCodeLabel);
+    i->addWidget(about);
+
+    auto* l = new QVBoxLayout(f);
+    l->addWidget(modes);
+    l->addWidget(identity);
     l->addStretch();
 }

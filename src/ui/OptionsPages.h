@@ -10,7 +10,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// The options dialog's seven tab pages and their controls. The pages only hold the controls;
+// The options dialog's eight tab pages and their controls. The pages only hold the controls;
 // the dialog fills them from the option set, reacts to them and stores them on OK.
 class OptionsPages : public QTabWidget {
 public:
@@ -63,6 +63,10 @@ public:
     QCheckBox* catcherOnTopCheck = nullptr;
     QCheckBox* catcherSmallCheck = nullptr;
     QLabel* catcherPicture = nullptr;
+    // Privacy: private connections when the other side can, always, never; this
+    // installation's key code.
+    QRadioButton* privateModeOptions[3] = {};
+    QLabel* keyCodeLabel = nullptr;
     QButtonGroup* logGroup = nullptr; // the four logOptions
 
 private:
@@ -73,4 +77,5 @@ private:
     void buildMyInformationPage(QGroupBox* frame);
     void buildFileOptionsPage(QGroupBox* frame);
     void buildCatcherPage(QGroupBox* frame);
+    void buildPrivacyPage(QGroupBox* frame);
 };

@@ -14,7 +14,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-RemoteUserInfoDialog::RemoteUserInfoDialog(const PeerState& ctx, QWidget* owner) : QDialog(owner)
+RemoteUserInfoDialog::RemoteUserInfoDialog(const PeerState& ctx, QWidget* owner, const QString& connectionCode)
+    : QDialog(owner)
 {
     setObjectName(QStringLiteral("Uinfo"));
     setWindowTitle(QStringLiteral("Remote User's Information"));
@@ -42,6 +43,14 @@ RemoteUserInfoDialog::RemoteUserInfoDialog(const PeerState& ctx, QWidget* owner)
     openLinkButton->setToolTip(link.isEmpty() ? QStringLiteral("Only http and https links can be opened") : link);
     rows->addWidget(openLinkButton, 2, 2);
     connect(openLinkButton, &QPushButton::clicked, this, [this, link] { openLink(link, this); });
+
+    // The code both sides see for a private connection, to compare by phone.
+    connectionCodeLabel = new QLabel(connectionCode.isEmpty() ? QStringLiteral("Not private") : connectionCode, this);
+    connectionCodeLabel->setObjectName(QStringLiteral("ConnectionCodeLabel"));
+    connectionCodeLabel->setTextFormat(Qt::PlainText);
+    connectionCodeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    rows->addWidget(new QLabel(QStringLiteral("Connection code :"), this), 4, 0);
+    rows->addWidget(connectionCodeLabel, 4, 1);
 
     copyButton = new QPushButton(QStringLiteral("Copy Selected To Clipboard"), this);
     copyButton->setObjectName(QStringLiteral("ClipboardButton"));

@@ -71,6 +71,9 @@ void SiteDetailsPanel::layOut()
     newSiteButton = button("NewSiteButton", QStringLiteral("New Site"));
     closeButton = button("CloseButton", QStringLiteral("Close"));
     helpButton = button("HelpButton", QStringLiteral("Help"));
+    forgetIdentityButton = button("ForgetIdentityButton", QStringLiteral("Forget Identity"));
+    identityLabel = new QLabel(this);
+    identityLabel->setObjectName(QStringLiteral("IdentityLabel"));
 
     // The details keep a fixed width at the right edge; the tree takes the rest.
     setFixedWidth(twipsToPixelsX(2850));
@@ -97,6 +100,8 @@ void SiteDetailsPanel::layOut()
     buttons->addWidget(newSiteButton, 0, 1);
     buttons->addWidget(closeButton, 1, 0);
     buttons->addWidget(helpButton, 1, 1);
+    form->addWidget(identityLabel, row++, 0, 1, 2);
+    form->addWidget(forgetIdentityButton, row++, 0, 1, 2);
     form->addWidget(noticeLabel, row++, 0, 1, 2);
     form->setRowStretch(row++, 1);
     form->addLayout(buttons, row, 0, 1, 2);

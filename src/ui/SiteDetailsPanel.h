@@ -9,7 +9,8 @@ class QPushButton;
 
 // The site list's details beside the tree, at a fixed width: the boxes of the shown site
 // (name, address, port, password and the file ports that port gives), the notice naming what
-// a box did not take, and the Connect, New Site, Close and Help buttons.
+// a box did not take, whether the site's identity is remembered with the command that forgets
+// it, and the Connect, New Site, Close and Help buttons.
 class SiteDetailsPanel : public QWidget {
 public:
     explicit SiteDetailsPanel(QWidget* parent);
@@ -24,6 +25,8 @@ public:
     QLineEdit* passwordEdit = nullptr;
     QLineEdit* filePortsEdit = nullptr;
     QLabel* noticeLabel = nullptr; // names what the boxes did not take
+    QLabel* identityLabel = nullptr;
+    QPushButton* forgetIdentityButton = nullptr;
     QPushButton* connectButton = nullptr;
     QPushButton* newSiteButton = nullptr;
     QPushButton* closeButton = nullptr;

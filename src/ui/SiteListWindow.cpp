@@ -6,6 +6,7 @@
 #include "ui/NamedButton.h"
 #include "ui/QuickConnectDialog.h"
 #include "ui/SiteDetailsPanel.h"
+#include "ui/SiteIdentity.h"
 #include "ui/SitePictures.h"
 #include "ui/SiteTreeView.h"
 #include "ui/Twips.h"
@@ -103,6 +104,8 @@ void SiteListWindow::buildTreeMenu()
 void SiteListWindow::connectControls()
 {
     connect(details->newSiteButton, &QPushButton::clicked, this, [this] { askNew(false); });
+    auto* identity = new SiteIdentity(ctx, details->addressEdit, details->portEdit, details->identityLabel, this);
+    identity->addCommand(details->forgetIdentityButton);
     connect(treeWidget, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { popupMenu->popup(treeWidget->viewport()->mapToGlobal(at)); });
     connect(treeWidget, &QTreeWidget::currentItemChanged, this,

@@ -19,7 +19,8 @@ class QTreeWidgetItem;
 // site tree: every command changes the model first and the widget is rebuilt from it.
 // A site's address, port and password are edited in the boxes beside the tree and reach
 // the model when another site is shown or the window closes. Connect starts a client
-// session to the shown site and closes the window.
+// session to the shown site and closes the window. Forget Identity forgets the key
+// remembered for the shown site (SiteIdentity).
 class SiteListWindow : public QWidget {
     Q_OBJECT
 public:

@@ -1,9 +1,12 @@
 #include "session/Session.h"
 #include "support/Harness.h"
 #include "transfer/TransferManager.h"
+#include "ui/ChangedIdentityDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/PrivacyBadge.h"
 #include "ui/QueueWindow.h"
 #include "ui/QuickConnectDialog.h"
+#include "ui/RemoteUserInfoDialog.h"
 #include "ui/SplashWindow.h"
 #include "ui/TranscriptPane.h"
 #include "ui/WindowTestTools.h"
@@ -219,6 +222,7 @@ private Q_SLOTS:
     {
         TestPeer a(QStringLiteral("Ann")), b(QStringLiteral("Bob"));
         a.ctx->options.autoAccept = true;
+        a.ctx->settings.privateMode = PrivateMode::Never; // the test plays the sender in plain text
         a.ctx->options.mainWidth = "6000";
         a.ctx->options.mainHeight = "5505";
         MainWindow w(*a.peer);
@@ -259,6 +263,75 @@ private Q_SLOTS:
         Options saved;
         QCOMPARE(ConfigFile::load(a.ctx->configPath(), a.ctx->programFolder, saved), QString());
         QCOMPARE((QStringList{saved.mainWidth, saved.mainHeight}), (QStringList{"6000", "5505"}));
+    }
+
+    // Two windows: while the connection is private both show the lock with the same code in
+    // its tool tip and in the remote user's information; a plain one shows none. Gone when
+    // the connection ends.
+    void privacyShown_data()
+    {
+        QTest::addColumn<bool>("plain");
+        QTest::newRow("private") << false;
+        QTest::newRow("server never private") << true;
+    }
+    void privacyShown()
+    {
+        QFETCH(bool, plain);
+        TestPeer a("Ann"), b("Bob");
+        if (plain)
+            a.ctx->settings.privateMode = PrivateMode::Never;
+        MainWindow wa(*a.peer), wb(*b.peer);
+        const auto badge = [](MainWindow& w) { return w.findChild<PrivacyBadge*>("PrivacyBadge"); };
+        QVERIFY(badge(wb)->isHidden());
+        QVERIFY(connectPeers(a, b, freePortTriple()));
+        const QString code = a.peer->session().connectionCode();
+        QCOMPARE(b.peer->session().connectionCode(), code);
+        QCOMPARE(QRegularExpression(R"(^\d{5}( \d{5}){3}$)").match(code).hasMatch(), !plain);
+        for (MainWindow* w : {&wa, &wb}) {
+            QCOMPARE(badge(*w)->isHidden(), plain);
+            QCOMPARE(badge(*w)->toolTip(), plain ? "" : "Private connection (TLS 1.3) - connection code " + code);
+            act(w, "mnu_remui")->trigger();
+            QCOMPARE(labelText(w->findChild<RemoteUserInfoDialog*>(), "ConnectionCodeLabel"),
+                     plain ? "Not private" : code);
+        }
+        QCOMPARE(badge(wa)->lockLabel->pixmap().toImage().pixelColor(6, 8).alpha(), 255); // drawn offscreen too
+        b.peer->session().dropForConnect(); // closed here at once; the other side sees it go
+        QVERIFY(badge(wb)->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(badge(wa)->isHidden(), 3000);
+    }
+
+    // The site presents another key than the one remembered for it: not connected, and a
+    // dialog shows the new code. Cancel leaves it so; Accept remembers the new key and
+    // connects privately.
+    void changedIdentity()
+    {
+        TestPeer a("Ann"), b("Bob");
+        const quint16 port = freePortTriple();
+        const QByteArray wrongKey = Identity::generate().publicKey();
+        KnownPeers stored(b.ctx->programFolder);
+        QVERIFY(stored.rememberSite("127.0.0.1", port, wrongKey, "Ann") && stored.save());
+        QCOMPARE(b.ctx->knownPeers().siteKey("127.0.0.1", port), wrongKey);
+        MainWindow w(*b.peer);
+        a.listen(port);
+        for (bool accept : {false, true}) {
+            QTRY_COMPARE_WITH_TIMEOUT(a.peer->session().connectionState(), Session::State::Listening, 3000);
+            b.connectTo(port);
+            ChangedIdentityDialog* d = nullptr;
+            QVERIFY(
+                QTest::qWaitFor([&] { return (d = w.findChild<ChangedIdentityDialog*>()) && d->isVisible(); }, 5000));
+            QCOMPARE(d->codeLabel->text(),
+                     Identity::connectionCode(a.ctx->identity().publicKey(), b.ctx->identity().publicKey()));
+            QVERIFY(d->messageLabel->text().contains(QStringLiteral("127.0.0.1 port %1,").arg(port)));
+            QVERIFY(!b.peer->session().isConnected());
+            (accept ? d->acceptButton : d->cancelButton)->click();
+            QTRY_VERIFY(!w.findChild<ChangedIdentityDialog*>());
+            KnownPeers read(b.ctx->programFolder);
+            QVERIFY(read.load());
+            QCOMPARE(read.siteKey("127.0.0.1", port), accept ? a.ctx->identity().publicKey() : wrongKey);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(a.rec->indexStarting("*** Remote User Info Change (Bob)") >= 0, 5000);
+        QVERIFY(b.peer->session().isPrivate());
+        QVERIFY(!w.findChild<PrivacyBadge*>()->isHidden());
     }
 };
 

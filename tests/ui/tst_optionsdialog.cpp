@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -285,6 +286,7 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(QString, sent);
         StrictPeer peer; // our peer logged in to a raw one that records every byte
+        peer.me.ctx->settings.privateMode = PrivateMode::Never; // the raw peer speaks plain text
         QVERIFY(peer.start());
         Options& o = peer.me.ctx->options;
         o.myName = name, o.myAge = age;
@@ -330,6 +332,50 @@ private Q_SLOTS:
         QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(Qt::black));
         QCOMPARE(first.next().text(), "later");
         QCOMPARE(first.next().begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
+    }
+
+    // The Privacy page shows the setting and this installation's key code. Cancel changes
+    // nothing; OK stores a changed setting in the settings file, which reads back the same,
+    // and tells when the file cannot be written.
+    void privacyPage_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<QByteArray>("file"); // "<dir>": a folder in its place
+        QTest::newRow("auto to always") << 0 << 1 << QByteArray("private-connections=always\n");
+        QTest::newRow("always to never") << 1 << 2 << QByteArray("private-connections=never\n");
+        QTest::newRow("never to auto") << 2 << 0 << QByteArray("private-connections=auto\n");
+        QTest::newRow("unchanged: not written") << 1 << 1 << QByteArray("<missing>");
+        QTest::newRow("cannot be written") << 0 << 2 << QByteArray("<dir>");
+    }
+    void privacyPage()
+    {
+        QFETCH(int, before);
+        QFETCH(int, chosen);
+        QFETCH(QByteArray, file);
+        const PrivateMode modes[3] = {PrivateMode::Auto, PrivateMode::Always, PrivateMode::Never};
+        TestPeer p;
+        const QString path = ProgramSettings::filePath(p.ctx->programFolder);
+        QVERIFY(file != "<dir>" || QDir().mkpath(path));
+        p.ctx->settings.privateMode = modes[before];
+        MainWindow w(*p.peer);
+        for (bool ok : {false, true}) {
+            OptionsDialog* d = openOptions(w);
+            QCOMPARE(shown(d, "PrivateOption"), QString::number(before));
+            QCOMPARE(shown(d, "KeyCodeLabel"), Identity::loadOrCreate(p.ctx->programFolder).keyCode());
+            QVERIFY(QRegularExpression("^\\d{5}( \\d{5}){3}$").match(shown(d, "KeyCodeLabel")).hasMatch());
+            change(d, "PrivateOption", QString::number(chosen));
+            (ok ? d->okButton : d->cancelButton)->click();
+            QTRY_VERIFY(!w.findChild<OptionsDialog*>());
+            QCOMPARE(p.ctx->settings.privateMode, modes[ok ? chosen : before]);
+        }
+        QCOMPARE(bool(w.findChild<QMessageBox*>("saveSettingsError")), file == "<dir>");
+        if (file == "<dir>")
+            return;
+        QCOMPARE(readFile(path), file);
+        ProgramSettings read(p.ctx->programFolder);
+        QVERIFY(read.load());
+        QCOMPARE(read.privateMode, file == "<missing>" ? PrivateMode::Auto : modes[chosen]);
     }
 };
 

@@ -1,3 +1,4 @@
+#include "identity/KnownPeers.h"
 #include "support/Harness.h"
 
 #include "ui/MainWindow.h"
@@ -259,6 +260,46 @@ private Q_SLOTS:
         QTRY_VERIFY(!gone);
         QCOMPARE(p.ctx->options, expected);
         QCOMPARE(readFile(sitesPath(p)), file);
+    }
+
+    // The shown site's identity, by the address and port its boxes hold: remembered or not.
+    // Forget Identity asks; No keeps the key, Yes removes it from the file and nothing else.
+    void forgetIdentity()
+    {
+        TestPeer p;
+        QVERIFY(writeFile(sitesPath(p), kFile + "Site=T;IP=1.2.3.4;Port=2001;Password=;Parent=Sites;\r\n"));
+        KnownPeers stored(p.ctx->programFolder);
+        QVERIFY(stored.rememberSite("1.2.3.4", 2000, "key of S", "Ann") && stored.rememberSite("h", 2000, "k2", ""));
+        QVERIFY(stored.save());
+        QWidget owner;
+        SiteListWindow l(*p.ctx, &owner);
+        l.loadSites();
+        l.show();
+        SiteDetailsPanel* d = l.details;
+        auto state = [d] { return d->identityLabel->text() + (d->forgetIdentityButton->isEnabled() ? "|forget" : ""); };
+        QCOMPARE(state(), "");
+        const QList<std::pair<QString, QString>> steps = {{"select:T", "Identity : not yet known"},
+                                                          {"select:S", "Identity : remembered|forget"},
+                                                          {"port:2001", "Identity : not yet known"},
+                                                          {"port:2000", "Identity : remembered|forget"}};
+        QStringList told;
+        for (const auto& [op, shows] : steps) {
+            step(&l, op, told);
+            QCOMPARE(state(), shows);
+        }
+        for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            d->forgetIdentityButton->click();
+            auto* q = l.findChild<QMessageBox*>("forgetIdentityQuestion");
+            QVERIFY(q && q->isVisible()
+                    && q->text().startsWith("Forget the identity remembered for 1.2.3.4 port 2000?"));
+            q->button(answer)->click();
+            delete q;
+            KnownPeers read(p.ctx->programFolder);
+            QVERIFY(read.load());
+            QCOMPARE(read.siteKey("1.2.3.4", 2000), answer == QMessageBox::Yes ? QByteArray() : "key of S");
+            QCOMPARE(read.siteKey("h", 2000), "k2");
+        }
+        QCOMPARE(state(), "Identity : not yet known");
     }
 };
 
