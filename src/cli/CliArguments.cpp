@@ -20,8 +20,7 @@ namespace {
 // The options that take a value; "--debug" is read apart, as the desktop program reads it.
 const QStringList kValueOptions = {"--home",     "--listen", "--connect",    "--password", "--require-password",
                                    "--name",     "--email",  "--age",        "--homepage", "--send",
-                                   "--download", "--exists", "--exit-after", "--site",
-                                   "--private"};
+                                   "--download", "--exists", "--exit-after", "--site",     "--private"};
 
 // The switches, each with the field it turns on.
 struct Switch {

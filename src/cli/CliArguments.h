@@ -30,12 +30,12 @@ struct CliArguments {
     QString download;        // --download DIR (empty: the stored downloadFolder)
     int exists = -1;         // --exists: 1 overwrite, 2 resume, 3 rename, 0 cancel; -1 not given
     bool exitWhenDone = false;
-    int exitAfter = -1;        // --exit-after N incoming transfers
-    bool listSites = false;    // --sites: print the saved sites and leave
-    QString site;              // --site PATH: the saved site connected to
-    bool noExtensions = false; // --no-extensions: speak only the plain protocol
-    QString privateMode;       // --private auto|always|never; empty: the stored setting
-    bool showIdentity = false; // --identity: print this installation's key code and leave
+    int exitAfter = -1;            // --exit-after N incoming transfers
+    bool listSites = false;        // --sites: print the saved sites and leave
+    QString site;                  // --site PATH: the saved site connected to
+    bool noExtensions = false;     // --no-extensions: speak only the plain protocol
+    QString privateMode;           // --private auto|always|never; empty: the stored setting
+    bool showIdentity = false;     // --identity: print this installation's key code and leave
     bool trustNewIdentity = false; // --trust-new-identity: accept a changed key of the site
 
     // The program folder's site tree, one line a node: folders by name, sites as

@@ -208,9 +208,9 @@ void CliPeer::showPeerRecord()
         writeLine(stdout, row[0] + LineText::visible(row[1]));
     const Session& session = peer->session();
     writeLine(stdout, QStringLiteral("Private : ")
-                          + (session.isPrivate()
-                                 ? session.privateProtocol() + QStringLiteral(", connection code ") + session.connectionCode()
-                                 : QStringLiteral("no")));
+                          + (session.isPrivate() ? session.privateProtocol() + QStringLiteral(", connection code ")
+                                                       + session.connectionCode()
+                                                 : QStringLiteral("no")));
     QStringList shared = session.sharedExtensions();
     if (session.isPrivate())
         shared << QStringLiteral("private");

@@ -1,10 +1,10 @@
 #pragma once
 #include "config/Options.h"
 #include "config/ProgramSettings.h"
-#include "identity/Identity.h"
-#include "identity/KnownPeers.h"
 #include "core/LineKind.h"
 #include "core/TransferEndCode.h"
+#include "identity/Identity.h"
+#include "identity/KnownPeers.h"
 
 #include <QHostAddress>
 #include <QObject>

@@ -197,7 +197,7 @@ void EventSocket::onEncrypted()
         s->deleteLater();
         stream = nullptr;
         setError(10013, key.isEmpty() ? QStringLiteral("The other side presented no certificate")
-                                       : QStringLiteral("The other side's key is not the one of this connection"));
+                                      : QStringLiteral("The other side's key is not the one of this connection"));
         Q_EMIT error(errorNumber, errorText);
         return;
     }

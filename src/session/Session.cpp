@@ -393,6 +393,13 @@ void Session::handleControlMessage(const QString& text)
 {
     using Kind = ControlMessages::Kind;
     const Kind kind = ControlMessages::classify(text);
+    if (privacyStep == PrivacyStep::AwaitingOffer && kind != Kind::PrivateOffer) {
+        // A server that speaks before it offers to go private never will: it is a plain one.
+        const quint64 gen = generation;
+        onNoPrivateOffer();
+        if (gen != generation)
+            return;
+    }
     // Until a server that requires a password has accepted the client's, it answers only
     // the login, a ping and a goodbye.
     if (!peerAuthorised() && !ControlMessages::answeredBeforeLogin(kind))

@@ -185,7 +185,8 @@ void Session::acceptChangedIdentity()
     if (refusedKey.isEmpty())
         return;
     KnownPeers& known = ctx.knownPeers();
-    known.rememberSite(refusedHost, refusedPort, std::exchange(refusedKey, {}), known.siteName(refusedHost, refusedPort));
+    known.rememberSite(refusedHost, refusedPort, std::exchange(refusedKey, {}),
+                       known.siteName(refusedHost, refusedPort));
     known.save();
     openConnection();
 }

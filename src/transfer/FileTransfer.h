@@ -239,7 +239,10 @@ protected:
     void streamIn();
     void requireToken(EventSocket& socket, const QByteArray& proof);
     // Connections to our port must prove the token, or (private) pass the TLS key check, or both.
-    bool guarded() const { return !setup.token.isEmpty() || !setup.tls.isNull(); }
+    bool guarded() const
+    {
+        return !setup.token.isEmpty() || !setup.tls.isNull();
+    }
     void onCommands();
     void onCommandClosed();
     void onSocketError(bool data, const QString& tag, const QString& where, int number, const QString& description);
