@@ -1,0 +1,402 @@
+// Private connections between two real peers over loopback, with what passes on the wire
+// watched, altered or relayed by a man in the middle, and with plain peers.
+#include "support/RawPeer.h"
+#include "support/TransferPair.h"
+
+#include "identity/Identity.h"
+#include "identity/KnownPeers.h"
+#include "platform/EventSocket.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QHostAddress kTapAddress(QStringLiteral("127.0.0.2"));
+const QRegularExpression kCode(R"(^\d{5} \d{5} \d{5} \d{5}$)");
+
+// Forwards connections to 127.0.0.2:port on to 127.0.0.1:port, from 127.0.0.2, so each peer
+// sees the other at 127.0.0.2 and its transfer connections come through here too. Keeps what
+// passed each way, by port; `alter` may change or drop the bytes of one direction.
+struct Tap {
+    std::vector<std::unique_ptr<QTcpServer>> servers;
+    QMap<quint16, QByteArray> up, down; // client to server, server to client
+    std::function<void(quint16 port, bool toServer, QByteArray& bytes)> alter;
+
+    bool listen(quint16 port)
+    {
+        auto server = std::make_unique<QTcpServer>();
+        if (!server->listen(kTapAddress, port))
+            return false;
+        QTcpServer* s = server.get();
+        QObject::connect(s, &QTcpServer::newConnection, s, [this, s, port] {
+            while (QTcpSocket* in = s->nextPendingConnection())
+                link(in, port);
+        });
+        servers.push_back(std::move(server));
+        return true;
+    }
+    void link(QTcpSocket* in, quint16 port)
+    {
+        auto* out = new QTcpSocket(in);
+        auto held = std::make_shared<QByteArray>();
+        auto pass = [this, port](QTcpSocket* from, QTcpSocket* to, bool toServer) {
+            QByteArray bytes = from->readAll();
+            if (alter)
+                alter(port, toServer, bytes);
+            (toServer ? up : down)[port] += bytes;
+            to->write(bytes);
+        };
+        QObject::connect(in, &QTcpSocket::readyRead, in, [=] {
+            if (out->state() == QAbstractSocket::ConnectedState)
+                pass(in, out, true);
+        });
+        QObject::connect(out, &QTcpSocket::connected, in, [=] { pass(in, out, true); });
+        QObject::connect(out, &QTcpSocket::readyRead, in, [=] { pass(out, in, false); });
+        QObject::connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
+        QObject::connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
+        QObject::connect(in, &QTcpSocket::disconnected, in, &QObject::deleteLater);
+        out->bind(kTapAddress);
+        out->connectToHost(QHostAddress::LocalHost, port);
+    }
+};
+
+// Drops the first control message from the server (the offer to go private).
+void dropFirstFrame(QByteArray& bytes, QByteArray& held, bool& dropped)
+{
+    if (dropped)
+        return;
+    held += std::exchange(bytes, {});
+    const qsizetype end = held.indexOf(Session::Terminator);
+    if (end < 0)
+        return;
+    dropped = true;
+    bytes = held.mid(end + Session::Terminator.size());
+}
+
+QSslConfiguration tlsOf(const Identity& identity)
+{
+    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+    c.setLocalCertificate(identity.certificate());
+    c.setPrivateKey(identity.privateKey());
+    c.setProtocol(QSsl::TlsV1_3OrLater);
+    c.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    return c;
+}
+
+// A man in the middle with an identity of its own: it ends the client's TLS and makes its
+// own to the server, and reads everything between.
+struct Mitm {
+    Identity identity = Identity::generate();
+    EventSocket listener, client, server;
+    QByteArray request;
+    QByteArray seenFromClient; // decrypted
+    explicit Mitm(quint16 port)
+    {
+        for (EventSocket* s : {&listener, &client, &server})
+            s->setTls(tlsOf(identity));
+        listener.exactReads = true;
+        listener.setListenAddress(kTapAddress);
+        listener.setLocalPort(port);
+        QObject::connect(&listener, &EventSocket::connectionRequest, [this, port](int id) {
+            listener.handOver(id, client);
+            server.setRemoteHost(QStringLiteral("127.0.0.1"));
+            server.setRemotePort(port);
+            server.connectToPeer();
+        });
+        QObject::connect(&server, &EventSocket::dataArrived, [this] { client.send(server.takeAll()); });
+        QObject::connect(&client, &EventSocket::dataArrived, [this] {
+            if (!client.isEncrypted() && !client.tlsPending()) {
+                const QByteArray want = Session::frame(QStringLiteral("tls:start"));
+                request += client.take(want.size() - request.size());
+                if (request == want) {
+                    client.startTls(true);
+                    server.send(want);
+                    server.startTls(false);
+                }
+                return;
+            }
+            const QByteArray bytes = client.takeAll();
+            seenFromClient += bytes;
+            server.send(bytes);
+        });
+    }
+};
+
+QStringList privateLines(const TestPeer& p)
+{
+    return p.rec->lines.filter(QRegularExpression(R"(^\*\*\* (Private connection|The other side|This peer))"));
+}
+
+void connectVia(TestPeer& client, quint16 port)
+{
+    client.ctx->connectionMode = ConnectionMode::Client;
+    client.ctx->connectionHost = kTapAddress.toString();
+    client.ctx->connectionPort = QString::number(port);
+    client.peer->session().openConnection();
+}
+
+} // namespace
+
+class TestPrivate : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Two peers go private through a tap that sees only TLS records after the switch, move
+    // files byte-identical, and know each other on the next connection.
+    void privateSessionAndFiles()
+    {
+        TransferPair t;
+        const quint16 port = freePortTriple();
+        Tap tap;
+        QVERIFY(tap.listen(port) && tap.listen(port + 1) && tap.listen(port + 2));
+        t.b.ctx->options.requirePassword = true;
+        t.b.ctx->options.serverPassword = QStringLiteral("pw-very-secret");
+        t.b.listen(port);
+        t.a.ctx->connectionPassword = QStringLiteral("pw-very-secret");
+        connectVia(t.a, port);
+        QTRY_VERIFY_WITH_TIMEOUT(t.b.rec->contains("*** User Authenticated"), 10000);
+        Session& sa = t.a.peer->session();
+        Session& sb = t.b.peer->session();
+        QVERIFY(sa.isPrivate() && sb.isPrivate());
+        QVERIFY(kCode.match(sa.connectionCode()).hasMatch());
+        QCOMPARE(sa.connectionCode(), sb.connectionCode());
+        const QString first = "*** Private connection (TLS 1.3) - connection code " + sa.connectionCode()
+                              + " - new identity, compare this code with your friend";
+        QCOMPARE(privateLines(t.a), QStringList{first});
+        QCOMPARE(privateLines(t.b), QStringList{first});
+
+        sa.sendChat(QStringLiteral("chat-in-the-clear?"));
+        QTRY_VERIFY_WITH_TIMEOUT(t.b.rec->contains("<Ann> chat-in-the-clear?"), 10000);
+        QByteArray pattern;
+        for (int i = 0; i < 20000; ++i)
+            pattern += "FILE-BYTES-" + QByteArray::number(i) + '\n';
+        const QList<QByteArray> files{QByteArray("x"), pattern, pattern.repeated(20)};
+        for (int i = 0; i < files.size(); ++i) {
+            const QString name = QStringLiteral("f%1.bin").arg(i);
+            QVERIFY(writeFile(t.srcPath(name), files[i]));
+            QVERIFY(t.send(name));
+            QVERIFY2(t.endedB.last().complete, qPrintable(t.b.rec->lines.join('\n') + t.a.rec->lines.join('\n')));
+            QCOMPARE(readFile(t.downPath(name)), files[i]);
+        }
+        // On the wire: the offer and the request in the clear, then only TLS records, on the
+        // control connection and on the data connections.
+        const QByteArray upControl = tap.up.value(port);
+        const QByteArray start = Session::frame(QStringLiteral("tls:start"));
+        QVERIFY(upControl.startsWith(start));
+        QCOMPARE(upControl.mid(start.size(), 3), QByteArray("\x16\x03\x01", 3)); // a TLS handshake record
+        QVERIFY(tap.down.value(port).startsWith(Session::frame(QStringLiteral("tls:offer"))));
+        QVERIFY(tap.up.value(port + 2).size() > pattern.size() * 20);
+        QVERIFY(tap.up.value(port + 2).startsWith(QByteArray("\x16\x03", 2)));
+        const QByteArray all = upControl + tap.down.value(port) + tap.up.value(port + 2);
+        for (const QByteArray& secret : {QByteArray("pw-very-secret"), Session::frame("PAuth:pw-very-secret"),
+                                         Session::frame("msg:chat-in-the-clear?"), QByteArray("FILE-BYTES-1"),
+                                         QByteArray("ACCE_TRAN"), QByteArray("f1.bin")})
+            QVERIFY2(!all.contains(secret), secret.constData());
+
+        // The next time both know the other.
+        sa.dropForConnect();
+        QTRY_COMPARE_WITH_TIMEOUT(sb.connectionState(), Session::State::Idle, 10000);
+        t.b.listen(port);
+        connectVia(t.a, port);
+        QTRY_VERIFY_WITH_TIMEOUT(t.b.rec->count("*** User Authenticated") == 2, 10000);
+        QCOMPARE(privateLines(t.a).last(), QString("*** Private connection (TLS 1.3) - known identity"));
+        QCOMPARE(privateLines(t.b).last(), QString("*** Private connection (TLS 1.3) - known identity"));
+    }
+
+    // A man in the middle with its own key: on first contact the two codes differ; where the
+    // site is remembered the client goes no further than the handshake, and deleting the offer
+    // does not make it log in in the clear.
+    void manInTheMiddle_data()
+    {
+        QTest::addColumn<bool>("remembered");
+        QTest::addColumn<bool>("deleteOffer");
+        QTest::newRow("first contact") << false << false;
+        QTest::newRow("remembered site") << true << false;
+        QTest::newRow("offer deleted, remembered") << true << true;
+        QTest::newRow("offer deleted, first contact") << false << true;
+    }
+    void manInTheMiddle()
+    {
+        QFETCH(bool, remembered);
+        QFETCH(bool, deleteOffer);
+        TestPeer server("Bob"), client("Ann");
+        client.peer->session().limits.privateOfferWaitMs = 300;
+        const quint16 port = freePortTriple();
+        if (remembered) {
+            KnownPeers known(client.home.path());
+            QVERIFY(known.rememberSite(kTapAddress.toString(), port, server.ctx->identity().publicKey(), "Bob"));
+            QVERIFY(known.save());
+        }
+        server.listen(port);
+        std::unique_ptr<Mitm> mitm;
+        Tap tap;
+        QByteArray held;
+        bool dropped = false;
+        if (deleteOffer) {
+            QVERIFY(tap.listen(port));
+            tap.alter = [&](quint16, bool toServer, QByteArray& bytes) {
+                if (!toServer)
+                    dropFirstFrame(bytes, held, dropped);
+            };
+        } else {
+            mitm = std::make_unique<Mitm>(port);
+            QVERIFY(mitm->listener.listen());
+        }
+        QSignalSpy refused(&client.peer->session(), &Session::identityRefused);
+        connectVia(client, port);
+        if (!remembered) {
+            QTRY_VERIFY_WITH_TIMEOUT(server.rec->contains("*** User Authenticated"), 10000);
+            if (deleteOffer) { // a site never seen private: plain, as with a plain server
+                QVERIFY(!client.peer->session().isPrivate() && privateLines(client).isEmpty());
+                return;
+            }
+            QVERIFY(client.peer->session().isPrivate() && server.peer->session().isPrivate());
+            QVERIFY(client.peer->session().connectionCode() != server.peer->session().connectionCode());
+            QVERIFY(mitm->seenFromClient.contains(Session::frame("PAuth:")));
+            return;
+        }
+        const QString line = deleteOffer ? "*** This peer connected privately before and does not now - not connected"
+                                         : "*** The other side's identity changed since the last connection - not "
+                                           "connected";
+        QTRY_VERIFY_WITH_TIMEOUT(client.rec->contains(line), 10000);
+        QCOMPARE(refused.count(), deleteOffer ? 0 : 1);
+        QCOMPARE(client.peer->session().connectionState(), Session::State::Idle);
+        // Nothing of the login went out.
+        if (mitm)
+            QVERIFY(mitm->seenFromClient.isEmpty());
+        else
+            QVERIFY(!tap.up.value(port).contains(Session::frame("PAuth:")));
+        QVERIFY(!server.rec->contains("*** User Authenticated"));
+        KnownPeers known(client.home.path());
+        QVERIFY(known.load());
+        QCOMPARE(known.siteKey(kTapAddress.toString(), port), server.ctx->identity().publicKey());
+    }
+
+    // A plain peer works with the default setting; "always" refuses it before any password.
+    void plainPeers_data()
+    {
+        QTest::addColumn<bool>("rawServes");
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("raw server, auto") << true << "auto";
+        QTest::newRow("raw server, always") << true << "always";
+        QTest::newRow("raw client, auto") << false << "auto";
+        QTest::newRow("raw client, always") << false << "always";
+        QTest::newRow("raw client, never") << false << "never";
+    }
+    void plainPeers()
+    {
+        QFETCH(bool, rawServes);
+        QFETCH(QString, mode);
+        TestPeer me;
+        QVERIFY(ProgramSettings::parseMode(mode, me.ctx->settings.privateMode));
+        me.peer->session().limits.privateOfferWaitMs = 200;
+        const QString refusal = "*** The other side cannot make a private connection and private connections are "
+                                "set to always - not connected";
+        QByteArray said;
+        QTcpSocket raw;
+        QObject::connect(&raw, &QTcpSocket::readyRead, [&] { said += raw.readAll(); });
+        if (rawServes) {
+            QTcpServer server;
+            QVERIFY(server.listen(QHostAddress::LocalHost));
+            me.connectTo(server.serverPort(), "pw");
+            QVERIFY(server.waitForNewConnection(5000));
+            QTcpSocket* in = server.nextPendingConnection();
+            QObject::connect(in, &QTcpSocket::readyRead, [&] { said += in->readAll(); });
+            if (mode == "always") {
+                QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
+                QVERIFY(said.isEmpty()); // no password in the clear
+                return;
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(said), QStringList{"PAuth:pw"}, 5000);
+            in->write(Session::frame("PSOK"));
+            QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains("*** Login Authenticated"), 5000);
+            QVERIFY(privateLines(me).isEmpty());
+            return;
+        }
+        const quint16 port = freePortTriple();
+        me.listen(port);
+        raw.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(raw.waitForConnected(5000));
+        raw.write(Session::frame("PAuth:"));
+        if (mode == "always") {
+            QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Listening, 5000);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains("*** User Authenticated"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(said).contains("PSOK"), 5000);
+        // The one extra message a plain client sees comes first, and only with "auto".
+        QCOMPARE(messagesIn(said).first() == "tls:offer", mode == "auto");
+    }
+
+    // Strangers on a private transfer's port, in the clear or with a certificate of their own,
+    // are closed and the transfer goes on.
+    void strangersOnTransferPort()
+    {
+        TransferPair t;
+        QVERIFY(t.connect());
+        QVERIFY(t.a.peer->session().isPrivate());
+        const QByteArray data = QByteArray("abc").repeated(2000000);
+        QVERIFY(writeFile(t.srcPath("s.bin"), data));
+        const quint16 commandPort = t.a.ctx->connectionPort.toUShort() + 1;
+        const auto na = t.endedA.size(), nb = t.endedB.size();
+        QVERIFY(t.a.peer->transfers().offerFile(t.srcPath("s.bin"), "s.bin"));
+        // Both come while the offer is still on its way to the receiver.
+        QTcpSocket plain;
+        plain.connectToHost(QHostAddress::LocalHost, commandPort);
+        QVERIFY(plain.waitForConnected(5000));
+        plain.write("TOKEN_ID_0123ACCE_TRAN");
+        EventSocket other;
+        const Identity stranger = Identity::generate();
+        other.setTls(tlsOf(stranger));
+        other.encryptOnConnect = true;
+        other.setRemoteHost("127.0.0.1");
+        other.setRemotePort(commandPort);
+        QSignalSpy otherError(&other, &EventSocket::error);
+        QSignalSpy otherClosed(&other, &EventSocket::closed);
+        QSignalSpy otherData(&other, &EventSocket::dataArrived);
+        other.connectToPeer();
+        QTRY_VERIFY_WITH_TIMEOUT(plain.state() == QAbstractSocket::UnconnectedState, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(otherError.count() + otherClosed.count() > 0, 5000);
+        QCOMPARE(otherData.count(), 0);
+        QVERIFY(t.waitEnded(na, nb));
+        QVERIFY(t.endedB.last().complete);
+        QCOMPARE(readFile(t.downPath("s.bin")), data);
+    }
+
+    // A TLS record altered on the way ends the transfer with an error, never "Complete".
+    void alteredRecord()
+    {
+        TransferPair t;
+        const quint16 port = freePortTriple();
+        Tap tap;
+        QVERIFY(tap.listen(port) && tap.listen(port + 1) && tap.listen(port + 2));
+        qint64 passed = 0;
+        tap.alter = [&](quint16 p, bool toServer, QByteArray& bytes) {
+            if (p == port + 2 && toServer && passed < 1000000 && passed + bytes.size() >= 1000000)
+                bytes[qsizetype(1000000 - passed)] ^= 0x20;
+            if (p == port + 2 && toServer)
+                passed += bytes.size();
+        };
+        t.b.listen(port);
+        connectVia(t.a, port);
+        QTRY_VERIFY_WITH_TIMEOUT(t.a.peer->session().isPrivate() && t.a.rec->contains("*** Login Authenticated"),
+                                 10000);
+        const QByteArray data = QByteArray("0123456789").repeated(400000);
+        QVERIFY(writeFile(t.srcPath("t.bin"), data));
+        QVERIFY(t.send("t.bin", 20000));
+        QVERIFY(passed > 1000000);
+        QVERIFY(!t.endedA.last().complete);
+        QVERIFY(!t.endedB.last().complete);
+        QVERIFY(readFile(t.downPath("t.bin")) != data);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPrivate)
+#include "tst_private.moc"
