@@ -73,6 +73,7 @@ void CliPeer::start()
     if (!problem.isEmpty())
         writeLine(stderr, problem);
     fileOptions = peerState.options;
+    peerState.identity(); // made on the first start; a damaged one is reported now
 
     overrideOptions(peerState.options);
     peer->transfers().setPrompts(makePrompts(peerState.options));

@@ -56,6 +56,9 @@ int main(int argc, char** argv)
         window.sizeForNewInstallation();
     installTransferUi(peer, &window);
     installSiteList(window);
+    // The identity is made on the first start, and a damaged one reported in the pane now
+    // rather than at the first connection.
+    ctx.identity();
     // exit(), not quit(): quit() lets any window that refuses to close keep the process alive.
     QObject::connect(&window, &MainWindow::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
     QObject::connect(splash, &SplashWindow::finished, &window, [&window, splash] {

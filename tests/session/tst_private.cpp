@@ -186,6 +186,11 @@ private Q_SLOTS:
         }
         // On the wire: the offer and the request in the clear, then only TLS records, on the
         // control connection and on the data connections.
+        // The two messages are fixed bytes; docs/protocol.md gives them.
+        QCOMPARE(Session::frame(QStringLiteral("tls:offer")).toHex(' '),
+                 QByteArray("17 18 eb 1e 26 25 21 18 24 7b bf 7d"));
+        QCOMPARE(Session::frame(QStringLiteral("tls:start")).toHex(' '),
+                 QByteArray("24 26 eb 1e 26 25 25 13 26 7b bf 7d"));
         const QByteArray upControl = tap.up.value(port);
         const QByteArray start = Session::frame(QStringLiteral("tls:start"));
         QVERIFY(upControl.startsWith(start));
