@@ -1,11 +1,11 @@
 #include "config/Options.h"
 
+#include "config/SavedFile.h"
 #include "config/Scramble.h"
 #include "platform/Windows1252.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <array>
 
@@ -263,10 +263,8 @@ QString save(const QString& path, const Options& opts)
     out += scramble(QByteArray::number(opts.configFlags()));
     out += "\r\n";
 
-    QSaveFile file(path);
-    // Unbuffered, so that a write the disk cuts short is seen and the old file stays.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(out) != out.size() || !file.commit())
-        return QStringLiteral("Close Config Error : 75 - Path/File access error (%1)").arg(file.errorString());
+    if (const QString error = saveWholeFile(path, out); !error.isEmpty())
+        return QStringLiteral("Close Config Error : 75 - Path/File access error (%1)").arg(error);
     if (kept.isEmpty() && derived.isEmpty())
         return {};
     QString message = QStringLiteral("Close Config Error : 0 - The option file cannot hold \"[\", \"%1\" or "

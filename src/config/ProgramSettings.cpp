@@ -1,9 +1,10 @@
 #include "config/ProgramSettings.h"
 
+#include "config/SavedFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -125,16 +126,10 @@ bool ProgramSettings::save(QString* problem) const
         else
             out << modeText;
         const QByteArray bytes = out.join('\n') + '\n';
-        QSaveFile file(path);
-        // Unbuffered, so a write cut short (a full disk) shows and the old file stays.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
-            || !file.commit()) {
-            why =
-                QStringLiteral("%1 could not be written (%2)").arg(QDir::toNativeSeparators(path), file.errorString());
-            file.cancelWriting();
-        } else {
+        if (const QString error = saveWholeFile(path, bytes); !error.isEmpty())
+            why = QStringLiteral("%1 could not be written (%2)").arg(QDir::toNativeSeparators(path), error);
+        else
             readWhole = true;
-        }
     }
     if (problem)
         *problem = why;

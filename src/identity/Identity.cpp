@@ -1,11 +1,12 @@
 #include "identity/Identity.h"
 
+#include "config/SavedFile.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -140,15 +141,7 @@ Identity readFile(const QString& path, QString& why)
 // Writes the identity to path, readable by the owner only; an empty text on success.
 QString writeFile(const QString& path, const QByteArray& pem)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return file.errorString();
-    if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0 || file.write(pem) != pem.size() || !file.commit()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return why.isEmpty() ? QStringLiteral("write error") : why;
-    }
-    return {};
+    return saveWholeFile(path, pem, true);
 }
 
 // Renames what is at path to a free "<name>.damaged-<time>[-n]" beside it; the new path, or

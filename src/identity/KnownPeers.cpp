@@ -1,9 +1,10 @@
 #include "identity/KnownPeers.h"
 
+#include "config/SavedFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <sys/stat.h>
@@ -194,16 +195,10 @@ bool KnownPeers::save(QString* problem) const
         QByteArray bytes;
         for (const Line& line : lines)
             bytes += format(line) + '\n';
-        QSaveFile file(path);
-        // Unbuffered, so a write cut short (a full disk) shows and the old file stays.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || ::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0
-            || file.write(bytes) != bytes.size() || !file.commit()) {
-            why =
-                QStringLiteral("%1 could not be written (%2)").arg(QDir::toNativeSeparators(path), file.errorString());
-            file.cancelWriting();
-        } else {
+        if (const QString error = saveWholeFile(path, bytes, true); !error.isEmpty())
+            why = QStringLiteral("%1 could not be written (%2)").arg(QDir::toNativeSeparators(path), error);
+        else
             readWhole = true;
-        }
     }
     if (problem)
         *problem = why;

@@ -150,7 +150,28 @@ bool EventSocket::startTls(bool asServer)
         s->startServerEncryption();
     else
         s->startClientEncryption();
+    watchHandshake(s);
     return true;
+}
+
+void EventSocket::watchHandshake(QTcpSocket* s)
+{
+    // A peer that takes the connection and then says nothing must not hold it for good.
+    QTimer::singleShot(handshakeTimeoutMs, s, [this, s] {
+        if (s == stream && tlsPending())
+            failStream(10060, QStringLiteral("The other side did not finish the TLS handshake in time"));
+    });
+}
+
+void EventSocket::failStream(int number, const QString& text)
+{
+    closeResetProbe(false);
+    QTcpSocket* s = std::exchange(stream, nullptr);
+    s->disconnect(this);
+    s->abort();
+    s->deleteLater();
+    setError(number, text);
+    Q_EMIT error(errorNumber, errorText);
 }
 
 bool EventSocket::tlsPending() const
@@ -191,14 +212,8 @@ void EventSocket::onEncrypted()
     // so only its public key counts, and only when it is the one expected.
     const QByteArray key = peerPublicKey();
     if (key.isEmpty() || (!expectedKey.isEmpty() && key != expectedKey)) {
-        closeResetProbe(false);
-        s->disconnect(this);
-        s->abort();
-        s->deleteLater();
-        stream = nullptr;
-        setError(10013, key.isEmpty() ? QStringLiteral("The other side presented no certificate")
-                                      : QStringLiteral("The other side's key is not the one of this connection"));
-        Q_EMIT error(errorNumber, errorText);
+        failStream(10013, key.isEmpty() ? QStringLiteral("The other side presented no certificate")
+                                        : QStringLiteral("The other side's key is not the one of this connection"));
         return;
     }
     Q_EMIT encrypted();
@@ -326,9 +341,12 @@ void EventSocket::adopt(QTcpSocket* s)
     connect(s, &QTcpSocket::connected, this, [this, s, secure] {
         if (s != stream)
             return;
+        // An option set before the connection existed does not reach a TLS socket's stream.
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         openResetProbe();
         if (secure && encryptOnConnect) {
             secure->startClientEncryption(); // connected() follows the handshake
+            watchHandshake(s);
             return;
         }
         Q_EMIT connected();

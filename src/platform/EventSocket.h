@@ -102,6 +102,8 @@ public:
     // n, so the clear text before a switch to TLS can be read without taking any byte of the
     // handshake that follows it.
     bool exactReads = false;
+    // A handshake not done within this long ends the connection with error().
+    int handshakeTimeoutMs = 20000;
     // Starts the handshake on the connected stream, as the client or as the server. What was
     // sent before goes out first, in the clear; everything after it is encrypted.
     bool startTls(bool asServer);
@@ -150,6 +152,9 @@ private:
     QTcpSocket* newStream();
     QSslSocket* secureStream() const;
     void onEncrypted();
+    void watchHandshake(QTcpSocket* socket);
+    // Cuts the stream off and reports the error.
+    void failStream(int number, const QString& text);
     void dropStream();
     void onNewConnection();
     void onSocketError(QAbstractSocket::SocketError error);

@@ -324,6 +324,8 @@ void Session::readMessages(bool unbounded)
             handleControlMessage(ControlFramer::decode(plain, utf8In));
             if (gen != generation)
                 return; // the message closed the connection; what is left belongs to it
+            if (privacyStep == PrivacyStep::Handshake)
+                return; // what follows is TLS, read once the handshake is done
             break;
         }
     }
@@ -366,6 +368,12 @@ void Session::sendControlMessage(const QString& text)
 {
     if (!isConnected())
         return;
+    // Nothing goes out in the clear while the connection may still go private; the lines wait
+    // for the decision.
+    if (privacyUndecided() && text != QLatin1String("tls:offer") && text != QLatin1String("bye")) {
+        holdChat(text);
+        return;
+    }
     if (loginPending() && text.startsWith(QLatin1String("msg:"))) {
         holdChat(text);
         return;
@@ -484,7 +492,8 @@ void Session::onUserInfo(const QString& record)
     ctx.remoteAge = f[2];
     ctx.remoteHomepage = f[3];
     Q_EMIT remoteInfoChanged();
-    rememberPeerName();
+    if (!std::exchange(peerNameRemembered, true))
+        rememberPeer(); // the first record of a connection: a name that changes is not written again
     if (admitAnswer())
         ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', LineKind::Connect);
 }

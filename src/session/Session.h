@@ -50,6 +50,8 @@ struct SessionLimits {
     // with a plain peer; either side: how long the TLS handshake may take.
     int privateOfferWaitMs = 1000;
     int handshakeTimeoutMs = 20000;
+    // Client: the wait for the offer of a site that went private before, which must offer.
+    int rememberedOfferWaitMs = 10000;
 };
 
 // The control connection to the one peer: opening it as server or client, the login,
@@ -269,7 +271,15 @@ private:
     // Closes without a login, saying why; nothing reconnects on its own.
     void refuseConnection(const QString& line);
     void forgetPrivacy();
-    void rememberPeerName();
+    // Remembers the peer's key (server: once it logged in) with the name it gave.
+    void rememberPeer();
+    bool privacyUndecided() const
+    {
+        return privacyStep == PrivacyStep::AwaitingOffer || privacyStep == PrivacyStep::AwaitingRequest
+               || privacyStep == PrivacyStep::Handshake;
+    }
+    // Sends what waited for the decision to go private or not.
+    void releaseHeld();
     // For a chat line going out in Windows-1252: a status line naming what it cannot carry.
     void noteUnsendable(const QString& text);
 
@@ -304,12 +314,13 @@ private:
     QByteArray pendingToken;    // "ftoken:" for the next "file:"
     QByteArray lastOfferToken;  // the token of the last "file:"
     PrivacyStep privacyStep = PrivacyStep::None;
-    QTimer privacyTimer;      // the wait for the offer, or for the handshake
-    QByteArray requestGot;    // server: the first bytes, read exactly
-    QByteArray peerKeyDer;    // the key the peer presented
-    QString code;             // the connection code
-    bool newIdentity = false; // the key was not known here before
-    QSslConfiguration ownTls; // made from the identity on first use
+    QTimer privacyTimer;             // the wait for the offer, or for the handshake
+    QByteArray requestGot;           // server: the first bytes, read exactly
+    QByteArray peerKeyDer;           // the key the peer presented
+    QString code;                    // the connection code
+    bool newIdentity = false;        // the key was not known here before
+    bool peerNameRemembered = false; // the first "uinfo:" of this connection came
+    QSslConfiguration ownTls;        // made from the identity on first use
     // Client: the key refused last, and where, for acceptChangedIdentity().
     QByteArray refusedKey;
     QString refusedHost;

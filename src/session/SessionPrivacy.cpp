@@ -42,12 +42,22 @@ QSslConfiguration Session::tlsConfiguration()
 
 void Session::beginClientSide()
 {
+    const bool remembered =
+        extensionsOn && !ctx.knownPeers().siteKey(controlSocket.remoteHost(), controlSocket.remotePort()).isEmpty();
     if (!controlSocket.tlsConfigured()) {
+        // This side cannot go private now (no identity): a site that went private before is
+        // not logged in to in the clear, unless private connections were turned off.
+        if (remembered && ctx.settings.privateMode != PrivateMode::Never) {
+            refuseConnection(QStringLiteral("*** This peer connected privately before and this side cannot now - "
+                                            "not connected"));
+            return;
+        }
         authenticate();
         return;
     }
     privacyStep = PrivacyStep::AwaitingOffer;
-    privacyTimer.start(limits.privateOfferWaitMs);
+    // A site that went private before must offer again; it is given time on a slow link.
+    privacyTimer.start(remembered ? limits.rememberedOfferWaitMs : limits.privateOfferWaitMs);
 }
 
 void Session::startPrivacyAsServer()
@@ -64,6 +74,13 @@ void Session::onPrivateOffer()
     if (privacyStep != PrivacyStep::AwaitingOffer)
         return; // only the offer that comes before the login counts
     privacyTimer.stop();
+    // A server sends nothing after its offer until it heard the client: bytes that came with
+    // it were put there by someone else, and must not pass for what the private connection said.
+    if (framer.buffered() > 0 || controlSocket.bytesAvailable() > 0) {
+        refuseConnection(QStringLiteral("*** Error : The other side sent more after its offer to go private - not "
+                                        "connected"));
+        return;
+    }
     controlSocket.send(frame(QStringLiteral("tls:start")));
     if (!controlSocket.startTls(false)) {
         refuseConnection(QStringLiteral("*** Error : The private connection could not be started - not connected"));
@@ -88,6 +105,14 @@ void Session::onNoPrivateOffer()
         return;
     }
     authenticate();
+    releaseHeld();
+}
+
+void Session::releaseHeld()
+{
+    heldChatBytes = 0;
+    for (const QString& line : std::exchange(heldChat, {}))
+        sendControlMessage(line);
 }
 
 bool Session::readSwitchRequest()
@@ -108,6 +133,7 @@ bool Session::readSwitchRequest()
                                             "connections are set to always - not connected"));
             return false;
         }
+        releaseHeld();
         return true;
     }
     if (requestGot.size() < want.size())
@@ -137,11 +163,8 @@ void Session::onEncrypted()
     const QString proto = controlSocket.tlsProtocolName();
     KnownPeers& known = ctx.knownPeers();
     if (servingPeer) {
+        // Remembered with its record once it logged in, so that strangers fill no entries.
         newIdentity = !known.knowsPeer(peerKeyDer);
-        if (newIdentity) {
-            known.rememberPeer(peerKeyDer, QString());
-            known.save();
-        }
     } else {
         const QString host = controlSocket.remoteHost();
         const quint16 port = controlSocket.remotePort();
@@ -176,7 +199,8 @@ void Session::onEncrypted()
     Q_EMIT privacyChanged();
     if (!servingPeer)
         authenticate();
-    else if (controlSocket.bytesAvailable() > 0)
+    releaseHeld();
+    if (servingPeer && controlSocket.bytesAvailable() > 0)
         readMessages(); // a login that came with the end of the handshake
 }
 
@@ -210,21 +234,21 @@ void Session::forgetPrivacy()
     peerKeyDer.clear();
     code.clear();
     newIdentity = false;
+    peerNameRemembered = false;
     if (was)
         Q_EMIT privacyChanged();
 }
 
-void Session::rememberPeerName()
+void Session::rememberPeer()
 {
     if (!isPrivate())
         return;
-    // The name is for display only; the file is written only when it changes, however often
-    // the peer sends its record.
     KnownPeers& known = ctx.knownPeers();
     const QString name = ctx.remoteName.left(KnownPeers::MaxNameLength);
     const QString host = controlSocket.remoteHost();
     const quint16 port = controlSocket.remotePort();
-    if ((servingPeer ? known.peerName(peerKeyDer) : known.siteName(host, port)) == name)
+    if (servingPeer ? known.knowsPeer(peerKeyDer) && known.peerName(peerKeyDer) == name
+                    : known.siteName(host, port) == name)
         return;
     if (servingPeer)
         known.rememberPeer(peerKeyDer, name);

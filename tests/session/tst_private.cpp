@@ -232,6 +232,7 @@ private Q_SLOTS:
         QFETCH(bool, deleteOffer);
         TestPeer server("Bob"), client("Ann");
         client.peer->session().limits.privateOfferWaitMs = 300;
+        client.peer->session().limits.rememberedOfferWaitMs = 600;
         const quint16 port = freePortTriple();
         if (remembered) {
             KnownPeers known(client.home.path());
@@ -328,6 +329,15 @@ private Q_SLOTS:
         me.listen(port);
         raw.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(raw.waitForConnected(5000));
+        // A line typed before the connection is decided waits for the decision.
+        QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Connected, 5000);
+        if (mode != "never")
+            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(said), QStringList{"tls:offer"}, 5000);
+        me.peer->session().sendChat("typed early");
+        QSignalSpy more(&raw, &QTcpSocket::readyRead);
+        more.wait(200);
+        if (mode != "never")
+            QVERIFY(!messagesIn(said).contains("msg:typed early"));
         raw.write(Session::frame("PAuth:"));
         if (mode == "always") {
             QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
@@ -338,6 +348,73 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(messagesIn(said).contains("PSOK"), 5000);
         // The one extra message a plain client sees comes first, and only with "auto".
         QCOMPARE(messagesIn(said).first() == "tls:offer", mode == "auto");
+        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(said).contains("msg:typed early"),
+                                  qPrintable(messagesIn(said).join(" / ")), 5000);
+    }
+
+    // A server that puts more after its offer, or never finishes the handshake, is not logged
+    // in to; a record that changes the name again and again is not written again and again.
+    void hostileServer_data()
+    {
+        QTest::addColumn<QByteArray>("afterOffer");
+        QTest::newRow("frames after the offer") << Session::frame("msg:INJECTED") + Session::frame("uinfo:Eve;e;1;h");
+        QTest::newRow("silent after the request") << QByteArray();
+    }
+    void hostileServer()
+    {
+        QFETCH(QByteArray, afterOffer);
+        TestPeer me;
+        me.peer->session().limits.handshakeTimeoutMs = 300;
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        me.connectTo(server.serverPort(), "pw");
+        QVERIFY(server.waitForNewConnection(5000));
+        QTcpSocket* in = server.nextPendingConnection();
+        QByteArray said;
+        QObject::connect(in, &QTcpSocket::readyRead, [&] { said += in->readAll(); });
+        in->write(Session::frame("tls:offer") + afterOffer);
+        const QString line = afterOffer.isEmpty()
+                                 ? "*** Error : The private connection was not made in time - not connected"
+                                 : "*** Error : The other side sent more after its offer to go private - not connected";
+        QTRY_VERIFY2_WITH_TIMEOUT(me.rec->contains(line), qPrintable(me.rec->lines.join('\n')), 5000);
+        QVERIFY(!me.rec->contains("<Eve> INJECTED") && me.ctx->remoteName != "Eve");
+        QVERIFY(!said.contains("PAuth"));
+        QCOMPARE(said.startsWith(Session::frame("tls:start")), afterOffer.isEmpty());
+    }
+
+    // A transfer connection whose other end takes the connection and stays silent ends.
+    void silentTlsPeer()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        EventSocket socket;
+        socket.setTls(tlsOf(Identity::generate()));
+        socket.encryptOnConnect = true;
+        socket.handshakeTimeoutMs = 200;
+        socket.setRemoteHost("127.0.0.1");
+        socket.setRemotePort(silent.serverPort());
+        QSignalSpy failed(&socket, &EventSocket::error);
+        socket.connectToPeer();
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.first().at(0).toInt(), 10060);
+        QCOMPARE(socket.state(), int(EventSocket::Error));
+    }
+
+    void nameChurn()
+    {
+        TestPeer server("Bob"), client("Ann");
+        QVERIFY(connectPeers(server, client, freePortTriple()));
+        const QString file = KnownPeers::filePath(server.home.path());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).exists(), 5000);
+        const QByteArray before = readFile(file);
+        QVERIFY(before.contains("Ann"));
+        const auto modified = [&] { return QFileInfo(file).fileTime(QFileDevice::FileModificationTime); };
+        const QDateTime written = modified();
+        for (int i = 0; i < 50; ++i)
+            client.peer->session().sendControlMessage(QStringLiteral("uinfo:Name%1;e;1;h").arg(i));
+        QTRY_COMPARE_WITH_TIMEOUT(server.ctx->remoteName, QString("Name49"), 5000);
+        QCOMPARE(readFile(file), before);
+        QCOMPARE(modified(), written);
     }
 
     // Strangers on a private transfer's port, in the clear or with a certificate of their own,
