@@ -157,8 +157,9 @@ bool EventSocket::startTls(bool asServer)
 void EventSocket::watchHandshake(QTcpSocket* s)
 {
     // A peer that takes the connection and then says nothing must not hold it for good.
-    QTimer::singleShot(handshakeTimeoutMs, s, [this, s] {
-        if (s == stream && tlsPending())
+    // Tied to this object, which a stream moved elsewhere leaves: the check then finds it gone.
+    QTimer::singleShot(handshakeTimeoutMs, this, [this, watched = QPointer<QTcpSocket>(s)] {
+        if (watched && watched == stream && tlsPending())
             failStream(10060, QStringLiteral("The other side did not finish the TLS handshake in time"));
     });
 }

@@ -38,7 +38,7 @@ constexpr Tab kTabs[] = {
     {"My Information", "myinfo", "My Information", "MyInfoFrame", "My Information", 16},
     {"File Options", "fileoptions", "File Options", "FileOptionsFrame", "File Options", 17},
     {"File Catcher", "filecatcher", "File Catcher Options", "FileCatcherFrame", "File Catcher Options", 18},
-    {"Privacy", "privacy", "Private Connections", "PrivacyFrame", "Private Connections", 4},
+    {"Privacy", "privacy", "Privacy Options", "PrivacyFrame", "Privacy Options", 4},
 };
 
 QCheckBox* check(const char* name, const QString& caption, QWidget* parent)
