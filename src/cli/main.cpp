@@ -9,6 +9,7 @@
 int main(int argc, char** argv)
 {
     Startup::ignoreFileSizeSignal();
+    Startup::keepBuffersInHeap();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Zantiro"));
 

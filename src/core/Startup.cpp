@@ -9,6 +9,10 @@
 
 #include <csignal>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 bool isDebugArgument(const QString& arg)
@@ -104,6 +108,17 @@ QStringList makeFolders(const QString& folder)
 void ignoreFileSizeSignal()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void keepBuffersInHeap()
+{
+#ifdef __GLIBC__
+    // Socket and TLS buffers of a few hundred kilobytes come and go many times a second
+    // during a transfer. Above the default threshold each one is a fresh mapping whose pages
+    // fault in again, which costs more system time than the copying; from the heap they are
+    // reused. What a peer holds stays bounded by its buffers either way.
+    mallopt(M_MMAP_THRESHOLD, 8 << 20);
+#endif
 }
 
 } // namespace Startup

@@ -31,4 +31,7 @@ QStringList makeFolders(const QString& programFolder);
 // program with SIGXFSZ, so a transfer ends with an error line.
 void ignoreFileSizeSignal();
 
+// Large short-lived buffers are taken from the heap instead of fresh mappings (glibc).
+void keepBuffersInHeap();
+
 } // namespace Startup

@@ -28,6 +28,7 @@ int main(int argc, char** argv)
         }
     }
     Startup::ignoreFileSizeSignal();
+    Startup::keepBuffersInHeap();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantiro"));
     QApplication::setWindowIcon(AboutWindow::programIcon());
