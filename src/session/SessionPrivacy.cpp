@@ -12,6 +12,13 @@
 
 #include <utility>
 
+namespace {
+
+const QString kCannotAlways = QStringLiteral("*** This side cannot make a private connection now and private "
+                                             "connections are set to always - not connected");
+
+} // namespace
+
 bool Session::privacyAllowed()
 {
     return extensionsOn && ctx.settings.privateMode != PrivateMode::Never && ctx.identity().isValid();
@@ -45,11 +52,16 @@ void Session::beginClientSide()
     const bool remembered =
         extensionsOn && !ctx.knownPeers().siteKey(controlSocket.remoteHost(), controlSocket.remotePort()).isEmpty();
     if (!controlSocket.tlsConfigured()) {
-        // This side cannot go private now (no identity): a site that went private before is
-        // not logged in to in the clear, unless private connections were turned off.
+        // This side cannot go private now (no identity, or the plain protocol only): a site that
+        // went private before is not logged in to in the clear, unless private connections were
+        // turned off, and with "always" nothing is.
         if (remembered && ctx.settings.privateMode != PrivateMode::Never) {
             refuseConnection(QStringLiteral("*** This peer connected privately before and this side cannot now - "
                                             "not connected"));
+            return;
+        }
+        if (ctx.settings.privateMode == PrivateMode::Always) {
+            refuseConnection(kCannotAlways);
             return;
         }
         authenticate();
@@ -62,8 +74,11 @@ void Session::beginClientSide()
 
 void Session::startPrivacyAsServer()
 {
-    if (!controlSocket.tlsConfigured())
+    if (!controlSocket.tlsConfigured()) {
+        if (ctx.settings.privateMode == PrivateMode::Always)
+            refuseConnection(kCannotAlways);
         return;
+    }
     sendControlMessage(QStringLiteral("tls:offer"));
     privacyStep = PrivacyStep::AwaitingRequest;
     requestGot.clear();
@@ -186,6 +201,9 @@ void Session::onEncrypted()
         if (newIdentity) {
             known.rememberSite(host, port, peerKeyDer, known.siteName(host, port));
             known.save();
+            // A changed key is accepted once; the next change is refused again.
+            if (!remembered.isEmpty())
+                trustNewIdentity = false;
         }
     }
     privacyStep = PrivacyStep::Private;

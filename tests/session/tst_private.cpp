@@ -284,6 +284,30 @@ private Q_SLOTS:
         QCOMPARE(known.siteKey(kTapAddress.toString(), port), server.ctx->identity().publicKey());
     }
 
+    // A changed identity accepted on trust is accepted once: the next change is refused again.
+    void trustOnce()
+    {
+        TestPeer client("Ann");
+        client.peer->session().trustNewIdentity = true;
+        const quint16 port = freePortTriple();
+        {
+            KnownPeers known(client.home.path());
+            QVERIFY(known.rememberSite("127.0.0.1", port, Identity::generate().publicKey(), "Old"));
+            QVERIFY(known.save());
+        }
+        auto server = std::make_unique<TestPeer>("Bob");
+        QVERIFY(connectPeers(*server, client, port));
+        QVERIFY(client.peer->session().isPrivate() && client.peer->session().identityIsNew());
+        client.peer->session().dropForConnect();
+        server = std::make_unique<TestPeer>("Mallory");
+        server->listen(port);
+        client.connectTo(port);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            client.rec->contains("*** The other side's identity changed since the last connection - not connected"),
+            5000);
+        QVERIFY(!server->rec->contains("*** User Authenticated"));
+    }
+
     // A plain peer works with the default setting; "always" refuses it before any password.
     void plainPeers_data()
     {
@@ -294,16 +318,25 @@ private Q_SLOTS:
         QTest::newRow("raw client, auto") << false << "auto";
         QTest::newRow("raw client, always") << false << "always";
         QTest::newRow("raw client, never") << false << "never";
+        // This side speaks the plain protocol only, so it cannot go private either.
+        QTest::newRow("raw server, always, plain only") << true << "always/plain";
+        QTest::newRow("raw client, always, plain only") << false << "always/plain";
     }
     void plainPeers()
     {
         QFETCH(bool, rawServes);
         QFETCH(QString, mode);
         TestPeer me;
+        const bool plainOnly = mode.endsWith("/plain");
+        mode = mode.section('/', 0, 0);
         QVERIFY(ProgramSettings::parseMode(mode, me.ctx->settings.privateMode));
+        me.peer->session().extensionsOn = !plainOnly;
         me.peer->session().limits.privateOfferWaitMs = 200;
-        const QString refusal = "*** The other side cannot make a private connection and private connections are "
-                                "set to always - not connected";
+        const QString refusal =
+            plainOnly ? "*** This side cannot make a private connection now and private connections are set to "
+                        "always - not connected"
+                      : "*** The other side cannot make a private connection and private connections are set to "
+                        "always - not connected";
         QByteArray said;
         QTcpSocket raw;
         QObject::connect(&raw, &QTcpSocket::readyRead, [&] { said += raw.readAll(); });
@@ -329,6 +362,12 @@ private Q_SLOTS:
         me.listen(port);
         raw.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(raw.waitForConnected(5000));
+        if (plainOnly) {
+            QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Listening, 5000);
+            QVERIFY(messagesIn(said).isEmpty());
+            return;
+        }
         // A line typed before the connection is decided waits for the decision.
         QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Connected, 5000);
         if (mode != "never")
