@@ -3,8 +3,6 @@
 #include "config/SavedFile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 namespace {
 
@@ -60,32 +58,10 @@ bool ProgramSettings::load(QString* problem)
     lines.clear();
     modeLine = -1;
     unknownMode.clear();
-    readWhole = false;
-    const QString shown = QDir::toNativeSeparators(path);
-    const QFileInfo info(path);
-    QString why;
-    QByteArray bytes;
-    bool read = false;
-    QFile file(path);
-    if (!info.exists() && !info.isSymLink()) {
-        readWhole = read = true;
-    } else if (!info.isFile() || !file.open(QIODevice::ReadOnly)) { // a named pipe would hold open()
-        why = QStringLiteral("%1 cannot be read (%2)")
-                  .arg(shown, info.isFile() ? file.errorString() : QStringLiteral("it is not a regular file"));
-    } else {
-        bytes = file.read(MaxFileSize + 1);
-        read = file.error() == QFileDevice::NoError;
-        readWhole = read && bytes.size() <= MaxFileSize;
-        if (!read) {
-            why = QStringLiteral("%1 cannot be read (%2)").arg(shown, file.errorString());
-            bytes.clear();
-        } else if (!readWhole) {
-            bytes.truncate(bytes.lastIndexOf('\n', MaxFileSize - 1) + 1);
-            why = QStringLiteral("%1 is larger than %2 KiB: only its beginning was read, and it is not written over")
-                      .arg(shown)
-                      .arg(MaxFileSize >> 10);
-        }
-    }
+    LinesRead read = readLineFile(path, MaxFileSize);
+    readWhole = read.whole;
+    QString why = read.problem;
+    QByteArray& bytes = read.bytes;
     if (bytes.endsWith('\n'))
         bytes.chop(1);
     if (!bytes.isEmpty())
@@ -101,36 +77,26 @@ bool ProgramSettings::load(QString* problem)
             unknownMode = value;
             if (why.isEmpty())
                 why = QStringLiteral("%1: %2 \"%3\" is none of auto, always, never; auto is used")
-                          .arg(shown, QString::fromLatin1(ModeKey), QString::fromUtf8(value));
+                          .arg(QDir::toNativeSeparators(path), QString::fromLatin1(ModeKey), QString::fromUtf8(value));
         }
     }
     if (problem)
         *problem = why;
-    return read;
+    return read.usable;
 }
 
 bool ProgramSettings::save(QString* problem) const
 {
-    const QFileInfo info(path);
-    QString why;
-    if (!readWhole && (info.exists() || info.isSymLink())) {
-        why = QStringLiteral("%1 was not written: it holds settings that were not read")
-                  .arg(QDir::toNativeSeparators(path));
-    } else {
-        const QByteArray value =
-            privateMode == PrivateMode::Auto && !unknownMode.isEmpty() ? unknownMode : modeName(privateMode).toLatin1();
-        QList<QByteArray> out = lines;
-        const QByteArray modeText = QByteArray(ModeKey) + '=' + value;
-        if (modeLine >= 0)
-            out[modeLine] = modeText;
-        else
-            out << modeText;
-        const QByteArray bytes = out.join('\n') + '\n';
-        if (const QString error = saveWholeFile(path, bytes); !error.isEmpty())
-            why = QStringLiteral("%1 could not be written (%2)").arg(QDir::toNativeSeparators(path), error);
-        else
-            readWhole = true;
-    }
+    const QByteArray value =
+        privateMode == PrivateMode::Auto && !unknownMode.isEmpty() ? unknownMode : modeName(privateMode).toLatin1();
+    QList<QByteArray> out = lines;
+    const QByteArray modeText = QByteArray(ModeKey) + '=' + value;
+    if (modeLine >= 0)
+        out[modeLine] = modeText;
+    else
+        out << modeText;
+    const QString why = saveLineFile(path, out.join('\n') + '\n', readWhole, false, QStringLiteral("settings"));
+    readWhole = readWhole || why.isEmpty();
     if (problem)
         *problem = why;
     return why.isEmpty();

@@ -3,8 +3,6 @@
 #include "config/SavedFile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <sys/stat.h>
@@ -139,37 +137,11 @@ QByteArray KnownPeers::format(const Line& line)
 bool KnownPeers::load(QString* problem)
 {
     lines.clear();
-    readWhole = false;
-    const QString shown = QDir::toNativeSeparators(path);
-    QString why;
-    QFile file(path);
-    const QFileInfo info(path);
-    QByteArray bytes;
-    bool oversized = false;
-    if (!info.exists() && !info.isSymLink()) {
-        readWhole = true;
-    } else if (!info.isFile()) { // a named pipe would hold the program in open()
-        why = QStringLiteral("%1 cannot be read: it is not a regular file").arg(shown);
-    } else if (!file.open(QIODevice::ReadOnly)) {
-        why = QStringLiteral("%1 cannot be read (%2)").arg(shown, file.errorString());
-    } else {
-        bytes = file.read(MaxFileSize + 1);
-        if (file.error() != QFileDevice::NoError) {
-            why = QStringLiteral("%1 cannot be read (%2)").arg(shown, file.errorString());
-            bytes.clear();
-        } else if (bytes.size() > MaxFileSize) {
-            oversized = true;
-            // Only the whole lines of the part that was read.
-            bytes.truncate(bytes.lastIndexOf('\n', MaxFileSize - 1) + 1);
-            why = QStringLiteral("%1 is larger than %2 MiB: only its beginning was read, and it is not written "
-                                 "over; move it away to keep new keys")
-                      .arg(shown)
-                      .arg(MaxFileSize >> 20);
-        } else {
-            readWhole = true;
-        }
-    }
-    for (QByteArray& text : bytes.split('\n')) {
+    LinesRead read = readLineFile(path, MaxFileSize);
+    readWhole = read.whole;
+    if (read.usable && !read.whole)
+        read.problem += QStringLiteral("; move it away to keep new keys");
+    for (QByteArray& text : read.bytes.split('\n')) {
         if (text.endsWith('\r'))
             text.chop(1);
         if (text.isEmpty())
@@ -180,26 +152,17 @@ bool KnownPeers::load(QString* problem)
         add(std::move(line));
     }
     if (problem)
-        *problem = why;
-    return readWhole || oversized;
+        *problem = read.problem;
+    return read.usable;
 }
 
 bool KnownPeers::save(QString* problem) const
 {
-    const QFileInfo info(path);
-    QString why;
-    if (!readWhole && (info.exists() || info.isSymLink())) {
-        why = QStringLiteral("%1 was not written: it holds entries that were not read")
-                  .arg(QDir::toNativeSeparators(path));
-    } else {
-        QByteArray bytes;
-        for (const Line& line : lines)
-            bytes += format(line) + '\n';
-        if (const QString error = saveWholeFile(path, bytes, true); !error.isEmpty())
-            why = QStringLiteral("%1 could not be written (%2)").arg(QDir::toNativeSeparators(path), error);
-        else
-            readWhole = true;
-    }
+    QByteArray bytes;
+    for (const Line& line : lines)
+        bytes += format(line) + '\n';
+    const QString why = saveLineFile(path, bytes, readWhole, true, QStringLiteral("entries"));
+    readWhole = readWhole || why.isEmpty();
     if (problem)
         *problem = why;
     return why.isEmpty();
