@@ -310,7 +310,7 @@ void CliPeer::checkExit()
     if (quitting || (!arguments.exitWhenDone && arguments.exitAfter < 1))
         return;
     TransferManager& transfers = peer->transfers();
-    if (transfers.current() || transfers.offerPending())
+    if (transfers.current() || transfers.offerPending() || transfers.working())
         return;
     const FileQueue& sends = peer->queue();
     if (arguments.exitWhenDone && (sends.remaining() == 0 || (stoppedByCancel && sends.isStopped()))) {

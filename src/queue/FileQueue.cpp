@@ -331,7 +331,7 @@ void FileQueue::stop()
 {
     setPhase(State::Stopped);
     Q_EMIT stateChanged();
-    if (!inFlight && !expansion)
+    if (flying.isEmpty() && !expansion)
         Q_EMIT idle();
 }
 
@@ -367,8 +367,9 @@ void FileQueue::tickSoon()
 
 void FileQueue::tick()
 {
-    // One step at a time: an expansion in progress or a file in flight is still a step.
-    if (stepping || expansion || inFlight)
+    // One step at a time: an expansion in progress is a step, and a folder waits until the
+    // files before it have ended.
+    if (stepping || expansion)
         return;
     // After the user's Disconnect nothing is offered (the connection is going away): the head
     // entry stays where it is instead of being taken and put back on every tick.
@@ -379,10 +380,31 @@ void FileQueue::tick()
         // Run empty, the loop only rests: the next entry added starts it again. Only the
         // user's Stop and a cancel set Stopped.
         setRunning(false);
-        Q_EMIT idle();
+        transfers.queueRanEmpty();
+        if (flying.isEmpty())
+            Q_EMIT idle();
         return;
     }
     stepping = true;
+    for (int i = 0; i < offersPerTick && !entries.isEmpty() && !isStopped(); ++i) {
+        if (entries.first().path.endsWith('/') && !flying.isEmpty())
+            break;
+        if (i > 0 && (transfers.busy() || ctx.transferBusy || !session.isConnected()))
+            break;
+        if (!offerHead())
+            break;
+    }
+    stepping = false;
+    if (entries.isEmpty() && !expansion) {
+        setRunning(false);
+        transfers.queueRanEmpty();
+        if (flying.isEmpty())
+            Q_EMIT idle();
+    }
+}
+
+bool FileQueue::offerHead()
+{
     beginRemoveRows({}, 0, 0);
     const Entry head = entries.takeFirst();
     queuedKeys.remove(entryKey(head.path, head.name));
@@ -390,30 +412,46 @@ void FileQueue::tick()
 
     if (head.path.endsWith('/')) {
         expandFolder(head.path, head.name);
-    } else if (QFileInfo::exists(head.path)) {
-        current = head;
-        inFlight = true;
-        putBackSeen = false;
-        if (!transfers.offerFile(head.path, head.name) && inFlight) {
-            // Nothing went out and nothing ended: it waits at the front for the next tick.
-            inFlight = false;
-            add(head.path, head.name, true);
-        }
-    } else {
+        return false;
+    }
+    if (!QFileInfo::exists(head.path)) {
         ++endedCount; // gone since it was queued: nothing to send, but the user is told
         noteSkipped(head.path, QStringLiteral("it no longer exists"));
+        return true;
     }
-    stepping = false;
-    if (entries.isEmpty() && !expansion) {
-        setRunning(false);
-        if (!inFlight)
-            Q_EMIT idle();
+    flying.append({head, false});
+    if (!transfers.offerFile(head.path, head.name)) {
+        // Nothing went out and nothing ended: it waits at the front for the next tick.
+        const qsizetype at = flyingIndex(head.path, head.name);
+        if (at >= 0) {
+            flying.removeAt(at);
+            add(head.path, head.name, true);
+        }
+        return false;
     }
+    return true;
+}
+
+qsizetype FileQueue::flyingIndex(const QString& path, const QString& name) const
+{
+    // The same file may fly under two names (alone and within its folder): the name decides
+    // where it can, the path alone otherwise.
+    qsizetype byPath = -1;
+    for (qsizetype i = 0; i < flying.size(); ++i) {
+        if (flying[i].entry.path != path)
+            continue;
+        if (flying[i].entry.name == name)
+            return i;
+        if (byPath < 0)
+            byPath = i;
+    }
+    return byPath;
 }
 
 void FileQueue::onPutBack(const QString& path, const QString& name)
 {
-    if (!inFlight || path != current.path)
+    const qsizetype at = flyingIndex(path, name);
+    if (at < 0)
         return;
     int& n = putBacks[path];
     if (maxPutBacks >= 0 && n >= maxPutBacks) {
@@ -422,7 +460,7 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
         return;
     }
     ++n;
-    putBackSeen = true;
+    flying[at].putBack = true;
     add(path, name, true);
     if (maxPutBacks < 0 && stopEveryPutBacks > 0 && n % stopEveryPutBacks == 0) {
         stop();
@@ -436,15 +474,16 @@ void FileQueue::onPutBack(const QString& path, const QString& name)
 
 void FileQueue::onEnded(const TransferOutcome& outcome)
 {
-    if (outcome.sending && inFlight && outcome.path == current.path) {
-        inFlight = false;
-        if (!putBackSeen) {
+    const qsizetype at = outcome.sending ? flyingIndex(outcome.path, outcome.queuedName) : -1;
+    if (at >= 0) {
+        const Flying done = flying.takeAt(at);
+        if (!done.putBack) {
             ++endedCount;
             if (outcome.complete)
                 ++completedCount;
             putBacks.remove(outcome.path);
         }
-        if (!sendTimer.isActive() && !expansion)
+        if (flying.isEmpty() && !sendTimer.isActive() && !expansion)
             Q_EMIT idle();
     }
     tickSoon(); // the transfer slot is free again
@@ -607,7 +646,7 @@ void FileQueue::endExpansion()
     Q_EMIT expansionShown(false);
     if (entries.isEmpty()) {
         setRunning(false);
-        if (!inFlight)
+        if (flying.isEmpty())
             Q_EMIT idle();
     } else {
         tickSoon();

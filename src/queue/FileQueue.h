@@ -126,7 +126,9 @@ public:
     int ended() const { return endedCount; }
     int completed() const { return completedCount; }
     // Entries not yet ended: queued, being expanded or in flight.
-    int remaining() const { return count() + (inFlight ? 1 : 0) + (expansion ? 1 : 0); }
+    int remaining() const { return count() + static_cast<int>(flying.size()) + (expansion ? 1 : 0); }
+    // Most offers the loop hands over in one tick (a run of files takes several at once).
+    int offersPerTick = 64;
 
 Q_SIGNALS:
     // An entry was added to the empty queue (through add(); the entries a folder expands
@@ -190,10 +192,16 @@ private:
     State phase = State::Ready;
     bool loggedIn = false;
     bool stepping = false;
-    // The file offered and not yet ended.
-    bool inFlight = false;
-    Entry current;
-    bool putBackSeen = false;
+    // The files offered and not yet ended, in the order they were offered (several while a
+    // run of files is open).
+    struct Flying {
+        Entry entry;
+        bool putBack = false; // went back to the queue: its end is no end
+    };
+    QList<Flying> flying;
+    qsizetype flyingIndex(const QString& path, const QString& name) const;
+    // One offer from the head of the queue; false when it has to wait.
+    bool offerHead();
     QHash<QString, int> putBacks;
     int endedCount = 0;
     int completedCount = 0;

@@ -18,7 +18,7 @@ struct Entry {
 using Kind = ControlMessages::Kind;
 
 // No name is the start of another, so the order does not decide between entries.
-const std::array<Entry, 20> kTable = {{
+const std::array<Entry, 21> kTable = {{
     {QLatin1String("FTIMEOUT"), true, Kind::TransferNotice, false, false},
     {QLatin1String("CANC_TRAN"), true, Kind::TransferNotice, false, false},
     {QLatin1String("HaveFile"), true, Kind::TransferNotice, false, false},
@@ -33,6 +33,7 @@ const std::array<Entry, 20> kTable = {{
     {QLatin1String("caps:"), false, Kind::Capabilities, false, true},
     {QLatin1String("enc:utf8"), true, Kind::Utf8Switch, false, true},
     {QLatin1String("ftoken:"), false, Kind::FileToken, false, true},
+    {QLatin1String("frun"), true, Kind::RunMark, false, true},
     {QLatin1String("hashq:"), false, Kind::ChecksumQuestion, false, true},
     {QLatin1String("hasha:"), false, Kind::ChecksumAnswer, false, true},
     {QLatin1String("tls:offer"), true, Kind::PrivateOffer, true, true},

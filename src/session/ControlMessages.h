@@ -21,6 +21,7 @@ public:
         Capabilities,     // "caps:" + words (extension)
         Utf8Switch,       // "enc:utf8" (extension)
         FileToken,        // "ftoken:" + 32 hex digits (extension)
+        RunMark,          // "frun": the next offer may open a run of files (extension)
         ChecksumQuestion, // "hashq:" + name|length (extension)
         ChecksumAnswer,   // "hasha:" + name|length|checksum (extension)
         PrivateOffer,     // "tls:offer": the server can go private (extension)

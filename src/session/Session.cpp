@@ -510,6 +510,7 @@ void Session::onFileOffer(const QString& body)
 {
     Offer offer;
     lastOfferToken = std::exchange(pendingToken, {});
+    lastOfferRun = std::exchange(pendingRun, false);
     if (userDisconnected)
         return; // our "bye" is out: no transfer starts on a connection that is going away
     if (!Offer::parse(body, offer))

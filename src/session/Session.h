@@ -138,6 +138,9 @@ public:
     bool extensionsSettled() const { return !extensionsOn || peerAnnounced || !capsTimer.isActive(); }
     // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
     QByteArray offerToken() const { return lastOfferToken; }
+    // The peer sent "frun" right before the offer it sent last: its connections may stay open
+    // for the next files of the same queue run.
+    bool offerOpensRun() const { return lastOfferRun; }
 
     // ---- private connections (docs/protocol.md) ----
     // The control connection runs TLS with a peer whose key was checked.
@@ -313,6 +316,8 @@ private:
     bool utf8In = false;        // the peer's messages come in UTF-8
     QByteArray pendingToken;    // "ftoken:" for the next "file:"
     QByteArray lastOfferToken;  // the token of the last "file:"
+    bool pendingRun = false;    // "frun" for the next "file:"
+    bool lastOfferRun = false;  // the last "file:" came with "frun"
     PrivacyStep privacyStep = PrivacyStep::None;
     QTimer privacyTimer;             // the wait for the offer, or for the handshake
     QByteArray requestGot;           // server: the first bytes, read exactly

@@ -1,7 +1,7 @@
 // The extensions two peers of this program agree on after the login (docs/protocol.md):
 // "caps:" announces the words, "enc:utf8" switches one direction to UTF-8, "ftoken:" ties the
-// next offer's transfer connections to it, "hashq:" and "hasha:" carry file checksums. A peer
-// that knows only the plain protocol ignores "caps:" and is never sent anything else.
+// next offer's transfer connections to it, "frun" lets them stay open for a run of files, "hashq:" and "hasha:" carry
+// file checksums. A peer that knows only the plain protocol ignores "caps:" and is never sent anything else.
 #include "session/Session.h"
 
 #include "config/Scramble.h"
@@ -19,7 +19,7 @@ const QString kUtf8 = QStringLiteral("utf8");
 
 QStringList Session::ownExtensions()
 {
-    return {kUtf8, QStringLiteral("verify"), QStringLiteral("token")};
+    return {kUtf8, QStringLiteral("verify"), QStringLiteral("token"), QStringLiteral("run")};
 }
 
 QStringList Session::sharedExtensions() const
@@ -61,6 +61,7 @@ void Session::forgetExtensions()
     utf8Out = utf8In = false;
     pendingToken.clear();
     lastOfferToken.clear();
+    pendingRun = lastOfferRun = false;
     if (had)
         Q_EMIT extensionsChanged();
 }
@@ -96,6 +97,9 @@ void Session::handleExtension(ControlMessages::Kind kind, const QString& text)
         break;
     case Kind::FileToken:
         onFileToken(text.mid(7));
+        break;
+    case Kind::RunMark:
+        pendingRun = ownAnnounced;
         break;
     case Kind::ChecksumQuestion:
         onChecksumQuestion(text.mid(6));

@@ -12,7 +12,7 @@ constexpr Known kCommands[] = {
     {CommandReader::GotAll, "Got All"},           {CommandReader::EndTransfer, "END_TRANS"},
     {CommandReader::Cancel, "CANC_TRAN"},         {CommandReader::CancelOkay, "CANC_OKAY"},
     {CommandReader::Checksum, "CHECK_SUM"},       {CommandReader::SumMatch, "SUM_MATCH"},
-    {CommandReader::SumDiffers, "SUM_DIFFS"},
+    {CommandReader::SumDiffers, "SUM_DIFFS"},     {CommandReader::RunReady, "RUN_READY"},
 };
 
 constexpr qsizetype kChecksumDigits = 32;

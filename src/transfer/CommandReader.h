@@ -22,7 +22,20 @@ public:
     // The last three pass only between two peers of this program that share "verify":
     // "CHECK_SUM" + 32 hexadecimal digits (the sender's checksum of the whole file), and the
     // receiver's verdict "SUM_MATCH" or "SUM_DIFFS".
-    enum Kind { AcceptTransfer, Resume, GotAll, EndTransfer, Cancel, CancelOkay, Checksum, SumMatch, SumDiffers };
+    // "RUN_READY" (receiver to sender, after a file offered with "frun"): the connections stay
+    // open for the next files of the run.
+    enum Kind {
+        AcceptTransfer,
+        Resume,
+        GotAll,
+        EndTransfer,
+        Cancel,
+        CancelOkay,
+        Checksum,
+        SumMatch,
+        SumDiffers,
+        RunReady
+    };
     struct Command {
         Kind kind;
         QByteArray argument; // "RESUME_TR": its digits; "CHECK_SUM": the checksum

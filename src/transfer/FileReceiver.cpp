@@ -185,6 +185,7 @@ void FileReceiver::receiveEnd()
         file.close();
         rateTimer.stop();
         status = QStringLiteral("Transfer Complete.");
+        keepForRun();
         finish();
         return;
     }
@@ -219,6 +220,7 @@ void FileReceiver::verdict(bool same, const QString& problem)
     if (same) {
         checksum.matched = true;
         status = QStringLiteral("Transfer Complete.");
+        keepForRun();
         finish();
         return;
     }
@@ -235,6 +237,16 @@ void FileReceiver::verdict(bool same, const QString& problem)
                   LineKind::Error);
     spoiled = true;
     end(TransferEndCode::StoppedByError);
+}
+
+void FileReceiver::keepForRun()
+{
+    // Offered with "frun" and complete: the connections stay for the next files of the run.
+    if (!setup.run || !everyByteConfirmed() || spoiled || (checked() && !checksum.matched)
+        || dataSocket.state() != EventSocket::Connected || commandSocket.state() != EventSocket::Connected)
+        return;
+    sendAtOnce(CommandReader::text(CommandReader::RunReady));
+    keepConnections = true;
 }
 
 void FileReceiver::onDataClosed()

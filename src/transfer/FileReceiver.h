@@ -50,6 +50,8 @@ private:
     void sendGotAll();
     void receiveEnd();
     void verdict(bool same, const QString& problem = {});
+    // Tells the sender the connections stay open for a run, when this file opened one.
+    void keepForRun();
 
     Phase phase = Phase::Connecting;
     TargetFile target; // how the file was opened, what was created for it

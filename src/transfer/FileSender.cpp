@@ -104,6 +104,14 @@ void FileSender::receiveCommand(const CommandReader::Command& command)
         if (checked() && !checksum.matched)
             receiveVerdict(command.kind == CommandReader::SumMatch);
         break;
+    case CommandReader::RunReady:
+        // The receiver keeps both connections for the next files of the run: this file is
+        // through once its end went out (and its checksum matched).
+        if (setup.run && phase == Phase::Finished && (!checked() || checksum.matched)) {
+            keepConnections = true;
+            finish();
+        }
+        break;
     default:
         break; // "END_TRANS" and "CHECK_SUM" are the receiver's to take
     }

@@ -14,7 +14,9 @@ namespace {
 
 constexpr qint64 kCommandChunk = 4096; // command bytes held at most
 
-QString reasonFor(TransferEndCode code)
+} // namespace
+
+QString FileTransfer::reasonText(TransferEndCode code)
 {
     switch (code) {
     case TransferEndCode::CanceledBySender:
@@ -37,11 +39,9 @@ QString reasonFor(TransferEndCode code)
     return QStringLiteral("Incomplete");
 }
 
-} // namespace
-
 FileTransfer::FileTransfer(PeerState& peerState, Session& sess, Prompts& p, const Setup& s, const TransferTimeouts& t,
                            QObject* parent)
-    : QObject(parent), state(peerState), session(sess), prompts(p), setup(s), timeouts(t), fileName(s.name),
+    : TransferActivity(parent), state(peerState), session(sess), prompts(p), setup(s), timeouts(t), fileName(s.name),
       filePath(s.path), size(s.size)
 {
     reader.quietMs = timeouts.quietMs;
@@ -442,8 +442,12 @@ void FileTransfer::finish()
     writeOutcome(finalEndCode);
 
     listener.close();
-    dataSocket.close();
-    commandSocket.close();
+    keepConnections = keepConnections && wasComplete && dataSocket.state() == EventSocket::Connected
+                      && commandSocket.state() == EventSocket::Connected;
+    if (!keepConnections) {
+        dataSocket.close();
+        commandSocket.close();
+    }
     file.close();
     checksum.stop();
     gate.reset();
@@ -467,7 +471,7 @@ void FileTransfer::writeOutcome(TransferEndCode code)
         onIncomplete(code);
         if (code == TransferEndCode::CanceledByReceiver || code == TransferEndCode::Canceled)
             queueStops = true;
-        outcome = QStringLiteral("*** File Transfer ") + reasonFor(code) + QStringLiteral(" : ") + fileName;
+        outcome = QStringLiteral("*** File Transfer ") + reasonText(code) + QStringLiteral(" : ") + fileName;
     }
     state.addText(outcome, LineKind::Status);
 }

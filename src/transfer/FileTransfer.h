@@ -4,6 +4,7 @@
 #include "transfer/CommandReader.h"
 #include "transfer/ExistingFileChoice.h"
 #include "transfer/Prompts.h"
+#include "transfer/TransferActivity.h"
 #include "transfer/TransferChecksum.h"
 
 #include <QFile>
@@ -35,25 +36,6 @@ struct TransferTimeouts {
     int byeMs = 1000;        // after the user's Disconnect, the peer closing the control connection
 };
 
-// What a transfer window shows, built on demand from the transfer's state.
-struct TransferView {
-    QString title;    // "Sending", "Receiving" or "Resume Receiving"
-    QString peerText; // "To : " or "From : " and the peer's name
-    QString fileText;
-    QString sizeText;
-    QString movedText; // "Total Sent : " or "Total Received : "
-    QString stateText;
-    QString percentText;
-    QString rateText;
-    QString elapsedText;
-    QString timeLeftText;
-    int progressMaximum = 0; // scaled so that sizes past 2 GiB fit an int
-    int progressValue = 0;
-    bool progressVisible = false;
-    bool visible = false; // the sender's window stays hidden until the receiver answers
-    bool running = true;  // false once finished (the close box may close the view then)
-};
-
 // One file moving to or from the peer: the command connection, the data connection, the open
 // file and the outcome line. This is what both directions share (the view, the command
 // outbox, the timers, cancelling and the outcome); FileSender and FileReceiver add the rest.
@@ -61,7 +43,7 @@ struct TransferView {
 // after which TransferManager deletes it on the next event-loop turn. A view
 // (TransferWindow) shows view() whenever viewChanged() fires and calls requestCancel() for
 // its Cancel button.
-class FileTransfer : public QObject {
+class FileTransfer : public TransferActivity {
     Q_OBJECT
 public:
     enum Type { Sending, Receiving };
@@ -82,6 +64,8 @@ public:
         // Between two peers of this program (docs/protocol.md):
         bool verify = false; // the whole file's checksums are compared before "Complete"
         QByteArray token;    // 32 hexadecimal digits both transfer connections prove; empty: none
+        // Offered with "frun": after a complete file both connections stay open for a run.
+        bool run = false;
         // Private sessions: both connections run TLS and must present the control peer's key.
         QSslConfiguration tls;
         QByteArray peerKey;
@@ -96,18 +80,15 @@ public:
     void start();
 
     virtual Type type() const = 0;
-    // The current texts and progress for a view.
-    TransferView view() const;
-
-    // The Cancel button: asks "Cancel Send?" through the prompts and cancels on Yes.
-    void requestCancel();
+    TransferView view() const override;
+    void requestCancel() override;
     // Cancels at once (the user already said Yes).
     void cancelConfirmed();
     // Ends now, as the program leaves: the peer is told "CANC_TRAN" as by Cancel, but no
     // answer is awaited. The outcome is "Canceled".
     void abandon();
 
-    bool isFinished() const
+    bool isFinished() const override
     {
         return stage == Stage::Closed;
     }
@@ -142,6 +123,24 @@ public:
         return queueStops;
     }
 
+    // After finished(): the file was complete and both connections stayed open for a run of
+    // files, which takes them over with handOverConnections().
+    bool keptForRun() const
+    {
+        return keepConnections;
+    }
+    void handOverConnections(EventSocket& command, EventSocket& data)
+    {
+        commandSocket.moveTo(command);
+        dataSocket.moveTo(data);
+    }
+    const Setup& transferSetup() const
+    {
+        return setup;
+    }
+    // The words of an outcome line for an end code ("Canceled By Receiver", ...).
+    static QString reasonText(TransferEndCode code);
+
     QString nameOfFile() const
     {
         return fileName;
@@ -166,13 +165,6 @@ public:
     {
         return resumeAt;
     }
-
-Q_SIGNALS:
-    // The texts or progress changed. Progress is announced at most every
-    // TransferTimeouts::viewMs; a change of state (status, title, visibility) at once.
-    void viewChanged();
-    // The transfer ended; the outcome line has been written.
-    void finished();
 
 protected:
     // The session carries "FTIMEOUT" when the sender gives up; prompts ask "Cancel Send?".
@@ -305,6 +297,7 @@ protected:
     bool spoiled = false; // stopped by a fault of the transfer itself: never complete
     bool offerAgain = false;
     bool queueStops = false;
+    bool keepConnections = false; // a run of files takes them over
 
     QTimer timeOutTimer; // until the peer has answered
     QTimer waitTimer;    // the bound of the current phase (block, "Got All", "CANC_OKAY", close, idle)

@@ -71,14 +71,37 @@ QString openErrorText(int err)
 
 } // namespace
 
-bool TargetFile::open(QFile& file, const Request& request, QString& problem)
+void TargetFile::FolderCache::forget()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    root.clear();
+    folder.clear();
+}
+
+bool TargetFile::open(QFile& file, const Request& request, QString& problem, FolderCache* cache)
 {
     const QString root = request.root.isEmpty() ? request.folder : request.root;
     QString at = request.folder.startsWith(root) ? root : request.folder;
     finalName = request.name;
-    const Fd dir(openFolders(request, root, at, problem));
-    if (dir.get() < 0)
-        return false;
+    Fd opened;
+    int dirFd = -1;
+    if (cache && cache->fd >= 0 && cache->root == root && cache->folder == request.folder) {
+        dirFd = cache->fd; // checked when it was opened; the descriptor still names that folder
+        at = request.folder;
+    } else {
+        opened.reset(openFolders(request, root, at, problem));
+        if (opened.get() < 0)
+            return false;
+        dirFd = opened.get();
+        if (cache) {
+            cache->forget();
+            cache->root = root;
+            cache->folder = request.folder;
+            cache->fd = opened.release();
+        }
+    }
 
     if (request.choice == ExistingFileChoice::NumberedName) {
         finalName = TransferRules::uniqueName(request.name, at);
@@ -95,7 +118,7 @@ bool TargetFile::open(QFile& file, const Request& request, QString& problem)
         return false;
     };
     QString why;
-    const int raw = openTarget(dir.get(), request, target, why);
+    const int raw = openTarget(dirFd, request, target, why);
     if (raw < 0)
         return failAt(why);
     const QIODevice::OpenMode mode =

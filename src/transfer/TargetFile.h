@@ -24,9 +24,27 @@ public:
         qint64 block = 512; // the offered block size (resume offsets)
     };
 
+    // The target folder of the files before, kept open so that a run of files into one folder
+    // opens and checks it once.
+    class FolderCache {
+    public:
+        FolderCache() = default;
+        FolderCache(const FolderCache&) = delete;
+        FolderCache& operator=(const FolderCache&) = delete;
+        ~FolderCache() { forget(); }
+        void forget();
+
+    private:
+        friend class TargetFile;
+        QString root;
+        QString folder;
+        int fd = -1;
+    };
+
     // Makes the missing sub-folders and opens the target for writing into `file`,
-    // positioned at resumeAt(). False with the text of the error line in `problem`.
-    bool open(QFile& file, const Request& request, QString& problem);
+    // positioned at resumeAt(). False with the text of the error line in `problem`. With a
+    // cache, a folder opened for the file before is used again.
+    bool open(QFile& file, const Request& request, QString& problem, FolderCache* cache = nullptr);
 
     // The file name finally used (NumberedName and TypedName change it) and where writing starts.
     QString name() const { return finalName; }

@@ -6,6 +6,7 @@
 #include "transfer/FileSender.h"
 #include "transfer/HeadlessPrompts.h"
 #include "transfer/TransferRules.h"
+#include "transfer/TransferRun.h"
 #include "util/FileSystem.h"
 
 #include <QDir>
@@ -33,11 +34,14 @@ struct TransferManager::PendingOffer {
     QDeadlineTimer answerBy; // the sender waits this long from its offer for our connection
     QByteArray token;        // announced with "ftoken:" before the offer
     bool differs = false;    // a file of the offered size is here, with other content
+    bool opensRun = false;   // announced with "frun"
+    quint64 run = 0;         // the offer's number in the open run of files (0: a single offer)
 };
 
 namespace {
 
 const QString kVerify = QStringLiteral("verify");
+const QString kRun = QStringLiteral("run");
 
 } // namespace
 
@@ -85,6 +89,9 @@ TransferManager::~TransferManager()
     if (active)
         active->disconnect(this);
     active.reset(); // before the prompts it may still withdraw a question from
+    if (run)
+        run->disconnect(this);
+    run.reset();
 }
 
 void TransferManager::setPrompts(std::unique_ptr<Prompts> prompts)
@@ -106,6 +113,43 @@ void TransferManager::cancelAll()
     }
     if (active)
         active->abandon();
+    if (run)
+        run->abandon();
+}
+
+bool TransferManager::busy() const
+{
+    if (active || pendingOffer)
+        return true;
+    const SendingRun* r = sendingRun();
+    return run && (!r || !r->canOffer());
+}
+
+bool TransferManager::working() const
+{
+    if (active || pendingOffer)
+        return true;
+    if (const SendingRun* r = sendingRun())
+        return !r->idle();
+    if (const ReceivingRun* r = receivingRun())
+        return !r->idle();
+    return false;
+}
+
+void TransferManager::queueRanEmpty()
+{
+    if (SendingRun* r = sendingRun())
+        r->closeWhenDone();
+}
+
+SendingRun* TransferManager::sendingRun() const
+{
+    return run && !run->isFinished() && run->sending() ? static_cast<SendingRun*>(run.get()) : nullptr;
+}
+
+ReceivingRun* TransferManager::receivingRun() const
+{
+    return run && !run->isFinished() && !run->sending() ? static_cast<ReceivingRun*>(run.get()) : nullptr;
 }
 
 // ---- sending ----
@@ -123,6 +167,11 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     if (!s.isConnected() || s.userDisconnected || active || pendingOffer || pausing()
         || !Session::parseControlPort(state.connectionPort, control))
         return false;
+    if (run) {
+        // A run of files open to the peer takes the next offer, when it has room.
+        SendingRun* r = sendingRun();
+        return r && r->canOffer() && r->offer(path, offeredName(path, name), name);
+    }
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
     QByteArray token;
@@ -132,8 +181,9 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
         QRandomGenerator::system()->fillRange(words);
         token = QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
     }
-    FileTransfer* t =
-        startSending(wire, path, s.controlSocket.remoteHostIP(), QString::number(port), state.remoteName, name, token);
+    const bool opensRun = s.shares(kRun);
+    FileTransfer* t = startSending(wire, path, s.controlSocket.remoteHostIP(), QString::number(port), state.remoteName,
+                                   name, token, opensRun);
     if (!t || t->isFinished())
         return false;
     // Sent after the sending side listens, so the receiver always finds it; the token right
@@ -141,6 +191,8 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     const qint64 size = t->sizeOfFile();
     if (!token.isEmpty())
         s.sendControlMessage(QStringLiteral("ftoken:") + QString::fromLatin1(token));
+    if (opensRun)
+        s.sendControlMessage(QStringLiteral("frun"));
     s.sendControlMessage(
         Offer{QString::number(port), wire, TransferRules::offerBlockField(size), QString::number(size)}.message());
     return true;
@@ -181,9 +233,9 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
 
 FileTransfer* TransferManager::startSending(const QString& name, const QString& path, const QString& hostIP,
                                             const QString& port, const QString& userName, const QString& queuedName,
-                                            const QByteArray& token)
+                                            const QByteArray& token, bool opensRun)
 {
-    if (active || pendingOffer)
+    if (active || pendingOffer || run)
         return nullptr; // one transfer at a time, and an offer being decided takes the slot too
     quint16 p = 0;
     if (!TransferRules::parsePort(port, p))
@@ -215,6 +267,7 @@ FileTransfer* TransferManager::startSending(const QString& name, const QString& 
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
     setup.verify = session.shares(kVerify);
     setup.token = token;
+    setup.run = opensRun;
     if (session.isPrivate()) {
         setup.tls = session.tlsConfiguration();
         setup.peerKey = session.peerKey();
@@ -246,7 +299,9 @@ void TransferManager::onTransferFinished()
     auto* receiver = qobject_cast<FileReceiver*>(t);
     if (receiver && !o.complete)
         receiver->discardUnusedTarget(); // an offer that ended before any data leaves no empty folders
-    t->setParent(this);                  // goes with us should we go first
+    if (t->keptForRun() && o.complete)
+        openRun(*t);
+    t->setParent(this); // goes with us should we go first
     active.release()->deleteLater();
     state.transferBusy = false;
     if (o.sending && o.endCode == TransferEndCode::TimedOut)
@@ -256,13 +311,98 @@ void TransferManager::onTransferFinished()
     if (o.stopQueue)
         Q_EMIT stopQueue();
     Q_EMIT transferEnded(o);
-    if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
+    if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy && !run) {
         busyTimer.stop();
         QTimer::singleShot(0, this, [this] {
-            if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy && !active)
+            if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy && !active && !run)
                 decide();
         });
     }
+}
+
+// ---- runs of files ----
+
+void TransferManager::openRun(FileTransfer& t)
+{
+    const FileTransfer::Setup& setup = t.transferSetup();
+    if (t.type() == FileTransfer::Sending)
+        run = std::make_unique<SendingRun>(state, session, *currentPrompts, setup, timeouts);
+    else
+        run = std::make_unique<ReceivingRun>(state, session, *currentPrompts, setup, timeouts);
+    runFolders.clear();
+    run->limits.idleMs = runIdleMs;
+    run->limits.window = runWindow;
+    TransferRun* r = run.get();
+    connect(r, &TransferRun::fileEnded, this, &TransferManager::onRunFileEnded);
+    connect(r, &TransferRun::finished, this, &TransferManager::onRunFinished, Qt::QueuedConnection);
+    if (auto* receiving = qobject_cast<ReceivingRun*>(r))
+        connect(receiving, &ReceivingRun::offerArrived, this, &TransferManager::decideRunOffers);
+    Q_EMIT runStarted(r);
+    r->start(t);
+}
+
+void TransferManager::onRunFileEnded(const TransferOutcome& o)
+{
+    if (o.putBack)
+        Q_EMIT putBack(o.path, o.queuedName);
+    if (o.stopQueue)
+        Q_EMIT stopQueue();
+    Q_EMIT transferEnded(o);
+}
+
+void TransferManager::onRunFinished()
+{
+    if (!run || !run->isFinished())
+        return;
+    if (pendingOffer && pendingOffer->run) {
+        // The run is gone: its offer being decided ends unanswered.
+        busyTimer.stop();
+        checksums.stop();
+        if (pendingOffer->question)
+            currentPrompts->withdraw(pendingOffer->question);
+        pendingOffer.reset();
+        state.transferBusy = false;
+    }
+    run->setParent(this);
+    run.release()->deleteLater();
+    if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy && !active) {
+        busyTimer.stop();
+        decide();
+    }
+    Q_EMIT readyToOffer();
+}
+
+void TransferManager::decideRunOffers()
+{
+    if (decidingRunOffers)
+        return; // the loop below takes the next one
+    decidingRunOffers = true;
+    while (ReceivingRun* r = receivingRun()) {
+        if (pendingOffer || !r->hasOffer())
+            break;
+        const ReceivingRun::Offered offered = r->takeOffer();
+        QString problem;
+        const QStringList parts = TransferRules::offeredComponents(offered.wire, &problem);
+        if (!problem.isEmpty()) {
+            endOffer(offered.wire, {},
+                     QStringLiteral("*** Error : Refused File \"%1\" - unsafe name (%2)").arg(offered.wire, problem),
+                     TransferEndCode::None, offered.number);
+            continue;
+        }
+        auto offer = std::make_unique<PendingOffer>();
+        offer->parts = parts;
+        offer->wire = offered.wire;
+        offer->size = offered.size;
+        offer->sizeText = QString::number(offered.size);
+        offer->block = offered.block;
+        offer->host = session.controlSocket.remoteHostIP();
+        offer->run = offered.number;
+        offer->serial = ++nextSerial;
+        offer->answerBy = QDeadlineTimer(timeouts.acceptMs);
+        pendingOffer = std::move(offer);
+        decide();
+    }
+    decidingRunOffers = false;
 }
 
 // ---- receiving ----
@@ -286,18 +426,22 @@ void TransferManager::receiveOffer(const QString& name, const QString& sizeText,
     if (!TransferRules::parsePort(portText, offer->port))
         return bad(QStringLiteral("the port \"") + portText + QStringLiteral("\" is not usable"));
     if (pendingOffer)
-        return bad(active ? QStringLiteral("a transfer is running and another offer waits for it")
-                          : QStringLiteral("another offer is still being decided"));
+        return bad(active || run ? QStringLiteral("a transfer is running and another offer waits for it")
+                                 : QStringLiteral("another offer is still being decided"));
     offer->wire = name;
     offer->sizeText = sizeText;
     offer->host = host;
     if (session.shares(QStringLiteral("token")))
         offer->token = session.offerToken();
+    offer->opensRun = session.offerOpensRun() && session.shares(kRun);
     offer->serial = ++nextSerial;
     offer->answerBy = QDeadlineTimer(timeouts.acceptMs);
     pendingOffer = std::move(offer);
-    if (active) {
-        // One transfer at a time: this offer waits for the running one, within a bound.
+    if (active || run) {
+        // One transfer at a time: this offer waits for the running one, within a bound. A run
+        // of ours with nothing in it gives way at once.
+        if (SendingRun* r = sendingRun(); r && r->idle())
+            r->closeWhenDone();
         busyTimer.start(busyWaitMs);
         return;
     }
@@ -370,7 +514,11 @@ void TransferManager::askAccept()
 
 void TransferManager::answerHaveFile()
 {
-    session.sendControlMessage(QStringLiteral("HaveFile"));
+    const quint64 runNumber = pendingOffer->run;
+    if (ReceivingRun* r = receivingRun(); r && runNumber)
+        r->answerHave(runNumber);
+    else if (!runNumber)
+        session.sendControlMessage(QStringLiteral("HaveFile"));
     const QString name = pendingOffer->wire;
     pendingOffer.reset();
     state.setTransferEndCode(TransferEndCode::ReceiverHasFile);
@@ -379,6 +527,8 @@ void TransferManager::answerHaveFile()
     out.name = name;
     out.endCode = TransferEndCode::ReceiverHasFile;
     Q_EMIT transferEnded(out);
+    if (runNumber)
+        decideRunOffers();
 }
 
 void TransferManager::afterAccept()
@@ -394,6 +544,10 @@ void TransferManager::afterAccept()
     QString folder = o.root;
     for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
         folder += o.parts[i] + '/';
+        // In a run of files the folders of one file are mostly those of the file before:
+        // each is checked once per run (the target's opening checks them again anyway).
+        if (o.run && runFolders.contains(folder))
+            continue;
         if (!TransferRules::staysInside(o.root, folder))
             return refuse(QStringLiteral("Canceled"),
                           QStringLiteral("*** Error : Refused File \"%1\" - the folder %2 leads out of %3")
@@ -404,6 +558,8 @@ void TransferManager::afterAccept()
         if (info.exists() && !info.isDir())
             return refuse(QStringLiteral("Canceled"),
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is not a folder").arg(o.wire, folder));
+        if (o.run && info.isDir() && runFolders.size() < 4096)
+            runFolders.insert(folder);
     }
     o.folder = folder;
     const QString target = folder + o.parts.last();
@@ -479,6 +635,10 @@ void TransferManager::compareWithSender(const QString& path, qint64 length, std:
 
 void TransferManager::onChecksumAsked(const QString& name, qint64 length)
 {
+    if (const SendingRun* r = sendingRun()) {
+        checksums.answer(name, length, r->pathOfOffer(name, length));
+        return;
+    }
     const FileTransfer* t = active.get();
     const bool onOffer = t && t->type() == FileTransfer::Sending && t->awaitingAnswer() && t->nameOfFile() == name
                          && length <= t->sizeOfFile();
@@ -558,6 +718,24 @@ bool TransferManager::takeTypedName(const QString& name)
 void TransferManager::startReceiving()
 {
     PendingOffer& o = *pendingOffer;
+    if (o.run) {
+        TargetFile::Request request;
+        request.root = o.root;
+        request.folder = o.folder;
+        request.name = o.parts.last();
+        request.choice = o.existsChoice;
+        request.newName = o.newName;
+        request.size = o.size;
+        request.block = o.block;
+        const quint64 number = o.run;
+        const QString wire = o.wire;
+        pendingOffer.reset();
+        state.transferBusy = false;
+        if (ReceivingRun* r = receivingRun())
+            r->accept(number, wire, request);
+        decideRunOffers();
+        return;
+    }
     FileTransfer::Setup setup;
     setup.name = o.parts.last();
     setup.path = o.folder;
@@ -572,6 +750,7 @@ void TransferManager::startReceiving()
     setup.queuedName = o.wire;
     setup.verify = session.shares(kVerify);
     setup.token = o.token;
+    setup.run = o.opensRun;
     if (session.isPrivate()) {
         setup.tls = session.tlsConfiguration();
         setup.peerKey = session.peerKey();
@@ -597,6 +776,7 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
     if (o.question)
         currentPrompts->withdraw(std::exchange(o.question, 0));
     const QString name = o.wire;
+    const quint64 runNumber = o.run;
     pendingOffer.reset();
     if (state.transferEndCode() == TransferEndCode::None)
         state.setTransferEndCode(TransferEndCode::Canceled);
@@ -604,12 +784,28 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
                            : state.transferEndCode() == TransferEndCode::Canceled ? QStringLiteral("Canceled")
                                                                                   : QStringLiteral("Timed Out");
     state.transferBusy = false;
-    endOffer(name, reason, errorLine, state.transferEndCode());
+    endOffer(name, reason, errorLine, state.transferEndCode(), runNumber);
 }
 
 void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine,
-                               TransferEndCode endCode)
+                               TransferEndCode endCode, quint64 runNumber)
 {
+    if (runNumber) {
+        // The run's sender waits for every answer, in order: it always gets one.
+        if (ReceivingRun* r = receivingRun())
+            r->answerRefused(runNumber);
+        if (!errorLine.isEmpty())
+            state.addText(errorLine, LineKind::Error);
+        if (!reason.isEmpty())
+            state.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name,
+                          LineKind::Status);
+        TransferOutcome out;
+        out.name = name;
+        out.endCode = endCode;
+        Q_EMIT transferEnded(out);
+        decideRunOffers();
+        return;
+    }
     // No peer has offers refused hundreds of times a second: beyond the answers' rate a flood
     // of them ends unanswered and without lines.
     if (session.admitAnswer()) {
@@ -634,7 +830,9 @@ void TransferManager::onTransferMessage(const QString& text)
     if (text == QLatin1String("FTIMEOUT")) {
         // A sender gave up on its offer: that is the offer being decided here, or else the
         // file being received. Never our own sending, whatever the peer says.
-        if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
+        if (pendingOffer && pendingOffer->run) {
+            return; // a run's offers are not ended by a single offer's notice
+        } else if (pendingOffer && pendingOffer->phase == PendingOffer::WaitingBusy) {
             busyTimer.stop();
             const QString name = std::exchange(pendingOffer, nullptr)->wire;
             endOffer(name, QStringLiteral("Timed Out"), {}, TransferEndCode::TimedOut);

@@ -3,10 +3,12 @@
 #include "transfer/ChecksumExchange.h"
 #include "transfer/FileTransfer.h"
 #include "transfer/Prompts.h"
+#include "transfer/TransferOutcome.h"
 #include "util/FileHasher.h"
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -15,18 +17,9 @@
 
 class PeerState;
 class Session;
-
-// How one offer or transfer ended, for the queue and the headless peer.
-struct TransferOutcome {
-    bool sending = false;
-    bool complete = false; // "*** File Transfer Complete" was written
-    TransferEndCode endCode = TransferEndCode::None;
-    QString name;           // the name as offered (sender) or as saved (receiver)
-    QString path;           // sender: the local file
-    QString queuedName;     // sender: the name as queued
-    bool putBack = false;   // sender: offer it again, at the front
-    bool stopQueue = false; // sender: the queue stops
-};
+class TransferRun;
+class SendingRun;
+class ReceivingRun;
 
 // The file-transfer side of a peer: starts the one transfer at a time (startSending for
 // sending, receiveOffer for each offer the session hands over), asks the questions of an
@@ -63,6 +56,14 @@ public:
     {
         return active.get();
     }
+    // The run of files now open, or nullptr.
+    TransferRun* currentRun() const
+    {
+        return run.get();
+    }
+    // The bounds of the next runs (tests shorten them).
+    int runIdleMs = 3000;
+    int runWindow = 64;
 
     // Sends one file: starts the sending side and sends the offer on the control connection.
     // `name` is the name as queued, components separated by "/". False (with an error line
@@ -74,8 +75,11 @@ public:
     // Returns the transfer, or nullptr when a transfer runs or an offer is being decided, or
     // (error line written) when the file cannot be opened.
     // With a token (between peers that share "token") both transfer connections must prove it.
+    // With `opensRun` (offered after "frun") a complete file leaves both connections open for
+    // the next files of the queue run.
     FileTransfer* startSending(const QString& name, const QString& path, const QString& hostIP, const QString& port,
-                               const QString& userName, const QString& queuedName = {}, const QByteArray& token = {});
+                               const QString& userName, const QString& queuedName = {}, const QByteArray& token = {},
+                               bool opensRun = false);
 
     // Handles one offer as the control connection received it.
     void receiveOffer(const QString& name, const QString& size, const QString& block, const QString& host,
@@ -94,11 +98,13 @@ public:
     // Right after the login the peer's extensions are not known yet: the queue's next offer
     // waits for its "caps:" (readyToOffer follows), within Session::limits.capsWaitMs.
     bool awaitingPeerCaps() const;
-    // A transfer runs or an offer is being decided.
-    bool busy() const
-    {
-        return active || pendingOffer;
-    }
+    // No further offer can go out now: a transfer runs, an offer is being decided, or a run
+    // of files is open in the other direction or has no room for more.
+    bool busy() const;
+    // Files are moving or being decided (the program asks before it leaves).
+    bool working() const;
+    // The queue has nothing more to offer now: an open run closes once its files have ended.
+    void queueRanEmpty();
     // Ends the running transfer and refuses an offer being decided, telling the peer, without
     // waiting for its answer (the program is leaving).
     void cancelAll();
@@ -106,6 +112,9 @@ public:
 Q_SIGNALS:
     // A transfer was created and started; a window may show it until its finished().
     void transferStarted(FileTransfer* transfer);
+    // A run of files took over the connections of a finished transfer; a window may show it
+    // until its finished().
+    void runStarted(TransferRun* run);
     // An offer or transfer ended (also an offer refused before any transfer started).
     void transferEnded(const TransferOutcome& outcome);
     // The sender's file should be offered again, at the front of the queue.
@@ -147,7 +156,17 @@ private:
     // The one way an offer ends without a transfer: the error line when given, "CANC_TRAN"
     // to the sender unless it gave the offer up (TimedOut), the status line
     // "*** File Transfer <reason> : <name>" when a reason is given, and transferEnded.
-    void endOffer(const QString& name, const QString& reason, const QString& errorLine, TransferEndCode endCode);
+    // An offer of a run (runNumber > 0) is answered on the run instead.
+    void endOffer(const QString& name, const QString& reason, const QString& errorLine, TransferEndCode endCode,
+                  quint64 runNumber = 0);
+    // Opens a run on the connections of the finished transfer `t`.
+    void openRun(FileTransfer& t);
+    void onRunFileEnded(const TransferOutcome& outcome);
+    void onRunFinished();
+    SendingRun* sendingRun() const;
+    ReceivingRun* receivingRun() const;
+    // Has the run's waiting offers decided, one at a time, in order.
+    void decideRunOffers();
     void onTransferFinished();
     // The wire name `path` is offered under: its queued `name` in wire form, numbered when
     // replaced characters would make it the name of another file offered before; the same
@@ -159,6 +178,9 @@ private:
     std::unique_ptr<Prompts> currentPrompts;
     std::unique_ptr<FileTransfer> active;
     std::unique_ptr<PendingOffer> pendingOffer;
+    std::unique_ptr<TransferRun> run;
+    QSet<QString> runFolders; // folders of the open run's files found inside the download folder
+    bool decidingRunOffers = false;
     void onTransferMessage(const QString& text);
 
     QTimer busyTimer;

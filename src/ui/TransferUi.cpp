@@ -4,6 +4,7 @@
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
 #include "transfer/TransferManager.h"
+#include "transfer/TransferRun.h"
 #include "ui/DesktopServices.h"
 #include "ui/FileOrFolderDialog.h"
 #include "ui/TransferWindow.h"
@@ -19,11 +20,12 @@
 TransferUi::TransferUi(Peer& p, QWidget* main) : QObject(main), peer(p), ctx(p.state()), mainWindow(main)
 {
     connect(&peer.transfers(), &TransferManager::transferStarted, this, &TransferUi::onTransferStarted);
+    connect(&peer.transfers(), &TransferManager::runStarted, this, &TransferUi::onTransferStarted);
 }
 
 TransferUi::~TransferUi() = default;
 
-void TransferUi::onTransferStarted(FileTransfer* transfer)
+void TransferUi::onTransferStarted(TransferActivity* transfer)
 {
     if (transfer)
         new TransferWindow(*transfer, mainWindow); // deletes itself when the transfer ends

@@ -8,7 +8,7 @@
 
 class PeerState;
 class Peer;
-class FileTransfer;
+class TransferActivity;
 class QWidget;
 
 // The transfer side's windows for one program: the dialogs behind the transfer questions,
@@ -37,7 +37,7 @@ private:
     void chooseFileList();
     void chooseFolder();
     void showQueue();
-    void onTransferStarted(FileTransfer* transfer);
+    void onTransferStarted(TransferActivity* transfer);
 
     Peer& peer;
     PeerState& ctx; // the peer's state

@@ -1,7 +1,7 @@
 #include "ui/TransferWindow.h"
 
 #include "core/LineText.h"
-#include "transfer/FileTransfer.h"
+#include "transfer/TransferActivity.h"
 #include "ui/ReadableSize.h"
 
 #include <QCloseEvent>
@@ -83,7 +83,7 @@ void TransferWindow::layOutControls()
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
+TransferWindow::TransferWindow(TransferActivity& transfer, QWidget* main)
     : QWidget(main, Qt::Window), xfer(&transfer), mainWindow(main)
 {
     setObjectName(QStringLiteral("FileBase"));
@@ -99,8 +99,8 @@ TransferWindow::TransferWindow(FileTransfer& transfer, QWidget* main)
         if (xfer && !xfer->isFinished())
             xfer->requestCancel();
     });
-    connect(xfer, &FileTransfer::viewChanged, this, &TransferWindow::refresh);
-    connect(xfer, &FileTransfer::finished, this, &TransferWindow::transferFinished);
+    connect(xfer, &TransferActivity::viewChanged, this, &TransferWindow::refresh);
+    connect(xfer, &TransferActivity::finished, this, &TransferWindow::transferFinished);
     connect(xfer, &QObject::destroyed, this, &TransferWindow::transferFinished);
     refresh();
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "transfer/FileTransfer.h"
+#include "transfer/TransferActivity.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -16,10 +16,10 @@ class TransferWindow : public QWidget {
     Q_OBJECT
 public:
     // mainWindow owns the window and is what it is placed beside (may be null).
-    TransferWindow(FileTransfer& transfer, QWidget* mainWindow);
+    TransferWindow(TransferActivity& transfer, QWidget* mainWindow);
     ~TransferWindow() override;
 
-    FileTransfer* transfer() const { return xfer; }
+    TransferActivity* transfer() const { return xfer; }
 
     // Where the window goes beside a main window of frame `main` on a screen of `screen`:
     // right of it when it fits, else left of it; same top edge.
@@ -46,7 +46,7 @@ private:
     void placeBesideMain();
     void transferFinished();
 
-    QPointer<FileTransfer> xfer;
+    QPointer<TransferActivity> xfer;
     QPointer<QWidget> mainWindow;
     bool placed = false;
     bool ending = false;

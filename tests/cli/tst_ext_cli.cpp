@@ -15,9 +15,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shared");
         QTest::addColumn<QString>("arrives");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("both with extensions") << QStringList{} << "utf8, verify, token, private"
+        QTest::newRow("both with extensions") << QStringList{} << "utf8, verify, token, run, private"
                                               << QString::fromUtf8("日本語 😀 é €") << QString::fromUtf8("日本.txt");
-        QTest::newRow("not private") << QStringList{"--private", "never"} << "utf8, verify, token"
+        QTest::newRow("not private") << QStringList{"--private", "never"} << "utf8, verify, token, run"
                                      << QString::fromUtf8("日本語 😀 é €") << QString::fromUtf8("日本.txt");
         QTest::newRow("client --no-extensions")
             << QStringList{"--no-extensions"} << "none" << QString::fromUtf8("??? ?? é €") << "__.txt";

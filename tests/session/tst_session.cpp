@@ -349,7 +349,7 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(
                 messagesIn(wire += conn->readAll()),
                 (QStringList{"PAuth:pw", "uinfo:Bob;" + o.myEmail + ';' + o.myAge + ';' + o.myHomePage,
-                             "caps:utf8,verify,token", "msg:one", "msg:two"}),
+                             "caps:utf8,verify,token,run", "msg:one", "msg:two"}),
                 kWait);
             return;
         }
@@ -561,8 +561,8 @@ private Q_SLOTS:
         const bool utf8 = !Windows1252::representable(message);
         if (utf8) {
             raw.send("PAuth:");
-            QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("caps:utf8,verify,token"), kWait);
-            raw.send("caps:utf8,verify,token");
+            QTRY_VERIFY_WITH_TIMEOUT(raw.received().contains("caps:utf8,verify,token,run"), kWait);
+            raw.send("caps:utf8,verify,token,run");
             raw.send("enc:utf8");
         }
         raw.sendRaw(Session::frame(message, utf8));

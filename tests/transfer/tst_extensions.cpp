@@ -25,7 +25,7 @@ bool plainOnly(const QStringList& said)
         // A Zantiro server offers to go private first thing; a plain peer ignores it.
         if (m == QLatin1String("tls:offer") && &m == &said.first())
             continue;
-        caps += m == QLatin1String("caps:utf8,verify,token");
+        caps += m == QLatin1String("caps:utf8,verify,token,run");
         if (m.startsWith(QLatin1String("caps:")))
             continue;
         if (std::none_of(plain.begin(), plain.end(), [&](const QString& p) { return m.startsWith(p); }))
@@ -233,10 +233,10 @@ private Q_SLOTS:
         for (int i = 0; i < 100; ++i)
             future << QStringLiteral("future%1").arg(i);
         const QStringList all = Session::ownExtensions();
-        QTest::newRow("before the login only") << QString("caps:utf8,verify,token") << QString() << QStringList{};
-        QTest::newRow("before and after") << QString("caps:utf8") << QString("caps:utf8,verify,token") << all;
+        QTest::newRow("before the login only") << QString("caps:utf8,verify,token,run") << QString() << QStringList{};
+        QTest::newRow("before and after") << QString("caps:utf8") << QString("caps:utf8,verify,token,run") << all;
         QTest::newRow("100 unknown words first")
-            << QString() << "caps:" + future.join(',') + ",utf8,verify,token" << all;
+            << QString() << "caps:" + future.join(',') + ",utf8,verify,token,run" << all;
         QTest::newRow("unknown and repeated")
             << QString() << "caps:x,verify,,verify," + QString(5000, 'u') << QStringList{"verify"};
     }
@@ -256,14 +256,14 @@ private Q_SLOTS:
         if (!before.isEmpty())
             client.write(Session::frame(before));
         client.write(Session::frame("PAuth:"));
-        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(said).contains("caps:utf8,verify,token"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(said).contains("caps:utf8,verify,token,run"), 5000);
         if (!after.isEmpty())
             client.write(Session::frame(after));
         QSignalSpy changed(&server.peer->session(), &Session::extensionsChanged);
         QVERIFY(changed.wait(5000)); // the client's "caps:", or the end of the wait for it
         QCOMPARE(server.peer->session().sharedExtensions(), shared);
         // The server switches to UTF-8 only after its own announcement.
-        const qsizetype ours = messagesIn(said).indexOf("caps:utf8,verify,token");
+        const qsizetype ours = messagesIn(said).indexOf("caps:utf8,verify,token,run");
         QTRY_COMPARE_WITH_TIMEOUT(messagesIn(said).indexOf("enc:utf8"), shared.contains("utf8") ? ours + 1 : -1, 5000);
     }
 

@@ -2,6 +2,7 @@
 
 #include "queue/FileQueue.h"
 #include "transfer/TransferManager.h"
+#include "transfer/TransferRun.h"
 #include "ui/TransferUi.h"
 #include "ui/TransferWindow.h"
 #include "ui/WindowTestTools.h"
@@ -37,6 +38,19 @@ struct UiPeer {
                 const double real = double(std::min(x->sizeOfFileSent(), x->sizeOfFile())) / x->sizeOfFile();
                 worstRatio = std::max(worstRatio, std::abs(double(bar->value()) / bar->maximum() - real));
                 shownQuietly = shownQuietly || (w->isVisible() && w->testAttribute(Qt::WA_ShowWithoutActivating));
+            });
+        });
+        // A run of files shows in one window: its labels are kept by the file it names.
+        QObject::connect(&peer.peer->transfers(), &TransferManager::runStarted, &main, [this](TransferRun* r) {
+            for (TransferWindow* f : main.findChildren<TransferWindow*>())
+                if (f->transfer() == r)
+                    window = f;
+            QObject::connect(r, &TransferRun::viewChanged, &main, [this, r, w = window] {
+                if (!w || r->isFinished())
+                    return;
+                const QString name = labelText(w, "FnameLabel").mid(7);
+                for (const char* n : {"userlabel", "FnameLabel", "SizeLabel"})
+                    last[name][QLatin1String(n)] = labelText(w, n);
             });
         });
     }
@@ -93,7 +107,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor(
             [&] {
                 return p.a.window && p.a.window->isVisible() && p.b.window
-                       && p.b.window->transfer()->sizeOfFileSent() > (1 << 20);
+                       && p.b.window->transfer()->view().progressValue > (1 << 18);
             },
             5000));
         QPointer<TransferWindow> sendWin = p.a.window, recvWin = p.b.window;
@@ -117,8 +131,8 @@ private Q_SLOTS:
         QCOMPARE(question()->text(), QStringLiteral("Are you sure you want to end the file transfer?"));
         QTest::mouseClick(question()->button(QMessageBox::No), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!question(), 2000);
-        const qint64 before = mine.window->transfer()->sizeOfFileSent();
-        QTRY_VERIFY_WITH_TIMEOUT(mine.window && mine.window->transfer()->sizeOfFileSent() > before, 5000);
+        const qint64 before = mine.window->transfer()->view().progressValue;
+        QTRY_VERIFY_WITH_TIMEOUT(mine.window && mine.window->transfer()->view().progressValue > before, 5000);
 
         QTest::mouseClick(cancel, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(question() && question()->isVisible(), 2000);

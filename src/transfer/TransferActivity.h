@@ -1,0 +1,44 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+// What a transfer window shows, built on demand from the transfer's state.
+struct TransferView {
+    QString title;    // "Sending", "Receiving" or "Resume Receiving"
+    QString peerText; // "To : " or "From : " and the peer's name
+    QString fileText;
+    QString sizeText;
+    QString movedText; // "Total Sent : " or "Total Received : "
+    QString stateText;
+    QString percentText;
+    QString rateText;
+    QString elapsedText;
+    QString timeLeftText;
+    int progressMaximum = 0; // scaled so that sizes past 2 GiB fit an int
+    int progressValue = 0;
+    bool progressVisible = false;
+    bool visible = false; // the sender's window stays hidden until the receiver answers
+    bool running = true;  // false once finished (the close box may close the view then)
+};
+
+// Something a transfer window shows until it ends: one file (FileTransfer), or a run of files
+// over connections kept open (TransferRun).
+class TransferActivity : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // The current texts and progress for a view.
+    virtual TransferView view() const = 0;
+    // It has ended.
+    virtual bool isFinished() const = 0;
+    // The Cancel button: asks "Cancel Send?" through the prompts and cancels on Yes.
+    virtual void requestCancel() = 0;
+
+Q_SIGNALS:
+    // The texts or progress changed, at most a few times a second while bytes move; a change
+    // of state at once.
+    void viewChanged();
+    // It ended; every outcome line has been written.
+    void finished();
+};

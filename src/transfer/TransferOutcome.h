@@ -1,0 +1,16 @@
+#pragma once
+#include "core/TransferEndCode.h"
+
+#include <QString>
+
+// How one offer or transfer ended, for the queue and the headless peer.
+struct TransferOutcome {
+    bool sending = false;
+    bool complete = false; // "*** File Transfer Complete" was written
+    TransferEndCode endCode = TransferEndCode::None;
+    QString name;           // the name as offered (sender) or as saved (receiver)
+    QString path;           // sender: the local file
+    QString queuedName;     // sender: the name as queued
+    bool putBack = false;   // sender: offer it again, at the front
+    bool stopQueue = false; // sender: the queue stops
+};

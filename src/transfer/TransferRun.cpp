@@ -1,0 +1,954 @@
+#include "transfer/TransferRun.h"
+
+#include "core/PeerState.h"
+#include "session/ControlMessages.h"
+#include "transfer/TransferRules.h"
+#include "util/FileSystem.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+constexpr int kBurstPieces = 16; // pieces handed to the data connection at most in one turn
+
+// The fields of a command line: at most `count`, the last one taking the rest of the line
+// (a file name may hold spaces).
+QList<QByteArray> fieldsOf(const QByteArray& line, int count)
+{
+    QList<QByteArray> out;
+    qsizetype from = 0;
+    while (out.size() + 1 < count) {
+        const qsizetype space = line.indexOf(' ', from);
+        if (space < 0)
+            break;
+        out << line.mid(from, space - from);
+        from = space + 1;
+    }
+    out << line.mid(from);
+    return out;
+}
+
+// A file number or byte count: decimal digits only, nothing else.
+bool parseNumber(const QByteArray& text, qint64& value)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return false;
+    for (const char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    value = text.toLongLong();
+    return true;
+}
+
+bool parseNumber(const QByteArray& text, quint64& value)
+{
+    qint64 v = 0;
+    if (!parseNumber(text, v))
+        return false;
+    value = static_cast<quint64>(v);
+    return true;
+}
+
+QByteArray numberText(quint64 n)
+{
+    return QByteArray::number(n);
+}
+
+// A line from the peer as an error line shows it: one line, at most 80 characters.
+QString shown(const QByteArray& line)
+{
+    QString text = QString::fromUtf8(line.left(80));
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar('?');
+    return text;
+}
+
+} // namespace
+
+// ==== the run ====
+
+TransferRun::TransferRun(PeerState& peerState, Session& sess, Prompts& p, const FileTransfer::Setup& s,
+                         const TransferTimeouts& t, QObject* parent)
+    : TransferActivity(parent), state(peerState), session(sess), prompts(p), setup(s), timeouts(t)
+{
+    limits.quietMs = timeouts.idleMs;
+    for (QTimer* timer : {&flushTimer, &quietTimer, &viewTimer})
+        timer->setSingleShot(true);
+    connect(&flushTimer, &QTimer::timeout, this, &TransferRun::flushLines);
+    connect(&quietTimer, &QTimer::timeout, this, &TransferRun::onQuiet);
+    connect(&viewTimer, &QTimer::timeout, this, [this] {
+        if (viewDirty) {
+            viewDirty = false;
+            viewTimer.start(limits.viewMs);
+            Q_EMIT viewChanged();
+        }
+    });
+    commandSocket.readBufferSize = limits.maxLine;
+    dataSocket.readBufferSize = qint64{1024} * 1024;
+    connect(&commandSocket, &EventSocket::dataArrived, this, &TransferRun::onCommandBytes);
+    connect(&dataSocket, &EventSocket::dataArrived, this, [this] {
+        if (!closed)
+            receiveData();
+    });
+    connect(&commandSocket, &EventSocket::closed, this, [this] { onClosed(false); });
+    connect(&dataSocket, &EventSocket::closed, this, [this] { onClosed(true); });
+    connect(&commandSocket, &EventSocket::error, this,
+            [this](int number, const QString& text) { onError(false, number, text); });
+    connect(&dataSocket, &EventSocket::error, this,
+            [this](int number, const QString& text) { onError(true, number, text); });
+}
+
+TransferRun::~TransferRun()
+{
+    if (cancelQuestion)
+        prompts.withdraw(cancelQuestion);
+}
+
+void TransferRun::start(FileTransfer& opener)
+{
+    opener.handOverConnections(commandSocket, dataSocket);
+    clock.start();
+    touch(true);
+    if (commandSocket.state() != EventSocket::Connected || dataSocket.state() != EventSocket::Connected) {
+        end(TransferEndCode::None);
+        return;
+    }
+    progressed();
+    if (commandSocket.bytesAvailable() > 0)
+        onCommandBytes();
+    if (!closed && dataSocket.bytesAvailable() > 0)
+        receiveData();
+}
+
+void TransferRun::onCommandBytes()
+{
+    inbox += commandSocket.takeAll();
+    qsizetype from = 0;
+    while (!closed) {
+        const qsizetype end = inbox.indexOf('\n', from);
+        if (end < 0)
+            break;
+        const QByteArray line = inbox.mid(from, end - from);
+        from = end + 1;
+        progressed();
+        receiveLine(line);
+    }
+    if (closed)
+        return;
+    inbox.remove(0, from);
+    if (inbox.size() > limits.maxLine)
+        fail(QStringLiteral("*** Error : The peer sent a command line of more than %1 bytes in a run of files")
+                 .arg(limits.maxLine));
+}
+
+void TransferRun::sendLine(const QByteArray& line)
+{
+    outbox += line;
+    outbox += '\n';
+    if (!flushTimer.isActive())
+        flushTimer.start(0);
+}
+
+void TransferRun::flushLines()
+{
+    if (outbox.isEmpty() || commandSocket.state() != EventSocket::Connected)
+        return;
+    commandSocket.send(outbox);
+    commandSocket.flush();
+    outbox.clear();
+}
+
+void TransferRun::progressed()
+{
+    // A receiver bounds even a run with nothing in it: a sender that neither offers nor
+    // closes would hold the transfer slot for as long as it liked.
+    if (closed)
+        return;
+    if (awaiting() || !sending())
+        quietTimer.start(limits.quietMs);
+    else
+        quietTimer.stop();
+}
+
+void TransferRun::onQuiet()
+{
+    if (!closed)
+        end(awaiting() ? TransferEndCode::TimedOut : TransferEndCode::None);
+}
+
+void TransferRun::onClosed(bool data)
+{
+    if (closed)
+        return;
+    if (!data && commandSocket.bytesAvailable() > 0)
+        onCommandBytes(); // a last answer that came with the close
+    if (closed)
+        return;
+    if (!awaiting()) {
+        end(TransferEndCode::None);
+        return;
+    }
+    const bool reset = (data ? dataSocket : commandSocket).closedByReset();
+    fail(QStringLiteral("*** Error : The %1 %2 the connections of the run of files while files were moving")
+             .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender"),
+                  reset ? QStringLiteral("reset") : QStringLiteral("closed")));
+}
+
+void TransferRun::onError(bool data, int number, const QString& text)
+{
+    if (closed)
+        return;
+    if (number == 10054) {
+        onClosed(data);
+        return;
+    }
+    fail(QStringLiteral("*** Error : The %1 connection of the run of files failed - %2")
+             .arg(data ? QStringLiteral("data") : QStringLiteral("command"), text));
+}
+
+void TransferRun::fail(const QString& line, TransferEndCode code)
+{
+    if (closed)
+        return;
+    state.addText(line, LineKind::Error);
+    end(code);
+}
+
+void TransferRun::end(TransferEndCode code)
+{
+    if (closed)
+        return;
+    closed = true;
+    for (QTimer* timer : {&quietTimer, &viewTimer})
+        timer->stop();
+    if (cancelQuestion)
+        prompts.withdraw(std::exchange(cancelQuestion, 0));
+    endFiles(code);
+    flushLines();
+    dataSocket.close();
+    commandSocket.close();
+    flushTimer.stop();
+    Q_EMIT viewChanged();
+    Q_EMIT finished();
+}
+
+void TransferRun::requestCancel()
+{
+    if (closed || cancelQuestion)
+        return;
+    if (askingCancel)
+        return;
+    askingCancel = true;
+    QPointer<TransferRun> self(this);
+    const Prompts::Id id = prompts.askYesNo(
+        {QStringLiteral("Cancel Send?"), QStringLiteral("Are you sure you want to end the file transfer?")},
+        [self](bool yes) {
+            if (!self)
+                return;
+            self->askingCancel = false;
+            self->cancelQuestion = 0;
+            if (yes)
+                self->cancelConfirmed();
+        });
+    if (askingCancel)
+        cancelQuestion = id;
+    askingCancel = false;
+}
+
+void TransferRun::cancelConfirmed()
+{
+    if (closed)
+        return;
+    cancelled = true;
+    sendLine(QByteArrayLiteral("CANCEL"));
+    end(TransferEndCode::Canceled);
+}
+
+void TransferRun::abandon()
+{
+    cancelConfirmed();
+    commandSocket.flush();
+}
+
+// ---- the view ----
+
+void TransferRun::touch(bool urgent)
+{
+    viewDirty = true;
+    if (urgent || !viewTimer.isActive()) {
+        viewDirty = false;
+        viewTimer.start(limits.viewMs);
+        Q_EMIT viewChanged();
+    }
+}
+
+TransferView TransferRun::view() const
+{
+    using namespace TransferRules;
+    TransferView v;
+    const bool out = sending();
+    v.title = out ? QStringLiteral("Sending") : QStringLiteral("Receiving");
+    v.peerText = cutEnd((out ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
+    v.fileText = cutEnd(QStringLiteral("File : ") + currentName, 37);
+    v.sizeText = QStringLiteral("File Size : ") + QString::number(currentSize);
+    v.movedText =
+        (out ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : ")) + QString::number(currentDone);
+    v.stateText = closed ? QStringLiteral("Transfer Complete.")
+                         : QStringLiteral("%1 Files... %2 done")
+                               .arg(out ? QStringLiteral("Sending") : QStringLiteral("Receiving"))
+                               .arg(filesEnded);
+    v.percentText = currentSize > 0 ? QString::number(currentDone * 100 / currentSize) + QStringLiteral("%")
+                                    : QStringLiteral("100%");
+    const qint64 seconds = clock.isValid() ? clock.elapsed() / 1000 : 0;
+    const double kbps = rate(moved, std::max<qint64>(seconds, 1));
+    v.rateText = rateText(kbps);
+    v.elapsedText = elapsedText(seconds);
+    v.timeLeftText = timeLeftText(currentSize - currentDone, kbps);
+    int shift = 0;
+    while ((currentSize >> shift) > INT_MAX)
+        ++shift;
+    v.progressMaximum = static_cast<int>(currentSize >> shift);
+    v.progressValue = static_cast<int>(std::min(currentDone, currentSize) >> shift);
+    v.progressVisible = true;
+    v.visible = true;
+    v.running = !closed;
+    return v;
+}
+
+void TransferRun::writeOutcome(const QString& name, qint64 fileSize, TransferEndCode code, bool complete)
+{
+    state.addText(complete ? QStringLiteral("*** File Transfer Complete : ") + name + QStringLiteral(" (")
+                                 + QString::number(fileSize) + QStringLiteral(" bytes)")
+                           : QStringLiteral("*** File Transfer ") + FileTransfer::reasonText(code)
+                                 + QStringLiteral(" : ") + name,
+                  LineKind::Status);
+}
+
+// ==== sending ====
+
+struct SendingRun::File {
+    enum class Stage {
+        Offered,  // "OFFER" is out, no answer yet
+        Accepted, // its bytes are being handed to the data connection
+        Sent,     // every byte handed over; "SENT" goes out once the checksum is known
+    };
+    quint64 number = 0;
+    QString wire;
+    QString path;
+    QString queuedName;
+    qint64 size = 0;
+    qint64 done = 0; // bytes handed over (the resume offset included)
+    Stage stage = Stage::Offered;
+    QFile file;
+    std::unique_ptr<TransferChecksum> sum;
+    bool sumOut = false; // "SENT" went out
+};
+
+SendingRun::SendingRun(PeerState& peerState, Session& sess, Prompts& p, const FileTransfer::Setup& s,
+                       const TransferTimeouts& t, QObject* parent)
+    : TransferRun(peerState, sess, p, s, t, parent)
+{
+    idleTimer.setSingleShot(true);
+    pumpTimer.setSingleShot(true);
+    connect(&idleTimer, &QTimer::timeout, this, [this] {
+        if (!closed && files.empty())
+            end(TransferEndCode::None);
+    });
+    connect(&pumpTimer, &QTimer::timeout, this, &SendingRun::pump);
+    connect(&dataSocket, &EventSocket::sendComplete, this, [this] {
+        if (!pieceInFlight)
+            return;
+        pieceInFlight = false;
+        progressed();
+        pump();
+    });
+}
+
+SendingRun::~SendingRun() = default;
+
+bool SendingRun::canOffer() const
+{
+    return !closed && !closing && static_cast<int>(files.size()) < limits.window;
+}
+
+bool SendingRun::offer(const QString& path, const QString& wire, const QString& queuedName)
+{
+    auto f = std::make_unique<File>();
+    QString problem;
+    if (!FileSystem::openRegularFile(f->file, path, {}, problem)) {
+        state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
+                      LineKind::Error);
+        TransferOutcome o;
+        o.sending = true;
+        o.name = wire;
+        o.path = path;
+        o.queuedName = queuedName;
+        o.endCode = TransferEndCode::StoppedByError;
+        Q_EMIT fileEnded(o);
+        return false;
+    }
+    f->number = ++lastNumber;
+    f->wire = wire;
+    f->path = path;
+    f->queuedName = queuedName;
+    f->size = f->file.size();
+    sendLine(QByteArrayLiteral("OFFER ") + numberText(f->number) + ' '
+             + TransferRules::offerBlockField(f->size).toLatin1() + ' ' + QByteArray::number(f->size) + ' '
+             + wire.toUtf8());
+    files.push_back(std::move(f));
+    idleTimer.stop();
+    progressed();
+    return true;
+}
+
+void SendingRun::closeWhenDone()
+{
+    closing = true;
+    checkIdle();
+}
+
+void SendingRun::checkIdle()
+{
+    if (closed || !files.empty())
+        return;
+    if (closing)
+        end(TransferEndCode::None);
+    else
+        idleTimer.start(limits.idleMs);
+}
+
+QString SendingRun::pathOfOffer(const QString& wire, qint64 length) const
+{
+    for (const auto& f : files)
+        if (f->stage == File::Stage::Offered && f->wire == wire && length <= f->size)
+            return f->path;
+    return {};
+}
+
+SendingRun::File* SendingRun::find(quint64 number)
+{
+    for (const auto& f : files)
+        if (f->number == number)
+            return f.get();
+    return nullptr;
+}
+
+void SendingRun::receiveLine(const QByteArray& line)
+{
+    const QList<QByteArray> field = fieldsOf(line, 3);
+    const QByteArray& word = field[0];
+    if (word == "CANCEL" && field.size() == 1) {
+        end(TransferEndCode::CanceledByReceiver);
+        return;
+    }
+    quint64 number = 0;
+    File* f = field.size() >= 2 && parseNumber(field[1], number) ? find(number) : nullptr;
+    // Answers come in the order of the offers; verdicts only for files whose bytes all left.
+    File* firstOffered = nullptr;
+    for (const auto& each : files)
+        if (each->stage == File::Stage::Offered) {
+            firstOffered = each.get();
+            break;
+        }
+    const bool answer = word == "ACCEPT" || word == "HAVE" || word == "REFUSE";
+    const bool verdict = word == "DONE" || word == "DIFFERS";
+    if (!f || (answer && f != firstOffered) || (verdict && (f->stage != File::Stage::Sent || !f->sumOut))
+        || (!answer && !verdict) || field.size() != (word == "ACCEPT" ? 3 : 2)) {
+        fail(QStringLiteral("*** Error : The receiver sent an unexpected command in a run of files : ") + shown(line));
+        return;
+    }
+    if (word == "ACCEPT") {
+        qint64 at = -1;
+        if (!parseNumber(field[2], at) || at > f->size) {
+            state.addText(QStringLiteral("*** Error : The receiver asked to resume %1 at byte %2, beyond its %3 bytes")
+                              .arg(f->wire, shown(field[2]), QString::number(f->size)),
+                          LineKind::Error);
+            finishFile(*f, TransferEndCode::StoppedByError, false, false);
+            fail(QStringLiteral("*** Error : The run of files is stopped"));
+            return;
+        }
+        f->stage = File::Stage::Accepted;
+        f->done = at;
+        if (!f->file.seek(at)) {
+            state.addText(QStringLiteral("*** Error : Cannot read ") + f->path + QStringLiteral(" - ")
+                              + f->file.errorString(),
+                          LineKind::Error);
+            finishFile(*f, TransferEndCode::StoppedByError, false, false);
+            cancelled = true;
+            sendLine(QByteArrayLiteral("CANCEL"));
+            end(TransferEndCode::StoppedByError);
+            return;
+        }
+        if (setup.verify && f->size > 0) {
+            f->sum = std::make_unique<TransferChecksum>();
+            const quint64 n = f->number;
+            connect(f->sum.get(), &TransferChecksum::done, this, [this, n](const QString& sum, const QString& problem) {
+                File* g = find(n);
+                if (!g || closed)
+                    return;
+                g->sum->own = sum;
+                g->sum->ownKnown = true;
+                if (sum.isEmpty())
+                    state.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(g->wire, problem),
+                                  LineKind::Error);
+                if (g->stage == File::Stage::Sent && !g->sumOut)
+                    sendSum(*g);
+            });
+            f->sum->startSending(at, f->path, f->size);
+        }
+        pump();
+    } else if (word == "HAVE") {
+        finishFile(*f, TransferEndCode::ReceiverHasFile, false, false);
+    } else if (word == "REFUSE") {
+        finishFile(*f, TransferEndCode::CanceledByReceiver, false, false);
+    } else if (word == "DONE") {
+        finishFile(*f, TransferEndCode::None, true, false);
+    } else {
+        state.addText(QStringLiteral("*** Error : The receiver's copy of %1 differed from the file sent - "
+                                     "it is offered again")
+                          .arg(f->wire),
+                      LineKind::Error);
+        finishFile(*f, TransferEndCode::StoppedByError, false, true);
+    }
+}
+
+void SendingRun::pump()
+{
+    if (closed || pieceInFlight)
+        return;
+    int pieces = 0;
+    for (const auto& each : files) {
+        File& f = *each;
+        if (f.stage == File::Stage::Sent)
+            continue;
+        if (f.stage == File::Stage::Offered)
+            break; // its answer comes before anything of the files after it
+        while (f.done < f.size) {
+            if (!readInto(f, std::min(f.size - f.done, limits.piece - piece.size())))
+                return;
+            if (piece.size() >= limits.piece) {
+                dataSocket.send(piece);
+                piece.resize(0);
+                dataSocket.flush();
+                if (dataSocket.bytesToWrite() > 0) {
+                    pieceInFlight = true; // sendComplete() brings the next piece
+                    return;
+                }
+                if (++pieces >= kBurstPieces) {
+                    pumpTimer.start(0); // other events have their turn, then it goes on
+                    return;
+                }
+            }
+        }
+        fileSent(f);
+    }
+    if (!piece.isEmpty()) {
+        dataSocket.send(piece);
+        piece.resize(0);
+        dataSocket.flush();
+        pieceInFlight = dataSocket.bytesToWrite() > 0;
+    }
+    touch();
+}
+
+bool SendingRun::readInto(File& f, qint64 n)
+{
+    const qsizetype at = piece.size();
+    piece.resize(at + n);
+    const qint64 got = f.file.read(piece.data() + at, n);
+    if (got != n) {
+        piece.resize(at);
+        state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
+                          + (got < 0 || f.file.error() != QFileDevice::NoError
+                                 ? f.file.errorString()
+                                 : QStringLiteral("the file became shorter")),
+                      LineKind::Error);
+        // The receiver waits for bytes that will not come: the run ends, this file for good.
+        finishFile(f, TransferEndCode::StoppedByError, false, false);
+        cancelled = true;
+        sendLine(QByteArrayLiteral("CANCEL"));
+        end(TransferEndCode::StoppedByError);
+        return false;
+    }
+    if (f.sum && f.sum->fromBlocks())
+        f.sum->add(piece.constData() + at, n);
+    f.done += n;
+    moved += n;
+    currentName = f.wire;
+    currentSize = f.size;
+    currentDone = f.done;
+    return true;
+}
+
+void SendingRun::fileSent(File& f)
+{
+    f.stage = File::Stage::Sent;
+    f.file.close();
+    currentName = f.wire;
+    currentSize = f.size;
+    currentDone = f.size;
+    if (f.sum && f.sum->fromBlocks()) {
+        f.sum->own = f.sum->blocksResult();
+        f.sum->ownKnown = true;
+    }
+    if (!f.sum || f.sum->ownKnown)
+        sendSum(f);
+}
+
+void SendingRun::sendSum(File& f)
+{
+    f.sumOut = true;
+    const QString sum = f.sum ? f.sum->own : QString();
+    sendLine(QByteArrayLiteral("SENT ") + numberText(f.number) + ' '
+             + (sum.isEmpty() ? QByteArrayLiteral("-") : sum.toLatin1()));
+}
+
+void SendingRun::finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue)
+{
+    writeOutcome(f.wire, f.size, code, complete);
+    TransferOutcome o;
+    o.sending = true;
+    o.complete = complete;
+    o.endCode = code;
+    o.name = f.wire;
+    o.path = f.path;
+    o.queuedName = f.queuedName;
+    o.putBack = putBack;
+    o.stopQueue = stopQueue;
+    const auto at = std::find_if(files.begin(), files.end(), [&](const auto& each) { return each.get() == &f; });
+    if (at != files.end())
+        files.erase(at);
+    ++filesEnded;
+    touch(files.empty());
+    Q_EMIT fileEnded(o);
+    if (closed)
+        return;
+    progressed();
+    pump();
+    checkIdle();
+}
+
+void SendingRun::endFiles(TransferEndCode code)
+{
+    idleTimer.stop();
+    pumpTimer.stop();
+    if (files.empty())
+        return;
+    // The file that was moving (the first one answered) ends with the code and its line;
+    // the others were only offered or wait for their verdict: they go back to the queue as
+    // they were, in order, without a line.
+    File* moving = files.front().get();
+    for (const auto& each : files)
+        if (each->stage != File::Stage::Offered) {
+            moving = each.get();
+            break;
+        }
+    const bool userCancel = code == TransferEndCode::Canceled || code == TransferEndCode::CanceledByReceiver;
+    const bool retry = code != TransferEndCode::CanceledBySender && !userCancel && code != TransferEndCode::None;
+    std::vector<TransferOutcome> back;
+    TransferOutcome movingOutcome;
+    for (const auto& each : files) {
+        TransferOutcome o;
+        o.sending = true;
+        o.name = each->wire;
+        o.path = each->path;
+        o.queuedName = each->queuedName;
+        o.endCode = code == TransferEndCode::None ? TransferEndCode::Disconnected : code;
+        if (each.get() == moving) {
+            o.putBack = retry || each->stage == File::Stage::Offered;
+            o.stopQueue = userCancel;
+            movingOutcome = o;
+        } else {
+            o.putBack = true;
+            back.push_back(o);
+        }
+    }
+    writeOutcome(moving->wire, moving->size, movingOutcome.endCode, false);
+    ++filesEnded;
+    files.clear();
+    // Put back last first, so that each going to the front leaves them in their order.
+    for (auto it = back.rbegin(); it != back.rend(); ++it)
+        Q_EMIT fileEnded(*it);
+    Q_EMIT fileEnded(movingOutcome);
+}
+
+// ==== receiving ====
+
+struct ReceivingRun::File {
+    quint64 number = 0;
+    QString wire;
+    QString name;   // the name it is saved under
+    QString folder; // ending in "/"
+    qint64 size = 0;
+    qint64 offset = 0; // where writing started
+    qint64 done = 0;
+    QFile file;
+    TargetFile target;
+    std::unique_ptr<TransferChecksum> sum;
+    bool sentCame = false; // "SENT" came
+    QString peerSum;       // its checksum, empty when none
+    bool checking = false; // the checksum of a resumed file is being finished
+};
+
+ReceivingRun::ReceivingRun(PeerState& peerState, Session& sess, Prompts& p, const FileTransfer::Setup& s,
+                           const TransferTimeouts& t, QObject* parent)
+    : TransferRun(peerState, sess, p, s, t, parent)
+{
+    buffer.resize(256 * 1024);
+}
+
+ReceivingRun::~ReceivingRun()
+{
+    for (const auto& f : files)
+        f->sum.reset();
+}
+
+ReceivingRun::File* ReceivingRun::find(quint64 number)
+{
+    for (const auto& f : files)
+        if (f->number == number)
+            return f.get();
+    return nullptr;
+}
+
+void ReceivingRun::receiveLine(const QByteArray& line)
+{
+    const QList<QByteArray> field = fieldsOf(line, 5);
+    const QByteArray& word = field[0];
+    if (word == "CANCEL" && field.size() == 1) {
+        end(TransferEndCode::CanceledBySender);
+        return;
+    }
+    auto bad = [&] {
+        fail(QStringLiteral("*** Error : The sender sent an unexpected command in a run of files : ") + shown(line));
+    };
+    quint64 number = 0;
+    if (field.size() < 2 || !parseNumber(field[1], number))
+        return bad();
+    if (word == "OFFER" && field.size() == 5) {
+        Offered o;
+        o.number = number;
+        if (number != lastNumber + 1 || !parseNumber(field[2], o.block) || o.block <= 0
+            || !parseNumber(field[3], o.size) || field[4].isEmpty())
+            return bad();
+        if (offers.size() + files.size() >= static_cast<size_t>(2 * limits.window))
+            return fail(QStringLiteral("*** Error : The sender offered more files at once than a run allows"));
+        o.wire = QString::fromUtf8(field[4]);
+        lastNumber = number;
+        offers.push_back(o);
+        Q_EMIT offerArrived();
+        return;
+    }
+    if (word == "SENT" && field.size() == 3) {
+        File* f = find(number);
+        const QString sum = QString::fromLatin1(field[2]);
+        if (!f || f->sentCame || (sum != QLatin1String("-") && !ControlMessages::isHexDigits(sum.toLower(), 32)))
+            return bad();
+        f->sentCame = true;
+        f->peerSum = sum == QLatin1String("-") ? QString() : sum.toLower();
+        tryFinish(*f);
+        return;
+    }
+    bad();
+}
+
+ReceivingRun::Offered ReceivingRun::takeOffer()
+{
+    Offered o = offers.front();
+    offers.pop_front();
+    return o;
+}
+
+void ReceivingRun::answerHave(quint64 number)
+{
+    if (!closed)
+        sendLine(QByteArrayLiteral("HAVE ") + numberText(number));
+    progressed();
+}
+
+void ReceivingRun::answerRefused(quint64 number)
+{
+    if (!closed)
+        sendLine(QByteArrayLiteral("REFUSE ") + numberText(number));
+    progressed();
+}
+
+void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile::Request& request)
+{
+    if (closed)
+        return;
+    auto f = std::make_unique<File>();
+    f->number = number;
+    f->wire = wire;
+    f->size = request.size;
+    f->folder = request.folder;
+    QString problem;
+    const bool opened = f->target.open(f->file, request, problem, &folders);
+    f->name = f->target.name();
+    if (!opened) {
+        state.addText(QStringLiteral("*** Error : ") + problem, LineKind::Error);
+        answerRefused(number);
+        writeOutcome(f->name, f->size, TransferEndCode::StoppedByError, false);
+        TransferOutcome o;
+        o.name = f->name;
+        o.path = f->folder + f->name;
+        o.endCode = TransferEndCode::StoppedByError;
+        Q_EMIT fileEnded(o);
+        return;
+    }
+    f->offset = f->done = f->target.resumeAt();
+    if (setup.verify && f->size > 0) {
+        f->sum = std::make_unique<TransferChecksum>();
+        connect(f->sum.get(), &TransferChecksum::done, this, [this, number](const QString& sum, const QString& why) {
+            File* g = find(number);
+            if (!g || closed)
+                return;
+            if (g->checking)
+                verdict(*g, !sum.isEmpty() && sum == g->peerSum, why);
+            else {
+                g->sum->ownKnown = true; // failed before the end; the end decides
+                g->sum->problem = why;
+            }
+        });
+        f->sum->startReceiving(f->done, f->file.handle());
+    }
+    sendLine(QByteArrayLiteral("ACCEPT ") + numberText(number) + ' ' + QByteArray::number(f->offset));
+    files.push_back(std::move(f));
+    progressed();
+}
+
+void ReceivingRun::receiveData()
+{
+    for (;;) {
+        const qint64 k = dataSocket.take(buffer.data(), buffer.size());
+        if (k <= 0)
+            break;
+        moved += k;
+        qint64 at = 0;
+        while (at < k) {
+            File* f = nullptr;
+            for (const auto& each : files)
+                if (each->done < each->size) {
+                    f = each.get();
+                    break;
+                }
+            if (!f) {
+                fail(QStringLiteral("*** Error : The sender sent more bytes than the files of the run hold"));
+                return;
+            }
+            const qint64 n = std::min(k - at, f->size - f->done);
+            QString why;
+            if (!TargetFile::writeAll(f->file, buffer.constData() + at, n, why)) {
+                state.addText(QStringLiteral("*** Error : Cannot write ") + f->folder + f->name + QStringLiteral(" - ")
+                                  + why,
+                              LineKind::Error);
+                finishFile(*f, TransferEndCode::StoppedByError, false);
+                cancelled = true;
+                sendLine(QByteArrayLiteral("CANCEL"));
+                end(TransferEndCode::StoppedByError);
+                return;
+            }
+            if (f->sum) {
+                if (f->sum->fromBlocks())
+                    f->sum->add(buffer.constData() + at, n);
+                else
+                    f->sum->extend(f->done + n);
+            }
+            f->done += n;
+            at += n;
+            currentName = f->name;
+            currentSize = f->size;
+            currentDone = f->done;
+            if (f->done == f->size)
+                tryFinish(*f);
+            if (closed)
+                return;
+        }
+    }
+    progressed();
+    touch();
+}
+
+void ReceivingRun::tryFinish(File& f)
+{
+    if (f.done < f.size || !f.sentCame || f.checking)
+        return;
+    if (!f.sum || f.peerSum.isEmpty()) {
+        verdict(f, true);
+    } else if (f.sum->fromBlocks()) {
+        verdict(f, f.sum->blocksResult() == f.peerSum);
+    } else if (f.sum->ownKnown) {
+        verdict(f, false, f.sum->problem); // reading it back failed already
+    } else {
+        f.checking = true;
+        f.sum->finish(f.size);
+    }
+}
+
+void ReceivingRun::verdict(File& f, bool same, const QString& problem)
+{
+    f.file.close();
+    sendLine((same ? QByteArrayLiteral("DONE ") : QByteArrayLiteral("DIFFERS ")) + numberText(f.number));
+    if (same) {
+        finishFile(f, TransferEndCode::None, true);
+        return;
+    }
+    // Not kept: a later offer of the file starts from its first byte, not from this content.
+    const QString path = f.folder + f.name;
+    const QFileInfo info(path);
+    if (info.isFile() && !info.isSymLink())
+        QFile::remove(path);
+    state.addText(!problem.isEmpty() ? QStringLiteral("*** Error : Cannot check %1 - %2").arg(f.name, problem)
+                                     : QStringLiteral("*** Error : The received content of %1 differed from the "
+                                                      "sender's file - the file is not kept")
+                                           .arg(f.name),
+                  LineKind::Error);
+    finishFile(f, TransferEndCode::StoppedByError, false);
+}
+
+void ReceivingRun::finishFile(File& f, TransferEndCode code, bool complete)
+{
+    writeOutcome(f.name, f.size, code, complete);
+    TransferOutcome o;
+    o.complete = complete;
+    o.endCode = code;
+    o.name = f.name;
+    o.path = f.folder + f.name;
+    f.sum.reset();
+    const auto at = std::find_if(files.begin(), files.end(), [&](const auto& each) { return each.get() == &f; });
+    if (at != files.end())
+        files.erase(at);
+    ++filesEnded;
+    touch(files.empty());
+    Q_EMIT fileEnded(o);
+    progressed();
+}
+
+void ReceivingRun::endFiles(TransferEndCode code)
+{
+    offers.clear();
+    // A file that got bytes stays as far as it came (a later offer resumes it) and ends with
+    // its line; one that got none is taken away again with the folders made for it.
+    std::deque<std::unique_ptr<File>> left;
+    left.swap(files);
+    for (const auto& f : left) {
+        f->sum.reset();
+        f->file.close();
+        if (f->done == f->offset) {
+            f->target.discardUnused();
+            continue;
+        }
+        writeOutcome(f->name, f->size, code == TransferEndCode::None ? TransferEndCode::Disconnected : code, false);
+        ++filesEnded;
+        TransferOutcome o;
+        o.endCode = code == TransferEndCode::None ? TransferEndCode::Disconnected : code;
+        o.name = f->name;
+        o.path = f->folder + f->name;
+        Q_EMIT fileEnded(o);
+    }
+}

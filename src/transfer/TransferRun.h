@@ -1,0 +1,221 @@
+#pragma once
+#include "platform/EventSocket.h"
+#include "transfer/FileTransfer.h"
+#include "transfer/Prompts.h"
+#include "transfer/TargetFile.h"
+#include "transfer/TransferActivity.h"
+#include "transfer/TransferChecksum.h"
+#include "transfer/TransferOutcome.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <deque>
+#include <memory>
+
+class PeerState;
+class Session;
+
+// A run of files between two peers of this program that both announced "run": the command
+// and data connections of a finished transfer stay open, and the next files of the same queue
+// run go over them without new connections, new TLS sessions or listeners
+// (docs/protocol.md, "run"). Offers, answers and each file's end are numbered lines on the
+// command connection; the data connection carries the accepted files' bytes back to back, in
+// the order they were accepted, each from its resume offset to its size.
+//
+// Each file is still offered, decided and verified on its own and ends with its own outcome
+// line; the next offers go out while earlier files are still moving, so there is no pause
+// between files. A window shows the run as one transfer.
+class TransferRun : public TransferActivity {
+    Q_OBJECT
+public:
+    // The bounds of a run's waits, shortened by tests.
+    struct Limits {
+        int quietMs = 60000;       // nothing moved while something was awaited: the run ends
+        int idleMs = 3000;         // sender: nothing left to offer this long, the run closes
+        int viewMs = 250;          // at most one viewChanged() per this many ms
+        int window = 64;           // sender: offers out and not yet ended
+        int maxLine = 65536;       // the longest command line read
+        qint64 piece = 256 * 1024; // bytes handed to the data connection at a time
+    };
+
+    ~TransferRun() override;
+
+    virtual bool sending() const = 0;
+    // Takes over the two connections of the transfer that opened the run, and starts.
+    void start(FileTransfer& opener);
+    bool isFinished() const override { return closed; }
+
+    TransferView view() const override;
+    void requestCancel() override;
+    // Cancels at once (the user already said Yes): the peer is told, the run ends.
+    void cancelConfirmed();
+    // Ends now, as the program leaves.
+    void abandon();
+
+    Limits limits;
+
+Q_SIGNALS:
+    // One file of the run ended (its outcome line is written), or went back to the queue.
+    void fileEnded(const TransferOutcome& outcome);
+
+protected:
+    TransferRun(PeerState& state, Session& session, Prompts& prompts, const FileTransfer::Setup& setup,
+                const TransferTimeouts& timeouts, QObject* parent);
+
+    // One command line from the peer (without its "\n").
+    virtual void receiveLine(const QByteArray& line) = 0;
+    virtual void receiveData() = 0;
+    // Files are on their way: a close now breaks them.
+    virtual bool awaiting() const = 0;
+    // The run ends: what each file still in it becomes. `code` is the end code of the file
+    // that was moving; `line` an error line written first when not empty.
+    virtual void endFiles(TransferEndCode code) = 0;
+
+    // Queues one command line; the lines of one turn of the event loop go out in one write.
+    void sendLine(const QByteArray& line);
+    void flushLines();
+    // Something moved: the quiet bound starts again.
+    void progressed();
+    // The run breaks with this error line (the peer broke the protocol, a connection failed).
+    void fail(const QString& line, TransferEndCode code = TransferEndCode::StoppedByError);
+    // The run ends: files still in it end with `code`, the connections close.
+    void end(TransferEndCode code);
+    void touch(bool urgent = false);
+    void writeOutcome(const QString& name, qint64 fileSize, TransferEndCode code, bool complete);
+
+    PeerState& state;
+    Session& session;
+    Prompts& prompts;
+    const FileTransfer::Setup setup;
+    const TransferTimeouts timeouts;
+    EventSocket commandSocket;
+    EventSocket dataSocket;
+    bool closed = false;
+    bool cancelled = false; // our side's cancel: the peer has been told
+
+    // For the view: the file now moving.
+    QString currentName;
+    qint64 currentSize = 0;
+    qint64 currentDone = 0;
+    qint64 moved = 0;   // bytes moved by the run
+    int filesEnded = 0; // files of the run that ended, for the view
+
+private:
+    void onCommandBytes();
+    void onClosed(bool data);
+    void onError(bool data, int number, const QString& text);
+    void onQuiet();
+
+    QByteArray inbox;
+    QByteArray outbox;
+    QTimer flushTimer;
+    QTimer quietTimer;
+    QTimer viewTimer;
+    bool viewDirty = false;
+    QElapsedTimer clock;
+    Prompts::Id cancelQuestion = 0;
+    bool askingCancel = false;
+};
+
+// The sending side: offers files as the queue hands them over, sends the accepted ones'
+// bytes, and ends each file on the receiver's verdict.
+class SendingRun : public TransferRun {
+    Q_OBJECT
+public:
+    SendingRun(PeerState& state, Session& session, Prompts& prompts, const FileTransfer::Setup& setup,
+               const TransferTimeouts& timeouts, QObject* parent = nullptr);
+    ~SendingRun() override;
+
+    bool sending() const override { return true; }
+    // Room for one more offer.
+    bool canOffer() const;
+    // Offers `path` under the wire name `wire`. False (an error line written and fileEnded
+    // emitted) when the file cannot be read.
+    bool offer(const QString& path, const QString& wire, const QString& queuedName);
+    // Nothing more comes from the queue now: the run closes once its files have ended.
+    void closeWhenDone();
+    // Nothing offered is still open.
+    bool idle() const { return files.empty(); }
+    // The local file of an open offer named `wire` of at least `length` bytes (for the
+    // receiver's "hashq:"), or empty.
+    QString pathOfOffer(const QString& wire, qint64 length) const;
+
+protected:
+    void receiveLine(const QByteArray& line) override;
+    void receiveData() override {}
+    bool awaiting() const override { return !files.empty(); }
+    void endFiles(TransferEndCode code) override;
+
+private:
+    struct File;
+    void pump();
+    bool readInto(File& f, qint64 n);
+    void fileSent(File& f);
+    void sendSum(File& f);
+    File* find(quint64 number);
+    void finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue = false);
+    void checkIdle();
+
+    std::deque<std::unique_ptr<File>> files; // in offer order
+    quint64 lastNumber = 0;
+    QByteArray piece;
+    bool pieceInFlight = false;
+    bool closing = false;
+    QTimer idleTimer;
+    QTimer pumpTimer;
+};
+
+// The receiving side: takes the numbered offers, has each decided as a single offer is
+// (TransferManager), writes the accepted files' bytes and checks each file's end.
+class ReceivingRun : public TransferRun {
+    Q_OBJECT
+public:
+    struct Offered {
+        quint64 number = 0;
+        QString wire;
+        qint64 size = 0;
+        qint64 block = 512;
+    };
+
+    ReceivingRun(PeerState& state, Session& session, Prompts& prompts, const FileTransfer::Setup& setup,
+                 const TransferTimeouts& timeouts, QObject* parent = nullptr);
+    ~ReceivingRun() override;
+
+    bool sending() const override { return false; }
+    // An offer waits for its decision.
+    bool hasOffer() const { return !offers.empty(); }
+    Offered takeOffer();
+    // The decisions, in offer order.
+    void answerHave(quint64 number);
+    void answerRefused(quint64 number);
+    // Opens the target as `request` says and accepts; refuses with an error line when it
+    // cannot be opened.
+    void accept(quint64 number, const QString& wire, const TargetFile::Request& request);
+    // Files accepted and not yet ended.
+    bool idle() const { return files.empty() && offers.empty(); }
+
+Q_SIGNALS:
+    // An offer came and waits for its decision.
+    void offerArrived();
+
+protected:
+    void receiveLine(const QByteArray& line) override;
+    void receiveData() override;
+    bool awaiting() const override { return !files.empty(); }
+    void endFiles(TransferEndCode code) override;
+
+private:
+    struct File;
+    void tryFinish(File& f);
+    void verdict(File& f, bool same, const QString& problem = {});
+    void finishFile(File& f, TransferEndCode code, bool complete);
+    File* find(quint64 number);
+
+    std::deque<Offered> offers;
+    std::deque<std::unique_ptr<File>> files; // accepted, in order
+    TargetFile::FolderCache folders;
+    quint64 lastNumber = 0;
+    QByteArray buffer;
+};
