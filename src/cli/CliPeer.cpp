@@ -301,8 +301,14 @@ void CliPeer::onTransferEnded(const TransferOutcome& outcome)
         if (!outcome.complete)
             incomingFailed = true;
     }
-    // Decide once the ended transfer has fully gone.
-    QTimer::singleShot(0, this, &CliPeer::checkExit);
+    // Decide once the ended transfer has fully gone (one check for all that end in one turn).
+    if (!exitCheckAsked) {
+        exitCheckAsked = true;
+        QTimer::singleShot(0, this, [this] {
+            exitCheckAsked = false;
+            checkExit();
+        });
+    }
 }
 
 void CliPeer::checkExit()

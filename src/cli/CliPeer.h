@@ -63,6 +63,7 @@ private:
     QSocketNotifier* inputNotifier = nullptr;
     QByteArray inputBuffer;
     bool quitting = false;
+    bool exitCheckAsked = false; // a checkExit() on the next turn is on its way
     int incomingEnded = 0;
     bool incomingFailed = false;
     bool stoppedByCancel = false;

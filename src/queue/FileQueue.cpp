@@ -358,11 +358,15 @@ void FileQueue::onLoggedIn()
 
 void FileQueue::tickSoon()
 {
-    if (sendTimer.isActive())
-        QTimer::singleShot(0, this, [this] {
-            if (sendTimer.isActive())
-                tick();
-        });
+    // Files of a run end by the thousand a second: one tick is asked at a time.
+    if (!sendTimer.isActive() || tickAsked)
+        return;
+    tickAsked = true;
+    QTimer::singleShot(0, this, [this] {
+        tickAsked = false;
+        if (sendTimer.isActive())
+            tick();
+    });
 }
 
 void FileQueue::tick()

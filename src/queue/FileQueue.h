@@ -192,6 +192,7 @@ private:
     State phase = State::Ready;
     bool loggedIn = false;
     bool stepping = false;
+    bool tickAsked = false; // a tick on the next turn of the event loop is on its way
     // The files offered and not yet ended, in the order they were offered (several while a
     // run of files is open).
     struct Flying {

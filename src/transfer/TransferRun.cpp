@@ -380,7 +380,8 @@ bool SendingRun::offer(const QString& path, const QString& wire, const QString& 
 {
     auto f = std::make_unique<File>();
     QString problem;
-    if (!FileSystem::openRegularFile(f->file, path, {}, problem)) {
+    // Unbuffered: each piece is read straight into the piece going out.
+    if (!FileSystem::openRegularFile(f->file, path, QIODevice::Unbuffered, problem)) {
         state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
                       LineKind::Error);
         TransferOutcome o;
