@@ -209,8 +209,13 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
         return *known; // offered again (put back, resumed): the same name
     bool replaced = false;
     const QString plain = TransferRules::wireName(name, &replaced, utf8);
+    // A name that kept every character always gives the same wire name and cannot be the
+    // name of another file beside it: nothing to remember (a folder of 100,000 files would
+    // otherwise hold them all).
+    if (!replaced)
+        return plain;
     QString wire = plain;
-    if (replaced) {
+    {
         // Replacement characters can make two files one ("日本.txt" and "中国.txt" both give
         // "__.txt"): such a name is numbered until no other file offered so far, and no file
         // beside this one, has it.
