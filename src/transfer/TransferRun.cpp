@@ -693,6 +693,9 @@ struct ReceivingRun::File {
     bool sentCame = false; // "SENT" came
     QString peerSum;       // its checksum, empty when none
     bool checking = false; // the checksum of a resumed file is being finished
+#ifdef ZANTIRO_TEST_HOOKS
+    qint64 flipAt = -1;
+#endif
 };
 
 ReceivingRun::ReceivingRun(PeerState& peerState, Session& sess, Prompts& p, const FileTransfer::Setup& s,
@@ -802,6 +805,9 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
         return;
     }
     f->offset = f->done = f->target.resumeAt();
+#ifdef ZANTIRO_TEST_HOOKS
+    f->flipAt = std::exchange(testFlipByteAt, -1);
+#endif
     if (setup.verify && f->size > 0) {
         f->sum = std::make_unique<TransferChecksum>();
         connect(f->sum.get(), &TransferChecksum::done, this, [this, number](const QString& sum, const QString& why) {
@@ -842,6 +848,10 @@ void ReceivingRun::receiveData()
                 return;
             }
             const qint64 n = std::min(k - at, f->size - f->done);
+#ifdef ZANTIRO_TEST_HOOKS
+            if (f->flipAt >= f->done && f->flipAt < f->done + n)
+                buffer[at + f->flipAt - f->done] = static_cast<char>(~buffer[at + f->flipAt - f->done]);
+#endif
             QString why;
             if (!TargetFile::writeAll(f->file, buffer.constData() + at, n, why)) {
                 state.addText(QStringLiteral("*** Error : Cannot write ") + f->folder + f->name + QStringLiteral(" - ")
