@@ -649,7 +649,10 @@ void SendingRun::endFiles(TransferEndCode code)
             break;
         }
     const bool userCancel = code == TransferEndCode::Canceled || code == TransferEndCode::CanceledByReceiver;
-    const bool retry = code != TransferEndCode::CanceledBySender && !userCancel && code != TransferEndCode::None;
+    // As for a single file, the receiver's cancel leaves the moving file out of the queue; our
+    // own cancel, like an error, puts it back at the front.
+    const bool retry = code != TransferEndCode::CanceledBySender && code != TransferEndCode::CanceledByReceiver
+                       && code != TransferEndCode::None;
     std::vector<TransferOutcome> back;
     TransferOutcome movingOutcome;
     for (const auto& each : files) {
