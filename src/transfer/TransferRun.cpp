@@ -889,7 +889,9 @@ void ReceivingRun::receiveData()
 
 void ReceivingRun::tryFinish(File& f)
 {
-    if (f.done < f.size || !f.sentCame || f.checking)
+    // Files end in the order they were accepted, so that their outcome lines keep the order
+    // of the queue: one complete early (an empty file) waits for those before it.
+    if (files.front().get() != &f || f.done < f.size || !f.sentCame || f.checking)
         return;
     if (!f.sum || f.peerSum.isEmpty()) {
         verdict(f, true);
@@ -940,6 +942,8 @@ void ReceivingRun::finishFile(File& f, TransferEndCode code, bool complete)
     touch(files.empty());
     Q_EMIT fileEnded(o);
     progressed();
+    if (!closed && !files.empty())
+        tryFinish(*files.front());
 }
 
 void ReceivingRun::endFiles(TransferEndCode code)
