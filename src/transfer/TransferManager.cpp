@@ -736,8 +736,12 @@ void TransferManager::startReceiving()
         const QString wire = o.wire;
         pendingOffer.reset();
         state.transferBusy = false;
-        if (ReceivingRun* r = receivingRun())
+        if (ReceivingRun* r = receivingRun()) {
+#ifdef ZANTIRO_TEST_HOOKS
+            r->testFlipByteAt = std::exchange(testFlipReceivedByte, -1);
+#endif
             r->accept(number, wire, request);
+        }
         decideRunOffers();
         return;
     }

@@ -650,7 +650,10 @@ void SendingRun::endFiles(TransferEndCode code)
             break;
         }
     const bool userCancel = code == TransferEndCode::Canceled || code == TransferEndCode::CanceledByReceiver;
-    const bool retry = code != TransferEndCode::CanceledBySender && !userCancel && code != TransferEndCode::None;
+    // As for a single file, the receiver's cancel leaves the moving file out of the queue; our
+    // own cancel, like an error, puts it back at the front.
+    const bool retry = code != TransferEndCode::CanceledBySender && code != TransferEndCode::CanceledByReceiver
+                       && code != TransferEndCode::None;
     std::vector<TransferOutcome> back;
     TransferOutcome movingOutcome;
     for (const auto& each : files) {
@@ -694,6 +697,9 @@ struct ReceivingRun::File {
     bool sentCame = false; // "SENT" came
     QString peerSum;       // its checksum, empty when none
     bool checking = false; // the checksum of a resumed file is being finished
+#ifdef ZANTIRO_TEST_HOOKS
+    qint64 flipAt = -1;
+#endif
 };
 
 ReceivingRun::ReceivingRun(PeerState& peerState, Session& sess, Prompts& p, const FileTransfer::Setup& s,
@@ -803,6 +809,9 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
         return;
     }
     f->offset = f->done = f->target.resumeAt();
+#ifdef ZANTIRO_TEST_HOOKS
+    f->flipAt = std::exchange(testFlipByteAt, -1);
+#endif
     if (setup.verify && f->size > 0) {
         f->sum = std::make_unique<TransferChecksum>();
         connect(f->sum.get(), &TransferChecksum::done, this, [this, number](const QString& sum, const QString& why) {
@@ -843,6 +852,10 @@ void ReceivingRun::receiveData()
                 return;
             }
             const qint64 n = std::min(k - at, f->size - f->done);
+#ifdef ZANTIRO_TEST_HOOKS
+            if (f->flipAt >= f->done && f->flipAt < f->done + n)
+                buffer[at + f->flipAt - f->done] = static_cast<char>(~buffer[at + f->flipAt - f->done]);
+#endif
             QString why;
             if (!TargetFile::writeAll(f->file, buffer.constData() + at, n, why)) {
                 state.addText(QStringLiteral("*** Error : Cannot write ") + f->folder + f->name + QStringLiteral(" - ")
@@ -877,7 +890,9 @@ void ReceivingRun::receiveData()
 
 void ReceivingRun::tryFinish(File& f)
 {
-    if (f.done < f.size || !f.sentCame || f.checking)
+    // Files end in the order they were accepted, so that their outcome lines keep the order
+    // of the queue: one complete early (an empty file) waits for those before it.
+    if (files.front().get() != &f || f.done < f.size || !f.sentCame || f.checking)
         return;
     if (!f.sum || f.peerSum.isEmpty()) {
         verdict(f, true);
@@ -928,6 +943,8 @@ void ReceivingRun::finishFile(File& f, TransferEndCode code, bool complete)
     touch(files.empty());
     Q_EMIT fileEnded(o);
     progressed();
+    if (!closed && !files.empty())
+        tryFinish(*files.front());
 }
 
 void ReceivingRun::endFiles(TransferEndCode code)

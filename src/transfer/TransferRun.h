@@ -218,4 +218,10 @@ private:
     TargetFile::FolderCache folders;
     quint64 lastNumber = 0;
     QByteArray buffer;
+
+#ifdef ZANTIRO_TEST_HOOKS
+public:
+    // The next file accepted gets this byte written inverted (-1: none).
+    qint64 testFlipByteAt = -1;
+#endif
 };

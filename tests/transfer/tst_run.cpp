@@ -1,0 +1,321 @@
+// Runs of files between two peers of this program: a folder of many files moves over the
+// connections of its first file, each file with its own outcome line; a question, a
+// refusal, a spoiled file, a cancel and a peer that dies in the middle of a run touch only
+// what they should.
+#include "support/CliRun.h"
+#include "support/TransferPair.h"
+
+#include "queue/FileQueue.h"
+#include "session/Session.h"
+#include "transfer/TransferRun.h"
+
+#include <QSignalSpy>
+
+#include <csignal>
+#include <sys/types.h>
+
+namespace {
+
+// The files of a folder, as queued ("run/sub/f0007.bin") and in the order the queue offers them.
+struct Folder {
+    QStringList names;
+    QList<qint64> sizes;
+    void add(const QString& name, qint64 size) { names << name, sizes << size; }
+    void addNumbered(int i, qint64 size, const QString& folder = QStringLiteral("run/"))
+    {
+        add(folder + QStringLiteral("f%1.bin").arg(i, 4, 10, QChar('0')), size);
+    }
+    bool write(const QString& root) const
+    {
+        for (qsizetype i = 0; i < names.size(); ++i)
+            if (!writeFile(QDir(root).filePath(names[i]), randomBytes(sizes[i], static_cast<quint32>(i + 1))))
+                return false;
+        return true;
+    }
+};
+
+QString wire(QString name)
+{
+    return name.replace('/', '\\');
+}
+
+QString base(const QString& name)
+{
+    return name.section('/', -1);
+}
+
+QString complete(const QString& name, qint64 size)
+{
+    return QStringLiteral("*** File Transfer Complete : %1 (%2 bytes)").arg(name).arg(size);
+}
+
+// The outcome lines other than "Complete".
+QStringList otherOutcomes(const QStringList& lines)
+{
+    QStringList out = lines.filter(QStringLiteral("*** File Transfer "));
+    out.removeIf([](const QString& l) { return l.startsWith(QLatin1String("*** File Transfer Complete")); });
+    return out;
+}
+
+// Two peers, a sending the folder "run" of its src through its queue to b.
+struct RunPair : TransferPair {
+    FileQueue& list = a.peer->queue();
+    QSignalSpy runsA{&a.peer->transfers(), &TransferManager::runStarted};
+    QSignalSpy runsB{&b.peer->transfers(), &TransferManager::runStarted};
+    void queueFolder() { list.addPath(at(src, QStringLiteral("run"))); }
+    QStringList queued() const
+    {
+        QStringList out;
+        for (int row = 0; row < list.count(); ++row)
+            out << list.name(row);
+        return out;
+    }
+};
+
+} // namespace
+
+class TestRun : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { qRegisterMetaType<TransferRun*>(); }
+
+    // A folder of many files of every size arrives whole and in order, each file with one
+    // outcome line on each side; with a peer that speaks only the plain protocol each file
+    // is a transfer of its own.
+    void folder_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("count");
+        QTest::newRow("private") << "private" << 2000;
+        QTest::newRow("not private") << "plain" << 2000;
+        QTest::newRow("receiver without extensions") << "none" << 400;
+    }
+    void folder()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, count);
+        RunPair p;
+        const bool run = how != "none";
+        p.b.peer->session().extensionsOn = run;
+        if (how == "plain")
+            p.a.ctx->settings.privateMode = p.b.ctx->settings.privateMode = PrivateMode::Never;
+        Folder f;
+        const qint64 sizes[] = {100, 0, 1, 8192, 8193, 32768, 32769};
+        for (int i = 0; i < count; ++i)
+            f.addNumbered(i,
+                          i == count / 3       ? 3 << 20
+                          : i == count * 2 / 3 ? (2 << 20) + 5
+                                               : sizes[i % 7],
+                          i < count / 2 ? "run/" : "run/sub/");
+        f.add(QString::fromUtf8("run/sub/日本/ж.bin"), 5000); // a plain peer gets it as "__/_.bin"
+        QVERIFY(f.write(p.src));
+        QVERIFY(p.connect());
+        QCOMPARE(p.a.peer->session().isPrivate(), how == "private");
+        p.queueFolder();
+        const int n = f.names.size();
+        QTRY_VERIFY_WITH_TIMEOUT(p.list.remaining() == 0 && p.list.ended() == n, 120000);
+        QStringList sent, received;
+        for (int i = 0; i < n; ++i) {
+            const QString name = run || i + 1 < n ? f.names[i] : QStringLiteral("run/sub/__/_.bin");
+            QCOMPARE(readFile(p.downPath(name)), readFile(p.srcPath(f.names[i])));
+            sent << complete(wire(name), f.sizes[i]);
+            received << complete(base(name), f.sizes[i]);
+        }
+        QCOMPARE(p.a.rec->lines.filter("*** File Transfer "), sent);
+        QCOMPARE(p.b.rec->lines.filter("*** File Transfer "), received);
+        QCOMPARE(p.list.completed(), n);
+        QCOMPARE(p.runsA.size(), run ? 1 : 0);
+        QCOMPARE(p.runsB.size(), run ? 1 : 0);
+        QCOMPARE(p.a.rec->lines.filter("*** Sending File : ").size(), run ? 1 : n);
+        QCOMPARE(p.b.rec->lines.filter("*** Receiving File : ").size(), run ? 1 : n);
+    }
+
+    // In the middle of a run: an existing file asked about, a file declined, a file whose
+    // checksums differ. Only that file is affected; the rest of the run goes on.
+    void middle_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("senderLine"); // the middle file's line other than "Complete"
+        QTest::addColumn<QString>("receiverLine");
+        QTest::newRow("existing file, overwritten") << "exists"
+                                                    << ""
+                                                    << "";
+        QTest::newRow("declined") << "decline"
+                                  << "*** File Transfer Canceled By Receiver : run\\f0020.bin"
+                                  << "*** File Transfer Canceled : run\\f0020.bin";
+        QTest::newRow("checksums differ") << "flip"
+                                          << "*** File Transfer Stopped By Error : run\\f0020.bin"
+                                          << "*** File Transfer Stopped By Error : f0020.bin";
+    }
+    void middle()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, senderLine);
+        QFETCH(QString, receiverLine);
+#ifndef ZANTIRO_TEST_HOOKS
+        if (how == "flip")
+            QSKIP("built without ZANTIRO_TEST_HOOKS");
+#endif
+        RunPair p;
+        const int n = 40, k = 20;
+        Folder f;
+        for (int i = 0; i < n; ++i)
+            f.addNumbered(i, i == k ? 100000 : 3000 + i);
+        QVERIFY(f.write(p.src));
+        if (how == "exists") // the same size, another content
+            QVERIFY(writeFile(p.downPath(f.names[k]), randomBytes(100000, 99)));
+        p.b.ctx->options.autoAccept = false;
+        for (int i = 0; i <= n; ++i) // one more for a file offered again
+            p.askB->acceptReplies.push_back({how != "decline" || i != k, p.down, false});
+        p.askB->existsReplies.push_back({ExistingFileChoice::Overwrite, false, {}});
+        QObject::connect(p.askB, &ScriptedPrompts::asked, [&] {
+#ifdef ZANTIRO_TEST_HOOKS
+            if (how == "flip" && p.askB->questions.size() == k + 1) // the middle file's question
+                p.b.peer->transfers().testFlipReceivedByte = 1000;
+#endif
+        });
+        QVERIFY(p.connect());
+        p.queueFolder();
+        QTRY_VERIFY_WITH_TIMEOUT(p.list.remaining() == 0 && p.list.ended() == n, 60000);
+        for (int i = 0; i < n; ++i) {
+            const bool declined = how == "decline" && i == k;
+            QCOMPARE(p.a.rec->count(complete(wire(f.names[i]), f.sizes[i])), declined ? 0 : 1);
+            QCOMPARE(p.b.rec->count(complete(base(f.names[i]), f.sizes[i])), declined ? 0 : 1);
+            QCOMPARE(readFile(p.downPath(f.names[i])), declined ? "<missing>" : readFile(p.srcPath(f.names[i])));
+        }
+        QCOMPARE(otherOutcomes(p.a.rec->lines), senderLine.isEmpty() ? QStringList() : QStringList{senderLine});
+        QCOMPARE(otherOutcomes(p.b.rec->lines), receiverLine.isEmpty() ? QStringList() : QStringList{receiverLine});
+        QCOMPARE(p.askB->existsNames, how == "exists" ? QStringList{base(f.names[k])} : QStringList());
+        QCOMPARE(p.list.completed(), how == "decline" ? n - 1 : n);
+        if (how != "flip") // offered again after its error: in a run of its own once the queue ran empty
+            QCOMPARE(p.runsA.size(), 1);
+        else
+            QVERIFY(p.a.rec->lines.indexOf(senderLine)
+                    < p.a.rec->lines.indexOf(complete(wire(f.names[k]), f.sizes[k])));
+    }
+
+    // A cancel while a large file of the run moves: that file ends cancelled on both sides
+    // and keeps what arrived, the queue stops with the rest in order, and Go sends the rest.
+    void cancel_data()
+    {
+        QTest::addColumn<bool>("bySender");
+        QTest::newRow("sender cancels") << true;
+        QTest::newRow("receiver cancels") << false;
+    }
+    void cancel()
+    {
+        QFETCH(bool, bySender);
+        RunPair p;
+        p.b.ctx->options.existingFileDefault = int(ExistingFileChoice::Resume);
+        const int n = 30, k = 10;
+        Folder f;
+        for (int i = 0; i < n; ++i)
+            f.addNumbered(i, i == k ? 32 << 20 : 2000 + i);
+        QVERIFY(f.write(p.src));
+        const QString big = p.downPath(f.names[k]);
+        // Once every file before the large one has ended on the cancelling side and the large
+        // one is partly written.
+        bool cancelled = false;
+        auto maybeCancel = [&] {
+            const qint64 got = QFileInfo(big).size();
+            TransferRun* r = (bySender ? p.a : p.b).peer->transfers().currentRun();
+            if (cancelled || !r || (bySender ? p.endedA : p.endedB).size() != k || got == 0 || got == f.sizes[k])
+                return;
+            cancelled = true;
+            QMetaObject::invokeMethod(
+                r, [r] { r->cancelConfirmed(); }, Qt::QueuedConnection);
+        };
+        for (TestPeer* t : {&p.a, &p.b})
+            QObject::connect(&t->peer->transfers(), &TransferManager::runStarted, [&](TransferRun* r) {
+                r->limits.viewMs = 0;
+                QObject::connect(r, &TransferActivity::viewChanged, r, maybeCancel);
+            });
+        QVERIFY(p.connect());
+        p.queueFolder();
+        QTRY_VERIFY_WITH_TIMEOUT(cancelled && p.list.isStopped() && !p.a.peer->transfers().currentRun()
+                                     && !p.b.peer->transfers().currentRun(),
+                                 30000);
+        QCOMPARE(otherOutcomes(p.a.rec->lines),
+                 QStringList{(bySender ? "*** File Transfer Canceled : " : "*** File Transfer Canceled By Receiver : ")
+                             + wire(f.names[k])});
+        QCOMPARE(otherOutcomes(p.b.rec->lines),
+                 QStringList{(bySender ? "*** File Transfer Canceled By Sender : " : "*** File Transfer Canceled : ")
+                             + base(f.names[k])});
+        QCOMPARE(p.a.rec->lines.filter("*** File Transfer Complete").size(), k);
+        QCOMPARE(p.queued(), f.names.mid(bySender ? k : k + 1));
+        const QByteArray part = readFile(big);
+        QVERIFY(part.size() > 0 && part.size() < f.sizes[k] && readFile(p.srcPath(f.names[k])).startsWith(part));
+        for (int i = k + 1; i < n; ++i)
+            QVERIFY2(!QFile::exists(p.downPath(f.names[i])), qPrintable(f.names[i]));
+
+        p.list.start();
+        QTRY_VERIFY_WITH_TIMEOUT(p.list.remaining() == 0, 60000);
+        for (int i = 0; i < n; ++i)
+            if (bySender || i != k)
+                QCOMPARE(readFile(p.downPath(f.names[i])), readFile(p.srcPath(f.names[i])));
+        QCOMPARE(readFile(big), bySender ? readFile(p.srcPath(f.names[k])) : part);
+        QCOMPARE(
+            p.b.rec->count(QStringLiteral("*** Resuming File : %1 (%2 bytes)").arg(base(f.names[k])).arg(f.sizes[k])),
+            bySender ? 1 : 0);
+        QCOMPARE(p.a.rec->lines.filter("*** File Transfer Complete").size(), bySender ? n : n - 1);
+    }
+
+    // The sender dies (kill -9) in the middle of a run: the receiver keeps the part of the
+    // file that was moving, and a new sender of the same folder resumes it.
+    void senderKilled()
+    {
+        QTemporaryDir root;
+        const QString src = root.filePath("src"), down = root.filePath("down");
+        const QString port = QString::number(freePortTriple());
+        Folder f;
+        for (int i = 0; i < 40; ++i)
+            f.addNumbered(i, i % 2 ? (3 << 20) - i : 500 + i);
+        QVERIFY(f.write(src));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ZANTIRO_TEST_RECONNECT_MS", "50");
+        CliProcess receiver{root.filePath("r")}, sender{root.filePath("s")}, again{root.filePath("s")};
+        for (CliProcess* c : {&receiver, &sender, &again})
+            c->p.setProcessEnvironment(env);
+        QVERIFY(receiver.start(
+            {"--listen", port, "--auto-accept", "--download", down, "--exists", "resume", "--auto-reconnect"}));
+        QVERIFY(receiver.waitFor("*** Waiting on Port : " + port, 10000));
+        const auto pid = static_cast<pid_t>(receiver.p.processId());
+        // Once the run moves (a file after its first one arrived) the receiver is held still,
+        // so that the sender dies with files of the run under way.
+        bool held = false;
+        QObject::connect(&receiver.p, &QProcess::readyReadStandardOutput, [&] {
+            if (!held && receiver.lines().filter("*** File Transfer Complete").size() >= 2)
+                held = ::kill(pid, SIGSTOP) == 0;
+        });
+        const QStringList send{"--connect", "127.0.0.1:" + port, "--send", QDir(src).filePath("run")};
+        QVERIFY(sender.start(send));
+        QTRY_VERIFY_WITH_TIMEOUT(held, 20000);
+        sender.p.kill();
+        QVERIFY(sender.p.waitForFinished(5000));
+        QVERIFY(::kill(pid, SIGCONT) == 0);
+        const QRegularExpression ended(R"(^\*\*\* File Transfer (?!Complete).*)");
+        QTRY_VERIFY2_WITH_TIMEOUT(receiver.lines().indexOf(ended) >= 0, qPrintable(receiver.lines().join('\n')), 20000);
+        QStringList partial;
+        for (int i = 0; i < f.names.size(); ++i) {
+            const qint64 got = QFileInfo(QDir(down).filePath(f.names[i])).size();
+            if (got > 0 && got < f.sizes[i]) // what arrived, kept
+                partial << f.names[i];
+        }
+        QVERIFY2(!partial.isEmpty(), qPrintable(receiver.lines().join('\n')));
+        QVERIFY(
+            readFile(QDir(src).filePath(partial.first())).startsWith(readFile(QDir(down).filePath(partial.first()))));
+        const qint64 size = f.sizes[f.names.indexOf(partial.first())];
+
+        QVERIFY(again.start(send + QStringList{"--auto-reconnect", "--exit-when-done"}));
+        QVERIFY2(again.exitCode(60000) >= 0, qPrintable(again.lines().join('\n')));
+        for (const QString& name : f.names)
+            QCOMPARE(readFile(QDir(down).filePath(name)), readFile(QDir(src).filePath(name)));
+        QVERIFY2(receiver.has(QStringLiteral("*** Resuming File : %1 (%2 bytes)").arg(base(partial.first())).arg(size)),
+                 qPrintable(receiver.lines().join('\n')));
+        receiver.p.kill();
+        receiver.p.waitForFinished();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRun)
+#include "tst_run.moc"
