@@ -208,7 +208,7 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
     if (const auto known = wireByPath.constFind(key); known != wireByPath.cend())
         return *known; // offered again (put back, resumed): the same name
     bool replaced = false;
-    const QString plain = TransferRules::wireName(name, &replaced, utf8);
+    QString plain = TransferRules::wireName(name, &replaced, utf8);
     // A name that kept every character always gives the same wire name and cannot be the
     // name of another file beside it: nothing to remember (a folder of 100,000 files would
     // otherwise hold them all).

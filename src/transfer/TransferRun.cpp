@@ -449,60 +449,12 @@ void SendingRun::receiveLine(const QByteArray& line)
     }
     quint64 number = 0;
     File* f = field.size() >= 2 && parseNumber(field[1], number) ? find(number) : nullptr;
-    // Answers come in the order of the offers; verdicts only for files whose bytes all left.
-    File* firstOffered = nullptr;
-    for (const auto& each : files)
-        if (each->stage == File::Stage::Offered) {
-            firstOffered = each.get();
-            break;
-        }
-    const bool answer = word == "ACCEPT" || word == "HAVE" || word == "REFUSE";
-    const bool verdict = word == "DONE" || word == "DIFFERS";
-    if (!f || (answer && f != firstOffered) || (verdict && (f->stage != File::Stage::Sent || !f->sumOut))
-        || (!answer && !verdict) || field.size() != (word == "ACCEPT" ? 3 : 2)) {
+    if (!f || !expected(word, *f) || field.size() != (word == "ACCEPT" ? 3 : 2)) {
         fail(QStringLiteral("*** Error : The receiver sent an unexpected command in a run of files : ") + shown(line));
         return;
     }
     if (word == "ACCEPT") {
-        qint64 at = -1;
-        if (!parseNumber(field[2], at) || at > f->size) {
-            state.addText(QStringLiteral("*** Error : The receiver asked to resume %1 at byte %2, beyond its %3 bytes")
-                              .arg(f->wire, shown(field[2]), QString::number(f->size)),
-                          LineKind::Error);
-            finishFile(*f, TransferEndCode::StoppedByError, false, false);
-            fail(QStringLiteral("*** Error : The run of files is stopped"));
-            return;
-        }
-        f->stage = File::Stage::Accepted;
-        f->done = at;
-        if (!f->file.seek(at)) {
-            state.addText(QStringLiteral("*** Error : Cannot read ") + f->path + QStringLiteral(" - ")
-                              + f->file.errorString(),
-                          LineKind::Error);
-            finishFile(*f, TransferEndCode::StoppedByError, false, false);
-            cancelled = true;
-            sendLine(QByteArrayLiteral("CANCEL"));
-            end(TransferEndCode::StoppedByError);
-            return;
-        }
-        if (setup.verify && f->size > 0) {
-            f->sum = std::make_unique<TransferChecksum>();
-            const quint64 n = f->number;
-            connect(f->sum.get(), &TransferChecksum::done, this, [this, n](const QString& sum, const QString& problem) {
-                File* g = find(n);
-                if (!g || closed)
-                    return;
-                g->sum->own = sum;
-                g->sum->ownKnown = true;
-                if (sum.isEmpty())
-                    state.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(g->wire, problem),
-                                  LineKind::Error);
-                if (g->stage == File::Stage::Sent && !g->sumOut)
-                    sendSum(*g);
-            });
-            f->sum->startSending(at, f->path, f->size);
-        }
-        pump();
+        receiveAccept(*f, field[2]);
     } else if (word == "HAVE") {
         finishFile(*f, TransferEndCode::ReceiverHasFile, false, false);
     } else if (word == "REFUSE") {
@@ -516,6 +468,63 @@ void SendingRun::receiveLine(const QByteArray& line)
                       LineKind::Error);
         finishFile(*f, TransferEndCode::StoppedByError, false, true);
     }
+}
+
+bool SendingRun::expected(const QByteArray& word, const File& f) const
+{
+    // Answers come in the order of the offers; verdicts only for files whose bytes all left.
+    if (word == "ACCEPT" || word == "HAVE" || word == "REFUSE") {
+        for (const auto& each : files)
+            if (each->stage == File::Stage::Offered)
+                return each.get() == &f;
+        return false;
+    }
+    if (word == "DONE" || word == "DIFFERS")
+        return f.stage == File::Stage::Sent && f.sumOut;
+    return false;
+}
+
+void SendingRun::receiveAccept(File& f, const QByteArray& offset)
+{
+    qint64 at = -1;
+    if (!parseNumber(offset, at) || at > f.size) {
+        state.addText(QStringLiteral("*** Error : The receiver asked to resume %1 at byte %2, beyond its %3 bytes")
+                          .arg(f.wire, shown(offset), QString::number(f.size)),
+                      LineKind::Error);
+        finishFile(f, TransferEndCode::StoppedByError, false, false);
+        fail(QStringLiteral("*** Error : The run of files is stopped"));
+        return;
+    }
+    f.stage = File::Stage::Accepted;
+    f.done = at;
+    if (!f.file.seek(at)) {
+        state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
+                          + f.file.errorString(),
+                      LineKind::Error);
+        finishFile(f, TransferEndCode::StoppedByError, false, false);
+        cancelled = true;
+        sendLine(QByteArrayLiteral("CANCEL"));
+        end(TransferEndCode::StoppedByError);
+        return;
+    }
+    if (setup.verify && f.size > 0) {
+        f.sum = std::make_unique<TransferChecksum>();
+        const quint64 n = f.number;
+        connect(f.sum.get(), &TransferChecksum::done, this, [this, n](const QString& sum, const QString& problem) {
+            File* g = find(n);
+            if (!g || closed)
+                return;
+            g->sum->own = sum;
+            g->sum->ownKnown = true;
+            if (sum.isEmpty())
+                state.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(g->wire, problem),
+                              LineKind::Error);
+            if (g->stage == File::Stage::Sent && !g->sumOut)
+                sendSum(*g);
+        });
+        f.sum->startSending(at, f.path, f.size);
+    }
+    pump();
 }
 
 void SendingRun::pump()
@@ -706,7 +715,7 @@ ReceivingRun::ReceivingRun(PeerState& peerState, Session& sess, Prompts& p, cons
                            const TransferTimeouts& t, QObject* parent)
     : TransferRun(peerState, sess, p, s, t, parent)
 {
-    buffer.resize(256 * 1024);
+    buffer.resize(qsizetype{256} * 1024);
 }
 
 ReceivingRun::~ReceivingRun()
@@ -743,7 +752,7 @@ void ReceivingRun::receiveLine(const QByteArray& line)
         if (number != lastNumber + 1 || !parseNumber(field[2], o.block) || o.block <= 0
             || !parseNumber(field[3], o.size) || field[4].isEmpty())
             return bad();
-        if (offers.size() + files.size() >= static_cast<size_t>(2 * limits.window))
+        if (offers.size() + files.size() >= 2 * static_cast<size_t>(limits.window))
             return fail(QStringLiteral("*** Error : The sender offered more files at once than a run allows"));
         o.wire = QString::fromUtf8(field[4]);
         lastNumber = number;
@@ -852,40 +861,44 @@ void ReceivingRun::receiveData()
                 return;
             }
             const qint64 n = std::min(k - at, f->size - f->done);
-#ifdef ZANTIRO_TEST_HOOKS
-            if (f->flipAt >= f->done && f->flipAt < f->done + n)
-                buffer[at + f->flipAt - f->done] = static_cast<char>(~buffer[at + f->flipAt - f->done]);
-#endif
-            QString why;
-            if (!TargetFile::writeAll(f->file, buffer.constData() + at, n, why)) {
-                state.addText(QStringLiteral("*** Error : Cannot write ") + f->folder + f->name + QStringLiteral(" - ")
-                                  + why,
-                              LineKind::Error);
-                finishFile(*f, TransferEndCode::StoppedByError, false);
-                cancelled = true;
-                sendLine(QByteArrayLiteral("CANCEL"));
-                end(TransferEndCode::StoppedByError);
+            if (!keep(*f, at, n))
                 return;
-            }
-            if (f->sum) {
-                if (f->sum->fromBlocks())
-                    f->sum->add(buffer.constData() + at, n);
-                else
-                    f->sum->extend(f->done + n);
-            }
-            f->done += n;
             at += n;
-            currentName = f->name;
-            currentSize = f->size;
-            currentDone = f->done;
-            if (f->done == f->size)
-                tryFinish(*f);
-            if (closed)
-                return;
         }
     }
     progressed();
     touch();
+}
+
+bool ReceivingRun::keep(File& f, qint64 at, qint64 n)
+{
+#ifdef ZANTIRO_TEST_HOOKS
+    if (f.flipAt >= f.done && f.flipAt < f.done + n)
+        buffer[at + f.flipAt - f.done] = static_cast<char>(~buffer[at + f.flipAt - f.done]);
+#endif
+    QString why;
+    if (!TargetFile::writeAll(f.file, buffer.constData() + at, n, why)) {
+        state.addText(QStringLiteral("*** Error : Cannot write ") + f.folder + f.name + QStringLiteral(" - ") + why,
+                      LineKind::Error);
+        finishFile(f, TransferEndCode::StoppedByError, false);
+        cancelled = true;
+        sendLine(QByteArrayLiteral("CANCEL"));
+        end(TransferEndCode::StoppedByError);
+        return false;
+    }
+    if (f.sum) {
+        if (f.sum->fromBlocks())
+            f.sum->add(buffer.constData() + at, n);
+        else
+            f.sum->extend(f.done + n);
+    }
+    f.done += n;
+    currentName = f.name;
+    currentSize = f.size;
+    currentDone = f.done;
+    if (f.done == f.size)
+        tryFinish(f);
+    return !closed;
 }
 
 void ReceivingRun::tryFinish(File& f)

@@ -32,12 +32,12 @@ class TransferRun : public TransferActivity {
 public:
     // The bounds of a run's waits, shortened by tests.
     struct Limits {
-        int quietMs = 60000;       // nothing moved while something was awaited: the run ends
-        int idleMs = 3000;         // sender: nothing left to offer this long, the run closes
-        int viewMs = 250;          // at most one viewChanged() per this many ms
-        int window = 64;           // sender: offers out and not yet ended
-        int maxLine = 65536;       // the longest command line read
-        qint64 piece = 256 * 1024; // bytes handed to the data connection at a time
+        int quietMs = 60000;               // nothing moved while something was awaited: the run ends
+        int idleMs = 3000;                 // sender: nothing left to offer this long, the run closes
+        int viewMs = 250;                  // at most one viewChanged() per this many ms
+        int window = 64;                   // sender: offers out and not yet ended
+        int maxLine = 65536;               // the longest command line read
+        qint64 piece = qint64{256} * 1024; // bytes handed to the data connection at a time
     };
 
     ~TransferRun() override;
@@ -150,6 +150,9 @@ protected:
 
 private:
     struct File;
+    // The answer or verdict `word` is the one the run waits for about `f`.
+    bool expected(const QByteArray& word, const File& f) const;
+    void receiveAccept(File& f, const QByteArray& offset);
     void pump();
     bool readInto(File& f, qint64 n);
     void fileSent(File& f);
@@ -208,6 +211,8 @@ protected:
 
 private:
     struct File;
+    // Writes the n bytes at `at` in the buffer into `f`; false when the run ended.
+    bool keep(File& f, qint64 at, qint64 n);
     void tryFinish(File& f);
     void verdict(File& f, bool same, const QString& problem = {});
     void finishFile(File& f, TransferEndCode code, bool complete);

@@ -759,7 +759,7 @@ void MainWindow::askExit()
     // Leaving ends a running transfer: the question says so.
     exitBox = new QMessageBox(QMessageBox::Question, QStringLiteral("Exit?"),
                               peer.transfers().working() ? QStringLiteral("A file transfer is running. Exit anyway?")
-                                                      : QStringLiteral("Are you sure you want to exit Zantiro?"),
+                                                         : QStringLiteral("Are you sure you want to exit Zantiro?"),
                               QMessageBox::Yes | QMessageBox::No, this);
     exitBox->setObjectName(QStringLiteral("exitQuestion"));
     exitBox->setAttribute(Qt::WA_DeleteOnClose);
