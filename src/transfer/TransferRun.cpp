@@ -791,6 +791,9 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
     const bool opened = f->target.open(f->file, request, problem, &folders);
     f->name = f->target.name();
     if (!opened) {
+        // The folders made on the way go again, and with them the one kept open for the next file.
+        folders.forget();
+        f->target.discardUnused();
         state.addText(QStringLiteral("*** Error : ") + problem, LineKind::Error);
         answerRefused(number);
         writeOutcome(f->name, f->size, TransferEndCode::StoppedByError, false);
