@@ -161,6 +161,11 @@ void TransferRun::flushLines()
     commandSocket.send(outbox);
     commandSocket.flush();
     outbox.clear();
+    // Every offer is answered: a peer that sends offers and never reads the answers would
+    // have them pile up here without end.
+    if (commandSocket.bytesToWrite() > limits.maxUnsent)
+        fail(QStringLiteral("*** Error : The %1 does not read the command connection of the run of files")
+                 .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender")));
 }
 
 void TransferRun::progressed()
