@@ -547,11 +547,14 @@ void TransferManager::afterAccept()
     }
     o.root = FileSystem::withTrailingSlash(dir);
     QString folder = o.root;
+    bool missing = false; // a folder on the way does not exist: nor can any below it
     for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
         folder += o.parts[i] + '/';
         // In a run of files the folders of one file are mostly those of the file before:
         // each is checked once per run (the target's opening checks them again anyway).
-        if (o.run && runFolders.contains(folder))
+        // Below a missing folder there is nothing to check: each check would walk up to the
+        // missing one again, and a deep name would hold the event loop for minutes.
+        if (missing || (o.run && runFolders.contains(folder)))
             continue;
         if (!TransferRules::staysInside(o.root, folder))
             return refuse(QStringLiteral("Canceled"),
@@ -565,6 +568,7 @@ void TransferManager::afterAccept()
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is not a folder").arg(o.wire, folder));
         if (o.run && info.isDir() && runFolders.size() < 4096)
             runFolders.insert(folder);
+        missing = !info.exists() && !info.isSymLink();
     }
     o.folder = folder;
     const QString target = folder + o.parts.last();

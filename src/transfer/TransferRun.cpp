@@ -161,6 +161,11 @@ void TransferRun::flushLines()
     commandSocket.send(outbox);
     commandSocket.flush();
     outbox.clear();
+    // Every offer is answered: a peer that sends offers and never reads the answers would
+    // have them pile up here without end.
+    if (commandSocket.bytesToWrite() > limits.maxUnsent)
+        fail(QStringLiteral("*** Error : The %1 does not read the command connection of the run of files")
+                 .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender")));
 }
 
 void TransferRun::progressed()
@@ -807,6 +812,9 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
     const bool opened = f->target.open(f->file, request, problem, &folders);
     f->name = f->target.name();
     if (!opened) {
+        // The folders made on the way go again, and with them the one kept open for the next file.
+        folders.forget();
+        f->target.discardUnused();
         state.addText(QStringLiteral("*** Error : ") + problem, LineKind::Error);
         answerRefused(number);
         writeOutcome(f->name, f->size, TransferEndCode::StoppedByError, false);

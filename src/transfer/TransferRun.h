@@ -38,6 +38,8 @@ public:
         int window = 64;                   // sender: offers out and not yet ended
         int maxLine = 65536;               // the longest command line read
         qint64 piece = qint64{256} * 1024; // bytes handed to the data connection at a time
+        // Our lines the peer has not taken: more end the run (a peer that never reads).
+        qint64 maxUnsent = qint64{1} << 20;
     };
 
     ~TransferRun() override;
