@@ -487,8 +487,12 @@ void FileQueue::onEnded(const TransferOutcome& outcome)
                 ++completedCount;
             putBacks.remove(outcome.path);
         }
-        if (flying.isEmpty() && !sendTimer.isActive() && !expansion)
+        if (flying.isEmpty() && !sendTimer.isActive() && !expansion) {
+            // Nothing more to offer: a run of files opened by this file closes at once.
+            if (entries.isEmpty() || isStopped())
+                transfers.queueRanEmpty();
             Q_EMIT idle();
+        }
     }
     tickSoon(); // the transfer slot is free again
 }

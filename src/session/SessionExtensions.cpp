@@ -147,7 +147,9 @@ void Session::onChecksumQuestion(const QString& body)
 {
     QString name;
     qint64 length = 0;
-    if (ControlMessages::parseChecksumQuestion(body, name, length) && shares(QStringLiteral("verify")) && admitAnswer())
+    // The transfer side bounds its answers (admitAnswer): a question about a file of an open
+    // run is always answered, since the run's offers wait for it.
+    if (ControlMessages::parseChecksumQuestion(body, name, length) && shares(QStringLiteral("verify")))
         Q_EMIT checksumAsked(name, length);
 }
 

@@ -70,6 +70,10 @@ TransferManager::TransferManager(PeerState& c, Session& s)
     connect(&session, &Session::fileOffered, this, &TransferManager::receiveOffer);
     // Without the control connection no "FTIMEOUT" can end an open question: end it here.
     connect(&session, &Session::connectionStateChanged, this, [this](Session::State state) {
+        // A run belongs to the login it was opened in: nothing more goes to, or is taken
+        // from, a peer that has gone (another may log in next).
+        if (state == Session::State::Idle && run && !run->isFinished())
+            run->endNow(TransferEndCode::Disconnected);
         if (state != Session::State::Idle || !pendingOffer)
             return;
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
@@ -353,6 +357,8 @@ void TransferManager::onRunFileEnded(const TransferOutcome& o)
     if (o.stopQueue)
         Q_EMIT stopQueue();
     Q_EMIT transferEnded(o);
+    if (!o.sending)
+        decideRunOffers(); // an offer may have waited for this file's target
 }
 
 void TransferManager::onRunFinished()
@@ -385,9 +391,14 @@ void TransferManager::decideRunOffers()
     while (ReceivingRun* r = receivingRun()) {
         if (pendingOffer || !r->hasOffer())
             break;
-        const ReceivingRun::Offered offered = r->takeOffer();
         QString problem;
-        const QStringList parts = TransferRules::offeredComponents(offered.wire, &problem);
+        const QStringList parts = TransferRules::offeredComponents(r->nextOffer().wire, &problem);
+        // A file of the same name still being written in the run is finished first: two
+        // writers of one target would mix their bytes.
+        if (problem.isEmpty()
+            && r->holds(FileSystem::withTrailingSlash(state.options.downloadFolder) + parts.join('/')))
+            break;
+        const ReceivingRun::Offered offered = r->takeOffer();
         if (!problem.isEmpty()) {
             endOffer(offered.wire, {},
                      QStringLiteral("*** Error : Refused File \"%1\" - unsafe name (%2)").arg(offered.wire, problem),
@@ -645,9 +656,13 @@ void TransferManager::compareWithSender(const QString& path, qint64 length, std:
 void TransferManager::onChecksumAsked(const QString& name, qint64 length)
 {
     if (const SendingRun* r = sendingRun()) {
-        checksums.answer(name, length, r->pathOfOffer(name, length));
+        const QString path = r->pathOfOffer(name, length);
+        if (!path.isEmpty() || session.admitAnswer())
+            checksums.answer(name, length, path);
         return;
     }
+    if (!session.admitAnswer())
+        return; // beyond the answers' rate a flood of questions goes unanswered
     const FileTransfer* t = active.get();
     const bool onOffer = t && t->type() == FileTransfer::Sending && t->awaitingAnswer() && t->nameOfFile() == name
                          && length <= t->sizeOfFile();
@@ -807,11 +822,15 @@ void TransferManager::endOffer(const QString& name, const QString& reason, const
         // The run's sender waits for every answer, in order: it always gets one.
         if (ReceivingRun* r = receivingRun())
             r->answerRefused(runNumber);
-        if (!errorLine.isEmpty())
-            state.addText(errorLine, LineKind::Error);
-        if (!reason.isEmpty())
-            state.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name,
-                          LineKind::Status);
+        // Its lines are bounded as a single offer's are: a flood of refused offers ends
+        // without them.
+        if (session.admitAnswer()) {
+            if (!errorLine.isEmpty())
+                state.addText(errorLine, LineKind::Error);
+            if (!reason.isEmpty())
+                state.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name,
+                              LineKind::Status);
+        }
         TransferOutcome out;
         out.name = name;
         out.endCode = endCode;

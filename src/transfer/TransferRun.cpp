@@ -119,6 +119,7 @@ void TransferRun::start(FileTransfer& opener)
         return;
     }
     progressed();
+    begun();
     if (commandSocket.bytesAvailable() > 0)
         onCommandBytes();
     if (!closed && dataSocket.bytesAvailable() > 0)
@@ -506,10 +507,7 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
         state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
                           + f.file.errorString(),
                       LineKind::Error);
-        finishFile(f, TransferEndCode::StoppedByError, false, false);
-        cancelled = true;
-        sendLine(QByteArrayLiteral("CANCEL"));
-        end(TransferEndCode::StoppedByError);
+        abortWith(f);
         return;
     }
     if (setup.verify && f.size > 0) {
@@ -550,6 +548,8 @@ void SendingRun::pump()
                 dataSocket.send(piece);
                 piece.resize(0);
                 dataSocket.flush();
+                if (closed)
+                    return; // the connection failed while writing: the run ended, `files` with it
                 if (dataSocket.bytesToWrite() > 0) {
                     pieceInFlight = true; // sendComplete() brings the next piece
                     return;
@@ -566,6 +566,8 @@ void SendingRun::pump()
         dataSocket.send(piece);
         piece.resize(0);
         dataSocket.flush();
+        if (closed)
+            return;
         pieceInFlight = dataSocket.bytesToWrite() > 0;
     }
     touch();
@@ -583,11 +585,9 @@ bool SendingRun::readInto(File& f, qint64 n)
                                  ? f.file.errorString()
                                  : QStringLiteral("the file became shorter")),
                       LineKind::Error);
-        // The receiver waits for bytes that will not come: the run ends, this file for good.
-        finishFile(f, TransferEndCode::StoppedByError, false, false);
-        cancelled = true;
-        sendLine(QByteArrayLiteral("CANCEL"));
-        end(TransferEndCode::StoppedByError);
+        // The receiver waits for bytes that will not come: the run ends at once (nothing more
+        // goes out on the data connection), this file for good.
+        abortWith(f);
         return false;
     }
     if (f.sum && f.sum->fromBlocks())
@@ -598,6 +598,14 @@ bool SendingRun::readInto(File& f, qint64 n)
     currentSize = f.size;
     currentDone = f.done;
     return true;
+}
+
+void SendingRun::abortWith(File& f)
+{
+    failed = &f;
+    cancelled = true;
+    sendLine(QByteArrayLiteral("CANCEL"));
+    end(TransferEndCode::StoppedByError);
 }
 
 void SendingRun::fileSent(File& f)
@@ -657,9 +665,9 @@ void SendingRun::endFiles(TransferEndCode code)
     // The file that was moving (the first one answered) ends with the code and its line;
     // the others were only offered or wait for their verdict: they go back to the queue as
     // they were, in order, without a line.
-    File* moving = files.front().get();
+    File* moving = failed ? failed : files.front().get();
     for (const auto& each : files)
-        if (each->stage != File::Stage::Offered) {
+        if (!failed && each->stage != File::Stage::Offered) {
             moving = each.get();
             break;
         }
@@ -678,7 +686,8 @@ void SendingRun::endFiles(TransferEndCode code)
         o.queuedName = each->queuedName;
         o.endCode = code == TransferEndCode::None ? TransferEndCode::Disconnected : code;
         if (each.get() == moving) {
-            o.putBack = retry || each->stage == File::Stage::Offered;
+            // A file that could not be read would fail the same way again.
+            o.putBack = each.get() != failed && (retry || each->stage == File::Stage::Offered);
             o.stopQueue = userCancel;
             movingOutcome = o;
         } else {
@@ -706,6 +715,8 @@ struct ReceivingRun::File {
     qint64 offset = 0; // where writing started
     qint64 done = 0;
     QFile file;
+    TargetFile::Request request;
+    bool opened = false; // the target is open (an existing file is replaced or resumed only then)
     TargetFile target;
     std::unique_ptr<TransferChecksum> sum;
     bool sentCame = false; // "SENT" came
@@ -808,6 +819,20 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
     f->wire = wire;
     f->size = request.size;
     f->folder = request.folder;
+    f->request = request;
+#ifdef ZANTIRO_TEST_HOOKS
+    f->flipAt = std::exchange(testFlipByteAt, -1);
+#endif
+    if (request.choice == ExistingFileChoice::Overwrite || request.choice == ExistingFileChoice::Resume) {
+        // The file there is replaced or cut back only when its first new byte is written:
+        // a run that breaks before leaves it as it was.
+        f->name = request.name;
+        f->offset = f->done = resumeOffsetOf(request);
+        sendLine(QByteArrayLiteral("ACCEPT ") + numberText(number) + ' ' + QByteArray::number(f->offset));
+        files.push_back(std::move(f));
+        progressed();
+        return;
+    }
     QString problem;
     const bool opened = f->target.open(f->file, request, problem, &folders);
     f->name = f->target.name();
@@ -826,27 +851,71 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
         return;
     }
     f->offset = f->done = f->target.resumeAt();
-#ifdef ZANTIRO_TEST_HOOKS
-    f->flipAt = std::exchange(testFlipByteAt, -1);
-#endif
-    if (setup.verify && f->size > 0) {
-        f->sum = std::make_unique<TransferChecksum>();
-        connect(f->sum.get(), &TransferChecksum::done, this, [this, number](const QString& sum, const QString& why) {
-            File* g = find(number);
-            if (!g || closed)
-                return;
-            if (g->checking)
-                verdict(*g, !sum.isEmpty() && sum == g->peerSum, why);
-            else {
-                g->sum->ownKnown = true; // failed before the end; the end decides
-                g->sum->problem = why;
-            }
-        });
-        f->sum->startReceiving(f->done, f->file.handle());
-    }
+    f->opened = true;
+    startChecksum(*f);
     sendLine(QByteArrayLiteral("ACCEPT ") + numberText(number) + ' ' + QByteArray::number(f->offset));
     files.push_back(std::move(f));
     progressed();
+}
+
+qint64 ReceivingRun::resumeOffsetOf(const TargetFile::Request& request)
+{
+    if (request.choice != ExistingFileChoice::Resume)
+        return 0;
+    const QFileInfo info(request.folder + request.name);
+    if (!info.isFile() || info.isSymLink() || info.size() > request.size)
+        return 0; // a longer file is not a part of this one: it is received anew
+    return TransferRules::resumeOffset(info.size(), request.block, request.size);
+}
+
+void ReceivingRun::startChecksum(File& f)
+{
+    if (!setup.verify || f.size == 0)
+        return;
+    f.sum = std::make_unique<TransferChecksum>();
+    const quint64 number = f.number;
+    connect(f.sum.get(), &TransferChecksum::done, this, [this, number](const QString& sum, const QString& why) {
+        File* g = find(number);
+        if (!g || closed)
+            return;
+        if (g->checking) {
+            verdict(*g, !sum.isEmpty() && sum == g->peerSum, why);
+        } else {
+            g->sum->ownKnown = true; // failed before the end; the end decides
+            g->sum->problem = why;
+        }
+    });
+    f.sum->startReceiving(f.done, f.file.handle());
+}
+
+bool ReceivingRun::openLate(File& f)
+{
+    QString problem;
+    if (f.target.open(f.file, f.request, problem, &folders) && f.target.resumeAt() == f.offset) {
+        f.opened = true;
+        f.name = f.target.name();
+        startChecksum(f);
+        return true;
+    }
+    if (problem.isEmpty())
+        problem = QStringLiteral("%1 changed while the run of files was under way").arg(f.folder + f.name);
+    folders.forget();
+    f.file.close();
+    state.addText(QStringLiteral("*** Error : ") + problem, LineKind::Error);
+    // Its bytes are on their way and have nowhere to go: the run ends, this file with an error.
+    finishFile(f, TransferEndCode::StoppedByError, false);
+    cancelled = true;
+    sendLine(QByteArrayLiteral("CANCEL"));
+    end(TransferEndCode::StoppedByError);
+    return false;
+}
+
+bool ReceivingRun::holds(const QString& path) const
+{
+    for (const auto& f : files)
+        if (f->folder + f->name == path || f->request.folder + f->request.name == path)
+            return true;
+    return false;
 }
 
 void ReceivingRun::receiveData()
@@ -880,6 +949,8 @@ void ReceivingRun::receiveData()
 
 bool ReceivingRun::keep(File& f, qint64 at, qint64 n)
 {
+    if (!f.opened && !openLate(f))
+        return false;
 #ifdef ZANTIRO_TEST_HOOKS
     if (f.flipAt >= f.done && f.flipAt < f.done + n)
         buffer[at + f.flipAt - f.done] = static_cast<char>(~buffer[at + f.flipAt - f.done]);
@@ -914,6 +985,8 @@ void ReceivingRun::tryFinish(File& f)
     // Files end in the order they were accepted, so that their outcome lines keep the order
     // of the queue: one complete early (an empty file) waits for those before it.
     if (files.front().get() != &f || f.done < f.size || !f.sentCame || f.checking)
+        return;
+    if (!f.opened && !openLate(f))
         return;
     if (!f.sum || f.peerSum.isEmpty()) {
         verdict(f, true);

@@ -55,6 +55,9 @@ public:
     void cancelConfirmed();
     // Ends now, as the program leaves.
     void abandon();
+    // Ends now without telling the peer (the login it belongs to is over): the file moving
+    // ends with `code`, the others go back to the queue.
+    void endNow(TransferEndCode code) { end(code); }
 
     Limits limits;
 
@@ -74,6 +77,8 @@ protected:
     // The run ends: what each file still in it becomes. `code` is the end code of the file
     // that was moving; `line` an error line written first when not empty.
     virtual void endFiles(TransferEndCode code) = 0;
+    // The connections are taken over and the run has begun.
+    virtual void begun() {}
 
     // Queues one command line; the lines of one turn of the event loop go out in one write.
     void sendLine(const QByteArray& line);
@@ -149,6 +154,7 @@ protected:
     void receiveData() override {}
     bool awaiting() const override { return !files.empty(); }
     void endFiles(TransferEndCode code) override;
+    void begun() override { checkIdle(); }
 
 private:
     struct File;
@@ -157,6 +163,8 @@ private:
     void receiveAccept(File& f, const QByteArray& offset);
     void pump();
     bool readInto(File& f, qint64 n);
+    // `f` cannot be read: the run ends now, the file with an error and not offered again.
+    void abortWith(File& f);
     void fileSent(File& f);
     void sendSum(File& f);
     File* find(quint64 number);
@@ -167,6 +175,7 @@ private:
     quint64 lastNumber = 0;
     QByteArray piece;
     bool pieceInFlight = false;
+    File* failed = nullptr; // the file whose reading failed, as the run ends
     bool closing = false;
     QTimer idleTimer;
     QTimer pumpTimer;
@@ -200,6 +209,10 @@ public:
     void accept(quint64 number, const QString& wire, const TargetFile::Request& request);
     // Files accepted and not yet ended.
     bool idle() const { return files.empty() && offers.empty(); }
+    // The next offer waiting for its decision.
+    const Offered& nextOffer() const { return offers.front(); }
+    // A file of the run not yet ended is written at `path`.
+    bool holds(const QString& path) const;
 
 Q_SIGNALS:
     // An offer came and waits for its decision.
@@ -213,6 +226,11 @@ protected:
 
 private:
     struct File;
+    static qint64 resumeOffsetOf(const TargetFile::Request& request);
+    void startChecksum(File& f);
+    // Opens a target whose opening waited for its first byte; false (the run ended) when it
+    // cannot be opened as it was answered.
+    bool openLate(File& f);
     // Writes the n bytes at `at` in the buffer into `f`; false when the run ended.
     bool keep(File& f, qint64 at, qint64 n);
     void tryFinish(File& f);
