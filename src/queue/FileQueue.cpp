@@ -78,6 +78,12 @@ FileQueue::FileQueue(PeerState& c, Session& s, TransferManager& t, QObject* pare
 {
     connect(&sendTimer, &QTimer::timeout, this, &FileQueue::tick);
     connect(&transfers, &TransferManager::putBack, this, &FileQueue::onPutBack);
+    connect(&transfers, &TransferManager::handBack, this, [this](const QString& path, const QString& name) {
+        if (const qsizetype at = flyingIndex(path, name); at >= 0) {
+            flying[at].putBack = true;
+            add(path, name, true);
+        }
+    });
     connect(&transfers, &TransferManager::stopQueue, this, &FileQueue::stop);
     connect(&transfers, &TransferManager::transferEnded, this, &FileQueue::onEnded);
     connect(&transfers, &TransferManager::readyToOffer, this, &FileQueue::tickSoon);

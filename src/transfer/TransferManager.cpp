@@ -352,7 +352,9 @@ void TransferManager::openRun(FileTransfer& t)
 
 void TransferManager::onRunFileEnded(const TransferOutcome& o)
 {
-    if (o.putBack)
+    if (o.putBack && o.untouched)
+        Q_EMIT handBack(o.path, o.queuedName);
+    else if (o.putBack)
         Q_EMIT putBack(o.path, o.queuedName);
     if (o.stopQueue)
         Q_EMIT stopQueue();

@@ -119,6 +119,9 @@ Q_SIGNALS:
     void transferEnded(const TransferOutcome& outcome);
     // The sender's file should be offered again, at the front of the queue.
     void putBack(const QString& path, const QString& queuedName);
+    // A file offered in a run that ended before any of it moved goes back to the front as it
+    // was: it did not fail, and is not counted as a try.
+    void handBack(const QString& path, const QString& queuedName);
     // The queue should stop, as by its "Stop" button.
     void stopQueue();
     // Offers can go out again after the pause that follows a timed-out offer.

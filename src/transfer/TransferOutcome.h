@@ -12,5 +12,6 @@ struct TransferOutcome {
     QString path;           // sender: the local file
     QString queuedName;     // sender: the name as queued
     bool putBack = false;   // sender: offer it again, at the front
+    bool untouched = false; // sender: put back without a byte of it having moved (a run ended)
     bool stopQueue = false; // sender: the queue stops
 };

@@ -349,6 +349,7 @@ struct SendingRun::File {
     QString queuedName;
     qint64 size = 0;
     qint64 done = 0; // bytes handed over (the resume offset included)
+    qint64 from = 0; // where they started
     Stage stage = Stage::Offered;
     QFile file;
     std::unique_ptr<TransferChecksum> sum;
@@ -502,7 +503,7 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
         return;
     }
     f.stage = File::Stage::Accepted;
-    f.done = at;
+    f.done = f.from = at;
     if (!f.file.seek(at)) {
         state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
                           + f.file.errorString(),
@@ -692,6 +693,8 @@ void SendingRun::endFiles(TransferEndCode code)
             movingOutcome = o;
         } else {
             o.putBack = true;
+            o.untouched = each->stage == File::Stage::Offered
+                          || (each->stage == File::Stage::Accepted && each->done == each->from);
             back.push_back(o);
         }
     }
