@@ -549,6 +549,40 @@ void TransferManager::answerHaveFile()
         decideRunOffers();
 }
 
+bool TransferManager::checkFolders(QString& folder)
+{
+    PendingOffer& o = *pendingOffer;
+    folder = o.root;
+    bool missing = false; // a folder on the way does not exist: nor can any below it
+    for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
+        folder += o.parts[i] + '/';
+        // In a run of files the folders of one file are mostly those of the file before:
+        // each is checked once per run (the target's opening checks them again anyway).
+        // Below a missing folder there is nothing to check: each check would walk up to the
+        // missing one again, and a deep name would hold the event loop for minutes.
+        if (missing || (o.run && runFolders.contains(folder)))
+            continue;
+        if (!TransferRules::staysInside(o.root, folder)) {
+            refuse(QStringLiteral("Canceled"),
+                   QStringLiteral("*** Error : Refused File \"%1\" - the folder %2 leads out of %3")
+                       .arg(o.wire, folder, o.root));
+            return false;
+        }
+        // Missing folders are made only once the transfer connection is up (TargetFile), so
+        // an offer that never gets that far leaves nothing behind.
+        const QFileInfo info(folder);
+        if (info.exists() && !info.isDir()) {
+            refuse(QStringLiteral("Canceled"),
+                   QStringLiteral("*** Error : Refused File \"%1\" - %2 is not a folder").arg(o.wire, folder));
+            return false;
+        }
+        if (o.run && info.isDir() && runFolders.size() < 4096)
+            runFolders.insert(folder);
+        missing = !info.exists() && !info.isSymLink();
+    }
+    return true;
+}
+
 void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
@@ -559,30 +593,9 @@ void TransferManager::afterAccept()
         FileSystem::makePath(dir);
     }
     o.root = FileSystem::withTrailingSlash(dir);
-    QString folder = o.root;
-    bool missing = false; // a folder on the way does not exist: nor can any below it
-    for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
-        folder += o.parts[i] + '/';
-        // In a run of files the folders of one file are mostly those of the file before:
-        // each is checked once per run (the target's opening checks them again anyway).
-        // Below a missing folder there is nothing to check: each check would walk up to the
-        // missing one again, and a deep name would hold the event loop for minutes.
-        if (missing || (o.run && runFolders.contains(folder)))
-            continue;
-        if (!TransferRules::staysInside(o.root, folder))
-            return refuse(QStringLiteral("Canceled"),
-                          QStringLiteral("*** Error : Refused File \"%1\" - the folder %2 leads out of %3")
-                              .arg(o.wire, folder, o.root));
-        // Missing folders are made only once the transfer connection is up (TargetFile), so
-        // an offer that never gets that far leaves nothing behind.
-        const QFileInfo info(folder);
-        if (info.exists() && !info.isDir())
-            return refuse(QStringLiteral("Canceled"),
-                          QStringLiteral("*** Error : Refused File \"%1\" - %2 is not a folder").arg(o.wire, folder));
-        if (o.run && info.isDir() && runFolders.size() < 4096)
-            runFolders.insert(folder);
-        missing = !info.exists() && !info.isSymLink();
-    }
+    QString folder;
+    if (!checkFolders(folder))
+        return;
     o.folder = folder;
     const QString target = folder + o.parts.last();
     const QFileInfo info(target);

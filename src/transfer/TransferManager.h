@@ -131,6 +131,10 @@ private:
     struct PendingOffer;
     void decide();
     void afterAccept();
+    // The sub-folders of the offer being decided below its download folder, checked on the
+    // way down: `folder` becomes the target folder; false (the offer refused) when one leads
+    // out or is no folder.
+    bool checkFolders(QString& folder);
     void answerHaveFile();
     void onEndCodeChanged(TransferEndCode code);
     void askExisting();

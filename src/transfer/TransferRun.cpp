@@ -545,33 +545,31 @@ void SendingRun::pump()
         while (f.done < f.size) {
             if (!readInto(f, std::min(f.size - f.done, limits.piece - piece.size())))
                 return;
-            if (piece.size() >= limits.piece) {
-                dataSocket.send(piece);
-                piece.resize(0);
-                dataSocket.flush();
-                if (closed)
-                    return; // the connection failed while writing: the run ended, `files` with it
-                if (dataSocket.bytesToWrite() > 0) {
-                    pieceInFlight = true; // sendComplete() brings the next piece
-                    return;
-                }
-                if (++pieces >= kBurstPieces) {
-                    pumpTimer.start(0); // other events have their turn, then it goes on
-                    return;
-                }
+            if (piece.size() < limits.piece)
+                continue;
+            if (!sendPiece())
+                return;
+            if (++pieces >= kBurstPieces) {
+                pumpTimer.start(0); // other events have their turn, then it goes on
+                return;
             }
         }
         fileSent(f);
     }
-    if (!piece.isEmpty()) {
-        dataSocket.send(piece);
-        piece.resize(0);
-        dataSocket.flush();
-        if (closed)
-            return;
-        pieceInFlight = dataSocket.bytesToWrite() > 0;
-    }
+    if (!piece.isEmpty() && !sendPiece())
+        return;
     touch();
+}
+
+bool SendingRun::sendPiece()
+{
+    dataSocket.send(piece);
+    piece.resize(0);
+    dataSocket.flush();
+    if (closed)
+        return false; // the connection failed while writing: the run ended, `files` with it
+    pieceInFlight = dataSocket.bytesToWrite() > 0; // then sendComplete() brings the next piece
+    return !pieceInFlight;
 }
 
 bool SendingRun::readInto(File& f, qint64 n)

@@ -162,6 +162,9 @@ private:
     bool expected(const QByteArray& word, const File& f) const;
     void receiveAccept(File& f, const QByteArray& offset);
     void pump();
+    // Hands the piece to the data connection; false when nothing more goes now (the piece is
+    // still leaving, or the run ended).
+    bool sendPiece();
     bool readInto(File& f, qint64 n);
     // `f` cannot be read: the run ends now, the file with an error and not offered again.
     void abortWith(File& f);
