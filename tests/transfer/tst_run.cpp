@@ -315,6 +315,115 @@ private Q_SLOTS:
         receiver.p.kill();
         receiver.p.waitForFinished();
     }
+
+    // Two queued files of one name from different folders: the second waits until the first
+    // is written, so the target holds one sender file's bytes, never a mix.
+    void sameName_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::newRow("overwrite") << int(ExistingFileChoice::Overwrite);
+        QTest::newRow("resume") << int(ExistingFileChoice::Resume);
+    }
+    void sameName()
+    {
+        QFETCH(int, choice);
+        RunPair p;
+        p.b.ctx->options.existingFileDefault = choice;
+        const qint64 sizeA = 16 << 20, sizeB = 2 << 20; // the first is longer: a mix would show
+        QVERIFY(writeFile(p.srcPath("first.txt"), "first"));
+        QVERIFY(writeFile(p.srcPath("a/notes.bin"), QByteArray(sizeA, 'A')));
+        QVERIFY(writeFile(p.srcPath("b/notes.bin"), QByteArray(sizeB, 'B')));
+        QVERIFY(p.connect());
+        for (const char* name : {"first.txt", "a/notes.bin", "b/notes.bin"})
+            p.list.addPath(p.srcPath(name));
+        QTRY_VERIFY_WITH_TIMEOUT(p.list.remaining() == 0 && p.list.ended() == 3, 30000);
+        QCOMPARE(p.runsA.size(), 1);
+        QCOMPARE(readFile(p.downPath("notes.bin")), QByteArray(sizeB, 'B'));
+        QCOMPARE(p.b.rec->count(complete("notes.bin", sizeA)) + p.b.rec->count(complete("notes.bin", sizeB)), 2);
+    }
+
+    // Existing files to be overwritten are left as they were when the run breaks before
+    // their first byte arrived.
+    void untouchedBeforeFirstByte()
+    {
+        RunPair p;
+        p.b.ctx->options.existingFileDefault = int(ExistingFileChoice::Overwrite);
+        const int n = 32;
+        Folder f;
+        for (int i = 0; i < n; ++i)
+            f.addNumbered(i, i == 1 ? 32 << 20 : 1000 + i);
+        QVERIFY(f.write(p.src));
+        for (int i = 2; i < n; ++i)
+            QVERIFY(writeFile(p.downPath(f.names[i]), randomBytes(500 + i, 1000 + i)));
+        bool cut = false;
+        QObject::connect(&p.a.peer->transfers(), &TransferManager::runStarted, [&](TransferRun* r) {
+            r->limits.viewMs = 0;
+            QObject::connect(r, &TransferActivity::viewChanged, r, [&, r] {
+                const qint64 got = QFileInfo(p.downPath(f.names[1])).size();
+                if (!cut && got > 0 && got < f.sizes[1])
+                    cut = QMetaObject::invokeMethod(
+                        r, [r] { r->cancelConfirmed(); }, Qt::QueuedConnection);
+            });
+        });
+        QVERIFY(p.connect());
+        p.queueFolder();
+        QTRY_VERIFY_WITH_TIMEOUT(cut && p.list.isStopped() && !p.a.peer->transfers().currentRun()
+                                     && !p.b.peer->transfers().currentRun(),
+                                 30000);
+        QCOMPARE(p.queued(), f.names.mid(1));
+        for (int i = 2; i < n; ++i)
+            QCOMPARE(readFile(p.downPath(f.names[i])), randomBytes(500 + i, 1000 + i));
+    }
+
+    // A run whose queue has nothing more closes at once: the other side's queue sends back
+    // without waiting for the run's idle bound.
+    void emptyRunCloses()
+    {
+        RunPair p;
+        p.a.peer->transfers().runIdleMs = 60000;
+        p.a.ctx->options.autoAccept = true;
+        const QString back = QDir(p.a.ctx->options.downloadFolder).filePath("back.txt");
+        QVERIFY(writeFile(p.srcPath("there.txt"), "there") && writeFile(p.b.home.filePath("back.txt"), "back"));
+        QVERIFY(p.connect());
+        p.list.addPath(p.srcPath("there.txt"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.list.completed() == 1 && p.runsA.size() == 1, 10000);
+        p.b.peer->queue().addPath(p.b.home.filePath("back.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(back), "back", 5000);
+    }
+
+    // A run belongs to its login: the receiver's Disconnect ends it on both sides while a
+    // file moves, and a file queued afterwards waits for the next login.
+    void loginEndsRun()
+    {
+        RunPair p;
+        p.b.ctx->options.existingFileDefault = int(ExistingFileChoice::Resume);
+        QVERIFY(writeFile(p.srcPath("one.txt"), "one") && writeFile(p.srcPath("big.bin"), randomBytes(32 << 20, 7))
+                && writeFile(p.srcPath("two.txt"), "two"));
+        QObject::connect(&p.b.peer->transfers(), &TransferManager::runStarted, [&](TransferRun* r) {
+            r->limits.viewMs = 0;
+            QObject::connect(r, &TransferActivity::viewChanged, r, [&] {
+                const qint64 got = QFileInfo(p.downPath("big.bin")).size();
+                if (got > 0 && got < 32 << 20 && p.b.peer->session().isConnected())
+                    p.b.peer->session().disconnectFromPeer();
+            });
+        });
+        const quint16 port = freePortTriple();
+        QVERIFY(connectPeers(p.a, p.b, port));
+        for (const char* name : {"one.txt", "big.bin"})
+            p.list.addPath(p.srcPath(name));
+        QTRY_VERIFY_WITH_TIMEOUT(p.runsA.size() == 1 && !p.a.peer->session().isConnected()
+                                     && !p.a.peer->transfers().currentRun() && !p.b.peer->transfers().currentRun(),
+                                 10000);
+        p.list.addPath(p.srcPath("two.txt"));
+        QCOMPARE(p.queued(), QStringList({"big.bin", "two.txt"}));
+        QVERIFY(!QFile::exists(p.downPath("two.txt")));
+        if (p.a.peer->session().controlSocket.state() != EventSocket::Listening)
+            p.a.listen(port);
+        p.b.connectTo(port);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(p.downPath("two.txt")), "two", 20000);
+        QCOMPARE(readFile(p.downPath("big.bin")), readFile(p.srcPath("big.bin")));
+        QCOMPARE(p.runsA.size(), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRun)
