@@ -87,8 +87,7 @@ FileTransfer::FileTransfer(PeerState& peerState, Session& sess, Prompts& p, cons
 
 FileTransfer::~FileTransfer()
 {
-    if (cancelQuestion)
-        prompts.withdraw(cancelQuestion);
+    withdrawCancelQuestion();
 }
 
 void FileTransfer::start()
@@ -343,27 +342,6 @@ void FileTransfer::onControlClosed()
 
 // ---- cancelling and the end ----
 
-void FileTransfer::requestCancel()
-{
-    if (ending() || cancelQuestion || askingCancel)
-        return;
-    askingCancel = true;
-    QPointer<FileTransfer> self(this);
-    const Prompts::Id id = prompts.askYesNo(
-        {QStringLiteral("Cancel Send?"), QStringLiteral("Are you sure you want to end the file transfer?")},
-        [self](bool yes) {
-            if (!self)
-                return;
-            self->askingCancel = false;
-            self->cancelQuestion = 0;
-            if (yes)
-                self->cancelConfirmed();
-        });
-    if (askingCancel)
-        cancelQuestion = id;
-    askingCancel = false;
-}
-
 void FileTransfer::cancelConfirmed()
 {
     startCancel(TransferEndCode::Canceled);
@@ -435,8 +413,7 @@ void FileTransfer::finish()
         timer->stop();
     stopSide();
     outbox.clear(); // the close tells the peer the rest
-    if (cancelQuestion)
-        prompts.withdraw(std::exchange(cancelQuestion, 0));
+    withdrawCancelQuestion();
 
     finalEndCode = state.transferEndCode();
     writeOutcome(finalEndCode);

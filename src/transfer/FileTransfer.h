@@ -81,9 +81,7 @@ public:
 
     virtual Type type() const = 0;
     TransferView view() const override;
-    void requestCancel() override;
-    // Cancels at once (the user already said Yes).
-    void cancelConfirmed();
+    void cancelConfirmed() override;
     // Ends now, as the program leaves: the peer is told "CANC_TRAN" as by Cancel, but no
     // answer is awaited. The outcome is "Canceled".
     void abandon();
@@ -210,6 +208,14 @@ protected:
     {
         return stage == Stage::Running;
     }
+    Prompts& cancelPrompts() override
+    {
+        return prompts;
+    }
+    bool cancellable() const override
+    {
+        return !ending();
+    }
     bool ending() const
     {
         return stage != Stage::Running;
@@ -318,8 +324,6 @@ private:
     TransferEndCode finalEndCode = TransferEndCode::None;
     QString outcome;
     double kilobytesPerSecond = 0.1;
-    Prompts::Id cancelQuestion = 0;
-    bool askingCancel = false;
     QTimer viewTimer; // throttles viewChanged()
     QTimer gapTimer;  // spaces our commands
     QTimer byeTimer;  // after the user's Disconnect: bounds the wait for the peer's close

@@ -1,4 +1,6 @@
 #pragma once
+#include "transfer/Prompts.h"
+
 #include <QObject>
 #include <QString>
 
@@ -33,7 +35,9 @@ public:
     // It has ended.
     virtual bool isFinished() const = 0;
     // The Cancel button: asks "Cancel Send?" through the prompts and cancels on Yes.
-    virtual void requestCancel() = 0;
+    void requestCancel();
+    // Cancels at once (the user already said Yes).
+    virtual void cancelConfirmed() = 0;
 
 Q_SIGNALS:
     // The texts or progress changed, at most a few times a second while bytes move; a change
@@ -41,4 +45,15 @@ Q_SIGNALS:
     void viewChanged();
     // It ended; every outcome line has been written.
     void finished();
+
+protected:
+    // The questions are asked through these; a cancel is asked about while this is true.
+    virtual Prompts& cancelPrompts() = 0;
+    virtual bool cancellable() const = 0;
+    // Closes an open "Cancel Send?" (the activity ended).
+    void withdrawCancelQuestion();
+
+private:
+    Prompts::Id cancelQuestion = 0;
+    bool askingCancel = false;
 };

@@ -833,34 +833,17 @@ void TransferManager::refuse(const QString& givenReason, const QString& errorLin
 void TransferManager::endOffer(const QString& name, const QString& reason, const QString& errorLine,
                                TransferEndCode endCode, quint64 runNumber)
 {
-    if (runNumber) {
-        // The run's sender waits for every answer, in order: it always gets one.
-        if (ReceivingRun* r = receivingRun())
-            r->answerRefused(runNumber);
-        // Its lines are bounded as a single offer's are: a flood of refused offers ends
-        // without them.
-        if (session.admitAnswer()) {
-            if (!errorLine.isEmpty())
-                state.addText(errorLine, LineKind::Error);
-            if (!reason.isEmpty())
-                state.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name,
-                              LineKind::Status);
-        }
-        TransferOutcome out;
-        out.name = name;
-        out.endCode = endCode;
-        Q_EMIT transferEnded(out);
-        decideRunOffers();
-        return;
-    }
+    // A run's sender waits for every answer, in order: it always gets one.
+    if (ReceivingRun* r = receivingRun(); r && runNumber)
+        r->answerRefused(runNumber);
     // No peer has offers refused hundreds of times a second: beyond the answers' rate a flood
-    // of them ends unanswered and without lines.
+    // of them ends unanswered (a single offer) and without lines.
     if (session.admitAnswer()) {
         if (!errorLine.isEmpty())
             state.addText(errorLine, LineKind::Error);
         // A sender that gave up ("FTIMEOUT") needs no answer; a late "CANC_TRAN" would end
         // the next file it offers instead. Without a connection nothing is sent.
-        if (endCode != TransferEndCode::TimedOut)
+        if (!runNumber && endCode != TransferEndCode::TimedOut)
             session.sendControlMessage(QStringLiteral("CANC_TRAN"));
         if (!reason.isEmpty())
             state.addText(QStringLiteral("*** File Transfer ") + reason + QStringLiteral(" : ") + name,
@@ -870,6 +853,8 @@ void TransferManager::endOffer(const QString& name, const QString& reason, const
     out.name = name;
     out.endCode = endCode;
     Q_EMIT transferEnded(out);
+    if (runNumber)
+        decideRunOffers();
 }
 
 void TransferManager::onTransferMessage(const QString& text)

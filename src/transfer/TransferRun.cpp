@@ -105,8 +105,7 @@ TransferRun::TransferRun(PeerState& peerState, Session& sess, Prompts& p, const 
 
 TransferRun::~TransferRun()
 {
-    if (cancelQuestion)
-        prompts.withdraw(cancelQuestion);
+    withdrawCancelQuestion();
 }
 
 void TransferRun::start(FileTransfer& opener)
@@ -232,8 +231,7 @@ void TransferRun::end(TransferEndCode code)
     closed = true;
     for (QTimer* timer : {&quietTimer, &viewTimer})
         timer->stop();
-    if (cancelQuestion)
-        prompts.withdraw(std::exchange(cancelQuestion, 0));
+    withdrawCancelQuestion();
     endFiles(code);
     flushLines();
     dataSocket.close();
@@ -241,29 +239,6 @@ void TransferRun::end(TransferEndCode code)
     flushTimer.stop();
     Q_EMIT viewChanged();
     Q_EMIT finished();
-}
-
-void TransferRun::requestCancel()
-{
-    if (closed || cancelQuestion)
-        return;
-    if (askingCancel)
-        return;
-    askingCancel = true;
-    QPointer<TransferRun> self(this);
-    const Prompts::Id id = prompts.askYesNo(
-        {QStringLiteral("Cancel Send?"), QStringLiteral("Are you sure you want to end the file transfer?")},
-        [self](bool yes) {
-            if (!self)
-                return;
-            self->askingCancel = false;
-            self->cancelQuestion = 0;
-            if (yes)
-                self->cancelConfirmed();
-        });
-    if (askingCancel)
-        cancelQuestion = id;
-    askingCancel = false;
 }
 
 void TransferRun::cancelConfirmed()

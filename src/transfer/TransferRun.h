@@ -50,9 +50,8 @@ public:
     bool isFinished() const override { return closed; }
 
     TransferView view() const override;
-    void requestCancel() override;
-    // Cancels at once (the user already said Yes): the peer is told, the run ends.
-    void cancelConfirmed();
+    // The peer is told, the run ends.
+    void cancelConfirmed() override;
     // Ends now, as the program leaves.
     void abandon();
     // Ends now without telling the peer (the login it belongs to is over): the file moving
@@ -69,6 +68,8 @@ protected:
     TransferRun(PeerState& state, Session& session, Prompts& prompts, const FileTransfer::Setup& setup,
                 const TransferTimeouts& timeouts, QObject* parent);
 
+    Prompts& cancelPrompts() override { return prompts; }
+    bool cancellable() const override { return !closed; }
     // One command line from the peer (without its "\n").
     virtual void receiveLine(const QByteArray& line) = 0;
     virtual void receiveData() = 0;
@@ -122,8 +123,6 @@ private:
     QTimer viewTimer;
     bool viewDirty = false;
     QElapsedTimer clock;
-    Prompts::Id cancelQuestion = 0;
-    bool askingCancel = false;
 };
 
 // The sending side: offers files as the queue hands them over, sends the accepted ones'
