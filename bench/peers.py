@@ -125,11 +125,14 @@ class Proc:
         return self.status
 
     def kill(self):
-        if self.status is None:
+        # Popen.kill() reaps a process that has already ended without telling wait4: look first.
+        if self.status is None and self.wait_exit(0) is None:
             try:
                 self.p.kill()
             except ProcessLookupError:
                 pass
+            if self.p.returncode is not None:  # ended just now, and reaped by kill()
+                self.status = self.p.returncode
             self.wait_exit(10)
 
     def cpu_ticks(self):
