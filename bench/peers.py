@@ -50,7 +50,11 @@ class Proc:
         self.cursor = 0  # where wait_line goes on looking
         self.eof = False
         self.status = None
-        self.maxrss_kib = None
+        # The highest VmHWM read so far. The peak wait4 reports is no use here: a child of
+        # this process counts this process's own peak up to its start as well.
+        self.peak_kib = 0
+        self._peak_read = 0.0
+        self.cpu_s = None  # user plus system time, once it has exited
 
     def send(self, line):
         self.p.stdin.write(line.encode() + b"\n")
@@ -107,10 +111,11 @@ class Proc:
         deadline = time.monotonic() + timeout
         while self.status is None:
             self._read()
+            self.note_peak(0)
             pid, status, usage = os.wait4(self.pid, os.WNOHANG)
             if pid == self.pid:
                 self.status = os.waitstatus_to_exitcode(status)
-                self.maxrss_kib = usage.ru_maxrss
+                self.cpu_s = usage.ru_utime + usage.ru_stime
                 self.p.returncode = self.status
                 self._read()
                 break
@@ -120,11 +125,14 @@ class Proc:
         return self.status
 
     def kill(self):
-        if self.status is None:
+        # Popen.kill() reaps a process that has already ended without telling wait4: look first.
+        if self.status is None and self.wait_exit(0) is None:
             try:
                 self.p.kill()
             except ProcessLookupError:
                 pass
+            if self.p.returncode is not None:  # ended just now, and reaped by kill()
+                self.status = self.p.returncode
             self.wait_exit(10)
 
     def cpu_ticks(self):
@@ -143,6 +151,18 @@ class Proc:
                     got[key] = int(value.split()[0])
         return got["VmHWM"], got["VmRSS"]
 
+    def note_peak(self, every=0.02):
+        """Reads VmHWM unless it was read less than `every` seconds ago. pump() calls it for
+        each process, so peak_kib misses at most what the last moments before the exit add."""
+        now = time.monotonic()
+        if self.status is not None or now - self._peak_read < every:
+            return
+        self._peak_read = now
+        try:
+            self.peak_kib = max(self.peak_kib, self.memory_kib()[0])
+        except (OSError, KeyError):
+            pass  # gone, or its memory already released
+
     def descriptors(self):
         return len(os.listdir(f"/proc/{self.pid}/fd"))
 
@@ -156,6 +176,7 @@ def pump(procs, timeout):
     [(proc, line)] in arrival order per process."""
     got = []
     for p in procs:
+        p.note_peak()
         got += [(p, line) for line in p._read()]
     if got or timeout <= 0:
         return got
