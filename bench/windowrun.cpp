@@ -197,6 +197,13 @@ int main(int argc, char** argv)
             peer.queue().addPath(QString::fromLocal8Bit(argv[5]));
         }
     });
+    // Ends once N files have ended and the headless peer has left (it leaves once it is done
+    // too; leaving first could cut its last answers). Its leaving may be seen before the
+    // outcomes of its last files, which come on the other connections.
+    const auto finishWhenDone = [&done, &peer, &app] {
+        if (done && !peer.session().isConnected())
+            QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
+    };
     QObject::connect(&transfers, &TransferManager::transferEnded, &app, [&](const TransferOutcome& outcome) {
         if (outcome.sending != sending || done)
             return;
@@ -208,12 +215,9 @@ int main(int argc, char** argv)
         movingS = double(sinceFirst.nsecsElapsed()) / 1e9;
         wholeS = double(sinceLogin.nsecsElapsed()) / 1e9;
         stalls->stop();
+        finishWhenDone();
     });
-    // The headless peer leaves once it is done too; leaving first could cut its last answers.
-    QObject::connect(&peer.session(), &Session::connectionStateChanged, &app, [&done, &app](Session::State state) {
-        if (done && state != Session::State::Connected)
-            QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
-    });
+    QObject::connect(&peer.session(), &Session::connectionStateChanged, &app, finishWhenDone);
     QTimer limit;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, &app, [] { QCoreApplication::exit(1); });
