@@ -337,10 +337,8 @@ private Q_SLOTS:
                         "always - not connected"
                       : "*** The other side cannot make a private connection and private connections are set to "
                         "always - not connected";
-        QByteArray said;
-        QTcpSocket raw;
-        QObject::connect(&raw, &QTcpSocket::readyRead, [&] { said += raw.readAll(); });
         if (rawServes) {
+            QByteArray said;
             QTcpServer server;
             QVERIFY(server.listen(QHostAddress::LocalHost));
             me.connectTo(server.serverPort(), "pw");
@@ -358,37 +356,35 @@ private Q_SLOTS:
             QVERIFY(privateLines(me).isEmpty());
             return;
         }
-        const quint16 port = freePortTriple();
-        me.listen(port);
-        raw.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(raw.waitForConnected(5000));
+        RawClient raw;
+        QVERIFY(raw.open(me));
         if (plainOnly) {
             QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
             QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Listening, 5000);
-            QVERIFY(messagesIn(said).isEmpty());
+            QVERIFY(messagesIn(raw.all).isEmpty());
             return;
         }
         // A line typed before the connection is decided waits for the decision.
         QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Connected, 5000);
         if (mode != "never")
-            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(said), QStringList{"tls:offer"}, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(raw.all), QStringList{"tls:offer"}, 5000);
         me.peer->session().sendChat("typed early");
-        QSignalSpy more(&raw, &QTcpSocket::readyRead);
+        QSignalSpy more(&raw.sock, &QTcpSocket::readyRead);
         more.wait(200);
         if (mode != "never")
-            QVERIFY(!messagesIn(said).contains("msg:typed early"));
-        raw.write(Session::frame("PAuth:"));
+            QVERIFY(!messagesIn(raw.all).contains("msg:typed early"));
+        raw.send("PAuth:");
         if (mode == "always") {
             QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
             QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Listening, 5000);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains("*** User Authenticated"), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(said).contains("PSOK"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(raw.all).contains("PSOK"), 5000);
         // The one extra message a plain client sees comes first, and only with "auto".
-        QCOMPARE(messagesIn(said).first() == "tls:offer", mode == "auto");
-        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(said).contains("msg:typed early"),
-                                  qPrintable(messagesIn(said).join(" / ")), 5000);
+        QCOMPARE(messagesIn(raw.all).first() == "tls:offer", mode == "auto");
+        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(raw.all).contains("msg:typed early"),
+                                  qPrintable(messagesIn(raw.all).join(" / ")), 5000);
     }
 
     // A server that puts more after its offer, or never finishes the handshake, is not logged
