@@ -278,6 +278,21 @@ private Q_SLOTS:
         QVERIFY(t.q.count() == 0 && t.q.isStopped() == false);
     }
 
+    // Many small files go one after another as fast as they can: hundreds of offers a second
+    // (one a file: the receiver speaks only the plain protocol) are not mistaken for a flood.
+    void manySmallFiles()
+    {
+        Two t;
+        t.b.peer->session().extensionsOn = false;
+        for (int i = 0; i < 600; ++i)
+            QVERIFY(writeFile(t.srcPath(QStringLiteral("many/f%1").arg(i)), QByteArray::number(i)));
+        t.q.addPath(t.srcPath("many"));
+        QVERIFY(t.connect());
+        QTRY_COMPARE_WITH_TIMEOUT(t.complete(), 600, 20000);
+        QCOMPARE(readFile(t.downPath("many/f599")), QByteArray("599"));
+        QVERIFY(t.a.rec->lines.filter("Timed Out").isEmpty()); // no offer went unanswered
+    }
+
     // A big folder is queued in batches, quickly. (Cancelling midway: the queue window's test.)
     void bigFolder()
     {
