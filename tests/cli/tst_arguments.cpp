@@ -83,37 +83,11 @@ private Q_SLOTS:
         ok("values after =", {"--listen=2000", "--name=A=B", "--password="},
            "mode=Server port=2000 password= name=A=B");
         ok("every flag",
-           {"--home",
-            "/h",
-            "--connect",
-            "h:5",
-            "--password",
-            "pw",
-            "--require-password",
-            "rp",
-            "--name",
-            "N",
-            "--email",
-            "E",
-            "--age",
-            "7",
-            "--homepage",
-            "u",
-            "--auto-reconnect",
-            "--auto-resend",
-            "--send",
-            "a",
-            "--send",
-            "b",
-            "--auto-accept",
-            "--download",
-            "d",
-            "--exists",
-            "rename",
-            "--exit-when-done",
-            "--exit-after",
-            "3",
-            "--no-extensions"},
+           QString(
+               "--home /h --connect h:5 --password pw --require-password rp --name N --email E --age 7 --homepage u "
+               "--auto-reconnect --auto-resend --send a --send b --auto-accept --download d --exists rename "
+               "--exit-when-done --exit-after 3 --no-extensions")
+               .split(' '),
            "home=/h mode=Client host=h port=5 password=pw require=rp name=N email=E age=7 homepage=u reconnect "
            "resend send=a|b accept download=d exists=3 whenDone after=3 plain");
         ok("repeated value: the last one", {"--listen", "1", "--name", "a", "--name", "b", "--exists", "overwrite"},

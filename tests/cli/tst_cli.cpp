@@ -2,68 +2,16 @@
 #include "config/Scramble.h"
 #include "session/Session.h"
 #include "support/CliRun.h"
+#include "support/Relay.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <csignal>
-#include <memory>
 
 namespace {
-
-// Relays each client connection to a server's control port. The first offer that passes is
-// lost with the connection, cut at both ends as by a failing network; a server not listening
-// again yet is tried until it does.
-struct Relay {
-    QTcpServer listener;
-    quint16 to = 0;
-    bool cut = false;
-    bool start(quint16 port, quint16 serverPort)
-    {
-        to = serverPort;
-        QObject::connect(&listener, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* in = listener.nextPendingConnection())
-                link(in);
-        });
-        return listener.listen(QHostAddress::LocalHost, port);
-    }
-    void link(QTcpSocket* in)
-    {
-        auto* out = new QTcpSocket(in);
-        auto up = std::make_shared<QByteArray>(), ready = std::make_shared<QByteArray>();
-        auto flush = [out, ready] {
-            if (out->state() == QAbstractSocket::ConnectedState)
-                out->write(std::exchange(*ready, {}));
-        };
-        QObject::connect(in, &QTcpSocket::readyRead, in, [=, this] {
-            *up += in->readAll();
-            for (qsizetype end; (end = up->indexOf(Session::Terminator)) >= 0;) {
-                if (!cut && unscramble(up->left(end)).startsWith("file:")) {
-                    cut = true;
-                    out->abort();
-                    in->abort();
-                    return;
-                }
-                *ready += up->left(end + Session::Terminator.size());
-                up->remove(0, end + Session::Terminator.size());
-            }
-            flush();
-        });
-        QObject::connect(out, &QTcpSocket::connected, out, flush);
-        QObject::connect(out, &QTcpSocket::readyRead, out, [in, out] { in->write(out->readAll()); });
-        QObject::connect(out, &QAbstractSocket::errorOccurred, out, [=, this](QAbstractSocket::SocketError e) {
-            if (e == QAbstractSocket::ConnectionRefusedError && in->state() == QAbstractSocket::ConnectedState)
-                QTimer::singleShot(100, out, [=, this] { out->connectToHost(QHostAddress::LocalHost, to); });
-            else
-                in->disconnectFromHost();
-        });
-        QObject::connect(in, &QTcpSocket::disconnected, out, [out] { out->disconnectFromHost(); });
-        out->connectToHost(QHostAddress::LocalHost, to);
-    }
-};
 
 // A row of refusals: the receiving client's flags, whether its folder already holds the file,
 // the line it shows, and the exit codes of server and client.
@@ -227,7 +175,24 @@ private Q_SLOTS:
         quint16 front = 0; // the sender's control port: its transfers use the next two
         while (front == 0 || std::abs(front - r.port.toInt()) < 3)
             front = freePortTriple();
-        QVERIFY(relay.start(front, r.port.toUShort()));
+        QVERIFY(relay.listen(front, r.port.toUShort()));
+        // The first offer that passes is lost with the connection, cut at both ends as by a
+        // failing network.
+        QByteArray held;
+        bool cut = false;
+        relay.alter = [&](quint16, bool toServer, QByteArray& bytes) {
+            if (!toServer || cut)
+                return true;
+            held += std::exchange(bytes, {});
+            for (qsizetype end; (end = held.indexOf(Session::Terminator)) >= 0;) {
+                const QByteArray frame = held.left(end + Session::Terminator.size());
+                held.remove(0, frame.size());
+                if ((cut = unscramble(frame.left(end)).startsWith("file:")))
+                    return false;
+                bytes += frame;
+            }
+            return true;
+        };
         // The relay reads the control messages, so the connection stays plain.
         QVERIFY(r.start({"--home", tmp.filePath("r"), "--auto-accept", "--download", tmp.filePath("in"),
                          "--auto-reconnect", "--exit-after", "1", "--private", "never"},
@@ -243,7 +208,7 @@ private Q_SLOTS:
             },
             40000);
         QVERIFY2(ended, qPrintable(r.clientLines().join('\n') + "\n--\n" + r.serverLines().join('\n')));
-        QVERIFY(relay.cut);
+        QVERIFY(cut);
         QCOMPARE(r.client.exitCode(), 0);
         QCOMPARE(r.server.exitCode(), 0);
         QCOMPARE(readFile(tmp.filePath("in/big.bin")), data);

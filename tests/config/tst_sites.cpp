@@ -132,46 +132,18 @@ private Q_SLOTS:
     // Each edit is saved, read back as the same tree, and refused where it would break it.
     void edits_data()
     {
-        QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("problem");
-        QTest::addColumn<QString>("present"); // a path that must exist after reloading
-        QTest::addColumn<QString>("absent");  // a name that must be gone
-        QTest::newRow("rename folder") << "rename Work Job"
-                                       << ""
-                                       << "Job/Deep/Cellar"
-                                       << "Work";
-        QTest::newRow("rename site") << "rename Anna An;n"
-                                     << ""
-                                     << "Friends/Ann"
-                                     << "Anna";
-        QTest::newRow("rename taken") << "rename Work Anna"
-                                      << "Entry Anna Already Exists!"
-                                      << "Work/Office"
-                                      << "";
-        QTest::newRow("rename marker") << "rename Anna xIP="
-                                       << "A name may not hold \"IP=\""
-                                       << "Friends/Anna"
-                                       << "";
-        QTest::newRow("move site") << "move Top Deep"
-                                   << ""
-                                   << "Work/Deep/Top"
-                                   << "";
-        QTest::newRow("move folder") << "move Deep Friends"
-                                     << ""
-                                     << "Friends/Deep/Cellar"
-                                     << "";
-        QTest::newRow("delete folder") << "remove Work"
-                                       << ""
-                                       << "Friends/Anna"
-                                       << "Cellar";
-        QTest::newRow("delete root") << "remove Sites"
-                                     << "The root cannot be deleted"
-                                     << "Top"
-                                     << "";
-        QTest::newRow("password marker") << "password Anna Parent=x"
-                                         << "The password may not hold \"Parent=\""
-                                         << "Friends/Anna"
-                                         << "";
+        // The edit, the refusal, a path that must exist after reloading and a name that must be gone.
+        stringRows({"edit", "problem", "present", "absent"},
+                   {{"rename folder", "rename Work Job", "", "Job/Deep/Cellar", "Work"},
+                    {"rename site", "rename Anna An;n", "", "Friends/Ann", "Anna"},
+                    {"rename taken", "rename Work Anna", "Entry Anna Already Exists!", "Work/Office", ""},
+                    {"rename marker", "rename Anna xIP=", "A name may not hold \"IP=\"", "Friends/Anna", ""},
+                    {"move site", "move Top Deep", "", "Work/Deep/Top", ""},
+                    {"move folder", "move Deep Friends", "", "Friends/Deep/Cellar", ""},
+                    {"delete folder", "remove Work", "", "Friends/Anna", "Cellar"},
+                    {"delete root", "remove Sites", "The root cannot be deleted", "Top", ""},
+                    {"password marker", "password Anna Parent=x", "The password may not hold \"Parent=\"",
+                     "Friends/Anna", ""}});
     }
     void edits()
     {

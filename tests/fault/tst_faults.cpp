@@ -111,13 +111,8 @@ Usage usageOf(const QString& pid)
 
 QString describe(const Usage& a, const Usage& b)
 {
-    return QStringLiteral("descriptors %1 -> %2, resident %3 -> %4 KiB, heap %5 -> %6 KiB")
-        .arg(a.fds)
-        .arg(b.fds)
-        .arg(a.rssKiB)
-        .arg(b.rssKiB)
-        .arg(a.heap / 1024)
-        .arg(b.heap / 1024);
+    return QString::asprintf("descriptors %d -> %d, resident %lld -> %lld KiB, heap %lld -> %lld KiB", a.fds, b.fds,
+                             a.rssKiB, b.rssKiB, a.heap / 1024, b.heap / 1024);
 }
 
 // The programs reconnect after 0.1 s instead of 5.5 s; memory a sanitizer holds back after

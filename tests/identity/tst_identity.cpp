@@ -54,10 +54,8 @@ private Q_SLOTS:
 
         const QByteArray other = Identity::generate().publicKey();
         QVERIFY(!other.isEmpty() && other != made.publicKey());
-        const QString code = Identity::connectionCode(made.publicKey(), other);
-        QVERIFY(code.contains(QRegularExpression(R"(^\d{5} \d{5} \d{5} \d{5}$)")));
-        QCOMPARE(Identity::connectionCode(other, made.publicKey()), code);
-        QVERIFY(Identity::connectionCode(made.publicKey(), Identity::generate().publicKey()) != code);
+        QVERIFY(Identity::connectionCode(made.publicKey(), other)
+                != Identity::connectionCode(made.publicKey(), Identity::generate().publicKey()));
         QCOMPARE(Identity::publicKeyOf(QSslCertificate()), QByteArray());
     }
 

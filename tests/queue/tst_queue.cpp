@@ -1,13 +1,10 @@
 #include "queue/FileQueue.h"
-#include "session/Session.h"
+#include "support/RawPeer.h"
 #include "support/TransferPair.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
 
 namespace {
 
@@ -92,19 +89,13 @@ private Q_SLOTS:
         FileQueue& q = p.peer->queue();
         for (QChar c : QStringLiteral("ABCDE"))
             q.add(QString("/x/") + c, QString(c), false);
-        QList<int> sel;
-        if (op == "up")
-            sel = q.moveUp(selected);
-        if (op == "down")
-            sel = q.moveDown(selected);
-        if (op == "top")
-            sel = q.moveToTop(selected);
-        if (op == "bottom")
-            sel = q.moveToBottom(selected);
-        if (op == "remove")
-            sel = q.remove(selected);
-        if (op == "clear")
-            q.clear();
+        using Move = QList<int> (FileQueue::*)(const QList<int>&);
+        const QMap<QString, Move> moves{{"up", &FileQueue::moveUp},
+                                        {"down", &FileQueue::moveDown},
+                                        {"top", &FileQueue::moveToTop},
+                                        {"bottom", &FileQueue::moveToBottom},
+                                        {"remove", &FileQueue::remove}};
+        const QList<int> sel = op == "clear" ? (q.clear(), QList<int>{}) : (q.*moves.value(op))(selected);
         QCOMPARE(order(q).join(""), after);
         QCOMPARE(sel, selectedAfter);
         for (int i = 0; i < q.count(); ++i) // paths went with their names; the duplicate set too
@@ -220,13 +211,10 @@ private Q_SLOTS:
     {
         TestPeer a("Ann");
         a.peer->session().extensionsOn = false;
-        const quint16 port = freePortTriple();
-        a.listen(port);
-        QTcpSocket raw; // a peer that never closes
-        raw.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(raw.waitForConnected(10000));
+        RawClient raw; // a peer that never closes
+        QVERIFY(raw.open(a));
         QSignalSpy logins(&a.peer->session(), &Session::loggedIn);
-        raw.write(Session::frame("PAuth:"));
+        raw.send("PAuth:");
         QVERIFY(logins.wait(10000));
         FileQueue& q = a.peer->queue();
         q.sendTickMs = 20;
@@ -291,10 +279,11 @@ private Q_SLOTS:
     }
 
     // Many small files go one after another as fast as they can: hundreds of offers a second
-    // are not mistaken for a flood.
+    // (one a file: the receiver speaks only the plain protocol) are not mistaken for a flood.
     void manySmallFiles()
     {
         Two t;
+        t.b.peer->session().extensionsOn = false;
         for (int i = 0; i < 600; ++i)
             QVERIFY(writeFile(t.srcPath(QStringLiteral("many/f%1").arg(i)), QByteArray::number(i)));
         t.q.addPath(t.srcPath("many"));

@@ -1,6 +1,7 @@
 // Private connections between two real peers over loopback, with what passes on the wire
 // watched, altered or relayed by a man in the middle, and with plain peers.
 #include "support/RawPeer.h"
+#include "support/Relay.h"
 #include "support/TransferPair.h"
 
 #include "identity/Identity.h"
@@ -13,7 +14,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <functional>
 #include <memory>
 
 namespace {
@@ -21,63 +21,18 @@ namespace {
 const QHostAddress kTapAddress(QStringLiteral("127.0.0.2"));
 const QRegularExpression kCode(R"(^\d{5} \d{5} \d{5} \d{5}$)");
 
-// Forwards connections to 127.0.0.2:port on to 127.0.0.1:port, from 127.0.0.2, so each peer
-// sees the other at 127.0.0.2 and its transfer connections come through here too. Keeps what
-// passed each way, by port; `alter` may change or drop the bytes of one direction.
-struct Tap {
-    std::vector<std::unique_ptr<QTcpServer>> servers;
-    QMap<quint16, QByteArray> up, down; // client to server, server to client
-    std::function<void(quint16 port, bool toServer, QByteArray& bytes)> alter;
-
-    bool listen(quint16 port)
-    {
-        auto server = std::make_unique<QTcpServer>();
-        if (!server->listen(kTapAddress, port))
-            return false;
-        QTcpServer* s = server.get();
-        QObject::connect(s, &QTcpServer::newConnection, s, [this, s, port] {
-            while (QTcpSocket* in = s->nextPendingConnection())
-                link(in, port);
-        });
-        servers.push_back(std::move(server));
-        return true;
-    }
-    void link(QTcpSocket* in, quint16 port)
-    {
-        auto* out = new QTcpSocket(in);
-        auto held = std::make_shared<QByteArray>();
-        auto pass = [this, port](QTcpSocket* from, QTcpSocket* to, bool toServer) {
-            QByteArray bytes = from->readAll();
-            if (alter)
-                alter(port, toServer, bytes);
-            (toServer ? up : down)[port] += bytes;
-            to->write(bytes);
-        };
-        QObject::connect(in, &QTcpSocket::readyRead, in, [=] {
-            if (out->state() == QAbstractSocket::ConnectedState)
-                pass(in, out, true);
-        });
-        QObject::connect(out, &QTcpSocket::connected, in, [=] { pass(in, out, true); });
-        QObject::connect(out, &QTcpSocket::readyRead, in, [=] { pass(out, in, false); });
-        QObject::connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
-        QObject::connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
-        QObject::connect(in, &QTcpSocket::disconnected, in, &QObject::deleteLater);
-        out->bind(kTapAddress);
-        out->connectToHost(QHostAddress::LocalHost, port);
-    }
-};
-
-// Drops the first control message from the server (the offer to go private).
-void dropFirstFrame(QByteArray& bytes, QByteArray& held, bool& dropped)
+// Drops the first control message from the server (the offer to go private); passes the rest.
+bool dropFirstFrame(QByteArray& bytes, QByteArray& held, bool& dropped)
 {
     if (dropped)
-        return;
+        return true;
     held += std::exchange(bytes, {});
     const qsizetype end = held.indexOf(Session::Terminator);
-    if (end < 0)
-        return;
-    dropped = true;
-    bytes = held.mid(end + Session::Terminator.size());
+    if (end >= 0) {
+        dropped = true;
+        bytes = held.mid(end + Session::Terminator.size());
+    }
+    return true;
 }
 
 QSslConfiguration tlsOf(const Identity& identity)
@@ -153,7 +108,7 @@ private Q_SLOTS:
     {
         TransferPair t;
         const quint16 port = freePortTriple();
-        Tap tap;
+        Relay tap(kTapAddress); // each peer sees the other at 127.0.0.2, transfers too
         QVERIFY(tap.listen(port) && tap.listen(port + 1) && tap.listen(port + 2));
         t.b.ctx->options.requirePassword = true;
         t.b.ctx->options.serverPassword = QStringLiteral("pw-very-secret");
@@ -241,14 +196,13 @@ private Q_SLOTS:
         }
         server.listen(port);
         std::unique_ptr<Mitm> mitm;
-        Tap tap;
+        Relay tap(kTapAddress);
         QByteArray held;
         bool dropped = false;
         if (deleteOffer) {
             QVERIFY(tap.listen(port));
             tap.alter = [&](quint16, bool toServer, QByteArray& bytes) {
-                if (!toServer)
-                    dropFirstFrame(bytes, held, dropped);
+                return toServer || dropFirstFrame(bytes, held, dropped);
             };
         } else {
             mitm = std::make_unique<Mitm>(port);
@@ -337,10 +291,8 @@ private Q_SLOTS:
                         "always - not connected"
                       : "*** The other side cannot make a private connection and private connections are set to "
                         "always - not connected";
-        QByteArray said;
-        QTcpSocket raw;
-        QObject::connect(&raw, &QTcpSocket::readyRead, [&] { said += raw.readAll(); });
         if (rawServes) {
+            QByteArray said;
             QTcpServer server;
             QVERIFY(server.listen(QHostAddress::LocalHost));
             me.connectTo(server.serverPort(), "pw");
@@ -358,37 +310,35 @@ private Q_SLOTS:
             QVERIFY(privateLines(me).isEmpty());
             return;
         }
-        const quint16 port = freePortTriple();
-        me.listen(port);
-        raw.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(raw.waitForConnected(5000));
+        RawClient raw;
+        QVERIFY(raw.open(me));
         if (plainOnly) {
             QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
             QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Listening, 5000);
-            QVERIFY(messagesIn(said).isEmpty());
+            QVERIFY(messagesIn(raw.all).isEmpty());
             return;
         }
         // A line typed before the connection is decided waits for the decision.
         QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Connected, 5000);
         if (mode != "never")
-            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(said), QStringList{"tls:offer"}, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(messagesIn(raw.all), QStringList{"tls:offer"}, 5000);
         me.peer->session().sendChat("typed early");
-        QSignalSpy more(&raw, &QTcpSocket::readyRead);
+        QSignalSpy more(&raw.sock, &QTcpSocket::readyRead);
         more.wait(200);
         if (mode != "never")
-            QVERIFY(!messagesIn(said).contains("msg:typed early"));
-        raw.write(Session::frame("PAuth:"));
+            QVERIFY(!messagesIn(raw.all).contains("msg:typed early"));
+        raw.send("PAuth:");
         if (mode == "always") {
             QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains(refusal), 5000);
             QTRY_COMPARE_WITH_TIMEOUT(me.peer->session().connectionState(), Session::State::Listening, 5000);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(me.rec->contains("*** User Authenticated"), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(said).contains("PSOK"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(messagesIn(raw.all).contains("PSOK"), 5000);
         // The one extra message a plain client sees comes first, and only with "auto".
-        QCOMPARE(messagesIn(said).first() == "tls:offer", mode == "auto");
-        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(said).contains("msg:typed early"),
-                                  qPrintable(messagesIn(said).join(" / ")), 5000);
+        QCOMPARE(messagesIn(raw.all).first() == "tls:offer", mode == "auto");
+        QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(raw.all).contains("msg:typed early"),
+                                  qPrintable(messagesIn(raw.all).join(" / ")), 5000);
     }
 
     // A server that puts more after its offer, or never finishes the handshake, is not logged
@@ -496,7 +446,7 @@ private Q_SLOTS:
     {
         TransferPair t;
         const quint16 port = freePortTriple();
-        Tap tap;
+        Relay tap(kTapAddress);
         QVERIFY(tap.listen(port) && tap.listen(port + 1) && tap.listen(port + 2));
         qint64 passed = 0;
         tap.alter = [&](quint16 p, bool toServer, QByteArray& bytes) {
@@ -504,6 +454,7 @@ private Q_SLOTS:
                 bytes[qsizetype(1000000 - passed)] ^= 0x20;
             if (p == port + 2 && toServer)
                 passed += bytes.size();
+            return true;
         };
         t.b.listen(port);
         connectVia(t.a, port);

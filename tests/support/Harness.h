@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
@@ -31,6 +32,19 @@ private:
 bool makeSpecialFile(const QString& path, bool socket = false);
 // n bytes that differ for every seed.
 QByteArray randomBytes(qint64 n, quint32 seed);
+
+// Data rows of string columns: each row is its name, then one text per column. QtTest keeps
+// the column names as given, so they are string literals.
+inline void stringRows(std::initializer_list<const char*> columns, const QList<QStringList>& rows)
+{
+    for (const char* c : columns)
+        QTest::addColumn<QString>(c);
+    for (const QStringList& r : rows) {
+        QTestData& d = QTest::newRow(r.front().toUtf8().constData());
+        for (const QString& v : r.mid(1))
+            d << v;
+    }
+}
 
 // Finds a control port C on 127.0.0.1 such that C, C+1 and C+2 are all free.
 quint16 freePortTriple();

@@ -66,6 +66,37 @@ struct Chunked {
     }
 };
 
+// A raw socket playing a client against a server peer; it keeps what arrives.
+struct RawClient : Chunked {
+    QTcpSocket sock;
+    RawClient() { attach(&sock); }
+    bool open(quint16 port)
+    {
+        sock.connectToHost(QHostAddress::LocalHost, port);
+        return sock.waitForConnected(5000);
+    }
+    // Lets server listen on a fresh port and connects to it.
+    bool open(TestPeer& server)
+    {
+        const quint16 port = freePortTriple();
+        server.listen(port);
+        return open(port);
+    }
+    void sendRaw(const QByteArray& bytes)
+    {
+        sock.write(bytes);
+        sock.flush();
+    }
+    void send(const QString& text) { sendRaw(Session::frame(text)); }
+    // Unscrambled, without the offer to go private that a plain peer ignores.
+    QStringList received() const
+    {
+        QStringList got = messagesIn(all);
+        got.removeAll(QStringLiteral("tls:offer"));
+        return got;
+    }
+};
+
 // Our peer (`me`, accepting files) logged in to a raw control server; the raw side plays the
 // other peer.
 struct StrictPeer {

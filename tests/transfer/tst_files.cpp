@@ -12,23 +12,6 @@ using Pair = TransferPair;
 class TestFiles : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Names that only differ in characters Windows-1252 cannot hold arrive at a plain peer as
-    // two files.
-    void distinctNames()
-    {
-        Pair p;
-        p.b.ctx->options.existingFileDefault = 1; // overwrite: a second "__.txt" would replace the first
-        p.b.peer->session().extensionsOn = false; // a peer that reads only Windows-1252
-        const QString jp = QString::fromUtf8("d/\u65e5\u672c.txt"), cn = QString::fromUtf8("d/\u4e2d\u56fd.txt");
-        QVERIFY(writeFile(p.at(p.src, jp), "first file") && writeFile(p.at(p.src, cn), "second, longer file"));
-        QVERIFY(p.connect());
-        QVERIFY(p.send(jp) && p.send(cn) && p.send(jp));
-        QCOMPARE(readFile(p.at(p.down, "d/__.txt")), QByteArray("first file"));
-        QCOMPARE(readFile(p.at(p.down, "d/__ (2).txt")), QByteArray("second, longer file"));
-        QCOMPARE(p.a.rec->count("*** File Transfer Complete : d\\__ (2).txt (19 bytes)"), 1);
-        QCOMPARE(p.b.rec->count("*** File Transfer Complete : __.txt (10 bytes)"), 1); // the third: HaveFile
-    }
-
     // Overwriting replaces the directory entry: other links to the old file keep its content.
     void overwriteKeepsLinks_data()
     {

@@ -36,14 +36,15 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("block");
         QTest::addColumn<qint64>("offered");
         QTest::addColumn<qint64>("offset");
-        QTest::newRow("empty") << qint64(0) << qint64(512) << qint64(9000) << qint64(0);
-        QTest::newRow("under three blocks") << qint64(98303) << qint64(32768) << qint64(200000) << qint64(0);
-        QTest::newRow("100000 of 32768") << qint64(100000) << qint64(32768) << qint64(200000) << qint64(65536);
-        QTest::newRow("exactly three") << qint64(1536) << qint64(512) << qint64(2000) << qint64(1024);
-        QTest::newRow("longer than offer") << qint64(300000) << qint64(32768) << qint64(200000) << qint64(0);
-        QTest::newRow("past 4 GiB") << (qint64(5) << 32) << qint64(32768) << (qint64(6) << 32)
-                                    << (qint64(5) << 32) - 32768;
-        QTest::newRow("block 0") << qint64(5000) << qint64(0) << qint64(9000) << qint64(0);
+        const qint64 rows[][4] = {{0, 512, 9000, 0},
+                                  {98303, 32768, 200000, 0}, // under three blocks
+                                  {100000, 32768, 200000, 65536},
+                                  {1536, 512, 2000, 1024},    // exactly three
+                                  {300000, 32768, 200000, 0}, // longer than the offer
+                                  {5000, 0, 9000, 0},         // block 0
+                                  {qint64(5) << 32, 32768, qint64(6) << 32, (qint64(5) << 32) - 32768}};
+        for (const auto& r : rows)
+            QTest::addRow("%lld of %lld", r[0], r[2]) << r[0] << r[1] << r[2] << r[3];
     }
     void resumeOffsets()
     {

@@ -221,16 +221,13 @@ private Q_SLOTS:
 
     void hostileOffers_data()
     {
-        QTest::addColumn<QString>("offer");
-        QTest::addColumn<QString>("escape"); // a path outside that must stay untouched
-        const QString rows[][3] = {{"parent", "file:%1|..\\evil.txt|512|10", "../evil.txt"},
-                                   {"negative size", "file:%1|ok.txt|512|-5", ""},
-                                   {"block zero", "file:%1|ok.txt|0|10", ""},
-                                   {"port", "file:7%1|ok.txt|512|10", ""},
-                                   {"link to folder", "file:%1|out\\evil.txt|512|10", "../outside/evil.txt"},
-                                   {"link to file", "file:%1|l.txt|512|10", "../outside/target.txt"}};
-        for (const auto& [row, offer, escape] : rows)
-            QTest::newRow(qPrintable(row)) << offer << escape;
+        // The offer, and a path outside that must stay untouched.
+        stringRows({"offer", "escape"}, {{"parent", "file:%1|..\\evil.txt|512|10", "../evil.txt"},
+                                         {"negative size", "file:%1|ok.txt|512|-5", ""},
+                                         {"block zero", "file:%1|ok.txt|0|10", ""},
+                                         {"port", "file:7%1|ok.txt|512|10", ""},
+                                         {"link to folder", "file:%1|out\\evil.txt|512|10", "../outside/evil.txt"},
+                                         {"link to file", "file:%1|l.txt|512|10", "../outside/target.txt"}});
     }
     void hostileOffers()
     {

@@ -1,6 +1,6 @@
 #pragma once
 // Small tools the window tests share: finding actions and labels by name, leaving a window
-// by its close box, typing as a keyboard does, and data rows written as string lists.
+// by its close box and typing as a keyboard does. (Data rows as string lists: support/Harness.h.)
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -50,17 +50,4 @@ inline QStringList paneLines(const QPlainTextEdit* pane)
     QStringList l = pane->toPlainText().split('\n');
     l.removeLast();
     return l;
-}
-
-// Data rows of string columns: each row is its name, then one text per column. QtTest keeps
-// the column names as given, so they are string literals.
-inline void stringRows(std::initializer_list<const char*> columns, const QList<QStringList>& rows)
-{
-    for (const char* c : columns)
-        QTest::addColumn<QString>(c);
-    for (const QStringList& r : rows) {
-        QTestData& d = QTest::newRow(r.front().toUtf8().constData());
-        for (const QString& v : r.mid(1))
-            d << v;
-    }
 }

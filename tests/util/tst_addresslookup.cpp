@@ -6,7 +6,8 @@
 class TestAddressLookup : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Up before down, IPv4 before IPv6, loopback last; otherwise the system's order.
+    // Up before down, IPv4 before IPv6, loopback last; otherwise the system's order. (This
+    // machine's own list: the local address window's test, which shows it.)
     void order()
     {
         QList<AddressLookup::Adapter> list;
@@ -20,17 +21,6 @@ private Q_SLOTS:
         for (const AddressLookup::Adapter& x : list)
             names.append(x.description);
         QCOMPARE(names, QStringList({"eth1", "tun0", "wlan0", "eth0", "down6", "lo", "lo6"}));
-    }
-
-    // This machine's own list: every adapter has an address, the loopback comes last.
-    void lookUp()
-    {
-        const AddressLookup::LocalAddresses local = AddressLookup::lookUp();
-        QVERIFY(!local.hostName.isEmpty());
-        QVERIFY(!local.adapters.isEmpty());
-        for (const AddressLookup::Adapter& a : local.adapters)
-            QVERIFY2(!a.address.isEmpty(), qPrintable(a.description));
-        QVERIFY(local.adapters.last().loopback);
     }
 };
 
