@@ -220,6 +220,7 @@ bool FileSender::sendOneBlock()
     dataSocket.flush();
     if (dataSocket.bytesToWrite() > 0) {
         phase = Phase::BlockInFlight; // sendComplete() brings the next block
+        unsentAtWait = dataSocket.bytesToWrite();
         startWait(timeouts.blockMs);
         touch();
         return false;
@@ -317,6 +318,13 @@ void FileSender::waitOver()
 {
     switch (phase) {
     case Phase::BlockInFlight:
+        // A piece is many blocks: on a slow connection it may take longer than the bound to
+        // leave, and only a wait without any of it leaving is a timeout.
+        if (dataSocket.bytesToWrite() < unsentAtWait) {
+            unsentAtWait = dataSocket.bytesToWrite();
+            startWait(timeouts.blockMs);
+            break;
+        }
         status = QStringLiteral("File Send Timed Out.");
         phase = Phase::Sending;
         sendEnd();

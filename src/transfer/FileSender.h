@@ -68,6 +68,7 @@ private:
     QByteArray block;        // the block being sent, reused
     qint64 offerBlock = 512; // the block size named in our offer (resume offsets are its multiples)
     qint64 blockCount = 0;
+    qint64 unsentAtWait = 0;      // bytes of the piece in flight not yet handed over when its wait began
     bool receiverHasAll = false;  // "Got All" arrived (it may come before our last block is out)
     bool dataClosedEarly = false; // the data connection ended while "Got All" was awaited
     bool dataClosedByReset = false;
