@@ -21,7 +21,7 @@ class Session;
 // The bounds of a transfer's waits, shortened by tests.
 struct TransferTimeouts {
     int acceptMs = 60000;    // from start until the receiver answers (sender) / answers (receiver)
-    int blockMs = 60000;     // one block leaving the data socket
+    int blockMs = 60000;     // sender: some of the piece in flight leaving the data socket
     int gotAllMs = 60000;    // "Got All" after the last block
     int cancelAckMs = 60000; // "CANC_OKAY" after our "CANC_TRAN"
     int closeMs = 60000;     // the peer closing the command connection after "END_TRANS"
