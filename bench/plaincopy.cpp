@@ -1,8 +1,8 @@
 // Reference for the transfer benchmark: copies a file through a loopback TCP connection to
-// itself in 8192-byte writes, the way the program's data connection moves a file, and prints
-// the rate. One process forks: the child sends, the parent receives and writes the target.
+// itself in 8192-byte reads and writes (or BLOCK bytes), and prints the rate. One process
+// forks: the child sends, the parent receives and writes the target.
 //
-// usage: plaincopy SOURCE TARGET      ("-" for standard input or output: then any length)
+// usage: plaincopy SOURCE TARGET [BLOCK]   ("-" for standard input or output: then any length)
 // output: "plain: <bytes> bytes in <seconds> s = <MB/s> MB/s" (MB = 1000000 bytes)
 
 #include "PosixIo.h"
@@ -20,15 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 const char* const programName = "plaincopy";
 
 namespace {
 
-constexpr size_t kBlock = 8192;
-
-// Child: connect and send the file in blocks of kBlock bytes.
-int sendFile(const char* source, sockaddr_in addr)
+// Child: connect and send the file in blocks of `block` bytes.
+int sendFile(const char* source, sockaddr_in addr, size_t block)
 {
     const bool stdIn = std::strcmp(source, "-") == 0;
     const int in = stdIn ? STDIN_FILENO : ::open(source, O_RDONLY);
@@ -39,9 +38,9 @@ int sendFile(const char* source, sockaddr_in addr)
         fail("socket");
     if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0)
         fail("connect");
-    char buf[kBlock];
+    std::vector<char> buf(block);
     for (;;) {
-        const ssize_t r = ::read(in, buf, sizeof buf);
+        const ssize_t r = ::read(in, buf.data(), buf.size());
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -49,7 +48,7 @@ int sendFile(const char* source, sockaddr_in addr)
         }
         if (r == 0)
             break;
-        if (!writeAll(s, buf, static_cast<size_t>(r)))
+        if (!writeAll(s, buf.data(), static_cast<size_t>(r)))
             fail("send");
     }
     ::close(in);
@@ -61,9 +60,17 @@ int sendFile(const char* source, sockaddr_in addr)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: plaincopy SOURCE TARGET\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: plaincopy SOURCE TARGET [BLOCK]\n");
         return 2;
+    }
+    size_t block = 8192;
+    if (argc == 4) {
+        block = std::strtoul(argv[3], nullptr, 10);
+        if (block == 0 || block > (size_t{64} << 20)) {
+            std::fprintf(stderr, "plaincopy: BLOCK from 1 to 64 MiB\n");
+            return 2;
+        }
     }
     // From a pipe the length is not known beforehand: whatever arrives is copied.
     const bool fromPipe = std::strcmp(argv[1], "-") == 0;
@@ -92,7 +99,7 @@ int main(int argc, char** argv)
         fail("fork");
     if (child == 0) {
         ::close(listener);
-        return sendFile(argv[1], addr);
+        return sendFile(argv[1], addr, block);
     }
 
     const int conn = ::accept(listener, nullptr, nullptr);
@@ -103,10 +110,10 @@ int main(int argc, char** argv)
     const int out = toPipe ? STDOUT_FILENO : ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0)
         fail("open target");
-    char buf[kBlock];
+    std::vector<char> buf(block);
     long long total = 0;
     for (;;) {
-        const ssize_t r = ::read(conn, buf, sizeof buf);
+        const ssize_t r = ::read(conn, buf.data(), buf.size());
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -114,7 +121,7 @@ int main(int argc, char** argv)
         }
         if (r == 0)
             break;
-        if (!writeAll(out, buf, static_cast<size_t>(r)))
+        if (!writeAll(out, buf.data(), static_cast<size_t>(r)))
             fail("write target");
         total += r;
     }

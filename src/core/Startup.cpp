@@ -118,6 +118,9 @@ void keepBuffersInHeap()
     // fault in again, which costs more system time than the copying; from the heap they are
     // reused. What a peer holds stays bounded by its buffers either way.
     mallopt(M_MMAP_THRESHOLD, 8 << 20);
+    // Fixing the threshold above leaves the heap's own at 128 KiB: each time such buffers were
+    // freed at its top the heap gave the pages back, and they faulted in again on the next.
+    mallopt(M_TRIM_THRESHOLD, 8 << 20);
 #endif
 }
 

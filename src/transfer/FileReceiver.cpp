@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr qint64 kReceiveChunk = qint64{256} * 1024; // received bytes held at most
+constexpr qint64 kReceiveChunk = qint64{1024} * 1024; // received bytes held at most (several pieces)
 
 } // namespace
 
@@ -17,9 +17,18 @@ FileReceiver::FileReceiver(PeerState& peerState, Session& sess, Prompts& p, cons
 {
     buffer.resize(kReceiveChunk);
     dataSocket.readBufferSize = kReceiveChunk;
+    drainTimer.setSingleShot(true);
+    connect(&drainTimer, &QTimer::timeout, this, &FileReceiver::onDataArrived);
     connect(&commandSocket, &EventSocket::connected, this, &FileReceiver::onCommandConnected);
-    connect(&dataSocket, &EventSocket::dataArrived, this, &FileReceiver::onDataArrived);
+    // Taken on the next turn of the event loop, not at once: an encrypted connection announces
+    // every few kilobytes it deciphers, and what it holds by the next turn is written in one
+    // piece instead of in as many small writes.
+    connect(&dataSocket, &EventSocket::dataArrived, this, [this] {
+        if (!drainTimer.isActive())
+            drainTimer.start(0);
+    });
     connect(&dataSocket, &EventSocket::error, this, [this](int number, const QString& text) {
+        onDataArrived(); // the bytes that came before the error count
         onSocketError(true, QStringLiteral("R"), QStringLiteral("FN: Filebase.sckReceive_error"), number, text);
     });
 }
@@ -124,6 +133,7 @@ void FileReceiver::sendGotAll()
 
 void FileReceiver::onDataArrived()
 {
+    drainTimer.stop();
     // Read in pieces into one reused buffer: memory stays bounded whatever the size.
     for (;;) {
         const qint64 k = dataSocket.take(buffer.data(), buffer.size());
@@ -251,6 +261,7 @@ void FileReceiver::keepForRun()
 
 void FileReceiver::onDataClosed()
 {
+    onDataArrived(); // the bytes that came before the close count
     if (isIn(Phase::Receiving) && done < size)
         dataLost(dataSocket.closedByReset());
 }

@@ -56,6 +56,7 @@ private:
     Phase phase = Phase::Connecting;
     TargetFile target; // how the file was opened, what was created for it
     QByteArray buffer; // received bytes, reused
+    QTimer drainTimer; // takes what arrived on the next turn of the event loop
     bool gotAllSent = false;
     bool endCame = false; // "END_TRANS" came while receiving
 };

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kBurstBlocks = 64; // blocks written at most in one turn of the event loop
+constexpr int kBurstPieces = 16; // pieces written at most in one turn of the event loop
 
 // The address the transfer listens on: the one the control connection runs over, so that
 // the transfer ports are not open on every interface.
@@ -37,7 +37,8 @@ FileSender::FileSender(PeerState& peerState, Session& sess, Prompts& p, const Se
 void FileSender::begin()
 {
     QString problem;
-    if (!FileSystem::openRegularFile(file, filePath, {}, problem)) {
+    // Unbuffered: each piece is read straight into the piece going out.
+    if (!FileSystem::openRegularFile(file, filePath, QIODevice::Unbuffered, problem)) {
         state.addText(QStringLiteral("*** Error : Cannot read ") + filePath + QStringLiteral(" - ") + problem,
                       LineKind::Error);
         noRetry = true;
@@ -45,7 +46,6 @@ void FileSender::begin()
         return;
     }
     size = file.size();
-    blockSize = TransferRules::blockSize(size);
     offerBlock = TransferRules::offerBlockField(size).toLongLong();
     state.addText(QStringLiteral("*** Sending File : ") + fileName + QStringLiteral(" (") + QString::number(size)
                       + QStringLiteral(" bytes)"),
@@ -179,11 +179,11 @@ void FileSender::onDataConnected()
 
 void FileSender::sendNextBlock()
 {
-    // One block in flight: a block is read only once the previous one has been handed to
-    // the system. While the system takes each block at once, several follow in one turn of
+    // One piece in flight: a piece is read only once the previous one has been handed to
+    // the system. While the system takes each piece at once, several follow in one turn of
     // the event loop (a bounded burst), so that a fast connection is not held back by a
-    // round trip through the loop per block.
-    for (int i = 0; i < kBurstBlocks; ++i) {
+    // round trip through the loop per piece.
+    for (int i = 0; i < kBurstPieces; ++i) {
         if (!isIn(Phase::Sending))
             return;
         if (size - done <= 0) {
@@ -199,7 +199,11 @@ void FileSender::sendNextBlock()
 
 bool FileSender::sendOneBlock()
 {
-    const qint64 n = std::min(blockSize, size - done);
+    // The offered block size only sets where a receiver may resume; what goes to the socket
+    // at a time is ours to choose, and a receiver reads whatever arrives.
+    const qint64 n = std::min(pieceSize, size - done);
+    // The socket keeps a reference to the piece until it has left; by then the piece is
+    // ours alone again, and resizing it allocates nothing.
     block.resize(n);
     const qint64 got = file.read(block.data(), n);
     if (got != n) {
@@ -216,6 +220,7 @@ bool FileSender::sendOneBlock()
     dataSocket.flush();
     if (dataSocket.bytesToWrite() > 0) {
         phase = Phase::BlockInFlight; // sendComplete() brings the next block
+        unsentAtWait = dataSocket.bytesToWrite();
         startWait(timeouts.blockMs);
         touch();
         return false;
@@ -313,6 +318,13 @@ void FileSender::waitOver()
 {
     switch (phase) {
     case Phase::BlockInFlight:
+        // A piece is many blocks: on a slow connection it may take longer than the bound to
+        // leave, and only a wait without any of it leaving is a timeout.
+        if (dataSocket.bytesToWrite() < unsentAtWait) {
+            unsentAtWait = dataSocket.bytesToWrite();
+            startWait(timeouts.blockMs);
+            break;
+        }
         status = QStringLiteral("File Send Timed Out.");
         phase = Phase::Sending;
         sendEnd();

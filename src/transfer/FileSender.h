@@ -18,7 +18,10 @@ public:
     {
         return running() && (phase == Phase::Listening || phase == Phase::Accepted);
     }
-    // Blocks handed to the data socket.
+    // Bytes handed to the data socket at most at a time: much more than the offered block
+    // size, which sets only where a receiver may resume.
+    static constexpr qint64 pieceSize = qint64{256} * 1024;
+    // Pieces handed to the data socket.
     qint64 blocksSent() const { return blockCount; }
 
 protected:
@@ -61,11 +64,11 @@ private:
     void dataEndedBeforeGotAll(bool reset);
 
     Phase phase = Phase::Listening;
-    QTimer burstTimer; // continues the block loop on the next turn
-    QByteArray block;  // the block being sent, reused
-    qint64 blockSize = 1;
+    QTimer burstTimer;       // continues the block loop on the next turn
+    QByteArray block;        // the block being sent, reused
     qint64 offerBlock = 512; // the block size named in our offer (resume offsets are its multiples)
     qint64 blockCount = 0;
+    qint64 unsentAtWait = 0;      // bytes of the piece in flight not yet handed over when its wait began
     bool receiverHasAll = false;  // "Got All" arrived (it may come before our last block is out)
     bool dataClosedEarly = false; // the data connection ended while "Got All" was awaited
     bool dataClosedByReset = false;

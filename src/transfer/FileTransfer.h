@@ -21,13 +21,13 @@ class Session;
 // The bounds of a transfer's waits, shortened by tests.
 struct TransferTimeouts {
     int acceptMs = 60000;    // from start until the receiver answers (sender) / answers (receiver)
-    int blockMs = 60000;     // one block leaving the data socket
+    int blockMs = 60000;     // sender: some of the piece in flight leaving the data socket
     int gotAllMs = 60000;    // "Got All" after the last block
     int cancelAckMs = 60000; // "CANC_OKAY" after our "CANC_TRAN"
     int closeMs = 60000;     // the peer closing the command connection after "END_TRANS"
     int idleMs = 60000;      // receiver: the sender going quiet before the end of the file
     int kpsMs = 1000;        // rate, elapsed and time-left refresh
-    int viewMs = 100;        // at most one viewChanged() per this many ms
+    int viewMs = 250;        // at most one viewChanged() per this many ms: progress a few times a second
     int quietMs = 300;       // a "RESUME_TR" offset ends after this long without more digits...
     int offsetWaitMs = 5000; // ...or this long while its digits cannot be a whole resume offset
     int commandGapMs = 100;  // at least this long between two commands we send
