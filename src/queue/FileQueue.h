@@ -1,4 +1,6 @@
 #pragma once
+#include "queue/QueueEntry.h"
+
 #include <QAbstractListModel>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -103,6 +105,8 @@ public:
     // ---- folder expansion ----
     // Directory entries handled per turn of the event loop.
     int dirBatch = 200;
+    // Longest a turn sorts or queues a listing before it lets the event loop go on.
+    int sliceMs = 4;
     bool expanding() const { return expansion != nullptr; }
     // Asks a running expansion to end; the entries found so far stay queued.
     void cancelDir();
@@ -149,10 +153,9 @@ private:
         QString path;
         QString name;
     };
-    // One entry of a folder being expanded, as its listing is sorted.
+    // One entry of a folder being expanded: its own name, and whether it is a sub-folder.
     struct Listed {
-        Entry entry;
-        QString fileName; // the entry's own name
+        QString leaf;
         bool folder = false;
     };
     struct Expansion;
@@ -168,26 +171,29 @@ private:
     void expandFolder(const QString& folderEntry, const QString& entryName);
     void readEntry(const QFileInfo& file);
     void expandBatch();
+    // One slice of sorting the listing (true when it is sorted), and of queueing it.
+    bool sortSlice();
+    void appendSlice();
     void endExpansion();
-    void appendBatch(QList<Listed>& batch);
+    // Queues the rest of a listing being queued at once, for the commands that must see the
+    // whole folder queued first (adding at the end, moving to the bottom, clearing).
+    void finishAppending();
     // A path that is neither a regular file nor a folder (named pipe, socket, device) is not
     // queued: true, with a status line naming it.
     bool skipSpecial(const QString& path);
     // The status line for an entry that is not queued or not sent, and why.
     void noteSkipped(const QString& path, const QString& why);
-    static void sortForListing(QList<Listed>& found);
     void onPutBack(const QString& path, const QString& name);
     void onEnded(const TransferOutcome& outcome);
     void onLoggedIn();
-    void reset(QList<Entry> newEntries);
+    void reset(QList<QueueEntry> newEntries);
 
     PeerState& ctx;
     Session& session;
     TransferManager& transfers;
-    QList<Entry> entries;
+    QList<QueueEntry> entries;
     // The entries queued, by path and name together, to leave out duplicates.
-    static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }
-    QSet<QString> queuedKeys;
+    QSet<QueueEntry> queuedKeys;
     QTimer sendTimer;
     State phase = State::Ready;
     bool loggedIn = false;
@@ -208,6 +214,7 @@ private:
     int completedCount = 0;
     // Folder expansion.
     std::unique_ptr<Expansion> expansion;
+    QTimer expandTimer; // the next turn of the expansion
     bool cancelRequested = false;
     QString folderShown;
     int entriesRead = 0;
