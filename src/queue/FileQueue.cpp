@@ -606,7 +606,9 @@ void FileQueue::expandBatch()
         if (entriesRead == 0 && !cancelRequested)
             entriesRead = 2; // "." and ".." are read first
         bool done = cancelRequested;
-        for (int n = 0; n < dirBatch && !done; ++n) {
+        QElapsedTimer clock;
+        clock.start();
+        for (int n = 0; n < dirBatch && !done && (n % 64 != 63 || clock.elapsed() < sliceMs); ++n) {
             if (!x.it.hasNext()) {
                 done = true;
                 break;

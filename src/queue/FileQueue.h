@@ -103,8 +103,9 @@ public:
     int sendTickMs = 200;
 
     // ---- folder expansion ----
-    // Directory entries handled per turn of the event loop.
-    int dirBatch = 200;
+    // Most directory entries handled per turn of the event loop (fewer when they take longer
+    // than sliceMs): each turn also shows the count read so far.
+    int dirBatch = 1000;
     // Longest a turn sorts or queues a listing before it lets the event loop go on.
     int sliceMs = 4;
     bool expanding() const { return expansion != nullptr; }
