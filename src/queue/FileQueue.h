@@ -31,10 +31,11 @@ struct TransferOutcome;
 // offers it through TransferManager. A folder is read a batch of directory entries per turn of
 // the event loop, so the window stays responsive and cancelDir() is seen at once; its entries
 // are queued once read, in the order a file manager lists them (sub-folders first, then
-// files, by name in natural order). Only regular files and folders are queued.
+// files, by name in natural order). Only regular files and folders are queued. Sorting and
+// queueing the listing take a few milliseconds per turn too; the send loop waits until the
+// whole folder is queued, and adding at the end meanwhile queues the rest of it first.
 //
-// A view shows the model as it is (a QListView copes with 100,000 rows); the ordering
-// operations take the selected rows and return the rows to select afterwards.
+// The ordering operations take the selected rows and return the rows to select afterwards.
 class FileQueue : public QAbstractListModel {
     Q_OBJECT
 public:
