@@ -37,7 +37,7 @@ public:
     bool holding() const { return takenFromHead > 0 || addedAtEnd > 0; }
 
     // Lists shorter than this get every change at once.
-    int holdFromRows = 2000;
+    int holdFromRows = 200;
     // Least time between two hand-overs of held changes.
     int holdMs = 250;
 
