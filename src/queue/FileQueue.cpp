@@ -202,9 +202,10 @@ void FileQueue::add(const QString& entryPath, const QString& entryName, bool atH
     if (entries.isEmpty())
         Q_EMIT firstEntryAdded();
     QueueEntry entry = QueueEntry::single(entryPath, entryName);
-    if (queuedKeys.contains(entry))
-        return;
+    const qsizetype known = queuedKeys.size();
     queuedKeys.insert(entry);
+    if (queuedKeys.size() == known)
+        return; // queued already
     const int row = atHead ? 0 : count();
     beginInsertRows({}, row, row);
     if (atHead)
@@ -703,10 +704,10 @@ void FileQueue::appendSlice()
         const Listed& l = x.found[x.order[static_cast<size_t>(x.appended++)]];
         QueueEntry e = l.folder ? QueueEntry::single(x.folder + l.leaf + '/', x.name + '/' + l.leaf)
                                 : QueueEntry{x.fileHead, l.leaf};
-        if (!queuedKeys.contains(e)) {
-            queuedKeys.insert(e);
+        const qsizetype known = queuedKeys.size();
+        queuedKeys.insert(e);
+        if (queuedKeys.size() > known)
             fresh.append(std::move(e));
-        }
         if (x.appended % 256 == 0 && clock.elapsed() >= sliceMs)
             break;
     }
