@@ -8,20 +8,60 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 
 #include <numeric>
+#include <vector>
+
+namespace {
+
+// The order a file manager lists a folder in compares names in the user's language, digits
+// as numbers ("track 2" before "track 10") and case ignored.
+QCollator listingCollator()
+{
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates); // the C locale collates by code only
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+} // namespace
 
 // One folder being expanded: the listing, the folder's path (ending in "/"), its name, and
-// the canonical path of the folder the user picked, which links must not lead out of.
+// the canonical path of the folder the user picked, which links must not lead out of. Once
+// read, the listing is sorted by a merge sort a few runs per turn, and then queued in slices.
 struct FileQueue::Expansion {
+    enum class Step { Reading, Sorting, Appending };
     QDirIterator it;
     QString folder;
     QString name;
     QString inside;
+    Step step = Step::Reading;
     QList<Listed> found; // read so far; queued in listing order once all are read
+    QCollator collator = listingCollator();
+    std::vector<QCollatorSortKey> keys;             // one per entry of found, made as it is read
+    std::vector<qint32> order, merged;              // the merge sort's runs: indexes into found
+    qsizetype width = 0, from = 0;                  // its pass (length of the runs merged) and place
+    qsizetype appended = 0;                         // entries of order queued so far
+    std::shared_ptr<const QueueEntryHead> fileHead; // shared by the files of the listing
     Expansion(const QString& dir) : it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) {}
+
+    // Sub-folders first, then files; each by name as the collator orders them, and names
+    // equal that way by their characters, so the order is always the same.
+    bool before(qint32 x, qint32 y) const
+    {
+        const Listed& a = found[x];
+        const Listed& b = found[y];
+        if (a.folder != b.folder)
+            return a.folder;
+        const int c = keys[static_cast<size_t>(x)].compare(keys[static_cast<size_t>(y)]);
+        return c != 0 ? c < 0 : a.leaf < b.leaf;
+    }
 };
 
 namespace {
@@ -77,6 +117,9 @@ FileQueue::FileQueue(PeerState& c, Session& s, TransferManager& t, QObject* pare
     : QAbstractListModel(parent), ctx(c), session(s), transfers(t)
 {
     connect(&sendTimer, &QTimer::timeout, this, &FileQueue::tick);
+    expandTimer.setSingleShot(true);
+    expandTimer.setInterval(0);
+    connect(&expandTimer, &QTimer::timeout, this, &FileQueue::expandBatch);
     connect(&transfers, &TransferManager::putBack, this, &FileQueue::onPutBack);
     connect(&transfers, &TransferManager::handBack, this, [this](const QString& path, const QString& name) {
         if (const qsizetype at = flyingIndex(path, name); at >= 0) {
@@ -107,17 +150,17 @@ QVariant FileQueue::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= count())
         return {};
-    const Entry& e = entries[index.row()];
+    const QueueEntry& e = entries[index.row()];
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return e.path;
+        return e.path();
     case OfferedNameRole:
         return offeredName(index.row());
     case NameRole:
-        return e.name;
+        return e.name();
     case FolderRole:
-        return e.path.endsWith('/');
+        return e.isFolder();
     default:
         return {};
     }
@@ -134,18 +177,18 @@ QHash<int, QByteArray> FileQueue::roleNames() const
 
 QString FileQueue::path(int row) const
 {
-    return row >= 0 && row < count() ? entries[row].path : QString();
+    return row >= 0 && row < count() ? entries[row].path() : QString();
 }
 
 QString FileQueue::name(int row) const
 {
-    return row >= 0 && row < count() ? entries[row].name : QString();
+    return row >= 0 && row < count() ? entries[row].name() : QString();
 }
 
 QString FileQueue::offeredName(int row) const
 {
     // As the connected peer would be offered it: the real name once it reads UTF-8.
-    return row >= 0 && row < count() ? TransferRules::wireName(entries[row].name, nullptr, session.sendsUtf8())
+    return row >= 0 && row < count() ? TransferRules::wireName(entries[row].name(), nullptr, session.sendsUtf8())
                                      : QString();
 }
 
@@ -153,19 +196,22 @@ QString FileQueue::offeredName(int row) const
 
 void FileQueue::add(const QString& entryPath, const QString& entryName, bool atHead)
 {
+    if (!atHead)
+        finishAppending();
     setRunning(!isStopped());
     if (entries.isEmpty())
         Q_EMIT firstEntryAdded();
-    const QString key = entryKey(entryPath, entryName);
-    if (queuedKeys.contains(key))
-        return;
-    queuedKeys.insert(key);
+    QueueEntry entry = QueueEntry::single(entryPath, entryName);
+    const qsizetype known = queuedKeys.size();
+    queuedKeys.insert(entry);
+    if (queuedKeys.size() == known)
+        return; // queued already
     const int row = atHead ? 0 : count();
     beginInsertRows({}, row, row);
     if (atHead)
-        entries.prepend({entryPath, entryName});
+        entries.prepend(std::move(entry));
     else
-        entries.append({entryPath, entryName});
+        entries.append(std::move(entry));
     endInsertRows();
 }
 
@@ -267,8 +313,10 @@ QList<int> FileQueue::moveSelected(const QList<int>& selected, bool toTop)
 {
     // Taking each selected entry in turn to the front leaves them in reverse order; to the
     // end, in their order. Either way they end unselected.
+    if (!toTop)
+        finishAppending();
     const QList<bool> sel = selectionOf(selected, count());
-    QList<Entry> moved, rest;
+    QList<QueueEntry> moved, rest;
     for (int i = 0; i < count(); ++i)
         (sel[i] ? moved : rest).append(entries[i]);
     if (moved.isEmpty())
@@ -283,11 +331,11 @@ QList<int> FileQueue::moveSelected(const QList<int>& selected, bool toTop)
 QList<int> FileQueue::remove(const QList<int>& selected)
 {
     const QList<bool> sel = selectionOf(selected, count());
-    QList<Entry> kept;
+    QList<QueueEntry> kept;
     kept.reserve(count());
     for (int i = 0; i < count(); ++i) {
         if (sel[i])
-            queuedKeys.remove(entryKey(entries[i].path, entries[i].name));
+            queuedKeys.remove(entries[i]);
         else
             kept.append(entries[i]);
     }
@@ -298,11 +346,12 @@ QList<int> FileQueue::remove(const QList<int>& selected)
 
 void FileQueue::clear()
 {
+    finishAppending();
     queuedKeys.clear();
     reset({});
 }
 
-void FileQueue::reset(QList<Entry> newEntries)
+void FileQueue::reset(QList<QueueEntry> newEntries)
 {
     beginResetModel();
     entries = std::move(newEntries);
@@ -397,7 +446,7 @@ void FileQueue::tick()
     }
     stepping = true;
     for (int i = 0; i < offersPerTick && !entries.isEmpty() && !isStopped(); ++i) {
-        if (entries.first().path.endsWith('/') && !flying.isEmpty())
+        if (entries.first().isFolder() && !flying.isEmpty())
             break;
         if (i > 0 && (transfers.busy() || ctx.transferBusy || !session.isConnected()))
             break;
@@ -416,8 +465,14 @@ void FileQueue::tick()
 bool FileQueue::offerHead()
 {
     beginRemoveRows({}, 0, 0);
-    const Entry head = entries.takeFirst();
-    queuedKeys.remove(entryKey(head.path, head.name));
+    const QueueEntry taken = entries.takeFirst();
+    queuedKeys.remove(taken);
+    const Entry head{taken.path(), taken.name()};
+    if (entries.isEmpty()) {
+        // What a long queue held goes back once it has run empty.
+        entries.squeeze();
+        queuedKeys.squeeze();
+    }
     endRemoveRows();
 
     if (head.path.endsWith('/')) {
@@ -540,35 +595,59 @@ void FileQueue::expandFolder(const QString& folderEntry, const QString& entryNam
     Q_EMIT expansionShown(true);
     Q_EMIT expandingFolderChanged(folderShown);
     Q_EMIT filesAddedChanged(entriesRead);
-    QTimer::singleShot(0, this, &FileQueue::expandBatch);
+    expandTimer.start();
 }
 
 void FileQueue::expandBatch()
 {
     if (!expansion)
         return;
-    if (cancelRequested) {
-        endExpansion();
-        return;
-    }
-    if (entriesRead == 0)
-        entriesRead = 2; // "." and ".." are read first
     Expansion& x = *expansion;
-    bool done = false;
-    for (int n = 0; n < dirBatch; ++n) {
-        if (!x.it.hasNext()) {
-            done = true;
-            break;
+    if (x.step == Expansion::Step::Reading) {
+        if (entriesRead == 0 && !cancelRequested)
+            entriesRead = 2; // "." and ".." are read first
+        bool done = cancelRequested;
+        QElapsedTimer clock;
+        clock.start();
+        for (int n = 0; n < dirBatch && !done && (n % 64 != 63 || clock.elapsed() < sliceMs); ++n) {
+            if (!x.it.hasNext()) {
+                done = true;
+                break;
+            }
+            x.it.next();
+            ++entriesRead;
+            readEntry(x.it.fileInfo());
         }
-        x.it.next();
-        ++entriesRead;
-        readEntry(x.it.fileInfo());
+        if (!cancelRequested)
+            Q_EMIT filesAddedChanged(entriesRead);
+        if (done || cancelRequested) {
+            // What was read is queued, also when the expansion was cancelled midway.
+            x.step = Expansion::Step::Sorting;
+            x.order.resize(static_cast<size_t>(x.found.size()));
+            std::iota(x.order.begin(), x.order.end(), 0);
+            x.merged.resize(x.order.size());
+            x.width = 1;
+            x.from = 0;
+        }
+    } else if (x.step == Expansion::Step::Sorting) {
+        if (sortSlice()) {
+            x.step = Expansion::Step::Appending;
+            x.keys = {};
+            x.merged = {};
+            x.fileHead = std::make_shared<const QueueEntryHead>(QueueEntryHead{x.folder, x.name + '/'});
+            queuedKeys.reserve(queuedKeys.size() + x.found.size());
+            entries.reserve(entries.size() + x.found.size());
+        }
+    } else {
+        appendSlice();
+        if (!expansion)
+            return; // a command had the rest queued at once, and the expansion ended there
+        if (expansion->appended >= static_cast<qsizetype>(expansion->order.size())) {
+            endExpansion();
+            return;
+        }
     }
-    Q_EMIT filesAddedChanged(entriesRead);
-    if (done || cancelRequested)
-        endExpansion();
-    else
-        QTimer::singleShot(0, this, &FileQueue::expandBatch);
+    expandTimer.start();
 }
 
 void FileQueue::readEntry(const QFileInfo& f)
@@ -580,42 +659,73 @@ void FileQueue::readEntry(const QFileInfo& f)
         noteSkipped(f.filePath(), QLatin1String(why));
         return;
     }
-    if (f.isDir())
-        x.found.append({{x.folder + entryName + '/', x.name + '/' + entryName}, entryName, true});
-    else if (f.isFile() || !skipSpecial(x.folder + entryName)) // a regular file needs no second look
-        x.found.append({{x.folder + entryName, x.name + '/' + entryName}, entryName, false});
+    bool folder = f.isDir();
+    if (!folder && !f.isFile() && skipSpecial(x.folder + entryName)) // a regular file needs no second look
+        return;
+    x.found.append({entryName, folder});
+    // The sort keys are made as the entries come, not all at once at the end.
+    x.keys.push_back(x.collator.sortKey(entryName));
 }
 
-// The order a file manager lists a folder in: sub-folders first, then files, each by name
-// in the user's language, digits compared as numbers ("track 2" before "track 10") and case
-// ignored; names equal that way by their characters, so the order is always the same.
-void FileQueue::sortForListing(QList<Listed>& found)
+bool FileQueue::sortSlice()
 {
-    QLocale locale;
-    if (locale.language() == QLocale::C)
-        locale = QLocale(QLocale::English, QLocale::UnitedStates); // the C locale collates by code only
-    QCollator collator(locale);
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(static_cast<size_t>(found.size()));
-    for (const Listed& l : found)
-        keys.push_back(collator.sortKey(l.fileName));
-    std::vector<qsizetype> order(keys.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](qsizetype x, qsizetype y) {
-        const Listed& a = found[x];
-        const Listed& b = found[y];
-        if (a.folder != b.folder)
-            return a.folder;
-        const int c = keys[static_cast<size_t>(x)].compare(keys[static_cast<size_t>(y)]);
-        return c != 0 ? c < 0 : a.fileName < b.fileName;
-    });
-    QList<Listed> sorted;
-    sorted.reserve(found.size());
-    for (qsizetype i : order)
-        sorted.append(std::move(found[i]));
-    found = std::move(sorted);
+    // A bottom-up merge sort: each pass merges neighbouring runs of `width` entries into runs
+    // twice as long; a merge is never cut, so a slice ends between two of them.
+    Expansion& x = *expansion;
+    const auto n = static_cast<qsizetype>(x.order.size());
+    QElapsedTimer clock;
+    clock.start();
+    const auto less = [&x](qint32 a, qint32 b) { return x.before(a, b); };
+    while (x.width < n) {
+        const qsizetype mid = std::min(x.from + x.width, n);
+        const qsizetype end = std::min(x.from + 2 * x.width, n);
+        std::merge(x.order.begin() + x.from, x.order.begin() + mid, x.order.begin() + mid, x.order.begin() + end,
+                   x.merged.begin() + x.from, less);
+        x.from = end;
+        if (x.from >= n) {
+            std::swap(x.order, x.merged);
+            x.width *= 2;
+            x.from = 0;
+        }
+        if (clock.elapsed() >= sliceMs)
+            return x.width >= n;
+    }
+    return true;
+}
+
+void FileQueue::appendSlice()
+{
+    Expansion& x = *expansion;
+    QElapsedTimer clock;
+    clock.start();
+    const auto n = static_cast<qsizetype>(x.order.size());
+    QList<QueueEntry> fresh;
+    while (x.appended < n) {
+        const Listed& l = x.found[x.order[static_cast<size_t>(x.appended++)]];
+        QueueEntry e = l.folder ? QueueEntry::single(x.folder + l.leaf + '/', x.name + '/' + l.leaf)
+                                : QueueEntry{x.fileHead, l.leaf};
+        const qsizetype known = queuedKeys.size();
+        queuedKeys.insert(e);
+        if (queuedKeys.size() > known)
+            fresh.append(std::move(e));
+        if (x.appended % 256 == 0 && clock.elapsed() >= sliceMs)
+            break;
+    }
+    if (!fresh.isEmpty()) {
+        setRunning(!isStopped());
+        beginInsertRows({}, count(), count() + static_cast<int>(fresh.size()) - 1);
+        entries.append(std::move(fresh));
+        endInsertRows(); // a view may add an entry here, which queues the rest at once
+    }
+}
+
+void FileQueue::finishAppending()
+{
+    const auto appending = [this] { return expansion && expansion->step == Expansion::Step::Appending; };
+    while (appending() && expansion->appended < static_cast<qsizetype>(expansion->order.size()))
+        appendSlice();
+    if (appending())
+        endExpansion();
 }
 
 bool FileQueue::skipSpecial(const QString& path)
@@ -633,28 +743,8 @@ void FileQueue::noteSkipped(const QString& path, const QString& why)
     ctx.addText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - ") + why, LineKind::Status);
 }
 
-void FileQueue::appendBatch(QList<Listed>& batch)
-{
-    QList<Entry> fresh;
-    fresh.reserve(batch.size());
-    for (Listed& l : batch)
-        if (const QString key = entryKey(l.entry.path, l.entry.name); !queuedKeys.contains(key)) {
-            queuedKeys.insert(key);
-            fresh.append(std::move(l.entry));
-        }
-    if (fresh.isEmpty())
-        return;
-    setRunning(!isStopped());
-    beginInsertRows({}, count(), count() + static_cast<int>(fresh.size()) - 1);
-    entries.append(fresh);
-    endInsertRows();
-}
-
 void FileQueue::endExpansion()
 {
-    // What was read is queued, also when the expansion was cancelled midway.
-    sortForListing(expansion->found);
-    appendBatch(expansion->found);
     cancelRequested = true;
     expansion.reset();
     Q_EMIT expansionShown(false);

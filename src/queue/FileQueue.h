@@ -1,4 +1,6 @@
 #pragma once
+#include "queue/QueueEntry.h"
+
 #include <QAbstractListModel>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -29,10 +31,11 @@ struct TransferOutcome;
 // offers it through TransferManager. A folder is read a batch of directory entries per turn of
 // the event loop, so the window stays responsive and cancelDir() is seen at once; its entries
 // are queued once read, in the order a file manager lists them (sub-folders first, then
-// files, by name in natural order). Only regular files and folders are queued.
+// files, by name in natural order). Only regular files and folders are queued. Sorting and
+// queueing the listing take a few milliseconds per turn too; the send loop waits until the
+// whole folder is queued, and adding at the end meanwhile queues the rest of it first.
 //
-// A view shows the model as it is (a QListView copes with 100,000 rows); the ordering
-// operations take the selected rows and return the rows to select afterwards.
+// The ordering operations take the selected rows and return the rows to select afterwards.
 class FileQueue : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -101,8 +104,11 @@ public:
     int sendTickMs = 200;
 
     // ---- folder expansion ----
-    // Directory entries handled per turn of the event loop.
-    int dirBatch = 200;
+    // Most directory entries handled per turn of the event loop (fewer when they take longer
+    // than sliceMs): each turn also shows the count read so far.
+    int dirBatch = 1000;
+    // Longest a turn sorts or queues a listing before it lets the event loop go on.
+    int sliceMs = 4;
     bool expanding() const { return expansion != nullptr; }
     // Asks a running expansion to end; the entries found so far stay queued.
     void cancelDir();
@@ -149,10 +155,9 @@ private:
         QString path;
         QString name;
     };
-    // One entry of a folder being expanded, as its listing is sorted.
+    // One entry of a folder being expanded: its own name, and whether it is a sub-folder.
     struct Listed {
-        Entry entry;
-        QString fileName; // the entry's own name
+        QString leaf;
         bool folder = false;
     };
     struct Expansion;
@@ -168,26 +173,29 @@ private:
     void expandFolder(const QString& folderEntry, const QString& entryName);
     void readEntry(const QFileInfo& file);
     void expandBatch();
+    // One slice of sorting the listing (true when it is sorted), and of queueing it.
+    bool sortSlice();
+    void appendSlice();
     void endExpansion();
-    void appendBatch(QList<Listed>& batch);
+    // Queues the rest of a listing being queued at once, for the commands that must see the
+    // whole folder queued first (adding at the end, moving to the bottom, clearing).
+    void finishAppending();
     // A path that is neither a regular file nor a folder (named pipe, socket, device) is not
     // queued: true, with a status line naming it.
     bool skipSpecial(const QString& path);
     // The status line for an entry that is not queued or not sent, and why.
     void noteSkipped(const QString& path, const QString& why);
-    static void sortForListing(QList<Listed>& found);
     void onPutBack(const QString& path, const QString& name);
     void onEnded(const TransferOutcome& outcome);
     void onLoggedIn();
-    void reset(QList<Entry> newEntries);
+    void reset(QList<QueueEntry> newEntries);
 
     PeerState& ctx;
     Session& session;
     TransferManager& transfers;
-    QList<Entry> entries;
+    QList<QueueEntry> entries;
     // The entries queued, by path and name together, to leave out duplicates.
-    static QString entryKey(const QString& path, const QString& name) { return path + QChar(0) + name; }
-    QSet<QString> queuedKeys;
+    QSet<QueueEntry> queuedKeys;
     QTimer sendTimer;
     State phase = State::Ready;
     bool loggedIn = false;
@@ -208,6 +216,7 @@ private:
     int completedCount = 0;
     // Folder expansion.
     std::unique_ptr<Expansion> expansion;
+    QTimer expandTimer; // the next turn of the expansion
     bool cancelRequested = false;
     QString folderShown;
     int entriesRead = 0;

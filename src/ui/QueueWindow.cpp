@@ -111,7 +111,8 @@ void QueueWindow::buildListView()
 {
     listView = new QueueList(this);
     listView->setObjectName(QStringLiteral("List1"));
-    listView->setModel(&queue);
+    listModel = new QueueListModel(queue, this);
+    listView->setModel(listModel);
     listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView->setUniformItemSizes(true); // keeps a list of 100,000 entries quick
     listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -182,6 +183,8 @@ void QueueWindow::refreshSelectionCommands()
 
 QList<int> QueueWindow::selectedRows() const
 {
+    // Rows of the queue: the list shows the queue as it is from here on.
+    listModel->flush();
     QList<int> rows;
     const QModelIndexList selected = listView->selectionModel()->selectedRows();
     rows.reserve(selected.size());
@@ -193,14 +196,15 @@ QList<int> QueueWindow::selectedRows() const
 
 void QueueWindow::select(const QList<int>& rows)
 {
+    listModel->flush();
     QItemSelection selection;
     for (int r : rows) {
-        const QModelIndex i = queue.index(r);
+        const QModelIndex i = listModel->index(r);
         selection.select(i, i);
     }
     listView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     if (!rows.isEmpty())
-        listView->scrollTo(queue.index(rows.first()));
+        listView->scrollTo(listModel->index(rows.first()));
     refreshSelectionCommands();
 }
 

@@ -10,6 +10,7 @@ class QMenu;
 class QMessageBox;
 class QPushButton;
 class QToolBar;
+class QueueListModel;
 
 // The file queue's window "File Queue": the queued paths in a list with multiple selection,
 // the toolbar and popup menu that stop, resume, reorder and remove, and the panel shown while
@@ -66,6 +67,7 @@ private:
 
     FileQueue& queue;
     QListView* listView = nullptr;
+    QueueListModel* listModel = nullptr;
     QToolBar* toolbar = nullptr;
     QMenu* popupMenu = nullptr;
     QWidget* folderPanel = nullptr;

@@ -38,16 +38,28 @@ TranscriptPane::TranscriptPane(const QString& name, QWidget* parent) : QPlainTex
     setMaximumBlockCount(maxLines);
     setAcceptDrops(true);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    followTimer.setSingleShot(true);
+    followTimer.setInterval(0);
+    connect(&followTimer, &QTimer::timeout, this, &TranscriptPane::followEnd);
 }
 
 void TranscriptPane::addLine(const QString& text, const QColor& colour)
 {
     QTextCharFormat format;
     format.setForeground(colour);
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text + '\n', format);
-    setTextCursor(cursor);
+    if (endCursor.isNull() || endCursor.document() != document())
+        endCursor = QTextCursor(document());
+    endCursor.movePosition(QTextCursor::End);
+    endCursor.insertText(text + '\n', format);
+    if (!followTimer.isActive())
+        followTimer.start();
+}
+
+void TranscriptPane::followEnd()
+{
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    setTextCursor(end);
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 

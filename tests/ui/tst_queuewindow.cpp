@@ -174,7 +174,7 @@ private Q_SLOTS:
         QAction* a = act(qw, qPrintable(command));
         auto* list = qw->findChild<QListView*>("List1");
         for (int r : {1, 3})
-            list->selectionModel()->select(q.index(r), QItemSelectionModel::Select);
+            list->selectionModel()->select(list->model()->index(r, 0), QItemSelectionModel::Select);
         a->trigger();
         QString now;
         for (int i = 0; i < q.count(); ++i)
