@@ -1,5 +1,7 @@
 #include "queue/QueueEntry.h"
 
+#include <algorithm>
+
 namespace {
 
 // Whether head + leaf of one entry and of another are the same text, without joining them.
@@ -43,9 +45,14 @@ bool operator==(const QueueEntry& a, const QueueEntry& b)
 
 size_t qHash(const QueueEntry& e, size_t seed)
 {
-    // The name and the path's length: the path mostly repeats the name after a folder that
-    // many entries share, and hashing it all would double the time for little gain.
+    // The name, the path's length and the path's first characters (which tell apart folders
+    // of one name picked from different places, such as one "home" in each dated backup): the
+    // rest of the path mostly repeats the name, and hashing it all would double the time.
+    constexpr qsizetype kPathStart = 64;
     size_t h = 14695981039346656037ULL ^ seed;
     h = (h ^ static_cast<size_t>(e.head->path.size() + e.leaf.size())) * 1099511628211ULL;
+    const QStringView headPath = QStringView(e.head->path).first(std::min(kPathStart, e.head->path.size()));
+    h = hashOn(h, headPath);
+    h = hashOn(h, QStringView(e.leaf).first(std::min(kPathStart - headPath.size(), e.leaf.size())));
     return hashOn(hashOn(h, e.head->name), e.leaf);
 }

@@ -40,6 +40,10 @@ private Q_SLOTS:
                                     << "a/x"
                                     << "/e/a/x"
                                     << "a/x" << false;
+        const QString deep = QStringLiteral("/backup/2024-01-01/") + QString(60, 'p') + QStringLiteral("/home/x");
+        QTest::newRow("long, same") << deep << "home/x" << deep << "home/x" << true;
+        QTest::newRow("long, other day") << deep << "home/x" << QString(deep).replace("-01/", "-02/") << "home/x"
+                                         << false;
         QTest::newRow("text moved from path to name") << "/d/ab"
                                                       << "b"
                                                       << "/d/a"
@@ -69,6 +73,8 @@ private Q_SLOTS:
             QCOMPARE(other == whole, same);
             if (same)
                 QCOMPARE(qHash(whole, 7), qHash(other, 7));
+            else if (path != otherPath && name == otherName) // folders of one name picked from two places
+                QVERIFY(qHash(whole, 7) != qHash(other, 7));
         }
         QCOMPARE(whole.isFolder(), path.endsWith('/'));
     }
