@@ -2,6 +2,7 @@
 
 #include "core/PeerState.h"
 #include "session/ControlMessages.h"
+#include "transfer/RunLines.h"
 #include "transfer/TransferRules.h"
 #include "util/FileSystem.h"
 
@@ -9,48 +10,22 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <climits>
+
+using RunLines::fieldsOf;
+using RunLines::parseNumber;
 
 namespace {
 
 constexpr int kBurstPieces = 16; // pieces handed to the data connection at most in one turn
 
-// The fields of a command line: at most `count`, the last one taking the rest of the line
-// (a file name may hold spaces).
-QList<QByteArray> fieldsOf(const QByteArray& line, int count)
+// The file of the run numbered `number`, or nullptr.
+template <class File>
+File* numbered(const std::deque<std::unique_ptr<File>>& files, quint64 number)
 {
-    QList<QByteArray> out;
-    qsizetype from = 0;
-    while (out.size() + 1 < count) {
-        const qsizetype space = line.indexOf(' ', from);
-        if (space < 0)
-            break;
-        out << line.mid(from, space - from);
-        from = space + 1;
-    }
-    out << line.mid(from);
-    return out;
-}
-
-// A file number or byte count: decimal digits only, nothing else.
-bool parseNumber(const QByteArray& text, qint64& value)
-{
-    if (text.isEmpty() || text.size() > 18)
-        return false;
-    for (const char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    value = text.toLongLong();
-    return true;
-}
-
-bool parseNumber(const QByteArray& text, quint64& value)
-{
-    qint64 v = 0;
-    if (!parseNumber(text, v))
-        return false;
-    value = static_cast<quint64>(v);
-    return true;
+    for (const auto& f : files)
+        if (f->number == number)
+            return f.get();
+    return nullptr;
 }
 
 QByteArray numberText(quint64 n)
@@ -136,7 +111,7 @@ void TransferRun::onCommandBytes()
         const QByteArray line = inbox.mid(from, end - from);
         from = end + 1;
         progressed();
-        receiveLine(line);
+        takeLine(line);
     }
     if (closed)
         return;
@@ -144,6 +119,24 @@ void TransferRun::onCommandBytes()
     if (inbox.size() > limits.maxLine)
         fail(QStringLiteral("*** Error : The peer sent a command line of more than %1 bytes in a run of files")
                  .arg(limits.maxLine));
+}
+
+void TransferRun::takeLine(const QByteArray& line)
+{
+    // An offer's line has five fields, the name taking the rest; the receiver's lines three.
+    const QList<QByteArray> field = fieldsOf(line, sending() ? 3 : 5);
+    if (field[0] == "CANCEL" && field.size() == 1) {
+        end(sending() ? TransferEndCode::CanceledByReceiver : TransferEndCode::CanceledBySender);
+        return;
+    }
+    receiveLine(line, field);
+}
+
+void TransferRun::unexpected(const QByteArray& line)
+{
+    fail(QStringLiteral("*** Error : The %1 sent an unexpected command in a run of files : ")
+             .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender"))
+         + shown(line));
 }
 
 void TransferRun::sendLine(const QByteArray& line)
@@ -274,28 +267,20 @@ TransferView TransferRun::view() const
     TransferView v;
     const bool out = sending();
     v.title = out ? QStringLiteral("Sending") : QStringLiteral("Receiving");
-    v.peerText = cutEnd((out ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
-    v.fileText = cutEnd(QStringLiteral("File : ") + currentName, 37);
+    v.setNames(out, setup.userName, currentName);
     v.sizeText = QStringLiteral("File Size : ") + QString::number(currentSize);
-    v.movedText =
-        (out ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : ")) + QString::number(currentDone);
+    v.movedText = TransferView::movedLabel(out) + QString::number(currentDone);
     v.stateText = closed ? QStringLiteral("Transfer Complete.")
                          : QStringLiteral("%1 Files... %2 done")
                                .arg(out ? QStringLiteral("Sending") : QStringLiteral("Receiving"))
                                .arg(filesEnded);
-    v.percentText = currentSize > 0 ? QString::number(currentDone * 100 / currentSize) + QStringLiteral("%")
-                                    : QStringLiteral("100%");
+    v.percentText = TransferView::percentOf(currentDone, currentSize);
     const qint64 seconds = clock.isValid() ? clock.elapsed() / 1000 : 0;
     const double kbps = rate(moved, std::max<qint64>(seconds, 1));
     v.rateText = rateText(kbps);
     v.elapsedText = elapsedText(seconds);
     v.timeLeftText = timeLeftText(currentSize - currentDone, kbps);
-    int shift = 0;
-    while ((currentSize >> shift) > INT_MAX)
-        ++shift;
-    v.progressMaximum = static_cast<int>(currentSize >> shift);
-    v.progressValue = static_cast<int>(std::min(currentDone, currentSize) >> shift);
-    v.progressVisible = true;
+    v.setProgress(currentDone, currentSize);
     v.visible = true;
     v.running = !closed;
     return v;
@@ -413,26 +398,13 @@ QString SendingRun::pathOfOffer(const QString& wire, qint64 length) const
     return {};
 }
 
-SendingRun::File* SendingRun::find(quint64 number)
+void SendingRun::receiveLine(const QByteArray& line, const QList<QByteArray>& field)
 {
-    for (const auto& f : files)
-        if (f->number == number)
-            return f.get();
-    return nullptr;
-}
-
-void SendingRun::receiveLine(const QByteArray& line)
-{
-    const QList<QByteArray> field = fieldsOf(line, 3);
     const QByteArray& word = field[0];
-    if (word == "CANCEL" && field.size() == 1) {
-        end(TransferEndCode::CanceledByReceiver);
-        return;
-    }
     quint64 number = 0;
-    File* f = field.size() >= 2 && parseNumber(field[1], number) ? find(number) : nullptr;
+    File* f = field.size() >= 2 && parseNumber(field[1], number) ? numbered(files, number) : nullptr;
     if (!f || !expected(word, *f) || field.size() != (word == "ACCEPT" ? 3 : 2)) {
-        fail(QStringLiteral("*** Error : The receiver sent an unexpected command in a run of files : ") + shown(line));
+        unexpected(line);
         return;
     }
     if (word == "ACCEPT") {
@@ -490,7 +462,7 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
         f.sum = std::make_unique<TransferChecksum>();
         const quint64 n = f.number;
         connect(f.sum.get(), &TransferChecksum::done, this, [this, n](const QString& sum, const QString& problem) {
-            File* g = find(n);
+            File* g = numbered(files, n);
             if (!g || closed)
                 return;
             g->sum->own = sum;
@@ -716,25 +688,10 @@ ReceivingRun::~ReceivingRun()
         f->sum.reset();
 }
 
-ReceivingRun::File* ReceivingRun::find(quint64 number)
+void ReceivingRun::receiveLine(const QByteArray& line, const QList<QByteArray>& field)
 {
-    for (const auto& f : files)
-        if (f->number == number)
-            return f.get();
-    return nullptr;
-}
-
-void ReceivingRun::receiveLine(const QByteArray& line)
-{
-    const QList<QByteArray> field = fieldsOf(line, 5);
     const QByteArray& word = field[0];
-    if (word == "CANCEL" && field.size() == 1) {
-        end(TransferEndCode::CanceledBySender);
-        return;
-    }
-    auto bad = [&] {
-        fail(QStringLiteral("*** Error : The sender sent an unexpected command in a run of files : ") + shown(line));
-    };
+    auto bad = [&] { unexpected(line); };
     quint64 number = 0;
     if (field.size() < 2 || !parseNumber(field[1], number))
         return bad();
@@ -753,7 +710,7 @@ void ReceivingRun::receiveLine(const QByteArray& line)
         return;
     }
     if (word == "SENT" && field.size() == 3) {
-        File* f = find(number);
+        File* f = numbered(files, number);
         const QString sum = QString::fromLatin1(field[2]);
         if (!f || f->sentCame || (sum != QLatin1String("-") && !ControlMessages::isHexDigits(sum.toLower(), 32)))
             return bad();
@@ -851,7 +808,7 @@ void ReceivingRun::startChecksum(File& f)
     f.sum = std::make_unique<TransferChecksum>();
     const quint64 number = f.number;
     connect(f.sum.get(), &TransferChecksum::done, this, [this, number](const QString& sum, const QString& why) {
-        File* g = find(number);
+        File* g = numbered(files, number);
         if (!g || closed)
             return;
         if (g->checking) {

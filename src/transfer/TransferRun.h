@@ -70,8 +70,10 @@ protected:
 
     Prompts& cancelPrompts() override { return prompts; }
     bool cancellable() const override { return !closed; }
-    // One command line from the peer (without its "\n").
-    virtual void receiveLine(const QByteArray& line) = 0;
+    // One command line from the peer (without its "\n") other than "CANCEL", cut into its fields.
+    virtual void receiveLine(const QByteArray& line, const QList<QByteArray>& field) = 0;
+    // The peer broke the protocol with `line`: the run breaks with an error line showing it.
+    void unexpected(const QByteArray& line);
     virtual void receiveData() = 0;
     // Files are on their way: a close now breaks them.
     virtual bool awaiting() const = 0;
@@ -112,6 +114,7 @@ protected:
 
 private:
     void onCommandBytes();
+    void takeLine(const QByteArray& line);
     void onClosed(bool data);
     void onError(bool data, int number, const QString& text);
     void onQuiet();
@@ -149,7 +152,7 @@ public:
     QString pathOfOffer(const QString& wire, qint64 length) const;
 
 protected:
-    void receiveLine(const QByteArray& line) override;
+    void receiveLine(const QByteArray& line, const QList<QByteArray>& field) override;
     void receiveData() override {}
     bool awaiting() const override { return !files.empty(); }
     void endFiles(TransferEndCode code) override;
@@ -169,7 +172,6 @@ private:
     void abortWith(File& f);
     void fileSent(File& f);
     void sendSum(File& f);
-    File* find(quint64 number);
     void finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue = false);
     void checkIdle();
 
@@ -221,7 +223,7 @@ Q_SIGNALS:
     void offerArrived();
 
 protected:
-    void receiveLine(const QByteArray& line) override;
+    void receiveLine(const QByteArray& line, const QList<QByteArray>& field) override;
     void receiveData() override;
     bool awaiting() const override { return !files.empty(); }
     void endFiles(TransferEndCode code) override;
@@ -238,7 +240,6 @@ private:
     void tryFinish(File& f);
     void verdict(File& f, bool same, const QString& problem = {});
     void finishFile(File& f, TransferEndCode code, bool complete);
-    File* find(quint64 number);
 
     std::deque<Offered> offers;
     std::deque<std::unique_ptr<File>> files; // accepted, in order
