@@ -54,7 +54,10 @@ TransferRun::TransferRun(PeerState& peerState, Session& sess, Prompts& p, const 
     limits.quietMs = timeouts.idleMs;
     for (QTimer* timer : {&flushTimer, &quietTimer, &viewTimer})
         timer->setSingleShot(true);
-    connect(&flushTimer, &QTimer::timeout, this, &TransferRun::flushLines);
+    connect(&flushTimer, &QTimer::timeout, this, [this] {
+        beforeFlush();
+        flushLines();
+    });
     connect(&quietTimer, &QTimer::timeout, this, &TransferRun::onQuiet);
     connect(&viewTimer, &QTimer::timeout, this, [this] {
         if (viewDirty) {
@@ -143,6 +146,11 @@ void TransferRun::sendLine(const QByteArray& line)
 {
     outbox += line;
     outbox += '\n';
+    atTurnEnd();
+}
+
+void TransferRun::atTurnEnd()
+{
     if (!flushTimer.isActive())
         flushTimer.start(0);
 }
@@ -165,18 +173,29 @@ void TransferRun::progressed()
 {
     // A receiver bounds even a run with nothing in it: a sender that neither offers nor
     // closes would hold the transfer slot for as long as it liked.
+    // Things move thousands of times a second: the time is noted, and the timer, once
+    // running, is only moved on when it fires.
     if (closed)
         return;
-    if (awaiting() || !sending())
-        quietTimer.start(limits.quietMs);
-    else
+    if (awaiting() || !sending()) {
+        lastMove = clock.elapsed();
+        if (!quietTimer.isActive())
+            quietTimer.start(limits.quietMs);
+    } else {
         quietTimer.stop();
+    }
 }
 
 void TransferRun::onQuiet()
 {
-    if (!closed)
-        end(awaiting() ? TransferEndCode::TimedOut : TransferEndCode::None);
+    if (closed)
+        return;
+    const qint64 left = lastMove + limits.quietMs - clock.elapsed();
+    if (left > 0 && (awaiting() || !sending())) {
+        quietTimer.start(static_cast<int>(left));
+        return;
+    }
+    end(awaiting() ? TransferEndCode::TimedOut : TransferEndCode::None);
 }
 
 void TransferRun::onClosed(bool data)
@@ -475,7 +494,20 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
         });
         f.sum->startSending(at, f.path, f.size);
     }
-    pump();
+    pumpSoon();
+}
+
+void SendingRun::pumpSoon()
+{
+    // The bytes of every file accepted in this turn go out together, before the lines.
+    pumpWanted = true;
+    atTurnEnd();
+}
+
+void SendingRun::beforeFlush()
+{
+    if (std::exchange(pumpWanted, false))
+        pump();
 }
 
 void SendingRun::pump()
@@ -598,7 +630,7 @@ void SendingRun::finishFile(File& f, TransferEndCode code, bool complete, bool p
     if (closed)
         return;
     progressed();
-    pump();
+    pumpSoon();
     checkIdle();
 }
 

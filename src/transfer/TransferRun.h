@@ -85,6 +85,10 @@ protected:
 
     // Queues one command line; the lines of one turn of the event loop go out in one write.
     void sendLine(const QByteArray& line);
+    // beforeFlush() and the lines' write come once this turn of the event loop is over.
+    void atTurnEnd();
+    // What goes out at the end of a turn before its lines.
+    virtual void beforeFlush() {}
     void flushLines();
     // Something moved: the quiet bound starts again.
     void progressed();
@@ -126,6 +130,7 @@ private:
     QTimer viewTimer;
     bool viewDirty = false;
     QElapsedTimer clock;
+    qint64 lastMove = 0; // on `clock`: when something last moved
 };
 
 // The sending side: offers files as the queue hands them over, sends the accepted ones'
@@ -163,6 +168,8 @@ private:
     // The answer or verdict `word` is the one the run waits for about `f`.
     bool expected(const QByteArray& word, const File& f) const;
     void receiveAccept(File& f, const QByteArray& offset);
+    void pumpSoon();
+    void beforeFlush() override;
     void pump();
     // Hands the piece to the data connection; false when nothing more goes now (the piece is
     // still leaving, or the run ended).
@@ -179,7 +186,8 @@ private:
     quint64 lastNumber = 0;
     QByteArray piece;
     bool pieceInFlight = false;
-    File* failed = nullptr; // the file whose reading failed, as the run ends
+    bool pumpWanted = false; // pump() at the end of this turn
+    File* failed = nullptr;  // the file whose reading failed, as the run ends
     bool closing = false;
     QTimer idleTimer;
     QTimer pumpTimer;
