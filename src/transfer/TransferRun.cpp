@@ -129,7 +129,10 @@ void TransferRun::takeLine(const QByteArray& line)
     // An offer's line has five fields, the name taking the rest; the receiver's lines three.
     const QList<QByteArray> field = fieldsOf(line, sending() ? 3 : 5);
     if (field[0] == "CANCEL" && field.size() == 1) {
-        end(sending() ? TransferEndCode::CanceledByReceiver : TransferEndCode::CanceledBySender);
+        // A peer that left cancels what it still had: as a disconnection.
+        end(peerGone    ? TransferEndCode::Disconnected
+            : sending() ? TransferEndCode::CanceledByReceiver
+                        : TransferEndCode::CanceledBySender);
         return;
     }
     receiveLine(line, field);
@@ -206,8 +209,8 @@ void TransferRun::onClosed(bool data)
         onCommandBytes(); // a last answer that came with the close
     if (closed)
         return;
-    if (!awaiting()) {
-        end(TransferEndCode::None);
+    if (!awaiting() || peerGone) {
+        end(peerGone ? TransferEndCode::Disconnected : TransferEndCode::None);
         return;
     }
     const bool reset = (data ? dataSocket : commandSocket).closedByReset();
@@ -393,6 +396,15 @@ bool SendingRun::offer(const QString& path, const QString& wire, const QString& 
     return true;
 }
 
+bool SendingRun::peerLeft()
+{
+    if (closed || commandSocket.state() != EventSocket::Connected)
+        return false;
+    peerGone = true;
+    closeWhenDone();
+    return !closed;
+}
+
 void SendingRun::closeWhenDone()
 {
     closing = true;
@@ -470,7 +482,7 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
     }
     f.stage = File::Stage::Accepted;
     f.done = f.from = at;
-    if (!f.file.seek(at)) {
+    if (at > 0 && !f.file.seek(at)) { // a file just opened is at its start
         state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
                           + f.file.errorString(),
                       LineKind::Error);
@@ -877,8 +889,12 @@ bool ReceivingRun::openLate(File& f)
 
 bool ReceivingRun::holds(const QString& path) const
 {
+    // Asked for every offer: compared in place rather than joined.
+    auto is = [&](const QString& folder, const QString& name) {
+        return path.size() == folder.size() + name.size() && path.startsWith(folder) && path.endsWith(name);
+    };
     for (const auto& f : files)
-        if (f->folder + f->name == path || f->request.folder + f->request.name == path)
+        if (is(f->folder, f->name) || is(f->request.folder, f->request.name))
             return true;
     return false;
 }

@@ -108,6 +108,7 @@ protected:
     EventSocket dataSocket;
     bool closed = false;
     bool cancelled = false; // our side's cancel: the peer has been told
+    bool peerGone = false;  // the login with the peer ended: the run ends as disconnected
 
     // For the view: the file now moving.
     QString currentName;
@@ -150,6 +151,11 @@ public:
     bool offer(const QString& path, const QString& wire, const QString& queuedName);
     // Nothing more comes from the queue now: the run closes once its files have ended.
     void closeWhenDone();
+    // The login with the peer ended: nothing more is offered, and what the peer answered
+    // before it left is still taken from the run's connection; its close or the peer's
+    // cancel then ends the files left as disconnected. False when the run ended already
+    // or its connection is down (then nothing more can come).
+    bool peerLeft();
     // Nothing offered is still open.
     bool idle() const { return files.empty(); }
     // The local file of an open offer named `wire` of at least `length` bytes (for the
