@@ -16,6 +16,7 @@
 #include "peer/Peer.h"
 #include "queue/FileQueue.h"
 #include "session/Session.h"
+#include "transfer/RunLines.h"
 #include "transfer/TransferManager.h"
 #include "transfer/TransferRun.h"
 #include "util/FileHasher.h"
@@ -34,18 +35,11 @@ namespace {
 
 constexpr int kStepMs = 3000; // far more than any step needs, even on a loaded machine
 
+using Fuzz::Script;
+
 bool waitUntil(const std::function<bool()>& done, int ms = kStepMs)
 {
-    const QDeadlineTimer deadline(ms);
-    QTimer guard; // an event at the deadline at the latest
-    guard.setSingleShot(true);
-    guard.start(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return done();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return Fuzz::waitUntil(done, ms);
 }
 
 void turn()
@@ -71,28 +65,6 @@ QList<QByteArray> linesOf(const QByteArray& stream)
     for (qsizetype from = 0, end; (end = stream.indexOf('\n', from)) >= 0; from = end + 1)
         out << stream.mid(from, end - from);
     return out;
-}
-
-// At most `count` fields separated by one space, the last taking the rest of the line.
-QList<QByteArray> fields(const QByteArray& line, int count)
-{
-    QList<QByteArray> out;
-    qsizetype from = 0;
-    for (qsizetype space; out.size() + 1 < count && (space = line.indexOf(' ', from)) >= 0; from = space + 1)
-        out << line.mid(from, space - from);
-    out << line.mid(from);
-    return out;
-}
-
-bool number(const QByteArray& text, qint64& value)
-{
-    if (text.isEmpty() || text.size() > 18)
-        return false;
-    for (const char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    value = text.toLongLong();
-    return true;
 }
 
 // One file's bytes on the data connection: `length` bytes from `at` of the stream.
@@ -131,25 +103,6 @@ struct Side {
     bool heard(const QString& text) const { return said.contains(Session::frame(text)); }
     void say(const QString& text) { ctl->write(Session::frame(text)); }
 };
-
-// n consecutive free loopback ports, below the range the system hands out.
-quint16 freePorts(int n)
-{
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const auto base =
-            static_cast<quint16>(20000 + (QCoreApplication::applicationPid() * 11 + attempt * 16) % 12000);
-        std::vector<std::unique_ptr<QTcpServer>> held;
-        bool free = true;
-        for (int i = 0; i < n && free; ++i) {
-            held.push_back(std::make_unique<QTcpServer>());
-            free = held.back()->listen(QHostAddress::LocalHost, static_cast<quint16>(base + i));
-        }
-        if (free)
-            return base;
-    }
-    FUZZ_CHECK(false, "free loopback ports");
-    return 0;
-}
 
 // The files the sending peer offers, by their wire names; "first.bin" opens each run.
 const QList<std::pair<QString, qint64>> kSendFiles = {{"first.bin", 3},   {"e.bin", 0},    {"one.bin", 1},
@@ -193,7 +146,7 @@ Side::Side(bool v) : verify(v)
     peer->queue().stop(); // what a run puts back stays put: each input offers its own files
     QObject::connect(&t, &TransferManager::transferEnded, [this](const TransferOutcome& o) { outcomes << o; });
 
-    port = freePorts(5);
+    port = Fuzz::freePorts(5, 11);
     FUZZ_CHECK(control.listen(QHostAddress::LocalHost, port)
                    && dataIn.listen(QHostAddress::LocalHost, static_cast<quint16>(port + 2))
                    && commandIn.listen(QHostAddress::LocalHost, static_cast<quint16>(port + 3)),
@@ -216,22 +169,6 @@ Side::Side(bool v) : verify(v)
 
 // One peer for each set of extensions, made on first use and kept for the whole run.
 Side* sides[2] = {};
-
-// The rest of the input, read byte by byte; zeros once it is used up.
-struct Script {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t at = 0;
-    bool more() const { return at < size; }
-    int byte() { return at < size ? data[at++] : 0; }
-    QByteArray take(std::size_t n)
-    {
-        n = std::min(n, size - at);
-        const QByteArray out = Fuzz::bytes(data + at, n);
-        at += n;
-        return out;
-    }
-};
 
 // The input's ends of the run's two connections and what went over them.
 struct Wire {
@@ -307,10 +244,10 @@ QMap<qint64, qint64> offeredSizes(const QByteArray& stream)
 {
     QMap<qint64, qint64> out;
     for (const QByteArray& line : linesOf(stream)) {
-        const QList<QByteArray> f = fields(line, 5);
+        const QList<QByteArray> f = RunLines::fieldsOf(line, 5);
         qint64 n = 0, block = 0, size = 0;
-        if (f.size() == 5 && f[0] == "OFFER" && number(f[1], n) && number(f[2], block) && number(f[3], size)
-            && !out.contains(n))
+        if (f.size() == 5 && f[0] == "OFFER" && RunLines::parseNumber(f[1], n) && RunLines::parseNumber(f[2], block)
+            && RunLines::parseNumber(f[3], size) && !out.contains(n))
             out[n] = size;
     }
     return out;
@@ -320,10 +257,10 @@ QList<std::pair<qint64, qint64>> acceptsIn(const QByteArray& stream)
 {
     QList<std::pair<qint64, qint64>> out;
     for (const QByteArray& line : linesOf(stream)) {
-        const QList<QByteArray> f = fields(line, 3);
+        const QList<QByteArray> f = RunLines::fieldsOf(line, 3);
         qint64 n = 0, offset = 0;
         if (f[0] == "ACCEPT") {
-            if (f.size() != 3 || !number(f[1], n) || !number(f[2], offset))
+            if (f.size() != 3 || !RunLines::parseNumber(f[1], n) || !RunLines::parseNumber(f[2], offset))
                 break;
             out.push_back({n, offset});
         }
@@ -407,26 +344,27 @@ void checkReceived(Side& side, const Wire& w, bool whole)
         byNumber[s.number] = &s;
     QList<qint64> sent; // numbers of the input's "SENT" lines
     for (const QByteArray& line : linesOf(w.toPeer)) {
-        const QList<QByteArray> f = fields(line, 3);
+        const QList<QByteArray> f = RunLines::fieldsOf(line, 3);
         qint64 n = 0;
-        if (f.size() == 3 && f[0] == "SENT" && number(f[1], n))
+        if (f.size() == 3 && f[0] == "SENT" && RunLines::parseNumber(f[1], n))
             sent << n;
     }
     qint64 answered = 0;
     QList<qint64> ended;
     for (const QByteArray& line : linesOf(w.fromPeer)) {
-        const QList<QByteArray> f = fields(line, 3);
+        const QList<QByteArray> f = RunLines::fieldsOf(line, 3);
         qint64 n = 0, offset = 0;
         if (f.size() == 1) {
             FUZZ_CHECK(f[0] == "CANCEL", "a line of one word is a cancel");
             continue;
         }
-        FUZZ_CHECK(number(f[1], n), "a receiver's line names a file by its number");
+        FUZZ_CHECK(RunLines::parseNumber(f[1], n), "a receiver's line names a file by its number");
         if (f[0] == "ACCEPT" || f[0] == "HAVE" || f[0] == "REFUSE") {
             FUZZ_CHECK(n == ++answered && sizes.contains(n), "each offer is answered once, in order");
             FUZZ_CHECK(f.size() == (f[0] == "ACCEPT" ? 3 : 2), "an answer has its fields");
             if (f[0] == "ACCEPT")
-                FUZZ_CHECK(number(f[2], offset) && offset <= sizes[n], "a file is accepted from inside it");
+                FUZZ_CHECK(RunLines::parseNumber(f[2], offset) && offset <= sizes[n],
+                           "a file is accepted from inside it");
             continue;
         }
         FUZZ_CHECK((f[0] == "DONE" || f[0] == "DIFFERS") && f.size() == 2, "a receiver's lines are the run's");
@@ -562,8 +500,8 @@ void sendingStep(Side& side, int op, Script& in, Wire& w)
             if (line.startsWith("SENT "))
                 lines << line;
         const int pick = in.byte();
-        const QByteArray which =
-            !lines.isEmpty() && pick % 4 ? fields(lines[pick % lines.size()], 3)[1] : QByteArray::number(pick % 6);
+        const QByteArray which = !lines.isEmpty() && pick % 4 ? RunLines::fieldsOf(lines[pick % lines.size()], 3)[1]
+                                                              : QByteArray::number(pick % 6);
         w.write((pick & 0x80 ? "DIFFERS " : "DONE ") + which + '\n');
         break;
     }
@@ -606,13 +544,14 @@ void checkSent(Side& side, const Wire& w, bool linesWhole, bool dataWhole)
     qint64 offers = 0;
     QList<qint64> sent;
     for (const QByteArray& line : linesOf(w.fromPeer)) {
-        const QList<QByteArray> f = fields(line, 5);
+        const QList<QByteArray> f = RunLines::fieldsOf(line, 5);
         qint64 n = 0;
         if (f.size() == 1) {
             FUZZ_CHECK(f[0] == "CANCEL", "a line of one word is a cancel");
             continue;
         }
-        FUZZ_CHECK(number(f[1], n) && n >= 1 && n <= w.offered.size(), "a sender's line names a file it offered");
+        FUZZ_CHECK(RunLines::parseNumber(f[1], n) && n >= 1 && n <= w.offered.size(),
+                   "a sender's line names a file it offered");
         const int file = w.offered[n - 1];
         if (f[0] == "OFFER") {
             FUZZ_CHECK(n == ++offers, "offers are numbered in turn");
@@ -634,9 +573,9 @@ void checkSent(Side& side, const Wire& w, bool linesWhole, bool dataWhole)
     // Complete means: the input said "DONE" for the file after its end came.
     QList<qint64> done;
     for (const QByteArray& line : linesOf(w.toPeer)) {
-        const QList<QByteArray> f = fields(line, 2);
+        const QList<QByteArray> f = RunLines::fieldsOf(line, 2);
         qint64 n = 0;
-        if (f.size() == 2 && f[0] == "DONE" && number(f[1], n) && sent.contains(n))
+        if (f.size() == 2 && f[0] == "DONE" && RunLines::parseNumber(f[1], n) && sent.contains(n))
             done << n;
     }
     for (const TransferOutcome& o : side.outcomes) {

@@ -32,6 +32,9 @@
 
 namespace {
 
+using Fuzz::Script;
+using Fuzz::waitUntil;
+
 constexpr qsizetype kMaxDigits = 19;
 constexpr qsizetype kChecksumDigits = 32;
 // The longest start of a command a reader may hold: a command's text and its whole argument.
@@ -205,40 +208,6 @@ struct Live {
 
 Live* live = nullptr;
 
-// Runs the event loop until `done`, at most `ms` milliseconds.
-bool waitUntil(const std::function<bool()>& done, int ms)
-{
-    const QDeadlineTimer deadline(ms);
-    QTimer guard; // an event at the deadline at the latest
-    guard.setSingleShot(true);
-    guard.start(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return done();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// n consecutive ports free on the loopback address.
-quint16 freePorts(int n)
-{
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        // Below the range the system hands out for outgoing connections, which could take one.
-        const auto base = static_cast<quint16>(20000 + (QCoreApplication::applicationPid() * 7 + attempt * 16) % 12000);
-        std::vector<std::unique_ptr<QTcpServer>> held;
-        bool free = true;
-        for (int i = 0; i < n && free; ++i) {
-            held.push_back(std::make_unique<QTcpServer>());
-            free = held.back()->listen(QHostAddress::LocalHost, static_cast<quint16>(base + i));
-        }
-        if (free)
-            return base;
-    }
-    FUZZ_CHECK(false, "free loopback ports");
-    return 0;
-}
-
 void startLive()
 {
     live = new Live;
@@ -257,29 +226,13 @@ void startLive()
     t.commandGapMs = 0;
     t.dataGoneMs = 50;
     t.byeMs = 50;
-    const quint16 base = freePorts(4);
+    const quint16 base = Fuzz::freePorts(4, 7);
     live->receiverPort = base;
     live->senderPort = static_cast<quint16>(base + 2);
     FUZZ_CHECK(live->fakeSender.listen(QHostAddress::LocalHost, live->receiverPort)
                    && live->fakeReceiver.listen(QHostAddress::LocalHost, static_cast<quint16>(live->senderPort + 1)),
                "the loopback ports can be taken");
 }
-
-// The rest of the input, read byte by byte; zeros once it is used up.
-struct Script {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t at = 0;
-    bool more() const { return at < size; }
-    int byte() { return at < size ? data[at++] : 0; }
-    QByteArray take(std::size_t n)
-    {
-        n = std::min(n, size - at);
-        const QByteArray out = Fuzz::bytes(data + at, n);
-        at += n;
-        return out;
-    }
-};
 
 // The proof both transfer connections carry between two peers of this program.
 const QByteArray kToken = QByteArrayLiteral("11cd69aecc168cabaa70d34d21755fb8");

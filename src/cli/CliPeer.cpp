@@ -32,11 +32,15 @@ void onSignal(int number)
     [[maybe_unused]] const ssize_t n = ::write(signalPair[1], &c, 1);
 }
 
-void writeLine(FILE* f, const QString& text)
+// Writes one line; `flush`: now (else it waits in the stream's buffer for the next flush).
+void writeLine(FILE* f, const QString& text, bool flush = true)
 {
+    if (f != stdout)
+        std::fflush(stdout); // what came before goes first
     const QByteArray bytes = text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, bytes.size(), f);
-    std::fflush(f);
+    if (flush)
+        std::fflush(f);
 }
 
 } // namespace
@@ -45,7 +49,15 @@ CliPeer::CliPeer(const CliArguments& given, QObject* parent)
     : QObject(parent), arguments(given), peer(std::make_unique<Peer>(Startup::programFolder(given.home))),
       peerState(peer->state())
 {
-    connect(&peerState, &PeerState::lineAdded, this, [](const QString& text, LineKind) { writeLine(stdout, text); });
+    // A run of files writes thousands of lines a second: the lines of one turn of the event
+    // loop go out together at its end.
+    outputTimer.setSingleShot(true);
+    connect(&outputTimer, &QTimer::timeout, this, [] { std::fflush(stdout); });
+    connect(&peerState, &PeerState::lineAdded, this, [this](const QString& text, LineKind) {
+        writeLine(stdout, text, false);
+        if (!outputTimer.isActive())
+            outputTimer.start(0);
+    });
     // A file that always ends unfinished is offered three times, then given up: nobody is
     // there to remove it from the queue.
     peer->queue().maxPutBacks = 2;
@@ -64,7 +76,10 @@ CliPeer::CliPeer(const CliArguments& given, QObject* parent)
     });
 }
 
-CliPeer::~CliPeer() = default;
+CliPeer::~CliPeer()
+{
+    std::fflush(stdout);
+}
 
 void CliPeer::start()
 {

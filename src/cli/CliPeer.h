@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -61,6 +62,7 @@ private:
     PeerState& peerState; // the peer's state
     Options fileOptions;  // the option set as the file has it, without this run's overrides
     QSocketNotifier* inputNotifier = nullptr;
+    QTimer outputTimer; // the lines written in this turn are flushed at its end
     QByteArray inputBuffer;
     bool quitting = false;
     bool exitCheckAsked = false; // a checkExit() on the next turn is on its way

@@ -2,6 +2,7 @@
 
 #include "core/LineText.h"
 
+#include <QDateTime>
 #include <QDir>
 
 PeerState::PeerState(const QString& folder, QObject* parent)
@@ -22,8 +23,16 @@ void PeerState::addText(QString& text, LineKind kind)
     // One call is one line everywhere: no control character gets through, whether it came
     // from the peer (chat, names, passwords, file names) or from anywhere else.
     text = LineText::visible(text);
-    if (options.timeStamps)
-        text = timeStamp(true, false) + ' ' + text;
+    if (options.timeStamps) {
+        // Lines can come by the thousand a second: the stamp, which shows minutes, is made
+        // once a minute.
+        const qint64 minute = QDateTime::currentMSecsSinceEpoch() / 60000;
+        if (minute != stampMinute) {
+            stampMinute = minute;
+            stamp = timeStamp(true, false) + ' ';
+        }
+        text = stamp + text;
+    }
     Q_EMIT lineAdded(text, kind);
     Q_EMIT lineToLog(text);
 }

@@ -93,4 +93,6 @@ private:
     bool identityLoaded = false;
     KnownPeers peers;
     bool peersLoaded = false;
+    qint64 stampMinute = -1; // the minute since the epoch `stamp` was made in
+    QString stamp;           // the time stamp of addText's lines, with the space after it
 };

@@ -8,8 +8,6 @@
 
 #include <QPointer>
 
-#include <climits>
-
 namespace {
 
 constexpr qint64 kCommandChunk = 4096; // command bytes held at most
@@ -104,26 +102,15 @@ TransferView FileTransfer::view() const
     TransferView v;
     const bool sending = type() == Sending;
     v.title = title;
-    v.peerText = cutEnd((sending ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
-    v.fileText = cutEnd(QStringLiteral("File : ") + fileName, 37);
+    v.setNames(sending, setup.userName, fileName);
     v.sizeText = QStringLiteral("File Size : ") + (sending && !dataStarted ? QString() : QString::number(size));
-    v.movedText = (sending ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : "))
-                  + (dataStarted ? QString::number(done) : QString());
+    v.movedText = TransferView::movedLabel(sending) + (dataStarted ? QString::number(done) : QString());
     v.stateText = status;
-    v.percentText =
-        dataStarted && size > 0
-            ? QString::number(static_cast<qint64>(static_cast<double>(done) / static_cast<double>(size) * 100.0))
-                  + QStringLiteral("%")
-            : QStringLiteral("100%");
+    v.percentText = dataStarted ? TransferView::percentOf(done, size) : QStringLiteral("100%");
     v.rateText = secondsElapsed > 0 ? rateText(kilobytesPerSecond) : QStringLiteral("0.00 KB/SEC");
     v.elapsedText = elapsedText(secondsElapsed);
     v.timeLeftText = secondsElapsed > 0 ? timeLeftText(size - done, kilobytesPerSecond) : QStringLiteral("0:00");
-    int shift = 0;
-    while ((size >> shift) > INT_MAX)
-        ++shift;
-    v.progressMaximum = static_cast<int>(size >> shift);
-    v.progressValue = static_cast<int>(std::min(done, size) >> shift);
-    v.progressVisible = true;
+    v.setProgress(done, size);
     v.visible = windowVisible;
     v.running = stage != Stage::Closed;
     return v;

@@ -21,6 +21,15 @@ struct TransferView {
     bool progressVisible = false;
     bool visible = false; // the sender's window stays hidden until the receiver answers
     bool running = true;  // false once finished (the close box may close the view then)
+
+    // The texts every transfer shows alike: to or from whom, and the file.
+    void setNames(bool sending, const QString& userName, const QString& fileName);
+    // The progress of `done` bytes of `size`, scaled so that sizes past 2 GiB fit an int.
+    void setProgress(qint64 done, qint64 size);
+    // "Total Sent : " or "Total Received : ".
+    static QString movedLabel(bool sending);
+    // The whole percent of `done` bytes of `size`; "100%" for an empty file.
+    static QString percentOf(qint64 done, qint64 size);
 };
 
 // Something a transfer window shows until it ends: one file (FileTransfer), or a run of files

@@ -60,6 +60,13 @@ TransferManager::TransferManager(PeerState& c, Session& s)
     });
     graceTimer.setSingleShot(true);
     connect(&graceTimer, &QTimer::timeout, this, &TransferManager::readyToOffer);
+    runDecideTimer.setSingleShot(true);
+    connect(&runDecideTimer, &QTimer::timeout, this, &TransferManager::decideRunOffers);
+    runGoneTimer.setSingleShot(true);
+    connect(&runGoneTimer, &QTimer::timeout, this, [this] {
+        if (run && !run->isFinished())
+            run->endNow(TransferEndCode::Disconnected);
+    });
     connect(&session, &Session::checksumAsked, this, &TransferManager::onChecksumAsked);
     connect(&session, &Session::extensionsChanged, this, [this] {
         if (!pausing() && !awaitingPeerCaps())
@@ -72,8 +79,15 @@ TransferManager::TransferManager(PeerState& c, Session& s)
     connect(&session, &Session::connectionStateChanged, this, [this](Session::State state) {
         // A run belongs to the login it was opened in: nothing more goes to, or is taken
         // from, a peer that has gone (another may log in next).
-        if (state == Session::State::Idle && run && !run->isFinished())
-            run->endNow(TransferEndCode::Disconnected);
+        // A peer that leaves ends our run too, but the answers it sent before leaving may
+        // still be on the run's own connection, seen after the end of the login: our run
+        // takes them first (offering nothing more), within a bound.
+        if (state == Session::State::Idle && run && !run->isFinished()) {
+            if (SendingRun* r = sendingRun(); r && runGoneMs > 0 && r->peerLeft())
+                runGoneTimer.start(runGoneMs);
+            else
+                run->endNow(TransferEndCode::Disconnected);
+        }
         if (state != Session::State::Idle || !pendingOffer)
             return;
         if (pendingOffer->phase == PendingOffer::WaitingBusy) {
@@ -367,6 +381,7 @@ void TransferManager::onRunFinished()
 {
     if (!run || !run->isFinished())
         return;
+    runGoneTimer.stop();
     if (pendingOffer && pendingOffer->run) {
         // The run is gone: its offer being decided ends unanswered.
         busyTimer.stop();
@@ -390,9 +405,14 @@ void TransferManager::decideRunOffers()
     if (decidingRunOffers)
         return; // the loop below takes the next one
     decidingRunOffers = true;
+    int decided = 0;
     while (ReceivingRun* r = receivingRun()) {
         if (pendingOffer || !r->hasOffer())
             break;
+        if (decided++ == runAnswersPerTurn) {
+            runDecideTimer.start(0); // after the answers so far have gone out
+            break;
+        }
         QString problem;
         const QStringList parts = TransferRules::offeredComponents(r->nextOffer().wire, &problem);
         // A file of the same name still being written in the run is finished first: two

@@ -64,6 +64,12 @@ public:
     // The bounds of the next runs (tests shorten them).
     int runIdleMs = 3000;
     int runWindow = 64;
+    // Offers of a run decided in one turn of the event loop: their answers go out while the
+    // next ones are decided, so that the sender sends their bytes meanwhile.
+    int runAnswersPerTurn = 16;
+    // After the login ended, how long a run of ours still takes the answers its peer sent
+    // on the run's own connection before leaving.
+    int runGoneMs = 2000;
 
     // Sends one file: starts the sending side and sends the offer on the control connection.
     // `name` is the name as queued, components separated by "/". False (with an error line
@@ -192,6 +198,8 @@ private:
 
     QTimer busyTimer;
     QTimer graceTimer;
+    QTimer runDecideTimer; // the next group of a run's offers
+    QTimer runGoneTimer;
     ChecksumExchange checksums;
     quint64 nextSerial = 0;
     QHash<QString, QString> wireByPath; // queued name and local path -> the wire name offered

@@ -2,6 +2,7 @@
 
 #include "core/PeerState.h"
 #include "session/ControlMessages.h"
+#include "transfer/RunLines.h"
 #include "transfer/TransferRules.h"
 #include "util/FileSystem.h"
 
@@ -9,48 +10,22 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <climits>
+
+using RunLines::fieldsOf;
+using RunLines::parseNumber;
 
 namespace {
 
 constexpr int kBurstPieces = 16; // pieces handed to the data connection at most in one turn
 
-// The fields of a command line: at most `count`, the last one taking the rest of the line
-// (a file name may hold spaces).
-QList<QByteArray> fieldsOf(const QByteArray& line, int count)
+// The file of the run numbered `number`, or nullptr.
+template <class File>
+File* numbered(const std::deque<std::unique_ptr<File>>& files, quint64 number)
 {
-    QList<QByteArray> out;
-    qsizetype from = 0;
-    while (out.size() + 1 < count) {
-        const qsizetype space = line.indexOf(' ', from);
-        if (space < 0)
-            break;
-        out << line.mid(from, space - from);
-        from = space + 1;
-    }
-    out << line.mid(from);
-    return out;
-}
-
-// A file number or byte count: decimal digits only, nothing else.
-bool parseNumber(const QByteArray& text, qint64& value)
-{
-    if (text.isEmpty() || text.size() > 18)
-        return false;
-    for (const char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    value = text.toLongLong();
-    return true;
-}
-
-bool parseNumber(const QByteArray& text, quint64& value)
-{
-    qint64 v = 0;
-    if (!parseNumber(text, v))
-        return false;
-    value = static_cast<quint64>(v);
-    return true;
+    for (const auto& f : files)
+        if (f->number == number)
+            return f.get();
+    return nullptr;
 }
 
 QByteArray numberText(quint64 n)
@@ -79,7 +54,10 @@ TransferRun::TransferRun(PeerState& peerState, Session& sess, Prompts& p, const 
     limits.quietMs = timeouts.idleMs;
     for (QTimer* timer : {&flushTimer, &quietTimer, &viewTimer})
         timer->setSingleShot(true);
-    connect(&flushTimer, &QTimer::timeout, this, &TransferRun::flushLines);
+    connect(&flushTimer, &QTimer::timeout, this, [this] {
+        beforeFlush();
+        flushLines();
+    });
     connect(&quietTimer, &QTimer::timeout, this, &TransferRun::onQuiet);
     connect(&viewTimer, &QTimer::timeout, this, [this] {
         if (viewDirty) {
@@ -136,7 +114,7 @@ void TransferRun::onCommandBytes()
         const QByteArray line = inbox.mid(from, end - from);
         from = end + 1;
         progressed();
-        receiveLine(line);
+        takeLine(line);
     }
     if (closed)
         return;
@@ -146,10 +124,36 @@ void TransferRun::onCommandBytes()
                  .arg(limits.maxLine));
 }
 
+void TransferRun::takeLine(const QByteArray& line)
+{
+    // An offer's line has five fields, the name taking the rest; the receiver's lines three.
+    const QList<QByteArray> field = fieldsOf(line, sending() ? 3 : 5);
+    if (field[0] == "CANCEL" && field.size() == 1) {
+        // A peer that left cancels what it still had: as a disconnection.
+        end(peerGone    ? TransferEndCode::Disconnected
+            : sending() ? TransferEndCode::CanceledByReceiver
+                        : TransferEndCode::CanceledBySender);
+        return;
+    }
+    receiveLine(line, field);
+}
+
+void TransferRun::unexpected(const QByteArray& line)
+{
+    fail(QStringLiteral("*** Error : The %1 sent an unexpected command in a run of files : ")
+             .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender"))
+         + shown(line));
+}
+
 void TransferRun::sendLine(const QByteArray& line)
 {
     outbox += line;
     outbox += '\n';
+    atTurnEnd();
+}
+
+void TransferRun::atTurnEnd()
+{
     if (!flushTimer.isActive())
         flushTimer.start(0);
 }
@@ -172,18 +176,29 @@ void TransferRun::progressed()
 {
     // A receiver bounds even a run with nothing in it: a sender that neither offers nor
     // closes would hold the transfer slot for as long as it liked.
+    // Things move thousands of times a second: the time is noted, and the timer, once
+    // running, is only moved on when it fires.
     if (closed)
         return;
-    if (awaiting() || !sending())
-        quietTimer.start(limits.quietMs);
-    else
+    if (awaiting() || !sending()) {
+        lastMove = clock.elapsed();
+        if (!quietTimer.isActive())
+            quietTimer.start(limits.quietMs);
+    } else {
         quietTimer.stop();
+    }
 }
 
 void TransferRun::onQuiet()
 {
-    if (!closed)
-        end(awaiting() ? TransferEndCode::TimedOut : TransferEndCode::None);
+    if (closed)
+        return;
+    const qint64 left = lastMove + limits.quietMs - clock.elapsed();
+    if (left > 0 && (awaiting() || !sending())) {
+        quietTimer.start(static_cast<int>(left));
+        return;
+    }
+    end(awaiting() ? TransferEndCode::TimedOut : TransferEndCode::None);
 }
 
 void TransferRun::onClosed(bool data)
@@ -194,8 +209,8 @@ void TransferRun::onClosed(bool data)
         onCommandBytes(); // a last answer that came with the close
     if (closed)
         return;
-    if (!awaiting()) {
-        end(TransferEndCode::None);
+    if (!awaiting() || peerGone) {
+        end(peerGone ? TransferEndCode::Disconnected : TransferEndCode::None);
         return;
     }
     const bool reset = (data ? dataSocket : commandSocket).closedByReset();
@@ -274,28 +289,20 @@ TransferView TransferRun::view() const
     TransferView v;
     const bool out = sending();
     v.title = out ? QStringLiteral("Sending") : QStringLiteral("Receiving");
-    v.peerText = cutEnd((out ? QStringLiteral("To : ") : QStringLiteral("From : ")) + setup.userName, 34);
-    v.fileText = cutEnd(QStringLiteral("File : ") + currentName, 37);
+    v.setNames(out, setup.userName, currentName);
     v.sizeText = QStringLiteral("File Size : ") + QString::number(currentSize);
-    v.movedText =
-        (out ? QStringLiteral("Total Sent : ") : QStringLiteral("Total Received : ")) + QString::number(currentDone);
+    v.movedText = TransferView::movedLabel(out) + QString::number(currentDone);
     v.stateText = closed ? QStringLiteral("Transfer Complete.")
                          : QStringLiteral("%1 Files... %2 done")
                                .arg(out ? QStringLiteral("Sending") : QStringLiteral("Receiving"))
                                .arg(filesEnded);
-    v.percentText = currentSize > 0 ? QString::number(currentDone * 100 / currentSize) + QStringLiteral("%")
-                                    : QStringLiteral("100%");
+    v.percentText = TransferView::percentOf(currentDone, currentSize);
     const qint64 seconds = clock.isValid() ? clock.elapsed() / 1000 : 0;
     const double kbps = rate(moved, std::max<qint64>(seconds, 1));
     v.rateText = rateText(kbps);
     v.elapsedText = elapsedText(seconds);
     v.timeLeftText = timeLeftText(currentSize - currentDone, kbps);
-    int shift = 0;
-    while ((currentSize >> shift) > INT_MAX)
-        ++shift;
-    v.progressMaximum = static_cast<int>(currentSize >> shift);
-    v.progressValue = static_cast<int>(std::min(currentDone, currentSize) >> shift);
-    v.progressVisible = true;
+    v.setProgress(currentDone, currentSize);
     v.visible = true;
     v.running = !closed;
     return v;
@@ -389,6 +396,15 @@ bool SendingRun::offer(const QString& path, const QString& wire, const QString& 
     return true;
 }
 
+bool SendingRun::peerLeft()
+{
+    if (closed || commandSocket.state() != EventSocket::Connected)
+        return false;
+    peerGone = true;
+    closeWhenDone();
+    return !closed;
+}
+
 void SendingRun::closeWhenDone()
 {
     closing = true;
@@ -413,26 +429,13 @@ QString SendingRun::pathOfOffer(const QString& wire, qint64 length) const
     return {};
 }
 
-SendingRun::File* SendingRun::find(quint64 number)
+void SendingRun::receiveLine(const QByteArray& line, const QList<QByteArray>& field)
 {
-    for (const auto& f : files)
-        if (f->number == number)
-            return f.get();
-    return nullptr;
-}
-
-void SendingRun::receiveLine(const QByteArray& line)
-{
-    const QList<QByteArray> field = fieldsOf(line, 3);
     const QByteArray& word = field[0];
-    if (word == "CANCEL" && field.size() == 1) {
-        end(TransferEndCode::CanceledByReceiver);
-        return;
-    }
     quint64 number = 0;
-    File* f = field.size() >= 2 && parseNumber(field[1], number) ? find(number) : nullptr;
+    File* f = field.size() >= 2 && parseNumber(field[1], number) ? numbered(files, number) : nullptr;
     if (!f || !expected(word, *f) || field.size() != (word == "ACCEPT" ? 3 : 2)) {
-        fail(QStringLiteral("*** Error : The receiver sent an unexpected command in a run of files : ") + shown(line));
+        unexpected(line);
         return;
     }
     if (word == "ACCEPT") {
@@ -479,7 +482,7 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
     }
     f.stage = File::Stage::Accepted;
     f.done = f.from = at;
-    if (!f.file.seek(at)) {
+    if (at > 0 && !f.file.seek(at)) { // a file just opened is at its start
         state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
                           + f.file.errorString(),
                       LineKind::Error);
@@ -490,7 +493,7 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
         f.sum = std::make_unique<TransferChecksum>();
         const quint64 n = f.number;
         connect(f.sum.get(), &TransferChecksum::done, this, [this, n](const QString& sum, const QString& problem) {
-            File* g = find(n);
+            File* g = numbered(files, n);
             if (!g || closed)
                 return;
             g->sum->own = sum;
@@ -503,7 +506,20 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
         });
         f.sum->startSending(at, f.path, f.size);
     }
-    pump();
+    pumpSoon();
+}
+
+void SendingRun::pumpSoon()
+{
+    // The bytes of every file accepted in this turn go out together, before the lines.
+    pumpWanted = true;
+    atTurnEnd();
+}
+
+void SendingRun::beforeFlush()
+{
+    if (std::exchange(pumpWanted, false))
+        pump();
 }
 
 void SendingRun::pump()
@@ -626,7 +642,7 @@ void SendingRun::finishFile(File& f, TransferEndCode code, bool complete, bool p
     if (closed)
         return;
     progressed();
-    pump();
+    pumpSoon();
     checkIdle();
 }
 
@@ -716,25 +732,10 @@ ReceivingRun::~ReceivingRun()
         f->sum.reset();
 }
 
-ReceivingRun::File* ReceivingRun::find(quint64 number)
+void ReceivingRun::receiveLine(const QByteArray& line, const QList<QByteArray>& field)
 {
-    for (const auto& f : files)
-        if (f->number == number)
-            return f.get();
-    return nullptr;
-}
-
-void ReceivingRun::receiveLine(const QByteArray& line)
-{
-    const QList<QByteArray> field = fieldsOf(line, 5);
     const QByteArray& word = field[0];
-    if (word == "CANCEL" && field.size() == 1) {
-        end(TransferEndCode::CanceledBySender);
-        return;
-    }
-    auto bad = [&] {
-        fail(QStringLiteral("*** Error : The sender sent an unexpected command in a run of files : ") + shown(line));
-    };
+    auto bad = [&] { unexpected(line); };
     quint64 number = 0;
     if (field.size() < 2 || !parseNumber(field[1], number))
         return bad();
@@ -753,7 +754,7 @@ void ReceivingRun::receiveLine(const QByteArray& line)
         return;
     }
     if (word == "SENT" && field.size() == 3) {
-        File* f = find(number);
+        File* f = numbered(files, number);
         const QString sum = QString::fromLatin1(field[2]);
         if (!f || f->sentCame || (sum != QLatin1String("-") && !ControlMessages::isHexDigits(sum.toLower(), 32)))
             return bad();
@@ -851,7 +852,7 @@ void ReceivingRun::startChecksum(File& f)
     f.sum = std::make_unique<TransferChecksum>();
     const quint64 number = f.number;
     connect(f.sum.get(), &TransferChecksum::done, this, [this, number](const QString& sum, const QString& why) {
-        File* g = find(number);
+        File* g = numbered(files, number);
         if (!g || closed)
             return;
         if (g->checking) {
@@ -888,8 +889,12 @@ bool ReceivingRun::openLate(File& f)
 
 bool ReceivingRun::holds(const QString& path) const
 {
+    // Asked for every offer: compared in place rather than joined.
+    auto is = [&](const QString& folder, const QString& name) {
+        return path.size() == folder.size() + name.size() && path.startsWith(folder) && path.endsWith(name);
+    };
     for (const auto& f : files)
-        if (f->folder + f->name == path || f->request.folder + f->request.name == path)
+        if (is(f->folder, f->name) || is(f->request.folder, f->request.name))
             return true;
     return false;
 }

@@ -70,8 +70,10 @@ protected:
 
     Prompts& cancelPrompts() override { return prompts; }
     bool cancellable() const override { return !closed; }
-    // One command line from the peer (without its "\n").
-    virtual void receiveLine(const QByteArray& line) = 0;
+    // One command line from the peer (without its "\n") other than "CANCEL", cut into its fields.
+    virtual void receiveLine(const QByteArray& line, const QList<QByteArray>& field) = 0;
+    // The peer broke the protocol with `line`: the run breaks with an error line showing it.
+    void unexpected(const QByteArray& line);
     virtual void receiveData() = 0;
     // Files are on their way: a close now breaks them.
     virtual bool awaiting() const = 0;
@@ -83,6 +85,10 @@ protected:
 
     // Queues one command line; the lines of one turn of the event loop go out in one write.
     void sendLine(const QByteArray& line);
+    // beforeFlush() and the lines' write come once this turn of the event loop is over.
+    void atTurnEnd();
+    // What goes out at the end of a turn before its lines.
+    virtual void beforeFlush() {}
     void flushLines();
     // Something moved: the quiet bound starts again.
     void progressed();
@@ -102,6 +108,7 @@ protected:
     EventSocket dataSocket;
     bool closed = false;
     bool cancelled = false; // our side's cancel: the peer has been told
+    bool peerGone = false;  // the login with the peer ended: the run ends as disconnected
 
     // For the view: the file now moving.
     QString currentName;
@@ -112,6 +119,7 @@ protected:
 
 private:
     void onCommandBytes();
+    void takeLine(const QByteArray& line);
     void onClosed(bool data);
     void onError(bool data, int number, const QString& text);
     void onQuiet();
@@ -123,6 +131,7 @@ private:
     QTimer viewTimer;
     bool viewDirty = false;
     QElapsedTimer clock;
+    qint64 lastMove = 0; // on `clock`: when something last moved
 };
 
 // The sending side: offers files as the queue hands them over, sends the accepted ones'
@@ -142,6 +151,11 @@ public:
     bool offer(const QString& path, const QString& wire, const QString& queuedName);
     // Nothing more comes from the queue now: the run closes once its files have ended.
     void closeWhenDone();
+    // The login with the peer ended: nothing more is offered, and what the peer answered
+    // before it left is still taken from the run's connection; its close or the peer's
+    // cancel then ends the files left as disconnected. False when the run ended already
+    // or its connection is down (then nothing more can come).
+    bool peerLeft();
     // Nothing offered is still open.
     bool idle() const { return files.empty(); }
     // The local file of an open offer named `wire` of at least `length` bytes (for the
@@ -149,7 +163,7 @@ public:
     QString pathOfOffer(const QString& wire, qint64 length) const;
 
 protected:
-    void receiveLine(const QByteArray& line) override;
+    void receiveLine(const QByteArray& line, const QList<QByteArray>& field) override;
     void receiveData() override {}
     bool awaiting() const override { return !files.empty(); }
     void endFiles(TransferEndCode code) override;
@@ -160,6 +174,8 @@ private:
     // The answer or verdict `word` is the one the run waits for about `f`.
     bool expected(const QByteArray& word, const File& f) const;
     void receiveAccept(File& f, const QByteArray& offset);
+    void pumpSoon();
+    void beforeFlush() override;
     void pump();
     // Hands the piece to the data connection; false when nothing more goes now (the piece is
     // still leaving, or the run ended).
@@ -169,7 +185,6 @@ private:
     void abortWith(File& f);
     void fileSent(File& f);
     void sendSum(File& f);
-    File* find(quint64 number);
     void finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue = false);
     void checkIdle();
 
@@ -177,7 +192,8 @@ private:
     quint64 lastNumber = 0;
     QByteArray piece;
     bool pieceInFlight = false;
-    File* failed = nullptr; // the file whose reading failed, as the run ends
+    bool pumpWanted = false; // pump() at the end of this turn
+    File* failed = nullptr;  // the file whose reading failed, as the run ends
     bool closing = false;
     QTimer idleTimer;
     QTimer pumpTimer;
@@ -221,7 +237,7 @@ Q_SIGNALS:
     void offerArrived();
 
 protected:
-    void receiveLine(const QByteArray& line) override;
+    void receiveLine(const QByteArray& line, const QList<QByteArray>& field) override;
     void receiveData() override;
     bool awaiting() const override { return !files.empty(); }
     void endFiles(TransferEndCode code) override;
@@ -238,7 +254,6 @@ private:
     void tryFinish(File& f);
     void verdict(File& f, bool same, const QString& problem = {});
     void finishFile(File& f, TransferEndCode code, bool complete);
-    File* find(quint64 number);
 
     std::deque<Offered> offers;
     std::deque<std::unique_ptr<File>> files; // accepted, in order

@@ -391,6 +391,35 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(readFile(back), "back", 5000);
     }
 
+    // A receiver that leaves as soon as its last file is complete (--exit-after): the
+    // answers it sent on the run's connection end the sender's files as complete, although
+    // its leaving may reach the sender first. Three rounds: that order is up to the system.
+    void answersBeforeLeaving()
+    {
+        QTemporaryDir tmp;
+        const int n = 300;
+        Folder f;
+        for (int i = 0; i < n; ++i)
+            f.addNumbered(i, 100);
+        QVERIFY(f.write(tmp.filePath("out")));
+        for (int round = 0; round < 3; ++round) {
+            const QString in = tmp.filePath(QStringLiteral("in%1").arg(round));
+            Run r;
+            QVERIFY2(r.start({"--home", tmp.filePath("s"), "--send", tmp.filePath("out/run"), "--exit-when-done",
+                              "--private", "never"},
+                             {"--home", tmp.filePath("c"), "--auto-accept", "--download", in, "--exit-after",
+                              QString::number(n), "--private", "never"}),
+                     qPrintable(r.serverLines().join('\n')));
+            QVERIFY(QTest::qWaitFor(
+                [&] { return r.server.state() == QProcess::NotRunning && r.client.state() == QProcess::NotRunning; },
+                60000));
+            QCOMPARE(otherOutcomes(r.serverLines()), QStringList());
+            QCOMPARE(r.serverLines().filter("*** File Transfer Complete : ").size(), n);
+            QCOMPARE(r.server.exitCode(), 0);
+            QCOMPARE(r.client.exitCode(), 0);
+        }
+    }
+
     // A run belongs to its login: the receiver's Disconnect ends it on both sides while a
     // file moves, and a file queued afterwards waits for the next login.
     void loginEndsRun()
