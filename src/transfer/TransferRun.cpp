@@ -162,9 +162,11 @@ void TransferRun::flushLines()
 {
     if (outbox.isEmpty() || commandSocket.state() != EventSocket::Connected)
         return;
-    commandSocket.send(outbox);
+    // Taken out first: a handler that runs while they are sent may add lines, which must go
+    // out after these, not be dropped with them.
+    const QByteArray lines = std::exchange(outbox, {});
+    commandSocket.send(lines);
     commandSocket.flush();
-    outbox.clear();
     // Every offer is answered: a peer that sends offers and never reads the answers would
     // have them pile up here without end.
     if (commandSocket.bytesToWrite() > limits.maxUnsent)
