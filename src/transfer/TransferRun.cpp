@@ -59,6 +59,11 @@ TransferRun::TransferRun(PeerState& peerState, Session& sess, Prompts& p, const 
         flushLines();
     });
     connect(&quietTimer, &QTimer::timeout, this, &TransferRun::onQuiet);
+    moreTimer.setSingleShot(true);
+    connect(&moreTimer, &QTimer::timeout, this, [this] {
+        if (!closed)
+            onCommandBytes();
+    });
     connect(&viewTimer, &QTimer::timeout, this, [this] {
         if (viewDirty) {
             viewDirty = false;
@@ -105,6 +110,10 @@ void TransferRun::start(FileTransfer& opener)
 
 void TransferRun::onCommandBytes()
 {
+    if (flushing) { // reading while our lines are sent: the lines are taken next turn
+        moreTimer.start(0);
+        return;
+    }
     inbox += commandSocket.takeAll();
     qsizetype from = 0;
     while (!closed) {
@@ -149,6 +158,19 @@ void TransferRun::sendLine(const QByteArray& line)
 {
     outbox += line;
     outbox += '\n';
+    // A turn can bring hundreds of lines (answers, verdicts): every few go out at once, so
+    // the peer works on them while the rest are made, instead of each side waiting for the
+    // whole of the other's batch.
+    if (!sending() && ++outboxLines >= limits.linesPerWrite && !flushing) {
+        // Sending may report what happened on the connection (lines that came, a close, an
+        // error): those are taken once the handler that made this line is over.
+        flushing = true;
+        flushLines();
+        flushing = false;
+        if (commandSocket.bytesToWrite() > limits.maxUnsent)
+            atTurnEnd(); // judged there, outside the handler
+        return;
+    }
     atTurnEnd();
 }
 
@@ -160,16 +182,17 @@ void TransferRun::atTurnEnd()
 
 void TransferRun::flushLines()
 {
-    if (outbox.isEmpty() || commandSocket.state() != EventSocket::Connected)
-        return;
-    // Taken out first: a handler that runs while they are sent may add lines, which must go
-    // out after these, not be dropped with them.
-    const QByteArray lines = std::exchange(outbox, {});
-    commandSocket.send(lines);
-    commandSocket.flush();
+    if (!outbox.isEmpty() && commandSocket.state() == EventSocket::Connected) {
+        // Taken out first: a handler that runs while they are sent may add lines, which must
+        // go out after these, not be dropped with them.
+        const QByteArray lines = std::exchange(outbox, {});
+        outboxLines = 0;
+        commandSocket.send(lines);
+        commandSocket.flush();
+    }
     // Every offer is answered: a peer that sends offers and never reads the answers would
     // have them pile up here without end.
-    if (commandSocket.bytesToWrite() > limits.maxUnsent)
+    if (!flushing && commandSocket.bytesToWrite() > limits.maxUnsent)
         fail(QStringLiteral("*** Error : The %1 does not read the command connection of the run of files")
                  .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender")));
 }
@@ -207,8 +230,13 @@ void TransferRun::onClosed(bool data)
 {
     if (closed)
         return;
-    if (!data && commandSocket.bytesAvailable() > 0)
-        onCommandBytes(); // a last answer that came with the close
+    if (flushing) {
+        QTimer::singleShot(0, this, [this, data] { onClosed(data); });
+        return;
+    }
+    // The last answers that came before the close, also those left for a later turn.
+    if (commandSocket.bytesAvailable() > 0 || inbox.contains('\n'))
+        onCommandBytes();
     if (closed)
         return;
     if (!awaiting() || peerGone) {
@@ -225,6 +253,10 @@ void TransferRun::onError(bool data, int number, const QString& text)
 {
     if (closed)
         return;
+    if (flushing) {
+        QTimer::singleShot(0, this, [this, data, number, text] { onError(data, number, text); });
+        return;
+    }
     if (number == 10054) {
         onClosed(data);
         return;
@@ -246,7 +278,7 @@ void TransferRun::end(TransferEndCode code)
     if (closed)
         return;
     closed = true;
-    for (QTimer* timer : {&quietTimer, &viewTimer})
+    for (QTimer* timer : {&quietTimer, &viewTimer, &moreTimer})
         timer->stop();
     withdrawCancelQuestion();
     endFiles(code);

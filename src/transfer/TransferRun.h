@@ -36,6 +36,7 @@ public:
         int idleMs = 3000;                 // sender: nothing left to offer this long, the run closes
         int viewMs = 250;                  // at most one viewChanged() per this many ms
         int window = 64;                   // sender: offers out and not yet ended
+        int linesPerWrite = 16;            // lines that go out at once, before the turn ends
         int maxLine = 65536;               // the longest command line read
         qint64 piece = qint64{256} * 1024; // bytes handed to the data connection at a time
         // Our lines the peer has not taken: more end the run (a peer that never reads).
@@ -127,6 +128,9 @@ private:
     QByteArray inbox;
     QByteArray outbox;
     QTimer flushTimer;
+    QTimer moreTimer;      // takes the lines that came while ours were sent
+    bool flushing = false; // our lines are being sent
+    int outboxLines = 0;
     QTimer quietTimer;
     QTimer viewTimer;
     bool viewDirty = false;

@@ -9,7 +9,9 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -83,10 +85,17 @@ quint16 freePortTriple()
         // Below the system's ephemeral range (32768 and up), where outgoing connections of
         // other tests could take a port between this check and its use.
         const auto base = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000));
+        // Two triples handed out one after the other are both free until used: they must
+        // not overlap.
+        static QList<quint16> given;
+        if (std::any_of(given.cbegin(), given.cend(), [base](quint16 g) { return std::abs(g - base) < 3; }))
+            continue;
         QTcpServer a, b, c;
         if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1)
-            && c.listen(QHostAddress::LocalHost, base + 2))
+            && c.listen(QHostAddress::LocalHost, base + 2)) {
+            given.append(base);
             return base;
+        }
     }
     return 0;
 }
