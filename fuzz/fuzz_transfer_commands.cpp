@@ -41,9 +41,9 @@ constexpr qsizetype kChecksumDigits = 32;
 constexpr qsizetype kMaxUnread = 9 + kChecksumDigits;
 
 const CommandReader::Kind kKinds[] = {
-    CommandReader::AcceptTransfer, CommandReader::Resume,   CommandReader::GotAll,
-    CommandReader::EndTransfer,    CommandReader::Cancel,   CommandReader::CancelOkay,
-    CommandReader::Checksum,       CommandReader::SumMatch, CommandReader::SumDiffers,
+    CommandReader::AcceptTransfer, CommandReader::Resume,     CommandReader::GotAll,   CommandReader::EndTransfer,
+    CommandReader::Cancel,         CommandReader::CancelOkay, CommandReader::Checksum, CommandReader::SumMatch,
+    CommandReader::SumDiffers,     CommandReader::RunReady,
 };
 
 struct Segment {
