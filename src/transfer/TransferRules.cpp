@@ -36,19 +36,6 @@ QString plainDecimal(double value)
 
 } // namespace
 
-qint64 blockSize(qint64 length, qint64 initial)
-{
-    qint64 b = initial;
-    if (length <= b)
-        b = 512;
-    if (length <= 512) {
-        // Half the length, ties to even: 301 gives 150, 3 gives 2, 1 gives 0.
-        const qint64 half = length / 2;
-        b = (length % 2 == 1 && half % 2 == 1) ? half + 1 : half;
-    }
-    return std::max<qint64>(b, 1);
-}
-
 qint64 resumeOffset(qint64 localLength, qint64 block, qint64 offeredSize)
 {
     if (block <= 0 || localLength <= 0 || localLength > offeredSize)

@@ -5,14 +5,9 @@
 #include <QString>
 #include <QStringList>
 
-// The pure rules of a transfer: block sizes, resume offsets, the offer, names and the texts
+// The pure rules of a transfer: resume offsets, the offer, names and the texts
 // of rate, elapsed time and time left. Sizes are 64-bit throughout.
 namespace TransferRules {
-
-// The block size the sender uses for a file of `length` bytes starting from `initial`
-// (8192): 512 for files up to `initial`, half the length (ties to even) for files up to 512
-// bytes, and never less than 1 so that 0- and 1-byte files end.
-qint64 blockSize(qint64 length, qint64 initial = 8192);
 
 // Where a resume starts for a partial file of `localLength` bytes, given the offer's block
 // size and size: 0 when fewer than three whole blocks are there, else one block before the

@@ -13,23 +13,6 @@ using namespace TransferRules;
 class TestRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void blockSizes_data()
-    {
-        QTest::addColumn<qint64>("length");
-        QTest::addColumn<qint64>("block");
-        const qint64 rows[][2] = {
-            {0, 1},     {1, 1},     {2, 1},      {3, 2},       {300, 150},    {301, 150},         {302, 151},
-            {512, 256}, {513, 512}, {8192, 512}, {8193, 8192}, {32768, 8192}, {21474836480, 8192}}; // length, block
-        for (const auto& r : rows)
-            QTest::newRow(qPrintable(QString::number(r[0]))) << r[0] << r[1];
-    }
-    void blockSizes()
-    {
-        QFETCH(qint64, length);
-        QFETCH(qint64, block);
-        QCOMPARE(blockSize(length), block);
-    }
-
     void resumeOffsets_data()
     {
         QTest::addColumn<qint64>("local");
