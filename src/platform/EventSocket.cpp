@@ -424,9 +424,11 @@ bool EventSocket::flush()
 {
     if (!stream || stream->state() != QAbstractSocket::ConnectedState)
         return false;
-    flushing = true;
+    // A flush may run inside another (a handler of what it reports flushes too): only the
+    // outermost one ends the quiet.
+    const bool outer = std::exchange(flushing, true);
     stream->flush();
-    flushing = false;
+    flushing = outer;
     return true;
 }
 

@@ -57,6 +57,11 @@ TransferRun::TransferRun(PeerState& peerState, Session& sess, Prompts& p, const 
     connect(&flushTimer, &QTimer::timeout, this, [this] {
         beforeFlush();
         flushLines();
+        // Every offer is answered: a peer that sends offers and never reads the answers
+        // would have them pile up here without end.
+        if (commandSocket.bytesToWrite() > limits.maxUnsent)
+            fail(QStringLiteral("*** Error : The %1 does not read the command connection of the run of files")
+                     .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender")));
     });
     connect(&quietTimer, &QTimer::timeout, this, &TransferRun::onQuiet);
     moreTimer.setSingleShot(true);
@@ -162,14 +167,10 @@ void TransferRun::sendLine(const QByteArray& line)
     // the peer works on them while the rest are made, instead of each side waiting for the
     // whole of the other's batch.
     if (!sending() && ++outboxLines >= limits.linesPerWrite && !flushing) {
-        // Sending may report what happened on the connection (lines that came, a close, an
-        // error): those are taken once the handler that made this line is over.
-        flushing = true;
         flushLines();
-        flushing = false;
-        if (commandSocket.bytesToWrite() > limits.maxUnsent)
-            atTurnEnd(); // judged there, outside the handler
-        return;
+        if (commandSocket.bytesToWrite() <= limits.maxUnsent)
+            return;
+        // judged at the end of the turn, outside the handler that made this line
     }
     atTurnEnd();
 }
@@ -182,19 +183,18 @@ void TransferRun::atTurnEnd()
 
 void TransferRun::flushLines()
 {
-    if (!outbox.isEmpty() && commandSocket.state() == EventSocket::Connected) {
-        // Taken out first: a handler that runs while they are sent may add lines, which must
-        // go out after these, not be dropped with them.
-        const QByteArray lines = std::exchange(outbox, {});
-        outboxLines = 0;
-        commandSocket.send(lines);
-        commandSocket.flush();
-    }
-    // Every offer is answered: a peer that sends offers and never reads the answers would
-    // have them pile up here without end.
-    if (!flushing && commandSocket.bytesToWrite() > limits.maxUnsent)
-        fail(QStringLiteral("*** Error : The %1 does not read the command connection of the run of files")
-                 .arg(sending() ? QStringLiteral("receiver") : QStringLiteral("sender")));
+    if (flushing || outbox.isEmpty() || commandSocket.state() != EventSocket::Connected)
+        return;
+    // Taken out first: a handler that runs while they are sent may add lines, which must go
+    // out after these, not be dropped with them.
+    const QByteArray lines = std::exchange(outbox, {});
+    outboxLines = 0;
+    // Sending may report what happened on the connection (lines that came, a close, an
+    // error): those are taken once this is over, never inside the handler that sent.
+    flushing = true;
+    commandSocket.send(lines);
+    commandSocket.flush();
+    flushing = false;
 }
 
 void TransferRun::progressed()
