@@ -129,7 +129,8 @@ bool TargetFile::open(QFile& file, const Request& request, QString& problem, Fol
         ::close(raw);
         return failAt(file.errorString());
     }
-    if (!file.seek(resumeOffset)) {
+    // A descriptor just opened stands at byte 0.
+    if (resumeOffset != 0 && !file.seek(resumeOffset)) {
         file.close();
         return failAt(file.errorString());
     }

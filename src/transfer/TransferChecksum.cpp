@@ -1,8 +1,15 @@
 #include "transfer/TransferChecksum.h"
 
 TransferChecksum::TransferChecksum(QObject* parent) : QObject(parent)
+{}
+
+void TransferChecksum::startHasher(const QString& path, qint64 length)
 {
-    connect(&hasher, &FileHasher::done, this, &TransferChecksum::done);
+    if (!hasher) {
+        hasher = std::make_unique<FileHasher>();
+        connect(hasher.get(), &FileHasher::done, this, &TransferChecksum::done);
+    }
+    hasher->start(path, length);
 }
 
 void TransferChecksum::startSending(qint64 from, const QString& path, qint64 size)
@@ -10,7 +17,7 @@ void TransferChecksum::startSending(qint64 from, const QString& path, qint64 siz
     if (from == 0)
         stream = std::make_unique<StreamChecksum>();
     else
-        hasher.start(path, size);
+        startHasher(path, size);
 }
 
 void TransferChecksum::startReceiving(qint64 from, int handle)
@@ -21,8 +28,8 @@ void TransferChecksum::startReceiving(qint64 from, int handle)
     }
     // A resumed file: what is on disk, read through a descriptor of its own on the worker,
     // trailing the writes.
-    hasher.start(QStringLiteral("/proc/self/fd/%1").arg(handle));
-    hasher.extend(from);
+    startHasher(QStringLiteral("/proc/self/fd/%1").arg(handle), -1);
+    hasher->extend(from);
 }
 
 void TransferChecksum::add(const char* data, qint64 n)

@@ -22,11 +22,23 @@ public:
     // Bytes that went out or were written, in order (taken only when fromBlocks()).
     void add(const char* data, qint64 n);
     // Receiver: the file read on the worker holds its bytes up to `limit`.
-    void extend(qint64 limit) { hasher.extend(limit); }
+    void extend(qint64 limit)
+    {
+        if (hasher)
+            hasher->extend(limit);
+    }
     // The file ends at `length`: the worker's done() follows once it has read that far.
-    void finish(qint64 length) { hasher.finish(length); }
+    void finish(qint64 length)
+    {
+        if (hasher)
+            hasher->finish(length);
+    }
     // Forgets the worker's job.
-    void stop() { hasher.stop(); }
+    void stop()
+    {
+        if (hasher)
+            hasher->stop();
+    }
 
     // The checksum is taken from the blocks (not read from the file).
     bool fromBlocks() const { return stream != nullptr; }
@@ -44,6 +56,9 @@ Q_SIGNALS:
     void done(const QString& checksum, const QString& problem);
 
 private:
-    FileHasher hasher;
+    // Made only for a file read from disk: most files are taken from their blocks, and a
+    // hasher holds a thread object.
+    std::unique_ptr<FileHasher> hasher;
+    void startHasher(const QString& path, qint64 length);
     std::unique_ptr<StreamChecksum> stream;
 };

@@ -14,6 +14,42 @@
 #include <QPointer>
 #include <QRandomGenerator>
 
+#include <sys/stat.h>
+
+namespace {
+
+// What is at one path.
+struct TargetEntry {
+    QString path;
+    bool present = false; // something is there, a link (even a broken one) included
+    bool link = false;
+    bool folder = false; // where a link leads
+    bool file = false;
+    qint64 size = 0;
+};
+
+// One look at `path`: a link is followed for its kind and size. Two system calls at most,
+// where several QFileInfo questions would make one each.
+TargetEntry lookAt(const QString& path)
+{
+    TargetEntry e;
+    e.path = path;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0)
+        return e;
+    e.present = true;
+    e.link = S_ISLNK(st.st_mode);
+    if (e.link && ::stat(name.constData(), &st) != 0)
+        return e; // a broken link: neither file nor folder
+    e.folder = S_ISDIR(st.st_mode);
+    e.file = S_ISREG(st.st_mode);
+    e.size = st.st_size;
+    return e;
+}
+
+} // namespace
+
 // One offer while it is being decided.
 struct TransferManager::PendingOffer {
     enum Phase { WaitingBusy, AskingAccept, AskingExists, Checking, Done };
@@ -36,11 +72,15 @@ struct TransferManager::PendingOffer {
     bool differs = false;    // a file of the offered size is here, with other content
     bool opensRun = false;   // announced with "frun"
     quint64 run = 0;         // the offer's number in the open run of files (0: a single offer)
+    // What is at the target when the offer was decided, for the acceptance that follows in
+    // the same turn (looked at again after a question or a checksum comparison).
+    TargetEntry target;
 };
 
 namespace {
 
 const QString kVerify = QStringLiteral("verify");
+
 const QString kRun = QStringLiteral("run");
 
 } // namespace
@@ -494,17 +534,18 @@ void TransferManager::decide()
     state.transferBusy = true;
 
     const QString root = FileSystem::withTrailingSlash(state.options.downloadFolder);
-    const QFileInfo quick(root + o.parts.join('/'));
-    if (quick.isFile() && quick.size() == o.size && TransferRules::staysInside(root, quick.filePath())) {
+    o.target = lookAt(root + o.parts.join('/'));
+    if (o.target.file && o.target.size == o.size && TransferRules::staysInside(root, o.target.path)) {
         if (!session.shares(kVerify)) {
             answerHaveFile();
             return;
         }
         // The same size is not yet the same file: the checksums decide.
-        compareWithSender(quick.filePath(), o.size, [this](bool same) {
+        compareWithSender(o.target.path, o.size, [this](bool same) {
             if (same)
                 return answerHaveFile();
             pendingOffer->differs = true;
+            pendingOffer->target = {}; // looked at again once accepted
             askAccept();
         });
         return;
@@ -519,6 +560,7 @@ void TransferManager::askAccept()
         afterAccept();
         return;
     }
+    o.target = {}; // the target may change while the question waits
     Prompts::AcceptRequest request;
     request.fileName = o.parts.last();
     request.sizeText = o.sizeText;
@@ -607,27 +649,31 @@ void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
     QString dir = state.options.downloadFolder;
-    if (!FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
+    // In a run the download folder is looked at once, not for every file.
+    const bool seen = o.run && runFolders.contains(dir);
+    if (!seen && !FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
         dir = QDir(state.programFolder).filePath(QStringLiteral("download"));
         state.options.downloadFolder = dir;
         FileSystem::makePath(dir);
     }
+    if (o.run && !seen && runFolders.size() < 4096)
+        runFolders.insert(dir);
     o.root = FileSystem::withTrailingSlash(dir);
     QString folder;
     if (!checkFolders(folder))
         return;
     o.folder = folder;
     const QString target = folder + o.parts.last();
-    const QFileInfo info(target);
-    if (info.exists() || info.isSymLink()) {
+    const TargetEntry there = o.target.path == target ? std::exchange(o.target, {}) : lookAt(target);
+    if (there.present) {
         if (!TransferRules::staysInside(o.root, target))
             return refuse(QStringLiteral("Canceled"),
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is a link that leads out of %3")
                               .arg(o.wire, target, o.root));
-        if (info.isDir())
+        if (there.folder)
             return refuse(QStringLiteral("Canceled"),
                           QStringLiteral("*** Error : Refused File \"%1\" - %2 is a folder").arg(o.wire, target));
-        if (info.size() == o.size && !o.differs) {
+        if (there.size == o.size && !o.differs) {
             if (!session.shares(kVerify))
                 return answerHaveFile();
             return compareWithSender(target, o.size, [this](bool same) {
