@@ -63,10 +63,10 @@ public:
     }
     // The bounds of the next runs (tests shorten them).
     int runIdleMs = 3000;
-    int runWindow = 64;
+    int runWindow = 128;
     // Offers of a run decided in one turn of the event loop: their answers go out while the
     // next ones are decided, so that the sender sends their bytes meanwhile.
-    int runAnswersPerTurn = 16;
+    int runAnswersPerTurn = 32;
     // After the login ended, how long a run of ours still takes the answers its peer sent
     // on the run's own connection before leaving.
     int runGoneMs = 2000;

@@ -35,8 +35,8 @@ public:
         int quietMs = 60000;               // nothing moved while something was awaited: the run ends
         int idleMs = 3000;                 // sender: nothing left to offer this long, the run closes
         int viewMs = 250;                  // at most one viewChanged() per this many ms
-        int window = 64;                   // sender: offers out and not yet ended
-        int linesPerWrite = 16;            // lines that go out at once, before the turn ends
+        int window = 128;                  // sender: offers out and not yet ended
+        int linesPerWrite = 32;            // lines that go out at once, before the turn ends
         int maxLine = 65536;               // the longest command line read
         qint64 piece = qint64{256} * 1024; // bytes handed to the data connection at a time
         // Our lines the peer has not taken: more end the run (a peer that never reads).
