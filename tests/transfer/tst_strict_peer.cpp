@@ -123,6 +123,8 @@ private Q_SLOTS:
         // An impossible resume is not offered again; a receiver that leaves without an answer is.
         QTest::newRow("resume beyond the file") << Case{"beyond", 5000, "", kStopped};
         QTest::newRow("no answer, receiver leaves") << Case{"leaves", 5000, "", "Incomplete : f.bin"};
+        // A receiver that reads nothing more is left after the bound, and told so.
+        QTest::newRow("receiver stops reading") << Case{"stalls", 32 << 20, "", "Incomplete : f.bin"};
     }
     void send()
     {
@@ -130,11 +132,18 @@ private Q_SLOTS:
         const auto& [how, size, error, outcome] = row;
         StrictPeer l;
         l.me.peer->transfers().timeouts.offsetWaitMs = 300;
+        const bool stalls = how == "stalls";
+        if (stalls)
+            l.me.peer->transfers().timeouts.blockMs = 400;
         QVERIFY(l.start());
         QSignalSpy backs(&l.me.peer->transfers(), &TransferManager::putBack);
         const QByteArray bytes = randomBytes(size, 9);
         QTcpServer dataPort;
         QVERIFY(dataPort.listen(QHostAddress::LocalHost, l.port + 2));
+        if (stalls) { // a small receive buffer, inherited by the accepted connection
+            const int small = 65536;
+            ::setsockopt(static_cast<int>(dataPort.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        }
         Chunked cmd, data, stranger;
         QVERIFY(l.me.peer->transfers().offerFile(l.sendPath("f.bin", bytes), "f.bin"));
         const char* block = size >= 32768 ? "32768" : "512";
@@ -163,7 +172,16 @@ private Q_SLOTS:
         } else if (how != "stranger") {
             cmd.s->write("ACCE_TRAN");
         }
-        if (!noData) {
+        QTimer reader;
+        if (stalls) {
+            // The first MiB is read, then nothing.
+            QTRY_VERIFY_WITH_TIMEOUT(dataPort.hasPendingConnections(), 5000);
+            data.s = dataPort.nextPendingConnection();
+            data.s->setReadBufferSize(4096);
+            QObject::connect(&reader, &QTimer::timeout,
+                             [&] { data.all += data.s->read(data.all.size() < (1 << 20) ? 4096 : 0); });
+            reader.start(1);
+        } else if (!noData) {
             QTRY_VERIFY_WITH_TIMEOUT(dataPort.hasPendingConnections(), 5000);
             data.attach(dataPort.nextPendingConnection());
         }
@@ -181,7 +199,7 @@ private Q_SLOTS:
             else
                 stranger.connectTo(l.port + 1);
         }
-        if (how == "empty" || how == "resume") {
+        if (how == "empty" || how == "resume" || stalls) {
             QTRY_VERIFY_WITH_TIMEOUT(cmd.chunks.contains("END_TRANS"), 5000);
             cmd.s->disconnectFromHost();
         }
