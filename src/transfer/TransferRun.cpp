@@ -925,7 +925,8 @@ bool ReceivingRun::holds(const QString& path) const
 {
     // Asked for every offer: compared in place rather than joined.
     auto is = [&](const QString& folder, const QString& name) {
-        return path.size() == folder.size() + name.size() && path.startsWith(folder) && path.endsWith(name);
+        // The names of a run's files mostly differ and their folders mostly do not: the name first.
+        return path.size() == folder.size() + name.size() && path.endsWith(name) && path.startsWith(folder);
     };
     for (const auto& f : files)
         if (is(f->folder, f->name) || is(f->request.folder, f->request.name))
