@@ -58,7 +58,7 @@ struct TransferManager::PendingOffer {
     QString sizeText;
     qint64 size = 0;
     qint64 block = 512;
-    QString host;
+    QString host; // where a single offer's transfer connects (a run has its connections)
     quint16 port = 0;
     QString root;   // the download folder the name is placed below
     QString folder; // the target folder, ending in "/"
@@ -473,7 +473,6 @@ void TransferManager::decideRunOffers()
         offer->size = offered.size;
         offer->sizeText = QString::number(offered.size);
         offer->block = offered.block;
-        offer->host = session.controlSocket.remoteHostIP();
         offer->run = offered.number;
         offer->serial = ++nextSerial;
         offer->answerBy = QDeadlineTimer(timeouts.acceptMs);
