@@ -4,6 +4,7 @@
 #include "session/Session.h"
 #include "transfer/TransferManager.h"
 #include "transfer/TransferRules.h"
+#include "transfer/TransferRun.h"
 #include "util/FileSystem.h"
 
 #include <QCollator>
@@ -479,19 +480,25 @@ bool FileQueue::offerHead()
         expandFolder(head.path, head.name);
         return false;
     }
-    if (!QFileInfo::exists(head.path)) {
+    // A run of files open to the peer finds a file gone when it opens it, and skips it with
+    // the same line: the look is spared for each of its thousands of files.
+    const TransferRun* run = transfers.currentRun();
+    if ((!run || !run->sending() || run->isFinished()) && !QFileInfo::exists(head.path)) {
         ++endedCount; // gone since it was queued: nothing to send, but the user is told
         noteSkipped(head.path, QStringLiteral("it no longer exists"));
         return true;
     }
     flying.append({head, false});
     if (!transfers.offerFile(head.path, head.name)) {
-        // Nothing went out and nothing ended: it waits at the front for the next tick.
-        const qsizetype at = flyingIndex(head.path, head.name);
-        if (at >= 0) {
-            flying.removeAt(at);
-            add(head.path, head.name, true);
-        }
+        // Nothing went out: it waits at the front for the next tick, unless it ended already
+        // (it could not be read, or is gone) and the next entry may go. Its end took it out
+        // of `flying`, where the same file may still fly under another name.
+        const bool ended =
+            flying.isEmpty() || flying.last().entry.path != head.path || flying.last().entry.name != head.name;
+        if (ended)
+            return true;
+        flying.removeLast();
+        add(head.path, head.name, true);
         return false;
     }
     return true;

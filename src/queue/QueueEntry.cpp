@@ -1,6 +1,9 @@
 #include "queue/QueueEntry.h"
 
+#include <QHashFunctions>
+
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -18,14 +21,18 @@ bool sameJoined(QStringView a1, QStringView a2, QStringView b1, QStringView b2)
     return b1.startsWith(a1) && b1.sliced(a1.size()) == a2.first(over) && a2.sliced(over) == b2;
 }
 
-// FNV-1a over UTF-16 units, so that a text hashes the same however it is cut.
-size_t hashOn(size_t h, QStringView text)
+// The hash of head + leaf as one text, without joining them on the heap: the same however
+// the text is cut, and with Qt's own hash, which takes many characters at a time.
+size_t hashJoined(QStringView head, QStringView leaf, size_t seed)
 {
-    for (const QChar c : text) {
-        h ^= c.unicode();
-        h *= 1099511628211ULL;
-    }
-    return h;
+    constexpr qsizetype kOnStack = 512;
+    const qsizetype n = head.size() + leaf.size();
+    if (n > kOnStack)
+        return qHash(head.toString().append(leaf), seed);
+    std::array<char16_t, kOnStack> text; // only its first n are hashed
+    std::copy(head.utf16(), head.utf16() + head.size(), text.data());
+    std::copy(leaf.utf16(), leaf.utf16() + leaf.size(), text.data() + head.size());
+    return qHash(QStringView(text.data(), n), seed);
 }
 
 } // namespace
@@ -45,14 +52,5 @@ bool operator==(const QueueEntry& a, const QueueEntry& b)
 
 size_t qHash(const QueueEntry& e, size_t seed)
 {
-    // The name, the path's length and the path's first characters (which tell apart folders
-    // of one name picked from different places, such as one "home" in each dated backup): the
-    // rest of the path mostly repeats the name, and hashing it all would double the time.
-    constexpr qsizetype kPathStart = 64;
-    size_t h = 14695981039346656037ULL ^ seed;
-    h = (h ^ static_cast<size_t>(e.head->path.size() + e.leaf.size())) * 1099511628211ULL;
-    const QStringView headPath = QStringView(e.head->path).first(std::min(kPathStart, e.head->path.size()));
-    h = hashOn(h, headPath);
-    h = hashOn(h, QStringView(e.leaf).first(std::min(kPathStart - headPath.size(), e.leaf.size())));
-    return hashOn(hashOn(h, e.head->name), e.leaf);
+    return hashJoined(e.head->name, e.leaf, hashJoined(e.head->path, e.leaf, seed));
 }

@@ -10,6 +10,8 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 
 using RunLines::fieldsOf;
 using RunLines::parseNumber;
@@ -353,6 +355,18 @@ void TransferRun::writeOutcome(const QString& name, qint64 fileSize, TransferEnd
 
 // ==== sending ====
 
+namespace {
+
+// Appends the decimal digits of n.
+void appendNumber(QByteArray& line, qint64 n)
+{
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
+    line.append(digits.data(), end - digits.data());
+}
+
+} // namespace
+
 struct SendingRun::File {
     enum class Stage {
         Offered,  // "OFFER" is out, no answer yet
@@ -367,8 +381,13 @@ struct SendingRun::File {
     qint64 done = 0; // bytes handed over (the resume offset included)
     qint64 from = 0; // where they started
     Stage stage = Stage::Offered;
-    QFile file;
+    FileSystem::RegularFile file;
+    // Between peers that share "verify": a file sent from byte 0 has its checksum taken from
+    // the bytes as they go (stream); a resumed one has it read on a worker (sum).
+    std::unique_ptr<StreamChecksum> stream;
     std::unique_ptr<TransferChecksum> sum;
+    QByteArray own; // our checksum once known; empty when it could not be computed
+    bool ownKnown = false;
     bool sumOut = false; // "SENT" went out
 };
 
@@ -403,10 +422,16 @@ bool SendingRun::offer(const QString& path, const QString& wire, const QString& 
 {
     auto f = std::make_unique<File>();
     QString problem;
-    // Unbuffered: each piece is read straight into the piece going out.
-    if (!FileSystem::openRegularFile(f->file, path, QIODevice::Unbuffered, problem)) {
-        state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
-                      LineKind::Error);
+    // Each piece is read straight into the piece going out.
+    if (!f->file.open(path, problem)) {
+        // The queue does not look whether a file is still there before a run offers it: the
+        // open tells, and a file that is gone is skipped as the queue would have skipped it.
+        if (!QFileInfo::exists(path))
+            state.addText(QStringLiteral("*** Skipped : ") + path + QStringLiteral(" - it no longer exists"),
+                          LineKind::Status);
+        else
+            state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
+                          LineKind::Error);
         TransferOutcome o;
         o.sending = true;
         o.name = wire;
@@ -421,9 +446,19 @@ bool SendingRun::offer(const QString& path, const QString& wire, const QString& 
     f->path = path;
     f->queuedName = queuedName;
     f->size = f->file.size();
-    sendLine(QByteArrayLiteral("OFFER ") + numberText(f->number) + ' '
-             + TransferRules::offerBlockField(f->size).toLatin1() + ' ' + QByteArray::number(f->size) + ' '
-             + wire.toUtf8());
+    // One buffer for the whole line: a run offers thousands of files a second.
+    QByteArray line;
+    line.reserve(64 + wire.size() * 3);
+    line.append("OFFER ");
+    appendNumber(line, static_cast<qint64>(f->number));
+    line.append(' ');
+    for (const QChar c : TransferRules::offerBlockField(f->size)) // digits only
+        line.append(static_cast<char>(c.unicode()));
+    line.append(' ');
+    appendNumber(line, f->size);
+    line.append(' ');
+    line.append(wire.toUtf8());
+    sendLine(line);
     files.push_back(std::move(f));
     idleTimer.stop();
     progressed();
@@ -516,22 +551,24 @@ void SendingRun::receiveAccept(File& f, const QByteArray& offset)
     }
     f.stage = File::Stage::Accepted;
     f.done = f.from = at;
-    if (at > 0 && !f.file.seek(at)) { // a file just opened is at its start
-        state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
-                          + f.file.errorString(),
+    QString problem;
+    if (at > 0 && !f.file.seek(at, problem)) { // a file just opened is at its start
+        state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ") + problem,
                       LineKind::Error);
         abortWith(f);
         return;
     }
-    if (setup.verify && f.size > 0) {
+    if (setup.verify && f.size > 0 && at == 0) {
+        f.stream = std::make_unique<StreamChecksum>();
+    } else if (setup.verify && f.size > 0) {
         f.sum = std::make_unique<TransferChecksum>();
         const quint64 n = f.number;
         connect(f.sum.get(), &TransferChecksum::done, this, [this, n](const QString& sum, const QString& problem) {
             File* g = numbered(files, n);
             if (!g || closed)
                 return;
-            g->sum->own = sum;
-            g->sum->ownKnown = true;
+            g->own = sum.toLatin1();
+            g->ownKnown = true;
             if (sum.isEmpty())
                 state.addText(QStringLiteral("*** Error : Cannot check %1 - %2").arg(g->wire, problem),
                               LineKind::Error);
@@ -601,21 +638,20 @@ bool SendingRun::readInto(File& f, qint64 n)
 {
     const qsizetype at = piece.size();
     piece.resize(at + n);
-    const qint64 got = f.file.read(piece.data() + at, n);
+    QString problem;
+    const qint64 got = f.file.read(piece.data() + at, n, problem);
     if (got != n) {
         piece.resize(at);
         state.addText(QStringLiteral("*** Error : Cannot read ") + f.path + QStringLiteral(" - ")
-                          + (got < 0 || f.file.error() != QFileDevice::NoError
-                                 ? f.file.errorString()
-                                 : QStringLiteral("the file became shorter")),
+                          + (got < 0 ? problem : QStringLiteral("the file became shorter")),
                       LineKind::Error);
         // The receiver waits for bytes that will not come: the run ends at once (nothing more
         // goes out on the data connection), this file for good.
         abortWith(f);
         return false;
     }
-    if (f.sum && f.sum->fromBlocks())
-        f.sum->add(piece.constData() + at, n);
+    if (f.stream)
+        f.stream->add(piece.constData() + at, n);
     f.done += n;
     moved += n;
     currentName = f.wire;
@@ -639,20 +675,25 @@ void SendingRun::fileSent(File& f)
     currentName = f.wire;
     currentSize = f.size;
     currentDone = f.size;
-    if (f.sum && f.sum->fromBlocks()) {
-        f.sum->own = f.sum->blocksResult();
-        f.sum->ownKnown = true;
+    if (f.stream) {
+        f.own = f.stream->result().toLatin1();
+        f.ownKnown = true;
+        f.stream.reset();
     }
-    if (!f.sum || f.sum->ownKnown)
+    if (!f.sum || f.ownKnown)
         sendSum(f);
 }
 
 void SendingRun::sendSum(File& f)
 {
     f.sumOut = true;
-    const QString sum = f.sum ? f.sum->own : QString();
-    sendLine(QByteArrayLiteral("SENT ") + numberText(f.number) + ' '
-             + (sum.isEmpty() ? QByteArrayLiteral("-") : sum.toLatin1()));
+    QByteArray line;
+    line.reserve(64);
+    line.append("SENT ");
+    appendNumber(line, static_cast<qint64>(f.number));
+    line.append(' ');
+    line.append(f.own.isEmpty() ? QByteArrayLiteral("-") : f.own);
+    sendLine(line);
 }
 
 void SendingRun::finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue)

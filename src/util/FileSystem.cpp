@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace FileSystem {
 
@@ -76,6 +77,65 @@ bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra
         return false;
     }
     return true;
+}
+
+bool RegularFile::open(const QString& path, QString& problem)
+{
+    close();
+    const int handle = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (handle < 0) {
+        problem = qt_error_string(errno);
+        return false;
+    }
+    struct stat st = {};
+    if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder")
+                                      : QStringLiteral("not a regular file (") + kindOf(st.st_mode) + ')';
+        ::close(handle);
+        return false;
+    }
+    // O_NONBLOCK stays: reading a regular file does not wait for a writer, and the rare file
+    // system that answers EAGAIN has it taken off then (read()).
+    fd = handle;
+    length = st.st_size;
+    return true;
+}
+
+bool RegularFile::seek(qint64 at, QString& problem)
+{
+    if (::lseek(fd, static_cast<off_t>(at), SEEK_SET) < 0) {
+        problem = qt_error_string(errno);
+        return false;
+    }
+    return true;
+}
+
+qint64 RegularFile::read(char* data, qint64 n, QString& problem)
+{
+    qint64 got = 0;
+    bool waited = false;
+    while (got < n) {
+        const ssize_t r = ::read(fd, data + got, static_cast<size_t>(n - got));
+        if (r > 0) {
+            got += r;
+        } else if (r == 0) {
+            break; // the end of the file
+        } else if (errno == EAGAIN && !std::exchange(waited, true)) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        } else if (errno != EINTR) {
+            problem = qt_error_string(errno);
+            return -1;
+        }
+    }
+    return got;
+}
+
+void RegularFile::close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    length = 0;
 }
 
 } // namespace FileSystem

@@ -20,4 +20,31 @@ QString specialKind(const QString& path);
 // regular file. False with `problem` set otherwise ("not a regular file (a named pipe)").
 bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra, QString& problem);
 
+// A regular file open for reading through its bare descriptor: opening it costs one open and
+// one status call, reading one call per piece. Closed when it goes.
+class RegularFile {
+public:
+    RegularFile() = default;
+    ~RegularFile() { close(); }
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+
+    // Opens as openRegularFile does (never waiting, regular files only, the same problem
+    // texts); a file open before is closed first.
+    bool open(const QString& path, QString& problem);
+    bool isOpen() const { return fd >= 0; }
+    // The size when it was opened.
+    qint64 size() const { return length; }
+    // Moves to byte `at` (a file just opened is at its start).
+    bool seek(qint64 at, QString& problem);
+    // Reads until `n` bytes, the end of the file or an error: the bytes read, or -1 with
+    // `problem` set.
+    qint64 read(char* data, qint64 n, QString& problem);
+    void close();
+
+private:
+    int fd = -1;
+    qint64 length = 0;
+};
+
 } // namespace FileSystem

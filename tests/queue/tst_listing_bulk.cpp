@@ -44,6 +44,10 @@ private Q_SLOTS:
         QTest::newRow("long, same") << deep << "home/x" << deep << "home/x" << true;
         QTest::newRow("long, other day") << deep << "home/x" << QString(deep).replace("-01/", "-02/") << "home/x"
                                          << false;
+        const QString deeper = QStringLiteral("/backup/2024-01-01/") + QString(600, 'p') + QStringLiteral("/home/x");
+        QTest::newRow("very long, same") << deeper << "home/x" << deeper << "home/x" << true;
+        QTest::newRow("very long, other day")
+            << deeper << "home/x" << QString(deeper).replace("-01/", "-02/") << "home/x" << false;
         QTest::newRow("text moved from path to name") << "/d/ab"
                                                       << "b"
                                                       << "/d/a"

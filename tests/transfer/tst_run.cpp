@@ -131,7 +131,8 @@ private Q_SLOTS:
     }
 
     // In the middle of a run: an existing file asked about, a file declined, a file whose
-    // checksums differ. Only that file is affected; the rest of the run goes on.
+    // checksums differ, a file removed after it was queued. Only that file is affected; the
+    // rest of the run goes on.
     void middle_data()
     {
         QTest::addColumn<QString>("how");
@@ -146,6 +147,9 @@ private Q_SLOTS:
         QTest::newRow("checksums differ") << "flip"
                                           << "*** File Transfer Stopped By Error : run\\f0020.bin"
                                           << "*** File Transfer Stopped By Error : f0020.bin";
+        QTest::newRow("removed after it was queued") << "gone"
+                                                     << ""
+                                                     << "";
     }
     void middle()
     {
@@ -174,11 +178,17 @@ private Q_SLOTS:
                 p.b.peer->transfers().testFlipReceivedByte = 1000;
 #endif
         });
+        if (how == "gone") // once the run is open, before the middle file is offered
+            QObject::connect(&p.a.peer->transfers(), &TransferManager::runStarted,
+                             [&] { QVERIFY(QFile::remove(p.srcPath(f.names[k]))); });
         QVERIFY(p.connect());
         p.queueFolder();
         QTRY_VERIFY_WITH_TIMEOUT(p.list.remaining() == 0 && p.list.ended() == n, 60000);
+        if (how == "gone")
+            QCOMPARE(p.a.rec->lines.filter("f0020"),
+                     QStringList{"*** Skipped : " + p.srcPath(f.names[k]) + " - it no longer exists"});
         for (int i = 0; i < n; ++i) {
-            const bool declined = how == "decline" && i == k;
+            const bool declined = (how == "decline" || how == "gone") && i == k;
             QCOMPARE(p.a.rec->count(complete(wire(f.names[i]), f.sizes[i])), declined ? 0 : 1);
             QCOMPARE(p.b.rec->count(complete(base(f.names[i]), f.sizes[i])), declined ? 0 : 1);
             QCOMPARE(readFile(p.downPath(f.names[i])), declined ? "<missing>" : readFile(p.srcPath(f.names[i])));
@@ -186,7 +196,7 @@ private Q_SLOTS:
         QCOMPARE(otherOutcomes(p.a.rec->lines), senderLine.isEmpty() ? QStringList() : QStringList{senderLine});
         QCOMPARE(otherOutcomes(p.b.rec->lines), receiverLine.isEmpty() ? QStringList() : QStringList{receiverLine});
         QCOMPARE(p.askB->existsNames, how == "exists" ? QStringList{base(f.names[k])} : QStringList());
-        QCOMPARE(p.list.completed(), how == "decline" ? n - 1 : n);
+        QCOMPARE(p.list.completed(), how == "decline" || how == "gone" ? n - 1 : n);
         if (how != "flip") // offered again after its error: in a run of its own once the queue ran empty
             QCOMPARE(p.runsA.size(), 1);
         else
