@@ -489,23 +489,26 @@ bool FileQueue::offerHead()
         return true;
     }
     flying.append({head, false});
-    if (!transfers.offerFile(head.path, head.name)) {
-        // Nothing went out: it waits at the front for the next tick, unless it ended already
-        // (it could not be read, or is gone) and the next entry may go. Its end took it out
-        // of `flying`, where the same file may still fly under another name.
-        const bool ended =
-            flying.isEmpty() || flying.last().entry.path != head.path || flying.last().entry.name != head.name;
-        if (ended)
-            return true;
-        flying.removeLast();
-        add(head.path, head.name, true);
-        return false;
-    }
-    return true;
+    offering = true;
+    offeredEnded = offeredPutBack = false;
+    const bool offered = transfers.offerFile(head.path, head.name);
+    offering = false;
+    if (offered)
+        return true;
+    // It ended already (it could not be read, or is gone): the next entry may go, unless it
+    // was put back to be tried again, which waits for the next tick.
+    if (offeredEnded)
+        return !offeredPutBack;
+    // Nothing went out and nothing ended: it waits at the front for the next tick.
+    flying.removeLast();
+    add(head.path, head.name, true);
+    return false;
 }
 
 qsizetype FileQueue::flyingIndex(const QString& path, const QString& name) const
 {
+    if (offering && !flying.isEmpty() && flying.last().entry.path == path && flying.last().entry.name == name)
+        return flying.size() - 1;
     // The same file may fly under two names (alone and within its folder): the name decides
     // where it can, the path alone otherwise.
     qsizetype byPath = -1;
@@ -548,6 +551,10 @@ void FileQueue::onEnded(const TransferOutcome& outcome)
 {
     const qsizetype at = outcome.sending ? flyingIndex(outcome.path, outcome.queuedName) : -1;
     if (at >= 0) {
+        if (offering && at == flying.size() - 1) {
+            offeredEnded = true;
+            offeredPutBack = flying[at].putBack;
+        }
         const Flying done = flying.takeAt(at);
         if (!done.putBack) {
             ++endedCount;

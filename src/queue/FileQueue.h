@@ -209,6 +209,11 @@ private:
     };
     QList<Flying> flying;
     qsizetype flyingIndex(const QString& path, const QString& name) const;
+    // The entry being offered by offerHead (the last one in `flying`): what ends or is put
+    // back while its offer is made is that entry, not an older one of the same file.
+    bool offering = false;
+    bool offeredEnded = false;   // it ended while being offered...
+    bool offeredPutBack = false; // ...put back at the front to be tried again
     // One offer from the head of the queue; false when it has to wait.
     bool offerHead();
     QHash<QString, int> putBacks;

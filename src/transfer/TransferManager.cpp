@@ -228,7 +228,16 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     if (run) {
         // A run of files open to the peer takes the next offer, when it has room.
         SendingRun* r = sendingRun();
-        return r && r->canOffer() && r->offer(path, offeredName(path, name), name);
+        if (!r || !r->canOffer())
+            return false;
+        const qsizetype named = wireByPath.size();
+        if (r->offer(path, offeredName(path, name), name))
+            return true;
+        // Not offered (gone, or unreadable): a name it was given just now goes again, so
+        // that it cannot push another file's name to a numbered one.
+        if (wireByPath.size() > named)
+            forgetName(path, name);
+        return false;
     }
     const quint16 port = static_cast<quint16>(control + 1);
     const QString wire = offeredName(path, name);
@@ -262,9 +271,13 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
     // remembered apart. One file queued under two names (alone, then within its folder) is
     // two offers: each keeps the name its queue entry gives it.
     const bool utf8 = session.sendsUtf8();
-    const QString key = (utf8 ? QStringLiteral("u:") : QStringLiteral("a:")) + name + QChar(0) + path;
-    if (const auto known = wireByPath.constFind(key); known != wireByPath.cend())
-        return *known; // offered again (put back, resumed): the same name
+    // Nothing is remembered for most files: no key is made for them.
+    QString key;
+    if (!wireByPath.isEmpty()) {
+        key = nameKey(path, name);
+        if (const auto known = wireByPath.constFind(key); known != wireByPath.cend())
+            return *known; // offered again (put back, resumed): the same name
+    }
     bool replaced = false;
     QString plain = TransferRules::wireName(name, &replaced, utf8);
     // A name that kept every character always gives the same wire name and cannot be the
@@ -272,6 +285,8 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
     // otherwise hold them all).
     if (!replaced)
         return plain;
+    if (key.isEmpty())
+        key = nameKey(path, name);
     QString wire = plain;
     {
         // Replacement characters can make two files one ("日本.txt" and "中国.txt" both give
@@ -292,6 +307,19 @@ QString TransferManager::offeredName(const QString& path, const QString& name)
     if (!pathByWire.contains(wire))
         pathByWire.insert(wire, key);
     return wire;
+}
+
+QString TransferManager::nameKey(const QString& path, const QString& name) const
+{
+    return (session.sendsUtf8() ? QStringLiteral("u:") : QStringLiteral("a:")) + name + QChar(0) + path;
+}
+
+void TransferManager::forgetName(const QString& path, const QString& name)
+{
+    const QString key = nameKey(path, name);
+    const QString wire = wireByPath.take(key);
+    if (const auto holder = pathByWire.constFind(wire); holder != pathByWire.cend() && *holder == key)
+        pathByWire.erase(holder);
 }
 
 FileTransfer* TransferManager::startSending(const QString& name, const QString& path, const QString& hostIP,
@@ -648,15 +676,11 @@ void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
     QString dir = state.options.downloadFolder;
-    // In a run the download folder is looked at once, not for every file.
-    const bool seen = o.run && runFolders.contains(dir);
-    if (!seen && !FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
+    if (!FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
         dir = QDir(state.programFolder).filePath(QStringLiteral("download"));
         state.options.downloadFolder = dir;
         FileSystem::makePath(dir);
     }
-    if (o.run && !seen && runFolders.size() < 4096)
-        runFolders.insert(dir);
     o.root = FileSystem::withTrailingSlash(dir);
     QString folder;
     if (!checkFolders(folder))

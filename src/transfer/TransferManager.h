@@ -202,6 +202,9 @@ private:
     QTimer runGoneTimer;
     ChecksumExchange checksums;
     quint64 nextSerial = 0;
+    // The key of a file under its queued name in those memories, and forgetting its name.
+    QString nameKey(const QString& path, const QString& name) const;
+    void forgetName(const QString& path, const QString& name);
     QHash<QString, QString> wireByPath; // queued name and local path -> the wire name offered
     QHash<QString, QString> pathByWire; // wire name -> the first of those offered under it
 };
