@@ -53,20 +53,35 @@ QString specialKind(const QString& path)
     return kindOf(st.st_mode);
 }
 
-bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra, QString& problem)
+namespace {
+
+// Opens `path` for reading without ever waiting (a named pipe would wait for a writer) and
+// keeps it only when it is a regular file: its descriptor, still non-blocking, or -1 with
+// the problem.
+int openRegularDescriptor(const QString& path, struct stat& st, QString& problem)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         problem = qt_error_string(errno);
-        return false;
+        return -1;
     }
-    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         problem = S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder")
                                       : QStringLiteral("not a regular file (") + kindOf(st.st_mode) + ')';
         ::close(fd);
-        return false;
+        return -1;
     }
+    return fd;
+}
+
+} // namespace
+
+bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra, QString& problem)
+{
+    struct stat st = {};
+    const int fd = openRegularDescriptor(path, st, problem);
+    if (fd < 0)
+        return false;
     // A regular file: ordinary reads from here on.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     file.close();
@@ -82,18 +97,10 @@ bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra
 bool RegularFile::open(const QString& path, QString& problem)
 {
     close();
-    const int handle = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (handle < 0) {
-        problem = qt_error_string(errno);
-        return false;
-    }
     struct stat st = {};
-    if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
-        problem = S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder")
-                                      : QStringLiteral("not a regular file (") + kindOf(st.st_mode) + ')';
-        ::close(handle);
+    const int handle = openRegularDescriptor(path, st, problem);
+    if (handle < 0)
         return false;
-    }
     // O_NONBLOCK stays: reading a regular file does not wait for a writer, and the rare file
     // system that answers EAGAIN has it taken off then (read()).
     fd = handle;
