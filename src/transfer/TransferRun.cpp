@@ -10,8 +10,6 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 
 using RunLines::fieldsOf;
 using RunLines::parseNumber;
@@ -355,18 +353,6 @@ void TransferRun::writeOutcome(const QString& name, qint64 fileSize, TransferEnd
 
 // ==== sending ====
 
-namespace {
-
-// Appends the decimal digits of n.
-void appendNumber(QByteArray& line, qint64 n)
-{
-    std::array<char, 24> digits{};
-    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
-    line.append(digits.data(), end - digits.data());
-}
-
-} // namespace
-
 struct SendingRun::File {
     enum class Stage {
         Offered,  // "OFFER" is out, no answer yet
@@ -446,19 +432,9 @@ bool SendingRun::offer(const QString& path, const QString& wire, const QString& 
     f->path = path;
     f->queuedName = queuedName;
     f->size = f->file.size();
-    // One buffer for the whole line: a run offers thousands of files a second.
-    QByteArray line;
-    line.reserve(64 + wire.size() * 3);
-    line.append("OFFER ");
-    appendNumber(line, static_cast<qint64>(f->number));
-    line.append(' ');
-    for (const QChar c : TransferRules::offerBlockField(f->size)) // digits only
-        line.append(static_cast<char>(c.unicode()));
-    line.append(' ');
-    appendNumber(line, f->size);
-    line.append(' ');
-    line.append(wire.toUtf8());
-    sendLine(line);
+    sendLine(QByteArrayLiteral("OFFER ") + numberText(f->number) + ' '
+             + TransferRules::offerBlockField(f->size).toLatin1() + ' ' + QByteArray::number(f->size) + ' '
+             + wire.toUtf8());
     files.push_back(std::move(f));
     idleTimer.stop();
     progressed();
@@ -687,13 +663,8 @@ void SendingRun::fileSent(File& f)
 void SendingRun::sendSum(File& f)
 {
     f.sumOut = true;
-    QByteArray line;
-    line.reserve(64);
-    line.append("SENT ");
-    appendNumber(line, static_cast<qint64>(f.number));
-    line.append(' ');
-    line.append(f.own.isEmpty() ? QByteArrayLiteral("-") : f.own);
-    sendLine(line);
+    sendLine(QByteArrayLiteral("SENT ") + numberText(f.number) + ' '
+             + (f.own.isEmpty() ? QByteArrayLiteral("-") : f.own));
 }
 
 void SendingRun::finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue)
