@@ -38,7 +38,7 @@ QCollator listingCollator()
 // read, the listing is sorted by a merge sort a few runs per turn, and then queued in slices.
 struct FileQueue::Expansion {
     enum class Step { Reading, Sorting, Appending };
-    QDirIterator it;
+    FileSystem::FolderListing listing;
     QString folder;
     QString name;
     QString inside;
@@ -50,7 +50,7 @@ struct FileQueue::Expansion {
     qsizetype width = 0, from = 0;                  // its pass (length of the runs merged) and place
     qsizetype appended = 0;                         // entries of order queued so far
     std::shared_ptr<const QueueEntryHead> fileHead; // shared by the files of the listing
-    Expansion(const QString& dir) : it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) {}
+    explicit Expansion(const QString& dir) : listing(dir) {}
 
     // Sub-folders first, then files; each by name as the collator orders them, and names
     // equal that way by their characters, so the order is always the same.
@@ -623,14 +623,15 @@ void FileQueue::expandBatch()
         bool done = cancelRequested;
         QElapsedTimer clock;
         clock.start();
+        QString entryName;
+        auto kind = FileSystem::FolderListing::Kind::Other;
         for (int n = 0; n < dirBatch && !done && (n % 64 != 63 || clock.elapsed() < sliceMs); ++n) {
-            if (!x.it.hasNext()) {
+            if (!x.listing.next(entryName, kind)) {
                 done = true;
                 break;
             }
-            x.it.next();
             ++entriesRead;
-            readEntry(x.it.fileInfo());
+            readEntry(entryName, kind);
         }
         if (!cancelRequested)
             Q_EMIT filesAddedChanged(entriesRead);
@@ -664,18 +665,22 @@ void FileQueue::expandBatch()
     expandTimer.start();
 }
 
-void FileQueue::readEntry(const QFileInfo& f)
+void FileQueue::readEntry(const QString& entryName, FileSystem::FolderListing::Kind kind)
 {
     Expansion& x = *expansion;
-    const QString entryName = f.fileName();
-    // Each skipped link gets a line.
-    if (const char* why = f.isSymLink() ? linkSkipReason(f, x.inside) : nullptr) {
-        noteSkipped(f.filePath(), QLatin1String(why));
-        return;
+    bool folder = kind == FileSystem::FolderListing::Kind::Folder;
+    if (kind == FileSystem::FolderListing::Kind::Other) {
+        // A link, a special file, or an entry whose kind the listing did not give: a closer
+        // look. Each skipped link gets a line.
+        const QFileInfo f(x.folder + entryName);
+        if (const char* why = f.isSymLink() ? linkSkipReason(f, x.inside) : nullptr) {
+            noteSkipped(f.filePath(), QLatin1String(why));
+            return;
+        }
+        folder = f.isDir();
+        if (!folder && !f.isFile() && skipSpecial(f.filePath()))
+            return;
     }
-    bool folder = f.isDir();
-    if (!folder && !f.isFile() && skipSpecial(x.folder + entryName)) // a regular file needs no second look
-        return;
     x.found.append({entryName, folder});
     // The sort keys are made as the entries come, not all at once at the end.
     x.keys.push_back(x.collator.sortKey(entryName));

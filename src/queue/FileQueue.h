@@ -1,8 +1,8 @@
 #pragma once
 #include "queue/QueueEntry.h"
+#include "util/FileSystem.h"
 
 #include <QAbstractListModel>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
@@ -171,7 +171,7 @@ private:
     // Starts expanding a folder entry, or drops it (gone, unreadable, or led out of the
     // folder the user picked).
     void expandFolder(const QString& folderEntry, const QString& entryName);
-    void readEntry(const QFileInfo& file);
+    void readEntry(const QString& entryName, FileSystem::FolderListing::Kind kind);
     void expandBatch();
     // One slice of sorting the listing (true when it is sorted), and of queueing it.
     bool sortSlice();

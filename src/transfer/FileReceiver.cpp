@@ -168,7 +168,7 @@ bool FileReceiver::keep(qint64 n)
         buffer[setup.testFlipByteAt - done] = static_cast<char>(~buffer[setup.testFlipByteAt - done]);
 #endif
     QString why;
-    if (!TargetFile::writeAll(file, buffer.constData(), n, why)) {
+    if (!file.writeAll(buffer.constData(), n, why)) {
         fileError(QStringLiteral("Cannot write ") + filePath + fileName + QStringLiteral(" - ") + why);
         return false;
     }

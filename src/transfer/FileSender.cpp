@@ -37,8 +37,8 @@ FileSender::FileSender(PeerState& peerState, Session& sess, Prompts& p, const Se
 void FileSender::begin()
 {
     QString problem;
-    // Unbuffered: each piece is read straight into the piece going out.
-    if (!FileSystem::openRegularFile(file, filePath, QIODevice::Unbuffered, problem)) {
+    // Each piece is read straight into the piece going out.
+    if (!file.open(filePath, problem)) {
         state.addText(QStringLiteral("*** Error : Cannot read ") + filePath + QStringLiteral(" - ") + problem,
                       LineKind::Error);
         noRetry = true;
@@ -162,8 +162,9 @@ void FileSender::onDataConnected()
     if (!isIn(Phase::Sending))
         return;
     windowVisible = true;
-    if (!file.seek(done)) {
-        fileError(QStringLiteral("Cannot read ") + filePath + QStringLiteral(" - ") + file.errorString());
+    QString problem;
+    if (!file.seek(done, problem)) {
+        fileError(QStringLiteral("Cannot read ") + filePath + QStringLiteral(" - ") + problem);
         return;
     }
     startCounting();
@@ -205,11 +206,11 @@ bool FileSender::sendOneBlock()
     // The socket keeps a reference to the piece until it has left; by then the piece is
     // ours alone again, and resizing it allocates nothing.
     block.resize(n);
-    const qint64 got = file.read(block.data(), n);
+    QString problem;
+    const qint64 got = file.read(block.data(), n, problem);
     if (got != n) {
         fileError(QStringLiteral("Cannot read ") + filePath + QStringLiteral(" - ")
-                  + (got < 0 || file.error() != QFileDevice::NoError ? file.errorString()
-                                                                     : QStringLiteral("the file became shorter")));
+                  + (got < 0 ? problem : QStringLiteral("the file became shorter")));
         return false;
     }
     done += n;

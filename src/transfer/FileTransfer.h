@@ -6,8 +6,8 @@
 #include "transfer/Prompts.h"
 #include "transfer/TransferActivity.h"
 #include "transfer/TransferChecksum.h"
+#include "util/FileSystem.h"
 
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -284,7 +284,7 @@ protected:
     EventSocket dataSocket;    // the file's bytes
     bool streamTaken = false;  // the listener has handed over its one connection
     CommandReader reader;
-    QFile file;
+    FileSystem::RegularFile file;
     TransferChecksum checksum;
     std::unique_ptr<TokenGate> gate; // with a token: where connections to our port wait
 

@@ -80,7 +80,7 @@ void TargetFile::FolderCache::forget()
     folder.clear();
 }
 
-bool TargetFile::open(QFile& file, const Request& request, QString& problem, FolderCache* cache)
+bool TargetFile::open(FileSystem::RegularFile& file, const Request& request, QString& problem, FolderCache* cache)
 {
     const QString root = request.root.isEmpty() ? request.folder : request.root;
     QString at = request.folder.startsWith(root) ? root : request.folder;
@@ -121,19 +121,7 @@ bool TargetFile::open(QFile& file, const Request& request, QString& problem, Fol
     const int raw = openTarget(dirFd, request, target, why);
     if (raw < 0)
         return failAt(why);
-    const QIODevice::OpenMode mode =
-        (request.choice == ExistingFileChoice::Resume && createdFile.isEmpty() ? QIODevice::ReadWrite
-                                                                               : QIODevice::WriteOnly)
-        | QIODevice::Unbuffered;
-    if (!file.open(raw, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(raw);
-        return failAt(file.errorString());
-    }
-    // A descriptor just opened stands at byte 0.
-    if (resumeOffset != 0 && !file.seek(resumeOffset)) {
-        file.close();
-        return failAt(file.errorString());
-    }
+    file.adopt(raw); // standing at resumeAt(): a new file at 0, a resumed one where it was cut
     return true;
 }
 
@@ -244,24 +232,4 @@ void TargetFile::discardUnused()
         QDir().rmdir(createdFolders[i]); // only while empty
     createdFolders.clear();
     createdFile.clear();
-}
-
-bool TargetFile::writeAll(QFile& file, const char* data, qint64 n, QString& why)
-{
-    while (n > 0) {
-        errno = 0;
-        const qint64 w = file.write(data, n);
-        const int err = errno;
-        if (w <= 0) {
-            // A write that stops part-way leaves no error in QFile; the system's errno of the
-            // failing call says why.
-            why = err != 0                               ? reason(err)
-                  : file.error() != QFileDevice::NoError ? file.errorString()
-                                                         : QStringLiteral("nothing could be written");
-            return false;
-        }
-        data += w;
-        n -= w;
-    }
-    return true;
 }

@@ -1,9 +1,9 @@
 #pragma once
-#include <QFile>
 #include <QString>
 #include <QStringList>
 
 #include "transfer/ExistingFileChoice.h"
+#include "util/FileSystem.h"
 
 // The receiver's target: the sub-folders below the download folder, made only once the
 // transfer connection is up, and the file itself, opened so that nothing on its way leads
@@ -44,7 +44,7 @@ public:
     // Makes the missing sub-folders and opens the target for writing into `file`,
     // positioned at resumeAt(). False with the text of the error line in `problem`. With a
     // cache, a folder opened for the file before is used again.
-    bool open(QFile& file, const Request& request, QString& problem, FolderCache* cache = nullptr);
+    bool open(FileSystem::RegularFile& file, const Request& request, QString& problem, FolderCache* cache = nullptr);
 
     // The file name finally used (NumberedName and TypedName change it) and where writing starts.
     QString name() const { return finalName; }
@@ -53,10 +53,6 @@ public:
     // After a transfer that ended before any data: removes the file this target created
     // while it is still empty, then the folders it created while they are empty.
     void discardUnused();
-
-    // Writes all n bytes; false with the system's reason in `why` (for example "No space
-    // left on device" or "File too large") when they cannot all be written.
-    static bool writeAll(QFile& file, const char* data, qint64 n, QString& why);
 
 private:
     // Opens the download folder `root` and the sub-folders of the request below it, making

@@ -752,7 +752,7 @@ struct ReceivingRun::File {
     qint64 size = 0;
     qint64 offset = 0; // where writing started
     qint64 done = 0;
-    QFile file;
+    FileSystem::RegularFile file;
     TargetFile::Request request;
     bool opened = false; // the target is open (an existing file is replaced or resumed only then)
     TargetFile target;
@@ -984,7 +984,7 @@ bool ReceivingRun::keep(File& f, qint64 at, qint64 n)
         buffer[at + f.flipAt - f.done] = static_cast<char>(~buffer[at + f.flipAt - f.done]);
 #endif
     QString why;
-    if (!TargetFile::writeAll(f.file, buffer.constData() + at, n, why)) {
+    if (!f.file.writeAll(buffer.constData() + at, n, why)) {
         state.addText(QStringLiteral("*** Error : Cannot write ") + f.folder + f.name + QStringLiteral(" - ") + why,
                       LineKind::Error);
         finishFile(f, TransferEndCode::StoppedByError, false);

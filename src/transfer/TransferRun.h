@@ -8,7 +8,6 @@
 #include "transfer/TransferOutcome.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTimer>
 
 #include <deque>

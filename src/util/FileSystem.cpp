@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +109,12 @@ bool RegularFile::open(const QString& path, QString& problem)
     return true;
 }
 
+void RegularFile::adopt(int descriptor)
+{
+    close();
+    fd = descriptor;
+}
+
 bool RegularFile::seek(qint64 at, QString& problem)
 {
     if (::lseek(fd, static_cast<off_t>(at), SEEK_SET) < 0) {
@@ -137,12 +144,54 @@ qint64 RegularFile::read(char* data, qint64 n, QString& problem)
     return got;
 }
 
+bool RegularFile::writeAll(const char* data, qint64 n, QString& problem)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, static_cast<size_t>(n));
+        if (w > 0) {
+            data += w;
+            n -= w;
+        } else if (w == 0) {
+            problem = QStringLiteral("nothing could be written");
+            return false;
+        } else if (errno != EINTR) {
+            problem = qt_error_string(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 void RegularFile::close()
 {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
     length = 0;
+}
+
+FolderListing::FolderListing(const QString& path) : folder(::opendir(QFile::encodeName(path).constData()))
+{}
+
+FolderListing::~FolderListing()
+{
+    if (folder)
+        ::closedir(static_cast<DIR*>(folder));
+}
+
+bool FolderListing::next(QString& name, Kind& kind)
+{
+    if (!folder)
+        return false;
+    while (const dirent* entry = ::readdir(static_cast<DIR*>(folder))) {
+        const char* leaf = entry->d_name;
+        if (leaf[0] == '.' && (leaf[1] == 0 || (leaf[1] == '.' && leaf[2] == 0)))
+            continue;
+        name = QFile::decodeName(leaf);
+        kind = entry->d_type == DT_REG ? Kind::File : entry->d_type == DT_DIR ? Kind::Folder : Kind::Other;
+        return true;
+    }
+    return false;
 }
 
 } // namespace FileSystem

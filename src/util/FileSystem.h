@@ -20,8 +20,8 @@ QString specialKind(const QString& path);
 // regular file. False with `problem` set otherwise ("not a regular file (a named pipe)").
 bool openRegularFile(QFile& file, const QString& path, QIODevice::OpenMode extra, QString& problem);
 
-// A regular file open for reading through its bare descriptor: opening it costs one open and
-// one status call, reading one call per piece. Closed when it goes.
+// A regular file open through its bare descriptor: opening it for reading costs one open and
+// one status call, reading or writing one call per piece. Closed when it goes.
 class RegularFile {
 public:
     RegularFile() = default;
@@ -32,19 +32,45 @@ public:
     // Opens as openRegularFile does (never waiting, regular files only, the same problem
     // texts); a file open before is closed first.
     bool open(const QString& path, QString& problem);
+    // Takes over `descriptor`, a regular file open for writing and standing where writing
+    // starts; a file open before is closed first.
+    void adopt(int descriptor);
     bool isOpen() const { return fd >= 0; }
-    // The size when it was opened.
+    int handle() const { return fd; }
+    // The size when it was opened for reading.
     qint64 size() const { return length; }
     // Moves to byte `at` (a file just opened is at its start).
     bool seek(qint64 at, QString& problem);
     // Reads until `n` bytes, the end of the file or an error: the bytes read, or -1 with
     // `problem` set.
     qint64 read(char* data, qint64 n, QString& problem);
+    // Writes all `n` bytes; false with the system's reason in `problem` (for example "No
+    // space left on device" or "File too large") when they cannot all be written.
+    bool writeAll(const char* data, qint64 n, QString& problem);
     void close();
 
 private:
     int fd = -1;
     qint64 length = 0;
+};
+
+// The entries of one folder, "." and ".." left out, each with the kind the listing itself
+// gives, so that a folder of many files costs no status call per file. Links, pipes, devices
+// and entries whose kind the file system does not give are Other: the caller looks at those
+// itself. A folder that cannot be opened lists nothing.
+class FolderListing {
+public:
+    enum class Kind { File, Folder, Other };
+    explicit FolderListing(const QString& path);
+    ~FolderListing();
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+
+    // The next entry's name and kind; false once all are read.
+    bool next(QString& name, Kind& kind);
+
+private:
+    void* folder = nullptr; // the system's folder handle
 };
 
 } // namespace FileSystem

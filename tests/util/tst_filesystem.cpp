@@ -1,5 +1,6 @@
 // A file opened for reading by its descriptor: what opens and what is refused (never waiting
-// on a named pipe), its size, reading from a place, and a file that became shorter.
+// on a named pipe), its size, reading from a place, and a file that became shorter; writing
+// through a descriptor taken over, up to a full disk; a folder's listing and its kinds.
 #include "support/Harness.h"
 #include "util/FileSystem.h"
 
@@ -8,6 +9,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <fcntl.h>
 
 class TestFileSystem : public QObject {
     Q_OBJECT
@@ -69,6 +71,48 @@ private Q_SLOTS:
         QCOMPARE(file.size(), bytes.size()); // as it was when opened
         file.close();
         QVERIFY(!file.isOpen());
+    }
+
+    void writing()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("x");
+        FileSystem::RegularFile file;
+        file.adopt(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        QVERIFY(file.isOpen());
+        const QByteArray bytes = randomBytes(300000, 4);
+        QString why;
+        QVERIFY(file.writeAll(bytes.constData(), bytes.size(), why));
+        file.close();
+        QCOMPARE(readFile(path), bytes);
+        // A device that is always full: the system's reason comes back, nothing claims success.
+        file.adopt(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+        QVERIFY(file.isOpen());
+        QVERIFY(!file.writeAll(bytes.constData(), 10, why));
+        QCOMPARE(why, qt_error_string(ENOSPC));
+    }
+
+    void listing()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("file"), "1") && writeFile(dir.filePath(".hidden"), "2"));
+        QVERIFY(QDir(dir.path()).mkdir("folder") && QDir(dir.path()).mkdir("f\u00e9"));
+        QVERIFY(QFile::link(dir.filePath("file"), dir.filePath("link")));
+        QVERIFY(makeSpecialFile(dir.filePath("pipe")));
+        using Kind = FileSystem::FolderListing::Kind;
+        const QMap<QString, Kind> expected{{"file", Kind::File},      {".hidden", Kind::File}, {"folder", Kind::Folder},
+                                           {"f\u00e9", Kind::Folder}, {"link", Kind::Other},   {"pipe", Kind::Other}};
+        QMap<QString, Kind> listed;
+        FileSystem::FolderListing listing(dir.path());
+        QString name;
+        Kind kind = Kind::Other;
+        while (listing.next(name, kind)) {
+            QVERIFY2(!listed.contains(name), qPrintable(name)); // each entry once
+            listed.insert(name, kind);
+        }
+        QCOMPARE(listed, expected);
+        FileSystem::FolderListing missing(dir.filePath("missing"));
+        QVERIFY(!missing.next(name, kind));
     }
 };
 
