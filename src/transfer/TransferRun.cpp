@@ -749,6 +749,7 @@ struct ReceivingRun::File {
     QString wire;
     QString name;   // the name it is saved under
     QString folder; // ending in "/"
+    QString path;   // folder and name, while held
     qint64 size = 0;
     qint64 offset = 0; // where writing started
     qint64 done = 0;
@@ -852,6 +853,7 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
         f->name = request.name;
         f->offset = f->done = resumeOffsetOf(request);
         sendLine(QByteArrayLiteral("ACCEPT ") + numberText(number) + ' ' + QByteArray::number(f->offset));
+        hold(*f);
         files.push_back(std::move(f));
         progressed();
         return;
@@ -877,6 +879,7 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
     f->opened = true;
     startChecksum(*f);
     sendLine(QByteArrayLiteral("ACCEPT ") + numberText(number) + ' ' + QByteArray::number(f->offset));
+    hold(*f);
     files.push_back(std::move(f));
     progressed();
 }
@@ -916,7 +919,9 @@ bool ReceivingRun::openLate(File& f)
     QString problem;
     if (f.target.open(f.file, f.request, problem, &folders) && f.target.resumeAt() == f.offset) {
         f.opened = true;
+        release(f);
         f.name = f.target.name();
+        hold(f);
         startChecksum(f);
         return true;
     }
@@ -935,15 +940,27 @@ bool ReceivingRun::openLate(File& f)
 
 bool ReceivingRun::holds(const QString& path) const
 {
-    // Asked for every offer: compared in place rather than joined.
-    auto is = [&](const QString& folder, const QString& name) {
-        // The names of a run's files mostly differ and their folders mostly do not: the name first.
-        return path.size() == folder.size() + name.size() && path.endsWith(name) && path.startsWith(folder);
+    return held.contains(path);
+}
+
+void ReceivingRun::hold(File& f)
+{
+    f.path = f.folder + f.name;
+    ++held[f.path];
+    if (f.name != f.request.name)
+        ++held[f.request.folder + f.request.name];
+}
+
+void ReceivingRun::release(const File& f)
+{
+    const auto drop = [this](const QString& path) {
+        const auto at = held.find(path);
+        if (at != held.end() && --*at <= 0)
+            held.erase(at);
     };
-    for (const auto& f : files)
-        if (is(f->folder, f->name) || is(f->request.folder, f->request.name))
-            return true;
-    return false;
+    drop(f.path);
+    if (f.name != f.request.name)
+        drop(f.request.folder + f.request.name);
 }
 
 void ReceivingRun::receiveData()
@@ -1059,8 +1076,10 @@ void ReceivingRun::finishFile(File& f, TransferEndCode code, bool complete)
     o.path = f.folder + f.name;
     f.sum.reset();
     const auto at = std::find_if(files.begin(), files.end(), [&](const auto& each) { return each.get() == &f; });
-    if (at != files.end())
+    if (at != files.end()) {
+        release(f);
         files.erase(at);
+    }
     ++filesEnded;
     touch(files.empty());
     Q_EMIT fileEnded(o);
@@ -1076,6 +1095,7 @@ void ReceivingRun::endFiles(TransferEndCode code)
     // its line; one that got none is taken away again with the folders made for it.
     std::deque<std::unique_ptr<File>> left;
     left.swap(files);
+    held.clear();
     for (const auto& f : left) {
         f->sum.reset();
         f->file.close();

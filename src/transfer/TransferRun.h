@@ -8,6 +8,7 @@
 #include "transfer/TransferOutcome.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QTimer>
 
 #include <deque>
@@ -257,9 +258,14 @@ private:
     void tryFinish(File& f);
     void verdict(File& f, bool same, const QString& problem = {});
     void finishFile(File& f, TransferEndCode code, bool complete);
+    // Counts the paths `f` is written at (the one answered and the one used, when another
+    // name was chosen) while it is among `files`, for holds().
+    void hold(File& f);
+    void release(const File& f);
 
     std::deque<Offered> offers;
     std::deque<std::unique_ptr<File>> files; // accepted, in order
+    QHash<QString, int> held;                // the files' paths: asked for every offer
     TargetFile::FolderCache folders;
     quint64 lastNumber = 0;
     QByteArray buffer;
