@@ -34,10 +34,7 @@ private Q_SLOTS:
     // (on standard output, status 0).
     void oneShot_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");
+        columns<QStringList, int, QString, QString>("args", "exitCode", "out", "err");
         const QString usage = CliArguments::usage() + '\n';
         QTest::newRow("unknown site") << QStringList{"--site", "Work/Anna"} << 2 << ""
                                       << "zantiro-cli: no saved site \"Work/Anna\" (--sites lists them)\n" + usage;
@@ -49,10 +46,7 @@ private Q_SLOTS:
     }
     void oneShot()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, exitCode);
-        QFETCH(QString, out);
-        QFETCH(QString, err);
+        auto [args, exitCode, out, err] = fetch<QStringList, int, QString, QString>("args", "exitCode", "out", "err");
         QTemporaryDir home;
         QVERIFY(writeFile(
             home.filePath("qvsites.cfg"),
@@ -73,13 +67,7 @@ private Q_SLOTS:
     // Two peers chat, ping, show each other's record and leave: the client by /quit, SIGINT or
     // SIGTERM alike ("bye" to the peer, log written, options saved), the server at the end of
     // its input. The SIGTERM client comes through a saved site, with the site's password.
-    void twoPeersChatAndQuit_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("/quit") << 0;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGTERM") << SIGTERM;
-    }
+    void twoPeersChatAndQuit_data() { rowsOf<int>("signal", {{"/quit", 0}, {"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}}); }
     void twoPeersChatAndQuit()
     {
         QFETCH(int, signal);
@@ -303,15 +291,13 @@ private Q_SLOTS:
     // command port cannot be reached, nor when the sender cancels on it.
     void emptyFileNotSent_data()
     {
-        QTest::addColumn<bool>("reachable");
-        QTest::addColumn<QString>("outcome");
+        columns<bool, QString>("reachable", "outcome");
         QTest::newRow("port unreachable") << false << "*** File Transfer Stopped By Error : empty.txt";
         QTest::newRow("sender answers CANC_TRAN") << true << "*** File Transfer Canceled By Sender : empty.txt";
     }
     void emptyFileNotSent()
     {
-        QFETCH(bool, reachable);
-        QFETCH(QString, outcome);
+        auto [reachable, outcome] = fetch<bool, QString>("reachable", "outcome");
         QTemporaryDir home;
         const QString port = QString::number(freePortTriple());
         const quint16 offered = freePortTriple();
