@@ -294,8 +294,7 @@ private Q_SLOTS:
     // part it kept (same file, not received again from byte 0) and ends byte-identical.
     void killAndResume_data()
     {
-        QTest::addColumn<bool>("killSender");
-        QTest::addColumn<bool>("automatic");
+        columns<bool, bool>("killSender", "automatic");
         QTest::newRow("receiver killed, restarted, sender reconnects") << false << true;
         QTest::newRow("sender killed, restarted, receiver listens again") << true << true;
         QTest::newRow("receiver killed, both restarted by hand") << false << false;
@@ -303,8 +302,7 @@ private Q_SLOTS:
     }
     void killAndResume()
     {
-        QFETCH(bool, killSender);
-        QFETCH(bool, automatic);
+        auto [killSender, automatic] = fetch<bool, bool>("killSender", "automatic");
         const QStringList receiverExtra = !automatic   ? QStringList{}
                                           : killSender ? QStringList{"--auto-reconnect"}
                                                        : QStringList{"--exit-after", "1"};
@@ -348,15 +346,13 @@ private Q_SLOTS:
     // success, nobody crashes, and once there is room again the kept part is resumed.
     void diskFull_data()
     {
-        QTest::addColumn<bool>("fileSystem");
-        QTest::addColumn<bool>("exitWhenDone");
+        columns<bool, bool>("fileSystem", "exitWhenDone");
         QTest::newRow("file size limit, the sender exits") << false << true;
         QTest::newRow("full file system, the sender goes on") << true << false;
     }
     void diskFull()
     {
-        QFETCH(bool, fileSystem);
-        QFETCH(bool, exitWhenDone);
+        auto [fileSystem, exitWhenDone] = fetch<bool, bool>("fileSystem", "exitWhenDone");
         constexpr qint64 room = qint64(32) << 20;
         // A receiver that listens again once the sender has gone takes the sender's second run.
         Peers peers(source, exitWhenDone ? QStringList{"--auto-reconnect"} : QStringList{},
