@@ -1,3 +1,4 @@
+#include "support/Harness.h"
 #include "transfer/CommandReader.h"
 #include "transfer/TransferRules.h"
 
@@ -15,10 +16,7 @@ class TestRules : public QObject {
 private Q_SLOTS:
     void resumeOffsets_data()
     {
-        QTest::addColumn<qint64>("local");
-        QTest::addColumn<qint64>("block");
-        QTest::addColumn<qint64>("offered");
-        QTest::addColumn<qint64>("offset");
+        columns<qint64, qint64, qint64, qint64>("local", "block", "offered", "offset");
         const qint64 rows[][4] = {{0, 512, 9000, 0},
                                   {98303, 32768, 200000, 0}, // under three blocks
                                   {100000, 32768, 200000, 65536},
@@ -31,10 +29,8 @@ private Q_SLOTS:
     }
     void resumeOffsets()
     {
-        QFETCH(qint64, local);
-        QFETCH(qint64, block);
-        QFETCH(qint64, offered);
-        QFETCH(qint64, offset);
+        auto [local, block, offered, offset] =
+            fetch<qint64, qint64, qint64, qint64>("local", "block", "offered", "offset");
         QCOMPARE(resumeOffset(local, block, offered), offset);
     }
 
@@ -73,9 +69,7 @@ private Q_SLOTS:
 
     void uniqueNames_data()
     {
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
+        columns<QStringList, QString, QString>("present", "name", "expected");
         QTest::newRow("third") << QStringList{"report1.txt", "report2.txt"} << QString("report.txt")
                                << QString("report3.txt");
         QTest::newRow("last dot") << QStringList{} << QString("archive.tar.gz") << QString("archive.tar1.gz");
@@ -88,9 +82,7 @@ private Q_SLOTS:
     }
     void uniqueNames()
     {
-        QFETCH(QStringList, present);
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
+        auto [present, name, expected] = fetch<QStringList, QString, QString>("present", "name", "expected");
         QTemporaryDir dir;
         for (const QString& p : present) {
             if (p.endsWith('/'))
@@ -129,8 +121,7 @@ private Q_SLOTS:
     }
     void names()
     {
-        QFETCH(QString, wire);
-        QFETCH(int, parts);
+        auto [wire, parts] = fetch<QString, int>("wire", "parts");
         QString problem;
         const QStringList got = offeredComponents(wire, &problem);
         QCOMPARE(got.size(), parts);
@@ -141,8 +132,7 @@ private Q_SLOTS:
 
     void wireNames_data()
     {
-        QTest::addColumn<QString>("local");
-        QTest::addColumn<QString>("wire");
+        columns<QString, QString>("local", "wire");
         const std::array<QString, 3> rows[] = {
             {"folders", "Music/Live/song.mp3", "Music\\Live\\song.mp3"},
             {"bar", "a|b.txt", "a_b.txt"},
@@ -156,8 +146,7 @@ private Q_SLOTS:
     }
     void wireNames()
     {
-        QFETCH(QString, local);
-        QFETCH(QString, wire);
+        auto [local, wire] = fetch<QString, QString>("local", "wire");
         QCOMPARE(wireName(local), wire);
         QVERIFY(!offeredComponents(wire).isEmpty()); // the receiver parses it back
     }
@@ -180,8 +169,7 @@ private Q_SLOTS:
 
     void commands_data()
     {
-        QTest::addColumn<QList<QByteArray>>("segments");
-        QTest::addColumn<QStringList>("commands");
+        columns<QList<QByteArray>, QStringList>("segments", "commands");
         using L = QList<QByteArray>;
         QTest::newRow("coalesced") << L{"Got AllCANC_TRAN"} << QStringList{"Got All", "CANC_TRAN"};
         QTest::newRow("split name") << L{"Go", "t A", "ll"} << QStringList{"Got All"};
@@ -197,8 +185,7 @@ private Q_SLOTS:
     }
     void commands()
     {
-        QFETCH(QList<QByteArray>, segments);
-        QFETCH(QStringList, commands);
+        auto [segments, commands] = fetch<QList<QByteArray>, QStringList>("segments", "commands");
         CommandReader r;
         r.quietMs = 20;
         QStringList got;
