@@ -36,26 +36,20 @@ private Q_SLOTS:
 
     void texts()
     {
-        QCOMPARE(elapsedText(0), QStringLiteral("0:00"));
-        QCOMPARE(elapsedText(59), QStringLiteral("0:59"));
-        QCOMPARE(elapsedText(3600), QStringLiteral("60:00"));
-        QCOMPARE(elapsedText(3601), QStringLiteral("1:00:01"));
-        QCOMPARE(elapsedText(36000 + 125), QStringLiteral("10:02:05"));
-        QCOMPARE(rate(0, 5), 0.1);
-        QCOMPARE(rate(1234, 1), 1.23);
-        QCOMPARE(rate(25, 1), 0.02); // ties to even
-        QCOMPARE(rate(35, 1), 0.04);
-        QCOMPARE(rate(1225, 1), 1.22);
-        QCOMPARE(rate(5, 1), 0.1); // 0.005 rounds to 0
+        using Texts = std::initializer_list<std::pair<qint64, const char*>>;
+        for (const auto& [seconds, text] :
+             Texts{{0, "0:00"}, {59, "0:59"}, {3600, "60:00"}, {3601, "1:00:01"}, {36125, "10:02:05"}})
+            QCOMPARE(elapsedText(seconds), QString(text));
+        // Ties go to even; 0.005 rounds to 0, and a rate that rounds to 0 shows as 0.1.
+        for (const auto& [bytes, expected] : std::initializer_list<std::pair<qint64, double>>{
+                 {0, 0.1}, {1234, 1.23}, {25, 0.02}, {35, 0.04}, {1225, 1.22}, {5, 0.1}})
+            QCOMPARE(rate(bytes, bytes ? 1 : 5), expected);
         QCOMPARE(rate(qint64(6) << 32, 10), 2576980.38);
-        QCOMPARE(rateText(0.1), QStringLiteral("0.1 KB/SEC"));
-        QCOMPARE(rateText(12.5), QStringLiteral("12.5 KB/SEC"));
-        QCOMPARE(rateText(3), QStringLiteral("3 KB/SEC"));
-        QCOMPARE(timeLeftText(0, 0.1), QStringLiteral("0:00"));
-        QCOMPARE(timeLeftText(150, 0.1), QStringLiteral("0:01"));
-        QCOMPARE(timeLeftText(360000, 0.1), QStringLiteral("60:00"));
-        QCOMPARE(timeLeftText(361000, 0.1), QStringLiteral("60:10"));
-        QCOMPARE(timeLeftText(366000, 0.1), QStringLiteral("1:01:00"));
+        QCOMPARE((QStringList{rateText(0.1), rateText(12.5), rateText(3)}),
+                 (QStringList{"0.1 KB/SEC", "12.5 KB/SEC", "3 KB/SEC"}));
+        for (const auto& [bytes, text] :
+             Texts{{0, "0:00"}, {150, "0:01"}, {360000, "60:00"}, {361000, "60:10"}, {366000, "1:01:00"}})
+            QCOMPARE(timeLeftText(bytes, 0.1), QString(text));
         QCOMPARE(offerBlockField(32767), QStringLiteral("512"));
         QCOMPARE(offerBlockField(32768), QStringLiteral("32768"));
         QCOMPARE(cutEnd(QStringLiteral("File : ") + QString(31, 'x'), 37),
