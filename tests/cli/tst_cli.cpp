@@ -140,8 +140,7 @@ private Q_SLOTS:
         QVERIFY(r.go(
             {"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
             {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
-        QCOMPARE(r.server.exitCode(), 0);
-        QCOMPARE(r.client.exitCode(), 0);
+        QCOMPARE(r.exitCodes(), (QList<int>{0, 0}));
         for (const char* f : {"Music/a.bin", "Music/Live/b.bin", "Music/Live/deep/c.bin", "single.bin"})
             QCOMPARE(readFile(tmp.filePath(QString("in/") + f)), readFile(tmp.filePath(QString("out/") + f)));
         QCOMPARE(r.serverLines().filter("*** File Transfer Complete : ").size(), 4);
@@ -197,8 +196,7 @@ private Q_SLOTS:
             40000);
         QVERIFY2(ended, qPrintable(r.clientLines().join('\n') + "\n--\n" + r.serverLines().join('\n')));
         QVERIFY(cut);
-        QCOMPARE(r.client.exitCode(), 0);
-        QCOMPARE(r.server.exitCode(), 0);
+        QCOMPARE(r.exitCodes(), (QList<int>{0, 0}));
         QCOMPARE(readFile(tmp.filePath("in/big.bin")), data);
         QCOMPARE(r.clientLines().filter("*** Login Authenticated").size(), 2);
     }
@@ -238,8 +236,7 @@ private Q_SLOTS:
         QVERIFY(r.serverLines().contains("*** No Such Queue Entry : 9"));
         r.server.write("/go\n");
         QVERIFY(r.server.waitForFinished(20000) && r.client.waitForFinished(20000));
-        QCOMPARE(r.server.exitCode(), 0);
-        QCOMPARE(r.client.exitCode(), 0);
+        QCOMPARE(r.exitCodes(), (QList<int>{0, 0}));
         QCOMPARE(readFile(tmp.filePath("in/c.txt")), QByteArray("c.txt"));
         QCOMPARE(readFile(tmp.filePath("in/b.txt")), QByteArray("b.txt"));
         QCOMPARE(readFile(tmp.filePath("in/e.txt ")), QByteArray("e.txt "));
@@ -281,8 +278,7 @@ private Q_SLOTS:
                      QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"}
                          + clientFlags));
         QVERIFY2(r.clientLines().contains(clientLine), r.cOut.constData());
-        QCOMPARE(r.server.exitCode(), exitCode);
-        QCOMPARE(r.client.exitCode(), clientExit);
+        QCOMPARE(r.exitCodes(), (QList<int>{exitCode, clientExit}));
         if (existing)
             QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
     }
