@@ -67,8 +67,7 @@ private Q_SLOTS:
 
     void parse_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("problem");
+        columns<QStringList, QString>("args", "problem");
         QTest::addColumn<QString>("result"); // the fields, when there is no problem
 
         const auto ok = [](const char* row, const QStringList& args, const char* result) {
@@ -170,9 +169,7 @@ private Q_SLOTS:
 
     void parse()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QString, problem);
-        QFETCH(QString, result);
+        auto [args, problem, result] = fetch<QStringList, QString, QString>("args", "problem", "result");
         args.replaceInStrings(QStringLiteral("HOME"), home.path());
         CliArguments parsed;
         QCOMPARE(parsed.parse(QStringList{"zantiro-cli"} + args), problem);

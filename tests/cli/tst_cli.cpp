@@ -34,10 +34,7 @@ private Q_SLOTS:
     // (on standard output, status 0).
     void oneShot_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");
+        columns<QStringList, int, QString, QString>("args", "exitCode", "out", "err");
         const QString usage = CliArguments::usage() + '\n';
         QTest::newRow("unknown site") << QStringList{"--site", "Work/Anna"} << 2 << ""
                                       << "zantiro-cli: no saved site \"Work/Anna\" (--sites lists them)\n" + usage;
@@ -49,10 +46,7 @@ private Q_SLOTS:
     }
     void oneShot()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, exitCode);
-        QFETCH(QString, out);
-        QFETCH(QString, err);
+        auto [args, exitCode, out, err] = fetch<QStringList, int, QString, QString>("args", "exitCode", "out", "err");
         QTemporaryDir home;
         QVERIFY(writeFile(
             home.filePath("qvsites.cfg"),
@@ -73,13 +67,7 @@ private Q_SLOTS:
     // Two peers chat, ping, show each other's record and leave: the client by /quit, SIGINT or
     // SIGTERM alike ("bye" to the peer, log written, options saved), the server at the end of
     // its input. The SIGTERM client comes through a saved site, with the site's password.
-    void twoPeersChatAndQuit_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("/quit") << 0;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGTERM") << SIGTERM;
-    }
+    void twoPeersChatAndQuit_data() { rowsOf<int>("signal", {{"/quit", 0}, {"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}}); }
     void twoPeersChatAndQuit()
     {
         QFETCH(int, signal);
@@ -152,8 +140,7 @@ private Q_SLOTS:
         QVERIFY(r.go(
             {"--home", tmp.filePath("s"), "--send", folder, "--exit-when-done"},
             {"--home", tmp.filePath("c"), "--auto-accept", "--download", tmp.filePath("in"), "--exit-after", "4"}));
-        QCOMPARE(r.server.exitCode(), 0);
-        QCOMPARE(r.client.exitCode(), 0);
+        QCOMPARE(r.exitCodes(), (QList<int>{0, 0}));
         for (const char* f : {"Music/a.bin", "Music/Live/b.bin", "Music/Live/deep/c.bin", "single.bin"})
             QCOMPARE(readFile(tmp.filePath(QString("in/") + f)), readFile(tmp.filePath(QString("out/") + f)));
         QCOMPARE(r.serverLines().filter("*** File Transfer Complete : ").size(), 4);
@@ -209,8 +196,7 @@ private Q_SLOTS:
             40000);
         QVERIFY2(ended, qPrintable(r.clientLines().join('\n') + "\n--\n" + r.serverLines().join('\n')));
         QVERIFY(cut);
-        QCOMPARE(r.client.exitCode(), 0);
-        QCOMPARE(r.server.exitCode(), 0);
+        QCOMPARE(r.exitCodes(), (QList<int>{0, 0}));
         QCOMPARE(readFile(tmp.filePath("in/big.bin")), data);
         QCOMPARE(r.clientLines().filter("*** Login Authenticated").size(), 2);
     }
@@ -250,8 +236,7 @@ private Q_SLOTS:
         QVERIFY(r.serverLines().contains("*** No Such Queue Entry : 9"));
         r.server.write("/go\n");
         QVERIFY(r.server.waitForFinished(20000) && r.client.waitForFinished(20000));
-        QCOMPARE(r.server.exitCode(), 0);
-        QCOMPARE(r.client.exitCode(), 0);
+        QCOMPARE(r.exitCodes(), (QList<int>{0, 0}));
         QCOMPARE(readFile(tmp.filePath("in/c.txt")), QByteArray("c.txt"));
         QCOMPARE(readFile(tmp.filePath("in/b.txt")), QByteArray("b.txt"));
         QCOMPARE(readFile(tmp.filePath("in/e.txt ")), QByteArray("e.txt "));
@@ -293,8 +278,7 @@ private Q_SLOTS:
                      QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"}
                          + clientFlags));
         QVERIFY2(r.clientLines().contains(clientLine), r.cOut.constData());
-        QCOMPARE(r.server.exitCode(), exitCode);
-        QCOMPARE(r.client.exitCode(), clientExit);
+        QCOMPARE(r.exitCodes(), (QList<int>{exitCode, clientExit}));
         if (existing)
             QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
     }
@@ -303,15 +287,13 @@ private Q_SLOTS:
     // command port cannot be reached, nor when the sender cancels on it.
     void emptyFileNotSent_data()
     {
-        QTest::addColumn<bool>("reachable");
-        QTest::addColumn<QString>("outcome");
+        columns<bool, QString>("reachable", "outcome");
         QTest::newRow("port unreachable") << false << "*** File Transfer Stopped By Error : empty.txt";
         QTest::newRow("sender answers CANC_TRAN") << true << "*** File Transfer Canceled By Sender : empty.txt";
     }
     void emptyFileNotSent()
     {
-        QFETCH(bool, reachable);
-        QFETCH(QString, outcome);
+        auto [reachable, outcome] = fetch<bool, QString>("reachable", "outcome");
         QTemporaryDir home;
         const QString port = QString::number(freePortTriple());
         const quint16 offered = freePortTriple();

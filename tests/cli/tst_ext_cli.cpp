@@ -11,10 +11,7 @@ class TestExtCli : public QObject {
 private Q_SLOTS:
     void extensions_data()
     {
-        QTest::addColumn<QStringList>("clientArgs");
-        QTest::addColumn<QString>("shared");
-        QTest::addColumn<QString>("arrives");
-        QTest::addColumn<QString>("saved");
+        columns<QStringList, QString, QString, QString>("clientArgs", "shared", "arrives", "saved");
         QTest::newRow("both with extensions") << QStringList{} << "utf8, verify, token, run, private"
                                               << QString::fromUtf8("日本語 😀 é €") << QString::fromUtf8("日本.txt");
         QTest::newRow("not private") << QStringList{"--private", "never"} << "utf8, verify, token, run"
@@ -24,10 +21,8 @@ private Q_SLOTS:
     }
     void extensions()
     {
-        QFETCH(QStringList, clientArgs);
-        QFETCH(QString, shared);
-        QFETCH(QString, arrives);
-        QFETCH(QString, saved);
+        auto [clientArgs, shared, arrives, saved] =
+            fetch<QStringList, QString, QString, QString>("clientArgs", "shared", "arrives", "saved");
         QTemporaryDir serverHome, clientHome;
         const QString file = serverHome.filePath(QString::fromUtf8("日本.txt"));
         QVERIFY(writeFile(file, "text"));

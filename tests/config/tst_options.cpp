@@ -61,8 +61,7 @@ private Q_SLOTS:
     }
     void scrambleRoundTrip()
     {
-        QFETCH(QByteArray, plain);
-        QFETCH(QByteArray, scrambled);
+        auto [plain, scrambled] = fetch<QByteArray, QByteArray>("plain", "scrambled");
         const QByteArray s = ::scramble(plain);
         QCOMPARE(s.size(), plain.size());
         if (!scrambled.isEmpty())
@@ -126,10 +125,8 @@ private Q_SLOTS:
 
     void badFiles_data()
     {
-        QTest::addColumn<int>("lineCount");
-        QTest::addColumn<int>("badLine"); // 0 = none
-        QTest::addColumn<QByteArray>("badValue");
-        QTest::addColumn<QString>("messageStart");
+        // badLine: 0 = none
+        columns<int, int, QByteArray, QString>("lineCount", "badLine", "badValue", "messageStart");
         QTest::newRow("30 lines") << 30 << 0 << QByteArray() << "Open Config Error : 62 - ";
         QTest::newRow("empty file") << 0 << 0 << QByteArray() << "Open Config Error : 62 - ";
         QTest::newRow("LogMode not a number") << 31 << 2 << QByteArray("three") << "Open Config Error : 13 - ";
@@ -143,10 +140,8 @@ private Q_SLOTS:
     }
     void badFiles()
     {
-        QFETCH(int, lineCount);
-        QFETCH(int, badLine);
-        QFETCH(QByteArray, badValue);
-        QFETCH(QString, messageStart);
+        auto [lineCount, badLine, badValue, messageStart] =
+            fetch<int, int, QByteArray, QString>("lineCount", "badLine", "badValue", "messageStart");
         QTemporaryDir dir;
         QList<QByteArray> lines = validLines(lineCount);
         if (badLine)
@@ -174,11 +169,10 @@ private Q_SLOTS:
     // they read back as the same folders beside the program.
     void defaultsRoundTrip_data()
     {
-        QTest::addColumn<QString>("folderName");
-        QTest::newRow("plain") << "zantiro";
-        QTest::newRow("bracket") << "we[ird]";
-        QTest::newRow("outside Windows-1252") << QString::fromUtf8("\u0141\u00f3d\u017a");
-        QTest::newRow("blank") << "a b";
+        rowsOf<QString>("folderName", {{"plain", "zantiro"},
+                                       {"bracket", "we[ird]"},
+                                       {"outside Windows-1252", QString::fromUtf8("\u0141\u00f3d\u017a")},
+                                       {"blank", "a b"}});
     }
     void defaultsRoundTrip()
     {
@@ -217,8 +211,7 @@ private Q_SLOTS:
     // The connection mode reads as Client or Server; any other text is written back as read.
     void connectionTypeKeepsItsText_data()
     {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<int>("mode");
+        columns<QByteArray, int>("text", "mode");
         QTest::newRow("client") << QByteArray("Client") << int(ConnectionMode::Client);
         QTest::newRow("server") << QByteArray("Server") << int(ConnectionMode::Server);
         QTest::newRow("other") << QByteArray("server") << int(ConnectionMode::None);
@@ -226,8 +219,7 @@ private Q_SLOTS:
     }
     void connectionTypeKeepsItsText()
     {
-        QFETCH(QByteArray, text);
-        QFETCH(int, mode);
+        auto [text, mode] = fetch<QByteArray, int>("text", "mode");
         QTemporaryDir dir;
         const QString path = dir.filePath("qvcfg.cfg");
         QList<QByteArray> lines = validLines(31);

@@ -38,8 +38,7 @@ private Q_SLOTS:
     // A file read and written back is byte-identical, however many sites it holds.
     void roundTrip_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("nodes");
+        columns<QByteArray, int>("bytes", "nodes");
         QByteArray many = "Folder=F;Parent=Sites;\r\n";
         for (int i = 0; i < 130; ++i)
             many += QStringLiteral("Site=s%1;IP=10.0.0.%1;Port=%2;Password=p%1;Parent=%3;\r\n")
@@ -58,10 +57,9 @@ private Q_SLOTS:
     }
     void roundTrip()
     {
-        QFETCH(QByteArray, bytes);
+        auto [bytes, nodes] = fetch<QByteArray, int>("bytes", "nodes");
         SiteTree t;
         QCOMPARE(t.read(bytes), QStringList());
-        QFETCH(int, nodes);
         QCOMPARE(int(t.nodes().size()), nodes);
         QVERIFY(!t.changed());
         QCOMPARE(t.toBytes(), bytes);
@@ -76,8 +74,7 @@ private Q_SLOTS:
     // A bad line is skipped with one text; the rest loads and nothing counts as changed.
     void malformed_data()
     {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("why");
+        columns<QByteArray, QString>("line", "why");
         QTest::newRow("no semicolon") << QByteArray("Site=Bob") << "no \";\"";
         QTest::newRow("no password") << QByteArray("Site=Bob;IP=1;Port=2;Parent=Sites;") << "no \"Password=\" field";
         QTest::newRow("no parent") << QByteArray("Folder=Bob;Expanded;") << "no \"Parent=\" field";
@@ -100,10 +97,9 @@ private Q_SLOTS:
     }
     void malformed()
     {
-        QFETCH(QByteArray, line);
+        auto [line, why] = fetch<QByteArray, QString>("line", "why");
         SiteTree t;
         const QStringList problems = t.read(kSample + line + "\r\nFolder=Later;Parent=Sites;\r\n");
-        QFETCH(QString, why);
         QCOMPARE(problems, QStringList("*** Sites File Line 9 Skipped : " + why));
         QCOMPARE(int(t.nodes().size()), 10);
         QVERIFY(t.find("Later") && !t.find("Bob") && !t.changed());
@@ -147,8 +143,8 @@ private Q_SLOTS:
     }
     void edits()
     {
-        QFETCH(QString, edit);
-        QFETCH(QString, problem);
+        auto [edit, problem, present, absent] =
+            fetch<QString, QString, QString, QString>("edit", "problem", "present", "absent");
         QTemporaryDir dir;
         const QString path = dir.filePath(SitesFile::FileName);
         QVERIFY(writeFile(path, kSample));
@@ -166,9 +162,7 @@ private Q_SLOTS:
         SiteTree back;
         QCOMPARE(SitesFile::load(path, back), QStringList());
         QCOMPARE(back.describe(), t.describe());
-        QFETCH(QString, present);
         QVERIFY(back.findPath(present));
-        QFETCH(QString, absent);
         QVERIFY(absent.isEmpty() || !back.find(absent));
         if (problem.isEmpty() && w[0] == "rename")
             QVERIFY(readFile(path).contains("Parent=" + QString(w[2]).remove(';').toLatin1() + ";")

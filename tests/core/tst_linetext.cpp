@@ -1,4 +1,5 @@
 #include "core/LineText.h"
+#include "support/Harness.h"
 
 #include <QTest>
 
@@ -22,8 +23,7 @@ class TestLineText : public QObject {
 private Q_SLOTS:
     void visible_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("shown");
+        columns<QString, QString>("text", "shown");
         same("plain", "hello there");
         same("empty", "");
         row("lone LF at the end", "a\n", "a\\n");
@@ -50,15 +50,13 @@ private Q_SLOTS:
     }
     void visible()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, shown);
+        auto [text, shown] = fetch<QString, QString>("text", "shown");
         QCOMPARE(LineText::visible(text), shown);
     }
 
     void peerStatus_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("shown");
+        columns<QString, QString>("text", "shown");
         same("ordinary", "away for lunch");
         same("empty", "");
         same("star inside", "5 *** stars");
@@ -76,8 +74,7 @@ private Q_SLOTS:
     }
     void peerStatus()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, shown);
+        auto [text, shown] = fetch<QString, QString>("text", "shown");
         QCOMPARE(LineText::peerStatus(text), shown);
     }
 };

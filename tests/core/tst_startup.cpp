@@ -10,8 +10,7 @@ class TestStartup : public QObject {
 private Q_SLOTS:
     void debugSwitch_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<bool>("debug");
+        columns<QStringList, bool>("args", "debug");
         QTest::newRow("none") << QStringList{"zantiro"} << false;
         QTest::newRow("plain") << QStringList{"zantiro", "/debug"} << true;
         QTest::newRow("capitals") << QStringList{"zantiro", "/DEBUG"} << true;
@@ -24,8 +23,7 @@ private Q_SLOTS:
     }
     void debugSwitch()
     {
-        QFETCH(QStringList, args);
-        QFETCH(bool, debug);
+        auto [args, debug] = fetch<QStringList, bool>("args", "debug");
         QCOMPARE(Startup::debugSwitch(args, {"--home"}), debug);
     }
 

@@ -180,6 +180,10 @@ struct Peers {
         return bothComplete(30000, &lowest) && sameContent(source, target()) && receiver.has(kResuming)
                && !receiver.has(kFromStart) && inodeOf(target()) == inode && lowest > kept - (qint64(1) << 20);
     }
+    // How often each reported the file complete: the receiver first.
+    QList<qsizetype> completes() { return {receiver.count(kComplete), sender.count(kComplete)}; }
+    // Waits for both to end: their exit statuses (-1: not in time, or crashed).
+    QList<int> exitCodes() { return {sender.exitCode(), receiver.exitCode()}; }
     QByteArray log()
     {
         return ("receiver:\n" + receiver.lines().join('\n') + "\nsender:\n" + sender.lines().join('\n')).toUtf8();
@@ -294,8 +298,7 @@ private Q_SLOTS:
     // part it kept (same file, not received again from byte 0) and ends byte-identical.
     void killAndResume_data()
     {
-        QTest::addColumn<bool>("killSender");
-        QTest::addColumn<bool>("automatic");
+        columns<bool, bool>("killSender", "automatic");
         QTest::newRow("receiver killed, restarted, sender reconnects") << false << true;
         QTest::newRow("sender killed, restarted, receiver listens again") << true << true;
         QTest::newRow("receiver killed, both restarted by hand") << false << false;
@@ -303,8 +306,7 @@ private Q_SLOTS:
     }
     void killAndResume()
     {
-        QFETCH(bool, killSender);
-        QFETCH(bool, automatic);
+        auto [killSender, automatic] = fetch<bool, bool>("killSender", "automatic");
         const QStringList receiverExtra = !automatic   ? QStringList{}
                                           : killSender ? QStringList{"--auto-reconnect"}
                                                        : QStringList{"--exit-after", "1"};
@@ -332,31 +334,27 @@ private Q_SLOTS:
             QVERIFY(peers.start());
         }
         QVERIFY2(peers.resumedToEnd(source, kept, inode), peers.log());
-        QCOMPARE(peers.receiver.count(kComplete), 1);
-        QCOMPARE(peers.sender.count(kComplete), 1);
+        QCOMPARE(peers.completes(), (QList<qsizetype>{1, 1}));
 
         // With the flags that end them, the peers end by themselves.
         if (!automatic)
             peers.sender.say(QStringLiteral("/quit"));
         if (!automatic || killSender)
             peers.receiver.say(QStringLiteral("/quit"));
-        QCOMPARE(peers.sender.exitCode(), 0);
-        QCOMPARE(peers.receiver.exitCode(), 0);
+        QCOMPARE(peers.exitCodes(), (QList<int>{0, 0}));
     }
 
     // The receiver cannot write past a point: it says why, the sender does not report
     // success, nobody crashes, and once there is room again the kept part is resumed.
     void diskFull_data()
     {
-        QTest::addColumn<bool>("fileSystem");
-        QTest::addColumn<bool>("exitWhenDone");
+        columns<bool, bool>("fileSystem", "exitWhenDone");
         QTest::newRow("file size limit, the sender exits") << false << true;
         QTest::newRow("full file system, the sender goes on") << true << false;
     }
     void diskFull()
     {
-        QFETCH(bool, fileSystem);
-        QFETCH(bool, exitWhenDone);
+        auto [fileSystem, exitWhenDone] = fetch<bool, bool>("fileSystem", "exitWhenDone");
         constexpr qint64 room = qint64(32) << 20;
         // A receiver that listens again once the sender has gone takes the sender's second run.
         Peers peers(source, exitWhenDone ? QStringList{"--auto-reconnect"} : QStringList{},
@@ -417,8 +415,7 @@ private Q_SLOTS:
         if (!exitWhenDone)
             peers.sender.say(QStringLiteral("/quit"));
         peers.receiver.say(QStringLiteral("/quit"));
-        QCOMPARE(peers.sender.exitCode(), 0);
-        QCOMPARE(peers.receiver.exitCode(), 0);
+        QCOMPARE(peers.exitCodes(), (QList<int>{0, 0}));
     }
 
     // One peer of each pair stopped for 70 s, longer than every wait of the other (60 s):
@@ -458,12 +455,10 @@ private Q_SLOTS:
         for (Peers* p : {&midReceiver, &midSender, &idle}) {
             QVERIFY2(p->bothComplete(60000), p->log());
             QVERIFY(sameContent(source, p->target()));
-            QCOMPARE(p->receiver.count(kComplete), 1);
-            QCOMPARE(p->sender.count(kComplete), 1);
+            QCOMPARE(p->completes(), (QList<qsizetype>{1, 1}));
             p->sender.say(QStringLiteral("/quit"));
             p->receiver.say(QStringLiteral("/quit"));
-            QCOMPARE(p->sender.exitCode(), 0);
-            QCOMPARE(p->receiver.exitCode(), 0);
+            QCOMPARE(p->exitCodes(), (QList<int>{0, 0}));
         }
         // The files stopped in the middle were resumed onto the part received.
         for (Peers* p : {&midReceiver, &midSender})

@@ -217,10 +217,8 @@ private Q_SLOTS:
 
     void settings_data()
     {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("mode");         // read from before
-        QTest::addColumn<bool>("warns");       // load reports a problem
-        QTest::addColumn<QByteArray>("after"); // after a save of the same mode
+        // mode: read from before; warns: load reports a problem; after: after a save of the same mode
+        columns<QByteArray, int, bool, QByteArray>("before", "mode", "warns", "after");
         QTest::newRow("missing") << QByteArray("<none>") << int(PrivateMode::Auto) << false
                                  << QByteArray("private-connections=auto\n");
         QTest::newRow("always, kept lines")

@@ -87,8 +87,7 @@ private Q_SLOTS:
     // The checker itself, on small trees: each row is one file and what it includes.
     void checker_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("text");
+        columns<QString, QString>("file", "text");
         QTest::addColumn<QString>("expected"); // start of the one violation, empty for none
         QTest::newRow("down") << "transfer/T.cpp"
                               << "#include \"session/Session.h\"\n#include \"transfer/T.h\"\n"
@@ -118,9 +117,7 @@ private Q_SLOTS:
     }
     void checker()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
+        auto [file, text, expected] = fetch<QString, QString, QString>("file", "text", "expected");
         QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath(file), text.toUtf8()));
         const QStringList found = violations(

@@ -1,6 +1,7 @@
 // The event socket's error reports: Windows Sockets numbers for Qt's socket errors, and the
 // two failures a user meets most, a refused connection and a port already in use.
 #include "platform/EventSocket.h"
+#include "support/Harness.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -11,8 +12,7 @@ class TestEventSocket : public QObject {
 private Q_SLOTS:
     void errorNumbers_data()
     {
-        QTest::addColumn<QAbstractSocket::SocketError>("error");
-        QTest::addColumn<int>("number");
+        columns<QAbstractSocket::SocketError, int>("error", "number");
         QTest::newRow("refused") << QAbstractSocket::ConnectionRefusedError << 10061;
         QTest::newRow("closed by the peer") << QAbstractSocket::RemoteHostClosedError << 10054;
         QTest::newRow("host not found") << QAbstractSocket::HostNotFoundError << 11001;
@@ -32,8 +32,7 @@ private Q_SLOTS:
 
     void errorNumbers()
     {
-        QFETCH(QAbstractSocket::SocketError, error);
-        QFETCH(int, number);
+        auto [error, number] = fetch<QAbstractSocket::SocketError, int>("error", "number");
         QCOMPARE(EventSocket::errorNumberFor(error), number);
     }
 

@@ -1,5 +1,6 @@
 // The Windows-1252 codec: every byte decodes to its character and encodes back to itself.
 #include "platform/Windows1252.h"
+#include "support/Harness.h"
 
 #include <QTest>
 
@@ -35,8 +36,7 @@ private Q_SLOTS:
     // A character without a code becomes the replacement, one for each UTF-16 unit.
     void withoutCode_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("encoded");
+        columns<QString, QByteArray>("text", "encoded");
         QTest::newRow("C1 control the euro sign stands in for") << QString(QChar(0x80)) << QByteArray("?");
         QTest::newRow("C1 control of a defined code") << QString(QChar(0x9F)) << QByteArray("?");
         QTest::newRow("CJK between Latin-1") << QString::fromUtf8("a\u4e2d\u00e9") << QByteArray("a?\xe9");
@@ -45,8 +45,7 @@ private Q_SLOTS:
 
     void withoutCode()
     {
-        QFETCH(QString, text);
-        QFETCH(QByteArray, encoded);
+        auto [text, encoded] = fetch<QString, QByteArray>("text", "encoded");
         QVERIFY(!Windows1252::representable(text));
         QCOMPARE(Windows1252::encode(text), encoded);
         QCOMPARE(Windows1252::encode(text, '_'), QByteArray(encoded).replace('?', '_'));

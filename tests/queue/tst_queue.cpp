@@ -64,10 +64,7 @@ class TestQueue : public QObject {
 private Q_SLOTS:
     void ordering_data()
     {
-        QTest::addColumn<QString>("op");
-        QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<QList<int>>("selectedAfter");
+        columns<QString, QList<int>, QString, QList<int>>("op", "selected", "after", "selectedAfter");
         QTest::newRow("up") << "up" << QList<int>{1, 3} << "BADCE" << QList<int>{0, 2};
         QTest::newRow("up, neighbours: the second is skipped")
             << "up" << QList<int>{1, 2} << "BACDE" << QList<int>{0, 2};
@@ -81,10 +78,8 @@ private Q_SLOTS:
     }
     void ordering()
     {
-        QFETCH(QString, op);
-        QFETCH(QList<int>, selected);
-        QFETCH(QString, after);
-        QFETCH(QList<int>, selectedAfter);
+        auto [op, selected, after, selectedAfter] =
+            fetch<QString, QList<int>, QString, QList<int>>("op", "selected", "after", "selectedAfter");
         TestPeer p;
         FileQueue& q = p.peer->queue();
         for (QChar c : QStringLiteral("ABCDE"))
@@ -147,12 +142,7 @@ private Q_SLOTS:
 
     // Stop, Go, waiting for the connection, sending at once when it comes, resting when
     // emptied (not stopped), and autoResend on the next login.
-    void sendLoop_data()
-    {
-        QTest::addColumn<bool>("autoResend");
-        QTest::newRow("AutoResend off") << false;
-        QTest::newRow("AutoResend on") << true;
-    }
+    void sendLoop_data() { rowsOf<bool>("autoResend", {{"AutoResend off", false}, {"AutoResend on", true}}); }
     void sendLoop()
     {
         QFETCH(bool, autoResend);
@@ -254,14 +244,13 @@ private Q_SLOTS:
         QStringList sent = files;
         sent.sort();
         QVERIFY2(tree(t.downPath("Müsik")) == QStringList(sent).replaceInStrings("Müsik/", ""),
-                 qPrintable(t.a.rec->lines.join("\n") + tree(t.downPath("Müsik")).join(",")));
+                 qPrintable(t.a.rec->text() + tree(t.downPath("Müsik")).join(",")));
         for (const QString& f : files)
             QCOMPARE(readFile(t.downPath(f)), readFile(t.srcPath(f)));
         QCOMPARE(readFile(t.downPath("x.txt")), readFile(t.srcPath("Müsik/x.txt")));
         const QString m = t.srcPath("Müsik/");
         for (const QString& s : {m + "pipe - a named pipe", m + "b/sock - a socket"})
-            QVERIFY2(t.a.rec->contains("*** Skipped : " + s + ", not a regular file"),
-                     qPrintable(t.a.rec->lines.join("\n")));
+            QVERIFY2(t.a.rec->contains("*** Skipped : " + s + ", not a regular file"), qPrintable(t.a.rec->text()));
         // The folder first, then its entries: sub-folders (as folder entries), then files, by
         // name with numbers as numbers; each sub-folder's entries only when it reached the head.
         QCOMPARE(t.inserted.mid(1, 7),
@@ -372,11 +361,10 @@ private Q_SLOTS:
         });
         QSignalSpy back(&t.a.peer->transfers(), &TransferManager::putBack);
         QVERIFY(t.connect());
-        QVERIFY2(back.wait(10000), qPrintable(t.a.rec->lines.join("\n")));
+        QVERIFY2(back.wait(10000), qPrintable(t.a.rec->text()));
         QCOMPARE(t.q.path(0), t.srcPath("big.bin"));
         QVERIFY(t.reconnect());
-        QTRY_VERIFY2_WITH_TIMEOUT(t.complete() == 1,
-                                  qPrintable(t.a.rec->lines.join("\n") + "\n--\n" + t.b.rec->lines.join("\n")), 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(t.complete() == 1, qPrintable(t.a.rec->text() + "\n--\n" + t.b.rec->text()), 20000);
         QVERIFY(readFile(t.downPath("big.bin")) == big);
         QCOMPARE(t.a.rec->lines.filter("*** Error : Cannot read " + t.srcPath("adir")).size(), 1);
         QVERIFY(

@@ -2,6 +2,7 @@
 #include "config/Scramble.h"
 #include "session/ControlFramer.h"
 #include "session/ControlMessages.h"
+#include "support/Harness.h"
 
 #include <QTest>
 
@@ -44,9 +45,7 @@ class TestFramer : public QObject {
 private Q_SLOTS:
     void segments_data()
     {
-        QTest::addColumn<QList<QByteArray>>("segments");
-        QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<int>("last");
+        columns<QList<QByteArray>, QStringList, int>("segments", "messages", "last");
         const QByteArray a = ControlFramer::frame("msg:one"), b = ControlFramer::frame("ping");
         const QByteArray t = ControlFramer::Terminator;
         const int more = int(Step::NeedMore), tooLong = int(Step::TooLong);
@@ -75,9 +74,7 @@ private Q_SLOTS:
     }
     void segments()
     {
-        QFETCH(QList<QByteArray>, segments);
-        QFETCH(QStringList, messages);
-        QFETCH(int, last);
+        auto [segments, messages, last] = fetch<QList<QByteArray>, QStringList, int>("segments", "messages", "last");
         Step step = Step::Message;
         QCOMPARE(framed(segments, step, 8), messages);
         QCOMPARE(int(step), last);
@@ -102,8 +99,7 @@ private Q_SLOTS:
 
     void wireForm_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("utf8");
+        columns<QString, bool>("text", "utf8");
         QTest::addColumn<QByteArray>("plain"); // before scrambling
         QTest::addColumn<QString>("readBack"); // by a peer reading the same encoding
         const QString euro = QString::fromUtf8("caf\u00e9 5 \u20ac");
@@ -115,10 +111,8 @@ private Q_SLOTS:
     }
     void wireForm()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, utf8);
-        QFETCH(QByteArray, plain);
-        QFETCH(QString, readBack);
+        auto [text, utf8, plain, readBack] =
+            fetch<QString, bool, QByteArray, QString>("text", "utf8", "plain", "readBack");
         const QByteArray wire = ControlFramer::frame(text, utf8);
         QCOMPARE(wire, scramble(plain) + ControlFramer::Terminator);
         QCOMPARE(ControlFramer::decode(unscramble(wire.chopped(ControlFramer::Terminator.size())), utf8), readBack);
@@ -135,10 +129,7 @@ private Q_SLOTS:
 
     void table_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("beforeLogin");
-        QTest::addColumn<bool>("extension");
+        columns<QString, int, bool, bool>("text", "kind", "beforeLogin", "extension");
         const auto row = [](const char* text, Kind kind, bool beforeLogin = false, bool extension = false) {
             QTest::newRow(text) << QString(text) << int(kind) << beforeLogin << extension;
         };
@@ -170,10 +161,8 @@ private Q_SLOTS:
     }
     void table()
     {
-        QFETCH(QString, text);
-        QFETCH(int, kind);
-        QFETCH(bool, beforeLogin);
-        QFETCH(bool, extension);
+        auto [text, kind, beforeLogin, extension] =
+            fetch<QString, int, bool, bool>("text", "kind", "beforeLogin", "extension");
         const Kind k = ControlMessages::classify(text);
         QCOMPARE(int(k), kind);
         QCOMPARE(ControlMessages::answeredBeforeLogin(k), beforeLogin);

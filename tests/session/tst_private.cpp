@@ -136,7 +136,7 @@ private Q_SLOTS:
             const QString name = QStringLiteral("f%1.bin").arg(i);
             QVERIFY(writeFile(t.srcPath(name), files[i]));
             QVERIFY(t.send(name));
-            QVERIFY2(t.endedB.last().complete, qPrintable(t.b.rec->lines.join('\n') + t.a.rec->lines.join('\n')));
+            QVERIFY2(t.endedB.last().complete, qPrintable(t.b.rec->text() + t.a.rec->text()));
             QCOMPARE(readFile(t.downPath(name)), files[i]);
         }
         // On the wire: the offer and the request in the clear, then only TLS records, on the
@@ -174,8 +174,7 @@ private Q_SLOTS:
     // does not make it log in in the clear.
     void manInTheMiddle_data()
     {
-        QTest::addColumn<bool>("remembered");
-        QTest::addColumn<bool>("deleteOffer");
+        columns<bool, bool>("remembered", "deleteOffer");
         QTest::newRow("first contact") << false << false;
         QTest::newRow("remembered site") << true << false;
         QTest::newRow("offer deleted, remembered") << true << true;
@@ -183,8 +182,7 @@ private Q_SLOTS:
     }
     void manInTheMiddle()
     {
-        QFETCH(bool, remembered);
-        QFETCH(bool, deleteOffer);
+        auto [remembered, deleteOffer] = fetch<bool, bool>("remembered", "deleteOffer");
         TestPeer server("Bob"), client("Ann");
         client.peer->session().limits.privateOfferWaitMs = 300;
         client.peer->session().limits.rememberedOfferWaitMs = 600;
@@ -265,8 +263,7 @@ private Q_SLOTS:
     // A plain peer works with the default setting; "always" refuses it before any password.
     void plainPeers_data()
     {
-        QTest::addColumn<bool>("rawServes");
-        QTest::addColumn<QString>("mode");
+        columns<bool, QString>("rawServes", "mode");
         QTest::newRow("raw server, auto") << true << "auto";
         QTest::newRow("raw server, always") << true << "always";
         QTest::newRow("raw client, auto") << false << "auto";
@@ -278,8 +275,7 @@ private Q_SLOTS:
     }
     void plainPeers()
     {
-        QFETCH(bool, rawServes);
-        QFETCH(QString, mode);
+        auto [rawServes, mode] = fetch<bool, QString>("rawServes", "mode");
         TestPeer me;
         const bool plainOnly = mode.endsWith("/plain");
         mode = mode.section('/', 0, 0);
@@ -345,9 +341,9 @@ private Q_SLOTS:
     // in to; a record that changes the name again and again is not written again and again.
     void hostileServer_data()
     {
-        QTest::addColumn<QByteArray>("afterOffer");
-        QTest::newRow("frames after the offer") << Session::frame("msg:INJECTED") + Session::frame("uinfo:Eve;e;1;h");
-        QTest::newRow("silent after the request") << QByteArray();
+        rowsOf<QByteArray>("afterOffer", {{"frames after the offer",
+                                           Session::frame("msg:INJECTED") + Session::frame("uinfo:Eve;e;1;h")},
+                                          {"silent after the request", QByteArray()}});
     }
     void hostileServer()
     {
@@ -365,7 +361,7 @@ private Q_SLOTS:
         const QString line = afterOffer.isEmpty()
                                  ? "*** Error : The private connection was not made in time - not connected"
                                  : "*** Error : The other side sent more after its offer to go private - not connected";
-        QTRY_VERIFY2_WITH_TIMEOUT(me.rec->contains(line), qPrintable(me.rec->lines.join('\n')), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(me.rec->contains(line), qPrintable(me.rec->text()), 5000);
         QVERIFY(!me.rec->contains("<Eve> INJECTED") && me.ctx->remoteName != "Eve");
         QVERIFY(!said.contains("PAuth"));
         QCOMPARE(said.startsWith(Session::frame("tls:start")), afterOffer.isEmpty());

@@ -69,7 +69,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(p.client.rec->contains(clientLine), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains(serverLine), kWait);
         if (!given.isEmpty() && given != stored)
-            QVERIFY(!p.server.rec->lines.join('\n').contains("(" + given));
+            QVERIFY(!p.server.rec->text().contains("(" + given));
         if (clientLine.contains("Failed")) {
             // The refused client says "bye"; the server closes and the client sees it.
             QTRY_VERIFY_WITH_TIMEOUT(p.server.rec->contains("*** User Disconnected"), kWait);
@@ -118,9 +118,8 @@ private Q_SLOTS:
 
     void byeAndReconnect_data()
     {
-        QTest::addColumn<bool>("clientSaysBye");
-        QTest::newRow("client leaves, server listens again") << true;
-        QTest::newRow("server leaves, client connects again") << false;
+        rowsOf<bool>("clientSaysBye",
+                     {{"client leaves, server listens again", true}, {"server leaves, client connects again", false}});
     }
     void byeAndReconnect()
     {
@@ -150,9 +149,7 @@ private Q_SLOTS:
     }
     void connectItErrors()
     {
-        QFETCH(QString, mode);
-        QFETCH(QString, port);
-        QFETCH(QString, expected);
+        auto [mode, port, expected] = fetch<QString, QString, QString>("mode", "port", "expected");
         TestPeer peer;
         const quint16 listenPort = freePortTriple();
         peer.listen(listenPort);
@@ -188,10 +185,7 @@ private Q_SLOTS:
 
     void reportSockError_data()
     {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("tag");
-        QTest::addColumn<bool>("debug");
-        QTest::addColumn<QStringList>("expected");
+        columns<int, QString, bool, QStringList>("number", "tag", "debug", "expected");
         QTest::newRow("reset is silent") << 10054 << "" << true << QStringList{};
         QTest::newRow("host not found, debug")
             << 11001 << "" << true << QStringList{"*** Error : 11001 - Host Not Found", "*QVDEBUG* : FN: x"};
@@ -200,10 +194,8 @@ private Q_SLOTS:
     }
     void reportSockError()
     {
-        QFETCH(int, number);
-        QFETCH(QString, tag);
-        QFETCH(bool, debug);
-        QFETCH(QStringList, expected);
+        auto [number, tag, debug, expected] =
+            fetch<int, QString, bool, QStringList>("number", "tag", "debug", "expected");
         TestPeer peer;
         peer.ctx->debugMode = debug;
         reportSocketError(*peer.ctx, number, "gone", tag, "file.bin", "FN: x");
@@ -334,8 +326,7 @@ private Q_SLOTS:
     // and commands follow it; input beyond the bound is cut off with one error line.
     void serverListensAgainAfterVisitor_data()
     {
-        QTest::addColumn<QString>("visit");
-        QTest::addColumn<bool>("listensAgain");
+        columns<QString, bool>("visit", "listensAgain");
         QTest::newRow("refused, then bye") << "refused" << true;
         QTest::newRow("bye before login") << "bye" << true;
         QTest::newRow("quits before login") << "quit" << true;
@@ -347,8 +338,7 @@ private Q_SLOTS:
     }
     void serverListensAgainAfterVisitor()
     {
-        QFETCH(QString, visit);
-        QFETCH(bool, listensAgain);
+        auto [visit, listensAgain] = fetch<QString, bool>("visit", "listensAgain");
         TestPeer server;
         server.ctx->options.requirePassword = true;
         server.ctx->options.serverPassword = "pw";
@@ -501,8 +491,7 @@ private Q_SLOTS:
     }
     void peerTextStaysOneLine()
     {
-        QFETCH(QString, message);
-        QFETCH(QString, shown);
+        auto [message, shown] = fetch<QString, QString>("message", "shown");
         TestPeer server;
         server.ctx->options.requirePassword = message.startsWith("PAuth:");
         server.ctx->options.serverPassword = "pw";

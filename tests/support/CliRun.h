@@ -57,6 +57,7 @@ struct Run {
         return start(serverArgs, clientArgs) && server.waitForFinished(20000) && client.waitForFinished(20000);
     }
     QStringList serverLines() { return lines(server, sOut); }
+    QList<int> exitCodes() { return {server.exitCode(), client.exitCode()}; }
     QStringList clientLines() { return lines(client, cOut); }
 };
 

@@ -7,6 +7,8 @@
 #include <QTest>
 
 #include <memory>
+#include <tuple>
+#include <utility>
 
 // Whole-file helpers: readFile gives "<missing>" for a file that cannot be read;
 // writeFile creates the folders on the way and reports whether every byte was written.
@@ -46,6 +48,30 @@ inline void stringRows(std::initializer_list<const char*> columns, const QList<Q
     }
 }
 
+// Data columns of the given types and names: columns<QString, int>("name", "count").
+template <class... T, class... Name>
+void columns(Name... names)
+{
+    static_assert(sizeof...(T) == sizeof...(Name));
+    (QTest::addColumn<T>(names), ...);
+}
+// A single data column of type T: one row per name and value.
+template <class T>
+void rowsOf(const char* column, std::initializer_list<std::pair<const char*, T>> rows)
+{
+    QTest::addColumn<T>(column);
+    for (const auto& [name, value] : rows)
+        QTest::newRow(name) << value;
+}
+// The current data row's columns by type and name, for a structured binding:
+//   auto [name, count] = fetch<QString, int>("name", "count");
+template <class... T, class... Name>
+std::tuple<T...> fetch(Name... names)
+{
+    static_assert(sizeof...(T) == sizeof...(Name));
+    return {*static_cast<T*>(QTest::qData(names, qMetaTypeId<T>()))...};
+}
+
 // Finds a control port C on 127.0.0.1 such that C, C+1 and C+2 are all free.
 quint16 freePortTriple();
 
@@ -58,6 +84,7 @@ public:
     QList<int> kinds;
     bool contains(const QString& line) const { return lines.contains(line); }
     int count(const QString& line) const { return static_cast<int>(lines.count(line)); }
+    QString text() const { return lines.join('\n'); } // for a failure's message
     // Index of the first line starting with prefix, -1 when none.
     int indexStarting(const QString& prefix) const;
 };

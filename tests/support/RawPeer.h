@@ -134,5 +134,5 @@ struct StrictPeer {
         const QString path = me.home.filePath(name);
         return writeFile(path, data) ? path : QString();
     }
-    QString log() const { return me.rec->lines.join('\n'); }
+    QString log() const { return me.rec->text(); }
 };

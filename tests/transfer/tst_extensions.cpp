@@ -44,16 +44,14 @@ private Q_SLOTS:
     // names that only differ in characters Windows-1252 cannot hold still arrive as two files.
     void text_data()
     {
-        QTest::addColumn<bool>("aOn");
-        QTest::addColumn<bool>("bOn");
+        columns<bool, bool>("aOn", "bOn");
         QTest::newRow("both with extensions") << true << true;
         QTest::newRow("sender without") << false << true;
         QTest::newRow("receiver without") << true << false;
     }
     void text()
     {
-        QFETCH(bool, aOn);
-        QFETCH(bool, bOn);
+        auto [aOn, bOn] = fetch<bool, bool>("aOn", "bOn");
         Pair p;
         p.a.peer->session().extensionsOn = aOn;
         p.b.peer->session().extensionsOn = bOn;
@@ -92,8 +90,7 @@ private Q_SLOTS:
     // Between two peers that share "verify", "Complete" and "HaveFile" mean the same content.
     void verify_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("on");
+        columns<QString, bool>("how", "on");
         QTest::addColumn<int>("questions");   // existing-file questions at the receiver
         QTest::addColumn<QString>("outcome"); // the sender's first outcome
         QTest::newRow("same size, other content") << "other" << true << 1 << "Complete : f.bin (300000 bytes)";
@@ -106,10 +103,7 @@ private Q_SLOTS:
     }
     void verify()
     {
-        QFETCH(QString, how);
-        QFETCH(bool, on);
-        QFETCH(int, questions);
-        QFETCH(QString, outcome);
+        auto [how, on, questions, outcome] = fetch<QString, bool, int, QString>("how", "on", "questions", "outcome");
 #ifndef ZANTIRO_TEST_HOOKS
         if (how == "flip")
             QSKIP("built without ZANTIRO_TEST_HOOKS");
@@ -133,7 +127,7 @@ private Q_SLOTS:
         QVERIFY(p.connect());
         p.a.peer->queue().addPath(p.srcPath("f.bin"));
         QTRY_VERIFY_WITH_TIMEOUT(p.a.peer->queue().ended() == 1, 10000);
-        const QString log = p.a.rec->lines.join('\n') + "\n--\n" + p.b.rec->lines.join('\n');
+        const QString log = p.a.rec->text() + "\n--\n" + p.b.rec->text();
         QVERIFY2(p.a.rec->lines.filter("*** File Transfer ").value(0) == "*** File Transfer " + outcome,
                  qPrintable(log));
         QCOMPARE(p.askB->existsNames.size(), questions);
@@ -158,8 +152,7 @@ private Q_SLOTS:
     }
     void token()
     {
-        QFETCH(int, port);
-        QFETCH(int, silent);
+        auto [port, silent] = fetch<int, int>("port", "silent");
         Pair p;
         const QByteArray bytes = randomBytes(100000, 7);
         QVERIFY(writeFile(p.srcPath("f.bin"), bytes));
@@ -206,8 +199,7 @@ private Q_SLOTS:
     }
     void verdictFirst()
     {
-        QFETCH(QString, caps);
-        QFETCH(QString, outcome);
+        auto [caps, outcome] = fetch<QString, QString>("caps", "outcome");
         StrictPeer l;
         QVERIFY(l.start());
         if (!caps.isEmpty())
@@ -230,9 +222,8 @@ private Q_SLOTS:
     // "caps:" counts only after the login, and unknown words take no room from known ones.
     void caps_data()
     {
-        QTest::addColumn<QString>("before"); // sent before the login
-        QTest::addColumn<QString>("after");  // sent once the server's own "caps:" came
-        QTest::addColumn<QStringList>("shared");
+        // before: sent before the login; after: sent once the server's own "caps:" came
+        columns<QString, QString, QStringList>("before", "after", "shared");
         QStringList future;
         for (int i = 0; i < 100; ++i)
             future << QStringLiteral("future%1").arg(i);
@@ -246,9 +237,7 @@ private Q_SLOTS:
     }
     void caps()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, after);
-        QFETCH(QStringList, shared);
+        auto [before, after, shared] = fetch<QString, QString, QStringList>("before", "after", "shared");
         TestPeer server;
         RawClient client;
         QVERIFY(client.open(server));
@@ -270,9 +259,7 @@ private Q_SLOTS:
     // offers and is offered, and hears nothing of the extensions but "caps:".
     void plainPeer_data()
     {
-        QTest::addColumn<bool>("rawServes");
-        QTest::newRow("raw server") << true;
-        QTest::newRow("raw client") << false;
+        rowsOf<bool>("rawServes", {{"raw server", true}, {"raw client", false}});
     }
     void plainPeer()
     {
@@ -309,7 +296,7 @@ private Q_SLOTS:
         QVERIFY(messagesIn(wire).filter("file:").first().contains("|_out.bin|"));
         say("CANC_TRAN");
         QTRY_VERIFY2_WITH_TIMEOUT(me.rec->contains("*** File Transfer Canceled By Receiver : _out.bin"),
-                                  qPrintable(me.rec->lines.join('\n')), 5000);
+                                  qPrintable(me.rec->text()), 5000);
         // The answers may still be on their way to the raw side.
         QTRY_VERIFY2_WITH_TIMEOUT(messagesIn(wire).contains("HaveFile")
                                       && messagesIn(wire).contains(QString::fromUtf8("msg:??? ?? é €?")),

@@ -13,12 +13,7 @@ class TestFiles : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Overwriting replaces the directory entry: other links to the old file keep its content.
-    void overwriteKeepsLinks_data()
-    {
-        QTest::addColumn<bool>("hard");
-        QTest::newRow("hard link") << true;
-        QTest::newRow("symbolic link inside") << false;
-    }
+    void overwriteKeepsLinks_data() { rowsOf<bool>("hard", {{"hard link", true}, {"symbolic link inside", false}}); }
     void overwriteKeepsLinks()
     {
         QFETCH(bool, hard);
@@ -54,15 +49,13 @@ private Q_SLOTS:
         QVERIFY(p.connect());
         QVERIFY(p.send("sub/f.bin"));
         QCOMPARE(readFile(p.at(outside, "f.bin")), QByteArray("old"));
-        QVERIFY2(p.b.rec->indexStarting("*** Error : Refused to write ") >= 0, qPrintable(p.b.rec->lines.join('\n')));
+        QVERIFY2(p.b.rec->indexStarting("*** Error : Refused to write ") >= 0, qPrintable(p.b.rec->text()));
     }
 
     // Offers that end before any data leave no folders behind.
     void noFoldersLeft_data()
     {
-        QTest::addColumn<bool>("senderListens");
-        QTest::newRow("nobody listens") << false;
-        QTest::newRow("sender cancels before data") << true;
+        rowsOf<bool>("senderListens", {{"nobody listens", false}, {"sender cancels before data", true}});
     }
     void noFoldersLeft()
     {

@@ -1,3 +1,4 @@
+#include "support/Harness.h"
 #include "transfer/CommandReader.h"
 #include "transfer/TransferRules.h"
 
@@ -15,10 +16,7 @@ class TestRules : public QObject {
 private Q_SLOTS:
     void resumeOffsets_data()
     {
-        QTest::addColumn<qint64>("local");
-        QTest::addColumn<qint64>("block");
-        QTest::addColumn<qint64>("offered");
-        QTest::addColumn<qint64>("offset");
+        columns<qint64, qint64, qint64, qint64>("local", "block", "offered", "offset");
         const qint64 rows[][4] = {{0, 512, 9000, 0},
                                   {98303, 32768, 200000, 0}, // under three blocks
                                   {100000, 32768, 200000, 65536},
@@ -31,35 +29,27 @@ private Q_SLOTS:
     }
     void resumeOffsets()
     {
-        QFETCH(qint64, local);
-        QFETCH(qint64, block);
-        QFETCH(qint64, offered);
-        QFETCH(qint64, offset);
+        auto [local, block, offered, offset] =
+            fetch<qint64, qint64, qint64, qint64>("local", "block", "offered", "offset");
         QCOMPARE(resumeOffset(local, block, offered), offset);
     }
 
     void texts()
     {
-        QCOMPARE(elapsedText(0), QStringLiteral("0:00"));
-        QCOMPARE(elapsedText(59), QStringLiteral("0:59"));
-        QCOMPARE(elapsedText(3600), QStringLiteral("60:00"));
-        QCOMPARE(elapsedText(3601), QStringLiteral("1:00:01"));
-        QCOMPARE(elapsedText(36000 + 125), QStringLiteral("10:02:05"));
-        QCOMPARE(rate(0, 5), 0.1);
-        QCOMPARE(rate(1234, 1), 1.23);
-        QCOMPARE(rate(25, 1), 0.02); // ties to even
-        QCOMPARE(rate(35, 1), 0.04);
-        QCOMPARE(rate(1225, 1), 1.22);
-        QCOMPARE(rate(5, 1), 0.1); // 0.005 rounds to 0
+        using Texts = std::initializer_list<std::pair<qint64, const char*>>;
+        for (const auto& [seconds, text] :
+             Texts{{0, "0:00"}, {59, "0:59"}, {3600, "60:00"}, {3601, "1:00:01"}, {36125, "10:02:05"}})
+            QCOMPARE(elapsedText(seconds), QString(text));
+        // Ties go to even; 0.005 rounds to 0, and a rate that rounds to 0 shows as 0.1.
+        for (const auto& [bytes, expected] : std::initializer_list<std::pair<qint64, double>>{
+                 {0, 0.1}, {1234, 1.23}, {25, 0.02}, {35, 0.04}, {1225, 1.22}, {5, 0.1}})
+            QCOMPARE(rate(bytes, bytes ? 1 : 5), expected);
         QCOMPARE(rate(qint64(6) << 32, 10), 2576980.38);
-        QCOMPARE(rateText(0.1), QStringLiteral("0.1 KB/SEC"));
-        QCOMPARE(rateText(12.5), QStringLiteral("12.5 KB/SEC"));
-        QCOMPARE(rateText(3), QStringLiteral("3 KB/SEC"));
-        QCOMPARE(timeLeftText(0, 0.1), QStringLiteral("0:00"));
-        QCOMPARE(timeLeftText(150, 0.1), QStringLiteral("0:01"));
-        QCOMPARE(timeLeftText(360000, 0.1), QStringLiteral("60:00"));
-        QCOMPARE(timeLeftText(361000, 0.1), QStringLiteral("60:10"));
-        QCOMPARE(timeLeftText(366000, 0.1), QStringLiteral("1:01:00"));
+        QCOMPARE((QStringList{rateText(0.1), rateText(12.5), rateText(3)}),
+                 (QStringList{"0.1 KB/SEC", "12.5 KB/SEC", "3 KB/SEC"}));
+        for (const auto& [bytes, text] :
+             Texts{{0, "0:00"}, {150, "0:01"}, {360000, "60:00"}, {361000, "60:10"}, {366000, "1:01:00"}})
+            QCOMPARE(timeLeftText(bytes, 0.1), QString(text));
         QCOMPARE(offerBlockField(32767), QStringLiteral("512"));
         QCOMPARE(offerBlockField(32768), QStringLiteral("32768"));
         QCOMPARE(cutEnd(QStringLiteral("File : ") + QString(31, 'x'), 37),
@@ -73,9 +63,7 @@ private Q_SLOTS:
 
     void uniqueNames_data()
     {
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
+        columns<QStringList, QString, QString>("present", "name", "expected");
         QTest::newRow("third") << QStringList{"report1.txt", "report2.txt"} << QString("report.txt")
                                << QString("report3.txt");
         QTest::newRow("last dot") << QStringList{} << QString("archive.tar.gz") << QString("archive.tar1.gz");
@@ -88,9 +76,7 @@ private Q_SLOTS:
     }
     void uniqueNames()
     {
-        QFETCH(QStringList, present);
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
+        auto [present, name, expected] = fetch<QStringList, QString, QString>("present", "name", "expected");
         QTemporaryDir dir;
         for (const QString& p : present) {
             if (p.endsWith('/'))
@@ -129,8 +115,7 @@ private Q_SLOTS:
     }
     void names()
     {
-        QFETCH(QString, wire);
-        QFETCH(int, parts);
+        auto [wire, parts] = fetch<QString, int>("wire", "parts");
         QString problem;
         const QStringList got = offeredComponents(wire, &problem);
         QCOMPARE(got.size(), parts);
@@ -141,8 +126,7 @@ private Q_SLOTS:
 
     void wireNames_data()
     {
-        QTest::addColumn<QString>("local");
-        QTest::addColumn<QString>("wire");
+        columns<QString, QString>("local", "wire");
         const std::array<QString, 3> rows[] = {
             {"folders", "Music/Live/song.mp3", "Music\\Live\\song.mp3"},
             {"bar", "a|b.txt", "a_b.txt"},
@@ -156,8 +140,7 @@ private Q_SLOTS:
     }
     void wireNames()
     {
-        QFETCH(QString, local);
-        QFETCH(QString, wire);
+        auto [local, wire] = fetch<QString, QString>("local", "wire");
         QCOMPARE(wireName(local), wire);
         QVERIFY(!offeredComponents(wire).isEmpty()); // the receiver parses it back
     }
@@ -180,8 +163,7 @@ private Q_SLOTS:
 
     void commands_data()
     {
-        QTest::addColumn<QList<QByteArray>>("segments");
-        QTest::addColumn<QStringList>("commands");
+        columns<QList<QByteArray>, QStringList>("segments", "commands");
         using L = QList<QByteArray>;
         QTest::newRow("coalesced") << L{"Got AllCANC_TRAN"} << QStringList{"Got All", "CANC_TRAN"};
         QTest::newRow("split name") << L{"Go", "t A", "ll"} << QStringList{"Got All"};
@@ -197,8 +179,7 @@ private Q_SLOTS:
     }
     void commands()
     {
-        QFETCH(QList<QByteArray>, segments);
-        QFETCH(QStringList, commands);
+        auto [segments, commands] = fetch<QList<QByteArray>, QStringList>("segments", "commands");
         CommandReader r;
         r.quietMs = 20;
         QStringList got;

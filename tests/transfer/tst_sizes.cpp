@@ -148,10 +148,13 @@ private Q_SLOTS:
         }
         TransferPair p;
         qint64 resumedAt = -1, pieces = -1;
+        int views = 0;
+        TransferView last; // the sender's window
         QObject::connect(&p.b.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
             QObject::connect(t, &FileTransfer::finished, [&resumedAt, t] { resumedAt = t->resumeSize(); });
         });
         QObject::connect(&p.a.peer->transfers(), &TransferManager::transferStarted, [&](FileTransfer* t) {
+            QObject::connect(t, &FileTransfer::viewChanged, [&views, &last, t] { ++views, last = t->view(); });
             QObject::connect(t, &FileTransfer::finished,
                              [&pieces, t] { pieces = qobject_cast<FileSender*>(t)->blocksSent(); });
         });
@@ -167,19 +170,24 @@ private Q_SLOTS:
         QVERIFY(p.send("f.bin"));
         QCOMPARE(readFile(p.downPath("f.bin")), bytes);
         QCOMPARE(resumedAt, resume);
-        QVERIFY2(p.a.rec->contains(complete), qPrintable(p.a.rec->lines.join('\n')));
-        QVERIFY2(p.b.rec->contains(complete), qPrintable(p.b.rec->lines.join('\n')));
+        QVERIFY2(p.a.rec->contains(complete), qPrintable(p.a.rec->text()));
+        QVERIFY2(p.b.rec->contains(complete), qPrintable(p.b.rec->text()));
         // Pieces, not blocks: only the rest went out, in as many writes as it has pieces.
         QCOMPARE(pieces, (size - resume + kPiece - 1) / kPiece);
+        QVERIFY(p.endedA.first().complete && p.endedB.first().complete);
+        QVERIFY(!p.a.ctx->transferBusy && !p.b.ctx->transferBusy);
+        // The view is refreshed a bounded number of times, never once a block.
+        QVERIFY2(views < 30, qPrintable(QString::number(views)));
+        QCOMPARE((QStringList{last.movedText, last.percentText, last.title}),
+                 (QStringList{QStringLiteral("Total Sent : %1").arg(size), "100%", "Sending"}));
+        QVERIFY(last.visible && !last.running);
     }
 
     // The data connection is lost inside a piece: the side that sees it says after how many
     // bytes, and the file resumes from what arrived.
     void lostInsidePiece_data()
     {
-        QTest::addColumn<bool>("weSend");
-        QTest::newRow("our sender, the receiver resets") << true;
-        QTest::newRow("our receiver, the sender closes") << false;
+        rowsOf<bool>("weSend", {{"our sender, the receiver resets", true}, {"our receiver, the sender closes", false}});
     }
     void lostInsidePiece()
     {

@@ -25,9 +25,7 @@ private Q_SLOTS:
     // line it shows without a connection, or its effect on the panes.
     void entries_data()
     {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QString>("line");
+        columns<QStringList, QString, QString>("names", "window", "line");
         const QString none;
         QTest::newRow("quick connect") << QStringList{"mnu_Connect", "pop_conn", "Connect"} << "dlgConnect" << none;
         QTest::newRow("send") << QStringList{"mnu_sndfile", "pop_file", "Send"} << "SendType" << none;
@@ -46,9 +44,7 @@ private Q_SLOTS:
     }
     void entries()
     {
-        QFETCH(QStringList, names);
-        QFETCH(QString, window);
-        QFETCH(QString, line);
+        auto [names, window, line] = fetch<QStringList, QString, QString>("names", "window", "line");
         const bool toggle = window == "queue" || window == "Moniter";
         for (const QString& name : names) {
             TestPeer p;
@@ -89,10 +85,7 @@ private Q_SLOTS:
     // option, or the area (said once), the window stays on the task bar.
     void trayAndBlinking_data()
     {
-        QTest::addColumn<bool>("minToTray");
-        QTest::addColumn<bool>("area");
-        QTest::addColumn<int>("kindNumber");
-        QTest::addColumn<bool>("active");
+        columns<bool, bool, int, bool>("minToTray", "area", "kindNumber", "active");
         QTest::newRow("message in the background") << true << true << int(LineKind::Message) << false;
         QTest::newRow("status, its blink off") << true << true << int(LineKind::Status) << false;
         QTest::newRow("message, another window in front") << true << true << int(LineKind::Message) << true;
@@ -101,11 +94,9 @@ private Q_SLOTS:
     }
     void trayAndBlinking()
     {
-        QFETCH(bool, minToTray);
-        QFETCH(bool, area);
-        QFETCH(int, kindNumber);
+        auto [minToTray, area, kindNumber, active] =
+            fetch<bool, bool, int, bool>("minToTray", "area", "kindNumber", "active");
         const auto kind = static_cast<LineKind>(kindNumber);
-        QFETCH(bool, active);
         TestPeer p;
         p.ctx->options.minimizeToTray = minToTray;
         p.ctx->options.messageBlink = true;

@@ -1,3 +1,4 @@
+#include "support/Harness.h"
 #include "ui/DesktopServices.h"
 #include "ui/HelpWindow.h"
 #include "ui/Twips.h"
@@ -13,10 +14,7 @@ class TestDesktopServices : public QObject {
 private Q_SLOTS:
     void twips_data()
     {
-        QTest::addColumn<int>("twips");
-        QTest::addColumn<double>("dpi");
-        QTest::addColumn<int>("pixels");
-        QTest::addColumn<int>("backToTwips");
+        columns<int, double, int, int>("twips", "dpi", "pixels", "backToTwips");
         QTest::newRow("1 inch at 96") << 1440 << 96.0 << 96 << 1440;
         QTest::newRow("main window minimum width") << 4400 << 96.0 << 293 << 4395;
         QTest::newRow("one pixel rounds") << 15 << 96.0 << 1 << 15;
@@ -26,10 +24,7 @@ private Q_SLOTS:
 
     void twips()
     {
-        QFETCH(int, twips);
-        QFETCH(double, dpi);
-        QFETCH(int, pixels);
-        QFETCH(int, backToTwips);
+        auto [twips, dpi, pixels, backToTwips] = fetch<int, double, int, int>("twips", "dpi", "pixels", "backToTwips");
         QCOMPARE(twipsToPixels(twips, dpi), pixels);
         QCOMPARE(pixelsToTwips(pixels, dpi), backToTwips);
         // The screen-based form agrees with the explicit one at the screen's DPI.
@@ -40,8 +35,7 @@ private Q_SLOTS:
     // Every link on a page leads to a page that exists.
     void helpPages_data()
     {
-        QTest::addColumn<int>("topic");
-        QTest::addColumn<bool>("ownPage");
+        columns<int, bool>("topic", "ownPage");
         for (int topic : {2, 4, 5, 6, 7, 8, 9, 12, 13, 14, 15, 16, 17, 18})
             QTest::addRow("topic %d", topic) << topic << true;
         for (int topic : {0, 1, 3, 10, 19, -1})
@@ -50,8 +44,7 @@ private Q_SLOTS:
 
     void helpPages()
     {
-        QFETCH(int, topic);
-        QFETCH(bool, ownPage);
+        auto [topic, ownPage] = fetch<int, bool>("topic", "ownPage");
         HelpWindow help;
         QCOMPARE(help.showTopic(topic), ownPage);
         const QString source = help.browser()->source().toString();

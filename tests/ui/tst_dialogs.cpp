@@ -1,3 +1,4 @@
+#include "support/Harness.h"
 #include "ui/AcceptOfferDialog.h"
 #include "ui/ExistingFileDialog.h"
 #include "ui/WindowPrompts.h"
@@ -44,9 +45,7 @@ class TestDialogs : public QObject {
 private Q_SLOTS:
     void acceptIt_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("tick");
-        QTest::addColumn<bool>("accepted");
+        columns<QString, bool, bool>("how", "tick", "accepted");
         QTest::newRow("accept, auto from now on") << "AcceptButton" << true << true;
         QTest::newRow("decline keeps the auto box") << "DeclineButton" << true << false;
         QTest::newRow("close box declines") << "close" << false << false;
@@ -55,9 +54,7 @@ private Q_SLOTS:
 
     void acceptIt()
     {
-        QFETCH(QString, how);
-        QFETCH(bool, tick);
-        QFETCH(bool, accepted);
+        auto [how, tick, accepted] = fetch<QString, bool, bool>("how", "tick", "accepted");
         WindowPrompts prompts(nullptr);
         // Texts from the peer show as one line, control characters escaped; a byte count as a size.
         const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", tick ? "3000000000" : "12\t4",

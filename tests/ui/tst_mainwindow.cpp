@@ -57,8 +57,7 @@ class TestMainWindow : public QObject {
 private Q_SLOTS:
     void lineKinds_data()
     {
-        QTest::addColumn<int>("kindNumber");
-        QTest::addColumn<QString>("layout");
+        columns<int, QString>("kindNumber", "layout");
         // Each kind in one of the two layouts: the pane and the colour follow the kind.
         QTest::newRow("message, two boxes") << 1 << "1";
         QTest::newRow("status, one box") << 2 << "0";
@@ -67,9 +66,8 @@ private Q_SLOTS:
     }
     void lineKinds()
     {
-        QFETCH(int, kindNumber);
+        auto [kindNumber, layout] = fetch<int, QString>("kindNumber", "layout");
         const auto kind = static_cast<LineKind>(kindNumber);
-        QFETCH(QString, layout);
         const QString second = kind == LineKind::Message ? "MsgText" : "StatusText"; // the pane beside bothPane
         TestPeer p;
         Options& o = p.ctx->options;
@@ -93,9 +91,7 @@ private Q_SLOTS:
 
     void chatBar_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<QString>("left");
+        columns<QString, QStringList, QString>("typed", "shown", "left");
         QTest::newRow("empty") << "" << QStringList{} << "";
         QTest::newRow("debug on") << "/debug" << QStringList{"QVDEBUG ACTIVATED"} << "";
         QTest::newRow("mixed case") << "/DeBuG" << QStringList{"QVDEBUG ACTIVATED"} << "";
@@ -104,9 +100,7 @@ private Q_SLOTS:
     }
     void chatBar()
     {
-        QFETCH(QString, typed);
-        QFETCH(QStringList, shown);
-        QFETCH(QString, left);
+        auto [typed, shown, left] = fetch<QString, QStringList, QString>("typed", "shown", "left");
         const bool debug = shown == QStringList{"QVDEBUG ACTIVATED"};
         TestPeer p;
         MainWindow w(*p.peer);
@@ -268,12 +262,7 @@ private Q_SLOTS:
     // Two windows: while the connection is private both show the lock with the same code in
     // its tool tip and in the remote user's information; a plain one shows none. Gone when
     // the connection ends.
-    void privacyShown_data()
-    {
-        QTest::addColumn<bool>("plain");
-        QTest::newRow("private") << false;
-        QTest::newRow("server never private") << true;
-    }
+    void privacyShown_data() { rowsOf<bool>("plain", {{"private", false}, {"server never private", true}}); }
     void privacyShown()
     {
         QFETCH(bool, plain);

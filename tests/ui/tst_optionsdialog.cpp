@@ -242,12 +242,8 @@ private Q_SLOTS:
     }
     void keyFilters()
     {
-        QFETCH(QString, box);
-        QFETCH(QString, held);
-        QFETCH(QString, input);
-        QFETCH(QString, result);
-        QFETCH(QString, refused);
-        QFETCH(bool, paste);
+        auto [box, held, input, result, refused, paste] = fetch<QString, QString, QString, QString, QString, bool>(
+            "box", "held", "input", "result", "refused", "paste");
         TestPeer p;
         p.ctx->options.myName = p.ctx->options.myEmail = p.ctx->options.myHomePage = held;
         MainWindow w(*p.peer);
@@ -281,10 +277,7 @@ private Q_SLOTS:
     }
     void okSendsUserInfo()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, age);
-        QFETCH(QString, typed);
-        QFETCH(QString, sent);
+        auto [name, age, typed, sent] = fetch<QString, QString, QString, QString>("name", "age", "typed", "sent");
         StrictPeer peer; // our peer logged in to a raw one that records every byte
         peer.me.ctx->settings.privateMode = PrivateMode::Never; // the raw peer speaks plain text
         QVERIFY(peer.start());
@@ -339,8 +332,7 @@ private Q_SLOTS:
     // and tells when the file cannot be written.
     void privacyPage_data()
     {
-        QTest::addColumn<int>("before");
-        QTest::addColumn<int>("chosen");
+        columns<int, int>("before", "chosen");
         QTest::addColumn<QByteArray>("file"); // "<dir>": a folder in its place
         QTest::newRow("auto to always") << 0 << 1 << QByteArray("private-connections=always\n");
         QTest::newRow("always to never") << 1 << 2 << QByteArray("private-connections=never\n");
@@ -350,9 +342,7 @@ private Q_SLOTS:
     }
     void privacyPage()
     {
-        QFETCH(int, before);
-        QFETCH(int, chosen);
-        QFETCH(QByteArray, file);
+        auto [before, chosen, file] = fetch<int, int, QByteArray>("before", "chosen", "file");
         const PrivateMode modes[3] = {PrivateMode::Auto, PrivateMode::Always, PrivateMode::Never};
         TestPeer p;
         const QString path = ProgramSettings::filePath(p.ctx->programFolder);

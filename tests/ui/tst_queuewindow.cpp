@@ -45,8 +45,7 @@ private Q_SLOTS:
     // a folder as a folder entry; links to the web and text are not taken.
     void drops_data()
     {
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QString>("target");
+        columns<QString, QString>("window", "target");
         for (const char* t : {"Base", "BothText", "MsgText", "ChatBar", "Toolbar1", "SockState"})
             QTest::addRow("main %s", t) << "main" << t;
         for (const char* t : {"queue", "List1", "Toolbar1"})
@@ -56,8 +55,7 @@ private Q_SLOTS:
     }
     void drops()
     {
-        QFETCH(QString, window);
-        QFETCH(QString, target);
+        auto [window, target] = fetch<QString, QString>("window", "target");
         TestPeer p;
         p.ctx->options.boxLayout = "1";
         MainWindow w(*p.peer);
@@ -95,16 +93,14 @@ private Q_SLOTS:
     // flag; closed by its close box and shown again, it is as it was left.
     void catcher_data()
     {
-        QTest::addColumn<bool>("small");
-        QTest::addColumn<bool>("onTop");
+        columns<bool, bool>("small", "onTop");
         // The two toggles below pass through the other two states.
         QTest::newRow("normal, plain") << false << false;
         QTest::newRow("small, on top") << true << true;
     }
     void catcher()
     {
-        QFETCH(bool, small);
-        QFETCH(bool, onTop);
+        auto [small, onTop] = fetch<bool, bool>("small", "onTop");
         TestPeer p;
         Options& o = p.ctx->options;
         o.catcherSmall = small, o.catcherOnTop = onTop;
@@ -146,9 +142,7 @@ private Q_SLOTS:
     // selection with the entries; the close box only hides the window.
     void queueWindow_data()
     {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("order");
-        QTest::addColumn<QList<int>>("selectedAfter");
+        columns<QString, QString, QList<int>>("command", "order", "selectedAfter");
         const QList<std::tuple<const char*, const char*, QList<int>>> rows = {
             {"Up", "10324", {0, 2}},   {"mnu_up", "10324", {0, 2}},
             {"Down", "02143", {2, 4}}, {"mnu_down", "02143", {2, 4}},
@@ -159,9 +153,7 @@ private Q_SLOTS:
     }
     void queueWindow()
     {
-        QFETCH(QString, command);
-        QFETCH(QString, order);
-        QFETCH(QList<int>, selectedAfter);
+        auto [command, order, selectedAfter] = fetch<QString, QString, QList<int>>("command", "order", "selectedAfter");
         TestPeer p;
         MainWindow w(*p.peer);
         w.show();
@@ -205,8 +197,7 @@ private Q_SLOTS:
     // The queue window opens beside the main window and never off the screen.
     void placement_data()
     {
-        QTest::addColumn<QRect>("main");
-        QTest::addColumn<QPoint>("at");
+        columns<QRect, QPoint>("main", "at");
         QTest::newRow("room below") << QRect(100, 100, 640, 600) << QPoint(100, 700);
         QTest::newRow("at the bottom: right") << QRect(0, 400, 640, 600) << QPoint(640, 400);
         QTest::newRow("bottom right: left") << QRect(900, 400, 640, 600) << QPoint(500, 400);
@@ -214,8 +205,7 @@ private Q_SLOTS:
     }
     void placement()
     {
-        QFETCH(QRect, main);
-        QFETCH(QPoint, at);
+        auto [main, at] = fetch<QRect, QPoint>("main", "at");
         QCOMPARE(QueueWindow::placeBeside(main, QSize(400, 300), QRect(0, 0, 1600, 1000)), at);
     }
 
@@ -254,8 +244,7 @@ private Q_SLOTS:
     // gives way to the program's folder.
     void sendCommand_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QStringList>("queued");
+        columns<QString, QStringList>("button", "queued");
         QTest::newRow("files") << "SendFileButton" << QStringList{"f1.txt", "f2"};
         QTest::newRow("folder by Enter") << "Return" << QStringList{"dir/"};
         QTest::newRow("files, dialog closed") << "SendFileButton" << QStringList{};
@@ -264,8 +253,7 @@ private Q_SLOTS:
     }
     void sendCommand()
     {
-        QFETCH(QString, button);
-        QFETCH(QStringList, queued);
+        auto [button, queued] = fetch<QString, QStringList>("button", "queued");
         const bool byEnter = button == "Return"; // Enter takes the remembered choice
         if (byEnter)
             button = "SendFoldButton";

@@ -22,9 +22,7 @@ private Q_SLOTS:
     // The port boxes take digits only, and the file ports follow them.
     void portBoxes()
     {
-        QFETCH(QString, typed);
-        QFETCH(QString, port);
-        QFETCH(QString, filePorts);
+        auto [typed, port, filePorts] = fetch<QString, QString, QString>("typed", "port", "filePorts");
         TestPeer p;
         p.ctx->options.connectionType = ConnectionMode::Server;
         p.ctx->options.serverPort = "3000";
@@ -43,8 +41,7 @@ private Q_SLOTS:
 
     void okAndCancel_data()
     {
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<QString>("serverPort");
+        columns<bool, QString>("server", "serverPort");
         QTest::addColumn<QString>("password"); // typed into the chosen mode's password box
         QTest::addColumn<QString>("refusal");  // the message box that refuses OK; "cancel": Cancel is pressed
         const QString pw = "pw";
@@ -64,10 +61,8 @@ private Q_SLOTS:
     }
     void okAndCancel()
     {
-        QFETCH(bool, server);
-        QFETCH(QString, serverPort);
-        QFETCH(QString, password);
-        QFETCH(QString, refusal);
+        auto [server, serverPort, password, refusal] =
+            fetch<bool, QString, QString, QString>("server", "serverPort", "password", "refusal");
         const bool stored = refusal.isEmpty();
         TestPeer p;
         const Options before = p.ctx->options;

@@ -111,10 +111,9 @@ private Q_SLOTS:
     // changed, and the bytes are those of the tree as built. What a box did not take is named.
     void commands_data()
     {
-        QTest::addColumn<QByteArray>("file"); // "<none>": no file; "<dir>": a folder in its place
-        QTest::addColumn<QStringList>("ops");
-        QTest::addColumn<QByteArray>("written"); // "<same>": not rewritten
-        QTest::addColumn<QStringList>("told");   // questions, refusals, then pane lines, by their start
+        // file: "<none>": no file; "<dir>": a folder in its place; written: "<same>": not rewritten; told: questions,
+        // refusals, then pane lines, by their start
+        columns<QByteArray, QStringList, QByteArray, QStringList>("file", "ops", "written", "told");
         auto row = [](const char* name, const QByteArray& file, const QStringList& ops, const QByteArray& written,
                       const QStringList& told = {}) { QTest::newRow(name) << file << ops << written << told; };
         const QByteArray same = "<same>", none = "<none>", t = "Site=T;IP=h;Port=1;Password=;Parent=Sites;\r\n";
@@ -182,10 +181,8 @@ private Q_SLOTS:
     }
     void commands()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(QStringList, ops);
-        QFETCH(QByteArray, written);
-        QFETCH(QStringList, told);
+        auto [file, ops, written, told] =
+            fetch<QByteArray, QStringList, QByteArray, QStringList>("file", "ops", "written", "told");
         TestPeer p;
         const QString path = sitesPath(p);
         if (file == "<dir>") {

@@ -91,9 +91,7 @@ class TestTransferWindow : public QObject {
 private Q_SLOTS:
     void runningWindow_data()
     {
-        QTest::addColumn<bool>("senderCancels");
-        QTest::newRow("sender cancels") << true;
-        QTest::newRow("receiver cancels") << false;
+        rowsOf<bool>("senderCancels", {{"sender cancels", true}, {"receiver cancels", false}});
     }
 
     void runningWindow()
@@ -179,8 +177,7 @@ private Q_SLOTS:
     }
     void readableLabels()
     {
-        QFETCH(QString, engine);
-        QFETCH(QString, shown);
+        auto [engine, shown] = fetch<QString, QString>("engine", "shown");
         QCOMPARE(TransferWindow::readable(engine), shown);
     }
 

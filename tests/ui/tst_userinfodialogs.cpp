@@ -75,8 +75,7 @@ private Q_SLOTS:
     }
     void homePageLink()
     {
-        QFETCH(QString, homepage);
-        QFETCH(QString, link);
+        auto [homepage, link] = fetch<QString, QString>("homepage", "link");
         QCOMPARE(RemoteUserInfoDialog::webLink(homepage), link);
     }
 };

@@ -28,8 +28,7 @@ private Q_SLOTS:
     }
     void opening()
     {
-        QFETCH(QString, kind);
-        QFETCH(QString, problem);
+        auto [kind, problem] = fetch<QString, QString>("kind", "problem");
         QTemporaryDir dir;
         const QString path = dir.filePath("x");
         if (kind == "file")

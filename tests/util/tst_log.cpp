@@ -12,8 +12,7 @@ class TestLog : public QObject {
 private Q_SLOTS:
     void fileNames_data()
     {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("name");
+        columns<int, QString>("mode", "name");
         QTest::newRow("day") << 0 << "03052001.log";
         QTest::newRow("year") << 1 << "2001.log";
         QTest::newRow("month") << 2 << "032001.log";
@@ -22,8 +21,7 @@ private Q_SLOTS:
     }
     void fileNames()
     {
-        QFETCH(int, mode);
-        QFETCH(QString, name);
+        auto [mode, name] = fetch<int, QString>("mode", "name");
         QCOMPARE(TranscriptLog::fileName(mode, QDate(2001, 3, 5)), name);
     }
 
@@ -70,8 +68,7 @@ private Q_SLOTS:
     }
     void utf8AndOldFiles()
     {
-        QFETCH(QByteArray, old);
-        QFETCH(QByteArray, converted);
+        auto [old, converted] = fetch<QByteArray, QByteArray>("old", "converted");
         QTemporaryDir dir;
         Options o;
         o.setDefaults(dir.path());
