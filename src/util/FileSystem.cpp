@@ -21,7 +21,9 @@ QString withTrailingSlash(const QString& path)
 
 bool folderExists(const QString& path)
 {
-    return !path.isEmpty() && QFileInfo(path).isDir();
+    // One status call: asked for every file received.
+    struct stat st = {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool makePath(const QString& path)
