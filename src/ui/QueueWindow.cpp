@@ -89,8 +89,22 @@ QueueWindow::QueueWindow(FileQueue& q, const QString& widthTwips, const QString&
         DirLabel->setText(FileQueue::shortenDirLabel(text));
         layoutControls(); // the panel fits the folder's text
     });
-    connect(&queue, &FileQueue::filesAddedChanged, this,
-            [this](int n) { filesAddedLabel->setText(QString::number(n)); });
+    filesAddedTimer.setSingleShot(true);
+    filesAddedTimer.setInterval(250);
+    connect(&filesAddedTimer, &QTimer::timeout, this, [this] {
+        const QString text = QString::number(filesAdded);
+        if (filesAddedLabel->text() != text) {
+            filesAddedLabel->setText(text);
+            filesAddedTimer.start(); // the next change waits its turn too
+        }
+    });
+    connect(&queue, &FileQueue::filesAddedChanged, this, [this](int n) {
+        filesAdded = n;
+        if (filesAddedTimer.isActive())
+            return;
+        filesAddedLabel->setText(QString::number(n));
+        filesAddedTimer.start();
+    });
 
     // The ordering commands apply to the selection; they are enabled only while there is one.
     connect(listView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -1,5 +1,6 @@
 #pragma once
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 class FileQueue;
@@ -73,6 +74,10 @@ private:
     QWidget* folderPanel = nullptr;
     QLabel* DirLabel = nullptr;
     QLabel* filesAddedLabel = nullptr;
+    // The count read so far changes a thousand times a second on a large folder: the label
+    // takes the first change at once and the latest one each time this runs out.
+    QTimer filesAddedTimer;
+    int filesAdded = 0;
     QPushButton* CancelDirProc = nullptr;
     QPointer<QMessageBox> clearBox;
     bool placed = false;
