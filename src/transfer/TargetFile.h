@@ -33,6 +33,13 @@ public:
         FolderCache& operator=(const FolderCache&) = delete;
         ~FolderCache() { forget(); }
         void forget();
+        // The open folder when it is `folder` below the download folder `root`, else -1.
+        int descriptorFor(const QString& downloadFolder, const QString& targetFolder) const
+        {
+            return fd >= 0 && root == downloadFolder && folder == targetFolder ? fd : -1;
+        }
+        // A folder below the download folder `root` is kept open.
+        bool keepsBelow(const QString& downloadFolder) const { return fd >= 0 && root == downloadFolder; }
 
     private:
         friend class TargetFile;

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QRandomGenerator>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -42,6 +43,26 @@ TargetEntry lookAt(const QString& path)
     e.link = S_ISLNK(st.st_mode);
     if (e.link && ::stat(name.constData(), &st) != 0)
         return e; // a broken link: neither file nor folder
+    e.folder = S_ISDIR(st.st_mode);
+    e.file = S_ISREG(st.st_mode);
+    e.size = st.st_size;
+    return e;
+}
+
+// The same look at `leaf` in the open folder `dir`: one component to resolve, not the whole
+// path. `path` is what the entry is reported under.
+TargetEntry lookAt(int dir, const QString& leaf, const QString& path)
+{
+    TargetEntry e;
+    e.path = path;
+    const QByteArray name = QFile::encodeName(leaf);
+    struct stat st {};
+    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return e;
+    e.present = true;
+    e.link = S_ISLNK(st.st_mode);
+    if (e.link && ::fstatat(dir, name.constData(), &st, 0) != 0)
+        return e;
     e.folder = S_ISDIR(st.st_mode);
     e.file = S_ISREG(st.st_mode);
     e.size = st.st_size;
@@ -561,7 +582,13 @@ void TransferManager::decide()
     state.transferBusy = true;
 
     const QString root = FileSystem::withTrailingSlash(state.options.downloadFolder);
-    o.target = lookAt(root + o.parts.join('/'));
+    const QString path = root + o.parts.join('/');
+    // A run's files mostly go into the folder of the file before, which the run keeps open:
+    // the look is made there, in the folder the file would be written to.
+    const ReceivingRun* r = o.run ? receivingRun() : nullptr;
+    const QString& leaf = o.parts.last();
+    const int dir = r ? r->openFolder().descriptorFor(root, path.chopped(leaf.size())) : -1;
+    o.target = dir >= 0 ? lookAt(dir, leaf, path) : lookAt(path);
     if (o.target.file && o.target.size == o.size && TransferRules::staysInside(root, o.target.path)) {
         if (!session.shares(kVerify)) {
             answerHaveFile();
@@ -676,7 +703,12 @@ void TransferManager::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
     QString dir = state.options.downloadFolder;
-    if (!FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
+    // While a run keeps a folder below the download folder open, that folder is there (or
+    // was just removed: the file then fails to open, the run lets the folder go, and the
+    // next file makes it again).
+    const ReceivingRun* r = o.run ? receivingRun() : nullptr;
+    const bool kept = r && r->openFolder().keepsBelow(FileSystem::withTrailingSlash(dir));
+    if (!kept && !FileSystem::folderExists(dir) && !FileSystem::makePath(dir)) {
         dir = QDir(state.programFolder).filePath(QStringLiteral("download"));
         state.options.downloadFolder = dir;
         FileSystem::makePath(dir);

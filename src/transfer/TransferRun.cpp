@@ -859,7 +859,16 @@ void ReceivingRun::accept(quint64 number, const QString& wire, const TargetFile:
         return;
     }
     QString problem;
-    const bool opened = f->target.open(f->file, request, problem, &folders);
+    const bool cached = folders.descriptorFor(request.root, request.folder) >= 0;
+    bool opened = f->target.open(f->file, request, problem, &folders);
+    if (!opened && cached) {
+        // The folder kept open from the file before may be gone (removed during the run): it
+        // is opened again from the download folder, made again where missing, once.
+        folders.forget();
+        FileSystem::makePath(request.root);
+        problem.clear();
+        opened = f->target.open(f->file, request, problem, &folders);
+    }
     f->name = f->target.name();
     if (!opened) {
         // The folders made on the way go again, and with them the one kept open for the next file.

@@ -235,6 +235,8 @@ public:
     const Offered& nextOffer() const { return offers.front(); }
     // A file of the run not yet ended is written at `path`.
     bool holds(const QString& path) const;
+    // The target folder the run keeps open from the file before (checked when it was opened).
+    const TargetFile::FolderCache& openFolder() const { return folders; }
 
 Q_SIGNALS:
     // An offer came and waits for its decision.

@@ -132,7 +132,7 @@ private Q_SLOTS:
 
     // In the middle of a run: an existing file asked about, a file declined, a file whose
     // checksums differ, a file removed after it was queued. Only that file is affected; the
-    // rest of the run goes on.
+    // rest of the run goes on. The download folder removed during a run is made again.
     void middle_data()
     {
         QTest::addColumn<QString>("how");
@@ -150,6 +150,9 @@ private Q_SLOTS:
         QTest::newRow("removed after it was queued") << "gone"
                                                      << ""
                                                      << "";
+        QTest::newRow("download folder removed") << "rmdir"
+                                                 << ""
+                                                 << "";
     }
     void middle()
     {
@@ -173,6 +176,8 @@ private Q_SLOTS:
             p.askB->acceptReplies.push_back({how != "decline" || i != k, p.down, false});
         p.askB->existsReplies.push_back({ExistingFileChoice::Overwrite, false, {}});
         QObject::connect(p.askB, &ScriptedPrompts::asked, [&] {
+            if (how == "rmdir" && p.askB->questions.size() == k + 1) // the files before went to it
+                QVERIFY(QDir(p.down).removeRecursively());
 #ifdef ZANTIRO_TEST_HOOKS
             if (how == "flip" && p.askB->questions.size() == k + 1) // the middle file's question
                 p.b.peer->transfers().testFlipReceivedByte = 1000;
@@ -191,7 +196,8 @@ private Q_SLOTS:
             const bool declined = (how == "decline" || how == "gone") && i == k;
             QCOMPARE(p.a.rec->count(complete(wire(f.names[i]), f.sizes[i])), declined ? 0 : 1);
             QCOMPARE(p.b.rec->count(complete(base(f.names[i]), f.sizes[i])), declined ? 0 : 1);
-            QCOMPARE(readFile(p.downPath(f.names[i])), declined ? "<missing>" : readFile(p.srcPath(f.names[i])));
+            if (how != "rmdir" || i >= k) // those before may have gone with the folder
+                QCOMPARE(readFile(p.downPath(f.names[i])), declined ? "<missing>" : readFile(p.srcPath(f.names[i])));
         }
         QCOMPARE(otherOutcomes(p.a.rec->lines), senderLine.isEmpty() ? QStringList() : QStringList{senderLine});
         QCOMPARE(otherOutcomes(p.b.rec->lines), receiverLine.isEmpty() ? QStringList() : QStringList{receiverLine});
