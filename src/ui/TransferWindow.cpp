@@ -125,8 +125,11 @@ void TransferWindow::refresh()
     rateLabel->setText(readable(v.rateText));
     elapsedLabel->setText(v.elapsedText);
     timeLeftLabel->setText(v.timeLeftText);
-    progressBar->setRange(0, qMax(0, v.progressMaximum));
-    progressBar->setValue(qBound(0, v.progressValue, progressBar->maximum()));
+    // An empty file (or none, between two files of a run) is a full bar: a range of 0 to 0
+    // would be the busy indicator, which the style animates twenty times a second.
+    const int maximum = qMax(1, v.progressMaximum);
+    progressBar->setRange(0, maximum);
+    progressBar->setValue(v.progressMaximum > 0 ? qBound(0, v.progressValue, maximum) : maximum);
     progressBar->setVisible(v.progressVisible);
     if (v.visible && !isVisible()) {
         placeBesideMain();

@@ -38,6 +38,7 @@ struct UiPeer {
                 const double real = double(std::min(x->sizeOfFileSent(), x->sizeOfFile())) / x->sizeOfFile();
                 worstRatio = std::max(worstRatio, std::abs(double(bar->value()) / bar->maximum() - real));
                 shownQuietly = shownQuietly || (w->isVisible() && w->testAttribute(Qt::WA_ShowWithoutActivating));
+                busyShown = busyShown || bar->maximum() == 0;
             });
         });
         // A run of files shows in one window: its labels are kept by the file it names.
@@ -51,6 +52,7 @@ struct UiPeer {
                 const QString name = labelText(w, "FnameLabel").mid(7);
                 for (const char* n : {"userlabel", "FnameLabel", "SizeLabel"})
                     last[name][QLatin1String(n)] = labelText(w, n);
+                busyShown = busyShown || w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->maximum() == 0;
             });
         });
     }
@@ -60,6 +62,7 @@ struct UiPeer {
     QHash<QString, QHash<QString, QString>> last; // by file name
     double worstRatio = 0;                        // progress bar against the bytes moved
     bool shownQuietly = false;                    // shown once accepted, without taking the focus
+    bool busyShown = false;                       // the bar was the animated busy indicator
     PeerState& ctx() { return *peer.ctx; }
     bool has(const QString& line) const { return peer.rec->contains(line); }
 };
@@ -164,6 +167,19 @@ private Q_SLOTS:
         QCOMPARE(p.a.worstRatio + p.b.worstRatio, 0.0);
         const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
         QVERIFY(p.a.has(done) && p.b.has(done));
+    }
+
+    // An empty file's window shows a full bar, never the busy indicator, which the style
+    // animates (a window repainted twenty times a second).
+    void emptyFile()
+    {
+        UiPair p;
+        QVERIFY(p.connect());
+        QVERIFY(p.a.peer.peer->transfers().offerFile(p.write("empty.txt", {}), "empty.txt"));
+        const QString done = QStringLiteral("*** File Transfer Complete : empty.txt (0 bytes)");
+        QTRY_VERIFY_WITH_TIMEOUT(p.a.has(done) && p.b.has(done), 10000);
+        QVERIFY(p.a.last.contains("empty.txt") && p.b.last.contains("empty.txt")); // the windows showed it
+        QVERIFY(!p.a.busyShown && !p.b.busyShown);
     }
 
     void readableLabels_data()
