@@ -683,7 +683,7 @@ void SendingRun::finishFile(File& f, TransferEndCode code, bool complete, bool p
     if (at != files.end())
         files.erase(at);
     ++filesEnded;
-    touch(files.empty());
+    touch();
     Q_EMIT fileEnded(o);
     if (closed)
         return;
@@ -1090,7 +1090,7 @@ void ReceivingRun::finishFile(File& f, TransferEndCode code, bool complete)
         files.erase(at);
     }
     ++filesEnded;
-    touch(files.empty());
+    touch();
     Q_EMIT fileEnded(o);
     progressed();
     if (!closed && !files.empty())

@@ -162,7 +162,7 @@ private Q_SLOTS:
         QCOMPARE(p.b.last[name]["FnameLabel"], (QStringLiteral("File : ") + name).left(34) + "...");
         QCOMPARE(p.b.last[name]["userlabel"], QStringLiteral("From : Annabelle Of The Very Lo..."));
         QCOMPARE(p.b.last[name]["SizeLabel"], QStringLiteral("File Size : 293.0 KiB"));
-        QCOMPARE(p.a.last["two.mp3"]["userlabel"], QStringLiteral("To : Bob"));
+        QCOMPARE(p.a.last[name]["userlabel"], QStringLiteral("To : Bob"));
         QVERIFY(p.a.shownQuietly);
         QCOMPARE(p.a.worstRatio + p.b.worstRatio, 0.0);
         const QString done = QStringLiteral("*** File Transfer Complete : %1 (300000 bytes)").arg(name);
