@@ -668,6 +668,10 @@ void FileQueue::expandBatch()
 void FileQueue::readEntry(const QString& entryName, FileSystem::FolderListing::Kind kind)
 {
     Expansion& x = *expansion;
+    if (kind == FileSystem::FolderListing::Kind::BadName) {
+        noteSkipped(x.folder + entryName, QStringLiteral("its name is not valid text in this system's encoding"));
+        return;
+    }
     bool folder = kind == FileSystem::FolderListing::Kind::Folder;
     if (kind == FileSystem::FolderListing::Kind::Other) {
         // A link, a special file, or an entry whose kind the listing did not give: a closer

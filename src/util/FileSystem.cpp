@@ -191,6 +191,9 @@ bool FolderListing::next(QString& name, Kind& kind)
             continue;
         name = QFile::decodeName(leaf);
         kind = entry->d_type == DT_REG ? Kind::File : entry->d_type == DT_DIR ? Kind::Folder : Kind::Other;
+        // Only a name holding a replacement character can have lost bytes in the decoding.
+        if (name.contains(QChar::ReplacementCharacter) && QFile::encodeName(name) != QByteArrayView(leaf))
+            kind = Kind::BadName;
         return true;
     }
     return false;

@@ -57,10 +57,11 @@ private:
 // The entries of one folder, "." and ".." left out, each with the kind the listing itself
 // gives, so that a folder of many files costs no status call per file. Links, pipes, devices
 // and entries whose kind the file system does not give are Other: the caller looks at those
-// itself. A folder that cannot be opened lists nothing.
+// itself. A name that is not valid text in the system's encoding is BadName: its text cannot
+// name the entry again. A folder that cannot be opened lists nothing.
 class FolderListing {
 public:
-    enum class Kind { File, Folder, Other };
+    enum class Kind { File, Folder, Other, BadName };
     explicit FolderListing(const QString& path);
     ~FolderListing();
     FolderListing(const FolderListing&) = delete;

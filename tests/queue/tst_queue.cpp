@@ -6,6 +6,9 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 // Ann sends through her queue; Bob accepts everything. Ann is the client, so she can
@@ -230,6 +233,8 @@ private Q_SLOTS:
             QVERIFY(writeFile(t.srcPath(files[i]), randomBytes(i * 20000, i)));
         QVERIFY(QDir().mkpath(t.srcPath("Müsik/empty")) && QDir().mkpath(t.srcPath("Müsik/e")));
         QVERIFY(makeSpecialFile(t.srcPath("Müsik/pipe")) && makeSpecialFile(t.srcPath("Müsik/b/sock"), true));
+        const QByteArray bad = QFile::encodeName(t.srcPath("Müsik/bad")) + "\xff"; // its name is not UTF-8
+        QVERIFY(::close(::open(bad.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)) == 0);
         QList<int> counts;
         QStringList labels;
         QObject::connect(&t.q, &FileQueue::expansionShown, [&](bool on) {
@@ -251,6 +256,8 @@ private Q_SLOTS:
         const QString m = t.srcPath("Müsik/");
         for (const QString& s : {m + "pipe - a named pipe", m + "b/sock - a socket"})
             QVERIFY2(t.a.rec->contains("*** Skipped : " + s + ", not a regular file"), qPrintable(t.a.rec->text()));
+        QVERIFY(t.a.rec->contains("*** Skipped : " + m
+                                  + "bad\ufffd - its name is not valid text in this system's encoding"));
         // The folder first, then its entries: sub-folders (as folder entries), then files, by
         // name with numbers as numbers; each sub-folder's entries only when it reached the head.
         QCOMPARE(t.inserted.mid(1, 7),
@@ -261,7 +268,7 @@ private Q_SLOTS:
         QVERIFY(at("b/c/z.bin") > at("e/.hidden")); // c went behind e
         QVERIFY(at("b/c/café é.txt") < at("b/c/z.bin"));
         QCOMPARE(counts.size(), 5);      // Müsik, b, e, empty, c
-        QCOMPARE(counts.first(), 7 + 2); // "." and ".." count too
+        QCOMPARE(counts.first(), 8 + 2); // "." and ".." count too
         QVERIFY(counts.contains(2));     // the empty folder
         QCOMPARE(labels.first(), "..." + m.right(13));
         QVERIFY(t.q.count() == 0 && t.q.isStopped() == false);
