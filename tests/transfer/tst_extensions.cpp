@@ -152,7 +152,8 @@ private Q_SLOTS:
     }
     void token()
     {
-        auto [port, silent] = fetch<int, int>("port", "silent");
+        QFETCH(int, port); // plain variables: lambdas below use them
+        QFETCH(int, silent);
         Pair p;
         const QByteArray bytes = randomBytes(100000, 7);
         QVERIFY(writeFile(p.srcPath("f.bin"), bytes));

@@ -44,7 +44,8 @@ private Q_SLOTS:
     }
     void entries()
     {
-        auto [names, window, line] = fetch<QStringList, QString, QString>("names", "window", "line");
+        auto [names, shownWindow, line] = fetch<QStringList, QString, QString>("names", "window", "line");
+        const QString window = shownWindow; // a plain variable: the lambda below uses it
         const bool toggle = window == "queue" || window == "Moniter";
         for (const QString& name : names) {
             TestPeer p;
