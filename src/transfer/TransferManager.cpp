@@ -29,40 +29,22 @@ struct TargetEntry {
     qint64 size = 0;
 };
 
-// One look at `path`: a link is followed for its kind and size. Two system calls at most,
-// where several QFileInfo questions would make one each.
-TargetEntry lookAt(const QString& path)
+// One look at `path`, or at `leaf` in the open folder `dir` (one component to resolve, not
+// the whole path; `path` is what the entry is reported under): a link is followed for its
+// kind and size. Two system calls at most, where several QFileInfo questions would make one
+// each.
+TargetEntry lookAt(const QString& path, int dir = AT_FDCWD, const QString& leaf = {})
 {
     TargetEntry e;
     e.path = path;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    if (::lstat(name.constData(), &st) != 0)
-        return e;
-    e.present = true;
-    e.link = S_ISLNK(st.st_mode);
-    if (e.link && ::stat(name.constData(), &st) != 0)
-        return e; // a broken link: neither file nor folder
-    e.folder = S_ISDIR(st.st_mode);
-    e.file = S_ISREG(st.st_mode);
-    e.size = st.st_size;
-    return e;
-}
-
-// The same look at `leaf` in the open folder `dir`: one component to resolve, not the whole
-// path. `path` is what the entry is reported under.
-TargetEntry lookAt(int dir, const QString& leaf, const QString& path)
-{
-    TargetEntry e;
-    e.path = path;
-    const QByteArray name = QFile::encodeName(leaf);
+    const QByteArray name = QFile::encodeName(dir == AT_FDCWD ? path : leaf);
     struct stat st {};
     if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return e;
     e.present = true;
     e.link = S_ISLNK(st.st_mode);
     if (e.link && ::fstatat(dir, name.constData(), &st, 0) != 0)
-        return e;
+        return e; // a broken link: neither file nor folder
     e.folder = S_ISDIR(st.st_mode);
     e.file = S_ISREG(st.st_mode);
     e.size = st.st_size;
@@ -101,7 +83,6 @@ struct TransferManager::PendingOffer {
 namespace {
 
 const QString kVerify = QStringLiteral("verify");
-
 const QString kRun = QStringLiteral("run");
 
 } // namespace
@@ -588,7 +569,7 @@ void TransferManager::decide()
     const ReceivingRun* r = o.run ? receivingRun() : nullptr;
     const QString& leaf = o.parts.last();
     const int dir = r ? r->openFolder().descriptorFor(root, path.chopped(leaf.size())) : -1;
-    o.target = dir >= 0 ? lookAt(dir, leaf, path) : lookAt(path);
+    o.target = dir >= 0 ? lookAt(path, dir, leaf) : lookAt(path);
     if (o.target.file && o.target.size == o.size && TransferRules::staysInside(root, o.target.path)) {
         if (!session.shares(kVerify)) {
             answerHaveFile();
