@@ -1063,7 +1063,7 @@ void ReceivingRun::verdict(File& f, bool same, const QString& problem)
         return;
     }
     // Not kept: a later offer of the file starts from its first byte, not from this content.
-    const QString path = f.folder + f.name;
+    const QString& path = f.path;
     const QFileInfo info(path);
     if (info.isFile() && !info.isSymLink())
         QFile::remove(path);
@@ -1082,7 +1082,7 @@ void ReceivingRun::finishFile(File& f, TransferEndCode code, bool complete)
     o.complete = complete;
     o.endCode = code;
     o.name = f.name;
-    o.path = f.folder + f.name;
+    o.path = f.path;
     f.sum.reset();
     const auto at = std::find_if(files.begin(), files.end(), [&](const auto& each) { return each.get() == &f; });
     if (at != files.end()) {
