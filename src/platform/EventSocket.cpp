@@ -156,12 +156,18 @@ bool EventSocket::startTls(bool asServer)
 
 void EventSocket::watchHandshake(QTcpSocket* s)
 {
-    // A peer that takes the connection and then says nothing must not hold it for good.
-    // Tied to this object, which a stream moved elsewhere leaves: the check then finds it gone.
-    QTimer::singleShot(handshakeTimeoutMs, this, [this, watched = QPointer<QTcpSocket>(s)] {
-        if (watched && watched == stream && tlsPending())
+    // A peer that takes the connection and then says nothing must not hold it for good. The
+    // watch belongs to the stream, so it goes with it (and with the handshake's end) instead
+    // of waiting out its time; a stream moved to another object no longer matches `stream`.
+    auto* watch = new QTimer(s);
+    watch->setSingleShot(true);
+    connect(watch, &QTimer::timeout, this, [this, s] {
+        if (s == stream && tlsPending())
             failStream(10060, QStringLiteral("The other side did not finish the TLS handshake in time"));
     });
+    if (auto* secure = qobject_cast<QSslSocket*>(s))
+        connect(secure, &QSslSocket::encrypted, watch, &QObject::deleteLater);
+    watch->start(handshakeTimeoutMs);
 }
 
 void EventSocket::failStream(int number, const QString& text)

@@ -466,7 +466,8 @@ private Q_SLOTS:
     }
 
     // 1,000 reconnections of two peers in this process leave descriptors and memory where
-    // they were after the first 50.
+    // they were after the first 50: nothing of a connection outlives it, not even a timer
+    // waiting for its handshake (1,000 of those held about 1 MiB).
     void reconnectCyclesInProcess()
     {
         Cycler cycler;
@@ -482,7 +483,7 @@ private Q_SLOTS:
         const Usage after = usageOf(QStringLiteral("self"));
         qInfo("%s", qPrintable(describe(before, after)));
         QVERIFY2(after.fds <= before.fds + 2, qPrintable(describe(before, after)));
-        QVERIFY2(after.heap <= before.heap + (qint64(1) << 20), qPrintable(describe(before, after)));
+        QVERIFY2(after.heap <= before.heap + (qint64(256) << 10), qPrintable(describe(before, after)));
 #ifndef FAULTS_UNDER_ASAN
         QVERIFY2(after.rssKiB <= before.rssKiB + 4096, qPrintable(describe(before, after)));
 #endif
