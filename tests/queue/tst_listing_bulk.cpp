@@ -23,51 +23,26 @@ private Q_SLOTS:
     // Entries are equal, and hash alike, by path and name whatever their head and leaf.
     void entryKeys_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("otherPath");
-        QTest::addColumn<QString>("otherName");
-        QTest::addColumn<bool>("same");
-        QTest::newRow("same") << "/d/a/x"
-                              << "a/x"
-                              << "/d/a/x"
-                              << "a/x" << true;
-        QTest::newRow("other name") << "/d/a/x"
-                                    << "a/x"
-                                    << "/d/a/x"
-                                    << "b/x" << false;
-        QTest::newRow("other path") << "/d/a/x"
-                                    << "a/x"
-                                    << "/e/a/x"
-                                    << "a/x" << false;
-        const QString deep = QStringLiteral("/backup/2024-01-01/") + QString(60, 'p') + QStringLiteral("/home/x");
-        QTest::newRow("long, same") << deep << "home/x" << deep << "home/x" << true;
-        QTest::newRow("long, other day") << deep << "home/x" << QString(deep).replace("-01/", "-02/") << "home/x"
-                                         << false;
-        const QString deeper = QStringLiteral("/backup/2024-01-01/") + QString(600, 'p') + QStringLiteral("/home/x");
-        QTest::newRow("very long, same") << deeper << "home/x" << deeper << "home/x" << true;
-        QTest::newRow("very long, other day")
-            << deeper << "home/x" << QString(deeper).replace("-01/", "-02/") << "home/x" << false;
-        QTest::newRow("text moved from path to name") << "/d/ab"
-                                                      << "b"
-                                                      << "/d/a"
-                                                      << "bb" << false;
-        QTest::newRow("longer") << "/d/a/x"
-                                << "a/x"
-                                << "/d/a/xy"
-                                << "a/xy" << false;
-        QTest::newRow("folder and file") << "/d/a/"
-                                         << "a"
-                                         << "/d/a"
-                                         << "a" << false;
+        columns<QString, QString, QString, QString, bool>("path", "name", "otherPath", "otherName", "same");
+        const QString deep = "/backup/2024-01-01/" + QString(60, 'p') + "/home/x",
+                      deeper = "/backup/2024-01-01/" + QString(600, 'p') + "/home/x";
+        const auto row = [](const char* what, const QString& p, const QString& n, const QString& op,
+                            const QString& on) { QTest::newRow(what) << p << n << op << on << (p == op && n == on); };
+        row("same", "/d/a/x", "a/x", "/d/a/x", "a/x");
+        row("other name", "/d/a/x", "a/x", "/d/a/x", "b/x");
+        row("other path", "/d/a/x", "a/x", "/e/a/x", "a/x");
+        row("long, same", deep, "home/x", deep, "home/x");
+        row("long, other day", deep, "home/x", QString(deep).replace("-01/", "-02/"), "home/x");
+        row("very long, same", deeper, "home/x", deeper, "home/x");
+        row("very long, other day", deeper, "home/x", QString(deeper).replace("-01/", "-02/"), "home/x");
+        row("text moved from path to name", "/d/ab", "b", "/d/a", "bb");
+        row("longer", "/d/a/x", "a/x", "/d/a/xy", "a/xy");
+        row("folder and file", "/d/a/", "a", "/d/a", "a");
     }
     void entryKeys()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, name);
-        QFETCH(QString, otherPath);
-        QFETCH(QString, otherName);
-        QFETCH(bool, same);
+        auto [path, name, otherPath, otherName, same] =
+            fetch<QString, QString, QString, QString, bool>("path", "name", "otherPath", "otherName", "same");
         const QueueEntry whole = QueueEntry::single(path, name);
         for (qsizetype n = 0; n <= otherName.size() && otherPath.endsWith(otherName.right(n)); ++n) {
             const QueueEntry other = split(otherPath, otherName, n);

@@ -74,7 +74,8 @@ private Q_SLOTS:
         QCOMPARE(QDir(l.down).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     }
 
-    // A folder sent as a whole takes no link that leads out of it, and no link loop.
+    // A folder sent as a whole takes a link to a file inside it, but no link that leads out of
+    // it. (Links to folders, loops among them: tst_cli sendFolder.)
     void sendFolderLinks()
     {
         Pair p;
@@ -83,16 +84,13 @@ private Q_SLOTS:
         QVERIFY(QFile::link(p.at(p.src, "d/a.txt"), p.at(p.src, "d/in.txt")));
         QVERIFY(QFile::link(p.a.home.filePath("secret.txt"), p.at(p.src, "d/out.txt")));
         QVERIFY(QFile::link(p.a.home.path(), p.at(p.src, "d/up")));
-        QVERIFY(QFile::link(p.at(p.src, "d"), p.at(p.src, "d/loop")));
-        QVERIFY(writeFile(p.at(p.src, "d/sub/s.txt"), "deeper"));
-        QVERIFY(QFile::link(p.at(p.src, "d"), p.at(p.src, "d/sub/back"))); // a loop one level down
         FileQueue& list = p.a.peer->queue();
         list.addPath(p.at(p.src, "d"));
         QVERIFY(p.connect());
-        QTRY_VERIFY_WITH_TIMEOUT(list.remaining() == 0 && list.ended() == 3, 10000);
-        QCOMPARE(QDir(p.at(p.down, "d")).entryList(QDir::Files), (QStringList{"a.txt", "in.txt"}));
-        QCOMPARE(QDir(p.at(p.down, "d/sub")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"s.txt"});
-        QCOMPARE(list.completed(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(list.remaining() == 0 && list.ended() == 2, 10000);
+        QCOMPARE(QDir(p.at(p.down, "d")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{"a.txt", "in.txt"}));
+        QCOMPARE(list.completed(), 2);
     }
 };
 

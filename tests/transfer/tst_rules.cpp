@@ -52,8 +52,6 @@ private Q_SLOTS:
             QCOMPARE(timeLeftText(bytes, 0.1), QString(text));
         QCOMPARE(offerBlockField(32767), QStringLiteral("512"));
         QCOMPARE(offerBlockField(32768), QStringLiteral("32768"));
-        QCOMPARE(cutEnd(QStringLiteral("File : ") + QString(31, 'x'), 37),
-                 QStringLiteral("File : ") + QString(27, 'x') + "...");
         QCOMPARE(numberedWireName("d\\__.txt", 2), QStringLiteral("d\\__ (2).txt"));
         QCOMPARE(numberedWireName("d.x\\README", 3), QStringLiteral("d.x\\README (3)"));
         QCOMPARE(numberedWireName(".profile", 2), QStringLiteral(".profile (2)"));

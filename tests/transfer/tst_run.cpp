@@ -1,6 +1,6 @@
 // Runs of files between two peers of this program: a folder of many files moves over the
 // connections of its first file, each file with its own outcome line; a question, a
-// refusal, a spoiled file, a cancel and a peer that dies in the middle of a run touch only
+// refusal, a spoiled file, a cancel and a lost login in the middle of a run touch only
 // what they should.
 #include "support/CliRun.h"
 #include "support/TransferPair.h"
@@ -10,9 +10,6 @@
 #include "transfer/TransferRun.h"
 
 #include <QSignalSpy>
-
-#include <csignal>
-#include <sys/types.h>
 
 namespace {
 
@@ -38,12 +35,10 @@ QString wire(QString name)
 {
     return name.replace('/', '\\');
 }
-
 QString base(const QString& name)
 {
     return name.section('/', -1);
 }
-
 QString complete(const QString& name, qint64 size)
 {
     return QStringLiteral("*** File Transfer Complete : %1 (%2 bytes)").arg(name).arg(size);
@@ -57,12 +52,27 @@ QStringList otherOutcomes(const QStringList& lines)
     return out;
 }
 
+// Calls f with each run of t on every refresh of its view, refreshed as often as it can be.
+template <class F>
+void onRunView(TestPeer& t, F f)
+{
+    QObject::connect(&t.peer->transfers(), &TransferManager::runStarted, [f](TransferRun* r) {
+        r->limits.viewMs = 0;
+        QObject::connect(r, &TransferActivity::viewChanged, r, [f, r] { f(r); });
+    });
+}
+
 // Two peers, a sending the folder "run" of its src through its queue to b.
 struct RunPair : TransferPair {
     FileQueue& list = a.peer->queue();
     QSignalSpy runsA{&a.peer->transfers(), &TransferManager::runStarted};
     QSignalSpy runsB{&b.peer->transfers(), &TransferManager::runStarted};
     void queueFolder() { list.addPath(at(src, QStringLiteral("run"))); }
+    // The queue stopped and no run is left on either side.
+    bool stoppedIdle() const
+    {
+        return list.isStopped() && !a.peer->transfers().currentRun() && !b.peer->transfers().currentRun();
+    }
     QStringList queued() const
     {
         QStringList out;
@@ -135,24 +145,15 @@ private Q_SLOTS:
     // rest of the run goes on. The download folder removed during a run is made again.
     void middle_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("senderLine"); // the middle file's line other than "Complete"
-        QTest::addColumn<QString>("receiverLine");
-        QTest::newRow("existing file, overwritten") << "exists"
-                                                    << ""
-                                                    << "";
-        QTest::newRow("declined") << "decline"
-                                  << "*** File Transfer Canceled By Receiver : run\\f0020.bin"
-                                  << "*** File Transfer Canceled : run\\f0020.bin";
-        QTest::newRow("checksums differ") << "flip"
-                                          << "*** File Transfer Stopped By Error : run\\f0020.bin"
-                                          << "*** File Transfer Stopped By Error : f0020.bin";
-        QTest::newRow("removed after it was queued") << "gone"
-                                                     << ""
-                                                     << "";
-        QTest::newRow("download folder removed") << "rmdir"
-                                                 << ""
-                                                 << "";
+        // senderLine, receiverLine: the middle file's lines other than "Complete"
+        stringRows({"how", "senderLine", "receiverLine"},
+                   {{"existing file, overwritten", "exists", "", ""},
+                    {"declined", "decline", "*** File Transfer Canceled By Receiver : run\\f0020.bin",
+                     "*** File Transfer Canceled : run\\f0020.bin"},
+                    {"checksums differ", "flip", "*** File Transfer Stopped By Error : run\\f0020.bin",
+                     "*** File Transfer Stopped By Error : f0020.bin"},
+                    {"removed after it was queued", "gone", "", ""},
+                    {"download folder removed", "rmdir", "", ""}});
     }
     void middle()
     {
@@ -212,45 +213,45 @@ private Q_SLOTS:
 
     // A cancel while a large file of the run moves: that file ends cancelled on both sides
     // and keeps what arrived, the queue stops with the rest in order, and Go sends the rest.
+    // With `overwrite`, the files after the large one are there already, to be overwritten:
+    // they stay as they were, as their first byte had not come when the run broke.
     void cancel_data()
     {
-        QTest::addColumn<bool>("bySender");
-        QTest::newRow("sender cancels") << true;
-        QTest::newRow("receiver cancels") << false;
+        columns<bool, bool>("bySender", "overwrite");
+        QTest::newRow("sender cancels") << true << false;
+        QTest::newRow("receiver cancels") << false << false;
+        QTest::newRow("sender cancels, later files there to be overwritten") << true << true;
     }
     void cancel()
     {
         QFETCH(bool, bySender);
+        QFETCH(bool, overwrite);
         RunPair p;
-        p.b.ctx->options.existingFileDefault = int(ExistingFileChoice::Resume);
+        p.b.ctx->options.existingFileDefault =
+            int(overwrite ? ExistingFileChoice::Overwrite : ExistingFileChoice::Resume);
         const int n = 30, k = 10;
         Folder f;
         for (int i = 0; i < n; ++i)
             f.addNumbered(i, i == k ? 32 << 20 : 2000 + i);
         QVERIFY(f.write(p.src));
+        const auto before = [&](int i) { return overwrite ? randomBytes(500 + i, 1000 + i) : QByteArray("<missing>"); };
+        for (int i = k + 1; overwrite && i < n; ++i)
+            QVERIFY(writeFile(p.downPath(f.names[i]), before(i)));
         const QString big = p.downPath(f.names[k]);
         // Once every file before the large one has ended on the cancelling side and the large
         // one is partly written.
         bool cancelled = false;
-        auto maybeCancel = [&] {
+        auto maybeCancel = [&](TransferRun*) {
             const qint64 got = QFileInfo(big).size();
             TransferRun* r = (bySender ? p.a : p.b).peer->transfers().currentRun();
-            if (cancelled || !r || (bySender ? p.endedA : p.endedB).size() != k || got == 0 || got == f.sizes[k])
-                return;
-            cancelled = true;
-            QMetaObject::invokeMethod(
-                r, [r] { r->cancelConfirmed(); }, Qt::QueuedConnection);
+            if (!cancelled && r && (bySender ? p.endedA : p.endedB).size() == k && got > 0 && got < f.sizes[k])
+                cancelled = QMetaObject::invokeMethod(
+                    r, [r] { r->cancelConfirmed(); }, Qt::QueuedConnection);
         };
-        for (TestPeer* t : {&p.a, &p.b})
-            QObject::connect(&t->peer->transfers(), &TransferManager::runStarted, [&](TransferRun* r) {
-                r->limits.viewMs = 0;
-                QObject::connect(r, &TransferActivity::viewChanged, r, maybeCancel);
-            });
+        onRunView(p.a, maybeCancel), onRunView(p.b, maybeCancel);
         QVERIFY(p.connect());
         p.queueFolder();
-        QTRY_VERIFY_WITH_TIMEOUT(cancelled && p.list.isStopped() && !p.a.peer->transfers().currentRun()
-                                     && !p.b.peer->transfers().currentRun(),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(cancelled && p.stoppedIdle(), 30000);
         QCOMPARE(otherOutcomes(p.a.rec->lines),
                  QStringList{(bySender ? "*** File Transfer Canceled : " : "*** File Transfer Canceled By Receiver : ")
                              + wire(f.names[k])});
@@ -262,7 +263,7 @@ private Q_SLOTS:
         const QByteArray part = readFile(big);
         QVERIFY(part.size() > 0 && part.size() < f.sizes[k] && readFile(p.srcPath(f.names[k])).startsWith(part));
         for (int i = k + 1; i < n; ++i)
-            QVERIFY2(!QFile::exists(p.downPath(f.names[i])), qPrintable(f.names[i]));
+            QCOMPARE(readFile(p.downPath(f.names[i])), before(i));
 
         p.list.start();
         QTRY_VERIFY_WITH_TIMEOUT(p.list.remaining() == 0, 60000);
@@ -272,73 +273,16 @@ private Q_SLOTS:
         QCOMPARE(readFile(big), bySender ? readFile(p.srcPath(f.names[k])) : part);
         QCOMPARE(
             p.b.rec->count(QStringLiteral("*** Resuming File : %1 (%2 bytes)").arg(base(f.names[k])).arg(f.sizes[k])),
-            bySender ? 1 : 0);
+            bySender && !overwrite ? 1 : 0);
         QCOMPARE(p.a.rec->lines.filter("*** File Transfer Complete").size(), bySender ? n : n - 1);
-    }
-
-    // The sender dies (kill -9) in the middle of a run: the receiver keeps the part of the
-    // file that was moving, and a new sender of the same folder resumes it.
-    void senderKilled()
-    {
-        QTemporaryDir root;
-        const QString src = root.filePath("src"), down = root.filePath("down");
-        const QString port = QString::number(freePortTriple());
-        Folder f;
-        for (int i = 0; i < 40; ++i)
-            f.addNumbered(i, i % 2 ? (3 << 20) - i : 500 + i);
-        QVERIFY(f.write(src));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("ZANTIRO_TEST_RECONNECT_MS", "50");
-        CliProcess receiver{root.filePath("r")}, sender{root.filePath("s")}, again{root.filePath("s")};
-        for (CliProcess* c : {&receiver, &sender, &again})
-            c->p.setProcessEnvironment(env);
-        QVERIFY(receiver.start(
-            {"--listen", port, "--auto-accept", "--download", down, "--exists", "resume", "--auto-reconnect"}));
-        QVERIFY(receiver.waitFor("*** Waiting on Port : " + port, 10000));
-        const auto pid = static_cast<pid_t>(receiver.p.processId());
-        // Once the run moves (a file after its first one arrived) the receiver is held still,
-        // so that the sender dies with files of the run under way.
-        bool held = false;
-        QObject::connect(&receiver.p, &QProcess::readyReadStandardOutput, [&] {
-            if (!held && receiver.lines().filter("*** File Transfer Complete").size() >= 2)
-                held = ::kill(pid, SIGSTOP) == 0;
-        });
-        const QStringList send{"--connect", "127.0.0.1:" + port, "--send", QDir(src).filePath("run")};
-        QVERIFY(sender.start(send));
-        QTRY_VERIFY_WITH_TIMEOUT(held, 20000);
-        sender.p.kill();
-        QVERIFY(sender.p.waitForFinished(5000));
-        QVERIFY(::kill(pid, SIGCONT) == 0);
-        const QRegularExpression ended(R"(^\*\*\* File Transfer (?!Complete).*)");
-        QTRY_VERIFY2_WITH_TIMEOUT(receiver.lines().indexOf(ended) >= 0, qPrintable(receiver.lines().join('\n')), 20000);
-        QStringList partial;
-        for (int i = 0; i < f.names.size(); ++i) {
-            const qint64 got = QFileInfo(QDir(down).filePath(f.names[i])).size();
-            if (got > 0 && got < f.sizes[i]) // what arrived, kept
-                partial << f.names[i];
-        }
-        QVERIFY2(!partial.isEmpty(), qPrintable(receiver.lines().join('\n')));
-        QVERIFY(
-            readFile(QDir(src).filePath(partial.first())).startsWith(readFile(QDir(down).filePath(partial.first()))));
-        const qint64 size = f.sizes[f.names.indexOf(partial.first())];
-
-        QVERIFY(again.start(send + QStringList{"--auto-reconnect", "--exit-when-done"}));
-        QVERIFY2(again.exitCode(60000) >= 0, qPrintable(again.lines().join('\n')));
-        for (const QString& name : f.names)
-            QCOMPARE(readFile(QDir(down).filePath(name)), readFile(QDir(src).filePath(name)));
-        QVERIFY2(receiver.has(QStringLiteral("*** Resuming File : %1 (%2 bytes)").arg(base(partial.first())).arg(size)),
-                 qPrintable(receiver.lines().join('\n')));
-        receiver.p.kill();
-        receiver.p.waitForFinished();
     }
 
     // Two queued files of one name from different folders: the second waits until the first
     // is written, so the target holds one sender file's bytes, never a mix.
     void sameName_data()
     {
-        QTest::addColumn<int>("choice");
-        QTest::newRow("overwrite") << int(ExistingFileChoice::Overwrite);
-        QTest::newRow("resume") << int(ExistingFileChoice::Resume);
+        rowsOf<int>("choice",
+                    {{"overwrite", int(ExistingFileChoice::Overwrite)}, {"resume", int(ExistingFileChoice::Resume)}});
     }
     void sameName()
     {
@@ -356,39 +300,6 @@ private Q_SLOTS:
         QCOMPARE(p.runsA.size(), 1);
         QCOMPARE(readFile(p.downPath("notes.bin")), QByteArray(sizeB, 'B'));
         QCOMPARE(p.b.rec->count(complete("notes.bin", sizeA)) + p.b.rec->count(complete("notes.bin", sizeB)), 2);
-    }
-
-    // Existing files to be overwritten are left as they were when the run breaks before
-    // their first byte arrived.
-    void untouchedBeforeFirstByte()
-    {
-        RunPair p;
-        p.b.ctx->options.existingFileDefault = int(ExistingFileChoice::Overwrite);
-        const int n = 32;
-        Folder f;
-        for (int i = 0; i < n; ++i)
-            f.addNumbered(i, i == 1 ? 32 << 20 : 1000 + i);
-        QVERIFY(f.write(p.src));
-        for (int i = 2; i < n; ++i)
-            QVERIFY(writeFile(p.downPath(f.names[i]), randomBytes(500 + i, 1000 + i)));
-        bool cut = false;
-        QObject::connect(&p.a.peer->transfers(), &TransferManager::runStarted, [&](TransferRun* r) {
-            r->limits.viewMs = 0;
-            QObject::connect(r, &TransferActivity::viewChanged, r, [&, r] {
-                const qint64 got = QFileInfo(p.downPath(f.names[1])).size();
-                if (!cut && got > 0 && got < f.sizes[1])
-                    cut = QMetaObject::invokeMethod(
-                        r, [r] { r->cancelConfirmed(); }, Qt::QueuedConnection);
-            });
-        });
-        QVERIFY(p.connect());
-        p.queueFolder();
-        QTRY_VERIFY_WITH_TIMEOUT(cut && p.list.isStopped() && !p.a.peer->transfers().currentRun()
-                                     && !p.b.peer->transfers().currentRun(),
-                                 30000);
-        QCOMPARE(p.queued(), f.names.mid(1));
-        for (int i = 2; i < n; ++i)
-            QCOMPARE(readFile(p.downPath(f.names[i])), randomBytes(500 + i, 1000 + i));
     }
 
     // A run whose queue has nothing more closes at once: the other side's queue sends back
@@ -426,13 +337,10 @@ private Q_SLOTS:
                              {"--home", tmp.filePath("c"), "--auto-accept", "--download", in, "--exit-after",
                               QString::number(n), "--private", "never"}),
                      qPrintable(r.serverLines().join('\n')));
-            QVERIFY(QTest::qWaitFor(
-                [&] { return r.server.state() == QProcess::NotRunning && r.client.state() == QProcess::NotRunning; },
-                60000));
+            QVERIFY(r.server.waitForFinished(60000) && r.client.waitForFinished(60000));
             QCOMPARE(otherOutcomes(r.serverLines()), QStringList());
             QCOMPARE(r.serverLines().filter("*** File Transfer Complete : ").size(), n);
-            QCOMPARE(r.server.exitCode(), 0);
-            QCOMPARE(r.client.exitCode(), 0);
+            QCOMPARE(r.exitCodes(), (QList<int>{0, 0}));
         }
     }
 
@@ -444,13 +352,10 @@ private Q_SLOTS:
         p.b.ctx->options.existingFileDefault = int(ExistingFileChoice::Resume);
         QVERIFY(writeFile(p.srcPath("one.txt"), "one") && writeFile(p.srcPath("big.bin"), randomBytes(32 << 20, 7))
                 && writeFile(p.srcPath("two.txt"), "two"));
-        QObject::connect(&p.b.peer->transfers(), &TransferManager::runStarted, [&](TransferRun* r) {
-            r->limits.viewMs = 0;
-            QObject::connect(r, &TransferActivity::viewChanged, r, [&] {
-                const qint64 got = QFileInfo(p.downPath("big.bin")).size();
-                if (got > 0 && got < 32 << 20 && p.b.peer->session().isConnected())
-                    p.b.peer->session().disconnectFromPeer();
-            });
+        onRunView(p.b, [&](TransferRun*) {
+            const qint64 got = QFileInfo(p.downPath("big.bin")).size();
+            if (got > 0 && got < 32 << 20 && p.b.peer->session().isConnected())
+                p.b.peer->session().disconnectFromPeer();
         });
         const quint16 port = freePortTriple();
         QVERIFY(connectPeers(p.a, p.b, port));

@@ -274,12 +274,7 @@ private Q_SLOTS:
 
     // A peer that does not announce "run" (a plain one, or one with other words) is never
     // offered a run nor answered "RUN_READY", not even after a "frun" of its own.
-    void withoutRun_data()
-    {
-        QTest::addColumn<QString>("caps");
-        QTest::newRow("plain peer") << QString();
-        QTest::newRow("other words") << QStringLiteral("caps:utf8");
-    }
+    void withoutRun_data() { rowsOf<QString>("caps", {{"plain peer", QString()}, {"other words", "caps:utf8"}}); }
     void withoutRun()
     {
         QFETCH(QString, caps);

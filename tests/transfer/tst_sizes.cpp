@@ -26,15 +26,10 @@ qint64 blockOf(qint64 size)
     return TransferRules::offerBlockField(size).toLongLong();
 }
 
-// The command connection's commands, as a peer that takes each chunk as one reads them.
-bool heardOnCommand(const Chunked& cmd, const QByteArray& command)
-{
-    return cmd.chunks.contains(command);
-}
-
 // The raw side receives our peer's offer of f.bin: answers (a resume at `offset`, or an
 // acceptance), takes the data connection and reads until `stopAt` bytes came (then resets it)
 // or the file is through (then "Got All", "END_TRANS" and the close). What came is returned.
+// Commands are taken one a chunk, as such a peer reads them.
 QByteArray strictReceive(StrictPeer& l, QTcpServer& dataPort, qint64 size, qint64 offset, qint64 stopAt = -1)
 {
     Chunked cmd, data;
@@ -56,7 +51,7 @@ QByteArray strictReceive(StrictPeer& l, QTcpServer& dataPort, qint64 size, qint6
             return "<too few bytes>";
         cmd.s->write("Got All");
     }
-    if (!QTest::qWaitFor([&] { return heardOnCommand(cmd, "END_TRANS"); }, 5000))
+    if (!QTest::qWaitFor([&] { return cmd.chunks.contains("END_TRANS"); }, 5000))
         return "<no END_TRANS>";
     cmd.s->disconnectFromHost();
     if (!QTest::qWaitFor([&] { return l.me.rec->indexStarting("*** File Transfer ") >= 0; }, 5000))
@@ -90,7 +85,7 @@ qint64 strictSend(StrictPeer& l, const QByteArray& bytes, qint64 stopAt = -1)
         data.s->write(rest.mid(at, 100003));
     if (stopAt >= 0) {
         data.s->disconnectFromHost(); // right behind the bytes: they still count
-    } else if (QTest::qWaitFor([&] { return heardOnCommand(cmd, "Got All"); }, 10000)) {
+    } else if (QTest::qWaitFor([&] { return cmd.chunks.contains("Got All"); }, 10000)) {
         cmd.s->write("END_TRANS");
     }
     if (!QTest::qWaitFor([&] { return l.me.rec->indexStarting("*** File Transfer ") >= 0; }, 5000))
