@@ -5,8 +5,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-
 namespace {
 
 // A file as the program writes it: folders by depth and case-insensitive line order (so
@@ -126,15 +124,13 @@ private Q_SLOTS:
     }
 
     // Each edit is saved, read back as the same tree, and refused where it would break it.
+    // (A folder renamed with its references, a taken name and a site moved: tst_sitelistwindow.)
     void edits_data()
     {
         // The edit, the refusal, a path that must exist after reloading and a name that must be gone.
         stringRows({"edit", "problem", "present", "absent"},
-                   {{"rename folder", "rename Work Job", "", "Job/Deep/Cellar", "Work"},
-                    {"rename site", "rename Anna An;n", "", "Friends/Ann", "Anna"},
-                    {"rename taken", "rename Work Anna", "Entry Anna Already Exists!", "Work/Office", ""},
+                   {{"rename site", "rename Anna An;n", "", "Friends/Ann", "Anna"},
                     {"rename marker", "rename Anna xIP=", "A name may not hold \"IP=\"", "Friends/Anna", ""},
-                    {"move site", "move Top Deep", "", "Work/Deep/Top", ""},
                     {"move folder", "move Deep Friends", "", "Friends/Deep/Cellar", ""},
                     {"delete folder", "remove Work", "", "Friends/Anna", "Cellar"},
                     {"delete root", "remove Sites", "The root cannot be deleted", "Top", ""},
@@ -164,32 +160,20 @@ private Q_SLOTS:
         QCOMPARE(back.describe(), t.describe());
         QVERIFY(back.findPath(present));
         QVERIFY(absent.isEmpty() || !back.find(absent));
-        if (problem.isEmpty() && w[0] == "rename")
-            QVERIFY(readFile(path).contains("Parent=" + QString(w[2]).remove(';').toLatin1() + ";")
-                    == (w[1] == "Work"));
     }
 
-    // The file is written with mode 0600 and keeps it; a write that fails midway (the file
-    // size limit plays a full disk) leaves the old file as it was.
+    // A write that fails midway (the file size limit plays a full disk) leaves the old file as it
+    // was. (Its mode, for the owner only: tst_sitelistwindow.)
     void saving()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(SitesFile::FileName);
         SiteTree t;
         QCOMPARE(t.read(kSample), QStringList());
-        QCOMPARE(SitesFile::save(path, t), QString());
-        QCOMPARE(readFile(path), kSample);
-        const auto mode = [&] {
-            struct stat st = {};
-            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
-        };
-        QCOMPARE(mode(), 0600);
         for (int i = 0; i < 40; ++i)
             QCOMPARE(t.addSite(t.root(), QStringLiteral("n%1").arg(i)), QString());
         QCOMPARE(SitesFile::save(path, t), QString());
-        QCOMPARE(mode(), 0600);
         const QByteArray before = readFile(path);
-
         QCOMPARE(t.addSite(t.root(), "more"), QString());
         const QString failed = [&] {
             FileSizeLimit full(512);
