@@ -7,12 +7,13 @@
 #include "ui/QueueWindow.h"
 #include "ui/QuickConnectDialog.h"
 #include "ui/RemoteUserInfoDialog.h"
+#include "ui/SiteListWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui/TranscriptPane.h"
+#include "ui/Twips.h"
 #include "ui/WindowTestTools.h"
 
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -157,21 +158,6 @@ private Q_SLOTS:
         QVERIFY(byTimer.wait(2000));
     }
 
-    void appendStaysCheap()
-    {
-        TestPeer p;
-        MainWindow w(*p.peer);
-        TranscriptPane* both = pane(w, "BothText");
-        for (int i = 0; i < TranscriptPane::maxLines + 10; ++i)
-            both->addLine(QStringLiteral("[9:05] <Ann> line %1").arg(i), Qt::black);
-        QCOMPARE(both->blockCount(), TranscriptPane::maxLines);
-        QElapsedTimer t;
-        t.start();
-        for (int i = 0; i < 1000; ++i)
-            both->addLine(QStringLiteral("one more"), Qt::black);
-        QVERIFY2(t.elapsed() < 1000, "appending to a full pane takes 1 ms a line or more");
-    }
-
     // Two windows connect through the quick-connect dialog, chat both ways and disconnect;
     // the state label follows each step without waiting for a stateTimer tick.
     void twoWindows()
@@ -211,7 +197,8 @@ private Q_SLOTS:
 
     // Exit asks first; No keeps the window. While a file arrives the question says so, and Yes
     // tells the sender on the transfer command connection, says "bye", and writes the log and
-    // the options, the window size exactly as it was applied.
+    // the options, the window size exactly as it was applied. The site list, left open, closes
+    // before the options are saved, so that its new size is kept.
     void exitQuestion()
     {
         TestPeer a(QStringLiteral("Ann")), b(QStringLiteral("Bob"));
@@ -220,6 +207,7 @@ private Q_SLOTS:
         a.ctx->options.mainWidth = "6000";
         a.ctx->options.mainHeight = "5505";
         MainWindow w(*a.peer);
+        installSiteList(w);
         QSignalSpy done(&w, &MainWindow::exitConfirmed);
         w.applyWindowPlacement();
         w.show();
@@ -244,6 +232,10 @@ private Q_SLOTS:
         QByteArray got;
         QTRY_VERIFY_WITH_TIMEOUT((got += command->readAll()).contains("ACCE_TRAN"), 5000);
         QCOMPARE(done.count(), 0);
+        act(&w, "mnu_svrlist")->trigger();
+        QWidget* sites = w.findChild<QWidget*>("SvrList");
+        sites->resize(sites->width() + 120, sites->height() + 60);
+        const QString sitesWidth = QString::number(pixelsToTwipsX(sites->width()));
 
         ask("A file transfer is running. Exit anyway?", QMessageBox::Yes);
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
@@ -256,7 +248,8 @@ private Q_SLOTS:
                  log.constData());
         Options saved;
         QCOMPARE(ConfigFile::load(a.ctx->configPath(), a.ctx->programFolder, saved), QString());
-        QCOMPARE((QStringList{saved.mainWidth, saved.mainHeight}), (QStringList{"6000", "5505"}));
+        QCOMPARE((QStringList{saved.mainWidth, saved.mainHeight, saved.sitesWidth}),
+                 (QStringList{"6000", "5505", sitesWidth}));
     }
 
     // Two windows: while the connection is private both show the lock with the same code in
