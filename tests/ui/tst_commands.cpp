@@ -1,4 +1,3 @@
-#include "config/Options.h"
 #include "session/Session.h"
 #include "support/Harness.h"
 #include "ui/MainWindow.h"
@@ -6,15 +5,9 @@
 #include "ui/TranscriptPane.h"
 #include "ui/TransferUi.h"
 #include "ui/TrayIcon.h"
-#include "ui/Twips.h"
-#include "ui/WindowPrompts.h"
 #include "ui/WindowTestTools.h"
 
-#include <QClipboard>
 #include <QDialog>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 
 class TestCommands : public QObject {
@@ -173,44 +166,6 @@ private Q_SLOTS:
 
         client.peer->session().disconnectFromPeer();
         QTRY_COMPARE(w.windowTitle(), "Zantiro");
-    }
-
-    // Leaving with the site list open keeps its new size: the windows close before the
-    // options are saved.
-    void exitKeepsSiteListSize()
-    {
-        TestPeer p;
-        MainWindow w(*p.peer);
-        installSiteList(w);
-        QSignalSpy done(&w, &MainWindow::exitConfirmed);
-        w.show();
-        act(&w, "mnu_svrlist")->trigger();
-        QWidget* sites = w.findChild<QWidget*>("SvrList");
-        QVERIFY(sites);
-        sites->resize(sites->width() + 120, sites->height() + 60);
-        const QString width = QString::number(pixelsToTwipsX(sites->width()));
-        act(&w, "mnu_exit")->trigger();
-        auto* box = w.findChild<QMessageBox*>("exitQuestion");
-        box->button(QMessageBox::Yes)->click();
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
-        Options saved;
-        QCOMPARE(ConfigFile::load(p.ctx->configPath(), p.ctx->programFolder, saved), QString());
-        QCOMPARE(saved.sitesWidth, width);
-    }
-
-    // The accept and existing-file questions count down to the sender's deadline.
-    void answerClock()
-    {
-        QWidget owner;
-        WindowPrompts prompts(&owner);
-        Prompts::AcceptRequest accept;
-        accept.answerBy = QDeadlineTimer(42 * 1000 - 50);
-        const Prompts::ExistsRequest exists{"b.bin", QDeadlineTimer(1500)};
-        QWidget* a = prompts.window(prompts.askAccept(accept, [](const Prompts::AcceptReply&) {}));
-        QWidget* e = prompts.window(prompts.askExisting(exists, [](const Prompts::ExistsReply&) {}));
-        QCOMPARE(a->findChild<QLabel*>("AnswerClock")->text(), "Answer within 0:42");
-        QCOMPARE(e->findChild<QLabel*>("AnswerClock")->text(), "Answer within 0:02");
-        QTRY_COMPARE_WITH_TIMEOUT(e->findChild<QLabel*>("AnswerClock")->text(), "Answer within 0:00", 3000);
     }
 };
 
