@@ -1,4 +1,3 @@
-#include "session/Session.h"
 #include "support/Harness.h"
 #include "ui/MainWindow.h"
 #include "ui/SiteListWindow.h"
@@ -145,27 +144,6 @@ private Q_SLOTS:
         }
         Q_EMIT tray.doubleClicked();
         QVERIFY(w.isVisible() && !w.isMinimized() && !tray.inTray());
-    }
-
-    // The title names the logged-in peer, its name shown as one line; Ctrl+Q asks to exit.
-    void titleShortcutsAndText()
-    {
-        TestPeer server("server"), client("client");
-        client.ctx->options.myName = "Ann <b>\nX";
-        MainWindow w(*server.peer);
-        w.show();
-        QCOMPARE(w.windowTitle(), "Zantiro");
-        w.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
-        auto* exitBox = w.findChild<QDialog*>("exitQuestion");
-        QVERIFY(exitBox && exitBox->isVisible());
-        exitBox->reject(); // No: the program stays
-        QVERIFY(connectPeers(server, client, freePortTriple()));
-        QTRY_COMPARE(w.windowTitle(), "Zantiro - Ann <b>\\nX (127.0.0.1)");
-
-        client.peer->session().disconnectFromPeer();
-        QTRY_COMPARE(w.windowTitle(), "Zantiro");
     }
 };
 
