@@ -8,44 +8,34 @@
 
 namespace {
 
+QString given(bool is, const QString& text)
+{
+    return is ? text : QString();
+}
+
+// The texts given, in one line.
+template <class... T>
+QString joined(const T&... texts)
+{
+    QStringList l{texts...};
+    l.removeAll(QString());
+    return l.join(' ');
+}
+
 // The fields that differ from a fresh CliArguments, in one line.
 QString fields(const CliArguments& a)
 {
-    QStringList out;
-    const auto text = [&](const char* name, const QString& value, bool given) {
-        if (given)
-            out << QStringLiteral("%1=%2").arg(QLatin1String(name), value);
-    };
-    const auto flag = [&](const char* name, bool on) {
-        if (on)
-            out << QLatin1String(name);
-    };
-    text("home", a.home, !a.home.isEmpty());
-    flag("debug", a.debug);
-    text("mode", a.mode, !a.mode.isEmpty());
-    text("host", a.host, !a.host.isEmpty());
-    text("port", a.port, !a.port.isEmpty());
-    text("password", a.password, a.hasPassword);
-    text("require", a.requirePassword, a.hasRequirePassword);
-    text("name", a.name, a.hasName);
-    text("email", a.email, a.hasEmail);
-    text("age", a.age, a.hasAge);
-    text("homepage", a.homepage, a.hasHomepage);
-    flag("reconnect", a.autoReconnect);
-    flag("resend", a.autoResend);
-    if (!a.sends.isEmpty())
-        out << QStringLiteral("send=") + a.sends.join('|');
-    flag("accept", a.autoAccept);
-    text("download", a.download, !a.download.isEmpty());
-    if (a.exists != -1)
-        out << QStringLiteral("exists=%1").arg(a.exists);
-    flag("whenDone", a.exitWhenDone);
-    if (a.exitAfter != -1)
-        out << QStringLiteral("after=%1").arg(a.exitAfter);
-    flag("sites", a.listSites);
-    text("site", a.site, !a.site.isEmpty());
-    flag("plain", a.noExtensions);
-    return out.join(' ');
+    return joined(given(!a.home.isEmpty(), "home=" + a.home), given(a.debug, "debug"),
+                  given(!a.mode.isEmpty(), "mode=" + a.mode), given(!a.host.isEmpty(), "host=" + a.host),
+                  given(!a.port.isEmpty(), "port=" + a.port), given(a.hasPassword, "password=" + a.password),
+                  given(a.hasRequirePassword, "require=" + a.requirePassword), given(a.hasName, "name=" + a.name),
+                  given(a.hasEmail, "email=" + a.email), given(a.hasAge, "age=" + a.age),
+                  given(a.hasHomepage, "homepage=" + a.homepage), given(a.autoReconnect, "reconnect"),
+                  given(a.autoResend, "resend"), given(!a.sends.isEmpty(), "send=" + a.sends.join('|')),
+                  given(a.autoAccept, "accept"), given(!a.download.isEmpty(), "download=" + a.download),
+                  given(a.exists != -1, "exists=" + QString::number(a.exists)), given(a.exitWhenDone, "whenDone"),
+                  given(a.exitAfter != -1, "after=" + QString::number(a.exitAfter)), given(a.listSites, "sites"),
+                  given(!a.site.isEmpty(), "site=" + a.site), given(a.noExtensions, "plain"));
 }
 
 } // namespace

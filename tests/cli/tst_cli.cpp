@@ -11,21 +11,6 @@
 
 #include <csignal>
 
-namespace {
-
-// A row of refusals: the receiving client's flags, whether its folder already holds the file,
-// the line it shows, and the exit codes of server and client.
-struct Refusal {
-    QStringList clientFlags;
-    bool existing;
-    QString clientLine;
-    int exitCode, clientExit;
-};
-
-} // namespace
-
-Q_DECLARE_METATYPE(Refusal)
-
 class TestCli : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -247,28 +232,33 @@ private Q_SLOTS:
         QVERIFY(!r.sOut.contains('\x1b'));
     }
 
+    // The receiving client's flags, whether its folder already holds the file, the line it
+    // shows, and the exit codes of server and client.
     void refusals_data()
     {
-        QTest::addColumn<Refusal>("row");
+        columns<QStringList, bool, QString, QList<int>>("clientFlags", "existing", "clientLine", "exitCodes");
         const QStringList aa = {"--auto-accept"};
-        QTest::newRow("not accepted") << Refusal{
-            {}, false, "*** Declined : f.bin - start zantiro-cli with --auto-accept to accept files", 1, 1};
+        QTest::newRow("not accepted") << QStringList{} << false
+                                      << "*** Declined : f.bin - start zantiro-cli with --auto-accept to accept files"
+                                      << QList<int>{1, 1};
         QTest::newRow("exists, no decision")
-            << Refusal{aa, true,
-                       "*** File Already Exists : f.bin - refused; --exists overwrite, resume or rename decides "
-                       "what to do with an existing file",
-                       1, 1};
-        QTest::newRow("exists, cancel") << Refusal{aa + QStringList{"--exists", "cancel"}, true,
-                                                   "*** File Already Exists : f.bin - refused (--exists cancel)", 1, 1};
-        QTest::newRow("exists, rename") << Refusal{aa + QStringList{"--exists", "rename"}, true,
-                                                   "*** File Transfer Complete : f1.bin (5000 bytes)", 0, 0};
-        QTest::newRow("peer leaves early") << Refusal{aa + QStringList{"--exit-after", "2"}, false,
-                                                      "*** Connection closed before everything was transferred", 0, 1};
+            << aa << true
+            << "*** File Already Exists : f.bin - refused; --exists overwrite, resume or rename decides what to do "
+               "with an existing file"
+            << QList<int>{1, 1};
+        QTest::newRow("exists, cancel") << aa + QStringList{"--exists", "cancel"} << true
+                                        << "*** File Already Exists : f.bin - refused (--exists cancel)"
+                                        << QList<int>{1, 1};
+        QTest::newRow("exists, rename") << aa + QStringList{"--exists", "rename"} << true
+                                        << "*** File Transfer Complete : f1.bin (5000 bytes)" << QList<int>{0, 0};
+        QTest::newRow("peer leaves early")
+            << aa + QStringList{"--exit-after", "2"} << false
+            << "*** Connection closed before everything was transferred" << QList<int>{0, 1};
     }
     void refusals()
     {
-        QFETCH(Refusal, row);
-        const auto& [clientFlags, existing, clientLine, exitCode, clientExit] = row;
+        auto [clientFlags, existing, clientLine, exitCodes] =
+            fetch<QStringList, bool, QString, QList<int>>("clientFlags", "existing", "clientLine", "exitCodes");
         QTemporaryDir tmp;
         QVERIFY(writeFile(tmp.filePath("f.bin"), randomBytes(5000, 5)));
         if (existing)
@@ -278,7 +268,7 @@ private Q_SLOTS:
                      QStringList{"--home", tmp.filePath("c"), "--download", tmp.filePath("in"), "--exit-after", "1"}
                          + clientFlags));
         QVERIFY2(r.clientLines().contains(clientLine), r.cOut.constData());
-        QCOMPARE(r.exitCodes(), (QList<int>{exitCode, clientExit}));
+        QCOMPARE(r.exitCodes(), exitCodes);
         if (existing)
             QCOMPARE(QFileInfo(tmp.filePath("in/f.bin")).size(), 100); // left alone
     }

@@ -21,12 +21,6 @@ qint64 residentBytes(qint64 pid)
     return status.mid(at + 6, status.indexOf('\n', at) - at - 6).trimmed().split(' ').first().toLongLong() * 1024;
 }
 
-// unit repeated until it is about size bytes long.
-QByteArray repeated(const QByteArray& unit, qint64 size)
-{
-    return unit.repeated(std::max<qint64>(1, size / unit.size()));
-}
-
 // A message of exactly one MiB on the wire: prefix and filler.
 QByteArray mebiMessage(const QString& prefix)
 {
@@ -63,11 +57,13 @@ private Q_SLOTS:
             false};
         QTest::newRow("chat lines") << Flood{true, mebiMessage("msg:"), 40, "<<No Name Specified>> xxxx", 40, 40, -1,
                                              false};
-        QTest::newRow("pings") << Flood{
-            false, repeated(Session::frame("ping"), MiB), 13, "*** Received Ping", 1, 20000, MiB, true};
+        const QByteArray ping = Session::frame("ping");
+        QTest::newRow("pings") << Flood{false, ping.repeated(MiB / ping.size()), 13, "*** Received Ping", 1, 20000, MiB,
+                                        true};
         const QByteArray notices = Session::frame("stat:a flood") + Session::frame("gotping")
                                    + Session::frame("uinfo:Eve;e;1;h") + Session::frame("file:2001|f.bin|1|1");
-        QTest::newRow("notices and offers") << Flood{true, repeated(notices, MiB), 4, "a flood", 1, 20000, MiB, true};
+        QTest::newRow("notices and offers")
+            << Flood{true, notices.repeated(MiB / notices.size()), 4, "a flood", 1, 20000, MiB, true};
     }
     void floodStaysBounded()
     {

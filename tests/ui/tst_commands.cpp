@@ -1,20 +1,12 @@
-#include "config/Options.h"
-#include "session/Session.h"
 #include "support/Harness.h"
 #include "ui/MainWindow.h"
 #include "ui/SiteListWindow.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TransferUi.h"
 #include "ui/TrayIcon.h"
-#include "ui/Twips.h"
-#include "ui/WindowPrompts.h"
 #include "ui/WindowTestTools.h"
 
-#include <QClipboard>
 #include <QDialog>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 
 class TestCommands : public QObject {
@@ -152,65 +144,6 @@ private Q_SLOTS:
         }
         Q_EMIT tray.doubleClicked();
         QVERIFY(w.isVisible() && !w.isMinimized() && !tray.inTray());
-    }
-
-    // The title names the logged-in peer, its name shown as one line; Ctrl+Q asks to exit.
-    void titleShortcutsAndText()
-    {
-        TestPeer server("server"), client("client");
-        client.ctx->options.myName = "Ann <b>\nX";
-        MainWindow w(*server.peer);
-        w.show();
-        QCOMPARE(w.windowTitle(), "Zantiro");
-        w.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
-        auto* exitBox = w.findChild<QDialog*>("exitQuestion");
-        QVERIFY(exitBox && exitBox->isVisible());
-        exitBox->reject(); // No: the program stays
-        QVERIFY(connectPeers(server, client, freePortTriple()));
-        QTRY_COMPARE(w.windowTitle(), "Zantiro - Ann <b>\\nX (127.0.0.1)");
-
-        client.peer->session().disconnectFromPeer();
-        QTRY_COMPARE(w.windowTitle(), "Zantiro");
-    }
-
-    // Leaving with the site list open keeps its new size: the windows close before the
-    // options are saved.
-    void exitKeepsSiteListSize()
-    {
-        TestPeer p;
-        MainWindow w(*p.peer);
-        installSiteList(w);
-        QSignalSpy done(&w, &MainWindow::exitConfirmed);
-        w.show();
-        act(&w, "mnu_svrlist")->trigger();
-        QWidget* sites = w.findChild<QWidget*>("SvrList");
-        QVERIFY(sites);
-        sites->resize(sites->width() + 120, sites->height() + 60);
-        const QString width = QString::number(pixelsToTwipsX(sites->width()));
-        act(&w, "mnu_exit")->trigger();
-        auto* box = w.findChild<QMessageBox*>("exitQuestion");
-        box->button(QMessageBox::Yes)->click();
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
-        Options saved;
-        QCOMPARE(ConfigFile::load(p.ctx->configPath(), p.ctx->programFolder, saved), QString());
-        QCOMPARE(saved.sitesWidth, width);
-    }
-
-    // The accept and existing-file questions count down to the sender's deadline.
-    void answerClock()
-    {
-        QWidget owner;
-        WindowPrompts prompts(&owner);
-        Prompts::AcceptRequest accept;
-        accept.answerBy = QDeadlineTimer(42 * 1000 - 50);
-        const Prompts::ExistsRequest exists{"b.bin", QDeadlineTimer(1500)};
-        QWidget* a = prompts.window(prompts.askAccept(accept, [](const Prompts::AcceptReply&) {}));
-        QWidget* e = prompts.window(prompts.askExisting(exists, [](const Prompts::ExistsReply&) {}));
-        QCOMPARE(a->findChild<QLabel*>("AnswerClock")->text(), "Answer within 0:42");
-        QCOMPARE(e->findChild<QLabel*>("AnswerClock")->text(), "Answer within 0:02");
-        QTRY_COMPARE_WITH_TIMEOUT(e->findChild<QLabel*>("AnswerClock")->text(), "Answer within 0:00", 3000);
     }
 };
 

@@ -3,9 +3,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/Twips.h"
 
-#include <QFileDialog>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 
@@ -60,30 +58,6 @@ private Q_SLOTS:
             QVERIFY2(QFile::exists(QStringLiteral(":/help/") + target), qPrintable(target));
         }
         QVERIFY(ownPage || links >= 14);
-    }
-
-    void browseForFolderAnswers()
-    {
-        QTemporaryDir dir;
-        QWidget owner;
-        QStringList answers;
-        auto browse = [&]() -> QFileDialog* {
-            browseForFolder(dir.path(), &owner, [&](const QString& folder) { answers << folder; });
-            auto* dialog = owner.findChild<QFileDialog*>(QStringLiteral("BrowseFolder"));
-            if (dialog)
-                dialog->setObjectName(QString()); // the next call finds its own dialog
-            return dialog;
-        };
-        QFileDialog* dialog = browse();
-        QVERIFY(dialog && dialog->isVisible());
-        QMetaObject::invokeMethod(dialog, "reject");
-        QVERIFY(answers.isEmpty());
-        QVERIFY((dialog = browse()));
-        Q_EMIT dialog->fileSelected(dir.path());
-        QCOMPARE(answers, QStringList{dir.path()});
-        QVERIFY((dialog = browse())); // nothing answers once the dialog is gone
-        delete dialog;
-        QCOMPARE(answers.size(), 1);
     }
 };
 

@@ -26,17 +26,7 @@ void leave(QWidget* w, const QString& how)
         QTest::mouseClick(w->findChild<QPushButton*>(how), Qt::LeftButton);
 }
 
-// A row of faExists: the option clicked (-1 keeps the first), the name typed, how the dialog
-// is left and the choice answered (0: no answer yet).
-struct Exists {
-    int option;
-    QString typed, how;
-    int choice;
-};
-
 } // namespace
-
-Q_DECLARE_METATYPE(Exists)
 
 // The transfer questions as windows: controls, the typed-name filter, and how each way of
 // leaving a dialog maps to the answer the transfer side gets.
@@ -57,17 +47,18 @@ private Q_SLOTS:
         auto [how, tick, accepted] = fetch<QString, bool, bool>("how", "tick", "accepted");
         WindowPrompts prompts(nullptr);
         // Texts from the peer show as one line, control characters escaped; a byte count as a size.
-        const Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", tick ? "3000000000" : "12\t4",
-                                        "Somebody With A\nLong Name", "/home/someone/download/", false};
+        Prompts::AcceptRequest rq{"a-rather-long-file-name\x1b[2J.zip", tick ? "3000000000" : "12\t4",
+                                  "Somebody With A\nLong Name", "/home/someone/download/", false};
+        rq.answerBy = QDeadlineTimer(42 * 1000 - 50);
         std::optional<Prompts::AcceptReply> got;
         const Prompts::Id id = prompts.askAccept(rq, [&](const Prompts::AcceptReply& r) { got = r; });
         QPointer<QWidget> w = prompts.window(id);
         QVERIFY(w);
-        // Long texts are shortened from the front.
+        // Long texts are shortened from the front; the clock counts down to the sender's deadline.
         QCOMPARE((QStringList{labelText(w, "FileNameLabel"), labelText(w, "SizeLabel"), labelText(w, "FromLabel"),
-                              labelText(w, "DirectoryLabel")}),
+                              labelText(w, "DirectoryLabel"), labelText(w, "AnswerClock")}),
                  (QStringList{"...-file-name\\x1b[2J.zip", tick ? "2.8 GiB" : "12\\t4", "...With A\\nLong Name",
-                              "...someone/download/"}));
+                              "...someone/download/", "Answer within 0:42"}));
 
         w->findChild<QCheckBox*>(QStringLiteral("AutoAcceptCheck"))->setChecked(tick);
         leave(w, how);
@@ -80,22 +71,23 @@ private Q_SLOTS:
 
     void faExists_data()
     {
-        QTest::addColumn<Exists>("row");
-        QTest::newRow("overwrite") << Exists{-1, "", "OkButton", 1};
-        QTest::newRow("resume") << Exists{1, "", "OkButton", 2};
-        QTest::newRow("numbered") << Exists{2, "", "OkButton", 3};
-        const QString typed = "a\\b/c:d*e?f\"g<h>i|j k.v2"; // reads "abcdefghij k.v2" in the box
-        QTest::newRow("typed, never always") << Exists{3, typed, "OkButton", 4};
-        QTest::newRow("typed then resume") << Exists{3, typed, "resume", 2};
-        QTest::newRow("cancel") << Exists{1, "", "CancelButton", 5};
-        QTest::newRow("close box") << Exists{0, "", "close", 5};
-        QTest::newRow("empty typed name") << Exists{3, "", "OkButton", 0};
+        // The option clicked (-1 keeps the first), the name typed, how the dialog is left and
+        // the choice answered (0: no answer yet).
+        columns<int, QString, QString, int>("option", "typed", "how", "choice");
+        const QString none, typed = "a\\b/c:d*e?f\"g<h>i|j k.v2"; // reads "abcdefghij k.v2" in the box
+        QTest::newRow("overwrite") << -1 << none << "OkButton" << 1;
+        QTest::newRow("resume") << 1 << none << "OkButton" << 2;
+        QTest::newRow("numbered") << 2 << none << "OkButton" << 3;
+        QTest::newRow("typed, never always") << 3 << typed << "OkButton" << 4;
+        QTest::newRow("typed then resume") << 3 << typed << "resume" << 2;
+        QTest::newRow("cancel") << 1 << none << "CancelButton" << 5;
+        QTest::newRow("close box") << 0 << none << "close" << 5;
+        QTest::newRow("empty typed name") << 3 << none << "OkButton" << 0;
     }
 
     void faExists()
     {
-        QFETCH(Exists, row);
-        auto [option, typed, how, choice] = row;
+        auto [option, typed, how, choice] = fetch<int, QString, QString, int>("option", "typed", "how", "choice");
         WindowPrompts prompts(nullptr);
         std::optional<Prompts::ExistsReply> got;
         QTemporaryDir dir;
@@ -105,7 +97,7 @@ private Q_SLOTS:
         QVERIFY(file.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7)), QFileDevice::FileModificationTime));
         file.close();
         const QLocale l;
-        const Prompts::Id id = prompts.askExisting({"old\r.bin", QDeadlineTimer::Forever, here, qint64(3) << 30},
+        const Prompts::Id id = prompts.askExisting({"old\r.bin", QDeadlineTimer(1500), here, qint64(3) << 30},
                                                    [&](const Prompts::ExistsReply& r) { got = r; });
         QPointer<QWidget> w = prompts.window(id);
         QVERIFY(w);
@@ -113,6 +105,7 @@ private Q_SLOTS:
         QCOMPARE(w->findChild<QLabel*>("ExistingLabel")->text(),
                  "2.0 KiB (" + l.toString(2048) + " bytes), 2024-03-05 14:07");
         QCOMPARE(w->findChild<QLabel*>("OfferedLabel")->text(), "3.0 GiB (" + l.toString(qint64(3) << 30) + " bytes)");
+        QCOMPARE(labelText(w, "AnswerClock"), "Answer within 0:02");
         const auto options = w->findChildren<QRadioButton*>(QStringLiteral("Option1"));
         QVERIFY(options.size() == 4 && options[0]->isChecked());
         auto* check = w->findChild<QCheckBox*>(QStringLiteral("AlwaysCheck"));
@@ -141,6 +134,7 @@ private Q_SLOTS:
         leave(w, how);
         if (!choice) {
             QVERIFY(!got && w);
+            QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "AnswerClock"), "Answer within 0:00", 3000);
             return;
         }
         QVERIFY(got);

@@ -13,7 +13,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -24,21 +23,16 @@ namespace {
 
 // An option of the set, set from a text ("1"/"0" for a Boolean).
 using Member = std::variant<QString Options::*, bool Options::*, int Options::*>;
-void assign(QString& o, const QString& v)
-{
-    o = v;
-}
-void assign(bool& o, const QString& v)
-{
-    o = v == "1";
-}
-void assign(int& o, const QString& v)
-{
-    o = v.toInt();
-}
 void set(Options& o, const Member& m, const QString& v)
 {
-    std::visit([&](auto p) { assign(o.*p, v); }, m);
+    std::visit(
+        [&](auto p) {
+            if constexpr (std::is_same_v<decltype(p), QString Options::*>)
+                o.*p = v;
+            else
+                o.*p = std::is_same_v<decltype(p), bool Options::*> ? v == "1" : v.toInt();
+        },
+        m);
 }
 
 // What a control shows: a box "1"/"0", a text, a colour as its decimal text, or for a row of
@@ -234,11 +228,10 @@ private Q_SLOTS:
             for (const QStringList& r : rows)
                 QTest::addRow("%s %s", qPrintable(r[0]), paste ? "pasted" : "typed")
                     << r[1] << r[2] << r[3] << r[4] << r[5] << paste;
-        QTest::newRow("tab, euro, beyond Windows-1252 pasted") << "HomePageText"
-                                                               << ""
-                                                               << "a\u20ac\u00e9\u011f\tb"
-                                                               << "a\u20ac\u00e9b"
-                                                               << "\u011f\t" << true;
+        QTest::newRow("tab, euro, beyond Windows-1252 pasted")
+            << "HomePageText" << QString() << "a\u20ac\u00e9\u011f\tb"
+            << "a\u20ac\u00e9b"
+            << "\u011f\t" << true;
     }
     void keyFilters()
     {
@@ -353,7 +346,6 @@ private Q_SLOTS:
             OptionsDialog* d = openOptions(w);
             QCOMPARE(shown(d, "PrivateOption"), QString::number(before));
             QCOMPARE(shown(d, "KeyCodeLabel"), Identity::loadOrCreate(p.ctx->programFolder).keyCode());
-            QVERIFY(QRegularExpression("^\\d{5}( \\d{5}){3}$").match(shown(d, "KeyCodeLabel")).hasMatch());
             change(d, "PrivateOption", QString::number(chosen));
             (ok ? d->okButton : d->cancelButton)->click();
             QTRY_VERIFY(!w.findChild<OptionsDialog*>());

@@ -215,9 +215,6 @@ private Q_SLOTS:
         QCOMPARE(readFile(path), same ? (file == "<none>" ? QByteArray("<missing>") : file) : written);
         if (same)
             QVERIFY(file == "<none>" || QFileInfo(path).lastModified() == kOld);
-        else if (written != "<missing>") // passwords inside: for the owner's eyes only
-            QVERIFY(!(QFileInfo(path).permissions()
-                      & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)));
     }
 
     // The quick-connect dialog's "Server List" opens the site list, sized from the options.

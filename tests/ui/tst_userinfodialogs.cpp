@@ -11,8 +11,6 @@
 // The remote user's information window and the Send A Message dialog, between two real peers.
 class TestUserInfoDialogs : public QObject {
     Q_OBJECT
-    void trigger(MainWindow& w, const QString& name) { act(&w, name)->trigger(); }
-
 private Q_SLOTS:
     void remoteRecord()
     {
@@ -23,7 +21,7 @@ private Q_SLOTS:
         QVERIFY(connectPeers(server, client, freePortTriple()));
         QTRY_COMPARE_WITH_TIMEOUT(client.ctx->remoteEmail, server.ctx->options.myEmail, 5000);
         MainWindow w(*client.peer);
-        trigger(w, "pop_remui");
+        act(&w, "pop_remui")->trigger();
         RemoteUserInfoDialog* u = w.findChild<RemoteUserInfoDialog*>();
         QVERIFY(u && u->isVisible());
         const QStringList shown = {"<b>Ann</b>", "ann@\\u202eexample.org", "<a href=\"http://x\">x</a>", "42"};
@@ -42,7 +40,7 @@ private Q_SLOTS:
         }
         // A window already open keeps what it showed.
         client.ctx->remoteName = QStringLiteral("Other");
-        trigger(w, "mnu_remui");
+        act(&w, "mnu_remui")->trigger();
         QCOMPARE(w.findChildren<RemoteUserInfoDialog*>().size(), 1);
         QCOMPARE(u->fieldLabels[0]->text(), shown[0]);
         u->closeButton->click();
@@ -50,7 +48,7 @@ private Q_SLOTS:
 
         // Send A Message: an empty text sends nothing, a text is echoed and reaches the peer.
         for (const QString& text : {QString(), QStringLiteral("hello <there>")}) {
-            trigger(w, "Msg");
+            act(&w, "Msg")->trigger();
             SendMessageDialog* d = w.findChild<SendMessageDialog*>();
             QVERIFY(d && d->isVisible());
             d->messageEdit->setText(text);
