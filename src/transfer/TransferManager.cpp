@@ -5,8 +5,9 @@
 #include "transfer/FileReceiver.h"
 #include "transfer/FileSender.h"
 #include "transfer/HeadlessPrompts.h"
+#include "transfer/ReceivingRun.h"
+#include "transfer/SendingRun.h"
 #include "transfer/TransferRules.h"
-#include "transfer/TransferRun.h"
 #include "util/FileSystem.h"
 
 #include <QDir>

@@ -99,6 +99,18 @@ protected:
     void end(TransferEndCode code);
     void touch(bool urgent = false);
     void writeOutcome(const QString& name, qint64 fileSize, TransferEndCode code, bool complete);
+    // The file of the run numbered `number`, or nullptr.
+    template <class File>
+    static File* numbered(const std::deque<std::unique_ptr<File>>& files, quint64 number)
+    {
+        for (const auto& f : files)
+            if (f->number == number)
+                return f.get();
+        return nullptr;
+    }
+    static QByteArray numberText(quint64 n) { return QByteArray::number(n); }
+    // A line from the peer as an error line shows it: one line, at most 80 characters.
+    static QString shown(const QByteArray& line);
 
     PeerState& state;
     Session& session;
@@ -136,145 +148,4 @@ private:
     bool viewDirty = false;
     QElapsedTimer clock;
     qint64 lastMove = 0; // on `clock`: when something last moved
-};
-
-// The sending side: offers files as the queue hands them over, sends the accepted ones'
-// bytes, and ends each file on the receiver's verdict.
-class SendingRun : public TransferRun {
-    Q_OBJECT
-public:
-    SendingRun(PeerState& state, Session& session, Prompts& prompts, const FileTransfer::Setup& setup,
-               const TransferTimeouts& timeouts, QObject* parent = nullptr);
-    ~SendingRun() override;
-
-    bool sending() const override { return true; }
-    // Room for one more offer.
-    bool canOffer() const;
-    // Offers `path` under the wire name `wire`. False (an error line written and fileEnded
-    // emitted) when the file cannot be read.
-    bool offer(const QString& path, const QString& wire, const QString& queuedName);
-    // Nothing more comes from the queue now: the run closes once its files have ended.
-    void closeWhenDone();
-    // The login with the peer ended: nothing more is offered, and what the peer answered
-    // before it left is still taken from the run's connection; its close or the peer's
-    // cancel then ends the files left as disconnected. False when the run ended already
-    // or its connection is down (then nothing more can come).
-    bool peerLeft();
-    // Nothing offered is still open.
-    bool idle() const { return files.empty(); }
-    // The local file of an open offer named `wire` of at least `length` bytes (for the
-    // receiver's "hashq:"), or empty.
-    QString pathOfOffer(const QString& wire, qint64 length) const;
-
-protected:
-    void receiveLine(const QByteArray& line, const QList<QByteArray>& field) override;
-    void receiveData() override {}
-    bool awaiting() const override { return !files.empty(); }
-    void endFiles(TransferEndCode code) override;
-    void begun() override { checkIdle(); }
-
-private:
-    struct File;
-    // The answer or verdict `word` is the one the run waits for about `f`.
-    bool expected(const QByteArray& word, const File& f) const;
-    void receiveAccept(File& f, const QByteArray& offset);
-    void pumpSoon();
-    void beforeFlush() override;
-    void pump();
-    // Hands the piece to the data connection; false when nothing more goes now (the piece is
-    // still leaving, or the run ended).
-    bool sendPiece();
-    bool readInto(File& f, qint64 n);
-    // `f` cannot be read: the run ends now, the file with an error and not offered again.
-    void abortWith(File& f);
-    void fileSent(File& f);
-    void sendSum(File& f);
-    void finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue = false);
-    void checkIdle();
-
-    std::deque<std::unique_ptr<File>> files; // in offer order
-    quint64 lastNumber = 0;
-    QByteArray piece;
-    bool pieceInFlight = false;
-    bool pumpWanted = false; // pump() at the end of this turn
-    File* failed = nullptr;  // the file whose reading failed, as the run ends
-    bool closing = false;
-    QTimer idleTimer;
-    QTimer pumpTimer;
-};
-
-// The receiving side: takes the numbered offers, has each decided as a single offer is
-// (TransferManager), writes the accepted files' bytes and checks each file's end.
-class ReceivingRun : public TransferRun {
-    Q_OBJECT
-public:
-    struct Offered {
-        quint64 number = 0;
-        QString wire;
-        qint64 size = 0;
-        qint64 block = 512;
-    };
-
-    ReceivingRun(PeerState& state, Session& session, Prompts& prompts, const FileTransfer::Setup& setup,
-                 const TransferTimeouts& timeouts, QObject* parent = nullptr);
-    ~ReceivingRun() override;
-
-    bool sending() const override { return false; }
-    // An offer waits for its decision.
-    bool hasOffer() const { return !offers.empty(); }
-    Offered takeOffer();
-    // The decisions, in offer order.
-    void answerHave(quint64 number);
-    void answerRefused(quint64 number);
-    // Opens the target as `request` says and accepts; refuses with an error line when it
-    // cannot be opened.
-    void accept(quint64 number, const QString& wire, const TargetFile::Request& request);
-    // Files accepted and not yet ended.
-    bool idle() const { return files.empty() && offers.empty(); }
-    // The next offer waiting for its decision.
-    const Offered& nextOffer() const { return offers.front(); }
-    // A file of the run not yet ended is written at `path`.
-    bool holds(const QString& path) const;
-    // The target folder the run keeps open from the file before (checked when it was opened).
-    const TargetFile::FolderCache& openFolder() const { return folders; }
-
-Q_SIGNALS:
-    // An offer came and waits for its decision.
-    void offerArrived();
-
-protected:
-    void receiveLine(const QByteArray& line, const QList<QByteArray>& field) override;
-    void receiveData() override;
-    bool awaiting() const override { return !files.empty(); }
-    void endFiles(TransferEndCode code) override;
-
-private:
-    struct File;
-    static qint64 resumeOffsetOf(const TargetFile::Request& request);
-    void startChecksum(File& f);
-    // Opens a target whose opening waited for its first byte; false (the run ended) when it
-    // cannot be opened as it was answered.
-    bool openLate(File& f);
-    // Writes the n bytes at `at` in the buffer into `f`; false when the run ended.
-    bool keep(File& f, qint64 at, qint64 n);
-    void tryFinish(File& f);
-    void verdict(File& f, bool same, const QString& problem = {});
-    void finishFile(File& f, TransferEndCode code, bool complete);
-    // Counts the paths `f` is written at (the one answered and the one used, when another
-    // name was chosen) while it is among `files`, for holds().
-    void hold(File& f);
-    void release(const File& f);
-
-    std::deque<Offered> offers;
-    std::deque<std::unique_ptr<File>> files; // accepted, in order
-    QHash<QString, int> held;                // the files' paths: asked for every offer
-    TargetFile::FolderCache folders;
-    quint64 lastNumber = 0;
-    QByteArray buffer;
-
-#ifdef ZANTIRO_TEST_HOOKS
-public:
-    // The next file accepted gets this byte written inverted (-1: none).
-    qint64 testFlipByteAt = -1;
-#endif
 };
