@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A file as the program writes it: folders by depth and case-insensitive line order (so
@@ -162,8 +164,8 @@ private Q_SLOTS:
         QVERIFY(absent.isEmpty() || !back.find(absent));
     }
 
-    // A write that fails midway (the file size limit plays a full disk) leaves the old file as it
-    // was. (Its mode, for the owner only: tst_sitelistwindow.)
+    // The file (it holds passwords) is written for its owner only; a write that fails midway
+    // (the file size limit plays a full disk) leaves the old file as it was.
     void saving()
     {
         QTemporaryDir dir;
@@ -173,6 +175,9 @@ private Q_SLOTS:
         for (int i = 0; i < 40; ++i)
             QCOMPARE(t.addSite(t.root(), QStringLiteral("n%1").arg(i)), QString());
         QCOMPARE(SitesFile::save(path, t), QString());
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
         const QByteArray before = readFile(path);
         QCOMPARE(t.addSite(t.root(), "more"), QString());
         const QString failed = [&] {

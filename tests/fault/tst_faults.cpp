@@ -370,7 +370,7 @@ private Q_SLOTS:
                  peers.log());
         const QString why = fileSystem ? QStringLiteral("No space left on device") : QStringLiteral("File too large");
         const QStringList errors = peers.receiver.lines().filter(QStringLiteral("*** Error : Cannot write "));
-        QVERIFY2(errors.size() == 1 && errors[0].endsWith(" - " + why), peers.log());
+        QVERIFY2(errors == QStringList{"*** Error : Cannot write " + peers.target() + " - " + why}, peers.log());
         QVERIFY(peers.receiver.running());
         if (exitWhenDone)
             QCOMPARE(peers.sender.exitCode(), 1); // the file did not go through

@@ -170,13 +170,16 @@ private Q_SLOTS:
         QCOMPARE(peer.peer->session().controlSocket.state(), int(EventSocket::Closed));
     }
 
-    // The tagged form of an error line; the untagged ones and the debug line follow in
-    // listenFailsAtOnce, a reset's silence in serverListensAgainAfterVisitor.
+    // The tagged form of an error line, and 11001 with the program's own text instead of the
+    // system's; the other untagged ones and the debug line follow in listenFailsAtOnce, a
+    // reset's silence in serverListensAgainAfterVisitor.
     void reportSockError()
     {
         TestPeer peer;
         reportSocketError(*peer.ctx, 10060, "gone", " (CMD)", "file.bin", "FN: x");
-        QCOMPARE(peer.rec->lines, QStringList{"*** Error : 10060 (CMD) - gone : file.bin"});
+        reportSocketError(*peer.ctx, 11001, "x", {}, {}, {});
+        QCOMPARE(peer.rec->lines,
+                 (QStringList{"*** Error : 10060 (CMD) - gone : file.bin", "*** Error : 11001 - Host Not Found"}));
     }
 
     // A raw socket plays the client, byte by byte, against a server that wants a password.

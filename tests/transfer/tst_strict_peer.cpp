@@ -104,6 +104,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<Case>("row");
         QTest::newRow("resume offset cut by TCP") << Case{"resume", 200000, "", "Complete : f.bin (200000 bytes)"};
+        // An orderly close while ours is still writing (a reset takes another way: tst_sizes).
+        QTest::newRow("data closed early")
+            << Case{"close", 48 << 20, "The receiver reset the data connection after", kStopped};
         // Closed or reset, as the system has it.
         QTest::newRow("data closed before Got All") << Case{"gone", 100000, "The receiver", kStopped};
         QTest::newRow("stranger answers first") << Case{"stranger", 5000, kSecond, kStopped};
@@ -180,9 +183,12 @@ private Q_SLOTS:
         } else if (how == "gone") {
             QTRY_VERIFY_WITH_TIMEOUT(!data.all.isEmpty(), 5000);
             data.s->disconnectFromHost();
-        } else if (how == "stranger during") {
+        } else if (how == "close" || how == "stranger during") {
             QTRY_VERIFY_WITH_TIMEOUT(data.all.size() >= (1 << 20), 5000);
-            stranger.connectTo(l.port + 1);
+            if (how == "close")
+                data.s->disconnectFromHost();
+            else
+                stranger.connectTo(l.port + 1);
         }
         if (how == "resume" || stalls) {
             QTRY_VERIFY_WITH_TIMEOUT(cmd.chunks.contains("END_TRANS"), 5000);

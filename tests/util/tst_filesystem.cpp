@@ -66,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(!file.isOpen());
     }
 
-    // (Writing up to a full disk, with the system's reason: tst_transfer's "receiver disk full".
+    // (Writing up to a full disk, with the system's reason: tst_faults' diskFull.
     // A folder's entries and their kinds: tst_queue's folderTree and tst_files' sendFolderLinks.)
     void missingFolderListsNothing()
     {
