@@ -85,13 +85,7 @@ bool SendingRun::offer(const QString& path, const QString& wire, const QString& 
         else
             state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
                           LineKind::Error);
-        TransferOutcome o;
-        o.sending = true;
-        o.name = wire;
-        o.path = path;
-        o.queuedName = queuedName;
-        o.endCode = TransferEndCode::StoppedByError;
-        Q_EMIT fileEnded(o);
+        Q_EMIT fileEnded(TransferOutcome::ofSent(wire, path, queuedName, TransferEndCode::StoppedByError));
         return false;
     }
     f->number = ++lastNumber;
@@ -337,13 +331,8 @@ void SendingRun::sendSum(File& f)
 void SendingRun::finishFile(File& f, TransferEndCode code, bool complete, bool putBack, bool stopQueue)
 {
     writeOutcome(f.wire, f.size, code, complete);
-    TransferOutcome o;
-    o.sending = true;
+    TransferOutcome o = TransferOutcome::ofSent(f.wire, f.path, f.queuedName, code);
     o.complete = complete;
-    o.endCode = code;
-    o.name = f.wire;
-    o.path = f.path;
-    o.queuedName = f.queuedName;
     o.putBack = putBack;
     o.stopQueue = stopQueue;
     const auto at = std::find_if(files.begin(), files.end(), [&](const auto& each) { return each.get() == &f; });
@@ -382,12 +371,9 @@ void SendingRun::endFiles(TransferEndCode code)
     std::vector<TransferOutcome> back;
     TransferOutcome movingOutcome;
     for (const auto& each : files) {
-        TransferOutcome o;
-        o.sending = true;
-        o.name = each->wire;
-        o.path = each->path;
-        o.queuedName = each->queuedName;
-        o.endCode = code == TransferEndCode::None ? TransferEndCode::Disconnected : code;
+        TransferOutcome o =
+            TransferOutcome::ofSent(each->wire, each->path, each->queuedName,
+                                    code == TransferEndCode::None ? TransferEndCode::Disconnected : code);
         if (each.get() == moving) {
             // A file that could not be read would fail the same way again.
             o.putBack = each.get() != failed && (retry || each->stage == File::Stage::Offered);

@@ -342,13 +342,7 @@ FileTransfer* TransferManager::startSending(const QString& name, const QString& 
             // Offering it again would fail the same way: tell the queue it is done with.
             state.addText(QStringLiteral("*** Error : Cannot read ") + path + QStringLiteral(" - ") + problem,
                           LineKind::Error);
-            TransferOutcome o;
-            o.sending = true;
-            o.name = name;
-            o.path = path;
-            o.queuedName = queuedName;
-            o.endCode = TransferEndCode::StoppedByError;
-            Q_EMIT transferEnded(o);
+            Q_EMIT transferEnded(TransferOutcome::ofSent(name, path, queuedName, TransferEndCode::StoppedByError));
             return nullptr;
         }
     }

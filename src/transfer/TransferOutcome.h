@@ -14,4 +14,17 @@ struct TransferOutcome {
     bool putBack = false;   // sender: offer it again, at the front
     bool untouched = false; // sender: put back without a byte of it having moved (a run ended)
     bool stopQueue = false; // sender: the queue stops
+
+    // The outcome of the file at `path`, queued as `queuedName` and offered as `name`.
+    static TransferOutcome ofSent(const QString& name, const QString& path, const QString& queuedName,
+                                  TransferEndCode code)
+    {
+        TransferOutcome o;
+        o.sending = true;
+        o.endCode = code;
+        o.name = name;
+        o.path = path;
+        o.queuedName = queuedName;
+        return o;
+    }
 };
