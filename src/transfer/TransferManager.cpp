@@ -89,7 +89,7 @@ const QString kRun = QStringLiteral("run");
 } // namespace
 
 TransferManager::TransferManager(PeerState& c, Session& s)
-    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s)), checksums(s)
+    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s)), checksums(s), names(s)
 {
     busyTimer.setSingleShot(true);
     connect(&busyTimer, &QTimer::timeout, this, [this] {
@@ -233,17 +233,17 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
         SendingRun* r = sendingRun();
         if (!r || !r->canOffer())
             return false;
-        const qsizetype named = wireByPath.size();
-        if (r->offer(path, offeredName(path, name), name))
+        const qsizetype named = names.count();
+        if (r->offer(path, names.of(path, name), name))
             return true;
         // Not offered (gone, or unreadable): a name it was given just now goes again, so
         // that it cannot push another file's name to a numbered one.
-        if (wireByPath.size() > named)
-            forgetName(path, name);
+        if (names.count() > named)
+            names.forget(path, name);
         return false;
     }
     const quint16 port = static_cast<quint16>(control + 1);
-    const QString wire = offeredName(path, name);
+    const QString wire = names.of(path, name);
     QByteArray token;
     // A private session needs no token: the key check of each connection does more.
     if (s.shares(QStringLiteral("token")) && !s.isPrivate()) {
@@ -266,63 +266,6 @@ bool TransferManager::offerFile(const QString& path, const QString& name)
     s.sendControlMessage(
         Offer{QString::number(port), wire, TransferRules::offerBlockField(size), QString::number(size)}.message());
     return true;
-}
-
-QString TransferManager::offeredName(const QString& path, const QString& name)
-{
-    // A peer that reads UTF-8 gets the real name; the names given to each kind of peer are
-    // remembered apart. One file queued under two names (alone, then within its folder) is
-    // two offers: each keeps the name its queue entry gives it.
-    const bool utf8 = session.sendsUtf8();
-    // Nothing is remembered for most files: no key is made for them.
-    QString key;
-    if (!wireByPath.isEmpty()) {
-        key = nameKey(path, name);
-        if (const auto known = wireByPath.constFind(key); known != wireByPath.cend())
-            return *known; // offered again (put back, resumed): the same name
-    }
-    bool replaced = false;
-    QString plain = TransferRules::wireName(name, &replaced, utf8);
-    // A name that kept every character always gives the same wire name and cannot be the
-    // name of another file beside it: nothing to remember (a folder of 100,000 files would
-    // otherwise hold them all).
-    if (!replaced)
-        return plain;
-    if (key.isEmpty())
-        key = nameKey(path, name);
-    QString wire = plain;
-    {
-        // Replacement characters can make two files one ("日本.txt" and "中国.txt" both give
-        // "__.txt"): such a name is numbered until no other file offered so far, and no file
-        // beside this one, has it.
-        const QFileInfo source(path);
-        auto taken = [&](const QString& candidate) {
-            const auto holder = pathByWire.constFind(candidate);
-            if (holder != pathByWire.cend() && *holder != key)
-                return true;
-            const QString last = candidate.mid(candidate.lastIndexOf('\\') + 1);
-            return last != source.fileName() && QFileInfo(source.dir(), last).exists();
-        };
-        for (int n = 2; taken(wire) && n < 100000; ++n)
-            wire = TransferRules::numberedWireName(plain, n);
-    }
-    wireByPath.insert(key, wire);
-    if (!pathByWire.contains(wire))
-        pathByWire.insert(wire, key);
-    return wire;
-}
-
-QString TransferManager::nameKey(const QString& path, const QString& name) const
-{
-    return (session.sendsUtf8() ? QStringLiteral("u:") : QStringLiteral("a:")) + name + QChar(0) + path;
-}
-
-void TransferManager::forgetName(const QString& path, const QString& name)
-{
-    const QString key = nameKey(path, name);
-    const QString wire = wireByPath.take(key);
-    if (const auto holder = pathByWire.constFind(wire); holder != pathByWire.cend() && *holder == key)
-        pathByWire.erase(holder);
 }
 
 FileTransfer* TransferManager::startSending(const QString& name, const QString& path, const QString& hostIP,

@@ -2,11 +2,11 @@
 #include "core/TransferEndCode.h"
 #include "transfer/ChecksumExchange.h"
 #include "transfer/FileTransfer.h"
+#include "transfer/OfferedNames.h"
 #include "transfer/Prompts.h"
 #include "transfer/TransferOutcome.h"
 #include "util/FileHasher.h"
 
-#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -181,10 +181,6 @@ private:
     // Has the run's waiting offers decided, one at a time, in order.
     void decideRunOffers();
     void onTransferFinished();
-    // The wire name `path` is offered under: its queued `name` in wire form, numbered when
-    // replaced characters would make it the name of another file offered before; the same
-    // for the same path queued under the same name for as long as this object lives.
-    QString offeredName(const QString& path, const QString& name);
 
     PeerState& state;
     Session& session;
@@ -202,9 +198,5 @@ private:
     QTimer runGoneTimer;
     ChecksumExchange checksums;
     quint64 nextSerial = 0;
-    // The key of a file under its queued name in those memories, and forgetting its name.
-    QString nameKey(const QString& path, const QString& name) const;
-    void forgetName(const QString& path, const QString& name);
-    QHash<QString, QString> wireByPath; // queued name and local path -> the wire name offered
-    QHash<QString, QString> pathByWire; // wire name -> the first of those offered under it
+    OfferedNames names; // the wire names of our offers
 };
