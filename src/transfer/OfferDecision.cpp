@@ -11,76 +11,28 @@
 #include <QFileInfo>
 #include <QPointer>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-namespace {
-
-// What is at one path.
-struct TargetEntry {
-    QString path;
-    bool present = false; // something is there, a link (even a broken one) included
-    bool link = false;
-    bool folder = false; // where a link leads
-    bool file = false;
-    qint64 size = 0;
-};
-
-// One look at `path`, or at `leaf` in the open folder `dir` (one component to resolve, not
-// the whole path; `path` is what the entry is reported under): a link is followed for its
-// kind and size. Two system calls at most, where several QFileInfo questions would make one
-// each.
-TargetEntry lookAt(const QString& path, int dir = AT_FDCWD, const QString& leaf = {})
-{
-    TargetEntry e;
-    e.path = path;
-    const QByteArray name = QFile::encodeName(dir == AT_FDCWD ? path : leaf);
-    struct stat st {};
-    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return e;
-    e.present = true;
-    e.link = S_ISLNK(st.st_mode);
-    if (e.link && ::fstatat(dir, name.constData(), &st, 0) != 0)
-        return e; // a broken link: neither file nor folder
-    e.folder = S_ISDIR(st.st_mode);
-    e.file = S_ISREG(st.st_mode);
-    e.size = st.st_size;
-    return e;
-}
-
-} // namespace
-
-// One offer while it is being decided.
-struct OfferDecision::PendingOffer {
+// One offer while it is being decided, and where its decision stands.
+struct OfferDecision::PendingOffer : IncomingOffer {
     enum Phase { WaitingBusy, AskingAccept, AskingExists, Checking, Done };
-    QString wire;      // the name as offered
-    QStringList parts; // its components
-    QString sizeText;
-    qint64 size = 0;
-    qint64 block = 512;
-    QString host; // where a single offer's transfer connects (a run has its connections)
-    quint16 port = 0;
-    QString root;   // the download folder the name is placed below
-    QString folder; // the target folder, ending in "/"
-    ExistingFileChoice existsChoice = ExistingFileChoice::None;
-    QString newName;
     Phase phase = WaitingBusy;
     Prompts::Id question = 0;
     quint64 serial = 0;
     QDeadlineTimer answerBy; // the sender waits this long from its offer for our connection
-    QByteArray token;        // announced with "ftoken:" before the offer
     bool differs = false;    // a file of the offered size is here, with other content
-    bool opensRun = false;   // announced with "frun"
-    quint64 run = 0;         // the offer's number in the open run of files (0: a single offer)
     // What is at the target when the offer was decided, for the acceptance that follows in
     // the same turn (looked at again after a question or a checksum comparison).
-    TargetEntry target;
+    OfferTarget::Entry target;
 };
 
 namespace {
 
 const QString kVerify = QStringLiteral("verify");
 const QString kRun = QStringLiteral("run");
+
+QString refusedLine(const QString& wire, const QString& why)
+{
+    return QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(wire, why);
+}
 
 } // namespace
 
@@ -196,8 +148,7 @@ void OfferDecision::decideRunOffer(const ReceivingRun::Offered& offered, const Q
                                    const QString& problem)
 {
     if (!problem.isEmpty()) {
-        endOffer(offered.wire, {},
-                 QStringLiteral("*** Error : Refused File \"%1\" - unsafe name (%2)").arg(offered.wire, problem),
+        endOffer(offered.wire, {}, refusedLine(offered.wire, QStringLiteral("unsafe name (") + problem + ')'),
                  TransferEndCode::None, offered.number);
         return;
     }
@@ -219,21 +170,10 @@ void OfferDecision::decideRunOffer(const ReceivingRun::Offered& offered, const Q
 void OfferDecision::receive(const QString& name, const QString& sizeText, const QString& blockText,
                             const QString& hostIP, const QString& portText)
 {
-    auto bad = [&](const QString& why) {
-        endOffer(name, {}, QStringLiteral("*** Error : Refused File \"%1\" - %2").arg(name, why),
-                 TransferEndCode::None);
-    };
+    auto bad = [&](const QString& why) { endOffer(name, {}, refusedLine(name, why), TransferEndCode::None); };
     auto offer = std::make_unique<PendingOffer>();
-    QString problem;
-    offer->parts = TransferRules::offeredComponents(name, &problem);
-    if (!problem.isEmpty())
-        return bad(QStringLiteral("unsafe name (") + problem + ')');
-    if (!TransferRules::parseSize(sizeText, offer->size))
-        return bad(QStringLiteral("the size \"") + sizeText + QStringLiteral("\" is not a number of bytes"));
-    if (!TransferRules::parseSize(blockText, offer->block) || offer->block <= 0)
-        return bad(QStringLiteral("the block size \"") + blockText + QStringLiteral("\" is not a positive number"));
-    if (!TransferRules::parsePort(portText, offer->port))
-        return bad(QStringLiteral("the port \"") + portText + QStringLiteral("\" is not usable"));
+    if (QString why; !offer->read(name, sizeText, blockText, portText, why))
+        return bad(why);
     if (pendingOffer)
         return bad(host.slotTaken() ? QStringLiteral("a transfer is running and another offer waits for it")
                                     : QStringLiteral("another offer is still being decided"));
@@ -271,7 +211,7 @@ void OfferDecision::decide()
     const ReceivingRun* r = o.run ? host.receivingRun() : nullptr;
     const QString& leaf = o.parts.last();
     const int dir = r ? r->openFolder().descriptorFor(root, path.chopped(leaf.size())) : -1;
-    o.target = dir >= 0 ? lookAt(path, dir, leaf) : lookAt(path);
+    o.target = dir >= 0 ? OfferTarget::lookAt(path, dir, leaf) : OfferTarget::lookAt(path);
     if (o.target.file && o.target.size == o.size && TransferRules::staysInside(root, o.target.path)) {
         if (!session.shares(kVerify)) {
             answerHaveFile();
@@ -348,40 +288,6 @@ void OfferDecision::answerHaveFile()
         host.runOfferAnswered();
 }
 
-bool OfferDecision::checkFolders(QString& folder)
-{
-    PendingOffer& o = *pendingOffer;
-    folder = o.root;
-    bool missing = false; // a folder on the way does not exist: nor can any below it
-    for (qsizetype i = 0; i + 1 < o.parts.size(); ++i) {
-        folder += o.parts[i] + '/';
-        // In a run of files the folders of one file are mostly those of the file before:
-        // each is checked once per run (the target's opening checks them again anyway).
-        // Below a missing folder there is nothing to check: each check would walk up to the
-        // missing one again, and a deep name would hold the event loop for minutes.
-        if (missing || (o.run && runFolders.contains(folder)))
-            continue;
-        if (!TransferRules::staysInside(o.root, folder)) {
-            refuse(QStringLiteral("Canceled"),
-                   QStringLiteral("*** Error : Refused File \"%1\" - the folder %2 leads out of %3")
-                       .arg(o.wire, folder, o.root));
-            return false;
-        }
-        // Missing folders are made only once the transfer connection is up (TargetFile), so
-        // an offer that never gets that far leaves nothing behind.
-        const QFileInfo info(folder);
-        if (info.exists() && !info.isDir()) {
-            refuse(QStringLiteral("Canceled"),
-                   QStringLiteral("*** Error : Refused File \"%1\" - %2 is not a folder").arg(o.wire, folder));
-            return false;
-        }
-        if (o.run && info.isDir() && runFolders.size() < 4096)
-            runFolders.insert(folder);
-        missing = !info.exists() && !info.isSymLink();
-    }
-    return true;
-}
-
 void OfferDecision::afterAccept()
 {
     PendingOffer& o = *pendingOffer;
@@ -397,24 +303,18 @@ void OfferDecision::afterAccept()
         FileSystem::makePath(dir);
     }
     o.root = FileSystem::withTrailingSlash(dir);
-    QString folder;
-    if (!checkFolders(folder))
-        return;
-    o.folder = folder;
-    const QString target = folder + o.parts.last();
-    const TargetEntry there = o.target.path == target ? std::exchange(o.target, {}) : lookAt(target);
+    QString problem;
+    if (!offerTarget.checkFolders(o.root, o.parts, o.run != 0, o.folder, problem))
+        return refuse(QStringLiteral("Canceled"), refusedLine(o.wire, problem));
+    const QString path = o.folder + o.parts.last();
+    const OfferTarget::Entry there = o.target.path == path ? std::exchange(o.target, {}) : OfferTarget::lookAt(path);
     if (there.present) {
-        if (!TransferRules::staysInside(o.root, target))
-            return refuse(QStringLiteral("Canceled"),
-                          QStringLiteral("*** Error : Refused File \"%1\" - %2 is a link that leads out of %3")
-                              .arg(o.wire, target, o.root));
-        if (there.folder)
-            return refuse(QStringLiteral("Canceled"),
-                          QStringLiteral("*** Error : Refused File \"%1\" - %2 is a folder").arg(o.wire, target));
+        if (problem = OfferTarget::problemAt(o.root, there); !problem.isEmpty())
+            return refuse(QStringLiteral("Canceled"), refusedLine(o.wire, problem));
         if (there.size == o.size && !o.differs) {
             if (!session.shares(kVerify))
                 return answerHaveFile();
-            return compareWithSender(target, o.size, [this](bool same) {
+            return compareWithSender(path, o.size, [this](bool same) {
                 if (same)
                     return answerHaveFile();
                 pendingOffer->differs = true;
@@ -520,8 +420,7 @@ bool OfferDecision::takeTypedName(const QString& name)
     const QString problem = TransferRules::checkPlainName(name);
     if (!problem.isEmpty()) {
         refuse(QStringLiteral("Canceled"),
-               QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" is unusable (%3)")
-                   .arg(p.wire, name, problem));
+               refusedLine(p.wire, QStringLiteral("the typed name \"%1\" is unusable (%2)").arg(name, problem)));
         return false;
     }
     const QFileInfo typed(p.folder + name);
@@ -530,8 +429,7 @@ bool OfferDecision::takeTypedName(const QString& name)
         // in turn; the same name again is refused.
         if (name == p.parts.last()) {
             refuse(QStringLiteral("Canceled"),
-                   QStringLiteral("*** Error : Refused File \"%1\" - the typed name \"%2\" already exists")
-                       .arg(p.wire, name));
+                   refusedLine(p.wire, QStringLiteral("the typed name \"%1\" already exists").arg(name)));
             return false;
         }
         p.parts.last() = name;
@@ -546,14 +444,7 @@ void OfferDecision::startReceiving()
 {
     PendingOffer& o = *pendingOffer;
     if (o.run) {
-        TargetFile::Request request;
-        request.root = o.root;
-        request.folder = o.folder;
-        request.name = o.parts.last();
-        request.choice = o.existsChoice;
-        request.newName = o.newName;
-        request.size = o.size;
-        request.block = o.block;
+        const TargetFile::Request request = o.request();
         const quint64 number = o.run;
         const QString wire = o.wire;
         pendingOffer.reset();
@@ -562,25 +453,7 @@ void OfferDecision::startReceiving()
         host.runOfferAnswered();
         return;
     }
-    FileTransfer::Setup setup;
-    setup.name = o.parts.last();
-    setup.path = o.folder;
-    setup.root = o.root;
-    setup.hostIP = o.host;
-    setup.port = o.port;
-    setup.userName = state.remoteName;
-    setup.size = o.size;
-    setup.block = o.block;
-    setup.existsChoice = o.existsChoice;
-    setup.newName = o.newName;
-    setup.queuedName = o.wire;
-    setup.verify = session.shares(kVerify);
-    setup.token = o.token;
-    setup.run = o.opensRun;
-    if (session.isPrivate()) {
-        setup.tls = session.tlsConfiguration();
-        setup.peerKey = session.peerKey();
-    }
+    FileTransfer::Setup setup = o.setup(state.remoteName);
     pendingOffer.reset();
     host.startReceiver(setup);
 }

@@ -1,13 +1,14 @@
 #pragma once
 #include "core/TransferEndCode.h"
 #include "transfer/FileTransfer.h"
+#include "transfer/IncomingOffer.h"
+#include "transfer/OfferTarget.h"
 #include "transfer/Prompts.h"
 #include "transfer/ReceivingRun.h"
 #include "transfer/TargetFile.h"
 #include "transfer/TransferOutcome.h"
 
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -39,7 +40,8 @@ public:
         // The open run of files, by direction, or nullptr.
         virtual SendingRun* sendingRun() const = 0;
         virtual ReceivingRun* receivingRun() const = 0;
-        // Starts the receiving side of an accepted single offer as `setup` says.
+        // Starts the receiving side of an accepted single offer as `setup` says, with the
+        // session's part of it added.
         virtual void startReceiver(FileTransfer::Setup& setup) = 0;
         // Has the open run receive its accepted offer `number` as `request` says.
         virtual void receiveInRun(quint64 number, const QString& wire, const TargetFile::Request& request) = 0;
@@ -76,7 +78,7 @@ public:
     // The run ended: its offer being decided ends unanswered.
     void dropRunOffer();
     // A new run keeps folders of its own: those checked for the run before are forgotten.
-    void forgetRunFolders() { runFolders.clear(); }
+    void forgetRunFolders() { offerTarget.forgetRunFolders(); }
 
     // The sender gave its offer up ("FTIMEOUT"): false when no offer is being decided, and
     // the notice is the running transfer's.
@@ -106,10 +108,6 @@ private:
     // The rest of decide(): the accept question, or acceptance without one.
     void askAccept();
     void afterAccept();
-    // The sub-folders of the offer being decided below its download folder, checked on the
-    // way down: `folder` becomes the target folder; false (the offer refused) when one leads
-    // out or is no folder.
-    bool checkFolders(QString& folder);
     void answerHaveFile();
     // The target exists with another content: the standing decision or the question.
     void decideExisting();
@@ -137,7 +135,7 @@ private:
     Host& host;
     Bounds bounds;
     std::unique_ptr<PendingOffer> pendingOffer;
-    QSet<QString> runFolders; // folders of the open run's files found inside the download folder
+    OfferTarget offerTarget; // where the offered files would go
     QTimer busyTimer;
     quint64 nextSerial = 0;
 };

@@ -20,8 +20,8 @@ const QString kRun = QStringLiteral("run");
 } // namespace
 
 TransferManager::TransferManager(PeerState& c, Session& s)
-    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s)),
-      decision(c, s, checksums, *this, {busyWaitMs, checkWaitMs, timeouts.acceptMs}), checksums(s), names(s)
+    : state(c), session(s), currentPrompts(std::make_unique<HeadlessPrompts>(c, s)), checksums(s),
+      decision(c, s, checksums, *this, {busyWaitMs, checkWaitMs, timeouts.acceptMs}), names(s)
 {
     graceTimer.setSingleShot(true);
     connect(&graceTimer, &QTimer::timeout, this, &TransferManager::readyToOffer);
@@ -212,13 +212,9 @@ FileTransfer* TransferManager::startSending(const QString& name, const QString& 
     setup.port = p;
     setup.userName = userName;
     setup.queuedName = queuedName.isEmpty() ? name : queuedName;
-    setup.verify = session.shares(kVerify);
     setup.token = token;
     setup.run = opensRun;
-    if (session.isPrivate()) {
-        setup.tls = session.tlsConfiguration();
-        setup.peerKey = session.peerKey();
-    }
+    addSessionPart(setup);
     state.setTransferEndCode(TransferEndCode::None);
     state.transferBusy = true;
     active = std::make_unique<FileSender>(state, session, *currentPrompts, setup, timeouts);
@@ -262,8 +258,18 @@ void TransferManager::onTransferFinished()
         decision.decideAfterTransfer();
 }
 
+void TransferManager::addSessionPart(FileTransfer::Setup& setup) const
+{
+    setup.verify = session.shares(kVerify);
+    if (session.isPrivate()) {
+        setup.tls = session.tlsConfiguration();
+        setup.peerKey = session.peerKey();
+    }
+}
+
 void TransferManager::startReceiver(FileTransfer::Setup& setup)
 {
+    addSessionPart(setup);
 #ifdef ZANTIRO_TEST_HOOKS
     setup.testFlipByteAt = std::exchange(testFlipReceivedByte, -1);
 #endif

@@ -141,6 +141,9 @@ private:
     void offerEnded(const TransferOutcome& outcome) override;
     void runOfferAnswered() override;
 
+    // The session's part of a transfer's setup, either way: the checksums between peers that
+    // share "verify", a private session's TLS and the peer's key.
+    void addSessionPart(FileTransfer::Setup& setup) const;
     void onTransferFinished();
     void onTransferMessage(const QString& text);
     // The sender side of "hashq:": the checksum of the file on offer, as far as asked.
@@ -155,7 +158,8 @@ private:
     PeerState& state;
     Session& session;
     std::unique_ptr<Prompts> currentPrompts;
-    OfferDecision decision; // the offer being decided
+    ChecksumExchange checksums; // "hashq:" asked of the sender, or answered for our offer
+    OfferDecision decision;     // the offer being decided
     std::unique_ptr<FileTransfer> active;
     std::unique_ptr<TransferRun> run;
     bool decidingRunOffers = false;
@@ -163,6 +167,5 @@ private:
     QTimer graceTimer;
     QTimer runDecideTimer; // the next group of a run's offers
     QTimer runGoneTimer;
-    ChecksumExchange checksums;
     OfferedNames names; // the wire names of our offers
 };
