@@ -92,15 +92,14 @@ public:
     // Closes an open question without an answer (the holder is going).
     void withdrawQuestion();
 
+private:
+    struct PendingOffer;
     // The one way an offer ends without a transfer: the error line when given, "CANC_TRAN"
     // to the sender unless it gave the offer up (TimedOut), the status line
     // "*** File Transfer <reason> : <name>" when a reason is given, and offerEnded.
     // An offer of a run (runNumber > 0) is answered on the run instead.
     void endOffer(const QString& name, const QString& reason, const QString& errorLine, TransferEndCode endCode,
                   quint64 runNumber = 0);
-
-private:
-    struct PendingOffer;
     // Ends the offer that waits for a busy transfer: no question was asked.
     void endWaiting(const QString& reason, TransferEndCode endCode);
     bool waiting() const;
