@@ -8,7 +8,7 @@
 #include <memory>
 
 // The receiving side: takes the numbered offers, has each decided as a single offer is
-// (TransferManager), writes the accepted files' bytes and checks each file's end.
+// (OfferDecision), writes the accepted files' bytes and checks each file's end.
 class ReceivingRun : public TransferRun {
     Q_OBJECT
 public:

@@ -2,17 +2,15 @@
 #include "core/TransferEndCode.h"
 #include "transfer/ChecksumExchange.h"
 #include "transfer/FileTransfer.h"
+#include "transfer/OfferDecision.h"
+#include "transfer/OfferedNames.h"
 #include "transfer/Prompts.h"
 #include "transfer/TransferOutcome.h"
-#include "util/FileHasher.h"
 
-#include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 class PeerState;
@@ -22,9 +20,9 @@ class SendingRun;
 class ReceivingRun;
 
 // The file-transfer side of a peer: starts the one transfer at a time (startSending for
-// sending, receiveOffer for each offer the session hands over), asks the questions of an
-// offer through its prompts, and tells the windows and the queue what happens.
-class TransferManager : public QObject {
+// sending, receiveOffer for each offer the session hands over, decided by its OfferDecision),
+// opens the runs of files, and tells the windows and the queue what happens.
+class TransferManager : public QObject, private OfferDecision::Host {
     Q_OBJECT
 public:
     TransferManager(PeerState& state, Session& session);
@@ -33,7 +31,7 @@ public:
     // The questions of the transfer side (accept, existing file, cancel). A headless policy
     // by default; the windows install their dialogs, tests scripted answers. Install them
     // before the first offer: a running transfer keeps the prompts it started with.
-    Prompts& prompts() { return *currentPrompts; }
+    Prompts& prompts() override { return *currentPrompts; }
     void setPrompts(std::unique_ptr<Prompts> prompts);
 
     TransferTimeouts timeouts;
@@ -94,7 +92,7 @@ public:
     // An offer is being decided (a question is open or it waits for a busy transfer).
     bool offerPending() const
     {
-        return pendingOffer != nullptr;
+        return decision.pending();
     }
     // Our last offer timed out a moment ago; the next waits (see staleGraceMs).
     bool pausing() const
@@ -134,77 +132,40 @@ Q_SIGNALS:
     void readyToOffer();
 
 private:
-    struct PendingOffer;
-    void decide();
-    void afterAccept();
-    // The sub-folders of the offer being decided below its download folder, checked on the
-    // way down: `folder` becomes the target folder; false (the offer refused) when one leads
-    // out or is no folder.
-    bool checkFolders(QString& folder);
-    void answerHaveFile();
-    void onEndCodeChanged(TransferEndCode code);
-    void askExisting();
-    // The answer to the existing-file question for the offer being decided.
-    void answerExisting(const Prompts::ExistsReply& reply);
-    // The typed name of that answer: true when the file is received under it; false when the
-    // offer was refused or the name is asked about in turn.
-    bool takeTypedName(const QString& name);
-    // The rest of decide(): the accept question, or acceptance without one.
-    void askAccept();
-    // The target exists with another content: the standing decision or the question.
-    void decideExisting();
-    // Receives with the existing-file decision `choice`; a resume between peers that share
-    // "verify" first checks that the part here is the sender's.
-    void startWith(ExistingFileChoice choice);
-    void startReceiving();
-    // Between peers that share "verify": compares the first `length` bytes of the local file
-    // `path` with the offered file ("hashq:" to the sender, ours read meanwhile); `then`
-    // runs with the answer once both checksums are known or checkWaitMs passed.
-    void compareWithSender(const QString& path, qint64 length, std::function<void(bool same)> then);
+    // OfferDecision::Host: what the decision of an offer reaches here (and prompts()).
+    bool slotTaken() const override;
+    SendingRun* sendingRun() const override;
+    ReceivingRun* receivingRun() const override;
+    void startReceiver(FileTransfer::Setup& setup) override;
+    void receiveInRun(quint64 number, const QString& wire, const TargetFile::Request& request) override;
+    void offerEnded(const TransferOutcome& outcome) override;
+    void runOfferAnswered() override;
+
+    // The session's part of a transfer's setup, either way: the checksums between peers that
+    // share "verify", a private session's TLS and the peer's key.
+    void addSessionPart(FileTransfer::Setup& setup) const;
+    void onTransferFinished();
+    void onTransferMessage(const QString& text);
     // The sender side of "hashq:": the checksum of the file on offer, as far as asked.
     void onChecksumAsked(const QString& name, qint64 length);
-    // Ends the pending offer, which holds the transfer slot, through endOffer (reason empty:
-    // from the end code, "Canceled" for Canceled, else "Timed Out").
-    void refuse(const QString& reason, const QString& errorLine = {});
-    // The one way an offer ends without a transfer: the error line when given, "CANC_TRAN"
-    // to the sender unless it gave the offer up (TimedOut), the status line
-    // "*** File Transfer <reason> : <name>" when a reason is given, and transferEnded.
-    // An offer of a run (runNumber > 0) is answered on the run instead.
-    void endOffer(const QString& name, const QString& reason, const QString& errorLine, TransferEndCode endCode,
-                  quint64 runNumber = 0);
     // Opens a run on the connections of the finished transfer `t`.
     void openRun(FileTransfer& t);
     void onRunFileEnded(const TransferOutcome& outcome);
     void onRunFinished();
-    SendingRun* sendingRun() const;
-    ReceivingRun* receivingRun() const;
     // Has the run's waiting offers decided, one at a time, in order.
     void decideRunOffers();
-    void onTransferFinished();
-    // The wire name `path` is offered under: its queued `name` in wire form, numbered when
-    // replaced characters would make it the name of another file offered before; the same
-    // for the same path queued under the same name for as long as this object lives.
-    QString offeredName(const QString& path, const QString& name);
 
     PeerState& state;
     Session& session;
     std::unique_ptr<Prompts> currentPrompts;
+    ChecksumExchange checksums; // "hashq:" asked of the sender, or answered for our offer
+    OfferDecision decision;     // the offer being decided
     std::unique_ptr<FileTransfer> active;
-    std::unique_ptr<PendingOffer> pendingOffer;
     std::unique_ptr<TransferRun> run;
-    QSet<QString> runFolders; // folders of the open run's files found inside the download folder
     bool decidingRunOffers = false;
-    void onTransferMessage(const QString& text);
 
-    QTimer busyTimer;
     QTimer graceTimer;
     QTimer runDecideTimer; // the next group of a run's offers
     QTimer runGoneTimer;
-    ChecksumExchange checksums;
-    quint64 nextSerial = 0;
-    // The key of a file under its queued name in those memories, and forgetting its name.
-    QString nameKey(const QString& path, const QString& name) const;
-    void forgetName(const QString& path, const QString& name);
-    QHash<QString, QString> wireByPath; // queued name and local path -> the wire name offered
-    QHash<QString, QString> pathByWire; // wire name -> the first of those offered under it
+    OfferedNames names; // the wire names of our offers
 };
