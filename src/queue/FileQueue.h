@@ -1,6 +1,6 @@
 #pragma once
+#include "queue/FolderExpansion.h"
 #include "queue/QueueEntry.h"
-#include "util/FileSystem.h"
 
 #include <QAbstractListModel>
 #include <QFileInfo>
@@ -10,8 +10,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-
-#include <memory>
 
 class PeerState;
 class Session;
@@ -109,15 +107,15 @@ public:
     int dirBatch = 1000;
     // Longest a turn sorts or queues a listing before it lets the event loop go on.
     int sliceMs = 4;
-    bool expanding() const { return expansion != nullptr; }
+    bool expanding() const { return expansion.active(); }
     // Asks a running expansion to end; the entries found so far stay queued.
-    void cancelDir();
+    void cancelDir() { expansion.cancel(); }
     // The folder being expanded (shortened as shortenDirLabel does), and the entries read
     // from it so far, "." and ".." included.
-    QString expandingFolder() const { return folderShown; }
-    int filesAdded() const { return entriesRead; }
+    QString expandingFolder() const { return expansion.folderShown(); }
+    int filesAdded() const { return expansion.entriesRead(); }
     // The panel's shortening: beyond 16 characters, "..." and the last 13.
-    static QString shortenDirLabel(const QString& text);
+    static QString shortenDirLabel(const QString& text) { return FolderExpansion::shortenLabel(text); }
 
     // ---- for a headless peer ----
     // How often one entry may be put back by unfinished transfers before it is given up
@@ -132,7 +130,7 @@ public:
     int ended() const { return endedCount; }
     int completed() const { return completedCount; }
     // Entries not yet ended: queued, being expanded or in flight.
-    int remaining() const { return count() + static_cast<int>(flying.size()) + (expansion ? 1 : 0); }
+    int remaining() const { return count() + static_cast<int>(flying.size()) + (expansion.active() ? 1 : 0); }
     // Most offers the loop hands over in one tick (a run of files takes several at once).
     int offersPerTick = 64;
 
@@ -155,12 +153,6 @@ private:
         QString path;
         QString name;
     };
-    // One entry of a folder being expanded: its own name, and whether it is a sub-folder.
-    struct Listed {
-        QString leaf;
-        bool folder = false;
-    };
-    struct Expansion;
 
     QList<int> moveSelected(const QList<int>& selected, bool toTop);
     void tick();
@@ -168,23 +160,10 @@ private:
     // Switches the loop on (Sending) or off (Stopped stays Stopped, else Resting).
     void setRunning(bool on);
     void setPhase(State state);
-    // Starts expanding a folder entry, or drops it (gone, unreadable, or led out of the
-    // folder the user picked).
-    void expandFolder(const QString& folderEntry, const QString& entryName);
-    void readEntry(const QString& entryName, FileSystem::FolderListing::Kind kind);
-    void expandBatch();
-    // One slice of sorting the listing (true when it is sorted), and of queueing it.
-    bool sortSlice();
-    void appendSlice();
-    void endExpansion();
-    // Queues the rest of a listing being queued at once, for the commands that must see the
-    // whole folder queued first (adding at the end, moving to the bottom, clearing).
-    void finishAppending();
-    // A path that is neither a regular file nor a folder (named pipe, socket, device) is not
-    // queued: true, with a status line naming it.
-    bool skipSpecial(const QString& path);
-    // The status line for an entry that is not queued or not sent, and why.
-    void noteSkipped(const QString& path, const QString& why);
+    // What the folder expansion hands the queue.
+    FolderExpansion::Hooks expansionHooks();
+    void appendListed(QList<QueueEntry> fresh);
+    void expansionEnded();
     void onPutBack(const QString& path, const QString& name);
     void onEnded(const TransferOutcome& outcome);
     void onLoggedIn();
@@ -219,10 +198,5 @@ private:
     QHash<QString, int> putBacks;
     int endedCount = 0;
     int completedCount = 0;
-    // Folder expansion.
-    std::unique_ptr<Expansion> expansion;
-    QTimer expandTimer; // the next turn of the expansion
-    bool cancelRequested = false;
-    QString folderShown;
-    int entriesRead = 0;
+    FolderExpansion expansion{ctx, queuedKeys, dirBatch, sliceMs, expansionHooks()};
 };
