@@ -13,6 +13,7 @@
 #include "ui/FileCatcherWindow.h"
 #include "ui/LocalAddressWindow.h"
 #include "ui/MainWindowMenus.h"
+#include "ui/MainWindowTray.h"
 #include "ui/OptionsDialog.h"
 #include "ui/PrivacyBadge.h"
 #include "ui/QueueWindow.h"
@@ -20,14 +21,12 @@
 #include "ui/RemoteUserInfoDialog.h"
 #include "ui/SendMessageDialog.h"
 #include "ui/TranscriptPane.h"
-#include "ui/TrayIcon.h"
 #include "ui/Twips.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,7 +37,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QToolBar>
-#include <QWindow>
 
 namespace {
 
@@ -159,23 +157,12 @@ void MainWindow::buildPanes()
     stateLabel->setObjectName(QStringLiteral("SockState"));
 }
 
-// The state refresh, the check whether the program is in front, and the blink tick.
+// The state refresh.
 void MainWindow::startTimers()
 {
     stateTimer.setInterval(500);
-    activeCheckTimer.setInterval(500);
-    flashTimer.setInterval(1000);
     connect(&stateTimer, &QTimer::timeout, this, &MainWindow::refreshState);
-    // Any window of the program in front counts as the program being in front.
-    programActive = [] {
-        return QGuiApplication::applicationState() == Qt::ApplicationActive || QApplication::activeWindow();
-    };
-    connect(&activeCheckTimer, &QTimer::timeout, this, [this] { programInFront = programActive(); });
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { programInFront = programActive(); });
-    connect(&flashTimer, &QTimer::timeout, this, &MainWindow::flashTick);
     stateTimer.start();
-    activeCheckTimer.start();
-    flashTimer.start();
 }
 
 QAction* MainWindow::action(const char* name) const
@@ -203,9 +190,7 @@ void MainWindow::buildMenus()
         if (popupPane)
             popupPane->selectAll();
     });
-    trayMenu = MainWindowMenus::makeTrayMenu(*this);
-    trayIcon = new TrayIcon(trayMenu, this);
-    connect(trayIcon, &TrayIcon::doubleClicked, this, &MainWindow::restoreWindow);
+    trayKeeper = new MainWindowTray(*this, ctx);
 }
 
 void MainWindow::buildToolbar()
@@ -224,7 +209,7 @@ void MainWindow::routeCommands()
     route({"mnu_Help2", "pop_help", "Help"}, &MainWindow::onHelpCommand);
     route({"mnu_svrlist", "pop_svrlist", "ServerList"}, &MainWindow::onSiteListCommand);
     route({"mnu_exit", "mnu_trayexit"}, &MainWindow::closeWindow);
-    route({"mnu_restore"}, &MainWindow::restoreWindow);
+    connect(action("mnu_restore"), &QAction::triggered, trayKeeper, &MainWindowTray::restoreWindow);
     route({"mnu_queue", "pop_queue"}, &MainWindow::onQueueCommand);
     route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
     route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
@@ -324,53 +309,10 @@ void MainWindow::showLine(const QString& text, LineKind kind)
     default:
         return; // only the four kinds exist
     }
-    if (blink)
-        alertPending = true;
-    if (kind == LineKind::Message && trayIcon->inTray())
-        trayIcon->notify(QStringLiteral("Zantiro"), text);
+    trayKeeper->lineShown(text, blink, kind == LineKind::Message);
     const QColor c = colourOf(colour);
     bothPane->addLine(text, c);
     second->addLine(text, c);
-}
-
-void MainWindow::flashTick()
-{
-    if (programInFront) {
-        alertPending = false;
-        trayIcon->setPicture(1);
-    } else if (alertPending) {
-        if (trayIcon->inTray())
-            trayIcon->swapPicture();
-        else
-            QApplication::alert(this, 500); // once: the look alternates with each tick
-    }
-}
-
-void MainWindow::restoreWindow()
-{
-    const bool fromTray = isHidden();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    // A window brought back from the tray is mapped anew; it goes where it was, not where
-    // the window manager would put a new one.
-    if (fromTray && !positionBeforeTray.isNull()) {
-        move(positionBeforeTray);
-        // Again once the window system has mapped it: some window managers place a window
-        // that comes back from being withdrawn as if it were new.
-        // Qt may still take the window to be where it was and skip a move() there.
-        QTimer::singleShot(0, this, [this, at = positionBeforeTray] {
-            if (QWindow* handle = windowHandle())
-                handle->setFramePosition(at);
-        });
-    }
-    // The program's other windows went down with it and come back with it.
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w != this && w->isVisible() && w->isMinimized() && w->parentWidget() && w->parentWidget()->window() == this)
-            w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
-    trayIcon->setInTray(false);
-    trayIcon->setPicture(1);
 }
 
 void MainWindow::updateTitle()
@@ -672,37 +614,8 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange)
-        return;
-    if (!isMinimized()) {
-        // The window system may report a hidden window as no longer minimized; the icon
-        // stays until the window is really back.
-        if (isVisible()) {
-            trayIcon->setInTray(false);
-            trayIcon->setPicture(1);
-        }
-        return;
-    }
-    alertPending = false; // minimizing ends a pending alert
-    positionBeforeTray = pos();
-    if (!ctx.options.minimizeToTray)
-        return;
-    if (!trayIcon->available()) {
-        // Hiding the window with no tray to bring it back from would lose it.
-        if (!std::exchange(toldNoTray, true))
-            ctx.addText(QStringLiteral(
-                            "*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
-                        LineKind::Status);
-        return;
-    }
-    // Hidden once the minimizing is done: the window and its task-bar button go, the icon comes.
-    QTimer::singleShot(0, this, [this] {
-        if (!isMinimized())
-            return;
-        // Hidden only when the icon is there to bring the window back from.
-        if (trayIcon->setInTray(true))
-            hide();
-    });
+    if (event->type() == QEvent::WindowStateChange)
+        trayKeeper->windowStateChanged();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
@@ -786,7 +699,7 @@ void MainWindow::finishExit()
     o.queueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
     o.queueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
     hide();
-    trayIcon->setInTray(false); // leaving takes the icon away at once
+    trayKeeper->leave();
     // A running transfer is canceled and the peer told "bye" before anything is torn down.
     connect(&peer, &Peer::left, this, &MainWindow::closeDown, Qt::SingleShotConnection);
     peer.leave();

@@ -23,7 +23,7 @@ class QMenu;
 class QMessageBox;
 class QToolBar;
 class TranscriptPane;
-class TrayIcon;
+class MainWindowTray;
 class QuickConnectDialog;
 class FileCatcherWindow;
 class OptionsDialog;
@@ -65,22 +65,12 @@ public:
     // Opens the site list; while unset, the site-list commands are disabled.
     void setSiteListOpener(std::function<void()> opener);
 
-    // An alert is pending; the program is in front.
-    bool alertPending = false;
-    bool programInFront = false;
-    // Whether any window of the program is in front (programInFront's source).
-    std::function<bool()> programActive;
-
-    // The notification-area icon (shown while the window is minimized into it).
-    TrayIcon* tray() const { return trayIcon; }
-    // Brings the window back from the tray or the task bar, in front.
-    void restoreWindow();
+    // The alerts, and the notification-area icon the window may be minimized into.
+    MainWindowTray* tray() const { return trayKeeper; }
     // "Zantiro", or "Zantiro - NAME (ADDRESS)" while logged in.
     void updateTitle();
 
     QTimer stateTimer;
-    QTimer activeCheckTimer;
-    QTimer flashTimer;
 
     // The minimum outer size, in twips.
     static constexpr int minWidthTwips = 4400;
@@ -116,7 +106,6 @@ private:
     void setConnectCommandsShown(bool shown);
     void applyIdleCommands();
     void showLine(const QString& text, LineKind kind);
-    void flashTick();
     void onChatEnter();
     void onConnectCommand();
     void onDisconnectCommand();
@@ -151,11 +140,9 @@ private:
     PrivacyBadge* privacyBadge = nullptr; // at the right end of stateLabel
     QToolBar* toolbar = nullptr;
     QMenu* popupMenu = nullptr;
-    QMenu* trayMenu = nullptr;
-    TrayIcon* trayIcon = nullptr;
+    MainWindowTray* trayKeeper = nullptr;
     QPointer<TranscriptPane> popupPane; // the pane the popup menu was opened over
-    bool toldNoTray = false;
-    bool peerNamed = false; // a "uinfo:" came on this connection
+    bool peerNamed = false;             // a "uinfo:" came on this connection
     QWidget* central = nullptr;
 
     QueueWindow* queueWin = nullptr;
@@ -170,6 +157,5 @@ private:
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
-    QPoint positionBeforeTray; // where the window was when it was last minimized
-    QSize placementFrame;      // the frame applyWindowPlacement took off the stored size
+    QSize placementFrame; // the frame applyWindowPlacement took off the stored size
 };
