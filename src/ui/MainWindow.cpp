@@ -8,18 +8,12 @@
 #include "session/Session.h"
 #include "transfer/TransferManager.h"
 #include "ui/AboutWindow.h"
-#include "ui/ChangedIdentityDialog.h"
+#include "ui/CommandWindows.h"
 #include "ui/DesktopServices.h"
-#include "ui/FileCatcherWindow.h"
-#include "ui/LocalAddressWindow.h"
 #include "ui/MainWindowMenus.h"
 #include "ui/MainWindowTray.h"
-#include "ui/OptionsDialog.h"
 #include "ui/PrivacyBadge.h"
 #include "ui/QueueWindow.h"
-#include "ui/QuickConnectDialog.h"
-#include "ui/RemoteUserInfoDialog.h"
-#include "ui/SendMessageDialog.h"
 #include "ui/TranscriptPane.h"
 #include "ui/Twips.h"
 
@@ -74,7 +68,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 
     buildPanes();
     buildMenus();
-    queueWin = new QueueWindow(peer.queue(), ctx.options.queueWidth, ctx.options.queueHeight, this);
+    windows = new CommandWindows(peer, *this);
     buildToolbar();
 
     for (TranscriptPane* pane : {bothPane, statusPane, messagePane}) {
@@ -86,11 +80,6 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     }
     // Whatever is dropped on the program's windows goes into the file queue.
     connect(this, &MainWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
-    connect(queueWin, &QueueWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
-    connect(queueWin, &QueueWindow::shownChanged, this, [this](bool shown) {
-        setCaptions("mnu_queue", "pop_queue",
-                    shown ? QStringLiteral("Hide File Queue") : QStringLiteral("Show File Queue"));
-    });
     connect(chatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
     chatBar->installEventFilter(this);
     connect(&ctx, &PeerState::lineAdded, this, &MainWindow::showLine);
@@ -118,7 +107,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     stateRow->addWidget(privacyBadge);
     connect(&s, &Session::privacyChanged, privacyBadge, &PrivacyBadge::refresh);
     connect(&s, &Session::connectionStateChanged, privacyBadge, &PrivacyBadge::refresh);
-    connect(&s, &Session::identityRefused, this, &MainWindow::onIdentityRefused);
+    connect(&s, &Session::identityRefused, windows, &CommandWindows::askAboutIdentity);
     // The name in the title is this peer's own record, not one left from an earlier peer.
     connect(&s, &Session::remoteInfoChanged, this, [this] {
         peerNamed = true;
@@ -170,11 +159,12 @@ QAction* MainWindow::action(const char* name) const
     return findChild<QAction*>(QLatin1String(name));
 }
 
-void MainWindow::route(const QStringList& names, void (MainWindow::*handler)())
+template <class Receiver>
+void MainWindow::route(const QStringList& names, Receiver* receiver, void (Receiver::*handler)())
 {
     for (const QString& n : names)
         if (QAction* a = findChild<QAction*>(n))
-            connect(a, &QAction::triggered, this, handler);
+            connect(a, &QAction::triggered, receiver, handler);
 }
 
 void MainWindow::buildMenus()
@@ -202,21 +192,21 @@ void MainWindow::buildToolbar()
 // Every menu entry, popup entry and toolbar button runs its command.
 void MainWindow::routeCommands()
 {
-    route({"mnu_Connect", "pop_conn", "Connect"}, &MainWindow::onConnectCommand);
-    route({"mnu_dc", "pop_dc", "Disconnect"}, &MainWindow::onDisconnectCommand);
-    route({"mnu_Ping", "pop_ping", "Ping"}, &MainWindow::onPingCommand);
-    route({"mnu_clear", "pop_clear", "Clean"}, &MainWindow::onClearCommand);
-    route({"mnu_Help2", "pop_help", "Help"}, &MainWindow::onHelpCommand);
-    route({"mnu_svrlist", "pop_svrlist", "ServerList"}, &MainWindow::onSiteListCommand);
-    route({"mnu_exit", "mnu_trayexit"}, &MainWindow::closeWindow);
-    connect(action("mnu_restore"), &QAction::triggered, trayKeeper, &MainWindowTray::restoreWindow);
-    route({"mnu_queue", "pop_queue"}, &MainWindow::onQueueCommand);
-    route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
-    route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
-    route({"mnu_msg", "pop_msg", "Msg"}, &MainWindow::onMessageCommand);
-    route({"mnu_Opt", "pop_opt", "Options"}, &MainWindow::onOptionsCommand);
-    route({"mnu_getip", "pop_get", "GetIp"}, &MainWindow::onLocalAddressCommand);
-    route({"mnu_about"}, &MainWindow::onAboutCommand);
+    route({"mnu_Connect", "pop_conn", "Connect"}, this, &MainWindow::onConnectCommand);
+    route({"mnu_dc", "pop_dc", "Disconnect"}, this, &MainWindow::onDisconnectCommand);
+    route({"mnu_Ping", "pop_ping", "Ping"}, this, &MainWindow::onPingCommand);
+    route({"mnu_clear", "pop_clear", "Clean"}, this, &MainWindow::onClearCommand);
+    route({"mnu_Help2", "pop_help", "Help"}, this, &MainWindow::onHelpCommand);
+    route({"mnu_svrlist", "pop_svrlist", "ServerList"}, this, &MainWindow::onSiteListCommand);
+    route({"mnu_exit", "mnu_trayexit"}, this, &MainWindow::closeWindow);
+    route({"mnu_restore"}, trayKeeper, &MainWindowTray::restoreWindow);
+    route({"mnu_queue", "pop_queue"}, windows, &CommandWindows::toggleQueue);
+    route({"mnu_catcher", "pop_catcher"}, windows, &CommandWindows::toggleCatcher);
+    route({"mnu_remui", "pop_remui"}, windows, &CommandWindows::showRemoteInfo);
+    route({"mnu_msg", "pop_msg", "Msg"}, windows, &CommandWindows::showMessageDialog);
+    route({"mnu_Opt", "pop_opt", "Options"}, windows, &CommandWindows::showOptions);
+    route({"mnu_getip", "pop_get", "GetIp"}, windows, &CommandWindows::showLocalAddress);
+    route({"mnu_about"}, windows, &CommandWindows::showAbout);
 
     // The site list is opened through its own installer (setSiteListOpener); until then
     // its commands stay disabled.
@@ -237,53 +227,19 @@ void MainWindow::onSiteListCommand()
         siteListOpener();
 }
 
-void MainWindow::setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption)
+QueueWindow* MainWindow::queueWindow() const
 {
-    action(menuEntry)->setText(caption);
-    action(popupEntry)->setText(caption);
-}
-
-void MainWindow::onQueueCommand()
-{
-    // The captions follow the window's shownChanged.
-    if (!queueWin->isVisible()) {
-        queueWin->show();
-        queueWin->raise();
-    } else {
-        queueWin->hide();
-    }
+    return windows->queueWindow();
 }
 
 FileCatcherWindow* MainWindow::catcher() const
 {
-    return catcherWin;
-}
-
-void MainWindow::onCatcherCommand()
-{
-    const QString shown = QStringLiteral("S&how File Catcher");
-    if (action("mnu_catcher")->text() != shown) {
-        if (catcherWin)
-            catcherWin->close(); // its closing resets the captions
-        setCaptions("mnu_catcher", "pop_catcher", shown);
-        return;
-    }
-    if (!catcherWin) {
-        catcherWin = new FileCatcherWindow(ctx, this);
-        connect(catcherWin, &FileCatcherWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
-        connect(catcherWin, &FileCatcherWindow::closed, this, [this, shown] {
-            catcherWin = nullptr; // unloaded: the next command loads a new one
-            setCaptions("mnu_catcher", "pop_catcher", shown);
-        });
-        catcherWin->load();
-    }
-    setCaptions("mnu_catcher", "pop_catcher", QStringLiteral("Hi&de File Catcher"));
+    return windows->catcher();
 }
 
 void MainWindow::switchToSiteList()
 {
-    if (connectDialog)
-        connectDialog->close();
+    windows->closeConnectDialog();
     onSiteListCommand();
 }
 
@@ -342,7 +298,7 @@ void MainWindow::onChatEnter()
         ctx.debugMode = !ctx.debugMode;
         return;
     }
-    if (!connectedOrSay())
+    if (!windows->connectedOrSay())
         return;
     // Several pasted lines are several chat lines, each sent and shown on its own.
     static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|[\\n\\r\\x{2028}\\x{2029}]"));
@@ -352,101 +308,22 @@ void MainWindow::onChatEnter()
     chatBar->clear();
 }
 
-bool MainWindow::connectedOrSay()
-{
-    if (peer.session().isConnected())
-        return true;
-    ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
-    return false;
-}
-
-namespace {
-
-// Brings a window that closes itself (deleted on close) to the front, creating it first.
-template <class Window, class Make>
-void bringUp(QPointer<Window>& window, Make make)
-{
-    if (!window) {
-        window = make();
-        window->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
-} // namespace
-
-void MainWindow::onRemoteInfoCommand()
-{
-    // An open window keeps the record it was loaded with.
-    if (connectedOrSay())
-        bringUp(remoteInfoDialog,
-                [this] { return new RemoteUserInfoDialog(ctx, this, peer.session().connectionCode()); });
-}
-
-void MainWindow::onMessageCommand()
-{
-    if (connectedOrSay())
-        bringUp(msgDialog, [this] { return new SendMessageDialog(peer.session(), this); });
-}
-
-void MainWindow::onOptionsCommand()
-{
-    // One dialog; the command brings an open one to the front as it is.
-    bringUp(optionsDialog, [this] { return new OptionsDialog(peer, *this); });
-}
-
-void MainWindow::onLocalAddressCommand()
-{
-    bringUp(localAddressWindow, [this] { return new LocalAddressWindow(this); });
-}
-
-void MainWindow::onAboutCommand()
-{
-    bringUp(aboutWin, [this] { return new AboutWindow(this); });
-}
-
-void MainWindow::onIdentityRefused(const QString& host, quint16 port, const QString& code)
-{
-    // Only the latest refusal can be accepted: the session keeps that one.
-    if (identityDialog)
-        identityDialog->close();
-    identityDialog = new ChangedIdentityDialog(host, port, code, this);
-    identityDialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(identityDialog, &ChangedIdentityDialog::identityAccepted, this, [this] {
-        peer.session().acceptChangedIdentity();
-        refreshState();
-    });
-    identityDialog->open();
-}
-
 void MainWindow::openConnection()
 {
-    // A connection the user asks for now leaves a question about an earlier one unanswered.
-    if (identityDialog)
-        identityDialog->close();
+    windows->dropIdentityQuestion();
     peer.session().openConnection();
     refreshState();
 }
 
 void MainWindow::onConnectCommand()
 {
-    if (identityDialog)
-        identityDialog->close();
+    windows->dropIdentityQuestion();
     peer.session().dropForConnect();
     refreshState();
-    if (!connectDialog) {
-        connectDialog = new QuickConnectDialog(peer, this);
-        connectDialog->setAttribute(Qt::WA_DeleteOnClose);
-        connectDialog->openConnection = [this] { openConnection(); };
-        if (siteListOpener)
-            connectDialog->openSiteList = [this] { onSiteListCommand(); };
-        connectDialog->load();
-    }
-    connectDialog->show();
-    connectDialog->raise();
-    connectDialog->activateWindow();
+    std::function<void()> openSiteList;
+    if (siteListOpener)
+        openSiteList = [this] { onSiteListCommand(); };
+    windows->showConnectDialog(std::move(openSiteList));
 }
 
 void MainWindow::onDisconnectCommand()
@@ -696,8 +573,8 @@ void MainWindow::finishExit()
     o.mainHeight = QString::number(pixelsToTwipsY(outer.height()));
     // The queue window keeps its size in the options whether it is shown or not; like the
     // main window's, the size stored is the one applied at start.
-    o.queueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
-    o.queueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
+    o.queueWidth = QString::number(pixelsToTwipsX(windows->queueWindow()->width()));
+    o.queueHeight = QString::number(pixelsToTwipsY(windows->queueWindow()->height()));
     hide();
     trayKeeper->leave();
     // A running transfer is canceled and the peer told "bye" before anything is torn down.

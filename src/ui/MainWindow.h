@@ -8,13 +8,9 @@
 
 #include <functional>
 
+class CommandWindows;
 class PeerState;
-class RemoteUserInfoDialog;
-class LocalAddressWindow;
-class AboutWindow;
-class ChangedIdentityDialog;
 class PrivacyBadge;
-class SendMessageDialog;
 class Peer;
 class QAction;
 class QLabel;
@@ -24,9 +20,7 @@ class QMessageBox;
 class QToolBar;
 class TranscriptPane;
 class MainWindowTray;
-class QuickConnectDialog;
 class FileCatcherWindow;
-class OptionsDialog;
 class QueueWindow;
 
 // The main window "Base": the transcript panes, the chat bar, the connection state label,
@@ -59,7 +53,7 @@ public:
     void layoutControls();
 
     // The file queue's window (hidden until used) and the file catcher while it is loaded.
-    QueueWindow* queueWindow() const { return queueWin; }
+    QueueWindow* queueWindow() const;
     FileCatcherWindow* catcher() const;
 
     // Opens the site list; while unset, the site-list commands are disabled.
@@ -102,7 +96,8 @@ private:
     void buildToolbar();
     void routeCommands();
     QAction* action(const char* name) const;
-    void route(const QStringList& names, void (MainWindow::*handler)());
+    template <class Receiver>
+    void route(const QStringList& names, Receiver* receiver, void (Receiver::*handler)());
     void setConnectCommandsShown(bool shown);
     void applyIdleCommands();
     void showLine(const QString& text, LineKind kind);
@@ -113,18 +108,6 @@ private:
     void onClearCommand();
     void onHelpCommand();
     void onSiteListCommand();
-    void onQueueCommand();
-    void onCatcherCommand();
-    // True when connected; otherwise says "*** Not Connected".
-    bool connectedOrSay();
-    void onRemoteInfoCommand();
-    void onMessageCommand();
-    void onOptionsCommand();
-    void onLocalAddressCommand();
-    void onAboutCommand();
-    // The site presented another key than the one remembered: ask whether to take it.
-    void onIdentityRefused(const QString& host, quint16 port, const QString& code);
-    void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
     void closeDown();
@@ -144,16 +127,8 @@ private:
     QPointer<TranscriptPane> popupPane; // the pane the popup menu was opened over
     bool peerNamed = false;             // a "uinfo:" came on this connection
     QWidget* central = nullptr;
+    CommandWindows* windows = nullptr;
 
-    QueueWindow* queueWin = nullptr;
-    QPointer<FileCatcherWindow> catcherWin;
-    QPointer<QuickConnectDialog> connectDialog;
-    QPointer<RemoteUserInfoDialog> remoteInfoDialog;
-    QPointer<SendMessageDialog> msgDialog;
-    QPointer<OptionsDialog> optionsDialog;
-    QPointer<LocalAddressWindow> localAddressWindow;
-    QPointer<AboutWindow> aboutWin;
-    QPointer<ChangedIdentityDialog> identityDialog;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
