@@ -12,8 +12,8 @@
 #include "ui/DesktopServices.h"
 #include "ui/MainWindowMenus.h"
 #include "ui/MainWindowTray.h"
-#include "ui/PrivacyBadge.h"
 #include "ui/QueueWindow.h"
+#include "ui/TranscriptArea.h"
 #include "ui/TranscriptPane.h"
 #include "ui/Twips.h"
 
@@ -21,43 +21,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QToolBar>
-
-namespace {
-
-// Places a control by its twips geometry.
-void place(QWidget* w, int left, int top, int width, int height)
-{
-    w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(std::max(0, width)),
-                   twipsToPixelsY(std::max(0, height)));
-}
-
-// Design geometry of the controls that keep part of it when the window is resized.
-constexpr int statusTextHeight = 1050;
-constexpr int chatBarHeight = 315;
-constexpr int stateLabelHeight = 210;
-// The layout's bottom distances count from the outer edge of a window whose title bar, menu
-// bar and borders took this much height. Measured from the real client area instead, the
-// state label sits at the bottom whatever frame the window manager draws, and whether or
-// not that frame is known yet.
-constexpr int designFrameHeight = 690;
-
-} // namespace
-
-QColor MainWindow::colourOf(const QString& optionText)
-{
-    const qint64 v = optionText.trimmed().toLongLong();
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
-}
 
 MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p), ctx(p.state())
 {
@@ -66,22 +36,20 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     setWindowIcon(AboutWindow::programIcon());
     setAcceptDrops(true);
 
-    buildPanes();
+    area = new TranscriptArea(ctx, peer.session(), this);
+    setCentralWidget(area);
     buildMenus();
     windows = new CommandWindows(peer, *this);
     buildToolbar();
 
-    for (TranscriptPane* pane : {bothPane, statusPane, messagePane}) {
-        connect(pane, &TranscriptPane::popupRequested, this, [this, pane](const QPoint& at) {
-            popupPane = pane;
-            popupMenu->popup(at);
-        });
-        connect(pane, &TranscriptPane::filesDropped, this, &MainWindow::filesDropped);
-    }
+    connect(area, &TranscriptArea::popupRequested, this, [this](TranscriptPane* pane, const QPoint& at) {
+        popupPane = pane;
+        popupMenu->popup(at);
+    });
+    connect(area, &TranscriptArea::filesDropped, this, &MainWindow::filesDropped);
     // Whatever is dropped on the program's windows goes into the file queue.
     connect(this, &MainWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
-    connect(chatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
-    chatBar->installEventFilter(this);
+    connect(area->chatBar(), &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
     connect(&ctx, &PeerState::lineAdded, this, &MainWindow::showLine);
 
     Session& s = peer.session();
@@ -99,14 +67,6 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         refreshSoon();
     });
     connect(&s, &Session::loggedIn, this, &MainWindow::updateTitle);
-    privacyBadge = new PrivacyBadge(s, stateLabel);
-    auto* stateRow = new QHBoxLayout(stateLabel);
-    stateRow->setContentsMargins(0, 0, 0, 0);
-    stateRow->setSizeConstraint(QLayout::SetNoConstraint); // the label keeps its laid-out size
-    stateRow->addStretch();
-    stateRow->addWidget(privacyBadge);
-    connect(&s, &Session::privacyChanged, privacyBadge, &PrivacyBadge::refresh);
-    connect(&s, &Session::connectionStateChanged, privacyBadge, &PrivacyBadge::refresh);
     connect(&s, &Session::identityRefused, windows, &CommandWindows::askAboutIdentity);
     // The name in the title is this peer's own record, not one left from an earlier peer.
     connect(&s, &Session::remoteInfoChanged, this, [this] {
@@ -116,7 +76,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 
     startTimers();
 
-    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
+    setMinimumSize(twipsToPixelsX(TranscriptArea::minWidthTwips), twipsToPixelsY(TranscriptArea::minHeightTwips));
     resize(twipsToPixelsX(twipsOption(ctx.options.mainWidth, 4740)),
            twipsToPixelsY(twipsOption(ctx.options.mainHeight, 5115)));
 
@@ -128,23 +88,6 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 }
 
 MainWindow::~MainWindow() = default;
-
-// The central area with the three transcript panes, the chat bar and the state label.
-void MainWindow::buildPanes()
-{
-    central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralWidget"));
-    setCentralWidget(central);
-    central->installEventFilter(this); // its size is what the controls are laid out in
-
-    bothPane = new TranscriptPane(QStringLiteral("BothText"), central);
-    statusPane = new TranscriptPane(QStringLiteral("StatusText"), central);
-    messagePane = new TranscriptPane(QStringLiteral("MsgText"), central);
-    chatBar = new QLineEdit(central);
-    chatBar->setObjectName(QStringLiteral("ChatBar"));
-    stateLabel = new QLabel(QStringLiteral("Disconnected."), central);
-    stateLabel->setObjectName(QStringLiteral("SockState"));
-}
 
 // The state refresh.
 void MainWindow::startTimers()
@@ -185,7 +128,7 @@ void MainWindow::buildMenus()
 
 void MainWindow::buildToolbar()
 {
-    toolbar = MainWindowMenus::makeToolbar(central);
+    area->setToolbar(MainWindowMenus::makeToolbar(area));
     routeCommands();
 }
 
@@ -245,30 +188,8 @@ void MainWindow::switchToSiteList()
 
 void MainWindow::showLine(const QString& text, LineKind kind)
 {
-    const Options& o = ctx.options;
-    QString colour;
-    bool blink = false;
-    TranscriptPane* second = statusPane;
-    switch (kind) {
-    case LineKind::Message:
-        colour = o.messageColor, blink = o.messageBlink, second = messagePane;
-        break;
-    case LineKind::Status:
-        colour = o.statusColor, blink = o.statusBlink;
-        break;
-    case LineKind::Error:
-        colour = o.errorColor, blink = o.errorBlink;
-        break;
-    case LineKind::Connect:
-        colour = o.connectColor, blink = o.connectBlink;
-        break;
-    default:
-        return; // only the four kinds exist
-    }
+    const bool blink = area->showLine(text, kind);
     trayKeeper->lineShown(text, blink, kind == LineKind::Message);
-    const QColor c = colourOf(colour);
-    bothPane->addLine(text, c);
-    second->addLine(text, c);
 }
 
 void MainWindow::updateTitle()
@@ -288,6 +209,7 @@ void MainWindow::updateTitle()
 
 void MainWindow::onChatEnter()
 {
+    QLineEdit* chatBar = area->chatBar();
     const QString line = chatBar->text();
     if (line.isEmpty())
         return;
@@ -333,7 +255,7 @@ void MainWindow::onDisconnectCommand()
     s.disconnectFromPeer();
     if (!wasConnected) {
         applyIdleCommands();
-        stateLabel->setText(QStringLiteral("Disconnected."));
+        area->setStateText(QStringLiteral("Disconnected."));
     }
 }
 
@@ -344,8 +266,7 @@ void MainWindow::onPingCommand()
 
 void MainWindow::onClearCommand()
 {
-    for (TranscriptPane* pane : {bothPane, statusPane, messagePane})
-        pane->clear();
+    area->clear();
 }
 
 void MainWindow::onHelpCommand()
@@ -395,50 +316,13 @@ void MainWindow::refreshState()
     default:
         return; // open, pending, closing: left as they are
     }
-    stateLabel->setText(caption);
+    area->setStateText(caption);
     setConnectCommandsShown(connectShown);
-}
-
-void MainWindow::layoutControls()
-{
-    const QSize outer = frameGeometry().size();
-    const int outerWidth = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
-    const int outerHeight = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
-
-    const int left = 53;
-    const int width = outerWidth - 240;
-    const int stateLabelTop = outerHeight - 975;
-    const int chatTop = stateLabelTop - 350;
-    const int statusTop = 585;
-    const int messageTop = statusTop + statusTextHeight + 100;
-    const int panesBottom = ctx.options.showChatBar ? chatTop : stateLabelTop;
-
-    place(stateLabel, left, stateLabelTop, width, stateLabelHeight);
-    place(chatBar, left, chatTop, width, chatBarHeight);
-    place(statusPane, left, statusTop, width, statusTextHeight);
-    place(messagePane, left, messageTop, width, panesBottom - 25 - messageTop);
-    place(bothPane, left, 585, width, panesBottom - 600);
-
-    const QSize toolbarSize = toolbar->sizeHint();
-    const int toolbarWidth = pixelsToTwipsX(toolbarSize.width());
-    toolbar->setGeometry(twipsToPixelsX((outerWidth - toolbarWidth) / 2 + 15), 0, toolbarSize.width(),
-                         toolbarSize.height());
 }
 
 void MainWindow::applyLayout()
 {
-    const QString& layout = ctx.options.boxLayout;
-    if (layout == QLatin1String("0")) {
-        bothPane->show();
-        messagePane->hide();
-        statusPane->hide();
-    } else if (layout == QLatin1String("1")) {
-        bothPane->hide();
-        messagePane->show();
-        statusPane->show();
-    }
-    layoutControls();
-    chatBar->setVisible(ctx.options.showChatBar);
+    area->applyLayout();
 }
 
 void MainWindow::applyWindowPlacement()
@@ -466,26 +350,26 @@ void MainWindow::sizeForNewInstallation()
     QSize size(640, 600);
     if (const QScreen* screen = this->screen())
         size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
-    ctx.options.mainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), minWidthTwips));
-    ctx.options.mainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), minHeightTwips));
+    ctx.options.mainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), TranscriptArea::minWidthTwips));
+    ctx.options.mainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), TranscriptArea::minHeightTwips));
 }
 
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     // Typing goes to the chat bar from the start, not into a read-only pane.
-    if (!event->spontaneous() && chatBar->isVisible())
-        chatBar->setFocus();
+    if (!event->spontaneous() && area->chatBar()->isVisible())
+        area->chatBar()->setFocus();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
     // Never narrower than the toolbar with its margins, so that no button is cut off.
-    const int toolbarWidth = pixelsToTwipsX(toolbar->sizeHint().width()) + 240;
-    keepMinimumOuterSize(*this, std::max(minWidthTwips, toolbarWidth), minHeightTwips);
+    const int toolbarWidth = pixelsToTwipsX(area->toolBar()->sizeHint().width()) + 240;
+    keepMinimumOuterSize(*this, std::max(TranscriptArea::minWidthTwips, toolbarWidth), TranscriptArea::minHeightTwips);
     if (!isMinimized())
-        layoutControls();
+        area->layoutControls();
 }
 
 void MainWindow::changeEvent(QEvent* event)
@@ -504,25 +388,6 @@ void MainWindow::dropEvent(QDropEvent* event)
 {
     if (const QStringList paths = acceptDroppedPaths(event); !paths.isEmpty())
         Q_EMIT filesDropped(paths);
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == central && event->type() == QEvent::Resize && !isMinimized())
-        layoutControls();
-    // Files dropped on the chat bar are queued like files dropped on a pane; text drops
-    // stay the line edit's own.
-    if (watched == chatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
-        auto* drop = static_cast<QDropEvent*>(event);
-        const QStringList paths = droppedPaths(drop->mimeData());
-        if (!paths.isEmpty()) {
-            drop->acceptProposedAction();
-            if (event->type() == QEvent::Drop)
-                Q_EMIT filesDropped(paths);
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeWindow()

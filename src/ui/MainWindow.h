@@ -10,22 +10,21 @@
 
 class CommandWindows;
 class PeerState;
-class PrivacyBadge;
 class Peer;
 class QAction;
-class QLabel;
-class QLineEdit;
 class QMenu;
 class QMessageBox;
-class QToolBar;
+class TranscriptArea;
 class TranscriptPane;
 class MainWindowTray;
 class FileCatcherWindow;
 class QueueWindow;
 
-// The main window "Base": the transcript panes, the chat bar, the connection state label,
-// the menus and the toolbar. Every pane line comes from PeerState::lineAdded; the window owns
-// no connection state of its own beyond what the commands show.
+// The main window "Base": the menus, the toolbar's commands, the connection state they follow,
+// the title, the chat bar's sending, and leaving the program. Its client area (TranscriptArea),
+// the windows its commands open (CommandWindows) and its alerts and tray (MainWindowTray) are
+// parts it owns. Every pane line comes from PeerState::lineAdded; the window owns no
+// connection state of its own beyond what the commands show.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -47,10 +46,8 @@ public:
     // A first start (no option file yet): the stored size becomes one to work in on this
     // screen instead of the small design size.
     void sizeForNewInstallation();
-    // Mirrors the control socket's state in stateLabel and in the commands (stateTimer).
+    // Mirrors the control socket's state in the state label and in the commands (stateTimer).
     void refreshState();
-    // Places every control for the current window size (the resize handler).
-    void layoutControls();
 
     // The file queue's window (hidden until used) and the file catcher while it is loaded.
     QueueWindow* queueWindow() const;
@@ -66,13 +63,6 @@ public:
 
     QTimer stateTimer;
 
-    // The minimum outer size, in twips.
-    static constexpr int minWidthTwips = 4400;
-    static constexpr int minHeightTwips = 3990;
-
-    // Colour of an option's decimal text (red + 256 * green + 65536 * blue).
-    static QColor colourOf(const QString& optionText);
-
 Q_SIGNALS:
     // The user answered Yes to "Exit?": the log is flushed, the options saved, the other
     // windows closed; the program should end now.
@@ -87,10 +77,8 @@ protected:
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildPanes();
     void startTimers();
     void buildMenus();
     void buildToolbar();
@@ -115,18 +103,11 @@ private:
 
     Peer& peer;
     PeerState& ctx; // the peer's state
-    TranscriptPane* bothPane = nullptr;
-    TranscriptPane* statusPane = nullptr;
-    TranscriptPane* messagePane = nullptr;
-    QLineEdit* chatBar = nullptr;
-    QLabel* stateLabel = nullptr;
-    PrivacyBadge* privacyBadge = nullptr; // at the right end of stateLabel
-    QToolBar* toolbar = nullptr;
+    TranscriptArea* area = nullptr;
     QMenu* popupMenu = nullptr;
     MainWindowTray* trayKeeper = nullptr;
     QPointer<TranscriptPane> popupPane; // the pane the popup menu was opened over
     bool peerNamed = false;             // a "uinfo:" came on this connection
-    QWidget* central = nullptr;
     CommandWindows* windows = nullptr;
 
     QPointer<QMessageBox> exitBox;
