@@ -8,64 +8,26 @@
 #include "session/Session.h"
 #include "transfer/TransferManager.h"
 #include "ui/AboutWindow.h"
-#include "ui/ChangedIdentityDialog.h"
+#include "ui/CommandWindows.h"
 #include "ui/DesktopServices.h"
-#include "ui/FileCatcherWindow.h"
-#include "ui/LocalAddressWindow.h"
 #include "ui/MainWindowMenus.h"
-#include "ui/OptionsDialog.h"
-#include "ui/PrivacyBadge.h"
+#include "ui/MainWindowTray.h"
 #include "ui/QueueWindow.h"
-#include "ui/QuickConnectDialog.h"
-#include "ui/RemoteUserInfoDialog.h"
-#include "ui/SendMessageDialog.h"
+#include "ui/TranscriptArea.h"
 #include "ui/TranscriptPane.h"
-#include "ui/TrayIcon.h"
 #include "ui/Twips.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QToolBar>
-#include <QWindow>
-
-namespace {
-
-// Places a control by its twips geometry.
-void place(QWidget* w, int left, int top, int width, int height)
-{
-    w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(std::max(0, width)),
-                   twipsToPixelsY(std::max(0, height)));
-}
-
-// Design geometry of the controls that keep part of it when the window is resized.
-constexpr int statusTextHeight = 1050;
-constexpr int chatBarHeight = 315;
-constexpr int stateLabelHeight = 210;
-// The layout's bottom distances count from the outer edge of a window whose title bar, menu
-// bar and borders took this much height. Measured from the real client area instead, the
-// state label sits at the bottom whatever frame the window manager draws, and whether or
-// not that frame is known yet.
-constexpr int designFrameHeight = 690;
-
-} // namespace
-
-QColor MainWindow::colourOf(const QString& optionText)
-{
-    const qint64 v = optionText.trimmed().toLongLong();
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
-}
 
 MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p), ctx(p.state())
 {
@@ -74,27 +36,20 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
     setWindowIcon(AboutWindow::programIcon());
     setAcceptDrops(true);
 
-    buildPanes();
+    area = new TranscriptArea(ctx, peer.session(), this);
+    setCentralWidget(area);
     buildMenus();
-    queueWin = new QueueWindow(peer.queue(), ctx.options.queueWidth, ctx.options.queueHeight, this);
+    windows = new CommandWindows(peer, *this);
     buildToolbar();
 
-    for (TranscriptPane* pane : {bothPane, statusPane, messagePane}) {
-        connect(pane, &TranscriptPane::popupRequested, this, [this, pane](const QPoint& at) {
-            popupPane = pane;
-            popupMenu->popup(at);
-        });
-        connect(pane, &TranscriptPane::filesDropped, this, &MainWindow::filesDropped);
-    }
+    connect(area, &TranscriptArea::popupRequested, this, [this](TranscriptPane* pane, const QPoint& at) {
+        popupPane = pane;
+        popupMenu->popup(at);
+    });
+    connect(area, &TranscriptArea::filesDropped, this, &MainWindow::filesDropped);
     // Whatever is dropped on the program's windows goes into the file queue.
     connect(this, &MainWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
-    connect(queueWin, &QueueWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
-    connect(queueWin, &QueueWindow::shownChanged, this, [this](bool shown) {
-        setCaptions("mnu_queue", "pop_queue",
-                    shown ? QStringLiteral("Hide File Queue") : QStringLiteral("Show File Queue"));
-    });
-    connect(chatBar, &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
-    chatBar->installEventFilter(this);
+    connect(area->chatBar(), &QLineEdit::returnPressed, this, &MainWindow::onChatEnter);
     connect(&ctx, &PeerState::lineAdded, this, &MainWindow::showLine);
 
     Session& s = peer.session();
@@ -112,15 +67,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
         refreshSoon();
     });
     connect(&s, &Session::loggedIn, this, &MainWindow::updateTitle);
-    privacyBadge = new PrivacyBadge(s, stateLabel);
-    auto* stateRow = new QHBoxLayout(stateLabel);
-    stateRow->setContentsMargins(0, 0, 0, 0);
-    stateRow->setSizeConstraint(QLayout::SetNoConstraint); // the label keeps its laid-out size
-    stateRow->addStretch();
-    stateRow->addWidget(privacyBadge);
-    connect(&s, &Session::privacyChanged, privacyBadge, &PrivacyBadge::refresh);
-    connect(&s, &Session::connectionStateChanged, privacyBadge, &PrivacyBadge::refresh);
-    connect(&s, &Session::identityRefused, this, &MainWindow::onIdentityRefused);
+    connect(&s, &Session::identityRefused, windows, &CommandWindows::askAboutIdentity);
     // The name in the title is this peer's own record, not one left from an earlier peer.
     connect(&s, &Session::remoteInfoChanged, this, [this] {
         peerNamed = true;
@@ -129,7 +76,7 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 
     startTimers();
 
-    setMinimumSize(twipsToPixelsX(minWidthTwips), twipsToPixelsY(minHeightTwips));
+    setMinimumSize(twipsToPixelsX(TranscriptArea::minWidthTwips), twipsToPixelsY(TranscriptArea::minHeightTwips));
     resize(twipsToPixelsX(twipsOption(ctx.options.mainWidth, 4740)),
            twipsToPixelsY(twipsOption(ctx.options.mainHeight, 5115)));
 
@@ -142,40 +89,12 @@ MainWindow::MainWindow(Peer& p, QWidget* parent) : QMainWindow(parent), peer(p),
 
 MainWindow::~MainWindow() = default;
 
-// The central area with the three transcript panes, the chat bar and the state label.
-void MainWindow::buildPanes()
-{
-    central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralWidget"));
-    setCentralWidget(central);
-    central->installEventFilter(this); // its size is what the controls are laid out in
-
-    bothPane = new TranscriptPane(QStringLiteral("BothText"), central);
-    statusPane = new TranscriptPane(QStringLiteral("StatusText"), central);
-    messagePane = new TranscriptPane(QStringLiteral("MsgText"), central);
-    chatBar = new QLineEdit(central);
-    chatBar->setObjectName(QStringLiteral("ChatBar"));
-    stateLabel = new QLabel(QStringLiteral("Disconnected."), central);
-    stateLabel->setObjectName(QStringLiteral("SockState"));
-}
-
-// The state refresh, the check whether the program is in front, and the blink tick.
+// The state refresh.
 void MainWindow::startTimers()
 {
     stateTimer.setInterval(500);
-    activeCheckTimer.setInterval(500);
-    flashTimer.setInterval(1000);
     connect(&stateTimer, &QTimer::timeout, this, &MainWindow::refreshState);
-    // Any window of the program in front counts as the program being in front.
-    programActive = [] {
-        return QGuiApplication::applicationState() == Qt::ApplicationActive || QApplication::activeWindow();
-    };
-    connect(&activeCheckTimer, &QTimer::timeout, this, [this] { programInFront = programActive(); });
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { programInFront = programActive(); });
-    connect(&flashTimer, &QTimer::timeout, this, &MainWindow::flashTick);
     stateTimer.start();
-    activeCheckTimer.start();
-    flashTimer.start();
 }
 
 QAction* MainWindow::action(const char* name) const
@@ -183,11 +102,12 @@ QAction* MainWindow::action(const char* name) const
     return findChild<QAction*>(QLatin1String(name));
 }
 
-void MainWindow::route(const QStringList& names, void (MainWindow::*handler)())
+template <class Receiver>
+void MainWindow::route(const QStringList& names, Receiver* receiver, void (Receiver::*handler)())
 {
     for (const QString& n : names)
         if (QAction* a = findChild<QAction*>(n))
-            connect(a, &QAction::triggered, this, handler);
+            connect(a, &QAction::triggered, receiver, handler);
 }
 
 void MainWindow::buildMenus()
@@ -203,35 +123,33 @@ void MainWindow::buildMenus()
         if (popupPane)
             popupPane->selectAll();
     });
-    trayMenu = MainWindowMenus::makeTrayMenu(*this);
-    trayIcon = new TrayIcon(trayMenu, this);
-    connect(trayIcon, &TrayIcon::doubleClicked, this, &MainWindow::restoreWindow);
+    trayKeeper = new MainWindowTray(*this, ctx);
 }
 
 void MainWindow::buildToolbar()
 {
-    toolbar = MainWindowMenus::makeToolbar(central);
+    area->setToolbar(MainWindowMenus::makeToolbar(area));
     routeCommands();
 }
 
 // Every menu entry, popup entry and toolbar button runs its command.
 void MainWindow::routeCommands()
 {
-    route({"mnu_Connect", "pop_conn", "Connect"}, &MainWindow::onConnectCommand);
-    route({"mnu_dc", "pop_dc", "Disconnect"}, &MainWindow::onDisconnectCommand);
-    route({"mnu_Ping", "pop_ping", "Ping"}, &MainWindow::onPingCommand);
-    route({"mnu_clear", "pop_clear", "Clean"}, &MainWindow::onClearCommand);
-    route({"mnu_Help2", "pop_help", "Help"}, &MainWindow::onHelpCommand);
-    route({"mnu_svrlist", "pop_svrlist", "ServerList"}, &MainWindow::onSiteListCommand);
-    route({"mnu_exit", "mnu_trayexit"}, &MainWindow::closeWindow);
-    route({"mnu_restore"}, &MainWindow::restoreWindow);
-    route({"mnu_queue", "pop_queue"}, &MainWindow::onQueueCommand);
-    route({"mnu_catcher", "pop_catcher"}, &MainWindow::onCatcherCommand);
-    route({"mnu_remui", "pop_remui"}, &MainWindow::onRemoteInfoCommand);
-    route({"mnu_msg", "pop_msg", "Msg"}, &MainWindow::onMessageCommand);
-    route({"mnu_Opt", "pop_opt", "Options"}, &MainWindow::onOptionsCommand);
-    route({"mnu_getip", "pop_get", "GetIp"}, &MainWindow::onLocalAddressCommand);
-    route({"mnu_about"}, &MainWindow::onAboutCommand);
+    route({"mnu_Connect", "pop_conn", "Connect"}, this, &MainWindow::onConnectCommand);
+    route({"mnu_dc", "pop_dc", "Disconnect"}, this, &MainWindow::onDisconnectCommand);
+    route({"mnu_Ping", "pop_ping", "Ping"}, this, &MainWindow::onPingCommand);
+    route({"mnu_clear", "pop_clear", "Clean"}, this, &MainWindow::onClearCommand);
+    route({"mnu_Help2", "pop_help", "Help"}, this, &MainWindow::onHelpCommand);
+    route({"mnu_svrlist", "pop_svrlist", "ServerList"}, this, &MainWindow::onSiteListCommand);
+    route({"mnu_exit", "mnu_trayexit"}, this, &MainWindow::closeWindow);
+    route({"mnu_restore"}, trayKeeper, &MainWindowTray::restoreWindow);
+    route({"mnu_queue", "pop_queue"}, windows, &CommandWindows::toggleQueue);
+    route({"mnu_catcher", "pop_catcher"}, windows, &CommandWindows::toggleCatcher);
+    route({"mnu_remui", "pop_remui"}, windows, &CommandWindows::showRemoteInfo);
+    route({"mnu_msg", "pop_msg", "Msg"}, windows, &CommandWindows::showMessageDialog);
+    route({"mnu_Opt", "pop_opt", "Options"}, windows, &CommandWindows::showOptions);
+    route({"mnu_getip", "pop_get", "GetIp"}, windows, &CommandWindows::showLocalAddress);
+    route({"mnu_about"}, windows, &CommandWindows::showAbout);
 
     // The site list is opened through its own installer (setSiteListOpener); until then
     // its commands stay disabled.
@@ -252,125 +170,26 @@ void MainWindow::onSiteListCommand()
         siteListOpener();
 }
 
-void MainWindow::setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption)
+QueueWindow* MainWindow::queueWindow() const
 {
-    action(menuEntry)->setText(caption);
-    action(popupEntry)->setText(caption);
-}
-
-void MainWindow::onQueueCommand()
-{
-    // The captions follow the window's shownChanged.
-    if (!queueWin->isVisible()) {
-        queueWin->show();
-        queueWin->raise();
-    } else {
-        queueWin->hide();
-    }
+    return windows->queueWindow();
 }
 
 FileCatcherWindow* MainWindow::catcher() const
 {
-    return catcherWin;
-}
-
-void MainWindow::onCatcherCommand()
-{
-    const QString shown = QStringLiteral("S&how File Catcher");
-    if (action("mnu_catcher")->text() != shown) {
-        if (catcherWin)
-            catcherWin->close(); // its closing resets the captions
-        setCaptions("mnu_catcher", "pop_catcher", shown);
-        return;
-    }
-    if (!catcherWin) {
-        catcherWin = new FileCatcherWindow(ctx, this);
-        connect(catcherWin, &FileCatcherWindow::filesDropped, &peer.queue(), &FileQueue::addDropped);
-        connect(catcherWin, &FileCatcherWindow::closed, this, [this, shown] {
-            catcherWin = nullptr; // unloaded: the next command loads a new one
-            setCaptions("mnu_catcher", "pop_catcher", shown);
-        });
-        catcherWin->load();
-    }
-    setCaptions("mnu_catcher", "pop_catcher", QStringLiteral("Hi&de File Catcher"));
+    return windows->catcher();
 }
 
 void MainWindow::switchToSiteList()
 {
-    if (connectDialog)
-        connectDialog->close();
+    windows->closeConnectDialog();
     onSiteListCommand();
 }
 
 void MainWindow::showLine(const QString& text, LineKind kind)
 {
-    const Options& o = ctx.options;
-    QString colour;
-    bool blink = false;
-    TranscriptPane* second = statusPane;
-    switch (kind) {
-    case LineKind::Message:
-        colour = o.messageColor, blink = o.messageBlink, second = messagePane;
-        break;
-    case LineKind::Status:
-        colour = o.statusColor, blink = o.statusBlink;
-        break;
-    case LineKind::Error:
-        colour = o.errorColor, blink = o.errorBlink;
-        break;
-    case LineKind::Connect:
-        colour = o.connectColor, blink = o.connectBlink;
-        break;
-    default:
-        return; // only the four kinds exist
-    }
-    if (blink)
-        alertPending = true;
-    if (kind == LineKind::Message && trayIcon->inTray())
-        trayIcon->notify(QStringLiteral("Zantiro"), text);
-    const QColor c = colourOf(colour);
-    bothPane->addLine(text, c);
-    second->addLine(text, c);
-}
-
-void MainWindow::flashTick()
-{
-    if (programInFront) {
-        alertPending = false;
-        trayIcon->setPicture(1);
-    } else if (alertPending) {
-        if (trayIcon->inTray())
-            trayIcon->swapPicture();
-        else
-            QApplication::alert(this, 500); // once: the look alternates with each tick
-    }
-}
-
-void MainWindow::restoreWindow()
-{
-    const bool fromTray = isHidden();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    // A window brought back from the tray is mapped anew; it goes where it was, not where
-    // the window manager would put a new one.
-    if (fromTray && !positionBeforeTray.isNull()) {
-        move(positionBeforeTray);
-        // Again once the window system has mapped it: some window managers place a window
-        // that comes back from being withdrawn as if it were new.
-        // Qt may still take the window to be where it was and skip a move() there.
-        QTimer::singleShot(0, this, [this, at = positionBeforeTray] {
-            if (QWindow* handle = windowHandle())
-                handle->setFramePosition(at);
-        });
-    }
-    // The program's other windows went down with it and come back with it.
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w != this && w->isVisible() && w->isMinimized() && w->parentWidget() && w->parentWidget()->window() == this)
-            w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
-    trayIcon->setInTray(false);
-    trayIcon->setPicture(1);
+    const bool blink = area->showLine(text, kind);
+    trayKeeper->lineShown(text, blink, kind == LineKind::Message);
 }
 
 void MainWindow::updateTitle()
@@ -390,6 +209,7 @@ void MainWindow::updateTitle()
 
 void MainWindow::onChatEnter()
 {
+    QLineEdit* chatBar = area->chatBar();
     const QString line = chatBar->text();
     if (line.isEmpty())
         return;
@@ -400,7 +220,7 @@ void MainWindow::onChatEnter()
         ctx.debugMode = !ctx.debugMode;
         return;
     }
-    if (!connectedOrSay())
+    if (!windows->connectedOrSay())
         return;
     // Several pasted lines are several chat lines, each sent and shown on its own.
     static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|[\\n\\r\\x{2028}\\x{2029}]"));
@@ -410,101 +230,22 @@ void MainWindow::onChatEnter()
     chatBar->clear();
 }
 
-bool MainWindow::connectedOrSay()
-{
-    if (peer.session().isConnected())
-        return true;
-    ctx.addText(QStringLiteral("*** Not Connected"), LineKind::Status);
-    return false;
-}
-
-namespace {
-
-// Brings a window that closes itself (deleted on close) to the front, creating it first.
-template <class Window, class Make>
-void bringUp(QPointer<Window>& window, Make make)
-{
-    if (!window) {
-        window = make();
-        window->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
-} // namespace
-
-void MainWindow::onRemoteInfoCommand()
-{
-    // An open window keeps the record it was loaded with.
-    if (connectedOrSay())
-        bringUp(remoteInfoDialog,
-                [this] { return new RemoteUserInfoDialog(ctx, this, peer.session().connectionCode()); });
-}
-
-void MainWindow::onMessageCommand()
-{
-    if (connectedOrSay())
-        bringUp(msgDialog, [this] { return new SendMessageDialog(peer.session(), this); });
-}
-
-void MainWindow::onOptionsCommand()
-{
-    // One dialog; the command brings an open one to the front as it is.
-    bringUp(optionsDialog, [this] { return new OptionsDialog(peer, *this); });
-}
-
-void MainWindow::onLocalAddressCommand()
-{
-    bringUp(localAddressWindow, [this] { return new LocalAddressWindow(this); });
-}
-
-void MainWindow::onAboutCommand()
-{
-    bringUp(aboutWin, [this] { return new AboutWindow(this); });
-}
-
-void MainWindow::onIdentityRefused(const QString& host, quint16 port, const QString& code)
-{
-    // Only the latest refusal can be accepted: the session keeps that one.
-    if (identityDialog)
-        identityDialog->close();
-    identityDialog = new ChangedIdentityDialog(host, port, code, this);
-    identityDialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(identityDialog, &ChangedIdentityDialog::identityAccepted, this, [this] {
-        peer.session().acceptChangedIdentity();
-        refreshState();
-    });
-    identityDialog->open();
-}
-
 void MainWindow::openConnection()
 {
-    // A connection the user asks for now leaves a question about an earlier one unanswered.
-    if (identityDialog)
-        identityDialog->close();
+    windows->dropIdentityQuestion();
     peer.session().openConnection();
     refreshState();
 }
 
 void MainWindow::onConnectCommand()
 {
-    if (identityDialog)
-        identityDialog->close();
+    windows->dropIdentityQuestion();
     peer.session().dropForConnect();
     refreshState();
-    if (!connectDialog) {
-        connectDialog = new QuickConnectDialog(peer, this);
-        connectDialog->setAttribute(Qt::WA_DeleteOnClose);
-        connectDialog->openConnection = [this] { openConnection(); };
-        if (siteListOpener)
-            connectDialog->openSiteList = [this] { onSiteListCommand(); };
-        connectDialog->load();
-    }
-    connectDialog->show();
-    connectDialog->raise();
-    connectDialog->activateWindow();
+    std::function<void()> openSiteList;
+    if (siteListOpener)
+        openSiteList = [this] { onSiteListCommand(); };
+    windows->showConnectDialog(std::move(openSiteList));
 }
 
 void MainWindow::onDisconnectCommand()
@@ -514,7 +255,7 @@ void MainWindow::onDisconnectCommand()
     s.disconnectFromPeer();
     if (!wasConnected) {
         applyIdleCommands();
-        stateLabel->setText(QStringLiteral("Disconnected."));
+        area->setStateText(QStringLiteral("Disconnected."));
     }
 }
 
@@ -525,8 +266,7 @@ void MainWindow::onPingCommand()
 
 void MainWindow::onClearCommand()
 {
-    for (TranscriptPane* pane : {bothPane, statusPane, messagePane})
-        pane->clear();
+    area->clear();
 }
 
 void MainWindow::onHelpCommand()
@@ -576,50 +316,13 @@ void MainWindow::refreshState()
     default:
         return; // open, pending, closing: left as they are
     }
-    stateLabel->setText(caption);
+    area->setStateText(caption);
     setConnectCommandsShown(connectShown);
-}
-
-void MainWindow::layoutControls()
-{
-    const QSize outer = frameGeometry().size();
-    const int outerWidth = std::max(pixelsToTwipsX(outer.width()), minWidthTwips);
-    const int outerHeight = std::max(pixelsToTwipsY(central->height()) + designFrameHeight, minHeightTwips);
-
-    const int left = 53;
-    const int width = outerWidth - 240;
-    const int stateLabelTop = outerHeight - 975;
-    const int chatTop = stateLabelTop - 350;
-    const int statusTop = 585;
-    const int messageTop = statusTop + statusTextHeight + 100;
-    const int panesBottom = ctx.options.showChatBar ? chatTop : stateLabelTop;
-
-    place(stateLabel, left, stateLabelTop, width, stateLabelHeight);
-    place(chatBar, left, chatTop, width, chatBarHeight);
-    place(statusPane, left, statusTop, width, statusTextHeight);
-    place(messagePane, left, messageTop, width, panesBottom - 25 - messageTop);
-    place(bothPane, left, 585, width, panesBottom - 600);
-
-    const QSize toolbarSize = toolbar->sizeHint();
-    const int toolbarWidth = pixelsToTwipsX(toolbarSize.width());
-    toolbar->setGeometry(twipsToPixelsX((outerWidth - toolbarWidth) / 2 + 15), 0, toolbarSize.width(),
-                         toolbarSize.height());
 }
 
 void MainWindow::applyLayout()
 {
-    const QString& layout = ctx.options.boxLayout;
-    if (layout == QLatin1String("0")) {
-        bothPane->show();
-        messagePane->hide();
-        statusPane->hide();
-    } else if (layout == QLatin1String("1")) {
-        bothPane->hide();
-        messagePane->show();
-        statusPane->show();
-    }
-    layoutControls();
-    chatBar->setVisible(ctx.options.showChatBar);
+    area->applyLayout();
 }
 
 void MainWindow::applyWindowPlacement()
@@ -647,62 +350,33 @@ void MainWindow::sizeForNewInstallation()
     QSize size(640, 600);
     if (const QScreen* screen = this->screen())
         size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
-    ctx.options.mainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), minWidthTwips));
-    ctx.options.mainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), minHeightTwips));
+    ctx.options.mainWidth = QString::number(std::max(pixelsToTwipsX(size.width()), TranscriptArea::minWidthTwips));
+    ctx.options.mainHeight = QString::number(std::max(pixelsToTwipsY(size.height()), TranscriptArea::minHeightTwips));
 }
 
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     // Typing goes to the chat bar from the start, not into a read-only pane.
-    if (!event->spontaneous() && chatBar->isVisible())
-        chatBar->setFocus();
+    if (!event->spontaneous() && area->chatBar()->isVisible())
+        area->chatBar()->setFocus();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
     // Never narrower than the toolbar with its margins, so that no button is cut off.
-    const int toolbarWidth = pixelsToTwipsX(toolbar->sizeHint().width()) + 240;
-    keepMinimumOuterSize(*this, std::max(minWidthTwips, toolbarWidth), minHeightTwips);
+    const int toolbarWidth = pixelsToTwipsX(area->toolBar()->sizeHint().width()) + 240;
+    keepMinimumOuterSize(*this, std::max(TranscriptArea::minWidthTwips, toolbarWidth), TranscriptArea::minHeightTwips);
     if (!isMinimized())
-        layoutControls();
+        area->layoutControls();
 }
 
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange)
-        return;
-    if (!isMinimized()) {
-        // The window system may report a hidden window as no longer minimized; the icon
-        // stays until the window is really back.
-        if (isVisible()) {
-            trayIcon->setInTray(false);
-            trayIcon->setPicture(1);
-        }
-        return;
-    }
-    alertPending = false; // minimizing ends a pending alert
-    positionBeforeTray = pos();
-    if (!ctx.options.minimizeToTray)
-        return;
-    if (!trayIcon->available()) {
-        // Hiding the window with no tray to bring it back from would lose it.
-        if (!std::exchange(toldNoTray, true))
-            ctx.addText(QStringLiteral(
-                            "*** This desktop has no notification area - Zantiro stays on the task bar when minimized"),
-                        LineKind::Status);
-        return;
-    }
-    // Hidden once the minimizing is done: the window and its task-bar button go, the icon comes.
-    QTimer::singleShot(0, this, [this] {
-        if (!isMinimized())
-            return;
-        // Hidden only when the icon is there to bring the window back from.
-        if (trayIcon->setInTray(true))
-            hide();
-    });
+    if (event->type() == QEvent::WindowStateChange)
+        trayKeeper->windowStateChanged();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
@@ -714,25 +388,6 @@ void MainWindow::dropEvent(QDropEvent* event)
 {
     if (const QStringList paths = acceptDroppedPaths(event); !paths.isEmpty())
         Q_EMIT filesDropped(paths);
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == central && event->type() == QEvent::Resize && !isMinimized())
-        layoutControls();
-    // Files dropped on the chat bar are queued like files dropped on a pane; text drops
-    // stay the line edit's own.
-    if (watched == chatBar && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
-        auto* drop = static_cast<QDropEvent*>(event);
-        const QStringList paths = droppedPaths(drop->mimeData());
-        if (!paths.isEmpty()) {
-            drop->acceptProposedAction();
-            if (event->type() == QEvent::Drop)
-                Q_EMIT filesDropped(paths);
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeWindow()
@@ -783,10 +438,10 @@ void MainWindow::finishExit()
     o.mainHeight = QString::number(pixelsToTwipsY(outer.height()));
     // The queue window keeps its size in the options whether it is shown or not; like the
     // main window's, the size stored is the one applied at start.
-    o.queueWidth = QString::number(pixelsToTwipsX(queueWin->width()));
-    o.queueHeight = QString::number(pixelsToTwipsY(queueWin->height()));
+    o.queueWidth = QString::number(pixelsToTwipsX(windows->queueWindow()->width()));
+    o.queueHeight = QString::number(pixelsToTwipsY(windows->queueWindow()->height()));
     hide();
-    trayIcon->setInTray(false); // leaving takes the icon away at once
+    trayKeeper->leave();
     // A running transfer is canceled and the peer told "bye" before anything is torn down.
     connect(&peer, &Peer::left, this, &MainWindow::closeDown, Qt::SingleShotConnection);
     peer.leave();

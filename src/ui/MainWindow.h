@@ -8,30 +8,23 @@
 
 #include <functional>
 
+class CommandWindows;
 class PeerState;
-class RemoteUserInfoDialog;
-class LocalAddressWindow;
-class AboutWindow;
-class ChangedIdentityDialog;
-class PrivacyBadge;
-class SendMessageDialog;
 class Peer;
 class QAction;
-class QLabel;
-class QLineEdit;
 class QMenu;
 class QMessageBox;
-class QToolBar;
+class TranscriptArea;
 class TranscriptPane;
-class TrayIcon;
-class QuickConnectDialog;
+class MainWindowTray;
 class FileCatcherWindow;
-class OptionsDialog;
 class QueueWindow;
 
-// The main window "Base": the transcript panes, the chat bar, the connection state label,
-// the menus and the toolbar. Every pane line comes from PeerState::lineAdded; the window owns
-// no connection state of its own beyond what the commands show.
+// The main window "Base": the menus, the toolbar's commands, the connection state they follow,
+// the title, the chat bar's sending, and leaving the program. Its client area (TranscriptArea),
+// the windows its commands open (CommandWindows) and its alerts and tray (MainWindowTray) are
+// parts it owns. Every pane line comes from PeerState::lineAdded; the window owns no
+// connection state of its own beyond what the commands show.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -53,41 +46,22 @@ public:
     // A first start (no option file yet): the stored size becomes one to work in on this
     // screen instead of the small design size.
     void sizeForNewInstallation();
-    // Mirrors the control socket's state in stateLabel and in the commands (stateTimer).
+    // Mirrors the control socket's state in the state label and in the commands (stateTimer).
     void refreshState();
-    // Places every control for the current window size (the resize handler).
-    void layoutControls();
 
     // The file queue's window (hidden until used) and the file catcher while it is loaded.
-    QueueWindow* queueWindow() const { return queueWin; }
+    QueueWindow* queueWindow() const;
     FileCatcherWindow* catcher() const;
 
     // Opens the site list; while unset, the site-list commands are disabled.
     void setSiteListOpener(std::function<void()> opener);
 
-    // An alert is pending; the program is in front.
-    bool alertPending = false;
-    bool programInFront = false;
-    // Whether any window of the program is in front (programInFront's source).
-    std::function<bool()> programActive;
-
-    // The notification-area icon (shown while the window is minimized into it).
-    TrayIcon* tray() const { return trayIcon; }
-    // Brings the window back from the tray or the task bar, in front.
-    void restoreWindow();
+    // The alerts, and the notification-area icon the window may be minimized into.
+    MainWindowTray* tray() const { return trayKeeper; }
     // "Zantiro", or "Zantiro - NAME (ADDRESS)" while logged in.
     void updateTitle();
 
     QTimer stateTimer;
-    QTimer activeCheckTimer;
-    QTimer flashTimer;
-
-    // The minimum outer size, in twips.
-    static constexpr int minWidthTwips = 4400;
-    static constexpr int minHeightTwips = 3990;
-
-    // Colour of an option's decimal text (red + 256 * green + 65536 * blue).
-    static QColor colourOf(const QString& optionText);
 
 Q_SIGNALS:
     // The user answered Yes to "Exit?": the log is flushed, the options saved, the other
@@ -103,20 +77,18 @@ protected:
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildPanes();
     void startTimers();
     void buildMenus();
     void buildToolbar();
     void routeCommands();
     QAction* action(const char* name) const;
-    void route(const QStringList& names, void (MainWindow::*handler)());
+    template <class Receiver>
+    void route(const QStringList& names, Receiver* receiver, void (Receiver::*handler)());
     void setConnectCommandsShown(bool shown);
     void applyIdleCommands();
     void showLine(const QString& text, LineKind kind);
-    void flashTick();
     void onChatEnter();
     void onConnectCommand();
     void onDisconnectCommand();
@@ -124,18 +96,6 @@ private:
     void onClearCommand();
     void onHelpCommand();
     void onSiteListCommand();
-    void onQueueCommand();
-    void onCatcherCommand();
-    // True when connected; otherwise says "*** Not Connected".
-    bool connectedOrSay();
-    void onRemoteInfoCommand();
-    void onMessageCommand();
-    void onOptionsCommand();
-    void onLocalAddressCommand();
-    void onAboutCommand();
-    // The site presented another key than the one remembered: ask whether to take it.
-    void onIdentityRefused(const QString& host, quint16 port, const QString& code);
-    void setCaptions(const char* menuEntry, const char* popupEntry, const QString& caption);
     void askExit();
     // After the peer has left: log, options, the other windows, exitConfirmed().
     void closeDown();
@@ -143,33 +103,15 @@ private:
 
     Peer& peer;
     PeerState& ctx; // the peer's state
-    TranscriptPane* bothPane = nullptr;
-    TranscriptPane* statusPane = nullptr;
-    TranscriptPane* messagePane = nullptr;
-    QLineEdit* chatBar = nullptr;
-    QLabel* stateLabel = nullptr;
-    PrivacyBadge* privacyBadge = nullptr; // at the right end of stateLabel
-    QToolBar* toolbar = nullptr;
+    TranscriptArea* area = nullptr;
     QMenu* popupMenu = nullptr;
-    QMenu* trayMenu = nullptr;
-    TrayIcon* trayIcon = nullptr;
+    MainWindowTray* trayKeeper = nullptr;
     QPointer<TranscriptPane> popupPane; // the pane the popup menu was opened over
-    bool toldNoTray = false;
-    bool peerNamed = false; // a "uinfo:" came on this connection
-    QWidget* central = nullptr;
+    bool peerNamed = false;             // a "uinfo:" came on this connection
+    CommandWindows* windows = nullptr;
 
-    QueueWindow* queueWin = nullptr;
-    QPointer<FileCatcherWindow> catcherWin;
-    QPointer<QuickConnectDialog> connectDialog;
-    QPointer<RemoteUserInfoDialog> remoteInfoDialog;
-    QPointer<SendMessageDialog> msgDialog;
-    QPointer<OptionsDialog> optionsDialog;
-    QPointer<LocalAddressWindow> localAddressWindow;
-    QPointer<AboutWindow> aboutWin;
-    QPointer<ChangedIdentityDialog> identityDialog;
     QPointer<QMessageBox> exitBox;
     std::function<void()> siteListOpener;
     bool exiting = false;
-    QPoint positionBeforeTray; // where the window was when it was last minimized
-    QSize placementFrame;      // the frame applyWindowPlacement took off the stored size
+    QSize placementFrame; // the frame applyWindowPlacement took off the stored size
 };

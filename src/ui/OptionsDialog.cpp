@@ -9,6 +9,7 @@
 #include "ui/MainWindow.h"
 #include "ui/OptionsPages.h"
 #include "ui/OptionsPictures.h"
+#include "ui/TranscriptArea.h"
 #include "ui/TypedTextFilter.h"
 
 #include <QButtonGroup>
@@ -115,10 +116,10 @@ void OptionsDialog::load()
     pages->layoutOptions[o.boxLayout == QLatin1String("0") ? 0 : 1]->setChecked(true);
     drawLayoutPicture();
 
-    setLabelColour(pages->connectColourLabel, MainWindow::colourOf(o.connectColor));
-    setLabelColour(pages->errorColourLabel, MainWindow::colourOf(o.errorColor));
-    setLabelColour(pages->statusColourLabel, MainWindow::colourOf(o.statusColor));
-    setLabelColour(pages->messageColourLabel, MainWindow::colourOf(o.messageColor));
+    setLabelColour(pages->connectColourLabel, TranscriptArea::colourOf(o.connectColor));
+    setLabelColour(pages->errorColourLabel, TranscriptArea::colourOf(o.errorColor));
+    setLabelColour(pages->statusColourLabel, TranscriptArea::colourOf(o.statusColor));
+    setLabelColour(pages->messageColourLabel, TranscriptArea::colourOf(o.messageColor));
 
     pages->messageBlinkCheck->setChecked(o.messageBlink);
     pages->errorBlinkCheck->setChecked(o.errorBlink);

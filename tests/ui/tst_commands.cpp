@@ -1,5 +1,6 @@
 #include "support/Harness.h"
 #include "ui/MainWindow.h"
+#include "ui/MainWindowTray.h"
 #include "ui/SiteListWindow.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TransferUi.h"
@@ -95,18 +96,19 @@ private Q_SLOTS:
         p.ctx->options.messageBlink = true;
         p.ctx->options.statusBlink = false;
         MainWindow w(*p.peer);
-        TrayIcon& tray = *w.tray();
+        MainWindowTray& keeper = *w.tray();
+        TrayIcon& tray = keeper.icon();
         tray.standIn = area; // stands in for a desktop with a notification area
         bool front = false;
-        w.programActive = [&front] { return front; };
-        w.flashTimer.setInterval(20);
-        w.activeCheckTimer.setInterval(10);
+        keeper.programActive = [&front] { return front; };
+        keeper.flashTimer.setInterval(20);
+        keeper.activeCheckTimer.setInterval(10);
         w.show();
         const bool toTray = minToTray && area;
         for (int i = 0; i < (toTray ? 1 : 2); ++i) {
-            w.alertPending = true;
+            keeper.alertPending = true;
             w.setWindowState(Qt::WindowMinimized);
-            QVERIFY(!w.alertPending);
+            QVERIFY(!keeper.alertPending);
             if (toTray)
                 break;
             QCoreApplication::processEvents(); // the deferred hiding, had there been one
@@ -123,24 +125,24 @@ private Q_SLOTS:
         QVERIFY(tray.inTray());
 
         front = active;
-        QTRY_COMPARE(w.programInFront, active);
+        QTRY_COMPARE(keeper.programInFront, active);
         // One notification per spell in the tray, its tags shown as text.
         p.ctx->addText("<Bob> a & b", kind);
         p.ctx->addText("<Bob> more", kind);
         QCOMPARE(tray.notices(), kind == LineKind::Message ? QStringList{"\u2039Bob\u203A a \uFF06 b"} : QStringList());
-        QSignalSpy ticks(&w.flashTimer, &QTimer::timeout);
+        QSignalSpy ticks(&keeper.flashTimer, &QTimer::timeout);
         if (kind == LineKind::Message && !active) {
             QTRY_COMPARE(tray.picture(), 2);
             QTRY_COMPARE(tray.picture(), 1);
             QTRY_COMPARE(tray.picture(), 2);
-            QVERIFY(w.alertPending);
+            QVERIFY(keeper.alertPending);
             front = true; // the program comes to the front: the alert ends
-            QTRY_VERIFY(!w.alertPending);
+            QTRY_VERIFY(!keeper.alertPending);
             QCOMPARE(tray.picture(), 1);
         } else {
             QTRY_VERIFY(ticks.count() >= 4);
             QCOMPARE(tray.picture(), 1);
-            QVERIFY(!w.alertPending);
+            QVERIFY(!keeper.alertPending);
         }
         Q_EMIT tray.doubleClicked();
         QVERIFY(w.isVisible() && !w.isMinimized() && !tray.inTray());

@@ -2,6 +2,7 @@
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
 #include "ui/OptionsPages.h"
+#include "ui/TranscriptArea.h"
 #include "ui/TranscriptPane.h"
 #include "ui/TypedTextFilter.h"
 #include "ui/WindowTestTools.h"
@@ -81,7 +82,7 @@ void change(OptionsDialog* d, const QString& control, const QString& value)
         QTest::mouseClick(label, Qt::LeftButton);
         auto* picker = d->findChild<QColorDialog*>("ColorPicker");
         QVERIFY(picker && picker->isVisible() && picker->currentColor() == before);
-        picker->setCurrentColor(MainWindow::colourOf(value));
+        picker->setCurrentColor(TranscriptArea::colourOf(value));
         value == "cancel" ? picker->reject() : picker->accept();
         picker->setObjectName(QString()); // the next pick finds its own picker
     } else if (label) {
