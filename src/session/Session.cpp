@@ -45,8 +45,11 @@ bool Session::parseControlPort(const QString& text, quint16& port)
     return true;
 }
 
-Session::Session(PeerState& context) : ctx(context)
+Session::Session(PeerState& context) : ctx(context), extensions(context, *this, limits, extensionsOn)
 {
+    connect(&extensions, &SessionExtensions::changed, this, &Session::extensionsChanged);
+    connect(&extensions, &SessionExtensions::checksumAsked, this, &Session::checksumAsked);
+    connect(&extensions, &SessionExtensions::checksumAnswered, this, &Session::checksumAnswered);
     loginTimer.setSingleShot(true);
     reconnectTimer.setSingleShot(true);
     pauseTimer.setSingleShot(true);
@@ -130,7 +133,7 @@ void Session::closeSocket()
     waitingLogins.clear();
     wrongPasswords = 0;
     waitingLoginsFullNoted = false;
-    forgetExtensions();
+    extensions.forget();
     forgetPrivacy();
     ++generation;
     Q_EMIT connectionStateChanged(State::Idle);
@@ -229,7 +232,7 @@ void Session::finishLogin()
     case LoginAnswer::Accepted:
         ctx.addText(QStringLiteral("*** Login Authenticated"), LineKind::Connect);
         sendUserInfo();
-        announceExtensions();
+        extensions.announce();
         for (const QString& line : std::exchange(heldChat, {}))
             sendControlMessage(line);
         heldChatBytes = 0;
@@ -321,7 +324,7 @@ void Session::readMessages(bool unbounded)
         }
         case ControlFramer::Step::Message:
             done += used;
-            handleControlMessage(ControlFramer::decode(plain, utf8In));
+            handleControlMessage(ControlFramer::decode(plain, extensions.readsUtf8()));
             if (gen != generation)
                 return; // the message closed the connection; what is left belongs to it
             if (privacyStep == PrivacyStep::Handshake)
@@ -378,9 +381,9 @@ void Session::sendControlMessage(const QString& text)
         holdChat(text);
         return;
     }
-    if (!utf8Out && text.startsWith(QLatin1String("msg:")))
-        noteUnsendable(text);
-    controlSocket.send(frame(text, utf8Out));
+    if (!extensions.sendsUtf8() && text.startsWith(QLatin1String("msg:")))
+        extensions.noteUnsendable(text);
+    controlSocket.send(frame(text, extensions.sendsUtf8()));
 }
 
 void Session::sendChat(const QString& line)
@@ -413,8 +416,12 @@ void Session::handleControlMessage(const QString& text)
     if (!peerAuthorised() && !ControlMessages::answeredBeforeLogin(kind))
         return;
     if (ControlMessages::isExtension(kind)) {
-        if (extensionsOn)
-            handleExtension(kind, text);
+        if (!extensionsOn)
+            return;
+        if (kind == Kind::PrivateOffer)
+            onPrivateOffer();
+        else
+            extensions.handle(kind, text);
         return;
     }
     switch (kind) {
@@ -509,8 +516,7 @@ void Session::onBye()
 void Session::onFileOffer(const QString& body)
 {
     Offer offer;
-    lastOfferToken = std::exchange(pendingToken, {});
-    lastOfferRun = std::exchange(pendingRun, false);
+    extensions.offerArrived();
     if (userDisconnected)
         return; // our "bye" is out: no transfer starts on a connection that is going away
     if (!Offer::parse(body, offer))
@@ -572,7 +578,7 @@ void Session::answerLogin(LoginAttempt attempt)
     sendControlMessage(QStringLiteral("PSOK"));
     ctx.addText(QStringLiteral("*** User Authenticated"), LineKind::Connect);
     sendUserInfo();
-    announceExtensions();
+    extensions.announce();
     if (firstLogin)
         Q_EMIT loggedIn();
 }

@@ -3,6 +3,8 @@
 #include "session/ControlFramer.h"
 #include "session/ControlMessages.h"
 #include "session/PasswordThrottle.h"
+#include "session/SessionExtensions.h"
+#include "session/SessionLimits.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -13,51 +15,10 @@
 
 class PeerState;
 
-// The bounds of the session's waits and of what a peer may send, shortened by tests.
-struct SessionLimits {
-    int loginTimeoutMs = 61000;
-    int reconnectDelayMs = 500;
-    int reconnectPauseMs = 5000;
-    // After a failed login the client says "bye" and gives the server this long to close
-    // before it closes the connection itself.
-    int byeCloseMs = 2000;
-    // Chat lines sent while the login is pending wait for its answer, within these bounds.
-    int maxHeldChatLines = 100;
-    qsizetype maxHeldChatBytes = 1 << 20;
-    // A peer that sends more than this without a message end is cut off.
-    qsizetype maxMessageBytes = 1 << 20;
-    // The control connection is read this much at a time, and at most about turnBytes are
-    // read and handled per turn of the event loop; the rest waits in the system, whose
-    // window then slows the sender down. Applies to connections made afterwards.
-    qint64 readChunk = qint64(64) * 1024;
-    qsizetype turnBytes = qsizetype(256) * 1024;
-    // Answers to pings and logins, ping replies, "stat:" and "uinfo:" lines and file offers:
-    // at most answerRate a second, in bursts of up to answerBurst. What comes faster is left
-    // out, as is all of it while more than maxUnsentBytes wait to go out (a peer that does
-    // not read). Chat lines are never left out.
-    double answerRate = 200;
-    double answerBurst = 200;
-    qint64 maxUnsentBytes = 1 << 20;
-    // Server: logins sent while earlier answers wait are answered in turn, at most this many
-    // waiting.
-    int maxWaitingLogins = 16;
-    // After the login the peer's "caps:" is awaited this long before offers go out without
-    // knowing it (a plain peer sends none).
-    int capsWaitMs = 1000;
-    // Of a "caps:" only the first this many characters are read for words.
-    qsizetype maxCapsChars = qsizetype(16) * 1024;
-    // Client: how long it waits for a server's offer to go private before it logs in as
-    // with a plain peer; either side: how long the TLS handshake may take.
-    int privateOfferWaitMs = 1000;
-    int handshakeTimeoutMs = 20000;
-    // Client: the wait for the offer of a site that went private before, which must offer.
-    int rememberedOfferWaitMs = 10000;
-};
-
 // The control connection to the one peer: opening it as server or client, the login,
 // framing and dispatch of control messages, reconnection after a loss and the Connect,
 // Disconnect and Ping commands. Waits are states with single-shot timers.
-class Session : public QObject {
+class Session : public QObject, private SessionExtensions::Host {
     Q_OBJECT
 public:
     // Where the control connection stands.
@@ -128,19 +89,19 @@ public:
     // knows only the plain protocol.
     bool extensionsOn = true;
     // The words this side announces in "caps:".
-    static QStringList ownExtensions();
+    static QStringList ownExtensions() { return SessionExtensions::ownExtensions(); }
     // The words both sides announced on this connection, in the order of ownExtensions().
-    QStringList sharedExtensions() const;
-    bool shares(const QString& word) const;
+    QStringList sharedExtensions() const { return extensions.shared(); }
+    bool shares(const QString& word) const { return extensions.shares(word); }
     // This side sends its control messages in UTF-8 ("enc:utf8" is out).
-    bool sendsUtf8() const { return utf8Out; }
+    bool sendsUtf8() const { return extensions.sendsUtf8(); }
     // Offers may go out: the peer's "caps:" came, or will not come in time.
-    bool extensionsSettled() const { return !extensionsOn || peerAnnounced || !capsTimer.isActive(); }
+    bool extensionsSettled() const { return extensions.settled(); }
     // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
-    QByteArray offerToken() const { return lastOfferToken; }
+    QByteArray offerToken() const { return extensions.offerToken(); }
     // The peer sent "frun" right before the offer it sent last: its connections may stay open
     // for the next files of the same queue run.
-    bool offerOpensRun() const { return lastOfferRun; }
+    bool offerOpensRun() const { return extensions.offerOpensRun(); }
 
     // ---- private connections (docs/protocol.md) ----
     // The control connection runs TLS with a peer whose key was checked.
@@ -235,9 +196,9 @@ private:
     void armReconnect();
     // Closes the control socket and forgets everything tied to the connection that was.
     void closeSocket();
-    // Extensions: "caps:" after our own "uinfo:" at login, the extension messages, and
-    // what is forgotten when the connection ends.
-    void announceExtensions();
+    // SessionExtensions::Host: what the extensions reach here.
+    void sendMessage(const QString& text) override { sendControlMessage(text); }
+    void sendOwnRecord() override { sendUserInfo(); }
     // The handlers of the messages, by kind (ControlMessages); each gets the text after
     // the message's prefix where it carries one.
     void onLoginAnswer(bool accepted);
@@ -246,12 +207,6 @@ private:
     void onUserInfo(const QString& record);
     void onBye();
     void onFileOffer(const QString& body);
-    void handleExtension(ControlMessages::Kind kind, const QString& text);
-    void onCapabilities(const QString& words);
-    void onFileToken(const QString& token);
-    void onChecksumQuestion(const QString& body);
-    void onChecksumAnswer(const QString& body);
-    void forgetExtensions();
     // Private connections: the waits, the switch and the key check.
     enum class PrivacyStep {
         None,            // plain, or not decided and not to be
@@ -283,8 +238,6 @@ private:
     }
     // Sends what waited for the decision to go private or not.
     void releaseHeld();
-    // For a chat line going out in Windows-1252: a status line naming what it cannot carry.
-    void noteUnsendable(const QString& text);
 
     PeerState& ctx;
     QTimer loginTimer;
@@ -308,16 +261,7 @@ private:
     QTimer loginAnswerTimer;           // the wait before the first of them is answered
     int wrongPasswords = 0;            // on this connection
     bool waitingLoginsFullNoted = false;
-    QTimer capsTimer;           // the wait for the peer's "caps:" after the login
-    QStringList peerExtensions; // the words of the peer's "caps:" that this side knows
-    bool peerAnnounced = false; // its "caps:" came (the first one counts)
-    bool ownAnnounced = false;  // ours went out after the login; the peer's counts from now
-    bool utf8Out = false;       // our messages go in UTF-8
-    bool utf8In = false;        // the peer's messages come in UTF-8
-    QByteArray pendingToken;    // "ftoken:" for the next "file:"
-    QByteArray lastOfferToken;  // the token of the last "file:"
-    bool pendingRun = false;    // "frun" for the next "file:"
-    bool lastOfferRun = false;  // the last "file:" came with "frun"
+    SessionExtensions extensions; // what the two peers agreed on this connection
     PrivacyStep privacyStep = PrivacyStep::None;
     QTimer privacyTimer;             // the wait for the offer, or for the handshake
     QByteArray requestGot;           // server: the first bytes, read exactly
