@@ -5,6 +5,7 @@
 #include "session/PasswordThrottle.h"
 #include "session/SessionExtensions.h"
 #include "session/SessionLimits.h"
+#include "session/SessionPrivacy.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -18,7 +19,7 @@ class PeerState;
 // The control connection to the one peer: opening it as server or client, the login,
 // framing and dispatch of control messages, reconnection after a loss and the Connect,
 // Disconnect and Ping commands. Waits are states with single-shot timers.
-class Session : public QObject, private SessionExtensions::Host {
+class Session : public QObject, private SessionExtensions::Host, private SessionPrivacy::Host {
     Q_OBJECT
 public:
     // Where the control connection stands.
@@ -105,18 +106,18 @@ public:
 
     // ---- private connections (docs/protocol.md) ----
     // The control connection runs TLS with a peer whose key was checked.
-    bool isPrivate() const { return privacyStep == PrivacyStep::Private; }
+    bool isPrivate() const { return privacy.isPrivate(); }
     // "12345 67890 12345 67890" for this connection's two keys; empty when not private.
-    QString connectionCode() const { return isPrivate() ? code : QString(); }
+    QString connectionCode() const { return privacy.connectionCode(); }
     // The public key (DER) the peer presented; empty when not private.
-    QByteArray peerKey() const { return isPrivate() ? peerKeyDer : QByteArray(); }
+    QByteArray peerKey() const { return privacy.peerKey(); }
     // "TLS 1.3" while private.
     QString privateProtocol() const { return controlSocket.tlsProtocolName(); }
     // Client: the peer's key was seen here for the first time (or accepted as a new one).
-    bool identityIsNew() const { return newIdentity; }
+    bool identityIsNew() const { return privacy.identityIsNew(); }
     // The TLS configuration of this installation, for the transfer connections of a private
     // session.
-    QSslConfiguration tlsConfiguration();
+    QSslConfiguration tlsConfiguration() { return privacy.tlsConfiguration(); }
     // Client: accept a changed key on the next connection of this run (and remember it).
     bool trustNewIdentity = false;
     // Client: remembers the key refused by identityRefused() for its site and connects again.
@@ -181,7 +182,7 @@ private:
     // What follows the loss of a connection: a server whose client never logged in listens
     // again at once; otherwise the reconnection rule applies.
     void afterLoss(bool visitor);
-    void authenticate();
+    void authenticate() override;
     void finishLogin();
     // Server: takes a "PAuth:" in turn behind those whose answers wait.
     void handlePAuth(const QString& password);
@@ -196,9 +197,16 @@ private:
     void armReconnect();
     // Closes the control socket and forgets everything tied to the connection that was.
     void closeSocket();
-    // SessionExtensions::Host: what the extensions reach here.
+    // SessionExtensions::Host and SessionPrivacy::Host: what the extensions and the privacy
+    // reach here (and authenticate()).
     void sendMessage(const QString& text) override { sendControlMessage(text); }
     void sendOwnRecord() override { sendUserInfo(); }
+    bool servesPeer() const override { return servingPeer; }
+    void readArrived() override { readMessages(); }
+    // Closes without a login, saying why; nothing reconnects on its own.
+    void refuseConnection(const QString& line) override;
+    // Sends what waited for the decision to go private or not.
+    void releaseHeld() override;
     // The handlers of the messages, by kind (ControlMessages); each gets the text after
     // the message's prefix where it carries one.
     void onLoginAnswer(bool accepted);
@@ -207,37 +215,6 @@ private:
     void onUserInfo(const QString& record);
     void onBye();
     void onFileOffer(const QString& body);
-    // Private connections: the waits, the switch and the key check.
-    enum class PrivacyStep {
-        None,            // plain, or not decided and not to be
-        AwaitingOffer,   // client: waits privateOfferWaitMs for the server's offer
-        AwaitingRequest, // server: reads the first message exactly, to see whether it asks
-        Handshake,       // TLS handshake under way
-        Private,         // encrypted with a checked key
-    };
-    bool privacyAllowed();
-    void startPrivacyAsServer();
-    // Client: begins the login, or the wait for the server's offer to go private.
-    void beginClientSide();
-    void onPrivateOffer();
-    void onNoPrivateOffer();
-    // Server, before the first message: false when nothing more can be read now or the
-    // switch has begun, true when the framer has the bytes to go on with.
-    bool readSwitchRequest();
-    void onEncrypted();
-    void onHandshakeTimeOut();
-    // Closes without a login, saying why; nothing reconnects on its own.
-    void refuseConnection(const QString& line);
-    void forgetPrivacy();
-    // Remembers the peer's key (server: once it logged in) with the name it gave.
-    void rememberPeer();
-    bool privacyUndecided() const
-    {
-        return privacyStep == PrivacyStep::AwaitingOffer || privacyStep == PrivacyStep::AwaitingRequest
-               || privacyStep == PrivacyStep::Handshake;
-    }
-    // Sends what waited for the decision to go private or not.
-    void releaseHeld();
 
     PeerState& ctx;
     QTimer loginTimer;
@@ -262,16 +239,5 @@ private:
     int wrongPasswords = 0;            // on this connection
     bool waitingLoginsFullNoted = false;
     SessionExtensions extensions; // what the two peers agreed on this connection
-    PrivacyStep privacyStep = PrivacyStep::None;
-    QTimer privacyTimer;             // the wait for the offer, or for the handshake
-    QByteArray requestGot;           // server: the first bytes, read exactly
-    QByteArray peerKeyDer;           // the key the peer presented
-    QString code;                    // the connection code
-    bool newIdentity = false;        // the key was not known here before
-    bool peerNameRemembered = false; // the first "uinfo:" of this connection came
-    QSslConfiguration ownTls;        // made from the identity on first use
-    // Client: the key refused last, and where, for acceptChangedIdentity().
-    QByteArray refusedKey;
-    QString refusedHost;
-    quint16 refusedPort = 0;
+    SessionPrivacy privacy;       // going private, and the peer's key
 };
