@@ -45,8 +45,15 @@ bool Session::parseControlPort(const QString& text, quint16& port)
     return true;
 }
 
-Session::Session(PeerState& context) : ctx(context)
+Session::Session(PeerState& context)
+    : ctx(context), extensions(context, *this, limits, extensionsOn),
+      privacy(context, *this, controlSocket, framer, limits, extensionsOn, trustNewIdentity)
 {
+    connect(&extensions, &SessionExtensions::changed, this, &Session::extensionsChanged);
+    connect(&extensions, &SessionExtensions::checksumAsked, this, &Session::checksumAsked);
+    connect(&extensions, &SessionExtensions::checksumAnswered, this, &Session::checksumAnswered);
+    connect(&privacy, &SessionPrivacy::changed, this, &Session::privacyChanged);
+    connect(&privacy, &SessionPrivacy::identityRefused, this, &Session::identityRefused);
     loginTimer.setSingleShot(true);
     reconnectTimer.setSingleShot(true);
     pauseTimer.setSingleShot(true);
@@ -76,14 +83,6 @@ Session::Session(PeerState& context) : ctx(context)
     connect(&controlSocket, &EventSocket::dataArrived, this, &Session::onDataArrived);
     connect(&controlSocket, &EventSocket::closed, this, &Session::onClosed);
     connect(&controlSocket, &EventSocket::error, this, &Session::onSocketError);
-    connect(&controlSocket, &EventSocket::encrypted, this, &Session::onEncrypted);
-    privacyTimer.setSingleShot(true);
-    connect(&privacyTimer, &QTimer::timeout, this, [this] {
-        if (privacyStep == PrivacyStep::AwaitingOffer)
-            onNoPrivateOffer();
-        else if (privacyStep == PrivacyStep::Handshake)
-            onHandshakeTimeOut();
-    });
 }
 
 Session::~Session() = default;
@@ -130,8 +129,8 @@ void Session::closeSocket()
     waitingLogins.clear();
     wrongPasswords = 0;
     waitingLoginsFullNoted = false;
-    forgetExtensions();
-    forgetPrivacy();
+    extensions.forget();
+    privacy.forget();
     ++generation;
     Q_EMIT connectionStateChanged(State::Idle);
 }
@@ -165,7 +164,7 @@ void Session::open(bool retrying)
     controlSocket.readBufferSize = limits.readChunk;
 
     // Streams that may switch to TLS before the login; none when this side never goes private.
-    controlSocket.setTls(privacyAllowed() ? tlsConfiguration() : QSslConfiguration());
+    controlSocket.setTls(privacy.allowed() ? privacy.tlsConfiguration() : QSslConfiguration());
     controlSocket.exactReads = true;
     if (client) {
         controlSocket.setRemoteHost(ctx.connectionHost);
@@ -204,7 +203,7 @@ void Session::onConnectionRequest(int requestId)
         // A client that never logs in must not hold the only connection for good.
         if (ctx.options.requirePassword)
             admitTimer.start(limits.loginTimeoutMs);
-        startPrivacyAsServer();
+        privacy.startAsServer();
     }
 }
 
@@ -212,7 +211,7 @@ void Session::onConnected()
 {
     Q_EMIT connectionStateChanged(State::Connected);
     ctx.addText(QStringLiteral("*** Connected"), LineKind::Connect);
-    beginClientSide();
+    privacy.beginClientSide();
 }
 
 void Session::authenticate()
@@ -229,7 +228,7 @@ void Session::finishLogin()
     case LoginAnswer::Accepted:
         ctx.addText(QStringLiteral("*** Login Authenticated"), LineKind::Connect);
         sendUserInfo();
-        announceExtensions();
+        extensions.announce();
         for (const QString& line : std::exchange(heldChat, {}))
             sendControlMessage(line);
         heldChatBytes = 0;
@@ -278,6 +277,23 @@ void Session::dropHeldChat()
     ctx.addText(QStringLiteral("*** Not Sent (Login Failed) : %1 chat line(s)").arg(n), LineKind::Status);
 }
 
+void Session::releaseHeld()
+{
+    heldChatBytes = 0;
+    for (const QString& line : std::exchange(heldChat, {}))
+        sendControlMessage(line);
+}
+
+void Session::refuseConnection(const QString& line)
+{
+    ctx.addText(line, LineKind::Error);
+    const bool wasServing = servingPeer;
+    closeSocket();
+    // A server goes on waiting for the next client; a client waits for its user.
+    if (wasServing && !userDisconnected)
+        open(true);
+}
+
 void Session::onAdmitTimeOut()
 {
     if (!visitorOnly() || peerAuthorised())
@@ -307,8 +323,8 @@ void Session::readMessages(bool unbounded)
             cutOff();
             return;
         case ControlFramer::Step::NeedMore: {
-            if (privacyStep == PrivacyStep::AwaitingRequest) {
-                if (!readSwitchRequest())
+            if (privacy.awaitingRequest()) {
+                if (!privacy.readSwitchRequest())
                     return;
                 break;
             }
@@ -321,10 +337,10 @@ void Session::readMessages(bool unbounded)
         }
         case ControlFramer::Step::Message:
             done += used;
-            handleControlMessage(ControlFramer::decode(plain, utf8In));
+            handleControlMessage(ControlFramer::decode(plain, extensions.readsUtf8()));
             if (gen != generation)
                 return; // the message closed the connection; what is left belongs to it
-            if (privacyStep == PrivacyStep::Handshake)
+            if (privacy.inHandshake())
                 return; // what follows is TLS, read once the handshake is done
             break;
         }
@@ -370,7 +386,7 @@ void Session::sendControlMessage(const QString& text)
         return;
     // Nothing goes out in the clear while the connection may still go private; the lines wait
     // for the decision.
-    if (privacyUndecided() && text != QLatin1String("tls:offer") && text != QLatin1String("bye")) {
+    if (privacy.undecided() && text != QLatin1String("tls:offer") && text != QLatin1String("bye")) {
         holdChat(text);
         return;
     }
@@ -378,9 +394,9 @@ void Session::sendControlMessage(const QString& text)
         holdChat(text);
         return;
     }
-    if (!utf8Out && text.startsWith(QLatin1String("msg:")))
-        noteUnsendable(text);
-    controlSocket.send(frame(text, utf8Out));
+    if (!extensions.sendsUtf8() && text.startsWith(QLatin1String("msg:")))
+        extensions.noteUnsendable(text);
+    controlSocket.send(frame(text, extensions.sendsUtf8()));
 }
 
 void Session::sendChat(const QString& line)
@@ -401,10 +417,10 @@ void Session::handleControlMessage(const QString& text)
 {
     using Kind = ControlMessages::Kind;
     const Kind kind = ControlMessages::classify(text);
-    if (privacyStep == PrivacyStep::AwaitingOffer && kind != Kind::PrivateOffer) {
+    if (privacy.awaitingOffer() && kind != Kind::PrivateOffer) {
         // A server that speaks before it offers to go private never will: it is a plain one.
         const quint64 gen = generation;
-        onNoPrivateOffer();
+        privacy.onNoOffer();
         if (gen != generation)
             return;
     }
@@ -413,8 +429,12 @@ void Session::handleControlMessage(const QString& text)
     if (!peerAuthorised() && !ControlMessages::answeredBeforeLogin(kind))
         return;
     if (ControlMessages::isExtension(kind)) {
-        if (extensionsOn)
-            handleExtension(kind, text);
+        if (!extensionsOn)
+            return;
+        if (kind == Kind::PrivateOffer)
+            privacy.onOffer();
+        else
+            extensions.handle(kind, text);
         return;
     }
     switch (kind) {
@@ -492,8 +512,7 @@ void Session::onUserInfo(const QString& record)
     ctx.remoteAge = f[2];
     ctx.remoteHomepage = f[3];
     Q_EMIT remoteInfoChanged();
-    if (!std::exchange(peerNameRemembered, true))
-        rememberPeer(); // the first record of a connection: a name that changes is not written again
+    privacy.recordArrived();
     if (admitAnswer())
         ctx.addText(QStringLiteral("*** Remote User Info Change (") + ctx.remoteName + ')', LineKind::Connect);
 }
@@ -509,8 +528,7 @@ void Session::onBye()
 void Session::onFileOffer(const QString& body)
 {
     Offer offer;
-    lastOfferToken = std::exchange(pendingToken, {});
-    lastOfferRun = std::exchange(pendingRun, false);
+    extensions.offerArrived();
     if (userDisconnected)
         return; // our "bye" is out: no transfer starts on a connection that is going away
     if (!Offer::parse(body, offer))
@@ -572,7 +590,7 @@ void Session::answerLogin(LoginAttempt attempt)
     sendControlMessage(QStringLiteral("PSOK"));
     ctx.addText(QStringLiteral("*** User Authenticated"), LineKind::Connect);
     sendUserInfo();
-    announceExtensions();
+    extensions.announce();
     if (firstLogin)
         Q_EMIT loggedIn();
 }
@@ -661,4 +679,10 @@ void Session::sendPing()
     pingSeconds = secondsSinceMidnight();
     ctx.addText(QStringLiteral("*** Pinging Other User"), LineKind::Connect);
     sendControlMessage(QStringLiteral("ping"));
+}
+
+void Session::acceptChangedIdentity()
+{
+    if (privacy.acceptChangedIdentity())
+        openConnection();
 }

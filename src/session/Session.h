@@ -3,6 +3,9 @@
 #include "session/ControlFramer.h"
 #include "session/ControlMessages.h"
 #include "session/PasswordThrottle.h"
+#include "session/SessionExtensions.h"
+#include "session/SessionLimits.h"
+#include "session/SessionPrivacy.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -13,51 +16,10 @@
 
 class PeerState;
 
-// The bounds of the session's waits and of what a peer may send, shortened by tests.
-struct SessionLimits {
-    int loginTimeoutMs = 61000;
-    int reconnectDelayMs = 500;
-    int reconnectPauseMs = 5000;
-    // After a failed login the client says "bye" and gives the server this long to close
-    // before it closes the connection itself.
-    int byeCloseMs = 2000;
-    // Chat lines sent while the login is pending wait for its answer, within these bounds.
-    int maxHeldChatLines = 100;
-    qsizetype maxHeldChatBytes = 1 << 20;
-    // A peer that sends more than this without a message end is cut off.
-    qsizetype maxMessageBytes = 1 << 20;
-    // The control connection is read this much at a time, and at most about turnBytes are
-    // read and handled per turn of the event loop; the rest waits in the system, whose
-    // window then slows the sender down. Applies to connections made afterwards.
-    qint64 readChunk = qint64(64) * 1024;
-    qsizetype turnBytes = qsizetype(256) * 1024;
-    // Answers to pings and logins, ping replies, "stat:" and "uinfo:" lines and file offers:
-    // at most answerRate a second, in bursts of up to answerBurst. What comes faster is left
-    // out, as is all of it while more than maxUnsentBytes wait to go out (a peer that does
-    // not read). Chat lines are never left out.
-    double answerRate = 200;
-    double answerBurst = 200;
-    qint64 maxUnsentBytes = 1 << 20;
-    // Server: logins sent while earlier answers wait are answered in turn, at most this many
-    // waiting.
-    int maxWaitingLogins = 16;
-    // After the login the peer's "caps:" is awaited this long before offers go out without
-    // knowing it (a plain peer sends none).
-    int capsWaitMs = 1000;
-    // Of a "caps:" only the first this many characters are read for words.
-    qsizetype maxCapsChars = qsizetype(16) * 1024;
-    // Client: how long it waits for a server's offer to go private before it logs in as
-    // with a plain peer; either side: how long the TLS handshake may take.
-    int privateOfferWaitMs = 1000;
-    int handshakeTimeoutMs = 20000;
-    // Client: the wait for the offer of a site that went private before, which must offer.
-    int rememberedOfferWaitMs = 10000;
-};
-
 // The control connection to the one peer: opening it as server or client, the login,
 // framing and dispatch of control messages, reconnection after a loss and the Connect,
 // Disconnect and Ping commands. Waits are states with single-shot timers.
-class Session : public QObject {
+class Session : public QObject, private SessionExtensions::Host, private SessionPrivacy::Host {
     Q_OBJECT
 public:
     // Where the control connection stands.
@@ -128,34 +90,34 @@ public:
     // knows only the plain protocol.
     bool extensionsOn = true;
     // The words this side announces in "caps:".
-    static QStringList ownExtensions();
+    static QStringList ownExtensions() { return SessionExtensions::ownExtensions(); }
     // The words both sides announced on this connection, in the order of ownExtensions().
-    QStringList sharedExtensions() const;
-    bool shares(const QString& word) const;
+    QStringList sharedExtensions() const { return extensions.shared(); }
+    bool shares(const QString& word) const { return extensions.shares(word); }
     // This side sends its control messages in UTF-8 ("enc:utf8" is out).
-    bool sendsUtf8() const { return utf8Out; }
+    bool sendsUtf8() const { return extensions.sendsUtf8(); }
     // Offers may go out: the peer's "caps:" came, or will not come in time.
-    bool extensionsSettled() const { return !extensionsOn || peerAnnounced || !capsTimer.isActive(); }
+    bool extensionsSettled() const { return extensions.settled(); }
     // The token the peer announced with "ftoken:" for the offer it sent last; empty when none.
-    QByteArray offerToken() const { return lastOfferToken; }
+    QByteArray offerToken() const { return extensions.offerToken(); }
     // The peer sent "frun" right before the offer it sent last: its connections may stay open
     // for the next files of the same queue run.
-    bool offerOpensRun() const { return lastOfferRun; }
+    bool offerOpensRun() const { return extensions.offerOpensRun(); }
 
     // ---- private connections (docs/protocol.md) ----
     // The control connection runs TLS with a peer whose key was checked.
-    bool isPrivate() const { return privacyStep == PrivacyStep::Private; }
+    bool isPrivate() const { return privacy.isPrivate(); }
     // "12345 67890 12345 67890" for this connection's two keys; empty when not private.
-    QString connectionCode() const { return isPrivate() ? code : QString(); }
+    QString connectionCode() const { return privacy.connectionCode(); }
     // The public key (DER) the peer presented; empty when not private.
-    QByteArray peerKey() const { return isPrivate() ? peerKeyDer : QByteArray(); }
+    QByteArray peerKey() const { return privacy.peerKey(); }
     // "TLS 1.3" while private.
     QString privateProtocol() const { return controlSocket.tlsProtocolName(); }
     // Client: the peer's key was seen here for the first time (or accepted as a new one).
-    bool identityIsNew() const { return newIdentity; }
+    bool identityIsNew() const { return privacy.identityIsNew(); }
     // The TLS configuration of this installation, for the transfer connections of a private
     // session.
-    QSslConfiguration tlsConfiguration();
+    QSslConfiguration tlsConfiguration() { return privacy.tlsConfiguration(); }
     // Client: accept a changed key on the next connection of this run (and remember it).
     bool trustNewIdentity = false;
     // Client: remembers the key refused by identityRefused() for its site and connects again.
@@ -220,7 +182,7 @@ private:
     // What follows the loss of a connection: a server whose client never logged in listens
     // again at once; otherwise the reconnection rule applies.
     void afterLoss(bool visitor);
-    void authenticate();
+    void authenticate() override;
     void finishLogin();
     // Server: takes a "PAuth:" in turn behind those whose answers wait.
     void handlePAuth(const QString& password);
@@ -235,9 +197,16 @@ private:
     void armReconnect();
     // Closes the control socket and forgets everything tied to the connection that was.
     void closeSocket();
-    // Extensions: "caps:" after our own "uinfo:" at login, the extension messages, and
-    // what is forgotten when the connection ends.
-    void announceExtensions();
+    // SessionExtensions::Host and SessionPrivacy::Host: what the extensions and the privacy
+    // reach here (and authenticate()).
+    void sendMessage(const QString& text) override { sendControlMessage(text); }
+    void sendOwnRecord() override { sendUserInfo(); }
+    bool servesPeer() const override { return servingPeer; }
+    void readArrived() override { readMessages(); }
+    // Closes without a login, saying why; nothing reconnects on its own.
+    void refuseConnection(const QString& line) override;
+    // Sends what waited for the decision to go private or not.
+    void releaseHeld() override;
     // The handlers of the messages, by kind (ControlMessages); each gets the text after
     // the message's prefix where it carries one.
     void onLoginAnswer(bool accepted);
@@ -246,45 +215,6 @@ private:
     void onUserInfo(const QString& record);
     void onBye();
     void onFileOffer(const QString& body);
-    void handleExtension(ControlMessages::Kind kind, const QString& text);
-    void onCapabilities(const QString& words);
-    void onFileToken(const QString& token);
-    void onChecksumQuestion(const QString& body);
-    void onChecksumAnswer(const QString& body);
-    void forgetExtensions();
-    // Private connections: the waits, the switch and the key check.
-    enum class PrivacyStep {
-        None,            // plain, or not decided and not to be
-        AwaitingOffer,   // client: waits privateOfferWaitMs for the server's offer
-        AwaitingRequest, // server: reads the first message exactly, to see whether it asks
-        Handshake,       // TLS handshake under way
-        Private,         // encrypted with a checked key
-    };
-    bool privacyAllowed();
-    void startPrivacyAsServer();
-    // Client: begins the login, or the wait for the server's offer to go private.
-    void beginClientSide();
-    void onPrivateOffer();
-    void onNoPrivateOffer();
-    // Server, before the first message: false when nothing more can be read now or the
-    // switch has begun, true when the framer has the bytes to go on with.
-    bool readSwitchRequest();
-    void onEncrypted();
-    void onHandshakeTimeOut();
-    // Closes without a login, saying why; nothing reconnects on its own.
-    void refuseConnection(const QString& line);
-    void forgetPrivacy();
-    // Remembers the peer's key (server: once it logged in) with the name it gave.
-    void rememberPeer();
-    bool privacyUndecided() const
-    {
-        return privacyStep == PrivacyStep::AwaitingOffer || privacyStep == PrivacyStep::AwaitingRequest
-               || privacyStep == PrivacyStep::Handshake;
-    }
-    // Sends what waited for the decision to go private or not.
-    void releaseHeld();
-    // For a chat line going out in Windows-1252: a status line naming what it cannot carry.
-    void noteUnsendable(const QString& text);
 
     PeerState& ctx;
     QTimer loginTimer;
@@ -308,26 +238,6 @@ private:
     QTimer loginAnswerTimer;           // the wait before the first of them is answered
     int wrongPasswords = 0;            // on this connection
     bool waitingLoginsFullNoted = false;
-    QTimer capsTimer;           // the wait for the peer's "caps:" after the login
-    QStringList peerExtensions; // the words of the peer's "caps:" that this side knows
-    bool peerAnnounced = false; // its "caps:" came (the first one counts)
-    bool ownAnnounced = false;  // ours went out after the login; the peer's counts from now
-    bool utf8Out = false;       // our messages go in UTF-8
-    bool utf8In = false;        // the peer's messages come in UTF-8
-    QByteArray pendingToken;    // "ftoken:" for the next "file:"
-    QByteArray lastOfferToken;  // the token of the last "file:"
-    bool pendingRun = false;    // "frun" for the next "file:"
-    bool lastOfferRun = false;  // the last "file:" came with "frun"
-    PrivacyStep privacyStep = PrivacyStep::None;
-    QTimer privacyTimer;             // the wait for the offer, or for the handshake
-    QByteArray requestGot;           // server: the first bytes, read exactly
-    QByteArray peerKeyDer;           // the key the peer presented
-    QString code;                    // the connection code
-    bool newIdentity = false;        // the key was not known here before
-    bool peerNameRemembered = false; // the first "uinfo:" of this connection came
-    QSslConfiguration ownTls;        // made from the identity on first use
-    // Client: the key refused last, and where, for acceptChangedIdentity().
-    QByteArray refusedKey;
-    QString refusedHost;
-    quint16 refusedPort = 0;
+    SessionExtensions extensions; // what the two peers agreed on this connection
+    SessionPrivacy privacy;       // going private, and the peer's key
 };

@@ -2,10 +2,11 @@
 // "caps:" announces the words, "enc:utf8" switches one direction to UTF-8, "ftoken:" ties the
 // next offer's transfer connections to it, "frun" lets them stay open for a run of files, "hashq:" and "hasha:" carry
 // file checksums. A peer that knows only the plain protocol ignores "caps:" and is never sent anything else.
-#include "session/Session.h"
+#include "session/SessionExtensions.h"
 
 #include "config/Scramble.h"
 #include "core/PeerState.h"
+#include "session/SessionLimits.h"
 
 #include <QSet>
 
@@ -17,15 +18,25 @@ const QString kUtf8 = QStringLiteral("utf8");
 
 } // namespace
 
-QStringList Session::ownExtensions()
+SessionExtensions::SessionExtensions(PeerState& state, Host& sessionHost, const SessionLimits& sessionLimits,
+                                     const bool& extensionsOn)
+    : ctx(state), host(sessionHost), limits(sessionLimits), on(extensionsOn)
+{
+    capsTimer.setSingleShot(true);
+    connect(&capsTimer, &QTimer::timeout, this, &SessionExtensions::changed);
+}
+
+SessionExtensions::~SessionExtensions() = default;
+
+QStringList SessionExtensions::ownExtensions()
 {
     return {kUtf8, QStringLiteral("verify"), QStringLiteral("token"), QStringLiteral("run")};
 }
 
-QStringList Session::sharedExtensions() const
+QStringList SessionExtensions::shared() const
 {
     QStringList out;
-    if (!extensionsOn || !peerAnnounced)
+    if (!on || !peerAnnounced)
         return out;
     for (const QString& word : ownExtensions())
         if (peerExtensions.contains(word))
@@ -33,25 +44,22 @@ QStringList Session::sharedExtensions() const
     return out;
 }
 
-bool Session::shares(const QString& word) const
+bool SessionExtensions::shares(const QString& word) const
 {
-    return extensionsOn && peerAnnounced && peerExtensions.contains(word) && ownExtensions().contains(word);
+    return on && peerAnnounced && peerExtensions.contains(word) && ownExtensions().contains(word);
 }
 
-void Session::announceExtensions()
+void SessionExtensions::announce()
 {
-    if (!extensionsOn)
+    if (!on)
         return;
-    sendControlMessage(QStringLiteral("caps:") + ownExtensions().join(','));
+    host.sendMessage(QStringLiteral("caps:") + ownExtensions().join(','));
     ownAnnounced = true;
-    if (!peerAnnounced) {
-        capsTimer.setSingleShot(true);
-        connect(&capsTimer, &QTimer::timeout, this, &Session::extensionsChanged, Qt::UniqueConnection);
+    if (!peerAnnounced)
         capsTimer.start(limits.capsWaitMs);
-    }
 }
 
-void Session::forgetExtensions()
+void SessionExtensions::forget()
 {
     const bool had = peerAnnounced;
     capsTimer.stop();
@@ -63,10 +71,16 @@ void Session::forgetExtensions()
     lastOfferToken.clear();
     pendingRun = lastOfferRun = false;
     if (had)
-        Q_EMIT extensionsChanged();
+        Q_EMIT changed();
 }
 
-void Session::noteUnsendable(const QString& text)
+void SessionExtensions::offerArrived()
+{
+    lastOfferToken = std::exchange(pendingToken, {});
+    lastOfferRun = std::exchange(pendingRun, false);
+}
+
+void SessionExtensions::noteUnsendable(const QString& text)
 {
     QStringList missing;
     QSet<uint> seen;
@@ -84,7 +98,7 @@ void Session::noteUnsendable(const QString& text)
                     LineKind::Status);
 }
 
-void Session::handleExtension(ControlMessages::Kind kind, const QString& text)
+void SessionExtensions::handle(ControlMessages::Kind kind, const QString& text)
 {
     using Kind = ControlMessages::Kind;
     switch (kind) {
@@ -107,15 +121,12 @@ void Session::handleExtension(ControlMessages::Kind kind, const QString& text)
     case Kind::ChecksumAnswer:
         onChecksumAnswer(text.mid(6));
         break;
-    case Kind::PrivateOffer:
-        onPrivateOffer();
-        break;
     default:
         break;
     }
 }
 
-void Session::onCapabilities(const QString& words)
+void SessionExtensions::onCapabilities(const QString& words)
 {
     // Only the exchange after the login counts, and there the first announcement.
     if (peerAnnounced || !ownAnnounced)
@@ -128,22 +139,22 @@ void Session::onCapabilities(const QString& words)
         if (!peerExtensions.contains(word))
             peerExtensions << word;
     if (shares(kUtf8) && !utf8Out) {
-        sendControlMessage(QStringLiteral("enc:utf8"));
+        host.sendMessage(QStringLiteral("enc:utf8"));
         utf8Out = true;
         // Our record went out before the switch; one Windows-1252 could not hold goes again.
         const Options& o = ctx.options;
         if (!isScramblable(o.myName + o.myEmail + o.myAge + o.myHomePage))
-            sendUserInfo();
+            host.sendOwnRecord();
     }
-    Q_EMIT extensionsChanged();
+    Q_EMIT changed();
 }
 
-void Session::onFileToken(const QString& token)
+void SessionExtensions::onFileToken(const QString& token)
 {
     pendingToken = ControlMessages::isHexDigits(token, 32) ? token.toLatin1() : QByteArray();
 }
 
-void Session::onChecksumQuestion(const QString& body)
+void SessionExtensions::onChecksumQuestion(const QString& body)
 {
     QString name;
     qint64 length = 0;
@@ -153,7 +164,7 @@ void Session::onChecksumQuestion(const QString& body)
         Q_EMIT checksumAsked(name, length);
 }
 
-void Session::onChecksumAnswer(const QString& body)
+void SessionExtensions::onChecksumAnswer(const QString& body)
 {
     QString name;
     QString sum;

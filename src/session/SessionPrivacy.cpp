@@ -4,9 +4,12 @@
 // before the login. Both present self-signed certificates and trust them by their keys: the
 // client remembers the key per site, the server per key. A peer that knows only the plain
 // protocol ignores the offer and sends nothing of this.
-#include "session/Session.h"
+#include "session/SessionPrivacy.h"
 
 #include "core/PeerState.h"
+#include "platform/EventSocket.h"
+#include "session/ControlFramer.h"
+#include "session/SessionLimits.h"
 
 #include <QSslCipher>
 
@@ -19,12 +22,30 @@ const QString kCannotAlways = QStringLiteral("*** This side cannot make a privat
 
 } // namespace
 
-bool Session::privacyAllowed()
+SessionPrivacy::SessionPrivacy(PeerState& state, Host& sessionHost, EventSocket& controlSocket,
+                               ControlFramer& controlFramer, const SessionLimits& sessionLimits, const bool& on,
+                               bool& trustNew)
+    : ctx(state), session(sessionHost), socket(controlSocket), framer(controlFramer), limits(sessionLimits),
+      extensionsOn(on), trustNewIdentity(trustNew)
+{
+    connect(&socket, &EventSocket::encrypted, this, &SessionPrivacy::onEncrypted);
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, this, [this] {
+        if (step == Step::AwaitingOffer)
+            onNoOffer();
+        else if (step == Step::Handshake)
+            onHandshakeTimeOut();
+    });
+}
+
+SessionPrivacy::~SessionPrivacy() = default;
+
+bool SessionPrivacy::allowed()
 {
     return extensionsOn && ctx.settings.privateMode != PrivateMode::Never && ctx.identity().isValid();
 }
 
-QSslConfiguration Session::tlsConfiguration()
+QSslConfiguration SessionPrivacy::tlsConfiguration()
 {
     if (ownTls.isNull() && ctx.identity().isValid()) {
         QSslConfiguration c = QSslConfiguration::defaultConfiguration();
@@ -47,142 +68,140 @@ QSslConfiguration Session::tlsConfiguration()
     return ownTls;
 }
 
-void Session::beginClientSide()
+void SessionPrivacy::beginClientSide()
 {
     const bool remembered =
-        extensionsOn && !ctx.knownPeers().siteKey(controlSocket.remoteHost(), controlSocket.remotePort()).isEmpty();
-    if (!controlSocket.tlsConfigured()) {
+        extensionsOn && !ctx.knownPeers().siteKey(socket.remoteHost(), socket.remotePort()).isEmpty();
+    if (!socket.tlsConfigured()) {
         // This side cannot go private now (no identity, or the plain protocol only): a site that
         // went private before is not logged in to in the clear, unless private connections were
         // turned off, and with "always" nothing is.
         if (remembered && ctx.settings.privateMode != PrivateMode::Never) {
-            refuseConnection(QStringLiteral("*** This peer connected privately before and this side cannot now - "
-                                            "not connected"));
+            session.refuseConnection(
+                QStringLiteral("*** This peer connected privately before and this side cannot now - "
+                               "not connected"));
             return;
         }
         if (ctx.settings.privateMode == PrivateMode::Always) {
-            refuseConnection(kCannotAlways);
+            session.refuseConnection(kCannotAlways);
             return;
         }
-        authenticate();
+        session.authenticate();
         return;
     }
-    privacyStep = PrivacyStep::AwaitingOffer;
+    step = Step::AwaitingOffer;
     // A site that went private before must offer again; it is given time on a slow link.
-    privacyTimer.start(remembered ? limits.rememberedOfferWaitMs : limits.privateOfferWaitMs);
+    timer.start(remembered ? limits.rememberedOfferWaitMs : limits.privateOfferWaitMs);
 }
 
-void Session::startPrivacyAsServer()
+void SessionPrivacy::startAsServer()
 {
-    if (!controlSocket.tlsConfigured()) {
+    if (!socket.tlsConfigured()) {
         if (ctx.settings.privateMode == PrivateMode::Always)
-            refuseConnection(kCannotAlways);
+            session.refuseConnection(kCannotAlways);
         return;
     }
-    sendControlMessage(QStringLiteral("tls:offer"));
-    privacyStep = PrivacyStep::AwaitingRequest;
+    session.sendMessage(QStringLiteral("tls:offer"));
+    step = Step::AwaitingRequest;
     requestGot.clear();
 }
 
-void Session::onPrivateOffer()
+void SessionPrivacy::onOffer()
 {
-    if (privacyStep != PrivacyStep::AwaitingOffer)
+    if (step != Step::AwaitingOffer)
         return; // only the offer that comes before the login counts
-    privacyTimer.stop();
+    timer.stop();
     // A server sends nothing after its offer until it heard the client: bytes that came with
     // it were put there by someone else, and must not pass for what the private connection said.
-    if (framer.buffered() > 0 || controlSocket.bytesAvailable() > 0) {
-        refuseConnection(QStringLiteral("*** Error : The other side sent more after its offer to go private - not "
-                                        "connected"));
+    if (framer.buffered() > 0 || socket.bytesAvailable() > 0) {
+        session.refuseConnection(
+            QStringLiteral("*** Error : The other side sent more after its offer to go private - not "
+                           "connected"));
         return;
     }
-    controlSocket.send(frame(QStringLiteral("tls:start")));
-    if (!controlSocket.startTls(false)) {
-        refuseConnection(QStringLiteral("*** Error : The private connection could not be started - not connected"));
+    socket.send(ControlFramer::frame(QStringLiteral("tls:start")));
+    if (!socket.startTls(false)) {
+        session.refuseConnection(
+            QStringLiteral("*** Error : The private connection could not be started - not connected"));
         return;
     }
-    privacyStep = PrivacyStep::Handshake;
-    privacyTimer.start(limits.handshakeTimeoutMs);
+    step = Step::Handshake;
+    timer.start(limits.handshakeTimeoutMs);
 }
 
-void Session::onNoPrivateOffer()
+void SessionPrivacy::onNoOffer()
 {
-    privacyStep = PrivacyStep::None;
+    step = Step::None;
     // Someone between the two could delete the offer: a site that went private before must
     // go private again.
-    if (!ctx.knownPeers().siteKey(controlSocket.remoteHost(), controlSocket.remotePort()).isEmpty()) {
-        refuseConnection(QStringLiteral("*** This peer connected privately before and does not now - not connected"));
+    if (!ctx.knownPeers().siteKey(socket.remoteHost(), socket.remotePort()).isEmpty()) {
+        session.refuseConnection(
+            QStringLiteral("*** This peer connected privately before and does not now - not connected"));
         return;
     }
     if (ctx.settings.privateMode == PrivateMode::Always) {
-        refuseConnection(QStringLiteral("*** The other side cannot make a private connection and private "
-                                        "connections are set to always - not connected"));
+        session.refuseConnection(QStringLiteral("*** The other side cannot make a private connection and private "
+                                                "connections are set to always - not connected"));
         return;
     }
-    authenticate();
-    releaseHeld();
+    session.authenticate();
+    session.releaseHeld();
 }
 
-void Session::releaseHeld()
-{
-    heldChatBytes = 0;
-    for (const QString& line : std::exchange(heldChat, {}))
-        sendControlMessage(line);
-}
-
-bool Session::readSwitchRequest()
+bool SessionPrivacy::readSwitchRequest()
 {
     // The client's handshake follows its request without a pause, so the request is read to
     // its last byte and not one byte further: the rest belongs to TLS.
-    const QByteArray want = frame(QStringLiteral("tls:start"));
-    const QByteArray more = controlSocket.take(want.size() - requestGot.size());
+    const QByteArray want = ControlFramer::frame(QStringLiteral("tls:start"));
+    const QByteArray more = socket.take(want.size() - requestGot.size());
     if (more.isEmpty())
         return false;
     requestGot += more;
     if (!want.startsWith(requestGot)) {
         // Any other first message: a peer that logs in as plain peers do.
-        privacyStep = PrivacyStep::None;
+        step = Step::None;
         framer.append(std::exchange(requestGot, {}));
         if (ctx.settings.privateMode == PrivateMode::Always) {
-            refuseConnection(QStringLiteral("*** The other side cannot make a private connection and private "
-                                            "connections are set to always - not connected"));
+            session.refuseConnection(QStringLiteral("*** The other side cannot make a private connection and private "
+                                                    "connections are set to always - not connected"));
             return false;
         }
-        releaseHeld();
+        session.releaseHeld();
         return true;
     }
     if (requestGot.size() < want.size())
         return true;
     requestGot.clear();
-    privacyStep = PrivacyStep::Handshake;
-    if (!controlSocket.startTls(true)) {
-        refuseConnection(QStringLiteral("*** Error : The private connection could not be started - not connected"));
+    step = Step::Handshake;
+    if (!socket.startTls(true)) {
+        session.refuseConnection(
+            QStringLiteral("*** Error : The private connection could not be started - not connected"));
         return false;
     }
-    privacyTimer.start(limits.handshakeTimeoutMs);
+    timer.start(limits.handshakeTimeoutMs);
     return false;
 }
 
-void Session::onHandshakeTimeOut()
+void SessionPrivacy::onHandshakeTimeOut()
 {
-    refuseConnection(QStringLiteral("*** Error : The private connection was not made in time - not connected"));
+    session.refuseConnection(QStringLiteral("*** Error : The private connection was not made in time - not connected"));
 }
 
-void Session::onEncrypted()
+void SessionPrivacy::onEncrypted()
 {
-    if (privacyStep != PrivacyStep::Handshake)
+    if (step != Step::Handshake)
         return;
-    privacyTimer.stop();
-    peerKeyDer = controlSocket.peerPublicKey();
+    timer.stop();
+    peerKeyDer = socket.peerPublicKey();
     code = Identity::connectionCode(ctx.identity().publicKey(), peerKeyDer);
-    const QString proto = controlSocket.tlsProtocolName();
+    const QString proto = socket.tlsProtocolName();
     KnownPeers& known = ctx.knownPeers();
-    if (servingPeer) {
+    if (session.servesPeer()) {
         // Remembered with its record once it logged in, so that strangers fill no entries.
         newIdentity = !known.knowsPeer(peerKeyDer);
     } else {
-        const QString host = controlSocket.remoteHost();
-        const quint16 port = controlSocket.remotePort();
+        const QString host = socket.remoteHost();
+        const quint16 port = socket.remotePort();
         const QByteArray remembered = known.siteKey(host, port);
         newIdentity = remembered != peerKeyDer;
         if (!remembered.isEmpty() && newIdentity && !trustNewIdentity) {
@@ -190,8 +209,9 @@ void Session::onEncrypted()
             refusedHost = host;
             refusedPort = port;
             const QString refusedCode = code;
-            refuseConnection(QStringLiteral("*** The other side's identity changed since the last connection - not "
-                                            "connected"));
+            session.refuseConnection(
+                QStringLiteral("*** The other side's identity changed since the last connection - not "
+                               "connected"));
             ctx.addText(QStringLiteral("*** Its connection code now : ") + refusedCode
                             + QStringLiteral(" - compare it with your friend before you accept the new identity"),
                         LineKind::Error);
@@ -206,7 +226,7 @@ void Session::onEncrypted()
                 trustNewIdentity = false;
         }
     }
-    privacyStep = PrivacyStep::Private;
+    step = Step::Private;
     if (newIdentity)
         ctx.addText(QStringLiteral("*** Private connection (%1) - connection code %2 - new identity, compare this "
                                    "code with your friend")
@@ -214,61 +234,57 @@ void Session::onEncrypted()
                     LineKind::Connect);
     else
         ctx.addText(QStringLiteral("*** Private connection (%1) - known identity").arg(proto), LineKind::Connect);
-    Q_EMIT privacyChanged();
-    if (!servingPeer)
-        authenticate();
-    releaseHeld();
-    if (servingPeer && controlSocket.bytesAvailable() > 0)
-        readMessages(); // a login that came with the end of the handshake
+    Q_EMIT changed();
+    if (!session.servesPeer())
+        session.authenticate();
+    session.releaseHeld();
+    if (session.servesPeer() && socket.bytesAvailable() > 0)
+        session.readArrived(); // a login that came with the end of the handshake
 }
 
-void Session::acceptChangedIdentity()
+bool SessionPrivacy::acceptChangedIdentity()
 {
     if (refusedKey.isEmpty())
-        return;
+        return false;
     KnownPeers& known = ctx.knownPeers();
     known.rememberSite(refusedHost, refusedPort, std::exchange(refusedKey, {}),
                        known.siteName(refusedHost, refusedPort));
     known.save();
-    openConnection();
+    return true;
 }
 
-void Session::refuseConnection(const QString& line)
+void SessionPrivacy::forget()
 {
-    ctx.addText(line, LineKind::Error);
-    const bool wasServing = servingPeer;
-    closeSocket();
-    // A server goes on waiting for the next client; a client waits for its user.
-    if (wasServing && !userDisconnected)
-        open(true);
-}
-
-void Session::forgetPrivacy()
-{
-    const bool was = privacyStep == PrivacyStep::Private;
-    privacyStep = PrivacyStep::None;
-    privacyTimer.stop();
+    const bool was = step == Step::Private;
+    step = Step::None;
+    timer.stop();
     requestGot.clear();
     peerKeyDer.clear();
     code.clear();
     newIdentity = false;
     peerNameRemembered = false;
     if (was)
-        Q_EMIT privacyChanged();
+        Q_EMIT changed();
 }
 
-void Session::rememberPeer()
+void SessionPrivacy::recordArrived()
+{
+    if (!std::exchange(peerNameRemembered, true))
+        rememberPeer(); // the first record of a connection: a name that changes is not written again
+}
+
+void SessionPrivacy::rememberPeer()
 {
     if (!isPrivate())
         return;
     KnownPeers& known = ctx.knownPeers();
     const QString name = ctx.remoteName.left(KnownPeers::MaxNameLength);
-    const QString host = controlSocket.remoteHost();
-    const quint16 port = controlSocket.remotePort();
-    if (servingPeer ? known.knowsPeer(peerKeyDer) && known.peerName(peerKeyDer) == name
-                    : known.siteName(host, port) == name)
+    const QString host = socket.remoteHost();
+    const quint16 port = socket.remotePort();
+    if (session.servesPeer() ? known.knowsPeer(peerKeyDer) && known.peerName(peerKeyDer) == name
+                             : known.siteName(host, port) == name)
         return;
-    if (servingPeer)
+    if (session.servesPeer())
         known.rememberPeer(peerKeyDer, name);
     else
         known.rememberSite(host, port, peerKeyDer, name);
