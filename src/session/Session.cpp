@@ -46,7 +46,7 @@ bool Session::parseControlPort(const QString& text, quint16& port)
 }
 
 Session::Session(PeerState& context)
-    : ctx(context), extensions(context, *this, limits, extensionsOn),
+    : ctx(context), answers(context, limits, controlSocket), extensions(context, *this, limits, extensionsOn),
       privacy(context, *this, controlSocket, framer, limits, extensionsOn, trustNewIdentity)
 {
     connect(&extensions, &SessionExtensions::changed, this, &Session::extensionsChanged);
@@ -70,8 +70,6 @@ Session::Session(PeerState& context)
     });
     readTimer.setInterval(0);
     connect(&readTimer, &QTimer::timeout, this, [this] { readMessages(); });
-    answerClock.start();
-    answerTokens = limits.answerBurst;
     connect(&loginTimer, &QTimer::timeout, this, &Session::finishLogin);
     connect(&reconnectTimer, &QTimer::timeout, this, &Session::onReconnectTick);
     connect(&pauseTimer, &QTimer::timeout, this, &Session::onPauseOver);
@@ -120,8 +118,7 @@ void Session::closeSocket()
     dropHeldChat();
     framer.clear();
     readTimer.stop();
-    answerTokens = limits.answerBurst;
-    answersShortNoted = false;
+    answers.reset();
     clientAuthorised = false;
     servingPeer = false;
     // Answers still waiting belong to this connection; the failures stay with the address.
@@ -357,27 +354,6 @@ void Session::cutOff()
     const bool visitor = visitorOnly();
     closeSocket();
     afterLoss(visitor);
-}
-
-bool Session::admitAnswer()
-{
-    const qint64 now = answerClock.elapsed();
-    answerTokens = std::min(limits.answerBurst,
-                            answerTokens + static_cast<double>(now - answerClockMs) * limits.answerRate / 1000.0);
-    answerClockMs = now;
-    if (answerTokens >= limits.answerBurst)
-        answersShortNoted = false; // the last burst is over
-    if (answerTokens >= 1 && controlSocket.bytesToWrite() <= limits.maxUnsentBytes) {
-        answerTokens -= 1;
-        return true;
-    }
-    if (!answersShortNoted) {
-        answersShortNoted = true;
-        ctx.addText(QStringLiteral("*** The other side sends faster than it is answered - pings, logins and "
-                                   "notices left out for now"),
-                    LineKind::Status);
-    }
-    return false;
 }
 
 void Session::sendControlMessage(const QString& text)

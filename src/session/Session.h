@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/EventSocket.h"
+#include "session/AnswerLimiter.h"
 #include "session/ControlFramer.h"
 #include "session/ControlMessages.h"
 #include "session/PasswordThrottle.h"
@@ -8,7 +9,6 @@
 #include "session/SessionPrivacy.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -126,7 +126,7 @@ public:
     // Takes one answer from the rate bucket of this connection; false (saying so once per
     // burst) when none is left. A peer can ask for answers (pings, refusals) far faster than
     // anyone needs them; beyond the rate they are left out.
-    bool admitAnswer();
+    bool admitAnswer() { return answers.admit(); }
 
 Q_SIGNALS:
     // "FTIMEOUT", "CANC_TRAN" or "HaveFile" arrived: which transfer or offer they end is
@@ -224,13 +224,10 @@ private:
     QTimer admitTimer;    // server: the client has this long to log in
     QStringList heldChat; // chat lines waiting for the login's answer
     qsizetype heldChatBytes = 0;
-    bool listenErrorShown = false; // a failed listen was reported; retries stay quiet
-    ControlFramer framer;          // received bytes not yet framed
-    QTimer readTimer;              // goes on reading on the next turn
-    QElapsedTimer answerClock;
-    qint64 answerClockMs = 0; // when the bucket was last filled up
-    double answerTokens = 0;
-    bool answersShortNoted = false;    // the current burst has been reported
+    bool listenErrorShown = false;     // a failed listen was reported; retries stay quiet
+    ControlFramer framer;              // received bytes not yet framed
+    QTimer readTimer;                  // goes on reading on the next turn
+    AnswerLimiter answers;             // the rate of answers to the peer
     quint64 generation = 0;            // bumped whenever the connection is closed
     bool servingPeer = false;          // this side accepted the connection as server
     bool clientAuthorised = false;     // ... and the client's password was accepted
