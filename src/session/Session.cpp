@@ -1,6 +1,5 @@
 #include "session/Session.h"
 
-#include "config/Scramble.h"
 #include "core/LineText.h"
 #include "core/PeerState.h"
 #include "core/SocketErrorReport.h"
@@ -46,8 +45,9 @@ bool Session::parseControlPort(const QString& text, quint16& port)
 }
 
 Session::Session(PeerState& context)
-    : ctx(context), extensions(context, *this, limits, extensionsOn),
-      privacy(context, *this, controlSocket, framer, limits, extensionsOn, trustNewIdentity)
+    : ctx(context), answers(context, limits, controlSocket), extensions(context, *this, limits, extensionsOn),
+      privacy(context, *this, controlSocket, framer, limits, extensionsOn, trustNewIdentity),
+      logins(context, *this, limits, passwordThrottle, controlSocket)
 {
     connect(&extensions, &SessionExtensions::changed, this, &Session::extensionsChanged);
     connect(&extensions, &SessionExtensions::checksumAsked, this, &Session::checksumAsked);
@@ -60,18 +60,8 @@ Session::Session(PeerState& context)
     byeCloseTimer.setSingleShot(true);
     admitTimer.setSingleShot(true);
     readTimer.setSingleShot(true);
-    loginAnswerTimer.setSingleShot(true);
-    loginAnswerTimer.setTimerType(Qt::PreciseTimer); // never answers before its wait is over
-    connect(&loginAnswerTimer, &QTimer::timeout, this, [this] {
-        if (waitingLogins.isEmpty())
-            return;
-        answerLogin(waitingLogins.takeFirst());
-        answerWaitingLogins();
-    });
     readTimer.setInterval(0);
     connect(&readTimer, &QTimer::timeout, this, [this] { readMessages(); });
-    answerClock.start();
-    answerTokens = limits.answerBurst;
     connect(&loginTimer, &QTimer::timeout, this, &Session::finishLogin);
     connect(&reconnectTimer, &QTimer::timeout, this, &Session::onReconnectTick);
     connect(&pauseTimer, &QTimer::timeout, this, &Session::onPauseOver);
@@ -120,15 +110,11 @@ void Session::closeSocket()
     dropHeldChat();
     framer.clear();
     readTimer.stop();
-    answerTokens = limits.answerBurst;
-    answersShortNoted = false;
+    answers.reset();
     clientAuthorised = false;
     servingPeer = false;
     // Answers still waiting belong to this connection; the failures stay with the address.
-    loginAnswerTimer.stop();
-    waitingLogins.clear();
-    wrongPasswords = 0;
-    waitingLoginsFullNoted = false;
+    logins.forget();
     extensions.forget();
     privacy.forget();
     ++generation;
@@ -359,27 +345,6 @@ void Session::cutOff()
     afterLoss(visitor);
 }
 
-bool Session::admitAnswer()
-{
-    const qint64 now = answerClock.elapsed();
-    answerTokens = std::min(limits.answerBurst,
-                            answerTokens + static_cast<double>(now - answerClockMs) * limits.answerRate / 1000.0);
-    answerClockMs = now;
-    if (answerTokens >= limits.answerBurst)
-        answersShortNoted = false; // the last burst is over
-    if (answerTokens >= 1 && controlSocket.bytesToWrite() <= limits.maxUnsentBytes) {
-        answerTokens -= 1;
-        return true;
-    }
-    if (!answersShortNoted) {
-        answersShortNoted = true;
-        ctx.addText(QStringLiteral("*** The other side sends faster than it is answered - pings, logins and "
-                                   "notices left out for now"),
-                    LineKind::Status);
-    }
-    return false;
-}
-
 void Session::sendControlMessage(const QString& text)
 {
     if (!isConnected())
@@ -446,7 +411,7 @@ void Session::handleControlMessage(const QString& text)
         break;
     case Kind::Login:
         if (admitAnswer())
-            handlePAuth(text.mid(6));
+            logins.take(text.mid(6));
         break;
     case Kind::Chat:
         ctx.addText(QStringLiteral("<") + ctx.remoteName + QStringLiteral("> ") + text.mid(4), LineKind::Message);
@@ -536,53 +501,8 @@ void Session::onFileOffer(const QString& body)
     Q_EMIT fileOffered(offer.name, offer.size, offer.block, controlSocket.remoteHostIP(), offer.port);
 }
 
-void Session::handlePAuth(const QString& password)
+void Session::letClientIn()
 {
-    if (waitingLogins.size() >= limits.maxWaitingLogins) {
-        if (!std::exchange(waitingLoginsFullNoted, true))
-            ctx.addText(QStringLiteral("*** The other side sends logins faster than they are answered - "
-                                       "left out for now"),
-                        LineKind::Status);
-        return;
-    }
-    const Options& o = ctx.options;
-    // The client's password came in Windows-1252, where characters the scrambling cannot
-    // carry became "?"; the stored one is compared in the same form.
-    const bool right = !o.requirePassword
-                       || (password.size() == o.serverPassword.size()
-                           && scramblableBytes(password) == scramblableBytes(o.serverPassword));
-    waitingLogins.append({right, password.size()});
-    answerWaitingLogins();
-}
-
-void Session::answerWaitingLogins()
-{
-    const quint64 gen = generation;
-    while (!waitingLogins.isEmpty() && !loginAnswerTimer.isActive() && gen == generation) {
-        // The wait is the same for a right and a wrong password.
-        const int delay =
-            ctx.options.requirePassword ? passwordThrottle.delayMs(controlSocket.remoteHostIP(), wrongPasswords) : 0;
-        if (delay > 0)
-            loginAnswerTimer.start(delay);
-        else
-            answerLogin(waitingLogins.takeFirst());
-    }
-}
-
-void Session::answerLogin(LoginAttempt attempt)
-{
-    if (!attempt.right) {
-        ++wrongPasswords;
-        passwordThrottle.failed(controlSocket.remoteHostIP());
-        sendControlMessage(QStringLiteral("PSBAD"));
-        // The password itself is not shown: it may be one its owner uses elsewhere.
-        ctx.addText(QStringLiteral("*** User Submitted Bad Password (%1 character%2)")
-                        .arg(attempt.length)
-                        .arg(attempt.length == 1 ? QString() : QStringLiteral("s")),
-                    LineKind::Connect);
-        return;
-    }
-    passwordThrottle.succeeded(controlSocket.remoteHostIP());
     // Every login is answered, but only the first of a connection brings the peers together:
     // a peer that logs in again cannot restart a queue the user stopped.
     const bool firstLogin = !std::exchange(clientAuthorised, true);

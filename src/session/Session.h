@@ -1,14 +1,15 @@
 #pragma once
 #include "platform/EventSocket.h"
+#include "session/AnswerLimiter.h"
 #include "session/ControlFramer.h"
 #include "session/ControlMessages.h"
+#include "session/LoginAnswers.h"
 #include "session/PasswordThrottle.h"
 #include "session/SessionExtensions.h"
 #include "session/SessionLimits.h"
 #include "session/SessionPrivacy.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -19,7 +20,10 @@ class PeerState;
 // The control connection to the one peer: opening it as server or client, the login,
 // framing and dispatch of control messages, reconnection after a loss and the Connect,
 // Disconnect and Ping commands. Waits are states with single-shot timers.
-class Session : public QObject, private SessionExtensions::Host, private SessionPrivacy::Host {
+class Session : public QObject,
+                private SessionExtensions::Host,
+                private SessionPrivacy::Host,
+                private LoginAnswers::Host {
     Q_OBJECT
 public:
     // Where the control connection stands.
@@ -126,7 +130,7 @@ public:
     // Takes one answer from the rate bucket of this connection; false (saying so once per
     // burst) when none is left. A peer can ask for answers (pings, refusals) far faster than
     // anyone needs them; beyond the rate they are left out.
-    bool admitAnswer();
+    bool admitAnswer() { return answers.admit(); }
 
 Q_SIGNALS:
     // "FTIMEOUT", "CANC_TRAN" or "HaveFile" arrived: which transfer or offer they end is
@@ -184,21 +188,11 @@ private:
     void afterLoss(bool visitor);
     void authenticate() override;
     void finishLogin();
-    // Server: takes a "PAuth:" in turn behind those whose answers wait.
-    void handlePAuth(const QString& password);
-    // Answers the waiting logins in turn, each once its wait is over.
-    void answerWaitingLogins();
-    // A login checked on arrival; its answer may wait.
-    struct LoginAttempt {
-        bool right = false;
-        qsizetype length = 0; // of the password, for the refusal line
-    };
-    void answerLogin(LoginAttempt attempt);
     void armReconnect();
     // Closes the control socket and forgets everything tied to the connection that was.
     void closeSocket();
-    // SessionExtensions::Host and SessionPrivacy::Host: what the extensions and the privacy
-    // reach here (and authenticate()).
+    // SessionExtensions::Host, SessionPrivacy::Host and LoginAnswers::Host: what the
+    // extensions, the privacy and the login answers reach here (and authenticate()).
     void sendMessage(const QString& text) override { sendControlMessage(text); }
     void sendOwnRecord() override { sendUserInfo(); }
     bool servesPeer() const override { return servingPeer; }
@@ -207,6 +201,10 @@ private:
     void refuseConnection(const QString& line) override;
     // Sends what waited for the decision to go private or not.
     void releaseHeld() override;
+    quint64 connectionNumber() const override { return generation; }
+    // Server: the client's password was right; the first login of a connection brings the
+    // peers together.
+    void letClientIn() override;
     // The handlers of the messages, by kind (ControlMessages); each gets the text after
     // the message's prefix where it carries one.
     void onLoginAnswer(bool accepted);
@@ -227,17 +225,11 @@ private:
     bool listenErrorShown = false; // a failed listen was reported; retries stay quiet
     ControlFramer framer;          // received bytes not yet framed
     QTimer readTimer;              // goes on reading on the next turn
-    QElapsedTimer answerClock;
-    qint64 answerClockMs = 0; // when the bucket was last filled up
-    double answerTokens = 0;
-    bool answersShortNoted = false;    // the current burst has been reported
-    quint64 generation = 0;            // bumped whenever the connection is closed
-    bool servingPeer = false;          // this side accepted the connection as server
-    bool clientAuthorised = false;     // ... and the client's password was accepted
-    QList<LoginAttempt> waitingLogins; // logins whose answers wait their turn
-    QTimer loginAnswerTimer;           // the wait before the first of them is answered
-    int wrongPasswords = 0;            // on this connection
-    bool waitingLoginsFullNoted = false;
-    SessionExtensions extensions; // what the two peers agreed on this connection
-    SessionPrivacy privacy;       // going private, and the peer's key
+    AnswerLimiter answers;         // the rate of answers to the peer
+    quint64 generation = 0;        // bumped whenever the connection is closed
+    bool servingPeer = false;      // this side accepted the connection as server
+    bool clientAuthorised = false; // ... and the client's password was accepted
+    SessionExtensions extensions;  // what the two peers agreed on this connection
+    SessionPrivacy privacy;        // going private, and the peer's key
+    LoginAnswers logins;           // server: the answers to the client's logins
 };
