@@ -71,13 +71,11 @@ void OfferDecision::withdrawQuestion()
 
 void OfferDecision::cancel()
 {
-    if (!pendingOffer)
-        return;
-    busyTimer.stop();
+    // The busy wait's timer runs only while the offer waits, and endWaiting stops it.
     if (waiting())
         endWaiting(QStringLiteral("Canceled"), TransferEndCode::Canceled);
     else
-        refuse(QStringLiteral("Canceled"));
+        refuse(QStringLiteral("Canceled")); // nothing when no offer is being decided
 }
 
 void OfferDecision::onDisconnected()
