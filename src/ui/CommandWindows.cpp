@@ -89,17 +89,14 @@ void CommandWindows::toggleCatcher()
 
 void CommandWindows::showConnectDialog(std::function<void()> openSiteList)
 {
-    if (!connectDialog) {
-        connectDialog = new QuickConnectDialog(peer, &window);
-        connectDialog->setAttribute(Qt::WA_DeleteOnClose);
-        connectDialog->openConnection = [this] { window.openConnection(); };
+    bringUp(connectDialog, [&] {
+        auto* dialog = new QuickConnectDialog(peer, &window);
+        dialog->openConnection = [this] { window.openConnection(); };
         if (openSiteList)
-            connectDialog->openSiteList = std::move(openSiteList);
-        connectDialog->load();
-    }
-    connectDialog->show();
-    connectDialog->raise();
-    connectDialog->activateWindow();
+            dialog->openSiteList = std::move(openSiteList);
+        dialog->load();
+        return dialog;
+    });
 }
 
 void CommandWindows::closeConnectDialog()
