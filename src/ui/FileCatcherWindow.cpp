@@ -15,11 +15,6 @@
 
 namespace {
 
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return {twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width), twipsToPixelsY(height)};
-}
-
 // A sheet of paper with a folded corner, its top left at (x, y).
 void drawSheet(QPainter& p, qreal x, qreal y, qreal angle)
 {

@@ -19,8 +19,7 @@ namespace {
 // Places a control by its twips geometry.
 void place(QWidget* w, int left, int top, int width, int height)
 {
-    w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(std::max(0, width)),
-                   twipsToPixelsY(std::max(0, height)));
+    w->setGeometry(twipsRect(left, top, std::max(0, width), std::max(0, height)));
 }
 
 // Design geometry of the controls that keep part of it when the window is resized.

@@ -55,6 +55,11 @@ int pixelsToTwipsY(int pixels)
     return pixelsToTwips(pixels, logicalDpi(false));
 }
 
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return {twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width), twipsToPixelsY(height)};
+}
+
 void keepMinimumOuterSize(QWidget& window, int minWidthTwips, int minHeightTwips)
 {
     const QSize frame = window.frameGeometry().size() - window.size();

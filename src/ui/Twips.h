@@ -1,4 +1,5 @@
 #pragma once
+#include <QRect>
 #include <QString>
 
 // Window geometry in the option set is kept in twips (1/1440 inch) so the option file stays
@@ -10,6 +11,8 @@ int twipsToPixelsX(int twips);
 int twipsToPixelsY(int twips);
 int pixelsToTwipsX(int pixels);
 int pixelsToTwipsY(int pixels);
+// A rectangle given in twips, in pixels.
+QRect twipsRect(int left, int top, int width, int height);
 // Keeps a window's outer size at least the given twips; the frame is known once it is shown.
 void keepMinimumOuterSize(class QWidget& window, int minWidthTwips, int minHeightTwips);
 // The same with an explicit DPI, for tests and for windows on a given screen.
